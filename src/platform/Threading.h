@@ -1,0 +1,76 @@
+#pragma once
+
+#include <QCoreApplication>
+#include <QMetaObject>
+#include <QObject>
+#include <QPointer>
+#include <QThread>
+#include <QTimer>
+
+#include <qcoro/qcorotask.h>
+
+#include <chrono>
+#include <functional>
+#include <type_traits>
+#include <utility>
+
+class QThreadPool;
+
+namespace vantrel {
+
+bool isMainThread();
+
+// Queues f on the main thread's event loop; with a context, f is dropped once the context is gone.
+void postToMainThread(std::function<void()> f);
+void postToMainThread(QObject* context, std::function<void()> f);
+
+// Runs f on the main thread and waits for its result (runs it directly when already there).
+template <typename F>
+auto runOnMainThreadAndWait(F&& f) -> std::invoke_result_t<F>
+{
+    using R = std::invoke_result_t<F>;
+    if (isMainThread())
+        return f();
+    if constexpr (std::is_void_v<R>) {
+        QMetaObject::invokeMethod(QCoreApplication::instance(), std::forward<F>(f), Qt::BlockingQueuedConnection);
+    } else {
+        R result{};
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(), [&] { result = f(); }, Qt::BlockingQueuedConnection);
+        return result;
+    }
+}
+
+// Starts a coroutine on the next turn of the event loop (QCoro tasks start eagerly; callers
+// expect a queued start). Nothing runs when the context is gone by then.
+void startDeferred(QObject* context, std::function<QCoro::Task<>()> coroutine);
+
+// The one pool for work that touches network shares (listing, stat, copies): a hung mount may
+// block a thread for minutes, so this work never runs on the main thread or the global pool.
+QThreadPool& shareIOPool();
+
+// Converts seconds to a timer interval: rounded, never 0 for a positive value, clamped to what
+// QTimer can hold.
+int timerMilliseconds(double seconds);
+int timerMilliseconds(std::chrono::milliseconds ms);
+
+// A cancellable single-shot or repeating call on the owner's thread. Restarting replaces the
+// pending call; destroying the owner cancels it.
+class ScheduledCall final {
+public:
+    explicit ScheduledCall(QObject* owner);
+    ~ScheduledCall();
+    ScheduledCall(const ScheduledCall&) = delete;
+    ScheduledCall& operator=(const ScheduledCall&) = delete;
+
+    void start(std::chrono::milliseconds delay, std::function<void()> f, bool repeating = false);
+    void cancel();
+    bool isActive() const;
+    std::chrono::milliseconds interval() const;
+
+private:
+    QPointer<QTimer> m_timer;
+    QMetaObject::Connection m_connection;
+};
+
+} // namespace vantrel
