@@ -1,5 +1,10 @@
 #include "model/AppState.h"
 
+#include "model/NASConfig.h"
+
+#include <QCoreApplication>
+#include <QHash>
+
 namespace vantrel {
 
 namespace {
@@ -19,6 +24,11 @@ QString prefix(VantrelError::Kind kind)
 }
 
 } // namespace
+
+VantrelError::VantrelError()
+    : VantrelError(Kind::unknown, QString())
+{
+}
 
 VantrelError::VantrelError(Kind kind, QString payload)
     : m_kind(kind)
@@ -41,6 +51,19 @@ QString globalErrorMessage(GlobalError error)
     return {};
 }
 
+void registerModelMetaTypes()
+{
+    qRegisterMetaType<VantrelError>();
+    qRegisterMetaType<GlobalError>();
+    qRegisterMetaType<MountState>();
+    qRegisterMetaType<NASStatus>();
+    qRegisterMetaType<AppState>();
+    qRegisterMetaType<MenuBarIconState>();
+    qRegisterMetaType<NASConfig>();
+    qRegisterMetaType<QList<NASConfig>>();
+    qRegisterMetaType<QHash<QUuid, NASStatus>>();
+}
+
 MountState MountState::failed(const VantrelError& error)
 {
     MountState s(Kind::failed);
@@ -49,3 +72,11 @@ MountState MountState::failed(const VantrelError& error)
 }
 
 } // namespace vantrel
+
+namespace {
+void registerModelMetaTypesAtStartup()
+{
+    vantrel::registerModelMetaTypes();
+}
+} // namespace
+Q_COREAPP_STARTUP_FUNCTION(registerModelMetaTypesAtStartup)

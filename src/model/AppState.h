@@ -18,7 +18,8 @@ class VantrelError : public std::exception {
 public:
     enum class Kind { authenticationFailed, keychainError, mountFailed, unmountFailed, connectionFailed, timeout, unknown };
 
-    VantrelError() = default;
+    // An `unknown` error with an empty payload.
+    VantrelError();
     VantrelError(Kind kind, QString payload);
 
     static VantrelError authenticationFailed(const QString& payload) { return {Kind::authenticationFailed, payload}; }
@@ -115,9 +116,14 @@ enum class MenuBarIconState { idle, allMounted, partiallyMounted, allFailed, off
 inline size_t qHash(MenuBarIconState s, size_t seed = 0) noexcept { return ::qHash(static_cast<int>(s), seed); }
 inline size_t qHash(GlobalError e, size_t seed = 0) noexcept { return ::qHash(static_cast<int>(e), seed); }
 
+// Registers the model's value types with the meta-type system so that they travel through queued
+// signals. Idempotent; also runs by itself when the application object is created.
+void registerModelMetaTypes();
+
 } // namespace vantrel
 
 Q_DECLARE_METATYPE(vantrel::VantrelError)
+Q_DECLARE_METATYPE(vantrel::GlobalError)
 Q_DECLARE_METATYPE(vantrel::MountState)
 Q_DECLARE_METATYPE(vantrel::NASStatus)
 Q_DECLARE_METATYPE(vantrel::AppState)

@@ -83,8 +83,9 @@ struct NASConfig {
     static std::optional<NASConfig> fromJson(const QJsonValue& json, QString* error = nullptr);
 };
 
-// A whole list: one bad entry fails the list.
-QByteArray encodeConfigList(const QList<NASConfig>& configs);
+// A whole list as a UTF-8 JSON array: one bad entry fails the list. Encoding fails (empty result,
+// error set) only for a value JSON cannot hold, a non-finite retryInterval.
+QByteArray encodeConfigList(const QList<NASConfig>& configs, QString* error = nullptr);
 std::optional<QList<NASConfig>> decodeConfigList(const QByteArray& utf8Json, QString* error = nullptr);
 
 } // namespace vantrel

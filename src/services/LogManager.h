@@ -1,10 +1,12 @@
 #pragma once
 
+#include <QDateTime>
 #include <QList>
 #include <QObject>
 #include <QString>
 #include <QUrl>
 
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -46,6 +48,11 @@ public:
     static LogManager& shared();
     static QString standardLogDirectory();
 
+    // The source of "now" for line time stamps and export names; tests pin it. Set it before
+    // logging starts: it is read from every logging thread.
+    using Clock = std::function<QDateTime()>;
+    void setClock(Clock clock);
+
     // Never fails towards the caller; file work is queued on the log file's serial queue.
     void log(LogLevel level, const QString& message, Category category, const char* file, const char* function, int line);
 
@@ -78,6 +85,7 @@ private:
     Defaults& m_defaults;
     SystemLog& m_systemLog;
     QString m_logDirectory;
+    Clock m_clock;
     std::unique_ptr<QThreadPool> m_fileQueue;
 };
 
