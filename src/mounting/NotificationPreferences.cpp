@@ -1,0 +1,149 @@
+#include "mounting/NotificationPreferences.h"
+
+#include "platform/Defaults.h"
+#include "platform/Localization.h"
+
+#include <QCoreApplication>
+#include <QThread>
+
+namespace vantrel {
+
+namespace {
+
+struct EventInfo {
+    NotificationEvent event;
+    const char* raw;
+    const char* defaultName; // UTF-8
+    bool defaultState;
+};
+
+constexpr EventInfo eventTable[] = {
+    {NotificationEvent::mountSuccess, "mountSuccess", "挂载成功", true},
+    {NotificationEvent::mountFailure, "mountFailure", "挂载失败", true},
+    {NotificationEvent::unmount, "unmount", "卸载", false},
+    {NotificationEvent::networkChange, "networkChange", "网络变化", true},
+    {NotificationEvent::transferComplete, "transferComplete", "传输完成", true},
+    {NotificationEvent::transferFailed, "transferFailed", "传输失败", true},
+    {NotificationEvent::cacheCleanup, "cacheCleanup", "缓存清理", false},
+};
+
+const EventInfo& info(NotificationEvent event)
+{
+    return eventTable[static_cast<int>(event)];
+}
+
+} // namespace
+
+QList<NotificationEvent> allNotificationEvents()
+{
+    QList<NotificationEvent> events;
+    for (const EventInfo& e : eventTable)
+        events.append(e.event);
+    return events;
+}
+
+QString notificationEventRawValue(NotificationEvent event)
+{
+    return QString::fromLatin1(info(event).raw);
+}
+
+std::optional<NotificationEvent> notificationEventFromRaw(const QString& raw)
+{
+    for (const EventInfo& e : eventTable)
+        if (raw == QLatin1String(e.raw))
+            return e.event;
+    return std::nullopt;
+}
+
+QString notificationEventDisplayName(NotificationEvent event)
+{
+    return Localization::text(QStringLiteral("notification.event.") + notificationEventRawValue(event),
+        QString::fromUtf8(info(event).defaultName));
+}
+
+bool notificationEventDefaultState(NotificationEvent event)
+{
+    return info(event).defaultState;
+}
+
+NotificationPreferences::NotificationPreferences(Defaults& defaults, QObject* parent)
+    : QObject(parent)
+    , m_defaults(defaults)
+{
+    // Only a stored Bool counts; a value of any other type reads as absent.
+    const QVariant global = m_defaults.value(globalKey);
+    m_globalEnabled = global.typeId() == QMetaType::Bool ? global.toBool() : true;
+    for (NotificationEvent event : allNotificationEvents()) {
+        const QVariant stored = m_defaults.value(eventKey(event));
+        if (stored.typeId() == QMetaType::Bool)
+            m_eventStates.insert(event, stored.toBool());
+    }
+}
+
+NotificationPreferences& NotificationPreferences::shared()
+{
+    static NotificationPreferences* instance = [] {
+        auto* p = new NotificationPreferences(Defaults::standard());
+        // Observers live on the main thread even when a worker asks first.
+        if (auto* app = QCoreApplication::instance(); app && p->thread() != app->thread())
+            p->moveToThread(app->thread());
+        return p;
+    }();
+    return *instance;
+}
+
+bool NotificationPreferences::isEnabled(NotificationEvent event) const
+{
+    QReadLocker locker(&m_lock);
+    if (!m_globalEnabled)
+        return false;
+    const auto it = m_eventStates.constFind(event);
+    return it != m_eventStates.constEnd() ? it.value() : notificationEventDefaultState(event);
+}
+
+void NotificationPreferences::setEnabled(bool enabled, NotificationEvent event)
+{
+    NotificationEventStates states;
+    {
+        QWriteLocker locker(&m_lock);
+        m_eventStates.insert(event, enabled);
+        states = m_eventStates;
+    }
+    emit eventStatesChanged(states);
+    m_defaults.setValue(eventKey(event), enabled);
+}
+
+void NotificationPreferences::resetToDefaults()
+{
+    {
+        QWriteLocker locker(&m_lock);
+        m_eventStates.clear();
+    }
+    emit eventStatesChanged({});
+    for (NotificationEvent event : allNotificationEvents())
+        m_defaults.remove(eventKey(event));
+}
+
+bool NotificationPreferences::globalEnabled() const
+{
+    QReadLocker locker(&m_lock);
+    return m_globalEnabled;
+}
+
+void NotificationPreferences::setGlobalEnabled(bool enabled)
+{
+    {
+        QWriteLocker locker(&m_lock);
+        m_globalEnabled = enabled;
+    }
+    emit globalEnabledChanged(enabled);
+    m_defaults.setValue(globalKey, enabled);
+}
+
+NotificationEventStates NotificationPreferences::eventStates() const
+{
+    QReadLocker locker(&m_lock);
+    return m_eventStates;
+}
+
+} // namespace vantrel

@@ -1,0 +1,222 @@
+#include "platform/NotificationCenter.h"
+
+#include "platform/AppInfo.h"
+
+#include <QCoreApplication>
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
+#include <QMetaObject>
+#include <QThread>
+#include <QTimer>
+
+#include <qcoro/qcorodbus.h>
+
+namespace vantrel {
+
+NotificationCenter::NotificationCenter(const QDBusConnection& bus, QObject* parent)
+    : QObject(parent)
+    , m_bus(bus)
+{
+    // Any sender may emit these; each handler accepts only the server that showed the notification,
+    // which avoids resolving the server's name on the bus here.
+    m_bus.connect(QString(), objectPath, interfaceName, QStringLiteral("ActionInvoked"), this,
+        SLOT(onActionInvoked(uint, QString, QDBusMessage)));
+    m_bus.connect(QString(), objectPath, interfaceName, QStringLiteral("NotificationClosed"), this,
+        SLOT(onNotificationClosed(uint, uint, QDBusMessage)));
+}
+
+NotificationCenter::~NotificationCenter() = default;
+
+NotificationCenter& NotificationCenter::shared()
+{
+    static NotificationCenter* instance = [] {
+        auto* p = new NotificationCenter(QDBusConnection::sessionBus());
+        if (auto* app = QCoreApplication::instance(); app && p->thread() != app->thread())
+            p->moveToThread(app->thread());
+        return p;
+    }();
+    return *instance;
+}
+
+QCoro::Task<NotificationAuthorization> NotificationCenter::requestAuthorization()
+{
+    const QDBusMessage call = QDBusMessage::createMethodCall(serviceName, objectPath, interfaceName,
+        QStringLiteral("GetCapabilities"));
+    const QDBusMessage reply = co_await m_bus.asyncCall(call);
+    if (reply.type() == QDBusMessage::ErrorMessage)
+        co_return NotificationAuthorization{false, reply.errorMessage()};
+    co_return NotificationAuthorization{true, std::nullopt};
+}
+
+void NotificationCenter::setNotificationCategories(const QList<NotificationCategory>& categories)
+{
+    QMutexLocker locker(&m_categoriesMutex);
+    m_categories = categories;
+}
+
+QList<NotificationCategory> NotificationCenter::notificationCategories() const
+{
+    QMutexLocker locker(&m_categoriesMutex);
+    return m_categories;
+}
+
+void NotificationCenter::add(const NotificationRequest& request, Completion completion)
+{
+    // Queued when called from another thread: all bookkeeping belongs to the centre's thread.
+    QMetaObject::invokeMethod(this, [this, request, completion = std::move(completion)] {
+        addOnOwnThread(request, completion);
+    });
+}
+
+void NotificationCenter::removePendingNotificationRequests(const QStringList& identifiers)
+{
+    QMetaObject::invokeMethod(this, [this, identifiers] {
+        for (const QString& identifier : identifiers) {
+            m_pending.remove(identifier);
+            if (auto it = m_shown.find(identifier); it != m_shown.end())
+                it->next.reset();
+        }
+    });
+}
+
+void NotificationCenter::removeDeliveredNotifications(const QStringList& identifiers)
+{
+    QMetaObject::invokeMethod(this, [this, identifiers] {
+        for (const QString& identifier : identifiers) {
+            const auto it = m_shown.constFind(identifier);
+            if (it == m_shown.constEnd() || it->serverId == 0)
+                continue;
+            QDBusMessage call = QDBusMessage::createMethodCall(it->sender, objectPath, interfaceName,
+                QStringLiteral("CloseNotification"));
+            call << it->serverId;
+            // Fire and forget: the notification may already be gone, which is what we want anyway.
+            call.setAutoStartService(false);
+            m_bus.asyncCall(call);
+            forgetServerId(identifier);
+        }
+    });
+}
+
+void NotificationCenter::addOnOwnThread(const NotificationRequest& request, const Completion& completion)
+{
+    const quint64 serial = m_nextSerial++;
+    m_pending.insert(request.identifier, Pending{request, completion, serial});
+    const QString identifier = request.identifier;
+    QTimer::singleShot(request.delay, this, [this, identifier, serial] {
+        const auto it = m_pending.find(identifier);
+        if (it == m_pending.end() || it->serial != serial)
+            return; // removed or replaced meanwhile
+        const Pending pending = *it;
+        m_pending.erase(it);
+        send(pending.request, pending.completion);
+    });
+}
+
+QStringList NotificationCenter::actionsFor(const QString& categoryIdentifier) const
+{
+    QStringList actions;
+    if (categoryIdentifier.isEmpty())
+        return actions;
+    QMutexLocker locker(&m_categoriesMutex);
+    for (const NotificationCategory& category : m_categories) {
+        if (category.identifier != categoryIdentifier)
+            continue;
+        for (const NotificationAction& action : category.actions)
+            actions << action.identifier << action.title;
+    }
+    return actions;
+}
+
+void NotificationCenter::send(const NotificationRequest& request, const Completion& completion)
+{
+    Shown& shown = m_shown[request.identifier];
+    if (shown.inFlight) {
+        // The server has not told us the id to replace yet; post once it has.
+        shown.next = Pending{request, completion, 0};
+        return;
+    }
+    shown.inFlight = true;
+
+    QVariantMap hints;
+    if (!request.content.playsSound)
+        hints.insert(QStringLiteral("suppress-sound"), true);
+    QDBusMessage call = QDBusMessage::createMethodCall(serviceName, objectPath, interfaceName, QStringLiteral("Notify"));
+    call << AppInfo::displayName() << shown.serverId << QString() << request.content.title << request.content.body
+         << actionsFor(request.content.categoryIdentifier) << hints << qint32(-1);
+
+    auto* watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(call), this);
+    const QString identifier = request.identifier;
+    const NotificationContent content = request.content;
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, identifier, content, completion](QDBusPendingCallWatcher* w) {
+        notifyFinished(identifier, content, completion, w);
+    });
+}
+
+void NotificationCenter::notifyFinished(const QString& identifier, const NotificationContent& content,
+    const Completion& completion, QDBusPendingCallWatcher* watcher)
+{
+    watcher->deleteLater();
+    const QDBusPendingReply<uint> reply = *watcher;
+    Shown& shown = m_shown[identifier];
+    shown.inFlight = false;
+    std::optional<QString> error;
+    if (reply.isError()) {
+        error = reply.error().message();
+    } else {
+        if (shown.serverId != 0 && shown.serverId != reply.value())
+            m_identifierByServerId.remove(shown.serverId);
+        shown.serverId = reply.value();
+        shown.sender = reply.reply().service();
+        shown.userInfo = content.userInfo;
+        m_identifierByServerId.insert(shown.serverId, identifier);
+    }
+    std::optional<Pending> next = std::move(shown.next);
+    shown.next.reset();
+    if (completion)
+        completion(error);
+    if (next)
+        send(next->request, next->completion);
+    else if (const auto it = m_shown.constFind(identifier); it != m_shown.constEnd() && it->serverId == 0 && !it->inFlight)
+        m_shown.erase(it);
+}
+
+void NotificationCenter::forgetServerId(const QString& identifier)
+{
+    const auto it = m_shown.find(identifier);
+    if (it == m_shown.end())
+        return;
+    m_identifierByServerId.remove(it->serverId);
+    it->serverId = 0;
+    it->userInfo.clear();
+    if (!it->inFlight && !it->next)
+        m_shown.erase(it);
+}
+
+void NotificationCenter::onActionInvoked(uint serverId, const QString& actionKey, const QDBusMessage& message)
+{
+    const auto idIt = m_identifierByServerId.constFind(serverId);
+    if (idIt == m_identifierByServerId.constEnd())
+        return;
+    const QString identifier = idIt.value();
+    const auto it = m_shown.constFind(identifier);
+    if (it == m_shown.constEnd() || it->sender != message.service())
+        return;
+    const QVariantMap userInfo = it->userInfo;
+    emit actionInvoked(identifier, actionKey, userInfo);
+}
+
+void NotificationCenter::onNotificationClosed(uint serverId, uint /*reason*/, const QDBusMessage& message)
+{
+    const auto idIt = m_identifierByServerId.constFind(serverId);
+    if (idIt == m_identifierByServerId.constEnd())
+        return;
+    const QString identifier = idIt.value();
+    const auto it = m_shown.constFind(identifier);
+    if (it == m_shown.constEnd() || it->sender != message.service())
+        return;
+    // A closed notification cannot be replaced; the next post with this identifier opens a new one.
+    forgetServerId(identifier);
+}
+
+} // namespace vantrel

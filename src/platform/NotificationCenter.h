@@ -1,0 +1,129 @@
+#pragma once
+
+#include <QDBusConnection>
+#include <QHash>
+#include <QList>
+#include <QMutex>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <QVariantMap>
+
+#include <qcoro/qcorotask.h>
+
+#include <chrono>
+#include <functional>
+#include <optional>
+
+class QDBusMessage;
+class QDBusPendingCallWatcher;
+
+namespace vantrel {
+
+struct NotificationAction {
+    QString identifier;
+    QString title;
+    bool operator==(const NotificationAction&) const = default;
+};
+
+// A kind of notification and the actions offered with it.
+struct NotificationCategory {
+    QString identifier;
+    QList<NotificationAction> actions;
+    bool operator==(const NotificationCategory&) const = default;
+};
+
+struct NotificationContent {
+    QString title;
+    QString body;
+    bool playsSound = true; // the server's default sound, or silence
+    QString categoryIdentifier;
+    QVariantMap userInfo; // handed back with an invoked action
+};
+
+struct NotificationRequest {
+    QString identifier;
+    NotificationContent content;
+    // Shown after this delay; until then the request is pending and a newer one replaces it.
+    std::chrono::milliseconds delay{0};
+};
+
+struct NotificationAuthorization {
+    bool granted = false;
+    std::optional<QString> error;
+};
+
+// User notifications through the desktop's notification server (org.freedesktop.Notifications on
+// the session bus). Every bus call is asynchronous; the public methods may be called from any
+// thread and do their work on the centre's own thread.
+//
+// A request identifier stays attached to what the server shows: posting the same identifier again
+// replaces the notification on screen instead of adding a second one.
+class NotificationCenter final : public QObject {
+    Q_OBJECT
+
+public:
+    static inline const QString serviceName = QStringLiteral("org.freedesktop.Notifications");
+    static inline const QString objectPath = QStringLiteral("/org/freedesktop/Notifications");
+    static inline const QString interfaceName = QStringLiteral("org.freedesktop.Notifications");
+
+    explicit NotificationCenter(const QDBusConnection& bus, QObject* parent = nullptr);
+    ~NotificationCenter() override;
+    // On the session bus.
+    static NotificationCenter& shared();
+
+    // Granted when a notification server answers; refused with the bus error when none does.
+    QCoro::Task<NotificationAuthorization> requestAuthorization();
+
+    // Replaces every registered category.
+    void setNotificationCategories(const QList<NotificationCategory>& categories);
+    QList<NotificationCategory> notificationCategories() const;
+
+    // The completion runs on the centre's thread once the server accepted or refused the
+    // notification; it is dropped when a newer request with the same identifier replaces this one
+    // before it was shown.
+    using Completion = std::function<void(const std::optional<QString>& error)>;
+    void add(const NotificationRequest& request, Completion completion = {});
+    void removePendingNotificationRequests(const QStringList& identifiers);
+    void removeDeliveredNotifications(const QStringList& identifiers);
+
+signals:
+    // The user chose an action of a shown notification.
+    void actionInvoked(const QString& identifier, const QString& actionIdentifier, const QVariantMap& userInfo);
+
+private slots:
+    void onActionInvoked(uint serverId, const QString& actionKey, const QDBusMessage& message);
+    void onNotificationClosed(uint serverId, uint reason, const QDBusMessage& message);
+
+private:
+    struct Pending {
+        NotificationRequest request;
+        Completion completion;
+        quint64 serial = 0;
+    };
+    // What the server shows, or is about to show, for one identifier.
+    struct Shown {
+        uint serverId = 0;
+        QString sender; // the server's unique bus name
+        QVariantMap userInfo;
+        bool inFlight = false;
+        std::optional<Pending> next; // posted while the previous Notify had no answer yet
+    };
+
+    void addOnOwnThread(const NotificationRequest& request, const Completion& completion);
+    void send(const NotificationRequest& request, const Completion& completion);
+    void notifyFinished(const QString& identifier, const NotificationContent& content, const Completion& completion,
+        QDBusPendingCallWatcher* watcher);
+    void forgetServerId(const QString& identifier);
+    QStringList actionsFor(const QString& categoryIdentifier) const;
+
+    QDBusConnection m_bus;
+    mutable QMutex m_categoriesMutex;
+    QList<NotificationCategory> m_categories;
+    quint64 m_nextSerial = 1;
+    QHash<QString, Pending> m_pending;
+    QHash<QString, Shown> m_shown;
+    QHash<uint, QString> m_identifierByServerId;
+};
+
+} // namespace vantrel

@@ -1,0 +1,373 @@
+#include "support/TestMain.h"
+
+#include "mounting/NotificationPreferences.h"
+#include "mounting/NotificationService.h"
+#include "platform/Defaults.h"
+#include "platform/Localization.h"
+#include "platform/NotificationCenter.h"
+#include "platform/SystemLog.h"
+#include "services/LogManager.h"
+
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QMutex>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <qcoro/qcorotask.h>
+
+#include <atomic>
+#include <memory>
+#include <thread>
+
+using namespace vantrel;
+using namespace std::chrono_literals;
+
+namespace {
+
+struct NotifyCall {
+    QString appName;
+    uint replacesId = 0;
+    QString summary;
+    QString body;
+    QStringList actions;
+    QVariantMap hints;
+    int timeout = 0;
+    uint id = 0;
+};
+
+// A notification server on its own bus connection and thread, as the desktop would run one.
+class FakeNotificationServer : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
+
+public:
+    std::atomic<int> replyDelayMs{0};
+
+    QList<NotifyCall> calls() const
+    {
+        QMutexLocker l(&m_mutex);
+        return m_calls;
+    }
+    QList<uint> closed() const
+    {
+        QMutexLocker l(&m_mutex);
+        return m_closed;
+    }
+
+public slots:
+    QStringList GetCapabilities() { return {QStringLiteral("body"), QStringLiteral("actions")}; }
+
+    uint Notify(const QString& appName, uint replacesId, const QString& /*icon*/, const QString& summary,
+        const QString& body, const QStringList& actions, const QVariantMap& hints, int timeout)
+    {
+        if (const int ms = replyDelayMs.load(); ms > 0)
+            QThread::msleep(ms); // a slow server: the answer comes after the client posted again
+        QMutexLocker l(&m_mutex);
+        const uint id = replacesId != 0 ? replacesId : m_nextId++;
+        m_calls.append(NotifyCall{appName, replacesId, summary, body, actions, hints, timeout, id});
+        return id;
+    }
+
+    void CloseNotification(uint id)
+    {
+        QMutexLocker l(&m_mutex);
+        m_closed.append(id);
+    }
+
+signals:
+    void ActionInvoked(uint id, const QString& actionKey);
+    void NotificationClosed(uint id, uint reason);
+
+private:
+    mutable QMutex m_mutex;
+    QList<NotifyCall> m_calls;
+    QList<uint> m_closed;
+    uint m_nextId = 1;
+};
+
+class ServerHost {
+public:
+    ServerHost()
+    {
+        m_thread.start();
+        m_server = new FakeNotificationServer;
+        m_server->moveToThread(&m_thread);
+        QMetaObject::invokeMethod(
+            m_server,
+            [this] {
+                auto bus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("fake-notification-server"));
+                m_ok = bus.registerObject(NotificationCenter::objectPath, m_server,
+                           QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllSignals)
+                    && bus.registerService(NotificationCenter::serviceName);
+                m_uniqueName = bus.baseService();
+            },
+            Qt::BlockingQueuedConnection);
+    }
+    ~ServerHost()
+    {
+        QMetaObject::invokeMethod(
+            m_server,
+            [this] {
+                auto bus = QDBusConnection(QStringLiteral("fake-notification-server"));
+                bus.unregisterService(NotificationCenter::serviceName);
+                bus.unregisterObject(NotificationCenter::objectPath);
+                delete m_server;
+            },
+            Qt::BlockingQueuedConnection);
+        QDBusConnection::disconnectFromBus(QStringLiteral("fake-notification-server"));
+        m_thread.quit();
+        m_thread.wait();
+    }
+    bool ok() const { return m_ok; }
+    FakeNotificationServer& server() { return *m_server; }
+    void emitAction(uint id, const QString& key)
+    {
+        QMetaObject::invokeMethod(m_server, [this, id, key] { emit m_server->ActionInvoked(id, key); });
+    }
+    void emitClosed(uint id)
+    {
+        QMetaObject::invokeMethod(m_server, [this, id] { emit m_server->NotificationClosed(id, 2); });
+    }
+
+private:
+    QThread m_thread;
+    FakeNotificationServer* m_server = nullptr;
+    bool m_ok = false;
+    QString m_uniqueName;
+};
+
+} // namespace
+
+class TestNotificationService : public QObject {
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+    std::unique_ptr<Defaults> m_defaults;
+    std::unique_ptr<CapturingSystemLog> m_systemLog;
+    std::unique_ptr<LogManager> m_logger;
+    std::unique_ptr<NotificationPreferences> m_prefs;
+    std::unique_ptr<NotificationCenter> m_center;
+    std::unique_ptr<NotificationService> m_service;
+    int m_round = 0;
+
+    // The identifier the centre attached to what the server shows as id, learnt through a
+    // "default" action round trip.
+    QString identifierOf(ServerHost& host, uint id, int timeoutMs = 5000)
+    {
+        QSignalSpy spy(m_center.get(), &NotificationCenter::actionInvoked);
+        host.emitAction(id, QStringLiteral("default"));
+        if (!spy.wait(timeoutMs))
+            return QStringLiteral("<none>");
+        return spy.first().at(0).toString();
+    }
+
+private slots:
+    void init()
+    {
+        Localization::useCatalog(QString());
+        const QString sub = m_dir.filePath(QString::number(m_round++));
+        m_defaults = std::make_unique<Defaults>(sub + QStringLiteral("/defaults.json"));
+        m_systemLog = std::make_unique<CapturingSystemLog>();
+        m_logger = std::make_unique<LogManager>(*m_defaults, *m_systemLog, sub + QStringLiteral("/Logs"));
+        m_prefs = std::make_unique<NotificationPreferences>(*m_defaults);
+        m_center = std::make_unique<NotificationCenter>(QDBusConnection::sessionBus());
+        m_service = std::make_unique<NotificationService>(*m_center, *m_prefs, *m_logger);
+        m_service->triggerDelay = 0ms;
+    }
+
+    void cleanup()
+    {
+        m_service.reset();
+        m_center.reset();
+        m_prefs.reset();
+        m_logger.reset();
+        m_systemLog.reset();
+        m_defaults.reset();
+    }
+
+    void permissionFollowsTheServer()
+    {
+        QVERIFY(QDBusConnection::sessionBus().isConnected());
+        const NotificationAuthorization refused = QCoro::waitFor(m_center->requestAuthorization());
+        QVERIFY(!refused.granted);
+        QVERIFY(refused.error.has_value() && !refused.error->isEmpty());
+
+        ServerHost host;
+        QVERIFY(host.ok());
+        const NotificationAuthorization granted = QCoro::waitFor(m_center->requestAuthorization());
+        QVERIFY(granted.granted);
+        QVERIFY(!granted.error.has_value());
+    }
+
+    void failedPostIsLogged()
+    {
+        m_service->notifyMountSuccess("Office");
+        QTRY_VERIFY_WITH_TIMEOUT(!m_systemLog->messages().isEmpty(), 5000);
+        const QString line = m_systemLog->messages().constFirst();
+        QVERIFY2(line.startsWith(QStringLiteral("Failed to schedule notification 'mount-success-Office': ")), qPrintable(line));
+        QCOMPARE(m_systemLog->records().constFirst().type, SystemLog::Type::Error);
+    }
+
+    void mountNotificationsCarryTextsSoundAndCategory()
+    {
+        ServerHost host;
+        QVERIFY(host.ok());
+        auto& server = host.server();
+
+        m_service->notifyUnmount("Office"); // off by default: nothing is sent
+        m_service->notifyMountSuccess("Office");
+        m_service->notifyMountFailure("Office", VantrelError::mountFailed("mount_smbfs exited with 68"));
+        QTRY_COMPARE_WITH_TIMEOUT(server.calls().size(), 2, 5000);
+        NotifyCall success = server.calls().at(0);
+        QCOMPARE(success.summary, QStringLiteral("NAS 已连接"));
+        QCOMPARE(success.body, QStringLiteral("Office 已成功挂载"));
+        QVERIFY(success.actions.isEmpty());
+        QVERIFY(!success.hints.contains("suppress-sound"));
+        QCOMPARE(success.replacesId, 0u);
+        NotifyCall failure = server.calls().at(1);
+        QCOMPARE(failure.summary, QStringLiteral("NAS 连接失败"));
+        QCOMPARE(failure.body, QStringLiteral("Office: Mount operation failed: mount_smbfs exited with 68"));
+        QCOMPARE(failure.actions, (QStringList{"RETRY_ACTION", "重试连接"}));
+        QCOMPARE(identifierOf(host, success.id), QStringLiteral("mount-success-Office"));
+        QCOMPARE(identifierOf(host, failure.id), QStringLiteral("mount-failure-Office"));
+
+        m_prefs->setEnabled(true, NotificationEvent::unmount);
+        m_service->notifyUnmount("");
+        QTRY_COMPARE_WITH_TIMEOUT(server.calls().size(), 3, 5000);
+        NotifyCall unmount = server.calls().at(2);
+        QCOMPARE(unmount.summary, QStringLiteral("NAS 已断开"));
+        QCOMPARE(unmount.body, QStringLiteral(" 已卸载"));
+        QCOMPARE(unmount.hints.value("suppress-sound"), QVariant(true));
+        QCOMPARE(identifierOf(host, unmount.id), QStringLiteral("unmount-"));
+
+        // The global switch silences every event.
+        m_prefs->setGlobalEnabled(false);
+        m_service->notifyMountSuccess("Office");
+        m_service->notifyMountFailure("Office", VantrelError::timeout("x"));
+        m_prefs->setGlobalEnabled(true);
+        Localization::useCatalog("en");
+        m_service->notifyMountSuccess("Home");
+        QTRY_COMPARE_WITH_TIMEOUT(server.calls().size(), 4, 5000);
+        QCOMPARE(server.calls().at(3).summary, QStringLiteral("NAS Connected"));
+        QCOMPARE(server.calls().at(3).body, QStringLiteral("Home was mounted successfully"));
+        QVERIFY(m_systemLog->messages().isEmpty());
+    }
+
+    void sameIdentifierReplaces()
+    {
+        ServerHost host;
+        QVERIFY(host.ok());
+        auto& server = host.server();
+
+        // Within the delay only the later request is shown.
+        m_service->triggerDelay = 200ms;
+        m_service->notifyMountSuccess("Office");
+        m_service->notifyMountSuccess("Office");
+        m_service->notifyMountSuccess("Other");
+        QTRY_COMPARE_WITH_TIMEOUT(server.calls().size(), 2, 5000);
+        QTest::qWait(300);
+        QCOMPARE(server.calls().size(), 2);
+        const uint officeId = server.calls().at(0).id;
+        QCOMPARE(server.calls().at(1).replacesId, 0u);
+
+        // Once shown, the same identifier replaces the notification on screen.
+        m_service->triggerDelay = 0ms;
+        m_service->notifyMountSuccess("Office");
+        QTRY_COMPARE_WITH_TIMEOUT(server.calls().size(), 3, 5000);
+        QCOMPARE(server.calls().at(2).replacesId, officeId);
+
+        // A post made before the server answered the previous one still replaces it.
+        server.replyDelayMs = 150;
+        m_service->notifyMountSuccess("Lab");
+        QTest::qWait(30);
+        m_service->notifyMountSuccess("Lab");
+        QTRY_COMPARE_WITH_TIMEOUT(server.calls().size(), 5, 5000);
+        server.replyDelayMs = 0;
+        QCOMPARE(server.calls().at(3).replacesId, 0u);
+        QCOMPARE(server.calls().at(4).replacesId, server.calls().at(3).id);
+
+        // A notification the server closed is not replaced but posted anew. The signals of one
+        // sender arrive in order, so the action round trip shows the close was seen.
+        const uint otherId = server.calls().at(1).id;
+        host.emitClosed(officeId);
+        QCOMPARE(identifierOf(host, otherId), QStringLiteral("mount-success-Other"));
+        QCOMPARE(identifierOf(host, officeId, 200), QStringLiteral("<none>"));
+        m_service->notifyMountSuccess("Office");
+        QTRY_COMPARE_WITH_TIMEOUT(server.calls().size(), 6, 5000);
+        QCOMPARE(server.calls().at(5).replacesId, 0u);
+
+        // Removal closes what is shown.
+        const uint shown = server.calls().at(5).id;
+        m_center->removeDeliveredNotifications({QStringLiteral("mount-success-Office")});
+        QTRY_COMPARE_WITH_TIMEOUT(server.closed(), QList<uint>{shown}, 5000);
+    }
+
+    void transferNotifications()
+    {
+        ServerHost host;
+        QVERIFY(host.ok());
+        auto& server = host.server();
+
+        m_service->notifyTransferComplete("report.pdf", TransferDirection::download);
+        m_service->notifyTransferComplete("report.pdf", TransferDirection::download);
+        m_service->notifyTransferComplete("photo.jpg", TransferDirection::upload);
+        QTRY_COMPARE_WITH_TIMEOUT(server.calls().size(), 3, 5000);
+        const auto calls = server.calls();
+        QCOMPARE(calls.at(0).summary, QStringLiteral("下载完成"));
+        QCOMPARE(calls.at(0).body, QStringLiteral("report.pdf 已下载到本地"));
+        QCOMPARE(calls.at(2).summary, QStringLiteral("上传完成"));
+        QCOMPARE(calls.at(2).body, QStringLiteral("photo.jpg 已上传到 NAS"));
+        // Same file name, separate notifications.
+        QCOMPARE(calls.at(1).replacesId, 0u);
+        QVERIFY(calls.at(0).id != calls.at(1).id);
+        const QRegularExpression pattern(QStringLiteral("^transfer-completed-report\\.pdf-[0-9A-F]{4}$"));
+        const QString first = identifierOf(host, calls.at(0).id);
+        const QString second = identifierOf(host, calls.at(1).id);
+        QVERIFY2(pattern.match(first).hasMatch(), qPrintable(first));
+        QVERIFY2(pattern.match(second).hasMatch(), qPrintable(second));
+
+        m_prefs->setEnabled(false, NotificationEvent::transferComplete);
+        m_service->notifyTransferComplete("a", TransferDirection::upload);
+        m_service->notifyMountSuccess("after");
+        QTRY_COMPARE_WITH_TIMEOUT(server.calls().size(), 4, 5000);
+        QCOMPARE(server.calls().at(3).body, QStringLiteral("after 已成功挂载"));
+    }
+
+    void retryActionReachesTheService()
+    {
+        ServerHost host;
+        QVERIFY(host.ok());
+        auto& server = host.server();
+        QSignalSpy retry(m_service.get(), &NotificationService::retryRequested);
+
+        // Posted from a worker thread, as the mounting strategy does.
+        std::thread worker([this] { m_service->notifyMountFailure("Office", VantrelError::timeout("30 s")); });
+        worker.join();
+        QTRY_COMPARE_WITH_TIMEOUT(server.calls().size(), 1, 5000);
+        const uint id = server.calls().at(0).id;
+
+        // A signal from another bus peer is not the server's and is ignored.
+        QDBusMessage spoof = QDBusMessage::createSignal(NotificationCenter::objectPath, NotificationCenter::interfaceName,
+            QStringLiteral("ActionInvoked"));
+        spoof << id << QStringLiteral("RETRY_ACTION");
+        QVERIFY(QDBusConnection::sessionBus().send(spoof));
+
+        host.emitAction(id, QStringLiteral("RETRY_ACTION"));
+        QVERIFY(retry.wait(5000));
+        QTest::qWait(100);
+        QCOMPARE(retry.size(), 1);
+        QCOMPARE(retry.first().at(0).toString(), QStringLiteral("Office"));
+
+        // Only the retry action asks for a retry.
+        host.emitAction(id, QStringLiteral("default"));
+        QTest::qWait(100);
+        QCOMPARE(retry.size(), 1);
+    }
+};
+
+VANTREL_TEST_MAIN(TestNotificationService)
+#include "tst_NotificationService.moc"
