@@ -1,0 +1,218 @@
+#include "app/AnalyticsService.h"
+
+#include "platform/Defaults.h"
+#include "platform/Encodings.h"
+#include "services/LogManager.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QSaveFile>
+#include <QStandardPaths>
+#include <QThreadPool>
+
+namespace vantrel {
+
+namespace {
+
+const QString unreadableDataText = QStringLiteral("The data couldn't be read because it isn't in the correct format.");
+
+} // namespace
+
+QString analyticsEventRawValue(AnalyticsEvent event)
+{
+    switch (event) {
+    case AnalyticsEvent::appLaunch: return QStringLiteral("app_launch");
+    case AnalyticsEvent::nasMount: return QStringLiteral("nas_mount");
+    case AnalyticsEvent::fileTransfer: return QStringLiteral("file_transfer");
+    case AnalyticsEvent::cacheHit: return QStringLiteral("cache_hit");
+    }
+    return {};
+}
+
+QJsonObject AnalyticsRecord::toJson() const
+{
+    QJsonObject object{
+        {QStringLiteral("id"), encoding::uuidText(id)},
+        {QStringLiteral("event"), event},
+        {QStringLiteral("timestamp"), encoding::secondsSinceReferenceDate(timestamp)},
+    };
+    if (metadata) {
+        QJsonObject map;
+        for (auto it = metadata->constBegin(); it != metadata->constEnd(); ++it)
+            map.insert(it.key(), it.value());
+        object.insert(QStringLiteral("metadata"), map);
+    }
+    return object;
+}
+
+std::optional<AnalyticsRecord> AnalyticsRecord::fromJson(const QJsonValue& value)
+{
+    if (!value.isObject())
+        return std::nullopt;
+    const QJsonObject object = value.toObject();
+    const QJsonValue id = object.value(QStringLiteral("id"));
+    const QJsonValue event = object.value(QStringLiteral("event"));
+    const QJsonValue timestamp = object.value(QStringLiteral("timestamp"));
+    if (!id.isString() || !event.isString() || !timestamp.isDouble())
+        return std::nullopt;
+    AnalyticsRecord record;
+    const auto uuid = encoding::parseUuid(id.toString());
+    record.timestamp = encoding::dateFromReferenceSeconds(timestamp.toDouble());
+    if (!uuid || !record.timestamp.isValid())
+        return std::nullopt;
+    record.id = *uuid;
+    record.event = event.toString();
+    const QJsonValue metadata = object.value(QStringLiteral("metadata"));
+    if (metadata.isObject()) {
+        AnalyticsMetadata map;
+        const QJsonObject m = metadata.toObject();
+        for (auto it = m.constBegin(); it != m.constEnd(); ++it) {
+            if (!it.value().isString())
+                return std::nullopt;
+            map.insert(it.key(), it.value().toString());
+        }
+        record.metadata = map;
+    } else if (!metadata.isUndefined() && !metadata.isNull()) {
+        return std::nullopt;
+    }
+    return record;
+}
+
+AnalyticsService::AnalyticsService(Defaults& defaults, LogManager& log, const QString& directory, Clock clock)
+    : m_defaults(defaults)
+    , m_log(log)
+    , m_storagePath(directory + QStringLiteral("/analytics.json"))
+    , m_clock(clock ? std::move(clock) : Clock([] { return QDateTime::currentDateTimeUtc(); }))
+    , m_queue(std::make_unique<QThreadPool>())
+{
+    m_queue->setMaxThreadCount(1);
+    m_queue->setObjectName(QStringLiteral("com.vantrel.analytics"));
+    loadRecords();
+}
+
+AnalyticsService::~AnalyticsService()
+{
+    m_queue->waitForDone();
+}
+
+AnalyticsService& AnalyticsService::shared()
+{
+    static AnalyticsService* p = new AnalyticsService(Defaults::standard(), LogManager::shared(), standardDirectory());
+    return *p;
+}
+
+QString AnalyticsService::standardDirectory()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/Vantrel");
+}
+
+bool AnalyticsService::isEnabled() const
+{
+    const QVariant value = m_defaults.value(enabledKey);
+    return value.typeId() == QMetaType::Bool ? value.toBool() : true;
+}
+
+void AnalyticsService::track(AnalyticsEvent event, const std::optional<AnalyticsMetadata>& metadata)
+{
+    if (!isEnabled())
+        return;
+    AnalyticsRecord record{QUuid::createUuid(), analyticsEventRawValue(event), m_clock(), metadata};
+    // The queue belongs to this instance and is drained by its destructor, so `this` outlives the task.
+    m_queue->start([this, record = std::move(record)] {
+        m_records.append(record);
+        if (m_records.size() > maxRecords)
+            m_records.remove(0, m_records.size() - maxRecords);
+        saveRecords();
+        VLOG_TO(m_log, debug, defaultCategory, QStringLiteral("Analytics: tracked ") + record.event);
+    });
+}
+
+void AnalyticsService::waitForQueue()
+{
+    m_queue->waitForDone();
+}
+
+QByteArray AnalyticsService::encode(const QList<AnalyticsRecord>& records)
+{
+    QJsonArray array;
+    for (const AnalyticsRecord& record : records)
+        array.append(record.toJson());
+    return QJsonDocument(array).toJson(QJsonDocument::Compact);
+}
+
+std::optional<QList<AnalyticsRecord>> AnalyticsService::decode(const QByteArray& bytes, QString* error)
+{
+    QJsonParseError parseError{};
+    const QJsonDocument document = QJsonDocument::fromJson(bytes, &parseError);
+    QList<AnalyticsRecord> records;
+    bool ok = parseError.error == QJsonParseError::NoError && document.isArray();
+    if (ok) {
+        const QJsonArray array = document.array();
+        for (const QJsonValue& value : array) {
+            auto record = AnalyticsRecord::fromJson(value);
+            if (!record) {
+                ok = false;
+                break;
+            }
+            records.append(*record);
+        }
+    }
+    if (!ok) {
+        if (error)
+            *error = unreadableDataText;
+        return std::nullopt;
+    }
+    return records;
+}
+
+void AnalyticsService::loadRecords()
+{
+    m_records.clear();
+    QFile file(m_storagePath);
+    if (!file.exists())
+        return;
+    QString problem;
+    if (!file.open(QIODevice::ReadOnly)) {
+        problem = QStringLiteral("The file \"analytics.json\" couldn't be opened: %1").arg(file.errorString());
+    } else {
+        const QByteArray bytes = file.readAll();
+        if (file.error() != QFileDevice::NoError)
+            problem = QStringLiteral("The file \"analytics.json\" couldn't be read: %1").arg(file.errorString());
+        else if (auto records = decode(bytes, &problem))
+            m_records = *records;
+    }
+    if (problem.isEmpty())
+        return;
+    VLOG_TO(m_log, error, defaultCategory, QStringLiteral("Failed to load analytics: ") + problem);
+    // The next save replaces the file; keep what was there for the user.
+    const QString copy = m_storagePath + QStringLiteral(".unreadable-")
+        + QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    QFile::remove(copy);
+    if (QFile::copy(m_storagePath, copy))
+        m_corruptCopyPath = copy;
+}
+
+void AnalyticsService::saveRecords()
+{
+    const QString directory = QFileInfo(m_storagePath).absolutePath();
+    QString problem;
+    if (!QDir().mkpath(directory)) {
+        problem = QStringLiteral("The folder \"%1\" couldn't be created.").arg(directory);
+    } else {
+        QSaveFile file(m_storagePath);
+        if (!file.open(QIODevice::WriteOnly)) {
+            problem = file.errorString();
+        } else {
+            file.write(encode(m_records));
+            if (!file.commit())
+                problem = file.errorString();
+        }
+    }
+    if (!problem.isEmpty())
+        VLOG_TO(m_log, error, defaultCategory, QStringLiteral("Failed to save analytics: ") + problem);
+}
+
+} // namespace vantrel

@@ -1,0 +1,63 @@
+#include "app/UpdateChecker.h"
+
+#include "services/LogManager.h"
+
+#include <QDesktopServices>
+
+namespace vantrel {
+
+namespace {
+
+// Drops the last path segment, keeping a trailing "/" as a folder URL does.
+QString withoutLastComponent(QString path)
+{
+    if (path.endsWith(u'/') && path.size() > 1)
+        path.chop(1);
+    const qsizetype slash = path.lastIndexOf(u'/');
+    return slash < 0 ? QStringLiteral("/") : path.left(slash + 1);
+}
+
+} // namespace
+
+UpdateManager::UpdateManager(LogManager& log, UrlOpener opener)
+    : m_log(log)
+    , m_opener(std::move(opener))
+{
+}
+
+UpdateManager& UpdateManager::shared()
+{
+    static UpdateManager* p = new UpdateManager(LogManager::shared(), [](const QUrl& url) { QDesktopServices::openUrl(url); });
+    return *p;
+}
+
+void UpdateManager::configure(const QUrl& feedURL)
+{
+    if (m_isInitialized)
+        return;
+    m_feedURL = feedURL;
+    VLOG_TO(m_log, info, defaultCategory,
+        QStringLiteral("Sparkle not available: add the Sparkle package to enable automatic updates (feed %1)")
+            .arg(feedURL.toString()));
+    m_isInitialized = true;
+}
+
+void UpdateManager::checkForUpdates()
+{
+    VLOG_TO(m_log, warning, defaultCategory, QStringLiteral("Sparkle not integrated. Please add Sparkle package to enable updates."));
+    if (!m_feedURL)
+        return;
+    if (m_opener)
+        m_opener(productPage(*m_feedURL));
+}
+
+QUrl UpdateManager::productPage(const QUrl& feedURL)
+{
+    QUrl page = feedURL;
+    page.setQuery(QString());
+    page.setFragment(QString());
+    page.setPath(withoutLastComponent(withoutLastComponent(feedURL.path())));
+    return page;
+}
+
+} // namespace vantrel
