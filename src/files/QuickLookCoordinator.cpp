@@ -1,0 +1,40 @@
+#include "files/QuickLookCoordinator.h"
+
+namespace vantrel {
+
+QuickLookCoordinator::QuickLookCoordinator(QObject* parent)
+    : QObject(parent)
+{
+}
+
+QuickLookCoordinator::~QuickLookCoordinator()
+{
+    // The panel outlives every window; it must not ask a coordinator that is gone.
+    if (PreviewPanel* panel = PreviewPanel::sharedPreviewPanel(); panel && panel->dataSource() == this)
+        panel->setDataSource(nullptr);
+}
+
+void QuickLookCoordinator::preview(const QUrl& url)
+{
+    m_previewURL = url;
+    emit previewURLChanged();
+    PreviewPanel* panel = PreviewPanel::sharedPreviewPanel();
+    if (!panel)
+        return;
+    panel->setDataSource(this);
+    panel->makeKeyAndOrderFront();
+    m_isPresenting = true;
+    emit isPresentingChanged(true);
+}
+
+int QuickLookCoordinator::numberOfPreviewItems(PreviewPanel& /*panel*/)
+{
+    return m_previewURL ? 1 : 0;
+}
+
+std::optional<QUrl> QuickLookCoordinator::previewItem(PreviewPanel& /*panel*/, int /*index*/)
+{
+    return m_previewURL;
+}
+
+} // namespace vantrel

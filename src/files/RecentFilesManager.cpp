@@ -1,0 +1,136 @@
+#include "files/RecentFilesManager.h"
+
+#include "platform/Defaults.h"
+#include "platform/Encodings.h"
+#include "services/LogManager.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QJsonParseError>
+
+namespace vantrel {
+
+namespace {
+
+const QString missingText = QStringLiteral("The data couldn’t be read because it is missing.");
+const QString malformedText = QStringLiteral("The data couldn’t be read because it isn’t in the correct format.");
+
+QString urlText(const QUrl& url)
+{
+    return url.isLocalFile() ? encoding::fileUrlText(url.toLocalFile()) : url.toString(QUrl::FullyEncoded);
+}
+
+} // namespace
+
+RecentFilesTracker::RecentFilesTracker(Defaults& defaults, LogManager& logger, Clock clock, QObject* parent)
+    : QObject(parent)
+    , m_defaults(defaults)
+    , m_logger(logger)
+    , m_clock(clock ? std::move(clock) : Clock([] { return QDateTime::currentDateTimeUtc(); }))
+{
+    load();
+}
+
+RecentFilesTracker& RecentFilesTracker::shared()
+{
+    static RecentFilesTracker* instance = new RecentFilesTracker(Defaults::standard(), LogManager::shared());
+    return *instance;
+}
+
+QString RecentFilesTracker::lastPathComponent(const QUrl& url)
+{
+    QString path = url.path(QUrl::FullyDecoded);
+    while (path.size() > 1 && path.endsWith(u'/'))
+        path.chop(1);
+    if (path == QStringLiteral("/"))
+        return path;
+    return path.mid(path.lastIndexOf(u'/') + 1);
+}
+
+QByteArray RecentFilesTracker::encode(const QList<RecentFile>& files)
+{
+    QJsonArray array;
+    for (const RecentFile& file : files) {
+        array.append(QJsonObject{
+            {QStringLiteral("id"), encoding::uuidText(file.id)},
+            {QStringLiteral("url"), urlText(file.url)},
+            {QStringLiteral("name"), file.name},
+            {QStringLiteral("accessedAt"), encoding::iso8601(file.accessedAt)},
+        });
+    }
+    return QJsonDocument(array).toJson(QJsonDocument::Compact);
+}
+
+std::optional<QList<RecentFile>> RecentFilesTracker::decode(const QByteArray& data, QString* error)
+{
+    const auto fail = [error](const QString& text) -> std::optional<QList<RecentFile>> {
+        if (error)
+            *error = text;
+        return std::nullopt;
+    };
+    QJsonParseError parseError;
+    const QJsonDocument document = QJsonDocument::fromJson(data, &parseError);
+    if (parseError.error != QJsonParseError::NoError || !document.isArray())
+        return fail(malformedText);
+
+    QList<RecentFile> files;
+    for (const QJsonValue& value : document.array()) {
+        if (!value.isObject())
+            return fail(malformedText);
+        const QJsonObject object = value.toObject();
+        for (const char* key : {"id", "url", "name", "accessedAt"}) {
+            if (!object.contains(QLatin1String(key)) || object.value(QLatin1String(key)).isNull())
+                return fail(missingText);
+        }
+        for (const char* key : {"id", "url", "name", "accessedAt"}) {
+            if (!object.value(QLatin1String(key)).isString())
+                return fail(malformedText);
+        }
+        const auto id = encoding::parseUuid(object.value(QStringLiteral("id")).toString());
+        const QUrl url(object.value(QStringLiteral("url")).toString(), QUrl::StrictMode);
+        const auto accessedAt = encoding::parseIso8601(object.value(QStringLiteral("accessedAt")).toString());
+        if (!id || !url.isValid() || url.isEmpty() || !accessedAt)
+            return fail(malformedText);
+        files.append(RecentFile{*id, url, object.value(QStringLiteral("name")).toString(), *accessedAt});
+    }
+    return files;
+}
+
+void RecentFilesTracker::load()
+{
+    const std::optional<QByteArray> data = m_defaults.dataValue(defaultsKey);
+    if (!data)
+        return;
+    QString error;
+    const std::optional<QList<RecentFile>> files = decode(*data, &error);
+    if (!files) {
+        VLOG_TO(m_logger, error, defaultCategory, QStringLiteral("Failed to load recent files: ") + error);
+        return;
+    }
+    m_recentFiles = *files;
+    emit recentFilesChanged();
+}
+
+void RecentFilesTracker::recordAccess(const QUrl& url, const std::optional<QString>& name)
+{
+    const RecentFile file{QUuid::createUuid(), url, name.value_or(lastPathComponent(url)), m_clock()};
+    m_recentFiles.removeIf([&url](const RecentFile& f) { return f.url == url; });
+    emit recentFilesChanged();
+    m_recentFiles.prepend(file);
+    emit recentFilesChanged();
+    if (m_recentFiles.size() > maxStoredCount) {
+        m_recentFiles.resize(maxStoredCount);
+        emit recentFilesChanged();
+    }
+    save();
+}
+
+void RecentFilesTracker::save()
+{
+    if (!m_defaults.setValue(defaultsKey, encode(m_recentFiles)))
+        VLOG_TO(m_logger, error, defaultCategory,
+            QStringLiteral("Failed to save recent files: ") + QStringLiteral("The data couldn’t be written."));
+}
+
+} // namespace vantrel

@@ -1,0 +1,76 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QList>
+#include <QMetaType>
+#include <QObject>
+#include <QString>
+#include <QUrl>
+#include <QUuid>
+
+#include <functional>
+#include <optional>
+
+namespace vantrel {
+
+class Defaults;
+class LogManager;
+
+// A local file the user obtained recently.
+struct RecentFile {
+    QUuid id;
+    QUrl url;
+    QString name;
+    QDateTime accessedAt;
+
+    bool operator==(const RecentFile&) const = default;
+};
+
+// The recent-files list, newest first, kept as one JSON array in the defaults database. Used on
+// the main thread only.
+class RecentFilesTracker final : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(QList<vantrel::RecentFile> recentFiles READ recentFiles NOTIFY recentFilesChanged)
+
+public:
+    static constexpr int maxStoredCount = 20;
+    static constexpr int maxDisplayCount = 5;
+    static inline const QString defaultsKey = QStringLiteral("com.vantrel.recentFiles");
+
+    using Clock = std::function<QDateTime()>;
+
+    // Loads the stored list.
+    RecentFilesTracker(Defaults& defaults, LogManager& logger, Clock clock = {}, QObject* parent = nullptr);
+    static RecentFilesTracker& shared();
+
+    QList<RecentFile> recentFiles() const { return m_recentFiles; }
+
+    // The last component of the URL's path, a trailing slash ignored ("/a/b/" gives "b").
+    static QString lastPathComponent(const QUrl& url);
+
+    // Puts the file at the front (replacing an entry with the same URL) and stores the list. The
+    // name defaults to the URL's last path component.
+    void recordAccess(const QUrl& url, const std::optional<QString>& name = std::nullopt);
+
+    void load();
+    void save();
+
+    // The stored form: a compact JSON array, newest first. Decoding fails as a whole on any
+    // incomplete or malformed record, with the reason in *error.
+    static QByteArray encode(const QList<RecentFile>& files);
+    static std::optional<QList<RecentFile>> decode(const QByteArray& data, QString* error);
+
+signals:
+    void recentFilesChanged();
+
+private:
+    Defaults& m_defaults;
+    LogManager& m_logger;
+    Clock m_clock;
+    QList<RecentFile> m_recentFiles;
+};
+
+} // namespace vantrel
+
+Q_DECLARE_METATYPE(vantrel::RecentFile)

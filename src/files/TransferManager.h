@@ -1,0 +1,120 @@
+#pragma once
+
+#include "files/TransferTask.h"
+
+#include <QFuture>
+#include <QHash>
+#include <QList>
+#include <QObject>
+#include <QUrl>
+#include <QUuid>
+
+#include <qcoro/qcorotask.h>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+
+namespace vantrel {
+
+class NotificationService;
+class RecentFilesTracker;
+
+namespace transfer_detail {
+struct CopyJob;
+struct StepResult;
+}
+
+// The uploads and downloads of one file browser window: an ordered queue that copies one file at
+// a time in 1 MiB chunks on the share I/O pool, publishing the task on the main thread after
+// every chunk. All public calls and every change of the published state happen on the main
+// thread.
+//
+// Destroying the manager (closing the window) ends its pending and paused transfers as cancelled
+// and lets a running copy finish or cancel its current chunk before it returns.
+class TransferManager final : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(QList<vantrel::TransferTask> tasks READ tasks NOTIFY tasksChanged)
+    Q_PROPERTY(bool isProcessing READ isProcessing NOTIFY isProcessingChanged)
+    Q_PROPERTY(qint64 totalBytesTransferred READ totalBytesTransferred NOTIFY totalBytesTransferredChanged)
+
+public:
+    static constexpr int maxConcurrent = 3;
+    static constexpr qint64 chunkSize = 1048576;
+
+    TransferManager(RecentFilesTracker& recentFiles, NotificationService& notifications,
+        TransferTask::Clock clock = {}, QObject* parent = nullptr);
+    ~TransferManager() override;
+
+    QList<TransferTask> tasks() const { return m_tasks; }
+    bool isProcessing() const { return m_isProcessing; }
+    qint64 totalBytesTransferred() const { return m_totalBytesTransferred; }
+
+    // Queue the file into the given folder, under the source's own name. The source's size is read
+    // on the share I/O pool, so the task appears in `tasks` a moment later, in the order added.
+    void addDownload(const QUrl& source, const QUrl& destinationFolder);
+    void addUpload(const QUrl& source, const QUrl& destinationFolder);
+
+    void cancel(const QUuid& taskId);
+    void pause(const QUuid& taskId);
+    void resume(const QUuid& taskId);
+    void retry(const QUuid& taskId);
+    void clearCompleted();
+
+    // How often a paused copy looks at its flags again.
+    std::chrono::milliseconds pauseCheckInterval{100};
+    // Flushes the finished destination to its storage; a failure fails the transfer. Replaceable
+    // because a flush that fails (a full network share) cannot be produced on a local disk.
+    std::function<int(int fd)> syncFile;
+
+signals:
+    void tasksChanged();
+    void isProcessingChanged(bool isProcessing);
+    void totalBytesTransferredChanged(qint64 totalBytesTransferred);
+
+private:
+    struct PendingAdd {
+        QUrl source;
+        QUrl destinationFolder;
+        TransferDirection direction;
+    };
+    enum class CopyOutcome { succeeded, cancelled, failed };
+    struct CopyResult {
+        CopyOutcome outcome = CopyOutcome::failed;
+        QString errorMessage;
+    };
+
+    void addTransfer(const QUrl& source, const QUrl& destinationFolder, TransferDirection direction);
+    QCoro::Task<> drainAdds();
+    void processQueue();
+    QCoro::Task<> queueLoop();
+    QCoro::Task<> executeTransfer(qsizetype index);
+    QCoro::Task<CopyResult> copyFile(const QUrl& from, const QUrl& to, QUuid taskId);
+    QCoro::Task<transfer_detail::StepResult> runOnPool(std::function<transfer_detail::StepResult()> work);
+
+    qsizetype indexOf(const QUuid& id) const;
+    void updateTask(const QUuid& id, const std::function<void(TransferTask&)>& change);
+    void setCancelFlag(const QUuid& id, bool on);
+    void setPauseFlag(const QUuid& id, bool on);
+    QString messageFor(const transfer_detail::StepResult& result, const QUrl& from, const QUrl& to) const;
+
+    RecentFilesTracker& m_recentFiles;
+    NotificationService& m_notifications;
+    TransferTask::Clock m_clock;
+
+    QList<TransferTask> m_tasks;
+    bool m_isProcessing = false;
+    qint64 m_totalBytesTransferred = 0;
+    QHash<QUuid, bool> m_cancellationFlags;
+    QHash<QUuid, bool> m_pauseFlags;
+
+    QList<PendingAdd> m_pendingAdds;
+    bool m_addingTasks = false;
+
+    // The copy under way (at most one) and the last piece of its work handed to the pool.
+    std::shared_ptr<transfer_detail::CopyJob> m_currentJob;
+    QUuid m_currentJobId;
+    QFuture<void> m_currentWork;
+};
+
+} // namespace vantrel

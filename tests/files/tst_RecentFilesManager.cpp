@@ -1,0 +1,147 @@
+#include "support/TestMain.h"
+
+#include "files/RecentFilesManager.h"
+#include "platform/Defaults.h"
+#include "platform/SystemLog.h"
+#include "services/LogManager.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+
+#include <memory>
+
+using namespace vantrel;
+
+class TestRecentFilesManager : public QObject {
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+    std::unique_ptr<Defaults> m_defaults;
+    CapturingSystemLog m_systemLog;
+    std::unique_ptr<LogManager> m_logger;
+    QDateTime m_now = QDateTime::fromMSecsSinceEpoch(1'714'555'812'345, Qt::UTC);
+    int m_round = 0;
+
+    std::unique_ptr<RecentFilesTracker> makeTracker()
+    {
+        return std::make_unique<RecentFilesTracker>(*m_defaults, *m_logger, [this] { return m_now; });
+    }
+
+    static QUrl file(int n) { return QUrl::fromLocalFile(QStringLiteral("/home/u/Downloads/file %1.txt").arg(n)); }
+
+private slots:
+    void init()
+    {
+        const QString sub = m_dir.filePath(QString::number(m_round++));
+        m_defaults = std::make_unique<Defaults>(sub + QStringLiteral("/defaults.json"));
+        m_logger = std::make_unique<LogManager>(*m_defaults, m_systemLog, sub + QStringLiteral("/Logs"));
+        m_systemLog.clear();
+        m_now = QDateTime::fromMSecsSinceEpoch(1'714'555'812'345, Qt::UTC);
+    }
+
+    void frontInsertionReplacesTheSameUrl()
+    {
+        auto tracker = makeTracker();
+        tracker->recordAccess(file(1));
+        tracker->recordAccess(file(2), QStringLiteral("Shown name"));
+        tracker->recordAccess(file(3));
+        const QUuid oldId = tracker->recentFiles().at(2).id;
+        m_now = m_now.addSecs(60);
+        QSignalSpy changed(tracker.get(), &RecentFilesTracker::recentFilesChanged);
+        tracker->recordAccess(file(1));
+        QVERIFY(changed.count() >= 1);
+
+        const QList<RecentFile> list = tracker->recentFiles();
+        QCOMPARE(list.size(), 3);
+        QCOMPARE(list.at(0).url, file(1));
+        QVERIFY(list.at(0).id != oldId);
+        QCOMPARE(list.at(0).accessedAt, m_now);
+        QCOMPARE(list.at(0).name, QStringLiteral("file 1.txt"));
+        QCOMPARE(list.at(1).url, file(3));
+        QCOMPARE(list.at(2).name, QStringLiteral("Shown name"));
+
+        // A different spelling of the same file is a different entry; a trailing slash does not
+        // hide the name.
+        const QUrl slash = QUrl::fromLocalFile(QStringLiteral("/home/u/Downloads/dir/"));
+        tracker->recordAccess(QUrl::fromLocalFile(QStringLiteral("/home/u/Downloads/dir")));
+        tracker->recordAccess(slash);
+        QCOMPARE(tracker->recentFiles().size(), 5);
+        QCOMPARE(tracker->recentFiles().at(0).name, QStringLiteral("dir"));
+    }
+
+    void capAndStoredForm()
+    {
+        {
+            auto tracker = makeTracker();
+            for (int i = 1; i <= 21; ++i)
+                tracker->recordAccess(file(i));
+            QCOMPARE(tracker->recentFiles().size(), RecentFilesTracker::maxStoredCount);
+            QCOMPARE(tracker->recentFiles().first().url, file(21));
+            QCOMPARE(tracker->recentFiles().last().url, file(2));
+        }
+        const QByteArray stored = *m_defaults->dataValue(RecentFilesTracker::defaultsKey);
+        QVERIFY(!stored.contains('\n'));
+        const QJsonArray array = QJsonDocument::fromJson(stored).array();
+        QCOMPARE(array.size(), 20);
+        const QJsonObject first = array.at(0).toObject();
+        QCOMPARE(first.keys().size(), 4);
+        QCOMPARE(first.value("url").toString(), QStringLiteral("file:///home/u/Downloads/file%2021.txt"));
+        QCOMPARE(first.value("accessedAt").toString(), QStringLiteral("2024-05-01T09:30:12Z"));
+        const QString id = first.value("id").toString();
+        QCOMPARE(id, id.toUpper());
+        QCOMPARE(id.size(), 36);
+
+        // Reloaded exactly as stored.
+        auto reloaded = makeTracker();
+        QCOMPARE(reloaded->recentFiles().size(), 20);
+        QCOMPARE(reloaded->recentFiles().first().url, file(21));
+        QCOMPARE(reloaded->recentFiles().first().accessedAt, QDateTime::fromSecsSinceEpoch(1'714'555'812, Qt::UTC));
+    }
+
+    void overlongStoredListLoadsWholeAndIsCutAtTheNextRecording()
+    {
+        QList<RecentFile> files;
+        for (int i = 0; i < 25; ++i)
+            files.append(RecentFile{QUuid::createUuid(), file(i), QStringLiteral("n%1").arg(i), m_now.addSecs(-i)});
+        m_defaults->setValue(RecentFilesTracker::defaultsKey, RecentFilesTracker::encode(files));
+        auto tracker = makeTracker();
+        QCOMPARE(tracker->recentFiles().size(), 25);
+        tracker->recordAccess(file(100));
+        QCOMPARE(tracker->recentFiles().size(), 20);
+        QCOMPARE(tracker->recentFiles().at(1).name, QStringLiteral("n0"));
+    }
+
+    void badStoredValueIsLoggedAndKept()
+    {
+        const QByteArray bad = "[{\"id\":\"6F9619FF-8B86-D011-B42D-00C04FC964FF\",\"url\":\"file:///a\",\"name\":\"a\"}]";
+        m_defaults->setValue(RecentFilesTracker::defaultsKey, bad);
+        auto tracker = makeTracker();
+        QVERIFY(tracker->recentFiles().isEmpty());
+        QCOMPARE(m_systemLog.messages(),
+            QStringList{QStringLiteral("Failed to load recent files: The data couldn’t be read because it is missing.")});
+        QCOMPARE(*m_defaults->dataValue(RecentFilesTracker::defaultsKey), bad);
+
+        for (const QByteArray& malformed : {QByteArray("{}"), QByteArray("not json"),
+                 QByteArray("[{\"id\":\"nope\",\"url\":\"file:///a\",\"name\":\"a\",\"accessedAt\":\"2024-05-01T09:30:12Z\"}]"),
+                 QByteArray("[{\"id\":\"6F9619FF-8B86-D011-B42D-00C04FC964FF\",\"url\":\"file:///a\",\"name\":\"a\",\"accessedAt\":\"2024-05-01 09:30\"}]")}) {
+            m_systemLog.clear();
+            m_defaults->setValue(RecentFilesTracker::defaultsKey, malformed);
+            auto t = makeTracker();
+            QVERIFY(t->recentFiles().isEmpty());
+            QCOMPARE(m_systemLog.messages().size(), 1);
+            QVERIFY(m_systemLog.messages().first().startsWith(QStringLiteral("Failed to load recent files: ")));
+        }
+        // Nothing stored: nothing logged.
+        m_systemLog.clear();
+        m_defaults->remove(RecentFilesTracker::defaultsKey);
+        auto empty = makeTracker();
+        QVERIFY(m_systemLog.messages().isEmpty());
+    }
+};
+
+VANTREL_TEST_MAIN(TestRecentFilesManager)
+#include "tst_RecentFilesManager.moc"

@@ -1,0 +1,547 @@
+#include "support/TestMain.h"
+
+#include "files/RecentFilesManager.h"
+#include "files/TransferManager.h"
+#include "mounting/NotificationPreferences.h"
+#include "mounting/NotificationService.h"
+#include "platform/Defaults.h"
+#include "platform/NotificationCenter.h"
+#include "platform/SystemLog.h"
+#include "services/LogManager.h"
+
+#include <QDBusConnection>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTimer>
+#include <QFile>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+
+#include <csignal>
+#include <memory>
+#include <thread>
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace vantrel;
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr qint64 MiB = 1048576;
+
+QByteArray randomBytes(qint64 size)
+{
+    QByteArray data(size, Qt::Uninitialized);
+    QRandomGenerator rng(static_cast<quint32>(size));
+    for (qint64 i = 0; i < size; ++i)
+        data[i] = static_cast<char>(rng.generate() & 0xff);
+    return data;
+}
+
+bool writeFile(const QString& path, const QByteArray& data)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(data) == data.size();
+}
+
+QByteArray readFile(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+// A source that delivers its bytes only when the test says so: a named pipe fed by a thread.
+class SlowSource {
+public:
+    explicit SlowSource(const QString& path)
+        : m_path(path)
+    {
+        m_ok = ::mkfifo(QFile::encodeName(path).constData(), 0600) == 0;
+    }
+    ~SlowSource() { finish(); }
+    bool ok() const { return m_ok; }
+
+    // Opens the writing end (on a thread: opening blocks until the copy opens the other end).
+    void start()
+    {
+        m_thread = std::thread([this] { m_fd = ::open(QFile::encodeName(m_path).constData(), O_WRONLY); });
+    }
+    void feed(const QByteArray& data)
+    {
+        join();
+        m_written += data;
+        m_thread = std::thread([this, data] {
+            const char* p = data.constData();
+            qint64 left = data.size();
+            while (left > 0) {
+                const ssize_t n = ::write(m_fd, p, static_cast<size_t>(left));
+                if (n <= 0)
+                    return;
+                p += n;
+                left -= n;
+            }
+        });
+    }
+    void finish()
+    {
+        join();
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_fd = -1;
+    }
+    QByteArray written() const { return m_written; }
+
+private:
+    void join()
+    {
+        if (m_thread.joinable())
+            m_thread.join();
+    }
+    QString m_path;
+    bool m_ok = false;
+    int m_fd = -1;
+    std::thread m_thread;
+    QByteArray m_written;
+};
+
+} // namespace
+
+class TestTransferManager : public QObject {
+    Q_OBJECT
+
+private:
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<Defaults> m_defaults;
+    CapturingSystemLog m_systemLog;
+    std::unique_ptr<LogManager> m_logger;
+    std::unique_ptr<NotificationPreferences> m_prefs;
+    std::unique_ptr<NotificationCenter> m_center;
+    std::unique_ptr<NotificationService> m_notifications;
+    std::unique_ptr<RecentFilesTracker> m_recents;
+    std::unique_ptr<TransferManager> m_manager;
+
+    QString src(const QString& name) const { return m_dir->filePath("share/" + name); }
+    QString dst(const QString& name) const { return m_dir->filePath("local/" + name); }
+    QUrl localFolder() const { return QUrl::fromLocalFile(m_dir->filePath("local")); }
+    TransferTask task(int i) const { return m_manager->tasks().at(i); }
+    TransferStatus status(int i) const { return task(i).status; }
+
+    // Posting fails without a notification server, and the failure names the request: the log
+    // shows which completions were announced.
+    QStringList announced() const
+    {
+        QStringList ids;
+        for (const QString& line : m_systemLog.messages()) {
+            if (line.startsWith(QStringLiteral("Failed to schedule notification 'transfer-completed-")))
+                ids << line.section(u'\'', 1, 1);
+        }
+        return ids;
+    }
+
+    // Copies share/big.bin into the folder through the manager; the wall time in *seconds.
+    void timeManager(const QString& folder, qint64 size, double* seconds)
+    {
+        QVERIFY(QDir().mkpath(folder));
+        const qsizetype index = m_manager->tasks().size();
+        QEventLoop loop;
+        connect(m_manager.get(), &TransferManager::tasksChanged, &loop, [&] {
+            if (m_manager->tasks().size() > index && m_manager->tasks().at(index).status != TransferStatus::pending
+                && m_manager->tasks().at(index).status != TransferStatus::running)
+                loop.quit();
+        });
+        QTimer::singleShot(110'000, &loop, &QEventLoop::quit);
+        QElapsedTimer t;
+        t.start();
+        m_manager->addDownload(QUrl::fromLocalFile(src("big.bin")), QUrl::fromLocalFile(folder));
+        loop.exec();
+        *seconds = t.nsecsElapsed() / 1e9;
+        QCOMPARE(m_manager->tasks().at(index).status, TransferStatus::completed);
+        QCOMPARE(QFileInfo(folder + "/big.bin").size(), size);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        // A write past the file-size limit must fail, not kill the test.
+        std::signal(SIGXFSZ, SIG_IGN);
+    }
+
+    void init()
+    {
+        m_dir = std::make_unique<QTemporaryDir>();
+        QVERIFY(QDir().mkpath(m_dir->filePath("share")));
+        QVERIFY(QDir().mkpath(m_dir->filePath("local")));
+        m_defaults = std::make_unique<Defaults>(m_dir->filePath("defaults.json"));
+        m_systemLog.clear();
+        m_logger = std::make_unique<LogManager>(*m_defaults, m_systemLog, m_dir->filePath("Logs"));
+        m_prefs = std::make_unique<NotificationPreferences>(*m_defaults);
+        m_center = std::make_unique<NotificationCenter>(QDBusConnection::sessionBus());
+        m_notifications = std::make_unique<NotificationService>(*m_center, *m_prefs, *m_logger);
+        m_notifications->triggerDelay = 0ms;
+        m_recents = std::make_unique<RecentFilesTracker>(*m_defaults, *m_logger);
+        m_manager = std::make_unique<TransferManager>(*m_recents, *m_notifications);
+        m_manager->pauseCheckInterval = 10ms;
+    }
+
+    void cleanup()
+    {
+        m_manager.reset();
+        m_recents.reset();
+        m_notifications.reset();
+        m_center.reset();
+        m_prefs.reset();
+        m_logger.reset();
+        m_defaults.reset();
+        m_dir.reset();
+    }
+
+    void runsInOrderOneAtATimeWithOnePublicationPerChunk()
+    {
+        const QByteArray a = randomBytes(5 * MiB / 2), b = randomBytes(MiB), c;
+        QVERIFY(writeFile(src("a.bin"), a) && writeFile(src("b.bin"), b) && writeFile(src("c.bin"), c));
+        QVERIFY(writeFile(dst("a.bin"), "an older local file"));
+        QList<QList<TransferTask>> snapshots;
+        connect(m_manager.get(), &TransferManager::tasksChanged, m_manager.get(), [&] { snapshots << m_manager->tasks(); });
+
+        for (const char* name : {"a.bin", "b.bin", "c.bin"})
+            m_manager->addDownload(QUrl::fromLocalFile(src(name)), localFolder());
+        QTRY_COMPARE(m_manager->tasks().size(), 3);
+        QCOMPARE(task(0).destinationURL, QUrl::fromLocalFile(dst("a.bin")));
+        QCOMPARE(task(0).totalBytes, a.size());
+        QTRY_VERIFY(!m_manager->isProcessing());
+
+        for (int i = 0; i < 3; ++i)
+            QCOMPARE(status(i), TransferStatus::completed);
+        QCOMPARE(readFile(dst("a.bin")), a);
+        QCOMPARE(readFile(dst("b.bin")), b);
+        QCOMPARE(readFile(dst("c.bin")), c);
+        QCOMPARE(m_manager->totalBytesTransferred(), a.size() + b.size());
+
+        // Never two at once, started in the order added; the first task's count moved once per MiB.
+        QList<int> startOrder;
+        QList<qint64> progressOfFirst;
+        for (const auto& snapshot : snapshots) {
+            int running = 0;
+            for (int i = 0; i < snapshot.size(); ++i) {
+                if (snapshot.at(i).status == TransferStatus::running) {
+                    ++running;
+                    if (!startOrder.contains(i))
+                        startOrder << i;
+                }
+            }
+            QVERIFY(running <= 1);
+            if (!snapshot.isEmpty() && snapshot.at(0).status == TransferStatus::running
+                && (progressOfFirst.isEmpty() || progressOfFirst.last() != snapshot.at(0).bytesTransferred))
+                progressOfFirst << snapshot.at(0).bytesTransferred;
+        }
+        QCOMPARE(startOrder, (QList<int>{0, 1, 2}));
+        QCOMPARE(progressOfFirst, (QList<qint64>{0, MiB, 2 * MiB, 5 * MiB / 2}));
+
+        // Every completion is announced; the download that finished last leads the recent files.
+        QTRY_COMPARE(announced().size(), 3);
+        QVERIFY(announced().at(0).startsWith(QStringLiteral("transfer-completed-a.bin-")));
+        QCOMPARE(m_recents->recentFiles().first().url, QUrl::fromLocalFile(dst("c.bin")));
+        QCOMPARE(m_recents->recentFiles().first().name, QStringLiteral("c.bin"));
+
+        // An upload is neither a recent file nor different otherwise.
+        QVERIFY(writeFile(m_dir->filePath("up.txt"), "up"));
+        m_manager->addUpload(QUrl::fromLocalFile(m_dir->filePath("up.txt")), QUrl::fromLocalFile(m_dir->filePath("share")));
+        QTRY_COMPARE(m_manager->tasks().size(), 4);
+        QTRY_COMPARE(status(3), TransferStatus::completed);
+        QCOMPARE(task(3).direction, TransferDirection::upload);
+        QCOMPARE(readFile(src("up.txt")), QByteArray("up"));
+        QCOMPARE(m_recents->recentFiles().size(), 3);
+
+        m_manager->clearCompleted();
+        QVERIFY(m_manager->tasks().isEmpty());
+    }
+
+    void pauseThenResumeContinuesWhereItStopped()
+    {
+        SlowSource source(src("slow.bin"));
+        QVERIFY(source.ok());
+        QVERIFY(writeFile(src("next.bin"), "next"));
+        m_manager->addDownload(QUrl::fromLocalFile(src("slow.bin")), localFolder());
+        source.start();
+        QTRY_COMPARE(m_manager->tasks().size(), 1);
+        QCOMPARE(task(0).totalBytes, 0); // a pipe has no size
+        QTRY_COMPARE(status(0), TransferStatus::running);
+        const QDateTime started = *task(0).startDate;
+
+        source.feed(randomBytes(300'000));
+        QTRY_COMPARE(task(0).bytesTransferred, 300'000);
+        const QUuid id = task(0).id;
+        m_manager->pause(id);
+        source.feed(randomBytes(200'000)); // wakes the blocked read, which then sees the flag
+        QTRY_COMPARE(status(0), TransferStatus::paused);
+        const qint64 atPause = task(0).bytesTransferred;
+        QVERIFY(atPause >= 300'000);
+        QTest::qWait(100);
+        QCOMPARE(task(0).bytesTransferred, atPause);
+        QCOMPARE(QFileInfo(dst("slow.bin")).size(), atPause);
+
+        // A transfer added meanwhile waits behind the paused one.
+        m_manager->addDownload(QUrl::fromLocalFile(src("next.bin")), localFolder());
+        QTRY_COMPARE(m_manager->tasks().size(), 2);
+        QTest::qWait(50);
+        QCOMPARE(status(1), TransferStatus::pending);
+
+        m_manager->resume(id);
+        QCOMPARE(status(0), TransferStatus::pending);
+        QTRY_COMPARE(status(0), TransferStatus::running);
+        QTRY_VERIFY(task(0).bytesTransferred == 500'000);
+        source.feed(randomBytes(100'000));
+        source.finish();
+        QTRY_COMPARE(status(0), TransferStatus::completed);
+        QCOMPARE(task(0).startDate, started);
+        QCOMPARE(task(0).bytesTransferred, 0); // set from the unknown size
+        QCOMPARE(readFile(dst("slow.bin")), source.written());
+        QTRY_COMPARE(status(1), TransferStatus::completed);
+        QCOMPARE(m_manager->totalBytesTransferred(), 4);
+    }
+
+    void cancelPendingRunningAndPaused()
+    {
+        SlowSource running(src("running.bin"));
+        SlowSource paused(src("paused.bin"));
+        QVERIFY(running.ok() && paused.ok());
+        QVERIFY(writeFile(src("pending.bin"), "pending"));
+        for (const char* name : {"running.bin", "pending.bin", "paused.bin"})
+            m_manager->addDownload(QUrl::fromLocalFile(src(name)), localFolder());
+        running.start();
+        QTRY_COMPARE(m_manager->tasks().size(), 3);
+
+        // Pending: cancelled at once and skipped by the queue.
+        m_manager->cancel(task(1).id);
+        QCOMPARE(status(1), TransferStatus::cancelled);
+
+        // Running: the partial file goes, no end date, no message.
+        QTRY_COMPARE(status(0), TransferStatus::running);
+        running.feed(randomBytes(100'000));
+        QTRY_COMPARE(task(0).bytesTransferred, 100'000);
+        QVERIFY(QFile::exists(dst("running.bin")));
+        m_manager->cancel(task(0).id);
+        running.feed(randomBytes(1000));
+        QTRY_COMPARE(status(0), TransferStatus::cancelled);
+        QVERIFY(!task(0).endDate && !task(0).errorMessage);
+        QVERIFY(!QFile::exists(dst("running.bin")));
+
+        // Paused: cancelled without a resume.
+        paused.start();
+        QTRY_COMPARE(status(2), TransferStatus::running);
+        paused.feed(randomBytes(1000));
+        QTRY_COMPARE(task(2).bytesTransferred, 1000);
+        m_manager->pause(task(2).id);
+        paused.feed(randomBytes(1000));
+        QTRY_COMPARE(status(2), TransferStatus::paused);
+        m_manager->cancel(task(2).id);
+        QTRY_COMPARE_WITH_TIMEOUT(status(2), TransferStatus::cancelled, 1000);
+        QTRY_VERIFY(!m_manager->isProcessing());
+        QVERIFY(!QFile::exists(dst("paused.bin")));
+        QVERIFY(!QFile::exists(dst("pending.bin")));
+        QVERIFY(announced().isEmpty());
+
+        // A cancelled task retried runs from the start.
+        m_manager->retry(task(1).id);
+        QTRY_COMPARE(status(1), TransferStatus::completed);
+        QCOMPARE(readFile(dst("pending.bin")), QByteArray("pending"));
+
+        m_manager->clearCompleted();
+        QVERIFY(m_manager->tasks().isEmpty());
+    }
+
+    void failureKeepsItsMessageAndRetryStartsOver()
+    {
+        // Missing source: failed with the reason, nothing created.
+        m_manager->addDownload(QUrl::fromLocalFile(src("missing.bin")), localFolder());
+        QTRY_COMPARE(m_manager->tasks().size(), 1);
+        QTRY_COMPARE(status(0), TransferStatus::failed);
+        QCOMPARE(*task(0).errorMessage, QStringLiteral("The file “missing.bin” couldn’t be opened: No such file or directory"));
+        QVERIFY(task(0).endDate.has_value());
+        QVERIFY(!QFile::exists(dst("missing.bin")));
+
+        // A write that fails halfway (the file-size limit) keeps the partial file.
+        const QByteArray data = randomBytes(3 * MiB);
+        QVERIFY(writeFile(src("big.bin"), data));
+        rlimit old{};
+        QCOMPARE(::getrlimit(RLIMIT_FSIZE, &old), 0);
+        rlimit limited = old;
+        limited.rlim_cur = 3 * MiB / 2;
+        QCOMPARE(::setrlimit(RLIMIT_FSIZE, &limited), 0);
+        m_manager->addDownload(QUrl::fromLocalFile(src("big.bin")), localFolder());
+        QTRY_COMPARE(m_manager->tasks().size(), 2);
+        QTRY_COMPARE(status(1), TransferStatus::failed);
+        QCOMPARE(::setrlimit(RLIMIT_FSIZE, &old), 0);
+        QCOMPARE(*task(1).errorMessage, QStringLiteral("The file “big.bin” couldn’t be written: File too large"));
+        QCOMPARE(task(1).bytesTransferred, 3 * MiB / 2); // what reached the file
+        QCOMPARE(QFileInfo(dst("big.bin")).size(), 3 * MiB / 2);
+        QVERIFY(!m_manager->isProcessing());
+
+        // Retry: fields cleared, the partial file replaced, copied from the first byte.
+        QList<qint64> progress;
+        connect(m_manager.get(), &TransferManager::tasksChanged, m_manager.get(), [&] {
+            if (m_manager->tasks().size() > 1 && m_manager->tasks().at(1).status == TransferStatus::running)
+                progress << m_manager->tasks().at(1).bytesTransferred;
+        });
+        m_manager->retry(task(1).id);
+        QCOMPARE(status(1), TransferStatus::pending);
+        QVERIFY(!task(1).errorMessage && !task(1).startDate && !task(1).endDate);
+        QCOMPARE(task(1).bytesTransferred, 0);
+        QTRY_COMPARE(status(1), TransferStatus::completed);
+        QCOMPARE(progress.first(), 0);
+        QCOMPARE(progress.last(), 3 * MiB);
+        QCOMPARE(readFile(dst("big.bin")), data);
+        QCOMPARE(status(0), TransferStatus::failed); // untouched
+        QTRY_COMPARE(announced().size(), 1);
+    }
+
+    void completeOnlyWhenFlushedAndClosed()
+    {
+        QVERIFY(writeFile(src("a.bin"), randomBytes(MiB + 10)));
+        m_manager->syncFile = [](int) {
+            errno = ENOSPC;
+            return -1;
+        };
+        m_manager->addDownload(QUrl::fromLocalFile(src("a.bin")), localFolder());
+        QTRY_COMPARE(m_manager->tasks().size(), 1);
+        QTRY_COMPARE(status(0), TransferStatus::failed);
+        QCOMPARE(*task(0).errorMessage, QStringLiteral("The file “a.bin” couldn’t be saved completely: No space left on device"));
+        QVERIFY(!QFile::exists(dst("a.bin")));
+        QVERIFY(m_recents->recentFiles().isEmpty());
+        QCOMPARE(m_manager->totalBytesTransferred(), 0);
+        QTest::qWait(50);
+        QVERIFY(announced().isEmpty());
+    }
+
+    void sameSourceAndDestinationFailsAtOnce()
+    {
+        const QByteArray data = randomBytes(2 * MiB);
+        QVERIFY(writeFile(src("self.bin"), data));
+        m_manager->addUpload(QUrl::fromLocalFile(src("self.bin")), QUrl::fromLocalFile(m_dir->filePath("share")));
+        // A hard link is the same file under another name.
+        QVERIFY(QDir().mkpath(m_dir->filePath("local")));
+        QCOMPARE(::link(QFile::encodeName(src("self.bin")).constData(), QFile::encodeName(dst("self.bin")).constData()), 0);
+        m_manager->addDownload(QUrl::fromLocalFile(src("self.bin")), localFolder());
+        QTRY_COMPARE(m_manager->tasks().size(), 2);
+        QTRY_VERIFY(!m_manager->isProcessing());
+        for (int i = 0; i < 2; ++i) {
+            QCOMPARE(status(i), TransferStatus::failed);
+            QCOMPARE(*task(i).errorMessage,
+                QStringLiteral("“self.bin” is both the source and the destination of this transfer, so it was not copied."));
+        }
+        QCOMPARE(readFile(src("self.bin")), data);
+    }
+
+    void closingTheWindowEndsItsTransfers()
+    {
+        // A paused copy and a pending one: nothing waits, the partial file goes, the pending never starts.
+        SlowSource slow(src("slow.bin"));
+        QVERIFY(slow.ok());
+        QVERIFY(writeFile(src("later.bin"), "later"));
+        m_manager->addDownload(QUrl::fromLocalFile(src("slow.bin")), localFolder());
+        m_manager->addDownload(QUrl::fromLocalFile(src("later.bin")), localFolder());
+        slow.start();
+        QTRY_COMPARE(m_manager->tasks().size(), 2);
+        QTRY_COMPARE(status(0), TransferStatus::running);
+        slow.feed(randomBytes(1000));
+        QTRY_COMPARE(task(0).bytesTransferred, 1000);
+        m_manager->pause(task(0).id);
+        slow.feed(randomBytes(1000));
+        QTRY_COMPARE(status(0), TransferStatus::paused);
+        m_manager.reset();
+        QTRY_VERIFY(!QFile::exists(dst("slow.bin")));
+        QTest::qWait(50);
+        QVERIFY(!QFile::exists(dst("later.bin")));
+
+        // A running copy blocked in a read: the manager goes only after that chunk, and the
+        // cancelled copy leaves nothing behind.
+        m_manager = std::make_unique<TransferManager>(*m_recents, *m_notifications);
+        SlowSource blocked(src("blocked.bin"));
+        QVERIFY(blocked.ok());
+        m_manager->addDownload(QUrl::fromLocalFile(src("blocked.bin")), localFolder());
+        blocked.start();
+        QTRY_COMPARE(m_manager->tasks().size(), 1);
+        QTRY_COMPARE(status(0), TransferStatus::running);
+        QTRY_VERIFY(QFile::exists(dst("blocked.bin")));
+        std::thread unblock([&blocked] {
+            std::this_thread::sleep_for(50ms);
+            blocked.feed(randomBytes(1000));
+        });
+        QElapsedTimer timer;
+        timer.start();
+        m_manager.reset();
+        QVERIFY(timer.elapsed() >= 40);
+        QVERIFY(!QFile::exists(dst("blocked.bin")));
+        unblock.join();
+        QTest::qWait(50); // late events for the gone manager are dropped
+        QVERIFY(m_recents->recentFiles().isEmpty());
+    }
+
+    void benchmarkAgainstCp()
+    {
+        if (qEnvironmentVariable("VANTREL_BENCH") != QLatin1String("1"))
+            QSKIP("set VANTREL_BENCH=1 to compare a 1 GiB copy with cp");
+        constexpr qint64 size = 1024 * MiB;
+        {
+            QFile f(src("big.bin"));
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            const QByteArray block = randomBytes(16 * MiB);
+            for (qint64 done = 0; done < size; done += block.size())
+                QCOMPARE(f.write(block), block.size());
+        }
+        QVERIFY(QDir().mkpath(m_dir->filePath("local")));
+        const auto timeCp = [&](const QString& target, bool thenSync) {
+            QElapsedTimer t;
+            t.start();
+            if (QProcess::execute("cp", {src("big.bin"), target}) != 0)
+                return -1.0;
+            if (thenSync && QProcess::execute("sync", {target}) != 0)
+                return -1.0;
+            return t.nsecsElapsed() / 1e9;
+        };
+        // Each copy starts from the same state: no earlier copy left in the cache or waiting to be written.
+        const auto settle = [&] {
+            for (const char* path : {"local/cp.bin", "nosync/big.bin", "synced/big.bin"})
+                QFile::remove(m_dir->filePath(QLatin1String(path)));
+            QProcess::execute("sync", {});
+        };
+
+        // Best of a few runs each, as other work on the machine makes single runs noisy.
+        // Page-cache copies: what cp measures, and the manager with its final flush left out.
+        double cpSeconds = 1e9, managerNoFlush = 1e9, cpSyncSeconds = 1e9, managerSeconds = 1e9;
+        const auto flush = m_manager->syncFile;
+        for (int run = 0; run < 3; ++run) {
+            settle();
+            cpSeconds = std::min(cpSeconds, timeCp(m_dir->filePath("local/cp.bin"), false));
+            settle();
+            m_manager->syncFile = [](int) { return 0; };
+            double seconds = -1;
+            timeManager(m_dir->filePath("nosync"), size, &seconds);
+            managerNoFlush = std::min(managerNoFlush, seconds);
+            m_manager->syncFile = flush;
+        }
+        // Copies that end on disk: cp followed by sync(1) on the file, and the manager as built.
+        for (int run = 0; run < 2; ++run) {
+            settle();
+            cpSyncSeconds = std::min(cpSyncSeconds, timeCp(m_dir->filePath("local/cp.bin"), true));
+            settle();
+            double seconds = -1;
+            timeManager(m_dir->filePath("synced"), size, &seconds);
+            managerSeconds = std::min(managerSeconds, seconds);
+        }
+        QVERIFY(cpSeconds > 0 && cpSyncSeconds > 0 && managerNoFlush > 0 && managerSeconds > 0);
+        qInfo("1 GiB: cp %.3f s, manager without the final flush %.3f s (ratio %.2f); "
+              "cp + sync %.3f s, manager with fsync %.3f s (ratio %.2f)",
+            cpSeconds, managerNoFlush, cpSeconds / managerNoFlush, cpSyncSeconds, managerSeconds,
+            cpSyncSeconds / managerSeconds);
+    }
+};
+
+VANTREL_TEST_MAIN(TestTransferManager)
+#include "tst_TransferManager.moc"
