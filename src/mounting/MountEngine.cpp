@@ -1,0 +1,551 @@
+#include "mounting/MountEngine.h"
+
+#include "model/NASConfigStore.h"
+#include "mounting/AppStateManager.h"
+#include "platform/FileSystemInfo.h"
+#include "platform/Localization.h"
+#include "platform/Threading.h"
+#include "services/KeychainManager.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStringDecoder>
+#include <QThreadPool>
+#include <QTimer>
+#include <QtConcurrent/QtConcurrentRun>
+
+#include <qcoro/qcorofuture.h>
+#include <qcoro/qcoroprocess.h>
+
+#include <filesystem>
+#include <limits>
+#include <system_error>
+
+namespace vantrel {
+
+// No temporaries inside co_await expressions in this file: GCC 12 destroys some of them twice
+// (closures, braced lists), so lambdas, lists, awaiters and tasks are named first.
+
+namespace {
+
+// Strict UTF-8: anything malformed yields empty text rather than a lossy repair.
+QString decodeUtf8OrEmpty(const QByteArray& bytes)
+{
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringConverter::Flag::Stateless);
+    QString text = decoder.decode(bytes);
+    return decoder.hasError() ? QString() : text;
+}
+
+QString wholeSeconds(double seconds)
+{
+    if (!(seconds > 0.0))
+        return QStringLiteral("0");
+    if (seconds >= static_cast<double>(std::numeric_limits<qint64>::max()))
+        return QString::number(std::numeric_limits<qint64>::max());
+    return QString::number(static_cast<qint64>(seconds));
+}
+
+QString trimmedMessage(const MountEngine::ProcessResult& result)
+{
+    const QString error = result.stderr.trimmed();
+    return error.isEmpty() ? result.stdout.trimmed() : error;
+}
+
+// Inside Tcl double quotes a backslash, a quote, "$" and brackets are all live: escape each.
+QString tclQuoted(const QString& text)
+{
+    QString out;
+    out.reserve(text.size() + 2);
+    out += QLatin1Char('"');
+    for (const QChar c : text) {
+        if (c == QLatin1Char('\\') || c == QLatin1Char('"') || c == QLatin1Char('$') || c == QLatin1Char('[')
+            || c == QLatin1Char(']'))
+            out += QLatin1Char('\\');
+        out += c;
+    }
+    out += QLatin1Char('"');
+    return out;
+}
+
+// A path that Tcl reads as one plain word stays as it is; anything else is quoted.
+QString tclWord(const QString& text)
+{
+    static const QRegularExpression plain(QStringLiteral("^[A-Za-z0-9_./+-]+$"));
+    return plain.match(text).hasMatch() ? text : tclQuoted(text);
+}
+
+// Suspends until a started QProcess runs or has failed to start; true when it runs.
+class StartedAwaiter {
+public:
+    explicit StartedAwaiter(QProcess* process) : m_process(process) {}
+
+    bool await_ready() noexcept
+    {
+        m_started = m_process->state() == QProcess::Running;
+        return m_process->state() != QProcess::Starting;
+    }
+    void await_suspend(std::coroutine_handle<> waiting)
+    {
+        auto resume = [this, waiting](bool started) {
+            QObject::disconnect(m_onStarted);
+            QObject::disconnect(m_onFailed);
+            m_started = started;
+            // Not from inside the process's own signal: the coroutine may delete the process.
+            QTimer::singleShot(0, [waiting] { waiting.resume(); });
+        };
+        m_onStarted = QObject::connect(m_process, &QProcess::started, m_process, [resume] { resume(true); });
+        m_onFailed = QObject::connect(m_process, &QProcess::errorOccurred, m_process, [resume](QProcess::ProcessError error) {
+            if (error == QProcess::FailedToStart)
+                resume(false);
+        });
+    }
+    bool await_resume() const noexcept { return m_started; }
+
+private:
+    QProcess* m_process;
+    bool m_started = false;
+    QMetaObject::Connection m_onStarted;
+    QMetaObject::Connection m_onFailed;
+};
+
+template <typename F>
+auto onShareIO(F&& f)
+{
+    return QtConcurrent::run(&shareIOPool(), std::forward<F>(f));
+}
+
+// Keychain calls are synchronous D-Bus round-trips that may wait on an unlock prompt.
+template <typename F>
+auto onWorker(F&& f)
+{
+    return QtConcurrent::run(QThreadPool::globalInstance(), std::forward<F>(f));
+}
+
+} // namespace
+
+MountEngine::MountEngine(SystemTools tools, QString mountRoot, FileSystemInfo& fileSystem, KeychainManager& keychain,
+    NASConfigStore& configStore, AppStateManager& appState)
+    : m_tools(std::move(tools))
+    , m_mountRoot(std::move(mountRoot))
+    , m_fileSystem(fileSystem)
+    , m_keychain(keychain)
+    , m_configStore(configStore)
+    , m_appState(appState)
+{
+}
+
+MountEngine& MountEngine::shared()
+{
+    static MountEngine* instance = new MountEngine(SystemTools{}, defaultMountRoot(), FileSystemInfo::system(),
+        KeychainManager::shared(), NASConfigStore::shared(), AppStateManager::shared());
+    return *instance;
+}
+
+QString MountEngine::defaultMountRoot()
+{
+    return QDir::homePath() + QStringLiteral("/VantrelVolumes");
+}
+
+QCoro::Task<MountEngine::ProcessResult> MountEngine::executeProcess(QString executablePath, QStringList arguments,
+    double timeout, std::optional<QByteArray> stdinData)
+{
+    auto process = std::make_unique<QProcess>();
+    process->setProgram(executablePath);
+    process->setArguments(arguments);
+    process->setProcessChannelMode(QProcess::SeparateChannels);
+    if (!stdinData)
+        process->setInputChannelMode(QProcess::ForwardedInputChannel);
+
+    process->start(QIODevice::ReadWrite);
+    StartedAwaiter starting(process.get());
+    const bool started = co_await starting;
+    if (!started) {
+        const QString description = process->errorString();
+        process->close();
+        throw VantrelError::mountFailed(QStringLiteral("Failed to launch ") + executablePath + QStringLiteral(": ")
+            + description);
+    }
+
+    if (stdinData) {
+        process->write(*stdinData);
+        process->closeWriteChannel();
+    }
+
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    QProcess* child = process.get();
+    QObject::connect(&deadline, &QTimer::timeout, child, [child] {
+        if (child->state() != QProcess::NotRunning)
+            child->terminate();
+    });
+    deadline.start(timerMilliseconds(timeout));
+
+    auto watched = qCoro(child);
+    auto finished = watched.waitForFinished(std::chrono::milliseconds(-1));
+    co_await std::move(finished);
+    deadline.stop();
+
+    const QByteArray out = child->readAllStandardOutput();
+    const QByteArray err = child->readAllStandardError();
+    child->close();
+
+    if (child->exitStatus() == QProcess::CrashExit)
+        throw VantrelError::timeout(QStringLiteral("Process ") + executablePath + QStringLiteral(" timed out after ")
+            + wholeSeconds(timeout) + QStringLiteral("s"));
+
+    co_return ProcessResult{child->exitCode(), decodeUtf8OrEmpty(out), decodeUtf8OrEmpty(err)};
+}
+
+QString MountEngine::mountPointPath(const NASConfig& config) const
+{
+    const std::optional<QString>& custom = config.mountOptions.customMountPoint;
+    if (custom && !custom->isEmpty())
+        return *custom;
+    return m_mountRoot + QLatin1Char('/') + config.name;
+}
+
+bool MountEngine::isMounted(const QString& path) const
+{
+    const std::optional<QString> type = m_fileSystem.typeName(path);
+    if (!type || (*type != QLatin1String("smbfs") && *type != QLatin1String("nfs")))
+        return false;
+    // A plain folder on a network-mounted home has the network type too; only a mount root counts.
+    return m_fileSystem.isMountRoot(path);
+}
+
+QCoro::Task<bool> MountEngine::isMountedAsync(QString path) const
+{
+    auto check = [this, path] { return isMounted(path); };
+    QFuture<bool> mounted = onShareIO(std::move(check));
+    co_return co_await mounted;
+}
+
+void MountEngine::ensureMountPoint(const QString& path) const
+{
+    const QFileInfo info(path);
+    if (info.exists()) {
+        if (info.isDir())
+            return;
+        throw VantrelError::mountFailed(QStringLiteral("Mount point path exists but is not a directory: ") + path);
+    }
+    if (path.startsWith(QLatin1String("/Volumes/"))) {
+        throw VantrelError::mountFailed(QStringLiteral("无法自动创建 /Volumes/ 下的挂载点（需要 root 权限）。")
+            + QStringLiteral("请使用默认路径，或手动在终端执行：sudo mkdir -p '") + path + QLatin1Char('\''));
+    }
+    std::error_code ec;
+    std::filesystem::create_directories(std::filesystem::path(QFile::encodeName(path).toStdString()), ec);
+    if (ec) {
+        throw VantrelError::mountFailed(QStringLiteral("Failed to create mount point directory '") + path
+            + QStringLiteral("': ") + QString::fromLocal8Bit(ec.message()));
+    }
+}
+
+QCoro::Task<bool> MountEngine::prepareMountPoint(QString path) const
+{
+    struct Outcome {
+        bool mounted = false;
+        std::optional<VantrelError> error;
+    };
+    auto work = [this, path] {
+        Outcome result;
+        if (isMounted(path)) {
+            result.mounted = true;
+            return result;
+        }
+        try {
+            ensureMountPoint(path);
+        } catch (const VantrelError& error) {
+            result.error = error;
+        }
+        return result;
+    };
+    QFuture<Outcome> future = onShareIO(std::move(work));
+    const Outcome outcome = co_await future;
+    if (outcome.error)
+        throw *outcome.error;
+    co_return outcome.mounted;
+}
+
+QString MountEngine::buildExpectScript(const QStringList& arguments, const QString& password) const
+{
+    QString script;
+    script += QStringLiteral("set password ") + tclQuoted(password) + QLatin1Char('\n');
+    script += QStringLiteral("set args [list");
+    for (const QString& argument : arguments)
+        script += QLatin1Char(' ') + tclQuoted(argument);
+    script += QStringLiteral("]\n");
+    script += QStringLiteral("spawn ") + tclWord(m_tools.smbMount) + QStringLiteral(" {*}$args\n");
+    script += QStringLiteral("expect {\n");
+    script += QStringLiteral("    \"Password for *:\" {\n");
+    // "--" keeps a password that starts with "-" from being read as an option of send.
+    script += QStringLiteral("        send -- \"$password\\r\"\n");
+    script += QStringLiteral("        expect eof\n");
+    script += QStringLiteral("    }\n");
+    script += QStringLiteral("    eof\n");
+    script += QStringLiteral("}\n");
+    // Exit with the tool's own status; a tool killed by a signal (or a failed wait) never reads
+    // as success.
+    script += QStringLiteral("set result [wait]\n");
+    script += QStringLiteral("if {[lindex $result 2] != 0 || [lindex $result 4] eq \"CHILDKILLED\"} {\n");
+    script += QStringLiteral("    exit 1\n");
+    script += QStringLiteral("}\n");
+    script += QStringLiteral("exit [lindex $result 3]\n");
+    return script;
+}
+
+QString MountEngine::smbShareUrl(const QString& user, const QString& address, const QString& sharePath)
+{
+    qsizetype begin = 0;
+    qsizetype end = sharePath.size();
+    while (begin < end && sharePath.at(begin) == QLatin1Char('/'))
+        ++begin;
+    while (end > begin && sharePath.at(end - 1) == QLatin1Char('/'))
+        --end;
+    const QString share = sharePath.mid(begin, end - begin);
+    // The characters a URL path allows stay; inner "/" keep the folder structure.
+    const QString encoded = QString::fromLatin1(QUrl::toPercentEncoding(share, QByteArrayLiteral("!$&'()*+,;=:@/")));
+    return QStringLiteral("//") + user + QLatin1Char('@') + address + QLatin1Char('/') + encoded;
+}
+
+QUrl MountEngine::directoryUrl(const QString& path)
+{
+    return QUrl::fromLocalFile(path.endsWith(QLatin1Char('/')) ? path : path + QLatin1Char('/'));
+}
+
+QString MountEngine::localPath(const QUrl& url)
+{
+    QString path = url.toLocalFile();
+    while (path.size() > 1 && path.endsWith(QLatin1Char('/')))
+        path.chop(1);
+    return path;
+}
+
+QCoro::Task<> MountEngine::releaseShareFromOtherConfigs(NASConfig config)
+{
+    struct Held {
+        QUuid id;
+        QUrl mountPoint;
+    };
+    QList<Held> held;
+    runOnMainThreadAndWait([&] {
+        for (const NASConfig& other : m_configStore.configs()) {
+            if (other.id == config.id || other.address != config.address || other.sharePath != config.sharePath)
+                continue;
+            const std::optional<NASStatus> status = m_appState.status(other.id);
+            if (status && status->mountState.is(MountState::Kind::mounted) && status->mountPoint)
+                held.append({other.id, *status->mountPoint});
+        }
+    });
+
+    for (const Held& entry : held) {
+        bool released = false;
+        try {
+            auto task = unmount(entry.mountPoint, false);
+            co_await std::move(task);
+            released = true;
+        } catch (const std::exception&) {
+            // Another configuration that cannot let go keeps its status; this mount goes ahead.
+        }
+        if (released) {
+            const QUuid id = entry.id;
+            runOnMainThreadAndWait([&] { m_appState.updateStatus(id, MountState::idle(), std::nullopt); });
+        }
+    }
+}
+
+QCoro::Task<MountEngine::ProcessResult> MountEngine::runMountTool(QStringList arguments,
+    std::optional<QString> password, QString user, QString address)
+{
+    if (!password) {
+        auto task = executeProcess(m_tools.smbMount, arguments, mountTimeout);
+        co_return co_await std::move(task);
+    }
+
+    if (QFileInfo::exists(m_tools.expect)) {
+        const QByteArray script = buildExpectScript(arguments, *password).toUtf8();
+        QStringList expectArguments;
+        expectArguments << QStringLiteral("-");
+        auto task = executeProcess(m_tools.expect, expectArguments, mountTimeout, script);
+        co_return co_await std::move(task);
+    }
+
+    // Without expect the tool reads the password from a temporary Keychain item.
+    KeychainManager& keychain = m_keychain;
+    auto write = [&keychain, address, user, pw = *password]() -> std::optional<VantrelError> {
+        try {
+            keychain.writeSystemSMBKeychainEntry(address, user, pw);
+        } catch (const VantrelError& error) {
+            return error;
+        } catch (const std::exception& error) {
+            return VantrelError::keychainError(QString::fromLocal8Bit(error.what()));
+        }
+        return std::nullopt;
+    };
+    QFuture<std::optional<VantrelError>> writing = onWorker(std::move(write));
+    const std::optional<VantrelError> written = co_await writing;
+    if (written)
+        throw *written;
+
+    arguments.prepend(QStringLiteral("-N"));
+    std::optional<ProcessResult> result;
+    std::exception_ptr failure;
+    try {
+        auto task = executeProcess(m_tools.smbMount, arguments, mountTimeout);
+        result = co_await std::move(task);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    auto cleanup = [&keychain, address, user] { keychain.cleanupSystemSMBKeychain(address, user); };
+    QFuture<void> cleaning = onWorker(std::move(cleanup));
+    co_await cleaning;
+    if (failure)
+        std::rethrow_exception(failure);
+    co_return *result;
+}
+
+QCoro::Task<QUrl> MountEngine::mountSMB(NASConfig config)
+{
+    if (config.sharePath.isEmpty())
+        throw VantrelError::mountFailed(QStringLiteral("共享路径不能为空"));
+
+    auto release = releaseShareFromOtherConfigs(config);
+    co_await std::move(release);
+
+    const QString path = mountPointPath(config);
+    auto prepare = prepareMountPoint(path);
+    if (co_await std::move(prepare))
+        co_return directoryUrl(path);
+
+    QString user = QStringLiteral("guest");
+    std::optional<QString> password;
+    if (config.authMethod == AuthMethod::password) {
+        user = config.username.value_or(QStringLiteral("guest"));
+        KeychainManager& keychain = m_keychain;
+        const QString account = config.keychainIdentifier;
+        auto read = [&keychain, account] { return keychain.getPassword(account); };
+        QFuture<std::optional<QString>> reading = onWorker(std::move(read));
+        password = co_await reading;
+        if (!password || password->isEmpty())
+            throw VantrelError::authenticationFailed(QStringLiteral("No password found in keychain for ") + config.name);
+    }
+
+    QStringList arguments;
+    if (config.mountOptions.readOnly)
+        arguments << QStringLiteral("-o") << QStringLiteral("ro");
+    arguments << smbShareUrl(user, config.address, config.sharePath) << path;
+
+    auto run = runMountTool(arguments, password, user, config.address);
+    const ProcessResult result = co_await std::move(run);
+    if (result.exitCode == 0)
+        co_return directoryUrl(path);
+
+    const QString message = trimmedMessage(result);
+    if (result.exitCode == 64 && message.isEmpty())
+        throw VantrelError::mountFailed(
+            QStringLiteral("mount_smbfs 参数错误。可能原因：挂载点已被占用、共享路径格式不正确、或缺少必要参数。"));
+    throw VantrelError::mountFailed(QStringLiteral("mount_smbfs exited with code ") + QString::number(result.exitCode)
+        + QStringLiteral(": ") + message);
+}
+
+QCoro::Task<QUrl> MountEngine::mountNFS(NASConfig config)
+{
+    if (config.sharePath.isEmpty())
+        throw VantrelError::mountFailed(
+            Localization::text(QStringLiteral("nfs.error.emptySharePath"), QStringLiteral("NFS 共享路径不能为空")));
+
+    const QString path = mountPointPath(config);
+    auto prepare = prepareMountPoint(path);
+    if (co_await std::move(prepare))
+        co_return directoryUrl(path);
+
+    QString options = QStringLiteral("vers=4,tcp,noresvport");
+    if (config.mountOptions.readOnly)
+        options += QStringLiteral(",ro");
+    const QStringList arguments{QStringLiteral("-o"), options, config.address + QLatin1Char(':') + config.sharePath, path};
+
+    auto first = executeProcess(m_tools.nfsMount, arguments, mountTimeout);
+    ProcessResult result = co_await std::move(first);
+    if (result.exitCode == 0)
+        co_return directoryUrl(path);
+
+    if (result.exitCode == 1) {
+        const QString error = result.stderr.trimmed().toLower();
+        const bool refused = error.contains(QLatin1String("permission")) || error.contains(QLatin1String("not permitted"));
+        if (refused && QFileInfo::exists(m_tools.sudo)) {
+            const QStringList sudoArguments = QStringList{QStringLiteral("-n"), m_tools.nfsMount} + arguments;
+            auto retry = executeProcess(m_tools.sudo, sudoArguments, mountTimeout);
+            result = co_await std::move(retry);
+        }
+    }
+
+    if (result.exitCode == 0)
+        co_return directoryUrl(path);
+    const QString message = trimmedMessage(result);
+    if (result.exitCode == 64)
+        throw VantrelError::mountFailed(Localization::text(QStringLiteral("nfs.error.invalidArgument"),
+            QStringLiteral("mount_nfs 参数错误。请检查 NFS 服务器地址和共享路径是否正确。当前仅支持 NFSv4。")));
+    if (result.exitCode == 1 && message.contains(QLatin1String("sudo")))
+        throw VantrelError::mountFailed(Localization::text(QStringLiteral("nfs.error.sudoRequired"),
+            QStringLiteral("NFS 挂载需要 root 权限。请在终端配置 sudoers 以允许免密执行 mount_nfs，或手动挂载后使用自定义挂载点。")));
+    throw VantrelError::mountFailed(QStringLiteral("mount_nfs exited with code ") + QString::number(result.exitCode)
+        + QStringLiteral(": ") + message);
+}
+
+void MountEngine::removeMountPointFolder(const QString& path) const
+{
+    // Only a folder strictly inside the mount root, judged after "." and ".." are resolved, and
+    // only while empty: a share named "" or ".." must never reach the root or anything above it.
+    const QString root = QDir::cleanPath(m_mountRoot);
+    const QString target = QDir::cleanPath(path);
+    if (root.isEmpty() || !target.startsWith(root + QLatin1Char('/')) || target.size() <= root.size() + 1)
+        return;
+    QDir().rmdir(target);
+}
+
+QCoro::Task<> MountEngine::unmount(QUrl mountPoint, bool force)
+{
+    const QString path = localPath(mountPoint);
+    QStringList arguments{QStringLiteral("unmount")};
+    if (force)
+        arguments << QStringLiteral("force");
+    arguments << path;
+
+    auto run = executeProcess(m_tools.diskutil, arguments, mountTimeout);
+    const ProcessResult result = co_await std::move(run);
+    if (result.exitCode != 0)
+        throw VantrelError::unmountFailed(QStringLiteral("diskutil unmount exited with code ")
+            + QString::number(result.exitCode) + QStringLiteral(": ") + result.stderr.trimmed());
+
+    auto remove = [this, path] { removeMountPointFolder(path); };
+    QFuture<void> removing = onShareIO(std::move(remove));
+    co_await removing;
+}
+
+QCoro::Task<MountEngine::ConnectionTestResult> MountEngine::testConnection(NASConfig config)
+{
+    const QString address = config.address;
+    QStringList arguments;
+    arguments << QStringLiteral("-c") << QStringLiteral("1") << QStringLiteral("-W") << QStringLiteral("3000") << address;
+    QElapsedTimer clock;
+    clock.start();
+    try {
+        auto run = executeProcess(m_tools.ping, arguments, connectionTestTimeout);
+        const ProcessResult result = co_await std::move(run);
+        const double elapsed = static_cast<double>(clock.nsecsElapsed()) / 1e9;
+        if (result.exitCode == 0)
+            co_return ConnectionTestResult{elapsed, std::nullopt};
+        co_return ConnectionTestResult{std::nullopt,
+            VantrelError::connectionFailed(QStringLiteral("Ping to ") + address + QStringLiteral(" failed (exit code ")
+                + QString::number(result.exitCode) + QLatin1Char(')'))};
+    } catch (const VantrelError& error) {
+        co_return ConnectionTestResult{std::nullopt, error};
+    } catch (const std::exception& error) {
+        co_return ConnectionTestResult{std::nullopt,
+            VantrelError::connectionFailed(QStringLiteral("Ping failed: ") + QString::fromLocal8Bit(error.what()))};
+    }
+}
+
+} // namespace vantrel

@@ -1,0 +1,118 @@
+#pragma once
+
+#include "model/AppState.h"
+#include "model/NASConfig.h"
+#include "mounting/SystemTools.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <QUrl>
+
+#include <qcoro/qcorotask.h>
+
+#include <optional>
+
+namespace vantrel {
+
+class AppStateManager;
+class FileSystemInfo;
+class KeychainManager;
+class NASConfigStore;
+
+// Mounts, unmounts and tests shares by running the system tools as child processes. Holds no
+// mutable state, so its operations may run concurrently. Its coroutines are started on the main
+// thread (they read the configuration list and statuses there) and resume there; blocking file
+// system and Keychain work runs on worker threads. Failures are thrown as VantrelError; the
+// engine writes no log lines.
+class MountEngine final {
+public:
+    struct ProcessResult {
+        qint32 exitCode = 0;
+        QString stdout;
+        QString stderr;
+
+        bool operator==(const ProcessResult&) const = default;
+    };
+
+    // Either the latency in seconds or the error; never both.
+    struct ConnectionTestResult {
+        std::optional<double> latency;
+        std::optional<VantrelError> error;
+
+        bool succeeded() const { return latency.has_value(); }
+    };
+
+    MountEngine(SystemTools tools, QString mountRoot, FileSystemInfo& fileSystem, KeychainManager& keychain,
+        NASConfigStore& configStore, AppStateManager& appState);
+    MountEngine(const MountEngine&) = delete;
+    MountEngine& operator=(const MountEngine&) = delete;
+
+    // Built on the default tool paths, ~/VantrelVolumes and the shared collaborators.
+    static MountEngine& shared();
+    static QString defaultMountRoot();
+
+    // Time limits of the tool runs, in seconds; adjustable so tests can shorten them.
+    double mountTimeout = 30.0;
+    double connectionTestTimeout = 5.0;
+
+    const SystemTools& tools() const { return m_tools; }
+    QString smbMountCommand() const { return m_tools.smbMount; }
+    QString nfsMountCommand() const { return m_tools.nfsMount; }
+    QString unmountCommand() const { return m_tools.diskutil; }
+    QString pingCommand() const { return m_tools.ping; }
+    QString mountRoot() const { return m_mountRoot; }
+
+    // Runs a tool without a shell, stdout and stderr captured apart. With stdinData (even
+    // empty) the child reads exactly those bytes and then end of input; without it, the
+    // child's standard input is inherited. The time limit starts once the input is handed over;
+    // when it passes the child gets SIGTERM. Throws mountFailed when the tool cannot start and
+    // timeout when the child died by any signal.
+    static QCoro::Task<ProcessResult> executeProcess(QString executablePath, QStringList arguments, double timeout,
+        std::optional<QByteArray> stdinData = std::nullopt);
+
+    QCoro::Task<QUrl> mountSMB(NASConfig config);
+    QCoro::Task<QUrl> mountNFS(NASConfig config);
+    QCoro::Task<> unmount(QUrl mountPoint, bool force = false);
+    QCoro::Task<ConnectionTestResult> testConnection(NASConfig config);
+
+    // Unmounts the other configurations mounted from the same address and share path; errors
+    // are swallowed.
+    QCoro::Task<> releaseShareFromOtherConfigs(NASConfig config);
+
+    // The custom mount point as stored, else <mount root>/<name>.
+    QString mountPointPath(const NASConfig& config) const;
+    // An SMB or NFS file system is mounted right at the path. May block on a dead mount; the
+    // coroutine form runs it on the share I/O pool.
+    bool isMounted(const QString& path) const;
+    QCoro::Task<bool> isMountedAsync(QString path) const;
+    // Creates the folder (with its parents) when missing; throws mountFailed.
+    void ensureMountPoint(const QString& path) const;
+
+    // The expect script that runs the SMB mount tool with arguments and answers its password
+    // prompt; expect exits with the tool's status.
+    QString buildExpectScript(const QStringList& arguments, const QString& password) const;
+
+    // "//user@address/share" with the share path's outer "/" removed and the rest percent-encoded.
+    static QString smbShareUrl(const QString& user, const QString& address, const QString& sharePath);
+
+    // A folder's file URL (ending in "/"), and a file URL's local path without the trailing "/".
+    static QUrl directoryUrl(const QString& path);
+    static QString localPath(const QUrl& url);
+
+private:
+    QCoro::Task<ProcessResult> runMountTool(QStringList arguments, std::optional<QString> password, QString user,
+        QString address);
+    // isMounted, else ensureMountPoint, on the share I/O pool; true when already mounted.
+    QCoro::Task<bool> prepareMountPoint(QString path) const;
+    void removeMountPointFolder(const QString& path) const;
+
+    SystemTools m_tools;
+    QString m_mountRoot;
+    FileSystemInfo& m_fileSystem;
+    KeychainManager& m_keychain;
+    NASConfigStore& m_configStore;
+    AppStateManager& m_appState;
+};
+
+} // namespace vantrel

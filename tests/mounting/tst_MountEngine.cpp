@@ -1,0 +1,538 @@
+#include "support/TestMain.h"
+
+#include "AwaitTask.h"
+
+#include "model/AppState.h"
+#include "model/NASConfigStore.h"
+#include "mounting/AppStateManager.h"
+#include "mounting/MountEngine.h"
+#include "platform/Defaults.h"
+#include "platform/FileSystemInfo.h"
+#include "platform/Localization.h"
+#include "platform/SecretStore.h"
+#include "platform/SystemLog.h"
+#include "services/KeychainManager.h"
+#include "services/LogManager.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSet>
+#include <QTemporaryDir>
+
+#include <qcoro/qcorotask.h>
+
+#include <memory>
+
+using namespace vantrel;
+using vantrel::test::await;
+using vantrel::test::failureOf;
+
+namespace {
+
+const QString toolsDir = QStringLiteral(VANTREL_TEST_TOOLS_DIR);
+
+// Declares chosen folders network mounts; everything else is asked of the kernel.
+class FakeFileSystem final : public FileSystemInfo {
+public:
+    QHash<QString, QString> types;
+    QSet<QString> notMountRoots;
+
+    std::optional<QString> typeName(const QString& path) const override
+    {
+        const QString key = QDir::cleanPath(path);
+        return types.contains(key) ? std::optional<QString>(types.value(key)) : FileSystemInfo::typeName(path);
+    }
+    bool isMountRoot(const QString& path) const override
+    {
+        const QString key = QDir::cleanPath(path);
+        return types.contains(key) ? !notMountRoots.contains(key) : FileSystemInfo::isMountRoot(path);
+    }
+};
+
+SystemTools standInTools()
+{
+    SystemTools tools;
+    tools.smbMount = toolsDir + QStringLiteral("/mount_smbfs");
+    tools.nfsMount = toolsDir + QStringLiteral("/mount_nfs");
+    tools.sudo = toolsDir + QStringLiteral("/sudo");
+    tools.diskutil = toolsDir + QStringLiteral("/diskutil");
+    tools.ping = toolsDir + QStringLiteral("/ping");
+    return tools; // the real expect
+}
+
+struct Fixture {
+    QTemporaryDir dir;
+    Defaults defaults{dir.filePath(QStringLiteral("defaults.json"))};
+    CapturingSystemLog systemLog;
+    LogManager log{defaults, systemLog, dir.filePath(QStringLiteral("Logs"))};
+    SecretStore secrets;
+    KeychainManager keychain{secrets, log};
+    AppStateManager appState;
+    NASConfigStore store{defaults, systemLog, appState, keychain};
+    FakeFileSystem fileSystem;
+    QString root = QDir::homePath() + QStringLiteral("/VantrelVolumes");
+    std::unique_ptr<MountEngine> engine = make(standInTools());
+
+    Fixture()
+    {
+        QDir(dir.path()).mkpath(QStringLiteral("control"));
+        qputenv("VANTREL_FAKE_DIR", QFile::encodeName(control()));
+    }
+
+    std::unique_ptr<MountEngine> make(const SystemTools& tools)
+    {
+        return std::make_unique<MountEngine>(tools, root, fileSystem, keychain, store, appState);
+    }
+
+    QString control() const { return dir.filePath(QStringLiteral("control")); }
+    void set(const QString& file, const QByteArray& content = {}) const
+    {
+        QFile f(control() + QLatin1Char('/') + file);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(content);
+    }
+    bool exists(const QString& file) const { return QFile::exists(control() + QLatin1Char('/') + file); }
+    QByteArray read(const QString& file) const
+    {
+        QFile f(control() + QLatin1Char('/') + file);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+    // One entry per run of the tool, its arguments in order.
+    QList<QStringList> calls(const QString& tool) const
+    {
+        QList<QStringList> result;
+        const QString text = QString::fromUtf8(read(tool + QStringLiteral(".argv")));
+        for (const QString& line : text.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+            result.append(line.split(QChar(0x1F)));
+        return result;
+    }
+};
+
+NASConfig smbConfig(const QString& name)
+{
+    NASConfig config;
+    config.name = name;
+    config.address = QStringLiteral("nas.local");
+    config.sharePath = QStringLiteral("/team/");
+    config.authMethod = AuthMethod::password;
+    config.username = QStringLiteral("alice");
+    config.keychainIdentifier = QStringLiteral("test-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
+    return config;
+}
+
+NASConfig guestConfig(const QString& name)
+{
+    NASConfig config = smbConfig(name);
+    config.authMethod = AuthMethod::guest;
+    config.username.reset();
+    return config;
+}
+
+NASConfig nfsConfig(const QString& name)
+{
+    NASConfig config;
+    config.name = name;
+    config.protocol = NASProtocol::nfs;
+    config.address = QStringLiteral("filer");
+    config.sharePath = QStringLiteral("/export/data");
+    return config;
+}
+
+} // namespace
+
+class TestMountEngine : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { Localization::useCatalog(QStringLiteral("zh-Hans")); }
+
+    void defaultsAndMountPointRule()
+    {
+        const SystemTools tools;
+        QCOMPARE(tools.smbMount, QStringLiteral("/sbin/mount_smbfs"));
+        QCOMPARE(tools.expect, QStringLiteral("/usr/bin/expect"));
+        QCOMPARE(tools.nfsMount, QStringLiteral("/sbin/mount_nfs"));
+        QCOMPARE(tools.sudo, QStringLiteral("/usr/bin/sudo"));
+        QCOMPARE(tools.diskutil, QStringLiteral("/usr/sbin/diskutil"));
+        QCOMPARE(tools.ping, QStringLiteral("/sbin/ping"));
+        QCOMPARE(MountEngine::defaultMountRoot(), QDir::homePath() + QStringLiteral("/VantrelVolumes"));
+
+        Fixture f;
+        NASConfig config = smbConfig(QStringLiteral("Photos/2024"));
+        QCOMPARE(f.engine->mountPointPath(config), f.root + QStringLiteral("/Photos/2024"));
+        config.mountOptions.customMountPoint = QString();
+        QCOMPARE(f.engine->mountPointPath(config), f.root + QStringLiteral("/Photos/2024"));
+        config.mountOptions.customMountPoint = QStringLiteral("~/mnt ");
+        QCOMPARE(f.engine->mountPointPath(config), QStringLiteral("~/mnt "));
+    }
+
+    void isMountedNeedsANetworkTypeAndAMountRoot()
+    {
+        Fixture f;
+        const QString folder = f.dir.filePath(QStringLiteral("share"));
+        QVERIFY(QDir().mkpath(folder));
+        QVERIFY(!f.engine->isMounted(folder));
+        QVERIFY(!f.engine->isMounted(f.dir.filePath(QStringLiteral("missing"))));
+        f.fileSystem.types.insert(folder, QStringLiteral("nfs"));
+        QVERIFY(f.engine->isMounted(folder));
+        QVERIFY(await(f.engine->isMountedAsync(folder)));
+        f.fileSystem.types.insert(folder, QStringLiteral("ext4"));
+        QVERIFY(!f.engine->isMounted(folder));
+        // A folder on a network-mounted home has the network type but is no mount of its own.
+        f.fileSystem.types.insert(folder, QStringLiteral("smbfs"));
+        f.fileSystem.notMountRoots.insert(folder);
+        QVERIFY(!f.engine->isMounted(folder));
+    }
+
+    void smbPasswordReachesTheToolThroughExpect_data()
+    {
+        QTest::addColumn<QString>("password");
+        QTest::newRow("quote") << QStringLiteral("pa\"ss");
+        QTest::newRow("backslash") << QStringLiteral("back\\slash\\");
+        QTest::newRow("dollar") << QStringLiteral("$x and ${y}");
+        QTest::newRow("command") << QStringLiteral("[exec touch %1]");
+        QTest::newRow("leading dash") << QStringLiteral("-nobreak");
+        QTest::newRow("braces and text") << QStringLiteral("}{ 空格 ü; \\r");
+    }
+
+    void smbPasswordReachesTheToolThroughExpect()
+    {
+        QFETCH(QString, password);
+        Fixture f;
+        const QString marker = f.dir.filePath(QStringLiteral("ran"));
+        password = password.replace(QStringLiteral("%1"), marker);
+        // Names and share paths with Tcl's special characters must reach the tool unchanged too.
+        NASConfig config = smbConfig(QStringLiteral("we\"ird $x [y] \\z"));
+        config.sharePath = QStringLiteral("/a$b[1]/");
+        QVERIFY(f.keychain.savePassword(password, config.keychainIdentifier));
+        f.set(QStringLiteral("mount_smbfs.password"), password.toUtf8());
+
+        const QUrl url = await(f.engine->mountSMB(config));
+        const QString path = f.root + QStringLiteral("/we\"ird $x [y] \\z");
+        QCOMPARE(url, QUrl::fromLocalFile(path + QLatin1Char('/')));
+        QCOMPARE(MountEngine::localPath(url), path);
+        QVERIFY(QFileInfo(path).isDir());
+        QCOMPARE(QString::fromUtf8(f.read(QStringLiteral("mount_smbfs.received"))), password);
+        QCOMPARE(f.calls(QStringLiteral("mount_smbfs")),
+            (QList<QStringList>{{QStringLiteral("//alice@nas.local/a$b%5B1%5D"), path}}));
+        QVERIFY(!QFile::exists(marker));
+    }
+
+    void expectEndsWithTheToolsStatus()
+    {
+        Fixture f;
+        const NASConfig config = smbConfig(QStringLiteral("status"));
+        QVERIFY(f.keychain.savePassword(QStringLiteral("wrong"), config.keychainIdentifier));
+        f.set(QStringLiteral("mount_smbfs.password"), "right");
+        VantrelError error = failureOf(f.engine->mountSMB(config));
+        QCOMPARE(error.kind(), VantrelError::Kind::mountFailed);
+        QVERIFY2(error.payload().startsWith(QStringLiteral("mount_smbfs exited with code 77: ")), qPrintable(error.payload()));
+        QVERIFY(error.payload().contains(QStringLiteral("Authentication error")));
+        QVERIFY(!error.payload().contains(QStringLiteral("wrong"))); // the prompt does not echo
+
+        // A tool killed by a signal never reads as success, nor as expect's own time-out.
+        f.set(QStringLiteral("mount_smbfs.password"), "wrong");
+        f.set(QStringLiteral("mount_smbfs.kill"), "TERM");
+        error = failureOf(f.engine->mountSMB(config));
+        QCOMPARE(error.kind(), VantrelError::Kind::mountFailed);
+        QVERIFY2(error.payload().startsWith(QStringLiteral("mount_smbfs exited with code 1: ")), qPrintable(error.payload()));
+    }
+
+    void guestArgumentsAndExitMessages()
+    {
+        Fixture f;
+        NASConfig config = guestConfig(QStringLiteral("guest"));
+        config.sharePath = QStringLiteral("//team/docs 2024/%/");
+        config.mountOptions.readOnly = true;
+        const QString path = f.root + QStringLiteral("/guest");
+        await(f.engine->mountSMB(config));
+        QCOMPARE(f.calls(QStringLiteral("mount_smbfs")).last(),
+            (QStringList{"-o", "ro", "//guest@nas.local/team/docs%202024/%25", path}));
+
+        config.mountOptions.readOnly = false;
+        config.sharePath = QStringLiteral("/");
+        await(f.engine->mountSMB(config));
+        QCOMPARE(f.calls(QStringLiteral("mount_smbfs")).last(), (QStringList{"//guest@nas.local/", path}));
+
+        // A password configuration without a user name logs in as "guest".
+        config = smbConfig(QStringLiteral("guest"));
+        config.username.reset();
+        QVERIFY(f.keychain.savePassword(QStringLiteral("pw"), config.keychainIdentifier));
+        await(f.engine->mountSMB(config));
+        QCOMPARE(f.calls(QStringLiteral("mount_smbfs")).last(), (QStringList{"//guest@nas.local/team", path}));
+
+        config = guestConfig(QStringLiteral("guest"));
+        f.set(QStringLiteral("mount_smbfs.exit"), "64");
+        QCOMPARE(failureOf(f.engine->mountSMB(config)),
+            VantrelError::mountFailed(QStringLiteral("mount_smbfs 参数错误。可能原因：挂载点已被占用、共享路径格式不正确、或缺少必要参数。")));
+        f.set(QStringLiteral("mount_smbfs.stdout"), "ignored\n");
+        f.set(QStringLiteral("mount_smbfs.stderr"), "\n  mount_smbfs: bad option \n");
+        QCOMPARE(failureOf(f.engine->mountSMB(config)),
+            VantrelError::mountFailed(QStringLiteral("mount_smbfs exited with code 64: mount_smbfs: bad option")));
+        QFile::remove(f.control() + QStringLiteral("/mount_smbfs.stderr"));
+        f.set(QStringLiteral("mount_smbfs.stdout"), "  only on stdout\r\n");
+        f.set(QStringLiteral("mount_smbfs.exit"), "2");
+        QCOMPARE(failureOf(f.engine->mountSMB(config)),
+            VantrelError::mountFailed(QStringLiteral("mount_smbfs exited with code 2: only on stdout")));
+    }
+
+    void keychainItemModeWithoutExpect()
+    {
+        Fixture f;
+        SystemTools tools = standInTools();
+        tools.expect = f.dir.filePath(QStringLiteral("no-expect-here"));
+        const auto engine = f.make(tools);
+        NASConfig config = smbConfig(QStringLiteral("noexpect"));
+        config.mountOptions.readOnly = true;
+        QVERIFY(f.keychain.savePassword(QStringLiteral("-s3cret \"x\""), config.keychainIdentifier));
+        f.set(QStringLiteral("mount_smbfs.hold"));
+
+        auto task = engine->mountSMB(config);
+        QTRY_VERIFY(f.exists(QStringLiteral("mount_smbfs.argv")));
+        // While the tool runs, the temporary item holds the password.
+        const SecretStore::ReadResult during = f.secrets.findInternetPassword(QStringLiteral("nas.local"), QStringLiteral("alice"));
+        QCOMPARE(during.status, SecretStore::success);
+        QCOMPARE(during.secret, QByteArray("-s3cret \"x\""));
+        f.set(QStringLiteral("mount_smbfs.release"));
+        await(std::move(task));
+
+        QCOMPARE(f.calls(QStringLiteral("mount_smbfs")),
+            (QList<QStringList>{{"-N", "-o", "ro", "//alice@nas.local/team", f.root + QStringLiteral("/noexpect")}}));
+        QVERIFY(!f.exists(QStringLiteral("mount_smbfs.received")));
+        QCOMPARE(f.secrets.findInternetPassword(QStringLiteral("nas.local"), QStringLiteral("alice")).status,
+            SecretStore::itemNotFound);
+
+        // Removed also when the tool cannot even start.
+        tools.smbMount = f.dir.filePath(QStringLiteral("missing-tool"));
+        const VantrelError error = failureOf(f.make(tools)->mountSMB(config));
+        QVERIFY(error.payload().startsWith(QStringLiteral("Failed to launch ") + tools.smbMount + QStringLiteral(": ")));
+        QCOMPARE(f.secrets.findInternetPassword(QStringLiteral("nas.local"), QStringLiteral("alice")).status,
+            SecretStore::itemNotFound);
+    }
+
+    void failuresBeforeAnyToolRuns()
+    {
+        Fixture f;
+        NASConfig config = smbConfig(QStringLiteral("nopw"));
+        QCOMPARE(failureOf(f.engine->mountSMB(config)),
+            VantrelError::authenticationFailed(QStringLiteral("No password found in keychain for nopw")));
+        f.keychain.savePassword(QString(), config.keychainIdentifier); // stored empty or refused: either way none
+        QCOMPARE(failureOf(f.engine->mountSMB(config)).kind(), VantrelError::Kind::authenticationFailed);
+
+        config.sharePath = QString();
+        QCOMPARE(failureOf(f.engine->mountSMB(config)), VantrelError::mountFailed(QStringLiteral("共享路径不能为空")));
+        NASConfig nfs = nfsConfig(QStringLiteral("nfs"));
+        nfs.sharePath = QString();
+        QCOMPARE(failureOf(f.engine->mountNFS(nfs)), VantrelError::mountFailed(QStringLiteral("NFS 共享路径不能为空")));
+        QVERIFY(!f.exists(QStringLiteral("mount_smbfs.argv")));
+        QVERIFY(!f.exists(QStringLiteral("mount_nfs.argv")));
+
+        // Already mounted: done at once, no credentials needed, no tool run.
+        config = smbConfig(QStringLiteral("live"));
+        const QString path = f.root + QStringLiteral("/live");
+        f.fileSystem.types.insert(path, QStringLiteral("smbfs"));
+        QCOMPARE(await(f.engine->mountSMB(config)), MountEngine::directoryUrl(path));
+        QCOMPARE(await(f.engine->mountNFS(nfsConfig(QStringLiteral("live")))), MountEngine::directoryUrl(path));
+        QVERIFY(!f.exists(QStringLiteral("mount_smbfs.argv")));
+        QVERIFY(!f.exists(QStringLiteral("mount_nfs.argv")));
+        // ...but not when the folder is merely on a network file system.
+        f.fileSystem.notMountRoots.insert(path);
+        QCOMPARE(failureOf(f.engine->mountSMB(config)).kind(), VantrelError::Kind::authenticationFailed);
+    }
+
+    void mountPointProblems()
+    {
+        Fixture f;
+        const QString file = f.dir.filePath(QStringLiteral("a-file"));
+        f.set(QStringLiteral("../a-file"), "x");
+        NASConfig config = guestConfig(QStringLiteral("x"));
+        config.mountOptions.customMountPoint = file;
+        QCOMPARE(failureOf(f.engine->mountSMB(config)),
+            VantrelError::mountFailed(QStringLiteral("Mount point path exists but is not a directory: ") + file));
+
+        config.mountOptions.customMountPoint = QStringLiteral("/Volumes/vantrel-test-nowhere");
+        QCOMPARE(failureOf(f.engine->mountNFS(config)),
+            VantrelError::mountFailed(QStringLiteral("无法自动创建 /Volumes/ 下的挂载点（需要 root 权限）。请使用默认路径，或手动在终端执行：sudo mkdir -p '/Volumes/vantrel-test-nowhere'")));
+
+        const QString beneath = file + QStringLiteral("/sub/dir");
+        config.mountOptions.customMountPoint = beneath;
+        QCOMPARE(failureOf(f.engine->mountSMB(config)),
+            VantrelError::mountFailed(QStringLiteral("Failed to create mount point directory '") + beneath
+                + QStringLiteral("': Not a directory")));
+        QVERIFY(!f.exists(QStringLiteral("mount_smbfs.argv")));
+
+        // An existing folder is used as it is.
+        const QString existing = f.dir.filePath(QStringLiteral("existing"));
+        QVERIFY(QDir().mkpath(existing));
+        config.mountOptions.customMountPoint = existing;
+        QCOMPARE(await(f.engine->mountSMB(config)), MountEngine::directoryUrl(existing));
+    }
+
+    void releasesTheShareFromOtherConfigurations()
+    {
+        Fixture f;
+        NASConfig holder = guestConfig(QStringLiteral("holder"));
+        NASConfig failedOne = guestConfig(QStringLiteral("failed"));
+        NASConfig otherShare = guestConfig(QStringLiteral("other"));
+        otherShare.sharePath = QStringLiteral("/team");
+        NASConfig mine = smbConfig(QStringLiteral("mine"));
+        mine.authMethod = AuthMethod::guest;
+        for (const NASConfig& c : {holder, failedOne, otherShare, mine})
+            f.store.addConfig(c);
+        const QString holderPath = f.root + QStringLiteral("/holder");
+        QVERIFY(QDir().mkpath(holderPath));
+        f.appState.updateStatus(holder.id, MountState::mounted(), MountEngine::directoryUrl(holderPath));
+        f.appState.updateStatus(otherShare.id, MountState::mounted(), MountEngine::directoryUrl(f.root + QStringLiteral("/other")));
+        f.appState.updateStatus(failedOne.id, MountState::failed(VantrelError::timeout("t")),
+            MountEngine::directoryUrl(f.root + QStringLiteral("/failed")));
+
+        await(f.engine->mountSMB(mine));
+        QCOMPARE(f.calls(QStringLiteral("diskutil")), (QList<QStringList>{{"unmount", holderPath}}));
+        QVERIFY(f.appState.status(holder.id)->mountState.is(MountState::Kind::idle));
+        QVERIFY(!f.appState.status(holder.id)->mountPoint);
+        QVERIFY(!QFileInfo::exists(holderPath));
+        QVERIFY(f.appState.status(otherShare.id)->mountState.is(MountState::Kind::mounted));
+        QCOMPARE(f.calls(QStringLiteral("mount_smbfs")).size(), 1);
+
+        // A holder that cannot let go keeps its status; the mount goes ahead.
+        f.appState.updateStatus(holder.id, MountState::mounted(), MountEngine::directoryUrl(holderPath));
+        f.set(QStringLiteral("diskutil.exit"), "1");
+        await(f.engine->mountSMB(mine));
+        QVERIFY(f.appState.status(holder.id)->mountState.is(MountState::Kind::mounted));
+        QCOMPARE(f.calls(QStringLiteral("mount_smbfs")).size(), 2);
+    }
+
+    void nfsArgumentsAndSudoRetry()
+    {
+        Fixture f;
+        NASConfig config = nfsConfig(QStringLiteral("nfs"));
+        const QString path = f.root + QStringLiteral("/nfs");
+        const QString nfsTool = toolsDir + QStringLiteral("/mount_nfs");
+        QCOMPARE(await(f.engine->mountNFS(config)), MountEngine::directoryUrl(path));
+        config.mountOptions.readOnly = true;
+        config.sharePath = QStringLiteral("/export/a b/");
+        await(f.engine->mountNFS(config));
+        QCOMPARE(f.calls(QStringLiteral("mount_nfs")),
+            (QList<QStringList>{{"-o", "vers=4,tcp,noresvport", "filer:/export/data", path},
+                {"-o", "vers=4,tcp,noresvport,ro", "filer:/export/a b/", path}}));
+
+        // Refused for lack of privilege: once more through sudo -n, which succeeds.
+        QFile::remove(f.control() + QStringLiteral("/mount_nfs.argv"));
+        f.set(QStringLiteral("mount_nfs.refuse-unprivileged"));
+        config.mountOptions.readOnly = false;
+        QCOMPARE(await(f.engine->mountNFS(config)), MountEngine::directoryUrl(path));
+        const QStringList arguments{"-o", "vers=4,tcp,noresvport", "filer:/export/a b/", path};
+        QCOMPARE(f.calls(QStringLiteral("mount_nfs")), (QList<QStringList>{arguments, arguments}));
+        QCOMPARE(f.calls(QStringLiteral("sudo")), (QList<QStringList>{QStringList{"-n", nfsTool} + arguments}));
+
+        // sudo would need a password.
+        f.set(QStringLiteral("sudo.needs-password"));
+        QCOMPARE(failureOf(f.engine->mountNFS(config)),
+            VantrelError::mountFailed(QStringLiteral("NFS 挂载需要 root 权限。请在终端配置 sudoers 以允许免密执行 mount_nfs，或手动挂载后使用自定义挂载点。")));
+
+        // No sudo: no retry, the tool's own message.
+        SystemTools tools = standInTools();
+        tools.sudo = f.dir.filePath(QStringLiteral("no-sudo"));
+        QCOMPARE(failureOf(f.make(tools)->mountNFS(config)),
+            VantrelError::mountFailed(QStringLiteral("mount_nfs exited with code 1: mount_nfs: can't mount filer:/export/a b/ from server onto ")
+                + path + QStringLiteral(": Operation not permitted")));
+        QCOMPARE(f.calls(QStringLiteral("sudo")).size(), 2);
+
+        // Status 1 without a permission word is not retried; 64 has its own text.
+        QFile::remove(f.control() + QStringLiteral("/mount_nfs.refuse-unprivileged"));
+        f.set(QStringLiteral("mount_nfs.exit"), "1");
+        f.set(QStringLiteral("mount_nfs.stderr"), "server not responding\n");
+        QCOMPARE(failureOf(f.engine->mountNFS(config)),
+            VantrelError::mountFailed(QStringLiteral("mount_nfs exited with code 1: server not responding")));
+        QCOMPARE(f.calls(QStringLiteral("sudo")).size(), 2);
+        f.set(QStringLiteral("mount_nfs.exit"), "64");
+        QCOMPARE(failureOf(f.engine->mountNFS(config)),
+            VantrelError::mountFailed(QStringLiteral("mount_nfs 参数错误。请检查 NFS 服务器地址和共享路径是否正确。当前仅支持 NFSv4。")));
+    }
+
+    void unmountAndFolderRemoval()
+    {
+        Fixture f;
+        QVERIFY(QDir().mkpath(f.root + QStringLiteral("/vol")));
+        await(f.engine->unmount(MountEngine::directoryUrl(f.root + QStringLiteral("/vol"))));
+        QVERIFY(!QFileInfo::exists(f.root + QStringLiteral("/vol")));
+        QVERIFY(QFileInfo(f.root).isDir());
+
+        // Never recursive: a folder that still holds something stays.
+        QVERIFY(QDir().mkpath(f.root + QStringLiteral("/full")));
+        QFile keep(f.root + QStringLiteral("/full/keep"));
+        QVERIFY(keep.open(QIODevice::WriteOnly));
+        keep.close();
+        await(f.engine->unmount(MountEngine::directoryUrl(f.root + QStringLiteral("/full")), true));
+        QVERIFY(QFileInfo::exists(f.root + QStringLiteral("/full/keep")));
+
+        const QString elsewhere = f.dir.filePath(QStringLiteral("custom"));
+        QVERIFY(QDir().mkpath(elsewhere));
+        await(f.engine->unmount(QUrl::fromLocalFile(elsewhere)));
+        QVERIFY(QFileInfo(elsewhere).isDir());
+        QCOMPARE(f.calls(QStringLiteral("diskutil")),
+            (QList<QStringList>{{"unmount", f.root + QStringLiteral("/vol")}, {"unmount", "force", f.root + QStringLiteral("/full")},
+                {"unmount", elsewhere}}));
+
+        // Names that resolve to the root itself or out of it touch nothing.
+        QVERIFY(QDir().rmdir(f.root + QStringLiteral("/full")) || QDir(f.root + QStringLiteral("/full")).removeRecursively());
+        const QString sibling = QDir::homePath() + QStringLiteral("/sibling");
+        QVERIFY(QDir().mkpath(sibling));
+        for (const QString& name : {QString(), QStringLiteral(".."), QStringLiteral("x/.."), QStringLiteral("../sibling"), QStringLiteral(".")}) {
+            const QString path = f.engine->mountPointPath(guestConfig(name));
+            await(f.engine->unmount(MountEngine::directoryUrl(path)));
+            QVERIFY2(QFileInfo(f.root).isDir(), qPrintable(name));
+            QVERIFY2(QFileInfo(sibling).isDir(), qPrintable(name));
+        }
+
+        f.set(QStringLiteral("diskutil.exit"), "1");
+        f.set(QStringLiteral("diskutil.stdout"), "not used\n");
+        QVERIFY(QDir().mkpath(f.root + QStringLiteral("/busy")));
+        QCOMPARE(failureOf(f.engine->unmount(MountEngine::directoryUrl(f.root + QStringLiteral("/busy")))),
+            VantrelError::unmountFailed(QStringLiteral("diskutil unmount exited with code 1: ")));
+        QVERIFY(QFileInfo(f.root + QStringLiteral("/busy")).isDir());
+    }
+
+    void connectionTest()
+    {
+        Fixture f;
+        NASConfig config = guestConfig(QStringLiteral("ping"));
+        config.address = QStringLiteral("192.0.2.7");
+        MountEngine::ConnectionTestResult result = await(f.engine->testConnection(config));
+        QVERIFY(result.succeeded());
+        QVERIFY(!result.error);
+        QVERIFY(*result.latency > 0.0 && *result.latency < 5.0);
+        QCOMPARE(f.calls(QStringLiteral("ping")), (QList<QStringList>{{"-c", "1", "-W", "3000", "192.0.2.7"}}));
+
+        f.set(QStringLiteral("ping.exit"), "2");
+        result = await(f.engine->testConnection(config));
+        QVERIFY(!result.succeeded());
+        QCOMPARE(*result.error, VantrelError::connectionFailed(QStringLiteral("Ping to 192.0.2.7 failed (exit code 2)")));
+
+        f.set(QStringLiteral("ping.hold"));
+        f.engine->connectionTestTimeout = 0.3;
+        result = await(f.engine->testConnection(config));
+        QCOMPARE(*result.error,
+            VantrelError::timeout(QStringLiteral("Process ") + toolsDir + QStringLiteral("/ping timed out after 0s")));
+
+        SystemTools tools = standInTools();
+        tools.ping = QStringLiteral("/nonexistent/ping");
+        result = await(f.make(tools)->testConnection(config));
+        QCOMPARE(result.error->kind(), VantrelError::Kind::mountFailed);
+        QVERIFY(result.error->payload().startsWith(QStringLiteral("Failed to launch /nonexistent/ping: ")));
+    }
+
+    void expectScriptText()
+    {
+        Fixture f;
+        const QString script = f.engine->buildExpectScript({"-o", "ro", "//u@h/s"}, QStringLiteral("a\"b\\c$d[e]"));
+        const QStringList lines = script.split(QLatin1Char('\n'));
+        QCOMPARE(lines.at(0), QStringLiteral("set password \"a\\\"b\\\\c\\$d\\[e\\]\""));
+        QCOMPARE(lines.at(1), QStringLiteral("set args [list \"-o\" \"ro\" \"//u@h/s\"]"));
+        QCOMPARE(lines.at(2), QStringLiteral("spawn ") + toolsDir + QStringLiteral("/mount_smbfs {*}$args"));
+        QCOMPARE(lines.at(5), QStringLiteral("        send -- \"$password\\r\""));
+    }
+};
+
+VANTREL_TEST_MAIN(TestMountEngine)
+#include "tst_MountEngine.moc"

@@ -1,0 +1,108 @@
+#include "support/TestMain.h"
+
+#include "AwaitTask.h"
+
+#include "model/AppState.h"
+#include "mounting/MountEngine.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+
+#include <qcoro/qcorotask.h>
+
+#include <variant>
+
+using namespace vantrel;
+using Result = MountEngine::ProcessResult;
+
+namespace {
+
+std::variant<Result, VantrelError> run(const QString& path, const QStringList& arguments, double timeout,
+    std::optional<QByteArray> input = std::nullopt)
+{
+    auto settled = QCoro::waitFor(test::settle(MountEngine::executeProcess(path, arguments, timeout, std::move(input))));
+    if (settled.error)
+        return *settled.error;
+    return *settled.value;
+}
+
+Result shell(const QString& script, std::optional<QByteArray> input = std::nullopt)
+{
+    auto outcome = run(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), script}, 30.0, std::move(input));
+    if (auto* error = std::get_if<VantrelError>(&outcome))
+        qFatal("unexpected failure: %s", error->what());
+    return std::get<Result>(outcome);
+}
+
+VantrelError failure(const std::variant<Result, VantrelError>& outcome)
+{
+    if (!std::holds_alternative<VantrelError>(outcome))
+        qFatal("expected a failure");
+    return std::get<VantrelError>(outcome);
+}
+
+} // namespace
+
+class TestProcessRunner : public QObject {
+    Q_OBJECT
+
+private slots:
+    void missingOrUnrunnableExecutableFailsToLaunch()
+    {
+        const VantrelError missing = failure(run(QStringLiteral("/nonexistent/tool"), {}, 30.0, QByteArray("x")));
+        QCOMPARE(missing.kind(), VantrelError::Kind::mountFailed);
+        QVERIFY2(missing.payload().startsWith(QStringLiteral("Failed to launch /nonexistent/tool: ")), qPrintable(missing.payload()));
+        QVERIFY(missing.payload().size() > QStringLiteral("Failed to launch /nonexistent/tool: ").size());
+
+        const VantrelError directory = failure(run(QStringLiteral("/tmp"), {}, 30.0));
+        QCOMPARE(directory.kind(), VantrelError::Kind::mountFailed);
+        QVERIFY(directory.payload().startsWith(QStringLiteral("Failed to launch /tmp: ")));
+    }
+
+    void deathBySignalIsATimeoutNamingWholeSeconds()
+    {
+        const QString sleeper = QStringLiteral(VANTREL_TEST_TOOLS_DIR "/sleeper");
+        QElapsedTimer clock;
+        clock.start();
+        const VantrelError timedOut = failure(run(sleeper, {QStringLiteral("30")}, 0.3));
+        QVERIFY(clock.elapsed() < 10'000);
+        QCOMPARE(timedOut, VantrelError::timeout(QStringLiteral("Process ") + sleeper + QStringLiteral(" timed out after 0s")));
+
+        // Any signal counts, not only the time limit's; seconds are truncated, not rounded.
+        const VantrelError killed = failure(run(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), QStringLiteral("echo out; kill -KILL $$")}, 30.9));
+        QCOMPARE(killed, VantrelError::timeout(QStringLiteral("Process /bin/sh timed out after 30s")));
+    }
+
+    void exitStatusAndSeparateStreams()
+    {
+        QCOMPARE(shell(QStringLiteral("echo out; echo err >&2; exit 64")), (Result{64, "out\n", "err\n"}));
+        QCOMPARE(shell(QStringLiteral("exit 64")), (Result{64, "", ""}));
+        QCOMPARE(shell(QStringLiteral("echo only-error >&2")), (Result{0, "", "only-error\n"}));
+        QCOMPARE(shell(QStringLiteral("true")), (Result{0, "", ""}));
+    }
+
+    void standardInput()
+    {
+        // Given: exactly these bytes, then end of input.
+        const QByteArray data("line one\n\"quoted\" $x\nno newline at end");
+        QCOMPARE(shell(QStringLiteral("cat; echo done >&2"), data), (Result{0, QString::fromUtf8(data), "done\n"}));
+        // Empty: end of input at once (cat would otherwise wait forever).
+        QCOMPARE(shell(QStringLiteral("cat; echo done"), QByteArray()), (Result{0, "done\n", ""}));
+        // Absent: the child inherits this process's standard input.
+        const QString ours = QFile::symLinkTarget(QStringLiteral("/proc/self/fd/0"));
+        const Result inherited = shell(QStringLiteral("readlink /proc/$$/fd/0"));
+        QCOMPARE(inherited.stdout.trimmed(), ours);
+        const Result piped = shell(QStringLiteral("readlink /proc/$$/fd/0"), QByteArray());
+        QVERIFY(piped.stdout.trimmed() != ours);
+    }
+
+    void outputThatIsNotUtf8BecomesEmpty()
+    {
+        QCOMPARE(shell(QStringLiteral("printf 'ab\\377\\376cd'; printf '日本 ok' >&2")), (Result{0, "", QStringLiteral("日本 ok")}));
+        // A multi-byte character cut short is invalid too.
+        QCOMPARE(shell(QStringLiteral("printf 'x\\346\\227'")).stdout, QString());
+    }
+};
+
+VANTREL_TEST_MAIN(TestProcessRunner)
+#include "tst_ProcessRunner.moc"
