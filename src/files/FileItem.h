@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QDateTime>
+#include <QList>
+#include <QMetaType>
+#include <QString>
+#include <QUrl>
+#include <QUuid>
+
+#include <optional>
+
+namespace vantrel {
+
+struct CacheEntry;
+
+// One entry of a listed folder, live from a share or offline from the cache. Every construction
+// makes a new id, so a refresh replaces every item.
+struct FileItem {
+    QUuid id = QUuid::createUuid();
+    QUrl url;
+    QString name;
+    qint64 size = -1; // -1 when the size cannot be read (folders have none)
+    QDateTime modificationDate;
+    bool isDirectory = false;
+    bool isHidden = false;
+
+    bool operator==(const FileItem&) const = default;
+
+    // Reads the item's attributes (blocking: call off the main thread for a share); none when
+    // they cannot be read.
+    static std::optional<FileItem> fromUrl(const QUrl& url);
+    // The same for a local path whose URL the caller already has.
+    static std::optional<FileItem> fromLocalPath(const QString& path, const QUrl& url);
+    static FileItem fromCacheEntry(const CacheEntry& entry);
+
+    // The symbol the file list shows for the item.
+    QString iconName() const;
+};
+
+} // namespace vantrel
+
+Q_DECLARE_METATYPE(vantrel::FileItem)

@@ -1,0 +1,345 @@
+#include "files/FileSystemManager.h"
+
+#include "files/CacheManager.h"
+#include "platform/Localization.h"
+#include "platform/Threading.h"
+#include "services/LogManager.h"
+
+#include <QCollator>
+#include <QCoroFuture>
+#include <QFile>
+#include <QFileInfo>
+#include <QLocale>
+#include <QtConcurrent/QtConcurrentRun>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <numeric>
+#include <vector>
+
+#include <dirent.h>
+
+namespace vantrel {
+
+namespace {
+
+// The URL's path without a trailing separator (the root keeps its own).
+QString pathText(const QUrl& url)
+{
+    QString path = url.isLocalFile() ? url.toLocalFile() : url.path();
+    while (path.size() > 1 && path.endsWith(u'/'))
+        path.chop(1);
+    return path;
+}
+
+struct Listing {
+    enum class Outcome { unreachable, failed, listed };
+    Outcome outcome = Outcome::unreachable;
+    QString error;
+    QList<FileItem> items;
+};
+
+// Blocking: runs on the share I/O pool.
+Listing listFolder(const QString& mountPath, const QString& folderPath)
+{
+    Listing listing;
+    if (!QFileInfo::exists(mountPath))
+        return listing;
+
+    DIR* dir = ::opendir(QFile::encodeName(folderPath).constData());
+    if (!dir) {
+        const int code = errno;
+        listing.outcome = Listing::Outcome::failed;
+        listing.error = QStringLiteral("The folder “%1” couldn’t be opened: %2")
+                            .arg(QFileInfo(folderPath).fileName(), QString::fromLocal8Bit(std::strerror(code)));
+        return listing;
+    }
+    const QString prefix = folderPath.endsWith(u'/') ? folderPath : folderPath + u'/';
+    while (const dirent* child = ::readdir(dir)) {
+        // Hidden entries (and "." and "..") are not shown.
+        if (child->d_name[0] == '.')
+            continue;
+        const QString path = prefix + QFile::decodeName(child->d_name);
+        if (std::optional<FileItem> item = FileItem::fromLocalPath(path, QUrl::fromLocalFile(path)))
+            listing.items.append(std::move(*item));
+    }
+    ::closedir(dir);
+    sortForDisplay(listing.items);
+    listing.outcome = Listing::Outcome::listed;
+    return listing;
+}
+
+} // namespace
+
+void sortForDisplay(QList<FileItem>& items)
+{
+    // The "C" locale collates by code point and ignores numeric mode: file names still deserve
+    // the natural order there.
+    const QLocale locale = QLocale().language() == QLocale::C ? QLocale(QLocale::English) : QLocale();
+    QCollator collator(locale);
+    collator.setNumericMode(true);
+    // Sort keys make each comparison a byte comparison: listings run to tens of thousands.
+    std::vector<QCollatorSortKey> keys;
+    keys.reserve(static_cast<size_t>(items.size()));
+    for (const FileItem& item : std::as_const(items))
+        keys.push_back(collator.sortKey(item.name));
+    std::vector<qsizetype> order(static_cast<size_t>(items.size()));
+    std::iota(order.begin(), order.end(), 0);
+    std::stable_sort(order.begin(), order.end(), [&](qsizetype a, qsizetype b) {
+        const FileItem& left = items.at(a);
+        const FileItem& right = items.at(b);
+        if (left.isDirectory != right.isDirectory)
+            return left.isDirectory;
+        return keys[static_cast<size_t>(a)].compare(keys[static_cast<size_t>(b)]) < 0;
+    });
+    QList<FileItem> sorted;
+    sorted.reserve(items.size());
+    for (qsizetype i : order)
+        sorted.append(items.at(i));
+    items = std::move(sorted);
+}
+
+FileSystemManager::FileSystemManager(const QUrl& mountPoint, const QUuid& configID, CacheManager& cache,
+    LogManager& log, QObject* parent)
+    : QObject(parent)
+    , m_cache(cache)
+    , m_log(log)
+    , m_mountPoint(mountPoint)
+    , m_configID(configID)
+{
+    setCurrentPath(mountPoint);
+    setAtRoot(true);
+}
+
+FileSystemManager::FileSystemManager(const QUrl& mountPoint, const QUuid& configID, QObject* parent)
+    : FileSystemManager(mountPoint, configID, CacheManager::shared(), LogManager::shared(), parent)
+{
+}
+
+FileSystemManager::~FileSystemManager() = default;
+
+bool FileSystemManager::isWithinMountPoint(const QString& path) const
+{
+    const QString root = pathText(m_mountPoint);
+    // Whole components only: /a/Media2 is not inside /a/Media.
+    return path == root || path.startsWith(root.endsWith(u'/') ? root : root + u'/');
+}
+
+QString FileSystemManager::relativePath(const QUrl& url) const
+{
+    const QString root = pathText(m_mountPoint);
+    const QString path = pathText(url);
+    if (path == root || !isWithinMountPoint(path))
+        return QString();
+    return path.mid(root.endsWith(u'/') ? root.size() : root.size() + 1);
+}
+
+QCoro::Task<> FileSystemManager::refresh()
+{
+    if (!m_currentPath)
+        co_return;
+    // Named tasks: GCC 12 mishandles temporaries inside a co_await expression.
+    QCoro::Task<> load = loadDirectory(*m_currentPath);
+    co_await load;
+}
+
+QCoro::Task<> FileSystemManager::navigate(QUrl url)
+{
+    setCurrentPath(url);
+    setAtRoot(pathText(url) == pathText(m_mountPoint));
+    QCoro::Task<> load = loadDirectory(url);
+    co_await load;
+}
+
+QCoro::Task<> FileSystemManager::navigateUp()
+{
+    if (!m_currentPath || pathText(*m_currentPath) == pathText(m_mountPoint))
+        co_return;
+    const QUrl parent = m_currentPath->adjusted(QUrl::StripTrailingSlash).adjusted(QUrl::RemoveFilename | QUrl::StripTrailingSlash);
+    QCoro::Task<> navigation = navigate(isWithinMountPoint(pathText(parent)) ? parent : m_mountPoint);
+    co_await navigation;
+}
+
+QCoro::Task<> FileSystemManager::loadDirectory(QUrl url)
+{
+    QPointer<FileSystemManager> self(this);
+    const quint64 generation = ++m_loadGeneration;
+    setLoading(true);
+    setLastError(std::nullopt);
+
+    if (!m_isOfflineMode) {
+        const QString mountPath = pathText(m_mountPoint);
+        const QString folderPath = pathText(url);
+        QFuture<Listing> job = QtConcurrent::run(&shareIOPool(), listFolder, mountPath, folderPath);
+        const Listing listing = co_await job;
+        // A load started after this one owns the published state (and isLoading) now.
+        if (!self || generation != m_loadGeneration)
+            co_return;
+        if (listing.outcome == Listing::Outcome::listed) {
+            setCurrentItems(listing.items);
+            setOfflineMode(false);
+            // Files of a folder outside the share would be cached under a wrong path.
+            if (isWithinMountPoint(folderPath))
+                handToCache(listing.items, relativePath(url));
+            setLoading(false);
+            co_return;
+        }
+        if (listing.outcome == Listing::Outcome::failed)
+            VLOG_TO(m_log, warning, cache,
+                QStringLiteral("Live directory listing failed: ") + listing.error + QStringLiteral(". Trying cache."));
+    }
+
+    QCoro::Task<> offline = loadCachedDirectory();
+    co_await offline;
+    if (!self)
+        co_return;
+    setLoading(false);
+}
+
+QCoro::Task<> FileSystemManager::handToCache(QList<FileItem> items, QString folderRelativePath)
+{
+    QPointer<FileSystemManager> self(this);
+    QStringList paths;
+    QHash<QString, QUrl> urls;
+    for (const FileItem& item : std::as_const(items)) {
+        if (item.isDirectory)
+            continue;
+        const QString path = folderRelativePath.isEmpty() ? item.name : folderRelativePath + u'/' + item.name;
+        if (m_cachingInFlight.contains(path))
+            continue;
+        paths.append(path);
+        urls.insert(path, item.url);
+    }
+    if (paths.isEmpty())
+        co_return;
+    QCoro::Task<QStringList> lookup = m_cache.uncachedPaths(m_configID, paths);
+    const QStringList uncached = co_await lookup;
+    if (!self)
+        co_return;
+
+    // Each copy is its own task that outlives this manager; the manager only remembers what is
+    // under way, so a refresh during a slow copy does not ask for it again.
+    const auto copy = [](CacheManager& cache, QPointer<FileSystemManager> owner, QUrl url, QUuid configID,
+                          QString path) -> QCoro::Task<> {
+        QCoro::Task<std::optional<CacheEntry>> request = cache.cacheFile(url, configID, path);
+        co_await request;
+        if (owner)
+            owner->m_cachingInFlight.remove(path);
+    };
+    for (const QString& path : uncached) {
+        if (m_cachingInFlight.contains(path))
+            continue;
+        m_cachingInFlight.insert(path);
+        copy(m_cache, self, urls.value(path), m_configID, path);
+    }
+}
+
+QCoro::Task<> FileSystemManager::loadCachedDirectory()
+{
+    setOfflineMode(true);
+    if (!m_currentPath) {
+        setCurrentItems({});
+        co_return;
+    }
+    const QString folder = relativePath(*m_currentPath);
+
+    QList<CacheEntry> entries = m_cache.entries(m_configID);
+    std::stable_sort(entries.begin(), entries.end(),
+        [](const CacheEntry& a, const CacheEntry& b) { return a.lastAccessedAt > b.lastAccessedAt; });
+
+    QList<FileItem> items;
+    if (folder.isEmpty() || folder == u".") {
+        for (const CacheEntry& entry : std::as_const(entries)) {
+            if (!entry.relativePath.contains(u'/'))
+                items.append(FileItem::fromCacheEntry(entry));
+        }
+    } else {
+        const QString prefix = folder.endsWith(u'/') ? folder : folder + u'/';
+        for (const CacheEntry& entry : std::as_const(entries)) {
+            if (entry.relativePath.startsWith(prefix) && !entry.relativePath.mid(prefix.size()).contains(u'/'))
+                items.append(FileItem::fromCacheEntry(entry));
+        }
+    }
+    sortForDisplay(items);
+    setCurrentItems(items);
+    if (m_currentItems.isEmpty())
+        setLastError(Localization::text(QStringLiteral("filesystem.offline.empty"),
+            QStringLiteral("NAS 已断开连接。此目录没有缓存的文件。")));
+    VLOG_TO(m_log, debug, cache,
+        QStringLiteral("Loaded %1 cached entries for offline browsing").arg(m_currentItems.size()));
+}
+
+void FileSystemManager::startAutoRefresh(double intervalSeconds)
+{
+    stopAutoRefresh();
+    auto* timer = new QTimer(this);
+    timer->setInterval(std::max(1, timerMilliseconds(intervalSeconds)));
+    // The timer is the manager's child: it never outlives or keeps alive its manager. A firing
+    // does not wait for the refresh it starts.
+    connect(timer, &QTimer::timeout, this, [this] { refresh(); });
+    timer->start();
+    m_refreshTimer = timer;
+}
+
+void FileSystemManager::stopAutoRefresh()
+{
+    delete m_refreshTimer.data();
+    m_refreshTimer = nullptr;
+}
+
+bool FileSystemManager::isAutoRefreshActive() const
+{
+    return m_refreshTimer && m_refreshTimer->isActive();
+}
+
+int FileSystemManager::autoRefreshIntervalMs() const
+{
+    return m_refreshTimer ? m_refreshTimer->interval() : 0;
+}
+
+void FileSystemManager::setCurrentItems(QList<FileItem> items)
+{
+    m_currentItems = std::move(items);
+    emit currentItemsChanged();
+}
+
+void FileSystemManager::setCurrentPath(const QUrl& url)
+{
+    m_currentPath = url;
+    emit currentPathChanged();
+}
+
+void FileSystemManager::setLoading(bool on)
+{
+    if (m_isLoading == on)
+        return;
+    m_isLoading = on;
+    emit isLoadingChanged(on);
+}
+
+void FileSystemManager::setLastError(const std::optional<QString>& error)
+{
+    if (m_lastError == error)
+        return;
+    m_lastError = error;
+    emit lastErrorChanged();
+}
+
+void FileSystemManager::setAtRoot(bool on)
+{
+    if (m_isAtRoot == on)
+        return;
+    m_isAtRoot = on;
+    emit isAtRootChanged(on);
+}
+
+void FileSystemManager::setOfflineMode(bool on)
+{
+    if (m_isOfflineMode == on)
+        return;
+    m_isOfflineMode = on;
+    emit isOfflineModeChanged(on);
+}
+
+} // namespace vantrel

@@ -1,0 +1,110 @@
+#pragma once
+
+#include "files/FileItem.h"
+
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QSet>
+#include <QString>
+#include <QTimer>
+#include <QUrl>
+#include <QUuid>
+
+#include <qcoro/qcorotask.h>
+
+#include <optional>
+
+namespace vantrel {
+
+class CacheManager;
+class LogManager;
+
+// Lists the folders of one mounted share for one browser window, falling back to the offline
+// cache's entries when the share cannot be reached. Each window owns its own instance.
+//
+// Reachability tests, listings and file tests run on the share I/O pool; published state changes
+// on the main thread. Loads may overlap (a timer refresh during a slow listing): only the load
+// started last publishes, so a late listing of a folder the user has left is dropped.
+class FileSystemManager final : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(QList<vantrel::FileItem> currentItems READ currentItems NOTIFY currentItemsChanged)
+    Q_PROPERTY(std::optional<QUrl> currentPath READ currentPath NOTIFY currentPathChanged)
+    Q_PROPERTY(bool isLoading READ isLoading NOTIFY isLoadingChanged)
+    Q_PROPERTY(std::optional<QString> lastError READ lastError NOTIFY lastErrorChanged)
+    Q_PROPERTY(bool isAtRoot READ isAtRoot NOTIFY isAtRootChanged)
+    Q_PROPERTY(bool isOfflineMode READ isOfflineMode NOTIFY isOfflineModeChanged)
+
+public:
+    static constexpr double defaultAutoRefreshInterval = 5.0;
+
+    FileSystemManager(const QUrl& mountPoint, const QUuid& configID, CacheManager& cache, LogManager& log,
+        QObject* parent = nullptr);
+    // With the shared cache and logger.
+    FileSystemManager(const QUrl& mountPoint, const QUuid& configID, QObject* parent = nullptr);
+    ~FileSystemManager() override;
+
+    QList<FileItem> currentItems() const { return m_currentItems; }
+    std::optional<QUrl> currentPath() const { return m_currentPath; }
+    bool isLoading() const { return m_isLoading; }
+    std::optional<QString> lastError() const { return m_lastError; }
+    bool isAtRoot() const { return m_isAtRoot; }
+    bool isOfflineMode() const { return m_isOfflineMode; }
+    QUrl mountPoint() const { return m_mountPoint; }
+    QUuid configID() const { return m_configID; }
+
+    // The URL's path below the mount point ("" for the mount point and anything outside it).
+    QString relativePath(const QUrl& url) const;
+
+    QCoro::Task<> refresh();
+    QCoro::Task<> navigate(QUrl url);
+    QCoro::Task<> navigateUp();
+    QCoro::Task<> loadDirectory(QUrl url);
+    QCoro::Task<> loadCachedDirectory();
+
+    // Starts or restarts the repeating refresh; the first comes one interval from now.
+    void startAutoRefresh(double intervalSeconds = defaultAutoRefreshInterval);
+    void stopAutoRefresh();
+    bool isAutoRefreshActive() const;
+    int autoRefreshIntervalMs() const;
+
+signals:
+    void currentItemsChanged();
+    void currentPathChanged();
+    void isLoadingChanged(bool isLoading);
+    void lastErrorChanged();
+    void isAtRootChanged(bool isAtRoot);
+    void isOfflineModeChanged(bool isOfflineMode);
+
+private:
+    void setCurrentItems(QList<FileItem> items);
+    void setCurrentPath(const QUrl& url);
+    void setLoading(bool on);
+    void setLastError(const std::optional<QString>& error);
+    void setAtRoot(bool on);
+    void setOfflineMode(bool on);
+    bool isWithinMountPoint(const QString& path) const;
+    QCoro::Task<> handToCache(QList<FileItem> items, QString folderRelativePath);
+
+    CacheManager& m_cache;
+    LogManager& m_log;
+    QUrl m_mountPoint;
+    QUuid m_configID;
+
+    QList<FileItem> m_currentItems;
+    std::optional<QUrl> m_currentPath;
+    bool m_isLoading = false;
+    std::optional<QString> m_lastError;
+    bool m_isAtRoot = true;
+    bool m_isOfflineMode = false;
+
+    QPointer<QTimer> m_refreshTimer;
+    quint64 m_loadGeneration = 0;
+    QSet<QString> m_cachingInFlight; // relative paths handed to the cache and not yet done
+};
+
+// The display order: folders first, then by name in the platform's localised standard order
+// (numbers compared by value); stable.
+void sortForDisplay(QList<FileItem>& items);
+
+} // namespace vantrel

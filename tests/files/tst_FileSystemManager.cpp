@@ -1,0 +1,274 @@
+#include "support/TestMain.h"
+
+#include "files/CacheManager.h"
+#include "files/FileSystemManager.h"
+#include "platform/Defaults.h"
+#include "platform/Localization.h"
+#include "platform/SystemLog.h"
+#include "platform/Threading.h"
+#include "services/LogManager.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QSemaphore>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QThreadPool>
+
+#include <memory>
+
+using namespace vantrel;
+
+namespace {
+
+void writeFile(const QString& path, const QByteArray& content = "data")
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(content);
+}
+
+QStringList names(const QList<FileItem>& items)
+{
+    QStringList result;
+    for (const FileItem& item : items)
+        result.append(item.name);
+    return result;
+}
+
+struct Env {
+    QTemporaryDir dir;
+    Defaults defaults{dir.filePath(QStringLiteral("defaults.json"))};
+    CapturingSystemLog systemLog;
+    LogManager log{defaults, systemLog, dir.filePath(QStringLiteral("logs"))};
+    CacheManager cache{defaults, log, dir.filePath(QStringLiteral("cache")), &CacheManager::systemNow};
+    QUuid config = QUuid::createUuid();
+
+    QString share() const { return dir.filePath(QStringLiteral("Media")); }
+    QUrl url(const QString& relative = QString()) const
+    {
+        return QUrl::fromLocalFile(relative.isEmpty() ? share() : share() + u'/' + relative);
+    }
+    std::unique_ptr<FileSystemManager> make() { return std::make_unique<FileSystemManager>(url(), config, cache, log); }
+    QStringList cachedPaths() const
+    {
+        QStringList result;
+        for (const CacheEntry& entry : cache.entries())
+            result.append(entry.relativePath);
+        result.sort();
+        return result;
+    }
+};
+
+} // namespace
+
+class TestFileSystemManager : public QObject {
+    Q_OBJECT
+
+private slots:
+    void listsFoldersFirstInNaturalOrderWithoutHiddenEntries()
+    {
+        Env env;
+        for (const char* name : {"b.txt", "A.txt", "file10", "file9", ".hidden"})
+            writeFile(env.share() + u'/' + QString::fromLatin1(name));
+        QDir().mkpath(env.share() + QStringLiteral("/z"));
+        QDir().mkpath(env.share() + QStringLiteral("/Archive"));
+        QDir().mkpath(env.share() + QStringLiteral("/.git"));
+
+        auto manager = env.make();
+        QCOMPARE(manager->currentPath(), std::optional<QUrl>(env.url()));
+        QVERIFY(manager->isAtRoot());
+        QVERIFY(manager->currentItems().isEmpty());
+
+        QSignalSpy loading(manager.get(), &FileSystemManager::isLoadingChanged);
+        QCoro::waitFor(manager->refresh());
+        QCOMPARE(names(manager->currentItems()), (QStringList{"Archive", "z", "A.txt", "b.txt", "file9", "file10"}));
+        QCOMPARE(loading.size(), 2);
+        QVERIFY(!manager->isOfflineMode());
+        const FileItem folder = manager->currentItems().at(0);
+        QVERIFY(folder.isDirectory);
+        QCOMPARE(folder.size, -1);
+        QCOMPARE(folder.iconName(), QStringLiteral("folder"));
+        QCOMPARE(manager->currentItems().at(3).size, 4);
+
+        // Every listed file goes to the cache in the background; folders do not.
+        QTRY_COMPARE(env.cachedPaths(), (QStringList{"A.txt", "b.txt", "file10", "file9"}));
+    }
+
+    void navigationStaysWithinTheShare()
+    {
+        Env env;
+        QDir().mkpath(env.share() + QStringLiteral("/Films/2020"));
+        QDir().mkpath(env.dir.filePath(QStringLiteral("Media2")));
+        auto manager = env.make();
+
+        QCoro::waitFor(manager->navigateUp()); // at the root: nothing happens
+        QCOMPARE(manager->currentPath(), std::optional<QUrl>(env.url()));
+
+        QCoro::waitFor(manager->navigate(env.url(QStringLiteral("Films/2020"))));
+        QVERIFY(!manager->isAtRoot());
+        QCOMPARE(manager->relativePath(*manager->currentPath()), QStringLiteral("Films/2020"));
+        QCoro::waitFor(manager->navigateUp());
+        QCOMPARE(manager->currentPath(), std::optional<QUrl>(env.url(QStringLiteral("Films"))));
+        QVERIFY(!manager->isAtRoot());
+        QCoro::waitFor(manager->navigateUp());
+        QCOMPARE(manager->currentPath(), std::optional<QUrl>(env.url()));
+        QVERIFY(manager->isAtRoot());
+
+        // A folder outside the share (even one whose name merely starts alike) leads back to the root.
+        const QUrl sibling = QUrl::fromLocalFile(env.dir.filePath(QStringLiteral("Media2")));
+        QCOMPARE(manager->relativePath(sibling), QString());
+        QCoro::waitFor(manager->navigate(sibling));
+        QCoro::waitFor(manager->navigateUp());
+        QCOMPARE(manager->currentPath(), std::optional<QUrl>(env.url()));
+        QVERIFY(manager->isAtRoot());
+    }
+
+    void unreachableShareListsTheCachedEntriesOfTheFolder()
+    {
+        Env env;
+        for (const char* path : {"root.txt", "Films/a.mkv", "Films/2020/b.mkv", "Filmsx/c.mkv"}) {
+            writeFile(env.share() + u'/' + QString::fromLatin1(path));
+            QVERIFY(QCoro::waitFor(env.cache.cacheFile(env.url(QString::fromLatin1(path)), env.config, QString::fromLatin1(path))));
+        }
+        QVERIFY(QDir(env.share()).rename(env.share(), env.share() + QStringLiteral("-away")));
+
+        auto manager = env.make();
+        QCoro::waitFor(manager->refresh());
+        QVERIFY(manager->isOfflineMode());
+        QCOMPARE(names(manager->currentItems()), QStringList{QStringLiteral("root.txt")});
+        QCOMPARE(manager->currentItems().at(0).url.toLocalFile(), env.cache.cachedFilePath(env.config, "root.txt").value());
+
+        QCoro::waitFor(manager->navigate(env.url(QStringLiteral("Films"))));
+        QCOMPARE(names(manager->currentItems()), QStringList{QStringLiteral("a.mkv")});
+        QCOMPARE(manager->lastError(), std::nullopt);
+
+        QCoro::waitFor(manager->navigate(env.url(QStringLiteral("Music"))));
+        QVERIFY(manager->currentItems().isEmpty());
+        QCOMPARE(manager->lastError(), std::optional<QString>(Localization::text(QStringLiteral("filesystem.offline.empty"),
+                                           QStringLiteral("NAS 已断开连接。此目录没有缓存的文件。"))));
+
+        // Offline stays offline, even once the share is back; each load clears the message first.
+        QVERIFY(QDir(env.share()).rename(env.share() + QStringLiteral("-away"), env.share()));
+        QSignalSpy errors(manager.get(), &FileSystemManager::lastErrorChanged);
+        QCoro::waitFor(manager->navigate(env.url(QStringLiteral("Films"))));
+        QVERIFY(manager->isOfflineMode());
+        QCOMPARE(errors.size(), 1);
+        QCOMPARE(manager->lastError(), std::nullopt);
+        QVERIFY(env.systemLog.messages().contains(QStringLiteral("Loaded 1 cached entries for offline browsing")));
+    }
+
+    void vanishedSubfolderFallsBackToTheCacheWithAWarning()
+    {
+        Env env;
+        writeFile(env.share() + QStringLiteral("/Films/a.mkv"));
+        auto manager = env.make();
+        QCoro::waitFor(manager->navigate(env.url(QStringLiteral("Films"))));
+        QVERIFY(!manager->isOfflineMode());
+        QTRY_COMPARE(env.cachedPaths(), QStringList{QStringLiteral("Films/a.mkv")});
+
+        QVERIFY(QDir(env.share() + QStringLiteral("/Films")).removeRecursively());
+        QCoro::waitFor(manager->refresh());
+        QVERIFY(manager->isOfflineMode());
+        QCOMPARE(names(manager->currentItems()), QStringList{QStringLiteral("a.mkv")});
+        const QStringList warnings = env.systemLog.messages().filter(QStringLiteral("Live directory listing failed: "));
+        QCOMPARE(warnings.size(), 1);
+        QVERIFY(warnings.at(0).endsWith(QStringLiteral(". Trying cache.")));
+    }
+
+    void aLoadOvertakenByANewerOneNeitherPublishesNorCaches()
+    {
+        Env env;
+        writeFile(env.share() + QStringLiteral("/Old/old.txt"));
+        writeFile(env.share() + QStringLiteral("/New/new.txt"));
+        auto manager = env.make();
+        QList<QStringList> published;
+        connect(manager.get(), &FileSystemManager::currentItemsChanged, this,
+            [&] { published.append(names(manager->currentItems())); });
+
+        // Hold the share pool so both listings wait; the old one then finishes first.
+        QThreadPool& pool = shareIOPool();
+        const int threads = pool.maxThreadCount();
+        pool.setMaxThreadCount(1);
+        QSemaphore gate;
+        pool.start([&gate] { gate.acquire(); });
+        QCoro::Task<> oldLoad = manager->navigate(env.url(QStringLiteral("Old")));
+        QCoro::Task<> newLoad = manager->navigate(env.url(QStringLiteral("New")));
+        QVERIFY(manager->isLoading());
+        gate.release();
+        QCoro::waitFor(newLoad);
+        QCoro::waitFor(oldLoad);
+        pool.setMaxThreadCount(threads);
+
+        QCOMPARE(published, QList<QStringList>{QStringList{QStringLiteral("new.txt")}});
+        QVERIFY(!manager->isLoading());
+        QTRY_COMPARE(env.cachedPaths(), QStringList{QStringLiteral("New/new.txt")});
+        QTest::qWait(50);
+        QCOMPARE(env.cachedPaths(), QStringList{QStringLiteral("New/new.txt")});
+    }
+
+    void vanishedCopyIsCachedAgainAtTheNextListing()
+    {
+        Env env;
+        writeFile(env.share() + QStringLiteral("/a.txt"), "first");
+        auto manager = env.make();
+        QCoro::waitFor(manager->refresh());
+        QTRY_COMPARE(env.cachedPaths(), QStringList{QStringLiteral("a.txt")});
+        const QString copy = env.cache.cachedFilePath(env.config, QStringLiteral("a.txt")).value();
+        QVERIFY(QFile::remove(copy));
+
+        QCoro::waitFor(manager->refresh());
+        QTRY_VERIFY(QFile::exists(copy));
+        QCOMPARE(env.cache.entries().size(), 1);
+        QVERIFY(env.cache.statistics().missCount >= 2);
+    }
+
+    void autoRefreshPicksUpChangesAndRestartsReplaceTheTimer()
+    {
+        Env env;
+        QDir().mkpath(env.share());
+        auto manager = env.make();
+        manager->startAutoRefresh(0.02);
+        manager->startAutoRefresh(0.02);
+        QCOMPARE(manager->findChildren<QTimer*>().size(), 1);
+        QCOMPARE(manager->autoRefreshIntervalMs(), 20);
+        writeFile(env.share() + QStringLiteral("/later.txt"));
+        QTRY_COMPARE(names(manager->currentItems()), QStringList{QStringLiteral("later.txt")});
+        manager->stopAutoRefresh();
+        QVERIFY(!manager->isAutoRefreshActive());
+        manager->startAutoRefresh();
+        QCOMPARE(manager->autoRefreshIntervalMs(), 5000);
+    }
+
+    // Not a test: run with VANTREL_BENCHMARK=1 to time a 20,000-entry listing with its cache lookups.
+    void benchmarkLargeFolder()
+    {
+        if (qEnvironmentVariableIsEmpty("VANTREL_BENCHMARK"))
+            QSKIP("benchmark; set VANTREL_BENCHMARK=1");
+        Env env;
+        QDir().mkpath(env.share());
+        for (int i = 0; i < 20000; ++i)
+            QFile(env.share() + QStringLiteral("/file%1.dat").arg(i)).open(QIODevice::WriteOnly);
+        auto manager = env.make();
+        QElapsedTimer timer;
+        qint64 looked = -1;
+        connect(&env.cache, &CacheManager::statisticsChanged, this, [&](const CacheStatistics& statistics) {
+            if (looked < 0 && statistics.missCount == 20000)
+                looked = timer.elapsed();
+        });
+        timer.start();
+        QCoro::waitFor(manager->refresh());
+        const qint64 listed = timer.elapsed();
+        QCOMPARE(manager->currentItems().size(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(looked >= 0, 10000);
+        qInfo("20,000 entries: listed in %lld ms, cache lookups done at %lld ms", listed, looked);
+        timer.restart();
+        QCoro::waitFor(manager->refresh());
+        qInfo("listed again in %lld ms", timer.elapsed());
+    }
+};
+
+VANTREL_TEST_MAIN(TestFileSystemManager)
+#include "tst_FileSystemManager.moc"
