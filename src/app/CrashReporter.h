@@ -43,7 +43,7 @@ class CrashReporter final : public QObject {
 public:
     static inline const QString reportFileExtension = QStringLiteral("vantrel-crash");
     // The crash-report service of the product; the shell assigns it before startMonitoring().
-    static inline const QString productBackendURL = QStringLiteral("https://crash.vantrel.app/api/reports");
+    static inline const QString productBackendURL = QStringLiteral("https://api.vantrel.app");
 
     // The folder is created now; an error is ignored.
     CrashReporter(LogManager& log, const QString& reportDirectory, QObject* parent = nullptr);
