@@ -43,7 +43,12 @@ QCoro::Task<NotificationAuthorization> NotificationCenter::requestAuthorization(
 {
     const QDBusMessage call = QDBusMessage::createMethodCall(serviceName, objectPath, interfaceName,
         QStringLiteral("GetCapabilities"));
-    const QDBusMessage reply = co_await m_bus.asyncCall(call);
+    if (!m_bus.isConnected())
+        co_return NotificationAuthorization{false,
+            m_bus.lastError().isValid() ? m_bus.lastError().message() : QStringLiteral("Not connected to the session bus")};
+    // A named pending call: GCC 12 destroys temporaries inside a co_await expression twice.
+    QDBusPendingCall pending = m_bus.asyncCall(call);
+    const QDBusMessage reply = co_await pending;
     if (reply.type() == QDBusMessage::ErrorMessage)
         co_return NotificationAuthorization{false, reply.errorMessage()};
     co_return NotificationAuthorization{true, std::nullopt};
@@ -134,6 +139,14 @@ void NotificationCenter::send(const NotificationRequest& request, const Completi
     if (shown.inFlight) {
         // The server has not told us the id to replace yet; post once it has.
         shown.next = Pending{request, completion, 0};
+        return;
+    }
+    if (!m_bus.isConnected()) {
+        // A pending call on a dead connection never finishes: report the failure now.
+        if (shown.serverId == 0 && !shown.next)
+            m_shown.remove(request.identifier);
+        if (completion)
+            completion(m_bus.lastError().isValid() ? m_bus.lastError().message() : QStringLiteral("Not connected to the session bus"));
         return;
     }
     shown.inFlight = true;

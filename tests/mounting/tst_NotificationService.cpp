@@ -212,6 +212,21 @@ private slots:
         QVERIFY(!granted.error.has_value());
     }
 
+    void deadBusRefusesAndReportsAtOnce()
+    {
+        // Without a session bus nothing may wait forever: permission is refused and posts fail.
+        NotificationCenter center(QDBusConnection::connectToBus(
+            QStringLiteral("unix:path=/nonexistent/vantrel-test-bus"), QStringLiteral("vantrel-dead-bus")));
+        NotificationService service(center, *m_prefs, *m_logger);
+        service.triggerDelay = 0ms;
+        const NotificationAuthorization refused = QCoro::waitFor(center.requestAuthorization());
+        QVERIFY(!refused.granted);
+        QVERIFY(refused.error.has_value());
+        service.notifyMountSuccess("Office");
+        QTRY_VERIFY_WITH_TIMEOUT(!m_systemLog->messages().isEmpty(), 5000);
+        QVERIFY(m_systemLog->messages().constFirst().startsWith(QStringLiteral("Failed to schedule notification 'mount-success-Office': ")));
+    }
+
     void failedPostIsLogged()
     {
         m_service->notifyMountSuccess("Office");
