@@ -1,0 +1,463 @@
+#include "mounting/AutoMountStrategy.h"
+
+#include "model/NASConfigStore.h"
+#include "mounting/AppStateManager.h"
+#include "mounting/MountEngine.h"
+#include "mounting/NetworkMonitor.h"
+#include "mounting/NotificationService.h"
+#include "platform/Defaults.h"
+#include "platform/PowerEvents.h"
+
+#include <QPointer>
+#include <QTimer>
+
+#include <algorithm>
+#include <cmath>
+#include <utility>
+#include <vector>
+
+namespace vantrel {
+
+namespace {
+
+std::chrono::milliseconds delayOf(double seconds)
+{
+    return std::chrono::milliseconds(timerMilliseconds(seconds));
+}
+
+// Lets a started coroutine run on by itself; it frees itself when it ends.
+void detach(QCoro::Task<> task)
+{
+    Q_UNUSED(task);
+}
+
+void stopAndRelease(QTimer* timer)
+{
+    if (!timer)
+        return;
+    timer->stop();
+    timer->disconnect();
+    timer->deleteLater();
+}
+
+} // namespace
+
+AutoMountStrategy::AutoMountStrategy(NASConfigStore& store, AppStateManager& appState, NetworkMonitor& network,
+    MountEngine& engine, NotificationService& notifications, Defaults& defaults, PowerEvents& power, QObject* parent)
+    : QObject(parent)
+    , m_store(store)
+    , m_appState(appState)
+    , m_network(network)
+    , m_engine(engine)
+    , m_notifications(notifications)
+    , m_defaults(defaults)
+    , m_power(power)
+{
+    // A deleted configuration must not come back through work armed for it earlier.
+    connect(&m_store, &NASConfigStore::configRemoved, this, &AutoMountStrategy::handleConfigRemoved);
+    connect(&m_notifications, &NotificationService::retryRequested, this, &AutoMountStrategy::handleRetryRequest);
+}
+
+AutoMountStrategy::~AutoMountStrategy() = default;
+
+AutoMountStrategy& AutoMountStrategy::shared()
+{
+    static AutoMountStrategy* instance = new AutoMountStrategy(NASConfigStore::shared(), AppStateManager::shared(),
+        NetworkMonitor::shared(), MountEngine::shared(), NotificationService::shared(), Defaults::standard(),
+        PowerEvents::shared());
+    return *instance;
+}
+
+bool AutoMountStrategy::isInStore(const QUuid& configID) const
+{
+    return m_store.config(configID).has_value();
+}
+
+// ---- triggers -------------------------------------------------------------------------------
+
+void AutoMountStrategy::setupNetworkObserver()
+{
+    // Both values are announced on every assignment, a repeat included; Qt signals carry no
+    // current value at connection time, so every announcement from now on counts. The Wi-Fi
+    // name alone triggers nothing.
+    connect(&m_network, &NetworkMonitor::isConnectedChanged, this, &AutoMountStrategy::scheduleEvaluation,
+        Qt::UniqueConnection);
+    connect(&m_network, &NetworkMonitor::currentIPAddressChanged, this, &AutoMountStrategy::scheduleEvaluation,
+        Qt::UniqueConnection);
+}
+
+void AutoMountStrategy::setupSleepWakeObservers()
+{
+    connect(&m_power, &PowerEvents::didWake, this, &AutoMountStrategy::handleSystemWake, Qt::UniqueConnection);
+    connect(&m_power, &PowerEvents::willSleep, this, &AutoMountStrategy::handleSystemSleep, Qt::UniqueConnection);
+}
+
+void AutoMountStrategy::scheduleEvaluation()
+{
+    m_debounce.start(delayOf(debounceDelay), [this] { detach(evaluate()); });
+}
+
+// ---- evaluation -------------------------------------------------------------------------------
+
+QCoro::Task<> AutoMountStrategy::evaluate()
+{
+    QPointer<AutoMountStrategy> self(this);
+    const QList<NASConfig> enabled = m_store.enabledConfigs();
+
+    if (!m_network.isConnected()) {
+        cancelAllRetries();
+        for (const NASConfig& config : m_store.enabledConfigs())
+            m_appState.updateStatus(config.id, MountState::offline(), std::nullopt);
+        co_return;
+    }
+
+    for (const NASConfig& config : enabled) {
+        if (!m_network.matches(config)) {
+            cancelRetry(config.id);
+            detach(performUnmount(config));
+            continue;
+        }
+
+        const std::optional<NASStatus> status = m_appState.status(config.id);
+        if (!status || !status->mountState.is(MountState::Kind::mounted)) {
+            scheduleMount(config);
+            continue;
+        }
+
+        auto liveTest = m_engine.isMountedAsync(m_engine.mountPointPath(config));
+        const bool live = co_await liveTest;
+        if (!self)
+            co_return;
+        if (live || !isInStore(config.id))
+            continue;
+        m_appState.updateStatus(config.id, MountState::offline(), std::nullopt);
+        if (m_network.matches(config) && m_network.isConnected())
+            scheduleMount(config);
+    }
+}
+
+void AutoMountStrategy::scheduleMount(const NASConfig& config)
+{
+    const QUuid id = config.id;
+    cancelRetry(id);
+    {
+        QMutexLocker lock(&m_retryLock);
+        m_retryCounts.insert(id, 0);
+    }
+
+    auto* timer = new QTimer(this);
+    timer->setSingleShot(true);
+    m_pendingMounts.insert(id, timer);
+    connect(timer, &QTimer::timeout, this, [this, timer, config] {
+        m_pendingMounts.remove(config.id, timer);
+        timer->deleteLater();
+        if (!isInStore(config.id))
+            return;
+        detach(performMount(config));
+    });
+    timer->start(timerMilliseconds(scheduledMountDelay));
+}
+
+// ---- bulk and single-share entry points ------------------------------------------------------
+
+QCoro::Task<> AutoMountStrategy::mountAll()
+{
+    std::vector<QCoro::Task<>> children;
+    for (const NASConfig& config : m_store.enabledConfigs()) {
+        if (m_network.matches(config))
+            children.push_back(performMount(config));
+    }
+    for (QCoro::Task<>& child : children)
+        co_await child;
+}
+
+QCoro::Task<> AutoMountStrategy::unmountAll()
+{
+    std::vector<QCoro::Task<>> children;
+    for (const NASConfig& config : m_store.enabledConfigs()) {
+        cancelRetry(config.id);
+        children.push_back(performUnmount(config));
+    }
+    for (QCoro::Task<>& child : children)
+        co_await child;
+}
+
+QCoro::Task<> AutoMountStrategy::mount(QUuid configID)
+{
+    const std::optional<NASConfig> config = m_store.config(configID);
+    if (!config)
+        co_return;
+    auto task = performMount(*config);
+    co_await task;
+}
+
+QCoro::Task<> AutoMountStrategy::unmount(QUuid configID)
+{
+    cancelRetry(configID);
+    const std::optional<NASConfig> config = m_store.config(configID);
+    if (!config)
+        co_return;
+    auto task = performUnmount(*config);
+    co_await task;
+}
+
+void AutoMountStrategy::handleRetryRequest(const QString& nasName)
+{
+    QList<QUuid> ids;
+    for (const NASConfig& config : m_store.configs()) {
+        if (config.name == nasName)
+            ids.append(config.id);
+    }
+    for (const QUuid& id : ids)
+        detach(mount(id));
+}
+
+void AutoMountStrategy::handleConfigRemoved(const QUuid& configID)
+{
+    cancelRetry(configID);
+    const QList<QTimer*> pending = m_pendingMounts.values(configID);
+    m_pendingMounts.remove(configID);
+    for (QTimer* timer : pending)
+        stopAndRelease(timer);
+}
+
+// ---- mount and unmount ------------------------------------------------------------------------
+
+QCoro::Task<> AutoMountStrategy::performMount(NASConfig config)
+{
+    const QUuid id = config.id;
+    // A second tool run on a busy mount point would fail and report a failure while the share is
+    // in fact being mounted.
+    if (m_mountsInFlight.contains(id))
+        co_return;
+    m_mountsInFlight.insert(id);
+    QPointer<AutoMountStrategy> self(this);
+
+    m_appState.updateStatus(id, MountState::mounting(), std::nullopt);
+
+    std::optional<QUrl> mountPoint;
+    std::optional<VantrelError> failure;
+    try {
+        if (config.protocol == NASProtocol::smb) {
+            auto task = m_engine.mountSMB(config);
+            mountPoint = co_await task;
+        } else {
+            auto task = m_engine.mountNFS(config);
+            mountPoint = co_await task;
+        }
+    } catch (const VantrelError& error) {
+        failure = error;
+    } catch (const std::exception& error) {
+        failure = VantrelError::unknown(QString::fromLocal8Bit(error.what()));
+    } catch (...) {
+        failure = VantrelError::unknown(QString());
+    }
+
+    if (!self)
+        co_return;
+    m_mountsInFlight.remove(id);
+    // Deleted while the tool ran: no status, notification or retry for it.
+    if (!isInStore(id))
+        co_return;
+
+    if (mountPoint) {
+        {
+            QMutexLocker lock(&m_retryLock);
+            m_retryCounts.insert(id, 0);
+        }
+        m_appState.updateStatus(id, MountState::mounted(), mountPoint);
+        m_notifications.notifyMountSuccess(config.name);
+    } else {
+        m_appState.updateStatus(id, MountState::failed(*failure), std::nullopt);
+        m_notifications.notifyMountFailure(config.name, *failure);
+        scheduleRetry(config);
+    }
+}
+
+QCoro::Task<> AutoMountStrategy::performUnmount(NASConfig config)
+{
+    const QUuid id = config.id;
+    const std::optional<NASStatus> status = m_appState.status(id);
+    if (!status || !status->mountPoint) {
+        if (isInStore(id))
+            m_appState.updateStatus(id, MountState::idle(), std::nullopt);
+        co_return;
+    }
+
+    QPointer<AutoMountStrategy> self(this);
+    std::optional<VantrelError> failure;
+    try {
+        auto task = m_engine.unmount(*status->mountPoint, false);
+        co_await task;
+    } catch (const VantrelError& error) {
+        failure = error;
+    } catch (const std::exception& error) {
+        failure = VantrelError::unknown(QString::fromLocal8Bit(error.what()));
+    } catch (...) {
+        failure = VantrelError::unknown(QString());
+    }
+
+    if (!self || !isInStore(id))
+        co_return;
+    if (failure) {
+        m_appState.updateStatus(id, MountState::failed(*failure), std::nullopt);
+        co_return;
+    }
+    m_appState.updateStatus(id, MountState::idle(), std::nullopt);
+    m_notifications.notifyUnmount(config.name);
+}
+
+// ---- retries --------------------------------------------------------------------------------
+
+void AutoMountStrategy::scheduleRetry(const NASConfig& config)
+{
+    if (retryIntervals.isEmpty())
+        return;
+    const QUuid id = config.id;
+    qint64 count = 0;
+    {
+        QMutexLocker lock(&m_retryLock);
+        count = m_retryCounts.value(id, 0);
+        m_retryCounts.insert(id, count + 1);
+    }
+    const qsizetype last = retryIntervals.size() - 1;
+    const double delay = retryIntervals.at(static_cast<qsizetype>(std::clamp<qint64>(count, 0, last)));
+
+    stopAndRelease(m_retryTimers.take(id));
+    auto* timer = new QTimer(this);
+    timer->setSingleShot(true);
+    connect(timer, &QTimer::timeout, this, [this, id, timer] { fireRetry(id, timer); });
+    m_retryTimers.insert(id, timer);
+    timer->start(timerMilliseconds(delay));
+}
+
+void AutoMountStrategy::fireRetry(const QUuid& configID, QTimer* timer)
+{
+    if (m_retryTimers.value(configID) == timer)
+        m_retryTimers.remove(configID);
+    timer->deleteLater();
+
+    // The configuration as it is now: the user may have edited, disabled or deleted it meanwhile.
+    const std::optional<NASConfig> current = m_store.config(configID);
+    if (!current || !current->isEnabled)
+        return;
+    if (m_network.matches(*current) && m_network.isConnected())
+        detach(performMount(*current));
+}
+
+void AutoMountStrategy::cancelRetry(const QUuid& configID)
+{
+    stopAndRelease(m_retryTimers.take(configID));
+    QMutexLocker lock(&m_retryLock);
+    m_retryCounts.remove(configID);
+}
+
+void AutoMountStrategy::cancelAllRetries()
+{
+    const QHash<QUuid, QTimer*> timers = std::exchange(m_retryTimers, {});
+    for (QTimer* timer : timers)
+        stopAndRelease(timer);
+    QMutexLocker lock(&m_retryLock);
+    m_retryCounts.clear();
+}
+
+std::optional<qint64> AutoMountStrategy::retryCount(const QUuid& configID) const
+{
+    QMutexLocker lock(&m_retryLock);
+    const auto it = m_retryCounts.constFind(configID);
+    return it == m_retryCounts.cend() ? std::nullopt : std::optional<qint64>(*it);
+}
+
+std::optional<std::chrono::milliseconds> AutoMountStrategy::retryTimerInterval(const QUuid& configID) const
+{
+    const QTimer* timer = m_retryTimers.value(configID);
+    if (!timer || !timer->isActive())
+        return std::nullopt;
+    return std::chrono::milliseconds(timer->interval());
+}
+
+int AutoMountStrategy::pendingMountCount(const QUuid& configID) const
+{
+    return static_cast<int>(m_pendingMounts.count(configID));
+}
+
+// ---- start, keep-alive, sleep and wake --------------------------------------------------------
+
+void AutoMountStrategy::start()
+{
+    setupNetworkObserver();
+    setupSleepWakeObservers();
+    startHealthCheck();
+
+    const QVariant autoMount = m_defaults.value(autoMountOnLaunchKey);
+    if (autoMount.typeId() == QMetaType::Bool && !autoMount.toBool())
+        return;
+    QTimer::singleShot(timerMilliseconds(launchMountDelay), this, [this] { detach(mountAll()); });
+}
+
+bool AutoMountStrategy::keepAliveEnabled() const
+{
+    const QVariant value = m_defaults.value(keepAliveEnabledKey);
+    return value.typeId() == QMetaType::Bool ? value.toBool() : true;
+}
+
+double AutoMountStrategy::keepAliveInterval() const
+{
+    const QVariant value = m_defaults.value(keepAliveIntervalKey);
+    const int type = value.typeId();
+    if (type != QMetaType::Double && type != QMetaType::LongLong)
+        return defaultKeepAliveInterval;
+    // A zero or negative interval would make the timer spin; a non-finite one cannot be timed.
+    const double seconds = value.toDouble();
+    if (!std::isfinite(seconds) || seconds < minimumKeepAliveInterval)
+        return defaultKeepAliveInterval;
+    return seconds;
+}
+
+void AutoMountStrategy::startHealthCheck()
+{
+    if (!keepAliveEnabled())
+        return;
+    m_healthCheck.cancel();
+    detach(performHealthCheck());
+    m_healthCheck.start(delayOf(keepAliveInterval()), [this] { detach(performHealthCheck()); }, true);
+}
+
+QCoro::Task<> AutoMountStrategy::performHealthCheck()
+{
+    QPointer<AutoMountStrategy> self(this);
+    QList<NASConfig> mounted;
+    for (const NASConfig& config : m_store.configs()) {
+        if (!config.isEnabled)
+            continue;
+        const std::optional<NASStatus> status = m_appState.status(config.id);
+        if (status && status->mountState.is(MountState::Kind::mounted))
+            mounted.append(config);
+    }
+
+    for (const NASConfig& config : mounted) {
+        auto liveTest = m_engine.isMountedAsync(m_engine.mountPointPath(config));
+        const bool live = co_await liveTest;
+        if (!self)
+            co_return;
+        if (live || !isInStore(config.id))
+            continue;
+        m_appState.updateStatus(config.id, MountState::offline(), std::nullopt);
+        if (m_network.matches(config) && m_network.isConnected())
+            scheduleMount(config);
+    }
+}
+
+void AutoMountStrategy::handleSystemWake()
+{
+    startHealthCheck();
+    QTimer::singleShot(timerMilliseconds(wakeEvaluationDelay), this, [this] { scheduleEvaluation(); });
+}
+
+void AutoMountStrategy::handleSystemSleep()
+{
+    cancelAllRetries();
+    m_healthCheck.cancel();
+}
+
+} // namespace vantrel

@@ -1,0 +1,125 @@
+#pragma once
+
+#include "model/AppState.h"
+#include "model/NASConfig.h"
+#include "platform/Threading.h"
+
+#include <QHash>
+#include <QList>
+#include <QMultiHash>
+#include <QMutex>
+#include <QObject>
+#include <QSet>
+#include <QString>
+#include <QUuid>
+
+#include <qcoro/qcorotask.h>
+
+#include <chrono>
+#include <optional>
+
+class QTimer;
+
+namespace vantrel {
+
+class AppStateManager;
+class Defaults;
+class MountEngine;
+class NASConfigStore;
+class NetworkMonitor;
+class NotificationService;
+class PowerEvents;
+
+// Decides when shares are mounted and unmounted without the user asking: at launch, after network
+// changes (debounced), after wake, on a keep-alive schedule, and on demand. Every mount and unmount
+// of the program goes through performMount / performUnmount, which record each state change and
+// post the notifications; a failed mount is retried on a growing back-off.
+//
+// Everything runs on the main thread: the operations are coroutines whose child processes run
+// asynchronously, so no worker thread is needed. Only the retry counts take a lock.
+class AutoMountStrategy final : public QObject {
+    Q_OBJECT
+
+public:
+    static inline const QString autoMountOnLaunchKey = QStringLiteral("autoMountOnLaunch");
+    static inline const QString keepAliveEnabledKey = QStringLiteral("keepAliveEnabled");
+    static inline const QString keepAliveIntervalKey = QStringLiteral("keepAliveInterval");
+
+    AutoMountStrategy(NASConfigStore& store, AppStateManager& appState, NetworkMonitor& network, MountEngine& engine,
+        NotificationService& notifications, Defaults& defaults, PowerEvents& power, QObject* parent = nullptr);
+    ~AutoMountStrategy() override;
+    // Built on the shared collaborators; first created on the main thread.
+    static AutoMountStrategy& shared();
+
+    // Times in seconds; adjustable so tests can shorten them.
+    double debounceDelay = 2.0;
+    double scheduledMountDelay = 5.0;
+    QList<double> retryIntervals{10.0, 30.0, 60.0, 300.0};
+    double launchMountDelay = 2.0;
+    double wakeEvaluationDelay = 2.0;
+    double defaultKeepAliveInterval = 180.0;
+    double minimumKeepAliveInterval = 1.0;
+
+    // Installs the network and sleep/wake triggers and the keep-alive check, and schedules the
+    // launch mount unless "autoMountOnLaunch" is stored as false.
+    void start();
+
+    // None of these reports an error: outcomes end in the share's status.
+    QCoro::Task<> mountAll();
+    QCoro::Task<> unmountAll();
+    QCoro::Task<> mount(QUuid configID);
+    QCoro::Task<> unmount(QUuid configID);
+
+    void scheduleEvaluation();
+    QCoro::Task<> evaluate();
+    void scheduleMount(const NASConfig& config);
+
+    QCoro::Task<> performMount(NASConfig config);
+    QCoro::Task<> performUnmount(NASConfig config);
+    void scheduleRetry(const NASConfig& config);
+    void cancelRetry(const QUuid& configID);
+    void cancelAllRetries();
+
+    void startHealthCheck();
+    QCoro::Task<> performHealthCheck();
+    void handleSystemWake();
+    void handleSystemSleep();
+
+    // The keep-alive settings as read now; a missing or unusable value reads as the default.
+    bool keepAliveEnabled() const;
+    double keepAliveInterval() const;
+
+    // Inspection of the pending work, for diagnostics and tests.
+    std::optional<qint64> retryCount(const QUuid& configID) const;
+    std::optional<std::chrono::milliseconds> retryTimerInterval(const QUuid& configID) const;
+    int pendingMountCount(const QUuid& configID) const;
+    bool isMountInFlight(const QUuid& configID) const { return m_mountsInFlight.contains(configID); }
+    bool isHealthCheckRunning() const { return m_healthCheck.isActive(); }
+    std::chrono::milliseconds healthCheckInterval() const { return m_healthCheck.interval(); }
+
+private:
+    void setupNetworkObserver();
+    void setupSleepWakeObservers();
+    void handleRetryRequest(const QString& nasName);
+    void handleConfigRemoved(const QUuid& configID);
+    void fireRetry(const QUuid& configID, QTimer* timer);
+    bool isInStore(const QUuid& configID) const;
+
+    NASConfigStore& m_store;
+    AppStateManager& m_appState;
+    NetworkMonitor& m_network;
+    MountEngine& m_engine;
+    NotificationService& m_notifications;
+    Defaults& m_defaults;
+    PowerEvents& m_power;
+
+    QHash<QUuid, QTimer*> m_retryTimers;     // main thread only
+    QHash<QUuid, qint64> m_retryCounts;      // under m_retryLock
+    mutable QMutex m_retryLock;
+    QMultiHash<QUuid, QTimer*> m_pendingMounts; // the delayed mounts of scheduleMount
+    QSet<QUuid> m_mountsInFlight;
+    ScheduledCall m_debounce{this};
+    ScheduledCall m_healthCheck{this};
+};
+
+} // namespace vantrel

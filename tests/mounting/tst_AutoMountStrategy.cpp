@@ -1,0 +1,677 @@
+#include "support/TestMain.h"
+
+#include "model/AppState.h"
+#include "model/NASConfigStore.h"
+#include "mounting/AppStateManager.h"
+#include "mounting/AutoMountStrategy.h"
+#include "mounting/MountEngine.h"
+#include "mounting/NetworkMonitor.h"
+#include "mounting/NotificationPreferences.h"
+#include "mounting/NotificationService.h"
+#include "platform/Defaults.h"
+#include "platform/FileSystemInfo.h"
+#include "platform/NotificationCenter.h"
+#include "platform/PathMonitor.h"
+#include "platform/PowerEvents.h"
+#include "platform/SecretStore.h"
+#include "platform/SystemLog.h"
+#include "platform/WifiInfo.h"
+#include "services/KeychainManager.h"
+#include "services/LogManager.h"
+
+#include <QDir>
+#include <QFile>
+#include <QMutex>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <qcoro/qcorotask.h>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <memory>
+
+using namespace vantrel;
+using namespace std::chrono_literals;
+
+namespace {
+
+const QString toolsDir = QStringLiteral(VANTREL_TEST_TOOLS_DIR);
+const QString homeRange = QStringLiteral("192.168.1.0/24");
+const QString homeAddress = QStringLiteral("192.168.1.20");
+const QString awayAddress = QStringLiteral("10.0.0.5");
+
+// Declares chosen folders live network mounts; everything else is asked of the kernel. Read on
+// the share I/O pool while the test changes it.
+class FakeFileSystem final : public FileSystemInfo {
+public:
+    void setLive(const QString& path, bool live)
+    {
+        QMutexLocker lock(&m_mutex);
+        if (live)
+            m_live.insert(QDir::cleanPath(path));
+        else
+            m_live.remove(QDir::cleanPath(path));
+    }
+    std::optional<QString> typeName(const QString& path) const override
+    {
+        {
+            QMutexLocker lock(&m_mutex);
+            if (m_live.contains(QDir::cleanPath(path)))
+                return QStringLiteral("smbfs");
+        }
+        return FileSystemInfo::typeName(path);
+    }
+    bool isMountRoot(const QString& path) const override
+    {
+        {
+            QMutexLocker lock(&m_mutex);
+            if (m_live.contains(QDir::cleanPath(path)))
+                return true;
+        }
+        return FileSystemInfo::isMountRoot(path);
+    }
+
+private:
+    mutable QMutex m_mutex;
+    QSet<QString> m_live;
+};
+
+class FakePathMonitor final : public PathMonitor {
+public:
+    void start() override {}
+    void stop() override {}
+};
+
+class NoWifi final : public WifiInfo {
+public:
+    NoWifi() : WifiInfo(QDBusConnection(QStringLiteral("vantrel-no-bus"))) {}
+    std::optional<QString> currentSSID() const override { return std::nullopt; }
+};
+
+SystemTools standInTools()
+{
+    SystemTools tools;
+    tools.smbMount = toolsDir + QStringLiteral("/mount_smbfs");
+    tools.nfsMount = toolsDir + QStringLiteral("/mount_nfs");
+    tools.sudo = toolsDir + QStringLiteral("/sudo");
+    tools.diskutil = toolsDir + QStringLiteral("/diskutil");
+    tools.ping = toolsDir + QStringLiteral("/ping");
+    return tools;
+}
+
+NASConfig share(const QString& name, bool enabled = true)
+{
+    NASConfig config;
+    config.name = name;
+    config.isEnabled = enabled;
+    config.address = QStringLiteral("nas.local");
+    config.sharePath = QStringLiteral("/") + name.toLower();
+    config.authMethod = AuthMethod::guest;
+    config.networkBinding.strategy = NetworkBindingStrategy::ipRange;
+    config.networkBinding.ipRange = homeRange;
+    return config;
+}
+
+struct Fixture {
+    QTemporaryDir dir;
+    Defaults defaults{dir.filePath(QStringLiteral("defaults.json"))};
+    CapturingSystemLog systemLog;
+    LogManager log{defaults, systemLog, dir.filePath(QStringLiteral("Logs"))};
+    SecretStore secrets;
+    KeychainManager keychain{secrets, log};
+    AppStateManager appState;
+    NASConfigStore store{defaults, systemLog, appState, keychain};
+    FakeFileSystem fileSystem;
+    MountEngine engine{standInTools(), dir.filePath(QStringLiteral("Volumes")), fileSystem, keychain, store, appState};
+    FakePathMonitor* path = new FakePathMonitor;
+    std::optional<QString> address;
+    NetworkMonitor network{std::unique_ptr<PathMonitor>(path), std::make_unique<NoWifi>(), [this]() -> std::optional<IPv4Info> {
+                               if (!address)
+                                   return std::nullopt;
+                               return IPv4Info{*address, homeRange};
+                           }};
+    NotificationPreferences preferences{defaults};
+    NotificationCenter center{QDBusConnection::sessionBus()}; // no notification server runs there
+    NotificationService notifications{center, preferences, log};
+    PowerEvents power{QDBusConnection(QStringLiteral("vantrel-no-bus"))};
+    AutoMountStrategy strategy{store, appState, network, engine, notifications, defaults, power};
+
+    Fixture()
+    {
+        QDir(dir.path()).mkpath(QStringLiteral("control"));
+        qputenv("VANTREL_FAKE_DIR", QFile::encodeName(control()));
+        notifications.triggerDelay = 0ms;
+        preferences.setEnabled(true, NotificationEvent::mountSuccess);
+        preferences.setEnabled(true, NotificationEvent::mountFailure);
+        preferences.setEnabled(true, NotificationEvent::unmount);
+        // Nothing long-running unless a test asks for it.
+        strategy.debounceDelay = 0.05;
+        strategy.scheduledMountDelay = 0.05;
+        strategy.launchMountDelay = 0.05;
+        strategy.wakeEvaluationDelay = 0.05;
+        strategy.retryIntervals = {60.0, 60.0, 60.0, 60.0};
+    }
+
+    ~Fixture()
+    {
+        // Stop new work, then let running tool runs and their coroutines finish before the
+        // collaborators go.
+        strategy.handleSystemSleep();
+        unset(QStringLiteral("mount_smbfs.hold"));
+        set(QStringLiteral("mount_smbfs.release"));
+        QTRY_VERIFY(std::none_of(store.configs().cbegin(), store.configs().cend(),
+            [this](const NASConfig& c) { return strategy.isMountInFlight(c.id); }));
+        shareIOPool().waitForDone();
+        QTest::qWait(20);
+    }
+
+    QString control() const { return dir.filePath(QStringLiteral("control")); }
+    void set(const QString& file, const QByteArray& content = {}) const
+    {
+        QFile f(control() + QLatin1Char('/') + file);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(content);
+    }
+    void unset(const QString& file) const { QFile::remove(control() + QLatin1Char('/') + file); }
+    int runs(const QString& tool) const
+    {
+        QFile f(control() + QLatin1Char('/') + tool + QStringLiteral(".argv"));
+        if (!f.open(QIODevice::ReadOnly))
+            return 0;
+        return static_cast<int>(f.readAll().count('\n'));
+    }
+    QString lastArguments(const QString& tool) const
+    {
+        QFile f(control() + QLatin1Char('/') + tool + QStringLiteral(".argv"));
+        if (!f.open(QIODevice::ReadOnly))
+            return {};
+        const QList<QByteArray> lines = f.readAll().split('\n');
+        return lines.size() >= 2 ? QString::fromUtf8(lines.at(lines.size() - 2)) : QString();
+    }
+
+    // One path update, as the system monitor would report it; waits until it is applied.
+    void setNetwork(bool connected, const std::optional<QString>& ip)
+    {
+        address = ip;
+        QSignalSpy applied(&network, &NetworkMonitor::currentSSIDChanged);
+        emit path->pathUpdated(connected);
+        if (applied.isEmpty())
+            QVERIFY(applied.wait(2000));
+    }
+
+    NASConfig add(const NASConfig& config)
+    {
+        store.addConfig(config);
+        return config;
+    }
+
+    std::optional<MountState::Kind> state(const QUuid& id) const
+    {
+        const auto status = appState.status(id);
+        return status ? std::optional(status->mountState.kind()) : std::nullopt;
+    }
+
+    // Notifications cannot reach a server here; each attempt leaves its identifier in the log.
+    int notificationsFor(const QString& identifier) const
+    {
+        int count = 0;
+        for (const QString& message : systemLog.messages())
+            count += message.contains(QLatin1Char('\'') + identifier + QLatin1Char('\'')) ? 1 : 0;
+        return count;
+    }
+
+    QString mountPath(const NASConfig& config) const { return engine.mountPointPath(config); }
+
+    void mountNow(const NASConfig& config)
+    {
+        QCoro::waitFor(strategy.mount(config.id));
+    }
+};
+
+} // namespace
+
+class TestAutoMountStrategy : public QObject {
+    Q_OBJECT
+
+private slots:
+    void powerEventsWithoutSystemBusStayQuiet()
+    {
+        PowerEvents quiet(QDBusConnection(QStringLiteral("vantrel-no-bus")));
+        QVERIFY(!quiet.isWatching());
+        QSignalSpy sleep(&quiet, &PowerEvents::willSleep);
+        emit quiet.willSleep();
+        QCOMPARE(sleep.count(), 1);
+    }
+
+    void burstOfNetworkChangesGivesOneEvaluation()
+    {
+        Fixture f;
+        f.defaults.setValue(AutoMountStrategy::autoMountOnLaunchKey, false);
+        f.defaults.setValue(AutoMountStrategy::keepAliveEnabledKey, false);
+        f.strategy.debounceDelay = 0.3;
+        const NASConfig a = f.add(share(QStringLiteral("A")));
+        const NASConfig off = f.add(share(QStringLiteral("Off"), false));
+        f.strategy.start();
+
+        QSignalSpy statuses(&f.appState, &AppStateManager::nasStatusesChanged);
+        // The first values published after start count; each update announces both values.
+        for (int i = 0; i < 5; ++i)
+            f.setNetwork(false, std::nullopt);
+        QCOMPARE(statuses.count(), 0);
+        QTRY_COMPARE(statuses.count(), 1);
+        QTest::qWait(400);
+        QCOMPARE(statuses.count(), 1);
+        QCOMPARE(f.state(a.id), MountState::Kind::offline);
+        QCOMPARE(f.state(off.id), MountState::Kind::idle);
+    }
+
+    void connectionLossMarksOfflineAndDropsRetries()
+    {
+        Fixture f;
+        f.defaults.setValue(AutoMountStrategy::autoMountOnLaunchKey, false);
+        f.defaults.setValue(AutoMountStrategy::keepAliveEnabledKey, false);
+        const NASConfig failing = f.add(share(QStringLiteral("Failing")));
+        const NASConfig idle = f.add(share(QStringLiteral("Idle")));
+        const NASConfig disabled = f.add(share(QStringLiteral("Disabled"), false));
+        f.setNetwork(true, homeAddress);
+        f.strategy.start();
+        f.appState.updateStatus(idle.id, MountState::idle());
+        f.appState.updateStatus(disabled.id, MountState::mounted(), MountEngine::directoryUrl(f.mountPath(disabled)));
+
+        f.set(QStringLiteral("mount_smbfs.exit"), "1");
+        f.mountNow(failing);
+        QCOMPARE(f.state(failing.id), MountState::Kind::failed);
+        QCOMPARE(f.appState.status(failing.id)->mountState.error()->kind(), VantrelError::Kind::mountFailed);
+        QCOMPARE(f.strategy.retryCount(failing.id), 1);
+        QCOMPARE(f.strategy.retryTimerInterval(failing.id), 60000ms);
+        QTRY_COMPARE(f.notificationsFor(QStringLiteral("mount-failure-Failing")), 1);
+
+        f.setNetwork(false, std::nullopt);
+        QTRY_COMPARE(f.state(idle.id), MountState::Kind::offline);
+        QCOMPARE(f.state(failing.id), MountState::Kind::offline);
+        QCOMPARE(f.state(disabled.id), MountState::Kind::mounted);
+        QCOMPARE(f.strategy.retryCount(failing.id), std::nullopt);
+        QCOMPARE(f.strategy.retryTimerInterval(failing.id), std::nullopt);
+    }
+
+    void evaluationUnmountsNonMatchingAndRemountsVanished()
+    {
+        Fixture f;
+        const NASConfig a = f.add(share(QStringLiteral("A")));
+        const NASConfig b = f.add(share(QStringLiteral("B")));
+        f.setNetwork(true, homeAddress);
+
+        // A matching share that is mounted and live is left alone.
+        f.mountNow(a);
+        QCOMPARE(f.state(a.id), MountState::Kind::mounted);
+        QTRY_COMPARE(f.notificationsFor(QStringLiteral("mount-success-A")), 1);
+        f.fileSystem.setLive(f.mountPath(a), true);
+        f.appState.updateStatus(b.id, MountState::mounting());
+        QCoro::waitFor(f.strategy.evaluate());
+        QCOMPARE(f.strategy.pendingMountCount(a.id), 0);
+        // One still shown as mounting gets another mount.
+        QCOMPARE(f.strategy.pendingMountCount(b.id), 1);
+        QTRY_COMPARE(f.state(b.id), MountState::Kind::mounted);
+        QCOMPARE(f.runs(QStringLiteral("mount_smbfs")), 2);
+
+        // Mounted but vanished: offline, then mounted again after the delay.
+        QSignalSpy statuses(&f.appState, &AppStateManager::nasStatusesChanged);
+        QList<MountState::Kind> statesOfB;
+        QObject observer;
+        connect(&f.appState, &AppStateManager::nasStatusesChanged, &observer,
+            [&] { statesOfB.append(*f.state(b.id)); });
+        QCoro::waitFor(f.strategy.evaluate());
+        QCOMPARE(f.state(b.id), MountState::Kind::offline);
+        QTRY_COMPARE(f.state(b.id), MountState::Kind::mounted);
+        QCOMPARE(statesOfB, (QList{MountState::Kind::offline, MountState::Kind::mounting, MountState::Kind::mounted}));
+        QCOMPARE(f.runs(QStringLiteral("mount_smbfs")), 3);
+
+        // Off the bound network: the mounted share is unmounted, a failed one becomes idle.
+        f.appState.updateStatus(b.id, MountState::failed(VantrelError::mountFailed(QStringLiteral("x"))));
+        f.setNetwork(true, awayAddress);
+        QCoro::waitFor(f.strategy.evaluate());
+        QTRY_COMPARE(f.state(a.id), MountState::Kind::idle);
+        QCOMPARE(f.state(b.id), MountState::Kind::idle);
+        QCOMPARE(f.runs(QStringLiteral("diskutil")), 1);
+        QVERIFY(f.lastArguments(QStringLiteral("diskutil")).endsWith(f.mountPath(a)));
+        QTRY_COMPARE(f.notificationsFor(QStringLiteral("unmount-A")), 1);
+        QCOMPARE(f.notificationsFor(QStringLiteral("unmount-B")), 0);
+    }
+
+    void evaluationResetsTheBackOffOfAFailedShare()
+    {
+        Fixture f;
+        const NASConfig a = f.add(share(QStringLiteral("A")));
+        f.setNetwork(true, homeAddress);
+        f.set(QStringLiteral("mount_smbfs.exit"), "1");
+        f.mountNow(a);
+        f.mountNow(a);
+        QCOMPARE(f.strategy.retryCount(a.id), 2);
+
+        f.strategy.scheduledMountDelay = 60.0;
+        QCoro::waitFor(f.strategy.evaluate());
+        QCOMPARE(f.strategy.retryCount(a.id), 0);
+        QCOMPARE(f.strategy.retryTimerInterval(a.id), std::nullopt);
+        QCOMPARE(f.strategy.pendingMountCount(a.id), 1);
+    }
+
+    void retryLadderGrowsCapsAndResets()
+    {
+        Fixture f;
+        const NASConfig a = f.add(share(QStringLiteral("A")));
+        f.setNetwork(true, homeAddress);
+        f.strategy.retryIntervals = {0.02, 0.04, 0.06, 0.08};
+        f.set(QStringLiteral("mount_smbfs.exit"), "1");
+
+        // What each failure armed, looked at once the failure's handling is complete.
+        QList<std::optional<std::chrono::milliseconds>> armed;
+        QList<std::optional<qint64>> counts;
+        QObject observer;
+        connect(&f.appState, &AppStateManager::nasStatusesChanged, &observer, [&] {
+            if (f.state(a.id) != MountState::Kind::failed)
+                return;
+            QTimer::singleShot(0, &observer, [&] {
+                armed.append(f.strategy.retryTimerInterval(a.id));
+                counts.append(f.strategy.retryCount(a.id));
+                if (armed.size() == 6)
+                    f.unset(QStringLiteral("mount_smbfs.exit"));
+            });
+        });
+        f.mountNow(a);
+        QTRY_COMPARE_WITH_TIMEOUT(f.state(a.id), MountState::Kind::mounted, 5000);
+        using L = QList<std::optional<std::chrono::milliseconds>>;
+        QCOMPARE(armed, (L{20ms, 40ms, 60ms, 80ms, 80ms, 80ms}));
+        QCOMPARE(counts, (QList<std::optional<qint64>>{1, 2, 3, 4, 5, 6}));
+        QCOMPARE(f.runs(QStringLiteral("mount_smbfs")), 7);
+        QTRY_COMPARE(f.notificationsFor(QStringLiteral("mount-failure-A")), 6);
+
+        // A success resets the count; the next failure waits the first interval again.
+        QCOMPARE(f.strategy.retryCount(a.id), 0);
+        f.set(QStringLiteral("mount_smbfs.exit"), "1");
+        f.strategy.retryIntervals = {60.0, 60.0, 60.0, 60.0};
+        f.mountNow(a);
+        QCOMPARE(f.strategy.retryCount(a.id), 1);
+        QCOMPARE(f.strategy.retryTimerInterval(a.id), 60000ms);
+    }
+
+    void retryOffNetworkEndsTheChain()
+    {
+        Fixture f;
+        const NASConfig a = f.add(share(QStringLiteral("A")));
+        f.setNetwork(true, homeAddress);
+        f.strategy.retryIntervals = {0.05};
+        f.set(QStringLiteral("mount_smbfs.exit"), "1");
+        f.mountNow(a);
+        // The strategy is not started, so this change only affects what the retry sees.
+        f.setNetwork(true, awayAddress);
+        QTRY_COMPARE(f.strategy.retryTimerInterval(a.id), std::nullopt);
+        QTest::qWait(100);
+        QCOMPARE(f.runs(QStringLiteral("mount_smbfs")), 1);
+        QCOMPARE(f.strategy.retryCount(a.id), 1);
+        QCOMPARE(f.state(a.id), MountState::Kind::failed);
+    }
+
+    void retryUsesTheStoredConfiguration()
+    {
+        Fixture f;
+        NASConfig edited = f.add(share(QStringLiteral("Edited")));
+        const NASConfig disabled = f.add(share(QStringLiteral("Disabled")));
+        f.setNetwork(true, homeAddress);
+        f.strategy.retryIntervals = {0.1};
+        f.set(QStringLiteral("mount_smbfs.exit"), "1");
+        f.mountNow(edited);
+        f.mountNow(disabled);
+        QCOMPARE(f.runs(QStringLiteral("mount_smbfs")), 2);
+
+        edited.sharePath = QStringLiteral("/moved");
+        f.store.updateConfig(edited);
+        NASConfig off = disabled;
+        off.isEnabled = false;
+        f.store.updateConfig(off);
+
+        QTRY_COMPARE(f.runs(QStringLiteral("mount_smbfs")), 3);
+        QVERIFY(f.lastArguments(QStringLiteral("mount_smbfs")).contains(QStringLiteral("nas.local/moved")));
+        QTRY_COMPARE(f.strategy.retryTimerInterval(disabled.id), std::nullopt);
+        QTest::qWait(300);
+        // Only the edited share keeps being retried.
+        const QString all = QString::fromUtf8([&] {
+            QFile argv(f.control() + QStringLiteral("/mount_smbfs.argv"));
+            return argv.open(QIODevice::ReadOnly) ? argv.readAll() : QByteArray();
+        }());
+        QCOMPARE(all.count(QStringLiteral("nas.local/disabled")), 1);
+        QCOMPARE(f.state(disabled.id), MountState::Kind::failed);
+    }
+
+    void deletedConfigurationNeverComesBack()
+    {
+        Fixture f;
+        const NASConfig retried = f.add(share(QStringLiteral("Retried")));
+        const NASConfig pending = f.add(share(QStringLiteral("Pending")));
+        const NASConfig inFlight = f.add(share(QStringLiteral("InFlight")));
+        f.setNetwork(true, homeAddress);
+        f.strategy.retryIntervals = {0.1};
+
+        f.set(QStringLiteral("mount_smbfs.exit"), "1");
+        f.mountNow(retried);
+        QVERIFY(f.strategy.retryTimerInterval(retried.id));
+        f.store.deleteConfig(retried.id);
+        QCOMPARE(f.strategy.retryTimerInterval(retried.id), std::nullopt);
+        QCOMPARE(f.strategy.retryCount(retried.id), std::nullopt);
+
+        f.unset(QStringLiteral("mount_smbfs.exit"));
+        f.strategy.scheduledMountDelay = 0.1;
+        f.strategy.scheduleMount(pending);
+        f.store.deleteConfig(pending.id);
+        QCOMPARE(f.strategy.pendingMountCount(pending.id), 0);
+
+        f.set(QStringLiteral("mount_smbfs.hold"));
+        auto task = f.strategy.mount(inFlight.id);
+        QTRY_COMPARE(f.runs(QStringLiteral("mount_smbfs")), 2);
+        QCOMPARE(f.state(inFlight.id), MountState::Kind::mounting);
+        f.store.deleteConfig(inFlight.id);
+        f.set(QStringLiteral("mount_smbfs.release"));
+        QCoro::waitFor(task);
+
+        QTest::qWait(300);
+        QCOMPARE(f.runs(QStringLiteral("mount_smbfs")), 2);
+        QVERIFY(f.appState.nasStatuses().isEmpty());
+        QCOMPARE(f.notificationsFor(QStringLiteral("mount-success-InFlight")), 0);
+        QVERIFY(!f.strategy.isMountInFlight(inFlight.id));
+    }
+
+    void secondMountWhileTheFirstRunsIsNotStarted()
+    {
+        Fixture f;
+        const NASConfig a = f.add(share(QStringLiteral("A")));
+        f.setNetwork(true, homeAddress);
+        f.set(QStringLiteral("mount_smbfs.hold"));
+
+        auto first = f.strategy.mount(a.id);
+        QTRY_COMPARE(f.runs(QStringLiteral("mount_smbfs")), 1);
+        auto second = f.strategy.mount(a.id);
+        QVERIFY(second.isReady());
+        QVERIFY(f.strategy.isMountInFlight(a.id));
+
+        f.set(QStringLiteral("mount_smbfs.release"));
+        QCoro::waitFor(first);
+        QCOMPARE(f.runs(QStringLiteral("mount_smbfs")), 1);
+        QCOMPARE(f.state(a.id), MountState::Kind::mounted);
+        QCOMPARE(f.notificationsFor(QStringLiteral("mount-failure-A")), 0);
+    }
+
+    void bulkOperationsRunConcurrently()
+    {
+        Fixture f;
+        const NASConfig a = f.add(share(QStringLiteral("A")));
+        const NASConfig b = f.add(share(QStringLiteral("B")));
+        NASConfig away = share(QStringLiteral("Away"));
+        away.networkBinding.ipRange = QStringLiteral("10.9.0.0/16");
+        f.add(away);
+        const NASConfig disabled = f.add(share(QStringLiteral("Disabled"), false));
+        f.setNetwork(true, homeAddress);
+
+        f.set(QStringLiteral("mount_smbfs.hold"));
+        auto all = f.strategy.mountAll();
+        // Both tool runs are under way before either may finish.
+        QTRY_COMPARE(f.runs(QStringLiteral("mount_smbfs")), 2);
+        QVERIFY(!all.isReady());
+        f.set(QStringLiteral("mount_smbfs.release"));
+        QCoro::waitFor(all);
+        QCOMPARE(f.state(a.id), MountState::Kind::mounted);
+        QCOMPARE(f.state(b.id), MountState::Kind::mounted);
+        QCOMPARE(f.state(away.id), MountState::Kind::idle);
+
+        // The disabled share stays mounted; unmountAll finishes while the loop runs.
+        f.appState.updateStatus(disabled.id, MountState::mounted(), MountEngine::directoryUrl(f.mountPath(disabled)));
+        QCoro::waitFor(f.strategy.unmountAll());
+        QCOMPARE(f.state(a.id), MountState::Kind::idle);
+        QCOMPARE(f.state(b.id), MountState::Kind::idle);
+        QCOMPARE(f.state(away.id), MountState::Kind::idle);
+        QCOMPARE(f.state(disabled.id), MountState::Kind::mounted);
+        QCOMPARE(f.runs(QStringLiteral("diskutil")), 2);
+
+        // An unmount failure leaves the share failed, without a retry.
+        f.mountNow(a);
+        f.set(QStringLiteral("diskutil.exit"), "1");
+        f.set(QStringLiteral("diskutil.stderr"), "busy");
+        QCoro::waitFor(f.strategy.unmount(a.id));
+        QCOMPARE(f.state(a.id), MountState::Kind::failed);
+        QCOMPARE(f.appState.status(a.id)->mountState.error()->kind(), VantrelError::Kind::unmountFailed);
+        QCOMPARE(f.strategy.retryTimerInterval(a.id), std::nullopt);
+    }
+
+    void retryActionMountsEveryShareOfThatName()
+    {
+        Fixture f;
+        const NASConfig first = f.add(share(QStringLiteral("Office")));
+        NASConfig second = share(QStringLiteral("Office"), false);
+        second.sharePath = QStringLiteral("/other");
+        f.add(second);
+        const NASConfig other = f.add(share(QStringLiteral("Home")));
+        f.setNetwork(true, homeAddress);
+
+        emit f.notifications.retryRequested(QStringLiteral("Office"));
+        QTRY_COMPARE(f.state(first.id), MountState::Kind::mounted);
+        QTRY_COMPARE(f.state(second.id), MountState::Kind::mounted);
+        QCOMPARE(f.state(other.id), MountState::Kind::idle);
+    }
+
+    void launchMountFollowsTheSetting()
+    {
+        {
+            Fixture f;
+            f.defaults.setValue(AutoMountStrategy::keepAliveEnabledKey, false);
+            const NASConfig a = f.add(share(QStringLiteral("A")));
+            f.setNetwork(true, homeAddress);
+            f.strategy.start();
+            QCOMPARE(f.state(a.id), MountState::Kind::idle);
+            QTRY_COMPARE(f.state(a.id), MountState::Kind::mounted);
+        }
+        {
+            Fixture f;
+            f.defaults.setValue(AutoMountStrategy::keepAliveEnabledKey, false);
+            f.defaults.setValue(AutoMountStrategy::autoMountOnLaunchKey, false);
+            const NASConfig a = f.add(share(QStringLiteral("A")));
+            f.setNetwork(true, homeAddress);
+            f.strategy.start();
+            QTest::qWait(300);
+            QCOMPARE(f.state(a.id), MountState::Kind::idle);
+            QCOMPARE(f.runs(QStringLiteral("mount_smbfs")), 0);
+        }
+    }
+
+    void keepAliveRemountsAVanishedShare()
+    {
+        Fixture f;
+        f.defaults.setValue(AutoMountStrategy::autoMountOnLaunchKey, false);
+        f.defaults.setValue(AutoMountStrategy::keepAliveIntervalKey, 0.1);
+        f.strategy.minimumKeepAliveInterval = 0.01;
+        const NASConfig a = f.add(share(QStringLiteral("A")));
+        const NASConfig disabled = f.add(share(QStringLiteral("Disabled"), false));
+        f.setNetwork(true, homeAddress);
+        f.mountNow(a);
+        f.fileSystem.setLive(f.mountPath(a), true);
+        f.appState.updateStatus(disabled.id, MountState::mounted(), MountEngine::directoryUrl(f.mountPath(disabled)));
+
+        QList<MountState::Kind> statesOfA;
+        QObject observer;
+        connect(&f.appState, &AppStateManager::nasStatusesChanged, &observer, [&] {
+            statesOfA.append(*f.state(a.id));
+            if (statesOfA.last() == MountState::Kind::mounted)
+                f.fileSystem.setLive(f.mountPath(a), true); // the remount is live again
+        });
+        f.strategy.start();
+        QVERIFY(f.strategy.isHealthCheckRunning());
+        QCOMPARE(f.strategy.healthCheckInterval(), 100ms);
+        QTest::qWait(250);
+        QVERIFY(statesOfA.isEmpty());
+
+        // Ejected behind our back: the mount point is now an ordinary local folder.
+        f.fileSystem.setLive(f.mountPath(a), false);
+        QTRY_COMPARE(statesOfA.size(), 3);
+        QCOMPARE(statesOfA, (QList{MountState::Kind::offline, MountState::Kind::mounting, MountState::Kind::mounted}));
+        QCOMPARE(f.runs(QStringLiteral("mount_smbfs")), 2);
+        QCOMPARE(f.state(disabled.id), MountState::Kind::mounted);
+    }
+
+    void sleepStopsRetriesAndKeepAliveAndWakeRestartsThem()
+    {
+        Fixture f;
+        f.defaults.setValue(AutoMountStrategy::autoMountOnLaunchKey, false);
+        f.strategy.debounceDelay = 0.3;
+        f.strategy.wakeEvaluationDelay = 0.3;
+        f.strategy.scheduledMountDelay = 60.0;
+        const NASConfig a = f.add(share(QStringLiteral("A")));
+        f.setNetwork(true, homeAddress);
+        f.strategy.start();
+        f.set(QStringLiteral("mount_smbfs.exit"), "1");
+        f.mountNow(a);
+        QVERIFY(f.strategy.retryTimerInterval(a.id));
+        QCOMPARE(f.strategy.healthCheckInterval(), 180000ms);
+
+        emit f.power.willSleep();
+        QVERIFY(!f.strategy.isHealthCheckRunning());
+        QCOMPARE(f.strategy.retryTimerInterval(a.id), std::nullopt);
+        QCOMPARE(f.strategy.retryCount(a.id), std::nullopt);
+
+        emit f.power.didWake();
+        QVERIFY(f.strategy.isHealthCheckRunning());
+        // The evaluation follows the wake delay and then the debounce.
+        QTest::qWait(200);
+        QCOMPARE(f.strategy.pendingMountCount(a.id), 0);
+        QTRY_COMPARE(f.strategy.pendingMountCount(a.id), 1);
+
+        // With keep-alive switched off, a wake does not restart it.
+        emit f.power.willSleep();
+        f.defaults.setValue(AutoMountStrategy::keepAliveEnabledKey, false);
+        emit f.power.didWake();
+        QVERIFY(!f.strategy.isHealthCheckRunning());
+    }
+
+    void keepAliveIntervalFallsBackOnUnusableValues()
+    {
+        Fixture f;
+        QCOMPARE(f.strategy.keepAliveInterval(), 180.0);
+        const QList<QVariant> unusable{QStringLiteral("120"), 0.0, -5.0, 0.5, qint64(0),
+            std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity(), true};
+        for (const QVariant& value : unusable) {
+            f.defaults.remove(AutoMountStrategy::keepAliveIntervalKey);
+            f.defaults.setValue(AutoMountStrategy::keepAliveIntervalKey, value);
+            QCOMPARE(f.strategy.keepAliveInterval(), 180.0);
+        }
+        f.defaults.setValue(AutoMountStrategy::keepAliveIntervalKey, qint64(60));
+        QCOMPARE(f.strategy.keepAliveInterval(), 60.0);
+        f.defaults.setValue(AutoMountStrategy::keepAliveIntervalKey, 120.5);
+        QCOMPARE(f.strategy.keepAliveInterval(), 120.5);
+
+        f.defaults.setValue(AutoMountStrategy::keepAliveIntervalKey, 0.0);
+        f.strategy.startHealthCheck();
+        QCOMPARE(f.strategy.healthCheckInterval(), 180000ms);
+    }
+};
+
+VANTREL_TEST_MAIN(TestAutoMountStrategy)
+#include "tst_AutoMountStrategy.moc"
