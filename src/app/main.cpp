@@ -1,8 +1,44 @@
+#include "app/VantrelApp.h"
+#include "model/NASConfigStore.h"
+#include "mounting/AppStateManager.h"
+#include "platform/AppInfo.h"
+#include "platform/Defaults.h"
+#include "platform/Localization.h"
+#include "platform/TerminationSignals.h"
+#include "services/LanguageManager.h"
+#include "views/browser/FileBrowserState.h"
+
 #include <QApplication>
+#include <QElapsedTimer>
+#include <QLoggingCategory>
+#include <QTimer>
+
+Q_LOGGING_CATEGORY(lcStartup, "vantrel.startup", QtWarningMsg)
 
 int main(int argc, char* argv[])
 {
+    QElapsedTimer sinceMain;
+    sinceMain.start();
+
+    QApplication::setApplicationName(vantrel::AppInfo::displayName());
+    QApplication::setApplicationVersion(vantrel::AppInfo::version());
+    QApplication::setOrganizationName(vantrel::AppInfo::displayName());
+    QApplication::setDesktopFileName(vantrel::AppInfo::bundleIdentifier());
     QApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
-    return 0;
+
+    vantrel::Localization::useLanguageFrom(vantrel::Defaults::standard());
+
+    // SIGTERM and SIGINT quit through the event loop, so the shut-down still unmounts the shares.
+    vantrel::TerminationSignals termination;
+    termination.install();
+    QObject::connect(&termination, &vantrel::TerminationSignals::received, &app, &QCoreApplication::quit);
+
+    vantrel::VantrelApp vantrelApp(vantrel::AppStateManager::shared(), vantrel::NASConfigStore::shared(),
+        vantrel::FileBrowserState::shared(), vantrel::LanguageManager::shared());
+
+    QTimer::singleShot(0, &app, [&sinceMain] {
+        qCInfo(lcStartup).noquote() << "event loop running" << sinceMain.elapsed() << "ms after main()";
+    });
+    return vantrelApp.exec();
 }

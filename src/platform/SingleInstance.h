@@ -1,0 +1,60 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+#include <memory>
+
+class QLocalServer;
+class QLockFile;
+
+namespace vantrel {
+
+// Makes sure only one copy of the application runs per user. The first copy holds a lock file and
+// listens on a local socket; a later copy finds the lock held, asks the first over the socket to
+// come forward, and is told to stop. A lock or socket left behind by a crashed copy does not
+// count: the lock names a process that no longer runs, and the socket is replaced.
+class SingleInstance final : public QObject {
+    Q_OBJECT
+
+public:
+    // Named after the bundle identifier and the user's id, so two users of one machine never
+    // meet; in the user's runtime folder (XDG_RUNTIME_DIR) when there is one, else the temp
+    // folder.
+    static QString defaultSocketPath();
+
+    // The lock file sits next to the socket, with ".lock" appended.
+    explicit SingleInstance(const QString& socketPath = defaultSocketPath(), QObject* parent = nullptr);
+    ~SingleInstance() override;
+
+    QString socketPath() const { return m_socketPath; }
+    // How long a later copy tries to reach the first one (which may still be starting).
+    int connectTimeoutMs = 1000;
+
+    // True when this process is the only copy (and now listens); false when another copy runs.
+    // Only the first call does any work.
+    bool claim();
+    // Asks the running copy to come forward; false when it could not be reached in time.
+    bool activateRunningInstance();
+    bool isPrimary() const { return m_isPrimary; }
+    // Whether the first copy is reachable by later ones.
+    bool isListening() const;
+
+    static inline const QByteArray activateMessage = QByteArrayLiteral("activate\n");
+
+signals:
+    // A later copy asked this one to come forward.
+    void activationRequested();
+
+private:
+    void listen();
+    void onNewConnection();
+
+    QString m_socketPath;
+    std::unique_ptr<QLockFile> m_lock;
+    QLocalServer* m_server = nullptr;
+    bool m_claimed = false;
+    bool m_isPrimary = false;
+};
+
+} // namespace vantrel

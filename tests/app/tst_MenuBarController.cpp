@@ -1,0 +1,368 @@
+#include "support/TestMain.h"
+
+#include "AppTestEnvironment.h"
+
+#include "app/MenuBarController.h"
+#include "platform/Localization.h"
+#include "views/browser/FileBrowserView.h"
+#include "views/main/AboutView.h"
+#include "views/main/MainWindowView.h"
+
+#include <QAction>
+#include <QMenu>
+#include <QSystemTrayIcon>
+#include <QTemporaryDir>
+
+using namespace vantrel;
+using vantrel::test::AppTestEnvironment;
+
+namespace {
+
+struct Recorder {
+    int mountAllCalls = 0;
+    int unmountAllCalls = 0;
+    int updateChecks = 0;
+    int quits = 0;
+    QList<QUrl> opened;
+};
+
+QCoro::Task<> countCall(int* counter)
+{
+    ++*counter;
+    co_return;
+}
+
+MenuBarController::Actions recordingActions(Recorder& recorder)
+{
+    MenuBarController::Actions actions;
+    actions.mountAll = [&recorder] { return countCall(&recorder.mountAllCalls); };
+    actions.unmountAll = [&recorder] { return countCall(&recorder.unmountAllCalls); };
+    actions.checkForUpdates = [&recorder] { ++recorder.updateChecks; };
+    actions.openUrl = [&recorder](const QUrl& url) { recorder.opened.append(url); };
+    actions.quit = [&recorder] { ++recorder.quits; };
+    return actions;
+}
+
+// One line per item: separators as "--", disabled items in brackets.
+QStringList describe(const QMenu* menu)
+{
+    QStringList lines;
+    for (const QAction* action : menu->actions()) {
+        if (action->isSeparator())
+            lines.append(QStringLiteral("--"));
+        else if (!action->isEnabled())
+            lines.append(QLatin1Char('[') + action->text() + QLatin1Char(']'));
+        else
+            lines.append(action->text());
+    }
+    return lines;
+}
+
+const QStringList fixedTail{
+    QStringLiteral("--"),
+    QStringLiteral("立即挂载全部"),
+    QStringLiteral("立即断开全部"),
+    QStringLiteral("--"),
+    QStringLiteral("打开主窗口"),
+    QStringLiteral("打开设置..."),
+    QStringLiteral("检查更新..."),
+    QStringLiteral("--"),
+    QStringLiteral("关于 Vantrel"),
+    QStringLiteral("--"),
+    QStringLiteral("退出 Vantrel"),
+};
+
+QAction* findAction(const QMenu* menu, const QString& text)
+{
+    for (QAction* action : menu->actions())
+        if (action->text() == text)
+            return action;
+    return nullptr;
+}
+
+} // namespace
+
+class TestMenuBarController : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    int m_counter = 0;
+
+    QString nextDir() { return m_dir.filePath(QString::number(++m_counter)); }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        Localization::useCatalog(QStringLiteral("zh-Hans"));
+    }
+
+    void menuListsEverySharesStatusInStoredOrder()
+    {
+        AppTestEnvironment env(nextDir());
+        Recorder recorder;
+        MenuBarController controller(env.appState, env.configStore, env.recentFiles, env.browserState,
+            env.languageManager, env.app.windows(), env.log, recordingActions(recorder));
+
+        std::unique_ptr<QMenu> empty(controller.buildMenu());
+        QCOMPARE(describe(empty.get()), QStringList{QStringLiteral("[暂无 NAS 配置]")} + fixedTail);
+
+        const NASConfig idle = env.addConfig(QStringLiteral("Idle & Co"));
+        env.appState.removeStatus(idle.id); // no status entry at all reads as idle
+        const NASConfig mounting = env.addConfig(QStringLiteral("Mounting"));
+        env.appState.updateStatus(mounting.id, MountState::mounting());
+        const NASConfig mounted = env.addConfig(QStringLiteral("R&D"));
+        env.appState.updateStatus(mounted.id, MountState::mounted(), QUrl::fromLocalFile(QStringLiteral("/mnt/rd")));
+        const NASConfig failed = env.addConfig(QStringLiteral("Failed"));
+        env.appState.updateStatus(failed.id, MountState::failed(VantrelError::mountFailed(QStringLiteral("exit 64"))));
+        const NASConfig offline = env.addConfig(QStringLiteral("Offline"));
+        env.appState.updateStatus(offline.id, MountState::offline());
+        const NASConfig unmounting = env.addConfig(QStringLiteral("Leaving"));
+        env.appState.updateStatus(unmounting.id, MountState::unmounting());
+
+        std::unique_ptr<QMenu> menu(controller.buildMenu());
+        const QStringList expected = QStringList{
+            QStringLiteral("[⚪ Idle && Co  —  空闲]"),
+            QStringLiteral("[🟡 Mounting  —  挂载中...]"),
+            QStringLiteral("[🟢 R&&D  —  已挂载]"),
+            QStringLiteral("  浏览文件..."),
+            QStringLiteral("[🔴 Failed  —  失败: Mount operation failed: exit 64]"),
+            QStringLiteral("[⚫ Offline  —  离线]"),
+            QStringLiteral("[🟠 Leaving  —  卸载中...]"),
+        } + fixedTail;
+        QCOMPARE(describe(menu.get()), expected);
+
+        // Only the mounted share can be browsed, and its entry names that share.
+        QAction* browse = findAction(menu.get(), QStringLiteral("  浏览文件..."));
+        QVERIFY(browse);
+        QCOMPARE(browse->data().toUuid(), mounted.id);
+        QCOMPARE(findAction(menu.get(), QStringLiteral("打开设置..."))->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Comma));
+        QCOMPARE(findAction(menu.get(), QStringLiteral("退出 Vantrel"))->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Q));
+    }
+
+    void escapingKeepsTheTextAsTyped()
+    {
+        QCOMPARE(MenuBarController::escapedMenuText(QStringLiteral("A & B && C&")), QStringLiteral("A && B &&&& C&&"));
+        // What the menu shows: the escaped text without its mnemonic markers.
+        QCOMPARE(QAction(MenuBarController::escapedMenuText(QStringLiteral("R&D"))).iconText(), QStringLiteral("R&D"));
+    }
+
+    void recentFilesAreTheNewestFiveDirectlyInTheMenu()
+    {
+        AppTestEnvironment env(nextDir());
+        Recorder recorder;
+        MenuBarController controller(env.appState, env.configStore, env.recentFiles, env.browserState,
+            env.languageManager, env.app.windows(), env.log, recordingActions(recorder));
+
+        std::unique_ptr<QMenu> none(controller.buildMenu());
+        QVERIFY(!describe(none.get()).contains(QStringLiteral("[最近文件]")));
+
+        for (int i = 1; i <= 7; ++i)
+            env.recentFiles.recordAccess(QUrl::fromLocalFile(QStringLiteral("/home/u/Downloads/file %1 & more.txt").arg(i)));
+        std::unique_ptr<QMenu> menu(controller.buildMenu());
+        const QStringList lines = describe(menu.get());
+        const QStringList expectedHead{
+            QStringLiteral("[暂无 NAS 配置]"),
+            QStringLiteral("--"),
+            QStringLiteral("[最近文件]"),
+            QStringLiteral("  file 7 && more.txt"),
+            QStringLiteral("  file 6 && more.txt"),
+            QStringLiteral("  file 5 && more.txt"),
+            QStringLiteral("  file 4 && more.txt"),
+            QStringLiteral("  file 3 && more.txt"),
+        };
+        QCOMPARE(lines, expectedHead + fixedTail);
+        QVERIFY(menu->findChildren<QMenu*>().isEmpty()); // no submenu
+        QAction* newest = menu->actions().at(3);
+        QCOMPARE(newest->toolTip(), QStringLiteral("/home/u/Downloads/file 7 & more.txt"));
+
+        newest->trigger();
+        QCOMPARE(recorder.opened, QList<QUrl>{QUrl::fromLocalFile(QStringLiteral("/home/u/Downloads/file 7 & more.txt"))});
+        // Anything but a URL behind the item opens nothing.
+        QAction bogus;
+        bogus.setData(QStringLiteral("/etc/passwd"));
+        controller.openRecentFile(&bogus);
+        controller.openRecentFile(nullptr);
+        QCOMPARE(recorder.opened.size(), 1);
+    }
+
+    void openingTheMenuShowsTheStatusOfThatMoment()
+    {
+        AppTestEnvironment env(nextDir());
+        Recorder recorder;
+        MenuBarController controller(env.appState, env.configStore, env.recentFiles, env.browserState,
+            env.languageManager, env.app.windows(), env.log, recordingActions(recorder));
+        controller.setupStatusItem();
+        QMenu* menu = controller.menu();
+        QVERIFY(menu);
+        QCOMPARE(controller.statusItem()->contextMenu(), menu);
+
+        const NASConfig config = env.addConfig(QStringLiteral("Photos"));
+        QCOMPARE(describe(menu).first(), QStringLiteral("[暂无 NAS 配置]")); // not updated between openings
+        env.appState.updateStatus(config.id, MountState::mounted(), QUrl::fromLocalFile(QStringLiteral("/mnt/p")));
+        emit menu->aboutToShow();
+        QCOMPARE(describe(menu).mid(0, 2),
+            (QStringList{QStringLiteral("[🟢 Photos  —  已挂载]"), QStringLiteral("  浏览文件...")}));
+
+        // The rebuilt commands still work.
+        findAction(menu, QStringLiteral("立即挂载全部"))->trigger();
+        findAction(menu, QStringLiteral("立即断开全部"))->trigger();
+        findAction(menu, QStringLiteral("检查更新..."))->trigger();
+        findAction(menu, QStringLiteral("退出 Vantrel"))->trigger();
+        QCOMPARE(recorder.mountAllCalls, 1);
+        QCOMPARE(recorder.unmountAllCalls, 1);
+        QCOMPARE(recorder.updateChecks, 1);
+        QCOMPARE(recorder.quits, 1);
+    }
+
+    void trayIconIsTintedByTheOverallState()
+    {
+        QCOMPARE(MenuBarController::color(MenuBarIconState::idle), QColor(0x8E, 0x8E, 0x93));
+        QCOMPARE(MenuBarController::color(MenuBarIconState::offline), QColor(0x8E, 0x8E, 0x93));
+        QCOMPARE(MenuBarController::color(MenuBarIconState::mounting), QColor(0x8E, 0x8E, 0x93));
+        QCOMPARE(MenuBarController::color(MenuBarIconState::allMounted), QColor(0x34, 0xC7, 0x59));
+        QCOMPARE(MenuBarController::color(MenuBarIconState::partiallyMounted), QColor(0xFF, 0xCC, 0x00));
+        QCOMPARE(MenuBarController::color(MenuBarIconState::allFailed), QColor(0xFF, 0x3B, 0x30));
+
+        AppTestEnvironment env(nextDir());
+        Recorder recorder;
+        MenuBarController controller(env.appState, env.configStore, env.recentFiles, env.browserState,
+            env.languageManager, env.app.windows(), env.log, recordingActions(recorder));
+        controller.setupStatusItem();
+        controller.subscribeToState();
+
+        // Every opaque pixel of the drawn icon carries the tint.
+        auto iconIsTinted = [&controller](const QColor& tint) {
+            const QImage image = controller.statusItem()->icon().pixmap(MenuBarController::iconSize).toImage();
+            int opaque = 0;
+            for (int y = 0; y < image.height(); ++y) {
+                for (int x = 0; x < image.width(); ++x) {
+                    const QColor pixel = image.pixelColor(x, y);
+                    if (pixel.alpha() != 255)
+                        continue;
+                    ++opaque;
+                    if (pixel.rgb() != tint.rgb())
+                        return false;
+                }
+            }
+            return opaque > 100;
+        };
+        QVERIFY(iconIsTinted(MenuBarController::color(MenuBarIconState::idle)));
+
+        const NASConfig a = env.addConfig(QStringLiteral("A"));
+        const NASConfig b = env.addConfig(QStringLiteral("B"));
+        env.appState.updateStatus(a.id, MountState::mounted(), QUrl::fromLocalFile(QStringLiteral("/mnt/a")));
+        env.appState.updateStatus(b.id, MountState::mounted(), QUrl::fromLocalFile(QStringLiteral("/mnt/b")));
+        QCOMPARE(env.appState.menuBarIconState(), MenuBarIconState::allMounted);
+        QCOMPARE(controller.currentTint(), QColor(0x34, 0xC7, 0x59));
+        QVERIFY(iconIsTinted(QColor(0x34, 0xC7, 0x59)));
+
+        env.appState.updateStatus(b.id, MountState::failed(VantrelError::timeout(QStringLiteral("x"))));
+        QCOMPARE(env.appState.menuBarIconState(), MenuBarIconState::partiallyMounted);
+        QVERIFY(iconIsTinted(QColor(0xFF, 0xCC, 0x00)));
+
+        env.appState.updateStatus(a.id, MountState::failed(VantrelError::timeout(QStringLiteral("x"))));
+        QCOMPARE(env.appState.menuBarIconState(), MenuBarIconState::allFailed);
+        QVERIFY(iconIsTinted(QColor(0xFF, 0x3B, 0x30)));
+    }
+
+    void browseAndMainWindowOpenTheirWindowEvenWhenNeverOpened()
+    {
+        AppTestEnvironment env(nextDir());
+        Recorder recorder;
+        MenuBarController controller(env.appState, env.configStore, env.recentFiles, env.browserState,
+            env.languageManager, env.app.windows(), env.log, recordingActions(recorder));
+        WindowRegistry& windows = env.app.windows();
+
+        QVERIFY(!windows.find(QStringLiteral("main")));
+        controller.openMainWindow();
+        QVERIFY(windows.find(QStringLiteral("main")));
+        QVERIFY(qobject_cast<MainWindowView*>(windows.find(QStringLiteral("main"))->content()));
+
+        const NASConfig config = env.addConfig(QStringLiteral("Media"));
+        const QUrl mountPoint = QUrl::fromLocalFile(QStringLiteral("/home/u/VantrelVolumes/Media"));
+        env.appState.updateStatus(config.id, MountState::mounted(), mountPoint);
+        std::unique_ptr<QMenu> menu(controller.buildMenu());
+        QVERIFY(!windows.find(QStringLiteral("file-browser")));
+        findAction(menu.get(), QStringLiteral("  浏览文件..."))->trigger();
+
+        SceneWindow* browser = windows.find(QStringLiteral("file-browser"));
+        QVERIFY(browser);
+        QCOMPARE(env.browserState.config(), std::optional<NASConfig>(config));
+        auto* view = qobject_cast<FileBrowserView*>(browser->content());
+        QVERIFY(view);
+        QCOMPARE(view->config(), config);
+        QCOMPARE(view->mountPoint(), mountPoint);
+        // The pending rebuild finds the window already up to date.
+        QSignalSpy replaced(browser, &SceneWindow::contentReplaced);
+        QCoreApplication::processEvents();
+        QCOMPARE(replaced.count(), 0);
+
+        // A share that lost its mount point, or left the store, by the time it is chosen: nothing.
+        const NASConfig other = env.addConfig(QStringLiteral("Other"));
+        env.appState.updateStatus(other.id, MountState::mounted(), QUrl::fromLocalFile(QStringLiteral("/mnt/o")));
+        std::unique_ptr<QMenu> second(controller.buildMenu());
+        QList<QAction*> entries;
+        for (QAction* action : second->actions())
+            if (action->text() == QStringLiteral("  浏览文件..."))
+                entries.append(action);
+        QCOMPARE(entries.size(), 2);
+        env.appState.updateStatus(other.id, MountState::idle());
+        entries.at(1)->trigger();
+        env.configStore.deleteConfig(config.id);
+        entries.at(0)->trigger();
+        QCOMPARE(env.browserState.config(), std::optional<NASConfig>(config));
+        controller.openFileBrowser(nullptr);
+    }
+
+    void settingsAndAboutWindowsAreMadeOnceAndReused()
+    {
+        AppTestEnvironment env(nextDir());
+        Recorder recorder;
+        MenuBarController controller(env.appState, env.configStore, env.recentFiles, env.browserState,
+            env.languageManager, env.app.windows(), env.log, recordingActions(recorder));
+
+        controller.openSettings();
+        QWidget* settings = controller.settingsWindow();
+        QVERIFY(settings);
+        QCOMPARE(settings->windowTitle(), QStringLiteral("设置"));
+        QCOMPARE(settings->minimumSize(), QSize(560, 400));
+        QCOMPARE(settings->size(), QSize(580, 460));
+        settings->close();
+        controller.openSettings();
+        QCOMPARE(controller.settingsWindow(), settings); // kept when closed, brought back
+        QVERIFY(settings->isVisible());
+
+        env.languageManager.setSelectedLanguage(AppLanguage::english);
+        QCOMPARE(settings->locale().language(), QLocale::English);
+
+        controller.openAbout();
+        QWidget* about = controller.aboutWindow();
+        QVERIFY(qobject_cast<AboutView*>(about));
+        QCOMPARE(about->windowTitle(), QStringLiteral("关于 Vantrel"));
+        QCOMPARE(about->minimumSize(), QSize(360, 280));
+        QCOMPARE(about->maximumSize(), QSize(360, 280));
+        QVERIFY(!(about->windowFlags() & Qt::WindowMinimizeButtonHint));
+        controller.openAbout();
+        QCOMPARE(controller.aboutWindow(), about);
+    }
+
+    void wakeRebuildsOnlyAMissingIcon()
+    {
+        AppTestEnvironment env(nextDir());
+        Recorder recorder;
+        MenuBarController controller(env.appState, env.configStore, env.recentFiles, env.browserState,
+            env.languageManager, env.app.windows(), env.log, recordingActions(recorder));
+        controller.wakeCheckDelay = 0.01;
+
+        controller.handleSystemWake();
+        QTRY_VERIFY(controller.statusItem());
+        QSystemTrayIcon* item = controller.statusItem();
+        controller.handleSystemWake();
+        QTest::qWait(50);
+        QCOMPARE(controller.statusItem(), item);
+    }
+};
+
+VANTREL_TEST_MAIN(TestMenuBarController)
+#include "tst_MenuBarController.moc"
