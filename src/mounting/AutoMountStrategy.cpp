@@ -124,16 +124,23 @@ QCoro::Task<> AutoMountStrategy::evaluate()
             continue;
         }
 
-        auto liveTest = m_engine.isMountedAsync(m_engine.mountPointPath(config));
-        const bool live = co_await liveTest;
+        auto recovery = recoverVanishedMount(config);
+        co_await recovery;
         if (!self)
             co_return;
-        if (live || !isInStore(config.id))
-            continue;
-        m_appState.updateStatus(config.id, MountState::offline(), std::nullopt);
-        if (m_network.matches(config) && m_network.isConnected())
-            scheduleMount(config);
     }
+}
+
+QCoro::Task<> AutoMountStrategy::recoverVanishedMount(NASConfig config)
+{
+    QPointer<AutoMountStrategy> self(this);
+    auto liveTest = m_engine.isMountedAsync(m_engine.mountPointPath(config));
+    const bool live = co_await liveTest;
+    if (!self || live || !isInStore(config.id))
+        co_return;
+    m_appState.updateStatus(config.id, MountState::offline(), std::nullopt);
+    if (m_network.matches(config) && m_network.isConnected())
+        scheduleMount(config);
 }
 
 void AutoMountStrategy::scheduleMount(const NASConfig& config)
@@ -436,15 +443,10 @@ QCoro::Task<> AutoMountStrategy::performHealthCheck()
     }
 
     for (const NASConfig& config : mounted) {
-        auto liveTest = m_engine.isMountedAsync(m_engine.mountPointPath(config));
-        const bool live = co_await liveTest;
+        auto recovery = recoverVanishedMount(config);
+        co_await recovery;
         if (!self)
             co_return;
-        if (live || !isInStore(config.id))
-            continue;
-        m_appState.updateStatus(config.id, MountState::offline(), std::nullopt);
-        if (m_network.matches(config) && m_network.isConnected())
-            scheduleMount(config);
     }
 }
 

@@ -104,6 +104,9 @@ private:
     void handleConfigRemoved(const QUuid& configID);
     void fireRetry(const QUuid& configID, QTimer* timer);
     bool isInStore(const QUuid& configID) const;
+    // A share recorded as mounted whose mount point no longer holds a network file system is
+    // marked offline and, when its network is up, mounted again after the usual delay.
+    QCoro::Task<> recoverVanishedMount(NASConfig config);
 
     NASConfigStore& m_store;
     AppStateManager& m_appState;

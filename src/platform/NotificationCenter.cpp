@@ -206,28 +206,33 @@ void NotificationCenter::forgetServerId(const QString& identifier)
         m_shown.erase(it);
 }
 
-void NotificationCenter::onActionInvoked(uint serverId, const QString& actionKey, const QDBusMessage& message)
+std::optional<QString> NotificationCenter::identifierShownBy(uint serverId, const QDBusMessage& message) const
 {
     const auto idIt = m_identifierByServerId.constFind(serverId);
     if (idIt == m_identifierByServerId.constEnd())
-        return;
-    const QString identifier = idIt.value();
-    const auto it = m_shown.constFind(identifier);
+        return std::nullopt;
+    // Only the server that showed the notification speaks for it.
+    const auto it = m_shown.constFind(idIt.value());
     if (it == m_shown.constEnd() || it->sender != message.service())
+        return std::nullopt;
+    return idIt.value();
+}
+
+void NotificationCenter::onActionInvoked(uint serverId, const QString& actionKey, const QDBusMessage& message)
+{
+    const std::optional<QString> identifier = identifierShownBy(serverId, message);
+    if (!identifier)
         return;
-    const QVariantMap userInfo = it->userInfo;
-    emit actionInvoked(identifier, actionKey, userInfo);
+    const QVariantMap userInfo = m_shown.value(*identifier).userInfo;
+    emit actionInvoked(*identifier, actionKey, userInfo);
 }
 
 void NotificationCenter::onNotificationClosed(uint serverId, uint /*reason*/, const QDBusMessage& message)
 {
-    const auto idIt = m_identifierByServerId.constFind(serverId);
-    if (idIt == m_identifierByServerId.constEnd())
+    const std::optional<QString> found = identifierShownBy(serverId, message);
+    if (!found)
         return;
-    const QString identifier = idIt.value();
-    const auto it = m_shown.constFind(identifier);
-    if (it == m_shown.constEnd() || it->sender != message.service())
-        return;
+    const QString identifier = *found;
     // A closed notification cannot be replaced; the next post with this identifier opens a new one.
     forgetServerId(identifier);
 }

@@ -92,6 +92,8 @@ signals:
     void actionInvoked(const QString& identifier, const QString& actionIdentifier, const QVariantMap& userInfo);
 
 private slots:
+    // The identifier of a notification this centre posted, when the signal comes from its server.
+    std::optional<QString> identifierShownBy(uint serverId, const QDBusMessage& message) const;
     void onActionInvoked(uint serverId, const QString& actionKey, const QDBusMessage& message);
     void onNotificationClosed(uint serverId, uint reason, const QDBusMessage& message);
 
