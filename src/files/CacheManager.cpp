@@ -521,7 +521,7 @@ QCoro::Task<std::optional<CacheEntry>> CacheManager::cacheFile(QUrl sourceURL, Q
     m_byPath.insert(lookupKey(configID, relativePath), entry.id);
     saveIndex();
     updateStatistics();
-    VLOG_TO(m_log, info, cache, QStringLiteral("Cached file: %1 (%2 bytes)").arg(entry.fileName).arg(entry.fileSize));
+    VLOG_TO(m_log, info, cache, QStringLiteral("Cached file: %1 (%2 bytes)").arg(entry.fileName, QString::number(entry.fileSize)));
     setProcessing(false);
     co_return entry;
 }
@@ -670,7 +670,7 @@ QCoro::Task<QStringList> CacheManager::uncachedPaths(QUuid configID, QStringList
     const QString cacheFolder = cacheDirectory();
 
     // The cache folder is local, but a test per file is still disk work: keep it off the main thread.
-    QFuture<std::vector<char>> testJob = QtConcurrent::run(ownedCopiesPresent, localPaths, cacheFolder);
+    QFuture<std::vector<char>> testJob = QtConcurrent::run(&shareIOPool(), ownedCopiesPresent, localPaths, cacheFolder);
     const std::vector<char> present = co_await testJob;
     if (!self)
         co_return QStringList();

@@ -189,6 +189,9 @@ void Defaults::load()
     if (QFile::copy(m_filePath, copy)) {
         QFile::setPermissions(copy, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
         m_corruptCopyPath = copy;
+    } else {
+        // Without a copy, saving would destroy the only one: changes stay in memory this run.
+        m_savingBlocked = true;
     }
     SystemLog::shared().write(SystemLog::Type::Error, QStringLiteral("Defaults"),
         QStringLiteral("Settings file %1 is unreadable (%2); a copy was kept at %3")
@@ -399,6 +402,12 @@ void Defaults::saveNow()
             root.insert(it.key(), encodeValue(it.value()));
     }
 
+    if (m_savingBlocked) {
+        QWriteLocker locker(&m_lock);
+        m_savedGeneration = generation;
+        m_lastSaveOk = false;
+        return;
+    }
     const QFileInfo info(m_filePath);
     QDir dir = info.absoluteDir();
     bool ok = true;

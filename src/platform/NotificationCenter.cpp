@@ -51,6 +51,8 @@ QCoro::Task<NotificationAuthorization> NotificationCenter::requestAuthorization(
     const QDBusMessage reply = co_await pending;
     if (reply.type() == QDBusMessage::ErrorMessage)
         co_return NotificationAuthorization{false, reply.errorMessage()};
+    if (!reply.arguments().isEmpty())
+        m_bodyMarkup = reply.arguments().constFirst().toStringList().contains(QStringLiteral("body-markup"));
     co_return NotificationAuthorization{true, std::nullopt};
 }
 
@@ -155,7 +157,8 @@ void NotificationCenter::send(const NotificationRequest& request, const Completi
     if (!request.content.playsSound)
         hints.insert(QStringLiteral("suppress-sound"), true);
     QDBusMessage call = QDBusMessage::createMethodCall(serviceName, objectPath, interfaceName, QStringLiteral("Notify"));
-    call << AppInfo::displayName() << shown.serverId << QString() << request.content.title << request.content.body
+    const QString body = m_bodyMarkup ? request.content.body.toHtmlEscaped() : request.content.body;
+    call << AppInfo::displayName() << shown.serverId << QString() << request.content.title << body
          << actionsFor(request.content.categoryIdentifier) << hints << qint32(-1);
 
     auto* watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(call), this);

@@ -13,6 +13,7 @@
 
 #include <chrono>
 #include <functional>
+#include <atomic>
 #include <optional>
 
 class QDBusMessage;
@@ -92,8 +93,6 @@ signals:
     void actionInvoked(const QString& identifier, const QString& actionIdentifier, const QVariantMap& userInfo);
 
 private slots:
-    // The identifier of a notification this centre posted, when the signal comes from its server.
-    std::optional<QString> identifierShownBy(uint serverId, const QDBusMessage& message) const;
     void onActionInvoked(uint serverId, const QString& actionKey, const QDBusMessage& message);
     void onNotificationClosed(uint serverId, uint reason, const QDBusMessage& message);
 
@@ -112,6 +111,8 @@ private:
         std::optional<Pending> next; // posted while the previous Notify had no answer yet
     };
 
+    // The identifier of a notification this centre posted, when the signal comes from its server.
+    std::optional<QString> identifierShownBy(uint serverId, const QDBusMessage& message) const;
     void addOnOwnThread(const NotificationRequest& request, const Completion& completion);
     void send(const NotificationRequest& request, const Completion& completion);
     void notifyFinished(const QString& identifier, const NotificationContent& content, const Completion& completion,
@@ -120,6 +121,9 @@ private:
     QStringList actionsFor(const QString& categoryIdentifier) const;
 
     QDBusConnection m_bus;
+    // A server that reads markup in bodies gets names escaped, so "<" or "&" in a share or file
+    // name shows as typed.
+    std::atomic<bool> m_bodyMarkup = false;
     mutable QMutex m_categoriesMutex;
     QList<NotificationCategory> m_categories;
     quint64 m_nextSerial = 1;

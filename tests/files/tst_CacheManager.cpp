@@ -107,6 +107,10 @@ private slots:
         QCOMPARE(second->cachedAt, first->cachedAt);
         QCOMPARE(cache->entries().size(), 1);
         QCOMPARE(readAll(first->localURL.toLocalFile()), QByteArray(10, 'x')); // not copied again
+
+        // A name that looks like a placeholder is logged as it is.
+        QVERIFY(env.cache(*cache, QStringLiteral("50%1 off.txt"), 10));
+        QVERIFY(env.systemLog.messages().contains(QStringLiteral("Cached file: 50%1 off.txt (10 bytes)")));
     }
 
     void evictionRemovesLeastRecentlyAccessedUntilTheNewFileFits()

@@ -47,6 +47,7 @@ class FakeNotificationServer : public QObject {
 
 public:
     std::atomic<int> replyDelayMs{0};
+    std::atomic<bool> bodyMarkup{false};
 
     QList<NotifyCall> calls() const
     {
@@ -60,7 +61,13 @@ public:
     }
 
 public slots:
-    QStringList GetCapabilities() { return {QStringLiteral("body"), QStringLiteral("actions")}; }
+    QStringList GetCapabilities()
+    {
+        QStringList caps{QStringLiteral("body"), QStringLiteral("actions")};
+        if (bodyMarkup)
+            caps << QStringLiteral("body-markup");
+        return caps;
+    }
 
     uint Notify(const QString& appName, uint replacesId, const QString& /*icon*/, const QString& summary,
         const QString& body, const QStringList& actions, const QVariantMap& hints, int timeout)
@@ -225,6 +232,21 @@ private slots:
         service.notifyMountSuccess("Office");
         QTRY_VERIFY_WITH_TIMEOUT(!m_systemLog->messages().isEmpty(), 5000);
         QVERIFY(m_systemLog->messages().constFirst().startsWith(QStringLiteral("Failed to schedule notification 'mount-success-Office': ")));
+    }
+
+    void namesShowAsTypedOnServersThatReadMarkup()
+    {
+        ServerHost host;
+        QVERIFY(host.ok());
+        m_service->notifyMountSuccess("A&B <Media>");
+        QTRY_COMPARE_WITH_TIMEOUT(host.server().calls().size(), 1, 5000);
+        QCOMPARE(host.server().calls().at(0).body, QStringLiteral("A&B <Media> 已成功挂载"));
+
+        host.server().bodyMarkup = true;
+        QVERIFY(QCoro::waitFor(m_center->requestAuthorization()).granted);
+        m_service->notifyMountSuccess("A&B <Media>");
+        QTRY_COMPARE_WITH_TIMEOUT(host.server().calls().size(), 2, 5000);
+        QCOMPARE(host.server().calls().at(1).body, QStringLiteral("A&amp;B &lt;Media&gt; 已成功挂载"));
     }
 
     void failedPostIsLogged()

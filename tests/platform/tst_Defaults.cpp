@@ -2,7 +2,9 @@
 
 #include "platform/Defaults.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <atomic>
@@ -99,6 +101,20 @@ private slots:
         QVERIFY(d.synchronize());
         Defaults reread(path);
         QCOMPARE(reread.integerValue("k"), std::optional<qint64>(1));
+    }
+
+    void fileThatCannotBeCopiedAsideIsNeverReplaced()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("d.json");
+        // A folder where the file should be: unreadable, and no copy of it can be made.
+        QVERIFY(QDir().mkpath(path + "/keep"));
+        Defaults d(path);
+        QVERIFY(d.corruptCopyPath().isEmpty());
+        d.setValue("k", true);
+        QVERIFY(!d.synchronize());
+        QCOMPARE(d.boolValue("k"), std::optional<bool>(true));
+        QVERIFY(QFileInfo(path + "/keep").isDir());
     }
 
     void readersSeeConsistentValuesWhileAnotherThreadWrites()
