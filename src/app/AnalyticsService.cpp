@@ -187,11 +187,11 @@ void AnalyticsService::loadRecords()
     if (problem.isEmpty())
         return;
     VLOG_TO(m_log, error, defaultCategory, QStringLiteral("Failed to load analytics: ") + problem);
-    // The next save replaces the file; keep what was there for the user.
+    // Moved aside, not copied: the next save writes a valid file, and a launch with analytics off
+    // does not find (and copy) the same unreadable file again.
     const QString copy = m_storagePath + QStringLiteral(".unreadable-")
         + QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd-HHmmss"));
-    QFile::remove(copy);
-    if (QFile::copy(m_storagePath, copy))
+    if (!QFileInfo::exists(copy) && QFile::rename(m_storagePath, copy))
         m_corruptCopyPath = copy;
 }
 

@@ -240,6 +240,9 @@ QCoro::Task<bool> CrashReporter::upload(CrashReport report)
     if (!reply)
         co_return false;
     reply->deleteLater();
+    // A status line alone is not enough: an answer that breaks off is a transport error.
+    if (reply->error() != QNetworkReply::NoError)
+        co_return false;
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     co_return status.isValid() && status.toInt() == 200;
 }

@@ -309,8 +309,15 @@ void callPrevious(int signal, siginfo_t* info, void* context)
 
 void onCrashSignal(int signal, siginfo_t* info, void* context)
 {
-    if (!claimCrash())
+    if (!claimCrash()) {
+        // A fault inside the crash handling itself: returning alone would re-run the faulting
+        // instruction into this handler forever, so let the retry end the process instead.
+        struct sigaction fallback {};
+        fallback.sa_handler = SIG_DFL;
+        sigemptyset(&fallback.sa_mask);
+        sigaction(signal, &fallback, nullptr);
         return;
+    }
     char name[40];
     Writer nameOut{name, sizeof name - 1};
     signalNameInto(signal, nameOut);

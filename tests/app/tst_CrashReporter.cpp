@@ -43,6 +43,7 @@ public:
     };
 
     int status = 200;
+    bool cutShort = false;
     QList<Request> requests;
 
     HttpServer()
@@ -88,6 +89,12 @@ private:
         requests.append(request);
         if (status == 0)
             return;
+        if (cutShort) {
+            // The status line arrives, then the connection drops before the announced body.
+            socket->write(QStringLiteral("HTTP/1.1 %1 Status\r\nContent-Length: 100\r\n\r\nabc").arg(status).toLatin1());
+            socket->disconnectFromHost();
+            return;
+        }
         socket->write(QStringLiteral("HTTP/1.1 %1 Status\r\nContent-Length: 0\r\nConnection: close\r\n\r\n").arg(status).toLatin1());
         socket->disconnectFromHost();
     }
@@ -178,6 +185,15 @@ void readPastEndOfFile()
         return;
     [[maybe_unused]] volatile int value = *static_cast<volatile int*>(page);
 }
+
+// An exception whose message cannot be read: the crash happens inside the terminate handler.
+struct FaultingException : std::exception {
+    const char* what() const noexcept override
+    {
+        touchUnmappedPage();
+        return "unreachable";
+    }
+};
 
 } // namespace
 
@@ -299,6 +315,8 @@ private slots:
             std::thread([] { throw std::runtime_error("disk on fire"); }).join();
         else if (scenario == "exception-without-reason")
             std::thread([] { throw 42; }).join();
+        else if (scenario == "exception-faulting-what")
+            std::thread([] { throw FaultingException(); }).join();
         else if (scenario == "sigpipe") {
             int fds[2];
             QCOMPARE(pipe(fds), 0);
@@ -397,6 +415,13 @@ private slots:
         QVERIFY(!QJsonDocument::fromJson(raw).object().contains(QStringLiteral("reason")));
     }
 
+    void crashWhileHandlingACrashEndsTheProcess()
+    {
+        const Child child = runChild("exception-faulting-what");
+        QCOMPARE(child.exitStatus, QProcess::CrashExit);
+        QCOMPARE(child.exitCode, SIGSEGV);
+    }
+
     void brokenPipeDoesNotEndTheProcess()
     {
         const Child child = runChild("sigpipe");
@@ -487,6 +512,13 @@ private slots:
         reporter.uploadTimeout = std::chrono::milliseconds(200);
         QVERIFY(!QCoro::waitFor(reporter.upload(report)));
         QCOMPARE(silent.requests.size(), 1);
+
+        // A 200 whose answer breaks off is a transport error, not an acceptance.
+        HttpServer broken;
+        broken.cutShort = true;
+        reporter.setBackendURL(broken.baseUrl());
+        QVERIFY(!QCoro::waitFor(reporter.upload(report)));
+        QCOMPARE(broken.requests.size(), 1);
 
         // A closed port.
         quint16 port = 0;
