@@ -315,7 +315,9 @@ QCoro::Task<> TransferManager::queueLoop()
             [](const TransferTask& t) { return t.status == TransferStatus::pending; });
         if (next == m_tasks.cend())
             break;
-        co_await executeTransfer(next - m_tasks.cbegin());
+        // Temporaries inside a co_await expression are destroyed twice by GCC 12: name the task.
+        auto transfer = executeTransfer(next - m_tasks.cbegin());
+        co_await transfer;
         if (!self)
             co_return;
     }
@@ -338,7 +340,8 @@ QCoro::Task<> TransferManager::executeTransfer(qsizetype index)
     m_pauseFlags[id] = false;
 
     const TransferTask started = m_tasks.at(indexOf(id));
-    const CopyResult result = co_await copyFile(started.sourceURL, started.destinationURL, id);
+    auto copy = copyFile(started.sourceURL, started.destinationURL, id);
+    const CopyResult result = co_await copy;
     if (!self)
         co_return;
     const qsizetype at = indexOf(id);
@@ -394,7 +397,8 @@ QCoro::Task<TransferManager::CopyResult> TransferManager::copyFile(const QUrl& f
     };
 
     std::function<StepResult()> work = [job] { return openFiles(*job); };
-    StepResult step = co_await runOnPool(std::move(work));
+    auto opening = runOnPool(std::move(work));
+    StepResult step = co_await opening;
     if (!self)
         co_return CopyResult{};
     if (step.step == Step::failed)
@@ -415,7 +419,8 @@ QCoro::Task<TransferManager::CopyResult> TransferManager::copyFile(const QUrl& f
                 job->discard();
                 return StepResult{Step::cancelled};
             };
-            co_await runOnPool(std::move(work));
+            auto discarding = runOnPool(std::move(work));
+            co_await discarding;
             co_return finish(CopyResult{CopyOutcome::cancelled, {}});
         }
         if (m_pauseFlags.value(taskId)) {
@@ -434,7 +439,8 @@ QCoro::Task<TransferManager::CopyResult> TransferManager::copyFile(const QUrl& f
         }
 
         work = [job, published] { return runChunks(*job, published); };
-        step = co_await runOnPool(std::move(work));
+        auto chunks = runOnPool(std::move(work));
+        step = co_await chunks;
         if (!self)
             co_return CopyResult{};
         switch (step.step) {
@@ -442,8 +448,13 @@ QCoro::Task<TransferManager::CopyResult> TransferManager::copyFile(const QUrl& f
             co_return finish(CopyResult{CopyOutcome::succeeded, {}});
         case Step::failed:
             co_return finish(CopyResult{CopyOutcome::failed, messageFor(step, from, to)});
-        case Step::paused:
         case Step::cancelled:
+            // A retry withdrew the request after the worker had already dropped the partial file:
+            // this copy cannot go on, and the task, pending again, runs anew from the first byte.
+            if (!m_cancellationFlags.value(taskId))
+                co_return finish(CopyResult{CopyOutcome::cancelled, {}});
+            break;
+        case Step::paused:
             // The flags decide at the top of the loop (a pause may already be lifted again).
             break;
         }

@@ -10,6 +10,7 @@
 #include "services/LogManager.h"
 
 #include <QDBusConnection>
+#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QTimer>
@@ -354,6 +355,33 @@ private slots:
 
         m_manager->clearCompleted();
         QVERIFY(m_manager->tasks().isEmpty());
+    }
+
+    void retryAfterTheCopyHonouredACancelRunsAgain()
+    {
+        SlowSource source(src("slow.bin"));
+        QVERIFY(source.ok());
+        m_manager->addDownload(QUrl::fromLocalFile(src("slow.bin")), localFolder());
+        source.start();
+        QTRY_COMPARE(m_manager->tasks().size(), 1);
+        QTRY_VERIFY(QFile::exists(dst("slow.bin")));
+        const QUuid id = task(0).id;
+        m_manager->cancel(id);
+        source.feed(randomBytes(1000));
+        // The worker drops the partial file; the retry comes before this thread hears of it.
+        QDeadlineTimer deadline(5000);
+        while (QFile::exists(dst("slow.bin")) && !deadline.hasExpired())
+            std::this_thread::sleep_for(1ms);
+        QVERIFY(!QFile::exists(dst("slow.bin")));
+        m_manager->retry(id);
+
+        QTRY_VERIFY(QFile::exists(dst("slow.bin")));
+        source.feed("again");
+        source.finish();
+        QTRY_VERIFY(!m_manager->isProcessing());
+        QCOMPARE(status(0), TransferStatus::completed);
+        QVERIFY(!task(0).errorMessage);
+        QCOMPARE(readFile(dst("slow.bin")), QByteArray("again"));
     }
 
     void failureKeepsItsMessageAndRetryStartsOver()
