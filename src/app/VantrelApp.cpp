@@ -35,7 +35,7 @@ QWidget* makeFileBrowserPlaceholder()
     const QColor secondary = placeholder->palette().color(QPalette::PlaceholderText);
     auto* image = new QLabel;
     image->setObjectName(QStringLiteral("symbol"));
-    image->setPixmap(Symbols::icon(QStringLiteral("externaldrive.badge.xmark")).pixmap(48, 48));
+    image->setPixmap(Symbols::tinted(QStringLiteral("externaldrive.badge.xmark"), secondary, 48));
     layout->addWidget(image, 0, Qt::AlignHCenter);
 
     auto* title = new QLabel(Localization::text(QStringLiteral("browser.empty.title"), QStringLiteral("No NAS mounted")));
