@@ -1,3 +1,4 @@
+#include "support/Fixtures.h"
 #include "support/TestMain.h"
 
 #include "model/AppState.h"
@@ -38,7 +39,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-const QString toolsDir = QStringLiteral(VANTREL_TEST_TOOLS_DIR);
 const QString homeRange = QStringLiteral("192.168.1.0/24");
 const QString homeAddress = QStringLiteral("192.168.1.20");
 const QString awayAddress = QStringLiteral("10.0.0.5");
@@ -91,17 +91,6 @@ public:
     std::optional<QString> currentSSID() const override { return std::nullopt; }
 };
 
-SystemTools standInTools()
-{
-    SystemTools tools;
-    tools.smbMount = toolsDir + QStringLiteral("/mount_smbfs");
-    tools.nfsMount = toolsDir + QStringLiteral("/mount_nfs");
-    tools.sudo = toolsDir + QStringLiteral("/sudo");
-    tools.diskutil = toolsDir + QStringLiteral("/diskutil");
-    tools.ping = toolsDir + QStringLiteral("/ping");
-    return tools;
-}
-
 NASConfig share(const QString& name, bool enabled = true)
 {
     NASConfig config;
@@ -115,17 +104,13 @@ NASConfig share(const QString& name, bool enabled = true)
     return config;
 }
 
-struct Fixture {
-    QTemporaryDir dir;
-    Defaults defaults{dir.filePath(QStringLiteral("defaults.json"))};
-    CapturingSystemLog systemLog;
-    LogManager log{defaults, systemLog, dir.filePath(QStringLiteral("Logs"))};
+struct Fixture : test::LoggingFixture {
     SecretStore secrets;
     KeychainManager keychain{secrets, log};
     AppStateManager appState;
     NASConfigStore store{defaults, systemLog, appState, keychain};
     FakeFileSystem fileSystem;
-    MountEngine engine{standInTools(), dir.filePath(QStringLiteral("Volumes")), fileSystem, keychain, store, appState};
+    MountEngine engine{test::standInTools(), dir.filePath(QStringLiteral("Volumes")), fileSystem, keychain, store, appState};
     FakePathMonitor* path = new FakePathMonitor;
     std::optional<QString> address;
     NetworkMonitor network{std::unique_ptr<PathMonitor>(path), std::make_unique<NoWifi>(), [this]() -> std::optional<IPv4Info> {

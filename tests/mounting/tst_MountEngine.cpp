@@ -1,3 +1,4 @@
+#include "support/Fixtures.h"
 #include "support/TestMain.h"
 
 #include "AwaitTask.h"
@@ -49,29 +50,14 @@ public:
     }
 };
 
-SystemTools standInTools()
-{
-    SystemTools tools;
-    tools.smbMount = toolsDir + QStringLiteral("/mount_smbfs");
-    tools.nfsMount = toolsDir + QStringLiteral("/mount_nfs");
-    tools.sudo = toolsDir + QStringLiteral("/sudo");
-    tools.diskutil = toolsDir + QStringLiteral("/diskutil");
-    tools.ping = toolsDir + QStringLiteral("/ping");
-    return tools; // the real expect
-}
-
-struct Fixture {
-    QTemporaryDir dir;
-    Defaults defaults{dir.filePath(QStringLiteral("defaults.json"))};
-    CapturingSystemLog systemLog;
-    LogManager log{defaults, systemLog, dir.filePath(QStringLiteral("Logs"))};
+struct Fixture : test::LoggingFixture {
     SecretStore secrets;
     KeychainManager keychain{secrets, log};
     AppStateManager appState;
     NASConfigStore store{defaults, systemLog, appState, keychain};
     FakeFileSystem fileSystem;
     QString root = QDir::homePath() + QStringLiteral("/VantrelVolumes");
-    std::unique_ptr<MountEngine> engine = make(standInTools());
+    std::unique_ptr<MountEngine> engine = make(test::standInTools());
 
     Fixture()
     {
@@ -279,7 +265,7 @@ private slots:
     void keychainItemModeWithoutExpect()
     {
         Fixture f;
-        SystemTools tools = standInTools();
+        SystemTools tools = test::standInTools();
         tools.expect = f.dir.filePath(QStringLiteral("no-expect-here"));
         const auto engine = f.make(tools);
         NASConfig config = smbConfig(QStringLiteral("noexpect"));
@@ -431,7 +417,7 @@ private slots:
             VantrelError::mountFailed(QStringLiteral("NFS 挂载需要 root 权限。请在终端配置 sudoers 以允许免密执行 mount_nfs，或手动挂载后使用自定义挂载点。")));
 
         // No sudo: no retry, the tool's own message.
-        SystemTools tools = standInTools();
+        SystemTools tools = test::standInTools();
         tools.sudo = f.dir.filePath(QStringLiteral("no-sudo"));
         QCOMPARE(failureOf(f.make(tools)->mountNFS(config)),
             VantrelError::mountFailed(QStringLiteral("mount_nfs exited with code 1: mount_nfs: can't mount filer:/export/a b/ from server onto ")
@@ -515,7 +501,7 @@ private slots:
         QCOMPARE(*result.error,
             VantrelError::timeout(QStringLiteral("Process ") + toolsDir + QStringLiteral("/ping timed out after 0s")));
 
-        SystemTools tools = standInTools();
+        SystemTools tools = test::standInTools();
         tools.ping = QStringLiteral("/nonexistent/ping");
         result = await(f.make(tools)->testConnection(config));
         QCOMPARE(result.error->kind(), VantrelError::Kind::mountFailed);

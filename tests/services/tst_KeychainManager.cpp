@@ -1,3 +1,4 @@
+#include "support/Fixtures.h"
 #include "support/TestMain.h"
 
 #include "model/AppState.h"
@@ -21,11 +22,7 @@ QString uniqueName(const char* prefix)
     return QString::fromLatin1(prefix) + QUuid::createUuid().toString(QUuid::WithoutBraces);
 }
 
-struct Fixture {
-    QTemporaryDir dir;
-    Defaults defaults{dir.filePath(QStringLiteral("defaults.json"))};
-    CapturingSystemLog systemLog;
-    LogManager log{defaults, systemLog, dir.filePath(QStringLiteral("Logs"))};
+struct Fixture : test::LoggingFixture {
     SecretStore store;
     KeychainManager keychain{store, log};
 };
