@@ -278,6 +278,9 @@ QString MountEngine::buildExpectScript(const QStringList& arguments, const QStri
         script += QLatin1Char(' ') + tclQuoted(argument);
     script += QStringLiteral("]\n");
     script += QStringLiteral("spawn ") + tclWord(m_tools.smbMount) + QStringLiteral(" {*}$args\n");
+    // expect gives up on a prompt after 10 s by default, and a slow server then never gets the
+    // password; the run's own time limit bounds the wait instead.
+    script += QStringLiteral("set timeout -1\n");
     script += QStringLiteral("expect {\n");
     script += QStringLiteral("    \"Password for *:\" {\n");
     // "--" keeps a password that starts with "-" from being read as an option of send.

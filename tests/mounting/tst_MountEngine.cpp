@@ -516,7 +516,8 @@ private slots:
         QCOMPARE(lines.at(0), QStringLiteral("set password \"a\\\"b\\\\c\\$d\\[e\\]\""));
         QCOMPARE(lines.at(1), QStringLiteral("set args [list \"-o\" \"ro\" \"//u@h/s\"]"));
         QCOMPARE(lines.at(2), QStringLiteral("spawn ") + toolsDir + QStringLiteral("/mount_smbfs {*}$args"));
-        QCOMPARE(lines.at(5), QStringLiteral("        send -- \"$password\\r\""));
+        QCOMPARE(lines.at(3), QStringLiteral("set timeout -1"));
+        QCOMPARE(lines.at(6), QStringLiteral("        send -- \"$password\\r\""));
     }
 };
 
