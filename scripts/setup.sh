@@ -7,7 +7,7 @@ packages=(
   cmake ninja-build g++ pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev qcoro-qt6-dev
   libsecret-1-dev libsystemd-dev
-  expect dbus dbus-x11 gnome-keyring
+  expect dbus gnome-keyring iproute2
   qt6-qpa-plugins hicolor-icon-theme adwaita-icon-theme
 )
 
