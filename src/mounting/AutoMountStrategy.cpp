@@ -13,12 +13,27 @@
 
 #include <algorithm>
 #include <cmath>
+#include <exception>
 #include <utility>
 #include <vector>
 
 namespace vantrel {
 
 namespace {
+
+// A failure that is not one of ours is shown as `unknown` with its own description.
+VantrelError asVantrelError(const std::exception_ptr& failure)
+{
+    try {
+        std::rethrow_exception(failure);
+    } catch (const VantrelError& error) {
+        return error;
+    } catch (const std::exception& error) {
+        return VantrelError::unknown(QString::fromLocal8Bit(error.what()));
+    } catch (...) {
+        return VantrelError::unknown(QString());
+    }
+}
 
 std::chrono::milliseconds delayOf(double seconds)
 {
@@ -252,12 +267,8 @@ QCoro::Task<> AutoMountStrategy::performMount(NASConfig config)
             auto task = m_engine.mountNFS(config);
             mountPoint = co_await task;
         }
-    } catch (const VantrelError& error) {
-        failure = error;
-    } catch (const std::exception& error) {
-        failure = VantrelError::unknown(QString::fromLocal8Bit(error.what()));
     } catch (...) {
-        failure = VantrelError::unknown(QString());
+        failure = asVantrelError(std::current_exception());
     }
 
     if (!self)
@@ -296,12 +307,8 @@ QCoro::Task<> AutoMountStrategy::performUnmount(NASConfig config)
     try {
         auto task = m_engine.unmount(*status->mountPoint, false);
         co_await task;
-    } catch (const VantrelError& error) {
-        failure = error;
-    } catch (const std::exception& error) {
-        failure = VantrelError::unknown(QString::fromLocal8Bit(error.what()));
     } catch (...) {
-        failure = VantrelError::unknown(QString());
+        failure = asVantrelError(std::current_exception());
     }
 
     if (!self || !isInStore(id))

@@ -1,3 +1,4 @@
+#include "support/Fixtures.h"
 #include "support/TestMain.h"
 
 #include "app/CrashReporter.h"
@@ -103,16 +104,7 @@ private:
     QHash<QTcpSocket*, QByteArray> m_buffers;
 };
 
-struct Logging {
-    explicit Logging(const QString& dir)
-        : defaults(dir + QStringLiteral("/defaults.json"))
-        , log(defaults, systemLog, dir + QStringLiteral("/Logs"))
-    {
-    }
-    Defaults defaults;
-    CapturingSystemLog systemLog;
-    LogManager log;
-};
+using vantrel::test::Logging;
 
 QStringList reportFiles(const QString& dir)
 {

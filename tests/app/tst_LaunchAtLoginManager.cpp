@@ -1,3 +1,4 @@
+#include "support/Fixtures.h"
 #include "support/TestMain.h"
 
 #include "app/LaunchAtLoginManager.h"
@@ -18,16 +19,7 @@ class TestLaunchAtLoginManager : public QObject {
 
     QTemporaryDir m_dir;
 
-    struct Logging {
-        explicit Logging(const QString& dir)
-            : defaults(dir + QStringLiteral("/defaults.json"))
-            , log(defaults, systemLog, dir + QStringLiteral("/Logs"))
-        {
-        }
-        Defaults defaults;
-        CapturingSystemLog systemLog;
-        LogManager log;
-    };
+    using Logging = vantrel::test::Logging;
 
 private slots:
     void entryFollowsXdgConfigHome()

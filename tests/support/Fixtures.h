@@ -9,12 +9,25 @@
 
 namespace vantrel::test {
 
-// A private folder with its own defaults file, a capturing system log and a logger on both.
-struct LoggingFixture {
-    QTemporaryDir dir;
-    Defaults defaults{dir.filePath(QStringLiteral("defaults.json"))};
+// A defaults file in the given folder, a capturing system log and a logger on both.
+struct Logging {
+    explicit Logging(const QString& folder)
+        : defaults(folder + QStringLiteral("/defaults.json"))
+        , log(defaults, systemLog, folder + QStringLiteral("/Logs"))
+    {
+    }
+    Defaults defaults;
     CapturingSystemLog systemLog;
-    LogManager log{defaults, systemLog, dir.filePath(QStringLiteral("Logs"))};
+    LogManager log;
+};
+
+struct TemporaryFolder {
+    QTemporaryDir dir;
+};
+
+// Logging in a private temporary folder (the folder is made first: bases start in order).
+struct LoggingFixture : TemporaryFolder, Logging {
+    LoggingFixture() : Logging(dir.path()) {}
 };
 
 // The stand-in mount tools of tests/tools with the real expect interpreter.
