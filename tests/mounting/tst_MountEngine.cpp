@@ -1,7 +1,6 @@
+#include "support/AwaitTask.h"
 #include "support/Fixtures.h"
 #include "support/TestMain.h"
-
-#include "AwaitTask.h"
 
 #include "model/AppState.h"
 #include "model/NASConfigStore.h"

@@ -1,6 +1,5 @@
+#include "support/AwaitTask.h"
 #include "support/TestMain.h"
-
-#include "AwaitTask.h"
 
 #include "model/AppState.h"
 #include "mounting/MountEngine.h"
