@@ -2,9 +2,9 @@
 
 #include "model/AppState.h"
 #include "model/NASConfig.h"
+#include "mounting/ProcessRunner.h"
 #include "mounting/SystemTools.h"
 
-#include <QByteArray>
 #include <QString>
 #include <QStringList>
 #include <QUrl>
@@ -27,14 +27,6 @@ class NASConfigStore;
 // engine writes no log lines.
 class MountEngine final {
 public:
-    struct ProcessResult {
-        qint32 exitCode = 0;
-        QString stdout;
-        QString stderr;
-
-        bool operator==(const ProcessResult&) const = default;
-    };
-
     // Either the latency in seconds or the error; never both.
     struct ConnectionTestResult {
         std::optional<double> latency;
@@ -63,14 +55,6 @@ public:
     QString pingCommand() const { return m_tools.ping; }
     QString mountRoot() const { return m_mountRoot; }
 
-    // Runs a tool without a shell, stdout and stderr captured apart. With stdinData (even
-    // empty) the child reads exactly those bytes and then end of input; without it, the
-    // child's standard input is inherited. The time limit starts once the input is handed over;
-    // when it passes the child gets SIGTERM. Throws mountFailed when the tool cannot start and
-    // timeout when the child died by any signal.
-    static QCoro::Task<ProcessResult> executeProcess(QString executablePath, QStringList arguments, double timeout,
-        std::optional<QByteArray> stdinData = std::nullopt);
-
     QCoro::Task<QUrl> mountSMB(NASConfig config);
     QCoro::Task<QUrl> mountNFS(NASConfig config);
     QCoro::Task<> unmount(QUrl mountPoint, bool force = false);
@@ -88,10 +72,6 @@ public:
     QCoro::Task<bool> isMountedAsync(QString path) const;
     // Creates the folder (with its parents) when missing; throws mountFailed.
     void ensureMountPoint(const QString& path) const;
-
-    // The expect script that runs the SMB mount tool with arguments and answers its password
-    // prompt; expect exits with the tool's status.
-    QString buildExpectScript(const QStringList& arguments, const QString& password) const;
 
     // "//user@address/share" with the share path's outer "/" removed and the rest percent-encoded.
     static QString smbShareUrl(const QString& user, const QString& address, const QString& sharePath);

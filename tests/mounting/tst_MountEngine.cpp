@@ -506,18 +506,6 @@ private slots:
         QCOMPARE(result.error->kind(), VantrelError::Kind::mountFailed);
         QVERIFY(result.error->payload().startsWith(QStringLiteral("Failed to launch /nonexistent/ping: ")));
     }
-
-    void expectScriptText()
-    {
-        Fixture f;
-        const QString script = f.engine->buildExpectScript({"-o", "ro", "//u@h/s"}, QStringLiteral("a\"b\\c$d[e]"));
-        const QStringList lines = script.split(QLatin1Char('\n'));
-        QCOMPARE(lines.at(0), QStringLiteral("set password \"a\\\"b\\\\c\\$d\\[e\\]\""));
-        QCOMPARE(lines.at(1), QStringLiteral("set args [list \"-o\" \"ro\" \"//u@h/s\"]"));
-        QCOMPARE(lines.at(2), QStringLiteral("spawn ") + toolsDir + QStringLiteral("/mount_smbfs {*}$args"));
-        QCOMPARE(lines.at(3), QStringLiteral("set timeout -1"));
-        QCOMPARE(lines.at(6), QStringLiteral("        send -- \"$password\\r\""));
-    }
 };
 
 VANTREL_TEST_MAIN(TestMountEngine)
