@@ -46,6 +46,18 @@ void detach(QCoro::Task<> task)
     Q_UNUSED(task);
 }
 
+// Every configuration but this one, with its status as recorded now.
+QList<MountEngine::OtherConfig> otherConfigs(const NASConfigStore& store, const AppStateManager& appState,
+    const QUuid& configID)
+{
+    QList<MountEngine::OtherConfig> others;
+    for (const NASConfig& config : store.configs()) {
+        if (config.id != configID)
+            others.append({config, appState.status(config.id)});
+    }
+    return others;
+}
+
 void stopAndRelease(QTimer* timer)
 {
     if (!timer)
@@ -261,7 +273,13 @@ QCoro::Task<> AutoMountStrategy::performMount(NASConfig config)
     std::optional<VantrelError> failure;
     try {
         if (config.protocol == NASProtocol::smb) {
-            auto task = m_engine.mountSMB(config);
+            // Another configuration whose mount of the same share is let go is idle from then on.
+            AppStateManager& appState = m_appState;
+            MountEngine::ReleaseHandler released = [&appState](const QUuid& other) {
+                appState.updateStatus(other, MountState::idle(), std::nullopt);
+            };
+            QList<MountEngine::OtherConfig> others = otherConfigs(m_store, m_appState, id);
+            auto task = m_engine.mountSMB(config, std::move(others), std::move(released));
             mountPoint = co_await task;
         } else {
             auto task = m_engine.mountNFS(config);

@@ -1,7 +1,5 @@
 #include "mounting/MountEngine.h"
 
-#include "model/NASConfigStore.h"
-#include "mounting/AppStateManager.h"
 #include "mounting/ExpectScript.h"
 #include "mounting/ProcessRunner.h"
 #include "platform/FileSystemInfo.h"
@@ -48,21 +46,18 @@ auto onWorker(F&& f)
 
 } // namespace
 
-MountEngine::MountEngine(SystemTools tools, QString mountRoot, FileSystemInfo& fileSystem, KeychainManager& keychain,
-    NASConfigStore& configStore, AppStateManager& appState)
+MountEngine::MountEngine(SystemTools tools, QString mountRoot, FileSystemInfo& fileSystem, KeychainManager& keychain)
     : m_tools(std::move(tools))
     , m_mountRoot(std::move(mountRoot))
     , m_fileSystem(fileSystem)
     , m_keychain(keychain)
-    , m_configStore(configStore)
-    , m_appState(appState)
 {
 }
 
 MountEngine& MountEngine::shared()
 {
     static MountEngine* instance = new MountEngine(SystemTools{}, defaultMountRoot(), FileSystemInfo::system(),
-        KeychainManager::shared(), NASConfigStore::shared(), AppStateManager::shared());
+        KeychainManager::shared());
     return *instance;
 }
 
@@ -168,36 +163,26 @@ QString MountEngine::localPath(const QUrl& url)
     return path;
 }
 
-QCoro::Task<> MountEngine::releaseShareFromOtherConfigs(NASConfig config)
+QCoro::Task<> MountEngine::releaseShareFromOtherConfigs(NASConfig config, QList<OtherConfig> others,
+    ReleaseHandler released)
 {
-    struct Held {
-        QUuid id;
-        QUrl mountPoint;
-    };
-    QList<Held> held;
-    runOnMainThreadAndWait([&] {
-        for (const NASConfig& other : m_configStore.configs()) {
-            if (other.id == config.id || other.address != config.address || other.sharePath != config.sharePath)
-                continue;
-            const std::optional<NASStatus> status = m_appState.status(other.id);
-            if (status && status->mountState.is(MountState::Kind::mounted) && status->mountPoint)
-                held.append({other.id, *status->mountPoint});
-        }
-    });
-
-    for (const Held& entry : held) {
-        bool released = false;
+    for (const OtherConfig& other : others) {
+        const NASConfig& holder = other.config;
+        if (holder.id == config.id || holder.address != config.address || holder.sharePath != config.sharePath)
+            continue;
+        const std::optional<NASStatus>& status = other.status;
+        if (!status || !status->mountState.is(MountState::Kind::mounted) || !status->mountPoint)
+            continue;
+        bool letGo = false;
         try {
-            auto task = unmount(entry.mountPoint, false);
+            auto task = unmount(*status->mountPoint, false);
             co_await std::move(task);
-            released = true;
+            letGo = true;
         } catch (const std::exception&) {
             // Another configuration that cannot let go keeps its status; this mount goes ahead.
         }
-        if (released) {
-            const QUuid id = entry.id;
-            runOnMainThreadAndWait([&] { m_appState.updateStatus(id, MountState::idle(), std::nullopt); });
-        }
+        if (letGo && released)
+            released(holder.id);
     }
 }
 
@@ -251,12 +236,12 @@ QCoro::Task<ProcessResult> MountEngine::runMountTool(QStringList arguments,
     co_return *result;
 }
 
-QCoro::Task<QUrl> MountEngine::mountSMB(NASConfig config)
+QCoro::Task<QUrl> MountEngine::mountSMB(NASConfig config, QList<OtherConfig> others, ReleaseHandler released)
 {
     if (config.sharePath.isEmpty())
         throw VantrelError::mountFailed(QStringLiteral("共享路径不能为空"));
 
-    auto release = releaseShareFromOtherConfigs(config);
+    auto release = releaseShareFromOtherConfigs(config, std::move(others), std::move(released));
     co_await std::move(release);
 
     const QString path = mountPointPath(config);

@@ -5,26 +5,27 @@
 #include "mounting/ProcessRunner.h"
 #include "mounting/SystemTools.h"
 
+#include <QList>
 #include <QString>
 #include <QStringList>
 #include <QUrl>
+#include <QUuid>
 
 #include <qcoro/qcorotask.h>
 
+#include <functional>
 #include <optional>
 
 namespace vantrel {
 
-class AppStateManager;
 class FileSystemInfo;
 class KeychainManager;
-class NASConfigStore;
 
 // Mounts, unmounts and tests shares by running the system tools as child processes. Holds no
-// mutable state, so its operations may run concurrently. Its coroutines are started on the main
-// thread (they read the configuration list and statuses there) and resume there; blocking file
-// system and Keychain work runs on worker threads. Failures are thrown as VantrelError; the
-// engine writes no log lines.
+// mutable state, so its operations may run concurrently; what it must know of other
+// configurations, the caller hands in. Its coroutines are started on the main thread and resume
+// there; blocking file system and Keychain work runs on worker threads. Failures are thrown as
+// VantrelError; the engine writes no log lines.
 class MountEngine final {
 public:
     // Either the latency in seconds or the error; never both.
@@ -35,8 +36,15 @@ public:
         bool succeeded() const { return latency.has_value(); }
     };
 
-    MountEngine(SystemTools tools, QString mountRoot, FileSystemInfo& fileSystem, KeychainManager& keychain,
-        NASConfigStore& configStore, AppStateManager& appState);
+    // Another configuration as the caller knows it at the call: its settings and recorded status.
+    struct OtherConfig {
+        NASConfig config;
+        std::optional<NASStatus> status;
+    };
+    // Told, on the main thread, of each other configuration whose mount was let go.
+    using ReleaseHandler = std::function<void(const QUuid& configID)>;
+
+    MountEngine(SystemTools tools, QString mountRoot, FileSystemInfo& fileSystem, KeychainManager& keychain);
     MountEngine(const MountEngine&) = delete;
     MountEngine& operator=(const MountEngine&) = delete;
 
@@ -55,14 +63,15 @@ public:
     QString pingCommand() const { return m_tools.ping; }
     QString mountRoot() const { return m_mountRoot; }
 
-    QCoro::Task<QUrl> mountSMB(NASConfig config);
+    // Releases the share from others first (see releaseShareFromOtherConfigs).
+    QCoro::Task<QUrl> mountSMB(NASConfig config, QList<OtherConfig> others = {}, ReleaseHandler released = {});
     QCoro::Task<QUrl> mountNFS(NASConfig config);
     QCoro::Task<> unmount(QUrl mountPoint, bool force = false);
     QCoro::Task<ConnectionTestResult> testConnection(NASConfig config);
 
-    // Unmounts the other configurations mounted from the same address and share path; errors
-    // are swallowed.
-    QCoro::Task<> releaseShareFromOtherConfigs(NASConfig config);
+    // Unmounts those of others (config itself aside) recorded as mounted from the same address
+    // and share path, in their order, and reports each one let go; errors are swallowed.
+    QCoro::Task<> releaseShareFromOtherConfigs(NASConfig config, QList<OtherConfig> others, ReleaseHandler released);
 
     // The custom mount point as stored, else <mount root>/<name>.
     QString mountPointPath(const NASConfig& config) const;
@@ -91,8 +100,6 @@ private:
     QString m_mountRoot;
     FileSystemInfo& m_fileSystem;
     KeychainManager& m_keychain;
-    NASConfigStore& m_configStore;
-    AppStateManager& m_appState;
 };
 
 } // namespace vantrel

@@ -110,7 +110,7 @@ struct Fixture : test::LoggingFixture {
     AppStateManager appState;
     NASConfigStore store{defaults, systemLog, appState, keychain};
     FakeFileSystem fileSystem;
-    MountEngine engine{test::standInTools(), dir.filePath(QStringLiteral("Volumes")), fileSystem, keychain, store, appState};
+    MountEngine engine{test::standInTools(), dir.filePath(QStringLiteral("Volumes")), fileSystem, keychain};
     FakePathMonitor* path = new FakePathMonitor;
     std::optional<QString> address;
     NetworkMonitor network{std::unique_ptr<PathMonitor>(path), std::make_unique<NoWifi>(), [this]() -> std::optional<IPv4Info> {
@@ -526,6 +526,40 @@ private slots:
         QCOMPARE(f.state(a.id), MountState::Kind::failed);
         QCOMPARE(f.appState.status(a.id)->mountState.error()->kind(), VantrelError::Kind::unmountFailed);
         QCOMPARE(f.strategy.retryTimerInterval(a.id), std::nullopt);
+    }
+
+    void mountTakesTheShareOverFromOtherConfigurations()
+    {
+        Fixture f;
+        const NASConfig mine = f.add(share(QStringLiteral("Mine")));
+        NASConfig holder = share(QStringLiteral("Holder"));
+        holder.sharePath = mine.sharePath;
+        f.add(holder);
+        NASConfig disabled = share(QStringLiteral("Disabled"), false);
+        disabled.sharePath = mine.sharePath;
+        f.add(disabled);
+        const NASConfig other = f.add(share(QStringLiteral("Other")));
+        f.setNetwork(true, homeAddress);
+        for (const NASConfig& c : {holder, disabled, other})
+            f.appState.updateStatus(c.id, MountState::mounted(), MountEngine::directoryUrl(f.mountPath(c)));
+
+        f.mountNow(mine);
+        QCOMPARE(f.state(mine.id), MountState::Kind::mounted);
+        QCOMPARE(f.runs(QStringLiteral("diskutil")), 2);
+        QCOMPARE(f.state(holder.id), MountState::Kind::idle);
+        QVERIFY(!f.appState.status(holder.id)->mountPoint);
+        QCOMPARE(f.state(disabled.id), MountState::Kind::idle);
+        QCOMPARE(f.state(other.id), MountState::Kind::mounted);
+        QTRY_COMPARE(f.notificationsFor(QStringLiteral("mount-success-Mine")), 1);
+        QCOMPARE(f.notificationsFor(QStringLiteral("unmount-Holder")), 0);
+
+        // A holder that cannot let go keeps its status.
+        f.appState.updateStatus(holder.id, MountState::mounted(), MountEngine::directoryUrl(f.mountPath(holder)));
+        f.set(QStringLiteral("diskutil.exit"), "1");
+        f.mountNow(mine);
+        QCOMPARE(f.runs(QStringLiteral("diskutil")), 3);
+        QCOMPARE(f.state(holder.id), MountState::Kind::mounted);
+        QCOMPARE(f.state(mine.id), MountState::Kind::mounted);
     }
 
     void retryActionMountsEveryShareOfThatName()

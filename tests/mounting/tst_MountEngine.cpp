@@ -66,7 +66,7 @@ struct Fixture : test::LoggingFixture {
 
     std::unique_ptr<MountEngine> make(const SystemTools& tools)
     {
-        return std::make_unique<MountEngine>(tools, root, fileSystem, keychain, store, appState);
+        return std::make_unique<MountEngine>(tools, root, fileSystem, keychain);
     }
 
     QString control() const { return dir.filePath(QStringLiteral("control")); }
@@ -360,31 +360,52 @@ private slots:
         NASConfig failedOne = guestConfig(QStringLiteral("failed"));
         NASConfig otherShare = guestConfig(QStringLiteral("other"));
         otherShare.sharePath = QStringLiteral("/team");
+        NASConfig otherAddress = guestConfig(QStringLiteral("elsewhere"));
+        otherAddress.address = QStringLiteral("nas2.local");
+        NASConfig noMountPoint = guestConfig(QStringLiteral("nowhere"));
         NASConfig mine = smbConfig(QStringLiteral("mine"));
         mine.authMethod = AuthMethod::guest;
-        for (const NASConfig& c : {holder, failedOne, otherShare, mine})
-            f.store.addConfig(c);
         const QString holderPath = f.root + QStringLiteral("/holder");
         QVERIFY(QDir().mkpath(holderPath));
-        f.appState.updateStatus(holder.id, MountState::mounted(), MountEngine::directoryUrl(holderPath));
-        f.appState.updateStatus(otherShare.id, MountState::mounted(), MountEngine::directoryUrl(f.root + QStringLiteral("/other")));
-        f.appState.updateStatus(failedOne.id, MountState::failed(VantrelError::timeout("t")),
-            MountEngine::directoryUrl(f.root + QStringLiteral("/failed")));
+        const auto status = [](const NASConfig& c, const MountState& state, std::optional<QUrl> mountPoint) {
+            NASStatus s;
+            s.configID = c.id;
+            s.mountState = state;
+            s.mountPoint = std::move(mountPoint);
+            return std::optional<NASStatus>(s);
+        };
+        const auto mountedAt = [&](const NASConfig& c) {
+            return status(c, MountState::mounted(), MountEngine::directoryUrl(f.root + QLatin1Char('/') + c.name));
+        };
+        QList<MountEngine::OtherConfig> others{{holder, mountedAt(holder)}, {otherShare, mountedAt(otherShare)},
+            {otherAddress, mountedAt(otherAddress)}, {noMountPoint, status(noMountPoint, MountState::mounted(), std::nullopt)},
+            {failedOne, status(failedOne, MountState::failed(VantrelError::timeout("t")), mountedAt(failedOne)->mountPoint)},
+            {guestConfig(QStringLiteral("unknown")), std::nullopt},
+            // The configuration itself, should the caller list it, is never let go.
+            {mine, mountedAt(mine)}};
 
-        await(f.engine->mountSMB(mine));
+        QList<QUuid> released;
+        const auto record = [&](const QUuid& id) { released.append(id); };
+        await(f.engine->mountSMB(mine, others, record));
         QCOMPARE(f.calls(QStringLiteral("diskutil")), (QList<QStringList>{{"unmount", holderPath}}));
-        QVERIFY(f.appState.status(holder.id)->mountState.is(MountState::Kind::idle));
-        QVERIFY(!f.appState.status(holder.id)->mountPoint);
+        QCOMPARE(released, QList<QUuid>{holder.id});
         QVERIFY(!QFileInfo::exists(holderPath));
-        QVERIFY(f.appState.status(otherShare.id)->mountState.is(MountState::Kind::mounted));
         QCOMPARE(f.calls(QStringLiteral("mount_smbfs")).size(), 1);
 
-        // A holder that cannot let go keeps its status; the mount goes ahead.
-        f.appState.updateStatus(holder.id, MountState::mounted(), MountEngine::directoryUrl(holderPath));
+        // A holder that cannot let go is not reported; the mount goes ahead.
+        released.clear();
         f.set(QStringLiteral("diskutil.exit"), "1");
-        await(f.engine->mountSMB(mine));
-        QVERIFY(f.appState.status(holder.id)->mountState.is(MountState::Kind::mounted));
+        await(f.engine->mountSMB(mine, others, record));
+        QVERIFY(released.isEmpty());
+        QCOMPARE(f.calls(QStringLiteral("diskutil")).size(), 2);
         QCOMPARE(f.calls(QStringLiteral("mount_smbfs")).size(), 2);
+
+        // Released before anything else can fail.
+        QFile::remove(f.control() + QStringLiteral("/diskutil.exit"));
+        NASConfig noPassword = smbConfig(QStringLiteral("mine"));
+        noPassword.id = mine.id;
+        QCOMPARE(failureOf(f.engine->mountSMB(noPassword, others, record)).kind(), VantrelError::Kind::authenticationFailed);
+        QCOMPARE(released, QList<QUuid>{holder.id});
     }
 
     void nfsArgumentsAndSudoRetry()
