@@ -1,3 +1,4 @@
+#include "support/FakePathMonitor.h"
 #include "support/Fixtures.h"
 #include "support/TestMain.h"
 
@@ -79,12 +80,6 @@ private:
     QSet<QString> m_live;
 };
 
-class FakePathMonitor final : public PathMonitor {
-public:
-    void start() override {}
-    void stop() override {}
-};
-
 class NoWifi final : public WifiInfo {
 public:
     NoWifi() : WifiInfo(QDBusConnection(QStringLiteral("vantrel-no-bus"))) {}
@@ -111,13 +106,8 @@ struct Fixture : test::LoggingFixture {
     NASConfigStore store{defaults, systemLog, appState, keychain};
     FakeFileSystem fileSystem;
     MountEngine engine{test::standInTools(), dir.filePath(QStringLiteral("Volumes")), fileSystem, keychain};
-    FakePathMonitor* path = new FakePathMonitor;
-    std::optional<QString> address;
-    NetworkMonitor network{std::unique_ptr<PathMonitor>(path), std::make_unique<NoWifi>(), [this]() -> std::optional<IPv4Info> {
-                               if (!address)
-                                   return std::nullopt;
-                               return IPv4Info{*address, homeRange};
-                           }};
+    test::FakePathMonitor* path = new test::FakePathMonitor;
+    NetworkMonitor network{std::unique_ptr<PathMonitor>(path), std::make_unique<NoWifi>()};
     NotificationPreferences preferences{defaults};
     NotificationCenter center{QDBusConnection::sessionBus()}; // no notification server runs there
     NotificationService notifications{center, preferences, log};
@@ -180,7 +170,7 @@ struct Fixture : test::LoggingFixture {
     // One path update, as the system monitor would report it; waits until it is applied.
     void setNetwork(bool connected, const std::optional<QString>& ip)
     {
-        address = ip;
+        path->setIPv4(ip);
         QSignalSpy applied(&network, &NetworkMonitor::currentSSIDChanged);
         emit path->pathUpdated(connected);
         if (applied.isEmpty())
