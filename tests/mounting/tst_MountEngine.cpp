@@ -1,23 +1,16 @@
 #include "support/AwaitTask.h"
 #include "support/Fixtures.h"
+#include "support/MountingFixture.h"
 #include "support/TestMain.h"
 
 #include "model/AppState.h"
-#include "model/NASConfigStore.h"
-#include "mounting/AppStateManager.h"
 #include "mounting/MountEngine.h"
-#include "platform/Defaults.h"
-#include "platform/FileSystemInfo.h"
 #include "platform/Localization.h"
 #include "platform/SecretStore.h"
-#include "platform/SystemLog.h"
 #include "services/KeychainManager.h"
-#include "services/LogManager.h"
 
 #include <QDir>
 #include <QFile>
-#include <QSet>
-#include <QTemporaryDir>
 
 #include <qcoro/qcorotask.h>
 
@@ -31,65 +24,13 @@ namespace {
 
 const QString toolsDir = QStringLiteral(VANTREL_TEST_TOOLS_DIR);
 
-// Declares chosen folders network mounts; everything else is asked of the kernel.
-class FakeFileSystem final : public FileSystemInfo {
-public:
-    QHash<QString, QString> types;
-    QSet<QString> notMountRoots;
-
-    std::optional<QString> typeName(const QString& path) const override
-    {
-        const QString key = QDir::cleanPath(path);
-        return types.contains(key) ? std::optional<QString>(types.value(key)) : FileSystemInfo::typeName(path);
-    }
-    bool isMountRoot(const QString& path) const override
-    {
-        const QString key = QDir::cleanPath(path);
-        return types.contains(key) ? !notMountRoots.contains(key) : FileSystemInfo::isMountRoot(path);
-    }
-};
-
-struct Fixture : test::LoggingFixture {
-    SecretStore secrets;
-    KeychainManager keychain{secrets, log};
-    AppStateManager appState;
-    NASConfigStore store{defaults, systemLog, appState, keychain};
-    FakeFileSystem fileSystem;
+struct Fixture : test::MountingFixture {
     QString root = QDir::homePath() + QStringLiteral("/VantrelVolumes");
     std::unique_ptr<MountEngine> engine = make(test::standInTools());
-
-    Fixture()
-    {
-        QDir(dir.path()).mkpath(QStringLiteral("control"));
-        qputenv("VANTREL_FAKE_DIR", QFile::encodeName(control()));
-    }
 
     std::unique_ptr<MountEngine> make(const SystemTools& tools)
     {
         return std::make_unique<MountEngine>(tools, root, fileSystem, keychain);
-    }
-
-    QString control() const { return dir.filePath(QStringLiteral("control")); }
-    void set(const QString& file, const QByteArray& content = {}) const
-    {
-        QFile f(control() + QLatin1Char('/') + file);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(content);
-    }
-    bool exists(const QString& file) const { return QFile::exists(control() + QLatin1Char('/') + file); }
-    QByteArray read(const QString& file) const
-    {
-        QFile f(control() + QLatin1Char('/') + file);
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-    }
-    // One entry per run of the tool, its arguments in order.
-    QList<QStringList> calls(const QString& tool) const
-    {
-        QList<QStringList> result;
-        const QString text = QString::fromUtf8(read(tool + QStringLiteral(".argv")));
-        for (const QString& line : text.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
-            result.append(line.split(QChar(0x1F)));
-        return result;
     }
 };
 
@@ -158,14 +99,13 @@ private slots:
         QVERIFY(QDir().mkpath(folder));
         QVERIFY(!f.engine->isMounted(folder));
         QVERIFY(!f.engine->isMounted(f.dir.filePath(QStringLiteral("missing"))));
-        f.fileSystem.types.insert(folder, QStringLiteral("nfs"));
+        f.fileSystem.declare(folder, QStringLiteral("nfs"));
         QVERIFY(f.engine->isMounted(folder));
         QVERIFY(await(f.engine->isMountedAsync(folder)));
-        f.fileSystem.types.insert(folder, QStringLiteral("ext4"));
+        f.fileSystem.declare(folder, QStringLiteral("ext4"));
         QVERIFY(!f.engine->isMounted(folder));
         // A folder on a network-mounted home has the network type but is no mount of its own.
-        f.fileSystem.types.insert(folder, QStringLiteral("smbfs"));
-        f.fileSystem.notMountRoots.insert(folder);
+        f.fileSystem.declare(folder, QStringLiteral("smbfs"), false);
         QVERIFY(!f.engine->isMounted(folder));
     }
 
@@ -254,7 +194,7 @@ private slots:
         f.set(QStringLiteral("mount_smbfs.stderr"), "\n  mount_smbfs: bad option \n");
         QCOMPARE(failureOf(f.engine->mountSMB(config)),
             VantrelError::mountFailed(QStringLiteral("mount_smbfs exited with code 64: mount_smbfs: bad option")));
-        QFile::remove(f.control() + QStringLiteral("/mount_smbfs.stderr"));
+        f.unset(QStringLiteral("mount_smbfs.stderr"));
         f.set(QStringLiteral("mount_smbfs.stdout"), "  only on stdout\r\n");
         f.set(QStringLiteral("mount_smbfs.exit"), "2");
         QCOMPARE(failureOf(f.engine->mountSMB(config)),
@@ -315,13 +255,13 @@ private slots:
         // Already mounted: done at once, no credentials needed, no tool run.
         config = smbConfig(QStringLiteral("live"));
         const QString path = f.root + QStringLiteral("/live");
-        f.fileSystem.types.insert(path, QStringLiteral("smbfs"));
+        f.fileSystem.declare(path, QStringLiteral("smbfs"));
         QCOMPARE(await(f.engine->mountSMB(config)), MountEngine::directoryUrl(path));
         QCOMPARE(await(f.engine->mountNFS(nfsConfig(QStringLiteral("live")))), MountEngine::directoryUrl(path));
         QVERIFY(!f.exists(QStringLiteral("mount_smbfs.argv")));
         QVERIFY(!f.exists(QStringLiteral("mount_nfs.argv")));
         // ...but not when the folder is merely on a network file system.
-        f.fileSystem.notMountRoots.insert(path);
+        f.fileSystem.declare(path, QStringLiteral("smbfs"), false);
         QCOMPARE(failureOf(f.engine->mountSMB(config)).kind(), VantrelError::Kind::authenticationFailed);
     }
 
@@ -401,7 +341,7 @@ private slots:
         QCOMPARE(f.calls(QStringLiteral("mount_smbfs")).size(), 2);
 
         // Released before anything else can fail.
-        QFile::remove(f.control() + QStringLiteral("/diskutil.exit"));
+        f.unset(QStringLiteral("diskutil.exit"));
         NASConfig noPassword = smbConfig(QStringLiteral("mine"));
         noPassword.id = mine.id;
         QCOMPARE(failureOf(f.engine->mountSMB(noPassword, others, record)).kind(), VantrelError::Kind::authenticationFailed);
@@ -423,7 +363,7 @@ private slots:
                 {"-o", "vers=4,tcp,noresvport,ro", "filer:/export/a b/", path}}));
 
         // Refused for lack of privilege: once more through sudo -n, which succeeds.
-        QFile::remove(f.control() + QStringLiteral("/mount_nfs.argv"));
+        f.unset(QStringLiteral("mount_nfs.argv"));
         f.set(QStringLiteral("mount_nfs.refuse-unprivileged"));
         config.mountOptions.readOnly = false;
         QCOMPARE(await(f.engine->mountNFS(config)), MountEngine::directoryUrl(path));
@@ -445,7 +385,7 @@ private slots:
         QCOMPARE(f.calls(QStringLiteral("sudo")).size(), 2);
 
         // Status 1 without a permission word is not retried; 64 has its own text.
-        QFile::remove(f.control() + QStringLiteral("/mount_nfs.refuse-unprivileged"));
+        f.unset(QStringLiteral("mount_nfs.refuse-unprivileged"));
         f.set(QStringLiteral("mount_nfs.exit"), "1");
         f.set(QStringLiteral("mount_nfs.stderr"), "server not responding\n");
         QCOMPARE(failureOf(f.engine->mountNFS(config)),
