@@ -46,18 +46,6 @@ void detach(QCoro::Task<> task)
     Q_UNUSED(task);
 }
 
-// Every configuration but this one, with its status as recorded now.
-QList<MountEngine::OtherConfig> otherConfigs(const NASConfigStore& store, const AppStateManager& appState,
-    const QUuid& configID)
-{
-    QList<MountEngine::OtherConfig> others;
-    for (const NASConfig& config : store.configs()) {
-        if (config.id != configID)
-            others.append({config, appState.status(config.id)});
-    }
-    return others;
-}
-
 void stopAndRelease(QTimer* timer)
 {
     if (!timer)
@@ -272,19 +260,12 @@ QCoro::Task<> AutoMountStrategy::performMount(NASConfig config)
     std::optional<QUrl> mountPoint;
     std::optional<VantrelError> failure;
     try {
-        if (config.protocol == NASProtocol::smb) {
-            // Another configuration whose mount of the same share is let go is idle from then on.
-            AppStateManager& appState = m_appState;
-            MountEngine::ReleaseHandler released = [&appState](const QUuid& other) {
-                appState.updateStatus(other, MountState::idle(), std::nullopt);
-            };
-            QList<MountEngine::OtherConfig> others = otherConfigs(m_store, m_appState, id);
-            auto task = m_engine.mountSMB(config, std::move(others), std::move(released));
-            mountPoint = co_await task;
-        } else {
-            auto task = m_engine.mountNFS(config);
-            mountPoint = co_await task;
-        }
+        // Other configurations holding an SMB share let it go first and are idle from then on.
+        auto task = config.protocol == NASProtocol::smb
+            ? m_engine.mountSMB(config, m_store.configs(), m_appState.nasStatuses(),
+                [appState = &m_appState](const QUuid& other) { appState->updateStatus(other, MountState::idle()); })
+            : m_engine.mountNFS(config);
+        mountPoint = co_await task;
     } catch (...) {
         failure = asVantrelError(std::current_exception());
     }

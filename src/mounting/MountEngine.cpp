@@ -163,15 +163,14 @@ QString MountEngine::localPath(const QUrl& url)
     return path;
 }
 
-QCoro::Task<> MountEngine::releaseShareFromOtherConfigs(NASConfig config, QList<OtherConfig> others,
-    ReleaseHandler released)
+QCoro::Task<> MountEngine::releaseShareFromOtherConfigs(NASConfig config, QList<NASConfig> configs,
+    QHash<QUuid, NASStatus> statuses, ReleaseHandler released)
 {
-    for (const OtherConfig& other : others) {
-        const NASConfig& holder = other.config;
-        if (holder.id == config.id || holder.address != config.address || holder.sharePath != config.sharePath)
+    for (const NASConfig& other : configs) {
+        if (other.id == config.id || other.address != config.address || other.sharePath != config.sharePath)
             continue;
-        const std::optional<NASStatus>& status = other.status;
-        if (!status || !status->mountState.is(MountState::Kind::mounted) || !status->mountPoint)
+        const auto status = statuses.constFind(other.id);
+        if (status == statuses.cend() || !status->mountState.is(MountState::Kind::mounted) || !status->mountPoint)
             continue;
         bool letGo = false;
         try {
@@ -182,7 +181,7 @@ QCoro::Task<> MountEngine::releaseShareFromOtherConfigs(NASConfig config, QList<
             // Another configuration that cannot let go keeps its status; this mount goes ahead.
         }
         if (letGo && released)
-            released(holder.id);
+            released(other.id);
     }
 }
 
@@ -236,12 +235,13 @@ QCoro::Task<ProcessResult> MountEngine::runMountTool(QStringList arguments,
     co_return *result;
 }
 
-QCoro::Task<QUrl> MountEngine::mountSMB(NASConfig config, QList<OtherConfig> others, ReleaseHandler released)
+QCoro::Task<QUrl> MountEngine::mountSMB(NASConfig config, QList<NASConfig> configs, QHash<QUuid, NASStatus> statuses,
+    ReleaseHandler released)
 {
     if (config.sharePath.isEmpty())
         throw VantrelError::mountFailed(QStringLiteral("共享路径不能为空"));
 
-    auto release = releaseShareFromOtherConfigs(config, std::move(others), std::move(released));
+    auto release = releaseShareFromOtherConfigs(config, std::move(configs), std::move(statuses), std::move(released));
     co_await std::move(release);
 
     const QString path = mountPointPath(config);

@@ -5,6 +5,7 @@
 #include "mounting/ProcessRunner.h"
 #include "mounting/SystemTools.h"
 
+#include <QHash>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -36,11 +37,6 @@ public:
         bool succeeded() const { return latency.has_value(); }
     };
 
-    // Another configuration as the caller knows it at the call: its settings and recorded status.
-    struct OtherConfig {
-        NASConfig config;
-        std::optional<NASStatus> status;
-    };
     // Told, on the main thread, of each other configuration whose mount was let go.
     using ReleaseHandler = std::function<void(const QUuid& configID)>;
 
@@ -63,15 +59,18 @@ public:
     QString pingCommand() const { return m_tools.ping; }
     QString mountRoot() const { return m_mountRoot; }
 
-    // Releases the share from others first (see releaseShareFromOtherConfigs).
-    QCoro::Task<QUrl> mountSMB(NASConfig config, QList<OtherConfig> others = {}, ReleaseHandler released = {});
+    // Releases the share from the other configurations first (see releaseShareFromOtherConfigs).
+    QCoro::Task<QUrl> mountSMB(NASConfig config, QList<NASConfig> configs = {}, QHash<QUuid, NASStatus> statuses = {},
+        ReleaseHandler released = {});
     QCoro::Task<QUrl> mountNFS(NASConfig config);
     QCoro::Task<> unmount(QUrl mountPoint, bool force = false);
     QCoro::Task<ConnectionTestResult> testConnection(NASConfig config);
 
-    // Unmounts those of others (config itself aside) recorded as mounted from the same address
-    // and share path, in their order, and reports each one let go; errors are swallowed.
-    QCoro::Task<> releaseShareFromOtherConfigs(NASConfig config, QList<OtherConfig> others, ReleaseHandler released);
+    // Unmounts, in their order, those of configs (config itself aside) that statuses, as the
+    // caller has them, record as mounted from the same address and share path, and reports each
+    // one let go; errors are swallowed.
+    QCoro::Task<> releaseShareFromOtherConfigs(NASConfig config, QList<NASConfig> configs,
+        QHash<QUuid, NASStatus> statuses, ReleaseHandler released);
 
     // The custom mount point as stored, else <mount root>/<name>.
     QString mountPointPath(const NASConfig& config) const;

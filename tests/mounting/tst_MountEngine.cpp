@@ -303,30 +303,30 @@ private slots:
         NASConfig otherAddress = guestConfig(QStringLiteral("elsewhere"));
         otherAddress.address = QStringLiteral("nas2.local");
         NASConfig noMountPoint = guestConfig(QStringLiteral("nowhere"));
+        NASConfig noStatus = guestConfig(QStringLiteral("unknown"));
         NASConfig mine = smbConfig(QStringLiteral("mine"));
         mine.authMethod = AuthMethod::guest;
         const QString holderPath = f.root + QStringLiteral("/holder");
         QVERIFY(QDir().mkpath(holderPath));
-        const auto status = [](const NASConfig& c, const MountState& state, std::optional<QUrl> mountPoint) {
-            NASStatus s;
-            s.configID = c.id;
-            s.mountState = state;
-            s.mountPoint = std::move(mountPoint);
-            return std::optional<NASStatus>(s);
+
+        QHash<QUuid, NASStatus> statuses;
+        const auto record = [&](const NASConfig& c, const MountState& state, bool withMountPoint = true) {
+            NASStatus status(c.id);
+            status.mountState = state;
+            if (withMountPoint)
+                status.mountPoint = MountEngine::directoryUrl(f.root + QLatin1Char('/') + c.name);
+            statuses.insert(c.id, status);
         };
-        const auto mountedAt = [&](const NASConfig& c) {
-            return status(c, MountState::mounted(), MountEngine::directoryUrl(f.root + QLatin1Char('/') + c.name));
-        };
-        QList<MountEngine::OtherConfig> others{{holder, mountedAt(holder)}, {otherShare, mountedAt(otherShare)},
-            {otherAddress, mountedAt(otherAddress)}, {noMountPoint, status(noMountPoint, MountState::mounted(), std::nullopt)},
-            {failedOne, status(failedOne, MountState::failed(VantrelError::timeout("t")), mountedAt(failedOne)->mountPoint)},
-            {guestConfig(QStringLiteral("unknown")), std::nullopt},
-            // The configuration itself, should the caller list it, is never let go.
-            {mine, mountedAt(mine)}};
+        for (const NASConfig& c : {holder, otherShare, otherAddress, mine})
+            record(c, MountState::mounted());
+        record(noMountPoint, MountState::mounted(), false);
+        record(failedOne, MountState::failed(VantrelError::timeout("t")));
+        // The configuration itself is in the list too, and is never let go.
+        const QList<NASConfig> configs{holder, failedOne, otherShare, otherAddress, noMountPoint, noStatus, mine};
 
         QList<QUuid> released;
-        const auto record = [&](const QUuid& id) { released.append(id); };
-        await(f.engine->mountSMB(mine, others, record));
+        const auto onReleased = [&](const QUuid& id) { released.append(id); };
+        await(f.engine->mountSMB(mine, configs, statuses, onReleased));
         QCOMPARE(f.calls(QStringLiteral("diskutil")), (QList<QStringList>{{"unmount", holderPath}}));
         QCOMPARE(released, QList<QUuid>{holder.id});
         QVERIFY(!QFileInfo::exists(holderPath));
@@ -335,16 +335,17 @@ private slots:
         // A holder that cannot let go is not reported; the mount goes ahead.
         released.clear();
         f.set(QStringLiteral("diskutil.exit"), "1");
-        await(f.engine->mountSMB(mine, others, record));
+        await(f.engine->mountSMB(mine, configs, statuses, onReleased));
         QVERIFY(released.isEmpty());
         QCOMPARE(f.calls(QStringLiteral("diskutil")).size(), 2);
         QCOMPARE(f.calls(QStringLiteral("mount_smbfs")).size(), 2);
 
-        // Released before anything else can fail.
+        // The share is released before anything else can fail.
         f.unset(QStringLiteral("diskutil.exit"));
         NASConfig noPassword = smbConfig(QStringLiteral("mine"));
         noPassword.id = mine.id;
-        QCOMPARE(failureOf(f.engine->mountSMB(noPassword, others, record)).kind(), VantrelError::Kind::authenticationFailed);
+        QCOMPARE(failureOf(f.engine->mountSMB(noPassword, configs, statuses, onReleased)).kind(),
+            VantrelError::Kind::authenticationFailed);
         QCOMPARE(released, QList<QUuid>{holder.id});
     }
 
