@@ -260,13 +260,12 @@ QCoro::Task<> AutoMountStrategy::performMount(NASConfig config)
     std::optional<QUrl> mountPoint;
     std::optional<VantrelError> failure;
     try {
-        if (config.protocol == NASProtocol::smb) {
-            auto task = m_engine.mountSMB(config);
-            mountPoint = co_await task;
-        } else {
-            auto task = m_engine.mountNFS(config);
-            mountPoint = co_await task;
-        }
+        // Other configurations holding an SMB share let it go first and are idle from then on.
+        auto task = config.protocol == NASProtocol::smb
+            ? m_engine.mountSMB(config, m_store.configs(), m_appState.nasStatuses(),
+                [appState = &m_appState](const QUuid& other) { appState->updateStatus(other, MountState::idle()); })
+            : m_engine.mountNFS(config);
+        mountPoint = co_await task;
     } catch (...) {
         failure = asVantrelError(std::current_exception());
     }

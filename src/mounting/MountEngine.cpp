@@ -1,7 +1,7 @@
 #include "mounting/MountEngine.h"
 
-#include "model/NASConfigStore.h"
-#include "mounting/AppStateManager.h"
+#include "mounting/ExpectScript.h"
+#include "mounting/ProcessRunner.h"
 #include "platform/FileSystemInfo.h"
 #include "platform/Localization.h"
 #include "platform/Threading.h"
@@ -10,18 +10,12 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
-#include <QProcess>
-#include <QRegularExpression>
-#include <QStringDecoder>
 #include <QThreadPool>
-#include <QTimer>
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <qcoro/qcorofuture.h>
-#include <qcoro/qcoroprocess.h>
 
 #include <filesystem>
-#include <limits>
 #include <system_error>
 
 namespace vantrel {
@@ -31,85 +25,11 @@ namespace vantrel {
 
 namespace {
 
-// Strict UTF-8: anything malformed yields empty text rather than a lossy repair.
-QString decodeUtf8OrEmpty(const QByteArray& bytes)
-{
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringConverter::Flag::Stateless);
-    QString text = decoder.decode(bytes);
-    return decoder.hasError() ? QString() : text;
-}
-
-QString wholeSeconds(double seconds)
-{
-    if (!(seconds > 0.0))
-        return QStringLiteral("0");
-    if (seconds >= static_cast<double>(std::numeric_limits<qint64>::max()))
-        return QString::number(std::numeric_limits<qint64>::max());
-    return QString::number(static_cast<qint64>(seconds));
-}
-
-QString trimmedMessage(const MountEngine::ProcessResult& result)
+QString trimmedMessage(const ProcessResult& result)
 {
     const QString error = result.stderr.trimmed();
     return error.isEmpty() ? result.stdout.trimmed() : error;
 }
-
-// Inside Tcl double quotes a backslash, a quote, "$" and brackets are all live: escape each.
-QString tclQuoted(const QString& text)
-{
-    QString out;
-    out.reserve(text.size() + 2);
-    out += QLatin1Char('"');
-    for (const QChar c : text) {
-        if (c == QLatin1Char('\\') || c == QLatin1Char('"') || c == QLatin1Char('$') || c == QLatin1Char('[')
-            || c == QLatin1Char(']'))
-            out += QLatin1Char('\\');
-        out += c;
-    }
-    out += QLatin1Char('"');
-    return out;
-}
-
-// A path that Tcl reads as one plain word stays as it is; anything else is quoted.
-QString tclWord(const QString& text)
-{
-    static const QRegularExpression plain(QStringLiteral("^[A-Za-z0-9_./+-]+$"));
-    return plain.match(text).hasMatch() ? text : tclQuoted(text);
-}
-
-// Suspends until a started QProcess runs or has failed to start; true when it runs.
-class StartedAwaiter {
-public:
-    explicit StartedAwaiter(QProcess* process) : m_process(process) {}
-
-    bool await_ready() noexcept
-    {
-        m_started = m_process->state() == QProcess::Running;
-        return m_process->state() != QProcess::Starting;
-    }
-    void await_suspend(std::coroutine_handle<> waiting)
-    {
-        auto resume = [this, waiting](bool started) {
-            QObject::disconnect(m_onStarted);
-            QObject::disconnect(m_onFailed);
-            m_started = started;
-            // Not from inside the process's own signal: the coroutine may delete the process.
-            QTimer::singleShot(0, [waiting] { waiting.resume(); });
-        };
-        m_onStarted = QObject::connect(m_process, &QProcess::started, m_process, [resume] { resume(true); });
-        m_onFailed = QObject::connect(m_process, &QProcess::errorOccurred, m_process, [resume](QProcess::ProcessError error) {
-            if (error == QProcess::FailedToStart)
-                resume(false);
-        });
-    }
-    bool await_resume() const noexcept { return m_started; }
-
-private:
-    QProcess* m_process;
-    bool m_started = false;
-    QMetaObject::Connection m_onStarted;
-    QMetaObject::Connection m_onFailed;
-};
 
 template <typename F>
 auto onShareIO(F&& f)
@@ -126,77 +46,24 @@ auto onWorker(F&& f)
 
 } // namespace
 
-MountEngine::MountEngine(SystemTools tools, QString mountRoot, FileSystemInfo& fileSystem, KeychainManager& keychain,
-    NASConfigStore& configStore, AppStateManager& appState)
+MountEngine::MountEngine(SystemTools tools, QString mountRoot, FileSystemInfo& fileSystem, KeychainManager& keychain)
     : m_tools(std::move(tools))
     , m_mountRoot(std::move(mountRoot))
     , m_fileSystem(fileSystem)
     , m_keychain(keychain)
-    , m_configStore(configStore)
-    , m_appState(appState)
 {
 }
 
 MountEngine& MountEngine::shared()
 {
     static MountEngine* instance = new MountEngine(SystemTools{}, defaultMountRoot(), FileSystemInfo::system(),
-        KeychainManager::shared(), NASConfigStore::shared(), AppStateManager::shared());
+        KeychainManager::shared());
     return *instance;
 }
 
 QString MountEngine::defaultMountRoot()
 {
     return QDir::homePath() + QStringLiteral("/VantrelVolumes");
-}
-
-QCoro::Task<MountEngine::ProcessResult> MountEngine::executeProcess(QString executablePath, QStringList arguments,
-    double timeout, std::optional<QByteArray> stdinData)
-{
-    auto process = std::make_unique<QProcess>();
-    process->setProgram(executablePath);
-    process->setArguments(arguments);
-    process->setProcessChannelMode(QProcess::SeparateChannels);
-    if (!stdinData)
-        process->setInputChannelMode(QProcess::ForwardedInputChannel);
-
-    process->start(QIODevice::ReadWrite);
-    StartedAwaiter starting(process.get());
-    const bool started = co_await starting;
-    if (!started) {
-        const QString description = process->errorString();
-        process->close();
-        throw VantrelError::mountFailed(QStringLiteral("Failed to launch ") + executablePath + QStringLiteral(": ")
-            + description);
-    }
-
-    if (stdinData) {
-        process->write(*stdinData);
-        process->closeWriteChannel();
-    }
-
-    QTimer deadline;
-    deadline.setSingleShot(true);
-    QProcess* child = process.get();
-    QObject::connect(&deadline, &QTimer::timeout, child, [child] {
-        if (child->state() != QProcess::NotRunning)
-            child->terminate();
-    });
-    deadline.start(timerMilliseconds(timeout));
-
-    auto watched = qCoro(child);
-    auto finished = watched.waitForFinished(std::chrono::milliseconds(-1));
-    co_await std::move(finished);
-    deadline.stop();
-
-    const QByteArray out = child->readAllStandardOutput();
-    const QByteArray err = child->readAllStandardError();
-    child->close();
-
-    if (child->exitStatus() == QProcess::CrashExit)
-        throw VantrelError::timeout(QStringLiteral("Process ") + executablePath + QStringLiteral(" timed out after ")
-            + wholeSeconds(timeout) + QStringLiteral("s"));
-
-    co_return ProcessResult{child->exitCode(), decodeUtf8OrEmpty(out), decodeUtf8OrEmpty(err)};
 }
 
 QString MountEngine::mountPointPath(const NASConfig& config) const
@@ -269,36 +136,6 @@ QCoro::Task<bool> MountEngine::prepareMountPoint(QString path) const
     co_return outcome.mounted;
 }
 
-QString MountEngine::buildExpectScript(const QStringList& arguments, const QString& password) const
-{
-    QString script;
-    script += QStringLiteral("set password ") + tclQuoted(password) + QLatin1Char('\n');
-    script += QStringLiteral("set args [list");
-    for (const QString& argument : arguments)
-        script += QLatin1Char(' ') + tclQuoted(argument);
-    script += QStringLiteral("]\n");
-    script += QStringLiteral("spawn ") + tclWord(m_tools.smbMount) + QStringLiteral(" {*}$args\n");
-    // expect gives up on a prompt after 10 s by default, and a slow server then never gets the
-    // password; the run's own time limit bounds the wait instead.
-    script += QStringLiteral("set timeout -1\n");
-    script += QStringLiteral("expect {\n");
-    script += QStringLiteral("    \"Password for *:\" {\n");
-    // "--" keeps a password that starts with "-" from being read as an option of send.
-    script += QStringLiteral("        send -- \"$password\\r\"\n");
-    script += QStringLiteral("        expect eof\n");
-    script += QStringLiteral("    }\n");
-    script += QStringLiteral("    eof\n");
-    script += QStringLiteral("}\n");
-    // Exit with the tool's own status; a tool killed by a signal (or a failed wait) never reads
-    // as success.
-    script += QStringLiteral("set result [wait]\n");
-    script += QStringLiteral("if {[lindex $result 2] != 0 || [lindex $result 4] eq \"CHILDKILLED\"} {\n");
-    script += QStringLiteral("    exit 1\n");
-    script += QStringLiteral("}\n");
-    script += QStringLiteral("exit [lindex $result 3]\n");
-    return script;
-}
-
 QString MountEngine::smbShareUrl(const QString& user, const QString& address, const QString& sharePath)
 {
     qsizetype begin = 0;
@@ -326,52 +163,41 @@ QString MountEngine::localPath(const QUrl& url)
     return path;
 }
 
-QCoro::Task<> MountEngine::releaseShareFromOtherConfigs(NASConfig config)
+QCoro::Task<> MountEngine::releaseShareFromOtherConfigs(NASConfig config, QList<NASConfig> configs,
+    QHash<QUuid, NASStatus> statuses, ReleaseHandler released)
 {
-    struct Held {
-        QUuid id;
-        QUrl mountPoint;
-    };
-    QList<Held> held;
-    runOnMainThreadAndWait([&] {
-        for (const NASConfig& other : m_configStore.configs()) {
-            if (other.id == config.id || other.address != config.address || other.sharePath != config.sharePath)
-                continue;
-            const std::optional<NASStatus> status = m_appState.status(other.id);
-            if (status && status->mountState.is(MountState::Kind::mounted) && status->mountPoint)
-                held.append({other.id, *status->mountPoint});
-        }
-    });
-
-    for (const Held& entry : held) {
-        bool released = false;
+    for (const NASConfig& other : configs) {
+        if (other.id == config.id || other.address != config.address || other.sharePath != config.sharePath)
+            continue;
+        const auto status = statuses.constFind(other.id);
+        if (status == statuses.cend() || !status->mountState.is(MountState::Kind::mounted) || !status->mountPoint)
+            continue;
+        bool letGo = false;
         try {
-            auto task = unmount(entry.mountPoint, false);
+            auto task = unmount(*status->mountPoint, false);
             co_await std::move(task);
-            released = true;
+            letGo = true;
         } catch (const std::exception&) {
             // Another configuration that cannot let go keeps its status; this mount goes ahead.
         }
-        if (released) {
-            const QUuid id = entry.id;
-            runOnMainThreadAndWait([&] { m_appState.updateStatus(id, MountState::idle(), std::nullopt); });
-        }
+        if (letGo && released)
+            released(other.id);
     }
 }
 
-QCoro::Task<MountEngine::ProcessResult> MountEngine::runMountTool(QStringList arguments,
+QCoro::Task<ProcessResult> MountEngine::runMountTool(QStringList arguments,
     std::optional<QString> password, QString user, QString address)
 {
     if (!password) {
-        auto task = executeProcess(m_tools.smbMount, arguments, mountTimeout);
+        auto task = ProcessRunner::run(m_tools.smbMount, arguments, mountTimeout);
         co_return co_await std::move(task);
     }
 
     if (QFileInfo::exists(m_tools.expect)) {
-        const QByteArray script = buildExpectScript(arguments, *password).toUtf8();
+        const QByteArray script = ExpectScript::build(m_tools.smbMount, arguments, *password).toUtf8();
         QStringList expectArguments;
         expectArguments << QStringLiteral("-");
-        auto task = executeProcess(m_tools.expect, expectArguments, mountTimeout, script);
+        auto task = ProcessRunner::run(m_tools.expect, expectArguments, mountTimeout, script);
         co_return co_await std::move(task);
     }
 
@@ -396,7 +222,7 @@ QCoro::Task<MountEngine::ProcessResult> MountEngine::runMountTool(QStringList ar
     std::optional<ProcessResult> result;
     std::exception_ptr failure;
     try {
-        auto task = executeProcess(m_tools.smbMount, arguments, mountTimeout);
+        auto task = ProcessRunner::run(m_tools.smbMount, arguments, mountTimeout);
         result = co_await std::move(task);
     } catch (...) {
         failure = std::current_exception();
@@ -409,12 +235,13 @@ QCoro::Task<MountEngine::ProcessResult> MountEngine::runMountTool(QStringList ar
     co_return *result;
 }
 
-QCoro::Task<QUrl> MountEngine::mountSMB(NASConfig config)
+QCoro::Task<QUrl> MountEngine::mountSMB(NASConfig config, QList<NASConfig> configs, QHash<QUuid, NASStatus> statuses,
+    ReleaseHandler released)
 {
     if (config.sharePath.isEmpty())
         throw VantrelError::mountFailed(QStringLiteral("共享路径不能为空"));
 
-    auto release = releaseShareFromOtherConfigs(config);
+    auto release = releaseShareFromOtherConfigs(config, std::move(configs), std::move(statuses), std::move(released));
     co_await std::move(release);
 
     const QString path = mountPointPath(config);
@@ -469,7 +296,7 @@ QCoro::Task<QUrl> MountEngine::mountNFS(NASConfig config)
         options += QStringLiteral(",ro");
     const QStringList arguments{QStringLiteral("-o"), options, config.address + QLatin1Char(':') + config.sharePath, path};
 
-    auto first = executeProcess(m_tools.nfsMount, arguments, mountTimeout);
+    auto first = ProcessRunner::run(m_tools.nfsMount, arguments, mountTimeout);
     ProcessResult result = co_await std::move(first);
     if (result.exitCode == 0)
         co_return directoryUrl(path);
@@ -479,7 +306,7 @@ QCoro::Task<QUrl> MountEngine::mountNFS(NASConfig config)
         const bool refused = error.contains(QLatin1String("permission")) || error.contains(QLatin1String("not permitted"));
         if (refused && QFileInfo::exists(m_tools.sudo)) {
             const QStringList sudoArguments = QStringList{QStringLiteral("-n"), m_tools.nfsMount} + arguments;
-            auto retry = executeProcess(m_tools.sudo, sudoArguments, mountTimeout);
+            auto retry = ProcessRunner::run(m_tools.sudo, sudoArguments, mountTimeout);
             result = co_await std::move(retry);
         }
     }
@@ -516,7 +343,7 @@ QCoro::Task<> MountEngine::unmount(QUrl mountPoint, bool force)
         arguments << QStringLiteral("force");
     arguments << path;
 
-    auto run = executeProcess(m_tools.diskutil, arguments, mountTimeout);
+    auto run = ProcessRunner::run(m_tools.diskutil, arguments, mountTimeout);
     const ProcessResult result = co_await std::move(run);
     if (result.exitCode != 0)
         throw VantrelError::unmountFailed(QStringLiteral("diskutil unmount exited with code ")
@@ -535,7 +362,7 @@ QCoro::Task<MountEngine::ConnectionTestResult> MountEngine::testConnection(NASCo
     QElapsedTimer clock;
     clock.start();
     try {
-        auto run = executeProcess(m_tools.ping, arguments, connectionTestTimeout);
+        auto run = ProcessRunner::run(m_tools.ping, arguments, connectionTestTimeout);
         const ProcessResult result = co_await std::move(run);
         const double elapsed = static_cast<double>(clock.nsecsElapsed()) / 1e9;
         if (result.exitCode == 0)

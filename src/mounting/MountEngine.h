@@ -2,39 +2,33 @@
 
 #include "model/AppState.h"
 #include "model/NASConfig.h"
+#include "mounting/ProcessRunner.h"
 #include "mounting/SystemTools.h"
 
-#include <QByteArray>
+#include <QHash>
+#include <QList>
 #include <QString>
 #include <QStringList>
 #include <QUrl>
+#include <QUuid>
 
 #include <qcoro/qcorotask.h>
 
+#include <functional>
 #include <optional>
 
 namespace vantrel {
 
-class AppStateManager;
 class FileSystemInfo;
 class KeychainManager;
-class NASConfigStore;
 
 // Mounts, unmounts and tests shares by running the system tools as child processes. Holds no
-// mutable state, so its operations may run concurrently. Its coroutines are started on the main
-// thread (they read the configuration list and statuses there) and resume there; blocking file
-// system and Keychain work runs on worker threads. Failures are thrown as VantrelError; the
-// engine writes no log lines.
+// mutable state, so its operations may run concurrently; what it must know of other
+// configurations, the caller hands in. Its coroutines are started on the main thread and resume
+// there; blocking file system and Keychain work runs on worker threads. Failures are thrown as
+// VantrelError; the engine writes no log lines.
 class MountEngine final {
 public:
-    struct ProcessResult {
-        qint32 exitCode = 0;
-        QString stdout;
-        QString stderr;
-
-        bool operator==(const ProcessResult&) const = default;
-    };
-
     // Either the latency in seconds or the error; never both.
     struct ConnectionTestResult {
         std::optional<double> latency;
@@ -43,8 +37,10 @@ public:
         bool succeeded() const { return latency.has_value(); }
     };
 
-    MountEngine(SystemTools tools, QString mountRoot, FileSystemInfo& fileSystem, KeychainManager& keychain,
-        NASConfigStore& configStore, AppStateManager& appState);
+    // Told, on the main thread, of each other configuration whose mount was let go.
+    using ReleaseHandler = std::function<void(const QUuid& configID)>;
+
+    MountEngine(SystemTools tools, QString mountRoot, FileSystemInfo& fileSystem, KeychainManager& keychain);
     MountEngine(const MountEngine&) = delete;
     MountEngine& operator=(const MountEngine&) = delete;
 
@@ -63,22 +59,18 @@ public:
     QString pingCommand() const { return m_tools.ping; }
     QString mountRoot() const { return m_mountRoot; }
 
-    // Runs a tool without a shell, stdout and stderr captured apart. With stdinData (even
-    // empty) the child reads exactly those bytes and then end of input; without it, the
-    // child's standard input is inherited. The time limit starts once the input is handed over;
-    // when it passes the child gets SIGTERM. Throws mountFailed when the tool cannot start and
-    // timeout when the child died by any signal.
-    static QCoro::Task<ProcessResult> executeProcess(QString executablePath, QStringList arguments, double timeout,
-        std::optional<QByteArray> stdinData = std::nullopt);
-
-    QCoro::Task<QUrl> mountSMB(NASConfig config);
+    // Releases the share from the other configurations first (see releaseShareFromOtherConfigs).
+    QCoro::Task<QUrl> mountSMB(NASConfig config, QList<NASConfig> configs = {}, QHash<QUuid, NASStatus> statuses = {},
+        ReleaseHandler released = {});
     QCoro::Task<QUrl> mountNFS(NASConfig config);
     QCoro::Task<> unmount(QUrl mountPoint, bool force = false);
     QCoro::Task<ConnectionTestResult> testConnection(NASConfig config);
 
-    // Unmounts the other configurations mounted from the same address and share path; errors
-    // are swallowed.
-    QCoro::Task<> releaseShareFromOtherConfigs(NASConfig config);
+    // Unmounts, in their order, those of configs (config itself aside) that statuses, as the
+    // caller has them, record as mounted from the same address and share path, and reports each
+    // one let go; errors are swallowed.
+    QCoro::Task<> releaseShareFromOtherConfigs(NASConfig config, QList<NASConfig> configs,
+        QHash<QUuid, NASStatus> statuses, ReleaseHandler released);
 
     // The custom mount point as stored, else <mount root>/<name>.
     QString mountPointPath(const NASConfig& config) const;
@@ -88,10 +80,6 @@ public:
     QCoro::Task<bool> isMountedAsync(QString path) const;
     // Creates the folder (with its parents) when missing; throws mountFailed.
     void ensureMountPoint(const QString& path) const;
-
-    // The expect script that runs the SMB mount tool with arguments and answers its password
-    // prompt; expect exits with the tool's status.
-    QString buildExpectScript(const QStringList& arguments, const QString& password) const;
 
     // "//user@address/share" with the share path's outer "/" removed and the rest percent-encoded.
     static QString smbShareUrl(const QString& user, const QString& address, const QString& sharePath);
@@ -111,8 +99,6 @@ private:
     QString m_mountRoot;
     FileSystemInfo& m_fileSystem;
     KeychainManager& m_keychain;
-    NASConfigStore& m_configStore;
-    AppStateManager& m_appState;
 };
 
 } // namespace vantrel

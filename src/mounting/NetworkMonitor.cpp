@@ -1,18 +1,10 @@
 #include "mounting/NetworkMonitor.h"
 
-#include "platform/PathMonitor.h"
 #include "platform/WifiInfo.h"
 
 #include <QList>
 #include <QStringList>
 #include <QStringView>
-
-#include <arpa/inet.h>
-#include <ifaddrs.h>
-#include <net/if.h>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 
 #include <limits>
 
@@ -68,16 +60,14 @@ int leadingOnes(quint32 mask)
 } // namespace
 
 NetworkMonitor::NetworkMonitor(QObject* parent)
-    : NetworkMonitor(std::make_unique<PathMonitor>(), std::make_unique<WifiInfo>(), &NetworkMonitor::systemIPv4, parent)
+    : NetworkMonitor(std::make_unique<PathMonitor>(), std::make_unique<WifiInfo>(), parent)
 {
 }
 
-NetworkMonitor::NetworkMonitor(std::unique_ptr<PathMonitor> pathMonitor, std::unique_ptr<WifiInfo> wifi, AddressProvider addressProvider,
-                               QObject* parent)
+NetworkMonitor::NetworkMonitor(std::unique_ptr<PathMonitor> pathMonitor, std::unique_ptr<WifiInfo> wifi, QObject* parent)
     : QObject(parent)
     , m_pathMonitor(std::move(pathMonitor))
     , m_wifi(std::move(wifi))
-    , m_addressProvider(std::move(addressProvider))
 {
     connect(m_pathMonitor.get(), &PathMonitor::pathUpdated, this, [this](bool satisfied) { handlePathUpdate(satisfied); },
             Qt::DirectConnection);
@@ -116,7 +106,7 @@ void NetworkMonitor::handlePathUpdate(bool satisfied)
     std::optional<QString> address;
     std::optional<QString> ssid;
     if (satisfied) {
-        if (const auto ipv4 = m_addressProvider ? m_addressProvider() : std::nullopt)
+        if (const auto ipv4 = currentIPv4())
             address = ipv4->address;
         ssid = m_wifi ? m_wifi->currentSSID() : std::nullopt;
     }
@@ -152,7 +142,7 @@ NetworkMatchResult NetworkMonitor::matchDetails(const NetworkBindingConfig& bind
 
 std::optional<IPv4Info> NetworkMonitor::currentIPv4() const
 {
-    return m_addressProvider ? m_addressProvider() : std::nullopt;
+    return firstIPv4(m_pathMonitor->interfaceAddresses());
 }
 
 NetworkMatchResult NetworkMonitor::evaluate(const NetworkBindingConfig& binding, const std::optional<QString>& ipAddress,
@@ -218,37 +208,19 @@ std::optional<quint32> NetworkMonitor::parseIPv4(const QString& text)
     return numbers[0] << 24 | numbers[1] << 16 | numbers[2] << 8 | numbers[3];
 }
 
-std::optional<IPv4Info> NetworkMonitor::firstIPv4(const ifaddrs* list)
+std::optional<IPv4Info> NetworkMonitor::firstIPv4(const QList<InterfaceAddress>& interfaces)
 {
-    for (const ifaddrs* entry = list; entry; entry = entry->ifa_next) {
-        if (!(entry->ifa_flags & IFF_UP) || (entry->ifa_flags & IFF_LOOPBACK))
+    for (const InterfaceAddress& entry : interfaces) {
+        if (!entry.up || entry.loopback)
             continue;
-        if (!entry->ifa_addr || entry->ifa_addr->sa_family != AF_INET)
+        if (entry.address.protocol() != QAbstractSocket::IPv4Protocol
+            || entry.netmask.protocol() != QAbstractSocket::IPv4Protocol)
             continue;
-        char host[1025] = {};
-        if (::getnameinfo(entry->ifa_addr, sizeof(sockaddr_in), host, sizeof host, nullptr, 0, NI_NUMERICHOST) != 0)
-            continue;
-        if (!entry->ifa_netmask || entry->ifa_netmask->sa_family != AF_INET)
-            continue;
-
-        const quint32 mask = ntohl(reinterpret_cast<const sockaddr_in*>(entry->ifa_netmask)->sin_addr.s_addr);
-        const QString addressText = QString::fromUtf8(host);
-        const auto address = parseIPv4(addressText);
-        if (!address)
-            return std::nullopt;
-        return IPv4Info{addressText, dottedQuad(*address & mask) + u'/' + QString::number(leadingOnes(mask))};
+        const quint32 address = entry.address.toIPv4Address();
+        const quint32 mask = entry.netmask.toIPv4Address();
+        return IPv4Info{dottedQuad(address), dottedQuad(address & mask) + u'/' + QString::number(leadingOnes(mask))};
     }
     return std::nullopt;
-}
-
-std::optional<IPv4Info> NetworkMonitor::systemIPv4()
-{
-    ifaddrs* list = nullptr;
-    if (::getifaddrs(&list) != 0)
-        return std::nullopt;
-    const auto result = firstIPv4(list);
-    ::freeifaddrs(list);
-    return result;
 }
 
 } // namespace vantrel

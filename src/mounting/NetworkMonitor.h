@@ -1,19 +1,16 @@
 #pragma once
 
 #include "model/NASConfig.h"
+#include "platform/PathMonitor.h"
 
 #include <QObject>
 #include <QString>
 
-#include <functional>
 #include <memory>
 #include <optional>
 
-struct ifaddrs;
-
 namespace vantrel {
 
-class PathMonitor;
 class WifiInfo;
 
 // The address and subnet of the machine's first active IPv4 interface; the subnet is the
@@ -49,14 +46,11 @@ class NetworkMonitor final : public QObject {
     Q_PROPERTY(std::optional<QString> currentSSID READ currentSSID NOTIFY currentSSIDChanged)
 
 public:
-    using AddressProvider = std::function<std::optional<IPv4Info>()>;
-
-    // The system's sources: the netlink path monitor, NetworkManager and the interface list.
+    // The system's sources: the netlink path monitor (with the interface list) and NetworkManager.
     explicit NetworkMonitor(QObject* parent = nullptr);
-    // Injected sources; the address provider and the Wi-Fi source are called on the thread that
-    // emits the path updates.
-    NetworkMonitor(std::unique_ptr<PathMonitor> pathMonitor, std::unique_ptr<WifiInfo> wifi, AddressProvider addressProvider,
-                   QObject* parent = nullptr);
+    // Injected sources; the interface list and the Wi-Fi source are read on the thread that emits
+    // the path updates.
+    NetworkMonitor(std::unique_ptr<PathMonitor> pathMonitor, std::unique_ptr<WifiInfo> wifi, QObject* parent = nullptr);
     ~NetworkMonitor() override;
     static NetworkMonitor& shared();
 
@@ -82,9 +76,7 @@ public:
     static bool isIP(const std::optional<QString>& ip, const QString& inCIDR);
     static std::optional<quint32> parseIPv4(const QString& text);
     // The first interface that is up, not loopback, and has an IPv4 address and netmask.
-    static std::optional<IPv4Info> firstIPv4(const ifaddrs* list);
-    // firstIPv4 of the system's interface list.
-    static std::optional<IPv4Info> systemIPv4();
+    static std::optional<IPv4Info> firstIPv4(const QList<InterfaceAddress>& interfaces);
 
 signals:
     void isConnectedChanged(bool isConnected);
@@ -99,7 +91,6 @@ private:
 
     std::unique_ptr<PathMonitor> m_pathMonitor;
     std::unique_ptr<WifiInfo> m_wifi;
-    AddressProvider m_addressProvider;
     bool m_monitoring = false;
 
     bool m_isConnected = false;

@@ -7,12 +7,10 @@
 #include <QThread>
 #include <QTimer>
 
-#include <arpa/inet.h>
 #include <ifaddrs.h>
 #include <linux/netlink.h>
 #include <linux/rtnetlink.h>
 #include <net/if.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -24,25 +22,31 @@ namespace vantrel {
 
 namespace {
 
-bool isLinkLocal(const sockaddr* address)
+QHostAddress inetAddress(const sockaddr* address)
 {
-    if (address->sa_family == AF_INET) {
-        const auto* in = reinterpret_cast<const sockaddr_in*>(address);
-        return (ntohl(in->sin_addr.s_addr) & 0xFFFF0000u) == 0xA9FE0000u; // 169.254.0.0/16
-    }
-    const auto* in6 = reinterpret_cast<const sockaddr_in6*>(address);
-    return IN6_IS_ADDR_LINKLOCAL(&in6->sin6_addr);
+    if (!address || (address->sa_family != AF_INET && address->sa_family != AF_INET6))
+        return {};
+    return QHostAddress(address);
 }
 
-QString addressText(const sockaddr* address)
+QList<InterfaceAddress> systemInterfaceAddresses()
 {
-    char buffer[INET6_ADDRSTRLEN] = {};
-    const void* raw = address->sa_family == AF_INET
-        ? static_cast<const void*>(&reinterpret_cast<const sockaddr_in*>(address)->sin_addr)
-        : static_cast<const void*>(&reinterpret_cast<const sockaddr_in6*>(address)->sin6_addr);
-    if (!inet_ntop(address->sa_family, raw, buffer, sizeof buffer))
-        return {};
-    return QString::fromLatin1(buffer);
+    QList<InterfaceAddress> interfaces;
+    ifaddrs* list = nullptr;
+    if (::getifaddrs(&list) != 0)
+        return interfaces;
+    for (const ifaddrs* entry = list; entry; entry = entry->ifa_next) {
+        InterfaceAddress item;
+        item.name = QString::fromLocal8Bit(entry->ifa_name);
+        item.up = entry->ifa_flags & IFF_UP;
+        item.running = entry->ifa_flags & IFF_RUNNING;
+        item.loopback = entry->ifa_flags & IFF_LOOPBACK;
+        item.address = inetAddress(entry->ifa_addr);
+        item.netmask = inetAddress(entry->ifa_netmask);
+        interfaces.append(item);
+    }
+    ::freeifaddrs(list);
+    return interfaces;
 }
 
 // The output interfaces of the main table's default routes (IPv4 and IPv6), from a route dump.
@@ -119,22 +123,14 @@ struct PathSnapshot {
 PathSnapshot takeSnapshot()
 {
     PathSnapshot snapshot;
-    ifaddrs* list = nullptr;
-    if (::getifaddrs(&list) == 0) {
-        for (const ifaddrs* entry = list; entry; entry = entry->ifa_next) {
-            const sockaddr* address = entry->ifa_addr;
-            if (!address || (address->sa_family != AF_INET && address->sa_family != AF_INET6))
-                continue;
-            if ((entry->ifa_flags & IFF_LOOPBACK) || !(entry->ifa_flags & IFF_UP))
-                continue;
-            const bool running = entry->ifa_flags & IFF_RUNNING;
-            if (running && !isLinkLocal(address))
-                snapshot.satisfied = true;
-            snapshot.details << QStringLiteral("%1 %2 %3")
-                                    .arg(QString::fromLocal8Bit(entry->ifa_name), running ? QStringLiteral("running") : QStringLiteral("up"),
-                                         addressText(address));
-        }
-        ::freeifaddrs(list);
+    for (const InterfaceAddress& entry : systemInterfaceAddresses()) {
+        if (entry.address.isNull() || entry.loopback || !entry.up)
+            continue;
+        if (entry.running && !entry.address.isLinkLocal())
+            snapshot.satisfied = true;
+        snapshot.details << QStringLiteral("%1 %2 %3")
+                                .arg(entry.name, entry.running ? QStringLiteral("running") : QStringLiteral("up"),
+                                     entry.address.toString());
     }
     const QStringList routes = defaultRoutes();
     if (!routes.isEmpty())
@@ -263,6 +259,11 @@ void PathMonitor::stop()
 bool PathMonitor::isRunning() const
 {
     return m_thread != nullptr;
+}
+
+QList<InterfaceAddress> PathMonitor::interfaceAddresses() const
+{
+    return systemInterfaceAddresses();
 }
 
 } // namespace vantrel

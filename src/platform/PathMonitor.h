@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QHostAddress>
+#include <QList>
 #include <QObject>
 #include <QString>
 
@@ -8,6 +10,19 @@
 class QThread;
 
 namespace vantrel {
+
+// One entry of the system's interface list: an interface with one of its addresses.
+struct InterfaceAddress {
+    QString name;
+    bool up = false;
+    bool running = false;
+    bool loopback = false;
+    // Null where the entry carries no IPv4 or IPv6 address (or mask).
+    QHostAddress address;
+    QHostAddress netmask;
+
+    bool operator==(const InterfaceAddress&) const = default;
+};
 
 // Watches the kernel's routing tables and reports whether the system has a usable network path.
 //
@@ -28,6 +43,9 @@ public:
     // Stops watching and joins the thread; no update is emitted afterwards.
     virtual void stop();
     bool isRunning() const;
+
+    // The system's interface list as it is now, in the system's order. Any thread.
+    virtual QList<InterfaceAddress> interfaceAddresses() const;
 
     // How long kernel messages are gathered before the path is evaluated once.
     std::chrono::milliseconds coalesceInterval{200};

@@ -2,14 +2,8 @@
 
 #include "app/VantrelApp.h"
 #include "files/RecentFilesManager.h"
-#include "model/NASConfigStore.h"
-#include "mounting/AppStateManager.h"
-#include "platform/Defaults.h"
-#include "platform/SecretStore.h"
-#include "platform/SystemLog.h"
-#include "services/KeychainManager.h"
 #include "services/LanguageManager.h"
-#include "services/LogManager.h"
+#include "support/MountingFixture.h"
 #include "views/browser/FileBrowserState.h"
 
 #include <QLocale>
@@ -18,12 +12,9 @@
 namespace vantrel::test {
 
 // Private instances of everything the application shell observes, with its windows declared.
-struct AppTestEnvironment {
+struct AppTestEnvironment : ConfigEnvironment {
     explicit AppTestEnvironment(const QString& dir)
-        : defaults(dir + QStringLiteral("/defaults.json"))
-        , log(defaults, systemLog, dir + QStringLiteral("/Logs"))
-        , keychain(secrets, log)
-        , configStore(defaults, systemLog, appState, keychain)
+        : ConfigEnvironment(dir)
         , recentFiles(defaults, log)
         , languageManager(defaults, [] { return QLocale(QStringLiteral("zh_CN")); })
         , app(appState, configStore, browserState, languageManager)
@@ -41,13 +32,6 @@ struct AppTestEnvironment {
         return config;
     }
 
-    Defaults defaults;
-    CapturingSystemLog systemLog;
-    LogManager log;
-    AppStateManager appState;
-    SecretStore secrets;
-    KeychainManager keychain;
-    NASConfigStore configStore;
     RecentFilesTracker recentFiles;
     FileBrowserState browserState;
     LanguageManager languageManager;

@@ -1,4 +1,6 @@
+#include "support/FakePathMonitor.h"
 #include "support/Fixtures.h"
+#include "support/MountingFixture.h"
 #include "support/TestMain.h"
 
 #include "model/AppState.h"
@@ -10,21 +12,13 @@
 #include "mounting/NotificationPreferences.h"
 #include "mounting/NotificationService.h"
 #include "platform/Defaults.h"
-#include "platform/FileSystemInfo.h"
 #include "platform/NotificationCenter.h"
 #include "platform/PathMonitor.h"
 #include "platform/PowerEvents.h"
-#include "platform/SecretStore.h"
 #include "platform/SystemLog.h"
 #include "platform/WifiInfo.h"
-#include "services/KeychainManager.h"
-#include "services/LogManager.h"
 
-#include <QDir>
-#include <QFile>
-#include <QMutex>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTimer>
 
 #include <qcoro/qcorotask.h>
@@ -42,48 +36,6 @@ namespace {
 const QString homeRange = QStringLiteral("192.168.1.0/24");
 const QString homeAddress = QStringLiteral("192.168.1.20");
 const QString awayAddress = QStringLiteral("10.0.0.5");
-
-// Declares chosen folders live network mounts; everything else is asked of the kernel. Read on
-// the share I/O pool while the test changes it.
-class FakeFileSystem final : public FileSystemInfo {
-public:
-    void setLive(const QString& path, bool live)
-    {
-        QMutexLocker lock(&m_mutex);
-        if (live)
-            m_live.insert(QDir::cleanPath(path));
-        else
-            m_live.remove(QDir::cleanPath(path));
-    }
-    std::optional<QString> typeName(const QString& path) const override
-    {
-        {
-            QMutexLocker lock(&m_mutex);
-            if (m_live.contains(QDir::cleanPath(path)))
-                return QStringLiteral("smbfs");
-        }
-        return FileSystemInfo::typeName(path);
-    }
-    bool isMountRoot(const QString& path) const override
-    {
-        {
-            QMutexLocker lock(&m_mutex);
-            if (m_live.contains(QDir::cleanPath(path)))
-                return true;
-        }
-        return FileSystemInfo::isMountRoot(path);
-    }
-
-private:
-    mutable QMutex m_mutex;
-    QSet<QString> m_live;
-};
-
-class FakePathMonitor final : public PathMonitor {
-public:
-    void start() override {}
-    void stop() override {}
-};
 
 class NoWifi final : public WifiInfo {
 public:
@@ -104,30 +56,18 @@ NASConfig share(const QString& name, bool enabled = true)
     return config;
 }
 
-struct Fixture : test::LoggingFixture {
-    SecretStore secrets;
-    KeychainManager keychain{secrets, log};
-    AppStateManager appState;
-    NASConfigStore store{defaults, systemLog, appState, keychain};
-    FakeFileSystem fileSystem;
-    MountEngine engine{test::standInTools(), dir.filePath(QStringLiteral("Volumes")), fileSystem, keychain, store, appState};
-    FakePathMonitor* path = new FakePathMonitor;
-    std::optional<QString> address;
-    NetworkMonitor network{std::unique_ptr<PathMonitor>(path), std::make_unique<NoWifi>(), [this]() -> std::optional<IPv4Info> {
-                               if (!address)
-                                   return std::nullopt;
-                               return IPv4Info{*address, homeRange};
-                           }};
+struct Fixture : test::MountingFixture {
+    MountEngine engine{test::standInTools(), dir.filePath(QStringLiteral("Volumes")), fileSystem, keychain};
+    test::FakePathMonitor* path = new test::FakePathMonitor;
+    NetworkMonitor network{std::unique_ptr<PathMonitor>(path), std::make_unique<NoWifi>()};
     NotificationPreferences preferences{defaults};
     NotificationCenter center{QDBusConnection::sessionBus()}; // no notification server runs there
     NotificationService notifications{center, preferences, log};
     PowerEvents power{QDBusConnection(QStringLiteral("vantrel-no-bus"))};
-    AutoMountStrategy strategy{store, appState, network, engine, notifications, defaults, power};
+    AutoMountStrategy strategy{configStore, appState, network, engine, notifications, defaults, power};
 
     Fixture()
     {
-        QDir(dir.path()).mkpath(QStringLiteral("control"));
-        qputenv("VANTREL_FAKE_DIR", QFile::encodeName(control()));
         notifications.triggerDelay = 0ms;
         preferences.setEnabled(true, NotificationEvent::mountSuccess);
         preferences.setEnabled(true, NotificationEvent::mountFailure);
@@ -147,40 +87,16 @@ struct Fixture : test::LoggingFixture {
         strategy.handleSystemSleep();
         unset(QStringLiteral("mount_smbfs.hold"));
         set(QStringLiteral("mount_smbfs.release"));
-        QTRY_VERIFY(std::none_of(store.configs().cbegin(), store.configs().cend(),
+        QTRY_VERIFY(std::none_of(configStore.configs().cbegin(), configStore.configs().cend(),
             [this](const NASConfig& c) { return strategy.isMountInFlight(c.id); }));
         shareIOPool().waitForDone();
         QTest::qWait(20);
     }
 
-    QString control() const { return dir.filePath(QStringLiteral("control")); }
-    void set(const QString& file, const QByteArray& content = {}) const
-    {
-        QFile f(control() + QLatin1Char('/') + file);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(content);
-    }
-    void unset(const QString& file) const { QFile::remove(control() + QLatin1Char('/') + file); }
-    int runs(const QString& tool) const
-    {
-        QFile f(control() + QLatin1Char('/') + tool + QStringLiteral(".argv"));
-        if (!f.open(QIODevice::ReadOnly))
-            return 0;
-        return static_cast<int>(f.readAll().count('\n'));
-    }
-    QString lastArguments(const QString& tool) const
-    {
-        QFile f(control() + QLatin1Char('/') + tool + QStringLiteral(".argv"));
-        if (!f.open(QIODevice::ReadOnly))
-            return {};
-        const QList<QByteArray> lines = f.readAll().split('\n');
-        return lines.size() >= 2 ? QString::fromUtf8(lines.at(lines.size() - 2)) : QString();
-    }
-
     // One path update, as the system monitor would report it; waits until it is applied.
     void setNetwork(bool connected, const std::optional<QString>& ip)
     {
-        address = ip;
+        path->setIPv4(ip);
         QSignalSpy applied(&network, &NetworkMonitor::currentSSIDChanged);
         emit path->pathUpdated(connected);
         if (applied.isEmpty())
@@ -189,7 +105,7 @@ struct Fixture : test::LoggingFixture {
 
     NASConfig add(const NASConfig& config)
     {
-        store.addConfig(config);
+        configStore.addConfig(config);
         return config;
     }
 
@@ -293,7 +209,7 @@ private slots:
         f.mountNow(a);
         QCOMPARE(f.state(a.id), MountState::Kind::mounted);
         QTRY_COMPARE(f.notificationsFor(QStringLiteral("mount-success-A")), 1);
-        f.fileSystem.setLive(f.mountPath(a), true);
+        f.fileSystem.declare(f.mountPath(a), QStringLiteral("smbfs"));
         f.appState.updateStatus(b.id, MountState::mounting());
         QCoro::waitFor(f.strategy.evaluate());
         QCOMPARE(f.strategy.pendingMountCount(a.id), 0);
@@ -321,7 +237,7 @@ private slots:
         QTRY_COMPARE(f.state(a.id), MountState::Kind::idle);
         QCOMPARE(f.state(b.id), MountState::Kind::idle);
         QCOMPARE(f.runs(QStringLiteral("diskutil")), 1);
-        QVERIFY(f.lastArguments(QStringLiteral("diskutil")).endsWith(f.mountPath(a)));
+        QCOMPARE(f.calls(QStringLiteral("diskutil")).last().last(), f.mountPath(a));
         QTRY_COMPARE(f.notificationsFor(QStringLiteral("unmount-A")), 1);
         QCOMPARE(f.notificationsFor(QStringLiteral("unmount-B")), 0);
     }
@@ -412,20 +328,17 @@ private slots:
         QCOMPARE(f.runs(QStringLiteral("mount_smbfs")), 2);
 
         edited.sharePath = QStringLiteral("/moved");
-        f.store.updateConfig(edited);
+        f.configStore.updateConfig(edited);
         NASConfig off = disabled;
         off.isEnabled = false;
-        f.store.updateConfig(off);
+        f.configStore.updateConfig(off);
 
         QTRY_COMPARE(f.runs(QStringLiteral("mount_smbfs")), 3);
-        QVERIFY(f.lastArguments(QStringLiteral("mount_smbfs")).contains(QStringLiteral("nas.local/moved")));
+        QVERIFY(f.calls(QStringLiteral("mount_smbfs")).last().contains(QStringLiteral("//guest@nas.local/moved")));
         QTRY_COMPARE(f.strategy.retryTimerInterval(disabled.id), std::nullopt);
         QTest::qWait(300);
         // Only the edited share keeps being retried.
-        const QString all = QString::fromUtf8([&] {
-            QFile argv(f.control() + QStringLiteral("/mount_smbfs.argv"));
-            return argv.open(QIODevice::ReadOnly) ? argv.readAll() : QByteArray();
-        }());
+        const QString all = QString::fromUtf8(f.read(QStringLiteral("mount_smbfs.argv")));
         QCOMPARE(all.count(QStringLiteral("nas.local/disabled")), 1);
         QCOMPARE(f.state(disabled.id), MountState::Kind::failed);
     }
@@ -442,21 +355,21 @@ private slots:
         f.set(QStringLiteral("mount_smbfs.exit"), "1");
         f.mountNow(retried);
         QVERIFY(f.strategy.retryTimerInterval(retried.id));
-        f.store.deleteConfig(retried.id);
+        f.configStore.deleteConfig(retried.id);
         QCOMPARE(f.strategy.retryTimerInterval(retried.id), std::nullopt);
         QCOMPARE(f.strategy.retryCount(retried.id), std::nullopt);
 
         f.unset(QStringLiteral("mount_smbfs.exit"));
         f.strategy.scheduledMountDelay = 0.1;
         f.strategy.scheduleMount(pending);
-        f.store.deleteConfig(pending.id);
+        f.configStore.deleteConfig(pending.id);
         QCOMPARE(f.strategy.pendingMountCount(pending.id), 0);
 
         f.set(QStringLiteral("mount_smbfs.hold"));
         auto task = f.strategy.mount(inFlight.id);
         QTRY_COMPARE(f.runs(QStringLiteral("mount_smbfs")), 2);
         QCOMPARE(f.state(inFlight.id), MountState::Kind::mounting);
-        f.store.deleteConfig(inFlight.id);
+        f.configStore.deleteConfig(inFlight.id);
         f.set(QStringLiteral("mount_smbfs.release"));
         QCoro::waitFor(task);
 
@@ -528,6 +441,40 @@ private slots:
         QCOMPARE(f.strategy.retryTimerInterval(a.id), std::nullopt);
     }
 
+    void mountTakesTheShareOverFromOtherConfigurations()
+    {
+        Fixture f;
+        const NASConfig mine = f.add(share(QStringLiteral("Mine")));
+        NASConfig holder = share(QStringLiteral("Holder"));
+        holder.sharePath = mine.sharePath;
+        f.add(holder);
+        NASConfig disabled = share(QStringLiteral("Disabled"), false);
+        disabled.sharePath = mine.sharePath;
+        f.add(disabled);
+        const NASConfig other = f.add(share(QStringLiteral("Other")));
+        f.setNetwork(true, homeAddress);
+        for (const NASConfig& c : {holder, disabled, other})
+            f.appState.updateStatus(c.id, MountState::mounted(), MountEngine::directoryUrl(f.mountPath(c)));
+
+        f.mountNow(mine);
+        QCOMPARE(f.state(mine.id), MountState::Kind::mounted);
+        QCOMPARE(f.runs(QStringLiteral("diskutil")), 2);
+        QCOMPARE(f.state(holder.id), MountState::Kind::idle);
+        QVERIFY(!f.appState.status(holder.id)->mountPoint);
+        QCOMPARE(f.state(disabled.id), MountState::Kind::idle);
+        QCOMPARE(f.state(other.id), MountState::Kind::mounted);
+        QTRY_COMPARE(f.notificationsFor(QStringLiteral("mount-success-Mine")), 1);
+        QCOMPARE(f.notificationsFor(QStringLiteral("unmount-Holder")), 0);
+
+        // A holder that cannot let go keeps its status.
+        f.appState.updateStatus(holder.id, MountState::mounted(), MountEngine::directoryUrl(f.mountPath(holder)));
+        f.set(QStringLiteral("diskutil.exit"), "1");
+        f.mountNow(mine);
+        QCOMPARE(f.runs(QStringLiteral("diskutil")), 3);
+        QCOMPARE(f.state(holder.id), MountState::Kind::mounted);
+        QCOMPARE(f.state(mine.id), MountState::Kind::mounted);
+    }
+
     void retryActionMountsEveryShareOfThatName()
     {
         Fixture f;
@@ -578,7 +525,7 @@ private slots:
         const NASConfig disabled = f.add(share(QStringLiteral("Disabled"), false));
         f.setNetwork(true, homeAddress);
         f.mountNow(a);
-        f.fileSystem.setLive(f.mountPath(a), true);
+        f.fileSystem.declare(f.mountPath(a), QStringLiteral("smbfs"));
         f.appState.updateStatus(disabled.id, MountState::mounted(), MountEngine::directoryUrl(f.mountPath(disabled)));
 
         QList<MountState::Kind> statesOfA;
@@ -586,7 +533,7 @@ private slots:
         connect(&f.appState, &AppStateManager::nasStatusesChanged, &observer, [&] {
             statesOfA.append(*f.state(a.id));
             if (statesOfA.last() == MountState::Kind::mounted)
-                f.fileSystem.setLive(f.mountPath(a), true); // the remount is live again
+                f.fileSystem.declare(f.mountPath(a), QStringLiteral("smbfs")); // the remount is live again
         });
         f.strategy.start();
         QVERIFY(f.strategy.isHealthCheckRunning());
@@ -595,7 +542,7 @@ private slots:
         QVERIFY(statesOfA.isEmpty());
 
         // Ejected behind our back: the mount point is now an ordinary local folder.
-        f.fileSystem.setLive(f.mountPath(a), false);
+        f.fileSystem.forget(f.mountPath(a));
         QTRY_COMPARE(statesOfA.size(), 3);
         QCOMPARE(statesOfA, (QList{MountState::Kind::offline, MountState::Kind::mounting, MountState::Kind::mounted}));
         QCOMPARE(f.runs(QStringLiteral("mount_smbfs")), 2);

@@ -1,24 +1,16 @@
+#include "support/AwaitTask.h"
 #include "support/Fixtures.h"
+#include "support/MountingFixture.h"
 #include "support/TestMain.h"
 
-#include "AwaitTask.h"
-
 #include "model/AppState.h"
-#include "model/NASConfigStore.h"
-#include "mounting/AppStateManager.h"
 #include "mounting/MountEngine.h"
-#include "platform/Defaults.h"
-#include "platform/FileSystemInfo.h"
 #include "platform/Localization.h"
 #include "platform/SecretStore.h"
-#include "platform/SystemLog.h"
 #include "services/KeychainManager.h"
-#include "services/LogManager.h"
 
 #include <QDir>
 #include <QFile>
-#include <QSet>
-#include <QTemporaryDir>
 
 #include <qcoro/qcorotask.h>
 
@@ -32,65 +24,13 @@ namespace {
 
 const QString toolsDir = QStringLiteral(VANTREL_TEST_TOOLS_DIR);
 
-// Declares chosen folders network mounts; everything else is asked of the kernel.
-class FakeFileSystem final : public FileSystemInfo {
-public:
-    QHash<QString, QString> types;
-    QSet<QString> notMountRoots;
-
-    std::optional<QString> typeName(const QString& path) const override
-    {
-        const QString key = QDir::cleanPath(path);
-        return types.contains(key) ? std::optional<QString>(types.value(key)) : FileSystemInfo::typeName(path);
-    }
-    bool isMountRoot(const QString& path) const override
-    {
-        const QString key = QDir::cleanPath(path);
-        return types.contains(key) ? !notMountRoots.contains(key) : FileSystemInfo::isMountRoot(path);
-    }
-};
-
-struct Fixture : test::LoggingFixture {
-    SecretStore secrets;
-    KeychainManager keychain{secrets, log};
-    AppStateManager appState;
-    NASConfigStore store{defaults, systemLog, appState, keychain};
-    FakeFileSystem fileSystem;
+struct Fixture : test::MountingFixture {
     QString root = QDir::homePath() + QStringLiteral("/VantrelVolumes");
     std::unique_ptr<MountEngine> engine = make(test::standInTools());
 
-    Fixture()
-    {
-        QDir(dir.path()).mkpath(QStringLiteral("control"));
-        qputenv("VANTREL_FAKE_DIR", QFile::encodeName(control()));
-    }
-
     std::unique_ptr<MountEngine> make(const SystemTools& tools)
     {
-        return std::make_unique<MountEngine>(tools, root, fileSystem, keychain, store, appState);
-    }
-
-    QString control() const { return dir.filePath(QStringLiteral("control")); }
-    void set(const QString& file, const QByteArray& content = {}) const
-    {
-        QFile f(control() + QLatin1Char('/') + file);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(content);
-    }
-    bool exists(const QString& file) const { return QFile::exists(control() + QLatin1Char('/') + file); }
-    QByteArray read(const QString& file) const
-    {
-        QFile f(control() + QLatin1Char('/') + file);
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-    }
-    // One entry per run of the tool, its arguments in order.
-    QList<QStringList> calls(const QString& tool) const
-    {
-        QList<QStringList> result;
-        const QString text = QString::fromUtf8(read(tool + QStringLiteral(".argv")));
-        for (const QString& line : text.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
-            result.append(line.split(QChar(0x1F)));
-        return result;
+        return std::make_unique<MountEngine>(tools, root, fileSystem, keychain);
     }
 };
 
@@ -159,14 +99,13 @@ private slots:
         QVERIFY(QDir().mkpath(folder));
         QVERIFY(!f.engine->isMounted(folder));
         QVERIFY(!f.engine->isMounted(f.dir.filePath(QStringLiteral("missing"))));
-        f.fileSystem.types.insert(folder, QStringLiteral("nfs"));
+        f.fileSystem.declare(folder, QStringLiteral("nfs"));
         QVERIFY(f.engine->isMounted(folder));
         QVERIFY(await(f.engine->isMountedAsync(folder)));
-        f.fileSystem.types.insert(folder, QStringLiteral("ext4"));
+        f.fileSystem.declare(folder, QStringLiteral("ext4"));
         QVERIFY(!f.engine->isMounted(folder));
         // A folder on a network-mounted home has the network type but is no mount of its own.
-        f.fileSystem.types.insert(folder, QStringLiteral("smbfs"));
-        f.fileSystem.notMountRoots.insert(folder);
+        f.fileSystem.declare(folder, QStringLiteral("smbfs"), false);
         QVERIFY(!f.engine->isMounted(folder));
     }
 
@@ -255,7 +194,7 @@ private slots:
         f.set(QStringLiteral("mount_smbfs.stderr"), "\n  mount_smbfs: bad option \n");
         QCOMPARE(failureOf(f.engine->mountSMB(config)),
             VantrelError::mountFailed(QStringLiteral("mount_smbfs exited with code 64: mount_smbfs: bad option")));
-        QFile::remove(f.control() + QStringLiteral("/mount_smbfs.stderr"));
+        f.unset(QStringLiteral("mount_smbfs.stderr"));
         f.set(QStringLiteral("mount_smbfs.stdout"), "  only on stdout\r\n");
         f.set(QStringLiteral("mount_smbfs.exit"), "2");
         QCOMPARE(failureOf(f.engine->mountSMB(config)),
@@ -316,13 +255,13 @@ private slots:
         // Already mounted: done at once, no credentials needed, no tool run.
         config = smbConfig(QStringLiteral("live"));
         const QString path = f.root + QStringLiteral("/live");
-        f.fileSystem.types.insert(path, QStringLiteral("smbfs"));
+        f.fileSystem.declare(path, QStringLiteral("smbfs"));
         QCOMPARE(await(f.engine->mountSMB(config)), MountEngine::directoryUrl(path));
         QCOMPARE(await(f.engine->mountNFS(nfsConfig(QStringLiteral("live")))), MountEngine::directoryUrl(path));
         QVERIFY(!f.exists(QStringLiteral("mount_smbfs.argv")));
         QVERIFY(!f.exists(QStringLiteral("mount_nfs.argv")));
         // ...but not when the folder is merely on a network file system.
-        f.fileSystem.notMountRoots.insert(path);
+        f.fileSystem.declare(path, QStringLiteral("smbfs"), false);
         QCOMPARE(failureOf(f.engine->mountSMB(config)).kind(), VantrelError::Kind::authenticationFailed);
     }
 
@@ -361,31 +300,53 @@ private slots:
         NASConfig failedOne = guestConfig(QStringLiteral("failed"));
         NASConfig otherShare = guestConfig(QStringLiteral("other"));
         otherShare.sharePath = QStringLiteral("/team");
+        NASConfig otherAddress = guestConfig(QStringLiteral("elsewhere"));
+        otherAddress.address = QStringLiteral("nas2.local");
+        NASConfig noMountPoint = guestConfig(QStringLiteral("nowhere"));
+        NASConfig noStatus = guestConfig(QStringLiteral("unknown"));
         NASConfig mine = smbConfig(QStringLiteral("mine"));
         mine.authMethod = AuthMethod::guest;
-        for (const NASConfig& c : {holder, failedOne, otherShare, mine})
-            f.store.addConfig(c);
         const QString holderPath = f.root + QStringLiteral("/holder");
         QVERIFY(QDir().mkpath(holderPath));
-        f.appState.updateStatus(holder.id, MountState::mounted(), MountEngine::directoryUrl(holderPath));
-        f.appState.updateStatus(otherShare.id, MountState::mounted(), MountEngine::directoryUrl(f.root + QStringLiteral("/other")));
-        f.appState.updateStatus(failedOne.id, MountState::failed(VantrelError::timeout("t")),
-            MountEngine::directoryUrl(f.root + QStringLiteral("/failed")));
 
-        await(f.engine->mountSMB(mine));
+        QHash<QUuid, NASStatus> statuses;
+        const auto record = [&](const NASConfig& c, const MountState& state, bool withMountPoint = true) {
+            NASStatus status(c.id);
+            status.mountState = state;
+            if (withMountPoint)
+                status.mountPoint = MountEngine::directoryUrl(f.root + QLatin1Char('/') + c.name);
+            statuses.insert(c.id, status);
+        };
+        for (const NASConfig& c : {holder, otherShare, otherAddress, mine})
+            record(c, MountState::mounted());
+        record(noMountPoint, MountState::mounted(), false);
+        record(failedOne, MountState::failed(VantrelError::timeout("t")));
+        // The configuration itself is in the list too, and is never let go.
+        const QList<NASConfig> configs{holder, failedOne, otherShare, otherAddress, noMountPoint, noStatus, mine};
+
+        QList<QUuid> released;
+        const auto onReleased = [&](const QUuid& id) { released.append(id); };
+        await(f.engine->mountSMB(mine, configs, statuses, onReleased));
         QCOMPARE(f.calls(QStringLiteral("diskutil")), (QList<QStringList>{{"unmount", holderPath}}));
-        QVERIFY(f.appState.status(holder.id)->mountState.is(MountState::Kind::idle));
-        QVERIFY(!f.appState.status(holder.id)->mountPoint);
+        QCOMPARE(released, QList<QUuid>{holder.id});
         QVERIFY(!QFileInfo::exists(holderPath));
-        QVERIFY(f.appState.status(otherShare.id)->mountState.is(MountState::Kind::mounted));
         QCOMPARE(f.calls(QStringLiteral("mount_smbfs")).size(), 1);
 
-        // A holder that cannot let go keeps its status; the mount goes ahead.
-        f.appState.updateStatus(holder.id, MountState::mounted(), MountEngine::directoryUrl(holderPath));
+        // A holder that cannot let go is not reported; the mount goes ahead.
+        released.clear();
         f.set(QStringLiteral("diskutil.exit"), "1");
-        await(f.engine->mountSMB(mine));
-        QVERIFY(f.appState.status(holder.id)->mountState.is(MountState::Kind::mounted));
+        await(f.engine->mountSMB(mine, configs, statuses, onReleased));
+        QVERIFY(released.isEmpty());
+        QCOMPARE(f.calls(QStringLiteral("diskutil")).size(), 2);
         QCOMPARE(f.calls(QStringLiteral("mount_smbfs")).size(), 2);
+
+        // The share is released before anything else can fail.
+        f.unset(QStringLiteral("diskutil.exit"));
+        NASConfig noPassword = smbConfig(QStringLiteral("mine"));
+        noPassword.id = mine.id;
+        QCOMPARE(failureOf(f.engine->mountSMB(noPassword, configs, statuses, onReleased)).kind(),
+            VantrelError::Kind::authenticationFailed);
+        QCOMPARE(released, QList<QUuid>{holder.id});
     }
 
     void nfsArgumentsAndSudoRetry()
@@ -403,7 +364,7 @@ private slots:
                 {"-o", "vers=4,tcp,noresvport,ro", "filer:/export/a b/", path}}));
 
         // Refused for lack of privilege: once more through sudo -n, which succeeds.
-        QFile::remove(f.control() + QStringLiteral("/mount_nfs.argv"));
+        f.unset(QStringLiteral("mount_nfs.argv"));
         f.set(QStringLiteral("mount_nfs.refuse-unprivileged"));
         config.mountOptions.readOnly = false;
         QCOMPARE(await(f.engine->mountNFS(config)), MountEngine::directoryUrl(path));
@@ -425,7 +386,7 @@ private slots:
         QCOMPARE(f.calls(QStringLiteral("sudo")).size(), 2);
 
         // Status 1 without a permission word is not retried; 64 has its own text.
-        QFile::remove(f.control() + QStringLiteral("/mount_nfs.refuse-unprivileged"));
+        f.unset(QStringLiteral("mount_nfs.refuse-unprivileged"));
         f.set(QStringLiteral("mount_nfs.exit"), "1");
         f.set(QStringLiteral("mount_nfs.stderr"), "server not responding\n");
         QCOMPARE(failureOf(f.engine->mountNFS(config)),
@@ -506,18 +467,6 @@ private slots:
         result = await(f.make(tools)->testConnection(config));
         QCOMPARE(result.error->kind(), VantrelError::Kind::mountFailed);
         QVERIFY(result.error->payload().startsWith(QStringLiteral("Failed to launch /nonexistent/ping: ")));
-    }
-
-    void expectScriptText()
-    {
-        Fixture f;
-        const QString script = f.engine->buildExpectScript({"-o", "ro", "//u@h/s"}, QStringLiteral("a\"b\\c$d[e]"));
-        const QStringList lines = script.split(QLatin1Char('\n'));
-        QCOMPARE(lines.at(0), QStringLiteral("set password \"a\\\"b\\\\c\\$d\\[e\\]\""));
-        QCOMPARE(lines.at(1), QStringLiteral("set args [list \"-o\" \"ro\" \"//u@h/s\"]"));
-        QCOMPARE(lines.at(2), QStringLiteral("spawn ") + toolsDir + QStringLiteral("/mount_smbfs {*}$args"));
-        QCOMPARE(lines.at(3), QStringLiteral("set timeout -1"));
-        QCOMPARE(lines.at(6), QStringLiteral("        send -- \"$password\\r\""));
     }
 };
 

@@ -1,3 +1,4 @@
+#include "support/FakePathMonitor.h"
 #include "support/TestMain.h"
 
 #include "mounting/NetworkMonitor.h"
@@ -7,23 +8,10 @@
 #include <QMutex>
 #include <QThread>
 
-#include <arpa/inet.h>
-#include <ifaddrs.h>
-#include <net/if.h>
-#include <netinet/in.h>
-
-#include <deque>
-
 using namespace vantrel;
+using vantrel::test::FakePathMonitor;
 
 namespace {
-
-class FakePathMonitor final : public PathMonitor {
-public:
-    int starts = 0;
-    void start() override { ++starts; }
-    void stop() override {}
-};
 
 class FakeWifi final : public WifiInfo {
 public:
@@ -65,39 +53,11 @@ NetworkBindingConfig binding(NetworkBindingStrategy strategy, const QString& ran
     return b;
 }
 
-// A hand-built interface list for the address selection.
-struct FakeInterfaces {
-    std::deque<sockaddr_in> addresses;
-    std::deque<sockaddr_in6> addresses6;
-    std::deque<ifaddrs> entries;
-    std::deque<QByteArray> names;
-
-    sockaddr* v4(const char* text)
-    {
-        sockaddr_in& a = addresses.emplace_back();
-        a.sin_family = AF_INET;
-        inet_pton(AF_INET, text, &a.sin_addr);
-        return reinterpret_cast<sockaddr*>(&a);
-    }
-    sockaddr* v6(const char* text)
-    {
-        sockaddr_in6& a = addresses6.emplace_back();
-        a.sin6_family = AF_INET6;
-        inet_pton(AF_INET6, text, &a.sin6_addr);
-        return reinterpret_cast<sockaddr*>(&a);
-    }
-    void add(const char* name, unsigned flags, sockaddr* address, sockaddr* netmask)
-    {
-        ifaddrs& e = entries.emplace_back();
-        e.ifa_name = names.emplace_back(name).data();
-        e.ifa_flags = flags;
-        e.ifa_addr = address;
-        e.ifa_netmask = netmask;
-        if (entries.size() > 1)
-            entries[entries.size() - 2].ifa_next = &e;
-    }
-    const ifaddrs* list() const { return entries.empty() ? nullptr : &entries.front(); }
-};
+InterfaceAddress entry(const char* name, bool up, bool loopback, const char* address, const char* netmask)
+{
+    const auto host = [](const char* text) { return text ? QHostAddress(QString::fromLatin1(text)) : QHostAddress(); };
+    return InterfaceAddress{QString::fromLatin1(name), up, up, loopback, host(address), host(netmask)};
+}
 
 } // namespace
 
@@ -207,33 +167,27 @@ private slots:
 
     void addressSelectionFollowsTheInterfaceFilters()
     {
-        QCOMPARE(NetworkMonitor::firstIPv4(nullptr), std::nullopt);
+        QCOMPARE(NetworkMonitor::firstIPv4({}), std::nullopt);
 
-        FakeInterfaces fake;
-        const unsigned up = IFF_UP | IFF_RUNNING;
-        fake.add("lo", up | IFF_LOOPBACK, fake.v4("127.0.0.1"), fake.v4("255.0.0.0"));
-        fake.add("down0", IFF_BROADCAST, fake.v4("10.1.1.1"), fake.v4("255.0.0.0"));
-        fake.add("eth0", up, nullptr, nullptr);
-        fake.add("eth0", up, fake.v6("fd00::1"), fake.v6("ffff:ffff::"));
-        fake.add("nomask", up, fake.v4("10.2.2.2"), nullptr);
-        fake.add("v6mask", up, fake.v4("10.3.3.3"), fake.v6("ffff::"));
-        QCOMPARE(NetworkMonitor::firstIPv4(fake.list()), std::nullopt);
+        QList<InterfaceAddress> list{entry("lo", true, true, "127.0.0.1", "255.0.0.0"),
+            entry("down0", false, false, "10.1.1.1", "255.0.0.0"), entry("eth0", true, false, nullptr, nullptr),
+            entry("eth0", true, false, "fd00::1", "ffff:ffff::"), entry("nomask", true, false, "10.2.2.2", nullptr),
+            entry("v6mask", true, false, "10.3.3.3", "ffff::")};
+        QCOMPARE(NetworkMonitor::firstIPv4(list), std::nullopt);
 
         // Up is enough: running is not required.
-        fake.add("eth1", IFF_UP, fake.v4("192.168.1.23"), fake.v4("255.255.255.0"));
-        fake.add("eth2", up, fake.v4("172.16.0.5"), fake.v4("255.255.0.0"));
-        QCOMPARE(NetworkMonitor::firstIPv4(fake.list()), (IPv4Info{"192.168.1.23", "192.168.1.0/24"}));
+        InterfaceAddress notRunning = entry("eth1", true, false, "192.168.1.23", "255.255.255.0");
+        notRunning.running = false;
+        list << notRunning << entry("eth2", true, false, "172.16.0.5", "255.255.0.0");
+        QCOMPARE(NetworkMonitor::firstIPv4(list), (IPv4Info{"192.168.1.23", "192.168.1.0/24"}));
 
         // The prefix counts the leading ones only; the network uses the whole mask.
-        FakeInterfaces odd;
-        odd.add("eth0", IFF_UP, odd.v4("10.20.30.40"), odd.v4("255.0.255.0"));
-        QCOMPARE(NetworkMonitor::firstIPv4(odd.list()), (IPv4Info{"10.20.30.40", "10.0.30.0/8"}));
-        FakeInterfaces host;
-        host.add("eth0", IFF_UP, host.v4("10.0.0.7"), host.v4("255.255.255.255"));
-        QCOMPARE(NetworkMonitor::firstIPv4(host.list()), (IPv4Info{"10.0.0.7", "10.0.0.7/32"}));
-        FakeInterfaces none;
-        none.add("eth0", IFF_UP, none.v4("10.0.0.7"), none.v4("0.0.0.0"));
-        QCOMPARE(NetworkMonitor::firstIPv4(none.list()), (IPv4Info{"10.0.0.7", "0.0.0.0/0"}));
+        QCOMPARE(NetworkMonitor::firstIPv4({entry("eth0", true, false, "10.20.30.40", "255.0.255.0")}),
+            (IPv4Info{"10.20.30.40", "10.0.30.0/8"}));
+        QCOMPARE(NetworkMonitor::firstIPv4({entry("eth0", true, false, "10.0.0.7", "255.255.255.255")}),
+            (IPv4Info{"10.0.0.7", "10.0.0.7/32"}));
+        QCOMPARE(NetworkMonitor::firstIPv4({entry("eth0", true, false, "10.0.0.7", "0.0.0.0")}),
+            (IPv4Info{"10.0.0.7", "0.0.0.0/0"}));
     }
 
     void updatesPublishInOrderOnEveryAssignment()
@@ -241,8 +195,8 @@ private slots:
         auto* path = new FakePathMonitor;
         auto* wifi = new FakeWifi;
         wifi->set(QStringLiteral("Home"));
-        std::optional<IPv4Info> address = IPv4Info{"192.168.1.50", "192.168.1.0/24"};
-        NetworkMonitor monitor(std::unique_ptr<PathMonitor>(path), std::unique_ptr<WifiInfo>(wifi), [&] { return address; });
+        path->setIPv4(QStringLiteral("192.168.1.50"));
+        NetworkMonitor monitor{std::unique_ptr<PathMonitor>(path), std::unique_ptr<WifiInfo>(wifi)};
 
         QStringList events;
         connect(&monitor, &NetworkMonitor::isConnectedChanged, this, [&](bool v) { events << QStringLiteral("connected=%1").arg(v ? 1 : 0); });
@@ -273,7 +227,7 @@ private slots:
 
         // Connected without a usable address; then the path goes away.
         events.clear();
-        address.reset();
+        path->setIPv4(std::nullopt);
         emit path->pathUpdated(true);
         emit path->pathUpdated(false);
         QTRY_COMPARE(events.size(), 6);
@@ -281,24 +235,23 @@ private slots:
         QVERIFY(!monitor.isConnected());
         QVERIFY(!monitor.matches(config));
         // The binding test ignores isConnected: it looks only at the two values.
-        address = IPv4Info{"10.0.0.1", "10.0.0.0/8"};
-        QCOMPARE(monitor.currentIPv4(), address);
+        path->setIPv4(QStringLiteral("10.0.0.1"), QStringLiteral("255.0.0.0"));
+        QCOMPARE(monitor.currentIPv4(), (IPv4Info{"10.0.0.1", "10.0.0.0/8"}));
         QCOMPARE(monitor.currentIPAddress(), std::nullopt);
     }
 
     void updateForAGoneMonitorDoesNothing()
     {
         auto* path = new FakePathMonitor;
-        int reads = 0;
-        auto* monitor = new NetworkMonitor(std::unique_ptr<PathMonitor>(path), std::make_unique<FakeWifi>(), [&] {
-            ++reads;
-            return std::optional<IPv4Info>(IPv4Info{"10.0.0.1", "10.0.0.0/8"});
-        });
+        path->setIPv4(QStringLiteral("10.0.0.1"));
+        auto* monitor = new NetworkMonitor(std::unique_ptr<PathMonitor>(path), std::make_unique<FakeWifi>());
+        QSignalSpy applied(monitor, &NetworkMonitor::isConnectedChanged);
         monitor->startMonitoring();
         emit path->pathUpdated(true);
+        QCOMPARE(path->reads(), 1);
         delete monitor;
         QCoreApplication::processEvents();
-        QCOMPARE(reads, 1);
+        QCOMPARE(applied.count(), 0);
     }
 
     void realPathMonitorDeliversTheFirstUpdateAsynchronously()
@@ -307,7 +260,7 @@ private slots:
         path->coalesceInterval = std::chrono::milliseconds(20);
         auto* wifi = new FakeWifi;
         wifi->set(QStringLiteral("Lab"));
-        NetworkMonitor monitor(std::unique_ptr<PathMonitor>(path), std::unique_ptr<WifiInfo>(wifi), &NetworkMonitor::systemIPv4);
+        NetworkMonitor monitor{std::unique_ptr<PathMonitor>(path), std::unique_ptr<WifiInfo>(wifi)};
         QSignalSpy connected(&monitor, &NetworkMonitor::isConnectedChanged);
         QSignalSpy ssid(&monitor, &NetworkMonitor::currentSSIDChanged);
         monitor.startMonitoring();

@@ -1,3 +1,4 @@
+#include "support/Fixtures.h"
 #include "support/TestMain.h"
 
 #include <QElapsedTimer>
@@ -15,7 +16,6 @@
 #include <QDBusMessage>
 #include <QMutex>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QThread>
 
 #include <qcoro/qcorotask.h>
@@ -154,14 +154,10 @@ class TestNotificationService : public QObject {
     Q_OBJECT
 
 private:
-    QTemporaryDir m_dir;
-    std::unique_ptr<Defaults> m_defaults;
-    std::unique_ptr<CapturingSystemLog> m_systemLog;
-    std::unique_ptr<LogManager> m_logger;
+    std::unique_ptr<test::LoggingFixture> m_logging;
     std::unique_ptr<NotificationPreferences> m_prefs;
     std::unique_ptr<NotificationCenter> m_center;
     std::unique_ptr<NotificationService> m_service;
-    int m_round = 0;
 
     // The identifier the centre attached to what the server shows as id, learnt through a
     // "default" action round trip.
@@ -185,13 +181,10 @@ private slots:
     void init()
     {
         Localization::useCatalog(QString());
-        const QString sub = m_dir.filePath(QString::number(m_round++));
-        m_defaults = std::make_unique<Defaults>(sub + QStringLiteral("/defaults.json"));
-        m_systemLog = std::make_unique<CapturingSystemLog>();
-        m_logger = std::make_unique<LogManager>(*m_defaults, *m_systemLog, sub + QStringLiteral("/Logs"));
-        m_prefs = std::make_unique<NotificationPreferences>(*m_defaults);
+        m_logging = std::make_unique<test::LoggingFixture>();
+        m_prefs = std::make_unique<NotificationPreferences>(m_logging->defaults);
         m_center = std::make_unique<NotificationCenter>(QDBusConnection::sessionBus());
-        m_service = std::make_unique<NotificationService>(*m_center, *m_prefs, *m_logger);
+        m_service = std::make_unique<NotificationService>(*m_center, *m_prefs, m_logging->log);
         m_service->triggerDelay = 0ms;
     }
 
@@ -200,9 +193,7 @@ private slots:
         m_service.reset();
         m_center.reset();
         m_prefs.reset();
-        m_logger.reset();
-        m_systemLog.reset();
-        m_defaults.reset();
+        m_logging.reset();
     }
 
     void permissionFollowsTheServer()
@@ -224,14 +215,14 @@ private slots:
         // Without a session bus nothing may wait forever: permission is refused and posts fail.
         NotificationCenter center(QDBusConnection::connectToBus(
             QStringLiteral("unix:path=/nonexistent/vantrel-test-bus"), QStringLiteral("vantrel-dead-bus")));
-        NotificationService service(center, *m_prefs, *m_logger);
+        NotificationService service(center, *m_prefs, m_logging->log);
         service.triggerDelay = 0ms;
         const NotificationAuthorization refused = QCoro::waitFor(center.requestAuthorization());
         QVERIFY(!refused.granted);
         QVERIFY(refused.error.has_value());
         service.notifyMountSuccess("Office");
-        QTRY_VERIFY_WITH_TIMEOUT(!m_systemLog->messages().isEmpty(), 5000);
-        QVERIFY(m_systemLog->messages().constFirst().startsWith(QStringLiteral("Failed to schedule notification 'mount-success-Office': ")));
+        QTRY_VERIFY_WITH_TIMEOUT(!m_logging->systemLog.messages().isEmpty(), 5000);
+        QVERIFY(m_logging->systemLog.messages().constFirst().startsWith(QStringLiteral("Failed to schedule notification 'mount-success-Office': ")));
     }
 
     void namesShowAsTypedOnServersThatReadMarkup()
@@ -252,10 +243,10 @@ private slots:
     void failedPostIsLogged()
     {
         m_service->notifyMountSuccess("Office");
-        QTRY_VERIFY_WITH_TIMEOUT(!m_systemLog->messages().isEmpty(), 5000);
-        const QString line = m_systemLog->messages().constFirst();
+        QTRY_VERIFY_WITH_TIMEOUT(!m_logging->systemLog.messages().isEmpty(), 5000);
+        const QString line = m_logging->systemLog.messages().constFirst();
         QVERIFY2(line.startsWith(QStringLiteral("Failed to schedule notification 'mount-success-Office': ")), qPrintable(line));
-        QCOMPARE(m_systemLog->records().constFirst().type, SystemLog::Type::Error);
+        QCOMPARE(m_logging->systemLog.records().constFirst().type, SystemLog::Type::Error);
     }
 
     void mountNotificationsCarryTextsSoundAndCategory()
@@ -300,7 +291,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(server.calls().size(), 4, 5000);
         QCOMPARE(server.calls().at(3).summary, QStringLiteral("NAS Connected"));
         QCOMPARE(server.calls().at(3).body, QStringLiteral("Home was mounted successfully"));
-        QVERIFY(m_systemLog->messages().isEmpty());
+        QVERIFY(m_logging->systemLog.messages().isEmpty());
     }
 
     void sameIdentifierReplaces()

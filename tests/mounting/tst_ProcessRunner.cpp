@@ -1,9 +1,8 @@
+#include "support/AwaitTask.h"
 #include "support/TestMain.h"
 
-#include "AwaitTask.h"
-
 #include "model/AppState.h"
-#include "mounting/MountEngine.h"
+#include "mounting/ProcessRunner.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -13,14 +12,14 @@
 #include <variant>
 
 using namespace vantrel;
-using Result = MountEngine::ProcessResult;
+using Result = ProcessResult;
 
 namespace {
 
 std::variant<Result, VantrelError> run(const QString& path, const QStringList& arguments, double timeout,
     std::optional<QByteArray> input = std::nullopt)
 {
-    auto settled = QCoro::waitFor(test::settle(MountEngine::executeProcess(path, arguments, timeout, std::move(input))));
+    auto settled = QCoro::waitFor(test::settle(ProcessRunner::run(path, arguments, timeout, std::move(input))));
     if (settled.error)
         return *settled.error;
     return *settled.value;

@@ -10,6 +10,8 @@
 #include <sched.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 using namespace vantrel;
 
 namespace {
@@ -138,6 +140,18 @@ private slots:
         updates.waitQuiet(quiet);
         QCOMPARE(updates.count(), before + 1);
         QCOMPARE(updates.last(), true);
+
+        // The interface list: every address with its mask and flags, and the links without one.
+        const QList<InterfaceAddress> interfaces = monitor.interfaceAddresses();
+        const auto entry = [](const char* name, bool loopback, const char* address, const char* netmask) {
+            return InterfaceAddress{QString::fromLatin1(name), true, true, loopback, QHostAddress(QString::fromLatin1(address)),
+                                    QHostAddress(QString::fromLatin1(netmask))};
+        };
+        QVERIFY(interfaces.contains(entry("vt0", false, "10.77.0.1", "255.255.255.0")));
+        QVERIFY(interfaces.contains(entry("vt0", false, "169.254.7.7", "255.255.0.0")));
+        QVERIFY(interfaces.contains(entry("lo", true, "127.0.0.1", "255.0.0.0")));
+        QVERIFY(std::any_of(interfaces.cbegin(), interfaces.cend(),
+                            [](const InterfaceAddress& i) { return i.name == QLatin1String("vt1") && i.address.isNull() && i.up; }));
 
         QVERIFY(runIp({"link", "set", "vt0", "down"}));
         QTRY_VERIFY_WITH_TIMEOUT(!updates.last(), 5000);

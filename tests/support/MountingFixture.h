@@ -1,0 +1,65 @@
+#pragma once
+
+#include "model/NASConfigStore.h"
+#include "mounting/AppStateManager.h"
+#include "platform/FileSystemInfo.h"
+#include "platform/SecretStore.h"
+#include "services/KeychainManager.h"
+#include "support/Fixtures.h"
+
+#include <QHash>
+#include <QList>
+#include <QMutex>
+#include <QStringList>
+
+namespace vantrel::test {
+
+// Declares chosen folders mounts of a given type; everything else is asked of the kernel. The
+// share I/O pool may read it while the test changes it.
+class FakeFileSystem final : public FileSystemInfo {
+public:
+    // A mount of type at path, or with mountRoot false a plain folder on such a mount.
+    void declare(const QString& path, const QString& type, bool mountRoot = true);
+    void forget(const QString& path);
+
+    std::optional<QString> typeName(const QString& path) const override;
+    bool isMountRoot(const QString& path) const override;
+
+private:
+    struct Entry {
+        QString type;
+        bool mountRoot = true;
+    };
+    mutable QMutex m_mutex;
+    QHash<QString, Entry> m_entries;
+};
+
+// The configuration store with its statuses and keychain, on the logging of the given folder.
+struct ConfigEnvironment : Logging {
+    explicit ConfigEnvironment(const QString& folder) : Logging(folder) {}
+
+    AppStateManager appState;
+    SecretStore secrets;
+    KeychainManager keychain{secrets, log};
+    NASConfigStore configStore{defaults, systemLog, appState, keychain};
+};
+
+// A private folder with the configuration environment, a fake file system, and the control
+// folder through which the stand-in tools of standInTools() are steered and record their runs.
+struct MountingFixture : TemporaryFolder, ConfigEnvironment {
+    MountingFixture();
+
+    FakeFileSystem fileSystem;
+
+    QString control() const;
+    // Creates (or overwrites) a control file, removes one, or reads one.
+    void set(const QString& file, const QByteArray& content = {}) const;
+    void unset(const QString& file) const;
+    bool exists(const QString& file) const;
+    QByteArray read(const QString& file) const;
+    // One entry per run of the tool, its arguments in order.
+    QList<QStringList> calls(const QString& tool) const;
+    int runs(const QString& tool) const { return static_cast<int>(calls(tool).size()); }
+};
+
+} // namespace vantrel::test
