@@ -19,7 +19,6 @@
 #include <QSet>
 #include <QStandardPaths>
 #include <QThreadPool>
-#include <QTimer>
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
@@ -143,52 +142,6 @@ std::vector<char> ownedCopiesPresent(const QStringList& localPaths, const QStrin
         result[static_cast<size_t>(i)] = !localPaths.at(i).isEmpty() && isOwnedCopy(localPaths.at(i), canonicalCache);
     return result;
 }
-
-} // namespace
-
-// Hands the cache's one turn to request after request, in arrival order.
-class CacheManager::Turn {
-public:
-    explicit Turn(CacheManager* manager)
-        : m_manager(manager)
-    {
-    }
-    bool await_ready() const
-    {
-        if (m_manager->m_turnTaken)
-            return false;
-        m_manager->m_turnTaken = true;
-        return true;
-    }
-    void await_suspend(std::coroutine_handle<> waiter) const { m_manager->m_turnWaiters.enqueue(waiter); }
-    void await_resume() const {}
-
-private:
-    CacheManager* m_manager;
-};
-
-namespace {
-
-// Gives the turn back when a request ends, however it ends.
-class TurnRelease {
-public:
-    TurnRelease(QPointer<CacheManager> manager, std::function<void(CacheManager*)> release)
-        : m_manager(std::move(manager))
-        , m_release(std::move(release))
-    {
-    }
-    ~TurnRelease()
-    {
-        if (m_manager)
-            m_release(m_manager.data());
-    }
-    TurnRelease(const TurnRelease&) = delete;
-    TurnRelease& operator=(const TurnRelease&) = delete;
-
-private:
-    QPointer<CacheManager> m_manager;
-    std::function<void(CacheManager*)> m_release;
-};
 
 } // namespace
 
@@ -432,23 +385,10 @@ void CacheManager::setProcessing(bool on)
     emit isProcessingChanged(on);
 }
 
-void CacheManager::releaseTurn()
-{
-    if (m_turnWaiters.isEmpty()) {
-        m_turnTaken = false;
-        return;
-    }
-    // The turn passes straight to the next request, resumed from the event loop rather than
-    // inside the finishing one.
-    const std::coroutine_handle<> next = m_turnWaiters.dequeue();
-    QTimer::singleShot(0, this, [next] { next.resume(); });
-}
-
 QCoro::Task<std::optional<CacheEntry>> CacheManager::cacheFile(QUrl sourceURL, QUuid configID, QString relativePath)
 {
     QPointer<CacheManager> self(this);
-    co_await Turn(this);
-    TurnRelease release(self, [](CacheManager* m) { m->releaseTurn(); });
+    const SerialGate::Turn turn = co_await m_requests.enter();
 
     const QString sourcePath = sourceURL.toLocalFile();
     const std::optional<QString> destination = cachedFilePath(configID, relativePath);
@@ -528,9 +468,7 @@ QCoro::Task<std::optional<CacheEntry>> CacheManager::cacheFile(QUrl sourceURL, Q
 
 QCoro::Task<> CacheManager::evictIfNeeded(qint64 requiredSpace)
 {
-    QPointer<CacheManager> self(this);
-    co_await Turn(this);
-    TurnRelease release(self, [](CacheManager* m) { m->releaseTurn(); });
+    const SerialGate::Turn turn = co_await m_requests.enter();
     QCoro::Task<> eviction = evictLocked(requiredSpace);
     co_await eviction;
 }

@@ -1,11 +1,12 @@
 #pragma once
 
+#include "platform/Threading.h"
+
 #include <QByteArray>
 #include <QDateTime>
 #include <QHash>
 #include <QList>
 #include <QObject>
-#include <QQueue>
 #include <QString>
 #include <QStringList>
 #include <QUrl>
@@ -14,7 +15,6 @@
 #include <qcoro/qcorotask.h>
 
 #include <atomic>
-#include <coroutine>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -122,9 +122,6 @@ signals:
     void entriesChanged(const QList<vantrel::CacheEntry>& entries);
 
 private:
-    class Turn;
-    friend class Turn;
-
     void createCacheDirectoryIfNeeded();
     void loadIndex();
     void saveIndex();
@@ -132,7 +129,6 @@ private:
     void setProcessing(bool on);
     void rebuildLookup();
     void keepIndexAside(const QString& reason);
-    void releaseTurn();
     QCoro::Task<> evictLocked(qint64 requiredSpace);
     std::optional<qsizetype> findEntry(const QUuid& configID, const QString& relativePath) const;
     static QString lookupKey(const QUuid& configID, const QString& relativePath);
@@ -149,8 +145,7 @@ private:
     bool m_isProcessing = false;
     QString m_corruptIndexCopyPath;
 
-    bool m_turnTaken = false;
-    QQueue<std::coroutine_handle<>> m_turnWaiters;
+    SerialGate m_requests;
 
     std::unique_ptr<QThreadPool> m_writer;
     std::shared_ptr<std::atomic<quint64>> m_latestSave;
