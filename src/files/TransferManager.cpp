@@ -1,6 +1,6 @@
 #include "files/TransferManager.h"
 
-#include "files/RecentFilesManager.h"
+#include "files/RecentFilesTracker.h"
 #include "mounting/NotificationService.h"
 #include "platform/Localization.h"
 #include "platform/Threading.h"

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "app/VantrelApp.h"
-#include "files/RecentFilesManager.h"
+#include "files/RecentFilesTracker.h"
 #include "model/NASConfigStore.h"
 #include "mounting/AppStateManager.h"
 #include "platform/Defaults.h"

@@ -1,6 +1,6 @@
 #include "support/TestMain.h"
 
-#include "files/RecentFilesManager.h"
+#include "files/RecentFilesTracker.h"
 #include "files/TransferManager.h"
 #include "mounting/NotificationPreferences.h"
 #include "mounting/NotificationService.h"

@@ -1,6 +1,6 @@
 #include "support/TestMain.h"
 
-#include "files/RecentFilesManager.h"
+#include "files/RecentFilesTracker.h"
 #include "platform/Defaults.h"
 #include "platform/SystemLog.h"
 #include "services/LogManager.h"
@@ -15,7 +15,7 @@
 
 using namespace vantrel;
 
-class TestRecentFilesManager : public QObject {
+class TestRecentFilesTracker : public QObject {
     Q_OBJECT
 
 private:
@@ -143,5 +143,5 @@ private slots:
     }
 };
 
-VANTREL_TEST_MAIN(TestRecentFilesManager)
-#include "tst_RecentFilesManager.moc"
+VANTREL_TEST_MAIN(TestRecentFilesTracker)
+#include "tst_RecentFilesTracker.moc"
