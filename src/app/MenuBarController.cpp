@@ -2,7 +2,7 @@
 
 #include "app/UpdateChecker.h"
 #include "app/WindowRegistry.h"
-#include "files/RecentFilesManager.h"
+#include "files/RecentFilesTracker.h"
 #include "model/NASConfigStore.h"
 #include "mounting/AppStateManager.h"
 #include "mounting/AutoMountStrategy.h"

@@ -2,7 +2,7 @@
 
 #include "app/AppDelegate.h"
 #include "app/MenuBarController.h"
-#include "files/RecentFilesManager.h"
+#include "files/RecentFilesTracker.h"
 #include "model/NASConfigStore.h"
 #include "mounting/AppStateManager.h"
 #include "platform/Localization.h"

@@ -1,5 +1,6 @@
 #include "files/CacheManager.h"
 
+#include "files/CacheFolder.h"
 #include "platform/Defaults.h"
 #include "platform/Encodings.h"
 #include "platform/Threading.h"
@@ -7,92 +8,21 @@
 
 #include <QCoroFuture>
 #include <QDir>
-#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QPointer>
-#include <QRegularExpression>
 #include <QSaveFile>
 #include <QSet>
 #include <QStandardPaths>
 #include <QThreadPool>
-#include <QTimer>
 #include <QtConcurrent/QtConcurrentRun>
 
-#include <algorithm>
 #include <cmath>
-#include <limits>
 #include <vector>
 
 namespace vantrel {
 
 namespace {
-
-qint64 saturatingAdd(qint64 a, qint64 b)
-{
-    qint64 sum = 0;
-    if (__builtin_add_overflow(a, b, &sum))
-        return b > 0 ? std::numeric_limits<qint64>::max() : std::numeric_limits<qint64>::min();
-    return sum;
-}
-
-qint64 totalSize(const QList<CacheEntry>& entries)
-{
-    qint64 total = 0;
-    for (const CacheEntry& entry : entries)
-        total = saturatingAdd(total, entry.fileSize);
-    return total;
-}
-
-void sortNewestFirst(QList<CacheEntry>& entries)
-{
-    std::stable_sort(entries.begin(), entries.end(),
-        [](const CacheEntry& a, const CacheEntry& b) { return a.lastAccessedAt > b.lastAccessedAt; });
-}
-
-QString normalisedPath(const QString& relativePath)
-{
-    // Canonically equivalent texts (precomposed or decomposed accents) name the same file.
-    return relativePath.normalized(QString::NormalizationForm_C);
-}
-
-bool isInside(const QString& path, const QString& folder)
-{
-    return !folder.isEmpty() && path.startsWith(folder + u'/');
-}
-
-// The canonical cache folder, or empty when it does not exist.
-QString canonicalFolder(const QString& folder)
-{
-    return QFileInfo(folder).canonicalFilePath();
-}
-
-// A copy the cache may serve: a regular file (not a link that could lead elsewhere) whose folder
-// really lies inside the cache folder.
-bool isOwnedCopy(const QString& path, const QString& canonicalCacheFolder)
-{
-    const QFileInfo info(path);
-    if (info.isSymLink() || !info.isFile())
-        return false;
-    return isInside(info.canonicalFilePath(), canonicalCacheFolder);
-}
-
-// Removes a copy unless a linked folder on its way would take the removal outside the cache.
-void removeCopy(const QString& path, const QString& canonicalCacheFolder)
-{
-    const QString parent = canonicalFolder(QFileInfo(path).absolutePath());
-    if (parent == canonicalCacheFolder || isInside(parent, canonicalCacheFolder))
-        QFile::remove(path);
-}
-
-bool isConfigurationFolderName(const QString& name)
-{
-    static const QRegularExpression pattern(QStringLiteral("^[0-9A-F]{8}$"));
-    return pattern.match(name).hasMatch();
-}
 
 struct SourceAttributes {
     bool readable = false;
@@ -101,94 +31,25 @@ struct SourceAttributes {
     bool copyPresent = false;
 };
 
-SourceAttributes readSourceAttributes(const QString& sourcePath, const QString& destination, const QString& canonicalCache)
+SourceAttributes readSourceAttributes(const QString& sourcePath, const QString& destination, const CacheFolder& cache)
 {
     SourceAttributes result;
     const QFileInfo info(sourcePath);
     result.readable = !sourcePath.isEmpty() && info.exists();
     result.size = info.size();
     result.isDirectory = info.isDir();
-    result.copyPresent = isOwnedCopy(destination, canonicalCache);
+    result.copyPresent = cache.holdsCopy(destination);
     return result;
-}
-
-// Empty on success, else what went wrong.
-QString copyIntoCache(const QString& sourcePath, const QString& destination, const QString& cacheFolder)
-{
-    const QFileInfo target(destination);
-    const QString parent = target.absolutePath();
-    if (!QDir().mkpath(parent))
-        return QStringLiteral("Cannot create the folder %1").arg(parent);
-    const QString canonicalCache = canonicalFolder(cacheFolder);
-    // A linked folder inside the cache must not carry the copy elsewhere.
-    const QString canonicalParent = canonicalFolder(parent);
-    if (canonicalParent != canonicalCache && !isInside(canonicalParent, canonicalCache))
-        return QStringLiteral("The folder %1 leads outside the cache folder").arg(parent);
-    if (target.exists() || target.isSymLink()) {
-        QFile old(destination);
-        if (!old.remove())
-            return old.errorString();
-    }
-    QFile source(sourcePath);
-    if (!source.copy(destination))
-        return source.errorString();
-    return QString();
 }
 
 std::vector<char> ownedCopiesPresent(const QStringList& localPaths, const QString& cacheFolder)
 {
-    const QString canonicalCache = canonicalFolder(cacheFolder);
+    const CacheFolder cache(cacheFolder);
     std::vector<char> result(static_cast<size_t>(localPaths.size()), 0);
     for (qsizetype i = 0; i < localPaths.size(); ++i)
-        result[static_cast<size_t>(i)] = !localPaths.at(i).isEmpty() && isOwnedCopy(localPaths.at(i), canonicalCache);
+        result[static_cast<size_t>(i)] = !localPaths.at(i).isEmpty() && cache.holdsCopy(localPaths.at(i));
     return result;
 }
-
-} // namespace
-
-// Hands the cache's one turn to request after request, in arrival order.
-class CacheManager::Turn {
-public:
-    explicit Turn(CacheManager* manager)
-        : m_manager(manager)
-    {
-    }
-    bool await_ready() const
-    {
-        if (m_manager->m_turnTaken)
-            return false;
-        m_manager->m_turnTaken = true;
-        return true;
-    }
-    void await_suspend(std::coroutine_handle<> waiter) const { m_manager->m_turnWaiters.enqueue(waiter); }
-    void await_resume() const {}
-
-private:
-    CacheManager* m_manager;
-};
-
-namespace {
-
-// Gives the turn back when a request ends, however it ends.
-class TurnRelease {
-public:
-    TurnRelease(QPointer<CacheManager> manager, std::function<void(CacheManager*)> release)
-        : m_manager(std::move(manager))
-        , m_release(std::move(release))
-    {
-    }
-    ~TurnRelease()
-    {
-        if (m_manager)
-            m_release(m_manager.data());
-    }
-    TurnRelease(const TurnRelease&) = delete;
-    TurnRelease& operator=(const TurnRelease&) = delete;
-
-private:
-    QPointer<CacheManager> m_manager;
-    std::function<void(CacheManager*)> m_release;
-};
 
 } // namespace
 
@@ -269,31 +130,6 @@ std::optional<QString> CacheManager::cachedFilePath(const QUuid& configID, const
     return cacheDirectory() + u'/' + encoding::uuidText(configID).left(8) + u'/' + relativePath;
 }
 
-QString CacheManager::lookupKey(const QUuid& configID, const QString& relativePath)
-{
-    return configID.toString(QUuid::Id128) + u'/' + normalisedPath(relativePath);
-}
-
-void CacheManager::rebuildLookup()
-{
-    m_byPath.clear();
-    m_byPath.reserve(m_index.size());
-    for (const CacheEntry& entry : std::as_const(m_index))
-        m_byPath.insert(lookupKey(entry.configID, entry.relativePath), entry.id);
-}
-
-std::optional<qsizetype> CacheManager::findEntry(const QUuid& configID, const QString& relativePath) const
-{
-    const auto it = m_byPath.constFind(lookupKey(configID, relativePath));
-    if (it == m_byPath.constEnd())
-        return std::nullopt;
-    for (qsizetype i = 0; i < m_index.size(); ++i) {
-        if (m_index.at(i).id == it.value())
-            return i;
-    }
-    return std::nullopt;
-}
-
 void CacheManager::createCacheDirectoryIfNeeded()
 {
     const QString folder = cacheDirectory();
@@ -319,9 +155,8 @@ void CacheManager::loadIndex()
     m_corruptIndexCopyPath.clear();
     const QString path = indexFilePath();
     const auto setIndex = [this](QList<CacheEntry> index) {
-        m_index = std::move(index);
-        rebuildLookup();
-        m_entries = m_index;
+        m_index = CacheIndex(std::move(index));
+        m_entries = m_index.entries();
         emit entriesChanged(m_entries);
     };
     if (!QFileInfo::exists(path)) {
@@ -335,7 +170,7 @@ void CacheManager::loadIndex()
     if (!file.open(QIODevice::ReadOnly))
         error = file.errorString();
     else
-        decoded = decodeCacheIndex(file.readAll(), &error);
+        decoded = CacheIndex::decode(file.readAll(), &error);
     file.close();
     if (!decoded) {
         VLOG_TO(m_log, error, cache, QStringLiteral("Failed to load cache index: ") + error);
@@ -344,32 +179,24 @@ void CacheManager::loadIndex()
         return;
     }
 
-    QList<CacheEntry> index = std::move(*decoded);
-    sortNewestFirst(index);
-
     // An edited index must not lead the cache to files outside its folder, nor give two entries
     // one copy.
-    QList<CacheEntry> confined;
-    QSet<QString> seen;
-    for (const CacheEntry& entry : std::as_const(index)) {
+    QList<CacheEntry> placed;
+    for (const CacheEntry& entry : std::as_const(*decoded)) {
         const std::optional<QString> expected = cachedFilePath(entry.configID, entry.relativePath);
-        const bool placed = expected && entry.localURL.isLocalFile() &&
-            QDir::cleanPath(entry.localURL.toLocalFile()) == *expected;
-        const QString key = lookupKey(entry.configID, entry.relativePath);
-        if (!placed || seen.contains(key))
-            continue;
-        seen.insert(key);
-        confined.append(entry);
+        if (expected && entry.localURL.isLocalFile() && QDir::cleanPath(entry.localURL.toLocalFile()) == *expected)
+            placed.append(entry);
     }
-    const qsizetype refused = index.size() - confined.size();
+    const CacheIndex confined(std::move(placed));
+    const qsizetype refused = decoded->size() - confined.size();
     if (refused > 0)
         keepIndexAside(QStringLiteral("%1 entries point outside the cache folder or repeat a path").arg(refused));
 
-    const QString canonicalCache = canonicalFolder(cacheDirectory());
+    const CacheFolder folder(cacheDirectory());
     QList<CacheEntry> kept;
     kept.reserve(confined.size());
-    for (const CacheEntry& entry : std::as_const(confined)) {
-        if (isOwnedCopy(entry.localURL.toLocalFile(), canonicalCache))
+    for (const CacheEntry& entry : confined.entries()) {
+        if (folder.holdsCopy(entry.localURL.toLocalFile()))
             kept.append(entry);
     }
     const qsizetype stale = confined.size() - kept.size();
@@ -385,7 +212,7 @@ void CacheManager::saveIndex()
     const quint64 generation = ++*m_latestSave;
     auto latest = m_latestSave;
     LogManager* log = &m_log;
-    const QList<CacheEntry> snapshot = m_index;
+    const QList<CacheEntry> snapshot = m_index.entries();
     const QString path = indexFilePath();
     // Writes are serial; one superseded by a newer snapshot before it started is skipped.
     QThreadPool* writer = m_writer.get();
@@ -397,13 +224,13 @@ void CacheManager::saveIndex()
         QString error;
         if (!file.open(QIODevice::WriteOnly))
             error = file.errorString();
-        else if (file.write(encodeCacheIndex(snapshot)) < 0 || !file.commit())
+        else if (file.write(CacheIndex::encode(snapshot)) < 0 || !file.commit())
             error = file.errorString();
         if (!error.isEmpty())
             log->log(LogLevel::error, QStringLiteral("Failed to save cache index: ") + error,
                 LogManager::Category::cache, __FILE__, "saveIndex", __LINE__);
     });
-    m_entries = m_index;
+    m_entries = m_index.entries();
     emit entriesChanged(m_entries);
 }
 
@@ -416,7 +243,7 @@ void CacheManager::updateStatistics()
 {
     CacheStatistics next;
     next.entryCount = m_index.size();
-    next.totalSize = totalSize(m_index);
+    next.totalSize = m_index.totalSize();
     next.maxSize = maxCacheSize();
     next.hitCount = m_statistics.hitCount;
     next.missCount = m_statistics.missCount;
@@ -432,23 +259,10 @@ void CacheManager::setProcessing(bool on)
     emit isProcessingChanged(on);
 }
 
-void CacheManager::releaseTurn()
-{
-    if (m_turnWaiters.isEmpty()) {
-        m_turnTaken = false;
-        return;
-    }
-    // The turn passes straight to the next request, resumed from the event loop rather than
-    // inside the finishing one.
-    const std::coroutine_handle<> next = m_turnWaiters.dequeue();
-    QTimer::singleShot(0, this, [next] { next.resume(); });
-}
-
 QCoro::Task<std::optional<CacheEntry>> CacheManager::cacheFile(QUrl sourceURL, QUuid configID, QString relativePath)
 {
     QPointer<CacheManager> self(this);
-    co_await Turn(this);
-    TurnRelease release(self, [](CacheManager* m) { m->releaseTurn(); });
+    const SerialGate::Turn turn = co_await m_requests.enter();
 
     const QString sourcePath = sourceURL.toLocalFile();
     const std::optional<QString> destination = cachedFilePath(configID, relativePath);
@@ -457,11 +271,11 @@ QCoro::Task<std::optional<CacheEntry>> CacheManager::cacheFile(QUrl sourceURL, Q
             QStringLiteral("Failed to cache file: the path \"%1\" leads outside the cache folder").arg(relativePath));
         co_return std::nullopt;
     }
-    const QString canonicalCache = canonicalFolder(cacheDirectory());
+    const CacheFolder folder(cacheDirectory());
 
     // Named futures: GCC 12 destroys a lambda temporary inside a co_await expression twice.
     QFuture<SourceAttributes> statJob =
-        QtConcurrent::run(&shareIOPool(), readSourceAttributes, sourcePath, *destination, canonicalCache);
+        QtConcurrent::run(&shareIOPool(), readSourceAttributes, sourcePath, *destination, folder);
     const SourceAttributes attributes = co_await statJob;
     if (!self)
         co_return std::nullopt;
@@ -476,18 +290,15 @@ QCoro::Task<std::optional<CacheEntry>> CacheManager::cacheFile(QUrl sourceURL, Q
         co_return std::nullopt;
     }
 
-    if (const std::optional<qsizetype> existing = findEntry(configID, relativePath)) {
+    if (const std::optional<qsizetype> existing = m_index.find(configID, relativePath)) {
         if (attributes.copyPresent) {
-            CacheEntry& entry = m_index[*existing];
-            entry.lastAccessedAt = m_clock();
-            const CacheEntry result = entry;
+            const CacheEntry result = m_index.touch(*existing, m_clock());
             saveIndex();
             updateStatistics();
             co_return result;
         }
         // The copy vanished behind the index's back: copy the file again under a new entry.
         m_index.removeAt(*existing);
-        rebuildLookup();
     }
 
     setProcessing(true);
@@ -496,7 +307,7 @@ QCoro::Task<std::optional<CacheEntry>> CacheManager::cacheFile(QUrl sourceURL, Q
     if (!self)
         co_return std::nullopt;
 
-    QFuture<QString> copyJob = QtConcurrent::run(&shareIOPool(), copyIntoCache, sourcePath, *destination, cacheDirectory());
+    QFuture<QString> copyJob = QtConcurrent::run(&shareIOPool(), CacheFolder::copyIn, sourcePath, *destination, cacheDirectory());
     const QString copyError = co_await copyJob;
     if (!self)
         co_return std::nullopt;
@@ -516,9 +327,7 @@ QCoro::Task<std::optional<CacheEntry>> CacheManager::cacheFile(QUrl sourceURL, Q
     entry.fileName = sourceURL.fileName();
     entry.cachedAt = m_clock();
     entry.lastAccessedAt = entry.cachedAt;
-    m_index.append(entry);
-    sortNewestFirst(m_index);
-    m_byPath.insert(lookupKey(configID, relativePath), entry.id);
+    m_index.add(entry);
     saveIndex();
     updateStatistics();
     VLOG_TO(m_log, info, cache, QStringLiteral("Cached file: %1 (%2 bytes)").arg(entry.fileName, QString::number(entry.fileSize)));
@@ -528,67 +337,38 @@ QCoro::Task<std::optional<CacheEntry>> CacheManager::cacheFile(QUrl sourceURL, Q
 
 QCoro::Task<> CacheManager::evictIfNeeded(qint64 requiredSpace)
 {
-    QPointer<CacheManager> self(this);
-    co_await Turn(this);
-    TurnRelease release(self, [](CacheManager* m) { m->releaseTurn(); });
+    const SerialGate::Turn turn = co_await m_requests.enter();
     QCoro::Task<> eviction = evictLocked(requiredSpace);
     co_await eviction;
 }
 
 QCoro::Task<> CacheManager::evictLocked(qint64 requiredSpace)
 {
-    qint64 total = totalSize(m_index);
-    const qint64 max = maxCacheSize();
-    const auto fits = [&] { return saturatingAdd(total, requiredSpace) <= max; };
-    if (fits())
+    const QList<CacheEntry> victims = m_index.leastRecentlyUsed(requiredSpace, maxCacheSize());
+    if (victims.isEmpty())
         co_return;
-
-    QList<CacheEntry> oldestFirst = m_index;
-    std::stable_sort(oldestFirst.begin(), oldestFirst.end(),
-        [](const CacheEntry& a, const CacheEntry& b) { return a.lastAccessedAt < b.lastAccessedAt; });
-    const QString canonicalCache = canonicalFolder(cacheDirectory());
+    const CacheFolder folder(cacheDirectory());
     QSet<QUuid> removed;
-    for (const CacheEntry& entry : std::as_const(oldestFirst)) {
-        if (fits())
-            break;
-        removeCopy(entry.localURL.toLocalFile(), canonicalCache);
+    for (const CacheEntry& entry : victims) {
+        folder.removeCopy(entry.localURL.toLocalFile());
         removed.insert(entry.id);
-        total = saturatingAdd(total, -entry.fileSize);
         VLOG_TO(m_log, debug, cache, QStringLiteral("Evicted cache entry (LRU): ") + entry.fileName);
     }
-    if (removed.isEmpty())
-        co_return;
-    m_index.removeIf([&removed](const CacheEntry& entry) { return removed.contains(entry.id); });
-    rebuildLookup();
-    removeEmptyDirectories();
+    m_index.remove(removed);
+    folder.removeEmptyConfigurationFolders();
     saveIndex();
     updateStatistics();
     VLOG_TO(m_log, info, cache, QStringLiteral("LRU eviction: removed %1 entries").arg(removed.size()));
 }
 
-void CacheManager::removeEmptyDirectories()
-{
-    // Only the cache's own configuration folders: "cache.location" may name a folder that also
-    // holds the user's files.
-    const QDir folder(cacheDirectory());
-    const QFileInfoList items = folder.entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks);
-    for (const QFileInfo& item : items) {
-        if (!isConfigurationFolderName(item.fileName()))
-            continue;
-        if (QDir(item.filePath()).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System))
-            folder.rmdir(item.fileName());
-    }
-}
-
 void CacheManager::removeEntry(const CacheEntry& entry)
 {
-    const auto it = std::find_if(m_index.cbegin(), m_index.cend(), [&entry](const CacheEntry& e) { return e.id == entry.id; });
-    if (it == m_index.cend())
+    const std::optional<qsizetype> position = m_index.findById(entry.id);
+    if (!position)
         return;
-    const CacheEntry indexed = *it;
-    removeCopy(indexed.localURL.toLocalFile(), canonicalFolder(cacheDirectory()));
-    m_index.erase(it);
-    rebuildLookup();
+    const CacheEntry indexed = m_index.at(*position);
+    CacheFolder(cacheDirectory()).removeCopy(indexed.localURL.toLocalFile());
+    m_index.removeAt(*position);
     saveIndex();
     updateStatistics();
     VLOG_TO(m_log, debug, cache, QStringLiteral("Removed cache entry: ") + indexed.fileName);
@@ -604,30 +384,14 @@ void CacheManager::clearAllCache()
     } else {
         // A folder the user chose may hold other files: remove only the copies, the index and
         // the configuration folders they leave empty.
-        const QString canonicalCache = canonicalFolder(folder);
-        for (const CacheEntry& entry : std::as_const(m_index))
-            removeCopy(entry.localURL.toLocalFile(), canonicalCache);
+        const CacheFolder cache(folder);
+        for (const CacheEntry& entry : m_index.entries())
+            cache.removeCopy(entry.localURL.toLocalFile());
         QFile::remove(folder + u'/' + indexFileName);
-        const QDir root(folder);
-        for (const QFileInfo& item : root.entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks)) {
-            if (!isConfigurationFolderName(item.fileName()))
-                continue;
-            QStringList folders;
-            QDirIterator it(item.filePath(), QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks | QDir::Hidden,
-                QDirIterator::Subdirectories);
-            while (it.hasNext())
-                folders.append(it.next());
-            // Deepest first, so a folder is empty by the time its turn comes; rmdir spares the rest.
-            std::sort(folders.begin(), folders.end(),
-                [](const QString& a, const QString& b) { return a.count(u'/') > b.count(u'/'); });
-            for (const QString& path : std::as_const(folders))
-                QDir().rmdir(path);
-            root.rmdir(item.fileName());
-        }
+        cache.removeEmptyConfigurationTrees();
     }
     createCacheDirectoryIfNeeded();
     m_index.clear();
-    m_byPath.clear();
     m_statistics.hitCount = 0;
     m_statistics.missCount = 0;
     saveIndex();
@@ -635,21 +399,11 @@ void CacheManager::clearAllCache()
     VLOG_TO(m_log, info, cache, QStringLiteral("Cleared all cache"));
 }
 
-QList<CacheEntry> CacheManager::entries(const QUuid& configID) const
-{
-    QList<CacheEntry> result;
-    for (const CacheEntry& entry : m_index) {
-        if (entry.configID == configID)
-            result.append(entry);
-    }
-    return result;
-}
-
 bool CacheManager::isCached(const QUuid& configID, const QString& relativePath)
 {
-    const std::optional<qsizetype> position = findEntry(configID, relativePath);
-    const bool cached = position &&
-        isOwnedCopy(m_index.at(*position).localURL.toLocalFile(), canonicalFolder(cacheDirectory()));
+    const std::optional<qsizetype> position = m_index.find(configID, relativePath);
+    const bool cached =
+        position && CacheFolder(cacheDirectory()).holdsCopy(m_index.at(*position).localURL.toLocalFile());
     ++(cached ? m_statistics.hitCount : m_statistics.missCount);
     updateStatistics();
     return cached;
@@ -658,15 +412,12 @@ bool CacheManager::isCached(const QUuid& configID, const QString& relativePath)
 QCoro::Task<QStringList> CacheManager::uncachedPaths(QUuid configID, QStringList relativePaths)
 {
     QPointer<CacheManager> self(this);
-    QHash<QUuid, QString> localPathById;
-    for (const CacheEntry& entry : std::as_const(m_index)) {
-        if (entry.configID == configID)
-            localPathById.insert(entry.id, entry.localURL.toLocalFile());
-    }
     QStringList localPaths; // empty where the index holds no entry
     localPaths.reserve(relativePaths.size());
-    for (const QString& relativePath : std::as_const(relativePaths))
-        localPaths.append(localPathById.value(m_byPath.value(lookupKey(configID, relativePath))));
+    for (const QString& relativePath : std::as_const(relativePaths)) {
+        const std::optional<qsizetype> position = m_index.find(configID, relativePath);
+        localPaths.append(position ? m_index.at(*position).localURL.toLocalFile() : QString());
+    }
     const QString cacheFolder = cacheDirectory();
 
     // The cache folder is local, but a test per file is still disk work: keep it off the main thread.
@@ -685,99 +436,6 @@ QCoro::Task<QStringList> CacheManager::uncachedPaths(QUuid configID, QStringList
     if (!relativePaths.isEmpty())
         updateStatistics();
     co_return uncached;
-}
-
-QByteArray encodeCacheIndex(const QList<CacheEntry>& entries)
-{
-    QJsonArray array;
-    for (const CacheEntry& entry : entries) {
-        QJsonObject object; // keeps its keys sorted
-        object.insert(QStringLiteral("cachedAt"), encoding::secondsSinceReferenceDate(entry.cachedAt));
-        object.insert(QStringLiteral("configID"), encoding::uuidText(entry.configID));
-        if (entry.contentHash)
-            object.insert(QStringLiteral("contentHash"), *entry.contentHash);
-        object.insert(QStringLiteral("fileName"), entry.fileName);
-        object.insert(QStringLiteral("fileSize"), entry.fileSize);
-        object.insert(QStringLiteral("id"), encoding::uuidText(entry.id));
-        object.insert(QStringLiteral("isDirectory"), entry.isDirectory);
-        object.insert(QStringLiteral("lastAccessedAt"), encoding::secondsSinceReferenceDate(entry.lastAccessedAt));
-        object.insert(QStringLiteral("localURL"), entry.localURL.isLocalFile()
-                ? encoding::fileUrlText(entry.localURL.toLocalFile())
-                : entry.localURL.toString(QUrl::FullyEncoded));
-        object.insert(QStringLiteral("relativePath"), entry.relativePath);
-        array.append(object);
-    }
-    return QJsonDocument(array).toJson(QJsonDocument::Indented);
-}
-
-std::optional<QList<CacheEntry>> decodeCacheIndex(const QByteArray& json, QString* error)
-{
-    const auto fail = [error](const QString& message) -> std::optional<QList<CacheEntry>> {
-        if (error)
-            *error = message;
-        return std::nullopt;
-    };
-    QJsonParseError parseError;
-    const QJsonDocument document = QJsonDocument::fromJson(json, &parseError);
-    if (parseError.error != QJsonParseError::NoError)
-        return fail(QStringLiteral("The data is not valid JSON: %1 at offset %2").arg(parseError.errorString()).arg(parseError.offset));
-    if (!document.isArray())
-        return fail(QStringLiteral("The data is not a JSON array."));
-
-    QList<CacheEntry> entries;
-    const QJsonArray array = document.array();
-    for (qsizetype i = 0; i < array.size(); ++i) {
-        if (!array.at(i).isObject())
-            return fail(QStringLiteral("Entry %1 is not an object.").arg(i));
-        const QJsonObject object = array.at(i).toObject();
-        QString problem;
-        const auto field = [&](const char* key, QJsonValue::Type type) -> QJsonValue {
-            const QJsonValue value = object.value(QLatin1String(key));
-            if (problem.isEmpty() && value.type() != type)
-                problem = value.isUndefined() ? QStringLiteral("No value for key \"%1\"").arg(QLatin1String(key))
-                                              : QStringLiteral("The value of \"%1\" has the wrong type").arg(QLatin1String(key));
-            return value;
-        };
-        const auto uuid = [&](const char* key) {
-            const std::optional<QUuid> id = encoding::parseUuid(field(key, QJsonValue::String).toString());
-            if (problem.isEmpty() && !id)
-                problem = QStringLiteral("The value of \"%1\" is not a UUID").arg(QLatin1String(key));
-            return id.value_or(QUuid());
-        };
-        const auto date = [&](const char* key) {
-            const QDateTime when = encoding::dateFromReferenceSeconds(field(key, QJsonValue::Double).toDouble());
-            if (problem.isEmpty() && !when.isValid())
-                problem = QStringLiteral("The value of \"%1\" is not a date").arg(QLatin1String(key));
-            return when;
-        };
-
-        CacheEntry entry;
-        entry.id = uuid("id");
-        entry.configID = uuid("configID");
-        entry.relativePath = field("relativePath", QJsonValue::String).toString();
-        const QString urlText = field("localURL", QJsonValue::String).toString();
-        entry.localURL = QUrl(urlText, QUrl::StrictMode);
-        if (problem.isEmpty() && (urlText.isEmpty() || !entry.localURL.isValid()))
-            problem = QStringLiteral("The value of \"localURL\" is not a URL");
-        const QJsonValue size = field("fileSize", QJsonValue::Double);
-        // A whole number within 64 bits: the two fallbacks differ for anything else.
-        if (problem.isEmpty() && size.toInteger(0) != size.toInteger(1))
-            problem = QStringLiteral("The value of \"fileSize\" is not a whole number");
-        entry.fileSize = size.toInteger();
-        entry.isDirectory = field("isDirectory", QJsonValue::Bool).toBool();
-        entry.fileName = field("fileName", QJsonValue::String).toString();
-        entry.cachedAt = date("cachedAt");
-        entry.lastAccessedAt = date("lastAccessedAt");
-        const QJsonValue hash = object.value(QStringLiteral("contentHash"));
-        if (hash.isString())
-            entry.contentHash = hash.toString();
-        else if (!hash.isUndefined() && !hash.isNull() && problem.isEmpty())
-            problem = QStringLiteral("The value of \"contentHash\" has the wrong type");
-        if (!problem.isEmpty())
-            return fail(QStringLiteral("Entry %1: %2.").arg(i).arg(problem));
-        entries.append(entry);
-    }
-    return entries;
 }
 
 } // namespace vantrel

@@ -1,11 +1,11 @@
 #pragma once
 
-#include <QByteArray>
+#include "files/CacheIndex.h"
+#include "platform/Threading.h"
+
 #include <QDateTime>
-#include <QHash>
 #include <QList>
 #include <QObject>
-#include <QQueue>
 #include <QString>
 #include <QStringList>
 #include <QUrl>
@@ -14,7 +14,6 @@
 #include <qcoro/qcorotask.h>
 
 #include <atomic>
-#include <coroutine>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -25,22 +24,6 @@ namespace vantrel {
 
 class Defaults;
 class LogManager;
-
-// One cached copy of a file seen on a share.
-struct CacheEntry {
-    QUuid id;
-    QUuid configID;
-    QString relativePath;
-    QUrl localURL;
-    qint64 fileSize = 0;
-    bool isDirectory = false;
-    QString fileName;
-    QDateTime cachedAt;
-    QDateTime lastAccessedAt;
-    std::optional<QString> contentHash;
-
-    bool operator==(const CacheEntry&) const = default;
-};
 
 struct CacheStatistics {
     qint64 entryCount = 0;
@@ -104,7 +87,7 @@ public:
     void clearAllCache();
     void updateStatistics();
 
-    QList<CacheEntry> entries(const QUuid& configID) const;
+    QList<CacheEntry> entries(const QUuid& configID) const { return m_index.entries(configID); }
     // Blocks on a file test; the listing uses uncachedPaths instead.
     bool isCached(const QUuid& configID, const QString& relativePath);
     // The given paths that have no copy on disk, in their order (the batch form of isCached, with
@@ -122,45 +105,30 @@ signals:
     void entriesChanged(const QList<vantrel::CacheEntry>& entries);
 
 private:
-    class Turn;
-    friend class Turn;
-
     void createCacheDirectoryIfNeeded();
     void loadIndex();
     void saveIndex();
-    void removeEmptyDirectories();
     void setProcessing(bool on);
-    void rebuildLookup();
     void keepIndexAside(const QString& reason);
-    void releaseTurn();
     QCoro::Task<> evictLocked(qint64 requiredSpace);
-    std::optional<qsizetype> findEntry(const QUuid& configID, const QString& relativePath) const;
-    static QString lookupKey(const QUuid& configID, const QString& relativePath);
 
     Defaults& m_defaults;
     LogManager& m_log;
     QString m_defaultCacheDirectory;
     Clock m_clock;
 
-    QList<CacheEntry> m_index;            // newest lastAccessedAt first
-    QHash<QString, QUuid> m_byPath;       // configID + normalised relative path -> entry id
+    CacheIndex m_index;
     QList<CacheEntry> m_entries;
     CacheStatistics m_statistics;
     bool m_isProcessing = false;
     QString m_corruptIndexCopyPath;
 
-    bool m_turnTaken = false;
-    QQueue<std::coroutine_handle<>> m_turnWaiters;
+    SerialGate m_requests;
 
     std::unique_ptr<QThreadPool> m_writer;
     std::shared_ptr<std::atomic<quint64>> m_latestSave;
 };
 
-// Stored form of the index: a pretty-printed JSON array with sorted keys; strict reading.
-QByteArray encodeCacheIndex(const QList<CacheEntry>& entries);
-std::optional<QList<CacheEntry>> decodeCacheIndex(const QByteArray& json, QString* error = nullptr);
-
 } // namespace vantrel
 
-Q_DECLARE_METATYPE(vantrel::CacheEntry)
 Q_DECLARE_METATYPE(vantrel::CacheStatistics)

@@ -1,6 +1,6 @@
 #include "files/FileItem.h"
 
-#include "files/CacheManager.h"
+#include "files/CacheIndex.h"
 
 #include <QFile>
 #include <QHash>

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "files/TransferTask.h"
+#include "platform/FileCopy.h"
 
 #include <QFuture>
 #include <QHash>
@@ -19,11 +20,6 @@ namespace vantrel {
 
 class NotificationService;
 class RecentFilesTracker;
-
-namespace transfer_detail {
-struct CopyJob;
-struct StepResult;
-}
 
 // The uploads and downloads of one file browser window: an ordered queue that copies one file at
 // a time in 1 MiB chunks on the share I/O pool, publishing the task on the main thread after
@@ -65,7 +61,7 @@ public:
     std::chrono::milliseconds pauseCheckInterval{100};
     // Flushes the finished destination to its storage; a failure fails the transfer. Replaceable
     // because a flush that fails (a full network share) cannot be produced on a local disk.
-    std::function<int(int fd)> syncFile;
+    FileCopy::Sync syncFile = &FileCopy::flushToStorage;
 
 signals:
     void tasksChanged();
@@ -90,13 +86,13 @@ private:
     QCoro::Task<> queueLoop();
     QCoro::Task<> executeTransfer(qsizetype index);
     QCoro::Task<CopyResult> copyFile(const QUrl& from, const QUrl& to, QUuid taskId);
-    QCoro::Task<transfer_detail::StepResult> runOnPool(std::function<transfer_detail::StepResult()> work);
+    QCoro::Task<FileCopy::Result> runOnPool(std::function<FileCopy::Result()> work);
 
     qsizetype indexOf(const QUuid& id) const;
     void updateTask(const QUuid& id, const std::function<void(TransferTask&)>& change);
     void setCancelFlag(const QUuid& id, bool on);
     void setPauseFlag(const QUuid& id, bool on);
-    QString messageFor(const transfer_detail::StepResult& result, const QUrl& from, const QUrl& to) const;
+    QString messageFor(const FileCopy::Result& result, const QUrl& from, const QUrl& to) const;
 
     RecentFilesTracker& m_recentFiles;
     NotificationService& m_notifications;
@@ -112,7 +108,7 @@ private:
     bool m_addingTasks = false;
 
     // The copy under way (at most one) and the last piece of its work handed to the pool.
-    std::shared_ptr<transfer_detail::CopyJob> m_currentJob;
+    std::shared_ptr<FileCopy> m_currentJob;
     QUuid m_currentJobId;
     QFuture<void> m_currentWork;
 };

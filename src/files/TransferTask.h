@@ -1,6 +1,6 @@
 #pragma once
 
-#include "files/TransferDirection.h"
+#include "model/TransferDirection.h"
 
 #include <QDateTime>
 #include <QList>

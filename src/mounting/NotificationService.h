@@ -1,7 +1,7 @@
 #pragma once
 
-#include "files/TransferDirection.h"
 #include "model/AppState.h"
+#include "model/TransferDirection.h"
 #include "platform/NotificationCenter.h"
 
 #include <QObject>

@@ -1,5 +1,6 @@
 #include "platform/Threading.h"
 
+#include <QQueue>
 #include <QThreadPool>
 
 #include <memory>
@@ -107,6 +108,62 @@ bool ScheduledCall::isActive() const
 std::chrono::milliseconds ScheduledCall::interval() const
 {
     return std::chrono::milliseconds(m_timer ? m_timer->interval() : 0);
+}
+
+struct SerialGate::State {
+    bool taken = false;
+    QQueue<std::coroutine_handle<>> waiters;
+    QObject context; // on the gate's thread; resumes still queued go with it
+};
+
+SerialGate::SerialGate()
+    : m_state(std::make_shared<State>())
+{
+}
+
+SerialGate::~SerialGate() = default;
+
+bool SerialGate::isTaken() const
+{
+    return m_state->taken;
+}
+
+bool SerialGate::Entry::await_ready() const
+{
+    State& state = *m_gate->m_state;
+    if (state.taken)
+        return false;
+    state.taken = true;
+    return true;
+}
+
+void SerialGate::Entry::await_suspend(std::coroutine_handle<> waiter) const
+{
+    m_gate->m_state->waiters.enqueue(waiter);
+}
+
+SerialGate::Turn SerialGate::Entry::await_resume() const
+{
+    return Turn(m_gate->m_state);
+}
+
+SerialGate::Turn::Turn(std::weak_ptr<State> state)
+    : m_state(std::move(state))
+{
+}
+
+SerialGate::Turn::~Turn()
+{
+    const std::shared_ptr<State> state = m_state.lock();
+    if (!state)
+        return;
+    if (state->waiters.isEmpty()) {
+        state->taken = false;
+        return;
+    }
+    // The turn passes straight to the next waiter: the gate stays taken.
+    const std::coroutine_handle<> next = state->waiters.dequeue();
+    QTimer::singleShot(0, &state->context, [next] { next.resume(); });
 }
 
 } // namespace vantrel

@@ -10,7 +10,9 @@
 #include <qcoro/qcorotask.h>
 
 #include <chrono>
+#include <coroutine>
 #include <functional>
+#include <memory>
 #include <type_traits>
 #include <utility>
 
@@ -71,6 +73,56 @@ public:
 private:
     QPointer<QTimer> m_timer;
     QMetaObject::Connection m_connection;
+};
+
+// Gives one coroutine at a time its turn, in the order they asked: `auto turn = co_await
+// gate.enter();` waits while another holds it; the turn passes on when `turn` goes out of scope,
+// however the coroutine ends. The next waiter resumes from the event loop of the gate's thread, not
+// inside the one that finished. Use a gate on one thread only. Waiters still queued when the gate
+// goes are never resumed.
+class SerialGate final {
+    struct State;
+
+public:
+    class Turn final {
+    public:
+        Turn(Turn&& other) noexcept = default;
+        Turn& operator=(Turn&&) = delete;
+        Turn(const Turn&) = delete;
+        Turn& operator=(const Turn&) = delete;
+        ~Turn();
+
+    private:
+        friend class SerialGate;
+        explicit Turn(std::weak_ptr<State> state);
+        std::weak_ptr<State> m_state; // a turn outliving its gate gives nothing back
+    };
+
+    class Entry final {
+    public:
+        bool await_ready() const;
+        void await_suspend(std::coroutine_handle<> waiter) const;
+        Turn await_resume() const;
+
+    private:
+        friend class SerialGate;
+        explicit Entry(SerialGate* gate)
+            : m_gate(gate)
+        {
+        }
+        SerialGate* m_gate;
+    };
+
+    SerialGate();
+    ~SerialGate();
+    SerialGate(const SerialGate&) = delete;
+    SerialGate& operator=(const SerialGate&) = delete;
+
+    Entry enter() { return Entry(this); }
+    bool isTaken() const;
+
+private:
+    std::shared_ptr<State> m_state;
 };
 
 } // namespace vantrel

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "app/VantrelApp.h"
-#include "files/RecentFilesManager.h"
+#include "files/RecentFilesTracker.h"
 #include "services/LanguageManager.h"
 #include "support/MountingFixture.h"
 #include "views/browser/FileBrowserState.h"

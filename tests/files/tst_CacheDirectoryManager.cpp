@@ -2,17 +2,14 @@
 
 #include "files/CacheDirectoryManager.h"
 #include "files/CacheManager.h"
-#include "platform/Defaults.h"
 #include "platform/DiskSpace.h"
-#include "platform/SystemLog.h"
 #include "platform/Threading.h"
-#include "services/LogManager.h"
+#include "support/Fixtures.h"
 
 #include <QDir>
 #include <QFile>
 #include <QSemaphore>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QThreadPool>
 
 #include <atomic>
@@ -36,14 +33,10 @@ public:
     mutable QString lastPath;
 };
 
-struct Env {
+struct Env : test::LoggingFixture {
     // Free-space readings of managers already gone may still be running against the fake.
     ~Env() { shareIOPool().waitForDone(); }
 
-    QTemporaryDir dir;
-    Defaults defaults{dir.filePath(QStringLiteral("defaults.json"))};
-    CapturingSystemLog systemLog;
-    LogManager log{defaults, systemLog, dir.filePath(QStringLiteral("logs"))};
     QDateTime now = QDateTime(QDate(2024, 5, 1), QTime(12, 0), Qt::UTC);
     CacheManager cache{defaults, log, dir.filePath(QStringLiteral("cache")), [this] { return now; }};
     FakeDiskSpace disk;

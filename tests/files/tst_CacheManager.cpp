@@ -1,17 +1,14 @@
 #include "support/TestMain.h"
 
 #include "files/CacheManager.h"
-#include "platform/Defaults.h"
 #include "platform/Encodings.h"
-#include "platform/SystemLog.h"
-#include "services/LogManager.h"
+#include "support/Fixtures.h"
 
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QTemporaryDir>
 
 #include <memory>
 
@@ -37,11 +34,7 @@ QByteArray readAll(const QString& path)
 }
 
 // A private cache with its own settings, logger, folders and clock.
-struct Env {
-    QTemporaryDir dir;
-    Defaults defaults{dir.filePath(QStringLiteral("defaults.json"))};
-    CapturingSystemLog systemLog;
-    LogManager log{defaults, systemLog, dir.filePath(QStringLiteral("logs"))};
+struct Env : test::LoggingFixture {
     QDateTime now = QDateTime(QDate(2024, 5, 1), QTime(9, 30), Qt::UTC);
     QUuid config = QUuid::fromString(QStringLiteral("{abcdef12-3456-7890-abcd-ef1234567890}"));
 

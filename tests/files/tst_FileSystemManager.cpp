@@ -2,18 +2,15 @@
 
 #include "files/CacheManager.h"
 #include "files/FileSystemManager.h"
-#include "platform/Defaults.h"
 #include "platform/Localization.h"
-#include "platform/SystemLog.h"
 #include "platform/Threading.h"
-#include "services/LogManager.h"
+#include "support/Fixtures.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QSemaphore>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QThreadPool>
 
 #include <memory>
@@ -38,11 +35,7 @@ QStringList names(const QList<FileItem>& items)
     return result;
 }
 
-struct Env {
-    QTemporaryDir dir;
-    Defaults defaults{dir.filePath(QStringLiteral("defaults.json"))};
-    CapturingSystemLog systemLog;
-    LogManager log{defaults, systemLog, dir.filePath(QStringLiteral("logs"))};
+struct Env : test::LoggingFixture {
     CacheManager cache{defaults, log, dir.filePath(QStringLiteral("cache")), &CacheManager::systemNow};
     QUuid config = QUuid::createUuid();
 

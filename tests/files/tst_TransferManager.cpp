@@ -1,13 +1,11 @@
 #include "support/TestMain.h"
 
-#include "files/RecentFilesManager.h"
+#include "files/RecentFilesTracker.h"
 #include "files/TransferManager.h"
 #include "mounting/NotificationPreferences.h"
 #include "mounting/NotificationService.h"
-#include "platform/Defaults.h"
 #include "platform/NotificationCenter.h"
-#include "platform/SystemLog.h"
-#include "services/LogManager.h"
+#include "support/Fixtures.h"
 
 #include <QDBusConnection>
 #include <QDeadlineTimer>
@@ -118,9 +116,7 @@ class TestTransferManager : public QObject {
 
 private:
     std::unique_ptr<QTemporaryDir> m_dir;
-    std::unique_ptr<Defaults> m_defaults;
-    CapturingSystemLog m_systemLog;
-    std::unique_ptr<LogManager> m_logger;
+    std::unique_ptr<test::Logging> m_logging;
     std::unique_ptr<NotificationPreferences> m_prefs;
     std::unique_ptr<NotificationCenter> m_center;
     std::unique_ptr<NotificationService> m_notifications;
@@ -138,7 +134,7 @@ private:
     QStringList announced() const
     {
         QStringList ids;
-        for (const QString& line : m_systemLog.messages()) {
+        for (const QString& line : m_logging->systemLog.messages()) {
             if (line.startsWith(QStringLiteral("Failed to schedule notification 'transfer-completed-")))
                 ids << line.section(u'\'', 1, 1);
         }
@@ -178,14 +174,12 @@ private slots:
         m_dir = std::make_unique<QTemporaryDir>();
         QVERIFY(QDir().mkpath(m_dir->filePath("share")));
         QVERIFY(QDir().mkpath(m_dir->filePath("local")));
-        m_defaults = std::make_unique<Defaults>(m_dir->filePath("defaults.json"));
-        m_systemLog.clear();
-        m_logger = std::make_unique<LogManager>(*m_defaults, m_systemLog, m_dir->filePath("Logs"));
-        m_prefs = std::make_unique<NotificationPreferences>(*m_defaults);
+        m_logging = std::make_unique<test::Logging>(m_dir->path());
+        m_prefs = std::make_unique<NotificationPreferences>(m_logging->defaults);
         m_center = std::make_unique<NotificationCenter>(QDBusConnection::sessionBus());
-        m_notifications = std::make_unique<NotificationService>(*m_center, *m_prefs, *m_logger);
+        m_notifications = std::make_unique<NotificationService>(*m_center, *m_prefs, m_logging->log);
         m_notifications->triggerDelay = 0ms;
-        m_recents = std::make_unique<RecentFilesTracker>(*m_defaults, *m_logger);
+        m_recents = std::make_unique<RecentFilesTracker>(m_logging->defaults, m_logging->log);
         m_manager = std::make_unique<TransferManager>(*m_recents, *m_notifications);
         m_manager->pauseCheckInterval = 10ms;
     }
@@ -197,8 +191,7 @@ private slots:
         m_notifications.reset();
         m_center.reset();
         m_prefs.reset();
-        m_logger.reset();
-        m_defaults.reset();
+        m_logging.reset();
         m_dir.reset();
     }
 

@@ -1,4 +1,4 @@
-#include "files/RecentFilesManager.h"
+#include "files/RecentFilesTracker.h"
 
 #include "platform/Defaults.h"
 #include "platform/Encodings.h"

@@ -1,9 +1,7 @@
 #include "support/TestMain.h"
 
-#include "files/RecentFilesManager.h"
-#include "platform/Defaults.h"
-#include "platform/SystemLog.h"
-#include "services/LogManager.h"
+#include "files/RecentFilesTracker.h"
+#include "support/Fixtures.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -15,20 +13,18 @@
 
 using namespace vantrel;
 
-class TestRecentFilesManager : public QObject {
+class TestRecentFilesTracker : public QObject {
     Q_OBJECT
 
 private:
     QTemporaryDir m_dir;
-    std::unique_ptr<Defaults> m_defaults;
-    CapturingSystemLog m_systemLog;
-    std::unique_ptr<LogManager> m_logger;
+    std::unique_ptr<test::Logging> m_logging;
     QDateTime m_now = QDateTime::fromMSecsSinceEpoch(1'714'555'812'345, Qt::UTC);
     int m_round = 0;
 
     std::unique_ptr<RecentFilesTracker> makeTracker()
     {
-        return std::make_unique<RecentFilesTracker>(*m_defaults, *m_logger, [this] { return m_now; });
+        return std::make_unique<RecentFilesTracker>(m_logging->defaults, m_logging->log, [this] { return m_now; });
     }
 
     static QUrl file(int n) { return QUrl::fromLocalFile(QStringLiteral("/home/u/Downloads/file %1.txt").arg(n)); }
@@ -36,10 +32,7 @@ private:
 private slots:
     void init()
     {
-        const QString sub = m_dir.filePath(QString::number(m_round++));
-        m_defaults = std::make_unique<Defaults>(sub + QStringLiteral("/defaults.json"));
-        m_logger = std::make_unique<LogManager>(*m_defaults, m_systemLog, sub + QStringLiteral("/Logs"));
-        m_systemLog.clear();
+        m_logging = std::make_unique<test::Logging>(m_dir.filePath(QString::number(m_round++)));
         m_now = QDateTime::fromMSecsSinceEpoch(1'714'555'812'345, Qt::UTC);
     }
 
@@ -83,7 +76,7 @@ private slots:
             QCOMPARE(tracker->recentFiles().first().url, file(21));
             QCOMPARE(tracker->recentFiles().last().url, file(2));
         }
-        const QByteArray stored = *m_defaults->dataValue(RecentFilesTracker::defaultsKey);
+        const QByteArray stored = *m_logging->defaults.dataValue(RecentFilesTracker::defaultsKey);
         QVERIFY(!stored.contains('\n'));
         const QJsonArray array = QJsonDocument::fromJson(stored).array();
         QCOMPARE(array.size(), 20);
@@ -107,7 +100,7 @@ private slots:
         QList<RecentFile> files;
         for (int i = 0; i < 25; ++i)
             files.append(RecentFile{QUuid::createUuid(), file(i), QStringLiteral("n%1").arg(i), m_now.addSecs(-i)});
-        m_defaults->setValue(RecentFilesTracker::defaultsKey, RecentFilesTracker::encode(files));
+        m_logging->defaults.setValue(RecentFilesTracker::defaultsKey, RecentFilesTracker::encode(files));
         auto tracker = makeTracker();
         QCOMPARE(tracker->recentFiles().size(), 25);
         tracker->recordAccess(file(100));
@@ -118,30 +111,30 @@ private slots:
     void badStoredValueIsLoggedAndKept()
     {
         const QByteArray bad = "[{\"id\":\"6F9619FF-8B86-D011-B42D-00C04FC964FF\",\"url\":\"file:///a\",\"name\":\"a\"}]";
-        m_defaults->setValue(RecentFilesTracker::defaultsKey, bad);
+        m_logging->defaults.setValue(RecentFilesTracker::defaultsKey, bad);
         auto tracker = makeTracker();
         QVERIFY(tracker->recentFiles().isEmpty());
-        QCOMPARE(m_systemLog.messages(),
+        QCOMPARE(m_logging->systemLog.messages(),
             QStringList{QStringLiteral("Failed to load recent files: The data couldn’t be read because it is missing.")});
-        QCOMPARE(*m_defaults->dataValue(RecentFilesTracker::defaultsKey), bad);
+        QCOMPARE(*m_logging->defaults.dataValue(RecentFilesTracker::defaultsKey), bad);
 
         for (const QByteArray& malformed : {QByteArray("{}"), QByteArray("not json"),
                  QByteArray("[{\"id\":\"nope\",\"url\":\"file:///a\",\"name\":\"a\",\"accessedAt\":\"2024-05-01T09:30:12Z\"}]"),
                  QByteArray("[{\"id\":\"6F9619FF-8B86-D011-B42D-00C04FC964FF\",\"url\":\"file:///a\",\"name\":\"a\",\"accessedAt\":\"2024-05-01 09:30\"}]")}) {
-            m_systemLog.clear();
-            m_defaults->setValue(RecentFilesTracker::defaultsKey, malformed);
+            m_logging->systemLog.clear();
+            m_logging->defaults.setValue(RecentFilesTracker::defaultsKey, malformed);
             auto t = makeTracker();
             QVERIFY(t->recentFiles().isEmpty());
-            QCOMPARE(m_systemLog.messages().size(), 1);
-            QVERIFY(m_systemLog.messages().first().startsWith(QStringLiteral("Failed to load recent files: ")));
+            QCOMPARE(m_logging->systemLog.messages().size(), 1);
+            QVERIFY(m_logging->systemLog.messages().first().startsWith(QStringLiteral("Failed to load recent files: ")));
         }
         // Nothing stored: nothing logged.
-        m_systemLog.clear();
-        m_defaults->remove(RecentFilesTracker::defaultsKey);
+        m_logging->systemLog.clear();
+        m_logging->defaults.remove(RecentFilesTracker::defaultsKey);
         auto empty = makeTracker();
-        QVERIFY(m_systemLog.messages().isEmpty());
+        QVERIFY(m_logging->systemLog.messages().isEmpty());
     }
 };
 
-VANTREL_TEST_MAIN(TestRecentFilesManager)
-#include "tst_RecentFilesManager.moc"
+VANTREL_TEST_MAIN(TestRecentFilesTracker)
+#include "tst_RecentFilesTracker.moc"

@@ -1,0 +1,88 @@
+#include "support/TestMain.h"
+
+#include "platform/Threading.h"
+
+#include <QCoroTimer>
+
+#include <memory>
+#include <stdexcept>
+
+using namespace vantrel;
+using namespace std::chrono_literals;
+
+namespace {
+
+// Holds the gate's turn across a wait, and notes when it has given the turn back.
+QCoro::Task<> holdTurn(SerialGate& gate, QStringList& log, QString name, std::chrono::milliseconds hold)
+{
+    {
+        const SerialGate::Turn turn = co_await gate.enter();
+        log << name + QStringLiteral(" in");
+        QTimer timer;
+        timer.setSingleShot(true);
+        timer.start(hold);
+        co_await timer;
+    }
+    log << name + QStringLiteral(" gave the turn");
+}
+
+QCoro::Task<> failWithTurn(SerialGate& gate)
+{
+    const SerialGate::Turn turn = co_await gate.enter();
+    QTimer timer;
+    timer.setSingleShot(true);
+    timer.start(5ms);
+    co_await timer;
+    throw std::runtime_error("failed while holding the turn");
+}
+
+} // namespace
+
+class TestThreading : public QObject {
+    Q_OBJECT
+
+private slots:
+    void gateGivesTurnsInArrivalOrderThroughTheEventLoop()
+    {
+        SerialGate gate;
+        QStringList log;
+        // The first enters at once; the later ones, though quicker, wait their turn.
+        auto first = holdTurn(gate, log, QStringLiteral("a"), 30ms);
+        QCOMPARE(log, QStringList{QStringLiteral("a in")});
+        QVERIFY(gate.isTaken());
+        auto second = holdTurn(gate, log, QStringLiteral("b"), 0ms);
+        auto third = holdTurn(gate, log, QStringLiteral("c"), 0ms);
+        QCOMPARE(log.size(), 1);
+
+        QCoro::waitFor(third);
+        // A waiter never runs inside the coroutine that hands it the turn.
+        QCOMPARE(log,
+            (QStringList{"a in", "a gave the turn", "b in", "b gave the turn", "c in", "c gave the turn"}));
+        QVERIFY(!gate.isTaken());
+    }
+
+    void turnPassesOnWhenItsHolderThrowsAndIsHarmlessAfterTheGate()
+    {
+        QStringList log;
+        {
+            SerialGate gate;
+            auto failing = failWithTurn(gate);
+            auto next = holdTurn(gate, log, QStringLiteral("next"), 0ms);
+            QCoro::waitFor(next);
+            QVERIFY(failing.isReady());
+            QCOMPARE(log, (QStringList{"next in", "next gave the turn"}));
+            QVERIFY(!gate.isTaken());
+        }
+
+        // The gate goes while a turn is held: ending the holder afterwards touches nothing.
+        log.clear();
+        auto gate = std::make_unique<SerialGate>();
+        auto holder = holdTurn(*gate, log, QStringLiteral("holder"), 10ms);
+        gate.reset();
+        QCoro::waitFor(holder);
+        QCOMPARE(log, (QStringList{"holder in", "holder gave the turn"}));
+    }
+};
+
+VANTREL_TEST_MAIN(TestThreading)
+#include "tst_Threading.moc"
