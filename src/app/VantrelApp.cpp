@@ -7,7 +7,7 @@
 #include "mounting/AppStateManager.h"
 #include "platform/Localization.h"
 #include "platform/SingleInstance.h"
-#include "platform/Symbols.h"
+#include "platform/gui/Symbols.h"
 #include "services/LanguageManager.h"
 #include "services/LogManager.h"
 #include "views/browser/FileBrowserState.h"
