@@ -9,6 +9,7 @@
 #include "platform/Localization.h"
 #include "platform/Threading.h"
 #include "platform/gui/Symbols.h"
+#include "platform/gui/Workspace.h"
 #include "services/LanguageManager.h"
 #include "services/LogManager.h"
 #include "views/browser/FileBrowserState.h"
@@ -18,7 +19,6 @@
 #include <QAction>
 #include <QApplication>
 #include <QCursor>
-#include <QDesktopServices>
 #include <QIcon>
 #include <QKeySequence>
 #include <QMenu>
@@ -48,7 +48,7 @@ MenuBarController::Actions MenuBarController::productActions()
     actions.mountAll = [] { return AutoMountStrategy::shared().mountAll(); };
     actions.unmountAll = [] { return AutoMountStrategy::shared().unmountAll(); };
     actions.checkForUpdates = [] { UpdateManager::shared().checkForUpdates(); };
-    actions.openUrl = [](const QUrl& url) { QDesktopServices::openUrl(url); };
+    actions.openUrl = [](const QUrl& url) { Workspace::shared().open(url); };
     actions.quit = [] { QCoreApplication::quit(); };
     return actions;
 }

@@ -1,4 +1,5 @@
 #include "support/Fixtures.h"
+#include "support/RecordingWorkspace.h"
 #include "support/TestMain.h"
 
 #include "app/LaunchAtLoginManager.h"
@@ -117,8 +118,9 @@ private slots:
     void updateCheckOpensTheProductRootOnce()
     {
         Logging logging(m_dir.filePath(QStringLiteral("update")));
-        QList<QUrl> opened;
-        UpdateManager updates(logging.log, [&opened](const QUrl& url) { opened.append(url); });
+        test::RecordingWorkspace workspace;
+        const QList<QUrl>& opened = workspace.opened;
+        UpdateManager updates(logging.log, workspace);
 
         // Before configuration only the warning.
         updates.checkForUpdates();
