@@ -1,6 +1,6 @@
 #include "app/MenuBarController.h"
 
-#include "app/UpdateChecker.h"
+#include "app/UpdateManager.h"
 #include "app/WindowRegistry.h"
 #include "files/RecentFilesManager.h"
 #include "model/NASConfigStore.h"

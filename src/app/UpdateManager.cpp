@@ -1,4 +1,4 @@
-#include "app/UpdateChecker.h"
+#include "app/UpdateManager.h"
 
 #include "platform/gui/Workspace.h"
 #include "services/LogManager.h"
