@@ -1,15 +1,14 @@
 #pragma once
 
+#include "support/Fixtures.h"
+
 #include "app/VantrelApp.h"
 #include "files/RecentFilesManager.h"
 #include "model/NASConfigStore.h"
 #include "mounting/AppStateManager.h"
-#include "platform/Defaults.h"
 #include "platform/SecretStore.h"
-#include "platform/SystemLog.h"
 #include "services/KeychainManager.h"
 #include "services/LanguageManager.h"
-#include "services/LogManager.h"
 #include "views/browser/FileBrowserState.h"
 
 #include <QLocale>
@@ -18,10 +17,9 @@
 namespace vantrel::test {
 
 // Private instances of everything the application shell observes, with its windows declared.
-struct AppTestEnvironment {
+struct AppTestEnvironment : Logging {
     explicit AppTestEnvironment(const QString& dir)
-        : defaults(dir + QStringLiteral("/defaults.json"))
-        , log(defaults, systemLog, dir + QStringLiteral("/Logs"))
+        : Logging(dir)
         , keychain(secrets, log)
         , configStore(defaults, systemLog, appState, keychain)
         , recentFiles(defaults, log)
@@ -41,9 +39,6 @@ struct AppTestEnvironment {
         return config;
     }
 
-    Defaults defaults;
-    CapturingSystemLog systemLog;
-    LogManager log;
     AppStateManager appState;
     SecretStore secrets;
     KeychainManager keychain;

@@ -1,3 +1,4 @@
+#include "support/Environment.h"
 #include "support/TestMain.h"
 
 #include "platform/Defaults.h"
@@ -8,7 +9,6 @@
 #include <QLocalServer>
 #include <QProcess>
 #include <QTemporaryDir>
-#include <QUuid>
 
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -17,18 +17,6 @@
 using namespace vantrel;
 
 namespace {
-
-// Socket paths must stay short (108 bytes), so they live in a folder of their own under /tmp.
-QTemporaryDir& runtimeDir()
-{
-    static QTemporaryDir runtime(QStringLiteral("/tmp/vrt-XXXXXX"));
-    return runtime;
-}
-
-QString uniqueServerName()
-{
-    return runtimeDir().filePath(QUuid::createUuid().toString(QUuid::Id128).left(12));
-}
 
 // Leaves a socket file that nobody listens on, as a crashed process does.
 bool makeStaleSocket(const QString& path)
@@ -54,13 +42,7 @@ class AppRun {
 public:
     AppRun(const QString& home, const QString& runtime)
     {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("HOME"), home);
-        env.insert(QStringLiteral("XDG_CONFIG_HOME"), home + QStringLiteral("/.config"));
-        env.insert(QStringLiteral("XDG_DATA_HOME"), home + QStringLiteral("/.local/share"));
-        env.insert(QStringLiteral("XDG_CACHE_HOME"), home + QStringLiteral("/.cache"));
-        env.insert(QStringLiteral("XDG_STATE_HOME"), home + QStringLiteral("/.local/state"));
-        env.insert(QStringLiteral("TMPDIR"), home + QStringLiteral("/tmp"));
+        QProcessEnvironment env = test::privateHomeEnvironment(home);
         env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
         env.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("vantrel.*.info=true"));
@@ -101,8 +83,8 @@ class TestSingleInstance : public QObject {
     // A home whose settings turn the log file on, so the lifecycle lines can be read back.
     QString prepareHome(const QString& name)
     {
-        QDir(runtimeDir().path()).mkdir(name);
-        QFile::setPermissions(runtimeDir().filePath(name), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QDir(test::shortTemporaryFolder()).mkdir(name);
+        QFile::setPermissions(runtimeFolder(name), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         const QString home = m_dir.filePath(name);
         QDir().mkpath(home + QStringLiteral("/tmp"));
         Defaults defaults(home + QStringLiteral("/.config/Vantrel/com.vantrel.app.defaults.json"));
@@ -111,6 +93,8 @@ class TestSingleInstance : public QObject {
         defaults.synchronize();
         return home;
     }
+
+    static QString runtimeFolder(const QString& name) { return test::shortTemporaryFolder() + u'/' + name; }
 
     static QString logText(const QString& home)
     {
@@ -125,7 +109,7 @@ private slots:
 
     void staleSocketDoesNotBlockTheNextLaunch()
     {
-        const QString name = uniqueServerName();
+        const QString name = test::uniqueSocketPath();
         QVERIFY(makeStaleSocket(name));
 
         SingleInstance first(name);
@@ -148,7 +132,7 @@ private slots:
 
     void aFreedNameCanBeClaimedAgain()
     {
-        const QString name = uniqueServerName();
+        const QString name = test::uniqueSocketPath();
         {
             SingleInstance first(name);
             QVERIFY(first.claim());
@@ -156,7 +140,7 @@ private slots:
         SingleInstance next(name);
         QVERIFY(next.claim());
         // Nobody there to answer: the request fails instead of hanging.
-        SingleInstance lonely(uniqueServerName());
+        SingleInstance lonely(test::uniqueSocketPath());
         lonely.connectTimeoutMs = 100;
         QVERIFY(!lonely.activateRunningInstance());
     }
@@ -164,11 +148,11 @@ private slots:
     void secondLaunchActivatesTheFirstAndExits()
     {
         const QString home = prepareHome(QStringLiteral("twice"));
-        AppRun first(home, runtimeDir().filePath(QStringLiteral("twice")));
+        AppRun first(home, runtimeFolder(QStringLiteral("twice")));
         QTRY_VERIFY_WITH_TIMEOUT(first.isUp(), 15000);
         QTRY_VERIFY_WITH_TIMEOUT(logText(home).contains(QStringLiteral("Vantrel application started successfully")), 10000);
 
-        AppRun second(home, runtimeDir().filePath(QStringLiteral("twice")));
+        AppRun second(home, runtimeFolder(QStringLiteral("twice")));
         QVERIFY(second.process().waitForFinished(15000));
         QCOMPARE(second.process().exitStatus(), QProcess::NormalExit);
         QCOMPARE(second.process().exitCode(), 0);
@@ -192,14 +176,14 @@ private slots:
     {
         const QString home = prepareHome(QStringLiteral("crash"));
         {
-            AppRun crashed(home, runtimeDir().filePath(QStringLiteral("crash")));
+            AppRun crashed(home, runtimeFolder(QStringLiteral("crash")));
             QTRY_VERIFY_WITH_TIMEOUT(crashed.isUp(), 15000);
             crashed.process().kill(); // leaves its lock and socket behind
             QVERIFY(crashed.process().waitForFinished(5000));
         }
-        AppRun next(home, runtimeDir().filePath(QStringLiteral("crash")));
+        AppRun next(home, runtimeFolder(QStringLiteral("crash")));
         QTRY_VERIFY_WITH_TIMEOUT(next.isUp(), 15000);
-        AppRun third(home, runtimeDir().filePath(QStringLiteral("crash")));
+        AppRun third(home, runtimeFolder(QStringLiteral("crash")));
         QVERIFY(third.process().waitForFinished(15000));
         QCOMPARE(third.process().exitCode(), 0);
         QTRY_COMPARE_WITH_TIMEOUT(next.activations(), 1, 10000);

@@ -1,10 +1,10 @@
+#include "support/CapturingSystemLog.h"
 #include "support/TestMain.h"
 
 #include "files/CacheDirectoryManager.h"
 #include "files/CacheManager.h"
 #include "platform/Defaults.h"
 #include "platform/DiskSpace.h"
-#include "platform/SystemLog.h"
 #include "platform/Threading.h"
 #include "services/LogManager.h"
 

@@ -1,9 +1,9 @@
+#include "support/CapturingSystemLog.h"
 #include "support/TestMain.h"
 
 #include "files/CacheManager.h"
 #include "platform/Defaults.h"
 #include "platform/Encodings.h"
-#include "platform/SystemLog.h"
 #include "services/LogManager.h"
 
 #include <QDir>

@@ -1,10 +1,10 @@
+#include "support/CapturingSystemLog.h"
 #include "support/TestMain.h"
 
 #include "files/CacheManager.h"
 #include "files/FileSystemManager.h"
 #include "platform/Defaults.h"
 #include "platform/Localization.h"
-#include "platform/SystemLog.h"
 #include "platform/Threading.h"
 #include "services/LogManager.h"
 

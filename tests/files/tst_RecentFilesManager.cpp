@@ -1,8 +1,8 @@
+#include "support/CapturingSystemLog.h"
 #include "support/TestMain.h"
 
 #include "files/RecentFilesManager.h"
 #include "platform/Defaults.h"
-#include "platform/SystemLog.h"
 #include "services/LogManager.h"
 
 #include <QJsonArray>

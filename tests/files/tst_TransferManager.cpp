@@ -1,3 +1,4 @@
+#include "support/CapturingSystemLog.h"
 #include "support/TestMain.h"
 
 #include "files/RecentFilesManager.h"
@@ -6,7 +7,6 @@
 #include "mounting/NotificationService.h"
 #include "platform/Defaults.h"
 #include "platform/NotificationCenter.h"
-#include "platform/SystemLog.h"
 #include "services/LogManager.h"
 
 #include <QDBusConnection>

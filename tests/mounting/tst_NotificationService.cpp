@@ -1,3 +1,4 @@
+#include "support/CapturingSystemLog.h"
 #include "support/TestMain.h"
 
 #include <QElapsedTimer>
@@ -7,7 +8,6 @@
 #include "platform/Defaults.h"
 #include "platform/Localization.h"
 #include "platform/NotificationCenter.h"
-#include "platform/SystemLog.h"
 #include "services/LogManager.h"
 
 #include <QDBusConnection>
