@@ -316,16 +316,6 @@ private slots:
         QFAIL("the scenario did not crash");
     }
 
-    void signalNamesUseThisPlatformsNumbers()
-    {
-        QCOMPARE(CrashSignals::signalName(SIGSEGV), QStringLiteral("SIGSEGV"));
-        QCOMPARE(CrashSignals::signalName(7), QStringLiteral("SIGBUS"));
-        QCOMPARE(CrashSignals::signalName(SIGPIPE), QStringLiteral("SIGPIPE"));
-        QCOMPARE(CrashSignals::signalName(10), QStringLiteral("SIGUNKNOWN(10)")); // SIGUSR1 here
-        QCOMPARE(CrashSignals::signalName(30), QStringLiteral("SIGUNKNOWN(30)"));
-        QCOMPARE(CrashSignals::handledSignals(), (QList<int>{SIGABRT, SIGILL, SIGSEGV, SIGBUS, SIGTRAP}));
-    }
-
     void fatalSignalsWriteOneReportAndExitWithTheSignalNumber_data()
     {
         QTest::addColumn<QByteArray>("scenario");
