@@ -92,14 +92,26 @@ void VantrelApp::declareWindows()
     m_windows.declare({fileBrowserWindowID,
         Localization::text(QStringLiteral("window.browser.title"), QStringLiteral("File Browser")), QSize(900, 600),
         WindowRegistry::Resizability::contentMinimumSize, [this] { return makeFileBrowserContent(); }});
-    m_windows.declare({aboutWindowID,
-        Localization::text(QStringLiteral("window.about.title"), QStringLiteral("关于 Vantrel")), QSize(360, 280),
-        WindowRegistry::Resizability::contentSize, []() -> QWidget* { return new AboutView; }});
-    m_windows.declare({settingsWindowID,
-        Localization::text(QStringLiteral("window.settings.title"), QStringLiteral("设置")), QSize(580, 460),
-        WindowRegistry::Resizability::automatic, [this]() -> QWidget* {
-            return new SettingsView(m_appState, m_configStore, m_languageManager);
-        }});
+    m_windows.declare(aboutScene());
+    m_windows.declare(settingsScene(m_appState, m_configStore, m_languageManager));
+}
+
+WindowRegistry::Scene VantrelApp::settingsScene(
+    AppStateManager& appState, NASConfigStore& configStore, LanguageManager& languageManager)
+{
+    // The view sets its own minimum size.
+    return {settingsWindowID, Localization::text(QStringLiteral("window.settings.title"), QStringLiteral("设置")),
+        QSize(580, 460), WindowRegistry::Resizability::automatic,
+        [&appState, &configStore, &languageManager]() -> QWidget* {
+            return new SettingsView(appState, configStore, languageManager);
+        }};
+}
+
+WindowRegistry::Scene VantrelApp::aboutScene()
+{
+    return {aboutWindowID, Localization::text(QStringLiteral("window.about.title"), QStringLiteral("关于 Vantrel")),
+        QSize(AboutView::contentWidth, AboutView::contentHeight), WindowRegistry::Resizability::contentSize,
+        []() -> QWidget* { return new AboutView; }};
 }
 
 QWidget* VantrelApp::makeFileBrowserContent()

@@ -103,11 +103,11 @@ private slots:
         AppTestEnvironment env(nextDir());
         WindowRegistry& windows = env.app.windows();
         QCOMPARE(windows.identifiers(),
-            (QStringList{QStringLiteral("main"), QStringLiteral("file-browser"), QStringLiteral("about"),
-                QStringLiteral("settings")}));
+            (QStringList{VantrelApp::mainWindowID, VantrelApp::fileBrowserWindowID, VantrelApp::aboutWindowID,
+                VantrelApp::settingsWindowID}));
         QVERIFY(!windows.open(QStringLiteral("nonexistent")));
 
-        SceneWindow* main = windows.open(QStringLiteral("main"));
+        SceneWindow* main = windows.open(VantrelApp::mainWindowID);
         QVERIFY(qobject_cast<MainWindowView*>(main->content()));
         QCOMPARE(main->windowTitle(), QStringLiteral("Vantrel"));
         QCOMPARE(main->size(), QSize(600, 500));
@@ -115,18 +115,18 @@ private slots:
         QCOMPARE(main->minimumSizeHint().expandedTo(main->minimumSize()), QSize(500, 400));
         QVERIFY(main->size().width() >= 500 && main->size().height() >= 400);
 
-        SceneWindow* browser = windows.open(QStringLiteral("file-browser"));
+        SceneWindow* browser = windows.open(VantrelApp::fileBrowserWindowID);
         QCOMPARE(browser->windowTitle(), QStringLiteral("File Browser"));
         QCOMPARE(browser->size(), QSize(900, 600));
 
-        SceneWindow* about = windows.open(QStringLiteral("about"));
+        SceneWindow* about = windows.open(VantrelApp::aboutWindowID);
         QVERIFY(qobject_cast<AboutView*>(about->content()));
         QCOMPARE(about->windowTitle(), QStringLiteral("About Vantrel"));
         QCOMPARE(about->sizeHint(), QSize(360, 280));
         QCOMPARE(about->minimumSize(), QSize(360, 280));
         QCOMPARE(about->maximumSize(), QSize(360, 280));
 
-        SceneWindow* settings = windows.open(QStringLiteral("settings"));
+        SceneWindow* settings = windows.open(VantrelApp::settingsWindowID);
         QVERIFY(qobject_cast<SettingsView*>(settings->content()));
         QCOMPARE(settings->windowTitle(), QStringLiteral("Settings"));
         QCOMPARE(settings->size(), QSize(580, 460));
@@ -136,7 +136,7 @@ private slots:
     {
         AppTestEnvironment env(nextDir());
         WindowRegistry& windows = env.app.windows();
-        SceneWindow* browser = windows.open(QStringLiteral("file-browser"));
+        SceneWindow* browser = windows.open(VantrelApp::fileBrowserWindowID);
         QWidget* placeholder = browser->content();
         QCOMPARE(placeholder->objectName(), QStringLiteral("FileBrowserPlaceholder"));
         QCOMPARE(placeholder->minimumSize(), QSize(500, 300));
@@ -197,8 +197,8 @@ private slots:
     {
         AppTestEnvironment env(nextDir());
         WindowRegistry& windows = env.app.windows();
-        const QStringList ids{QStringLiteral("main"), QStringLiteral("file-browser"), QStringLiteral("about"),
-            QStringLiteral("settings")};
+        const QStringList ids{VantrelApp::mainWindowID, VantrelApp::fileBrowserWindowID, VantrelApp::aboutWindowID,
+            VantrelApp::settingsWindowID};
         for (const QString& id : ids)
             QCOMPARE(windows.open(id)->content()->locale().language(), QLocale::Chinese);
 
@@ -209,11 +209,11 @@ private slots:
         // Content built later (the browser after a choice) gets the current locale too.
         NASConfig config;
         env.browserState.configure(config, QUrl::fromLocalFile(QStringLiteral("/mnt/x")));
-        QTRY_VERIFY(qobject_cast<FileBrowserView*>(windows.find(QStringLiteral("file-browser"))->content()));
-        QCOMPARE(windows.find(QStringLiteral("file-browser"))->content()->locale().language(), QLocale::German);
-        windows.find(QStringLiteral("main"))->close();
-        QTRY_VERIFY(!windows.find(QStringLiteral("main")));
-        QCOMPARE(windows.open(QStringLiteral("main"))->content()->locale().language(), QLocale::German);
+        QTRY_VERIFY(qobject_cast<FileBrowserView*>(windows.find(VantrelApp::fileBrowserWindowID)->content()));
+        QCOMPARE(windows.find(VantrelApp::fileBrowserWindowID)->content()->locale().language(), QLocale::German);
+        windows.find(VantrelApp::mainWindowID)->close();
+        QTRY_VERIFY(!windows.find(VantrelApp::mainWindowID));
+        QCOMPARE(windows.open(VantrelApp::mainWindowID)->content()->locale().language(), QLocale::German);
     }
 
     void secondLaunchActivatesTheFirstAndExits()
