@@ -149,8 +149,10 @@ void VantrelApp::rebuildFileBrowser()
 int VantrelApp::exec()
 {
     m_singleInstance = std::make_unique<SingleInstance>();
-    connect(m_singleInstance.get(), &SingleInstance::activationRequested, this,
-        [this] { m_windows.open(mainWindowID); });
+    connect(m_singleInstance.get(), &SingleInstance::activationRequested, this, [this] {
+        VLOG(debug, lifecycle, QStringLiteral("Activation requested by another launch"));
+        m_windows.open(mainWindowID);
+    });
 
     AppDelegate::Services services = AppDelegate::productServices();
     services.makeMenuBarController = [this] {

@@ -5,6 +5,7 @@
 
 #include "platform/Defaults.h"
 #include "platform/Localization.h"
+#include "platform/SystemLog.h"
 #include "views/browser/FileBrowserView.h"
 #include "views/main/AboutView.h"
 #include "views/main/MainWindowView.h"
@@ -21,15 +22,25 @@ using vantrel::test::AppTestEnvironment;
 
 namespace {
 
-// One launch of the real application in a private home.
+// The log file of the application run in `home`.
+QString logText(const QString& home)
+{
+    QFile file(home + QStringLiteral("/.local/share/Vantrel/Logs/Vantrel.log"));
+    if (!file.open(QIODevice::ReadOnly))
+        return QString();
+    return QString::fromUtf8(file.readAll());
+}
+
+// One launch of the real application in a private home whose settings turn the log file on; what
+// the launch logged is what the file gained since it started.
 class AppRun {
 public:
-    AppRun(const QString& home, const QString& runtime)
+    AppRun(const QString& home, const QString& runtime) : m_home(home)
     {
+        m_logLengthAtStart = logText(home).size();
         QProcessEnvironment env = test::privateHomeEnvironment(home);
         env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        env.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("vantrel.*.info=true"));
         m_process.setProcessEnvironment(env);
         QObject::connect(&m_process, &QProcess::readyReadStandardError, &m_process,
             [this] { m_stderr += QString::fromUtf8(m_process.readAllStandardError()); });
@@ -49,10 +60,13 @@ public:
         m_stderr += QString::fromUtf8(m_process.readAllStandardError());
         return m_stderr;
     }
-    bool isUp() { return errorOutput().contains(QStringLiteral("vantrel.startup: event loop running")); }
-    int activations() { return errorOutput().count(QStringLiteral("vantrel.singleinstance: activation requested")); }
+    QString loggedSinceStart() const { return logText(m_home).mid(m_logLengthAtStart); }
+    bool isUp() const { return loggedSinceStart().contains(QStringLiteral("Event loop running")); }
+    int activations() const { return loggedSinceStart().count(QStringLiteral("Activation requested by another launch")); }
 
 private:
+    QString m_home;
+    qsizetype m_logLengthAtStart = 0;
     QProcess m_process;
     QString m_stderr;
 };
@@ -67,7 +81,7 @@ class TestVantrelApp : public QObject {
 
     QString nextDir() { return m_dir.filePath(QString::number(++m_counter)); }
 
-    // A home whose settings turn the log file on, so the lifecycle lines can be read back.
+    // A home whose settings turn the log file on, so that the lifecycle lines can be read back.
     QString prepareHome(const QString& name)
     {
         QDir(test::shortTemporaryFolder()).mkdir(name);
@@ -82,14 +96,6 @@ class TestVantrelApp : public QObject {
     }
 
     static QString runtimeFolder(const QString& name) { return test::shortTemporaryFolder() + u'/' + name; }
-
-    static QString logText(const QString& home)
-    {
-        QFile file(home + QStringLiteral("/.local/share/Vantrel/Logs/Vantrel.log"));
-        if (!file.open(QIODevice::ReadOnly))
-            return QString();
-        return QString::fromUtf8(file.readAll());
-    }
 
 private slots:
     void initTestCase()
@@ -232,6 +238,10 @@ private slots:
         QString log = logText(home);
         QCOMPARE(log.count(QStringLiteral("Another Vantrel instance is running. Activating it and exiting.")), 1);
         QCOMPARE(log.count(QStringLiteral("Vantrel application starting...")), 1);
+        // Without journald the system log's lines reach a terminal.
+        if (!QFile::exists(JournalSystemLog::journalSocketPath))
+            QVERIFY2(first.errorOutput().contains(QStringLiteral("com.vantrel [Lifecycle] Info: Vantrel application starting...\n")),
+                qPrintable(first.errorOutput()));
 
         // SIGTERM quits through the event loop, so the shut-down runs.
         first.process().terminate();

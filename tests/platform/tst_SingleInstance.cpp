@@ -1,3 +1,4 @@
+#include "support/CapturingSystemLog.h"
 #include "support/Environment.h"
 #include "support/TestMain.h"
 
@@ -70,10 +71,16 @@ private slots:
         }
         SingleInstance next(name);
         QVERIFY(next.claim());
-        // Nobody there to answer: the request fails instead of hanging.
-        SingleInstance lonely(test::uniqueSocketPath());
+        // Nobody there to answer: the request fails instead of hanging, and says so.
+        CapturingSystemLog log;
+        SingleInstance lonely(test::uniqueSocketPath(), log);
         lonely.connectTimeoutMs = 100;
         QVERIFY(!lonely.activateRunningInstance());
+        QCOMPARE(log.records().size(), 1);
+        QCOMPARE(log.records().first().type, SystemLog::Type::Error);
+        QCOMPARE(log.records().first().category, QStringLiteral("SingleInstance"));
+        QVERIFY2(log.records().first().message.startsWith(QStringLiteral("The running instance does not answer: ")),
+            qPrintable(log.records().first().message));
     }
 };
 
