@@ -102,8 +102,8 @@ WindowRegistry::Scene VantrelApp::settingsScene(
     // The view sets its own minimum size.
     return {settingsWindowID, Localization::text(QStringLiteral("window.settings.title"), QStringLiteral("设置")),
         QSize(580, 460), WindowRegistry::Resizability::automatic,
-        [&appState, &configStore, &languageManager]() -> QWidget* {
-            return new SettingsView(appState, configStore, languageManager);
+        [appState = &appState, configStore = &configStore, languageManager = &languageManager]() -> QWidget* {
+            return new SettingsView(*appState, *configStore, *languageManager);
         }};
 }
 
