@@ -3,7 +3,7 @@
 #include "app/AnalyticsService.h"
 #include "app/CrashReporter.h"
 #include "app/MenuBarController.h"
-#include "app/UpdateChecker.h"
+#include "app/UpdateManager.h"
 #include "files/CacheDirectoryManager.h"
 #include "mounting/AutoMountStrategy.h"
 #include "mounting/NetworkMonitor.h"

@@ -1,24 +1,23 @@
 #include "app/MenuBarController.h"
 
-#include "app/UpdateChecker.h"
+#include "app/UpdateManager.h"
+#include "app/VantrelApp.h"
 #include "app/WindowRegistry.h"
 #include "files/RecentFilesTracker.h"
 #include "model/NASConfigStore.h"
 #include "mounting/AppStateManager.h"
 #include "mounting/AutoMountStrategy.h"
 #include "platform/Localization.h"
-#include "platform/Symbols.h"
 #include "platform/Threading.h"
+#include "platform/gui/Symbols.h"
+#include "platform/gui/Workspace.h"
 #include "services/LanguageManager.h"
 #include "services/LogManager.h"
 #include "views/browser/FileBrowserState.h"
-#include "views/main/AboutView.h"
-#include "views/main/SettingsView.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QCursor>
-#include <QDesktopServices>
 #include <QIcon>
 #include <QKeySequence>
 #include <QMenu>
@@ -48,7 +47,7 @@ MenuBarController::Actions MenuBarController::productActions()
     actions.mountAll = [] { return AutoMountStrategy::shared().mountAll(); };
     actions.unmountAll = [] { return AutoMountStrategy::shared().unmountAll(); };
     actions.checkForUpdates = [] { UpdateManager::shared().checkForUpdates(); };
-    actions.openUrl = [](const QUrl& url) { QDesktopServices::openUrl(url); };
+    actions.openUrl = [](const QUrl& url) { Workspace::shared().open(url); };
     actions.quit = [] { QCoreApplication::quit(); };
     return actions;
 }
@@ -310,7 +309,7 @@ void MenuBarController::unmountAll()
 void MenuBarController::openMainWindow()
 {
     // Created when it was closed or never opened: the menu is then the only way back to it.
-    m_windows.open(QStringLiteral("main"));
+    m_windows.open(VantrelApp::mainWindowID);
 }
 
 void MenuBarController::openSettings()
@@ -319,12 +318,12 @@ void MenuBarController::openSettings()
         bringToFront(m_settingsWindow);
         return;
     }
-    auto* window = new SettingsView(m_appState, m_configStore, m_languageManager);
+    const WindowRegistry::Scene scene = VantrelApp::settingsScene(m_appState, m_configStore, m_languageManager);
+    QWidget* window = scene.makeContent();
     window->setWindowFlag(Qt::Window);
-    window->setWindowTitle(Localization::text(QStringLiteral("window.settings.title"), QStringLiteral("设置")));
+    window->setWindowTitle(scene.title);
     window->setLocale(m_languageManager.locale());
-    window->setMinimumSize(560, 400);
-    window->resize(580, 460);
+    window->resize(scene.defaultSize);
     centreOnScreen(window);
     bringToFront(window);
     m_settingsWindow = window;
@@ -342,9 +341,10 @@ void MenuBarController::openAbout()
         bringToFront(m_aboutWindow);
         return;
     }
-    auto* window = new AboutView;
+    const WindowRegistry::Scene scene = VantrelApp::aboutScene();
+    QWidget* window = scene.makeContent();
     window->setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
-    window->setWindowTitle(Localization::text(QStringLiteral("window.about.title"), QStringLiteral("关于 Vantrel")));
+    window->setWindowTitle(scene.title);
     centreOnScreen(window);
     bringToFront(window);
     m_aboutWindow = window;
@@ -363,7 +363,7 @@ void MenuBarController::openFileBrowser(QAction* sender)
         return;
     m_browserState.configure(*config, *status->mountPoint);
     // Created when it was never opened, so the choice is never lost.
-    m_windows.open(QStringLiteral("file-browser"));
+    m_windows.open(VantrelApp::fileBrowserWindowID);
 }
 
 void MenuBarController::openRecentFile(QAction* sender)

@@ -7,7 +7,7 @@
 #include "mounting/AppStateManager.h"
 #include "platform/Localization.h"
 #include "platform/SingleInstance.h"
-#include "platform/Symbols.h"
+#include "platform/gui/Symbols.h"
 #include "services/LanguageManager.h"
 #include "services/LogManager.h"
 #include "views/browser/FileBrowserState.h"
@@ -92,14 +92,26 @@ void VantrelApp::declareWindows()
     m_windows.declare({fileBrowserWindowID,
         Localization::text(QStringLiteral("window.browser.title"), QStringLiteral("File Browser")), QSize(900, 600),
         WindowRegistry::Resizability::contentMinimumSize, [this] { return makeFileBrowserContent(); }});
-    m_windows.declare({aboutWindowID,
-        Localization::text(QStringLiteral("window.about.title"), QStringLiteral("关于 Vantrel")), QSize(360, 280),
-        WindowRegistry::Resizability::contentSize, []() -> QWidget* { return new AboutView; }});
-    m_windows.declare({settingsWindowID,
-        Localization::text(QStringLiteral("window.settings.title"), QStringLiteral("设置")), QSize(580, 460),
-        WindowRegistry::Resizability::automatic, [this]() -> QWidget* {
-            return new SettingsView(m_appState, m_configStore, m_languageManager);
-        }});
+    m_windows.declare(aboutScene());
+    m_windows.declare(settingsScene(m_appState, m_configStore, m_languageManager));
+}
+
+WindowRegistry::Scene VantrelApp::settingsScene(
+    AppStateManager& appState, NASConfigStore& configStore, LanguageManager& languageManager)
+{
+    // The view sets its own minimum size.
+    return {settingsWindowID, Localization::text(QStringLiteral("window.settings.title"), QStringLiteral("设置")),
+        QSize(580, 460), WindowRegistry::Resizability::automatic,
+        [appState = &appState, configStore = &configStore, languageManager = &languageManager]() -> QWidget* {
+            return new SettingsView(*appState, *configStore, *languageManager);
+        }};
+}
+
+WindowRegistry::Scene VantrelApp::aboutScene()
+{
+    return {aboutWindowID, Localization::text(QStringLiteral("window.about.title"), QStringLiteral("关于 Vantrel")),
+        QSize(AboutView::contentWidth, AboutView::contentHeight), WindowRegistry::Resizability::contentSize,
+        []() -> QWidget* { return new AboutView; }};
 }
 
 QWidget* VantrelApp::makeFileBrowserContent()
@@ -137,8 +149,10 @@ void VantrelApp::rebuildFileBrowser()
 int VantrelApp::exec()
 {
     m_singleInstance = std::make_unique<SingleInstance>();
-    connect(m_singleInstance.get(), &SingleInstance::activationRequested, this,
-        [this] { m_windows.open(mainWindowID); });
+    connect(m_singleInstance.get(), &SingleInstance::activationRequested, this, [this] {
+        VLOG(debug, lifecycle, QStringLiteral("Activation requested by another launch"));
+        m_windows.open(mainWindowID);
+    });
 
     AppDelegate::Services services = AppDelegate::productServices();
     services.makeMenuBarController = [this] {

@@ -30,6 +30,12 @@ public:
         LanguageManager& languageManager, QObject* parent = nullptr);
     ~VantrelApp() override;
 
+    // The settings and about windows; the tray menu makes windows of both kinds of its own, with
+    // the same title, size and content.
+    static WindowRegistry::Scene settingsScene(
+        AppStateManager& appState, NASConfigStore& configStore, LanguageManager& languageManager);
+    static WindowRegistry::Scene aboutScene();
+
     WindowRegistry& windows() { return m_windows; }
 
     // Installs the product's delegate, finishes launching, opens the main window and runs the

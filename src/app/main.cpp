@@ -6,14 +6,12 @@
 #include "platform/Localization.h"
 #include "platform/TerminationSignals.h"
 #include "services/LanguageManager.h"
+#include "services/LogManager.h"
 #include "views/browser/FileBrowserState.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QLoggingCategory>
 #include <QTimer>
-
-Q_LOGGING_CATEGORY(lcStartup, "vantrel.startup", QtWarningMsg)
 
 int main(int argc, char* argv[])
 {
@@ -38,7 +36,7 @@ int main(int argc, char* argv[])
         vantrel::FileBrowserState::shared(), vantrel::LanguageManager::shared());
 
     QTimer::singleShot(0, &app, [&sinceMain] {
-        qCInfo(lcStartup).noquote() << "event loop running" << sinceMain.elapsed() << "ms after main()";
+        VLOG(debug, lifecycle, QStringLiteral("Event loop running %1 ms after main()").arg(sinceMain.elapsed()));
     });
     return vantrelApp.exec();
 }

@@ -1,7 +1,5 @@
 #include "platform/Defaults.h"
 
-#include "platform/SystemLog.h"
-
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -126,9 +124,10 @@ std::optional<double> numberFromText(const QString& text)
 
 } // namespace
 
-Defaults::Defaults(const QString& filePath, QObject* parent)
+Defaults::Defaults(const QString& filePath, SystemLog& systemLog, QObject* parent)
     : QObject(parent)
     , m_filePath(filePath)
+    , m_systemLog(systemLog)
     , m_writer(std::make_unique<QThreadPool>())
 {
     m_writer->setMaxThreadCount(1);
@@ -193,7 +192,7 @@ void Defaults::load()
         // Without a copy, saving would destroy the only one: changes stay in memory this run.
         m_savingBlocked = true;
     }
-    SystemLog::shared().write(SystemLog::Type::Error, QStringLiteral("Defaults"),
+    m_systemLog.write(SystemLog::Type::Error, QStringLiteral("Defaults"),
         QStringLiteral("Settings file %1 is unreadable (%2); a copy was kept at %3")
             .arg(m_filePath, problem, m_corruptCopyPath.isEmpty() ? QStringLiteral("(copy failed)") : m_corruptCopyPath));
 }
@@ -424,7 +423,7 @@ void Defaults::saveNow()
             ok = file.write(QJsonDocument(root).toJson(QJsonDocument::Indented)) >= 0 && file.commit();
         }
         if (!ok)
-            SystemLog::shared().write(SystemLog::Type::Error, QStringLiteral("Defaults"),
+            m_systemLog.write(SystemLog::Type::Error, QStringLiteral("Defaults"),
                 QStringLiteral("Failed to save settings to %1: %2").arg(m_filePath, file.errorString()));
     }
     QWriteLocker locker(&m_lock);

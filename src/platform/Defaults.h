@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/SystemLog.h"
+
 #include <QByteArray>
 #include <QDateTime>
 #include <QHash>
@@ -27,7 +29,8 @@ class Defaults final : public QObject {
     Q_OBJECT
 
 public:
-    explicit Defaults(const QString& filePath, QObject* parent = nullptr);
+    // Unreadable files and failed saves are reported to `systemLog`.
+    explicit Defaults(const QString& filePath, SystemLog& systemLog = SystemLog::shared(), QObject* parent = nullptr);
     ~Defaults() override;
 
     // The process-wide database under the user's config folder.
@@ -72,6 +75,7 @@ private:
     void saveNow();
 
     QString m_filePath;
+    SystemLog& m_systemLog;
     QString m_corruptCopyPath;
     mutable QReadWriteLock m_lock;
     QHash<QString, QVariant> m_values;

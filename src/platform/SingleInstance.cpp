@@ -8,14 +8,11 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QLockFile>
-#include <QLoggingCategory>
 #include <QThread>
 
 #include <algorithm>
 
 #include <unistd.h>
-
-Q_LOGGING_CATEGORY(lcSingleInstance, "vantrel.singleinstance", QtWarningMsg)
 
 namespace vantrel {
 
@@ -27,9 +24,14 @@ QString SingleInstance::defaultSocketPath()
     return folder + QLatin1Char('/') + name;
 }
 
-SingleInstance::SingleInstance(const QString& socketPath, QObject* parent)
-    : QObject(parent), m_socketPath(socketPath)
+SingleInstance::SingleInstance(const QString& socketPath, SystemLog& systemLog, QObject* parent)
+    : QObject(parent), m_socketPath(socketPath), m_systemLog(systemLog)
 {
+}
+
+void SingleInstance::logError(const QString& message)
+{
+    m_systemLog.write(SystemLog::Type::Error, QStringLiteral("SingleInstance"), message);
 }
 
 SingleInstance::~SingleInstance() = default;
@@ -57,7 +59,7 @@ bool SingleInstance::claim()
     }
     if (m_lock->error() != QLockFile::LockFailedError) {
         // No lock file can be made here (no temp folder): run rather than refuse to start.
-        qCWarning(lcSingleInstance) << "cannot create the instance lock" << m_lock->fileName();
+        logError(QStringLiteral("Cannot create the instance lock %1").arg(m_lock->fileName()));
         m_isPrimary = true;
         listen();
         return true;
@@ -74,7 +76,7 @@ void SingleInstance::listen()
     // We hold the lock, so a socket file already there was left by a copy that crashed.
     QLocalServer::removeServer(m_socketPath);
     if (!m_server->listen(m_socketPath))
-        qCWarning(lcSingleInstance) << "cannot listen on" << m_socketPath << m_server->errorString();
+        logError(QStringLiteral("Cannot listen on %1: %2").arg(m_socketPath, m_server->errorString()));
 }
 
 bool SingleInstance::activateRunningInstance()
@@ -87,7 +89,7 @@ bool SingleInstance::activateRunningInstance()
         if (socket.waitForConnected(static_cast<int>(std::max<qint64>(1, deadline.remainingTime()))))
             break;
         if (deadline.hasExpired()) {
-            qCWarning(lcSingleInstance) << "the running instance does not answer" << socket.errorString();
+            logError(QStringLiteral("The running instance does not answer: %1").arg(socket.errorString()));
             return false;
         }
         QThread::msleep(20);
@@ -105,10 +107,8 @@ void SingleInstance::onNewConnection()
         connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
         auto handle = [this, socket] {
             while (socket->canReadLine()) {
-                if (socket->readLine() == activateMessage) {
-                    qCInfo(lcSingleInstance) << "activation requested";
+                if (socket->readLine() == activateMessage)
                     emit activationRequested();
-                }
             }
         };
         connect(socket, &QLocalSocket::readyRead, this, handle);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/SystemLog.h"
+
 #include <QObject>
 #include <QString>
 
@@ -23,8 +25,10 @@ public:
     // folder.
     static QString defaultSocketPath();
 
-    // The lock file sits next to the socket, with ".lock" appended.
-    explicit SingleInstance(const QString& socketPath = defaultSocketPath(), QObject* parent = nullptr);
+    // The lock file sits next to the socket, with ".lock" appended. Failures are written to
+    // `systemLog`.
+    explicit SingleInstance(const QString& socketPath = defaultSocketPath(), SystemLog& systemLog = SystemLog::shared(),
+        QObject* parent = nullptr);
     ~SingleInstance() override;
 
     QString socketPath() const { return m_socketPath; }
@@ -50,7 +54,10 @@ private:
     void listen();
     void onNewConnection();
 
+    void logError(const QString& message);
+
     QString m_socketPath;
+    SystemLog& m_systemLog;
     std::unique_ptr<QLockFile> m_lock;
     QLocalServer* m_server = nullptr;
     bool m_claimed = false;

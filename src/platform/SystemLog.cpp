@@ -1,8 +1,12 @@
 #include "platform/SystemLog.h"
 
+#include <QFileInfo>
+
 #include <systemd/sd-journal.h>
 
+#include <cerrno>
 #include <syslog.h>
+#include <unistd.h>
 
 namespace vantrel {
 
@@ -12,8 +16,53 @@ SystemLog& SystemLog::shared()
     return *instance;
 }
 
+namespace {
+
+QString typeName(SystemLog::Type type)
+{
+    using Type = SystemLog::Type;
+    switch (type) {
+    case Type::Debug: return QStringLiteral("Debug");
+    case Type::Info: return QStringLiteral("Info");
+    case Type::Default: return QStringLiteral("Default");
+    case Type::Error: return QStringLiteral("Error");
+    case Type::Fault: return QStringLiteral("Fault");
+    }
+    return QString();
+}
+
+// The whole line in one call where possible, so that lines from several threads do not interleave.
+void writeAll(int fd, const QByteArray& bytes)
+{
+    qsizetype done = 0;
+    while (done < bytes.size()) {
+        const ssize_t written = ::write(fd, bytes.constData() + done, static_cast<size_t>(bytes.size() - done));
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return; // nowhere left to report it
+        done += written;
+    }
+}
+
+} // namespace
+
+JournalSystemLog::JournalSystemLog(const QString& socketPath, int fallbackFd)
+    : m_socketPath(socketPath)
+    , m_fallbackFd(fallbackFd)
+{
+}
+
 void JournalSystemLog::write(Type type, const QString& category, const QString& message)
 {
+    // Checked on every record: journald may start or stop while the application runs.
+    if (!QFileInfo::exists(m_socketPath)) {
+        const QString line = subsystem() + QStringLiteral(" [") + category + QStringLiteral("] ") + typeName(type)
+            + QStringLiteral(": ") + message + QLatin1Char('\n');
+        writeAll(m_fallbackFd, line.toUtf8());
+        return;
+    }
+
     int priority = LOG_NOTICE;
     switch (type) {
     case Type::Debug: priority = LOG_DEBUG; break;
@@ -25,36 +74,8 @@ void JournalSystemLog::write(Type type, const QString& category, const QString& 
     const QByteArray msg = message.toUtf8();
     const QByteArray cat = category.toUtf8();
     const QByteArray sub = subsystem().toUtf8();
-    // Without journald the call fails quietly; there is nowhere better to report that.
     sd_journal_send("MESSAGE=%s", msg.constData(), "PRIORITY=%d", priority, "SYSLOG_IDENTIFIER=%s", sub.constData(),
         "VANTREL_SUBSYSTEM=%s", sub.constData(), "VANTREL_CATEGORY=%s", cat.constData(), nullptr);
-}
-
-void CapturingSystemLog::write(Type type, const QString& category, const QString& message)
-{
-    QMutexLocker locker(&m_mutex);
-    m_records.append({type, category, message});
-}
-
-QList<CapturingSystemLog::Record> CapturingSystemLog::records() const
-{
-    QMutexLocker locker(&m_mutex);
-    return m_records;
-}
-
-QStringList CapturingSystemLog::messages() const
-{
-    QMutexLocker locker(&m_mutex);
-    QStringList out;
-    for (const Record& r : m_records)
-        out << r.message;
-    return out;
-}
-
-void CapturingSystemLog::clear()
-{
-    QMutexLocker locker(&m_mutex);
-    m_records.clear();
 }
 
 } // namespace vantrel

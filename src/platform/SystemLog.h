@@ -1,20 +1,18 @@
 #pragma once
 
-#include <QList>
-#include <QMutex>
 #include <QString>
 
 namespace vantrel {
 
 // The system's unified log: records carry a subsystem, a category, a type and the bare message.
-// The product writes to journald; tests hand components a CapturingSystemLog instead.
+// The product writes to journald; tests hand components a capturing log instead.
 class SystemLog {
 public:
     enum class Type { Debug, Info, Default, Error, Fault };
 
     virtual ~SystemLog() = default;
 
-    // journald, silently nothing where journald is absent.
+    // journald, or standard error where journald is absent.
     static SystemLog& shared();
 
     virtual void write(Type type, const QString& category, const QString& message) = 0;
@@ -23,29 +21,20 @@ public:
     static QString subsystem() { return QStringLiteral("com.vantrel"); }
 };
 
+// Writes to journald while its socket exists, and one line per record to `fallbackFd` (standard
+// error) otherwise: a container or a minimal session has no journald, and sd_journal_send then
+// drops records without a word.
 class JournalSystemLog final : public SystemLog {
 public:
-    void write(Type type, const QString& category, const QString& message) override;
-};
+    static inline const QString journalSocketPath = QStringLiteral("/run/systemd/journal/socket");
 
-// Keeps every record in memory; thread-safe.
-class CapturingSystemLog final : public SystemLog {
-public:
-    struct Record {
-        Type type;
-        QString category;
-        QString message;
-        bool operator==(const Record&) const = default;
-    };
+    explicit JournalSystemLog(const QString& socketPath = journalSocketPath, int fallbackFd = 2);
 
     void write(Type type, const QString& category, const QString& message) override;
-    QList<Record> records() const;
-    QStringList messages() const;
-    void clear();
 
 private:
-    mutable QMutex m_mutex;
-    QList<Record> m_records;
+    QString m_socketPath;
+    int m_fallbackFd;
 };
 
 } // namespace vantrel

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "support/Fixtures.h"
+
 #include "app/VantrelApp.h"
 #include "files/RecentFilesTracker.h"
 #include "services/LanguageManager.h"

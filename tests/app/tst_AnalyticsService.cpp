@@ -1,8 +1,8 @@
+#include "support/Fixtures.h"
 #include "support/TestMain.h"
 
 #include "app/AnalyticsService.h"
 #include "platform/Defaults.h"
-#include "platform/SystemLog.h"
 #include "services/LogManager.h"
 
 #include <QFile>
@@ -20,17 +20,9 @@ namespace {
 // 2024-05-01T09:30:12.5Z is 736248612.5 seconds after 2001-01-01T00:00:00Z.
 const QDateTime fixedTime = QDateTime::fromMSecsSinceEpoch(1714555812500, Qt::UTC);
 
-struct Fixture {
-    explicit Fixture(const QString& root)
-        : folder(root + QStringLiteral("/Vantrel"))
-        , defaults(root + QStringLiteral("/defaults.json"))
-        , log(defaults, systemLog, root + QStringLiteral("/Logs"))
-    {
-    }
+struct Fixture : test::Logging {
+    explicit Fixture(const QString& root) : Logging(root), folder(root + QStringLiteral("/Vantrel")) {}
     QString folder;
-    Defaults defaults;
-    CapturingSystemLog systemLog;
-    LogManager log;
 };
 
 QJsonArray readArray(const QString& path)

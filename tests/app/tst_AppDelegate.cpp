@@ -1,15 +1,14 @@
+#include "support/Environment.h"
+#include "support/Fixtures.h"
 #include "support/TestMain.h"
 
 #include "app/AppDelegate.h"
 #include "app/MenuBarController.h"
-#include "platform/Defaults.h"
 #include "platform/SingleInstance.h"
-#include "platform/SystemLog.h"
 #include "services/LogManager.h"
 
 #include <QElapsedTimer>
 #include <QTemporaryDir>
-#include <QUuid>
 
 #include <qcoro/qcorotimer.h>
 
@@ -44,18 +43,10 @@ QCoro::Task<> finishAtOnce(SystemLog* log)
     co_return;
 }
 
-// Socket paths must stay short (108 bytes), so they live in a folder of their own under /tmp.
-QString uniqueServerName()
-{
-    static QTemporaryDir runtime(QStringLiteral("/tmp/vrt-XXXXXX"));
-    return runtime.filePath(QUuid::createUuid().toString(QUuid::Id128).left(12));
-}
-
 // Every start-up call and every log line land in one capturing system log, in order.
-struct Harness {
-    explicit Harness(const QString& dir, const QString& serverName = uniqueServerName())
-        : defaults(dir + QStringLiteral("/defaults.json"))
-        , log(defaults, systemLog, dir + QStringLiteral("/Logs"))
+struct Harness : test::Logging {
+    explicit Harness(const QString& dir, const QString& serverName = test::uniqueSocketPath())
+        : Logging(dir)
         , singleInstance(serverName)
     {
     }
@@ -89,9 +80,6 @@ struct Harness {
         return s;
     }
 
-    Defaults defaults;
-    CapturingSystemLog systemLog;
-    LogManager log;
     SingleInstance singleInstance;
 };
 
@@ -168,7 +156,7 @@ private slots:
 
     void secondCopyActivatesTheFirstAndStartsNothing()
     {
-        const QString name = uniqueServerName();
+        const QString name = test::uniqueSocketPath();
         SingleInstance first(name);
         QVERIFY(first.claim());
         QSignalSpy activation(&first, &SingleInstance::activationRequested);

@@ -2,14 +2,12 @@
 #include "support/TestMain.h"
 
 #include "app/LaunchAtLoginManager.h"
-#include "app/UpdateChecker.h"
 #include "platform/Defaults.h"
 #include "platform/LoginItems.h"
 #include "platform/SystemLog.h"
 #include "services/LogManager.h"
 
 #include <QFile>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 
 using namespace vantrel;
@@ -22,15 +20,6 @@ class TestLaunchAtLoginManager : public QObject {
     using Logging = vantrel::test::Logging;
 
 private slots:
-    void entryFollowsXdgConfigHome()
-    {
-        // CTest points XDG_CONFIG_HOME at the test's private home.
-        const QString config = QString::fromLocal8Bit(qgetenv("XDG_CONFIG_HOME"));
-        QVERIFY(!config.isEmpty());
-        LoginItems items;
-        QCOMPARE(items.entryPath(QStringLiteral("com.vantrel.app")), config + QStringLiteral("/autostart/com.vantrel.app.desktop"));
-    }
-
     void enableAndDisableAreIdempotent()
     {
         Logging logging(m_dir.filePath(QStringLiteral("idem")));
@@ -104,38 +93,6 @@ private slots:
         QVERIFY2(messages.first().startsWith(QStringLiteral("Failed to set launch at login: ")), qPrintable(messages.first()));
         QCOMPARE(logging.systemLog.records().first().type, SystemLog::Type::Error);
         QVERIFY(!manager.isEnabled());
-    }
-
-    void execValueQuotesReservedCharacters()
-    {
-        // Exec quoting (backslash before " ` $ \\), "%%" for %, then the string level doubles each backslash.
-        const QString input = QStringLiteral("/a b/$x\"`%\\");
-        const QString expected = QStringLiteral("\"/a b/\\\\$x\\\\\"\\\\`%%\\\\\\\\\"");
-        QCOMPARE(LoginItems::execValue(input), expected);
-    }
-
-    void updateCheckOpensTheProductRootOnce()
-    {
-        Logging logging(m_dir.filePath(QStringLiteral("update")));
-        QList<QUrl> opened;
-        UpdateManager updates(logging.log, [&opened](const QUrl& url) { opened.append(url); });
-
-        // Before configuration only the warning.
-        updates.checkForUpdates();
-        QVERIFY(opened.isEmpty());
-        QCOMPARE(logging.systemLog.messages(), QStringList{"Sparkle not integrated. Please add Sparkle package to enable updates."});
-
-        updates.configure(QUrl(QStringLiteral("https://vantrel.app/updates/appcast.xml")));
-        QVERIFY(updates.isInitialized());
-        QCOMPARE(logging.systemLog.messages().size(), 2);
-        updates.configure(QUrl(QStringLiteral("https://elsewhere.example/feed.xml")));
-        QCOMPARE(logging.systemLog.messages().size(), 2);
-        QCOMPARE(updates.feedURL(), std::optional<QUrl>(QUrl(QStringLiteral("https://vantrel.app/updates/appcast.xml"))));
-
-        updates.checkForUpdates();
-        QCOMPARE(opened, QList<QUrl>{QUrl(QStringLiteral("https://vantrel.app/"))});
-        QCOMPARE(UpdateManager::productPage(QUrl(QStringLiteral("https://h.example/a/b/c/feed.xml"))),
-            QUrl(QStringLiteral("https://h.example/a/b/")));
     }
 };
 

@@ -274,19 +274,19 @@ private slots:
             env.languageManager, env.app.windows(), env.log, recordingActions(recorder));
         WindowRegistry& windows = env.app.windows();
 
-        QVERIFY(!windows.find(QStringLiteral("main")));
+        QVERIFY(!windows.find(VantrelApp::mainWindowID));
         controller.openMainWindow();
-        QVERIFY(windows.find(QStringLiteral("main")));
-        QVERIFY(qobject_cast<MainWindowView*>(windows.find(QStringLiteral("main"))->content()));
+        QVERIFY(windows.find(VantrelApp::mainWindowID));
+        QVERIFY(qobject_cast<MainWindowView*>(windows.find(VantrelApp::mainWindowID)->content()));
 
         const NASConfig config = env.addConfig(QStringLiteral("Media"));
         const QUrl mountPoint = QUrl::fromLocalFile(QStringLiteral("/home/u/VantrelVolumes/Media"));
         env.appState.updateStatus(config.id, MountState::mounted(), mountPoint);
         std::unique_ptr<QMenu> menu(controller.buildMenu());
-        QVERIFY(!windows.find(QStringLiteral("file-browser")));
+        QVERIFY(!windows.find(VantrelApp::fileBrowserWindowID));
         findAction(menu.get(), QStringLiteral("  浏览文件..."))->trigger();
 
-        SceneWindow* browser = windows.find(QStringLiteral("file-browser"));
+        SceneWindow* browser = windows.find(VantrelApp::fileBrowserWindowID);
         QVERIFY(browser);
         QCOMPARE(env.browserState.config(), std::optional<NASConfig>(config));
         auto* view = qobject_cast<FileBrowserView*>(browser->content());

@@ -1,3 +1,4 @@
+#include "support/CapturingSystemLog.h"
 #include "support/TestMain.h"
 
 #include "files/CacheManager.h"

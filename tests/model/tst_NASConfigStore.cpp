@@ -1,3 +1,4 @@
+#include "support/Fixtures.h"
 #include "support/TestMain.h"
 
 #include "model/NASConfigStore.h"
@@ -5,15 +6,12 @@
 #include "platform/Defaults.h"
 #include "platform/Encodings.h"
 #include "platform/SecretStore.h"
-#include "platform/SystemLog.h"
 #include "services/KeychainManager.h"
-#include "services/LogManager.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 
 #include <memory>
 
@@ -39,24 +37,23 @@ NASConfig makeConfig(const QString& name, const QString& keychainIdentifier = {}
     return config;
 }
 
-struct Fixture {
-    QTemporaryDir dir;
-    QString defaultsPath = dir.filePath(QStringLiteral("config/defaults.json"));
-    std::unique_ptr<Defaults> defaults = std::make_unique<Defaults>(defaultsPath);
-    CapturingSystemLog storeLog;      // what the store writes itself
-    CapturingSystemLog keychainLog;   // what reaches the system log through the logger
-    LogManager logManager{*defaults, keychainLog, dir.filePath(QStringLiteral("Logs"))};
+// The settings in a folder that does not exist yet. Its systemLog holds what reaches the system
+// log through the logger; storeLog what the store writes itself.
+struct Fixture : test::TemporaryFolder, test::Logging {
+    Fixture() : Logging(dir.filePath(QStringLiteral("config"))) {}
+
+    CapturingSystemLog storeLog;
     SecretStore secrets;
-    KeychainManager keychain{secrets, logManager};
+    KeychainManager keychain{secrets, log};
     AppStateManager appState;
 
     std::unique_ptr<NASConfigStore> makeStore()
     {
-        return std::make_unique<NASConfigStore>(*defaults, storeLog, appState, keychain);
+        return std::make_unique<NASConfigStore>(defaults, storeLog, appState, keychain);
     }
     QList<NASConfig> stored() const
     {
-        const auto data = defaults->dataValue(NASConfigStore::userDefaultsKey);
+        const auto data = defaults.dataValue(NASConfigStore::userDefaultsKey);
         if (!data)
             return {};
         return decodeConfigList(*data).value_or(QList<NASConfig>{});
@@ -80,10 +77,10 @@ private slots:
         auto store = f.makeStore();
         QVERIFY(store->configs().isEmpty());
         QCOMPARE(f.storeLog.records(), QList<Record>{rec(Type::Info, "No persisted configs found; starting fresh")});
-        QVERIFY(f.defaults->synchronize());
-        QVERIFY(!f.defaults->contains(NASConfigStore::userDefaultsKey));
-        QVERIFY(!QFile::exists(f.defaultsPath));
-        QVERIFY(f.keychainLog.records().isEmpty());
+        QVERIFY(f.defaults.synchronize());
+        QVERIFY(!f.defaults.contains(NASConfigStore::userDefaultsKey));
+        QVERIFY(!QFile::exists(f.defaults.filePath()));
+        QVERIFY(f.systemLog.records().isEmpty());
     }
 
     void loadsStoredListAndEnsuresStatuses()
@@ -93,7 +90,7 @@ private slots:
         a.password = QStringLiteral("typed secret");
         NASConfig b = makeConfig("b");
         b.isEnabled = false;
-        f.defaults->setValue(NASConfigStore::userDefaultsKey, encodeConfigList({a, b}));
+        f.defaults.setValue(NASConfigStore::userDefaultsKey, encodeConfigList({a, b}));
         f.appState.updateStatus(b.id, MountState::mounted());
 
         auto store = f.makeStore();
@@ -129,16 +126,16 @@ private slots:
         QFETCH(QByteArray, copied);
 
         Fixture f;
-        QVERIFY(f.defaults->setValue(NASConfigStore::userDefaultsKey, value));
-        QVERIFY(f.defaults->synchronize());
+        QVERIFY(f.defaults.setValue(NASConfigStore::userDefaultsKey, value));
+        QVERIFY(f.defaults.synchronize());
         auto store = f.makeStore();
         QVERIFY(store->configs().isEmpty());
         QVERIFY(f.appState.nasStatuses().isEmpty());
-        QCOMPARE(f.defaults->value(NASConfigStore::userDefaultsKey), value);
+        QCOMPARE(f.defaults.value(NASConfigStore::userDefaultsKey), value);
 
         const QString copy = store->corruptCopyPath();
         QVERIFY(!copy.isEmpty());
-        QCOMPARE(QFileInfo(copy).absolutePath(), QFileInfo(f.defaultsPath).absolutePath());
+        QCOMPARE(QFileInfo(copy).absolutePath(), QFileInfo(f.defaults.filePath()).absolutePath());
         QVERIFY(QFileInfo(copy).fileName().startsWith(QStringLiteral("com.vantrel.configs.undecodable-")));
         QFile file(copy);
         QVERIFY(file.open(QIODevice::ReadOnly));
@@ -224,7 +221,7 @@ private slots:
         store->deleteConfig(a.id);
         store->deleteConfig(b.id);
         QVERIFY(store->configs().isEmpty());
-        QCOMPARE(f.defaults->dataValue(NASConfigStore::userDefaultsKey), std::optional<QByteArray>(encodeConfigList({})));
+        QCOMPARE(f.defaults.dataValue(NASConfigStore::userDefaultsKey), std::optional<QByteArray>(encodeConfigList({})));
         QVERIFY(f.appState.nasStatuses().isEmpty());
         QCOMPARE(f.appState.appState(), AppState::unconfigured());
         QCOMPARE(removed.count(), 2);
@@ -237,8 +234,8 @@ private slots:
 
         // A saved password comes back on the next start.
         store->addConfig(a);
-        QVERIFY(f.defaults->synchronize());
-        Defaults again(f.defaultsPath);
+        QVERIFY(f.defaults.synchronize());
+        Defaults again(f.defaults.filePath());
         NASConfigStore second(again, f.storeLog, f.appState, f.keychain);
         QCOMPARE(second.configs().first().password, std::optional<QString>(QStringLiteral("pw")));
     }
@@ -293,12 +290,12 @@ private slots:
         QCOMPARE(f.keychain.getPassword(shared), std::optional<QString>(QStringLiteral("secret")));
         store->deleteConfig(two.id);
         QCOMPARE(f.keychain.getPassword(shared), std::nullopt);
-        QVERIFY(f.keychainLog.records().isEmpty());
+        QVERIFY(f.systemLog.records().isEmpty());
 
         // Deleting a configuration whose item is already gone is silent.
         store->addConfig(one);
         store->deleteConfig(one.id);
-        QVERIFY(f.keychainLog.records().isEmpty());
+        QVERIFY(f.systemLog.records().isEmpty());
         f.keychain.deletePassword(QString());
     }
 };

@@ -8,7 +8,6 @@
 #include "platform/Defaults.h"
 #include "platform/Localization.h"
 #include "platform/NotificationCenter.h"
-#include "platform/SystemLog.h"
 #include "services/LogManager.h"
 
 #include <QDBusConnection>

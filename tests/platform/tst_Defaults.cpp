@@ -1,3 +1,4 @@
+#include "support/CapturingSystemLog.h"
 #include "support/TestMain.h"
 
 #include "platform/Defaults.h"
@@ -92,8 +93,13 @@ private slots:
         QVERIFY(f.open(QIODevice::WriteOnly));
         f.write("{ not json");
         f.close();
-        Defaults d(path);
+        CapturingSystemLog log;
+        Defaults d(path, log);
         QVERIFY(!d.corruptCopyPath().isEmpty());
+        QCOMPARE(log.records().size(), 1);
+        QCOMPARE(log.records().first().type, SystemLog::Type::Error);
+        QCOMPARE(log.records().first().category, QStringLiteral("Defaults"));
+        QVERIFY(log.records().first().message.endsWith(QStringLiteral("a copy was kept at ") + d.corruptCopyPath()));
         QFile copy(d.corruptCopyPath());
         QVERIFY(copy.open(QIODevice::ReadOnly));
         QCOMPARE(copy.readAll(), QByteArray("{ not json"));
@@ -109,8 +115,10 @@ private slots:
         const QString path = dir.filePath("d.json");
         // A folder where the file should be: unreadable, and no copy of it can be made.
         QVERIFY(QDir().mkpath(path + "/keep"));
-        Defaults d(path);
+        CapturingSystemLog log;
+        Defaults d(path, log);
         QVERIFY(d.corruptCopyPath().isEmpty());
+        QVERIFY(log.messages().value(0).endsWith(QStringLiteral("a copy was kept at (copy failed)")));
         d.setValue("k", true);
         QVERIFY(!d.synchronize());
         QCOMPARE(d.boolValue("k"), std::optional<bool>(true));

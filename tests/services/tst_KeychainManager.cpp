@@ -1,3 +1,4 @@
+#include "support/Environment.h"
 #include "support/Fixtures.h"
 #include "support/TestMain.h"
 
@@ -136,10 +137,9 @@ private slots:
     {
         QTemporaryDir childHome;
         QProcess child;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        QProcessEnvironment env = test::privateHomeEnvironment(childHome.filePath("home"));
         env.insert(QStringLiteral("VANTREL_KEYCHAIN_BROKEN_BUS"), QStringLiteral("1"));
         env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("unix:path=") + childHome.filePath("no-bus"));
-        env.insert(QStringLiteral("VANTREL_TEST_HOME"), childHome.filePath("home"));
         child.setProcessEnvironment(env);
         child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("brokenBusChild")});
         QVERIFY(child.waitForFinished(60000));

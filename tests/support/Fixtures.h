@@ -1,8 +1,9 @@
 #pragma once
 
+#include "support/CapturingSystemLog.h"
+
 #include "mounting/SystemTools.h"
 #include "platform/Defaults.h"
-#include "platform/SystemLog.h"
 #include "services/LogManager.h"
 
 #include <QTemporaryDir>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/PreviewPanel.h"
+#include "platform/gui/PreviewPanel.h"
 
 #include <QObject>
 #include <QUrl>

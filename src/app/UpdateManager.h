@@ -2,21 +2,19 @@
 
 #include <QUrl>
 
-#include <functional>
 #include <optional>
 
 namespace vantrel {
 
 class LogManager;
+class Workspace;
 
 // The update-check entry point. No updater framework is built in: a check points the user at
 // the product's web page.
 class UpdateManager final {
 public:
-    using UrlOpener = std::function<void(const QUrl&)>;
-
-    // The opener shows a page in the default browser; tests record the request instead.
-    UpdateManager(LogManager& log, UrlOpener opener);
+    // The workspace shows the page in the default browser; tests record the request instead.
+    UpdateManager(LogManager& log, Workspace& workspace);
 
     static UpdateManager& shared();
 
@@ -32,7 +30,7 @@ public:
 
 private:
     LogManager& m_log;
-    UrlOpener m_opener;
+    Workspace& m_workspace;
     bool m_isInitialized = false;
     std::optional<QUrl> m_feedURL;
 };

@@ -1,8 +1,7 @@
-#include "app/UpdateChecker.h"
+#include "app/UpdateManager.h"
 
+#include "platform/gui/Workspace.h"
 #include "services/LogManager.h"
-
-#include <QDesktopServices>
 
 namespace vantrel {
 
@@ -19,15 +18,15 @@ QString withoutLastComponent(QString path)
 
 } // namespace
 
-UpdateManager::UpdateManager(LogManager& log, UrlOpener opener)
+UpdateManager::UpdateManager(LogManager& log, Workspace& workspace)
     : m_log(log)
-    , m_opener(std::move(opener))
+    , m_workspace(workspace)
 {
 }
 
 UpdateManager& UpdateManager::shared()
 {
-    static UpdateManager* p = new UpdateManager(LogManager::shared(), [](const QUrl& url) { QDesktopServices::openUrl(url); });
+    static UpdateManager* p = new UpdateManager(LogManager::shared(), Workspace::shared());
     return *p;
 }
 
@@ -47,8 +46,7 @@ void UpdateManager::checkForUpdates()
     VLOG_TO(m_log, warning, defaultCategory, QStringLiteral("Sparkle not integrated. Please add Sparkle package to enable updates."));
     if (!m_feedURL)
         return;
-    if (m_opener)
-        m_opener(productPage(*m_feedURL));
+    m_workspace.open(productPage(*m_feedURL));
 }
 
 QUrl UpdateManager::productPage(const QUrl& feedURL)

@@ -1,7 +1,7 @@
 #include "support/TestMain.h"
 
-#include "files/QuickLookCoordinator.h"
-#include "platform/PreviewPanel.h"
+#include "platform/gui/PreviewPanel.h"
+#include "views/browser/QuickLookCoordinator.h"
 
 #include <QFile>
 #include <QImage>

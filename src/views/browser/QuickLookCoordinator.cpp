@@ -1,4 +1,4 @@
-#include "files/QuickLookCoordinator.h"
+#include "views/browser/QuickLookCoordinator.h"
 
 namespace vantrel {
 

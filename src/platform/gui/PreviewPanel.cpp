@@ -1,4 +1,4 @@
-#include "platform/PreviewPanel.h"
+#include "platform/gui/PreviewPanel.h"
 
 #include "platform/Formatters.h"
 #include "platform/Localization.h"

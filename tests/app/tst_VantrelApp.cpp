@@ -1,0 +1,279 @@
+#include "support/Environment.h"
+#include "support/TestMain.h"
+
+#include "AppTestEnvironment.h"
+
+#include "platform/Defaults.h"
+#include "platform/Localization.h"
+#include "platform/SystemLog.h"
+#include "views/browser/FileBrowserView.h"
+#include "views/main/AboutView.h"
+#include "views/main/MainWindowView.h"
+#include "views/main/SettingsView.h"
+
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QProcess>
+#include <QTemporaryDir>
+
+using namespace vantrel;
+using vantrel::test::AppTestEnvironment;
+
+namespace {
+
+// The log file of the application run in `home`.
+QString logText(const QString& home)
+{
+    QFile file(home + QStringLiteral("/.local/share/Vantrel/Logs/Vantrel.log"));
+    if (!file.open(QIODevice::ReadOnly))
+        return QString();
+    return QString::fromUtf8(file.readAll());
+}
+
+// One launch of the real application in a private home whose settings turn the log file on; what
+// the launch logged is what the file gained since it started.
+class AppRun {
+public:
+    AppRun(const QString& home, const QString& runtime) : m_home(home)
+    {
+        m_logLengthAtStart = logText(home).size();
+        QProcessEnvironment env = test::privateHomeEnvironment(home);
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        m_process.setProcessEnvironment(env);
+        QObject::connect(&m_process, &QProcess::readyReadStandardError, &m_process,
+            [this] { m_stderr += QString::fromUtf8(m_process.readAllStandardError()); });
+        m_process.start(QStringLiteral(VANTREL_APP_BINARY), QStringList());
+    }
+    ~AppRun()
+    {
+        if (m_process.state() != QProcess::NotRunning) {
+            m_process.kill();
+            m_process.waitForFinished(5000);
+        }
+    }
+
+    QProcess& process() { return m_process; }
+    QString errorOutput()
+    {
+        m_stderr += QString::fromUtf8(m_process.readAllStandardError());
+        return m_stderr;
+    }
+    QString loggedSinceStart() const { return logText(m_home).mid(m_logLengthAtStart); }
+    bool isUp() const { return loggedSinceStart().contains(QStringLiteral("Event loop running")); }
+    int activations() const { return loggedSinceStart().count(QStringLiteral("Activation requested by another launch")); }
+
+private:
+    QString m_home;
+    qsizetype m_logLengthAtStart = 0;
+    QProcess m_process;
+    QString m_stderr;
+};
+
+} // namespace
+
+class TestVantrelApp : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    int m_counter = 0;
+
+    QString nextDir() { return m_dir.filePath(QString::number(++m_counter)); }
+
+    // A home whose settings turn the log file on, so that the lifecycle lines can be read back.
+    QString prepareHome(const QString& name)
+    {
+        QDir(test::shortTemporaryFolder()).mkdir(name);
+        QFile::setPermissions(runtimeFolder(name), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        const QString home = m_dir.filePath(name);
+        QDir().mkpath(home + QStringLiteral("/tmp"));
+        Defaults defaults(home + QStringLiteral("/.config/Vantrel/com.vantrel.app.defaults.json"));
+        defaults.setValue(QStringLiteral("log.fileEnabled"), true);
+        defaults.setValue(QStringLiteral("autoMountOnLaunch"), false);
+        defaults.synchronize();
+        return home;
+    }
+
+    static QString runtimeFolder(const QString& name) { return test::shortTemporaryFolder() + u'/' + name; }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        Localization::useCatalog(QStringLiteral("en"));
+    }
+
+    void fourWindowsWithTitlesAndSizes()
+    {
+        AppTestEnvironment env(nextDir());
+        WindowRegistry& windows = env.app.windows();
+        QCOMPARE(windows.identifiers(),
+            (QStringList{VantrelApp::mainWindowID, VantrelApp::fileBrowserWindowID, VantrelApp::aboutWindowID,
+                VantrelApp::settingsWindowID}));
+        QVERIFY(!windows.open(QStringLiteral("nonexistent")));
+
+        SceneWindow* main = windows.open(VantrelApp::mainWindowID);
+        QVERIFY(qobject_cast<MainWindowView*>(main->content()));
+        QCOMPARE(main->windowTitle(), QStringLiteral("Vantrel"));
+        QCOMPARE(main->size(), QSize(600, 500));
+        main->resize(100, 100); // cannot go below the content's minimum
+        QCOMPARE(main->minimumSizeHint().expandedTo(main->minimumSize()), QSize(500, 400));
+        QVERIFY(main->size().width() >= 500 && main->size().height() >= 400);
+
+        SceneWindow* browser = windows.open(VantrelApp::fileBrowserWindowID);
+        QCOMPARE(browser->windowTitle(), QStringLiteral("File Browser"));
+        QCOMPARE(browser->size(), QSize(900, 600));
+
+        SceneWindow* about = windows.open(VantrelApp::aboutWindowID);
+        QVERIFY(qobject_cast<AboutView*>(about->content()));
+        QCOMPARE(about->windowTitle(), QStringLiteral("About Vantrel"));
+        QCOMPARE(about->sizeHint(), QSize(360, 280));
+        QCOMPARE(about->minimumSize(), QSize(360, 280));
+        QCOMPARE(about->maximumSize(), QSize(360, 280));
+
+        SceneWindow* settings = windows.open(VantrelApp::settingsWindowID);
+        QVERIFY(qobject_cast<SettingsView*>(settings->content()));
+        QCOMPARE(settings->windowTitle(), QStringLiteral("Settings"));
+        QCOMPARE(settings->size(), QSize(580, 460));
+    }
+
+    void browserShowsThePlaceholderUntilConfigAndMountPointAreSet()
+    {
+        AppTestEnvironment env(nextDir());
+        WindowRegistry& windows = env.app.windows();
+        SceneWindow* browser = windows.open(VantrelApp::fileBrowserWindowID);
+        QWidget* placeholder = browser->content();
+        QCOMPARE(placeholder->objectName(), QStringLiteral("FileBrowserPlaceholder"));
+        QCOMPARE(placeholder->minimumSize(), QSize(500, 300));
+        QCOMPARE(placeholder->findChild<QLabel*>(QStringLiteral("title"))->text(), QStringLiteral("No NAS mounted"));
+        QCOMPARE(placeholder->findChild<QLabel*>(QStringLiteral("hint"))->text(),
+            QStringLiteral("Mount a NAS from the main window to browse files."));
+        QVERIFY(!placeholder->findChild<QLabel*>(QStringLiteral("symbol"))->pixmap().isNull());
+
+        NASConfig config;
+        config.name = QStringLiteral("Media");
+        QSignalSpy replaced(browser, &SceneWindow::contentReplaced);
+        env.browserState.configure(config, QUrl::fromLocalFile(QStringLiteral("/mnt/media")));
+        // Nothing is built between the two announcements.
+        QCOMPARE(replaced.count(), 0);
+        QTRY_COMPARE(replaced.count(), 1);
+        QCoreApplication::processEvents();
+        QCOMPARE(replaced.count(), 1);
+        auto* view = qobject_cast<FileBrowserView*>(browser->content());
+        QVERIFY(view);
+        QCOMPARE(view->config(), config);
+        QCOMPARE(view->mountPoint(), QUrl::fromLocalFile(QStringLiteral("/mnt/media")));
+        QCOMPARE(browser->minimumSizeHint().expandedTo(browser->minimumSize()), QSize(700, 500));
+
+        // Another share: one rebuild with both of its values.
+        NASConfig second;
+        second.name = QStringLiteral("Backup");
+        QList<std::pair<QString, QString>> seen;
+        connect(browser, &SceneWindow::contentReplaced, this, [&seen](QWidget* content) {
+            auto* v = qobject_cast<FileBrowserView*>(content);
+            seen.append({v ? v->config().name : QString(), v ? v->mountPoint().toLocalFile() : QString()});
+        });
+        env.browserState.configure(second, QUrl::fromLocalFile(QStringLiteral("/mnt/backup")));
+        QTRY_COMPARE(seen.size(), 1);
+        QCoreApplication::processEvents();
+        QCOMPARE(seen, (QList<std::pair<QString, QString>>{{QStringLiteral("Backup"), QStringLiteral("/mnt/backup")}}));
+    }
+
+    void configWithoutMountPointShowsThePlaceholder()
+    {
+        AppTestEnvironment env(nextDir());
+        // Between configure()'s two announcements the state holds a configuration but no mount
+        // point: content built at that moment is the placeholder.
+        QStringList seen;
+        connect(&env.browserState, &FileBrowserState::configChanged, this, [&] {
+            QVERIFY(env.browserState.config() && !env.browserState.mountPoint());
+            std::unique_ptr<QWidget> content(env.app.makeFileBrowserContent());
+            seen.append(content->objectName());
+        });
+        connect(&env.browserState, &FileBrowserState::mountPointChanged, this, [&] {
+            std::unique_ptr<QWidget> content(env.app.makeFileBrowserContent());
+            seen.append(content->objectName());
+        });
+        env.browserState.configure(NASConfig(), QUrl::fromLocalFile(QStringLiteral("/mnt/x")));
+        QCOMPARE(seen, (QStringList{QStringLiteral("FileBrowserPlaceholder"), QStringLiteral("FileBrowserView")}));
+    }
+
+    void localeChangesReachEveryWindowsContent()
+    {
+        AppTestEnvironment env(nextDir());
+        WindowRegistry& windows = env.app.windows();
+        const QStringList ids{VantrelApp::mainWindowID, VantrelApp::fileBrowserWindowID, VantrelApp::aboutWindowID,
+            VantrelApp::settingsWindowID};
+        for (const QString& id : ids)
+            QCOMPARE(windows.open(id)->content()->locale().language(), QLocale::Chinese);
+
+        env.languageManager.setSelectedLanguage(AppLanguage::german);
+        for (const QString& id : ids)
+            QCOMPARE(windows.find(id)->content()->locale().language(), QLocale::German);
+
+        // Content built later (the browser after a choice) gets the current locale too.
+        NASConfig config;
+        env.browserState.configure(config, QUrl::fromLocalFile(QStringLiteral("/mnt/x")));
+        QTRY_VERIFY(qobject_cast<FileBrowserView*>(windows.find(VantrelApp::fileBrowserWindowID)->content()));
+        QCOMPARE(windows.find(VantrelApp::fileBrowserWindowID)->content()->locale().language(), QLocale::German);
+        windows.find(VantrelApp::mainWindowID)->close();
+        QTRY_VERIFY(!windows.find(VantrelApp::mainWindowID));
+        QCOMPARE(windows.open(VantrelApp::mainWindowID)->content()->locale().language(), QLocale::German);
+    }
+
+    void secondLaunchActivatesTheFirstAndExits()
+    {
+        const QString home = prepareHome(QStringLiteral("twice"));
+        AppRun first(home, runtimeFolder(QStringLiteral("twice")));
+        QTRY_VERIFY_WITH_TIMEOUT(first.isUp(), 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(logText(home).contains(QStringLiteral("Vantrel application started successfully")), 10000);
+
+        AppRun second(home, runtimeFolder(QStringLiteral("twice")));
+        QVERIFY(second.process().waitForFinished(15000));
+        QCOMPARE(second.process().exitStatus(), QProcess::NormalExit);
+        QCOMPARE(second.process().exitCode(), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(first.activations(), 1, 10000);
+
+        QString log = logText(home);
+        QCOMPARE(log.count(QStringLiteral("Another Vantrel instance is running. Activating it and exiting.")), 1);
+        QCOMPARE(log.count(QStringLiteral("Vantrel application starting...")), 1);
+        // Without journald the system log's lines reach a terminal.
+        if (!QFile::exists(JournalSystemLog::journalSocketPath))
+            QVERIFY2(first.errorOutput().contains(QStringLiteral("com.vantrel [Lifecycle] Info: Vantrel application starting...\n")),
+                qPrintable(first.errorOutput()));
+
+        // SIGTERM quits through the event loop, so the shut-down runs.
+        first.process().terminate();
+        QVERIFY(first.process().waitForFinished(15000));
+        QCOMPARE(first.process().exitStatus(), QProcess::NormalExit);
+        QCOMPARE(first.process().exitCode(), 0);
+        log = logText(home);
+        QCOMPARE(log.count(QStringLiteral("Vantrel application terminating...")), 2);
+        QVERIFY(log.trimmed().endsWith(QStringLiteral("Vantrel application terminated")));
+    }
+
+    void aCrashedFirstCopyDoesNotBlockTheNextLaunch()
+    {
+        const QString home = prepareHome(QStringLiteral("crash"));
+        {
+            AppRun crashed(home, runtimeFolder(QStringLiteral("crash")));
+            QTRY_VERIFY_WITH_TIMEOUT(crashed.isUp(), 15000);
+            crashed.process().kill(); // leaves its lock and socket behind
+            QVERIFY(crashed.process().waitForFinished(5000));
+        }
+        AppRun next(home, runtimeFolder(QStringLiteral("crash")));
+        QTRY_VERIFY_WITH_TIMEOUT(next.isUp(), 15000);
+        AppRun third(home, runtimeFolder(QStringLiteral("crash")));
+        QVERIFY(third.process().waitForFinished(15000));
+        QCOMPARE(third.process().exitCode(), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(next.activations(), 1, 10000);
+        QVERIFY2(!third.errorOutput().contains(QStringLiteral("does not answer")), qPrintable(third.errorOutput()));
+        next.process().terminate();
+        QVERIFY(next.process().waitForFinished(15000));
+        QCOMPARE(next.process().exitCode(), 0);
+    }
+};
+
+VANTREL_TEST_MAIN(TestVantrelApp)
+#include "tst_VantrelApp.moc"
