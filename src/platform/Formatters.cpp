@@ -40,15 +40,13 @@ struct UnitCount {
 
 QDateTime addUnits(const QDateTime& start, CalendarUnit unit, qint64 count)
 {
+    // A count of years or months beyond an int is beyond any date anyway.
+    const bool fitsInt = count >= std::numeric_limits<int>::min() && count <= std::numeric_limits<int>::max();
     switch (unit) {
     case CalendarUnit::year:
-        return count > std::numeric_limits<int>::max() || count < std::numeric_limits<int>::min()
-            ? QDateTime()
-            : start.addYears(int(count));
+        return fitsInt ? start.addYears(int(count)) : QDateTime();
     case CalendarUnit::month:
-        return count > std::numeric_limits<int>::max() || count < std::numeric_limits<int>::min()
-            ? QDateTime()
-            : start.addMonths(int(count));
+        return fitsInt ? start.addMonths(int(count)) : QDateTime();
     case CalendarUnit::week:
         return start.addDays(count * 7);
     case CalendarUnit::day:
