@@ -1,11 +1,12 @@
 #pragma once
 
+#include <QDateTime>
 #include <QString>
 #include <QStringList>
 
 namespace vantrel {
 
-// Byte counts and durations as the desktop's file views write them (English output).
+// Byte counts, durations and relative dates as the desktop's own views write them (English output).
 class Formatters {
 public:
     // Decimal units in the file style: "Zero KB", "1 byte", "12 bytes", "1 KB", "1.5 MB", "1.23 GB".
@@ -16,6 +17,19 @@ public:
     // number of non-zero units; the last unit shown is rounded. Empty for a negative or
     // non-finite value.
     static QString abbreviatedDuration(double seconds, int maximumUnitCount = 2);
+
+    // Relative dates use the calendar in the time zone of `now`: the largest unit of year, month,
+    // week, day, hour, minute and second that the interval fills at least once. Both are empty
+    // for an invalid date.
+
+    // Named, wide units, the unit rounded to the nearest whole count: "now", "in 2 minutes",
+    // "3 hours ago", "yesterday", "tomorrow", "last week", "next month", "2 years ago".
+    static QString relativeDateNamed(const QDateTime& date, const QDateTime& now = QDateTime::currentDateTime());
+
+    // Numeric, short units, the unit's count truncated: "in 0 sec.", "5 sec. ago", "2 min. ago",
+    // "in 3 hr.", "1 day ago", "2 wk. ago", "4 mo. ago", "1 yr. ago".
+    static QString relativeDateNumericShort(
+        const QDateTime& date, const QDateTime& now = QDateTime::currentDateTime());
 };
 
 } // namespace vantrel

@@ -2,6 +2,8 @@
 
 #include "platform/Formatters.h"
 
+#include <QTimeZone>
+
 #include <limits>
 
 using namespace vantrel;
@@ -69,6 +71,84 @@ private slots:
         QFETCH(double, seconds);
         QFETCH(QString, text);
         QCOMPARE(Formatters::abbreviatedDuration(seconds), text);
+    }
+
+    // One table for both relative styles, so each interval shows how the rounded named style and
+    // the truncated short style part ways.
+    void relativeDates_data()
+    {
+        QTest::addColumn<QDateTime>("now");
+        QTest::addColumn<QDateTime>("date");
+        QTest::addColumn<QString>("named");
+        QTest::addColumn<QString>("numericShort");
+        const QDateTime now(QDate(2024, 3, 15), QTime(12, 0), Qt::UTC);
+        const auto row = [&](const char* name, const QDateTime& date, const char* named, const char* numericShort) {
+            QTest::newRow(name) << now << date << QString::fromUtf8(named) << QString::fromUtf8(numericShort);
+        };
+        row("same instant", now, "now", "in 0 sec.");
+        row("half a second ago", now.addMSecs(-500), "now", "in 0 sec.");
+        row("one second ago", now.addSecs(-1), "1 second ago", "1 sec. ago");
+        row("seconds ago", now.addSecs(-59), "59 seconds ago", "59 sec. ago");
+        row("89 seconds", now.addSecs(-89), "1 minute ago", "1 min. ago");
+        row("90 seconds round up", now.addSecs(-90), "2 minutes ago", "1 min. ago");
+        row("90 seconds ahead", now.addSecs(90), "in 2 minutes", "in 1 min.");
+        row("just under the hour's half", now.addSecs(-(59 * 60 + 29)), "59 minutes ago", "59 min. ago");
+        row("minutes carry into an hour", now.addSecs(-(59 * 60 + 30)), "1 hour ago", "59 min. ago");
+        row("hours ahead", now.addSecs(3 * 3600), "in 3 hours", "in 3 hr.");
+        row("hour and 59 minutes", now.addSecs(-(3600 + 59 * 60)), "2 hours ago", "1 hr. ago");
+        row("hours carry into yesterday", now.addSecs(-(23 * 3600 + 30 * 60)), "yesterday", "23 hr. ago");
+        row("one day", now.addDays(-1), "yesterday", "1 day ago");
+        row("one day ahead", now.addDays(1), "tomorrow", "in 1 day");
+        row("day and a half", now.addSecs(-36 * 3600), "2 days ago", "1 day ago");
+        row("two days", now.addDays(-2), "2 days ago", "2 days ago");
+        row("one week", now.addDays(-7), "last week", "1 wk. ago");
+        row("one week ahead", now.addDays(7), "next week", "in 1 wk.");
+        row("ten days", now.addDays(-10), "last week", "1 wk. ago");
+        row("eleven days round up", now.addDays(-11), "2 weeks ago", "1 wk. ago");
+        row("two weeks", now.addDays(-14), "2 weeks ago", "2 wk. ago");
+        row("one month", now.addMonths(-1), "last month", "1 mo. ago");
+        row("two months and 20 days", QDateTime(QDate(2023, 12, 26), QTime(12, 0), Qt::UTC), "3 months ago",
+            "2 mo. ago");
+        row("months carry into last year", QDateTime(QDate(2023, 3, 25), QTime(12, 0), Qt::UTC), "last year",
+            "11 mo. ago");
+        row("one year ahead", now.addYears(1), "next year", "in 1 yr.");
+        row("two years", now.addYears(-2), "2 years ago", "2 yr. ago");
+        row("the epoch", QDateTime::fromSecsSinceEpoch(0, Qt::UTC), "54 years ago", "54 yr. ago");
+        row("counts are grouped", now.addYears(-1000), "1,000 years ago", "1,000 yr. ago");
+        row("invalid date", QDateTime(), "", "");
+
+        // The month before 31 March is the clamped 29 February, the day before 1 March is the leap day.
+        const QDateTime endOfMarch(QDate(2024, 3, 31), QTime(12, 0), Qt::UTC);
+        QTest::newRow("month end clamps") << endOfMarch << QDateTime(QDate(2024, 2, 29), QTime(12, 0), Qt::UTC)
+                                          << "last month" << "1 mo. ago";
+        const QDateTime firstOfMarch(QDate(2024, 3, 1), QTime(12, 0), Qt::UTC);
+        QTest::newRow("leap day") << firstOfMarch << QDateTime(QDate(2024, 2, 29), QTime(12, 0), Qt::UTC)
+                                  << "yesterday" << "1 day ago";
+    }
+
+    void relativeDates()
+    {
+        QFETCH(QDateTime, now);
+        QFETCH(QDateTime, date);
+        QFETCH(QString, named);
+        QFETCH(QString, numericShort);
+        QCOMPARE(Formatters::relativeDateNamed(date, now), named);
+        QCOMPARE(Formatters::relativeDateNumericShort(date, now), numericShort);
+    }
+
+    // Days are calendar days in the zone of "now": across the spring change, noon to noon is one
+    // day although only 23 hours pass, and the date's own zone does not matter.
+    void relativeDatesCountCalendarDaysInTheZoneOfNow()
+    {
+        const QTimeZone berlin("Europe/Berlin");
+        if (!berlin.isValid())
+            QSKIP("no time-zone database");
+        const QDateTime now(QDate(2024, 3, 31), QTime(12, 0), berlin);
+        const QDateTime dayBefore = QDateTime(QDate(2024, 3, 30), QTime(12, 0), berlin).toUTC();
+        QCOMPARE(now.toSecsSinceEpoch() - dayBefore.toSecsSinceEpoch(), 23 * 3600);
+        QCOMPARE(Formatters::relativeDateNumericShort(dayBefore, now), QStringLiteral("1 day ago"));
+        QCOMPARE(Formatters::relativeDateNamed(dayBefore, now), QStringLiteral("yesterday"));
+        QCOMPARE(Formatters::relativeDateNumericShort(now, dayBefore), QStringLiteral("in 23 hr."));
     }
 };
 
