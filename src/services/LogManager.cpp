@@ -12,6 +12,7 @@
 #include <QStandardPaths>
 #include <QStringDecoder>
 #include <QThreadPool>
+#include <QtConcurrent/QtConcurrentRun>
 
 namespace vantrel {
 
@@ -278,9 +279,9 @@ std::optional<QUrl> LogManager::exportLogsToFile()
     return QUrl::fromLocalFile(path);
 }
 
-void LogManager::clearLogs()
+QFuture<void> LogManager::clearLogs()
 {
-    m_fileQueue->start([path = logFilePath(), rotated = rotatedLogFilePath()] {
+    return QtConcurrent::run(m_fileQueue.get(), [path = logFilePath(), rotated = rotatedLogFilePath()] {
         QFile::remove(path);
         QFile::remove(rotated);
     });
