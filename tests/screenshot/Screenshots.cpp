@@ -3,6 +3,7 @@
 #include "support/gui/ViewFixture.h"
 
 #include "app/VantrelApp.h"
+#include "platform/AppInfo.h"
 #include "views/main/AboutView.h"
 #include "views/main/MainWindowView.h"
 #include "platform/gui/Symbols.h"
@@ -44,9 +45,11 @@ QList<ScreenshotWindow> screenshotWindows()
     return {
         {QStringLiteral("main"), QStringLiteral("Vantrel"), QSize(760, 500),
             [](ViewFixture& fx) -> QWidget* {
-                return new MainWindowView(fx.appState, fx.configStore, [](const QString&) {});
+                return new MainWindowView(fx.appState, fx.configStore, [](const QString&) {},
+                    {&fx.network.monitor, &fx.workspace, &fx.mounts});
             }},
-        {QStringLiteral("about"), about.title, QSize(), [](ViewFixture&) -> QWidget* { return new AboutView; }},
+        {QStringLiteral("about"), about.title, QSize(),
+            [](ViewFixture& fx) -> QWidget* { return new AboutView(AppInfo::infoDictionary(), fx.workspace); }},
         {QStringLiteral("symbols"), QStringLiteral("Symbols"), QSize(), [](ViewFixture&) { return symbolSheet(); }},
     };
 }
