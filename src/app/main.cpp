@@ -5,6 +5,7 @@
 #include "platform/Defaults.h"
 #include "platform/Localization.h"
 #include "platform/TerminationSignals.h"
+#include "platform/gui/Symbols.h"
 #include "services/LanguageManager.h"
 #include "services/LogManager.h"
 #include "views/browser/FileBrowserState.h"
@@ -24,6 +25,7 @@ int main(int argc, char* argv[])
     QApplication::setDesktopFileName(vantrel::AppInfo::bundleIdentifier());
     QApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
+    vantrel::Symbols::useSymbolicFallbackTheme();
 
     vantrel::Localization::useLanguageFrom(vantrel::Defaults::standard());
 

@@ -2,6 +2,7 @@
 
 #include "model/AppState.h"
 #include "model/NASConfig.h"
+#include "mounting/MountControl.h"
 #include "platform/Threading.h"
 
 #include <QHash>
@@ -37,7 +38,7 @@ class PowerEvents;
 //
 // Everything runs on the main thread: the operations are coroutines whose child processes run
 // asynchronously, so no worker thread is needed. Only the retry counts take a lock.
-class AutoMountStrategy final : public QObject {
+class AutoMountStrategy final : public QObject, public MountControl {
     Q_OBJECT
 
 public:
@@ -67,8 +68,8 @@ public:
     // None of these reports an error: outcomes end in the share's status.
     QCoro::Task<> mountAll();
     QCoro::Task<> unmountAll();
-    QCoro::Task<> mount(QUuid configID);
-    QCoro::Task<> unmount(QUuid configID);
+    QCoro::Task<> mount(QUuid configID) override;
+    QCoro::Task<> unmount(QUuid configID) override;
 
     void scheduleEvaluation();
     QCoro::Task<> evaluate();
@@ -77,7 +78,7 @@ public:
     QCoro::Task<> performMount(NASConfig config);
     QCoro::Task<> performUnmount(NASConfig config);
     void scheduleRetry(const NASConfig& config);
-    void cancelRetry(const QUuid& configID);
+    void cancelRetry(const QUuid& configID) override;
     void cancelAllRetries();
 
     void startHealthCheck();

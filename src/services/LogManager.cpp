@@ -8,10 +8,13 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
+#include <QPromise>
 #include <QSaveFile>
 #include <QStandardPaths>
 #include <QStringDecoder>
 #include <QThreadPool>
+
+#include <memory>
 
 namespace vantrel {
 
@@ -278,12 +281,19 @@ std::optional<QUrl> LogManager::exportLogsToFile()
     return QUrl::fromLocalFile(path);
 }
 
-void LogManager::clearLogs()
+QFuture<void> LogManager::clearLogs()
 {
-    m_fileQueue->start([path = logFilePath(), rotated = rotatedLogFilePath()] {
+    // A promise, not QtConcurrent::run: waiting on a run's future may take its task off the queue
+    // and run it at once, ahead of the lines still waiting to be written.
+    auto done = std::make_shared<QPromise<void>>();
+    QFuture<void> future = done->future();
+    done->start();
+    m_fileQueue->start([path = logFilePath(), rotated = rotatedLogFilePath(), done] {
         QFile::remove(path);
         QFile::remove(rotated);
+        done->finish();
     });
+    return future;
 }
 
 qint64 LogManager::totalLogSize() const

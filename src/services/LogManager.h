@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDateTime>
+#include <QFuture>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -69,7 +70,9 @@ public:
 
     QString readAllLogs() const;
     std::optional<QUrl> exportLogsToFile();
-    void clearLogs();
+    // Removes both log files after every line queued before it; the future finishes once they are
+    // gone (or could not be removed: every error is ignored).
+    QFuture<void> clearLogs();
     qint64 totalLogSize() const;
 
     // Waits until every queued file operation is done (tests and shut-down).

@@ -231,6 +231,25 @@ private slots:
         QVERIFY(readFile(fx.log.logFilePath()).endsWith("g - after\n"));
     }
 
+    void clearLogsFinishesOnceTheFilesAreGone()
+    {
+        Fixture fx;
+        fx.log.setFileLoggingEnabled(true);
+        writeFile(fx.log.rotatedLogFilePath(), "old\n");
+        for (int i = 0; i < 200; ++i)
+            fx.log.log(LogLevel::info, QString::number(i), LogManager::Category::defaultCategory, "f", "g", i);
+        QFuture<void> cleared = fx.log.clearLogs();
+        cleared.waitForFinished();
+        QVERIFY(!QFile::exists(fx.log.logFilePath()));
+        QVERIFY(!QFile::exists(fx.log.rotatedLogFilePath()));
+
+        // Nothing to remove is no failure: the caller still learns that the removal ran.
+        QFuture<void> again = fx.log.clearLogs();
+        again.waitForFinished();
+        QVERIFY(again.isFinished());
+        QVERIFY(!again.isCanceled());
+    }
+
     void concurrentLoggingWritesWholeLinesInOrderPerThread()
     {
         QTemporaryDir dir;

@@ -1,69 +1,145 @@
 #include "platform/gui/Symbols.h"
 
+#include <QDir>
+#include <QFile>
 #include <QHash>
 #include <QPainter>
-#include <QPainterPath>
 
 namespace vantrel {
 
 namespace {
 
-const QHash<QString, QStringList>& themeTable()
+struct Entry {
+    QString name;
+    QStringList themeNames;
+};
+
+// Only one-colour theme icons qualify: a tint replaces every colour of the icon.
+const QList<Entry>& table()
 {
-    static const QHash<QString, QStringList> table{
-        {QStringLiteral("externaldrive.connected.to.line.below"),
-            {QStringLiteral("network-server"), QStringLiteral("drive-harddisk")}},
-        {QStringLiteral("externaldrive.badge.xmark"),
-            {QStringLiteral("network-offline"), QStringLiteral("drive-harddisk")}},
-    };
-    return table;
+    static const QList<Entry> entries = [] {
+        const auto s = [](const char* name) { return QString::fromLatin1(name) + QStringLiteral("-symbolic"); };
+        return QList<Entry>{
+            {QStringLiteral("arrow.backward"), {s("go-previous")}},
+            {QStringLiteral("arrow.clockwise"), {s("view-refresh")}},
+            {QStringLiteral("arrow.clockwise.circle"), {}},
+            {QStringLiteral("arrow.down.circle"), {}},
+            {QStringLiteral("arrow.up.arrow.down"), {}},
+            {QStringLiteral("arrow.up.arrow.down.circle"), {}},
+            {QStringLiteral("arrow.up.circle"), {}},
+            {QStringLiteral("arrow.up.forward.app"), {}},
+            {QStringLiteral("bed.double.circle"), {}},
+            {QStringLiteral("bell"), {s("preferences-system-notifications")}},
+            {QStringLiteral("bubble.left.and.bubble.right"), {}},
+            {QStringLiteral("character"), {}},
+            {QStringLiteral("checkmark.circle"), {}},
+            {QStringLiteral("checkmark.circle.fill"), {}},
+            {QStringLiteral("chevron.down"), {}},
+            {QStringLiteral("chevron.right"), {}},
+            {QStringLiteral("chevron.up"), {}},
+            {QStringLiteral("doc"), {s("text-x-generic")}},
+            {QStringLiteral("doc.plaintext"), {s("text-x-generic")}},
+            {QStringLiteral("doc.text"), {s("x-office-document")}},
+            {QStringLiteral("doc.zipper"), {s("package-x-generic")}},
+            {QStringLiteral("eject"), {s("media-eject")}},
+            {QStringLiteral("exclamationmark.triangle"), {s("dialog-warning")}},
+            {QStringLiteral("exclamationmark.triangle.fill"), {s("dialog-warning")}},
+            {QStringLiteral("externaldrive.badge.plus"), {}},
+            {QStringLiteral("externaldrive.badge.xmark"), {}},
+            {QStringLiteral("externaldrive.connected.to.line.below"), {}},
+            {QStringLiteral("externaldrive.fill"), {}},
+            {QStringLiteral("film"), {s("video-x-generic")}},
+            {QStringLiteral("finder"), {s("system-file-manager")}},
+            {QStringLiteral("folder"), {s("folder")}},
+            {QStringLiteral("gear"), {s("emblem-system")}},
+            {QStringLiteral("gearshape.2"), {}},
+            {QStringLiteral("globe"), {}},
+            {QStringLiteral("house"), {s("user-home")}},
+            {QStringLiteral("info.circle"), {}},
+            {QStringLiteral("internaldrive"), {s("drive-harddisk")}},
+            {QStringLiteral("lock.open"), {s("changes-allow")}},
+            {QStringLiteral("minus.circle.fill"), {}},
+            {QStringLiteral("music.note"), {s("audio-x-generic")}},
+            {QStringLiteral("network"), {s("network-wired")}},
+            {QStringLiteral("pause.fill"), {s("media-playback-pause")}},
+            {QStringLiteral("photo"), {s("image-x-generic")}},
+            {QStringLiteral("play.fill"), {s("media-playback-start")}},
+            {QStringLiteral("plus"), {s("list-add")}},
+            {QStringLiteral("power"), {s("system-shutdown")}},
+            {QStringLiteral("square.and.arrow.up"), {s("send-to")}},
+            {QStringLiteral("terminal"), {s("utilities-terminal")}},
+            {QStringLiteral("trash"), {s("user-trash")}},
+            {QStringLiteral("wifi"), {s("network-wireless")}},
+            {QStringLiteral("wifi.circle"), {}},
+            {QStringLiteral("xmark.bin"), {}},
+            {QStringLiteral("xmark.circle"), {}},
+            {QStringLiteral("xmark.circle.fill"), {}},
+            {QStringLiteral("xmark.fill"), {s("window-close")}},
+            {QStringLiteral("xmark.octagon"), {}},
+        };
+    }();
+    return entries;
 }
 
-// A drive body, with a network line below for the connected variant and a cross for the
-// disconnected one; anything else is drawn as the plain drive.
-void drawSymbol(QPainter& painter, const QString& symbolName, const QColor& color, int size)
+const QHash<QString, QStringList>& themeIndex()
 {
-    const qreal s = size;
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(color);
-    const bool connected = symbolName == QStringLiteral("externaldrive.connected.to.line.below");
-    const QRectF body(s * 0.08, s * 0.18, s * 0.84, connected ? s * 0.44 : s * 0.5);
-    QPainterPath path;
-    path.addRoundedRect(body, s * 0.1, s * 0.1);
-    // A light slot and status dot make the shape read as a drive.
-    QPainterPath slot;
-    slot.addRoundedRect(QRectF(body.left() + s * 0.12, body.center().y() - s * 0.03, s * 0.36, s * 0.06), s * 0.03,
-        s * 0.03);
-    slot.addEllipse(QPointF(body.right() - s * 0.16, body.center().y()), s * 0.05, s * 0.05);
-    painter.drawPath(path.subtracted(slot));
-    if (connected) {
-        painter.drawRect(QRectF(s * 0.46, body.bottom(), s * 0.08, s * 0.14));
-        painter.drawRoundedRect(QRectF(s * 0.08, s * 0.76, s * 0.84, s * 0.08), s * 0.04, s * 0.04);
-    } else if (symbolName == QStringLiteral("externaldrive.badge.xmark")) {
-        QPen pen(color, s * 0.08, Qt::SolidLine, Qt::RoundCap);
-        painter.setPen(pen);
-        const QPointF c(s * 0.8, s * 0.8);
-        const qreal r = s * 0.12;
-        painter.drawLine(c + QPointF(-r, -r), c + QPointF(r, r));
-        painter.drawLine(c + QPointF(-r, r), c + QPointF(r, -r));
+    static const QHash<QString, QStringList> index = [] {
+        QHash<QString, QStringList> result;
+        for (const Entry& entry : table())
+            result.insert(entry.name, entry.themeNames);
+        return result;
+    }();
+    return index;
+}
+
+QString bundledPath(const QString& symbolName)
+{
+    return QStringLiteral(":/symbols/") + symbolName + QStringLiteral(".svg");
+}
+
+QIcon unknownSymbolIcon()
+{
+    QIcon icon;
+    for (int size : {16, 24, 32, 48, 64}) {
+        QPixmap pixmap(size, size);
+        pixmap.fill(Qt::transparent);
+        QPainter painter(&pixmap);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(QPen(Qt::black, std::max(1.0, size / 12.0)));
+        const qreal inset = size * 0.2;
+        painter.drawRoundedRect(QRectF(inset, inset, size - 2 * inset, size - 2 * inset), size * 0.1, size * 0.1);
+        painter.end();
+        icon.addPixmap(pixmap);
     }
+    return icon;
 }
 
 } // namespace
 
-QStringList Symbols::themeNames(const QString& symbolName)
+QStringList Symbols::names()
 {
-    return themeTable().value(symbolName);
+    QStringList result;
+    for (const Entry& entry : table())
+        result.append(entry.name);
+    return result;
 }
 
-QPixmap Symbols::drawn(const QString& symbolName, const QColor& color, int size)
+bool Symbols::isKnown(const QString& symbolName)
 {
-    QPixmap pixmap(size, size);
-    pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
-    drawSymbol(painter, symbolName, color, size);
-    return pixmap;
+    return themeIndex().contains(symbolName);
+}
+
+QStringList Symbols::themeNames(const QString& symbolName)
+{
+    return themeIndex().value(symbolName);
+}
+
+QIcon Symbols::bundledIcon(const QString& symbolName)
+{
+    const QString path = bundledPath(symbolName);
+    if (isKnown(symbolName) && QFile::exists(path))
+        return QIcon(path);
+    return unknownSymbolIcon();
 }
 
 QIcon Symbols::icon(const QString& symbolName)
@@ -72,21 +148,38 @@ QIcon Symbols::icon(const QString& symbolName)
         if (QIcon::hasThemeIcon(name))
             return QIcon::fromTheme(name);
     }
-    QIcon icon;
-    for (int size : {16, 24, 32, 48, 64})
-        icon.addPixmap(drawn(symbolName, QColor(0x6E, 0x6E, 0x73), size));
-    return icon;
+    return bundledIcon(symbolName);
 }
 
 QPixmap Symbols::tinted(const QString& symbolName, const QColor& color, int size)
 {
-    QPixmap pixmap = icon(symbolName).pixmap(size, size);
+    // A theme may have only smaller fixed sizes of an icon: scale up rather than draw it small.
+    QPixmap pixmap = icon(symbolName).pixmap(QSize(size, size), 1.0);
     if (pixmap.isNull())
-        return drawn(symbolName, color, size);
-    QPainter painter(&pixmap);
+        pixmap = bundledIcon(symbolName).pixmap(QSize(size, size), 1.0);
+    if (pixmap.width() != size || pixmap.height() != size)
+        pixmap = pixmap.scaled(size, size, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    QPixmap result(size, size);
+    result.fill(Qt::transparent);
+    QPainter painter(&result);
+    painter.drawPixmap((size - pixmap.width()) / 2, (size - pixmap.height()) / 2, pixmap);
     painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
-    painter.fillRect(pixmap.rect(), color);
-    return pixmap;
+    painter.fillRect(result.rect(), color);
+    return result;
+}
+
+void Symbols::useSymbolicFallbackTheme()
+{
+    static const QString freedesktopDefault = QStringLiteral("Adwaita");
+    const QString fallback = QIcon::fallbackThemeName();
+    if (!fallback.isEmpty() && fallback != QStringLiteral("hicolor"))
+        return;
+    for (const QString& path : QIcon::themeSearchPaths()) {
+        if (QFile::exists(QDir(path).filePath(freedesktopDefault + QStringLiteral("/index.theme")))) {
+            QIcon::setFallbackThemeName(freedesktopDefault);
+            return;
+        }
+    }
 }
 
 } // namespace vantrel

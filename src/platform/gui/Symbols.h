@@ -9,17 +9,28 @@
 namespace vantrel {
 
 // Icons by the symbol names the interface uses ("externaldrive.badge.xmark", ...): the desktop's
-// icon theme when it has a matching freedesktop icon, otherwise a drawn stand-in, so an icon is
-// never missing.
+// icon theme when it has a fitting freedesktop icon, otherwise a stand-in bundled under
+// ":/symbols", so an icon is never missing. Every icon is drawn in one colour, so it can be tinted.
 class Symbols {
 public:
+    // Every symbol name the interface uses, each with its bundled stand-in.
+    static QStringList names();
+    static bool isKnown(const QString& symbolName);
+
     static QIcon icon(const QString& symbolName);
-    // The freedesktop names tried for a symbol, best first; empty for an unknown symbol.
+    // The freedesktop names tried for a symbol, best first; empty where none fits.
     static QStringList themeNames(const QString& symbolName);
-    // The symbol drawn in one colour over its whole shape (a template image with a tint).
+    // The bundled stand-in, never the theme (the same on every desktop); an outlined square for
+    // an unknown name.
+    static QIcon bundledIcon(const QString& symbolName);
+    // The symbol drawn in one colour over its whole shape (a template image with a tint), at
+    // size by size pixels.
     static QPixmap tinted(const QString& symbolName, const QColor& color, int size);
-    // The drawn stand-in only, never the theme (the same on every desktop).
-    static QPixmap drawn(const QString& symbolName, const QColor& color, int size);
+
+    // Lets a desktop whose icon theme has no one-colour ("-symbolic") icons borrow them from the
+    // freedesktop default theme when it is installed. Call once, before the first icon lookup:
+    // the toolkit caches theme lookups.
+    static void useSymbolicFallbackTheme();
 };
 
 } // namespace vantrel

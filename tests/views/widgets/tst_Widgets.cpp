@@ -1,5 +1,6 @@
 #include "support/TestMain.h"
 
+#include "views/widgets/ElidedLabel.h"
 #include "views/widgets/FlowLayout.h"
 #include "views/widgets/FormPage.h"
 #include "views/widgets/SegmentedControl.h"
@@ -54,6 +55,27 @@ class TestWidgets : public QObject {
     Q_OBJECT
 
 private slots:
+    void elidedLabelKeepsOneLineAndTheWholeText()
+    {
+        const QString longName = QStringLiteral("A share with a name far too long for a narrow column\nsecond");
+        ElidedLabel label(longName);
+        label.resize(80, label.sizeHint().height());
+        label.show();
+        QCOMPARE(label.fullText(), longName);
+        QVERIFY(label.shownText().endsWith(QStringLiteral("…")));
+        QVERIFY(!label.shownText().contains(QLatin1Char('\n')));
+        QVERIFY(label.fontMetrics().horizontalAdvance(label.shownText()) <= 80);
+        QCOMPARE(label.toolTip(), longName);
+        // It may shrink below its text, so a long name never forces the window wider.
+        QVERIFY(label.minimumSizeHint().width() < 20);
+
+        label.setFullText(QStringLiteral("Short"));
+        QCOMPARE(label.shownText(), QStringLiteral("Short"));
+        QVERIFY(label.toolTip().isEmpty());
+        label.resize(label.sizeHint());
+        QCOMPARE(label.shownText(), QStringLiteral("Short"));
+    }
+
     void segmentedControlSelectsByValueOrNothing()
     {
         SegmentedControl control(smbVersions());
