@@ -87,14 +87,13 @@ private slots:
         fx.systemLog.clear();
         {
             SettingsView view(fx.appState, fx.configStore, fx.languageManager, fx.services());
+            QSignalSpy sized(view.findChild<LoggingTab*>(), &LoggingTab::sizeRefreshed);
             view.show();
             for (int i = 0; i < view.tabs()->count(); ++i) {
                 view.tabs()->setCurrentIndex(i);
                 QCoreApplication::processEvents();
             }
-            auto* logging = view.findChild<LoggingTab*>();
-            QSignalSpy sized(logging, &LoggingTab::sizeRefreshed);
-            QVERIFY(sized.wait());
+            QTRY_COMPARE(sized.size(), 1);
         }
         QCOMPARE(writes.size(), 0);
         QCOMPARE(statistics.size(), 0);

@@ -7,19 +7,12 @@
 #include "views/widgets/SegmentedControl.h"
 #include "views/widgets/Stepper.h"
 
-#include <QFormLayout>
-#include <QLabel>
-#include <QVBoxLayout>
 
 namespace vantrel {
 
 AdvancedMountTab::AdvancedMountTab(Defaults& defaults, QWidget* parent) : QWidget(parent), m_defaults(defaults)
 {
-    setObjectName(QStringLiteral("AdvancedMountTab"));
-    auto* page = new FormPage(this);
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(page);
+    FormPage* page = settings::addFormPage(this, QStringLiteral("AdvancedMountTab"));
 
     FormSection* smb =
         page->addSection(Localization::text(QStringLiteral("settings.advanced.smb"), QStringLiteral("SMB 协议")));

@@ -12,7 +12,6 @@
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QSlider>
-#include <QVBoxLayout>
 
 #include <algorithm>
 #include <cmath>
@@ -23,11 +22,7 @@ CacheSettingsTab::CacheSettingsTab(
     Defaults& defaults, CacheManager& cacheManager, CacheDirectoryManager& dirManager, QWidget* parent)
     : QWidget(parent), m_defaults(defaults), m_cache(cacheManager), m_dirManager(dirManager)
 {
-    setObjectName(QStringLiteral("CacheSettingsTab"));
-    auto* page = new FormPage(this);
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(page);
+    FormPage* page = settings::addFormPage(this, QStringLiteral("CacheSettingsTab"));
 
     FormSection* usage =
         page->addSection(Localization::text(QStringLiteral("settings.cache.usage"), QStringLiteral("缓存使用情况")));
@@ -73,17 +68,11 @@ CacheSettingsTab::CacheSettingsTab(
         Localization::text(QStringLiteral("settings.cache.lastRemoved"), QStringLiteral("清理数量")), m_lastRemoved);
 
     FormSection* actions = page->addSection();
-    auto* buttons = new QWidget;
-    auto* buttonLayout = new QHBoxLayout(buttons);
-    buttonLayout->setContentsMargins(0, 0, 0, 0);
     m_cleanupNow = settings::makeSymbolButton(QStringLiteral("cleanupNow"), QStringLiteral("trash"),
         Localization::text(QStringLiteral("settings.cache.cleanupNow"), QStringLiteral("立即清理")), Theme::Color::red);
     m_clearAll = settings::makeSymbolButton(QStringLiteral("clearAll"), QStringLiteral("xmark.bin"),
         Localization::text(QStringLiteral("settings.cache.clearAll"), QStringLiteral("清除所有缓存")), Theme::Color::red);
-    buttonLayout->addWidget(m_cleanupNow);
-    buttonLayout->addWidget(m_clearAll);
-    buttonLayout->addStretch(1);
-    actions->addWideRow(buttons);
+    settings::addButtonRow(actions, {m_cleanupNow, m_clearAll});
 
     {
         const QSignalBlocker block(m_autoCleanup);

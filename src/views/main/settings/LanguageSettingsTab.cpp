@@ -16,11 +16,7 @@ namespace vantrel {
 LanguageSettingsTab::LanguageSettingsTab(LanguageManager& manager, QWidget* parent)
     : QWidget(parent), m_manager(manager), m_choices(new QButtonGroup(this))
 {
-    setObjectName(QStringLiteral("LanguageSettingsTab"));
-    auto* page = new FormPage(this);
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(page);
+    FormPage* page = settings::addFormPage(this, QStringLiteral("LanguageSettingsTab"));
 
     FormSection* app =
         page->addSection(Localization::text(QStringLiteral("settings.language.app"), QStringLiteral("应用语言")));

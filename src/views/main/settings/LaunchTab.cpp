@@ -42,21 +42,18 @@ QWidget* safeguardRow(const QString& symbol, const QString& text)
 } // namespace
 
 LaunchTab::LaunchTab(Defaults& defaults, LaunchAtLoginManager& launchAtLogin, QWidget* parent)
-    : QWidget(parent), m_defaults(defaults), m_loginItem(launchAtLogin), m_page(new FormPage(this))
+    : QWidget(parent), m_defaults(defaults), m_loginItem(launchAtLogin)
 {
-    setObjectName(QStringLiteral("LaunchTab"));
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(m_page);
+    FormPage* page = settings::addFormPage(this, QStringLiteral("LaunchTab"));
 
-    FormSection* behaviour = m_page->addSection(
+    FormSection* behaviour = page->addSection(
         Localization::text(QStringLiteral("settings.launch.behavior"), QStringLiteral("启动行为")));
     m_launchAtLogin = settings::addToggle(behaviour, launchAtLoginKey,
         Localization::text(QStringLiteral("settings.launch.atLogin"), QStringLiteral("登录时启动")));
     settings::addNote(behaviour, Localization::text(QStringLiteral("settings.launch.atLogin.hint"),
         QStringLiteral("开启后，Vantrel 会在系统登录时自动启动并在菜单栏运行。")));
 
-    FormSection* autoMount = m_page->addSection(
+    FormSection* autoMount = page->addSection(
         Localization::text(QStringLiteral("settings.launch.autoMount"), QStringLiteral("自动挂载")));
     m_autoMount = settings::addToggle(autoMount, autoMountKey,
         Localization::text(QStringLiteral("settings.launch.autoMount.toggle"), QStringLiteral("启动时自动挂载")));
@@ -91,7 +88,7 @@ LaunchTab::LaunchTab(Defaults& defaults, LaunchAtLoginManager& launchAtLogin, QW
     }
     autoMount->addWideRow(safeguards);
 
-    FormSection* keepAlive = m_page->addSection(
+    FormSection* keepAlive = page->addSection(
         Localization::text(QStringLiteral("settings.keepAlive.title"), QStringLiteral("连接保持")));
     m_keepAlive = settings::addToggle(keepAlive, keepAliveEnabledKey,
         Localization::text(QStringLiteral("settings.keepAlive.enabled"), QStringLiteral("启用连接保持")));

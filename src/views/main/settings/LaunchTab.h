@@ -9,7 +9,6 @@ class QCheckBox;
 
 namespace vantrel {
 
-class FormPage;
 class Stepper;
 
 // Start at login, mount at launch, the automatic mounting's safeguards and the keep-alive check.
@@ -43,7 +42,6 @@ private:
 
     Defaults& m_defaults;
     LaunchAtLoginManager& m_loginItem;
-    FormPage* m_page;
     QCheckBox* m_launchAtLogin;
     QCheckBox* m_autoMount;
     QCheckBox* m_keepAlive;

@@ -10,14 +10,11 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFileInfo>
-#include <QFormLayout>
-#include <QHBoxLayout>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
 #include <QSignalBlocker>
-#include <QVBoxLayout>
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <qcoro/qcorofuture.h>
@@ -48,11 +45,7 @@ QString levelSymbol(LogLevel level)
 LoggingTab::LoggingTab(LogManager& log, FileDialogs& fileDialogs, QWidget* parent)
     : QWidget(parent), m_log(log), m_fileDialogs(fileDialogs)
 {
-    setObjectName(QStringLiteral("LoggingTab"));
-    auto* page = new FormPage(this);
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(page);
+    FormPage* page = settings::addFormPage(this, QStringLiteral("LoggingTab"));
 
     FormSection* mode =
         page->addSection(Localization::text(QStringLiteral("settings.logging.mode"), QStringLiteral("日志模式")));
@@ -82,17 +75,11 @@ LoggingTab::LoggingTab(LogManager& log, FileDialogs& fileDialogs, QWidget* paren
 
     FormSection* actions =
         page->addSection(Localization::text(QStringLiteral("settings.logging.actions"), QStringLiteral("操作")));
-    auto* buttons = new QWidget;
-    auto* buttonLayout = new QHBoxLayout(buttons);
-    buttonLayout->setContentsMargins(0, 0, 0, 0);
     m_export = settings::makeSymbolButton(QStringLiteral("export"), QStringLiteral("square.and.arrow.up"),
         Localization::text(QStringLiteral("settings.logging.export"), QStringLiteral("导出日志")), Theme::Color::primary);
     m_clear = settings::makeSymbolButton(QStringLiteral("clear"), QStringLiteral("trash"),
         Localization::text(QStringLiteral("settings.logging.clear"), QStringLiteral("清除日志")), Theme::Color::red);
-    buttonLayout->addWidget(m_export);
-    buttonLayout->addWidget(m_clear);
-    buttonLayout->addStretch(1);
-    actions->addWideRow(buttons);
+    settings::addButtonRow(actions, {m_export, m_clear});
 
     {
         const QSignalBlocker blockDebug(m_debugMode);

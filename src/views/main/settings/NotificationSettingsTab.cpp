@@ -10,7 +10,6 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QSignalBlocker>
-#include <QVBoxLayout>
 
 namespace vantrel {
 
@@ -42,11 +41,7 @@ QString eventSymbol(NotificationEvent event)
 NotificationSettingsTab::NotificationSettingsTab(NotificationPreferences& prefs, QWidget* parent)
     : QWidget(parent), m_prefs(prefs)
 {
-    setObjectName(QStringLiteral("NotificationSettingsTab"));
-    auto* page = new FormPage(this);
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(page);
+    FormPage* page = settings::addFormPage(this, QStringLiteral("NotificationSettingsTab"));
 
     FormSection* global = page->addSection(
         Localization::text(QStringLiteral("settings.notification.global"), QStringLiteral("全局设置")));

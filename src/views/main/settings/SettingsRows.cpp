@@ -8,10 +8,21 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QVBoxLayout>
 
 #include <cmath>
 
 namespace vantrel::settings {
+
+FormPage* addFormPage(QWidget* tab, const QString& objectName)
+{
+    tab->setObjectName(objectName);
+    auto* page = new FormPage(tab);
+    auto* layout = new QVBoxLayout(tab);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(page);
+    return page;
+}
 
 QCheckBox* addToggle(FormSection* section, const QString& objectName, const QString& text)
 {
@@ -61,6 +72,17 @@ QLabel* makeValueLabel(const QString& objectName)
     value->setTextInteractionFlags(Qt::TextSelectableByMouse);
     Theme::setTint(value, Theme::Color::secondary);
     return value;
+}
+
+void addButtonRow(FormSection* section, const QList<QPushButton*>& buttons)
+{
+    auto* row = new QWidget;
+    auto* layout = new QHBoxLayout(row);
+    layout->setContentsMargins(0, 0, 0, 0);
+    for (QPushButton* button : buttons)
+        layout->addWidget(button);
+    layout->addStretch(1);
+    section->addWideRow(row);
 }
 
 QPushButton* makeSymbolButton(const QString& objectName, const QString& symbol, const QString& text, Theme::Color tint)

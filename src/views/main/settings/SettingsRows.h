@@ -2,6 +2,7 @@
 
 #include "views/widgets/Theme.h"
 
+#include <QList>
 #include <QString>
 
 #include <optional>
@@ -14,11 +15,14 @@ class QWidget;
 namespace vantrel {
 
 class Defaults;
+class FormPage;
 class FormSection;
 
 // The pieces the settings tabs build their forms from, so that every tab looks the same.
 namespace settings {
 
+// Gives the tab its object name and fills it with a form page, whose sections the tab then adds.
+FormPage* addFormPage(QWidget* tab, const QString& objectName);
 // A switch bound to a setting: a check box with its text, spanning the section's width.
 QCheckBox* addToggle(FormSection* section, const QString& objectName, const QString& text);
 // A wrapped explanatory text in the secondary colour.
@@ -30,6 +34,8 @@ QWidget* addTrailingRow(FormSection* section, const QString& labelText, QWidget*
 void setRowVisible(QWidget* field, bool visible);
 // A value text in the secondary colour, for addTrailingRow.
 QLabel* makeValueLabel(const QString& objectName);
+// Buttons side by side at the leading edge, spanning the section.
+void addButtonRow(FormSection* section, const QList<QPushButton*>& buttons);
 // A button labelled by a symbol and a text, both in the tint.
 QPushButton* makeSymbolButton(const QString& objectName, const QString& symbol, const QString& text, Theme::Color tint);
 
