@@ -28,12 +28,6 @@ private slots:
         QVERIFY(tab.keepAliveToggle()->isChecked());
         QVERIFY(tab.intervalRow()->isVisible());
         QCOMPARE(tab.intervalStepper()->label()->text(), QStringLiteral("3 min"));
-
-        const QList<QLabel*> safeguards = tab.findChildren<QLabel*>(QStringLiteral("safeguardSymbol"));
-        QStringList symbols;
-        for (QLabel* label : safeguards)
-            symbols << label->property("symbol").toString();
-        QCOMPARE(symbols, (QStringList{"wifi.circle", "arrow.clockwise.circle", "bed.double.circle", "network"}));
     }
 
     void userChangesAreStoredWithTheirTypes()
