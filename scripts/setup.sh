@@ -9,7 +9,7 @@ packages=(
   libsecret-1-dev libsystemd-dev
   expect dbus gnome-keyring iproute2
   qt6-qpa-plugins hicolor-icon-theme adwaita-icon-theme
-  xvfb xauth fonts-noto-cjk
+  xvfb xauth fonts-noto-cjk fonts-noto-color-emoji
 )
 
 missing=()

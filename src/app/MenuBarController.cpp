@@ -66,16 +66,16 @@ MenuBarController::MenuBarController(AppStateManager& appState, NASConfigStore& 
     , m_log(log)
     , m_actions(std::move(actions))
 {
-    connect(&m_languageManager, &LanguageManager::localeChanged, this, [this](const QLocale& locale) {
-        if (m_settingsWindow)
-            m_settingsWindow->setLocale(locale);
-    });
 }
 
 MenuBarController::~MenuBarController()
 {
     delete m_aboutWindow.data();
-    delete m_settingsWindow.data();
+}
+
+QWidget* MenuBarController::settingsWindow() const
+{
+    return m_windows.find(VantrelApp::settingsWindowID);
 }
 
 QColor MenuBarController::color(MenuBarIconState state)
@@ -315,19 +315,11 @@ void MenuBarController::openMainWindow()
 
 void MenuBarController::openSettings()
 {
-    if (m_settingsWindow) {
-        bringToFront(m_settingsWindow);
-        return;
-    }
-    const WindowRegistry::Scene scene = VantrelApp::settingsScene(m_appState, m_configStore, m_languageManager);
-    QWidget* window = scene.makeContent();
-    window->setWindowFlag(Qt::Window);
-    window->setWindowTitle(scene.title);
-    window->setLocale(m_languageManager.locale());
-    window->resize(scene.defaultSize);
-    centreOnScreen(window);
-    bringToFront(window);
-    m_settingsWindow = window;
+    // The one settings window of the application, also the one the main window opens.
+    const bool existed = m_windows.find(VantrelApp::settingsWindowID) != nullptr;
+    SceneWindow* window = m_windows.open(VantrelApp::settingsWindowID);
+    if (window && !existed)
+        centreOnScreen(window);
 }
 
 void MenuBarController::checkForUpdates()

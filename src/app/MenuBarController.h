@@ -62,7 +62,7 @@ public:
     QSystemTrayIcon* statusItem() const { return m_statusItem.get(); }
     QMenu* menu() const { return m_menu.get(); }
     QWidget* aboutWindow() const { return m_aboutWindow.data(); }
-    QWidget* settingsWindow() const { return m_settingsWindow.data(); }
+    QWidget* settingsWindow() const;
     // The tint the tray icon was last drawn with.
     QColor currentTint() const { return m_tint; }
     // False when the icon is missing or was never shown.
@@ -113,7 +113,6 @@ private:
     std::unique_ptr<QSystemTrayIcon> m_statusItem;
     std::unique_ptr<QMenu> m_menu;
     QPointer<QWidget> m_aboutWindow;
-    QPointer<QWidget> m_settingsWindow;
     QColor m_tint;
     QMetaObject::Connection m_stateSubscription;
 };

@@ -99,12 +99,14 @@ void VantrelApp::declareWindows()
 WindowRegistry::Scene VantrelApp::settingsScene(
     AppStateManager& appState, NASConfigStore& configStore, LanguageManager& languageManager)
 {
-    // The view sets its own minimum size.
+    // The view sets its own minimum size. The main window and the tray menu share this one window,
+    // kept when closed as the tray menu's window always was.
     return {settingsWindowID, Localization::text(QStringLiteral("window.settings.title"), QStringLiteral("设置")),
         QSize(580, 460), WindowRegistry::Resizability::automatic,
         [appState = &appState, configStore = &configStore, languageManager = &languageManager]() -> QWidget* {
             return new SettingsView(*appState, *configStore, *languageManager);
-        }};
+        },
+        true};
 }
 
 WindowRegistry::Scene VantrelApp::aboutScene()

@@ -73,7 +73,8 @@ SceneWindow* WindowRegistry::open(const QString& identifier)
 SceneWindow* WindowRegistry::create(const Scene& scene)
 {
     auto* window = new SceneWindow(scene.identifier);
-    window->setAttribute(Qt::WA_DeleteOnClose);
+    if (!scene.keepWhenClosed)
+        window->setAttribute(Qt::WA_DeleteOnClose);
     window->setWindowTitle(scene.title);
     if (m_locale)
         window->setLocale(*m_locale);

@@ -36,7 +36,7 @@ private:
 
 // The application's windows, each known by an identifier and present at most once: opening one
 // creates it when it does not exist and otherwise brings the existing one forward. A closed
-// window is gone; the next open creates it anew.
+// window is gone and the next open creates it anew, unless its scene keeps it when closed.
 class WindowRegistry final : public QObject {
     Q_OBJECT
 
@@ -53,6 +53,8 @@ public:
         QSize defaultSize;
         Resizability resizability = Resizability::automatic;
         std::function<QWidget*()> makeContent;
+        // Hidden on close instead of destroyed, so every path that opens it finds the same window.
+        bool keepWhenClosed = false;
     };
 
     explicit WindowRegistry(QObject* parent = nullptr);

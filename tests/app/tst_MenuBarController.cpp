@@ -9,6 +9,7 @@
 #include "views/main/MainWindowView.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QMenu>
 #include <QSystemTrayIcon>
 #include <QTemporaryDir>
@@ -313,6 +314,27 @@ private slots:
         entries.at(0)->trigger();
         QCOMPARE(env.browserState.config(), std::optional<NASConfig>(config));
         controller.openFileBrowser(nullptr);
+    }
+
+    void theMainWindowAndTheMenuShareOneSettingsWindow()
+    {
+        AppTestEnvironment env(nextDir());
+        Recorder recorder;
+        MenuBarController controller(env.appState, env.configStore, env.recentFiles, env.browserState,
+            env.languageManager, env.app.windows(), env.log, recordingActions(recorder));
+
+        // The main window opens the scene; the menu then brings that same window forward.
+        SceneWindow* scene = env.app.windows().open(VantrelApp::settingsWindowID);
+        scene->close();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        controller.openSettings();
+        QCOMPARE(controller.settingsWindow(), scene);
+        QVERIFY(scene->isVisible());
+        QCOMPARE(env.app.windows().open(VantrelApp::settingsWindowID), scene);
+        int settingsWindows = 0;
+        for (QWidget* widget : QApplication::topLevelWidgets())
+            settingsWindows += widget->objectName() == VantrelApp::settingsWindowID ? 1 : 0;
+        QCOMPARE(settingsWindows, 1);
     }
 
     void settingsAndAboutWindowsAreMadeOnceAndReused()

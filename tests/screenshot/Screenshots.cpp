@@ -1,15 +1,22 @@
 #include "Screenshots.h"
 
+#include "support/gui/SettingsFixture.h"
 #include "support/gui/ViewFixture.h"
 
 #include "app/VantrelApp.h"
 #include "platform/AppInfo.h"
 #include "views/main/AboutView.h"
 #include "views/main/MainWindowView.h"
+#include "views/main/SettingsView.h"
+#include "platform/Localization.h"
 #include "platform/gui/Symbols.h"
 
+#include <QDir>
+#include <QFile>
 #include <QGridLayout>
 #include <QLabel>
+#include <QTabWidget>
+#include <QTimer>
 
 namespace vantrel::test {
 
@@ -37,12 +44,55 @@ QWidget* symbolSheet()
     return sheet;
 }
 
+// The settings tabs' services on the fixture, with a little use to show: two cached files with
+// three hits in four lookups, a clean-up two hours ago, and a log file. Made once and kept for the
+// rest of the run, like the shared instances they stand for.
+test::SettingsStandIns& settingsStandIns(ViewFixture& fx)
+{
+    static SettingsStandIns* standIns = nullptr;
+    if (standIns)
+        return *standIns;
+    fx.defaults.setValue(CacheDirectoryManager::lastCleanupKey, QDateTime::currentDateTime().addSecs(-2 * 3600));
+    standIns = new SettingsStandIns(fx);
+    standIns->disk.bytes = 182'400'000'000;
+    QCoro::waitFor(standIns->cacheDirectory.updateDiskSpace());
+
+    const QUuid config = QUuid::createUuid();
+    QDir().mkpath(fx.dir.filePath(QStringLiteral("share")));
+    for (const QString& name : {QStringLiteral("Report.pdf"), QStringLiteral("Holiday.jpg")}) {
+        QFile file(fx.dir.filePath(QStringLiteral("share/") + name));
+        if (file.open(QIODevice::WriteOnly))
+            file.write(QByteArray(2'400'000, 'x'));
+        file.close();
+        QCoro::waitFor(standIns->cache.cacheFile(QUrl::fromLocalFile(file.fileName()), config, name));
+    }
+    for (int i = 0; i < 3; ++i)
+        standIns->cache.isCached(config, QStringLiteral("Report.pdf"));
+    standIns->cache.isCached(config, QStringLiteral("Missing.txt"));
+
+    QDir().mkpath(fx.log.logDirectory());
+    QFile log(fx.log.logFilePath());
+    if (log.open(QIODevice::WriteOnly))
+        log.write(QByteArray(48'000, 'l'));
+    return *standIns;
+}
+
+// The settings window with one tab current.
+QWidget* settingsWindow(ViewFixture& fx, int tab)
+{
+    auto* view = new SettingsView(fx.appState, fx.configStore, fx.languageManager, settingsStandIns(fx).services());
+    // Opening the window starts at the first tab; switch once it is open.
+    QTimer::singleShot(0, view, [view, tab] { view->tabs()->setCurrentIndex(tab); });
+    return view;
+}
+
 } // namespace
 
 QList<ScreenshotWindow> screenshotWindows()
 {
     const WindowRegistry::Scene about = VantrelApp::aboutScene();
-    return {
+    const QString settingsTitle = Localization::text(QStringLiteral("window.settings.title"), QStringLiteral("设置"));
+    QList<ScreenshotWindow> windows{
         {QStringLiteral("main"), QStringLiteral("Vantrel"), QSize(760, 500),
             [](ViewFixture& fx) -> QWidget* {
                 return new MainWindowView(fx.appState, fx.configStore, [](const QString&) {},
@@ -52,6 +102,13 @@ QList<ScreenshotWindow> screenshotWindows()
             [](ViewFixture& fx) -> QWidget* { return new AboutView(AppInfo::infoDictionary(), fx.workspace); }},
         {QStringLiteral("symbols"), QStringLiteral("Symbols"), QSize(), [](ViewFixture&) { return symbolSheet(); }},
     };
+    const QStringList tabs{QStringLiteral("language"), QStringLiteral("launch"), QStringLiteral("notifications"),
+        QStringLiteral("cache"), QStringLiteral("advanced"), QStringLiteral("logging")};
+    for (int i = 0; i < tabs.size(); ++i) {
+        windows.append({QStringLiteral("settings-") + tabs.at(i), settingsTitle, QSize(580, 460),
+            [i](ViewFixture& fx) { return settingsWindow(fx, i); }});
+    }
+    return windows;
 }
 
 } // namespace vantrel::test

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QString>
+
+#include <optional>
+
+namespace vantrel {
+
+// Moves a file to a place the user chose, replacing a file already there (the user confirmed
+// that). Within one file system this is a single rename; across file systems the data is copied
+// into place atomically and the source removed only once the copy is complete. None on success,
+// else a description of what failed; a failed move always keeps the source and leaves any file
+// at the destination as it was.
+//
+// The destination may lie on a network share that hangs: run it on the share I/O pool.
+std::optional<QString> moveFileReplacing(const QString& source, const QString& destination);
+
+} // namespace vantrel
