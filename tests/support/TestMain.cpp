@@ -1,10 +1,26 @@
 #include "support/TestMain.h"
 
+#include "platform/FileSystemInfo.h"
+
 #include <QDir>
+#include <QProcess>
 
 #include <cstdlib>
 
 namespace vantrel::test {
+
+void detachMountsUnder(const QString& folder)
+{
+    const QString root = QDir::cleanPath(folder);
+    QStringList points;
+    for (const FileSystemInfo::MountEntry& entry : FileSystemInfo::system().mountTable()) {
+        const bool inside = entry.mountPoint == root || entry.mountPoint.startsWith(root + QLatin1Char('/'));
+        if (inside && entry.type.startsWith(QLatin1String("fuse")))
+            points.prepend(entry.mountPoint); // stacked and nested mounts go first
+    }
+    for (const QString& point : points)
+        QProcess::execute(QStringLiteral("fusermount3"), {QStringLiteral("-u"), QStringLiteral("-z"), point});
+}
 
 void prepareEnvironment()
 {
@@ -22,6 +38,7 @@ void prepareEnvironment()
         QDir().mkpath(fallback + QStringLiteral("/tmp"));
         return;
     }
+    detachMountsUnder(QString::fromLocal8Bit(home));
     QDir(QString::fromLocal8Bit(home)).removeRecursively();
     QDir().mkpath(QString::fromLocal8Bit(home) + QStringLiteral("/tmp"));
 }
