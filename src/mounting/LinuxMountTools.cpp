@@ -591,7 +591,6 @@ QCoro::Task<bool> LinuxMountTools::waitForProcessesToEnd(QList<qint64> pids, dou
 {
     if (pids.isEmpty())
         co_return true;
-    const QString rclone = m_tools.rclone;
     QElapsedTimer clock;
     clock.start();
     for (;;) {
