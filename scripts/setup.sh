@@ -8,6 +8,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev qcoro-qt6-dev
   libsecret-1-dev libsystemd-dev
   expect dbus gnome-keyring iproute2
+  rclone fuse3 nfs-common iputils-ping samba smbclient
   qt6-qpa-plugins hicolor-icon-theme adwaita-icon-theme
 )
 

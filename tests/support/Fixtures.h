@@ -34,4 +34,23 @@ struct LoggingFixture : TemporaryFolder, Logging {
 // The stand-in mount tools of tests/tools with the real expect interpreter.
 SystemTools standInTools();
 
+// The Linux tool set with stand-ins for what needs privilege or a kernel client here (mount.nfs4,
+// umount, sudo) and for ping; rclone and fusermount3 are the real ones.
+SystemTools linuxStandInTools();
+
+// The control folder that the stand-in tools read (see tests/tools/fake-common.sh), exported as
+// VANTREL_FAKE_DIR for the children of this process.
+struct StandInControl {
+    explicit StandInControl(const QString& folder);
+
+    // Creates a control file for a tool, such as "umount.exit" or "sudo.needs-password".
+    void set(const QString& file, const QByteArray& content = {}) const;
+    // One entry per run of the tool, its arguments in order.
+    QList<QStringList> calls(const QString& tool) const;
+    // Removes every control and record file.
+    void reset() const;
+
+    QString folder;
+};
+
 } // namespace vantrel::test

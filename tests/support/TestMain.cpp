@@ -2,9 +2,50 @@
 
 #include "support/Environment.h"
 
+#include "platform/FileSystemInfo.h"
+
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+
+#include <csignal>
 
 namespace vantrel::test {
+
+void detachMountsUnder(const QString& folder)
+{
+    const QString root = QDir::cleanPath(folder);
+    QStringList points;
+    for (const FileSystemInfo::MountEntry& entry : FileSystemInfo::system().mountTable()) {
+        const bool inside = entry.mountPoint == root || entry.mountPoint.startsWith(root + QLatin1Char('/'));
+        if (inside && entry.type.startsWith(QLatin1String("fuse")))
+            points.prepend(entry.mountPoint); // stacked and nested mounts go first
+    }
+    for (const QString& point : points)
+        QProcess::execute(QStringLiteral("fusermount3"), {QStringLiteral("-u"), QStringLiteral("-z"), point});
+
+    // A test killed while its mount was still starting leaves an rclone process that serves no
+    // mount any more and never ends by itself.
+    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString& entry : entries) {
+        bool numeric = false;
+        const int pid = entry.toInt(&numeric);
+        QFile file(QStringLiteral("/proc/") + entry + QStringLiteral("/cmdline"));
+        if (!numeric || !file.open(QIODevice::ReadOnly))
+            continue;
+        const QList<QByteArray> arguments = file.readAll().split('\0');
+        if (arguments.size() < 3 || QFileInfo(QFile::decodeName(arguments.at(0))).fileName() != QLatin1String("rclone")
+            || arguments.at(1) != "mount")
+            continue;
+        for (const QByteArray& argument : arguments) {
+            if (QFile::decodeName(argument).startsWith(root + QLatin1Char('/'))) {
+                ::kill(pid, SIGKILL);
+                break;
+            }
+        }
+    }
+}
 
 void prepareEnvironment()
 {
@@ -16,6 +57,7 @@ void prepareEnvironment()
         for (const QString& name : env.keys())
             qputenv(name.toLocal8Bit().constData(), env.value(name).toLocal8Bit());
     }
+    detachMountsUnder(home);
     QDir(home).removeRecursively();
     QDir().mkpath(home + QStringLiteral("/tmp"));
 }

@@ -1,0 +1,139 @@
+#pragma once
+
+#include "model/AppState.h"
+#include "mounting/SystemTools.h"
+
+#include <QByteArray>
+#include <QProcessEnvironment>
+#include <QString>
+#include <QStringList>
+
+#include <qcoro/qcorotask.h>
+
+#include <optional>
+
+namespace vantrel {
+
+class FileSystemInfo;
+
+// The Linux tool set: SMB shares through a user-space rclone mount over FUSE (no privilege
+// needed), NFS v4 through the kernel client with a non-interactive sudo retry, unmounting, and
+// the connection test with Linux ping flags. Holds no mutable state; coroutines resume on the
+// thread that started them, and file-system and /proc work runs on worker threads. Failures are
+// thrown as VantrelError; nothing is logged here.
+class LinuxMountTools final {
+public:
+    // A tool run: no shell; the environment replaces the inherited one when given.
+    struct ToolRun {
+        QString program;
+        QStringList arguments;
+        std::optional<QProcessEnvironment> environment;
+        std::optional<QByteArray> input;
+        double timeLimit = 30.0;
+    };
+    struct ToolResult {
+        int exitCode = 0;
+        QString stdout;
+        QString stderr;
+    };
+
+    struct SmbShare {
+        QString host;
+        std::optional<quint16> port;
+        // "share" or "share/folder"; outer "/" are ignored.
+        QString sharePath;
+        // Empty for the server's default domain.
+        QString domain;
+        QString user;
+        // None mounts as guest.
+        std::optional<QString> password;
+        QString mountPoint;
+        bool readOnly = false;
+        // When set, the mount point must lie strictly inside this folder (a computed default
+        // mount point); a custom mount point may be anywhere.
+        std::optional<QString> requiredRoot;
+    };
+
+    struct NfsShare {
+        QString address;
+        QString exportPath;
+        QString mountPoint;
+        bool readOnly = false;
+        std::optional<QString> requiredRoot;
+    };
+
+    struct Endpoint {
+        QString host;
+        std::optional<quint16> port;
+    };
+
+    explicit LinuxMountTools(SystemTools tools = SystemTools::linuxSet());
+    LinuxMountTools(SystemTools tools, FileSystemInfo& fileSystem);
+
+    // Time limits in seconds; adjustable so tests can shorten them.
+    double mountTimeout = 30.0;
+    double unmountTimeout = 30.0;
+    double connectionTestTimeout = 5.0;
+    // How long ping waits for the reply, in whole seconds (Linux ping counts seconds).
+    int pingWait = 3;
+    // A tool still running this long after SIGTERM at its time limit is killed.
+    double killGrace = 2.0;
+    // Where the rclone mount processes write their logs, one file per mount point.
+    QString logFolder;
+
+    const SystemTools& tools() const { return m_tools; }
+
+    // Mounts the share at the mount point and returns once the folder is the mount's root. A
+    // first listing through rclone reports a refused login or an unreachable server quickly
+    // (the mount itself connects lazily). The password travels obscured, in the children's
+    // environment only. Throws authenticationFailed, connectionFailed, timeout or mountFailed.
+    QCoro::Task<> mountSMB(SmbShare share);
+
+    // mount.nfs4 with "vers=4,tcp,noresvport[,ro]"; refused for lack of privilege, it is tried
+    // once more through "sudo -n". Throws mountFailed or timeout.
+    QCoro::Task<> mountNFS(NfsShare share);
+
+    // fusermount3 -u ("-z" when forced) for a user-space mount, then waits until its rclone
+    // process has ended so that everything written reaches the server; umount ("-f" when
+    // forced, retried through "sudo -n" when refused) for a kernel mount. The folder stays.
+    // Throws unmountFailed, timeout or mountFailed (a tool that cannot start).
+    QCoro::Task<> unmount(QString mountPoint, bool force = false);
+
+    // One ping; the latency in seconds, including the ping process's start and end. Throws
+    // connectionFailed when no reply came, timeout or mountFailed when ping could not run.
+    QCoro::Task<double> testConnection(QString address);
+
+    // The mount point's folder before a mount: inside requiredRoot when given, created when
+    // missing, a writable and empty folder. A dead user-space mount left at the folder is
+    // detached first. Throws mountFailed.
+    QCoro::Task<> prepareMountFolder(QString path, std::optional<QString> requiredRoot);
+
+    // Runs one tool. Throws mountFailed when it cannot start and timeout when it died by a
+    // signal; at its time limit it gets SIGTERM and, after killGrace, SIGKILL.
+    QCoro::Task<ToolResult> runTool(ToolRun run) const;
+
+    // "host", "host:port", "[v6]" or "[v6]:port"; a bare IPv6 address stays whole.
+    static Endpoint splitAddress(const QString& address);
+    // A "DOMAIN;user" or "DOMAIN\user" name split into its parts; otherwise no domain.
+    static std::pair<QString, QString> splitDomain(const QString& user);
+    // The rclone message worth showing from its output or log: the last line that says
+    // something, without time stamps and repeated wrappers.
+    static QString rcloneMessage(const QString& output);
+    // What an rclone failure means for the user.
+    static VantrelError::Kind classifyRcloneFailure(const QString& message);
+    // PIDs of this user's rclone mount processes serving the mount point.
+    static QList<qint64> rcloneMountProcesses(const QString& rclonePath, const QString& mountPoint);
+
+private:
+    QCoro::Task<QProcessEnvironment> rcloneEnvironment(const SmbShare& share) const;
+    QCoro::Task<> cleanUpFailedMount(QString mountPoint) const;
+    // A kernel mount tool, once more through "sudo -n" when refused for lack of privilege.
+    QCoro::Task<ToolResult> runWithSudoRetry(QString program, QStringList arguments, double timeLimit) const;
+    QCoro::Task<bool> waitForProcessesToEnd(QList<qint64> pids, double seconds) const;
+    QString logFileFor(const QString& mountPoint) const;
+
+    SystemTools m_tools;
+    FileSystemInfo& m_fileSystem;
+};
+
+} // namespace vantrel
