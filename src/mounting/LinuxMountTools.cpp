@@ -2,6 +2,7 @@
 
 #include "platform/FileSystemInfo.h"
 #include "platform/Localization.h"
+#include "platform/TcpProbe.h"
 #include "platform/Threading.h"
 
 #include <QCryptographicHash>
@@ -9,12 +10,10 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
-#include <QStringDecoder>
 #include <QThreadPool>
-#include <QTimer>
+#include <QUrl>
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <qcoro/qcorofuture.h>
@@ -23,7 +22,6 @@
 #include <cmath>
 #include <csignal>
 #include <filesystem>
-#include <limits>
 #include <system_error>
 
 #include <sys/stat.h>
@@ -43,28 +41,6 @@ const QString smbEncoding = QStringLiteral(
 
 constexpr std::chrono::milliseconds pollInterval{50};
 
-QString decodeUtf8OrEmpty(const QByteArray& bytes)
-{
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringConverter::Flag::Stateless);
-    QString text = decoder.decode(bytes);
-    return decoder.hasError() ? QString() : text;
-}
-
-QString wholeSeconds(double seconds)
-{
-    if (!(seconds > 0.0))
-        return QStringLiteral("0");
-    if (seconds >= static_cast<double>(std::numeric_limits<qint64>::max()))
-        return QString::number(std::numeric_limits<qint64>::max());
-    return QString::number(static_cast<qint64>(seconds));
-}
-
-QString trimmedMessage(const LinuxMountTools::ToolResult& result)
-{
-    const QString error = result.stderr.trimmed();
-    return error.isEmpty() ? result.stdout.trimmed() : error;
-}
-
 QString toolName(const QString& path)
 {
     return QFileInfo(path).fileName();
@@ -77,7 +53,7 @@ QString absoluteClean(const QString& path)
 
 // Mount tools refused for lack of privilege, in the words of mount.nfs4, umount and libmount;
 // "fstab options" is what mount.nfs4 says to a user without an fstab "user" entry.
-bool refusedForPrivilege(const LinuxMountTools::ToolResult& result)
+bool refusedForPrivilege(const ProcessResult& result)
 {
     if (result.exitCode == 0)
         return false;
@@ -89,34 +65,6 @@ bool refusedForPrivilege(const LinuxMountTools::ToolResult& result)
     }
     return false;
 }
-
-// Suspends until a started QProcess has ended or failed to start.
-class EndedAwaiter {
-public:
-    explicit EndedAwaiter(QProcess* process) : m_process(process) {}
-
-    bool await_ready() const noexcept { return m_process->state() == QProcess::NotRunning; }
-    void await_suspend(std::coroutine_handle<> waiting)
-    {
-        auto resume = [this, waiting] {
-            QObject::disconnect(m_onFinished);
-            QObject::disconnect(m_onFailed);
-            // Not from inside the process's own signal: the coroutine deletes the process.
-            QTimer::singleShot(0, [waiting] { waiting.resume(); });
-        };
-        m_onFinished = QObject::connect(m_process, &QProcess::finished, m_process, resume);
-        m_onFailed = QObject::connect(m_process, &QProcess::errorOccurred, m_process, [resume](QProcess::ProcessError error) {
-            if (error == QProcess::FailedToStart)
-                resume();
-        });
-    }
-    void await_resume() const noexcept {}
-
-private:
-    QProcess* m_process;
-    QMetaObject::Connection m_onFinished;
-    QMetaObject::Connection m_onFailed;
-};
 
 template <typename F>
 auto onShareIO(F&& f)
@@ -152,13 +100,45 @@ void signalProcesses(const QList<qint64>& pids, int signal)
         ::kill(static_cast<pid_t>(pid), signal);
 }
 
+constexpr quint16 smbPort = 445;
+
+bool isKernelNetworkMount(const QString& type)
+{
+    static const char* const types[] = {"cifs", "smb3", "nfs", "nfs4"};
+    for (const char* name : types) {
+        if (type == QLatin1String(name))
+            return true;
+    }
+    return false;
+}
+
+enum class UserSpaceMount { dead, serverGone, live };
+
+// Whether the process behind a user-space mount still answers (a dead one fails every call at
+// once) and, for an rclone mount that names its server, whether that server accepts connections.
+UserSpaceMount userSpaceMountState(const FileSystemInfo::MountEntry& entry, double probeSeconds)
+{
+    struct stat info {};
+    if (::stat(QFile::encodeName(entry.mountPoint).constData(), &info) != 0)
+        return UserSpaceMount::dead;
+    if (entry.type == QLatin1String("fuse.rclone")) {
+        if (const auto server = LinuxMountTools::serverOfMount(entry.source)) {
+            const auto limit = std::chrono::milliseconds(timerMilliseconds(probeSeconds));
+            if (!TcpProbe::accepts(server->host, server->port.value_or(smbPort), limit))
+                return UserSpaceMount::serverGone;
+        }
+    }
+    return UserSpaceMount::live;
+}
+
 // What the folder check found; the coroutine acts on a dead mount, the worker does the rest.
 struct FolderCheck {
     std::optional<VantrelError> error;
     bool deadUserSpaceMount = false;
 };
 
-FolderCheck checkFolder(const FileSystemInfo& fileSystem, const QString& path, const std::optional<QString>& requiredRoot)
+FolderCheck checkFolder(const FileSystemInfo& fileSystem, const QString& path, const std::optional<QString>& requiredRoot,
+    double probeSeconds)
 {
     FolderCheck check;
     auto fail = [&check](const QString& text) {
@@ -178,13 +158,21 @@ FolderCheck checkFolder(const FileSystemInfo& fileSystem, const QString& path, c
     }
 
     const QByteArray native = QFile::encodeName(path);
-    if (const std::optional<QString> mounted = fileSystem.mountedTypeAt(path)) {
-        struct stat info {};
-        if (::stat(native.constData(), &info) != 0 && mounted->startsWith(QLatin1String("fuse"))) {
-            check.deadUserSpaceMount = true;
-            return check;
+    if (const std::optional<FileSystemInfo::MountEntry> mounted = fileSystem.mountAt(path)) {
+        if (mounted->type.startsWith(QLatin1String("fuse"))) {
+            switch (userSpaceMountState(*mounted, probeSeconds)) {
+            case UserSpaceMount::dead:
+                check.deadUserSpaceMount = true;
+                return check;
+            case UserSpaceMount::serverGone:
+                check.error = VantrelError::connectionFailed(
+                    QStringLiteral("The server of the share mounted at ") + path + QStringLiteral(" does not answer"));
+                return check;
+            case UserSpaceMount::live:
+                break;
+            }
         }
-        return fail(QStringLiteral("Mount point is already in use by a ") + *mounted + QStringLiteral(" mount: ") + path);
+        return fail(QStringLiteral("Mount point is already in use by a ") + mounted->type + QStringLiteral(" mount: ") + path);
     }
 
     const QFileInfo info(path);
@@ -206,6 +194,19 @@ FolderCheck checkFolder(const FileSystemInfo& fileSystem, const QString& path, c
     return check;
 }
 
+// "//host[:port]/share" with the share percent-encoded: a comma would end the option that
+// carries the name to the FUSE helper.
+QString deviceName(const LinuxMountTools::SmbShare& share)
+{
+    QString host = share.host.contains(QLatin1Char(':')) ? QLatin1Char('[') + share.host + QLatin1Char(']') : share.host;
+    if (share.port)
+        host += QLatin1Char(':') + QString::number(*share.port);
+    QString path = share.sharePath;
+    while (path.startsWith(QLatin1Char('/')))
+        path.remove(0, 1);
+    return QStringLiteral("//") + host + QLatin1Char('/') + QString::fromLatin1(QUrl::toPercentEncoding(path, "/"));
+}
+
 } // namespace
 
 LinuxMountTools::LinuxMountTools(SystemTools tools)
@@ -220,62 +221,19 @@ LinuxMountTools::LinuxMountTools(SystemTools tools, FileSystemInfo& fileSystem)
 {
 }
 
-QCoro::Task<LinuxMountTools::ToolResult> LinuxMountTools::runTool(ToolRun run) const
+QCoro::Task<ProcessResult> LinuxMountTools::run(QString program, QStringList arguments, double timeLimit,
+    std::optional<QProcessEnvironment> environment, std::optional<QByteArray> input) const
 {
-    auto process = std::make_unique<QProcess>();
-    process->setProgram(run.program);
-    process->setArguments(run.arguments);
-    process->setProcessChannelMode(QProcess::SeparateChannels);
-    if (run.environment)
-        process->setProcessEnvironment(*run.environment);
-    if (!run.input)
-        process->setStandardInputFile(QProcess::nullDevice());
-
-    QProcess* child = process.get();
-    QTimer deadline;
-    deadline.setSingleShot(true);
-    QTimer grace;
-    grace.setSingleShot(true);
-    QObject::connect(&grace, &QTimer::timeout, child, [child] {
-        if (child->state() != QProcess::NotRunning)
-            child->kill();
-    });
-    const int graceMs = timerMilliseconds(killGrace);
-    QObject::connect(&deadline, &QTimer::timeout, child, [child, &grace, graceMs] {
-        if (child->state() == QProcess::NotRunning)
-            return;
-        child->terminate();
-        grace.start(graceMs);
-    });
-
-    process->start(QIODevice::ReadWrite);
-    if (run.input && child->state() != QProcess::NotRunning) {
-        // Held until the child runs, then handed over and followed by end of input.
-        process->write(*run.input);
-        process->closeWriteChannel();
-    }
-    deadline.start(timerMilliseconds(run.timeLimit));
-
-    EndedAwaiter ending(child);
-    co_await ending;
-    deadline.stop();
-    grace.stop();
-
-    if (child->error() == QProcess::FailedToStart) {
-        const QString description = child->errorString();
-        child->close();
-        throw VantrelError::mountFailed(QStringLiteral("Failed to launch ") + run.program + QStringLiteral(": ") + description);
-    }
-
-    const QByteArray out = child->readAllStandardOutput();
-    const QByteArray err = child->readAllStandardError();
-    const bool killed = child->exitStatus() == QProcess::CrashExit;
-    const int exitCode = child->exitCode();
-    child->close();
-    if (killed)
-        throw VantrelError::timeout(QStringLiteral("Process ") + run.program + QStringLiteral(" timed out after ")
-            + wholeSeconds(run.timeLimit) + QStringLiteral("s"));
-    co_return ToolResult{exitCode, decodeUtf8OrEmpty(out), decodeUtf8OrEmpty(err)};
+    ProcessRequest request;
+    request.program = std::move(program);
+    request.arguments = std::move(arguments);
+    request.timeout = timeLimit;
+    request.input = std::move(input);
+    request.nullInput = true;
+    request.environment = std::move(environment);
+    request.killGrace = killGrace;
+    auto task = ProcessRunner::run(std::move(request));
+    co_return co_await std::move(task);
 }
 
 LinuxMountTools::Endpoint LinuxMountTools::splitAddress(const QString& address)
@@ -312,6 +270,28 @@ LinuxMountTools::Endpoint LinuxMountTools::splitAddress(const QString& address)
         endpoint.port = port;
     }
     return endpoint;
+}
+
+std::optional<LinuxMountTools::Endpoint> LinuxMountTools::serverOfMount(const QString& source)
+{
+    if (!source.startsWith(QLatin1String("//")))
+        return std::nullopt;
+    const qsizetype end = source.indexOf(QLatin1Char('/'), 2);
+    const QString authority = source.mid(2, end < 0 ? -1 : end - 2);
+    if (authority.isEmpty())
+        return std::nullopt;
+    return splitAddress(authority);
+}
+
+bool LinuxMountTools::isMounted(const QString& path) const
+{
+    const std::optional<FileSystemInfo::MountEntry> entry = m_fileSystem.mountAt(path);
+    if (!entry)
+        return false;
+    if (isKernelNetworkMount(entry->type))
+        return true;
+    return entry->type == QLatin1String("fuse.rclone")
+        && userSpaceMountState(*entry, serverProbeTimeout) == UserSpaceMount::live;
 }
 
 std::pair<QString, QString> LinuxMountTools::splitDomain(const QString& user)
@@ -400,14 +380,15 @@ QString LinuxMountTools::logFileFor(const QString& mountPoint) const
 QCoro::Task<> LinuxMountTools::prepareMountFolder(QString path, std::optional<QString> requiredRoot)
 {
     const FileSystemInfo& fileSystem = m_fileSystem;
-    auto inspect = [&fileSystem, path, requiredRoot] { return checkFolder(fileSystem, path, requiredRoot); };
+    auto inspect = [&fileSystem, path, requiredRoot, probe = serverProbeTimeout] {
+        return checkFolder(fileSystem, path, requiredRoot, probe);
+    };
     QFuture<FolderCheck> first = onShareIO(inspect);
     FolderCheck check = co_await first;
     if (check.deadUserSpaceMount) {
         // A user-space mount whose process died leaves the folder unusable until it is detached.
         const QStringList arguments{QStringLiteral("-u"), QStringLiteral("-z"), path};
-        ToolRun detach{m_tools.fusermount, arguments, std::nullopt, std::nullopt, unmountTimeout};
-        auto detaching = runTool(detach);
+        auto detaching = run(m_tools.fusermount, arguments, unmountTimeout);
         co_await std::move(detaching);
         QFuture<FolderCheck> second = onShareIO(inspect);
         check = co_await second;
@@ -433,9 +414,8 @@ QCoro::Task<QProcessEnvironment> LinuxMountTools::rcloneEnvironment(const SmbSha
     QString obscured;
     if (share.password) {
         const QStringList arguments{QStringLiteral("obscure"), QStringLiteral("-")};
-        ToolRun obscure{m_tools.rclone, arguments, environment, share.password->toUtf8(), mountTimeout};
-        auto running = runTool(obscure);
-        const ToolResult result = co_await std::move(running);
+        auto running = run(m_tools.rclone, arguments, mountTimeout, environment, share.password->toUtf8());
+        const ProcessResult result = co_await std::move(running);
         obscured = result.stdout.trimmed();
         if (result.exitCode != 0 || obscured.isEmpty())
             throw VantrelError::mountFailed(QStringLiteral("rclone obscure exited with code ")
@@ -454,13 +434,6 @@ QCoro::Task<QProcessEnvironment> LinuxMountTools::rcloneEnvironment(const SmbSha
 
 QCoro::Task<> LinuxMountTools::mountSMB(SmbShare share)
 {
-    // rclone reads one line of the obscure input, so these would silently shorten the password.
-    if (share.password
-        && (share.password->contains(QChar(u'\0')) || share.password->contains(QLatin1Char('\n'))
-            || share.password->contains(QLatin1Char('\r'))))
-        throw VantrelError::authenticationFailed(
-            QStringLiteral("The password contains a line break or a NUL character, which cannot be passed to the SMB mount"));
-
     auto preparing = prepareMountFolder(share.mountPoint, share.requiredRoot);
     co_await std::move(preparing);
 
@@ -477,9 +450,8 @@ QCoro::Task<> LinuxMountTools::mountSMB(SmbShare share)
     // The mount connects lazily and would "succeed" with a wrong password; a listing fails fast.
     const QStringList listArguments{QStringLiteral("lsf"), remote, QStringLiteral("--max-depth"), QStringLiteral("1"),
         QStringLiteral("--retries"), QStringLiteral("1"), QStringLiteral("--low-level-retries"), QStringLiteral("1")};
-    ToolRun listing{m_tools.rclone, listArguments, environment, std::nullopt, mountTimeout};
-    auto listingTask = runTool(listing);
-    const ToolResult listed = co_await std::move(listingTask);
+    auto listingTask = run(m_tools.rclone, listArguments, mountTimeout, environment);
+    const ProcessResult listed = co_await std::move(listingTask);
     if (listed.exitCode != 0) {
         const QString message = rcloneMessage(listed.stderr.isEmpty() ? listed.stdout : listed.stderr);
         const VantrelError::Kind kind = classifyRcloneFailure(message);
@@ -506,14 +478,15 @@ QCoro::Task<> LinuxMountTools::mountSMB(SmbShare share)
         QStringLiteral("--daemon-wait"), QString::number(waitSeconds) + QLatin1Char('s'), QStringLiteral("--vfs-cache-mode"),
         QStringLiteral("writes"), QStringLiteral("--vfs-write-back"), QStringLiteral("0s"), QStringLiteral("--log-file"),
         logFile, QStringLiteral("--log-level"), QStringLiteral("NOTICE")};
+    // The mount table then names the server, which the live-mount test asks whether it answers.
+    mountArguments << QStringLiteral("--devname") << deviceName(share);
     if (share.readOnly)
         mountArguments << QStringLiteral("--read-only");
-    ToolRun mounting{m_tools.rclone, mountArguments, environment, std::nullopt, mountTimeout};
 
     std::optional<VantrelError> failure;
     try {
-        auto mountTask = runTool(mounting);
-        const ToolResult mounted = co_await std::move(mountTask);
+        auto mountTask = run(m_tools.rclone, mountArguments, mountTimeout, environment);
+        const ProcessResult mounted = co_await std::move(mountTask);
         if (mounted.exitCode != 0) {
             auto readLog = [logFile] {
                 QFile file(logFile);
@@ -523,7 +496,7 @@ QCoro::Task<> LinuxMountTools::mountSMB(SmbShare share)
             const QString log = co_await reading;
             QString message = rcloneMessage(log);
             if (message.isEmpty())
-                message = rcloneMessage(trimmedMessage(mounted));
+                message = rcloneMessage(mounted.message());
             failure = VantrelError::mountFailed(QStringLiteral("rclone mount exited with code ")
                 + QString::number(mounted.exitCode) + QStringLiteral(": ") + message);
         }
@@ -574,9 +547,8 @@ QCoro::Task<> LinuxMountTools::cleanUpFailedMount(QString mountPoint) const
     const std::optional<QString> type = co_await probing;
     if (type == QStringLiteral("fuse.rclone")) {
         const QStringList arguments{QStringLiteral("-u"), QStringLiteral("-z"), mountPoint};
-        ToolRun detach{m_tools.fusermount, arguments, std::nullopt, std::nullopt, unmountTimeout};
         try {
-            auto detaching = runTool(detach);
+            auto detaching = run(m_tools.fusermount, arguments, unmountTimeout);
             co_await std::move(detaching);
         } catch (const VantrelError&) {
             // The original failure is what the caller needs to see.
@@ -635,9 +607,8 @@ QCoro::Task<> LinuxMountTools::unmount(QString mountPoint, bool force)
         if (force)
             arguments << QStringLiteral("-z");
         arguments << path;
-        ToolRun detach{m_tools.fusermount, arguments, std::nullopt, std::nullopt, unmountTimeout};
-        auto detaching = runTool(detach);
-        const ToolResult result = co_await std::move(detaching);
+        auto detaching = run(m_tools.fusermount, arguments, unmountTimeout);
+        const ProcessResult result = co_await std::move(detaching);
         if (result.exitCode != 0)
             throw VantrelError::unmountFailed(toolName(m_tools.fusermount) + QStringLiteral(" -u exited with code ")
                 + QString::number(result.exitCode) + QStringLiteral(": ") + result.stderr.trimmed());
@@ -648,7 +619,7 @@ QCoro::Task<> LinuxMountTools::unmount(QString mountPoint, bool force)
         if (!co_await std::move(waiting)) {
             if (!force)
                 throw VantrelError::timeout(QStringLiteral("rclone mount of ") + path
-                    + QStringLiteral(" was still writing to the server ") + wholeSeconds(unmountTimeout)
+                    + QStringLiteral(" was still writing to the server ") + ProcessRunner::wholeSeconds(unmountTimeout)
                     + QStringLiteral("s after the unmount"));
             signalProcesses(found.pids, SIGTERM);
         }
@@ -663,24 +634,22 @@ QCoro::Task<> LinuxMountTools::unmount(QString mountPoint, bool force)
         arguments << QStringLiteral("-f");
     arguments << path;
     auto running = runWithSudoRetry(m_tools.umount, arguments, unmountTimeout);
-    const ToolResult result = co_await std::move(running);
+    const ProcessResult result = co_await std::move(running);
     if (result.exitCode != 0)
         throw VantrelError::unmountFailed(toolName(m_tools.umount) + QStringLiteral(" exited with code ")
             + QString::number(result.exitCode) + QStringLiteral(": ") + result.stderr.trimmed());
 }
 
-QCoro::Task<LinuxMountTools::ToolResult> LinuxMountTools::runWithSudoRetry(QString program, QStringList arguments,
+QCoro::Task<ProcessResult> LinuxMountTools::runWithSudoRetry(QString program, QStringList arguments,
     double timeLimit) const
 {
-    ToolRun plain{program, arguments, std::nullopt, std::nullopt, timeLimit};
-    auto first = runTool(plain);
-    const ToolResult result = co_await std::move(first);
+    auto first = run(program, arguments, timeLimit);
+    const ProcessResult result = co_await std::move(first);
     if (!refusedForPrivilege(result) || !QFileInfo::exists(m_tools.sudo))
         co_return result;
     // "-n": sudo fails at once instead of asking for a password nobody can type here.
     const QStringList sudoArguments = QStringList{QStringLiteral("-n"), program} + arguments;
-    ToolRun retry{m_tools.sudo, sudoArguments, std::nullopt, std::nullopt, timeLimit};
-    auto second = runTool(retry);
+    auto second = run(m_tools.sudo, sudoArguments, timeLimit);
     co_return co_await std::move(second);
 }
 
@@ -694,11 +663,11 @@ QCoro::Task<> LinuxMountTools::mountNFS(NfsShare share)
         options += QStringLiteral(",ro");
     const QStringList arguments{share.address + QLatin1Char(':') + share.exportPath, share.mountPoint, QStringLiteral("-o"), options};
     auto running = runWithSudoRetry(m_tools.nfsMount, arguments, mountTimeout);
-    const ToolResult result = co_await std::move(running);
+    const ProcessResult result = co_await std::move(running);
     if (result.exitCode == 0)
         co_return;
 
-    const QString message = trimmedMessage(result);
+    const QString message = result.message();
     if (result.exitCode == 1 && message.contains(QLatin1String("sudo")))
         throw VantrelError::mountFailed(Localization::text(QStringLiteral("nfs.error.sudoRequired"),
             QStringLiteral("NFS 挂载需要 root 权限。请在终端配置 sudoers 以允许免密执行 mount_nfs，或手动挂载后使用自定义挂载点。")));
@@ -710,11 +679,10 @@ QCoro::Task<double> LinuxMountTools::testConnection(QString address)
 {
     const QString host = splitAddress(address).host;
     const QStringList arguments{QStringLiteral("-c"), QStringLiteral("1"), QStringLiteral("-W"), QString::number(pingWait), host};
-    ToolRun ping{m_tools.ping, arguments, std::nullopt, std::nullopt, connectionTestTimeout};
     QElapsedTimer clock;
     clock.start();
-    auto running = runTool(ping);
-    const ToolResult result = co_await std::move(running);
+    auto running = run(m_tools.ping, arguments, connectionTestTimeout);
+    const ProcessResult result = co_await std::move(running);
     const double elapsed = static_cast<double>(clock.nsecsElapsed()) / 1e9;
     if (result.exitCode != 0)
         throw VantrelError::connectionFailed(QStringLiteral("Ping to ") + address + QStringLiteral(" failed (exit code ")

@@ -1,9 +1,10 @@
 #pragma once
 
 #include "model/AppState.h"
+#include "mounting/ProcessRunner.h"
 #include "mounting/SystemTools.h"
 
-#include <QByteArray>
+#include <QList>
 #include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
@@ -11,6 +12,7 @@
 #include <qcoro/qcorotask.h>
 
 #include <optional>
+#include <utility>
 
 namespace vantrel {
 
@@ -23,20 +25,6 @@ class FileSystemInfo;
 // thrown as VantrelError; nothing is logged here.
 class LinuxMountTools final {
 public:
-    // A tool run: no shell; the environment replaces the inherited one when given.
-    struct ToolRun {
-        QString program;
-        QStringList arguments;
-        std::optional<QProcessEnvironment> environment;
-        std::optional<QByteArray> input;
-        double timeLimit = 30.0;
-    };
-    struct ToolResult {
-        int exitCode = 0;
-        QString stdout;
-        QString stderr;
-    };
-
     struct SmbShare {
         QString host;
         std::optional<quint16> port;
@@ -78,6 +66,8 @@ public:
     int pingWait = 3;
     // A tool still running this long after SIGTERM at its time limit is killed.
     double killGrace = 2.0;
+    // How long the live-mount test waits for the server of a user-space mount to answer.
+    double serverProbeTimeout = 3.0;
     // Where the rclone mount processes write their logs, one file per mount point.
     QString logFolder;
 
@@ -103,17 +93,22 @@ public:
     // connectionFailed when no reply came, timeout or mountFailed when ping could not run.
     QCoro::Task<double> testConnection(QString address);
 
+    // A network share is mounted right at the path, by the kernel's mount table: an SMB or NFS
+    // kernel mount, or an rclone mount whose process answers and whose server accepts
+    // connections (rclone keeps a mount whose server went away, and waits on it for ever).
+    // Blocks for up to serverProbeTimeout: call it off the main thread.
+    bool isMounted(const QString& path) const;
+
     // The mount point's folder before a mount: inside requiredRoot when given, created when
     // missing, a writable and empty folder. A dead user-space mount left at the folder is
-    // detached first. Throws mountFailed.
+    // detached first; a live one whose server does not answer is reported as connectionFailed
+    // and kept, so that what it still has to write is not lost. Throws mountFailed otherwise.
     QCoro::Task<> prepareMountFolder(QString path, std::optional<QString> requiredRoot);
-
-    // Runs one tool. Throws mountFailed when it cannot start and timeout when it died by a
-    // signal; at its time limit it gets SIGTERM and, after killGrace, SIGKILL.
-    QCoro::Task<ToolResult> runTool(ToolRun run) const;
 
     // "host", "host:port", "[v6]" or "[v6]:port"; a bare IPv6 address stays whole.
     static Endpoint splitAddress(const QString& address);
+    // The server named by an rclone mount's device name, "//host[:port]/share".
+    static std::optional<Endpoint> serverOfMount(const QString& source);
     // A "DOMAIN;user" or "DOMAIN\user" name split into its parts; otherwise no domain.
     static std::pair<QString, QString> splitDomain(const QString& user);
     // The rclone message worth showing from its output or log: the last line that says
@@ -125,10 +120,12 @@ public:
     static QList<qint64> rcloneMountProcesses(const QString& rclonePath, const QString& mountPoint);
 
 private:
+    QCoro::Task<ProcessResult> run(QString program, QStringList arguments, double timeLimit,
+        std::optional<QProcessEnvironment> environment = std::nullopt, std::optional<QByteArray> input = std::nullopt) const;
     QCoro::Task<QProcessEnvironment> rcloneEnvironment(const SmbShare& share) const;
     QCoro::Task<> cleanUpFailedMount(QString mountPoint) const;
     // A kernel mount tool, once more through "sudo -n" when refused for lack of privilege.
-    QCoro::Task<ToolResult> runWithSudoRetry(QString program, QStringList arguments, double timeLimit) const;
+    QCoro::Task<ProcessResult> runWithSudoRetry(QString program, QStringList arguments, double timeLimit) const;
     QCoro::Task<bool> waitForProcessesToEnd(QList<qint64> pids, double seconds) const;
     QString logFileFor(const QString& mountPoint) const;
 

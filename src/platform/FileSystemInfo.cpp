@@ -110,7 +110,7 @@ QList<FileSystemInfo::MountEntry> FileSystemInfo::mountTable() const
     return parseMountInfo(file.readAll());
 }
 
-std::optional<QString> FileSystemInfo::mountedTypeAt(const QString& path) const
+std::optional<FileSystemInfo::MountEntry> FileSystemInfo::mountAt(const QString& path) const
 {
     if (path.isEmpty())
         return std::nullopt;
@@ -118,9 +118,15 @@ std::optional<QString> FileSystemInfo::mountedTypeAt(const QString& path) const
     const QList<MountEntry> table = mountTable();
     for (auto it = table.crbegin(); it != table.crend(); ++it) {
         if (it->mountPoint == target)
-            return it->type;
+            return *it;
     }
     return std::nullopt;
+}
+
+std::optional<QString> FileSystemInfo::mountedTypeAt(const QString& path) const
+{
+    const std::optional<MountEntry> entry = mountAt(path);
+    return entry ? std::optional<QString>(entry->type) : std::nullopt;
 }
 
 std::optional<QString> FileSystemInfo::typeName(const QString& path) const

@@ -44,6 +44,8 @@ public:
     // matched by the cleaned absolute path without touching the mount itself, so it also answers
     // for a user-space mount whose process died. None when nothing is mounted there.
     std::optional<QString> mountedTypeAt(const QString& path) const;
+    // The whole entry of that mount (its type and source too).
+    std::optional<MountEntry> mountAt(const QString& path) const;
 
     // The mounts this process sees, in the kernel's order; empty when the table is unreadable.
     virtual QList<MountEntry> mountTable() const;

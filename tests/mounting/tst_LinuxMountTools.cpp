@@ -271,25 +271,6 @@ private slots:
         await(tools->unmount(share.mountPoint));
     }
 
-    void passwordsThatCannotBePassedOnAreRefusedBeforeAnyToolRuns()
-    {
-        SystemTools set = SystemTools::linuxSet();
-        set.rclone = QStringLiteral("/nonexistent/rclone");
-        auto tools = makeTools(set);
-        const QString untouched = scratch.filePath(QStringLiteral("never-created"));
-        for (const QString& password : {QStringLiteral("hunter2\nsecond"), QStringLiteral("hunter2\rsecond"),
-                 QString::fromUtf16(u"hunter2\0second", 14)}) {
-            Share share = dataShare(QString(), password);
-            share.mountPoint = untouched;
-            share.requiredRoot.reset();
-            const VantrelError error = failureOf(tools->mountSMB(share));
-            QCOMPARE(error.kind(), VantrelError::Kind::authenticationFailed);
-            QVERIFY(!error.payload().contains(QStringLiteral("hunter")));
-            QVERIFY(!error.payload().contains(QStringLiteral("second")));
-        }
-        QVERIFY(!QFileInfo::exists(untouched));
-    }
-
     void mountFolderIsCheckedBeforeMounting()
     {
         auto tools = makeTools();
@@ -347,32 +328,6 @@ private slots:
         QVERIFY(fs.isMountRoot(share.mountPoint));
         await(tools->unmount(share.mountPoint));
         QVERIFY(idle(*tools, share.mountPoint));
-    }
-
-    void toolRunsAreBoundedAndFed()
-    {
-        auto tools = makeTools();
-        tools->killGrace = 0.2;
-        using Run = LinuxMountTools::ToolRun;
-
-        QElapsedTimer clock;
-        clock.start();
-        const QStringList stubborn{QStringLiteral("-c"), QStringLiteral("trap '' TERM; while :; do sleep 0.05; done")};
-        const VantrelError timedOut = failureOf(tools->runTool(Run{QStringLiteral("/bin/sh"), stubborn, std::nullopt, std::nullopt, 0.3}));
-        QCOMPARE(timedOut, VantrelError::timeout(QStringLiteral("Process /bin/sh timed out after 0s")));
-        QVERIFY(secondsOf(clock) < 3.0);
-
-        const VantrelError missing = failureOf(tools->runTool(Run{QStringLiteral("/nonexistent/tool"), {}, std::nullopt, QByteArray("x"), 5.0}));
-        QCOMPARE(missing.kind(), VantrelError::Kind::mountFailed);
-        QVERIFY(missing.payload().startsWith(QStringLiteral("Failed to launch /nonexistent/tool: ")));
-
-        QProcessEnvironment environment;
-        environment.insert(QStringLiteral("ONLY"), QStringLiteral("this"));
-        const QStringList echo{QStringLiteral("-c"), QStringLiteral("printf '%s|%s|' \"$ONLY\" \"$HOME\"; cat; echo err >&2; exit 3")};
-        const auto fed = await(tools->runTool(Run{QStringLiteral("/bin/sh"), echo, environment, QByteArray("input"), 5.0}));
-        QCOMPARE(fed.exitCode, 3);
-        QCOMPARE(fed.stdout, QStringLiteral("this||input"));
-        QCOMPARE(fed.stderr, QStringLiteral("err\n"));
     }
 
     void nfsMountsThroughMountNfs4WithTheSudoRetry()

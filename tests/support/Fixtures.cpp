@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QtTest>
 
 namespace vantrel::test {
 
@@ -38,17 +39,30 @@ StandInControl::StandInControl(const QString& folder)
 void StandInControl::set(const QString& file, const QByteArray& content) const
 {
     QFile f(folder + QLatin1Char('/') + file);
-    if (f.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        f.write(content);
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(content);
+}
+
+void StandInControl::unset(const QString& file) const
+{
+    QFile::remove(folder + QLatin1Char('/') + file);
+}
+
+bool StandInControl::exists(const QString& file) const
+{
+    return QFile::exists(folder + QLatin1Char('/') + file);
+}
+
+QByteArray StandInControl::read(const QString& file) const
+{
+    QFile f(folder + QLatin1Char('/') + file);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
 QList<QStringList> StandInControl::calls(const QString& tool) const
 {
     QList<QStringList> result;
-    QFile f(folder + QLatin1Char('/') + tool + QStringLiteral(".argv"));
-    if (!f.open(QIODevice::ReadOnly))
-        return result;
-    const QString text = QString::fromUtf8(f.readAll());
+    const QString text = QString::fromUtf8(read(tool + QStringLiteral(".argv")));
     for (const QString& line : text.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
         result.append(line.split(QChar(0x1F)));
     return result;

@@ -43,10 +43,15 @@ SystemTools linuxStandInTools();
 struct StandInControl {
     explicit StandInControl(const QString& folder);
 
-    // Creates a control file for a tool, such as "umount.exit" or "sudo.needs-password".
+    // Creates (or overwrites) a control file for a tool, such as "umount.exit" or
+    // "sudo.needs-password"; removes one, or reads one.
     void set(const QString& file, const QByteArray& content = {}) const;
+    void unset(const QString& file) const;
+    bool exists(const QString& file) const;
+    QByteArray read(const QString& file) const;
     // One entry per run of the tool, its arguments in order.
     QList<QStringList> calls(const QString& tool) const;
+    int runs(const QString& tool) const { return static_cast<int>(calls(tool).size()); }
     // Removes every control and record file.
     void reset() const;
 
