@@ -1,26 +1,20 @@
 #include "mounting/LinuxMountTools.h"
 
+#include "mounting/RcloneMount.h"
 #include "platform/FileSystemInfo.h"
 #include "platform/Localization.h"
 #include "platform/TcpProbe.h"
 #include "platform/Threading.h"
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QRegularExpression>
 #include <QStandardPaths>
-#include <QThreadPool>
-#include <QUrl>
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <qcoro/qcorofuture.h>
-#include <qcoro/qcorotimer.h>
 
-#include <cmath>
-#include <csignal>
 #include <filesystem>
 #include <system_error>
 
@@ -34,21 +28,9 @@ namespace vantrel {
 
 namespace {
 
-// rclone's default SMB encoding without RightPeriod and Dot: with them, writing a file into a
-// share's root also leaves a stray folder named "．" on the server.
-const QString smbEncoding = QStringLiteral(
-    "Slash,LtGt,DoubleQuote,Colon,Question,Asterisk,Pipe,BackSlash,Ctl,RightSpace,InvalidUtf8");
-
-constexpr std::chrono::milliseconds pollInterval{50};
-
 QString toolName(const QString& path)
 {
     return QFileInfo(path).fileName();
-}
-
-QString absoluteClean(const QString& path)
-{
-    return QDir::cleanPath(QFileInfo(path).absoluteFilePath());
 }
 
 // Mount tools refused for lack of privilege, in the words of mount.nfs4, umount and libmount;
@@ -64,40 +46,6 @@ bool refusedForPrivilege(const ProcessResult& result)
             return true;
     }
     return false;
-}
-
-template <typename F>
-auto onShareIO(F&& f)
-{
-    return QtConcurrent::run(&shareIOPool(), std::forward<F>(f));
-}
-
-template <typename F>
-auto onWorker(F&& f)
-{
-    return QtConcurrent::run(QThreadPool::globalInstance(), std::forward<F>(f));
-}
-
-QStringList processArguments(qint64 pid)
-{
-    QFile file(QStringLiteral("/proc/%1/cmdline").arg(pid));
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    QByteArray raw = file.readAll();
-    if (raw.endsWith('\0'))
-        raw.chop(1);
-    QStringList arguments;
-    if (raw.isEmpty())
-        return arguments;
-    for (const QByteArray& part : raw.split('\0'))
-        arguments << QFile::decodeName(part);
-    return arguments;
-}
-
-void signalProcesses(const QList<qint64>& pids, int signal)
-{
-    for (const qint64 pid : pids)
-        ::kill(static_cast<pid_t>(pid), signal);
 }
 
 constexpr quint16 smbPort = 445;
@@ -122,7 +70,7 @@ UserSpaceMount userSpaceMountState(const FileSystemInfo::MountEntry& entry, doub
     if (::stat(QFile::encodeName(entry.mountPoint).constData(), &info) != 0)
         return UserSpaceMount::dead;
     if (entry.type == QLatin1String("fuse.rclone")) {
-        if (const auto server = LinuxMountTools::serverOfMount(entry.source)) {
+        if (const auto server = RcloneMount::serverOfMount(entry.source)) {
             const auto limit = std::chrono::milliseconds(timerMilliseconds(probeSeconds));
             if (!TcpProbe::accepts(server->host, server->port.value_or(smbPort), limit))
                 return UserSpaceMount::serverGone;
@@ -150,8 +98,8 @@ FolderCheck checkFolder(const FileSystemInfo& fileSystem, const QString& path, c
     if (requiredRoot) {
         // Judged after "." and ".." are resolved: a share named "", "/" or ".." must not mount
         // over the root or anywhere above it.
-        const QString root = absoluteClean(*requiredRoot);
-        const QString target = absoluteClean(path);
+        const QString root = LinuxMountTools::absolutePath(*requiredRoot);
+        const QString target = LinuxMountTools::absolutePath(path);
         const QString prefix = root.endsWith(QLatin1Char('/')) ? root : root + QLatin1Char('/');
         if (!target.startsWith(prefix) || target.size() <= prefix.size())
             return fail(QStringLiteral("Mount point ") + path + QStringLiteral(" is not a folder inside ") + *requiredRoot);
@@ -194,19 +142,6 @@ FolderCheck checkFolder(const FileSystemInfo& fileSystem, const QString& path, c
     return check;
 }
 
-// "//host[:port]/share" with the share percent-encoded: a comma would end the option that
-// carries the name to the FUSE helper.
-QString deviceName(const LinuxMountTools::SmbShare& share)
-{
-    QString host = share.host.contains(QLatin1Char(':')) ? QLatin1Char('[') + share.host + QLatin1Char(']') : share.host;
-    if (share.port)
-        host += QLatin1Char(':') + QString::number(*share.port);
-    QString path = share.sharePath;
-    while (path.startsWith(QLatin1Char('/')))
-        path.remove(0, 1);
-    return QStringLiteral("//") + host + QLatin1Char('/') + QString::fromLatin1(QUrl::toPercentEncoding(path, "/"));
-}
-
 } // namespace
 
 LinuxMountTools::LinuxMountTools(SystemTools tools)
@@ -219,6 +154,11 @@ LinuxMountTools::LinuxMountTools(SystemTools tools, FileSystemInfo& fileSystem)
     , m_tools(std::move(tools))
     , m_fileSystem(fileSystem)
 {
+}
+
+QString LinuxMountTools::absolutePath(const QString& path)
+{
+    return QDir::cleanPath(QFileInfo(path).absoluteFilePath());
 }
 
 QCoro::Task<ProcessResult> LinuxMountTools::run(QString program, QStringList arguments, double timeLimit,
@@ -272,15 +212,14 @@ LinuxMountTools::Endpoint LinuxMountTools::splitAddress(const QString& address)
     return endpoint;
 }
 
-std::optional<LinuxMountTools::Endpoint> LinuxMountTools::serverOfMount(const QString& source)
+std::pair<QString, QString> LinuxMountTools::splitDomain(const QString& user)
 {
-    if (!source.startsWith(QLatin1String("//")))
-        return std::nullopt;
-    const qsizetype end = source.indexOf(QLatin1Char('/'), 2);
-    const QString authority = source.mid(2, end < 0 ? -1 : end - 2);
-    if (authority.isEmpty())
-        return std::nullopt;
-    return splitAddress(authority);
+    for (const QChar separator : {QLatin1Char(';'), QLatin1Char('\\')}) {
+        const qsizetype at = user.indexOf(separator);
+        if (at > 0)
+            return {user.left(at), user.mid(at + 1)};
+    }
+    return {QString(), user};
 }
 
 bool LinuxMountTools::isMounted(const QString& path) const
@@ -294,103 +233,20 @@ bool LinuxMountTools::isMounted(const QString& path) const
         && userSpaceMountState(*entry, serverProbeTimeout) == UserSpaceMount::live;
 }
 
-std::pair<QString, QString> LinuxMountTools::splitDomain(const QString& user)
-{
-    for (const QChar separator : {QLatin1Char(';'), QLatin1Char('\\')}) {
-        const qsizetype at = user.indexOf(separator);
-        if (at > 0)
-            return {user.left(at), user.mid(at + 1)};
-    }
-    return {QString(), user};
-}
-
-QString LinuxMountTools::rcloneMessage(const QString& output)
-{
-    static const QRegularExpression stamp(QStringLiteral("^\\d{4}/\\d{2}/\\d{2} \\d{2}:\\d{2}:\\d{2}(\\.\\d+)? *"));
-    static const QRegularExpression chatter(QStringLiteral("^(NOTICE|INFO|DEBUG)\\s*:"));
-    static const QRegularExpression wrappers(QStringLiteral(
-        "^(Fatal error: |Failed to \\S+ with \\d+ errors?: last error was: |error in \\w+: |ERROR : [^:]*: )+"));
-    QString chosen;
-    QString fallback;
-    const QStringList lines = output.split(QLatin1Char('\n'));
-    for (const QString& raw : lines) {
-        QString line = raw.trimmed();
-        line.remove(stamp);
-        if (line.isEmpty())
-            continue;
-        fallback = line;
-        if (!chatter.match(line).hasMatch())
-            chosen = line;
-    }
-    if (chosen.isEmpty())
-        chosen = fallback;
-    chosen.remove(wrappers);
-    return chosen.trimmed();
-}
-
-VantrelError::Kind LinuxMountTools::classifyRcloneFailure(const QString& message)
-{
-    const QString text = message.toLower();
-    static const char* const unreachable[] = {"connection refused", "no route to host", "network is unreachable",
-        "i/o timeout", "no such host", "connection reset", "host is down", "dial tcp"};
-    for (const char* word : unreachable) {
-        if (text.contains(QLatin1String(word)))
-            return VantrelError::Kind::connectionFailed;
-    }
-    static const char* const refused[] = {"logon", "access denied", "access is denied", "permission denied",
-        "password", "account"};
-    for (const char* word : refused) {
-        if (text.contains(QLatin1String(word)))
-            return VantrelError::Kind::authenticationFailed;
-    }
-    return VantrelError::Kind::mountFailed;
-}
-
-QList<qint64> LinuxMountTools::rcloneMountProcesses(const QString& rclonePath, const QString& mountPoint)
-{
-    const QString program = toolName(rclonePath);
-    const QString target = absoluteClean(mountPoint);
-    const uint self = ::geteuid();
-    QList<qint64> pids;
-    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
-    for (const QString& entry : entries) {
-        bool numeric = false;
-        const qint64 pid = entry.toLongLong(&numeric);
-        if (!numeric || QFileInfo(QStringLiteral("/proc/") + entry).ownerId() != self)
-            continue;
-        const QStringList arguments = processArguments(pid);
-        if (arguments.size() < 3 || toolName(arguments.first()) != program || arguments.at(1) != QLatin1String("mount"))
-            continue;
-        for (qsizetype i = 2; i < arguments.size(); ++i) {
-            if (arguments.at(i).startsWith(QLatin1Char('/')) && QDir::cleanPath(arguments.at(i)) == target) {
-                pids << pid;
-                break;
-            }
-        }
-    }
-    return pids;
-}
-
-QString LinuxMountTools::logFileFor(const QString& mountPoint) const
-{
-    const QByteArray digest = QCryptographicHash::hash(absoluteClean(mountPoint).toUtf8(), QCryptographicHash::Sha256);
-    return logFolder + QLatin1Char('/') + QString::fromLatin1(digest.toHex().left(16)) + QStringLiteral(".log");
-}
-
 QCoro::Task<> LinuxMountTools::prepareMountFolder(QString path, std::optional<QString> requiredRoot)
 {
     const FileSystemInfo& fileSystem = m_fileSystem;
     auto inspect = [&fileSystem, path, requiredRoot, probe = serverProbeTimeout] {
         return checkFolder(fileSystem, path, requiredRoot, probe);
     };
-    QFuture<FolderCheck> first = onShareIO(inspect);
+    QFuture<FolderCheck> first = QtConcurrent::run(&shareIOPool(), inspect);
     FolderCheck check = co_await first;
     if (check.deadUserSpaceMount) {
         // A user-space mount whose process died leaves the folder unusable until it is detached.
-        const QStringList arguments{QStringLiteral("-u"), QStringLiteral("-z"), path};
-        auto detaching = run(m_tools.fusermount, arguments, unmountTimeout);
+        const RcloneMount rclone(*this);
+        auto detaching = rclone.detach(path);
         co_await std::move(detaching);
-        QFuture<FolderCheck> second = onShareIO(inspect);
+        QFuture<FolderCheck> second = QtConcurrent::run(&shareIOPool(), inspect);
         check = co_await second;
         if (check.deadUserSpaceMount)
             check.error = VantrelError::mountFailed(QStringLiteral("Mount point holds a dead mount that could not be detached: ") + path);
@@ -399,233 +255,27 @@ QCoro::Task<> LinuxMountTools::prepareMountFolder(QString path, std::optional<QS
         throw *check.error;
 }
 
-QCoro::Task<QProcessEnvironment> LinuxMountTools::rcloneEnvironment(const SmbShare& share) const
-{
-    // Nothing inherited may change what rclone does or logs (a debug level would write the
-    // obscured password into the log); no configuration file is read or written.
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    const QStringList keys = environment.keys();
-    for (const QString& key : keys) {
-        if (key.startsWith(QLatin1String("RCLONE_")))
-            environment.remove(key);
-    }
-    environment.insert(QStringLiteral("RCLONE_CONFIG"), QString());
-
-    QString obscured;
-    if (share.password) {
-        const QStringList arguments{QStringLiteral("obscure"), QStringLiteral("-")};
-        auto running = run(m_tools.rclone, arguments, mountTimeout, environment, share.password->toUtf8());
-        const ProcessResult result = co_await std::move(running);
-        obscured = result.stdout.trimmed();
-        if (result.exitCode != 0 || obscured.isEmpty())
-            throw VantrelError::mountFailed(QStringLiteral("rclone obscure exited with code ")
-                + QString::number(result.exitCode) + QStringLiteral(": ") + result.stderr.trimmed());
-    }
-    environment.insert(QStringLiteral("RCLONE_SMB_HOST"), share.host);
-    if (share.port)
-        environment.insert(QStringLiteral("RCLONE_SMB_PORT"), QString::number(*share.port));
-    environment.insert(QStringLiteral("RCLONE_SMB_USER"), share.user);
-    if (!share.domain.isEmpty())
-        environment.insert(QStringLiteral("RCLONE_SMB_DOMAIN"), share.domain);
-    environment.insert(QStringLiteral("RCLONE_SMB_PASS"), obscured);
-    environment.insert(QStringLiteral("RCLONE_SMB_ENCODING"), smbEncoding);
-    co_return environment;
-}
-
 QCoro::Task<> LinuxMountTools::mountSMB(SmbShare share)
 {
     auto preparing = prepareMountFolder(share.mountPoint, share.requiredRoot);
     co_await std::move(preparing);
-
-    auto environmentTask = rcloneEnvironment(share);
-    const QProcessEnvironment environment = co_await std::move(environmentTask);
-
-    QString remotePath = share.sharePath;
-    while (remotePath.startsWith(QLatin1Char('/')))
-        remotePath.remove(0, 1);
-    while (remotePath.endsWith(QLatin1Char('/')))
-        remotePath.chop(1);
-    const QString remote = QStringLiteral(":smb:") + remotePath;
-
-    // The mount connects lazily and would "succeed" with a wrong password; a listing fails fast.
-    const QStringList listArguments{QStringLiteral("lsf"), remote, QStringLiteral("--max-depth"), QStringLiteral("1"),
-        QStringLiteral("--retries"), QStringLiteral("1"), QStringLiteral("--low-level-retries"), QStringLiteral("1")};
-    auto listingTask = run(m_tools.rclone, listArguments, mountTimeout, environment);
-    const ProcessResult listed = co_await std::move(listingTask);
-    if (listed.exitCode != 0) {
-        const QString message = rcloneMessage(listed.stderr.isEmpty() ? listed.stdout : listed.stderr);
-        const VantrelError::Kind kind = classifyRcloneFailure(message);
-        if (kind == VantrelError::Kind::mountFailed)
-            throw VantrelError::mountFailed(QStringLiteral("rclone exited with code ") + QString::number(listed.exitCode)
-                + QStringLiteral(": ") + message);
-        throw VantrelError(kind, message);
-    }
-
-    const QString logFile = logFileFor(share.mountPoint);
-    auto createLog = [folder = logFolder, logFile] {
-        QDir().mkpath(folder);
-        QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        QFile file(logFile);
-        if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-            file.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
-    };
-    QFuture<void> creating = onWorker(createLog);
-    co_await creating;
-
-    const QString mountPoint = absoluteClean(share.mountPoint);
-    const qint64 waitSeconds = std::max<qint64>(1, static_cast<qint64>(std::ceil(mountTimeout)));
-    QStringList mountArguments{QStringLiteral("mount"), remote, mountPoint, QStringLiteral("--daemon"),
-        QStringLiteral("--daemon-wait"), QString::number(waitSeconds) + QLatin1Char('s'), QStringLiteral("--vfs-cache-mode"),
-        QStringLiteral("writes"), QStringLiteral("--vfs-write-back"), QStringLiteral("0s"), QStringLiteral("--log-file"),
-        logFile, QStringLiteral("--log-level"), QStringLiteral("NOTICE")};
-    // The mount table then names the server, which the live-mount test asks whether it answers.
-    mountArguments << QStringLiteral("--devname") << deviceName(share);
-    if (share.readOnly)
-        mountArguments << QStringLiteral("--read-only");
-
-    std::optional<VantrelError> failure;
-    try {
-        auto mountTask = run(m_tools.rclone, mountArguments, mountTimeout, environment);
-        const ProcessResult mounted = co_await std::move(mountTask);
-        if (mounted.exitCode != 0) {
-            auto readLog = [logFile] {
-                QFile file(logFile);
-                return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
-            };
-            QFuture<QString> reading = onWorker(readLog);
-            const QString log = co_await reading;
-            QString message = rcloneMessage(log);
-            if (message.isEmpty())
-                message = rcloneMessage(mounted.message());
-            failure = VantrelError::mountFailed(QStringLiteral("rclone mount exited with code ")
-                + QString::number(mounted.exitCode) + QStringLiteral(": ") + message);
-        }
-    } catch (const VantrelError& error) {
-        failure = error;
-    }
-
-    if (!failure) {
-        // rclone's parent waits for the mount on Linux; this confirms it without touching it.
-        const FileSystemInfo& fileSystem = m_fileSystem;
-        QElapsedTimer clock;
-        clock.start();
-        for (;;) {
-            auto probe = [&fileSystem, mountPoint] { return fileSystem.mountedTypeAt(mountPoint); };
-            QFuture<std::optional<QString>> probing = onWorker(probe);
-            const std::optional<QString> type = co_await probing;
-            if (type == QStringLiteral("fuse.rclone"))
-                co_return;
-            if (static_cast<double>(clock.elapsed()) / 1000.0 >= mountTimeout) {
-                failure = VantrelError::mountFailed(QStringLiteral("rclone mount ended without mounting ") + mountPoint);
-                break;
-            }
-            auto pause = QCoro::sleepFor(pollInterval);
-            co_await std::move(pause);
-        }
-    }
-
-    auto cleaning = cleanUpFailedMount(mountPoint);
-    co_await std::move(cleaning);
-    throw *failure;
-}
-
-QCoro::Task<> LinuxMountTools::cleanUpFailedMount(QString mountPoint) const
-{
-    // A parent that timed out may leave its daemon behind, mounted or about to be.
-    const QString rclone = m_tools.rclone;
-    auto find = [rclone, mountPoint] { return rcloneMountProcesses(rclone, mountPoint); };
-    QFuture<QList<qint64>> finding = onWorker(find);
-    const QList<qint64> pids = co_await finding;
-    signalProcesses(pids, SIGTERM);
-    auto waiting = waitForProcessesToEnd(pids, killGrace);
-    if (!co_await std::move(waiting))
-        signalProcesses(pids, SIGKILL);
-
-    const FileSystemInfo& fileSystem = m_fileSystem;
-    auto probe = [&fileSystem, mountPoint] { return fileSystem.mountedTypeAt(mountPoint); };
-    QFuture<std::optional<QString>> probing = onWorker(probe);
-    const std::optional<QString> type = co_await probing;
-    if (type == QStringLiteral("fuse.rclone")) {
-        const QStringList arguments{QStringLiteral("-u"), QStringLiteral("-z"), mountPoint};
-        try {
-            auto detaching = run(m_tools.fusermount, arguments, unmountTimeout);
-            co_await std::move(detaching);
-        } catch (const VantrelError&) {
-            // The original failure is what the caller needs to see.
-        }
-    }
-    auto removeLog = [logFile = logFileFor(mountPoint)] { QFile::remove(logFile); };
-    QFuture<void> removing = onWorker(removeLog);
-    co_await removing;
-}
-
-QCoro::Task<bool> LinuxMountTools::waitForProcessesToEnd(QList<qint64> pids, double seconds) const
-{
-    if (pids.isEmpty())
-        co_return true;
-    QElapsedTimer clock;
-    clock.start();
-    for (;;) {
-        // A zombie has no command line, so an ended process that nobody reaped counts as ended.
-        auto alive = [pids] {
-            for (const qint64 pid : pids) {
-                if (!processArguments(pid).isEmpty())
-                    return true;
-            }
-            return false;
-        };
-        QFuture<bool> checking = onWorker(alive);
-        if (!co_await checking)
-            co_return true;
-        if (static_cast<double>(clock.elapsed()) / 1000.0 >= seconds)
-            co_return false;
-        auto pause = QCoro::sleepFor(pollInterval);
-        co_await std::move(pause);
-    }
+    const RcloneMount rclone(*this);
+    auto mounting = rclone.mount(std::move(share));
+    co_await std::move(mounting);
 }
 
 QCoro::Task<> LinuxMountTools::unmount(QString mountPoint, bool force)
 {
-    const QString path = absoluteClean(mountPoint);
+    const QString path = absolutePath(mountPoint);
     const FileSystemInfo& fileSystem = m_fileSystem;
-    const QString rclone = m_tools.rclone;
-    struct Found {
-        std::optional<QString> type;
-        QList<qint64> pids;
-    };
-    auto inspect = [&fileSystem, rclone, path] {
-        Found found{fileSystem.mountedTypeAt(path), {}};
-        if (found.type && found.type->startsWith(QLatin1String("fuse")))
-            found.pids = rcloneMountProcesses(rclone, path);
-        return found;
-    };
-    QFuture<Found> inspecting = onWorker(inspect);
-    const Found found = co_await inspecting;
+    auto inspect = [&fileSystem, path] { return fileSystem.mountedTypeAt(path); };
+    QFuture<std::optional<QString>> inspecting = QtConcurrent::run(QThreadPool::globalInstance(), inspect);
+    const std::optional<QString> type = co_await inspecting;
 
-    if (found.type && found.type->startsWith(QLatin1String("fuse"))) {
-        QStringList arguments{QStringLiteral("-u")};
-        if (force)
-            arguments << QStringLiteral("-z");
-        arguments << path;
-        auto detaching = run(m_tools.fusermount, arguments, unmountTimeout);
-        const ProcessResult result = co_await std::move(detaching);
-        if (result.exitCode != 0)
-            throw VantrelError::unmountFailed(toolName(m_tools.fusermount) + QStringLiteral(" -u exited with code ")
-                + QString::number(result.exitCode) + QStringLiteral(": ") + result.stderr.trimmed());
-
-        // The mount process still uploads what was written last; the share is not let go of
-        // until it has ended.
-        auto waiting = waitForProcessesToEnd(found.pids, unmountTimeout);
-        if (!co_await std::move(waiting)) {
-            if (!force)
-                throw VantrelError::timeout(QStringLiteral("rclone mount of ") + path
-                    + QStringLiteral(" was still writing to the server ") + ProcessRunner::wholeSeconds(unmountTimeout)
-                    + QStringLiteral("s after the unmount"));
-            signalProcesses(found.pids, SIGTERM);
-        }
-        auto removeLog = [logFile = logFileFor(path)] { QFile::remove(logFile); };
-        QFuture<void> removing = onWorker(removeLog);
-        co_await removing;
+    if (type && type->startsWith(QLatin1String("fuse"))) {
+        const RcloneMount rclone(*this);
+        auto unmounting = rclone.unmount(path, force);
+        co_await std::move(unmounting);
         co_return;
     }
 

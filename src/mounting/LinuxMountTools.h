@@ -4,7 +4,6 @@
 #include "mounting/ProcessRunner.h"
 #include "mounting/SystemTools.h"
 
-#include <QList>
 #include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
@@ -18,8 +17,8 @@ namespace vantrel {
 
 class FileSystemInfo;
 
-// The Linux tool set: SMB shares through a user-space rclone mount over FUSE (no privilege
-// needed), NFS v4 through the kernel client with a non-interactive sudo retry, unmounting, and
+// The Linux tool set: SMB shares through a user-space rclone mount over FUSE (RcloneMount, no
+// privilege needed), NFS v4 through the kernel client with a non-interactive sudo retry, unmounting, and
 // the connection test with Linux ping flags. Holds no mutable state; coroutines resume on the
 // thread that started them, and file-system and /proc work runs on worker threads. Failures are
 // thrown as VantrelError; nothing is logged here.
@@ -72,6 +71,7 @@ public:
     QString logFolder;
 
     const SystemTools& tools() const { return m_tools; }
+    const FileSystemInfo& fileSystem() const { return m_fileSystem; }
 
     // Mounts the share at the mount point and returns once the folder is the mount's root. A
     // first listing through rclone reports a refused login or an unreachable server quickly
@@ -105,29 +105,21 @@ public:
     // and kept, so that what it still has to write is not lost. Throws mountFailed otherwise.
     QCoro::Task<> prepareMountFolder(QString path, std::optional<QString> requiredRoot);
 
-    // "host", "host:port", "[v6]" or "[v6]:port"; a bare IPv6 address stays whole.
-    static Endpoint splitAddress(const QString& address);
-    // The server named by an rclone mount's device name, "//host[:port]/share".
-    static std::optional<Endpoint> serverOfMount(const QString& source);
-    // A "DOMAIN;user" or "DOMAIN\user" name split into its parts; otherwise no domain.
-    static std::pair<QString, QString> splitDomain(const QString& user);
-    // The rclone message worth showing from its output or log: the last line that says
-    // something, without time stamps and repeated wrappers.
-    static QString rcloneMessage(const QString& output);
-    // What an rclone failure means for the user.
-    static VantrelError::Kind classifyRcloneFailure(const QString& message);
-    // PIDs of this user's rclone mount processes serving the mount point.
-    static QList<qint64> rcloneMountProcesses(const QString& rclonePath, const QString& mountPoint);
-
-private:
+    // One tool run with this set's kill grace: no shell, the null device as input unless some is
+    // given.
     QCoro::Task<ProcessResult> run(QString program, QStringList arguments, double timeLimit,
         std::optional<QProcessEnvironment> environment = std::nullopt, std::optional<QByteArray> input = std::nullopt) const;
-    QCoro::Task<QProcessEnvironment> rcloneEnvironment(const SmbShare& share) const;
-    QCoro::Task<> cleanUpFailedMount(QString mountPoint) const;
+
+    // "host", "host:port", "[v6]" or "[v6]:port"; a bare IPv6 address stays whole.
+    static Endpoint splitAddress(const QString& address);
+    // A "DOMAIN;user" or "DOMAIN\user" name split into its parts; otherwise no domain.
+    static std::pair<QString, QString> splitDomain(const QString& user);
+    // The path made absolute, with "." and ".." resolved (links are not followed).
+    static QString absolutePath(const QString& path);
+
+private:
     // A kernel mount tool, once more through "sudo -n" when refused for lack of privilege.
     QCoro::Task<ProcessResult> runWithSudoRetry(QString program, QStringList arguments, double timeLimit) const;
-    QCoro::Task<bool> waitForProcessesToEnd(QList<qint64> pids, double seconds) const;
-    QString logFileFor(const QString& mountPoint) const;
 
     SystemTools m_tools;
     FileSystemInfo& m_fileSystem;

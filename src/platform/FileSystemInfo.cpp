@@ -114,7 +114,13 @@ std::optional<FileSystemInfo::MountEntry> FileSystemInfo::mountAt(const QString&
 {
     if (path.isEmpty())
         return std::nullopt;
-    const QString target = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+    QString target = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+    // The table holds resolved paths. Only the parent is resolved: the mount point itself may
+    // belong to a dead user-space mount that fails every look-up.
+    const QFileInfo info(target);
+    const QString parent = QFileInfo(info.path()).canonicalFilePath();
+    if (target != QLatin1String("/") && !parent.isEmpty())
+        target = parent == QLatin1String("/") ? QLatin1Char('/') + info.fileName() : parent + QLatin1Char('/') + info.fileName();
     const QList<MountEntry> table = mountTable();
     for (auto it = table.crbegin(); it != table.crend(); ++it) {
         if (it->mountPoint == target)

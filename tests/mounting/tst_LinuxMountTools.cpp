@@ -6,6 +6,7 @@
 
 #include "model/AppState.h"
 #include "mounting/LinuxMountTools.h"
+#include "mounting/RcloneMount.h"
 #include "platform/FileSystemInfo.h"
 #include "platform/Localization.h"
 
@@ -92,7 +93,7 @@ class TestLinuxMountTools : public QObject {
     static bool idle(const LinuxMountTools& tools, const QString& mountPoint)
     {
         return !FileSystemInfo::system().mountedTypeAt(mountPoint)
-            && LinuxMountTools::rcloneMountProcesses(tools.tools().rclone, mountPoint).isEmpty();
+            && RcloneMount::mountProcesses(tools.tools().rclone, mountPoint).isEmpty();
     }
 
 private slots:
@@ -138,7 +139,7 @@ private slots:
         QVERIFY(fs.isMountRoot(share.mountPoint));
 
         // The password is in no process's arguments and in no log.
-        const QList<qint64> pids = LinuxMountTools::rcloneMountProcesses(tools->tools().rclone, share.mountPoint);
+        const QList<qint64> pids = RcloneMount::mountProcesses(tools->tools().rclone, share.mountPoint);
         QCOMPARE(pids.size(), 1);
         QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(pids.first()));
         QVERIFY(cmdline.open(QIODevice::ReadOnly));
@@ -314,11 +315,11 @@ private slots:
         const Share share = dataShare(QStringLiteral("Crashed"));
         const FileSystemInfo& fs = FileSystemInfo::system();
         await(tools->mountSMB(share));
-        const QList<qint64> pids = LinuxMountTools::rcloneMountProcesses(tools->tools().rclone, share.mountPoint);
+        const QList<qint64> pids = RcloneMount::mountProcesses(tools->tools().rclone, share.mountPoint);
         QVERIFY(!pids.isEmpty());
         for (const qint64 pid : pids)
             ::kill(static_cast<pid_t>(pid), SIGKILL);
-        QTRY_VERIFY(LinuxMountTools::rcloneMountProcesses(tools->tools().rclone, share.mountPoint).isEmpty());
+        QTRY_VERIFY(RcloneMount::mountProcesses(tools->tools().rclone, share.mountPoint).isEmpty());
 
         // The kernel still lists the mount, but nothing answers behind it.
         QCOMPARE(fs.mountedTypeAt(share.mountPoint), std::optional<QString>(QStringLiteral("fuse.rclone")));
@@ -434,20 +435,20 @@ private slots:
         const QString listing = QStringLiteral(
             "2026/12/08 22:09:25 ERROR : : error listing: couldn't initialize SMB: response error: {Network Name Not Found} The specified share name cannot be found on the remote server.\n"
             "2026/12/08 22:09:25 Failed to lsf with 2 errors: last error was: error in ListJSON: couldn't initialize SMB: response error: {Network Name Not Found} The specified share name cannot be found on the remote server.\n");
-        QCOMPARE(LinuxMountTools::rcloneMessage(listing),
+        QCOMPARE(RcloneMount::message(listing),
             QStringLiteral("couldn't initialize SMB: response error: {Network Name Not Found} The specified share name cannot be found on the remote server."));
         const QString mountLog = QStringLiteral(
             "2026/12/08 22:08:25 Fatal error: failed to mount FUSE fs: mountpoint does not exist: /x\n"
             "2026/12/08 22:08:26 NOTICE: Serving remote control on http://localhost:5572/\n");
-        QCOMPARE(LinuxMountTools::rcloneMessage(mountLog), QStringLiteral("failed to mount FUSE fs: mountpoint does not exist: /x"));
+        QCOMPARE(RcloneMount::message(mountLog), QStringLiteral("failed to mount FUSE fs: mountpoint does not exist: /x"));
 
-        QCOMPARE(LinuxMountTools::classifyRcloneFailure(QStringLiteral("couldn't connect SMB: dial tcp 10.0.0.9:445: i/o timeout")),
+        QCOMPARE(RcloneMount::classify(QStringLiteral("couldn't connect SMB: dial tcp 10.0.0.9:445: i/o timeout")),
             VantrelError::Kind::connectionFailed);
-        QCOMPARE(LinuxMountTools::classifyRcloneFailure(QStringLiteral("couldn't connect SMB: dial tcp: lookup nas.invalid: no such host")),
+        QCOMPARE(RcloneMount::classify(QStringLiteral("couldn't connect SMB: dial tcp: lookup nas.invalid: no such host")),
             VantrelError::Kind::connectionFailed);
-        QCOMPARE(LinuxMountTools::classifyRcloneFailure(QStringLiteral("couldn't initialize SMB: permission denied")),
+        QCOMPARE(RcloneMount::classify(QStringLiteral("couldn't initialize SMB: permission denied")),
             VantrelError::Kind::authenticationFailed);
-        QCOMPARE(LinuxMountTools::classifyRcloneFailure(QStringLiteral("directory not found")), VantrelError::Kind::mountFailed);
+        QCOMPARE(RcloneMount::classify(QStringLiteral("directory not found")), VantrelError::Kind::mountFailed);
     }
 };
 

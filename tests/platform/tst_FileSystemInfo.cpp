@@ -66,6 +66,10 @@ private slots:
         QTemporaryDir dir;
         QVERIFY(!fs.mountedTypeAt(dir.path()));
         QVERIFY(!fs.mountedTypeAt(QString()));
+        // A path through a link to the mount's parent names the same mount.
+        QVERIFY(QFile::link(QStringLiteral("/"), dir.filePath(QStringLiteral("root"))));
+        QCOMPARE(fs.mountedTypeAt(dir.filePath(QStringLiteral("root/proc"))), std::optional<QString>(QStringLiteral("proc")));
+        QCOMPARE(fs.mountAt(QStringLiteral("/proc"))->mountPoint, QStringLiteral("/proc"));
     }
 };
 

@@ -3,9 +3,9 @@
 #include "support/Environment.h"
 
 #include "platform/FileSystemInfo.h"
+#include "platform/ProcessTable.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 
@@ -27,20 +27,14 @@ void detachMountsUnder(const QString& folder)
 
     // A test killed while its mount was still starting leaves an rclone process that serves no
     // mount any more and never ends by itself.
-    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
-    for (const QString& entry : entries) {
-        bool numeric = false;
-        const int pid = entry.toInt(&numeric);
-        QFile file(QStringLiteral("/proc/") + entry + QStringLiteral("/cmdline"));
-        if (!numeric || !file.open(QIODevice::ReadOnly))
+    for (const qint64 pid : ProcessTable::ownProcessIds()) {
+        const QStringList arguments = ProcessTable::commandLine(pid);
+        if (arguments.size() < 3 || QFileInfo(arguments.first()).fileName() != QLatin1String("rclone")
+            || arguments.at(1) != QLatin1String("mount"))
             continue;
-        const QList<QByteArray> arguments = file.readAll().split('\0');
-        if (arguments.size() < 3 || QFileInfo(QFile::decodeName(arguments.at(0))).fileName() != QLatin1String("rclone")
-            || arguments.at(1) != "mount")
-            continue;
-        for (const QByteArray& argument : arguments) {
-            if (QFile::decodeName(argument).startsWith(root + QLatin1Char('/'))) {
-                ::kill(pid, SIGKILL);
+        for (const QString& argument : arguments) {
+            if (argument.startsWith(root + QLatin1Char('/'))) {
+                ProcessTable::signal({pid}, SIGKILL);
                 break;
             }
         }
