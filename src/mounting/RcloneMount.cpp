@@ -217,6 +217,9 @@ QCoro::Task<> RcloneMount::mount(LinuxMountTools::SmbShare share) const
         QStringLiteral("--daemon-wait"), QString::number(waitSeconds) + QLatin1Char('s'), QStringLiteral("--vfs-cache-mode"),
         QStringLiteral("writes"), QStringLiteral("--vfs-write-back"), QStringLiteral("0s"), QStringLiteral("--log-file"),
         logFile, QStringLiteral("--log-level"), QStringLiteral("NOTICE")};
+    // Others change the share too: a listing cached for rclone's default five minutes would hide
+    // their new files that long. A second is what the kernel's SMB client keeps attributes.
+    mountArguments << QStringLiteral("--dir-cache-time") << QStringLiteral("1s");
     // The mount table then names the server, which the live-mount test asks whether it answers.
     mountArguments << QStringLiteral("--devname") << deviceName(share);
     if (share.readOnly)
