@@ -164,14 +164,8 @@ QString LinuxMountTools::absolutePath(const QString& path)
 QCoro::Task<ProcessResult> LinuxMountTools::run(QString program, QStringList arguments, double timeLimit,
     std::optional<QProcessEnvironment> environment, std::optional<QByteArray> input) const
 {
-    ProcessRequest request;
-    request.program = std::move(program);
-    request.arguments = std::move(arguments);
-    request.timeout = timeLimit;
-    request.input = std::move(input);
-    request.nullInput = true;
-    request.environment = std::move(environment);
-    request.killGrace = killGrace;
+    ProcessRequest request{.program = std::move(program), .arguments = std::move(arguments), .timeout = timeLimit,
+        .input = std::move(input), .nullInput = true, .environment = std::move(environment), .killGrace = killGrace};
     auto task = ProcessRunner::run(std::move(request));
     co_return co_await std::move(task);
 }

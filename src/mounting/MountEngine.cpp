@@ -97,12 +97,8 @@ std::optional<QString> MountEngine::requiredRoot(const NASConfig& config) const
 QCoro::Task<ProcessResult> MountEngine::run(QString program, QStringList arguments, double timeout,
     std::optional<QByteArray> input) const
 {
-    ProcessRequest request;
-    request.program = std::move(program);
-    request.arguments = std::move(arguments);
-    request.timeout = timeout;
-    request.input = std::move(input);
-    request.killGrace = killGrace;
+    ProcessRequest request{.program = std::move(program), .arguments = std::move(arguments), .timeout = timeout,
+        .input = std::move(input), .nullInput = false, .environment = std::nullopt, .killGrace = killGrace};
     auto task = ProcessRunner::run(std::move(request));
     co_return co_await std::move(task);
 }

@@ -428,6 +428,20 @@ private slots:
         QCOMPARE(split(QStringLiteral("nas.local:smb")), QStringLiteral("nas.local:smb|"));
         QCOMPARE(split(QStringLiteral("nas.local:70000")), QStringLiteral("nas.local:70000|"));
 
+        // The mount's device name carries the server for the live-mount test, and no comma.
+        Share share;
+        share.host = QStringLiteral("fe80::1");
+        share.port = 4450;
+        share.sharePath = QStringLiteral("/team, docs/2024/");
+        QCOMPARE(RcloneMount::deviceName(share), QStringLiteral("//[fe80::1]:4450/team%2C%20docs/2024/"));
+        const auto server = RcloneMount::serverOfMount(RcloneMount::deviceName(share));
+        QVERIFY(server);
+        QCOMPARE(server->host, QStringLiteral("fe80::1"));
+        QCOMPARE(server->port, std::optional<quint16>(4450));
+        QCOMPARE(RcloneMount::serverOfMount(QStringLiteral("//nas/data"))->port, std::nullopt);
+        QVERIFY(!RcloneMount::serverOfMount(QStringLiteral(":smb:data")));
+        QVERIFY(!RcloneMount::serverOfMount(QStringLiteral("///data")));
+
         QCOMPARE(LinuxMountTools::splitDomain(QStringLiteral("OFFICE;alice")), std::make_pair(QStringLiteral("OFFICE"), QStringLiteral("alice")));
         QCOMPARE(LinuxMountTools::splitDomain(QStringLiteral("OFFICE\\alice")), std::make_pair(QStringLiteral("OFFICE"), QStringLiteral("alice")));
         QCOMPARE(LinuxMountTools::splitDomain(QStringLiteral("alice")), std::make_pair(QString(), QStringLiteral("alice")));
