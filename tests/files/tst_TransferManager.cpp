@@ -536,6 +536,8 @@ private slots:
         // Put on the server's side, so that the download reads through the share, not a copy
         // that the mount keeps of what was written through it.
         QVERIFY(writeFile(share.serverFolder + QStringLiteral("/down.bin"), data));
+        // A file another client adds shows through the mount within moments, not minutes.
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(share.mountPoint + QStringLiteral("/down.bin")), 4000);
         clock.restart();
         m_manager->addDownload(QUrl::fromLocalFile(share.mountPoint + QStringLiteral("/down.bin")), localFolder());
         QTRY_COMPARE(m_manager->tasks().size(), 2);
@@ -554,6 +556,7 @@ private slots:
             arrived(QStringLiteral("cp-up.bin"));
             const double cpArrived = clock.nsecsElapsed() / 1e9;
             QVERIFY(writeFile(share.serverFolder + QStringLiteral("/cp-down.bin"), data));
+            QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(share.mountPoint + QStringLiteral("/cp-down.bin")), 4000);
             clock.restart();
             QCOMPARE(QProcess::execute("cp", {share.mountPoint + QStringLiteral("/cp-down.bin"), dst("cp-down.bin")}), 0);
             const double cpDownload = clock.nsecsElapsed() / 1e9;

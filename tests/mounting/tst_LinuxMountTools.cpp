@@ -433,7 +433,7 @@ private slots:
         share.host = QStringLiteral("fe80::1");
         share.port = 4450;
         share.sharePath = QStringLiteral("/team, docs/2024/");
-        QCOMPARE(RcloneMount::deviceName(share), QStringLiteral("//[fe80::1]:4450/team%2C%20docs/2024/"));
+        QCOMPARE(RcloneMount::deviceName(share), QStringLiteral("//[fe80::1]:4450/team%2C%20docs/2024"));
         const auto server = RcloneMount::serverOfMount(RcloneMount::deviceName(share));
         QVERIFY(server);
         QCOMPARE(server->host, QStringLiteral("fe80::1"));
