@@ -149,8 +149,21 @@ LinuxMountTools::LinuxMountTools(SystemTools tools)
 {
 }
 
+namespace {
+
+QString defaultLogFolder()
+{
+    // Qt gives no runtime folder when the one it finds is not the user's own; the cache serves then.
+    QString base = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    if (base.isEmpty())
+        base = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) + QStringLiteral("/Vantrel");
+    return base + QStringLiteral("/vantrel-mounts");
+}
+
+} // namespace
+
 LinuxMountTools::LinuxMountTools(SystemTools tools, FileSystemInfo& fileSystem)
-    : logFolder(QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation) + QStringLiteral("/vantrel-mounts"))
+    : logFolder(defaultLogFolder())
     , m_tools(std::move(tools))
     , m_fileSystem(fileSystem)
 {
