@@ -640,7 +640,8 @@ private slots:
         f.setNetwork(true, awayAddress);
 
         QList<MountState::Kind> seen;
-        connect(&f.appState, &AppStateManager::nasStatusesChanged, this, [&] {
+        QObject recorder; // goes before `seen`, and its connection with it
+        connect(&f.appState, &AppStateManager::nasStatusesChanged, &recorder, [&] {
             const auto state = f.state(config.id);
             if (state && (seen.isEmpty() || seen.last() != *state))
                 seen.append(*state);
@@ -668,6 +669,10 @@ private slots:
         file.write("alive");
         file.close();
 
+        // Quitting stops the keep-alive and the retries first: a pass that ran during the unmount
+        // would find the share gone and mount it again.
+        f.strategy.handleSystemSleep();
+        QTRY_VERIFY(!f.strategy.isMountInFlight(config.id) && f.strategy.pendingMountCount(config.id) == 0);
         QCoro::waitFor(f.strategy.unmountAll());
         QCOMPARE(f.state(config.id), MountState::Kind::idle);
         QVERIFY(!FileSystemInfo::system().mountedTypeAt(path));
