@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs every Debian package that building, running and testing Vantrel needs. Idempotent:
-# it touches apt only when a package is missing.
+# Installs every Debian package that building and running Vantrel needs; with --tests also what
+# only the tests need (a Samba server that they start and stop themselves on 127.0.0.1).
+# Idempotent: it touches apt only when a package is missing.
 set -euo pipefail
 
 packages=(
@@ -8,19 +9,50 @@ packages=(
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev qcoro-qt6-dev
   libsecret-1-dev libsystemd-dev
   expect dbus gnome-keyring iproute2
+  rclone fuse3 nfs-common iputils-ping
   qt6-qpa-plugins hicolor-icon-theme adwaita-icon-theme
   xvfb xauth fonts-noto-cjk fonts-noto-color-emoji
 )
+test_packages=(samba smbclient)
 
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
+with_tests=0
+[ "${1:-}" = "--tests" ] && with_tests=1
 
-if [ "${#missing[@]}" -gt 0 ]; then
-  sudo=""
-  [ "$(id -u)" -eq 0 ] || sudo="sudo"
-  echo "Installing: ${missing[*]}"
-  $sudo apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+missing_of() {
+  local p
+  for p in "$@"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || echo "$p"
+  done
+}
+
+mapfile -t missing < <(missing_of "${packages[@]}")
+missing_tests=()
+[ "$with_tests" = 1 ] && mapfile -t missing_tests < <(missing_of "${test_packages[@]}")
+[ "${#missing[@]}" -eq 0 ] && [ "${#missing_tests[@]}" -eq 0 ] && exit 0
+
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+install() {
+  echo "Installing: $*"
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "$@"
+}
+$sudo apt-get update -qq
+[ "${#missing[@]}" -gt 0 ] && install "${missing[@]}"
+
+if [ "${#missing_tests[@]}" -gt 0 ]; then
+  # Installing samba would start the system's file-sharing services and enable them for every
+  # boot; the tests run a private server instead. A policy that forbids every service start
+  # holds for the install only.
+  policy=/usr/sbin/policy-rc.d
+  if [ ! -e "$policy" ]; then
+    trap '$sudo rm -f "$policy"' EXIT
+    printf '#!/bin/sh\nexit 101\n' | $sudo tee "$policy" >/dev/null
+    $sudo chmod 755 "$policy"
+  fi
+  install "${missing_tests[@]}"
+  if [ -d /run/systemd/system ]; then
+    for unit in smbd nmbd samba-ad-dc; do
+      $sudo systemctl disable --now "$unit" >/dev/null 2>&1 || true
+    done
+  fi
 fi

@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-bash scripts/setup.sh
+bash scripts/setup.sh --tests
 
 presets=(default asan)
 [ -n "${VANTREL_TEST_PRESETS:-}" ] && read -r -a presets <<<"$VANTREL_TEST_PRESETS"

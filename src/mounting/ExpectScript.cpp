@@ -7,12 +7,18 @@ namespace vantrel {
 namespace {
 
 // Inside Tcl double quotes a backslash, a quote, "$" and brackets are all live: escape each.
+// Everything outside printable ASCII is written as \uXXXX (surrogate pairs included, which Tcl
+// joins), so the script reads the same in whatever encoding the interpreter assumes.
 QString tclQuoted(const QString& text)
 {
     QString out;
     out.reserve(text.size() + 2);
     out += QLatin1Char('"');
     for (const QChar c : text) {
+        if (c.unicode() < 0x20 || c.unicode() > 0x7e) {
+            out += QStringLiteral("\\u%1").arg(static_cast<uint>(c.unicode()), 4, 16, QLatin1Char('0'));
+            continue;
+        }
         if (c == QLatin1Char('\\') || c == QLatin1Char('"') || c == QLatin1Char('$') || c == QLatin1Char('[')
             || c == QLatin1Char(']'))
             out += QLatin1Char('\\');
@@ -34,6 +40,9 @@ QString tclWord(const QString& text)
 QString ExpectScript::build(const QString& tool, const QStringList& arguments, const QString& password)
 {
     QString script;
+    // Without a UTF-8 locale Tcl would hand the password and the arguments to the tool in
+    // Latin-1; the spawned tool's channel takes the system encoding in force at the spawn.
+    script += QStringLiteral("encoding system utf-8\n");
     script += QStringLiteral("set password ") + tclQuoted(password) + QLatin1Char('\n');
     script += QStringLiteral("set args [list");
     for (const QString& argument : arguments)

@@ -25,10 +25,12 @@ namespace vantrel {
 
 namespace {
 
-QString trimmedMessage(const ProcessResult& result)
+// A password that cannot travel intact: expect and rclone both read it as one line, and NUL ends
+// a Tcl string. Nothing of it may show in the error.
+bool passwordCanBePassedOn(const QString& password)
 {
-    const QString error = result.stderr.trimmed();
-    return error.isEmpty() ? result.stdout.trimmed() : error;
+    return !password.contains(QChar(u'\0')) && !password.contains(QLatin1Char('\n'))
+        && !password.contains(QLatin1Char('\r'));
 }
 
 template <typename F>
@@ -51,12 +53,13 @@ MountEngine::MountEngine(SystemTools tools, QString mountRoot, FileSystemInfo& f
     , m_mountRoot(std::move(mountRoot))
     , m_fileSystem(fileSystem)
     , m_keychain(keychain)
+    , m_linux(m_tools, fileSystem)
 {
 }
 
 MountEngine& MountEngine::shared()
 {
-    static MountEngine* instance = new MountEngine(SystemTools{}, defaultMountRoot(), FileSystemInfo::system(),
+    static MountEngine* instance = new MountEngine(SystemTools::platformDefault(), defaultMountRoot(), FileSystemInfo::system(),
         KeychainManager::shared());
     return *instance;
 }
@@ -74,8 +77,36 @@ QString MountEngine::mountPointPath(const NASConfig& config) const
     return m_mountRoot + QLatin1Char('/') + config.name;
 }
 
+LinuxMountTools& MountEngine::linuxSet()
+{
+    m_linux.mountTimeout = mountTimeout;
+    m_linux.unmountTimeout = mountTimeout;
+    m_linux.connectionTestTimeout = connectionTestTimeout;
+    m_linux.killGrace = killGrace;
+    return m_linux;
+}
+
+std::optional<QString> MountEngine::requiredRoot(const NASConfig& config) const
+{
+    const std::optional<QString>& custom = config.mountOptions.customMountPoint;
+    if (custom && !custom->isEmpty())
+        return std::nullopt;
+    return m_mountRoot;
+}
+
+QCoro::Task<ProcessResult> MountEngine::run(QString program, QStringList arguments, double timeout,
+    std::optional<QByteArray> input) const
+{
+    ProcessRequest request{.program = std::move(program), .arguments = std::move(arguments), .timeout = timeout,
+        .input = std::move(input), .nullInput = false, .environment = std::nullopt, .killGrace = killGrace};
+    auto task = ProcessRunner::run(std::move(request));
+    co_return co_await std::move(task);
+}
+
 bool MountEngine::isMounted(const QString& path) const
 {
+    if (onLinux())
+        return m_linux.isMounted(path);
     const std::optional<QString> type = m_fileSystem.typeName(path);
     if (!type || (*type != QLatin1String("smbfs") && *type != QLatin1String("nfs")))
         return false;
@@ -122,6 +153,9 @@ QCoro::Task<bool> MountEngine::prepareMountPoint(QString path) const
             result.mounted = true;
             return result;
         }
+        // The Linux tool set checks the folder itself, right before its tool runs.
+        if (onLinux())
+            return result;
         try {
             ensureMountPoint(path);
         } catch (const VantrelError& error) {
@@ -189,7 +223,7 @@ QCoro::Task<ProcessResult> MountEngine::runMountTool(QStringList arguments,
     std::optional<QString> password, QString user, QString address)
 {
     if (!password) {
-        auto task = ProcessRunner::run(m_tools.smbMount, arguments, mountTimeout);
+        auto task = run(m_tools.smbMount, arguments, mountTimeout);
         co_return co_await std::move(task);
     }
 
@@ -197,7 +231,7 @@ QCoro::Task<ProcessResult> MountEngine::runMountTool(QStringList arguments,
         const QByteArray script = ExpectScript::build(m_tools.smbMount, arguments, *password).toUtf8();
         QStringList expectArguments;
         expectArguments << QStringLiteral("-");
-        auto task = ProcessRunner::run(m_tools.expect, expectArguments, mountTimeout, script);
+        auto task = run(m_tools.expect, expectArguments, mountTimeout, script);
         co_return co_await std::move(task);
     }
 
@@ -222,7 +256,7 @@ QCoro::Task<ProcessResult> MountEngine::runMountTool(QStringList arguments,
     std::optional<ProcessResult> result;
     std::exception_ptr failure;
     try {
-        auto task = ProcessRunner::run(m_tools.smbMount, arguments, mountTimeout);
+        auto task = run(m_tools.smbMount, arguments, mountTimeout);
         result = co_await std::move(task);
     } catch (...) {
         failure = std::current_exception();
@@ -260,6 +294,19 @@ QCoro::Task<QUrl> MountEngine::mountSMB(NASConfig config, QList<NASConfig> confi
         password = co_await reading;
         if (!password || password->isEmpty())
             throw VantrelError::authenticationFailed(QStringLiteral("No password found in keychain for ") + config.name);
+        if (!passwordCanBePassedOn(*password))
+            throw VantrelError::authenticationFailed(QStringLiteral("The password of ") + config.name
+                + QStringLiteral(" contains a line break or a NUL character, which cannot be passed to the mount tool"));
+    }
+
+    if (onLinux()) {
+        const LinuxMountTools::Endpoint server = LinuxMountTools::splitAddress(config.address);
+        const auto [domain, account] = LinuxMountTools::splitDomain(user);
+        const LinuxMountTools::SmbShare share{server.host, server.port, config.sharePath, domain, account, password, path,
+            config.mountOptions.readOnly, requiredRoot(config)};
+        auto mounting = linuxSet().mountSMB(share);
+        co_await std::move(mounting);
+        co_return directoryUrl(path);
     }
 
     QStringList arguments;
@@ -272,7 +319,7 @@ QCoro::Task<QUrl> MountEngine::mountSMB(NASConfig config, QList<NASConfig> confi
     if (result.exitCode == 0)
         co_return directoryUrl(path);
 
-    const QString message = trimmedMessage(result);
+    const QString message = result.message();
     if (result.exitCode == 64 && message.isEmpty())
         throw VantrelError::mountFailed(
             QStringLiteral("mount_smbfs 参数错误。可能原因：挂载点已被占用、共享路径格式不正确、或缺少必要参数。"));
@@ -291,12 +338,20 @@ QCoro::Task<QUrl> MountEngine::mountNFS(NASConfig config)
     if (co_await std::move(prepare))
         co_return directoryUrl(path);
 
+    if (onLinux()) {
+        const LinuxMountTools::NfsShare share{config.address, config.sharePath, path, config.mountOptions.readOnly,
+            requiredRoot(config)};
+        auto mounting = linuxSet().mountNFS(share);
+        co_await std::move(mounting);
+        co_return directoryUrl(path);
+    }
+
     QString options = QStringLiteral("vers=4,tcp,noresvport");
     if (config.mountOptions.readOnly)
         options += QStringLiteral(",ro");
     const QStringList arguments{QStringLiteral("-o"), options, config.address + QLatin1Char(':') + config.sharePath, path};
 
-    auto first = ProcessRunner::run(m_tools.nfsMount, arguments, mountTimeout);
+    auto first = run(m_tools.nfsMount, arguments, mountTimeout);
     ProcessResult result = co_await std::move(first);
     if (result.exitCode == 0)
         co_return directoryUrl(path);
@@ -306,14 +361,14 @@ QCoro::Task<QUrl> MountEngine::mountNFS(NASConfig config)
         const bool refused = error.contains(QLatin1String("permission")) || error.contains(QLatin1String("not permitted"));
         if (refused && QFileInfo::exists(m_tools.sudo)) {
             const QStringList sudoArguments = QStringList{QStringLiteral("-n"), m_tools.nfsMount} + arguments;
-            auto retry = ProcessRunner::run(m_tools.sudo, sudoArguments, mountTimeout);
+            auto retry = run(m_tools.sudo, sudoArguments, mountTimeout);
             result = co_await std::move(retry);
         }
     }
 
     if (result.exitCode == 0)
         co_return directoryUrl(path);
-    const QString message = trimmedMessage(result);
+    const QString message = result.message();
     if (result.exitCode == 64)
         throw VantrelError::mountFailed(Localization::text(QStringLiteral("nfs.error.invalidArgument"),
             QStringLiteral("mount_nfs 参数错误。请检查 NFS 服务器地址和共享路径是否正确。当前仅支持 NFSv4。")));
@@ -338,16 +393,20 @@ void MountEngine::removeMountPointFolder(const QString& path) const
 QCoro::Task<> MountEngine::unmount(QUrl mountPoint, bool force)
 {
     const QString path = localPath(mountPoint);
-    QStringList arguments{QStringLiteral("unmount")};
-    if (force)
-        arguments << QStringLiteral("force");
-    arguments << path;
-
-    auto run = ProcessRunner::run(m_tools.diskutil, arguments, mountTimeout);
-    const ProcessResult result = co_await std::move(run);
-    if (result.exitCode != 0)
-        throw VantrelError::unmountFailed(QStringLiteral("diskutil unmount exited with code ")
-            + QString::number(result.exitCode) + QStringLiteral(": ") + result.stderr.trimmed());
+    if (onLinux()) {
+        auto unmounting = linuxSet().unmount(path, force);
+        co_await std::move(unmounting);
+    } else {
+        QStringList arguments{QStringLiteral("unmount")};
+        if (force)
+            arguments << QStringLiteral("force");
+        arguments << path;
+        auto running = run(m_tools.diskutil, arguments, mountTimeout);
+        const ProcessResult result = co_await std::move(running);
+        if (result.exitCode != 0)
+            throw VantrelError::unmountFailed(QStringLiteral("diskutil unmount exited with code ")
+                + QString::number(result.exitCode) + QStringLiteral(": ") + result.stderr.trimmed());
+    }
 
     auto remove = [this, path] { removeMountPointFolder(path); };
     QFuture<void> removing = onShareIO(std::move(remove));
@@ -357,13 +416,22 @@ QCoro::Task<> MountEngine::unmount(QUrl mountPoint, bool force)
 QCoro::Task<MountEngine::ConnectionTestResult> MountEngine::testConnection(NASConfig config)
 {
     const QString address = config.address;
+    if (onLinux()) {
+        try {
+            auto pinging = linuxSet().testConnection(address);
+            const double latency = co_await std::move(pinging);
+            co_return ConnectionTestResult{latency, std::nullopt};
+        } catch (const VantrelError& error) {
+            co_return ConnectionTestResult{std::nullopt, error};
+        }
+    }
     QStringList arguments;
     arguments << QStringLiteral("-c") << QStringLiteral("1") << QStringLiteral("-W") << QStringLiteral("3000") << address;
     QElapsedTimer clock;
     clock.start();
     try {
-        auto run = ProcessRunner::run(m_tools.ping, arguments, connectionTestTimeout);
-        const ProcessResult result = co_await std::move(run);
+        auto running = run(m_tools.ping, arguments, connectionTestTimeout);
+        const ProcessResult result = co_await std::move(running);
         const double elapsed = static_cast<double>(clock.nsecsElapsed()) / 1e9;
         if (result.exitCode == 0)
             co_return ConnectionTestResult{elapsed, std::nullopt};

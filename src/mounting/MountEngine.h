@@ -2,6 +2,7 @@
 
 #include "model/AppState.h"
 #include "model/NASConfig.h"
+#include "mounting/LinuxMountTools.h"
 #include "mounting/ProcessRunner.h"
 #include "mounting/SystemTools.h"
 
@@ -22,9 +23,10 @@ namespace vantrel {
 class FileSystemInfo;
 class KeychainManager;
 
-// Mounts, unmounts and tests shares by running the system tools as child processes. Holds no
-// mutable state, so its operations may run concurrently; what it must know of other
-// configurations, the caller hands in. Its coroutines are started on the main thread and resume
+// Mounts, unmounts and tests shares by running the system tools as child processes: the Linux
+// tool set (LinuxMountTools) or the macOS one, as SystemTools chooses. Holds no mutable state, so
+// its operations may run concurrently; what it must know of other configurations, the caller
+// hands in. Its coroutines are started on the main thread and resume
 // there; blocking file system and Keychain work runs on worker threads. Failures are thrown as
 // VantrelError; the engine writes no log lines.
 class MountEngine final {
@@ -44,13 +46,15 @@ public:
     MountEngine(const MountEngine&) = delete;
     MountEngine& operator=(const MountEngine&) = delete;
 
-    // Built on the default tool paths, ~/VantrelVolumes and the shared collaborators.
+    // Built on the running system's tool set, ~/VantrelVolumes and the shared collaborators.
     static MountEngine& shared();
     static QString defaultMountRoot();
 
     // Time limits of the tool runs, in seconds; adjustable so tests can shorten them.
     double mountTimeout = 30.0;
     double connectionTestTimeout = 5.0;
+    // A tool still running this long after the SIGTERM at its time limit is killed.
+    double killGrace = 2.0;
 
     const SystemTools& tools() const { return m_tools; }
     QString smbMountCommand() const { return m_tools.smbMount; }
@@ -58,6 +62,8 @@ public:
     QString unmountCommand() const { return m_tools.diskutil; }
     QString pingCommand() const { return m_tools.ping; }
     QString mountRoot() const { return m_mountRoot; }
+    // The Linux tool set's own settings (its log folder, the server probe's time limit).
+    LinuxMountTools& linuxTools() { return m_linux; }
 
     // Releases the share from the other configurations first (see releaseShareFromOtherConfigs).
     QCoro::Task<QUrl> mountSMB(NASConfig config, QList<NASConfig> configs = {}, QHash<QUuid, NASStatus> statuses = {},
@@ -74,8 +80,8 @@ public:
 
     // The custom mount point as stored, else <mount root>/<name>.
     QString mountPointPath(const NASConfig& config) const;
-    // An SMB or NFS file system is mounted right at the path. May block on a dead mount; the
-    // coroutine form runs it on the share I/O pool.
+    // An SMB or NFS file system is mounted right at the path (with the Linux tool set, one whose
+    // server answers). May block on a dead mount; the coroutine form runs it on the share I/O pool.
     bool isMounted(const QString& path) const;
     QCoro::Task<bool> isMountedAsync(QString path) const;
     // Creates the folder (with its parents) when missing; throws mountFailed.
@@ -91,14 +97,22 @@ public:
 private:
     QCoro::Task<ProcessResult> runMountTool(QStringList arguments, std::optional<QString> password, QString user,
         QString address);
-    // isMounted, else ensureMountPoint, on the share I/O pool; true when already mounted.
+    // isMounted, else (macOS tool set) ensureMountPoint, on the share I/O pool; true when already
+    // mounted.
     QCoro::Task<bool> prepareMountPoint(QString path) const;
+    QCoro::Task<ProcessResult> run(QString program, QStringList arguments, double timeout,
+        std::optional<QByteArray> input = std::nullopt) const;
+    bool onLinux() const { return m_tools.set == SystemTools::Set::gnuLinux; }
+    // The Linux tool set with this engine's time limits.
+    LinuxMountTools& linuxSet();
+    std::optional<QString> requiredRoot(const NASConfig& config) const;
     void removeMountPointFolder(const QString& path) const;
 
     SystemTools m_tools;
     QString m_mountRoot;
     FileSystemInfo& m_fileSystem;
     KeychainManager& m_keychain;
+    LinuxMountTools m_linux;
 };
 
 } // namespace vantrel

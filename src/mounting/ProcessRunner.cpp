@@ -27,15 +27,6 @@ QString decodeUtf8OrEmpty(const QByteArray& bytes)
     return decoder.hasError() ? QString() : text;
 }
 
-QString wholeSeconds(double seconds)
-{
-    if (!(seconds > 0.0))
-        return QStringLiteral("0");
-    if (seconds >= static_cast<double>(std::numeric_limits<qint64>::max()))
-        return QString::number(std::numeric_limits<qint64>::max());
-    return QString::number(static_cast<qint64>(seconds));
-}
-
 // Suspends until a started QProcess runs or has failed to start; true when it runs.
 class StartedAwaiter {
 public:
@@ -72,15 +63,47 @@ private:
 
 } // namespace
 
+QString ProcessResult::message() const
+{
+    const QString error = stderr.trimmed();
+    return error.isEmpty() ? stdout.trimmed() : error;
+}
+
+QString ProcessRunner::wholeSeconds(double seconds)
+{
+    if (!(seconds > 0.0))
+        return QStringLiteral("0");
+    if (seconds >= static_cast<double>(std::numeric_limits<qint64>::max()))
+        return QString::number(std::numeric_limits<qint64>::max());
+    return QString::number(static_cast<qint64>(seconds));
+}
+
 QCoro::Task<ProcessResult> ProcessRunner::run(QString executablePath, QStringList arguments, double timeout,
     std::optional<QByteArray> stdinData)
 {
+    ProcessRequest request;
+    request.program = std::move(executablePath);
+    request.arguments = std::move(arguments);
+    request.timeout = timeout;
+    request.input = std::move(stdinData);
+    auto task = run(std::move(request));
+    co_return co_await std::move(task);
+}
+
+QCoro::Task<ProcessResult> ProcessRunner::run(ProcessRequest request)
+{
     auto process = std::make_unique<QProcess>();
-    process->setProgram(executablePath);
-    process->setArguments(arguments);
+    process->setProgram(request.program);
+    process->setArguments(request.arguments);
     process->setProcessChannelMode(QProcess::SeparateChannels);
-    if (!stdinData)
-        process->setInputChannelMode(QProcess::ForwardedInputChannel);
+    if (request.environment)
+        process->setProcessEnvironment(*request.environment);
+    if (!request.input) {
+        if (request.nullInput)
+            process->setStandardInputFile(QProcess::nullDevice());
+        else
+            process->setInputChannelMode(QProcess::ForwardedInputChannel);
+    }
 
     process->start(QIODevice::ReadWrite);
     StartedAwaiter starting(process.get());
@@ -88,36 +111,48 @@ QCoro::Task<ProcessResult> ProcessRunner::run(QString executablePath, QStringLis
     if (!started) {
         const QString description = process->errorString();
         process->close();
-        throw VantrelError::mountFailed(QStringLiteral("Failed to launch ") + executablePath + QStringLiteral(": ")
+        throw VantrelError::mountFailed(QStringLiteral("Failed to launch ") + request.program + QStringLiteral(": ")
             + description);
     }
 
-    if (stdinData) {
-        process->write(*stdinData);
+    if (request.input) {
+        process->write(*request.input);
         process->closeWriteChannel();
     }
 
+    // SIGTERM at the time limit; a tool that ignores it is killed after the grace, so that no
+    // stuck tool can hold its caller for ever.
+    QProcess* child = process.get();
+    QTimer grace;
+    grace.setSingleShot(true);
+    QObject::connect(&grace, &QTimer::timeout, child, [child] {
+        if (child->state() != QProcess::NotRunning)
+            child->kill();
+    });
     QTimer deadline;
     deadline.setSingleShot(true);
-    QProcess* child = process.get();
-    QObject::connect(&deadline, &QTimer::timeout, child, [child] {
-        if (child->state() != QProcess::NotRunning)
-            child->terminate();
+    const int graceMilliseconds = timerMilliseconds(request.killGrace);
+    QObject::connect(&deadline, &QTimer::timeout, child, [child, &grace, graceMilliseconds] {
+        if (child->state() == QProcess::NotRunning)
+            return;
+        child->terminate();
+        grace.start(graceMilliseconds);
     });
-    deadline.start(timerMilliseconds(timeout));
+    deadline.start(timerMilliseconds(request.timeout));
 
     auto watched = qCoro(child);
     auto finished = watched.waitForFinished(std::chrono::milliseconds(-1));
     co_await std::move(finished);
     deadline.stop();
+    grace.stop();
 
     const QByteArray out = child->readAllStandardOutput();
     const QByteArray err = child->readAllStandardError();
     child->close();
 
     if (child->exitStatus() == QProcess::CrashExit)
-        throw VantrelError::timeout(QStringLiteral("Process ") + executablePath + QStringLiteral(" timed out after ")
-            + wholeSeconds(timeout) + QStringLiteral("s"));
+        throw VantrelError::timeout(QStringLiteral("Process ") + request.program + QStringLiteral(" timed out after ")
+            + wholeSeconds(request.timeout) + QStringLiteral("s"));
 
     co_return ProcessResult{child->exitCode(), decodeUtf8OrEmpty(out), decodeUtf8OrEmpty(err)};
 }

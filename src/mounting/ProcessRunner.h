@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
 
@@ -15,19 +16,40 @@ struct ProcessResult {
     QString stdout;
     QString stderr;
 
+    // What the tool said: standard error trimmed, or standard output when that is empty.
+    QString message() const;
+
     bool operator==(const ProcessResult&) const = default;
+};
+
+// One run of a system tool, without a shell.
+struct ProcessRequest {
+    QString program;
+    QStringList arguments;
+    // Seconds until SIGTERM; the clock starts once the input is handed over.
+    double timeout = 30.0;
+    // Given (even empty): the child reads exactly these bytes and then end of input. Otherwise it
+    // inherits this process's standard input, or reads the null device with nullInput.
+    std::optional<QByteArray> input;
+    bool nullInput = false;
+    // Replaces the inherited environment when given.
+    std::optional<QProcessEnvironment> environment;
+    // A child still running this long after the SIGTERM is killed.
+    double killGrace = 2.0;
 };
 
 // Runs the system tools as child processes, asynchronously on the calling thread's event loop.
 class ProcessRunner final {
 public:
-    // Runs a tool without a shell, stdout and stderr captured apart. With stdinData (even
-    // empty) the child reads exactly those bytes and then end of input; without it, the
-    // child's standard input is inherited. The time limit starts once the input is handed over;
-    // when it passes the child gets SIGTERM. Throws mountFailed when the tool cannot start and
-    // timeout when the child died by any signal.
+    // Standard output and standard error are captured apart and decoded as strict UTF-8 (empty
+    // when malformed). Throws mountFailed when the tool cannot start and timeout when the child
+    // died by any signal.
+    static QCoro::Task<ProcessResult> run(ProcessRequest request);
     static QCoro::Task<ProcessResult> run(QString executablePath, QStringList arguments, double timeout,
         std::optional<QByteArray> stdinData = std::nullopt);
+
+    // A time limit as the timeout errors write it: whole seconds, truncated.
+    static QString wholeSeconds(double seconds);
 };
 
 } // namespace vantrel

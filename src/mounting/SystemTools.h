@@ -4,17 +4,52 @@
 
 namespace vantrel {
 
-// Where the system tools that mount, unmount and test shares live. Tests point these at
+// Which system tools mount, unmount and test shares, and where they live. Two sets exist: the
+// Linux set (SMB through a user-space rclone mount, NFS v4 through the kernel client) and the
+// design's macOS set (mount_smbfs, mount_nfs, diskutil). A default-constructed value is the
+// macOS set; platformDefault() picks the one for the running system. Tests point the paths at
 // stand-ins.
 struct SystemTools {
-    QString smbMount = QStringLiteral("/sbin/mount_smbfs");
-    QString expect = QStringLiteral("/usr/bin/expect");
+    enum class Set { macOS, gnuLinux };
+
+    Set set = Set::macOS;
+
+    // Both sets. In the Linux set nfsMount is mount.nfs4 and ping takes Linux flags.
     QString nfsMount = QStringLiteral("/sbin/mount_nfs");
     QString sudo = QStringLiteral("/usr/bin/sudo");
-    QString diskutil = QStringLiteral("/usr/sbin/diskutil");
     QString ping = QStringLiteral("/sbin/ping");
 
+    // macOS set only.
+    QString smbMount = QStringLiteral("/sbin/mount_smbfs");
+    QString expect = QStringLiteral("/usr/bin/expect");
+    QString diskutil = QStringLiteral("/usr/sbin/diskutil");
+
+    // Linux set only.
+    QString rclone = QStringLiteral("/usr/bin/rclone");
+    QString fusermount = QStringLiteral("/usr/bin/fusermount3");
+    QString umount = QStringLiteral("/usr/bin/umount");
+
     bool operator==(const SystemTools&) const = default;
+
+    static SystemTools macOSSet() { return {}; }
+
+    static SystemTools linuxSet()
+    {
+        SystemTools tools;
+        tools.set = Set::gnuLinux;
+        tools.nfsMount = QStringLiteral("/usr/sbin/mount.nfs4");
+        tools.ping = QStringLiteral("/usr/bin/ping");
+        return tools;
+    }
+
+    static SystemTools platformDefault()
+    {
+#ifdef __linux__
+        return linuxSet();
+#else
+        return macOSSet();
+#endif
+    }
 };
 
 } // namespace vantrel

@@ -1,9 +1,12 @@
 #include "platform/FileSystemInfo.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <sys/stat.h>
 #include <sys/statfs.h>
+#include <sys/sysmacros.h>
 
 namespace vantrel {
 
@@ -41,6 +44,97 @@ QString FileSystemInfo::nameForMagic(unsigned long magic)
     }
 }
 
+namespace {
+
+constexpr unsigned long fuseMagic = 0x65735546UL;
+
+// Mount points, roots and sources escape space, tab, line feed and backslash as \ooo.
+QString unescapeMountField(const QByteArray& field)
+{
+    QByteArray out;
+    out.reserve(field.size());
+    for (qsizetype i = 0; i < field.size(); ++i) {
+        const char c = field.at(i);
+        if (c == '\\' && i + 3 < field.size()) {
+            const QByteArray digits = field.mid(i + 1, 3);
+            bool ok = digits.size() == 3;
+            for (const char d : digits)
+                ok = ok && d >= '0' && d <= '7';
+            if (ok) {
+                out.append(static_cast<char>(digits.toInt(nullptr, 8)));
+                i += 3;
+                continue;
+            }
+        }
+        out.append(c);
+    }
+    return QFile::decodeName(out);
+}
+
+} // namespace
+
+QList<FileSystemInfo::MountEntry> FileSystemInfo::parseMountInfo(const QByteArray& text)
+{
+    QList<MountEntry> entries;
+    for (const QByteArray& line : text.split('\n')) {
+        const QList<QByteArray> fields = line.split(' ');
+        // id parent major:minor root mount-point options [optional...] - type source super-options
+        const qsizetype separator = fields.indexOf(QByteArrayLiteral("-"), 6);
+        if (separator < 0 || separator + 1 >= fields.size())
+            continue;
+        const QList<QByteArray> device = fields.at(2).split(':');
+        bool majorOk = false;
+        bool minorOk = false;
+        MountEntry entry;
+        if (device.size() == 2) {
+            entry.major = device.at(0).toUInt(&majorOk);
+            entry.minor = device.at(1).toUInt(&minorOk);
+        }
+        if (!majorOk || !minorOk)
+            continue;
+        entry.mountPoint = unescapeMountField(fields.at(4));
+        entry.type = QString::fromUtf8(fields.at(separator + 1));
+        if (separator + 2 < fields.size())
+            entry.source = unescapeMountField(fields.at(separator + 2));
+        entries.append(entry);
+    }
+    return entries;
+}
+
+QList<FileSystemInfo::MountEntry> FileSystemInfo::mountTable() const
+{
+    QFile file(QStringLiteral("/proc/self/mountinfo"));
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    // procfs reports no size; readAll reads until the end.
+    return parseMountInfo(file.readAll());
+}
+
+std::optional<FileSystemInfo::MountEntry> FileSystemInfo::mountAt(const QString& path) const
+{
+    if (path.isEmpty())
+        return std::nullopt;
+    QString target = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+    // The table holds resolved paths. Only the parent is resolved: the mount point itself may
+    // belong to a dead user-space mount that fails every look-up.
+    const QFileInfo info(target);
+    const QString parent = QFileInfo(info.path()).canonicalFilePath();
+    if (target != QLatin1String("/") && !parent.isEmpty())
+        target = parent == QLatin1String("/") ? QLatin1Char('/') + info.fileName() : parent + QLatin1Char('/') + info.fileName();
+    const QList<MountEntry> table = mountTable();
+    for (auto it = table.crbegin(); it != table.crend(); ++it) {
+        if (it->mountPoint == target)
+            return *it;
+    }
+    return std::nullopt;
+}
+
+std::optional<QString> FileSystemInfo::mountedTypeAt(const QString& path) const
+{
+    const std::optional<MountEntry> entry = mountAt(path);
+    return entry ? std::optional<QString>(entry->type) : std::nullopt;
+}
+
 std::optional<QString> FileSystemInfo::typeName(const QString& path) const
 {
     struct statfs info {};
@@ -48,7 +142,20 @@ std::optional<QString> FileSystemInfo::typeName(const QString& path) const
     if (native.isEmpty() || ::statfs(native.constData(), &info) != 0)
         return std::nullopt;
     // f_type is signed on some ABIs; the magic numbers are 32-bit.
-    return nameForMagic(static_cast<unsigned long>(static_cast<quint32>(info.f_type)));
+    const unsigned long magic = static_cast<unsigned long>(static_cast<quint32>(info.f_type));
+    if (magic != fuseMagic)
+        return nameForMagic(magic);
+
+    // Every FUSE file system has the same magic; the mount table names the program behind it.
+    struct stat self {};
+    if (::stat(native.constData(), &self) != 0)
+        return std::nullopt;
+    const QList<MountEntry> table = mountTable();
+    for (auto it = table.crbegin(); it != table.crend(); ++it) {
+        if (it->major == ::major(self.st_dev) && it->minor == ::minor(self.st_dev))
+            return it->type == QLatin1String("fuse.rclone") ? QStringLiteral("smbfs") : nameForMagic(magic);
+    }
+    return nameForMagic(magic);
 }
 
 bool FileSystemInfo::isMountRoot(const QString& path) const

@@ -6,6 +6,7 @@
 #include "platform/Localization.h"
 #include "platform/Threading.h"
 #include "support/Fixtures.h"
+#include "support/MountedShare.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -234,6 +235,30 @@ private slots:
         QVERIFY(!manager->isAutoRefreshActive());
         manager->startAutoRefresh();
         QCOMPARE(manager->autoRefreshIntervalMs(), 5000);
+    }
+
+    // The browser's listing of a real share, mounted from a Samba server through rclone.
+    void listsARealMountedShare()
+    {
+        test::MountedShare share;
+        QVERIFY2(share.ok(), qPrintable(share.error));
+        writeFile(share.serverFolder + QStringLiteral("/Reports/q1.txt"), "first quarter");
+        writeFile(share.serverFolder + QStringLiteral("/b.txt"));
+        writeFile(share.serverFolder + QStringLiteral("/.hidden"));
+        writeFile(share.mountPoint + QStringLiteral("/a.txt"), "written through the mount");
+
+        CacheManager cache{share.defaults, share.log, share.dir.filePath(QStringLiteral("cache")), &CacheManager::systemNow};
+        FileSystemManager manager(QUrl::fromLocalFile(share.mountPoint), QUuid::createUuid(), cache, share.log);
+        QCoro::waitFor(manager.refresh());
+        QVERIFY(!manager.lastError());
+        QVERIFY(!manager.isOfflineMode());
+        QCOMPARE(names(manager.currentItems()), (QStringList{"Reports", "a.txt", "b.txt"}));
+        QCOMPARE(manager.currentItems().at(1).size, 25);
+
+        QCoro::waitFor(manager.navigate(QUrl::fromLocalFile(share.mountPoint + QStringLiteral("/Reports"))));
+        QCOMPARE(names(manager.currentItems()), QStringList{"q1.txt"});
+        QCOMPARE(manager.currentItems().first().size, 13);
+        QVERIFY(!manager.isAtRoot());
     }
 
     // Not a test: run with VANTREL_BENCHMARK=1 to time a 20,000-entry listing with its cache lookups.

@@ -1,6 +1,7 @@
 #include "support/FakePathMonitor.h"
 #include "support/Fixtures.h"
 #include "support/MountingFixture.h"
+#include "support/SambaServer.h"
 #include "support/TestMain.h"
 
 #include "model/AppState.h"
@@ -18,6 +19,7 @@
 #include "platform/SystemLog.h"
 #include "platform/WifiInfo.h"
 
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTimer>
 
@@ -57,7 +59,7 @@ NASConfig share(const QString& name, bool enabled = true)
 }
 
 struct Fixture : test::MountingFixture {
-    MountEngine engine{test::standInTools(), dir.filePath(QStringLiteral("Volumes")), fileSystem, keychain};
+    MountEngine engine;
     test::FakePathMonitor* path = new test::FakePathMonitor;
     NetworkMonitor network{std::unique_ptr<PathMonitor>(path), std::make_unique<NoWifi>()};
     NotificationPreferences preferences{defaults};
@@ -66,7 +68,8 @@ struct Fixture : test::MountingFixture {
     PowerEvents power{QDBusConnection(QStringLiteral("vantrel-no-bus"))};
     AutoMountStrategy strategy{configStore, appState, network, engine, notifications, defaults, power};
 
-    Fixture()
+    explicit Fixture(const SystemTools& tools = test::standInTools())
+        : engine(tools, dir.filePath(QStringLiteral("Volumes")), fileSystem, keychain)
     {
         notifications.triggerDelay = 0ms;
         preferences.setEnabled(true, NotificationEvent::mountSuccess);
@@ -602,6 +605,81 @@ private slots:
         f.defaults.setValue(AutoMountStrategy::keepAliveIntervalKey, 0.0);
         f.strategy.startHealthCheck();
         QCOMPARE(f.strategy.healthCheckInterval(), 180000ms);
+    }
+
+    // The strategy drives a real mount end to end: a Samba server on 127.0.0.1, the Linux tool
+    // set (rclone over FUSE) and shortened intervals. The mount made after start-up is found not
+    // live while the server is gone and mounted again once it is back; quitting unmounts it.
+    void realShareIsMountedKeptAliveAndUnmountedAtQuit()
+    {
+        const QString password = QStringLiteral("keep $alive! \"[x]\"");
+        test::SambaServer server;
+        server.setPassword(password);
+        const QString served = server.addShare(QStringLiteral("data"), false);
+        QVERIFY2(server.start(), qPrintable(server.errorString()));
+
+        Fixture f(SystemTools::linuxSet());
+        // A failed check must not leave the mount behind.
+        const auto detach = qScopeGuard([&f] { test::detachMountsUnder(f.dir.path()); });
+        f.engine.mountTimeout = 20.0;
+        f.engine.linuxTools().logFolder = f.dir.filePath(QStringLiteral("rclone-logs"));
+        f.strategy.retryIntervals = {0.2, 0.2, 0.2, 0.2};
+        f.strategy.minimumKeepAliveInterval = 0.1;
+        f.defaults.setValue(AutoMountStrategy::keepAliveIntervalKey, 0.3);
+
+        NASConfig config = share(QStringLiteral("Real"));
+        config.address = QStringLiteral("127.0.0.1:") + QString::number(server.port());
+        config.sharePath = QStringLiteral("/data");
+        config.authMethod = AuthMethod::password;
+        config.username = test::SambaServer::userName();
+        config.keychainIdentifier = QStringLiteral("e2e-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
+        config.networkBinding.ipRange = QStringLiteral("0.0.0.0/0");
+        QVERIFY(f.keychain.savePassword(password, config.keychainIdentifier));
+        f.add(config);
+        const QString path = f.mountPath(config);
+        f.setNetwork(true, awayAddress);
+
+        QList<MountState::Kind> seen;
+        QObject recorder; // goes before `seen`, and its connection with it
+        connect(&f.appState, &AppStateManager::nasStatusesChanged, &recorder, [&] {
+            const auto state = f.state(config.id);
+            if (state && (seen.isEmpty() || seen.last() != *state))
+                seen.append(*state);
+        });
+
+        f.strategy.start();
+        QTRY_COMPARE_WITH_TIMEOUT(f.state(config.id), MountState::Kind::mounted, 15000);
+        QCOMPARE(f.appState.status(config.id)->mountPoint, std::optional<QUrl>(MountEngine::directoryUrl(path)));
+        QVERIFY(f.engine.isMounted(path));
+
+        server.stop();
+        QTRY_COMPARE_WITH_TIMEOUT(f.state(config.id), MountState::Kind::failed, 10000);
+        QCOMPARE(f.appState.status(config.id)->mountState.error()->kind(), VantrelError::Kind::connectionFailed);
+        QVERIFY2(server.start(), qPrintable(server.errorString()));
+        QTRY_COMPARE_WITH_TIMEOUT(f.state(config.id), MountState::Kind::mounted, 15000);
+        QVERIFY(f.engine.isMounted(path));
+        // Found gone by the keep-alive, its mount tried and failed while the server was away.
+        const qsizetype offline = seen.indexOf(MountState::Kind::offline);
+        QVERIFY(offline > 0);
+        QVERIFY(seen.indexOf(MountState::Kind::failed, offline) > offline);
+        QCOMPARE(seen.last(), MountState::Kind::mounted);
+
+        QFile file(path + QStringLiteral("/kept.txt"));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("alive");
+        file.close();
+
+        // Quitting stops the keep-alive and the retries first: a pass that ran during the unmount
+        // would find the share gone and mount it again.
+        f.strategy.handleSystemSleep();
+        QTRY_VERIFY(!f.strategy.isMountInFlight(config.id) && f.strategy.pendingMountCount(config.id) == 0);
+        QCoro::waitFor(f.strategy.unmountAll());
+        QCOMPARE(f.state(config.id), MountState::Kind::idle);
+        QVERIFY(!FileSystemInfo::system().mountedTypeAt(path));
+        QVERIFY(!QFileInfo::exists(path));
+        QFile written(served + QStringLiteral("/kept.txt"));
+        QVERIFY(written.open(QIODevice::ReadOnly));
+        QCOMPARE(written.readAll(), QByteArray("alive"));
     }
 };
 

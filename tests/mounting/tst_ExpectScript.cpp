@@ -20,15 +20,21 @@ private slots:
         const QString script = ExpectScript::build(QStringLiteral("/sbin/mount_smbfs"), {"-o", "ro", "//u@h/s"},
             QStringLiteral("a\"b\\c$d[e]"));
         const QStringList lines = script.split(QLatin1Char('\n'));
-        QCOMPARE(lines.at(0), QStringLiteral("set password \"a\\\"b\\\\c\\$d\\[e\\]\""));
-        QCOMPARE(lines.at(1), QStringLiteral("set args [list \"-o\" \"ro\" \"//u@h/s\"]"));
-        QCOMPARE(lines.at(2), QStringLiteral("spawn /sbin/mount_smbfs {*}$args"));
-        QCOMPARE(lines.at(3), QStringLiteral("set timeout -1"));
-        QCOMPARE(lines.at(6), QStringLiteral("        send -- \"$password\\r\""));
+        QCOMPARE(lines.at(0), QStringLiteral("encoding system utf-8"));
+        QCOMPARE(lines.at(1), QStringLiteral("set password \"a\\\"b\\\\c\\$d\\[e\\]\""));
+        QCOMPARE(lines.at(2), QStringLiteral("set args [list \"-o\" \"ro\" \"//u@h/s\"]"));
+        QCOMPARE(lines.at(3), QStringLiteral("spawn /sbin/mount_smbfs {*}$args"));
+        QCOMPARE(lines.at(4), QStringLiteral("set timeout -1"));
+        QCOMPARE(lines.at(7), QStringLiteral("        send -- \"$password\\r\""));
 
         // A tool path that is not one plain Tcl word is quoted like the rest.
-        QCOMPARE(ExpectScript::build(QStringLiteral("/opt/my $tools/[x]"), {}, QString()).split(QLatin1Char('\n')).at(2),
+        QCOMPARE(ExpectScript::build(QStringLiteral("/opt/my $tools/[x]"), {}, QString()).split(QLatin1Char('\n')).at(3),
             QStringLiteral("spawn \"/opt/my \\$tools/\\[x\\]\" {*}$args"));
+
+        // Outside printable ASCII everything is escaped, so the script is plain ASCII.
+        const QString wide = ExpectScript::build(QStringLiteral("/t"), {QStringLiteral("ü")}, QStringLiteral("ä\t😀"));
+        QCOMPARE(wide.split(QLatin1Char('\n')).at(1), QStringLiteral("set password \"\\u00e4\\u0009\\ud83d\\ude00\""));
+        QCOMPARE(wide.split(QLatin1Char('\n')).at(2), QStringLiteral("set args [list \"\\u00fc\"]"));
     }
 
     // The real interpreter runs a tool at an awkward path: the prompt is answered and the tool's
@@ -55,15 +61,32 @@ private slots:
 
         const QString password = QStringLiteral("-p$w [x] \"q\" \\");
         const QStringList arguments{QStringLiteral("-o"), QStringLiteral("a b"), QStringLiteral("$HOME")};
+        QCOMPARE(runScript(tool, arguments, password), 3);
+        QCOMPARE(readUtf8(folder + QStringLiteral("/received")), password);
+        QCOMPARE(readUtf8(folder + QStringLiteral("/arguments")), QStringLiteral("-o\na b\n$HOME\n"));
+
+        // Without a UTF-8 locale too, text outside ASCII reaches the tool as UTF-8.
+        const QByteArray savedAll = qgetenv("LC_ALL");
+        qputenv("LC_ALL", "C");
+        const QString umlauts = QStringLiteral("pässwörd 😀");
+        const int status = runScript(tool, {QStringLiteral("Müller")}, umlauts);
+        qputenv("LC_ALL", savedAll);
+        QCOMPARE(status, 3);
+        QCOMPARE(readUtf8(folder + QStringLiteral("/received")), umlauts);
+        QCOMPARE(readUtf8(folder + QStringLiteral("/arguments")), QStringLiteral("Müller\n"));
+    }
+
+private:
+    static int runScript(const QString& tool, const QStringList& arguments, const QString& password)
+    {
         const QByteArray script = ExpectScript::build(tool, arguments, password).toUtf8();
-        const ProcessResult result = test::await(ProcessRunner::run(expect, {QStringLiteral("-")}, 30.0, script));
-        QCOMPARE(result.exitCode, 3);
-        QFile received(folder + QStringLiteral("/received"));
-        QVERIFY(received.open(QIODevice::ReadOnly));
-        QCOMPARE(QString::fromUtf8(received.readAll()), password);
-        QFile passed(folder + QStringLiteral("/arguments"));
-        QVERIFY(passed.open(QIODevice::ReadOnly));
-        QCOMPARE(QString::fromUtf8(passed.readAll()), QStringLiteral("-o\na b\n$HOME\n"));
+        return test::await(ProcessRunner::run(SystemTools{}.expect, {QStringLiteral("-")}, 30.0, script)).exitCode;
+    }
+
+    static QString readUtf8(const QString& path)
+    {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QStringLiteral("<missing>");
     }
 };
 

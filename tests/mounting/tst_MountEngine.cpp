@@ -1,6 +1,7 @@
 #include "support/AwaitTask.h"
 #include "support/Fixtures.h"
 #include "support/MountingFixture.h"
+#include "support/SambaServer.h"
 #include "support/TestMain.h"
 
 #include "model/AppState.h"
@@ -10,7 +11,9 @@
 #include "services/KeychainManager.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QTcpServer>
 
 #include <qcoro/qcorotask.h>
 
@@ -54,6 +57,26 @@ NASConfig guestConfig(const QString& name)
     return config;
 }
 
+// Everything a shell, Tcl or rclone's own parsers would trip over.
+const QString serverPassword = QStringLiteral("se cr$t! \"q\" [x]");
+
+QByteArray readFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+bool writeFile(const QString& path, const QByteArray& content)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
+}
+
+double secondsOf(const QElapsedTimer& clock)
+{
+    return static_cast<double>(clock.elapsed()) / 1000.0;
+}
+
 NASConfig nfsConfig(const QString& name)
 {
     NASConfig config;
@@ -69,8 +92,46 @@ NASConfig nfsConfig(const QString& name)
 class TestMountEngine : public QObject {
     Q_OBJECT
 
+    test::SambaServer server;
+    QString dataFolder;
+    QString publicFolder;
+
+    // The Linux tool set with the real rclone and FUSE, and the stand-ins for what needs
+    // privilege here.
+    std::unique_ptr<MountEngine> linuxEngine(Fixture& f, SystemTools tools = test::linuxStandInTools())
+    {
+        auto engine = f.make(tools);
+        engine->mountTimeout = 20.0;
+        engine->linuxTools().logFolder = f.dir.filePath(QStringLiteral("rclone-logs"));
+        return engine;
+    }
+
+    NASConfig serverConfig(Fixture& f, const QString& name, const QString& password = serverPassword) const
+    {
+        NASConfig config = smbConfig(name);
+        config.address = QStringLiteral("127.0.0.1:") + QString::number(server.port());
+        config.sharePath = QStringLiteral("/data/");
+        config.username = test::SambaServer::userName();
+        if (!f.keychain.savePassword(password, config.keychainIdentifier))
+            qWarning("the test password was not stored");
+        return config;
+    }
+
 private slots:
-    void initTestCase() { Localization::useCatalog(QStringLiteral("zh-Hans")); }
+    void initTestCase()
+    {
+        Localization::useCatalog(QStringLiteral("zh-Hans"));
+        server.setPassword(serverPassword);
+        dataFolder = server.addShare(QStringLiteral("data"), false);
+        publicFolder = server.addShare(QStringLiteral("public"), true);
+        QVERIFY2(server.start(), qPrintable(server.errorString()));
+    }
+
+    void cleanup()
+    {
+        // A failed check must not leave a mount behind for the next test or the home's clean-up.
+        test::detachMountsUnder(QDir::homePath());
+    }
 
     void defaultsAndMountPointRule()
     {
@@ -467,6 +528,174 @@ private slots:
         result = await(f.make(tools)->testConnection(config));
         QCOMPARE(result.error->kind(), VantrelError::Kind::mountFailed);
         QVERIFY(result.error->payload().startsWith(QStringLiteral("Failed to launch /nonexistent/ping: ")));
+    }
+
+    // A password that cannot travel intact is refused before any tool runs, and the error (shown
+    // in the menu and a notification) holds no part of it.
+    void passwordsThatCannotBePassedOnAreRefused()
+    {
+        Fixture f;
+        SystemTools linuxSet = test::linuxStandInTools();
+        linuxSet.rclone = QStringLiteral("/nonexistent/rclone");
+        const auto onLinux = linuxEngine(f, linuxSet);
+        for (const QString& password : {QStringLiteral("hunter2\nsecond"), QStringLiteral("hunter2\rsecond"),
+                 QString::fromUtf16(u"hunter2\0second", 14)}) {
+            for (MountEngine* engine : {f.engine.get(), onLinux.get()}) {
+                const NASConfig config = smbConfig(QStringLiteral("bad"));
+                QVERIFY(f.keychain.savePassword(password, config.keychainIdentifier));
+                const VantrelError error = failureOf(engine->mountSMB(config));
+                QCOMPARE(error.kind(), VantrelError::Kind::authenticationFailed);
+                QVERIFY2(error.payload().contains(QStringLiteral("line break or a NUL")), qPrintable(error.payload()));
+                QVERIFY(!error.payload().contains(QStringLiteral("hunter")));
+                QVERIFY(!error.payload().contains(QStringLiteral("second")));
+            }
+        }
+        QVERIFY(!f.exists(QStringLiteral("mount_smbfs.argv")));
+    }
+
+    void expectHandsANonAsciiPasswordOnAsUtf8WithoutAUtf8Locale()
+    {
+        Fixture f;
+        const NASConfig config = smbConfig(QStringLiteral("Umlauts"));
+        const QString password = QStringLiteral("pässwörd");
+        QVERIFY(f.keychain.savePassword(password, config.keychainIdentifier));
+        f.set(QStringLiteral("mount_smbfs.password"), password.toUtf8());
+        const QByteArray saved = qgetenv("LC_ALL");
+        qputenv("LC_ALL", "C");
+        const test::Settled<QUrl> mounted = QCoro::waitFor(test::settle(f.engine->mountSMB(config)));
+        qputenv("LC_ALL", saved);
+        QVERIFY2(!mounted.error, mounted.error ? mounted.error->what() : "");
+        QCOMPARE(f.read(QStringLiteral("mount_smbfs.received")), password.toUtf8());
+    }
+
+    void linuxToolSetIsTheDefaultHere()
+    {
+        QCOMPARE(SystemTools::platformDefault(), SystemTools::linuxSet());
+        QCOMPARE(MountEngine::shared().tools(), SystemTools::linuxSet());
+    }
+
+    // The real engine against a real Samba server: mount, write through, unmount.
+    void realServerPasswordMountWritesThroughAndUnmounts()
+    {
+        Fixture f;
+        const auto engine = linuxEngine(f);
+        const NASConfig config = serverConfig(f, QStringLiteral("Team Data"));
+        const QString path = f.root + QStringLiteral("/Team Data");
+
+        QElapsedTimer clock;
+        clock.start();
+        QCOMPARE(await(engine->mountSMB(config)), MountEngine::directoryUrl(path));
+        qInfo("mounted after %.2f s", secondsOf(clock));
+        QVERIFY(engine->isMounted(path));
+        QVERIFY(await(engine->isMountedAsync(path)));
+        QCOMPARE(FileSystemInfo::system().mountedTypeAt(path), std::optional<QString>(QStringLiteral("fuse.rclone")));
+        QVERIFY(FileSystemInfo::system().isMountRoot(path));
+        // Mounting again finds it mounted and runs nothing.
+        QCOMPARE(await(engine->mountSMB(config)), MountEngine::directoryUrl(path));
+
+        QVERIFY(writeFile(path + QStringLiteral("/report.txt"), "quarterly\n"));
+        await(engine->unmount(MountEngine::directoryUrl(path)));
+        QCOMPARE(readFile(dataFolder + QStringLiteral("/report.txt")), QByteArray("quarterly\n"));
+        QVERIFY(!engine->isMounted(path));
+        QVERIFY(!FileSystemInfo::system().mountedTypeAt(path));
+        QVERIFY(!QFileInfo::exists(path));
+        QVERIFY(QFileInfo(f.root).isDir());
+        QFile::remove(dataFolder + QStringLiteral("/report.txt"));
+    }
+
+    void realServerFailuresAreClassifiedWithinSeconds()
+    {
+        Fixture f;
+        const auto engine = linuxEngine(f);
+        QElapsedTimer clock;
+        clock.start();
+        VantrelError error = failureOf(engine->mountSMB(serverConfig(f, QStringLiteral("Wrong"), QStringLiteral("nope"))));
+        QCOMPARE(error.kind(), VantrelError::Kind::authenticationFailed);
+        QVERIFY(secondsOf(clock) < 5.0);
+
+        QTcpServer probe;
+        QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
+        NASConfig closed = serverConfig(f, QStringLiteral("Closed"));
+        closed.address = QStringLiteral("127.0.0.1:") + QString::number(probe.serverPort());
+        probe.close();
+        clock.restart();
+        error = failureOf(engine->mountSMB(closed));
+        QCOMPARE(error.kind(), VantrelError::Kind::connectionFailed);
+        QVERIFY(secondsOf(clock) < 5.0);
+        for (const QString& name : {QStringLiteral("Wrong"), QStringLiteral("Closed")})
+            QVERIFY(!FileSystemInfo::system().mountedTypeAt(f.root + QLatin1Char('/') + name));
+    }
+
+    void realServerGuestShareMounts()
+    {
+        Fixture f;
+        const auto engine = linuxEngine(f);
+        NASConfig config = guestConfig(QStringLiteral("Public"));
+        config.address = QStringLiteral("127.0.0.1:") + QString::number(server.port());
+        config.sharePath = QStringLiteral("public");
+        const QString path = f.root + QStringLiteral("/Public");
+        await(engine->mountSMB(config));
+        QVERIFY(engine->isMounted(path));
+        QVERIFY(writeFile(path + QStringLiteral("/hello.txt"), "from a guest"));
+        await(engine->unmount(MountEngine::directoryUrl(path)));
+        QCOMPARE(readFile(publicFolder + QStringLiteral("/hello.txt")), QByteArray("from a guest"));
+        QVERIFY(!QFileInfo::exists(path));
+    }
+
+    // rclone keeps a mount whose server went away (and waits on it); such a mount is not live,
+    // but it is kept, with what it still has to write, and counts again once the server is back.
+    void realServerThatGoesAwayMakesTheMountNotLive()
+    {
+        Fixture f;
+        const auto engine = linuxEngine(f);
+        const NASConfig config = serverConfig(f, QStringLiteral("Away"));
+        const QString path = f.root + QStringLiteral("/Away");
+        await(engine->mountSMB(config));
+
+        server.stop();
+        QVERIFY(!engine->isMounted(path));
+        const VantrelError error = failureOf(engine->mountSMB(config));
+        QCOMPARE(error, VantrelError::connectionFailed(QStringLiteral("The server of the share mounted at ") + path
+            + QStringLiteral(" does not answer")));
+        QCOMPARE(FileSystemInfo::system().mountedTypeAt(path), std::optional<QString>(QStringLiteral("fuse.rclone")));
+
+        QVERIFY2(server.start(), qPrintable(server.errorString()));
+        QVERIFY(engine->isMounted(path));
+        QCOMPARE(await(engine->mountSMB(config)), MountEngine::directoryUrl(path));
+        QVERIFY(writeFile(path + QStringLiteral("/after.txt"), "back"));
+        await(engine->unmount(MountEngine::directoryUrl(path)));
+        QCOMPARE(readFile(dataFolder + QStringLiteral("/after.txt")), QByteArray("back"));
+        QFile::remove(dataFolder + QStringLiteral("/after.txt"));
+    }
+
+    // NFS, kernel unmounts and ping through the Linux tool set, with stand-ins for what needs
+    // privilege or a kernel client here.
+    void linuxKernelMountsUnmountsAndPing()
+    {
+        Fixture f;
+        const auto engine = linuxEngine(f);
+        const SystemTools tools = test::linuxStandInTools();
+        NASConfig config = nfsConfig(QStringLiteral("Exports"));
+        const QString path = f.root + QStringLiteral("/Exports");
+        QCOMPARE(await(engine->mountNFS(config)), MountEngine::directoryUrl(path));
+        QCOMPARE(f.calls(QStringLiteral("mount.nfs4")),
+            (QList<QStringList>{{"filer:/export/data", path, "-o", "vers=4,tcp,noresvport"}}));
+        await(engine->unmount(MountEngine::directoryUrl(path)));
+        QCOMPARE(f.calls(QStringLiteral("umount")), (QList<QStringList>{{path}}));
+        QVERIFY(!QFileInfo::exists(path));
+
+        // A name that would put the mount point on the root or outside it never reaches a tool.
+        for (const QString& name : {QString(), QStringLiteral(".."), QStringLiteral("../Elsewhere")}) {
+            const VantrelError error = failureOf(engine->mountNFS(nfsConfig(name)));
+            QCOMPARE(error.kind(), VantrelError::Kind::mountFailed);
+            QVERIFY2(error.payload().contains(QStringLiteral("is not a folder inside")), qPrintable(error.payload()));
+        }
+        QCOMPARE(f.runs(QStringLiteral("mount.nfs4")), 1);
+
+        config.address = QStringLiteral("192.0.2.7");
+        const MountEngine::ConnectionTestResult result = await(engine->testConnection(config));
+        QVERIFY(result.succeeded());
+        QCOMPARE(f.calls(QStringLiteral("ping")), (QList<QStringList>{{"-c", "1", "-W", "3", "192.0.2.7"}}));
     }
 };
 

@@ -95,6 +95,51 @@ private slots:
         QVERIFY(piped.stdout.trimmed() != ours);
     }
 
+    // A tool that ignores SIGTERM at its time limit would hold its caller for ever.
+    void childIgnoringTerminationIsKilledAfterTheGrace()
+    {
+        ProcessRequest request;
+        request.program = QStringLiteral("/bin/sh");
+        request.arguments = QStringList{QStringLiteral("-c"), QStringLiteral("trap '' TERM; while :; do sleep 0.05; done")};
+        request.timeout = 0.3;
+        request.killGrace = 0.2;
+        QElapsedTimer clock;
+        clock.start();
+        const auto settled = QCoro::waitFor(test::settle(ProcessRunner::run(request)));
+        QVERIFY(clock.elapsed() < 3'000);
+        QVERIFY(settled.error);
+        QCOMPARE(*settled.error, VantrelError::timeout(QStringLiteral("Process /bin/sh timed out after 0s")));
+    }
+
+    void environmentAndNullInputWhenAsked()
+    {
+        ProcessRequest request;
+        request.program = QStringLiteral("/bin/sh");
+        request.arguments = QStringList{QStringLiteral("-c"),
+            QStringLiteral("printf '%s|%s|' \"$ONLY\" \"$HOME\"; cat; readlink /proc/$$/fd/0")};
+        QProcessEnvironment environment;
+        environment.insert(QStringLiteral("ONLY"), QStringLiteral("this"));
+        request.environment = environment;
+        request.nullInput = true;
+        // Reading the null device ends at once, where an inherited terminal would wait.
+        const Result result = test::await(ProcessRunner::run(request));
+        QCOMPARE(result.stdout, QStringLiteral("this||/dev/null\n"));
+
+        // Input given wins over the null device.
+        request.input = QByteArray("fed ");
+        const QString fed = test::await(ProcessRunner::run(request)).stdout;
+        QVERIFY2(fed.startsWith(QStringLiteral("this||fed pipe:")), qPrintable(fed));
+    }
+
+    void messageIsStandardErrorElseStandardOutput()
+    {
+        QCOMPARE((Result{1, QStringLiteral(" out \n"), QStringLiteral("\n err\r\n")}).message(), QStringLiteral("err"));
+        QCOMPARE((Result{1, QStringLiteral(" out \n"), QStringLiteral(" \n")}).message(), QStringLiteral("out"));
+        QCOMPARE(ProcessRunner::wholeSeconds(5.0), QStringLiteral("5"));
+        QCOMPARE(ProcessRunner::wholeSeconds(0.9), QStringLiteral("0"));
+        QCOMPARE(ProcessRunner::wholeSeconds(-1.0), QStringLiteral("0"));
+    }
+
     void outputThatIsNotUtf8BecomesEmpty()
     {
         QCOMPARE(shell(QStringLiteral("printf 'ab\\377\\376cd'; printf '日本 ok' >&2")), (Result{0, "", QStringLiteral("日本 ok")}));

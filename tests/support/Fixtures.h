@@ -34,4 +34,28 @@ struct LoggingFixture : TemporaryFolder, Logging {
 // The stand-in mount tools of tests/tools with the real expect interpreter.
 SystemTools standInTools();
 
+// The Linux tool set with stand-ins for what needs privilege or a kernel client here (mount.nfs4,
+// umount, sudo) and for ping; rclone and fusermount3 are the real ones.
+SystemTools linuxStandInTools();
+
+// The control folder that the stand-in tools read (see tests/tools/fake-common.sh), exported as
+// VANTREL_FAKE_DIR for the children of this process.
+struct StandInControl {
+    explicit StandInControl(const QString& folder);
+
+    // Creates (or overwrites) a control file for a tool, such as "umount.exit" or
+    // "sudo.needs-password"; removes one, or reads one.
+    void set(const QString& file, const QByteArray& content = {}) const;
+    void unset(const QString& file) const;
+    bool exists(const QString& file) const;
+    QByteArray read(const QString& file) const;
+    // One entry per run of the tool, its arguments in order.
+    QList<QStringList> calls(const QString& tool) const;
+    int runs(const QString& tool) const { return static_cast<int>(calls(tool).size()); }
+    // Removes every control and record file.
+    void reset() const;
+
+    QString folder;
+};
+
 } // namespace vantrel::test

@@ -1,8 +1,6 @@
 #include "support/MountingFixture.h"
 
 #include <QDir>
-#include <QFile>
-#include <QtTest>
 
 namespace vantrel::test {
 
@@ -40,47 +38,10 @@ bool FakeFileSystem::isMountRoot(const QString& path) const
     return FileSystemInfo::isMountRoot(path);
 }
 
-MountingFixture::MountingFixture() : ConfigEnvironment(dir.path())
+MountingFixture::MountingFixture()
+    : ConfigEnvironment(dir.path())
+    , StandInControl(dir.filePath(QStringLiteral("control")))
 {
-    QDir(dir.path()).mkpath(QStringLiteral("control"));
-    qputenv("VANTREL_FAKE_DIR", QFile::encodeName(control()));
-}
-
-QString MountingFixture::control() const
-{
-    return dir.filePath(QStringLiteral("control"));
-}
-
-void MountingFixture::set(const QString& file, const QByteArray& content) const
-{
-    QFile f(control() + QLatin1Char('/') + file);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(content);
-}
-
-void MountingFixture::unset(const QString& file) const
-{
-    QFile::remove(control() + QLatin1Char('/') + file);
-}
-
-bool MountingFixture::exists(const QString& file) const
-{
-    return QFile::exists(control() + QLatin1Char('/') + file);
-}
-
-QByteArray MountingFixture::read(const QString& file) const
-{
-    QFile f(control() + QLatin1Char('/') + file);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-QList<QStringList> MountingFixture::calls(const QString& tool) const
-{
-    QList<QStringList> result;
-    const QString text = QString::fromUtf8(read(tool + QStringLiteral(".argv")));
-    for (const QString& line : text.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
-        result.append(line.split(QChar(0x1F)));
-    return result;
 }
 
 } // namespace vantrel::test

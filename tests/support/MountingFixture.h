@@ -10,7 +10,6 @@
 #include <QHash>
 #include <QList>
 #include <QMutex>
-#include <QStringList>
 
 namespace vantrel::test {
 
@@ -46,20 +45,10 @@ struct ConfigEnvironment : Logging {
 
 // A private folder with the configuration environment, a fake file system, and the control
 // folder through which the stand-in tools of standInTools() are steered and record their runs.
-struct MountingFixture : TemporaryFolder, ConfigEnvironment {
+struct MountingFixture : TemporaryFolder, ConfigEnvironment, StandInControl {
     MountingFixture();
 
     FakeFileSystem fileSystem;
-
-    QString control() const;
-    // Creates (or overwrites) a control file, removes one, or reads one.
-    void set(const QString& file, const QByteArray& content = {}) const;
-    void unset(const QString& file) const;
-    bool exists(const QString& file) const;
-    QByteArray read(const QString& file) const;
-    // One entry per run of the tool, its arguments in order.
-    QList<QStringList> calls(const QString& tool) const;
-    int runs(const QString& tool) const { return static_cast<int>(calls(tool).size()); }
 };
 
 } // namespace vantrel::test

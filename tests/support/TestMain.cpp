@@ -2,9 +2,44 @@
 
 #include "support/Environment.h"
 
+#include "platform/FileSystemInfo.h"
+#include "platform/ProcessTable.h"
+
 #include <QDir>
+#include <QFileInfo>
+#include <QProcess>
+
+#include <csignal>
 
 namespace vantrel::test {
+
+void detachMountsUnder(const QString& folder)
+{
+    const QString root = QDir::cleanPath(folder);
+    QStringList points;
+    for (const FileSystemInfo::MountEntry& entry : FileSystemInfo::system().mountTable()) {
+        const bool inside = entry.mountPoint == root || entry.mountPoint.startsWith(root + QLatin1Char('/'));
+        if (inside && entry.type.startsWith(QLatin1String("fuse")))
+            points.prepend(entry.mountPoint); // stacked and nested mounts go first
+    }
+    for (const QString& point : points)
+        QProcess::execute(QStringLiteral("fusermount3"), {QStringLiteral("-u"), QStringLiteral("-z"), point});
+
+    // A test killed while its mount was still starting leaves an rclone process that serves no
+    // mount any more and never ends by itself.
+    for (const qint64 pid : ProcessTable::ownProcessIds()) {
+        const QStringList arguments = ProcessTable::commandLine(pid);
+        if (arguments.size() < 3 || QFileInfo(arguments.first()).fileName() != QLatin1String("rclone")
+            || arguments.at(1) != QLatin1String("mount"))
+            continue;
+        for (const QString& argument : arguments) {
+            if (argument.startsWith(root + QLatin1Char('/'))) {
+                ProcessTable::signal({pid}, SIGKILL);
+                break;
+            }
+        }
+    }
+}
 
 void prepareEnvironment()
 {
@@ -16,6 +51,7 @@ void prepareEnvironment()
         for (const QString& name : env.keys())
             qputenv(name.toLocal8Bit().constData(), env.value(name).toLocal8Bit());
     }
+    detachMountsUnder(home);
     QDir(home).removeRecursively();
     QDir().mkpath(home + QStringLiteral("/tmp"));
 }

@@ -7,6 +7,10 @@ namespace vantrel::test {
 // Empties the private home that CTest points HOME, XDG_* and TMPDIR at, so every run starts clean.
 void prepareEnvironment();
 
+// Lazily detaches every user-space mount at or below the folder (a test that crashed while a
+// share was mounted leaves one behind; emptying its home must not reach into the share).
+void detachMountsUnder(const QString& folder);
+
 } // namespace vantrel::test
 
 // QTEST_MAIN with a clean private home (a QApplication for tests that link widgets).

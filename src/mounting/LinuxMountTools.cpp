@@ -1,0 +1,350 @@
+#include "mounting/LinuxMountTools.h"
+
+#include "mounting/RcloneMount.h"
+#include "platform/FileSystemInfo.h"
+#include "platform/Localization.h"
+#include "platform/TcpProbe.h"
+#include "platform/Threading.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
+#include <QtConcurrent/QtConcurrentRun>
+
+#include <qcoro/qcorofuture.h>
+
+#include <filesystem>
+#include <system_error>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace vantrel {
+
+// No temporaries inside co_await expressions in this file: GCC 12 destroys some of them twice
+// (closures, braced lists), so lambdas, lists, awaiters and tasks are named first.
+
+namespace {
+
+QString toolName(const QString& path)
+{
+    return QFileInfo(path).fileName();
+}
+
+// Mount tools refused for lack of privilege, in the words of mount.nfs4, umount and libmount;
+// "fstab options" is what mount.nfs4 says to a user without an fstab "user" entry.
+bool refusedForPrivilege(const ProcessResult& result)
+{
+    if (result.exitCode == 0)
+        return false;
+    const QString text = (result.stderr + QLatin1Char('\n') + result.stdout).toLower();
+    static const char* const words[] = {"permission", "not permitted", "superuser", "only root", "fstab options"};
+    for (const char* word : words) {
+        if (text.contains(QLatin1String(word)))
+            return true;
+    }
+    return false;
+}
+
+constexpr quint16 smbPort = 445;
+
+bool isKernelNetworkMount(const QString& type)
+{
+    static const char* const types[] = {"cifs", "smb3", "nfs", "nfs4"};
+    for (const char* name : types) {
+        if (type == QLatin1String(name))
+            return true;
+    }
+    return false;
+}
+
+enum class UserSpaceMount { dead, serverGone, live };
+
+// Whether the process behind a user-space mount still answers (a dead one fails every call at
+// once) and, for an rclone mount that names its server, whether that server accepts connections.
+UserSpaceMount userSpaceMountState(const FileSystemInfo::MountEntry& entry, double probeSeconds)
+{
+    struct stat info {};
+    if (::stat(QFile::encodeName(entry.mountPoint).constData(), &info) != 0)
+        return UserSpaceMount::dead;
+    if (entry.type == QLatin1String("fuse.rclone")) {
+        if (const auto server = RcloneMount::serverOfMount(entry.source)) {
+            const auto limit = std::chrono::milliseconds(timerMilliseconds(probeSeconds));
+            if (!TcpProbe::accepts(server->host, server->port.value_or(smbPort), limit))
+                return UserSpaceMount::serverGone;
+        }
+    }
+    return UserSpaceMount::live;
+}
+
+// What the folder check found; the coroutine acts on a dead mount, the worker does the rest.
+struct FolderCheck {
+    std::optional<VantrelError> error;
+    bool deadUserSpaceMount = false;
+};
+
+FolderCheck checkFolder(const FileSystemInfo& fileSystem, const QString& path, const std::optional<QString>& requiredRoot,
+    double probeSeconds)
+{
+    FolderCheck check;
+    auto fail = [&check](const QString& text) {
+        check.error = VantrelError::mountFailed(text);
+        return check;
+    };
+    if (path.isEmpty())
+        return fail(QStringLiteral("Mount point path is empty"));
+    if (requiredRoot) {
+        // Judged after "." and ".." are resolved: a share named "", "/" or ".." must not mount
+        // over the root or anywhere above it.
+        const QString root = LinuxMountTools::absolutePath(*requiredRoot);
+        const QString target = LinuxMountTools::absolutePath(path);
+        const QString prefix = root.endsWith(QLatin1Char('/')) ? root : root + QLatin1Char('/');
+        if (!target.startsWith(prefix) || target.size() <= prefix.size())
+            return fail(QStringLiteral("Mount point ") + path + QStringLiteral(" is not a folder inside ") + *requiredRoot);
+    }
+
+    const QByteArray native = QFile::encodeName(path);
+    if (const std::optional<FileSystemInfo::MountEntry> mounted = fileSystem.mountAt(path)) {
+        if (mounted->type.startsWith(QLatin1String("fuse"))) {
+            switch (userSpaceMountState(*mounted, probeSeconds)) {
+            case UserSpaceMount::dead:
+                check.deadUserSpaceMount = true;
+                return check;
+            case UserSpaceMount::serverGone:
+                check.error = VantrelError::connectionFailed(
+                    QStringLiteral("The server of the share mounted at ") + path + QStringLiteral(" does not answer"));
+                return check;
+            case UserSpaceMount::live:
+                break;
+            }
+        }
+        return fail(QStringLiteral("Mount point is already in use by a ") + mounted->type + QStringLiteral(" mount: ") + path);
+    }
+
+    const QFileInfo info(path);
+    if (info.exists() && !info.isDir())
+        return fail(QStringLiteral("Mount point path exists but is not a directory: ") + path);
+    if (!info.exists()) {
+        std::error_code ec;
+        std::filesystem::create_directories(std::filesystem::path(native.toStdString()), ec);
+        if (ec) {
+            return fail(QStringLiteral("Failed to create mount point directory '") + path + QStringLiteral("': ")
+                + QString::fromLocal8Bit(ec.message()));
+        }
+    }
+    if (::access(native.constData(), W_OK) != 0)
+        return fail(QStringLiteral("Mount point is not writable: ") + path);
+    const QDir folder(path);
+    if (!folder.isEmpty(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot))
+        return fail(QStringLiteral("Mount point is not empty: ") + path);
+    return check;
+}
+
+} // namespace
+
+LinuxMountTools::LinuxMountTools(SystemTools tools)
+    : LinuxMountTools(std::move(tools), FileSystemInfo::system())
+{
+}
+
+namespace {
+
+QString defaultLogFolder()
+{
+    // Qt gives no runtime folder when the one it finds is not the user's own; the cache serves then.
+    QString base = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    if (base.isEmpty())
+        base = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) + QStringLiteral("/Vantrel");
+    return base + QStringLiteral("/vantrel-mounts");
+}
+
+} // namespace
+
+LinuxMountTools::LinuxMountTools(SystemTools tools, FileSystemInfo& fileSystem)
+    : logFolder(defaultLogFolder())
+    , m_tools(std::move(tools))
+    , m_fileSystem(fileSystem)
+{
+}
+
+QString LinuxMountTools::absolutePath(const QString& path)
+{
+    return QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+}
+
+QCoro::Task<ProcessResult> LinuxMountTools::run(QString program, QStringList arguments, double timeLimit,
+    std::optional<QProcessEnvironment> environment, std::optional<QByteArray> input) const
+{
+    ProcessRequest request{.program = std::move(program), .arguments = std::move(arguments), .timeout = timeLimit,
+        .input = std::move(input), .nullInput = true, .environment = std::move(environment), .killGrace = killGrace};
+    auto task = ProcessRunner::run(std::move(request));
+    co_return co_await std::move(task);
+}
+
+LinuxMountTools::Endpoint LinuxMountTools::splitAddress(const QString& address)
+{
+    Endpoint endpoint{address, std::nullopt};
+    auto portOf = [](const QString& text) -> std::optional<quint16> {
+        bool ok = false;
+        const uint value = text.toUInt(&ok);
+        if (!ok || value == 0 || value > 65535 || text.startsWith(QLatin1Char('+')))
+            return std::nullopt;
+        return static_cast<quint16>(value);
+    };
+    if (address.startsWith(QLatin1Char('['))) {
+        const qsizetype close = address.indexOf(QLatin1Char(']'));
+        if (close < 0)
+            return endpoint;
+        const QString rest = address.mid(close + 1);
+        if (rest.isEmpty()) {
+            endpoint.host = address.mid(1, close - 1);
+        } else if (rest.startsWith(QLatin1Char(':'))) {
+            if (const auto port = portOf(rest.mid(1))) {
+                endpoint.host = address.mid(1, close - 1);
+                endpoint.port = port;
+            }
+        }
+        return endpoint;
+    }
+    // More than one colon: a bare IPv6 address, which carries no port.
+    if (address.count(QLatin1Char(':')) != 1)
+        return endpoint;
+    const qsizetype colon = address.indexOf(QLatin1Char(':'));
+    if (const auto port = portOf(address.mid(colon + 1))) {
+        endpoint.host = address.left(colon);
+        endpoint.port = port;
+    }
+    return endpoint;
+}
+
+std::pair<QString, QString> LinuxMountTools::splitDomain(const QString& user)
+{
+    for (const QChar separator : {QLatin1Char(';'), QLatin1Char('\\')}) {
+        const qsizetype at = user.indexOf(separator);
+        if (at > 0)
+            return {user.left(at), user.mid(at + 1)};
+    }
+    return {QString(), user};
+}
+
+bool LinuxMountTools::isMounted(const QString& path) const
+{
+    const std::optional<FileSystemInfo::MountEntry> entry = m_fileSystem.mountAt(path);
+    if (!entry)
+        return false;
+    if (isKernelNetworkMount(entry->type))
+        return true;
+    return entry->type == QLatin1String("fuse.rclone")
+        && userSpaceMountState(*entry, serverProbeTimeout) == UserSpaceMount::live;
+}
+
+QCoro::Task<> LinuxMountTools::prepareMountFolder(QString path, std::optional<QString> requiredRoot)
+{
+    const FileSystemInfo& fileSystem = m_fileSystem;
+    auto inspect = [&fileSystem, path, requiredRoot, probe = serverProbeTimeout] {
+        return checkFolder(fileSystem, path, requiredRoot, probe);
+    };
+    QFuture<FolderCheck> first = QtConcurrent::run(&shareIOPool(), inspect);
+    FolderCheck check = co_await first;
+    if (check.deadUserSpaceMount) {
+        // A user-space mount whose process died leaves the folder unusable until it is detached.
+        const RcloneMount rclone(*this);
+        auto detaching = rclone.detach(path);
+        co_await std::move(detaching);
+        QFuture<FolderCheck> second = QtConcurrent::run(&shareIOPool(), inspect);
+        check = co_await second;
+        if (check.deadUserSpaceMount)
+            check.error = VantrelError::mountFailed(QStringLiteral("Mount point holds a dead mount that could not be detached: ") + path);
+    }
+    if (check.error)
+        throw *check.error;
+}
+
+QCoro::Task<> LinuxMountTools::mountSMB(SmbShare share)
+{
+    auto preparing = prepareMountFolder(share.mountPoint, share.requiredRoot);
+    co_await std::move(preparing);
+    const RcloneMount rclone(*this);
+    auto mounting = rclone.mount(std::move(share));
+    co_await std::move(mounting);
+}
+
+QCoro::Task<> LinuxMountTools::unmount(QString mountPoint, bool force)
+{
+    const QString path = absolutePath(mountPoint);
+    const FileSystemInfo& fileSystem = m_fileSystem;
+    auto inspect = [&fileSystem, path] { return fileSystem.mountedTypeAt(path); };
+    QFuture<std::optional<QString>> inspecting = QtConcurrent::run(QThreadPool::globalInstance(), inspect);
+    const std::optional<QString> type = co_await inspecting;
+
+    if (type && type->startsWith(QLatin1String("fuse"))) {
+        const RcloneMount rclone(*this);
+        auto unmounting = rclone.unmount(path, force);
+        co_await std::move(unmounting);
+        co_return;
+    }
+
+    QStringList arguments;
+    if (force)
+        arguments << QStringLiteral("-f");
+    arguments << path;
+    auto running = runWithSudoRetry(m_tools.umount, arguments, unmountTimeout);
+    const ProcessResult result = co_await std::move(running);
+    if (result.exitCode != 0)
+        throw VantrelError::unmountFailed(toolName(m_tools.umount) + QStringLiteral(" exited with code ")
+            + QString::number(result.exitCode) + QStringLiteral(": ") + result.stderr.trimmed());
+}
+
+QCoro::Task<ProcessResult> LinuxMountTools::runWithSudoRetry(QString program, QStringList arguments,
+    double timeLimit) const
+{
+    auto first = run(program, arguments, timeLimit);
+    const ProcessResult result = co_await std::move(first);
+    if (!refusedForPrivilege(result) || !QFileInfo::exists(m_tools.sudo))
+        co_return result;
+    // "-n": sudo fails at once instead of asking for a password nobody can type here.
+    const QStringList sudoArguments = QStringList{QStringLiteral("-n"), program} + arguments;
+    auto second = run(m_tools.sudo, sudoArguments, timeLimit);
+    co_return co_await std::move(second);
+}
+
+QCoro::Task<> LinuxMountTools::mountNFS(NfsShare share)
+{
+    auto preparing = prepareMountFolder(share.mountPoint, share.requiredRoot);
+    co_await std::move(preparing);
+
+    QString options = QStringLiteral("vers=4,tcp,noresvport");
+    if (share.readOnly)
+        options += QStringLiteral(",ro");
+    const QStringList arguments{share.address + QLatin1Char(':') + share.exportPath, share.mountPoint, QStringLiteral("-o"), options};
+    auto running = runWithSudoRetry(m_tools.nfsMount, arguments, mountTimeout);
+    const ProcessResult result = co_await std::move(running);
+    if (result.exitCode == 0)
+        co_return;
+
+    const QString message = result.message();
+    if (result.exitCode == 1 && message.contains(QLatin1String("sudo")))
+        throw VantrelError::mountFailed(Localization::text(QStringLiteral("nfs.error.sudoRequired"),
+            QStringLiteral("NFS 挂载需要 root 权限。请在终端配置 sudoers 以允许免密执行 mount_nfs，或手动挂载后使用自定义挂载点。")));
+    throw VantrelError::mountFailed(toolName(m_tools.nfsMount) + QStringLiteral(" exited with code ")
+        + QString::number(result.exitCode) + QStringLiteral(": ") + message);
+}
+
+QCoro::Task<double> LinuxMountTools::testConnection(QString address)
+{
+    const QString host = splitAddress(address).host;
+    const QStringList arguments{QStringLiteral("-c"), QStringLiteral("1"), QStringLiteral("-W"), QString::number(pingWait), host};
+    QElapsedTimer clock;
+    clock.start();
+    auto running = run(m_tools.ping, arguments, connectionTestTimeout);
+    const ProcessResult result = co_await std::move(running);
+    const double elapsed = static_cast<double>(clock.nsecsElapsed()) / 1e9;
+    if (result.exitCode != 0)
+        throw VantrelError::connectionFailed(QStringLiteral("Ping to ") + address + QStringLiteral(" failed (exit code ")
+            + QString::number(result.exitCode) + QLatin1Char(')'));
+    co_return elapsed;
+}
+
+} // namespace vantrel

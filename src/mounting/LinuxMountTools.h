@@ -1,0 +1,128 @@
+#pragma once
+
+#include "model/AppState.h"
+#include "mounting/ProcessRunner.h"
+#include "mounting/SystemTools.h"
+
+#include <QProcessEnvironment>
+#include <QString>
+#include <QStringList>
+
+#include <qcoro/qcorotask.h>
+
+#include <optional>
+#include <utility>
+
+namespace vantrel {
+
+class FileSystemInfo;
+
+// The Linux tool set: SMB shares through a user-space rclone mount over FUSE (RcloneMount, no
+// privilege needed), NFS v4 through the kernel client with a non-interactive sudo retry, unmounting, and
+// the connection test with Linux ping flags. Holds no mutable state; coroutines resume on the
+// thread that started them, and file-system and /proc work runs on worker threads. Failures are
+// thrown as VantrelError; nothing is logged here.
+class LinuxMountTools final {
+public:
+    struct SmbShare {
+        QString host;
+        std::optional<quint16> port;
+        // "share" or "share/folder"; outer "/" are ignored.
+        QString sharePath;
+        // Empty for the server's default domain.
+        QString domain;
+        QString user;
+        // None mounts as guest.
+        std::optional<QString> password;
+        QString mountPoint;
+        bool readOnly = false;
+        // When set, the mount point must lie strictly inside this folder (a computed default
+        // mount point); a custom mount point may be anywhere.
+        std::optional<QString> requiredRoot;
+    };
+
+    struct NfsShare {
+        QString address;
+        QString exportPath;
+        QString mountPoint;
+        bool readOnly = false;
+        std::optional<QString> requiredRoot;
+    };
+
+    struct Endpoint {
+        QString host;
+        std::optional<quint16> port;
+    };
+
+    explicit LinuxMountTools(SystemTools tools = SystemTools::linuxSet());
+    LinuxMountTools(SystemTools tools, FileSystemInfo& fileSystem);
+
+    // Time limits in seconds; adjustable so tests can shorten them.
+    double mountTimeout = 30.0;
+    double unmountTimeout = 30.0;
+    double connectionTestTimeout = 5.0;
+    // How long ping waits for the reply, in whole seconds (Linux ping counts seconds).
+    int pingWait = 3;
+    // A tool still running this long after SIGTERM at its time limit is killed.
+    double killGrace = 2.0;
+    // How long the live-mount test waits for the server of a user-space mount to answer.
+    double serverProbeTimeout = 3.0;
+    // Where the rclone mount processes write their logs, one file per mount point.
+    QString logFolder;
+
+    const SystemTools& tools() const { return m_tools; }
+    const FileSystemInfo& fileSystem() const { return m_fileSystem; }
+
+    // Mounts the share at the mount point and returns once the folder is the mount's root. A
+    // first listing through rclone reports a refused login or an unreachable server quickly
+    // (the mount itself connects lazily). The password travels obscured, in the children's
+    // environment only. Throws authenticationFailed, connectionFailed, timeout or mountFailed.
+    QCoro::Task<> mountSMB(SmbShare share);
+
+    // mount.nfs4 with "vers=4,tcp,noresvport[,ro]"; refused for lack of privilege, it is tried
+    // once more through "sudo -n". Throws mountFailed or timeout.
+    QCoro::Task<> mountNFS(NfsShare share);
+
+    // fusermount3 -u ("-z" when forced) for a user-space mount, then waits until its rclone
+    // process has ended so that everything written reaches the server; umount ("-f" when
+    // forced, retried through "sudo -n" when refused) for a kernel mount. The folder stays.
+    // Throws unmountFailed, timeout or mountFailed (a tool that cannot start).
+    QCoro::Task<> unmount(QString mountPoint, bool force = false);
+
+    // One ping; the latency in seconds, including the ping process's start and end. Throws
+    // connectionFailed when no reply came, timeout or mountFailed when ping could not run.
+    QCoro::Task<double> testConnection(QString address);
+
+    // A network share is mounted right at the path, by the kernel's mount table: an SMB or NFS
+    // kernel mount, or an rclone mount whose process answers and whose server accepts
+    // connections (rclone keeps a mount whose server went away, and waits on it for ever).
+    // Blocks for up to serverProbeTimeout: call it off the main thread.
+    bool isMounted(const QString& path) const;
+
+    // The mount point's folder before a mount: inside requiredRoot when given, created when
+    // missing, a writable and empty folder. A dead user-space mount left at the folder is
+    // detached first; a live one whose server does not answer is reported as connectionFailed
+    // and kept, so that what it still has to write is not lost. Throws mountFailed otherwise.
+    QCoro::Task<> prepareMountFolder(QString path, std::optional<QString> requiredRoot);
+
+    // One tool run with this set's kill grace: no shell, the null device as input unless some is
+    // given.
+    QCoro::Task<ProcessResult> run(QString program, QStringList arguments, double timeLimit,
+        std::optional<QProcessEnvironment> environment = std::nullopt, std::optional<QByteArray> input = std::nullopt) const;
+
+    // "host", "host:port", "[v6]" or "[v6]:port"; a bare IPv6 address stays whole.
+    static Endpoint splitAddress(const QString& address);
+    // A "DOMAIN;user" or "DOMAIN\user" name split into its parts; otherwise no domain.
+    static std::pair<QString, QString> splitDomain(const QString& user);
+    // The path made absolute, with "." and ".." resolved (links are not followed).
+    static QString absolutePath(const QString& path);
+
+private:
+    // A kernel mount tool, once more through "sudo -n" when refused for lack of privilege.
+    QCoro::Task<ProcessResult> runWithSudoRetry(QString program, QStringList arguments, double timeLimit) const;
+
+    SystemTools m_tools;
+    FileSystemInfo& m_fileSystem;
+};
+
+} // namespace vantrel
