@@ -1,5 +1,7 @@
 #include "support/TestMain.h"
 
+#include "views/widgets/BusyButton.h"
+#include "views/widgets/ElidedLabel.h"
 #include "views/widgets/FlowLayout.h"
 #include "views/widgets/FormPage.h"
 #include "views/widgets/SegmentedControl.h"
@@ -10,12 +12,15 @@
 #include <QApplication>
 #include <QFormLayout>
 #include <QFrame>
+#include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QSignalSpy>
 #include <QToolButton>
+#include <QVBoxLayout>
 
 #include <cmath>
 #include <limits>
@@ -335,6 +340,84 @@ private slots:
         page.setActionBar(nullptr);
         QCOMPARE(page.actionBar(), nullptr);
         QCOMPARE(page.findChildren<QFrame*>(QStringLiteral("actionBarSeparator")).size(), 0);
+    }
+
+    void formPageGivesAllSectionsOneLabelColumn()
+    {
+        FormPage page;
+        FormSection* narrow = page.addSection(QStringLiteral("Narrow"));
+        FormSection* wide = page.addSection(QStringLiteral("Wide"));
+        auto* shortField = new QLineEdit;
+        auto* longField = new QLineEdit;
+        narrow->form()->addRow(QStringLiteral("A"), shortField);
+        wide->form()->addRow(QStringLiteral("A much longer label"), longField);
+        auto* note = new QWidget;
+        auto* noteLayout = new QVBoxLayout(note);
+        noteLayout->setContentsMargins(0, 0, 0, 0);
+        noteLayout->addWidget(new QLabel(QStringLiteral("Wrapped text under the fields")));
+        narrow->addIndentedRow(note);
+        QCOMPARE(narrow->indentedRows(), QList<QWidget*>{note});
+
+        page.alignLabelColumns();
+        page.resize(500, 400);
+        page.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&page));
+        QCOMPARE(shortField->mapTo(&page, QPoint()).x(), longField->mapTo(&page, QPoint()).x());
+        QCOMPARE(note->layout()->contentsMargins().left() + note->mapTo(&page, QPoint()).x(),
+            shortField->mapTo(&page, QPoint()).x());
+
+        // A minimum wider than every label sets the column.
+        const int before = shortField->mapTo(&page, QPoint()).x();
+        page.alignLabelColumns(300);
+        QTRY_VERIFY(shortField->mapTo(&page, QPoint()).x() > before);
+        QCOMPARE(shortField->mapTo(&page, QPoint()).x(), longField->mapTo(&page, QPoint()).x());
+    }
+
+    void elidedLabelKeepsTheTextAndCutsItsLines()
+    {
+        ElidedLabel label(QStringLiteral("word ").repeated(200).trimmed(), 3);
+        const int width = 200;
+        const QStringList lines = label.displayedLines(width);
+        QCOMPARE(lines.size(), 3);
+        QVERIFY(lines.last().endsWith(QChar(0x2026)));
+        QVERIFY(!lines.first().endsWith(QChar(0x2026)));
+        QCOMPARE(label.text(), QStringLiteral("word ").repeated(200).trimmed());
+        QCOMPARE(label.heightForWidth(width), 3 * QFontMetrics(label.font()).lineSpacing());
+
+        // Text that fits takes the lines it needs, breaks included, and no ellipsis.
+        label.setText(QStringLiteral("first\nsecond"));
+        QCOMPARE(label.displayedLines(width), (QStringList{QStringLiteral("first"), QStringLiteral("second")}));
+        label.setMaximumLines(1);
+        QCOMPARE(label.displayedLines(width), QStringList{QStringLiteral("first second")});
+        label.setText(QString());
+        QVERIFY(label.displayedLines(width).isEmpty());
+    }
+
+    void busyButtonTurnsOnlyWhileBusyAndShown()
+    {
+        QWidget window;
+        auto* layout = new QHBoxLayout(&window);
+        auto* button = new BusyButton(QStringLiteral("Test the connection"));
+        layout->addWidget(button);
+        layout->addStretch(1);
+        QVERIFY(!button->autoDefault());
+        QVERIFY(!button->isDefault());
+        const int idleWidth = button->sizeHint().width();
+
+        button->setBusy(true);
+        QVERIFY(button->sizeHint().width() > idleWidth);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        const int phase = button->phase();
+        QTRY_VERIFY(button->phase() != phase);
+        QVERIFY(!button->grab().isNull());
+
+        button->setBusy(false);
+        QCOMPARE(button->sizeHint().width(), idleWidth);
+        const int stopped = button->phase();
+        QTest::qWait(250);
+        QCOMPARE(button->phase(), stopped);
+        QCOMPARE(button->text(), QStringLiteral("Test the connection"));
     }
 
     void themeTakesColoursFromThePalette()
