@@ -3,10 +3,14 @@
 #include "support/gui/ViewFixture.h"
 
 #include "app/VantrelApp.h"
+#include "mounting/MountEngine.h"
+#include "platform/FileSystemInfo.h"
+#include "views/main/NASDetailView.h"
 #include "views/main/AboutView.h"
 #include "views/main/MainWindowView.h"
 #include "platform/gui/Symbols.h"
 
+#include <QDir>
 #include <QGridLayout>
 #include <QLabel>
 
@@ -36,6 +40,19 @@ QWidget* symbolSheet()
     return sheet;
 }
 
+// The share editor on the sample share of that name.
+QWidget* editorOf(ViewFixture& fx, const QString& name)
+{
+    static MountEngine engine(standInTools(), QDir::tempPath(), FileSystemInfo::system(), fx.keychain);
+    std::optional<NASConfig> config;
+    for (const NASConfig& candidate : fx.configStore.configs()) {
+        if (candidate.name == name)
+            config = candidate;
+    }
+    return new NASDetailView(config, [] {},
+        {fx.configStore, fx.appState, fx.mounts, engine, fx.network.monitor, fx.keychain, fx.workspace});
+}
+
 } // namespace
 
 QList<ScreenshotWindow> screenshotWindows()
@@ -46,6 +63,10 @@ QList<ScreenshotWindow> screenshotWindows()
             [](ViewFixture& fx) -> QWidget* {
                 return new MainWindowView(fx.appState, fx.configStore, [](const QString&) {});
             }},
+        {QStringLiteral("editor-smb"), QStringLiteral("Vantrel"), QSize(560, 860),
+            [](ViewFixture& fx) { return editorOf(fx, QStringLiteral("Studio Media")); }},
+        {QStringLiteral("editor-nfs"), QStringLiteral("Vantrel"), QSize(560, 860),
+            [](ViewFixture& fx) { return editorOf(fx, QStringLiteral("Backup Server")); }},
         {QStringLiteral("about"), about.title, QSize(), [](ViewFixture&) -> QWidget* { return new AboutView; }},
         {QStringLiteral("symbols"), QStringLiteral("Symbols"), QSize(), [](ViewFixture&) { return symbolSheet(); }},
     };
