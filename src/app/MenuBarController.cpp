@@ -14,6 +14,7 @@
 #include "services/LanguageManager.h"
 #include "services/LogManager.h"
 #include "views/browser/FileBrowserState.h"
+#include "views/main/AboutView.h"
 
 #include <QAction>
 #include <QApplication>
@@ -341,11 +342,8 @@ void MenuBarController::openAbout()
         bringToFront(m_aboutWindow);
         return;
     }
-    const WindowRegistry::Scene scene = VantrelApp::aboutScene();
-    QWidget* window = scene.makeContent();
-    window->setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
-    window->setWindowTitle(scene.title);
-    centreOnScreen(window);
+    // The same window as the main window's about button makes; either finds the other by title.
+    QWidget* window = AboutView::makeWindow();
     bringToFront(window);
     m_aboutWindow = window;
 }

@@ -9,4 +9,14 @@ QString AppInfo::version() { return QStringLiteral(VANTREL_VERSION); }
 QString AppInfo::buildNumber() { return QStringLiteral(VANTREL_BUILD_NUMBER); }
 QString AppInfo::displayName() { return QStringLiteral("Vantrel"); }
 
+QVariantMap AppInfo::infoDictionary()
+{
+    return {
+        {QStringLiteral("CFBundleIdentifier"), bundleIdentifier()},
+        {QStringLiteral("CFBundleName"), displayName()},
+        {QStringLiteral("CFBundleShortVersionString"), version()},
+        {QStringLiteral("CFBundleVersion"), buildNumber()},
+    };
+}
+
 } // namespace vantrel

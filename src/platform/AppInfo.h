@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QVariantMap>
 
 namespace vantrel {
 
@@ -10,6 +11,9 @@ struct AppInfo {
     static QString version();
     static QString buildNumber();
     static QString displayName();
+    // The same as the bundle's information dictionary: "CFBundleIdentifier", "CFBundleName",
+    // "CFBundleShortVersionString" and "CFBundleVersion".
+    static QVariantMap infoDictionary();
 };
 
 } // namespace vantrel

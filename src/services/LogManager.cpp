@@ -8,11 +8,13 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
+#include <QPromise>
 #include <QSaveFile>
 #include <QStandardPaths>
 #include <QStringDecoder>
 #include <QThreadPool>
-#include <QtConcurrent/QtConcurrentRun>
+
+#include <memory>
 
 namespace vantrel {
 
@@ -281,10 +283,17 @@ std::optional<QUrl> LogManager::exportLogsToFile()
 
 QFuture<void> LogManager::clearLogs()
 {
-    return QtConcurrent::run(m_fileQueue.get(), [path = logFilePath(), rotated = rotatedLogFilePath()] {
+    // A promise, not QtConcurrent::run: waiting on a run's future may take its task off the queue
+    // and run it at once, ahead of the lines still waiting to be written.
+    auto done = std::make_shared<QPromise<void>>();
+    QFuture<void> future = done->future();
+    done->start();
+    m_fileQueue->start([path = logFilePath(), rotated = rotatedLogFilePath(), done] {
         QFile::remove(path);
         QFile::remove(rotated);
+        done->finish();
     });
+    return future;
 }
 
 qint64 LogManager::totalLogSize() const

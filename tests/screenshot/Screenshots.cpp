@@ -4,6 +4,7 @@
 
 #include "app/VantrelApp.h"
 #include "mounting/MountEngine.h"
+#include "platform/AppInfo.h"
 #include "platform/FileSystemInfo.h"
 #include "views/main/NASDetailView.h"
 #include "views/main/AboutView.h"
@@ -61,13 +62,15 @@ QList<ScreenshotWindow> screenshotWindows()
     return {
         {QStringLiteral("main"), QStringLiteral("Vantrel"), QSize(760, 500),
             [](ViewFixture& fx) -> QWidget* {
-                return new MainWindowView(fx.appState, fx.configStore, [](const QString&) {});
+                return new MainWindowView(fx.appState, fx.configStore, [](const QString&) {},
+                    {&fx.network.monitor, &fx.workspace, &fx.mounts});
             }},
         {QStringLiteral("editor-smb"), QStringLiteral("Vantrel"), QSize(560, 860),
             [](ViewFixture& fx) { return editorOf(fx, QStringLiteral("Studio Media")); }},
         {QStringLiteral("editor-nfs"), QStringLiteral("Vantrel"), QSize(560, 860),
             [](ViewFixture& fx) { return editorOf(fx, QStringLiteral("Backup Server")); }},
-        {QStringLiteral("about"), about.title, QSize(), [](ViewFixture&) -> QWidget* { return new AboutView; }},
+        {QStringLiteral("about"), about.title, QSize(),
+            [](ViewFixture& fx) -> QWidget* { return new AboutView(AppInfo::infoDictionary(), fx.workspace); }},
         {QStringLiteral("symbols"), QStringLiteral("Symbols"), QSize(), [](ViewFixture&) { return symbolSheet(); }},
     };
 }

@@ -1,33 +1,166 @@
 #pragma once
 
+#include "model/AppState.h"
+#include "model/NASConfig.h"
+
+#include <QList>
+#include <QPointer>
 #include <QString>
+#include <QUrl>
+#include <QUuid>
 #include <QWidget>
 
 #include <functional>
+#include <optional>
+
+class QListView;
+class QMenu;
+class QSplitter;
+class QStackedWidget;
+class QToolBar;
+class QToolButton;
+class QVBoxLayout;
 
 namespace vantrel {
 
 class AppStateManager;
+class FlowLayout;
+class MountControl;
 class NASConfigStore;
+class NetworkMonitor;
+class ShareListModel;
+class StatusPulse;
+class Workspace;
 
-// The content of the main window: the share list and the selected share's details.
+// The content of the main window: a toolbar (about, settings, add a share) over a split view of
+// the share list and the detail column. The detail column shows the selected share's editor, or
+// else a card for each mounted share, or else a placeholder.
 class MainWindowView final : public QWidget {
     Q_OBJECT
 
 public:
     // Opens (or brings forward) the application's window with the given identifier.
     using OpenWindowAction = std::function<void(const QString& identifier)>;
+    // What the view calls besides the store and the statuses; null members take the shared ones.
+    struct Services {
+        NetworkMonitor* network = nullptr;
+        Workspace* workspace = nullptr;
+        MountControl* mounts = nullptr;
+    };
+    // The detail column's content for a selected share, built afresh whenever the selection
+    // changes; view.clearSelection() is its close action.
+    using EditorFactory = std::function<QWidget*(MainWindowView& view, const NASConfig& config)>;
+
+    struct MountedEntry {
+        NASConfig config;
+        NASStatus status;
+        bool operator==(const MountedEntry&) const = default;
+    };
 
     static constexpr int minimumContentWidth = 500;
     static constexpr int minimumContentHeight = 400;
+    static constexpr int sidebarMinimumWidth = 180;
+    static constexpr int sidebarIdealWidth = 220;
+    static constexpr int cardMinimumWidth = 220;
+    static inline const QString settingsWindowID = QStringLiteral("settings");
 
     MainWindowView(AppStateManager& appState, NASConfigStore& configStore, OpenWindowAction openWindow,
         QWidget* parent = nullptr);
+    MainWindowView(AppStateManager& appState, NASConfigStore& configStore, OpenWindowAction openWindow,
+        Services services, QWidget* parent = nullptr);
+    ~MainWindowView() override;
+
+    AppStateManager& appState() const { return m_appState; }
+    NASConfigStore& configStore() const { return m_configStore; }
+    NetworkMonitor& network() const { return m_network; }
+    Workspace& workspace() const { return m_workspace; }
+    // Resolved on first use, so a view that never mounts never creates the shared strategy.
+    MountControl& mounts();
+
+    std::optional<QUuid> selectedConfigID() const { return m_selectedConfigID; }
+    void setSelectedConfigID(const std::optional<QUuid>& configID);
+    void clearSelection() { setSelectedConfigID(std::nullopt); }
+    QUuid networkRefreshID() const;
+
+    // The toolbar's actions.
+    void showAbout();
+    void openSettings();
+    void addNAS();
+    // The blank share that addNAS() stores.
+    static NASConfig newConfig();
+
+    // Opens a mount point in the file manager; nothing is reported back.
+    void openInFinder(const QUrl& mountPoint);
+    // The row's context-menu action: deletes without asking, and clears the selection when it
+    // was this share.
+    void deleteConfig(const QUuid& configID);
+    // The context menu of a row, owned by the caller.
+    QMenu* makeContextMenu(const QUuid& configID, QWidget* parent = nullptr);
+
+    // The stored shares that are mounted now (with a mount point), in list order.
+    QList<MountedEntry> mountedEntries() const;
+
+    void setEditorFactory(EditorFactory factory);
+    // Until the share editor exists: the share's name on an empty page.
+    static QWidget* makeEditorPlaceholder(MainWindowView& view, const NASConfig& config);
+
+    // Parts that tests and the screenshot tool read.
+    ShareListModel* shareModel() const { return m_model; }
+    QListView* shareList() const { return m_list; }
+    QWidget* emptyHint() const { return m_emptyHint; }
+    QSplitter* splitter() const { return m_splitter; }
+    QToolBar* toolbar() const { return m_toolbar; }
+    QStackedWidget* detailColumn() const { return m_detail; }
+    // The page the detail column shows: the editor, the mounted folders or the placeholder.
+    QWidget* currentDetail() const;
+    QWidget* editor() const { return m_editor; }
+    QWidget* mountedFoldersPage() const { return m_mountedPage; }
+    QWidget* detailPlaceholder() const { return m_placeholder; }
+    StatusPulse& pulse() const { return *m_pulse; }
+
+signals:
+    void selectedConfigIDChanged(const std::optional<QUuid>& configID);
 
 private:
+    QToolBar* buildToolbar();
+    QWidget* buildSidebar();
+    QWidget* buildDetailColumn();
+    QWidget* buildPlaceholder();
+    QWidget* buildMountedFolderCard(const MountedEntry& entry);
+    void syncSelectionFromList();
+    void syncListSelection();
+    void updateDetail();
+    void updateMountedFolders(const QList<MountedEntry>& entries);
+    void updateEmptyHint();
+    void updatePulse();
+
     AppStateManager& m_appState;
     NASConfigStore& m_configStore;
     OpenWindowAction m_openWindow;
+    NetworkMonitor& m_network;
+    Workspace& m_workspace;
+    MountControl* m_mounts;
+    EditorFactory m_editorFactory;
+
+    std::optional<QUuid> m_selectedConfigID;
+    bool m_syncingSelection = false;
+
+    StatusPulse* m_pulse = nullptr;
+    ShareListModel* m_model = nullptr;
+    QToolBar* m_toolbar = nullptr;
+    QSplitter* m_splitter = nullptr;
+    QListView* m_list = nullptr;
+    QWidget* m_emptyHint = nullptr;
+    QStackedWidget* m_detail = nullptr;
+    QWidget* m_editorPage = nullptr;
+    QVBoxLayout* m_editorLayout = nullptr;
+    QPointer<QWidget> m_editor;
+    QUuid m_editorConfigID;
+    QWidget* m_mountedPage = nullptr;
+    QWidget* m_cardsHost = nullptr;
+    FlowLayout* m_cards = nullptr;
+    QList<MountedEntry> m_shownEntries;
+    QWidget* m_placeholder = nullptr;
 };
 
 } // namespace vantrel

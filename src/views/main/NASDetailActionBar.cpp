@@ -65,7 +65,7 @@ NASDetailActionBar::NASDetailActionBar(bool showsClose, QWidget* parent)
     , m_resultLine(new QWidget(this))
     , m_resultSpinner(new Spinner(m_resultLine, Theme::symbolSize(Theme::TextStyle::caption)))
     , m_resultSymbol(new QLabel(m_resultLine))
-    , m_resultText(new ElidedLabel({}, 2, m_resultLine))
+    , m_resultText(new ElidedLabel({}, m_resultLine))
     , m_divider(new QFrame(this))
     , m_test(new BusyButton(Localization::text(QStringLiteral("nas.testConnection"), QStringLiteral("测试连接")), this))
     , m_mounting(new BusyButton(Localization::text(QStringLiteral("nas.mounting"), QStringLiteral("挂载中...")), this))
@@ -152,7 +152,7 @@ void NASDetailActionBar::setTestResult(const std::optional<TestConnectionResult>
         return;
 
     const int symbolSize = Theme::symbolSize(Theme::TextStyle::caption);
-    m_resultText->setText(resultText(*result));
+    m_resultText->setFullText(resultText(*result));
     switch (result->kind) {
     case TestConnectionResult::Kind::testing:
         m_resultSpinner->show();

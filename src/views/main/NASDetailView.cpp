@@ -178,7 +178,8 @@ NASDetailView::NASDetailView(
     errorSymbol->setObjectName(QStringLiteral("mountErrorSymbol"));
     Theme::setSymbol(errorSymbol, QStringLiteral("exclamationmark.triangle.fill"), Theme::Color::orange,
         Theme::symbolSize(Theme::TextStyle::callout));
-    m_errorMessage = new ElidedLabel({}, 3, errorRow);
+    m_errorMessage = new ElidedLabel({}, errorRow);
+    m_errorMessage->setMaximumLines(3);
     m_errorMessage->setObjectName(QStringLiteral("mountErrorMessage"));
     Theme::setTextStyle(m_errorMessage, Theme::TextStyle::callout);
     Theme::setTint(m_errorMessage, Theme::Color::orange);
@@ -440,7 +441,7 @@ void NASDetailView::updateFromStatus()
     // mislead.
     const bool showError = status && status->lastError && state != MountState::Kind::mounted;
     if (showError)
-        m_errorMessage->setText(status->lastError->message());
+        m_errorMessage->setFullText(status->lastError->message());
     m_errorSection->setVisible(showError);
 }
 

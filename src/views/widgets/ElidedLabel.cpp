@@ -2,7 +2,6 @@
 
 #include <QEvent>
 #include <QFontMetrics>
-#include <QPainter>
 #include <QTextLayout>
 
 #include <algorithm>
@@ -16,41 +15,58 @@ constexpr int preferredLineCharacters = 60;
 
 } // namespace
 
-ElidedLabel::ElidedLabel(const QString& text, int maximumLines, QWidget* parent)
-    : QFrame(parent), m_text(text), m_maximumLines(std::max(1, maximumLines))
+ElidedLabel::ElidedLabel(const QString& text, QWidget* parent, Qt::TextElideMode mode)
+    : QLabel(parent), m_mode(mode)
 {
-    QSizePolicy policy(QSizePolicy::Preferred, QSizePolicy::Preferred);
-    policy.setHeightForWidth(true);
-    setSizePolicy(policy);
+    setTextFormat(Qt::PlainText);
+    setWordWrap(false);
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    setFullText(text);
 }
 
-void ElidedLabel::setText(const QString& text)
+void ElidedLabel::setFullText(const QString& text)
 {
-    if (text == m_text)
-        return;
-    m_text = text;
+    m_fullText = text;
+    updateElision();
     updateGeometry();
-    update();
 }
 
 void ElidedLabel::setMaximumLines(int lines)
 {
     m_maximumLines = std::max(1, lines);
+    QSizePolicy policy(QSizePolicy::Preferred, m_maximumLines > 1 ? QSizePolicy::Preferred : QSizePolicy::Fixed);
+    policy.setHeightForWidth(m_maximumLines > 1);
+    setSizePolicy(policy);
+    updateElision();
     updateGeometry();
-    update();
 }
 
-QStringList ElidedLabel::displayedLines(int width) const
+QStringList ElidedLabel::shownLines(int width, bool* elided) const
 {
-    if (width < 0)
-        width = contentsRect().width();
-    if (m_text.isEmpty())
-        return {};
-    width = std::max(1, width);
-    const QFontMetrics metrics(font());
-    QString text = m_text;
-    text.replace(QLatin1Char('\n'), QChar::LineSeparator);
+    bool cut = false;
+    const QStringList lines = wrappedLines(width, &cut);
+    if (elided)
+        *elided = cut;
+    return lines;
+}
 
+QStringList ElidedLabel::wrappedLines(int width, bool* elided) const
+{
+    if (m_fullText.isEmpty())
+        return {};
+    width = std::max(0, width);
+    const QFontMetrics metrics(font());
+    if (m_maximumLines == 1) {
+        // A newline would start a second line; one-line texts stay on one.
+        QString oneLine = m_fullText;
+        oneLine.replace(QLatin1Char('\n'), QLatin1Char(' '));
+        const QString shown = metrics.elidedText(oneLine, m_mode, width);
+        *elided = shown != oneLine;
+        return {shown};
+    }
+
+    QString text = m_fullText;
+    text.replace(QLatin1Char('\n'), QChar::LineSeparator);
     QTextLayout layout(text, font());
     QTextOption option;
     option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
@@ -61,13 +77,13 @@ QStringList ElidedLabel::displayedLines(int width) const
         QTextLine line = layout.createLine();
         if (!line.isValid())
             break;
-        line.setLineWidth(width);
+        line.setLineWidth(std::max(1, width));
         if (lines.size() + 1 == m_maximumLines) {
-            // The last line allowed takes the rest, cut with an ellipsis when it does not fit.
+            // The last line allowed takes the rest, cut when it does not fit.
             QString rest = text.mid(line.textStart());
-            const bool more = line.textStart() + line.textLength() < text.size();
             rest.replace(QChar::LineSeparator, QLatin1Char(' '));
-            lines << (more ? metrics.elidedText(rest, Qt::ElideRight, width) : rest.trimmed());
+            *elided = line.textStart() + line.textLength() < text.size();
+            lines << (*elided ? metrics.elidedText(rest, m_mode, width) : rest.trimmed());
             break;
         }
         lines << text.mid(line.textStart(), line.textLength()).remove(QChar::LineSeparator).trimmed();
@@ -84,48 +100,50 @@ int ElidedLabel::heightOfLines(int lines) const
 
 int ElidedLabel::heightForWidth(int width) const
 {
+    if (m_maximumLines == 1)
+        return sizeHint().height();
     const QMargins margins = contentsMargins();
-    return heightOfLines(int(displayedLines(width - margins.left() - margins.right()).size()));
-}
-
-QSize ElidedLabel::sizeHint() const
-{
-    const QFontMetrics metrics(font());
-    int natural = 0;
-    for (const QString& paragraph : m_text.split(QLatin1Char('\n')))
-        natural = std::max(natural, metrics.horizontalAdvance(paragraph));
-    const QMargins margins = contentsMargins();
-    const int width = std::min(natural, metrics.averageCharWidth() * preferredLineCharacters) + 1;
-    return {width + margins.left() + margins.right(), heightForWidth(width + margins.left() + margins.right())};
+    return heightOfLines(int(shownLines(width - margins.left() - margins.right()).size()));
 }
 
 QSize ElidedLabel::minimumSizeHint() const
 {
     const QFontMetrics metrics(font());
-    const QMargins margins = contentsMargins();
-    return {metrics.horizontalAdvance(QStringLiteral("W…")) + margins.left() + margins.right(), heightOfLines(1)};
+    return {metrics.horizontalAdvance(QStringLiteral("…")), m_maximumLines == 1 ? metrics.height() : heightOfLines(1)};
 }
 
-void ElidedLabel::paintEvent(QPaintEvent* event)
+QSize ElidedLabel::sizeHint() const
 {
-    QFrame::paintEvent(event);
-    QPainter painter(this);
-    painter.setPen(palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, foregroundRole()));
-    const QRect area = contentsRect();
     const QFontMetrics metrics(font());
-    int y = area.top();
-    for (const QString& line : displayedLines(area.width())) {
-        painter.drawText(QRect(area.left(), y, area.width(), metrics.lineSpacing()),
-            int(Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine), line);
-        y += metrics.lineSpacing();
-    }
+    if (m_maximumLines == 1)
+        return {metrics.horizontalAdvance(m_fullText) + 1, metrics.height()};
+    int natural = 0;
+    for (const QString& paragraph : m_fullText.split(QLatin1Char('\n')))
+        natural = std::max(natural, metrics.horizontalAdvance(paragraph));
+    const QMargins margins = contentsMargins();
+    const int width = std::min(natural, metrics.averageCharWidth() * preferredLineCharacters) + 1
+        + margins.left() + margins.right();
+    return {width, heightForWidth(width)};
+}
+
+void ElidedLabel::resizeEvent(QResizeEvent* event)
+{
+    QLabel::resizeEvent(event);
+    updateElision();
 }
 
 void ElidedLabel::changeEvent(QEvent* event)
 {
-    QFrame::changeEvent(event);
+    QLabel::changeEvent(event);
     if (event->type() == QEvent::FontChange)
-        updateGeometry();
+        updateElision();
+}
+
+void ElidedLabel::updateElision()
+{
+    bool elided = false;
+    QLabel::setText(shownLines(contentsRect().width(), &elided).join(QLatin1Char('\n')));
+    setToolTip(elided ? m_fullText : QString());
 }
 
 } // namespace vantrel

@@ -1,42 +1,48 @@
 #pragma once
 
-#include <QFrame>
+#include <QLabel>
 #include <QString>
 #include <QStringList>
 
 namespace vantrel {
 
-// Plain text wrapped at word boundaries over at most a number of lines; text that does not fit
-// ends its last line in an ellipsis. text() keeps the whole text. Drawn in the foreground colour
-// of the palette, so Theme::setTint applies.
-class ElidedLabel final : public QFrame {
+// A label that shows its text on at most a number of lines (one by default), wrapped at word
+// boundaries, and shortens what does not fit with an ellipsis; the whole text is then its tooltip.
+// It can shrink to a single ellipsis, so a long name never forces its window wider.
+class ElidedLabel final : public QLabel {
     Q_OBJECT
 
 public:
-    explicit ElidedLabel(const QString& text = {}, int maximumLines = 1, QWidget* parent = nullptr);
+    explicit ElidedLabel(const QString& text = {}, QWidget* parent = nullptr,
+        Qt::TextElideMode mode = Qt::ElideRight);
 
-    QString text() const { return m_text; }
-    void setText(const QString& text);
+    void setFullText(const QString& text);
+    QString fullText() const { return m_fullText; }
+    // The text as it is drawn now, its lines joined by line breaks.
+    QString shownText() const { return QLabel::text(); }
+
     int maximumLines() const { return m_maximumLines; }
     void setMaximumLines(int lines);
+    // The lines drawn at a width of the contents; elided tells whether text was cut.
+    QStringList shownLines(int width, bool* elided = nullptr) const;
 
-    // The lines as drawn at a width (the current width by default).
-    QStringList displayedLines(int width = -1) const;
-
-    QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
-    bool hasHeightForWidth() const override { return true; }
+    QSize sizeHint() const override;
+    bool hasHeightForWidth() const override { return m_maximumLines > 1; }
     int heightForWidth(int width) const override;
 
 protected:
-    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
     void changeEvent(QEvent* event) override;
 
 private:
+    void updateElision();
+    QStringList wrappedLines(int width, bool* elided) const;
     int heightOfLines(int lines) const;
 
-    QString m_text;
-    int m_maximumLines;
+    QString m_fullText;
+    Qt::TextElideMode m_mode;
+    int m_maximumLines = 1;
 };
 
 } // namespace vantrel

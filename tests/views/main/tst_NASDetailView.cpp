@@ -296,7 +296,7 @@ private slots:
 
         fx.setState(config, MountState::failed(VantrelError::mountFailed(QStringLiteral("Permission denied"))));
         QVERIFY(section->isVisibleTo(view.get()));
-        QCOMPARE(child<ElidedLabel>(view.get(), "mountErrorMessage")->text(),
+        QCOMPARE(child<ElidedLabel>(view.get(), "mountErrorMessage")->fullText(),
             VantrelError::mountFailed(QStringLiteral("Permission denied")).message());
         QCOMPARE(section->title(), QStringLiteral("挂载异常"));
         QCOMPARE(section->property("tint").toString(), QStringLiteral("orange"));
@@ -311,7 +311,8 @@ private slots:
         const QString longText = QStringLiteral("word ").repeated(400);
         fx.setState(config, MountState::failed(VantrelError::mountFailed(longText)));
         QVERIFY(section->isVisibleTo(view.get()));
-        const QStringList lines = child<ElidedLabel>(view.get(), "mountErrorMessage")->displayedLines();
+        auto* message = child<ElidedLabel>(view.get(), "mountErrorMessage");
+        const QStringList lines = message->shownLines(message->contentsRect().width());
         QCOMPARE(lines.size(), 3);
         QVERIFY(lines.last().endsWith(QChar(0x2026)));
 
@@ -630,7 +631,7 @@ private slots:
         QVERIFY(!button(*view, "testButton")->isEnabled());
         QVERIFY(child<BusyButton>(view.get(), "testButton")->isBusy());
         QVERIFY(shown(*view, "testResultLine"));
-        QCOMPARE(child<ElidedLabel>(view.get(), "testResultText")->text(), QStringLiteral("正在测试连接..."));
+        QCOMPARE(child<ElidedLabel>(view.get(), "testResultText")->fullText(), QStringLiteral("正在测试连接..."));
         QTRY_COMPARE(fx.pingRuns().size(), 1);
         view->testConnection();
         fx.set(QStringLiteral("ping.release"));
@@ -639,7 +640,7 @@ private slots:
             QStringLiteral("3000"), QStringLiteral("10.9.8.7")};
         QCOMPARE(fx.pingRuns(), QStringList{pingArguments.join(QChar(0x1F))});
         QVERIFY(QRegularExpression(QStringLiteral("^连接成功（延迟 \\d+ms）$"))
-                    .match(child<ElidedLabel>(view.get(), "testResultText")->text())
+                    .match(child<ElidedLabel>(view.get(), "testResultText")->fullText())
                     .hasMatch());
         QCOMPARE(child<QLabel>(view.get(), "testResultSymbol")->property("symbol").toString(),
             QStringLiteral("checkmark.circle.fill"));
@@ -650,7 +651,7 @@ private slots:
         fx.set(QStringLiteral("ping.exit"), "2");
         button(*view, "testButton")->click();
         QTRY_COMPARE(view->testResult()->kind, TestConnectionResult::Kind::failure);
-        QCOMPARE(child<ElidedLabel>(view.get(), "testResultText")->text(),
+        QCOMPARE(child<ElidedLabel>(view.get(), "testResultText")->fullText(),
             QStringLiteral("连接失败：Connection failed: Ping to 10.9.8.7 failed (exit code 2)"));
         QCOMPARE(child<QLabel>(view.get(), "testResultSymbol")->property("symbol").toString(),
             QStringLiteral("xmark.circle.fill"));

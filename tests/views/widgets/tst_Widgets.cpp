@@ -59,6 +59,27 @@ class TestWidgets : public QObject {
     Q_OBJECT
 
 private slots:
+    void elidedLabelKeepsOneLineAndTheWholeText()
+    {
+        const QString longName = QStringLiteral("A share with a name far too long for a narrow column\nsecond");
+        ElidedLabel label(longName);
+        label.resize(80, label.sizeHint().height());
+        label.show();
+        QCOMPARE(label.fullText(), longName);
+        QVERIFY(label.shownText().endsWith(QStringLiteral("…")));
+        QVERIFY(!label.shownText().contains(QLatin1Char('\n')));
+        QVERIFY(label.fontMetrics().horizontalAdvance(label.shownText()) <= 80);
+        QCOMPARE(label.toolTip(), longName);
+        // It may shrink below its text, so a long name never forces the window wider.
+        QVERIFY(label.minimumSizeHint().width() < 20);
+
+        label.setFullText(QStringLiteral("Short"));
+        QCOMPARE(label.shownText(), QStringLiteral("Short"));
+        QVERIFY(label.toolTip().isEmpty());
+        label.resize(label.sizeHint());
+        QCOMPARE(label.shownText(), QStringLiteral("Short"));
+    }
+
     void segmentedControlSelectsByValueOrNothing()
     {
         SegmentedControl control(smbVersions());
@@ -373,24 +394,36 @@ private slots:
         QCOMPARE(shortField->mapTo(&page, QPoint()).x(), longField->mapTo(&page, QPoint()).x());
     }
 
-    void elidedLabelKeepsTheTextAndCutsItsLines()
+    void elidedLabelCutsItsLinesAndKeepsTheWholeText()
     {
-        ElidedLabel label(QStringLiteral("word ").repeated(200).trimmed(), 3);
+        const QString longText = QStringLiteral("word ").repeated(200).trimmed();
+        ElidedLabel label(longText);
+        label.setMaximumLines(3);
         const int width = 200;
-        const QStringList lines = label.displayedLines(width);
+        bool elided = false;
+        const QStringList lines = label.shownLines(width, &elided);
+        QVERIFY(elided);
         QCOMPARE(lines.size(), 3);
         QVERIFY(lines.last().endsWith(QChar(0x2026)));
         QVERIFY(!lines.first().endsWith(QChar(0x2026)));
-        QCOMPARE(label.text(), QStringLiteral("word ").repeated(200).trimmed());
+        QCOMPARE(label.fullText(), longText);
+        QVERIFY(label.hasHeightForWidth());
         QCOMPARE(label.heightForWidth(width), 3 * QFontMetrics(label.font()).lineSpacing());
+        label.resize(width, label.heightForWidth(width));
+        label.show();
+        QCOMPARE(label.shownText(), lines.join(QLatin1Char('\n')));
+        QCOMPARE(label.toolTip(), longText);
 
         // Text that fits takes the lines it needs, breaks included, and no ellipsis.
-        label.setText(QStringLiteral("first\nsecond"));
-        QCOMPARE(label.displayedLines(width), (QStringList{QStringLiteral("first"), QStringLiteral("second")}));
+        label.setFullText(QStringLiteral("first\nsecond"));
+        QCOMPARE(label.shownLines(width, &elided), (QStringList{QStringLiteral("first"), QStringLiteral("second")}));
+        QVERIFY(!elided);
+        QVERIFY(label.toolTip().isEmpty());
         label.setMaximumLines(1);
-        QCOMPARE(label.displayedLines(width), QStringList{QStringLiteral("first second")});
-        label.setText(QString());
-        QVERIFY(label.displayedLines(width).isEmpty());
+        QVERIFY(!label.hasHeightForWidth());
+        QCOMPARE(label.shownLines(width), QStringList{QStringLiteral("first second")});
+        label.setFullText(QString());
+        QVERIFY(label.shownLines(width).isEmpty());
     }
 
     void busyButtonTurnsOnlyWhileBusyAndShown()
