@@ -3,15 +3,12 @@
 #include "support/gui/ViewFixture.h"
 
 #include "app/VantrelApp.h"
-#include "mounting/MountEngine.h"
 #include "platform/AppInfo.h"
-#include "platform/FileSystemInfo.h"
 #include "views/main/NASDetailView.h"
 #include "views/main/AboutView.h"
 #include "views/main/MainWindowView.h"
 #include "platform/gui/Symbols.h"
 
-#include <QDir>
 #include <QGridLayout>
 #include <QLabel>
 
@@ -42,16 +39,25 @@ QWidget* symbolSheet()
 }
 
 // The share editor on the sample share of that name.
-QWidget* editorOf(ViewFixture& fx, const QString& name)
+std::optional<NASConfig> sampleShare(ViewFixture& fx, const QString& name)
 {
-    static MountEngine engine(standInTools(), QDir::tempPath(), FileSystemInfo::system(), fx.keychain);
-    std::optional<NASConfig> config;
     for (const NASConfig& candidate : fx.configStore.configs()) {
         if (candidate.name == name)
-            config = candidate;
+            return candidate;
     }
-    return new NASDetailView(config, [] {},
-        {fx.configStore, fx.appState, fx.mounts, engine, fx.network.monitor, fx.keychain, fx.workspace});
+    return std::nullopt;
+}
+
+MainWindowView* mainWindow(ViewFixture& fx)
+{
+    return new MainWindowView(fx.appState, fx.configStore, [](const QString&) {},
+        {&fx.network.monitor, &fx.workspace, &fx.mounts, &fx.engine, &fx.keychain});
+}
+
+QWidget* editorOf(ViewFixture& fx, const QString& name)
+{
+    return new NASDetailView(sampleShare(fx, name), [] {},
+        {fx.configStore, fx.appState, fx.mounts, fx.engine, fx.network.monitor, fx.keychain, fx.workspace});
 }
 
 } // namespace
@@ -61,9 +67,14 @@ QList<ScreenshotWindow> screenshotWindows()
     const WindowRegistry::Scene about = VantrelApp::aboutScene();
     return {
         {QStringLiteral("main"), QStringLiteral("Vantrel"), QSize(760, 500),
+            [](ViewFixture& fx) -> QWidget* { return mainWindow(fx); }},
+        // The editor where the user meets it: in the detail column, beside the list.
+        {QStringLiteral("main-editor"), QStringLiteral("Vantrel"), QSize(760, 640),
             [](ViewFixture& fx) -> QWidget* {
-                return new MainWindowView(fx.appState, fx.configStore, [](const QString&) {},
-                    {&fx.network.monitor, &fx.workspace, &fx.mounts});
+                MainWindowView* view = mainWindow(fx);
+                if (const std::optional<NASConfig> share = sampleShare(fx, QStringLiteral("Backup Server")))
+                    view->setSelectedConfigID(share->id);
+                return view;
             }},
         {QStringLiteral("editor-smb"), QStringLiteral("Vantrel"), QSize(560, 860),
             [](ViewFixture& fx) { return editorOf(fx, QStringLiteral("Studio Media")); }},

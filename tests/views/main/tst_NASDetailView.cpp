@@ -1,4 +1,3 @@
-#include "support/MountingFixture.h"
 #include "support/TestMain.h"
 #include "support/gui/ViewFixture.h"
 
@@ -32,11 +31,9 @@ using namespace vantrel;
 
 namespace {
 
-// The editor on the view fixture, with a real mount engine whose ping is the stand-in tool.
+// The editor on the view fixture, whose mount engine pings through the stand-in tool; the
+// tool's control folder is private to the test.
 struct EditorFixture : test::ViewFixture {
-    test::FakeFileSystem fileSystem;
-    MountEngine engine{test::standInTools(), dir.filePath(QStringLiteral("Volumes")), fileSystem, keychain};
-
     EditorFixture()
     {
         QDir(dir.path()).mkpath(QStringLiteral("control"));
