@@ -70,6 +70,25 @@ struct View {
     MainWindowView view;
 };
 
+// The automatic mounting on the fixture's store, with an engine on the stand-in tools.
+struct Mounting {
+    explicit Mounting(test::ViewFixture& fx)
+        : engine{test::standInTools(), fx.dir.filePath(QStringLiteral("Volumes")), fileSystem, fx.keychain}
+        , preferences{fx.defaults}
+        , notifications{center, preferences, fx.log}
+        , strategy{fx.configStore, fx.appState, fx.network.monitor, engine, notifications, fx.defaults, power}
+    {
+    }
+
+    test::FakeFileSystem fileSystem;
+    MountEngine engine;
+    NotificationPreferences preferences;
+    NotificationCenter center{QDBusConnection::sessionBus()};
+    NotificationService notifications;
+    PowerEvents power{QDBusConnection(QStringLiteral("vantrel-no-bus"))};
+    AutoMountStrategy strategy;
+};
+
 NASConfig bound(const QString& name, NetworkBindingStrategy strategy, const QString& ipRange, const QStringList& ssids,
     bool enabled = true)
 {
@@ -323,13 +342,8 @@ private slots:
     void deletingAShareLeavesNothingOfItInTheMounting()
     {
         test::ViewFixture fx;
-        test::FakeFileSystem fileSystem;
-        MountEngine engine{test::standInTools(), fx.dir.filePath(QStringLiteral("Volumes")), fileSystem, fx.keychain};
-        NotificationPreferences preferences{fx.defaults};
-        NotificationCenter center{QDBusConnection::sessionBus()};
-        NotificationService notifications{center, preferences, fx.log};
-        PowerEvents power{QDBusConnection(QStringLiteral("vantrel-no-bus"))};
-        AutoMountStrategy strategy{fx.configStore, fx.appState, fx.network.monitor, engine, notifications, fx.defaults, power};
+        Mounting mounting(fx);
+        AutoMountStrategy& strategy = mounting.strategy;
         strategy.retryIntervals = {0.2, 0.2, 0.2, 0.2};
         strategy.scheduledMountDelay = 0.2;
 
@@ -540,13 +554,9 @@ private slots:
             QVERIFY(expected.open(QIODevice::WriteOnly));
             expected.write(password.toUtf8());
         }
-        test::FakeFileSystem fileSystem;
-        MountEngine engine{test::standInTools(), fx.dir.filePath(QStringLiteral("Volumes")), fileSystem, fx.keychain};
-        NotificationPreferences preferences{fx.defaults};
-        NotificationCenter center{QDBusConnection::sessionBus()};
-        NotificationService notifications{center, preferences, fx.log};
-        PowerEvents power{QDBusConnection(QStringLiteral("vantrel-no-bus"))};
-        AutoMountStrategy strategy{fx.configStore, fx.appState, fx.network.monitor, engine, notifications, fx.defaults, power};
+        Mounting mounting(fx);
+        AutoMountStrategy& strategy = mounting.strategy;
+        MountEngine& engine = mounting.engine;
         fx.network.publish(QStringLiteral("192.168.1.20"), std::nullopt);
 
         MainWindowView view(fx.appState, fx.configStore, {},
