@@ -46,6 +46,13 @@ void detach(QCoro::Task<> task)
     Q_UNUSED(task);
 }
 
+// A share without an address (a blank one just added) has nothing to mount yet; only an explicit
+// request tries it.
+bool hasAddress(const NASConfig& config)
+{
+    return !config.address.isEmpty();
+}
+
 void stopAndRelease(QTimer* timer)
 {
     if (!timer)
@@ -127,6 +134,8 @@ QCoro::Task<> AutoMountStrategy::evaluate()
     }
 
     for (const NASConfig& config : enabled) {
+        if (!hasAddress(config))
+            continue;
         if (!m_network.matches(config)) {
             cancelRetry(config.id);
             detach(performUnmount(config));
@@ -186,7 +195,7 @@ QCoro::Task<> AutoMountStrategy::mountAll()
 {
     std::vector<QCoro::Task<>> children;
     for (const NASConfig& config : m_store.enabledConfigs()) {
-        if (m_network.matches(config))
+        if (hasAddress(config) && m_network.matches(config))
             children.push_back(performMount(config));
     }
     for (QCoro::Task<>& child : children)
@@ -352,7 +361,7 @@ void AutoMountStrategy::fireRetry(const QUuid& configID, QTimer* timer)
 
     // The configuration as it is now: the user may have edited, disabled or deleted it meanwhile.
     const std::optional<NASConfig> current = m_store.config(configID);
-    if (!current || !current->isEnabled)
+    if (!current || !current->isEnabled || !hasAddress(*current))
         return;
     if (m_network.matches(*current) && m_network.isConnected())
         detach(performMount(*current));

@@ -494,6 +494,40 @@ private slots:
         QCOMPARE(f.state(other.id), MountState::Kind::idle);
     }
 
+    void shareWithoutAddressIsLeftToExplicitMounts()
+    {
+        Fixture f;
+        const NASConfig a = f.add(share(QStringLiteral("A")));
+        NASConfig blank = share(QStringLiteral("Blank"));
+        blank.address.clear();
+        blank.networkBinding.ipRange = QStringLiteral("0.0.0.0/0");
+        f.add(blank);
+        f.setNetwork(true, homeAddress);
+        const auto blankRuns = [&f] {
+            const QList<QStringList> calls = f.calls(QStringLiteral("mount_smbfs"));
+            return std::count_if(calls.cbegin(), calls.cend(),
+                [](const QStringList& call) { return call.contains(QStringLiteral("//guest@/blank")); });
+        };
+
+        QCoro::waitFor(f.strategy.mountAll());
+        QCOMPARE(f.state(a.id), MountState::Kind::mounted);
+        QCOMPARE(blankRuns(), 0);
+        QCoro::waitFor(f.strategy.evaluate());
+        QCOMPARE(f.strategy.pendingMountCount(blank.id), 0);
+        QCOMPARE(f.state(blank.id), MountState::Kind::idle);
+
+        // Asked for explicitly it is tried, but its failure arms no retry that mounts again.
+        f.strategy.retryIntervals = {0.05};
+        f.set(QStringLiteral("mount_smbfs.exit"), "1");
+        f.mountNow(blank);
+        QCOMPARE(f.state(blank.id), MountState::Kind::failed);
+        QCOMPARE(blankRuns(), 1);
+        QTRY_COMPARE(f.strategy.retryTimerInterval(blank.id), std::nullopt);
+        QTest::qWait(150);
+        QCOMPARE(blankRuns(), 1);
+        QTRY_COMPARE(f.notificationsFor(QStringLiteral("mount-failure-Blank")), 1);
+    }
+
     void launchMountFollowsTheSetting()
     {
         {

@@ -5,6 +5,7 @@
 
 #include "app/VantrelApp.h"
 #include "platform/AppInfo.h"
+#include "views/main/NASDetailView.h"
 #include "views/main/AboutView.h"
 #include "views/main/MainWindowView.h"
 #include "views/main/SettingsView.h"
@@ -86,6 +87,28 @@ QWidget* settingsWindow(ViewFixture& fx, int tab)
     return view;
 }
 
+// The share editor on the sample share of that name.
+std::optional<NASConfig> sampleShare(ViewFixture& fx, const QString& name)
+{
+    for (const NASConfig& candidate : fx.configStore.configs()) {
+        if (candidate.name == name)
+            return candidate;
+    }
+    return std::nullopt;
+}
+
+MainWindowView* mainWindow(ViewFixture& fx)
+{
+    return new MainWindowView(fx.appState, fx.configStore, [](const QString&) {},
+        {&fx.network.monitor, &fx.workspace, &fx.mounts, &fx.engine, &fx.keychain});
+}
+
+QWidget* editorOf(ViewFixture& fx, const QString& name)
+{
+    return new NASDetailView(sampleShare(fx, name), [] {},
+        {fx.configStore, fx.appState, fx.mounts, fx.engine, fx.network.monitor, fx.keychain, fx.workspace});
+}
+
 } // namespace
 
 QList<ScreenshotWindow> screenshotWindows()
@@ -94,10 +117,19 @@ QList<ScreenshotWindow> screenshotWindows()
     const QString settingsTitle = Localization::text(QStringLiteral("window.settings.title"), QStringLiteral("设置"));
     QList<ScreenshotWindow> windows{
         {QStringLiteral("main"), QStringLiteral("Vantrel"), QSize(760, 500),
+            [](ViewFixture& fx) -> QWidget* { return mainWindow(fx); }},
+        // The editor where the user meets it: in the detail column, beside the list.
+        {QStringLiteral("main-editor"), QStringLiteral("Vantrel"), QSize(760, 640),
             [](ViewFixture& fx) -> QWidget* {
-                return new MainWindowView(fx.appState, fx.configStore, [](const QString&) {},
-                    {&fx.network.monitor, &fx.workspace, &fx.mounts});
+                MainWindowView* view = mainWindow(fx);
+                if (const std::optional<NASConfig> share = sampleShare(fx, QStringLiteral("Backup Server")))
+                    view->setSelectedConfigID(share->id);
+                return view;
             }},
+        {QStringLiteral("editor-smb"), QStringLiteral("Vantrel"), QSize(560, 860),
+            [](ViewFixture& fx) { return editorOf(fx, QStringLiteral("Studio Media")); }},
+        {QStringLiteral("editor-nfs"), QStringLiteral("Vantrel"), QSize(560, 860),
+            [](ViewFixture& fx) { return editorOf(fx, QStringLiteral("Backup Server")); }},
         {QStringLiteral("about"), about.title, QSize(),
             [](ViewFixture& fx) -> QWidget* { return new AboutView(AppInfo::infoDictionary(), fx.workspace); }},
         {QStringLiteral("symbols"), QStringLiteral("Symbols"), QSize(), [](ViewFixture&) { return symbolSheet(); }},

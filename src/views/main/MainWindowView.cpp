@@ -3,12 +3,15 @@
 #include "model/NASConfigStore.h"
 #include "mounting/AppStateManager.h"
 #include "mounting/AutoMountStrategy.h"
+#include "mounting/MountEngine.h"
 #include "mounting/NetworkMonitor.h"
 #include "platform/AppInfo.h"
 #include "platform/Localization.h"
 #include "platform/gui/Symbols.h"
 #include "platform/gui/Workspace.h"
+#include "services/KeychainManager.h"
 #include "views/main/AboutView.h"
+#include "views/main/NASDetailView.h"
 #include "views/main/ShareListModel.h"
 #include "views/main/ShareRowDelegate.h"
 #include "views/main/StatusIndicator.h"
@@ -101,7 +104,9 @@ MainWindowView::MainWindowView(AppStateManager& appState, NASConfigStore& config
     , m_network(services.network ? *services.network : NetworkMonitor::shared())
     , m_workspace(services.workspace ? *services.workspace : Workspace::shared())
     , m_mounts(services.mounts)
-    , m_editorFactory(&MainWindowView::makeEditorPlaceholder)
+    , m_engine(services.engine)
+    , m_keychain(services.keychain)
+    , m_editorFactory(&MainWindowView::makeEditor)
 {
     setObjectName(QStringLiteral("MainWindowView"));
     setMinimumSize(minimumContentWidth, minimumContentHeight);
@@ -160,6 +165,20 @@ MountControl& MainWindowView::mounts()
     if (!m_mounts)
         m_mounts = &AutoMountStrategy::shared();
     return *m_mounts;
+}
+
+MountEngine& MainWindowView::engine()
+{
+    if (!m_engine)
+        m_engine = &MountEngine::shared();
+    return *m_engine;
+}
+
+KeychainManager& MainWindowView::keychain()
+{
+    if (!m_keychain)
+        m_keychain = &KeychainManager::shared();
+    return *m_keychain;
 }
 
 QUuid MainWindowView::networkRefreshID() const
@@ -553,16 +572,15 @@ void MainWindowView::setEditorFactory(EditorFactory factory)
     }
 }
 
-QWidget* MainWindowView::makeEditorPlaceholder(MainWindowView&, const NASConfig& config)
+QWidget* MainWindowView::makeEditor(MainWindowView& view, const NASConfig& config)
 {
-    auto* page = new QWidget;
-    page->setObjectName(QStringLiteral("editorPlaceholder"));
-    page->setProperty("configID", config.id);
-    auto* layout = new QVBoxLayout(page);
-    auto* name = elidedLabel(config.name, Theme::TextStyle::title3, Theme::Color::secondary, QStringLiteral("name"));
-    name->setAlignment(Qt::AlignCenter);
-    layout->addWidget(name, 0, Qt::AlignVCenter);
-    return page;
+    // The editor's close action runs inside its own button's click; the view lets it go later.
+    return new NASDetailView(config, [view = QPointer<MainWindowView>(&view)] {
+        if (view)
+            view->clearSelection();
+    },
+        {view.configStore(), view.appState(), view.mounts(), view.engine(), view.network(), view.keychain(),
+            view.workspace()});
 }
 
 QWidget* MainWindowView::currentDetail() const

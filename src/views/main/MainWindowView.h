@@ -25,7 +25,9 @@ namespace vantrel {
 
 class AppStateManager;
 class FlowLayout;
+class KeychainManager;
 class MountControl;
+class MountEngine;
 class NASConfigStore;
 class NetworkMonitor;
 class ShareListModel;
@@ -46,6 +48,8 @@ public:
         NetworkMonitor* network = nullptr;
         Workspace* workspace = nullptr;
         MountControl* mounts = nullptr;
+        MountEngine* engine = nullptr;       // the editor's connection test
+        KeychainManager* keychain = nullptr; // the editor's passwords
     };
     // The detail column's content for a selected share, built afresh whenever the selection
     // changes; view.clearSelection() is its close action.
@@ -76,6 +80,8 @@ public:
     Workspace& workspace() const { return m_workspace; }
     // Resolved on first use, so a view that never mounts never creates the shared strategy.
     MountControl& mounts();
+    MountEngine& engine();
+    KeychainManager& keychain();
 
     std::optional<QUuid> selectedConfigID() const { return m_selectedConfigID; }
     void setSelectedConfigID(const std::optional<QUuid>& configID);
@@ -101,8 +107,8 @@ public:
     QList<MountedEntry> mountedEntries() const;
 
     void setEditorFactory(EditorFactory factory);
-    // Until the share editor exists: the share's name on an empty page.
-    static QWidget* makeEditorPlaceholder(MainWindowView& view, const NASConfig& config);
+    // The share editor on the view's services; its close action clears the selection.
+    static QWidget* makeEditor(MainWindowView& view, const NASConfig& config);
 
     // Parts that tests and the screenshot tool read.
     ShareListModel* shareModel() const { return m_model; }
@@ -140,6 +146,8 @@ private:
     NetworkMonitor& m_network;
     Workspace& m_workspace;
     MountControl* m_mounts;
+    MountEngine* m_engine;
+    KeychainManager* m_keychain;
     EditorFactory m_editorFactory;
 
     std::optional<QUuid> m_selectedConfigID;

@@ -2,12 +2,13 @@
 
 #include <QLabel>
 #include <QString>
+#include <QStringList>
 
 namespace vantrel {
 
-// A one-line label that shortens a text too long for its width with an ellipsis and shows the
-// whole text as its tooltip. It can shrink to a single ellipsis, so a long name never forces its
-// window wider.
+// A label that shows its text on at most a number of lines (one by default), wrapped at word
+// boundaries, and shortens what does not fit with an ellipsis; the whole text is then its tooltip.
+// It can shrink to a single ellipsis, so a long name never forces its window wider.
 class ElidedLabel final : public QLabel {
     Q_OBJECT
 
@@ -17,11 +18,18 @@ public:
 
     void setFullText(const QString& text);
     QString fullText() const { return m_fullText; }
-    // The text as it is drawn now.
+    // The text as it is drawn now, its lines joined by line breaks.
     QString shownText() const { return QLabel::text(); }
+
+    int maximumLines() const { return m_maximumLines; }
+    void setMaximumLines(int lines);
+    // The lines drawn at a width of the contents; elided tells whether text was cut.
+    QStringList shownLines(int width, bool* elided = nullptr) const;
 
     QSize minimumSizeHint() const override;
     QSize sizeHint() const override;
+    bool hasHeightForWidth() const override { return m_maximumLines > 1; }
+    int heightForWidth(int width) const override;
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -29,9 +37,12 @@ protected:
 
 private:
     void updateElision();
+    QStringList wrappedLines(int width, bool* elided) const;
+    int heightOfLines(int lines) const;
 
     QString m_fullText;
     Qt::TextElideMode m_mode;
+    int m_maximumLines = 1;
 };
 
 } // namespace vantrel

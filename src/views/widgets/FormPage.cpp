@@ -22,6 +22,12 @@ void FormSection::addWideRow(QWidget* widget)
     m_form->addRow(widget);
 }
 
+void FormSection::addIndentedRow(QWidget* widget)
+{
+    m_indentedRows << widget;
+    m_form->addRow(widget);
+}
+
 FormPage::FormPage(QWidget* parent)
     : QWidget(parent)
     , m_scrollArea(new QScrollArea(this))
@@ -62,6 +68,36 @@ QList<FormSection*> FormPage::sections() const
             result << section;
     }
     return result;
+}
+
+void FormPage::alignLabelColumns(int minimumWidth)
+{
+    int width = minimumWidth;
+    QList<QWidget*> labels;
+    const QList<FormSection*> all = sections();
+    for (FormSection* section : all) {
+        QFormLayout* form = section->form();
+        for (int row = 0; row < form->rowCount(); ++row) {
+            QLayoutItem* item = form->itemAt(row, QFormLayout::LabelRole);
+            if (QWidget* label = item ? item->widget() : nullptr) {
+                label->setMinimumWidth(0);
+                labels << label;
+                width = std::max(width, label->sizeHint().width());
+            }
+        }
+    }
+    for (QWidget* label : std::as_const(labels))
+        label->setMinimumWidth(width);
+    for (FormSection* section : all) {
+        const int spacing = std::max(0, section->form()->horizontalSpacing());
+        for (QWidget* row : section->indentedRows()) {
+            if (QLayout* layout = row->layout()) {
+                QMargins margins = layout->contentsMargins();
+                margins.setLeft(width + spacing);
+                layout->setContentsMargins(margins);
+            }
+        }
+    }
 }
 
 void FormPage::setActionBar(QWidget* bar)

@@ -22,9 +22,15 @@ public:
     QFormLayout* form() const { return m_form; }
     // A row that spans the label column (notes, hints, stacks of controls).
     void addWideRow(QWidget* widget);
+    // A wide row whose content FormPage::alignLabelColumns() moves under the fields. Wrapped text
+    // belongs here rather than in the field column, where the form measures its height for a
+    // narrower column than it gets. The widget needs a layout.
+    void addIndentedRow(QWidget* widget);
+    QList<QWidget*> indentedRows() const { return m_indentedRows; }
 
 private:
     QFormLayout* m_form;
+    QList<QWidget*> m_indentedRows;
 };
 
 // A form: its sections in a vertical scroll area, and an optional action bar pinned below the
@@ -40,6 +46,9 @@ public:
     // Inserts a section before the section at `index` (appends when index is out of range).
     FormSection* insertSection(int index, const QString& header = {});
     QList<FormSection*> sections() const;
+    // Gives every section's labels one column width, the widest label's or minimumWidth, and
+    // indents the indented rows to the fields. Call again after labels change their text.
+    void alignLabelColumns(int minimumWidth = 0);
 
     // Puts the bar below the scroll area, replacing (and deleting) any previous bar; nullptr
     // removes it. The page takes ownership.

@@ -50,25 +50,32 @@ void Spinner::hideEvent(QHideEvent* event)
 void Spinner::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
+    paint(painter, rect(), m_phase, palette().color(QPalette::WindowText));
+}
+
+void Spinner::paint(QPainter& painter, const QRectF& rect, int phase, const QColor& color)
+{
+    painter.save();
     painter.setRenderHint(QPainter::Antialiasing);
-    const qreal side = std::min(width(), height());
+    const qreal side = std::min(rect.width(), rect.height());
     const qreal outer = side / 2.0;
     const qreal inner = outer * 0.45;
-    QPen pen(palette().color(QPalette::WindowText), std::max(1.5, side / 10.0), Qt::SolidLine, Qt::RoundCap);
-    painter.translate(width() / 2.0, height() / 2.0);
+    QPen pen(color, std::max(1.5, side / 10.0), Qt::SolidLine, Qt::RoundCap);
+    painter.translate(rect.center());
     for (int i = 0; i < spokeCount; ++i) {
         // The spoke at the phase is darkest; those behind it fade out.
-        const int age = (m_phase - i + spokeCount) % spokeCount;
-        QColor color = pen.color();
-        color.setAlphaF(1.0 - 0.75 * age / (spokeCount - 1));
+        const int age = (phase - i + spokeCount) % spokeCount;
+        QColor shade = color;
+        shade.setAlphaF(color.alphaF() * (1.0 - 0.75 * age / (spokeCount - 1)));
         QPen spoke = pen;
-        spoke.setColor(color);
+        spoke.setColor(shade);
         painter.setPen(spoke);
         painter.save();
         painter.rotate(360.0 * i / spokeCount);
         painter.drawLine(QPointF(0, -inner), QPointF(0, -(outer - pen.widthF() / 2)));
         painter.restore();
     }
+    painter.restore();
 }
 
 } // namespace vantrel

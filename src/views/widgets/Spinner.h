@@ -3,6 +3,8 @@
 #include <QTimer>
 #include <QWidget>
 
+class QPainter;
+
 namespace vantrel {
 
 // A small indeterminate progress indicator: spokes of fading shade turning round. It animates only
@@ -20,6 +22,10 @@ public:
     bool isAnimating() const { return m_timer.isActive(); }
     // The spoke drawn darkest, advanced by each tick.
     int phase() const { return m_phase; }
+
+    // Draws the spokes centred in rect, the spoke at phase darkest; buttons reuse it for their
+    // indicator.
+    static void paint(QPainter& painter, const QRectF& rect, int phase, const QColor& color);
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;

@@ -200,6 +200,16 @@ QString Theme::name(TextStyle style)
     return {};
 }
 
+QLabel* Theme::label(const QString& text, TextStyle style, Color tint, QWidget* parent)
+{
+    auto* label = new QLabel(text, parent);
+    label->setTextFormat(Qt::PlainText);
+    label->setWordWrap(true);
+    setTextStyle(label, style);
+    setTint(label, tint);
+    return label;
+}
+
 void Theme::setTint(QWidget* widget, Color color, qreal opacity)
 {
     QPalette palette = widget->palette();

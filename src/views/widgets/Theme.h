@@ -48,6 +48,9 @@ public:
     static QString name(Color color); // "secondary", "orange", ...
     static QString name(TextStyle style); // "caption", "title2", ...
 
+    // A label of plain text in the style and tint, wrapped at word boundaries.
+    static QLabel* label(const QString& text, TextStyle style, Color tint, QWidget* parent = nullptr);
+
     // Sets the widget's foreground (text of labels and buttons) and records the tint's name.
     // Children that set no colour of their own take it too.
     static void setTint(QWidget* widget, Color color, qreal opacity = 1.0);

@@ -1,5 +1,6 @@
 #include "support/gui/ViewFixture.h"
 
+#include "platform/FileSystemInfo.h"
 #include "platform/Localization.h"
 
 #include <QCoreApplication>
@@ -45,6 +46,7 @@ void NetworkStandIn::publish(const std::optional<QString>& address, const std::o
 ViewFixture::ViewFixture()
     : ConfigEnvironment(dir.path())
     , languageManager(defaults, [] { return QLocale(QLocale::English, QLocale::UnitedStates); })
+    , engine(standInTools(), dir.filePath(QStringLiteral("Volumes")), FileSystemInfo::system(), keychain)
 {
     Localization::useCatalog(QString());
 }

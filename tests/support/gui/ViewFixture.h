@@ -6,6 +6,7 @@
 #include "support/RecordingWorkspace.h"
 #include "support/gui/ScriptedFileDialogs.h"
 
+#include "mounting/MountEngine.h"
 #include "mounting/NetworkMonitor.h"
 #include "platform/WifiInfo.h"
 #include "services/LanguageManager.h"
@@ -46,7 +47,8 @@ struct NetworkStandIn {
 
 // Everything a window's content observes and calls, private to one test: a temporary defaults
 // file, configuration store, state manager, keychain and logger, the network stand-in, a
-// recording mount control, workspace and file panels, and a language manager. No translation
+// recording mount control, workspace and file panels, a language manager, and a mount engine on
+// the stand-in tools (its connection test runs tests/tools/ping). No translation
 // catalog is loaded, so the views show their default texts whatever the machine's language.
 struct ViewFixture : TemporaryFolder, ConfigEnvironment {
     ViewFixture();
@@ -56,6 +58,7 @@ struct ViewFixture : TemporaryFolder, ConfigEnvironment {
     RecordingWorkspace workspace;
     ScriptedFileDialogs fileDialogs;
     LanguageManager languageManager;
+    MountEngine engine;
 
     // Stores an enabled guest share bound to any address (the store gives it an idle status).
     NASConfig addShare(const QString& name, const QString& address = QStringLiteral("192.168.1.10"));

@@ -5,20 +5,27 @@
 #include "mounting/MountEngine.h"
 #include "mounting/NotificationPreferences.h"
 #include "mounting/NotificationService.h"
+#include "platform/Defaults.h"
 #include "platform/NotificationCenter.h"
 #include "platform/PowerEvents.h"
 #include "views/main/AboutView.h"
 #include "views/main/MainWindowView.h"
+#include "views/main/NASDetailView.h"
 #include "views/main/ShareListModel.h"
 #include "views/main/ShareRowDelegate.h"
 #include "views/main/StatusIndicator.h"
+#include "services/KeychainManager.h"
 #include "views/widgets/ElidedLabel.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QDir>
+#include <QFile>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListView>
 #include <QMenu>
+#include <QPointer>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QSplitter>
@@ -34,7 +41,7 @@ namespace {
 struct View {
     explicit View(test::ViewFixture& fx)
         : view(fx.appState, fx.configStore, [this](const QString& id) { openedWindows.append(id); },
-              {&fx.network.monitor, &fx.workspace, &fx.mounts})
+              {&fx.network.monitor, &fx.workspace, &fx.mounts, &fx.engine, &fx.keychain})
     {
         view.resize(800, 500);
         view.show();
@@ -63,6 +70,25 @@ struct View {
     MainWindowView view;
 };
 
+// The automatic mounting on the fixture's store, with an engine on the stand-in tools.
+struct Mounting {
+    explicit Mounting(test::ViewFixture& fx)
+        : engine{test::standInTools(), fx.dir.filePath(QStringLiteral("Volumes")), fileSystem, fx.keychain}
+        , preferences{fx.defaults}
+        , notifications{center, preferences, fx.log}
+        , strategy{fx.configStore, fx.appState, fx.network.monitor, engine, notifications, fx.defaults, power}
+    {
+    }
+
+    test::FakeFileSystem fileSystem;
+    MountEngine engine;
+    NotificationPreferences preferences;
+    NotificationCenter center{QDBusConnection::sessionBus()};
+    NotificationService notifications;
+    PowerEvents power{QDBusConnection(QStringLiteral("vantrel-no-bus"))};
+    AutoMountStrategy strategy;
+};
+
 NASConfig bound(const QString& name, NetworkBindingStrategy strategy, const QString& ipRange, const QStringList& ssids,
     bool enabled = true)
 {
@@ -74,6 +100,11 @@ NASConfig bound(const QString& name, NetworkBindingStrategy strategy, const QStr
     config.isEnabled = enabled;
     config.networkBinding = {strategy, ipRange, ssids};
     return config;
+}
+
+QModelIndex rowIndex(MainWindowView& view, const QUuid& id)
+{
+    return view.shareModel()->index(view.shareModel()->row(id));
 }
 
 QUrl folder(const QString& path)
@@ -293,7 +324,7 @@ private slots:
         v.triggerDelete(a.id);
         QCOMPARE(v.names(), (QStringList{"B", "C"}));
         QCOMPARE(v.view.selectedConfigID(), std::optional<QUuid>(b.id));
-        QCOMPARE(v.view.currentDetail()->property("configID").toUuid(), b.id);
+        QCOMPARE(qobject_cast<NASDetailView*>(v.view.currentDetail())->existingConfig()->id, b.id);
 
         v.triggerDelete(b.id);
         QCOMPARE(v.names(), QStringList{"C"});
@@ -311,13 +342,8 @@ private slots:
     void deletingAShareLeavesNothingOfItInTheMounting()
     {
         test::ViewFixture fx;
-        test::FakeFileSystem fileSystem;
-        MountEngine engine{test::standInTools(), fx.dir.filePath(QStringLiteral("Volumes")), fileSystem, fx.keychain};
-        NotificationPreferences preferences{fx.defaults};
-        NotificationCenter center{QDBusConnection::sessionBus()};
-        NotificationService notifications{center, preferences, fx.log};
-        PowerEvents power{QDBusConnection(QStringLiteral("vantrel-no-bus"))};
-        AutoMountStrategy strategy{fx.configStore, fx.appState, fx.network.monitor, engine, notifications, fx.defaults, power};
+        Mounting mounting(fx);
+        AutoMountStrategy& strategy = mounting.strategy;
         strategy.retryIntervals = {0.2, 0.2, 0.2, 0.2};
         strategy.scheduledMountDelay = 0.2;
 
@@ -405,7 +431,9 @@ private slots:
 
         // A selection shows its editor; a selection the store does not hold falls through.
         v.view.setSelectedConfigID(backup.id);
-        QCOMPARE(v.view.currentDetail()->property("configID").toUuid(), backup.id);
+        auto* editor = qobject_cast<NASDetailView*>(v.view.currentDetail());
+        QVERIFY(editor);
+        QCOMPARE(editor->existingConfig(), std::optional<NASConfig>(backup));
         v.view.setSelectedConfigID(QUuid::createUuid());
         QCOMPARE(v.view.currentDetail(), v.view.mountedFoldersPage());
 
@@ -510,6 +538,86 @@ private slots:
         v.view.showAbout();
         QCOMPARE(aboutWindows(), QList<QWidget*>{other});
         QVERIFY(other->isVisible());
+    }
+
+    void aNewShareGoesFromTheAddButtonToMounted()
+    {
+        // The real store and secret service, the strategy and the engine on the stand-in tools.
+        test::ViewFixture fx;
+        QDir(fx.dir.path()).mkpath(QStringLiteral("control"));
+        const QString control = fx.dir.filePath(QStringLiteral("control"));
+        qputenv("VANTREL_FAKE_DIR", QFile::encodeName(control));
+        const auto controlFile = [&control](const QString& name) { return control + QLatin1Char('/') + name; };
+        const QString password = QStringLiteral("s3cret pass");
+        {
+            QFile expected(controlFile(QStringLiteral("mount_smbfs.password")));
+            QVERIFY(expected.open(QIODevice::WriteOnly));
+            expected.write(password.toUtf8());
+        }
+        Mounting mounting(fx);
+        AutoMountStrategy& strategy = mounting.strategy;
+        MountEngine& engine = mounting.engine;
+        fx.network.publish(QStringLiteral("192.168.1.20"), std::nullopt);
+
+        MainWindowView view(fx.appState, fx.configStore, {},
+            {&fx.network.monitor, &fx.workspace, &strategy, &engine, &fx.keychain});
+        view.resize(900, 700);
+        view.show();
+
+        view.findChild<QToolButton*>(QStringLiteral("toolbar.add"))->click();
+        QCOMPARE(fx.configStore.configs().size(), 1);
+        const QUuid id = fx.configStore.configs().first().id;
+        QPointer<NASDetailView> editor = qobject_cast<NASDetailView*>(view.currentDetail());
+        QVERIFY(editor);
+        QCOMPARE(editor->existingConfig()->id, id);
+
+        const auto typeInto = [&editor](const char* name, const QString& text) {
+            auto* field = editor->findChild<QLineEdit*>(QString::fromLatin1(name));
+            QVERIFY2(field, name);
+            QTest::keyClicks(field, text);
+        };
+        typeInto("nameField", QStringLiteral("Studio"));
+        typeInto("addressField", QStringLiteral("192.168.1.5"));
+        typeInto("sharePathField", QStringLiteral("media"));
+        typeInto("usernameField", QStringLiteral("alice"));
+        typeInto("passwordField", password);
+        auto* save = editor->findChild<QPushButton*>(QStringLiteral("saveButton"));
+        QVERIFY(save->isEnabled());
+        save->click();
+
+        const QModelIndex row = rowIndex(view, id);
+        QTRY_COMPARE_WITH_TIMEOUT(
+            row.data(ShareListModel::MountStateRole).value<MountState>(), MountState::mounted(), 15000);
+        const QString mountPath = fx.dir.filePath(QStringLiteral("Volumes/Studio"));
+        QCOMPARE(row.data(ShareListModel::LinkRole).toUrl(), MountEngine::directoryUrl(mountPath));
+        QCOMPARE(row.data().toString(), QStringLiteral("Studio"));
+        // The mount read the password from the secret store, where saving put it under the share's
+        // own identifier; the stored list holds it too.
+        const QString key = KeychainManager::credentialKey(
+            QStringLiteral("192.168.1.5"), QStringLiteral("media"), QStringLiteral("alice"));
+        QCOMPARE(fx.keychain.getPassword(key), password);
+        {
+            QFile received(controlFile(QStringLiteral("mount_smbfs.received")));
+            QVERIFY(received.open(QIODevice::ReadOnly));
+            QCOMPARE(QString::fromUtf8(received.readAll()), password);
+        }
+        Defaults reread(fx.dir.filePath(QStringLiteral("defaults.json")));
+        AppStateManager otherState;
+        NASConfigStore stored(reread, fx.systemLog, otherState, fx.keychain);
+        QCOMPARE(stored.configs().size(), 1);
+        QCOMPARE(stored.configs().first().keychainIdentifier, key);
+        QCOMPARE(stored.configs().first().password, password);
+
+        // The editor stayed the same all along and now offers unmounting; closed, the detail
+        // column shows the share's card.
+        QCOMPARE(view.currentDetail(), editor.data());
+        QVERIFY(editor->findChild<QPushButton*>(QStringLiteral("unmountButton"))->isVisibleTo(editor));
+        editor->findChild<QPushButton*>(QStringLiteral("closeButton"))->click();
+        QCOMPARE(view.currentDetail(), view.mountedFoldersPage());
+        QTRY_VERIFY(!editor);
+        const QList<QWidget*> cards = view.mountedFoldersPage()->findChildren<QWidget*>(QStringLiteral("mountedFolderCard"));
+        QCOMPARE(cards.size(), 1);
+        QCOMPARE(cards.first()->findChild<ElidedLabel*>(QStringLiteral("name"))->fullText(), QStringLiteral("Studio"));
     }
 
     void theListPulsesWhileAShareMounts()

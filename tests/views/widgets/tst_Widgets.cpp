@@ -1,5 +1,6 @@
 #include "support/TestMain.h"
 
+#include "views/widgets/BusyButton.h"
 #include "views/widgets/ElidedLabel.h"
 #include "views/widgets/FlowLayout.h"
 #include "views/widgets/FormPage.h"
@@ -11,12 +12,15 @@
 #include <QApplication>
 #include <QFormLayout>
 #include <QFrame>
+#include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QSignalSpy>
 #include <QToolButton>
+#include <QVBoxLayout>
 
 #include <cmath>
 #include <limits>
@@ -357,6 +361,96 @@ private slots:
         page.setActionBar(nullptr);
         QCOMPARE(page.actionBar(), nullptr);
         QCOMPARE(page.findChildren<QFrame*>(QStringLiteral("actionBarSeparator")).size(), 0);
+    }
+
+    void formPageGivesAllSectionsOneLabelColumn()
+    {
+        FormPage page;
+        FormSection* narrow = page.addSection(QStringLiteral("Narrow"));
+        FormSection* wide = page.addSection(QStringLiteral("Wide"));
+        auto* shortField = new QLineEdit;
+        auto* longField = new QLineEdit;
+        narrow->form()->addRow(QStringLiteral("A"), shortField);
+        wide->form()->addRow(QStringLiteral("A much longer label"), longField);
+        auto* note = new QWidget;
+        auto* noteLayout = new QVBoxLayout(note);
+        noteLayout->setContentsMargins(0, 0, 0, 0);
+        noteLayout->addWidget(new QLabel(QStringLiteral("Wrapped text under the fields")));
+        narrow->addIndentedRow(note);
+        QCOMPARE(narrow->indentedRows(), QList<QWidget*>{note});
+
+        page.alignLabelColumns();
+        page.resize(500, 400);
+        page.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&page));
+        QCOMPARE(shortField->mapTo(&page, QPoint()).x(), longField->mapTo(&page, QPoint()).x());
+        QCOMPARE(note->layout()->contentsMargins().left() + note->mapTo(&page, QPoint()).x(),
+            shortField->mapTo(&page, QPoint()).x());
+
+        // A minimum wider than every label sets the column.
+        const int before = shortField->mapTo(&page, QPoint()).x();
+        page.alignLabelColumns(300);
+        QTRY_VERIFY(shortField->mapTo(&page, QPoint()).x() > before);
+        QCOMPARE(shortField->mapTo(&page, QPoint()).x(), longField->mapTo(&page, QPoint()).x());
+    }
+
+    void elidedLabelCutsItsLinesAndKeepsTheWholeText()
+    {
+        const QString longText = QStringLiteral("word ").repeated(200).trimmed();
+        ElidedLabel label(longText);
+        label.setMaximumLines(3);
+        const int width = 200;
+        bool elided = false;
+        const QStringList lines = label.shownLines(width, &elided);
+        QVERIFY(elided);
+        QCOMPARE(lines.size(), 3);
+        QVERIFY(lines.last().endsWith(QChar(0x2026)));
+        QVERIFY(!lines.first().endsWith(QChar(0x2026)));
+        QCOMPARE(label.fullText(), longText);
+        QVERIFY(label.hasHeightForWidth());
+        QCOMPARE(label.heightForWidth(width), 3 * QFontMetrics(label.font()).lineSpacing());
+        label.resize(width, label.heightForWidth(width));
+        label.show();
+        QCOMPARE(label.shownText(), lines.join(QLatin1Char('\n')));
+        QCOMPARE(label.toolTip(), longText);
+
+        // Text that fits takes the lines it needs, breaks included, and no ellipsis.
+        label.setFullText(QStringLiteral("first\nsecond"));
+        QCOMPARE(label.shownLines(width, &elided), (QStringList{QStringLiteral("first"), QStringLiteral("second")}));
+        QVERIFY(!elided);
+        QVERIFY(label.toolTip().isEmpty());
+        label.setMaximumLines(1);
+        QVERIFY(!label.hasHeightForWidth());
+        QCOMPARE(label.shownLines(width), QStringList{QStringLiteral("first second")});
+        label.setFullText(QString());
+        QVERIFY(label.shownLines(width).isEmpty());
+    }
+
+    void busyButtonTurnsOnlyWhileBusyAndShown()
+    {
+        QWidget window;
+        auto* layout = new QHBoxLayout(&window);
+        auto* button = new BusyButton(QStringLiteral("Test the connection"));
+        layout->addWidget(button);
+        layout->addStretch(1);
+        QVERIFY(!button->autoDefault());
+        QVERIFY(!button->isDefault());
+        const int idleWidth = button->sizeHint().width();
+
+        button->setBusy(true);
+        QVERIFY(button->sizeHint().width() > idleWidth);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        const int phase = button->phase();
+        QTRY_VERIFY(button->phase() != phase);
+        QVERIFY(!button->grab().isNull());
+
+        button->setBusy(false);
+        QCOMPARE(button->sizeHint().width(), idleWidth);
+        const int stopped = button->phase();
+        QTest::qWait(250);
+        QCOMPARE(button->phase(), stopped);
+        QCOMPARE(button->text(), QStringLiteral("Test the connection"));
     }
 
     void themeTakesColoursFromThePalette()
