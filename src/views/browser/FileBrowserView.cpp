@@ -239,6 +239,8 @@ void FileBrowserView::downloadSelected()
 
 void FileBrowserView::queueDownloads(const QList<FileItem>& items, const QUrl& destination)
 {
+    if (!m_transferManager)
+        return;
     for (const FileItem& item : items) {
         if (item.isDirectory)
             downloadFolder(item.url, destination);

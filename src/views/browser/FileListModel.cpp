@@ -6,9 +6,11 @@
 #include "views/widgets/Theme.h"
 
 #include <QSet>
+#include <QThreadPool>
 
 #include <algorithm>
 #include <numeric>
+#include <utility>
 
 namespace vantrel {
 
@@ -152,7 +154,11 @@ void FileListModel::refreshRows(const QList<FileItem>& next)
         else
             changed.append({int(row), int(row)});
     }
-    m_items = next;
+    QList<FileItem> previous = std::exchange(m_items, next);
+    // Freeing tens of thousands of entries takes milliseconds the interface can use; it needs no
+    // particular thread (only the last owner frees, and that is this list).
+    if (previous.size() > 1000 && !previous.isSharedWith(m_items))
+        QThreadPool::globalInstance()->start([previous = std::move(previous)]() mutable { previous.clear(); });
     for (const auto& [first, last] : std::as_const(changed))
         emit dataChanged(index(first, 0), index(last, numberOfColumns - 1));
 }
