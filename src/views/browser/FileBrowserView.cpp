@@ -57,11 +57,6 @@ bool isTaken(const QString& path)
     return info.exists() || info.isSymLink();
 }
 
-QUrl folderOf(const QUrl& url)
-{
-    return url.adjusted(QUrl::StripTrailingSlash).adjusted(QUrl::RemoveFilename | QUrl::StripTrailingSlash);
-}
-
 } // namespace
 
 FileBrowserServices::FileBrowserServices() = default;
@@ -352,7 +347,7 @@ void FileBrowserView::resolveConflict(const FileConflict& conflict, ConflictReso
     if (m_pendingConflict && m_pendingConflict->id == conflict.id)
         m_pendingConflict.reset();
     // The folder the file was dropped on, even if the window has moved on since.
-    const QUrl folder = folderOf(conflict.destination);
+    const QUrl folder = Workspace::containingFolder(conflict.destination).adjusted(QUrl::StripTrailingSlash);
     if (!m_transferManager)
         return;
     switch (resolution) {

@@ -36,18 +36,6 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&m_window));
     }
 
-    void rawValues()
-    {
-        QCOMPARE(conflictResolutionRawValue(ConflictResolution::overwrite), QStringLiteral("overwrite"));
-        QCOMPARE(conflictResolutionRawValue(ConflictResolution::rename), QStringLiteral("rename"));
-        QCOMPARE(conflictResolutionRawValue(ConflictResolution::skip), QStringLiteral("skip"));
-        for (const ConflictResolution value :
-            {ConflictResolution::overwrite, ConflictResolution::rename, ConflictResolution::skip})
-            QCOMPARE(conflictResolutionFromRaw(conflictResolutionRawValue(value)), std::optional(value));
-        QCOMPARE(conflictResolutionFromRaw(QStringLiteral("Overwrite")), std::nullopt);
-        QCOMPARE(conflictResolutionFromRaw(QString()), std::nullopt);
-    }
-
     void asksAboutTheNameWithThreeAnswers()
     {
         auto [sheet, resolved] = openSheet(QStringLiteral("archive.tar.gz"));

@@ -142,9 +142,6 @@ private slots:
         Env env;
         env.view.setItems(sample());
         FileListModel* model = env.view.model();
-        QCOMPARE(model->headerData(0, Qt::Horizontal).toString(), QStringLiteral("Name"));
-        QCOMPARE(model->headerData(1, Qt::Horizontal).toString(), QStringLiteral("Size"));
-        QCOMPARE(model->headerData(2, Qt::Horizontal).toString(), QStringLiteral("Modified"));
 
         QCOMPARE(cell(env.view, 0, 0), QStringLiteral("Films"));
         QCOMPARE(cell(env.view, 0, 1), QStringLiteral("--")); // a folder has no size

@@ -67,12 +67,8 @@ private slots:
         QVERIFY(env.panel.isExpanded());
         QCOMPARE(env.panel.minimumHeight(), 180);
         QCOMPARE(env.panel.maximumHeight(), 280);
-        QCOMPARE(env.child<QLabel>("title")->text(), QStringLiteral("Transfers"));
-        QCOMPARE(env.child("symbol")->property("symbol").toString(), QStringLiteral("arrow.up.arrow.down"));
         QCOMPARE(env.count(), QString());
         QVERIFY(!env.child("clearButton")->isEnabled());
-        QCOMPARE(env.child("clearButton")->toolTip(), QStringLiteral("Clear completed transfers"));
-        QCOMPARE(env.child("clearButton")->property("symbol").toString(), QStringLiteral("xmark.circle"));
         QVERIFY(env.shows("noTransfers"));
         QCOMPARE(env.child<QLabel>("noTransfers")->text(), QStringLiteral("No transfers"));
         QVERIFY(!env.shows("transferList"));

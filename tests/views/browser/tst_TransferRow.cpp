@@ -179,18 +179,6 @@ private slots:
         QCOMPARE(row.child<QProgressBar>("progressBar")->value(), 0);
     }
 
-    void buttonsCallExactlyTheirCallback()
-    {
-        Row row(makeTask(TransferStatus::running, 10));
-        QTest::mouseClick(row.child<QToolButton>("pauseButton"), Qt::LeftButton);
-        QTest::mouseClick(row.child<QToolButton>("cancelButton"), Qt::LeftButton);
-        row.row.setTask(makeTask(TransferStatus::paused, 10));
-        QTest::mouseClick(row.child<QToolButton>("resumeButton"), Qt::LeftButton);
-        row.row.setTask(makeTask(TransferStatus::failed, 10));
-        QTest::mouseClick(row.child<QToolButton>("retryButton"), Qt::LeftButton);
-        QCOMPARE(row.calls.made, (QStringList{"pause", "cancel", "resume", "retry"}));
-    }
-
     void aLongNameKeepsOneLineAndTheStatusInPlace()
     {
         TransferTask task = makeTask(TransferStatus::paused, 10);
