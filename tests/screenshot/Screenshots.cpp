@@ -7,6 +7,7 @@
 #include "files/TransferManager.h"
 #include "platform/Localization.h"
 #include "platform/gui/Symbols.h"
+#include "views/browser/ConflictResolutionSheet.h"
 #include "views/browser/FileBrowserView.h"
 #include "views/browser/FileListView.h"
 #include "views/browser/TransferQueueView.h"
@@ -149,6 +150,9 @@ QList<ScreenshotWindow> screenshotWindows()
         {QStringLiteral("browser"),
             Localization::text(QStringLiteral("window.browser.title"), QStringLiteral("File Browser")), QSize(900, 600),
             fileBrowser},
+        // The name-conflict sheet's content (a sheet is a window of its own, drawn here inside one).
+        {QStringLiteral("conflict"), QStringLiteral("Vantrel"), QSize(),
+            [](ViewFixture&) -> QWidget* { return new ConflictResolutionSheet(QStringLiteral("Quarterly report.pdf"), nullptr); }},
         {QStringLiteral("symbols"), QStringLiteral("Symbols"), QSize(), [](ViewFixture&) { return symbolSheet(); }},
     };
 }

@@ -23,7 +23,9 @@ TransferRowDelegate::TransferRowDelegate(Actions actions, TransferTask::Clock cl
     };
     m_row = std::make_unique<TransferRow>(TransferTask(), forward(&Actions::cancel), forward(&Actions::pause),
         forward(&Actions::resume), forward(&Actions::retry), std::move(clock));
-    // Never shown: without a window of its own, a new size takes effect at once.
+    // Never shown: without a window of its own, a new size takes effect at once. One row serves
+    // rows of different heights, so the last one's minimum must not hold the next one up.
+    m_row->layout()->setSizeConstraint(QLayout::SetNoConstraint);
     m_row->ensurePolished();
 }
 

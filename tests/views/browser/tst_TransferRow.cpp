@@ -216,8 +216,13 @@ private slots:
         list.show();
         QVERIFY(QTest::qWaitForWindowExposed(&list));
 
-        // The running row is taller: it has the speed line.
-        QVERIFY(list.visualRect(model.index(1)).height() > list.visualRect(model.index(0)).height());
+        // The running row is taller: it has the speed line. One row widget draws both, each at its
+        // own height (the taller one drawn last must not hold the next one up).
+        const QRect pendingRect = list.visualRect(model.index(0));
+        const QRect runningRect = list.visualRect(model.index(1));
+        QVERIFY(runningRect.height() > pendingRect.height());
+        QCOMPARE(delegate.rowFor(model.index(1), runningRect.size())->size(), runningRect.size());
+        QCOMPARE(delegate.rowFor(model.index(0), pendingRect.size())->size(), pendingRect.size());
 
         const auto click = [&](int row, const char* button) {
             const QRect rect = list.visualRect(model.index(row));
