@@ -3,6 +3,7 @@
 #include "app/AppDelegate.h"
 #include "app/MenuBarController.h"
 #include "files/RecentFilesTracker.h"
+#include "files/TransferManager.h"
 #include "model/NASConfigStore.h"
 #include "mounting/AppStateManager.h"
 #include "platform/Localization.h"
@@ -118,13 +119,22 @@ WindowRegistry::Scene VantrelApp::aboutScene()
 
 QWidget* VantrelApp::makeFileBrowserContent()
 {
+    return makeFileBrowserContent(nullptr);
+}
+
+QWidget* VantrelApp::makeFileBrowserContent(FileBrowserView* previous)
+{
     // Whatever is built now reflects every change announced so far.
     m_browserRebuildPending = false;
     const std::optional<NASConfig>& config = m_fileBrowserState.config();
     const std::optional<QUrl>& mountPoint = m_fileBrowserState.mountPoint();
-    if (config && mountPoint)
-        return new FileBrowserView(*config, *mountPoint, m_appState, m_configStore);
-    return makeFileBrowserPlaceholder();
+    if (!config || !mountPoint)
+        return makeFileBrowserPlaceholder();
+    // Another share in the same window starts over at its root, but the window's transfers go on.
+    FileBrowserView::Services services;
+    if (previous)
+        services.transferManager = previous->releaseTransferManager();
+    return new FileBrowserView(*config, *mountPoint, std::move(services));
 }
 
 void VantrelApp::scheduleFileBrowserRebuild()
@@ -145,7 +155,7 @@ void VantrelApp::rebuildFileBrowser()
         m_browserRebuildPending = false;
         return;
     }
-    window->setContent(makeFileBrowserContent());
+    window->setContent(makeFileBrowserContent(qobject_cast<FileBrowserView*>(window->content())));
 }
 
 int VantrelApp::exec()

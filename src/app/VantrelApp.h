@@ -11,6 +11,7 @@ namespace vantrel {
 class AppDelegate;
 class AppStateManager;
 class FileBrowserState;
+class FileBrowserView;
 class LanguageManager;
 class NASConfigStore;
 class SingleInstance;
@@ -46,6 +47,8 @@ public:
     QWidget* makeFileBrowserContent();
 
 private:
+    // Takes over the transfer queue of the content it replaces, when that was a browser too.
+    QWidget* makeFileBrowserContent(FileBrowserView* previous);
     void declareWindows();
     void scheduleFileBrowserRebuild();
     void rebuildFileBrowser();

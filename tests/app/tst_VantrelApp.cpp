@@ -3,6 +3,8 @@
 
 #include "AppTestEnvironment.h"
 
+#include "files/FileSystemManager.h"
+#include "files/TransferManager.h"
 #include "platform/Defaults.h"
 #include "platform/Localization.h"
 #include "platform/SystemLog.h"
@@ -178,6 +180,42 @@ private slots:
         QTRY_COMPARE(seen.size(), 1);
         QCoreApplication::processEvents();
         QCOMPARE(seen, (QList<std::pair<QString, QString>>{{QStringLiteral("Backup"), QStringLiteral("/mnt/backup")}}));
+    }
+
+    void anotherShareStartsOverButKeepsTheWindowsTransfers()
+    {
+        AppTestEnvironment env(nextDir());
+        QTemporaryDir shares;
+        for (const char* folder : {"A/sub", "B", "local"})
+            QVERIFY(QDir(shares.path()).mkpath(QString::fromLatin1(folder)));
+        QFile big(shares.filePath(QStringLiteral("A/big.bin")));
+        QVERIFY(big.open(QIODevice::WriteOnly));
+        QVERIFY(big.write(QByteArray(8 * 1048576, 'x')) == 8 * 1048576);
+        big.close();
+
+        NASConfig first;
+        first.name = QStringLiteral("A");
+        env.browserState.configure(first, QUrl::fromLocalFile(shares.filePath(QStringLiteral("A"))));
+        SceneWindow* browser = env.app.windows().open(VantrelApp::fileBrowserWindowID);
+        auto* view = qobject_cast<FileBrowserView*>(browser->content());
+        QVERIFY(view);
+        TransferManager* queue = &view->transferManager();
+        queue->addDownload(QUrl::fromLocalFile(shares.filePath(QStringLiteral("A/big.bin"))),
+            QUrl::fromLocalFile(shares.filePath(QStringLiteral("local"))));
+        QTRY_COMPARE(queue->tasks().size(), 1);
+
+        NASConfig second;
+        second.name = QStringLiteral("B");
+        env.browserState.configure(second, QUrl::fromLocalFile(shares.filePath(QStringLiteral("B"))));
+        QTRY_VERIFY(qobject_cast<FileBrowserView*>(browser->content()) != view);
+        view = qobject_cast<FileBrowserView*>(browser->content());
+        QCOMPARE(view->config(), second);
+        QCOMPARE(view->fileSystemManager().mountPoint(), QUrl::fromLocalFile(shares.filePath(QStringLiteral("B"))));
+        QCOMPARE(view->currentFolder(), QUrl::fromLocalFile(shares.filePath(QStringLiteral("B"))));
+        QCOMPARE(&view->transferManager(), queue);
+        QTRY_COMPARE(queue->tasks().first().status, TransferStatus::completed);
+        QCOMPARE(QFileInfo(shares.filePath(QStringLiteral("local/big.bin"))).size(), 8 * 1048576);
+        browser->close();
     }
 
     void configWithoutMountPointShowsThePlaceholder()

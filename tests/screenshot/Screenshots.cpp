@@ -4,20 +4,30 @@
 #include "support/gui/ViewFixture.h"
 
 #include "app/VantrelApp.h"
+#include "files/FileSystemManager.h"
+#include "files/TransferManager.h"
 #include "platform/AppInfo.h"
-#include "views/main/NASDetailView.h"
-#include "views/main/AboutView.h"
-#include "views/main/MainWindowView.h"
-#include "views/main/SettingsView.h"
 #include "platform/Localization.h"
 #include "platform/gui/Symbols.h"
+#include "views/browser/ConflictResolutionSheet.h"
+#include "views/browser/FileBrowserView.h"
+#include "views/browser/FileListView.h"
+#include "views/browser/TransferQueueView.h"
+#include "views/main/AboutView.h"
+#include "views/main/MainWindowView.h"
+#include "views/main/NASDetailView.h"
+#include "views/main/SettingsView.h"
 
 #include <QDir>
 #include <QFile>
 #include <QGridLayout>
 #include <QLabel>
 #include <QTabWidget>
+#include <QTableView>
 #include <QTimer>
+
+#include <fcntl.h>
+#include <sys/stat.h>
 
 namespace vantrel::test {
 
@@ -109,6 +119,92 @@ QWidget* editorOf(ViewFixture& fx, const QString& name)
         {fx.configStore, fx.appState, fx.mounts, fx.engine, fx.network.monitor, fx.keychain, fx.workspace});
 }
 
+// A share's folder with a few subfolders and files of several kinds, sizes and ages.
+QString sampleFolder(const QString& root, const QDateTime& now)
+{
+    const QString share = root + QStringLiteral("/Media/Projects");
+    struct Entry {
+        const char* name;
+        qint64 size; // -1: a folder
+        qint64 secondsAgo;
+    };
+    const Entry entries[] = {
+        {"Archive", -1, 86400 * 40},
+        {"Photos 2024", -1, 3600 * 5},
+        {"Reports", -1, 86400 * 3},
+        {"budget-2025.pdf", 284'311, 600},
+        {"holiday-video.mp4", 734'003'200, 86400 * 9},
+        {"meeting notes.txt", 4'812, 45},
+        {"project-backup.tar.gz", 1'288'490'188, 86400 * 70},
+        {"song.flac", 31'457'280, 86400 * 400},
+        {"sunset.jpg", 3'145'728, 3600 * 26},
+    };
+    for (const Entry& entry : entries) {
+        const QString path = share + u'/' + QString::fromUtf8(entry.name);
+        if (entry.size < 0) {
+            QDir().mkpath(path);
+        } else {
+            QDir().mkpath(share);
+            QFile file(path);
+            if (file.open(QIODevice::WriteOnly))
+                file.resize(entry.size); // sparse: the size without the bytes
+        }
+    }
+    // Dates last: a new entry changes its folder's date.
+    for (const Entry& entry : entries) {
+        const QByteArray path = QFile::encodeName(share + u'/' + QString::fromUtf8(entry.name));
+        const timespec when{time_t(now.addSecs(-entry.secondsAgo).toSecsSinceEpoch()), 0};
+        const timespec times[2] = {when, when};
+        ::utimensat(AT_FDCWD, path.constData(), times, 0);
+    }
+    return root + QStringLiteral("/Media");
+}
+
+// The browser on the sample folder, one row selected, with a running, a paused and a failed
+// transfer in its panel. The manager runs one copy at a time, so the three are drawn as given.
+QWidget* fileBrowser(ViewFixture& fx)
+{
+    const QDateTime now = QDateTime::currentDateTime();
+    const QString mountPoint = sampleFolder(fx.dir.path(), now);
+    NASConfig config;
+    config.name = QStringLiteral("Media");
+    FileBrowserView::Services services;
+    services.log = &fx.log;
+    services.workspace = &fx.workspace;
+    services.fileDialogs = &fx.fileDialogs;
+    services.clock = [now] { return now; };
+    auto* view = new FileBrowserView(config, QUrl::fromLocalFile(mountPoint), std::move(services));
+    view->fileSystemManager().navigate(QUrl::fromLocalFile(mountPoint + QStringLiteral("/Projects")));
+
+    const auto task = [&](const char* name, TransferDirection direction, TransferStatus status, qint64 total,
+                          qint64 done) {
+        TransferTask t;
+        t.id = QUuid::createUuid();
+        t.sourceURL = QUrl::fromLocalFile(mountPoint + QStringLiteral("/Projects/") + QString::fromUtf8(name));
+        t.direction = direction;
+        t.status = status;
+        t.totalBytes = total;
+        t.bytesTransferred = done;
+        t.startDate = now.addSecs(-12);
+        return t;
+    };
+    TransferTask failed = task("project-backup.tar.gz", TransferDirection::download, TransferStatus::failed,
+        1'288'490'188, 0);
+    failed.errorMessage = QStringLiteral("The file “project-backup.tar.gz” couldn’t be written: No space left on device");
+    view->transferQueue()->showTasks({
+        task("holiday-video.mp4", TransferDirection::download, TransferStatus::running, 734'003'200, 301'989'888),
+        task("Quarterly report final version.docx", TransferDirection::upload, TransferStatus::paused, 8'388'608,
+            2'097'152),
+        failed,
+    });
+
+    QObject::connect(&view->fileSystemManager(), &FileSystemManager::currentItemsChanged, view, [view] {
+        if (view->fileList()->items().size() > 3)
+            view->fileList()->table()->selectRow(3);
+    });
+    return view;
+}
+
 } // namespace
 
 QList<ScreenshotWindow> screenshotWindows()
@@ -132,6 +228,12 @@ QList<ScreenshotWindow> screenshotWindows()
             [](ViewFixture& fx) { return editorOf(fx, QStringLiteral("Backup Server")); }},
         {QStringLiteral("about"), about.title, QSize(),
             [](ViewFixture& fx) -> QWidget* { return new AboutView(AppInfo::infoDictionary(), fx.workspace); }},
+        {QStringLiteral("browser"),
+            Localization::text(QStringLiteral("window.browser.title"), QStringLiteral("File Browser")), QSize(900, 600),
+            fileBrowser},
+        // The name-conflict sheet's content (a sheet is a window of its own, drawn here inside one).
+        {QStringLiteral("conflict"), QStringLiteral("Vantrel"), QSize(),
+            [](ViewFixture&) -> QWidget* { return new ConflictResolutionSheet(QStringLiteral("Quarterly report.pdf"), nullptr); }},
         {QStringLiteral("symbols"), QStringLiteral("Symbols"), QSize(), [](ViewFixture&) { return symbolSheet(); }},
     };
     const QStringList tabs{QStringLiteral("language"), QStringLiteral("launch"), QStringLiteral("notifications"),

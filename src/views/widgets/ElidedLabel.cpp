@@ -43,31 +43,33 @@ void ElidedLabel::setMaximumLines(int lines)
 
 QStringList ElidedLabel::shownLines(int width, bool* elided) const
 {
-    bool cut = false;
-    const QStringList lines = wrappedLines(width, &cut);
-    if (elided)
-        *elided = cut;
-    return lines;
+    return lines(m_fullText, font(), m_maximumLines, m_mode, width, elided);
 }
 
-QStringList ElidedLabel::wrappedLines(int width, bool* elided) const
+QStringList ElidedLabel::lines(const QString& fullText, const QFont& font, int maximumLines, Qt::TextElideMode mode,
+    int width, bool* elided)
 {
-    if (m_fullText.isEmpty())
+    bool cut = false;
+    if (!elided)
+        elided = &cut;
+    *elided = false;
+    if (fullText.isEmpty())
         return {};
     width = std::max(0, width);
-    const QFontMetrics metrics(font());
-    if (m_maximumLines == 1) {
+    maximumLines = std::max(1, maximumLines);
+    const QFontMetrics metrics(font);
+    if (maximumLines == 1) {
         // A newline would start a second line; one-line texts stay on one.
-        QString oneLine = m_fullText;
+        QString oneLine = fullText;
         oneLine.replace(QLatin1Char('\n'), QLatin1Char(' '));
-        const QString shown = metrics.elidedText(oneLine, m_mode, width);
+        const QString shown = metrics.elidedText(oneLine, mode, width);
         *elided = shown != oneLine;
         return {shown};
     }
 
-    QString text = m_fullText;
+    QString text = fullText;
     text.replace(QLatin1Char('\n'), QChar::LineSeparator);
-    QTextLayout layout(text, font());
+    QTextLayout layout(text, font);
     QTextOption option;
     option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
     layout.setTextOption(option);
@@ -78,12 +80,12 @@ QStringList ElidedLabel::wrappedLines(int width, bool* elided) const
         if (!line.isValid())
             break;
         line.setLineWidth(std::max(1, width));
-        if (lines.size() + 1 == m_maximumLines) {
+        if (lines.size() + 1 == maximumLines) {
             // The last line allowed takes the rest, cut when it does not fit.
             QString rest = text.mid(line.textStart());
             rest.replace(QChar::LineSeparator, QLatin1Char(' '));
             *elided = line.textStart() + line.textLength() < text.size();
-            lines << (*elided ? metrics.elidedText(rest, m_mode, width) : rest.trimmed());
+            lines << (*elided ? metrics.elidedText(rest, mode, width) : rest.trimmed());
             break;
         }
         lines << text.mid(line.textStart(), line.textLength()).remove(QChar::LineSeparator).trimmed();

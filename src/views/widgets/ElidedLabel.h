@@ -25,6 +25,9 @@ public:
     void setMaximumLines(int lines);
     // The lines drawn at a width of the contents; elided tells whether text was cut.
     QStringList shownLines(int width, bool* elided = nullptr) const;
+    // The lines a text takes in a font at a width, for painting outside a label (list delegates).
+    static QStringList lines(const QString& text, const QFont& font, int maximumLines, Qt::TextElideMode mode,
+        int width, bool* elided = nullptr);
 
     QSize minimumSizeHint() const override;
     QSize sizeHint() const override;
@@ -37,7 +40,6 @@ protected:
 
 private:
     void updateElision();
-    QStringList wrappedLines(int width, bool* elided) const;
     int heightOfLines(int lines) const;
 
     QString m_fullText;

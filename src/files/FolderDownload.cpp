@@ -1,0 +1,63 @@
+#include "files/FolderDownload.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFileInfo>
+
+namespace vantrel {
+
+namespace {
+
+QString withoutTrailingSlash(QString path)
+{
+    while (path.size() > 1 && path.endsWith(u'/'))
+        path.chop(1);
+    return path;
+}
+
+} // namespace
+
+FolderDownloadPlan planFolderDownload(const QUrl& folder, const QUrl& destination)
+{
+    FolderDownloadPlan plan;
+    const QString root = withoutTrailingSlash(folder.toLocalFile());
+    const QFileInfo rootInfo(root);
+    if (!rootInfo.isDir() || !rootInfo.isReadable()) {
+        plan.unreadable = true;
+        return plan;
+    }
+    const QString target = QDir(withoutTrailingSlash(destination.toLocalFile())).filePath(rootInfo.fileName());
+    plan.folders.append(QUrl::fromLocalFile(target));
+
+    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        it.next();
+        const QFileInfo info = it.fileInfo();
+        const QString relativeParent = QDir(root).relativeFilePath(info.absolutePath());
+        const QString destinationFolder
+            = relativeParent == QLatin1String(".") ? target : QDir(target).filePath(relativeParent);
+        if (info.isDir()) {
+            // The iterator does not descend into a link; its target may lie outside the folder.
+            if (!info.isSymLink())
+                plan.folders.append(QUrl::fromLocalFile(QDir(destinationFolder).filePath(info.fileName())));
+            continue;
+        }
+        if (info.isFile())
+            plan.files.append({QUrl::fromLocalFile(info.filePath()), QUrl::fromLocalFile(destinationFolder)});
+    }
+    return plan;
+}
+
+bool createPlannedFolders(const FolderDownloadPlan& plan, QString* failedPath)
+{
+    for (const QUrl& folder : plan.folders) {
+        if (!QDir().mkpath(folder.toLocalFile())) {
+            if (failedPath)
+                *failedPath = folder.toLocalFile();
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace vantrel

@@ -1,0 +1,253 @@
+#include "views/browser/FileListModel.h"
+
+#include "platform/Formatters.h"
+#include "platform/Localization.h"
+#include "platform/gui/Symbols.h"
+#include "views/widgets/Theme.h"
+
+#include <QSet>
+#include <QThreadPool>
+
+#include <algorithm>
+#include <numeric>
+#include <utility>
+
+namespace vantrel {
+
+namespace {
+
+bool looksTheSame(const FileItem& a, const FileItem& b)
+{
+    return a.name == b.name && a.size == b.size && a.isDirectory == b.isDirectory
+        && a.modificationDate == b.modificationDate;
+}
+
+} // namespace
+
+FileListModel::FileListModel(QObject* parent)
+    : QAbstractTableModel(parent)
+    , m_now([] { return QDateTime::currentDateTime(); })
+{
+}
+
+void FileListModel::setClock(Clock now)
+{
+    m_now = now ? std::move(now) : Clock([] { return QDateTime::currentDateTime(); });
+}
+
+int FileListModel::rowOf(const QUrl& url) const
+{
+    for (qsizetype row = 0; row < m_items.size(); ++row) {
+        if (m_items.at(row).url == url)
+            return int(row);
+    }
+    return -1;
+}
+
+void FileListModel::setItems(const QList<FileItem>& next)
+{
+    const bool sameRows = m_items.size() == next.size()
+        && std::equal(m_items.cbegin(), m_items.cend(), next.cbegin(),
+            [](const FileItem& a, const FileItem& b) { return a.url == b.url; });
+    if (!sameRows) {
+        QSet<QUrl> nextUrls;
+        nextUrls.reserve(next.size());
+        for (const FileItem& item : next)
+            nextUrls.insert(item.url);
+        removeMissing(nextUrls);
+        reorderLike(next);
+        QSet<QUrl> existing;
+        existing.reserve(m_items.size());
+        for (const FileItem& item : std::as_const(m_items))
+            existing.insert(item.url);
+        insertNew(next, existing);
+    }
+    refreshRows(next);
+}
+
+void FileListModel::removeMissing(const QSet<QUrl>& keep)
+{
+    // From the end, so that the rows still to be looked at keep their numbers.
+    qsizetype row = m_items.size() - 1;
+    while (row >= 0) {
+        if (keep.contains(m_items.at(row).url)) {
+            --row;
+            continue;
+        }
+        const qsizetype last = row;
+        while (row >= 0 && !keep.contains(m_items.at(row).url))
+            --row;
+        beginRemoveRows({}, int(row + 1), int(last));
+        m_items.remove(row + 1, last - row);
+        endRemoveRows();
+    }
+}
+
+void FileListModel::reorderLike(const QList<FileItem>& next)
+{
+    QHash<QUrl, qsizetype> position;
+    position.reserve(next.size());
+    for (qsizetype i = 0; i < next.size(); ++i)
+        position.insert(next.at(i).url, i);
+    const auto before = [&](const FileItem& a, const FileItem& b) { return position.value(a.url) < position.value(b.url); };
+    if (std::is_sorted(m_items.cbegin(), m_items.cend(), before))
+        return;
+
+    // Rare (a name that changed its sort place, a language change): move the rows and their
+    // persistent indexes, so that the selection follows its entries.
+    emit layoutAboutToBeChanged();
+    std::vector<qsizetype> order(static_cast<size_t>(m_items.size()));
+    std::iota(order.begin(), order.end(), 0);
+    std::stable_sort(order.begin(), order.end(),
+        [&](qsizetype a, qsizetype b) { return before(m_items.at(a), m_items.at(b)); });
+    std::vector<int> newRowOf(order.size());
+    QList<FileItem> reordered;
+    reordered.reserve(m_items.size());
+    for (size_t newRow = 0; newRow < order.size(); ++newRow) {
+        newRowOf[static_cast<size_t>(order[newRow])] = int(newRow);
+        reordered.append(m_items.at(order[newRow]));
+    }
+    const QModelIndexList from = persistentIndexList();
+    QModelIndexList to;
+    to.reserve(from.size());
+    for (const QModelIndex& index : from)
+        to.append(this->index(newRowOf[static_cast<size_t>(index.row())], index.column()));
+    m_items = std::move(reordered);
+    changePersistentIndexList(from, to);
+    emit layoutChanged();
+}
+
+void FileListModel::insertNew(const QList<FileItem>& next, const QSet<QUrl>& existing)
+{
+    // The rows left are the entries of `next` that were there before, in its order: every entry
+    // of `next` that is new goes in at its own position.
+    qsizetype i = 0;
+    while (i < next.size()) {
+        if (existing.contains(next.at(i).url)) {
+            ++i;
+            continue;
+        }
+        qsizetype end = i;
+        while (end < next.size() && !existing.contains(next.at(end).url))
+            ++end;
+        beginInsertRows({}, int(i), int(end - 1));
+        QList<FileItem> merged;
+        merged.reserve(m_items.size() + (end - i));
+        merged.append(m_items.mid(0, i));
+        merged.append(next.mid(i, end - i));
+        merged.append(m_items.mid(i));
+        m_items = std::move(merged);
+        endInsertRows();
+        i = end;
+    }
+}
+
+void FileListModel::refreshRows(const QList<FileItem>& next)
+{
+    // Same URLs, row for row; the ids are new in any case.
+    QList<std::pair<int, int>> changed;
+    for (qsizetype row = 0; row < next.size(); ++row) {
+        if (looksTheSame(m_items.at(row), next.at(row)))
+            continue;
+        if (!changed.isEmpty() && changed.last().second == row - 1)
+            changed.last().second = int(row);
+        else
+            changed.append({int(row), int(row)});
+    }
+    QList<FileItem> previous = std::exchange(m_items, next);
+    // Freeing tens of thousands of entries takes milliseconds the interface can use; it needs no
+    // particular thread (only the last owner frees, and that is this list).
+    if (previous.size() > 1000 && !previous.isSharedWith(m_items))
+        QThreadPool::globalInstance()->start([previous = std::move(previous)]() mutable { previous.clear(); });
+    for (const auto& [first, last] : std::as_const(changed))
+        emit dataChanged(index(first, 0), index(last, numberOfColumns - 1));
+}
+
+int FileListModel::rowCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : int(m_items.size());
+}
+
+int FileListModel::columnCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : numberOfColumns;
+}
+
+QString FileListModel::sizeText(const FileItem& item)
+{
+    if (item.isDirectory || item.size < 0)
+        return QStringLiteral("--");
+    return Formatters::fileByteCount(item.size);
+}
+
+QIcon FileListModel::symbolIcon(const QString& symbol, bool isDirectory) const
+{
+    const QString key = symbol + (isDirectory ? QStringLiteral("|accent") : QStringLiteral("|secondary"));
+    auto found = m_icons.constFind(key);
+    if (found != m_icons.cend())
+        return *found;
+    const QColor tint = Theme::color(isDirectory ? Theme::Color::accent : Theme::Color::secondary);
+    QIcon icon;
+    for (const int size : {16, 32, 48})
+        icon.addPixmap(Symbols::tinted(symbol, tint, size));
+    m_icons.insert(key, icon);
+    return icon;
+}
+
+QVariant FileListModel::data(const QModelIndex& index, int role) const
+{
+    if (!index.isValid() || index.row() >= m_items.size())
+        return {};
+    const FileItem& item = m_items.at(index.row());
+    switch (role) {
+    case Qt::DisplayRole:
+        switch (index.column()) {
+        case nameColumn:
+            return item.name;
+        case sizeColumn:
+            return sizeText(item);
+        case modifiedColumn:
+            return Formatters::relativeDateNumericShort(item.modificationDate, m_now());
+        default:
+            return {};
+        }
+    case Qt::DecorationRole:
+        if (index.column() == nameColumn)
+            return symbolIcon(item.iconName(), item.isDirectory);
+        return {};
+    case Qt::ForegroundRole:
+        if (index.column() != nameColumn)
+            return Theme::color(Theme::Color::secondary);
+        return {};
+    case IdRole:
+        return item.id;
+    case UrlRole:
+        return item.url;
+    case SymbolRole:
+        return index.column() == nameColumn ? QVariant(item.iconName()) : QVariant();
+    case TintRole:
+        if (index.column() == nameColumn)
+            return Theme::name(item.isDirectory ? Theme::Color::accent : Theme::Color::secondary);
+        return Theme::name(Theme::Color::secondary);
+    default:
+        return {};
+    }
+}
+
+QVariant FileListModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
+        return QAbstractTableModel::headerData(section, orientation, role);
+    switch (section) {
+    case nameColumn:
+        return Localization::text(QStringLiteral("Name"), QStringLiteral("Name"));
+    case sizeColumn:
+        return Localization::text(QStringLiteral("Size"), QStringLiteral("Size"));
+    case modifiedColumn:
+        return Localization::text(QStringLiteral("Modified"), QStringLiteral("Modified"));
+    default:
+        return {};
+    }
+}
+
+} // namespace vantrel

@@ -1,0 +1,80 @@
+#pragma once
+
+#include "files/FileItem.h"
+#include "views/browser/FileListModel.h"
+
+#include <QList>
+#include <QSet>
+#include <QUrl>
+#include <QUuid>
+#include <QWidget>
+
+class QMenu;
+class QMimeData;
+class QStackedWidget;
+class QTableView;
+
+namespace vantrel {
+
+class Workspace;
+
+// The body of the file browser: the entries of the listed folder as a table of name, size and
+// date, or a loading or empty state while there are none. The host feeds it listings and decides
+// what opening, selecting and dropping mean.
+class FileListView final : public QWidget {
+    Q_OBJECT
+
+public:
+    enum class State { loading, empty, table };
+
+    explicit FileListView(Workspace& workspace, QWidget* parent = nullptr);
+
+    void setItems(const QList<FileItem>& items);
+    void setLoading(bool isLoading);
+    const QList<FileItem>& items() const { return m_model->items(); }
+    bool isLoading() const { return m_isLoading; }
+    State state() const { return m_state; }
+
+    // The ids of the selected entries of the current listing.
+    QSet<QUuid> selection() const { return m_selection; }
+
+    FileListModel* model() const { return m_model; }
+    QTableView* table() const { return m_table; }
+
+    // The menu for the entry in `row`, whatever is selected; the caller shows it.
+    QMenu* makeContextMenu(int row);
+
+    // Whether a drag carrying this data may drop here (file URLs, not on the loading state), and
+    // the drop itself: false when it was refused.
+    bool canAccept(const QMimeData* data) const;
+    bool acceptDrop(const QMimeData* data);
+
+signals:
+    // A double-click or the menu's "Open".
+    void openRequested(const vantrel::FileItem& item);
+    // The whole new selection; also after a listing when its entries came back with new ids.
+    void selectionChanged(const QSet<QUuid>& ids);
+    // Local files dropped onto the list; never empty.
+    void filesDropped(const QList<QUrl>& urls);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void updateState();
+    void publishSelection();
+    void showContextMenu(const QPoint& position);
+
+    Workspace& m_workspace;
+    FileListModel* m_model;
+    QTableView* m_table;
+    QStackedWidget* m_pages;
+    QWidget* m_loadingPage;
+    QWidget* m_emptyPage;
+    bool m_isLoading = false;
+    bool m_applyingListing = false;
+    State m_state = State::empty;
+    QSet<QUuid> m_selection;
+};
+
+} // namespace vantrel

@@ -1,0 +1,67 @@
+#pragma once
+
+#include "files/TransferTask.h"
+
+#include <QWidget>
+
+class QLabel;
+class QListView;
+class QStackedWidget;
+class QToolButton;
+
+namespace vantrel {
+
+class TransferManager;
+class TransferQueueModel;
+class TransferRowDelegate;
+
+// The collapsible panel at the bottom of the browser: a header with the number of active
+// transfers, a button that clears finished ones and a chevron, and while expanded the queue, one
+// row per transfer. Rows are drawn only while in view, so a queue of thousands of files costs
+// what the visible rows cost.
+class TransferQueueView final : public QWidget {
+    Q_OBJECT
+
+public:
+    static constexpr int collapsedHeight = 36;
+    static constexpr int expandedMinimumHeight = 180;
+    static constexpr int expandedMaximumHeight = 280;
+
+    explicit TransferQueueView(TransferManager& manager, TransferTask::Clock clock = {}, QWidget* parent = nullptr);
+    ~TransferQueueView() override;
+
+    bool isExpanded() const { return m_expanded; }
+    void setExpanded(bool expanded);
+
+    // Running and pending tasks.
+    int activeCount() const;
+    // Any task that the clear button would remove.
+    bool hasCompletedTasks() const;
+
+    // Draws these tasks; called with the manager's tasks on every publication.
+    void showTasks(const QList<TransferTask>& tasks);
+
+    TransferQueueModel* model() const { return m_model; }
+    QListView* list() const { return m_list; }
+    // Renders each row; its row widget is the one drawn last (tests read and click it).
+    TransferRowDelegate* delegate() const { return m_delegate; }
+
+    QSize sizeHint() const override;
+
+private:
+    void updateHeader();
+
+    TransferManager& m_manager;
+    TransferQueueModel* m_model;
+    TransferRowDelegate* m_delegate;
+    QWidget* m_header;
+    QLabel* m_count;
+    QToolButton* m_clear;
+    QToolButton* m_expand;
+    QStackedWidget* m_body;
+    QLabel* m_noTransfers;
+    QListView* m_list;
+    bool m_expanded = true;
+};
+
+} // namespace vantrel

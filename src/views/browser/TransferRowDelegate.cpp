@@ -1,0 +1,141 @@
+#include "views/browser/TransferRowDelegate.h"
+
+#include "views/widgets/ElidedLabel.h"
+#include "views/browser/TransferQueueModel.h"
+#include "views/browser/TransferRow.h"
+
+#include <QAbstractButton>
+#include <QLayout>
+#include <QMouseEvent>
+#include <QPainter>
+
+namespace vantrel {
+
+TransferRowDelegate::TransferRowDelegate(Actions actions, TransferTask::Clock clock, QObject* parent)
+    : QStyledItemDelegate(parent)
+    , m_actions(std::move(actions))
+{
+    const auto forward = [this](std::function<void(const QUuid&)> TransferRowDelegate::Actions::*which) {
+        return [this, which] {
+            if (const auto& action = m_actions.*which)
+                action(m_row->task().id);
+        };
+    };
+    m_row = std::make_unique<TransferRow>(TransferTask(), forward(&Actions::cancel), forward(&Actions::pause),
+        forward(&Actions::resume), forward(&Actions::retry), std::move(clock));
+    // Never shown: without a window of its own, a new size takes effect at once. One row serves
+    // rows of different heights, so the last one's minimum must not hold the next one up.
+    m_row->layout()->setSizeConstraint(QLayout::SetNoConstraint);
+    m_row->ensurePolished();
+}
+
+TransferRowDelegate::~TransferRowDelegate() = default;
+
+TransferRow* TransferRowDelegate::rowFor(const QModelIndex& index, const QSize& size) const
+{
+    m_row->setTask(index.data(TransferQueueModel::TaskRole).value<TransferTask>());
+    m_row->resize(size);
+    // A widget that is not shown hears of neither its new size nor its children's visibility.
+    m_row->layout()->invalidate();
+    m_row->layout()->activate();
+    return m_row.get();
+}
+
+void TransferRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const
+{
+    // Through a pixmap: rendering straight into the view's painter misses the offset of the
+    // viewport inside its window.
+    const QPixmap picture = rowFor(index, option.rect.size())->grab();
+    painter->drawPixmap(option.rect.topLeft(), picture);
+}
+
+TransferRowDelegate::Shape TransferRowDelegate::shapeOf(const TransferTask& task) const
+{
+    Shape shape;
+    shape.running = task.status == TransferStatus::running;
+    if (task.errorMessage && !task.errorMessage->isEmpty()) {
+        const auto found = m_errorLines.constFind(*task.errorMessage);
+        if (found != m_errorLines.cend()) {
+            shape.errorLines = *found;
+        } else {
+            const auto* error = m_row->findChild<ElidedLabel*>(QStringLiteral("errorMessage"));
+            const QMargins margins = m_row->layout()->contentsMargins();
+            shape.errorLines = int(ElidedLabel::lines(*task.errorMessage, error->font(), error->maximumLines(),
+                Qt::ElideRight, m_width - margins.left() - margins.right())
+                                       .size());
+            m_errorLines.insert(*task.errorMessage, shape.errorLines);
+        }
+    }
+    return shape;
+}
+
+int TransferRowDelegate::heightOf(const TransferTask& task) const
+{
+    const Shape shape = shapeOf(task);
+    const quint64 key = (quint64(shape.running) << 40) | (quint64(shape.errorLines) << 32) | quint32(m_width);
+    if (const auto found = m_heights.constFind(key); found != m_heights.cend())
+        return *found;
+    m_row->setTask(task);
+    m_row->resize(m_width, m_row->height());
+    m_row->layout()->invalidate();
+    m_row->layout()->activate();
+    const int height = m_row->hasHeightForWidth() ? m_row->heightForWidth(m_width) : m_row->sizeHint().height();
+    m_heights.insert(key, height);
+    return height;
+}
+
+QSize TransferRowDelegate::sizeHint(const QStyleOptionViewItem&, const QModelIndex& index) const
+{
+    return {m_width, heightOf(index.data(TransferQueueModel::TaskRole).value<TransferTask>())};
+}
+
+bool TransferRowDelegate::editorEvent(
+    QEvent* event, QAbstractItemModel* model, const QStyleOptionViewItem& option, const QModelIndex& index)
+{
+    switch (event->type()) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick: {
+        auto* mouse = static_cast<QMouseEvent*>(event);
+        if (mouse->button() != Qt::LeftButton)
+            break;
+        TransferRow* row = rowFor(index, option.rect.size());
+        QAbstractButton* button = row->buttonAt(mouse->position().toPoint() - option.rect.topLeft());
+        if (!button)
+            break;
+        // A press and release over a button is one click, as on a real button.
+        if (event->type() == QEvent::MouseButtonRelease)
+            button->click();
+        return true;
+    }
+    default:
+        break;
+    }
+    return QStyledItemDelegate::editorEvent(event, model, option, index);
+}
+
+void TransferRowDelegate::noteTaskChanged(const QModelIndex& index)
+{
+    const TransferTask task = index.data(TransferQueueModel::TaskRole).value<TransferTask>();
+    const Shape shape = shapeOf(task);
+    const auto found = m_shapes.find(task.id);
+    if (found == m_shapes.end()) {
+        m_shapes.insert(task.id, shape);
+        return;
+    }
+    if (*found == shape)
+        return;
+    *found = shape;
+    emit sizeHintChanged(index);
+}
+
+void TransferRowDelegate::setRowWidth(int width)
+{
+    if (width == m_width || width <= 0)
+        return;
+    m_width = width;
+    m_shapes.clear();
+    m_errorLines.clear();
+}
+
+} // namespace vantrel

@@ -1,0 +1,64 @@
+#pragma once
+
+#include "files/TransferTask.h"
+
+#include <QHash>
+#include <QStyledItemDelegate>
+#include <QUuid>
+
+#include <functional>
+#include <memory>
+
+namespace vantrel {
+
+class TransferRow;
+
+// Draws the transfer queue's rows with one off-screen TransferRow, given each row's task in turn,
+// and forwards a click on one of its buttons to the callback for that row's task.
+class TransferRowDelegate final : public QStyledItemDelegate {
+    Q_OBJECT
+
+public:
+    // The row's button presses, with the id of the task whose row was pressed.
+    struct Actions {
+        std::function<void(const QUuid&)> cancel;
+        std::function<void(const QUuid&)> pause;
+        std::function<void(const QUuid&)> resume;
+        std::function<void(const QUuid&)> retry;
+    };
+
+    TransferRowDelegate(Actions actions, TransferTask::Clock clock, QObject* parent = nullptr);
+    ~TransferRowDelegate() override;
+
+    // The row widget laid out for the index's task at the given size (what a paint would draw).
+    TransferRow* rowFor(const QModelIndex& index, const QSize& size) const;
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+    bool editorEvent(QEvent* event, QAbstractItemModel* model, const QStyleOptionViewItem& option,
+        const QModelIndex& index) override;
+
+    // Tells the view when a row's height changes (a running transfer gains its speed line, a failed
+    // one its error); call for every row whose task changed.
+    void noteTaskChanged(const QModelIndex& index);
+    // The width the rows span.
+    void setRowWidth(int width);
+
+private:
+    struct Shape {
+        bool running = false;
+        int errorLines = 0;
+        bool operator==(const Shape&) const = default;
+    };
+    Shape shapeOf(const TransferTask& task) const;
+    int heightOf(const TransferTask& task) const;
+
+    std::unique_ptr<TransferRow> m_row;
+    Actions m_actions;
+    int m_width = 400;
+    mutable QHash<quint64, int> m_heights; // by shape and width
+    QHash<QUuid, Shape> m_shapes;
+    mutable QHash<QString, int> m_errorLines; // at the current width
+};
+
+} // namespace vantrel

@@ -1,0 +1,60 @@
+#include "support/gui/BrowserFixture.h"
+
+#include <QDBusConnection>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+namespace vantrel::test {
+
+BrowserFixture::BrowserFixture()
+    : Logging(dir.path())
+    , center(QDBusConnection::sessionBus())
+    , cache(defaults, log, dir.filePath(QStringLiteral("cache")), &CacheManager::systemNow)
+{
+    QDir().mkpath(share());
+    QDir().mkpath(local());
+    // Completion notices go out at once, not a second later.
+    notifications.triggerDelay = std::chrono::milliseconds(0);
+}
+
+QString BrowserFixture::share(const QString& relative) const
+{
+    const QString root = dir.filePath(QStringLiteral("share"));
+    return relative.isEmpty() ? root : root + u'/' + relative;
+}
+
+QString BrowserFixture::local(const QString& relative) const
+{
+    const QString root = dir.filePath(QStringLiteral("local"));
+    return relative.isEmpty() ? root : root + u'/' + relative;
+}
+
+bool BrowserFixture::write(const QString& path, const QByteArray& content)
+{
+    if (!QDir().mkpath(QFileInfo(path).absolutePath()))
+        return false;
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
+}
+
+QByteArray BrowserFixture::read(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+FileBrowserServices BrowserFixture::services(TransferTask::Clock clock)
+{
+    FileBrowserServices services;
+    services.cache = &cache;
+    services.log = &log;
+    services.recentFiles = &recentFiles;
+    services.notifications = &notifications;
+    services.workspace = &workspace;
+    services.fileDialogs = &fileDialogs;
+    services.clock = std::move(clock);
+    return services;
+}
+
+} // namespace vantrel::test

@@ -1,0 +1,164 @@
+#include "support/TestMain.h"
+#include "support/gui/BrowserFixture.h"
+
+#include "files/TransferManager.h"
+#include "views/browser/TransferQueueModel.h"
+#include "views/browser/TransferQueueView.h"
+#include "views/browser/TransferRow.h"
+#include "views/browser/TransferRowDelegate.h"
+
+#include <QLabel>
+#include <QListView>
+#include <QSignalSpy>
+#include <QToolButton>
+
+#include <memory>
+
+using namespace vantrel;
+
+namespace {
+
+TransferTask makeTask(TransferStatus status)
+{
+    TransferTask task;
+    task.id = QUuid::createUuid();
+    task.sourceURL = QUrl::fromLocalFile(QStringLiteral("/mnt/media/file.bin"));
+    task.status = status;
+    task.totalBytes = 100;
+    return task;
+}
+
+struct Env : test::BrowserFixture {
+    TransferManager manager{recentFiles, notifications};
+    TransferQueueView panel{manager};
+
+    Env()
+    {
+        panel.resize(600, 280);
+        panel.show();
+    }
+    template <typename T = QWidget> T* child(const char* name) const
+    {
+        return panel.findChild<T*>(QString::fromLatin1(name));
+    }
+    bool shows(const char* name) const { return child(name)->isVisibleTo(&panel); }
+    QString count() const { return shows("activeCount") ? child<QLabel>("activeCount")->text() : QString(); }
+    TransferStatus status(int i) const { return manager.tasks().at(i).status; }
+    // Clicks a button of a row where it is drawn in the list.
+    void clickRowButton(int row, const char* button)
+    {
+        QListView* list = panel.list();
+        const QRect rect = list->visualRect(panel.model()->index(row));
+        TransferRow* drawn = panel.delegate()->rowFor(panel.model()->index(row), rect.size());
+        const QPoint at = rect.topLeft() + drawn->findChild<QWidget*>(QString::fromLatin1(button))->geometry().center();
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, at);
+    }
+};
+
+} // namespace
+
+class TestTransferQueueView : public QObject {
+    Q_OBJECT
+
+private slots:
+    void aNewPanelIsExpandedAndSaysThereIsNothing()
+    {
+        Env env;
+        QVERIFY(env.panel.isExpanded());
+        QCOMPARE(env.panel.minimumHeight(), 180);
+        QCOMPARE(env.panel.maximumHeight(), 280);
+        QCOMPARE(env.count(), QString());
+        QVERIFY(!env.child("clearButton")->isEnabled());
+        QVERIFY(env.shows("noTransfers"));
+        QCOMPARE(env.child<QLabel>("noTransfers")->text(), QStringLiteral("No transfers"));
+        QVERIFY(!env.shows("transferList"));
+        QCOMPARE(env.child("expandButton")->property("symbol").toString(), QStringLiteral("chevron.down"));
+    }
+
+    void collapsesToAStripThatStillCounts()
+    {
+        Env env;
+        QTest::mouseClick(env.child<QToolButton>("expandButton"), Qt::LeftButton);
+        QVERIFY(!env.panel.isExpanded());
+        QCOMPARE(env.panel.minimumHeight(), 36);
+        QCOMPARE(env.panel.maximumHeight(), 36);
+        QTRY_COMPARE(env.panel.height(), 36);
+        QVERIFY(!env.shows("noTransfers"));
+        QVERIFY(env.shows("header"));
+        QCOMPARE(env.child("expandButton")->property("symbol").toString(), QStringLiteral("chevron.up"));
+
+        // The queue moves on; the panel stays collapsed and the count follows.
+        env.panel.showTasks({makeTask(TransferStatus::running)});
+        QVERIFY(!env.panel.isExpanded());
+        QCOMPARE(env.count(), QStringLiteral("1 active"));
+
+        QTest::mouseClick(env.child<QToolButton>("expandButton"), Qt::LeftButton);
+        QVERIFY(env.panel.isExpanded());
+        QVERIFY(env.shows("transferList"));
+        QCOMPARE(env.child("expandButton")->property("symbol").toString(), QStringLiteral("chevron.down"));
+    }
+
+    void countsRunningAndPendingOnly()
+    {
+        Env env;
+        env.panel.showTasks({makeTask(TransferStatus::running), makeTask(TransferStatus::pending),
+            makeTask(TransferStatus::pending)});
+        QCOMPARE(env.count(), QStringLiteral("3 active"));
+        QVERIFY(!env.child("clearButton")->isEnabled());
+        env.panel.showTasks({makeTask(TransferStatus::paused)});
+        QCOMPARE(env.count(), QString());
+        QVERIFY(!env.child("clearButton")->isEnabled());
+        env.panel.showTasks({makeTask(TransferStatus::paused), makeTask(TransferStatus::pending),
+            makeTask(TransferStatus::pending)});
+        QCOMPARE(env.count(), QStringLiteral("2 active"));
+        for (const TransferStatus finished : {TransferStatus::completed, TransferStatus::failed, TransferStatus::cancelled}) {
+            env.panel.showTasks({makeTask(TransferStatus::paused), makeTask(finished)});
+            QVERIFY(env.child("clearButton")->isEnabled());
+        }
+    }
+
+    void followsTheManagerWithRowsUpdatedInPlace()
+    {
+        Env env;
+        QVERIFY(env.write(env.share(QStringLiteral("a.bin")), QByteArray(3 * 1048576 + 5, 'a')));
+        QVERIFY(env.write(env.share(QStringLiteral("b.bin")), "b"));
+        QSignalSpy reset(env.panel.model(), &QAbstractItemModel::modelReset);
+        QSignalSpy inserted(env.panel.model(), &QAbstractItemModel::rowsInserted);
+        QSignalSpy changed(env.panel.model(), &QAbstractItemModel::dataChanged);
+        QSignalSpy published(&env.manager, &TransferManager::tasksChanged);
+
+        env.manager.addDownload(env.shareUrl(QStringLiteral("a.bin")), env.localUrl());
+        env.manager.addDownload(env.shareUrl(QStringLiteral("b.bin")), env.localUrl());
+        QTRY_COMPARE(env.manager.tasks().size(), 2);
+        QTRY_VERIFY(env.status(0) == TransferStatus::completed && env.status(1) == TransferStatus::completed);
+        QVERIFY(published.size() > 4);
+        QCOMPARE(reset.size(), 0);
+        QCOMPARE(inserted.size(), 2);
+        QVERIFY(changed.size() >= 4);
+        QCOMPARE(env.panel.model()->tasks(), env.manager.tasks());
+        QVERIFY(env.shows("transferList"));
+        QCOMPARE(env.count(), QString());
+
+        QVERIFY(env.child("clearButton")->isEnabled());
+        QTest::mouseClick(env.child<QToolButton>("clearButton"), Qt::LeftButton);
+        QVERIFY(env.manager.tasks().isEmpty());
+        QVERIFY(env.shows("noTransfers"));
+        QVERIFY(!env.child("clearButton")->isEnabled());
+        QCOMPARE(reset.size(), 0);
+    }
+
+    void aRowsRetryButtonRunsItAgain()
+    {
+        Env env;
+        env.manager.addDownload(env.shareUrl(QStringLiteral("later.bin")), env.localUrl());
+        QTRY_VERIFY(!env.manager.tasks().isEmpty() && env.status(0) == TransferStatus::failed);
+        QVERIFY(QTest::qWaitForWindowExposed(&env.panel));
+        QVERIFY(env.write(env.share(QStringLiteral("later.bin")), "now it is there"));
+        env.clickRowButton(0, "retryButton");
+        QTRY_COMPARE(env.status(0), TransferStatus::completed);
+        QCOMPARE(env.read(env.local(QStringLiteral("later.bin"))), QByteArray("now it is there"));
+    }
+};
+
+VANTREL_TEST_MAIN(TestTransferQueueView)
+#include "tst_TransferQueueView.moc"
