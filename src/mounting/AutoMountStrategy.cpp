@@ -1,8 +1,8 @@
 #include "mounting/AutoMountStrategy.h"
 
-#include "model/NASConfigStore.h"
 #include "mounting/AppStateManager.h"
 #include "mounting/MountEngine.h"
+#include "mounting/NASConfigStore.h"
 #include "mounting/NetworkMonitor.h"
 #include "mounting/NotificationService.h"
 #include "platform/Defaults.h"

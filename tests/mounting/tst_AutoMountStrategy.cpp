@@ -4,10 +4,10 @@
 #include "support/TestMain.h"
 
 #include "model/AppState.h"
-#include "model/NASConfigStore.h"
 #include "mounting/AppStateManager.h"
 #include "mounting/AutoMountStrategy.h"
 #include "mounting/MountEngine.h"
+#include "mounting/NASConfigStore.h"
 #include "mounting/NetworkMonitor.h"
 #include "mounting/NotificationPreferences.h"
 #include "mounting/NotificationService.h"

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "model/NASConfigStore.h"
 #include "mounting/AppStateManager.h"
+#include "mounting/NASConfigStore.h"
 #include "platform/FileSystemInfo.h"
 #include "platform/SecretStore.h"
 #include "services/KeychainManager.h"

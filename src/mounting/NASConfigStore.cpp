@@ -1,4 +1,4 @@
-#include "model/NASConfigStore.h"
+#include "mounting/NASConfigStore.h"
 
 #include "mounting/AppStateManager.h"
 #include "platform/Defaults.h"

@@ -1,8 +1,8 @@
 #include "support/Fixtures.h"
 #include "support/TestMain.h"
 
-#include "model/NASConfigStore.h"
 #include "mounting/AppStateManager.h"
+#include "mounting/NASConfigStore.h"
 #include "platform/Defaults.h"
 #include "platform/Encodings.h"
 #include "platform/SecretStore.h"
