@@ -85,7 +85,7 @@ AnalyticsService::AnalyticsService(Defaults& defaults, LogManager& log, const QS
     : m_defaults(defaults)
     , m_log(log)
     , m_storagePath(directory + QStringLiteral("/analytics.json"))
-    , m_clock(clock ? std::move(clock) : Clock([] { return QDateTime::currentDateTimeUtc(); }))
+    , m_clock(std::move(clock))
     , m_queue(std::make_unique<QThreadPool>())
 {
     m_queue->setMaxThreadCount(1);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/Clock.h"
+
 #include <QDateTime>
 #include <QJsonObject>
 #include <QList>
@@ -7,7 +9,6 @@
 #include <QString>
 #include <QUuid>
 
-#include <functional>
 #include <memory>
 #include <optional>
 
@@ -41,13 +42,11 @@ struct AnalyticsRecord {
 // track() returns at once: the list and the file are touched only on the service's serial queue.
 class AnalyticsService final {
 public:
-    using Clock = std::function<QDateTime()>;
-
     static inline const QString enabledKey = QStringLiteral("analytics.enabled");
     static constexpr qsizetype maxRecords = 500;
 
     // `directory` holds "analytics.json".
-    AnalyticsService(Defaults& defaults, LogManager& log, const QString& directory, Clock clock = {});
+    AnalyticsService(Defaults& defaults, LogManager& log, const QString& directory, Clock clock = systemNow);
     ~AnalyticsService();
     AnalyticsService(const AnalyticsService&) = delete;
     AnalyticsService& operator=(const AnalyticsService&) = delete;

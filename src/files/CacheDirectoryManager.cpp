@@ -44,7 +44,7 @@ QString formatHours(double hours)
 }
 
 CacheDirectoryManager::CacheDirectoryManager(Defaults& defaults, LogManager& log, CacheManager& cache,
-    DiskSpace& diskSpace, CacheManager::Clock clock, QObject* parent)
+    DiskSpace& diskSpace, Clock clock, QObject* parent)
     : QObject(parent)
     , m_defaults(defaults)
     , m_log(log)
@@ -64,7 +64,7 @@ CacheDirectoryManager::~CacheDirectoryManager() = default;
 CacheDirectoryManager& CacheDirectoryManager::shared()
 {
     static CacheDirectoryManager* instance = new CacheDirectoryManager(Defaults::standard(), LogManager::shared(),
-        CacheManager::shared(), DiskSpace::system(), &CacheManager::systemNow);
+        CacheManager::shared(), DiskSpace::system(), systemNow);
     return *instance;
 }
 

@@ -78,18 +78,13 @@ CacheManager::~CacheManager()
 CacheManager& CacheManager::shared()
 {
     static CacheManager* instance =
-        new CacheManager(Defaults::standard(), LogManager::shared(), standardCacheDirectory(), &CacheManager::systemNow);
+        new CacheManager(Defaults::standard(), LogManager::shared(), standardCacheDirectory(), systemNow);
     return *instance;
 }
 
 QString CacheManager::standardCacheDirectory()
 {
     return QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) + QStringLiteral("/Vantrel/FileCache");
-}
-
-QDateTime CacheManager::systemNow()
-{
-    return QDateTime::currentDateTimeUtc();
 }
 
 QString CacheManager::cacheDirectory() const

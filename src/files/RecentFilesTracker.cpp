@@ -27,7 +27,7 @@ RecentFilesTracker::RecentFilesTracker(Defaults& defaults, LogManager& logger, C
     : QObject(parent)
     , m_defaults(defaults)
     , m_logger(logger)
-    , m_clock(clock ? std::move(clock) : Clock([] { return QDateTime::currentDateTimeUtc(); }))
+    , m_clock(std::move(clock))
 {
     load();
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/Clock.h"
+
 #include <QByteArray>
 #include <QDateTime>
 #include <QList>
@@ -9,7 +11,6 @@
 #include <QUrl>
 #include <QUuid>
 
-#include <functional>
 #include <optional>
 
 namespace vantrel {
@@ -38,10 +39,8 @@ public:
     static constexpr int maxDisplayCount = 5;
     static inline const QString defaultsKey = QStringLiteral("com.vantrel.recentFiles");
 
-    using Clock = std::function<QDateTime()>;
-
     // Loads the stored list.
-    RecentFilesTracker(Defaults& defaults, LogManager& logger, Clock clock = {}, QObject* parent = nullptr);
+    RecentFilesTracker(Defaults& defaults, LogManager& logger, Clock clock = systemNow, QObject* parent = nullptr);
     static RecentFilesTracker& shared();
 
     QList<RecentFile> recentFiles() const { return m_recentFiles; }

@@ -16,11 +16,11 @@
 namespace vantrel {
 
 TransferManager::TransferManager(
-    RecentFilesTracker& recentFiles, NotificationService& notifications, TransferTask::Clock clock, QObject* parent)
+    RecentFilesTracker& recentFiles, NotificationService& notifications, Clock clock, QObject* parent)
     : QObject(parent)
     , m_recentFiles(recentFiles)
     , m_notifications(notifications)
-    , m_clock(clock ? std::move(clock) : TransferTask::Clock(&TransferTask::systemNow))
+    , m_clock(std::move(clock))
 {
 }
 

@@ -36,11 +36,6 @@ std::optional<TransferStatus> transferStatusFromRaw(const QString& raw)
     return std::nullopt;
 }
 
-QDateTime TransferTask::systemNow()
-{
-    return QDateTime::currentDateTimeUtc();
-}
-
 double TransferTask::progress() const
 {
     if (totalBytes < 1)

@@ -129,7 +129,7 @@ LogManager::LogManager(Defaults& defaults, SystemLog& systemLog, const QString& 
     : m_defaults(defaults)
     , m_systemLog(systemLog)
     , m_logDirectory(logDirectory)
-    , m_clock([] { return QDateTime::currentDateTime(); })
+    , m_clock(systemNow)
     , m_fileQueue(std::make_unique<QThreadPool>())
 {
     // One thread keeps appends, rotations and deletions in submission order.

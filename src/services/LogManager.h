@@ -1,12 +1,13 @@
 #pragma once
 
+#include "platform/Clock.h"
+
 #include <QDateTime>
 #include <QList>
 #include <QObject>
 #include <QString>
 #include <QUrl>
 
-#include <functional>
 #include <memory>
 #include <optional>
 
@@ -50,7 +51,6 @@ public:
 
     // The source of "now" for line time stamps and export names; tests pin it. Set it before
     // logging starts: it is read from every logging thread.
-    using Clock = std::function<QDateTime()>;
     void setClock(Clock clock);
 
     // Never fails towards the caller; file work is queued on the log file's serial queue.

@@ -37,7 +37,7 @@ QStringList names(const QList<FileItem>& items)
 }
 
 struct Env : test::LoggingFixture {
-    CacheManager cache{defaults, log, dir.filePath(QStringLiteral("cache")), &CacheManager::systemNow};
+    CacheManager cache{defaults, log, dir.filePath(QStringLiteral("cache")), systemNow};
     QUuid config = QUuid::createUuid();
 
     QString share() const { return dir.filePath(QStringLiteral("Media")); }

@@ -8,7 +8,7 @@ namespace {
 
 const QDateTime start = QDateTime::fromMSecsSinceEpoch(1'700'000'000'000, Qt::UTC);
 
-TransferTask::Clock at(double secondsAfterStart)
+Clock at(double secondsAfterStart)
 {
     return [secondsAfterStart] { return start.addMSecs(qint64(secondsAfterStart * 1000)); };
 }
