@@ -1,5 +1,6 @@
 #include "app/AnalyticsService.h"
 
+#include "platform/AppPaths.h"
 #include "platform/Defaults.h"
 #include "platform/Encodings.h"
 #include "services/LogManager.h"
@@ -10,7 +11,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QSaveFile>
-#include <QStandardPaths>
 #include <QThreadPool>
 
 namespace vantrel {
@@ -106,7 +106,7 @@ AnalyticsService& AnalyticsService::shared()
 
 QString AnalyticsService::standardDirectory()
 {
-    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/Vantrel");
+    return AppPaths::dataDirectory();
 }
 
 bool AnalyticsService::isEnabled() const

@@ -1,6 +1,7 @@
 #include "app/CrashReporter.h"
 
 #include "platform/AppInfo.h"
+#include "platform/AppPaths.h"
 #include "platform/CrashSignals.h"
 #include "platform/Encodings.h"
 #include "platform/Threading.h"
@@ -15,7 +16,6 @@
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QPointer>
-#include <QStandardPaths>
 #include <QSysInfo>
 #include <QUuid>
 #include <QtConcurrent>
@@ -123,7 +123,7 @@ CrashReporter& CrashReporter::shared()
 
 QString CrashReporter::standardReportDirectory()
 {
-    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/Vantrel/Crashes");
+    return AppPaths::dataDirectory() + QStringLiteral("/Crashes");
 }
 
 QString CrashReporter::deviceModel()

@@ -1,6 +1,7 @@
 #include "files/CacheManager.h"
 
 #include "files/CacheFolder.h"
+#include "platform/AppPaths.h"
 #include "platform/Defaults.h"
 #include "platform/Encodings.h"
 #include "platform/Threading.h"
@@ -13,7 +14,6 @@
 #include <QPointer>
 #include <QSaveFile>
 #include <QSet>
-#include <QStandardPaths>
 #include <QThreadPool>
 #include <QtConcurrent/QtConcurrentRun>
 
@@ -84,7 +84,7 @@ CacheManager& CacheManager::shared()
 
 QString CacheManager::standardCacheDirectory()
 {
-    return QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) + QStringLiteral("/Vantrel/FileCache");
+    return AppPaths::cacheDirectory() + QStringLiteral("/FileCache");
 }
 
 QString CacheManager::cacheDirectory() const

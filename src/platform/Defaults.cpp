@@ -1,5 +1,7 @@
 #include "platform/Defaults.h"
 
+#include "platform/AppPaths.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -7,7 +9,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSaveFile>
-#include <QStandardPaths>
 #include <QThreadPool>
 #include <QTimeZone>
 
@@ -148,8 +149,7 @@ Defaults& Defaults::standard()
 
 QString Defaults::standardFilePath()
 {
-    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
-        + QStringLiteral("/Vantrel/com.vantrel.app.defaults.json");
+    return AppPaths::configDirectory() + QStringLiteral("/com.vantrel.app.defaults.json");
 }
 
 void Defaults::load()

@@ -1,5 +1,6 @@
 #include "services/LogManager.h"
 
+#include "platform/AppPaths.h"
 #include "platform/Defaults.h"
 #include "platform/Encodings.h"
 #include "platform/SystemLog.h"
@@ -9,7 +10,6 @@
 #include <QFileInfo>
 #include <QLocale>
 #include <QSaveFile>
-#include <QStandardPaths>
 #include <QStringDecoder>
 #include <QThreadPool>
 
@@ -153,7 +153,7 @@ LogManager& LogManager::shared()
 
 QString LogManager::standardLogDirectory()
 {
-    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/Vantrel/Logs");
+    return AppPaths::dataDirectory() + QStringLiteral("/Logs");
 }
 
 void LogManager::setClock(Clock clock)
