@@ -1,10 +1,10 @@
 #include "mounting/ProcessRunner.h"
 
 #include "model/AppState.h"
+#include "platform/Encodings.h"
 #include "platform/Threading.h"
 
 #include <QProcess>
-#include <QStringDecoder>
 #include <QTimer>
 
 #include <qcoro/qcoroprocess.h>
@@ -18,14 +18,6 @@ namespace vantrel {
 // (closures, braced lists), so awaiters and tasks are named first.
 
 namespace {
-
-// Strict UTF-8: anything malformed yields empty text rather than a lossy repair.
-QString decodeUtf8OrEmpty(const QByteArray& bytes)
-{
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringConverter::Flag::Stateless);
-    QString text = decoder.decode(bytes);
-    return decoder.hasError() ? QString() : text;
-}
 
 QString wholeSeconds(double seconds)
 {
@@ -119,7 +111,7 @@ QCoro::Task<ProcessResult> ProcessRunner::run(QString executablePath, QStringLis
         throw VantrelError::timeout(QStringLiteral("Process ") + executablePath + QStringLiteral(" timed out after ")
             + wholeSeconds(timeout) + QStringLiteral("s"));
 
-    co_return ProcessResult{child->exitCode(), decodeUtf8OrEmpty(out), decodeUtf8OrEmpty(err)};
+    co_return ProcessResult{child->exitCode(), encoding::parseUtf8(out).value_or(QString()), encoding::parseUtf8(err).value_or(QString())};
 }
 
 } // namespace vantrel

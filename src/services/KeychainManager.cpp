@@ -1,11 +1,11 @@
 #include "services/KeychainManager.h"
 
 #include "model/AppState.h"
+#include "platform/Encodings.h"
 #include "platform/SecretStore.h"
 #include "services/LogManager.h"
 
 #include <QCryptographicHash>
-#include <QStringDecoder>
 
 namespace vantrel {
 
@@ -37,11 +37,7 @@ std::optional<QString> KeychainManager::getPassword(const QString& account)
         logKeychainError(QStringLiteral("getPassword"), result.status, result.message);
         return std::nullopt;
     }
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    QString text = decoder.decode(result.secret);
-    if (decoder.hasError())
-        return std::nullopt;
-    return text;
+    return encoding::parseUtf8(result.secret);
 }
 
 void KeychainManager::deletePassword(const QString& account)

@@ -10,7 +10,6 @@
 #include <QFileInfo>
 #include <QLocale>
 #include <QSaveFile>
-#include <QStringDecoder>
 #include <QThreadPool>
 
 namespace vantrel {
@@ -55,11 +54,7 @@ std::optional<QString> readUtf8File(const QString& path)
     const QByteArray bytes = file.readAll();
     if (file.error() != QFileDevice::NoError)
         return std::nullopt;
-    QStringDecoder decoder(QStringDecoder::Utf8);
-    QString text = decoder.decode(bytes);
-    if (decoder.hasError())
-        return std::nullopt;
-    return text;
+    return encoding::parseUtf8(bytes);
 }
 
 qint64 fileSize(const QString& path)

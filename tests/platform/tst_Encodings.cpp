@@ -65,6 +65,16 @@ private slots:
             QVERIFY2(!parseIso8601(QString::fromLatin1(bad)), bad);
     }
 
+    void strictUtf8()
+    {
+        QCOMPARE(parseUtf8(QByteArray("caf\xc3\xa9 \xe7\x85\xa7")), std::optional(QStringLiteral("café 照")));
+        QCOMPARE(parseUtf8(QByteArray()), std::optional(QString()));
+        QCOMPARE(parseUtf8(QByteArray("a\0b", 3)), std::optional(QString::fromUtf8("a\0b", 3)));
+        // Malformed anywhere, an overlong form, a lone surrogate, or cut off in the last character.
+        for (const char* bad : {"\xff", "a\x80" "b", "\xc0\xaf", "\xed\xa0\x80", "caf\xc3", "\xe7\x85"})
+            QVERIFY2(!parseUtf8(QByteArray(bad)), bad);
+    }
+
     void fileUrls()
     {
         const QString path = QStringLiteral("/home/u/My Share #1/100% 照片/é.txt");
