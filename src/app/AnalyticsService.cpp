@@ -3,6 +3,7 @@
 #include "platform/AppPaths.h"
 #include "platform/Defaults.h"
 #include "platform/Encodings.h"
+#include "platform/Threading.h"
 #include "services/LogManager.h"
 
 #include <QDir>
@@ -100,8 +101,8 @@ AnalyticsService::~AnalyticsService()
 
 AnalyticsService& AnalyticsService::shared()
 {
-    static AnalyticsService* p = new AnalyticsService(Defaults::standard(), LogManager::shared(), standardDirectory());
-    return *p;
+    return sharedInstance(
+        [] { return new AnalyticsService(Defaults::standard(), LogManager::shared(), standardDirectory()); });
 }
 
 QString AnalyticsService::standardDirectory()

@@ -117,8 +117,7 @@ CrashReporter::CrashReporter(LogManager& log, const QString& reportDirectory, QO
 
 CrashReporter& CrashReporter::shared()
 {
-    static CrashReporter* p = new CrashReporter(LogManager::shared(), standardReportDirectory());
-    return *p;
+    return sharedInstance([] { return new CrashReporter(LogManager::shared(), standardReportDirectory()); });
 }
 
 QString CrashReporter::standardReportDirectory()

@@ -1,5 +1,6 @@
 #include "app/UpdateManager.h"
 
+#include "platform/Threading.h"
 #include "platform/gui/Workspace.h"
 #include "services/LogManager.h"
 
@@ -26,8 +27,7 @@ UpdateManager::UpdateManager(LogManager& log, Workspace& workspace)
 
 UpdateManager& UpdateManager::shared()
 {
-    static UpdateManager* p = new UpdateManager(LogManager::shared(), Workspace::shared());
-    return *p;
+    return sharedInstance([] { return new UpdateManager(LogManager::shared(), Workspace::shared()); });
 }
 
 void UpdateManager::configure(const QUrl& feedURL)

@@ -63,9 +63,10 @@ CacheDirectoryManager::~CacheDirectoryManager() = default;
 
 CacheDirectoryManager& CacheDirectoryManager::shared()
 {
-    static CacheDirectoryManager* instance = new CacheDirectoryManager(Defaults::standard(), LogManager::shared(),
-        CacheManager::shared(), DiskSpace::system(), systemNow);
-    return *instance;
+    return sharedInstance([] {
+        return new CacheDirectoryManager(Defaults::standard(), LogManager::shared(), CacheManager::shared(),
+            DiskSpace::system(), systemNow);
+    });
 }
 
 double CacheDirectoryManager::positiveSetting(const QString& key, double fallback) const

@@ -77,9 +77,9 @@ CacheManager::~CacheManager()
 
 CacheManager& CacheManager::shared()
 {
-    static CacheManager* instance =
-        new CacheManager(Defaults::standard(), LogManager::shared(), standardCacheDirectory(), systemNow);
-    return *instance;
+    return sharedInstance([] {
+        return new CacheManager(Defaults::standard(), LogManager::shared(), standardCacheDirectory(), systemNow);
+    });
 }
 
 QString CacheManager::standardCacheDirectory()

@@ -2,6 +2,7 @@
 
 #include "platform/Defaults.h"
 #include "platform/Encodings.h"
+#include "platform/Threading.h"
 #include "services/LogManager.h"
 
 #include <QJsonArray>
@@ -34,8 +35,7 @@ RecentFilesTracker::RecentFilesTracker(Defaults& defaults, LogManager& logger, C
 
 RecentFilesTracker& RecentFilesTracker::shared()
 {
-    static RecentFilesTracker* instance = new RecentFilesTracker(Defaults::standard(), LogManager::shared());
-    return *instance;
+    return sharedInstance([] { return new RecentFilesTracker(Defaults::standard(), LogManager::shared()); });
 }
 
 QString RecentFilesTracker::lastPathComponent(const QUrl& url)

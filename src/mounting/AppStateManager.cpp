@@ -1,5 +1,7 @@
 #include "mounting/AppStateManager.h"
 
+#include "platform/Threading.h"
+
 #include <algorithm>
 
 namespace vantrel {
@@ -12,8 +14,7 @@ AppStateManager::AppStateManager(QObject* parent)
 
 AppStateManager& AppStateManager::shared()
 {
-    static AppStateManager* instance = new AppStateManager;
-    return *instance;
+    return sharedInstance([] { return new AppStateManager; });
 }
 
 std::optional<NASStatus> AppStateManager::status(const QUuid& configID) const

@@ -77,10 +77,10 @@ AutoMountStrategy::~AutoMountStrategy() = default;
 
 AutoMountStrategy& AutoMountStrategy::shared()
 {
-    static AutoMountStrategy* instance = new AutoMountStrategy(NASConfigStore::shared(), AppStateManager::shared(),
-        NetworkMonitor::shared(), MountEngine::shared(), NotificationService::shared(), Defaults::standard(),
-        PowerEvents::shared());
-    return *instance;
+    return sharedInstance([] {
+        return new AutoMountStrategy(NASConfigStore::shared(), AppStateManager::shared(), NetworkMonitor::shared(),
+            MountEngine::shared(), NotificationService::shared(), Defaults::standard(), PowerEvents::shared());
+    });
 }
 
 bool AutoMountStrategy::isInStore(const QUuid& configID) const

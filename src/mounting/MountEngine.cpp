@@ -56,9 +56,9 @@ MountEngine::MountEngine(SystemTools tools, QString mountRoot, FileSystemInfo& f
 
 MountEngine& MountEngine::shared()
 {
-    static MountEngine* instance = new MountEngine(SystemTools{}, defaultMountRoot(), FileSystemInfo::system(),
-        KeychainManager::shared());
-    return *instance;
+    return sharedInstance([] {
+        return new MountEngine(SystemTools{}, defaultMountRoot(), FileSystemInfo::system(), KeychainManager::shared());
+    });
 }
 
 QString MountEngine::defaultMountRoot()

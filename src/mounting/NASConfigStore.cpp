@@ -4,6 +4,7 @@
 #include "platform/Defaults.h"
 #include "platform/Encodings.h"
 #include "platform/SystemLog.h"
+#include "platform/Threading.h"
 #include "services/KeychainManager.h"
 
 #include <QDateTime>
@@ -24,9 +25,10 @@ NASConfigStore::NASConfigStore(
 
 NASConfigStore& NASConfigStore::shared()
 {
-    static NASConfigStore* instance = new NASConfigStore(
-        Defaults::standard(), SystemLog::shared(), AppStateManager::shared(), KeychainManager::shared());
-    return *instance;
+    return sharedInstance([] {
+        return new NASConfigStore(Defaults::standard(), SystemLog::shared(), AppStateManager::shared(),
+            KeychainManager::shared());
+    });
 }
 
 QList<NASConfig> NASConfigStore::enabledConfigs() const

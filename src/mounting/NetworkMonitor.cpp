@@ -1,5 +1,6 @@
 #include "mounting/NetworkMonitor.h"
 
+#include "platform/Threading.h"
 #include "platform/WifiInfo.h"
 
 #include <QList>
@@ -81,8 +82,7 @@ NetworkMonitor::~NetworkMonitor()
 
 NetworkMonitor& NetworkMonitor::shared()
 {
-    static NetworkMonitor* instance = new NetworkMonitor;
-    return *instance;
+    return sharedInstance([] { return new NetworkMonitor; });
 }
 
 void NetworkMonitor::startMonitoring()

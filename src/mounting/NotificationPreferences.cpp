@@ -2,6 +2,7 @@
 
 #include "platform/Defaults.h"
 #include "platform/Localization.h"
+#include "platform/Threading.h"
 
 #include <QCoreApplication>
 #include <QThread>
@@ -82,14 +83,7 @@ NotificationPreferences::NotificationPreferences(Defaults& defaults, QObject* pa
 
 NotificationPreferences& NotificationPreferences::shared()
 {
-    static NotificationPreferences* instance = [] {
-        auto* p = new NotificationPreferences(Defaults::standard());
-        // Observers live on the main thread even when a worker asks first.
-        if (auto* app = QCoreApplication::instance(); app && p->thread() != app->thread())
-            p->moveToThread(app->thread());
-        return p;
-    }();
-    return *instance;
+    return sharedInstance([] { return new NotificationPreferences(Defaults::standard()); });
 }
 
 bool NotificationPreferences::isEnabled(NotificationEvent event) const

@@ -3,6 +3,7 @@
 #include "mounting/NotificationPreferences.h"
 #include "platform/Encodings.h"
 #include "platform/Localization.h"
+#include "platform/Threading.h"
 #include "services/LogManager.h"
 
 #include <QCoreApplication>
@@ -26,13 +27,10 @@ NotificationService::NotificationService(NotificationCenter& center, Notificatio
 
 NotificationService& NotificationService::shared()
 {
-    static NotificationService* instance = [] {
-        auto* p = new NotificationService(NotificationCenter::shared(), NotificationPreferences::shared(), LogManager::shared());
-        if (auto* app = QCoreApplication::instance(); app && p->thread() != app->thread())
-            p->moveToThread(app->thread());
-        return p;
-    }();
-    return *instance;
+    return sharedInstance([] {
+        return new NotificationService(NotificationCenter::shared(), NotificationPreferences::shared(),
+            LogManager::shared());
+    });
 }
 
 void NotificationService::notifyMountSuccess(const QString& nasName)

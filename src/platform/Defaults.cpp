@@ -1,6 +1,7 @@
 #include "platform/Defaults.h"
 
 #include "platform/AppPaths.h"
+#include "platform/Threading.h"
 
 #include <QDir>
 #include <QFile>
@@ -143,8 +144,7 @@ Defaults::~Defaults()
 
 Defaults& Defaults::standard()
 {
-    static Defaults* instance = new Defaults(standardFilePath());
-    return *instance;
+    return sharedInstance([] { return new Defaults(standardFilePath()); });
 }
 
 QString Defaults::standardFilePath()

@@ -1,5 +1,7 @@
 #include "platform/LoginItems.h"
 
+#include "platform/Threading.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -56,8 +58,7 @@ LoginItems::LoginItems(const QString& autostartDirectory, const QString& executa
 
 LoginItems& LoginItems::shared()
 {
-    static LoginItems* p = new LoginItems();
-    return *p;
+    return sharedInstance([] { return new LoginItems(); });
 }
 
 QString LoginItems::entryPath(const QString& identifier) const

@@ -1,6 +1,7 @@
 #include "platform/NotificationCenter.h"
 
 #include "platform/AppInfo.h"
+#include "platform/Threading.h"
 
 #include <QCoreApplication>
 #include <QDBusMessage>
@@ -30,13 +31,7 @@ NotificationCenter::~NotificationCenter() = default;
 
 NotificationCenter& NotificationCenter::shared()
 {
-    static NotificationCenter* instance = [] {
-        auto* p = new NotificationCenter(QDBusConnection::sessionBus());
-        if (auto* app = QCoreApplication::instance(); app && p->thread() != app->thread())
-            p->moveToThread(app->thread());
-        return p;
-    }();
-    return *instance;
+    return sharedInstance([] { return new NotificationCenter(QDBusConnection::sessionBus()); });
 }
 
 QCoro::Task<NotificationAuthorization> NotificationCenter::requestAuthorization()

@@ -3,6 +3,7 @@
 #include <libsecret/secret.h>
 
 #include "platform/SecretStore.h"
+#include "platform/Threading.h"
 
 #include <QByteArray>
 #include <QString>
@@ -174,8 +175,7 @@ SecretStore::Result clear(const SecretSchema* schema, GHashTable* attributes)
 
 SecretStore& SecretStore::shared()
 {
-    static SecretStore* instance = new SecretStore;
-    return *instance;
+    return sharedInstance([] { return new SecretStore; });
 }
 
 SecretStore::Result SecretStore::addGenericPassword(const QString& service, const QString& account, const QByteArray& secret)

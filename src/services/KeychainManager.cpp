@@ -3,6 +3,7 @@
 #include "model/AppState.h"
 #include "platform/Encodings.h"
 #include "platform/SecretStore.h"
+#include "platform/Threading.h"
 #include "services/LogManager.h"
 
 #include <QCryptographicHash>
@@ -13,8 +14,7 @@ KeychainManager::KeychainManager(SecretStore& store, LogManager& logManager) : m
 
 KeychainManager& KeychainManager::shared()
 {
-    static KeychainManager* instance = new KeychainManager(SecretStore::shared(), LogManager::shared());
-    return *instance;
+    return sharedInstance([] { return new KeychainManager(SecretStore::shared(), LogManager::shared()); });
 }
 
 bool KeychainManager::savePassword(const QString& password, const QString& account)

@@ -2,6 +2,7 @@
 
 #include "platform/Defaults.h"
 #include "platform/Localization.h"
+#include "platform/Threading.h"
 
 namespace vantrel {
 
@@ -69,8 +70,7 @@ LanguageManager::LanguageManager(Defaults& defaults, SystemLocaleSource systemLo
 
 LanguageManager& LanguageManager::shared()
 {
-    static LanguageManager* instance = new LanguageManager(Defaults::standard());
-    return *instance;
+    return sharedInstance([] { return new LanguageManager(Defaults::standard()); });
 }
 
 void LanguageManager::setSelectedLanguage(AppLanguage language)

@@ -4,6 +4,7 @@
 #include "platform/Defaults.h"
 #include "platform/Encodings.h"
 #include "platform/SystemLog.h"
+#include "platform/Threading.h"
 
 #include <QDir>
 #include <QFile>
@@ -142,8 +143,8 @@ LogManager::~LogManager()
 
 LogManager& LogManager::shared()
 {
-    static LogManager* instance = new LogManager(Defaults::standard(), SystemLog::shared(), standardLogDirectory());
-    return *instance;
+    return sharedInstance(
+        [] { return new LogManager(Defaults::standard(), SystemLog::shared(), standardLogDirectory()); });
 }
 
 QString LogManager::standardLogDirectory()

@@ -1,5 +1,7 @@
 #include "platform/gui/Workspace.h"
 
+#include "platform/Threading.h"
+
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDesktopServices>
@@ -8,8 +10,7 @@ namespace vantrel {
 
 Workspace& Workspace::shared()
 {
-    static DesktopWorkspace* instance = new DesktopWorkspace(QDBusConnection::sessionBus());
-    return *instance;
+    return sharedInstance([] { return new DesktopWorkspace(QDBusConnection::sessionBus()); });
 }
 
 QUrl Workspace::containingFolder(const QUrl& url)
