@@ -22,7 +22,14 @@ const QString unreadableDataText = QStringLiteral("The data couldn't be read bec
 
 } // namespace
 
-QString analyticsEventRawValue(AnalyticsEvent event)
+template <>
+QList<AnalyticsEvent> allCases<AnalyticsEvent>()
+{
+    return {AnalyticsEvent::appLaunch, AnalyticsEvent::nasMount, AnalyticsEvent::fileTransfer,
+        AnalyticsEvent::cacheHit};
+}
+
+QString rawValue(AnalyticsEvent event)
 {
     switch (event) {
     case AnalyticsEvent::appLaunch: return QStringLiteral("app_launch");
@@ -120,7 +127,7 @@ void AnalyticsService::track(AnalyticsEvent event, const std::optional<Analytics
 {
     if (!isEnabled())
         return;
-    AnalyticsRecord record{QUuid::createUuid(), analyticsEventRawValue(event), m_clock(), metadata};
+    AnalyticsRecord record{QUuid::createUuid(), rawValue(event), m_clock(), metadata};
     // The queue belongs to this instance and is drained by its destructor, so `this` outlives the task.
     m_queue->start([this, record = std::move(record)] {
         m_records.append(record);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "model/RawValue.h"
 #include "platform/Clock.h"
 
 #include <QDateTime>
@@ -21,7 +22,9 @@ class LogManager;
 
 enum class AnalyticsEvent { appLaunch, nasMount, fileTransfer, cacheHit };
 
-QString analyticsEventRawValue(AnalyticsEvent event); // "app_launch", ...
+template <>
+QList<AnalyticsEvent> allCases<AnalyticsEvent>();
+QString rawValue(AnalyticsEvent event); // "app_launch", ...
 
 using AnalyticsMetadata = QMap<QString, QString>;
 

@@ -7,7 +7,7 @@
 
 namespace vantrel {
 
-QString transferStatusRawValue(TransferStatus status)
+QString rawValue(TransferStatus status)
 {
     switch (status) {
     case TransferStatus::pending:
@@ -26,14 +26,11 @@ QString transferStatusRawValue(TransferStatus status)
     return {};
 }
 
-std::optional<TransferStatus> transferStatusFromRaw(const QString& raw)
+template <>
+QList<TransferStatus> allCases<TransferStatus>()
 {
-    for (TransferStatus s : {TransferStatus::pending, TransferStatus::running, TransferStatus::paused,
-             TransferStatus::completed, TransferStatus::failed, TransferStatus::cancelled}) {
-        if (transferStatusRawValue(s) == raw)
-            return s;
-    }
-    return std::nullopt;
+    return {TransferStatus::pending, TransferStatus::running, TransferStatus::paused, TransferStatus::completed,
+        TransferStatus::failed, TransferStatus::cancelled};
 }
 
 double TransferTask::progress() const

@@ -16,9 +16,9 @@ namespace vantrel {
 
 enum class TransferStatus { pending, running, paused, completed, failed, cancelled };
 
-QString transferStatusRawValue(TransferStatus status);
-// Exact, case-sensitive match; none for any other text.
-std::optional<TransferStatus> transferStatusFromRaw(const QString& raw);
+QString rawValue(TransferStatus status);
+template <>
+QList<TransferStatus> allCases<TransferStatus>();
 
 // One upload or download in a transfer queue; lives only in memory.
 struct TransferTask {

@@ -6,13 +6,14 @@
 
 namespace vantrel {
 
-QList<AppLanguage> allAppLanguages()
+template <>
+QList<AppLanguage> allCases<AppLanguage>()
 {
     return {AppLanguage::system, AppLanguage::zhHans, AppLanguage::english, AppLanguage::japanese, AppLanguage::korean,
         AppLanguage::german, AppLanguage::french, AppLanguage::spanish, AppLanguage::italian, AppLanguage::portuguese};
 }
 
-QString appLanguageRawValue(AppLanguage language)
+QString rawValue(AppLanguage language)
 {
     switch (language) {
     case AppLanguage::system: return QStringLiteral("system");
@@ -27,14 +28,6 @@ QString appLanguageRawValue(AppLanguage language)
     case AppLanguage::portuguese: return QStringLiteral("pt");
     }
     return QStringLiteral("system");
-}
-
-std::optional<AppLanguage> appLanguageFromRaw(const QString& raw)
-{
-    for (AppLanguage language : allAppLanguages())
-        if (appLanguageRawValue(language) == raw)
-            return language;
-    return std::nullopt;
 }
 
 QString appLanguageDisplayName(AppLanguage language)
@@ -63,7 +56,7 @@ LanguageManager::LanguageManager(Defaults& defaults, SystemLocaleSource systemLo
     // A stored language other than "system" is applied as a change; anything unrecognised
     // leaves "system", which the final apply then stores in its place.
     if (const auto stored = m_defaults.stringValue(appLanguageKey))
-        if (const auto language = appLanguageFromRaw(*stored))
+        if (const auto language = fromRawValue<AppLanguage>(*stored))
             setSelectedLanguage(*language);
     applyLanguage(m_selectedLanguage, false);
 }
@@ -84,7 +77,7 @@ void LanguageManager::setSelectedLanguage(AppLanguage language)
 
 void LanguageManager::applyLanguage(AppLanguage language, bool notify)
 {
-    const QString raw = appLanguageRawValue(language);
+    const QString raw = rawValue(language);
     QLocale newLocale;
     if (language == AppLanguage::system) {
         newLocale = m_systemLocale();

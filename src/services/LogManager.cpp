@@ -17,6 +17,8 @@ namespace vantrel {
 
 namespace {
 
+using Category = LogManager::Category;
+
 constexpr auto ownerOnlyFile = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
 
 SystemLog::Type systemLogType(LogLevel level)
@@ -66,16 +68,15 @@ qint64 fileSize(const QString& path)
 
 } // namespace
 
-QList<LogLevel> allLogLevels()
+template <>
+QList<LogLevel> allCases<LogLevel>()
 {
     return {LogLevel::debug, LogLevel::info, LogLevel::warning, LogLevel::error, LogLevel::critical};
 }
 
-std::optional<LogLevel> logLevelFromRaw(qint64 raw)
+qint64 rawValue(LogLevel level)
 {
-    if (raw < 0 || raw > 4)
-        return std::nullopt;
-    return static_cast<LogLevel>(raw);
+    return static_cast<qint64>(level);
 }
 
 QString logLevelLabel(LogLevel level)
@@ -90,13 +91,14 @@ QString logLevelLabel(LogLevel level)
     return {};
 }
 
-QList<LogManager::Category> LogManager::allCategories()
+template <>
+QList<LogManager::Category> allCases<LogManager::Category>()
 {
     return {Category::defaultCategory, Category::mount, Category::network, Category::cache, Category::transfer,
         Category::keychain, Category::ui, Category::lifecycle, Category::config, Category::system};
 }
 
-QString LogManager::categoryRawValue(Category category)
+QString rawValue(LogManager::Category category)
 {
     switch (category) {
     case Category::defaultCategory: return QStringLiteral("Default");
@@ -111,14 +113,6 @@ QString LogManager::categoryRawValue(Category category)
     case Category::system: return QStringLiteral("System");
     }
     return QStringLiteral("Default");
-}
-
-std::optional<LogManager::Category> LogManager::categoryFromRaw(const QString& raw)
-{
-    for (Category c : allCategories())
-        if (categoryRawValue(c) == raw)
-            return c;
-    return std::nullopt;
 }
 
 LogManager::LogManager(Defaults& defaults, SystemLog& systemLog, const QString& logDirectory)
@@ -169,14 +163,14 @@ QString LogManager::rotatedLogFilePath() const
 
 LogLevel LogManager::minimumLevel() const
 {
-    if (const auto level = logLevelFromRaw(m_defaults.integerValue(logLevelKey).value_or(0)))
+    if (const auto level = fromRawValue<LogLevel>(m_defaults.integerValue(logLevelKey).value_or(0)))
         return *level;
     return debugMode() ? LogLevel::debug : LogLevel::info;
 }
 
 void LogManager::setMinimumLevel(LogLevel level)
 {
-    m_defaults.setValue(logLevelKey, static_cast<qint64>(level));
+    m_defaults.setValue(logLevelKey, rawValue(level));
 }
 
 bool LogManager::debugMode() const
@@ -188,7 +182,7 @@ void LogManager::setDebugMode(bool on)
 {
     m_defaults.setValue(debugModeKey, on);
     if (on)
-        m_defaults.setValue(logLevelKey, static_cast<qint64>(LogLevel::debug));
+        m_defaults.setValue(logLevelKey, rawValue(LogLevel::debug));
 }
 
 bool LogManager::fileLoggingEnabled() const
@@ -207,7 +201,7 @@ QString LogManager::formatLine(const QDateTime& time, LogLevel level, Category c
     const QString stamp = QLocale::c().toString(time.toLocalTime(), QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
     const QString fileName = file.mid(file.lastIndexOf(QLatin1Char('/')) + 1);
     return QLatin1Char('[') + stamp + QStringLiteral("] [") + logLevelLabel(level) + QStringLiteral("] [")
-        + categoryRawValue(category) + QStringLiteral("] ") + fileName + QLatin1Char(':') + QString::number(line)
+        + rawValue(category) + QStringLiteral("] ") + fileName + QLatin1Char(':') + QString::number(line)
         + QLatin1Char(' ') + function + QStringLiteral(" - ") + message;
 }
 
@@ -223,7 +217,7 @@ void LogManager::log(
 
     const SystemLog::Type type = systemLogType(level);
     if (m_systemLog.isEnabled(type))
-        m_systemLog.write(type, categoryRawValue(category), message);
+        m_systemLog.write(type, rawValue(category), message);
 
     if (fileLoggingEnabled())
         appendLine(formatted);

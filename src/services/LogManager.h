@@ -1,5 +1,6 @@
 #pragma once
 
+#include "model/RawValue.h"
 #include "platform/Clock.h"
 
 #include <QDateTime>
@@ -20,8 +21,9 @@ class SystemLog;
 
 enum class LogLevel { debug = 0, info = 1, warning = 2, error = 3, critical = 4 };
 
-QList<LogLevel> allLogLevels();
-std::optional<LogLevel> logLevelFromRaw(qint64 raw);
+template <>
+QList<LogLevel> allCases<LogLevel>();
+qint64 rawValue(LogLevel level);       // as stored under "log.minimumLevel"
 QString logLevelLabel(LogLevel level); // "DEBUG", "INFO", "WARN", "ERROR", "CRIT"
 
 // The application's logger: the system log always, a rotated file under
@@ -29,10 +31,6 @@ QString logLevelLabel(LogLevel level); // "DEBUG", "INFO", "WARN", "ERROR", "CRI
 class LogManager final {
 public:
     enum class Category { defaultCategory, mount, network, cache, transfer, keychain, ui, lifecycle, config, system };
-
-    static QList<Category> allCategories();
-    static QString categoryRawValue(Category category); // "Default", "Mount", ...
-    static std::optional<Category> categoryFromRaw(const QString& raw);
 
     // Keys and limits as stored.
     static inline const QString logLevelKey = QStringLiteral("log.minimumLevel");
@@ -88,6 +86,10 @@ private:
     Clock m_clock;
     std::unique_ptr<QThreadPool> m_fileQueue;
 };
+
+template <>
+QList<LogManager::Category> allCases<LogManager::Category>();
+QString rawValue(LogManager::Category category); // "Default", "Mount", ...
 
 } // namespace vantrel
 

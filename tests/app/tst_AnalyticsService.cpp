@@ -76,7 +76,7 @@ private slots:
         QCOMPARE(after.size(), 3);
         QCOMPARE(after.at(0).toObject(), first);
         QCOMPARE(after.at(1).toObject(), second);
-        QCOMPARE(analyticsEventRawValue(AnalyticsEvent::fileTransfer), QStringLiteral("file_transfer"));
+        QCOMPARE(rawValue(AnalyticsEvent::fileTransfer), QStringLiteral("file_transfer"));
     }
 
     void settingDecidesWhetherToRecord()

@@ -102,11 +102,11 @@ private slots:
 
     void rawValues()
     {
-        QCOMPARE(transferStatusRawValue(TransferStatus::cancelled), QStringLiteral("cancelled"));
-        QCOMPARE(transferStatusFromRaw("paused"), std::optional<TransferStatus>(TransferStatus::paused));
-        QVERIFY(!transferStatusFromRaw("Pending"));
-        QVERIFY(!transferStatusFromRaw("canceled"));
-        QVERIFY(!transferStatusFromRaw(""));
+        QCOMPARE(rawValue(TransferStatus::cancelled), QStringLiteral("cancelled"));
+        QCOMPARE(fromRawValue<TransferStatus>("paused"), std::optional<TransferStatus>(TransferStatus::paused));
+        QVERIFY(!fromRawValue<TransferStatus>("Pending"));
+        QVERIFY(!fromRawValue<TransferStatus>("canceled"));
+        QVERIFY(!fromRawValue<TransferStatus>(""));
     }
 };
 

@@ -118,16 +118,16 @@ private slots:
     {
         QStringList raws;
         QStringList names;
-        for (AppLanguage language : allAppLanguages()) {
-            raws << appLanguageRawValue(language);
-            QCOMPARE(appLanguageFromRaw(appLanguageRawValue(language)), std::optional(language));
+        for (AppLanguage language : allCases<AppLanguage>()) {
+            raws << rawValue(language);
+            QCOMPARE(fromRawValue<AppLanguage>(rawValue(language)), std::optional(language));
             if (language != AppLanguage::system)
                 names << appLanguageDisplayName(language);
         }
         QCOMPARE(raws.join(','), QStringLiteral("system,zh-Hans,en,ja,ko,de,fr,es,it,pt"));
         QCOMPARE(names.join(','), QStringLiteral("简体中文,English,日本語,한국어,Deutsch,Français,Español,Italiano,Português"));
-        QVERIFY(!appLanguageFromRaw(QStringLiteral("zh-hans")).has_value());
-        QVERIFY(!appLanguageFromRaw(QStringLiteral("EN")).has_value());
+        QVERIFY(!fromRawValue<AppLanguage>(QStringLiteral("zh-hans")).has_value());
+        QVERIFY(!fromRawValue<AppLanguage>(QStringLiteral("EN")).has_value());
 
         Localization::useCatalog(QStringLiteral("zh-Hans"));
         QCOMPARE(appLanguageDisplayName(AppLanguage::system), QStringLiteral("跟随系统"));

@@ -270,15 +270,15 @@ private slots:
 
     void enumerationsAndRawValues()
     {
-        QCOMPARE(logLevelFromRaw(4), std::optional<LogLevel>(LogLevel::critical));
-        QVERIFY(!logLevelFromRaw(5).has_value());
-        QVERIFY(!logLevelFromRaw(-1).has_value());
+        QCOMPARE(fromRawValue<LogLevel>(4), std::optional<LogLevel>(LogLevel::critical));
+        QVERIFY(!fromRawValue<LogLevel>(5).has_value());
+        QVERIFY(!fromRawValue<LogLevel>(-1).has_value());
         QStringList raws;
-        for (auto c : LogManager::allCategories())
-            raws << LogManager::categoryRawValue(c);
+        for (auto c : allCases<LogManager::Category>())
+            raws << rawValue(c);
         QCOMPARE(raws.join(','), QStringLiteral("Default,Mount,Network,Cache,Transfer,Keychain,UI,Lifecycle,Config,System"));
-        QCOMPARE(LogManager::categoryFromRaw("UI"), std::optional(LogManager::Category::ui));
-        QVERIFY(!LogManager::categoryFromRaw("ui").has_value());
+        QCOMPARE(fromRawValue<LogManager::Category>("UI"), std::optional(LogManager::Category::ui));
+        QVERIFY(!fromRawValue<LogManager::Category>("ui").has_value());
     }
 };
 
