@@ -1,15 +1,13 @@
 #include "platform/Defaults.h"
 
 #include "platform/AppPaths.h"
+#include "platform/StoredFile.h"
 #include "platform/Threading.h"
 
-#include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSaveFile>
 #include <QThreadPool>
 #include <QTimeZone>
 
@@ -154,16 +152,15 @@ QString Defaults::standardFilePath()
 
 void Defaults::load()
 {
-    QFile file(m_filePath);
-    if (!file.exists())
+    StoredFile::removeLeftovers(m_filePath);
+    const StoredFile::Contents contents = StoredFile::read(m_filePath, maxFileSize);
+    if (contents.state == StoredFile::Contents::State::missing)
         return;
-    QString problem;
+    QString problem = contents.problem;
     QJsonObject root;
-    if (!file.open(QIODevice::ReadOnly)) {
-        problem = file.errorString();
-    } else {
+    if (contents.state == StoredFile::Contents::State::read) {
         QJsonParseError error{};
-        const QJsonDocument doc = QJsonDocument::fromJson(file.readAll(), &error);
+        const QJsonDocument doc = QJsonDocument::fromJson(contents.bytes, &error);
         if (error.error != QJsonParseError::NoError)
             problem = error.errorString();
         else if (!doc.isObject())
@@ -182,19 +179,37 @@ void Defaults::load()
     if (problem.isEmpty())
         return;
 
-    // Keep the unreadable file: a later save must not be the only copy of the user's settings.
-    const QString stamp = QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd-HHmmss"));
-    const QString copy = m_filePath + QStringLiteral(".unreadable-") + stamp;
-    if (QFile::copy(m_filePath, copy)) {
-        QFile::setPermissions(copy, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-        m_corruptCopyPath = copy;
+    // Keep the unreadable file where no save reaches it; what could be read is saved at once, so
+    // that the next start finds it even if nothing changes meanwhile.
+    QString failure;
+    if (const std::optional<QString> aside = StoredFile::moveAside(m_filePath, &failure)) {
+        m_corruptCopyPath = *aside;
+        if (!m_values.isEmpty()) {
+            ++m_generation;
+            scheduleSave();
+        }
     } else {
-        // Without a copy, saving would destroy the only one: changes stay in memory this run.
+        // Saving would destroy the only copy: changes stay in memory this run.
         m_savingBlocked = true;
     }
     m_systemLog.write(SystemLog::Type::Error, QStringLiteral("Defaults"),
-        QStringLiteral("Settings file %1 is unreadable (%2); a copy was kept at %3")
-            .arg(m_filePath, problem, m_corruptCopyPath.isEmpty() ? QStringLiteral("(copy failed)") : m_corruptCopyPath));
+        QStringLiteral("Settings file %1 is unreadable (%2); it was kept at %3")
+            .arg(m_filePath, problem,
+                m_corruptCopyPath.isEmpty() ? QStringLiteral("(it could not be moved: %1)").arg(failure)
+                                            : m_corruptCopyPath));
+}
+
+std::optional<QString> Defaults::keepValueAside(const QString& key, QString* error) const
+{
+    const QVariant v = value(key);
+    QByteArray bytes;
+    if (v.typeId() == QMetaType::QByteArray)
+        bytes = v.toByteArray();
+    else if (v.typeId() == QMetaType::QString)
+        bytes = v.toString().toUtf8();
+    else
+        bytes = QJsonDocument(encodeValue(v)).toJson(QJsonDocument::Compact);
+    return StoredFile::writeAside(QFileInfo(m_filePath).absolutePath() + u'/' + key, bytes, error);
 }
 
 bool Defaults::contains(const QString& key) const
@@ -407,28 +422,14 @@ void Defaults::saveNow()
         m_lastSaveOk = false;
         return;
     }
-    const QFileInfo info(m_filePath);
-    QDir dir = info.absoluteDir();
-    bool ok = true;
-    if (!dir.exists()) {
-        ok = QDir().mkpath(dir.absolutePath());
-        if (ok)
-            QFile::setPermissions(dir.absolutePath(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    }
-    if (ok) {
-        QSaveFile file(m_filePath);
-        ok = file.open(QIODevice::WriteOnly);
-        if (ok) {
-            file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-            ok = file.write(QJsonDocument(root).toJson(QJsonDocument::Indented)) >= 0 && file.commit();
-        }
-        if (!ok)
-            m_systemLog.write(SystemLog::Type::Error, QStringLiteral("Defaults"),
-                QStringLiteral("Failed to save settings to %1: %2").arg(m_filePath, file.errorString()));
-    }
+    const std::optional<QString> failure = StoredFile::write(m_filePath,
+        QJsonDocument(root).toJson(QJsonDocument::Indented));
+    if (failure)
+        m_systemLog.write(SystemLog::Type::Error, QStringLiteral("Defaults"),
+            QStringLiteral("Failed to save settings to %1: %2").arg(m_filePath, *failure));
     QWriteLocker locker(&m_lock);
     m_savedGeneration = generation;
-    m_lastSaveOk = ok;
+    m_lastSaveOk = !failure;
 }
 
 } // namespace vantrel
