@@ -3,6 +3,7 @@
 #include "platform/AppPaths.h"
 #include "platform/Defaults.h"
 #include "platform/Encodings.h"
+#include "platform/StoredFile.h"
 #include "platform/SystemLog.h"
 #include "platform/Threading.h"
 
@@ -10,7 +11,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
-#include <QSaveFile>
 #include <QThreadPool>
 
 namespace vantrel {
@@ -20,6 +20,9 @@ namespace {
 using Category = LogManager::Category;
 
 constexpr auto ownerOnlyFile = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+// A log file rotates at maxLogFileSize, and one long line may carry it past that; a file far larger
+// is not one of ours and is left out.
+constexpr qint64 maxReadableLogSize = 4 * LogManager::maxLogFileSize;
 
 SystemLog::Type systemLogType(LogLevel level)
 {
@@ -51,13 +54,10 @@ void appendToLogFile(const QString& path, const QString& rotatedPath, const QByt
 // The whole file as text, or none when it is missing, unreadable or not valid UTF-8.
 std::optional<QString> readUtf8File(const QString& path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    const StoredFile::Contents contents = StoredFile::read(path, maxReadableLogSize);
+    if (contents.state != StoredFile::Contents::State::read)
         return std::nullopt;
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        return std::nullopt;
-    return encoding::parseUtf8(bytes);
+    return encoding::parseUtf8(contents.bytes);
 }
 
 qint64 fileSize(const QString& path)
@@ -125,8 +125,7 @@ LogManager::LogManager(Defaults& defaults, SystemLog& systemLog, const QString& 
     // One thread keeps appends, rotations and deletions in submission order.
     m_fileQueue->setMaxThreadCount(1);
     m_fileQueue->setObjectName(QStringLiteral("com.vantrel.logfile"));
-    if (!QFileInfo::exists(m_logDirectory) && QDir().mkpath(m_logDirectory))
-        QFile::setPermissions(m_logDirectory, ownerOnlyFile | QFileDevice::ExeOwner);
+    StoredFile::makeFolder(m_logDirectory);
 }
 
 LogManager::~LogManager()
@@ -249,20 +248,14 @@ std::optional<QUrl> LogManager::exportLogsToFile()
 
     const QString stamp = encoding::iso8601(m_clock()).replace(QLatin1Char(':'), QLatin1Char('-'));
     // Qt answers an empty temporary path when TMPDIR names a missing folder; a relative name would
-    // then land in the working directory, so keep the named folder and let the write fail.
+    // then land in the working directory, so keep the named folder.
     QString tempDir = QDir::tempPath();
     if (tempDir.isEmpty())
         tempDir = QDir::cleanPath(qEnvironmentVariable("TMPDIR"));
     const QString path = QDir(tempDir).filePath(QStringLiteral("Vantrel-Logs-") + stamp + QStringLiteral(".log"));
 
-    QSaveFile file(path);
-    bool ok = file.open(QIODevice::WriteOnly);
-    if (ok) {
-        file.setPermissions(ownerOnlyFile);
-        ok = file.write(text.toUtf8()) >= 0 && file.commit();
-    }
-    if (!ok) {
-        VLOG_TO(*this, error, defaultCategory, QStringLiteral("Failed to export logs: ") + file.errorString());
+    if (const std::optional<QString> failure = StoredFile::write(path, text.toUtf8())) {
+        VLOG_TO(*this, error, defaultCategory, QStringLiteral("Failed to export logs: ") + *failure);
         return std::nullopt;
     }
     return QUrl::fromLocalFile(path);
