@@ -3,15 +3,12 @@
 #include "platform/AppPaths.h"
 #include "platform/Defaults.h"
 #include "platform/Encodings.h"
+#include "platform/StoredFile.h"
 #include "platform/Threading.h"
 #include "services/LogManager.h"
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QSaveFile>
 #include <QThreadPool>
 
 namespace vantrel {
@@ -179,48 +176,41 @@ std::optional<QList<AnalyticsRecord>> AnalyticsService::decode(const QByteArray&
 void AnalyticsService::loadRecords()
 {
     m_records.clear();
-    QFile file(m_storagePath);
-    if (!file.exists())
-        return;
+    StoredFile::removeLeftovers(m_storagePath);
+    const StoredFile::Contents contents = StoredFile::read(m_storagePath, maxFileSize);
     QString problem;
-    if (!file.open(QIODevice::ReadOnly)) {
-        problem = QStringLiteral("The file \"analytics.json\" couldn't be opened: %1").arg(file.errorString());
-    } else {
-        const QByteArray bytes = file.readAll();
-        if (file.error() != QFileDevice::NoError)
-            problem = QStringLiteral("The file \"analytics.json\" couldn't be read: %1").arg(file.errorString());
-        else if (auto records = decode(bytes, &problem))
+    switch (contents.state) {
+    case StoredFile::Contents::State::missing:
+        return;
+    case StoredFile::Contents::State::unreadable:
+        problem = QStringLiteral("The file \"analytics.json\" couldn't be read: %1").arg(contents.problem);
+        break;
+    case StoredFile::Contents::State::read:
+        if (auto records = decode(contents.bytes, &problem))
             m_records = *records;
+        break;
     }
     if (problem.isEmpty())
         return;
     VLOG_TO(m_log, error, defaultCategory, QStringLiteral("Failed to load analytics: ") + problem);
-    // Moved aside, not copied: the next save writes a valid file, and a launch with analytics off
-    // does not find (and copy) the same unreadable file again.
-    const QString copy = m_storagePath + QStringLiteral(".unreadable-")
-        + QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd-HHmmss"));
-    if (!QFileInfo::exists(copy) && QFile::rename(m_storagePath, copy))
-        m_corruptCopyPath = copy;
+    // Moved, not copied: the next save writes a valid file, and a launch with analytics off does
+    // not find (and copy) the same unreadable file again.
+    QString failure;
+    if (const std::optional<QString> aside = StoredFile::moveAside(m_storagePath, &failure)) {
+        m_corruptCopyPath = *aside;
+    } else {
+        // Saving would destroy the only copy: records stay in memory this run.
+        m_savingBlocked = true;
+        VLOG_TO(m_log, error, defaultCategory, QStringLiteral("Analytics are not saved this run: ") + failure);
+    }
 }
 
 void AnalyticsService::saveRecords()
 {
-    const QString directory = QFileInfo(m_storagePath).absolutePath();
-    QString problem;
-    if (!QDir().mkpath(directory)) {
-        problem = QStringLiteral("The folder \"%1\" couldn't be created.").arg(directory);
-    } else {
-        QSaveFile file(m_storagePath);
-        if (!file.open(QIODevice::WriteOnly)) {
-            problem = file.errorString();
-        } else {
-            file.write(encode(m_records));
-            if (!file.commit())
-                problem = file.errorString();
-        }
-    }
-    if (!problem.isEmpty())
-        VLOG_TO(m_log, error, defaultCategory, QStringLiteral("Failed to save analytics: ") + problem);
+    if (m_savingBlocked)
+        return;
+    if (const std::optional<QString> failure = StoredFile::write(m_storagePath, encode(m_records)))
+        VLOG_TO(m_log, error, defaultCategory, QStringLiteral("Failed to save analytics: ") + *failure);
 }
 
 } // namespace vantrel

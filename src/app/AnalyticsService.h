@@ -47,6 +47,8 @@ class AnalyticsService final {
 public:
     static inline const QString enabledKey = QStringLiteral("analytics.enabled");
     static constexpr qsizetype maxRecords = 500;
+    // Far beyond maxRecords records; a larger file is kept aside like a corrupt one.
+    static constexpr qint64 maxFileSize = 16 * 1024 * 1024;
 
     // `directory` holds "analytics.json".
     AnalyticsService(Defaults& defaults, LogManager& log, const QString& directory, Clock clock = systemNow);
@@ -59,7 +61,7 @@ public:
     static QString standardDirectory();
 
     QString storagePath() const { return m_storagePath; }
-    // Where an unreadable file was copied aside at load (empty when none).
+    // Where an unreadable file was moved aside at load (empty when none).
     QString corruptCopyPath() const { return m_corruptCopyPath; }
 
     bool isEnabled() const;
@@ -84,6 +86,7 @@ private:
     QString m_corruptCopyPath;
     Clock m_clock;
     QList<AnalyticsRecord> m_records; // only on m_queue after construction
+    bool m_savingBlocked = false;     // set at load only, before the queue runs
     std::unique_ptr<QThreadPool> m_queue;
 };
 

@@ -1,3 +1,4 @@
+#include "support/Files.h"
 #include "support/Fixtures.h"
 #include "support/TestMain.h"
 
@@ -11,6 +12,7 @@
 #include <QJsonObject>
 #include <QTemporaryDir>
 
+#include <sys/stat.h>
 #include <thread>
 
 using namespace vantrel;
@@ -165,6 +167,44 @@ private slots:
         QVERIFY(records);
         QCOMPARE(records->size(), 1);
         QCOMPARE(records->first().event, QStringLiteral("app_launch"));
+    }
+
+    void storedFileIsOwnerOnly()
+    {
+        Fixture f(m_dir.filePath(QStringLiteral("private")));
+        AnalyticsService service(f.defaults, f.log, f.folder);
+        service.track(AnalyticsEvent::appLaunch);
+        service.waitForQueue();
+        QVERIFY(test::isOwnerOnly(service.storagePath()));
+        QVERIFY(test::isOwnerOnly(f.folder));
+    }
+
+    // A pipe in the file's place neither blocks the start nor stays in the way; a folder there is
+    // left alone, and nothing is saved over it.
+    void somethingOtherThanTheFileIsKeptAsideOrLeftAlone()
+    {
+        Fixture f(m_dir.filePath(QStringLiteral("fifo")));
+        QVERIFY(QDir().mkpath(f.folder));
+        const QString path = f.folder + QStringLiteral("/analytics.json");
+        QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+        {
+            AnalyticsService service(f.defaults, f.log, f.folder);
+            QVERIFY(!service.corruptCopyPath().isEmpty());
+            QVERIFY(QFileInfo(service.corruptCopyPath()).exists());
+            service.track(AnalyticsEvent::appLaunch);
+            service.waitForQueue();
+            QCOMPARE(AnalyticsService::decode(test::readFile(path))->size(), 1);
+        }
+
+        Fixture g(m_dir.filePath(QStringLiteral("folder")));
+        const QString blocked = g.folder + QStringLiteral("/analytics.json");
+        QVERIFY(QDir().mkpath(blocked + QStringLiteral("/inside")));
+        AnalyticsService service(g.defaults, g.log, g.folder);
+        QVERIFY(service.corruptCopyPath().isEmpty());
+        service.track(AnalyticsEvent::appLaunch);
+        service.waitForQueue();
+        QVERIFY(QFileInfo(blocked + QStringLiteral("/inside")).isDir());
+        QVERIFY(g.systemLog.messages().contains(QStringLiteral("Analytics are not saved this run: it is a folder")));
     }
 
     void failedSaveKeepsThePreviousFile()
