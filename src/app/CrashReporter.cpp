@@ -4,6 +4,7 @@
 #include "platform/AppPaths.h"
 #include "platform/CrashSignals.h"
 #include "platform/Encodings.h"
+#include "platform/StoredFile.h"
 #include "platform/Threading.h"
 #include "services/LogManager.h"
 
@@ -26,6 +27,9 @@
 namespace vantrel {
 
 namespace {
+
+// A signal handler writes at most 256 KiB; anything much larger is not a report of ours.
+constexpr qint64 maxReportSize = 1024 * 1024;
 
 QString unknownWhenEmpty(const QString& text)
 {
@@ -112,7 +116,7 @@ CrashReporter::CrashReporter(LogManager& log, const QString& reportDirectory, QO
     , m_reportDirectory(reportDirectory)
     , m_network(new QNetworkAccessManager(this))
 {
-    QDir().mkpath(m_reportDirectory);
+    StoredFile::makeFolder(m_reportDirectory);
 }
 
 CrashReporter& CrashReporter::shared()
@@ -176,6 +180,7 @@ QCoro::Task<> CrashReporter::sendPendingReports()
     QPointer<CrashReporter> self(this);
     const QString directory = m_reportDirectory;
     const auto listReports = [directory] {
+        StoredFile::removeLeftovers(directory + QStringLiteral("/*.") + reportFileExtension);
         QStringList found;
         const QFileInfoList entries = QDir(directory).entryInfoList(QDir::Files | QDir::Hidden, QDir::Name);
         for (const QFileInfo& entry : entries) {
@@ -192,9 +197,9 @@ QCoro::Task<> CrashReporter::sendPendingReports()
     for (const QString& path : paths) {
         const auto readReport = [path] {
             std::optional<CrashReport> report;
-            QFile file(path);
-            if (file.open(QIODevice::ReadOnly))
-                report = CrashReport::fromJson(file.readAll());
+            const StoredFile::Contents contents = StoredFile::read(path, maxReportSize);
+            if (contents.state == StoredFile::Contents::State::read)
+                report = CrashReport::fromJson(contents.bytes);
             if (!report)
                 QFile::remove(path);
             return report;
@@ -261,10 +266,7 @@ void CrashReporter::saveReport(const QString& exceptionType, const std::optional
         .reason = reason,
         .stackTrace = stackTrace,
     };
-    QFile file(m_reportDirectory + u'/' + report.id + u'.' + reportFileExtension);
-    if (!file.open(QIODevice::WriteOnly))
-        return;
-    file.write(report.toJsonBytes());
+    StoredFile::write(m_reportDirectory + u'/' + report.id + u'.' + reportFileExtension, report.toJsonBytes());
 }
 
 } // namespace vantrel

@@ -1,4 +1,5 @@
 #include "support/Environment.h"
+#include "support/Files.h"
 #include "support/Fixtures.h"
 #include "support/TestMain.h"
 
@@ -30,6 +31,9 @@
 #include <unistd.h>
 
 using namespace vantrel;
+using vantrel::test::isOwnerOnly;
+using vantrel::test::readFile;
+using vantrel::test::writeFile;
 
 namespace {
 
@@ -110,12 +114,6 @@ using vantrel::test::Logging;
 QStringList reportFiles(const QString& dir)
 {
     return QDir(dir).entryList({QStringLiteral("*.vantrel-crash")}, QDir::Files, QDir::Name);
-}
-
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 // Set in the child before its handlers are installed.
@@ -434,13 +432,25 @@ private slots:
         QCOMPARE(server.requests.size(), 0);
         QCOMPARE(reportFiles(reports).size(), 3);
 
+        // Reports and their folder are the user's alone. A file far too large for a report, and
+        // what a save killed half-way left, go with the unreadable ones.
+        QVERIFY(isOwnerOnly(reports));
+        QVERIFY(isOwnerOnly(reports + u'/' + saved.first()));
+        QVERIFY(writeFile(reports + QStringLiteral("/huge.vantrel-crash"), QByteArray(2 << 20, ' ')));
+        QFile leftover(reports + u'/' + saved.first() + QStringLiteral(".AbCdEf"));
+        QVERIFY(writeFile(leftover.fileName(), "{"));
+        QVERIFY(leftover.open(QIODevice::ReadWrite));
+        QVERIFY(leftover.setFileTime(QDateTime::currentDateTimeUtc().addSecs(-600), QFileDevice::FileModificationTime));
+        leftover.close();
+
         // Anything but 200 keeps the report and logs its id.
         reporter.setBackendURL(server.baseUrl());
         server.status = 201;
         logging.systemLog.clear();
         QCoro::waitFor(reporter.sendPendingReports());
         QCOMPARE(server.requests.size(), 2);
-        QCOMPARE(reportFiles(reports), saved); // the unreadable file is gone, silently
+        QCOMPARE(reportFiles(reports), saved); // the unreadable files are gone, silently
+        QVERIFY(!leftover.exists());
         QVERIFY(QFile::exists(other.fileName()));
         QStringList expected;
         for (const CrashReport& report : originals)
