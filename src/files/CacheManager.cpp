@@ -4,6 +4,7 @@
 #include "platform/AppPaths.h"
 #include "platform/Defaults.h"
 #include "platform/Encodings.h"
+#include "platform/StoredFile.h"
 #include "platform/Threading.h"
 #include "services/LogManager.h"
 
@@ -12,7 +13,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QPointer>
-#include <QSaveFile>
 #include <QSet>
 #include <QThreadPool>
 #include <QtConcurrent/QtConcurrentRun>
@@ -23,6 +23,9 @@
 namespace vantrel {
 
 namespace {
+
+// An index of every file of a cache far larger than anyone sets stays well below this.
+constexpr qint64 maxIndexFileSize = 64 * 1024 * 1024;
 
 struct SourceAttributes {
     bool readable = false;
@@ -127,22 +130,21 @@ std::optional<QString> CacheManager::cachedFilePath(const QUuid& configID, const
 
 void CacheManager::createCacheDirectoryIfNeeded()
 {
-    const QString folder = cacheDirectory();
-    if (!QFileInfo::exists(folder))
-        QDir().mkpath(folder);
+    StoredFile::makeFolder(cacheDirectory());
 }
 
 void CacheManager::keepIndexAside(const QString& reason)
 {
     // Moving keeps the unreadable file whole: the next save must not be its only fate.
     const QString path = indexFilePath();
-    const QString aside = path + QStringLiteral(".unreadable-") +
-        QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd-HHmmsszzz"));
-    if (QFile::rename(path, aside))
-        m_corruptIndexCopyPath = aside;
+    QString failure;
+    m_corruptIndexCopyPath = StoredFile::moveAside(path, &failure).value_or(QString());
     VLOG_TO(m_log, error, cache,
         QStringLiteral("Cache index %1 kept at %2: %3")
-            .arg(path, m_corruptIndexCopyPath.isEmpty() ? QStringLiteral("(move failed)") : m_corruptIndexCopyPath, reason));
+            .arg(path,
+                m_corruptIndexCopyPath.isEmpty() ? QStringLiteral("(move failed: %1)").arg(failure)
+                                                 : m_corruptIndexCopyPath,
+                reason));
 }
 
 void CacheManager::loadIndex()
@@ -154,19 +156,17 @@ void CacheManager::loadIndex()
         m_entries = m_index.entries();
         emit entriesChanged(m_entries);
     };
-    if (!QFileInfo::exists(path)) {
+    StoredFile::removeLeftovers(path);
+    const StoredFile::Contents contents = StoredFile::read(path, maxIndexFileSize);
+    if (contents.state == StoredFile::Contents::State::missing) {
         setIndex({});
         return;
     }
 
-    QString error;
+    QString error = contents.problem;
     std::optional<QList<CacheEntry>> decoded;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        error = file.errorString();
-    else
-        decoded = CacheIndex::decode(file.readAll(), &error);
-    file.close();
+    if (contents.state == StoredFile::Contents::State::read)
+        decoded = CacheIndex::decode(contents.bytes, &error);
     if (!decoded) {
         VLOG_TO(m_log, error, cache, QStringLiteral("Failed to load cache index: ") + error);
         keepIndexAside(error);
@@ -214,15 +214,8 @@ void CacheManager::saveIndex()
     writer->start([generation, latest, log, snapshot, path] {
         if (latest->load() != generation)
             return;
-        QDir().mkpath(QFileInfo(path).absolutePath());
-        QSaveFile file(path);
-        QString error;
-        if (!file.open(QIODevice::WriteOnly))
-            error = file.errorString();
-        else if (file.write(CacheIndex::encode(snapshot)) < 0 || !file.commit())
-            error = file.errorString();
-        if (!error.isEmpty())
-            log->log(LogLevel::error, QStringLiteral("Failed to save cache index: ") + error,
+        if (const std::optional<QString> error = StoredFile::write(path, CacheIndex::encode(snapshot)))
+            log->log(LogLevel::error, QStringLiteral("Failed to save cache index: ") + *error,
                 LogManager::Category::cache, __FILE__, "saveIndex", __LINE__);
     });
     m_entries = m_index.entries();

@@ -1,4 +1,5 @@
 #include "support/CapturingSystemLog.h"
+#include "support/Files.h"
 #include "support/TestMain.h"
 
 #include "files/CacheManager.h"
@@ -12,6 +13,7 @@
 #include <QJsonObject>
 
 #include <memory>
+#include <sys/stat.h>
 
 using namespace vantrel;
 
@@ -391,6 +393,39 @@ private slots:
         writeFile(env.share() + QStringLiteral("/c"), 8);
         QVERIFY(QCoro::waitFor(cache->cacheFile(QUrl::fromLocalFile(env.share() + QStringLiteral("/c")), other, "c")));
         QVERIFY(!QFileInfo::exists(env.cacheFolder() + QStringLiteral("/ABCDEF12")));
+    }
+
+    // Copies of the user's files and what describes them are the user's alone, whatever the
+    // source allowed.
+    void cacheFilesAreOwnerOnly()
+    {
+        Env env;
+        auto cache = env.make();
+        writeFile(env.share() + QStringLiteral("/Films/open.txt"), 4);
+        QVERIFY(
+            QFile::setPermissions(env.share() + QStringLiteral("/Films/open.txt"), QFileDevice::Permissions(0x6644)));
+        const auto entry = env.cache(*cache, QStringLiteral("Films/open.txt"), 4);
+        QVERIFY(entry);
+        cache->waitForIndexWrites();
+        for (const QString& path : {env.cacheFolder(), env.cacheFolder() + QStringLiteral("/ABCDEF12"),
+                 env.cacheFolder() + QStringLiteral("/ABCDEF12/Films"), entry->localURL.toLocalFile(),
+                 cache->indexFilePath()})
+            QVERIFY2(test::isOwnerOnly(path), qPrintable(path));
+    }
+
+    void pipeInPlaceOfTheIndexIsKeptAsideWithoutWaiting()
+    {
+        Env env;
+        QVERIFY(QDir().mkpath(env.cacheFolder()));
+        const QString index = env.cacheFolder() + QStringLiteral("/cache-index.json");
+        QCOMPARE(::mkfifo(QFile::encodeName(index).constData(), 0600), 0);
+        auto cache = env.make();
+        QVERIFY(cache->entries().isEmpty());
+        QVERIFY(!cache->corruptIndexCopyPath().isEmpty());
+        QVERIFY(!env.systemLog.messages().filter(QStringLiteral("it is not a regular file")).isEmpty());
+        QVERIFY(env.cache(*cache, QStringLiteral("new"), 3));
+        cache->waitForIndexWrites();
+        QCOMPARE(QJsonDocument::fromJson(readAll(index)).array().size(), 1);
     }
 };
 
