@@ -53,7 +53,11 @@ public:
     void recordAccess(const QUrl& url, const std::optional<QString>& name = std::nullopt);
 
     void load();
+    // Stores the list, unless an unreadable stored one could not be kept aside at load.
     void save();
+
+    // Where an unreadable stored list was written aside at load (empty when none).
+    QString corruptCopyPath() const { return m_corruptCopyPath; }
 
     // The stored form: a compact JSON array, newest first. Decoding fails as a whole on any
     // incomplete or malformed record, with the reason in *error.
@@ -68,6 +72,8 @@ private:
     LogManager& m_logger;
     Clock m_clock;
     QList<RecentFile> m_recentFiles;
+    QString m_corruptCopyPath;
+    bool m_savingBlocked = false;
 };
 
 } // namespace vantrel

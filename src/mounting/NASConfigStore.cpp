@@ -7,11 +7,6 @@
 #include "platform/Threading.h"
 #include "services/KeychainManager.h"
 
-#include <QDateTime>
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-
 #include <algorithm>
 
 namespace vantrel {
@@ -73,8 +68,14 @@ void NASConfigStore::loadConfigs()
     if (!decoded) {
         m_systemLog.write(SystemLog::Type::Error, logCategory, QStringLiteral("Failed to decode persisted configs: %1").arg(error));
         // The next save replaces the stored value; keep the user's configurations somewhere first.
-        const QByteArray bytes = stored.typeId() == QMetaType::QByteArray ? stored.toByteArray() : stored.toString().toUtf8();
-        m_corruptCopyPath = copyAsideUndecodable(bytes);
+        QString failure;
+        m_corruptCopyPath = m_defaults.keepValueAside(userDefaultsKey, &failure).value_or(QString());
+        if (m_corruptCopyPath.isEmpty())
+            m_systemLog.write(SystemLog::Type::Error, logCategory,
+                QStringLiteral("Failed to copy undecodable persisted configs aside: %1").arg(failure));
+        else
+            m_systemLog.write(SystemLog::Type::Error, logCategory,
+                QStringLiteral("Undecodable persisted configs copied to %1").arg(m_corruptCopyPath));
         setConfigs({});
         return;
     }
@@ -83,38 +84,6 @@ void NASConfigStore::loadConfigs()
     m_systemLog.write(SystemLog::Type::Info, logCategory, QStringLiteral("Loaded %1 config(s) from UserDefaults").arg(m_configs.size()));
     for (const NASConfig& config : std::as_const(m_configs))
         m_appState.ensureStatus(config.id);
-}
-
-QString NASConfigStore::copyAsideUndecodable(const QByteArray& data)
-{
-    const QString folder = QFileInfo(m_defaults.filePath()).absolutePath();
-    const QString stamp = QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd-HHmmss"));
-    QString failure;
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        const QString name = QStringLiteral("%1.undecodable-%2%3.json")
-                                 .arg(userDefaultsKey, stamp, attempt == 0 ? QString() : QStringLiteral("-%1").arg(attempt));
-        const QString path = QDir(folder).filePath(name);
-        QFile file(path);
-        // The list holds passwords: owner-only from the moment the file exists.
-        if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly, QFileDevice::ReadOwner | QFileDevice::WriteOwner)) {
-            failure = file.errorString();
-            if (file.exists())
-                continue;
-            break;
-        }
-        if (file.write(data) != data.size() || !file.flush()) {
-            failure = file.errorString();
-            file.close();
-            file.remove();
-            break;
-        }
-        file.close();
-        m_systemLog.write(SystemLog::Type::Error, logCategory, QStringLiteral("Undecodable persisted configs copied to %1").arg(path));
-        return path;
-    }
-    m_systemLog.write(SystemLog::Type::Error, logCategory,
-        QStringLiteral("Failed to copy undecodable persisted configs aside: %1").arg(failure));
-    return {};
 }
 
 void NASConfigStore::saveConfigs()

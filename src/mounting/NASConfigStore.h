@@ -56,7 +56,6 @@ signals:
 
 private:
     void setConfigs(QList<NASConfig> configs);
-    QString copyAsideUndecodable(const QByteArray& data);
 
     Defaults& m_defaults;
     SystemLog& m_systemLog;

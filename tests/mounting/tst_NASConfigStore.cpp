@@ -136,7 +136,7 @@ private slots:
         const QString copy = store->corruptCopyPath();
         QVERIFY(!copy.isEmpty());
         QCOMPARE(QFileInfo(copy).absolutePath(), QFileInfo(f.defaults.filePath()).absolutePath());
-        QVERIFY(QFileInfo(copy).fileName().startsWith(QStringLiteral("com.vantrel.configs.undecodable-")));
+        QVERIFY(QFileInfo(copy).fileName().startsWith(QStringLiteral("com.vantrel.configs.unreadable-")));
         QFile file(copy);
         QVERIFY(file.open(QIODevice::ReadOnly));
         QCOMPARE(file.readAll(), copied);
