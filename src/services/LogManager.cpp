@@ -40,6 +40,9 @@ SystemLog::Type systemLogType(LogLevel level)
 void appendToLogFile(const QString& path, const QString& rotatedPath, const QByteArray& bytes)
 {
     const QFileInfo info(path);
+    // Opening a FIFO put in the file's place would stall the queue until someone reads it.
+    if (info.exists() && !info.isFile())
+        return;
     if (info.exists() && info.size() >= LogManager::maxLogFileSize) {
         QFile::remove(rotatedPath);
         QFile::rename(path, rotatedPath);

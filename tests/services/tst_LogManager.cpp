@@ -196,6 +196,9 @@ private slots:
         QCOMPARE(::mkfifo(QFile::encodeName(fx.log.logFilePath()).constData(), 0600), 0);
         QCOMPARE(fx.log.readAllLogs(), QString());
         QVERIFY(!fx.log.exportLogsToFile());
+        fx.log.setFileLoggingEnabled(true);
+        fx.log.log(LogLevel::info, QStringLiteral("x"), LogManager::Category::defaultCategory, "f", "g", 1);
+        fx.log.waitForFileQueue();
     }
 
     void failedExportIsLoggedAndReturnsNone()
