@@ -53,7 +53,8 @@ void AppStateManager::updateStatus(const QUuid& configID, const MountState& stat
 void AppStateManager::ensureStatus(const QUuid& configID)
 {
     if (!m_nasStatuses.contains(configID)) {
-        m_nasStatuses.insert(configID, NASStatus(configID));
+        // Made in place: inserting a copy trips GCC 12's false "may be used uninitialized" at -O2.
+        m_nasStatuses.emplace(configID, configID);
         emit nasStatusesChanged();
     }
     recompute();
