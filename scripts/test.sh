@@ -1,10 +1,15 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds the suite twice (plain, then with AddressSanitizer and
-# UndefinedBehaviorSanitizer) and runs both inside a private D-Bus session with an unlocked keyring.
+# Installs what is missing, checks the formatting, builds the suite twice (plain, then with
+# AddressSanitizer and UndefinedBehaviorSanitizer) and runs both inside a private D-Bus session with
+# an unlocked keyring.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/setup.sh
+
+echo "== Format"
+# Fix with: find src tests -name '*.cpp' -o -name '*.h' | xargs clang-format -i
+find src tests \( -name '*.cpp' -o -name '*.h' \) -print0 | xargs -0 clang-format --dry-run -Werror
 
 presets=(default asan)
 [ -n "${VANTREL_TEST_PRESETS:-}" ] && read -r -a presets <<<"$VANTREL_TEST_PRESETS"
