@@ -86,6 +86,7 @@ StoredFile::Contents StoredFile::read(const QString& path, qint64 maxSize)
     } else {
         // One byte beyond the bound tells a file that grew since from one that fits.
         const qint64 limit = maxSize + 1;
+        contents.bytes.reserve(static_cast<qsizetype>(info.st_size));
         char buffer[64 * 1024];
         while (contents.bytes.size() < limit) {
             const qint64 wanted = std::min<qint64>(sizeof buffer, limit - contents.bytes.size());
