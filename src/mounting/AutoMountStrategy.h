@@ -48,8 +48,7 @@ public:
     AutoMountStrategy(NASConfigStore& store, AppStateManager& appState, NetworkMonitor& network, MountEngine& engine,
         NotificationService& notifications, Defaults& defaults, PowerEvents& power, QObject* parent = nullptr);
     ~AutoMountStrategy() override;
-    // Built on the shared collaborators; first created on the main thread.
-    static AutoMountStrategy& shared();
+    static AutoMountStrategy& shared(); // built on the shared collaborators
 
     // Times in seconds; adjustable so tests can shorten them.
     double debounceDelay = 2.0;
