@@ -1,16 +1,14 @@
 #include "app/AnalyticsService.h"
 
+#include "platform/AppPaths.h"
 #include "platform/Defaults.h"
 #include "platform/Encodings.h"
+#include "platform/StoredFile.h"
+#include "platform/Threading.h"
 #include "services/LogManager.h"
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QSaveFile>
-#include <QStandardPaths>
 #include <QThreadPool>
 
 namespace vantrel {
@@ -21,7 +19,14 @@ const QString unreadableDataText = QStringLiteral("The data couldn't be read bec
 
 } // namespace
 
-QString analyticsEventRawValue(AnalyticsEvent event)
+template <>
+QList<AnalyticsEvent> allCases<AnalyticsEvent>()
+{
+    return {AnalyticsEvent::appLaunch, AnalyticsEvent::nasMount, AnalyticsEvent::fileTransfer,
+        AnalyticsEvent::cacheHit};
+}
+
+QString rawValue(AnalyticsEvent event)
 {
     switch (event) {
     case AnalyticsEvent::appLaunch: return QStringLiteral("app_launch");
@@ -85,7 +90,7 @@ AnalyticsService::AnalyticsService(Defaults& defaults, LogManager& log, const QS
     : m_defaults(defaults)
     , m_log(log)
     , m_storagePath(directory + QStringLiteral("/analytics.json"))
-    , m_clock(clock ? std::move(clock) : Clock([] { return QDateTime::currentDateTimeUtc(); }))
+    , m_clock(std::move(clock))
     , m_queue(std::make_unique<QThreadPool>())
 {
     m_queue->setMaxThreadCount(1);
@@ -100,13 +105,13 @@ AnalyticsService::~AnalyticsService()
 
 AnalyticsService& AnalyticsService::shared()
 {
-    static AnalyticsService* p = new AnalyticsService(Defaults::standard(), LogManager::shared(), standardDirectory());
-    return *p;
+    return sharedInstance(
+        [] { return new AnalyticsService(Defaults::standard(), LogManager::shared(), standardDirectory()); });
 }
 
 QString AnalyticsService::standardDirectory()
 {
-    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/Vantrel");
+    return AppPaths::dataDirectory();
 }
 
 bool AnalyticsService::isEnabled() const
@@ -119,7 +124,7 @@ void AnalyticsService::track(AnalyticsEvent event, const std::optional<Analytics
 {
     if (!isEnabled())
         return;
-    AnalyticsRecord record{QUuid::createUuid(), analyticsEventRawValue(event), m_clock(), metadata};
+    AnalyticsRecord record{QUuid::createUuid(), rawValue(event), m_clock(), metadata};
     // The queue belongs to this instance and is drained by its destructor, so `this` outlives the task.
     m_queue->start([this, record = std::move(record)] {
         m_records.append(record);
@@ -171,48 +176,40 @@ std::optional<QList<AnalyticsRecord>> AnalyticsService::decode(const QByteArray&
 void AnalyticsService::loadRecords()
 {
     m_records.clear();
-    QFile file(m_storagePath);
-    if (!file.exists())
-        return;
+    StoredFile::removeLeftovers(m_storagePath);
+    const StoredFile::Contents contents = StoredFile::read(m_storagePath, maxFileSize);
     QString problem;
-    if (!file.open(QIODevice::ReadOnly)) {
-        problem = QStringLiteral("The file \"analytics.json\" couldn't be opened: %1").arg(file.errorString());
-    } else {
-        const QByteArray bytes = file.readAll();
-        if (file.error() != QFileDevice::NoError)
-            problem = QStringLiteral("The file \"analytics.json\" couldn't be read: %1").arg(file.errorString());
-        else if (auto records = decode(bytes, &problem))
+    switch (contents.state) {
+    case StoredFile::Contents::State::missing: return;
+    case StoredFile::Contents::State::unreadable:
+        problem = QStringLiteral("The file \"analytics.json\" couldn't be read: %1").arg(contents.problem);
+        break;
+    case StoredFile::Contents::State::read:
+        if (auto records = decode(contents.bytes, &problem))
             m_records = *records;
+        break;
     }
     if (problem.isEmpty())
         return;
     VLOG_TO(m_log, error, defaultCategory, QStringLiteral("Failed to load analytics: ") + problem);
-    // Moved aside, not copied: the next save writes a valid file, and a launch with analytics off
-    // does not find (and copy) the same unreadable file again.
-    const QString copy = m_storagePath + QStringLiteral(".unreadable-")
-        + QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd-HHmmss"));
-    if (!QFileInfo::exists(copy) && QFile::rename(m_storagePath, copy))
-        m_corruptCopyPath = copy;
+    // Moved, not copied: the next save writes a valid file, and a launch with analytics off does
+    // not find (and copy) the same unreadable file again.
+    QString failure;
+    if (const std::optional<QString> aside = StoredFile::moveAside(m_storagePath, &failure)) {
+        m_corruptCopyPath = *aside;
+    } else {
+        // Saving would destroy the only copy: records stay in memory this run.
+        m_savingBlocked = true;
+        VLOG_TO(m_log, error, defaultCategory, QStringLiteral("Analytics are not saved this run: ") + failure);
+    }
 }
 
 void AnalyticsService::saveRecords()
 {
-    const QString directory = QFileInfo(m_storagePath).absolutePath();
-    QString problem;
-    if (!QDir().mkpath(directory)) {
-        problem = QStringLiteral("The folder \"%1\" couldn't be created.").arg(directory);
-    } else {
-        QSaveFile file(m_storagePath);
-        if (!file.open(QIODevice::WriteOnly)) {
-            problem = file.errorString();
-        } else {
-            file.write(encode(m_records));
-            if (!file.commit())
-                problem = file.errorString();
-        }
-    }
-    if (!problem.isEmpty())
-        VLOG_TO(m_log, error, defaultCategory, QStringLiteral("Failed to save analytics: ") + problem);
+    if (m_savingBlocked)
+        return;
+    if (const std::optional<QString> failure = StoredFile::write(m_storagePath, encode(m_records)))
+        VLOG_TO(m_log, error, defaultCategory, QStringLiteral("Failed to save analytics: ") + *failure);
 }
 
 } // namespace vantrel

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "model/RawValue.h"
+#include "platform/Clock.h"
+
 #include <QDateTime>
 #include <QJsonObject>
 #include <QList>
@@ -7,7 +10,6 @@
 #include <QString>
 #include <QUuid>
 
-#include <functional>
 #include <memory>
 #include <optional>
 
@@ -20,7 +22,9 @@ class LogManager;
 
 enum class AnalyticsEvent { appLaunch, nasMount, fileTransfer, cacheHit };
 
-QString analyticsEventRawValue(AnalyticsEvent event); // "app_launch", ...
+template <>
+QList<AnalyticsEvent> allCases<AnalyticsEvent>();
+QString rawValue(AnalyticsEvent event); // "app_launch", ...
 
 using AnalyticsMetadata = QMap<QString, QString>;
 
@@ -41,13 +45,13 @@ struct AnalyticsRecord {
 // track() returns at once: the list and the file are touched only on the service's serial queue.
 class AnalyticsService final {
 public:
-    using Clock = std::function<QDateTime()>;
-
     static inline const QString enabledKey = QStringLiteral("analytics.enabled");
     static constexpr qsizetype maxRecords = 500;
+    // Far beyond maxRecords records; a larger file is kept aside like a corrupt one.
+    static constexpr qint64 maxFileSize = 16 * 1024 * 1024;
 
     // `directory` holds "analytics.json".
-    AnalyticsService(Defaults& defaults, LogManager& log, const QString& directory, Clock clock = {});
+    AnalyticsService(Defaults& defaults, LogManager& log, const QString& directory, Clock clock = systemNow);
     ~AnalyticsService();
     AnalyticsService(const AnalyticsService&) = delete;
     AnalyticsService& operator=(const AnalyticsService&) = delete;
@@ -57,7 +61,7 @@ public:
     static QString standardDirectory();
 
     QString storagePath() const { return m_storagePath; }
-    // Where an unreadable file was copied aside at load (empty when none).
+    // Where an unreadable file was moved aside at load (empty when none).
     QString corruptCopyPath() const { return m_corruptCopyPath; }
 
     bool isEnabled() const;
@@ -82,6 +86,7 @@ private:
     QString m_corruptCopyPath;
     Clock m_clock;
     QList<AnalyticsRecord> m_records; // only on m_queue after construction
+    bool m_savingBlocked = false;     // set at load only, before the queue runs
     std::unique_ptr<QThreadPool> m_queue;
 };
 

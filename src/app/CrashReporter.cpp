@@ -1,8 +1,10 @@
 #include "app/CrashReporter.h"
 
 #include "platform/AppInfo.h"
+#include "platform/AppPaths.h"
 #include "platform/CrashSignals.h"
 #include "platform/Encodings.h"
+#include "platform/StoredFile.h"
 #include "platform/Threading.h"
 #include "services/LogManager.h"
 
@@ -15,7 +17,6 @@
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QPointer>
-#include <QStandardPaths>
 #include <QSysInfo>
 #include <QUuid>
 #include <QtConcurrent>
@@ -26,6 +27,9 @@
 namespace vantrel {
 
 namespace {
+
+// A signal handler writes at most 256 KiB; anything much larger is not a report of ours.
+constexpr qint64 maxReportSize = 1024 * 1024;
 
 QString unknownWhenEmpty(const QString& text)
 {
@@ -112,18 +116,17 @@ CrashReporter::CrashReporter(LogManager& log, const QString& reportDirectory, QO
     , m_reportDirectory(reportDirectory)
     , m_network(new QNetworkAccessManager(this))
 {
-    QDir().mkpath(m_reportDirectory);
+    StoredFile::makeFolder(m_reportDirectory);
 }
 
 CrashReporter& CrashReporter::shared()
 {
-    static CrashReporter* p = new CrashReporter(LogManager::shared(), standardReportDirectory());
-    return *p;
+    return sharedInstance([] { return new CrashReporter(LogManager::shared(), standardReportDirectory()); });
 }
 
 QString CrashReporter::standardReportDirectory()
 {
-    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/Vantrel/Crashes");
+    return AppPaths::dataDirectory() + QStringLiteral("/Crashes");
 }
 
 QString CrashReporter::deviceModel()
@@ -177,6 +180,7 @@ QCoro::Task<> CrashReporter::sendPendingReports()
     QPointer<CrashReporter> self(this);
     const QString directory = m_reportDirectory;
     const auto listReports = [directory] {
+        StoredFile::removeLeftovers(directory + QStringLiteral("/*.") + reportFileExtension);
         QStringList found;
         const QFileInfoList entries = QDir(directory).entryInfoList(QDir::Files | QDir::Hidden, QDir::Name);
         for (const QFileInfo& entry : entries) {
@@ -193,9 +197,9 @@ QCoro::Task<> CrashReporter::sendPendingReports()
     for (const QString& path : paths) {
         const auto readReport = [path] {
             std::optional<CrashReport> report;
-            QFile file(path);
-            if (file.open(QIODevice::ReadOnly))
-                report = CrashReport::fromJson(file.readAll());
+            const StoredFile::Contents contents = StoredFile::read(path, maxReportSize);
+            if (contents.state == StoredFile::Contents::State::read)
+                report = CrashReport::fromJson(contents.bytes);
             if (!report)
                 QFile::remove(path);
             return report;
@@ -262,10 +266,7 @@ void CrashReporter::saveReport(const QString& exceptionType, const std::optional
         .reason = reason,
         .stackTrace = stackTrace,
     };
-    QFile file(m_reportDirectory + u'/' + report.id + u'.' + reportFileExtension);
-    if (!file.open(QIODevice::WriteOnly))
-        return;
-    file.write(report.toJsonBytes());
+    StoredFile::write(m_reportDirectory + u'/' + report.id + u'.' + reportFileExtension, report.toJsonBytes());
 }
 
 } // namespace vantrel

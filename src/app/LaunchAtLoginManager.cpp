@@ -2,6 +2,7 @@
 
 #include "platform/AppInfo.h"
 #include "platform/LoginItems.h"
+#include "platform/Threading.h"
 #include "services/LogManager.h"
 
 namespace vantrel {
@@ -15,8 +16,9 @@ LaunchAtLoginManager::LaunchAtLoginManager(LoginItems& loginItems, LogManager& l
 
 LaunchAtLoginManager& LaunchAtLoginManager::shared()
 {
-    static LaunchAtLoginManager* p = new LaunchAtLoginManager(LoginItems::shared(), LogManager::shared(), AppInfo::bundleIdentifier());
-    return *p;
+    return sharedInstance([] {
+        return new LaunchAtLoginManager(LoginItems::shared(), LogManager::shared(), AppInfo::bundleIdentifier());
+    });
 }
 
 bool LaunchAtLoginManager::isEnabled() const

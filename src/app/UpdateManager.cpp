@@ -1,5 +1,6 @@
 #include "app/UpdateManager.h"
 
+#include "platform/Threading.h"
 #include "platform/gui/Workspace.h"
 #include "services/LogManager.h"
 
@@ -26,8 +27,7 @@ UpdateManager::UpdateManager(LogManager& log, Workspace& workspace)
 
 UpdateManager& UpdateManager::shared()
 {
-    static UpdateManager* p = new UpdateManager(LogManager::shared(), Workspace::shared());
-    return *p;
+    return sharedInstance([] { return new UpdateManager(LogManager::shared(), Workspace::shared()); });
 }
 
 void UpdateManager::configure(const QUrl& feedURL)
@@ -43,7 +43,8 @@ void UpdateManager::configure(const QUrl& feedURL)
 
 void UpdateManager::checkForUpdates()
 {
-    VLOG_TO(m_log, warning, defaultCategory, QStringLiteral("Sparkle not integrated. Please add Sparkle package to enable updates."));
+    VLOG_TO(m_log, warning, defaultCategory,
+        QStringLiteral("Sparkle not integrated. Please add Sparkle package to enable updates."));
     if (!m_feedURL)
         return;
     m_workspace.open(productPage(*m_feedURL));

@@ -1,6 +1,6 @@
 #include "app/VantrelApp.h"
-#include "model/NASConfigStore.h"
 #include "mounting/AppStateManager.h"
+#include "mounting/NASConfigStore.h"
 #include "platform/AppInfo.h"
 #include "platform/Defaults.h"
 #include "platform/Localization.h"

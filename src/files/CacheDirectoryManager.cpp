@@ -44,7 +44,7 @@ QString formatHours(double hours)
 }
 
 CacheDirectoryManager::CacheDirectoryManager(Defaults& defaults, LogManager& log, CacheManager& cache,
-    DiskSpace& diskSpace, CacheManager::Clock clock, QObject* parent)
+    DiskSpace& diskSpace, Clock clock, QObject* parent)
     : QObject(parent)
     , m_defaults(defaults)
     , m_log(log)
@@ -63,9 +63,10 @@ CacheDirectoryManager::~CacheDirectoryManager() = default;
 
 CacheDirectoryManager& CacheDirectoryManager::shared()
 {
-    static CacheDirectoryManager* instance = new CacheDirectoryManager(Defaults::standard(), LogManager::shared(),
-        CacheManager::shared(), DiskSpace::system(), &CacheManager::systemNow);
-    return *instance;
+    return sharedInstance([] {
+        return new CacheDirectoryManager(Defaults::standard(), LogManager::shared(), CacheManager::shared(),
+            DiskSpace::system(), systemNow);
+    });
 }
 
 double CacheDirectoryManager::positiveSetting(const QString& key, double fallback) const
@@ -95,7 +96,8 @@ void CacheDirectoryManager::startPeriodicCleanup()
     timer->start();
     m_cleanupTimer = timer;
     VLOG_TO(m_log, info, cache,
-        QStringLiteral("Periodic cache cleanup started (interval: ") + formatHours(interval / 3600.0) + QStringLiteral("h)"));
+        QStringLiteral("Periodic cache cleanup started (interval: ") + formatHours(interval / 3600.0)
+            + QStringLiteral("h)"));
 }
 
 void CacheDirectoryManager::stopPeriodicCleanup()

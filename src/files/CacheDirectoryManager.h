@@ -34,8 +34,8 @@ public:
     static inline const QString lastCleanupKey = QStringLiteral("cache.lastCleanupDate");
     static constexpr qint64 lowDiskSpaceThreshold = 104'857'600;
 
-    CacheDirectoryManager(Defaults& defaults, LogManager& log, CacheManager& cache, DiskSpace& diskSpace,
-        CacheManager::Clock clock, QObject* parent = nullptr);
+    CacheDirectoryManager(Defaults& defaults, LogManager& log, CacheManager& cache, DiskSpace& diskSpace, Clock clock,
+        QObject* parent = nullptr);
     ~CacheDirectoryManager() override;
 
     static CacheDirectoryManager& shared();
@@ -82,7 +82,7 @@ private:
     LogManager& m_log;
     CacheManager& m_cache;
     DiskSpace& m_diskSpace;
-    CacheManager::Clock m_clock;
+    Clock m_clock;
 
     double m_defaultCleanupInterval = 21600.0;
     double m_defaultMaxEntryAge = 2592000.0;

@@ -1,5 +1,7 @@
 #include "files/CacheFolder.h"
 
+#include "platform/StoredFile.h"
+
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -94,7 +96,7 @@ QString CacheFolder::copyIn(const QString& sourcePath, const QString& destinatio
 {
     const QFileInfo target(destination);
     const QString parent = target.absolutePath();
-    if (!QDir().mkpath(parent))
+    if (StoredFile::makeFolder(parent))
         return QStringLiteral("Cannot create the folder %1").arg(parent);
     // A linked folder inside the cache must not carry the copy elsewhere.
     if (!CacheFolder(folder).containsFolder(canonicalFolder(parent)))
@@ -107,6 +109,8 @@ QString CacheFolder::copyIn(const QString& sourcePath, const QString& destinatio
     QFile source(sourcePath);
     if (!source.copy(destination))
         return source.errorString();
+    // The copy takes the source's permissions; a copy of the user's file is the user's alone.
+    QFile::setPermissions(destination, StoredFile::ownerOnly);
     return QString();
 }
 

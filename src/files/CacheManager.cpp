@@ -1,8 +1,10 @@
 #include "files/CacheManager.h"
 
 #include "files/CacheFolder.h"
+#include "platform/AppPaths.h"
 #include "platform/Defaults.h"
 #include "platform/Encodings.h"
+#include "platform/StoredFile.h"
 #include "platform/Threading.h"
 #include "services/LogManager.h"
 
@@ -11,9 +13,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QPointer>
-#include <QSaveFile>
 #include <QSet>
-#include <QStandardPaths>
 #include <QThreadPool>
 #include <QtConcurrent/QtConcurrentRun>
 
@@ -23,6 +23,9 @@
 namespace vantrel {
 
 namespace {
+
+// An index of every file of a cache far larger than anyone sets stays well below this.
+constexpr qint64 maxIndexFileSize = 64 * 1024 * 1024;
 
 struct SourceAttributes {
     bool readable = false;
@@ -77,19 +80,14 @@ CacheManager::~CacheManager()
 
 CacheManager& CacheManager::shared()
 {
-    static CacheManager* instance =
-        new CacheManager(Defaults::standard(), LogManager::shared(), standardCacheDirectory(), &CacheManager::systemNow);
-    return *instance;
+    return sharedInstance([] {
+        return new CacheManager(Defaults::standard(), LogManager::shared(), standardCacheDirectory(), systemNow);
+    });
 }
 
 QString CacheManager::standardCacheDirectory()
 {
-    return QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) + QStringLiteral("/Vantrel/FileCache");
-}
-
-QDateTime CacheManager::systemNow()
-{
-    return QDateTime::currentDateTimeUtc();
+    return AppPaths::cacheDirectory() + QStringLiteral("/FileCache");
 }
 
 QString CacheManager::cacheDirectory() const
@@ -132,22 +130,21 @@ std::optional<QString> CacheManager::cachedFilePath(const QUuid& configID, const
 
 void CacheManager::createCacheDirectoryIfNeeded()
 {
-    const QString folder = cacheDirectory();
-    if (!QFileInfo::exists(folder))
-        QDir().mkpath(folder);
+    StoredFile::makeFolder(cacheDirectory());
 }
 
 void CacheManager::keepIndexAside(const QString& reason)
 {
     // Moving keeps the unreadable file whole: the next save must not be its only fate.
     const QString path = indexFilePath();
-    const QString aside = path + QStringLiteral(".unreadable-") +
-        QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd-HHmmsszzz"));
-    if (QFile::rename(path, aside))
-        m_corruptIndexCopyPath = aside;
+    QString failure;
+    m_corruptIndexCopyPath = StoredFile::moveAside(path, &failure).value_or(QString());
     VLOG_TO(m_log, error, cache,
         QStringLiteral("Cache index %1 kept at %2: %3")
-            .arg(path, m_corruptIndexCopyPath.isEmpty() ? QStringLiteral("(move failed)") : m_corruptIndexCopyPath, reason));
+            .arg(path,
+                m_corruptIndexCopyPath.isEmpty() ? QStringLiteral("(move failed: %1)").arg(failure)
+                                                 : m_corruptIndexCopyPath,
+                reason));
 }
 
 void CacheManager::loadIndex()
@@ -159,19 +156,17 @@ void CacheManager::loadIndex()
         m_entries = m_index.entries();
         emit entriesChanged(m_entries);
     };
-    if (!QFileInfo::exists(path)) {
+    StoredFile::removeLeftovers(path);
+    const StoredFile::Contents contents = StoredFile::read(path, maxIndexFileSize);
+    if (contents.state == StoredFile::Contents::State::missing) {
         setIndex({});
         return;
     }
 
-    QString error;
+    QString error = contents.problem;
     std::optional<QList<CacheEntry>> decoded;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        error = file.errorString();
-    else
-        decoded = CacheIndex::decode(file.readAll(), &error);
-    file.close();
+    if (contents.state == StoredFile::Contents::State::read)
+        decoded = CacheIndex::decode(contents.bytes, &error);
     if (!decoded) {
         VLOG_TO(m_log, error, cache, QStringLiteral("Failed to load cache index: ") + error);
         keepIndexAside(error);
@@ -219,15 +214,8 @@ void CacheManager::saveIndex()
     writer->start([generation, latest, log, snapshot, path] {
         if (latest->load() != generation)
             return;
-        QDir().mkpath(QFileInfo(path).absolutePath());
-        QSaveFile file(path);
-        QString error;
-        if (!file.open(QIODevice::WriteOnly))
-            error = file.errorString();
-        else if (file.write(CacheIndex::encode(snapshot)) < 0 || !file.commit())
-            error = file.errorString();
-        if (!error.isEmpty())
-            log->log(LogLevel::error, QStringLiteral("Failed to save cache index: ") + error,
+        if (const std::optional<QString> error = StoredFile::write(path, CacheIndex::encode(snapshot)))
+            log->log(LogLevel::error, QStringLiteral("Failed to save cache index: ") + *error,
                 LogManager::Category::cache, __FILE__, "saveIndex", __LINE__);
     });
     m_entries = m_index.entries();
@@ -274,8 +262,8 @@ QCoro::Task<std::optional<CacheEntry>> CacheManager::cacheFile(QUrl sourceURL, Q
     const CacheFolder folder(cacheDirectory());
 
     // Named futures: GCC 12 destroys a lambda temporary inside a co_await expression twice.
-    QFuture<SourceAttributes> statJob =
-        QtConcurrent::run(&shareIOPool(), readSourceAttributes, sourcePath, *destination, folder);
+    QFuture<SourceAttributes> statJob = QtConcurrent::run(&shareIOPool(), readSourceAttributes, sourcePath,
+        *destination, folder);
     const SourceAttributes attributes = co_await statJob;
     if (!self)
         co_return std::nullopt;
@@ -286,7 +274,9 @@ QCoro::Task<std::optional<CacheEntry>> CacheManager::cacheFile(QUrl sourceURL, Q
     }
     if (attributes.size > maxSingleFileSize) {
         VLOG_TO(m_log, info, cache,
-            QStringLiteral("Skipping cache for large file (%1 bytes): %2").arg(attributes.size).arg(sourceURL.fileName()));
+            QStringLiteral("Skipping cache for large file (%1 bytes): %2")
+                .arg(attributes.size)
+                .arg(sourceURL.fileName()));
         co_return std::nullopt;
     }
 
@@ -307,7 +297,8 @@ QCoro::Task<std::optional<CacheEntry>> CacheManager::cacheFile(QUrl sourceURL, Q
     if (!self)
         co_return std::nullopt;
 
-    QFuture<QString> copyJob = QtConcurrent::run(&shareIOPool(), CacheFolder::copyIn, sourcePath, *destination, cacheDirectory());
+    QFuture<QString> copyJob = QtConcurrent::run(&shareIOPool(), CacheFolder::copyIn, sourcePath, *destination,
+        cacheDirectory());
     const QString copyError = co_await copyJob;
     if (!self)
         co_return std::nullopt;
@@ -330,7 +321,8 @@ QCoro::Task<std::optional<CacheEntry>> CacheManager::cacheFile(QUrl sourceURL, Q
     m_index.add(entry);
     saveIndex();
     updateStatistics();
-    VLOG_TO(m_log, info, cache, QStringLiteral("Cached file: %1 (%2 bytes)").arg(entry.fileName, QString::number(entry.fileSize)));
+    VLOG_TO(m_log, info, cache,
+        QStringLiteral("Cached file: %1 (%2 bytes)").arg(entry.fileName, QString::number(entry.fileSize)));
     setProcessing(false);
     co_return entry;
 }
@@ -402,8 +394,8 @@ void CacheManager::clearAllCache()
 bool CacheManager::isCached(const QUuid& configID, const QString& relativePath)
 {
     const std::optional<qsizetype> position = m_index.find(configID, relativePath);
-    const bool cached =
-        position && CacheFolder(cacheDirectory()).holdsCopy(m_index.at(*position).localURL.toLocalFile());
+    const bool cached = position
+        && CacheFolder(cacheDirectory()).holdsCopy(m_index.at(*position).localURL.toLocalFile());
     ++(cached ? m_statistics.hitCount : m_statistics.missCount);
     updateStatistics();
     return cached;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "files/CacheIndex.h"
+#include "platform/Clock.h"
 #include "platform/Threading.h"
 
 #include <QDateTime>
@@ -14,7 +15,6 @@
 #include <qcoro/qcorotask.h>
 
 #include <atomic>
-#include <functional>
 #include <memory>
 #include <optional>
 
@@ -51,8 +51,6 @@ class CacheManager final : public QObject {
     Q_PROPERTY(QList<vantrel::CacheEntry> entries READ entries NOTIFY entriesChanged)
 
 public:
-    using Clock = std::function<QDateTime()>;
-
     static constexpr qint64 maxSingleFileSize = 52'428'800;
     static constexpr qint64 defaultMaxSize = 524'288'000;
     static inline const QString maxCacheSizeKey = QStringLiteral("cache.maxSize");
@@ -66,7 +64,6 @@ public:
 
     static CacheManager& shared();
     static QString standardCacheDirectory(); // <user cache>/Vantrel/FileCache
-    static QDateTime systemNow();
 
     bool isProcessing() const { return m_isProcessing; }
     CacheStatistics statistics() const { return m_statistics; }

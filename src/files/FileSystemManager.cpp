@@ -156,7 +156,8 @@ QCoro::Task<> FileSystemManager::navigateUp()
 {
     if (!m_currentPath || pathText(*m_currentPath) == pathText(m_mountPoint))
         co_return;
-    const QUrl parent = m_currentPath->adjusted(QUrl::StripTrailingSlash).adjusted(QUrl::RemoveFilename | QUrl::StripTrailingSlash);
+    const QUrl parent =
+        m_currentPath->adjusted(QUrl::StripTrailingSlash).adjusted(QUrl::RemoveFilename | QUrl::StripTrailingSlash);
     QCoro::Task<> navigation = navigate(isWithinMountPoint(pathText(parent)) ? parent : m_mountPoint);
     co_await navigation;
 }

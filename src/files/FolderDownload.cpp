@@ -34,8 +34,8 @@ FolderDownloadPlan planFolderDownload(const QUrl& folder, const QUrl& destinatio
         it.next();
         const QFileInfo info = it.fileInfo();
         const QString relativeParent = QDir(root).relativeFilePath(info.absolutePath());
-        const QString destinationFolder
-            = relativeParent == QLatin1String(".") ? target : QDir(target).filePath(relativeParent);
+        const QString destinationFolder = relativeParent == QLatin1String(".") ? target
+                                                                               : QDir(target).filePath(relativeParent);
         if (info.isDir()) {
             // The iterator does not descend into a link; its target may lie outside the folder.
             if (!info.isSymLink())

@@ -2,6 +2,7 @@
 
 #include "platform/Defaults.h"
 #include "platform/Encodings.h"
+#include "platform/Threading.h"
 #include "services/LogManager.h"
 
 #include <QJsonArray>
@@ -27,15 +28,14 @@ RecentFilesTracker::RecentFilesTracker(Defaults& defaults, LogManager& logger, C
     : QObject(parent)
     , m_defaults(defaults)
     , m_logger(logger)
-    , m_clock(clock ? std::move(clock) : Clock([] { return QDateTime::currentDateTimeUtc(); }))
+    , m_clock(std::move(clock))
 {
     load();
 }
 
 RecentFilesTracker& RecentFilesTracker::shared()
 {
-    static RecentFilesTracker* instance = new RecentFilesTracker(Defaults::standard(), LogManager::shared());
-    return *instance;
+    return sharedInstance([] { return new RecentFilesTracker(Defaults::standard(), LogManager::shared()); });
 }
 
 QString RecentFilesTracker::lastPathComponent(const QUrl& url)
@@ -99,13 +99,22 @@ std::optional<QList<RecentFile>> RecentFilesTracker::decode(const QByteArray& da
 
 void RecentFilesTracker::load()
 {
-    const std::optional<QByteArray> data = m_defaults.dataValue(defaultsKey);
-    if (!data)
+    const QVariant stored = m_defaults.value(defaultsKey);
+    if (!stored.isValid())
         return;
-    QString error;
-    const std::optional<QList<RecentFile>> files = decode(*data, &error);
+    QString error = malformedText;
+    std::optional<QList<RecentFile>> files;
+    if (stored.typeId() == QMetaType::QByteArray)
+        files = decode(stored.toByteArray(), &error);
     if (!files) {
         VLOG_TO(m_logger, error, defaultCategory, QStringLiteral("Failed to load recent files: ") + error);
+        // The next access replaces the stored list: keep it first, or leave it alone this run.
+        QString failure;
+        m_corruptCopyPath = m_defaults.keepValueAside(defaultsKey, &failure).value_or(QString());
+        m_savingBlocked = m_corruptCopyPath.isEmpty();
+        VLOG_TO(m_logger, error, defaultCategory,
+            m_savingBlocked ? QStringLiteral("Recent files are not saved this run: ") + failure
+                            : QStringLiteral("Unreadable recent files kept at ") + m_corruptCopyPath);
         return;
     }
     m_recentFiles = *files;
@@ -128,6 +137,8 @@ void RecentFilesTracker::recordAccess(const QUrl& url, const std::optional<QStri
 
 void RecentFilesTracker::save()
 {
+    if (m_savingBlocked)
+        return;
     if (!m_defaults.setValue(defaultsKey, encode(m_recentFiles)))
         VLOG_TO(m_logger, error, defaultCategory,
             QStringLiteral("Failed to save recent files: ") + QStringLiteral("The data couldn’t be written."));

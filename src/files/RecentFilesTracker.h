@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/Clock.h"
+
 #include <QByteArray>
 #include <QDateTime>
 #include <QList>
@@ -9,7 +11,6 @@
 #include <QUrl>
 #include <QUuid>
 
-#include <functional>
 #include <optional>
 
 namespace vantrel {
@@ -38,10 +39,8 @@ public:
     static constexpr int maxDisplayCount = 5;
     static inline const QString defaultsKey = QStringLiteral("com.vantrel.recentFiles");
 
-    using Clock = std::function<QDateTime()>;
-
     // Loads the stored list.
-    RecentFilesTracker(Defaults& defaults, LogManager& logger, Clock clock = {}, QObject* parent = nullptr);
+    RecentFilesTracker(Defaults& defaults, LogManager& logger, Clock clock = systemNow, QObject* parent = nullptr);
     static RecentFilesTracker& shared();
 
     QList<RecentFile> recentFiles() const { return m_recentFiles; }
@@ -54,7 +53,11 @@ public:
     void recordAccess(const QUrl& url, const std::optional<QString>& name = std::nullopt);
 
     void load();
+    // Stores the list, unless an unreadable stored one could not be kept aside at load.
     void save();
+
+    // Where an unreadable stored list was written aside at load (empty when none).
+    QString corruptCopyPath() const { return m_corruptCopyPath; }
 
     // The stored form: a compact JSON array, newest first. Decoding fails as a whole on any
     // incomplete or malformed record, with the reason in *error.
@@ -69,6 +72,8 @@ private:
     LogManager& m_logger;
     Clock m_clock;
     QList<RecentFile> m_recentFiles;
+    QString m_corruptCopyPath;
+    bool m_savingBlocked = false;
 };
 
 } // namespace vantrel

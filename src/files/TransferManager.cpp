@@ -15,12 +15,12 @@
 
 namespace vantrel {
 
-TransferManager::TransferManager(
-    RecentFilesTracker& recentFiles, NotificationService& notifications, TransferTask::Clock clock, QObject* parent)
+TransferManager::TransferManager(RecentFilesTracker& recentFiles, NotificationService& notifications, Clock clock,
+    QObject* parent)
     : QObject(parent)
     , m_recentFiles(recentFiles)
     , m_notifications(notifications)
-    , m_clock(clock ? std::move(clock) : TransferTask::Clock(&TransferTask::systemNow))
+    , m_clock(clock ? std::move(clock) : Clock(systemNow))
 {
 }
 
@@ -238,10 +238,8 @@ QCoro::Task<TransferManager::CopyResult> TransferManager::copyFile(const QUrl& f
         if (!self)
             co_return CopyResult{};
         switch (step.step) {
-        case FileCopy::Step::finished:
-            co_return finish(CopyResult{CopyOutcome::succeeded, {}});
-        case FileCopy::Step::failed:
-            co_return finish(CopyResult{CopyOutcome::failed, messageFor(step, from, to)});
+        case FileCopy::Step::finished: co_return finish(CopyResult{CopyOutcome::succeeded, {}});
+        case FileCopy::Step::failed: co_return finish(CopyResult{CopyOutcome::failed, messageFor(step, from, to)});
         case FileCopy::Step::cancelled:
             // A retry withdrew the request after the worker had already dropped the partial file:
             // this copy cannot go on, and the task, pending again, runs anew from the first byte.
@@ -365,8 +363,7 @@ QString TransferManager::messageFor(const FileCopy::Result& result, const QUrl& 
     case FileCopy::Failure::finish:
         return Localization::textFormat(QStringLiteral("transfer.error.finish"),
             QStringLiteral("The file “%@” couldn’t be saved completely: %@"), {destinationName, reason});
-    case FileCopy::Failure::none:
-        break;
+    case FileCopy::Failure::none: break;
     }
     return reason;
 }

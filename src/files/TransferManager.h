@@ -38,8 +38,8 @@ public:
     static constexpr int maxConcurrent = 3;
     static constexpr qint64 chunkSize = 1048576;
 
-    TransferManager(RecentFilesTracker& recentFiles, NotificationService& notifications,
-        TransferTask::Clock clock = {}, QObject* parent = nullptr);
+    TransferManager(RecentFilesTracker& recentFiles, NotificationService& notifications, Clock clock = systemNow,
+        QObject* parent = nullptr);
     ~TransferManager() override;
 
     QList<TransferTask> tasks() const { return m_tasks; }
@@ -96,7 +96,7 @@ private:
 
     RecentFilesTracker& m_recentFiles;
     NotificationService& m_notifications;
-    TransferTask::Clock m_clock;
+    Clock m_clock;
 
     QList<TransferTask> m_tasks;
     bool m_isProcessing = false;

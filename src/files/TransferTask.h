@@ -1,6 +1,7 @@
 #pragma once
 
 #include "model/TransferDirection.h"
+#include "platform/Clock.h"
 
 #include <QDateTime>
 #include <QList>
@@ -9,22 +10,18 @@
 #include <QUrl>
 #include <QUuid>
 
-#include <functional>
 #include <optional>
 
 namespace vantrel {
 
 enum class TransferStatus { pending, running, paused, completed, failed, cancelled };
 
-QString transferStatusRawValue(TransferStatus status);
-// Exact, case-sensitive match; none for any other text.
-std::optional<TransferStatus> transferStatusFromRaw(const QString& raw);
+QString rawValue(TransferStatus status);
+template <>
+QList<TransferStatus> allCases<TransferStatus>();
 
 // One upload or download in a transfer queue; lives only in memory.
 struct TransferTask {
-    using Clock = std::function<QDateTime()>;
-    static QDateTime systemNow();
-
     QUuid id;
     QUrl sourceURL;
     QUrl destinationURL;
@@ -42,11 +39,11 @@ struct TransferTask {
     double progress() const;
     // Average bytes per second since the run began, up to now (so it keeps falling after
     // completion); 0 unless running or completed with some bytes copied.
-    double speed(const Clock& clock = &systemNow) const;
+    double speed(const Clock& clock = systemNow) const;
     // Seconds left while running; negative once more was copied than the recorded size.
-    double estimatedTimeRemaining(const Clock& clock = &systemNow) const;
+    double estimatedTimeRemaining(const Clock& clock = systemNow) const;
     // "1.5 MB/s", or "--" below one byte per second.
-    QString formattedSpeed(const Clock& clock = &systemNow) const;
+    QString formattedSpeed(const Clock& clock = systemNow) const;
 };
 
 } // namespace vantrel

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "model/RawValue.h"
+
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QList>
@@ -17,7 +19,7 @@ enum class AuthMethod { password, guest };
 enum class SMBVersion { automatic, v2, v3 }; // "auto" is a C++ keyword
 enum class NetworkBindingStrategy { ipRange, ssid, combined };
 
-// Raw values, display names and case lists. fromRawValue matches exactly and case-sensitively.
+// Raw values, display names and case lists.
 QString rawValue(NASProtocol value);
 QString rawValue(AuthMethod value);
 QString rawValue(SMBVersion value);
@@ -27,19 +29,14 @@ QString displayName(AuthMethod value);
 QString displayName(SMBVersion value);
 QString displayName(NetworkBindingStrategy value);
 
-template <typename E> QList<E> allCases();
-template <> QList<NASProtocol> allCases<NASProtocol>();
-template <> QList<AuthMethod> allCases<AuthMethod>();
-template <> QList<SMBVersion> allCases<SMBVersion>();
-template <> QList<NetworkBindingStrategy> allCases<NetworkBindingStrategy>();
-
-template <typename E> std::optional<E> fromRawValue(const QString& raw)
-{
-    for (E value : allCases<E>())
-        if (rawValue(value) == raw)
-            return value;
-    return std::nullopt;
-}
+template <>
+QList<NASProtocol> allCases<NASProtocol>();
+template <>
+QList<AuthMethod> allCases<AuthMethod>();
+template <>
+QList<SMBVersion> allCases<SMBVersion>();
+template <>
+QList<NetworkBindingStrategy> allCases<NetworkBindingStrategy>();
 
 struct MountOptions {
     SMBVersion smbVersion = SMBVersion::automatic;

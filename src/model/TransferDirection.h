@@ -1,27 +1,24 @@
 #pragma once
 
+#include "model/RawValue.h"
+
 #include <QMetaType>
 #include <QString>
-
-#include <optional>
 
 namespace vantrel {
 
 // Which way a file travels: `upload` from the local disk into the share, `download` the reverse.
 enum class TransferDirection { upload, download };
 
-inline QString transferDirectionRawValue(TransferDirection direction)
+inline QString rawValue(TransferDirection direction)
 {
     return direction == TransferDirection::upload ? QStringLiteral("upload") : QStringLiteral("download");
 }
 
-inline std::optional<TransferDirection> transferDirectionFromRaw(const QString& raw)
+template <>
+inline QList<TransferDirection> allCases<TransferDirection>()
 {
-    if (raw == QLatin1String("upload"))
-        return TransferDirection::upload;
-    if (raw == QLatin1String("download"))
-        return TransferDirection::download;
-    return std::nullopt;
+    return {TransferDirection::upload, TransferDirection::download};
 }
 
 } // namespace vantrel

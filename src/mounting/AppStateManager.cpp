@@ -1,5 +1,7 @@
 #include "mounting/AppStateManager.h"
 
+#include "platform/Threading.h"
+
 #include <algorithm>
 
 namespace vantrel {
@@ -12,8 +14,7 @@ AppStateManager::AppStateManager(QObject* parent)
 
 AppStateManager& AppStateManager::shared()
 {
-    static AppStateManager* instance = new AppStateManager;
-    return *instance;
+    return sharedInstance([] { return new AppStateManager; });
 }
 
 std::optional<NASStatus> AppStateManager::status(const QUuid& configID) const
@@ -24,7 +25,8 @@ std::optional<NASStatus> AppStateManager::status(const QUuid& configID) const
     return it.value();
 }
 
-void AppStateManager::updateStatus(const QUuid& configID, const MountState& state, const std::optional<QUrl>& mountPoint)
+void AppStateManager::updateStatus(const QUuid& configID, const MountState& state,
+    const std::optional<QUrl>& mountPoint)
 {
     NASStatus status = m_nasStatuses.value(configID, NASStatus(configID));
     status.mountState = state;
@@ -40,9 +42,7 @@ void AppStateManager::updateStatus(const QUuid& configID, const MountState& stat
     case MountState::Kind::idle:
     case MountState::Kind::mounting:
     case MountState::Kind::unmounting:
-    case MountState::Kind::offline:
-        status.mountPoint.reset();
-        break;
+    case MountState::Kind::offline: status.mountPoint.reset(); break;
     }
     m_nasStatuses.insert(configID, status);
     emit nasStatusesChanged();
@@ -52,7 +52,8 @@ void AppStateManager::updateStatus(const QUuid& configID, const MountState& stat
 void AppStateManager::ensureStatus(const QUuid& configID)
 {
     if (!m_nasStatuses.contains(configID)) {
-        m_nasStatuses.insert(configID, NASStatus(configID));
+        // Made in place: inserting a copy trips GCC 12's false "may be used uninitialized" at -O2.
+        m_nasStatuses.emplace(configID, configID);
         emit nasStatusesChanged();
     }
     recompute();

@@ -1,13 +1,13 @@
 #pragma once
 
 #include "model/AppState.h"
+#include "platform/Clock.h"
 
 #include <QDateTime>
 #include <QHash>
 #include <QObject>
 #include <QUuid>
 
-#include <functional>
 #include <optional>
 
 namespace vantrel {
@@ -31,9 +31,10 @@ public:
     std::optional<NASStatus> status(const QUuid& configID) const;
 
     // Where "now" comes from when a share is recorded as mounted (UTC by default).
-    void setClock(std::function<QDateTime()> clock) { m_clock = std::move(clock); }
+    void setClock(Clock clock) { m_clock = std::move(clock); }
 
-    void updateStatus(const QUuid& configID, const MountState& state, const std::optional<QUrl>& mountPoint = std::nullopt);
+    void updateStatus(const QUuid& configID, const MountState& state,
+        const std::optional<QUrl>& mountPoint = std::nullopt);
     void ensureStatus(const QUuid& configID);
     void removeStatus(const QUuid& configID);
 
@@ -54,7 +55,7 @@ private:
     AppState m_appState = AppState::unconfigured();
     QHash<QUuid, NASStatus> m_nasStatuses;
     MenuBarIconState m_menuBarIconState = MenuBarIconState::idle;
-    std::function<QDateTime()> m_clock = &QDateTime::currentDateTimeUtc;
+    Clock m_clock = systemNow;
 };
 
 } // namespace vantrel

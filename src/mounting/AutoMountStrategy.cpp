@@ -1,8 +1,8 @@
 #include "mounting/AutoMountStrategy.h"
 
-#include "model/NASConfigStore.h"
 #include "mounting/AppStateManager.h"
 #include "mounting/MountEngine.h"
+#include "mounting/NASConfigStore.h"
 #include "mounting/NetworkMonitor.h"
 #include "mounting/NotificationService.h"
 #include "platform/Defaults.h"
@@ -84,10 +84,10 @@ AutoMountStrategy::~AutoMountStrategy() = default;
 
 AutoMountStrategy& AutoMountStrategy::shared()
 {
-    static AutoMountStrategy* instance = new AutoMountStrategy(NASConfigStore::shared(), AppStateManager::shared(),
-        NetworkMonitor::shared(), MountEngine::shared(), NotificationService::shared(), Defaults::standard(),
-        PowerEvents::shared());
-    return *instance;
+    return sharedInstance([] {
+        return new AutoMountStrategy(NASConfigStore::shared(), AppStateManager::shared(), NetworkMonitor::shared(),
+            MountEngine::shared(), NotificationService::shared(), Defaults::standard(), PowerEvents::shared());
+    });
 }
 
 bool AutoMountStrategy::isInStore(const QUuid& configID) const
@@ -442,7 +442,8 @@ void AutoMountStrategy::startHealthCheck()
         return;
     m_healthCheck.cancel();
     detach(performHealthCheck());
-    m_healthCheck.start(delayOf(keepAliveInterval()), [this] { detach(performHealthCheck()); }, true);
+    m_healthCheck.start(
+        delayOf(keepAliveInterval()), [this] { detach(performHealthCheck()); }, true);
 }
 
 QCoro::Task<> AutoMountStrategy::performHealthCheck()

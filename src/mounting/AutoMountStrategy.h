@@ -49,8 +49,7 @@ public:
     AutoMountStrategy(NASConfigStore& store, AppStateManager& appState, NetworkMonitor& network, MountEngine& engine,
         NotificationService& notifications, Defaults& defaults, PowerEvents& power, QObject* parent = nullptr);
     ~AutoMountStrategy() override;
-    // Built on the shared collaborators; first created on the main thread.
-    static AutoMountStrategy& shared();
+    static AutoMountStrategy& shared(); // built on the shared collaborators
 
     // Times in seconds; adjustable so tests can shorten them.
     double debounceDelay = 2.0;
@@ -117,8 +116,8 @@ private:
     Defaults& m_defaults;
     PowerEvents& m_power;
 
-    QHash<QUuid, QTimer*> m_retryTimers;     // main thread only
-    QHash<QUuid, qint64> m_retryCounts;      // under m_retryLock
+    QHash<QUuid, QTimer*> m_retryTimers; // main thread only
+    QHash<QUuid, qint64> m_retryCounts;  // under m_retryLock
     mutable QMutex m_retryLock;
     QMultiHash<QUuid, QTimer*> m_pendingMounts; // the delayed mounts of scheduleMount
     QSet<QUuid> m_mountsInFlight;

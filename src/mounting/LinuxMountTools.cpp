@@ -85,8 +85,8 @@ struct FolderCheck {
     bool deadUserSpaceMount = false;
 };
 
-FolderCheck checkFolder(const FileSystemInfo& fileSystem, const QString& path, const std::optional<QString>& requiredRoot,
-    double probeSeconds)
+FolderCheck checkFolder(const FileSystemInfo& fileSystem, const QString& path,
+    const std::optional<QString>& requiredRoot, double probeSeconds)
 {
     FolderCheck check;
     auto fail = [&check](const QString& text) {
@@ -102,25 +102,24 @@ FolderCheck checkFolder(const FileSystemInfo& fileSystem, const QString& path, c
         const QString target = LinuxMountTools::absolutePath(path);
         const QString prefix = root.endsWith(QLatin1Char('/')) ? root : root + QLatin1Char('/');
         if (!target.startsWith(prefix) || target.size() <= prefix.size())
-            return fail(QStringLiteral("Mount point ") + path + QStringLiteral(" is not a folder inside ") + *requiredRoot);
+            return fail(
+                QStringLiteral("Mount point ") + path + QStringLiteral(" is not a folder inside ") + *requiredRoot);
     }
 
     const QByteArray native = QFile::encodeName(path);
     if (const std::optional<FileSystemInfo::MountEntry> mounted = fileSystem.mountAt(path)) {
         if (mounted->type.startsWith(QLatin1String("fuse"))) {
             switch (userSpaceMountState(*mounted, probeSeconds)) {
-            case UserSpaceMount::dead:
-                check.deadUserSpaceMount = true;
-                return check;
+            case UserSpaceMount::dead: check.deadUserSpaceMount = true; return check;
             case UserSpaceMount::serverGone:
                 check.error = VantrelError::connectionFailed(
                     QStringLiteral("The server of the share mounted at ") + path + QStringLiteral(" does not answer"));
                 return check;
-            case UserSpaceMount::live:
-                break;
+            case UserSpaceMount::live: break;
             }
         }
-        return fail(QStringLiteral("Mount point is already in use by a ") + mounted->type + QStringLiteral(" mount: ") + path);
+        return fail(
+            QStringLiteral("Mount point is already in use by a ") + mounted->type + QStringLiteral(" mount: ") + path);
     }
 
     const QFileInfo info(path);
@@ -177,8 +176,13 @@ QString LinuxMountTools::absolutePath(const QString& path)
 QCoro::Task<ProcessResult> LinuxMountTools::run(QString program, QStringList arguments, double timeLimit,
     std::optional<QProcessEnvironment> environment, std::optional<QByteArray> input) const
 {
-    ProcessRequest request{.program = std::move(program), .arguments = std::move(arguments), .timeout = timeLimit,
-        .input = std::move(input), .nullInput = true, .environment = std::move(environment), .killGrace = killGrace};
+    ProcessRequest request{.program = std::move(program),
+        .arguments = std::move(arguments),
+        .timeout = timeLimit,
+        .input = std::move(input),
+        .nullInput = true,
+        .environment = std::move(environment),
+        .killGrace = killGrace};
     auto task = ProcessRunner::run(std::move(request));
     co_return co_await std::move(task);
 }
@@ -256,7 +260,8 @@ QCoro::Task<> LinuxMountTools::prepareMountFolder(QString path, std::optional<QS
         QFuture<FolderCheck> second = QtConcurrent::run(&shareIOPool(), inspect);
         check = co_await second;
         if (check.deadUserSpaceMount)
-            check.error = VantrelError::mountFailed(QStringLiteral("Mount point holds a dead mount that could not be detached: ") + path);
+            check.error = VantrelError::mountFailed(
+                QStringLiteral("Mount point holds a dead mount that could not be detached: ") + path);
     }
     if (check.error)
         throw *check.error;
@@ -318,7 +323,8 @@ QCoro::Task<> LinuxMountTools::mountNFS(NfsShare share)
     QString options = QStringLiteral("vers=4,tcp,noresvport");
     if (share.readOnly)
         options += QStringLiteral(",ro");
-    const QStringList arguments{share.address + QLatin1Char(':') + share.exportPath, share.mountPoint, QStringLiteral("-o"), options};
+    const QStringList arguments{share.address + QLatin1Char(':') + share.exportPath, share.mountPoint,
+        QStringLiteral("-o"), options};
     auto running = runWithSudoRetry(m_tools.nfsMount, arguments, mountTimeout);
     const ProcessResult result = co_await std::move(running);
     if (result.exitCode == 0)
@@ -327,7 +333,8 @@ QCoro::Task<> LinuxMountTools::mountNFS(NfsShare share)
     const QString message = result.message();
     if (result.exitCode == 1 && message.contains(QLatin1String("sudo")))
         throw VantrelError::mountFailed(Localization::text(QStringLiteral("nfs.error.sudoRequired"),
-            QStringLiteral("NFS 挂载需要 root 权限。请在终端配置 sudoers 以允许免密执行 mount_nfs，或手动挂载后使用自定义挂载点。")));
+            QStringLiteral(
+                "NFS 挂载需要 root 权限。请在终端配置 sudoers 以允许免密执行 mount_nfs，或手动挂载后使用自定义挂载点。")));
     throw VantrelError::mountFailed(toolName(m_tools.nfsMount) + QStringLiteral(" exited with code ")
         + QString::number(result.exitCode) + QStringLiteral(": ") + message);
 }
@@ -335,15 +342,16 @@ QCoro::Task<> LinuxMountTools::mountNFS(NfsShare share)
 QCoro::Task<double> LinuxMountTools::testConnection(QString address)
 {
     const QString host = splitAddress(address).host;
-    const QStringList arguments{QStringLiteral("-c"), QStringLiteral("1"), QStringLiteral("-W"), QString::number(pingWait), host};
+    const QStringList arguments{QStringLiteral("-c"), QStringLiteral("1"), QStringLiteral("-W"),
+        QString::number(pingWait), host};
     QElapsedTimer clock;
     clock.start();
     auto running = run(m_tools.ping, arguments, connectionTestTimeout);
     const ProcessResult result = co_await std::move(running);
     const double elapsed = static_cast<double>(clock.nsecsElapsed()) / 1e9;
     if (result.exitCode != 0)
-        throw VantrelError::connectionFailed(QStringLiteral("Ping to ") + address + QStringLiteral(" failed (exit code ")
-            + QString::number(result.exitCode) + QLatin1Char(')'));
+        throw VantrelError::connectionFailed(QStringLiteral("Ping to ") + address
+            + QStringLiteral(" failed (exit code ") + QString::number(result.exitCode) + QLatin1Char(')'));
     co_return elapsed;
 }
 

@@ -108,7 +108,8 @@ public:
     // One tool run with this set's kill grace: no shell, the null device as input unless some is
     // given.
     QCoro::Task<ProcessResult> run(QString program, QStringList arguments, double timeLimit,
-        std::optional<QProcessEnvironment> environment = std::nullopt, std::optional<QByteArray> input = std::nullopt) const;
+        std::optional<QProcessEnvironment> environment = std::nullopt,
+        std::optional<QByteArray> input = std::nullopt) const;
 
     // "host", "host:port", "[v6]" or "[v6]:port"; a bare IPv6 address stays whole.
     static Endpoint splitAddress(const QString& address);

@@ -59,9 +59,10 @@ MountEngine::MountEngine(SystemTools tools, QString mountRoot, FileSystemInfo& f
 
 MountEngine& MountEngine::shared()
 {
-    static MountEngine* instance = new MountEngine(SystemTools::platformDefault(), defaultMountRoot(), FileSystemInfo::system(),
-        KeychainManager::shared());
-    return *instance;
+    return sharedInstance([] {
+        return new MountEngine(SystemTools::platformDefault(), defaultMountRoot(), FileSystemInfo::system(),
+            KeychainManager::shared());
+    });
 }
 
 QString MountEngine::defaultMountRoot()
@@ -97,8 +98,13 @@ std::optional<QString> MountEngine::requiredRoot(const NASConfig& config) const
 QCoro::Task<ProcessResult> MountEngine::run(QString program, QStringList arguments, double timeout,
     std::optional<QByteArray> input) const
 {
-    ProcessRequest request{.program = std::move(program), .arguments = std::move(arguments), .timeout = timeout,
-        .input = std::move(input), .nullInput = false, .environment = std::nullopt, .killGrace = killGrace};
+    ProcessRequest request{.program = std::move(program),
+        .arguments = std::move(arguments),
+        .timeout = timeout,
+        .input = std::move(input),
+        .nullInput = false,
+        .environment = std::nullopt,
+        .killGrace = killGrace};
     auto task = ProcessRunner::run(std::move(request));
     co_return co_await std::move(task);
 }
@@ -219,8 +225,8 @@ QCoro::Task<> MountEngine::releaseShareFromOtherConfigs(NASConfig config, QList<
     }
 }
 
-QCoro::Task<ProcessResult> MountEngine::runMountTool(QStringList arguments,
-    std::optional<QString> password, QString user, QString address)
+QCoro::Task<ProcessResult> MountEngine::runMountTool(QStringList arguments, std::optional<QString> password,
+    QString user, QString address)
 {
     if (!password) {
         auto task = run(m_tools.smbMount, arguments, mountTimeout);
@@ -293,17 +299,19 @@ QCoro::Task<QUrl> MountEngine::mountSMB(NASConfig config, QList<NASConfig> confi
         QFuture<std::optional<QString>> reading = onWorker(std::move(read));
         password = co_await reading;
         if (!password || password->isEmpty())
-            throw VantrelError::authenticationFailed(QStringLiteral("No password found in keychain for ") + config.name);
+            throw VantrelError::authenticationFailed(
+                QStringLiteral("No password found in keychain for ") + config.name);
         if (!passwordCanBePassedOn(*password))
             throw VantrelError::authenticationFailed(QStringLiteral("The password of ") + config.name
-                + QStringLiteral(" contains a line break or a NUL character, which cannot be passed to the mount tool"));
+                + QStringLiteral(
+                    " contains a line break or a NUL character, which cannot be passed to the mount tool"));
     }
 
     if (onLinux()) {
         const LinuxMountTools::Endpoint server = LinuxMountTools::splitAddress(config.address);
         const auto [domain, account] = LinuxMountTools::splitDomain(user);
-        const LinuxMountTools::SmbShare share{server.host, server.port, config.sharePath, domain, account, password, path,
-            config.mountOptions.readOnly, requiredRoot(config)};
+        const LinuxMountTools::SmbShare share{server.host, server.port, config.sharePath, domain, account, password,
+            path, config.mountOptions.readOnly, requiredRoot(config)};
         auto mounting = linuxSet().mountSMB(share);
         co_await std::move(mounting);
         co_return directoryUrl(path);
@@ -349,7 +357,8 @@ QCoro::Task<QUrl> MountEngine::mountNFS(NASConfig config)
     QString options = QStringLiteral("vers=4,tcp,noresvport");
     if (config.mountOptions.readOnly)
         options += QStringLiteral(",ro");
-    const QStringList arguments{QStringLiteral("-o"), options, config.address + QLatin1Char(':') + config.sharePath, path};
+    const QStringList arguments{QStringLiteral("-o"), options, config.address + QLatin1Char(':') + config.sharePath,
+        path};
 
     auto first = run(m_tools.nfsMount, arguments, mountTimeout);
     ProcessResult result = co_await std::move(first);
@@ -358,7 +367,8 @@ QCoro::Task<QUrl> MountEngine::mountNFS(NASConfig config)
 
     if (result.exitCode == 1) {
         const QString error = result.stderr.trimmed().toLower();
-        const bool refused = error.contains(QLatin1String("permission")) || error.contains(QLatin1String("not permitted"));
+        const bool refused = error.contains(QLatin1String("permission"))
+            || error.contains(QLatin1String("not permitted"));
         if (refused && QFileInfo::exists(m_tools.sudo)) {
             const QStringList sudoArguments = QStringList{QStringLiteral("-n"), m_tools.nfsMount} + arguments;
             auto retry = run(m_tools.sudo, sudoArguments, mountTimeout);
@@ -374,7 +384,8 @@ QCoro::Task<QUrl> MountEngine::mountNFS(NASConfig config)
             QStringLiteral("mount_nfs 参数错误。请检查 NFS 服务器地址和共享路径是否正确。当前仅支持 NFSv4。")));
     if (result.exitCode == 1 && message.contains(QLatin1String("sudo")))
         throw VantrelError::mountFailed(Localization::text(QStringLiteral("nfs.error.sudoRequired"),
-            QStringLiteral("NFS 挂载需要 root 权限。请在终端配置 sudoers 以允许免密执行 mount_nfs，或手动挂载后使用自定义挂载点。")));
+            QStringLiteral(
+                "NFS 挂载需要 root 权限。请在终端配置 sudoers 以允许免密执行 mount_nfs，或手动挂载后使用自定义挂载点。")));
     throw VantrelError::mountFailed(QStringLiteral("mount_nfs exited with code ") + QString::number(result.exitCode)
         + QStringLiteral(": ") + message);
 }
@@ -426,7 +437,8 @@ QCoro::Task<MountEngine::ConnectionTestResult> MountEngine::testConnection(NASCo
         }
     }
     QStringList arguments;
-    arguments << QStringLiteral("-c") << QStringLiteral("1") << QStringLiteral("-W") << QStringLiteral("3000") << address;
+    arguments << QStringLiteral("-c") << QStringLiteral("1") << QStringLiteral("-W") << QStringLiteral("3000")
+              << address;
     QElapsedTimer clock;
     clock.start();
     try {

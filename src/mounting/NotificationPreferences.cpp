@@ -2,6 +2,7 @@
 
 #include "platform/Defaults.h"
 #include "platform/Localization.h"
+#include "platform/Threading.h"
 
 #include <QCoreApplication>
 #include <QThread>
@@ -34,7 +35,8 @@ const EventInfo& info(NotificationEvent event)
 
 } // namespace
 
-QList<NotificationEvent> allNotificationEvents()
+template <>
+QList<NotificationEvent> allCases<NotificationEvent>()
 {
     QList<NotificationEvent> events;
     for (const EventInfo& e : eventTable)
@@ -42,22 +44,14 @@ QList<NotificationEvent> allNotificationEvents()
     return events;
 }
 
-QString notificationEventRawValue(NotificationEvent event)
+QString rawValue(NotificationEvent event)
 {
     return QString::fromLatin1(info(event).raw);
 }
 
-std::optional<NotificationEvent> notificationEventFromRaw(const QString& raw)
-{
-    for (const EventInfo& e : eventTable)
-        if (raw == QLatin1String(e.raw))
-            return e.event;
-    return std::nullopt;
-}
-
 QString notificationEventDisplayName(NotificationEvent event)
 {
-    return Localization::text(QStringLiteral("notification.event.") + notificationEventRawValue(event),
+    return Localization::text(QStringLiteral("notification.event.") + rawValue(event),
         QString::fromUtf8(info(event).defaultName));
 }
 
@@ -73,7 +67,7 @@ NotificationPreferences::NotificationPreferences(Defaults& defaults, QObject* pa
     // Only a stored Bool counts; a value of any other type reads as absent.
     const QVariant global = m_defaults.value(globalKey);
     m_globalEnabled = global.typeId() == QMetaType::Bool ? global.toBool() : true;
-    for (NotificationEvent event : allNotificationEvents()) {
+    for (NotificationEvent event : allCases<NotificationEvent>()) {
         const QVariant stored = m_defaults.value(eventKey(event));
         if (stored.typeId() == QMetaType::Bool)
             m_eventStates.insert(event, stored.toBool());
@@ -82,14 +76,7 @@ NotificationPreferences::NotificationPreferences(Defaults& defaults, QObject* pa
 
 NotificationPreferences& NotificationPreferences::shared()
 {
-    static NotificationPreferences* instance = [] {
-        auto* p = new NotificationPreferences(Defaults::standard());
-        // Observers live on the main thread even when a worker asks first.
-        if (auto* app = QCoreApplication::instance(); app && p->thread() != app->thread())
-            p->moveToThread(app->thread());
-        return p;
-    }();
-    return *instance;
+    return sharedInstance([] { return new NotificationPreferences(Defaults::standard()); });
 }
 
 bool NotificationPreferences::isEnabled(NotificationEvent event) const
@@ -120,7 +107,7 @@ void NotificationPreferences::resetToDefaults()
         m_eventStates.clear();
     }
     emit eventStatesChanged({});
-    for (NotificationEvent event : allNotificationEvents())
+    for (NotificationEvent event : allCases<NotificationEvent>())
         m_defaults.remove(eventKey(event));
 }
 

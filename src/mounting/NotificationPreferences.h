@@ -1,5 +1,7 @@
 #pragma once
 
+#include "model/RawValue.h"
+
 #include <QHash>
 #include <QList>
 #include <QMetaType>
@@ -14,12 +16,19 @@ namespace vantrel {
 class Defaults;
 
 // The events a user notification may be posted for, in the order the settings list them.
-enum class NotificationEvent { mountSuccess, mountFailure, unmount, networkChange, transferComplete, transferFailed, cacheCleanup };
+enum class NotificationEvent {
+    mountSuccess,
+    mountFailure,
+    unmount,
+    networkChange,
+    transferComplete,
+    transferFailed,
+    cacheCleanup
+};
 
-QList<NotificationEvent> allNotificationEvents();
-QString notificationEventRawValue(NotificationEvent event);
-// Exact, case-sensitive match of a raw value; none for any other text.
-std::optional<NotificationEvent> notificationEventFromRaw(const QString& raw);
+template <>
+QList<NotificationEvent> allCases<NotificationEvent>();
+QString rawValue(NotificationEvent event);
 // The localized label of the event's switch.
 QString notificationEventDisplayName(NotificationEvent event);
 // The state of an event the user never switched.
@@ -57,7 +66,7 @@ public:
     // Only the events with a stored choice.
     NotificationEventStates eventStates() const;
 
-    static QString eventKey(NotificationEvent event) { return eventPrefix + notificationEventRawValue(event); }
+    static QString eventKey(NotificationEvent event) { return eventPrefix + rawValue(event); }
 
 signals:
     void globalEnabledChanged(bool enabled);

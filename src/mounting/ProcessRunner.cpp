@@ -1,10 +1,10 @@
 #include "mounting/ProcessRunner.h"
 
 #include "model/AppState.h"
+#include "platform/Encodings.h"
 #include "platform/Threading.h"
 
 #include <QProcess>
-#include <QStringDecoder>
 #include <QTimer>
 
 #include <qcoro/qcoroprocess.h>
@@ -19,18 +19,13 @@ namespace vantrel {
 
 namespace {
 
-// Strict UTF-8: anything malformed yields empty text rather than a lossy repair.
-QString decodeUtf8OrEmpty(const QByteArray& bytes)
-{
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringConverter::Flag::Stateless);
-    QString text = decoder.decode(bytes);
-    return decoder.hasError() ? QString() : text;
-}
-
 // Suspends until a started QProcess runs or has failed to start; true when it runs.
 class StartedAwaiter {
 public:
-    explicit StartedAwaiter(QProcess* process) : m_process(process) {}
+    explicit StartedAwaiter(QProcess* process)
+        : m_process(process)
+    {
+    }
 
     bool await_ready() noexcept
     {
@@ -47,10 +42,11 @@ public:
             QTimer::singleShot(0, [waiting] { waiting.resume(); });
         };
         m_onStarted = QObject::connect(m_process, &QProcess::started, m_process, [resume] { resume(true); });
-        m_onFailed = QObject::connect(m_process, &QProcess::errorOccurred, m_process, [resume](QProcess::ProcessError error) {
-            if (error == QProcess::FailedToStart)
-                resume(false);
-        });
+        m_onFailed = QObject::connect(m_process, &QProcess::errorOccurred, m_process,
+            [resume](QProcess::ProcessError error) {
+                if (error == QProcess::FailedToStart)
+                    resume(false);
+            });
     }
     bool await_resume() const noexcept { return m_started; }
 
@@ -111,8 +107,8 @@ QCoro::Task<ProcessResult> ProcessRunner::run(ProcessRequest request)
     if (!started) {
         const QString description = process->errorString();
         process->close();
-        throw VantrelError::mountFailed(QStringLiteral("Failed to launch ") + request.program + QStringLiteral(": ")
-            + description);
+        throw VantrelError::mountFailed(
+            QStringLiteral("Failed to launch ") + request.program + QStringLiteral(": ") + description);
     }
 
     if (request.input) {
@@ -154,7 +150,8 @@ QCoro::Task<ProcessResult> ProcessRunner::run(ProcessRequest request)
         throw VantrelError::timeout(QStringLiteral("Process ") + request.program + QStringLiteral(" timed out after ")
             + wholeSeconds(request.timeout) + QStringLiteral("s"));
 
-    co_return ProcessResult{child->exitCode(), decodeUtf8OrEmpty(out), decodeUtf8OrEmpty(err)};
+    co_return ProcessResult{child->exitCode(), encoding::parseUtf8(out).value_or(QString()),
+        encoding::parseUtf8(err).value_or(QString())};
 }
 
 } // namespace vantrel

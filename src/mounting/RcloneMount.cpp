@@ -54,7 +54,8 @@ QString shareInRemote(const QString& sharePath)
 
 QString RcloneMount::deviceName(const LinuxMountTools::SmbShare& share)
 {
-    QString host = share.host.contains(QLatin1Char(':')) ? QLatin1Char('[') + share.host + QLatin1Char(']') : share.host;
+    QString host = share.host.contains(QLatin1Char(':')) ? QLatin1Char('[') + share.host + QLatin1Char(']')
+                                                         : share.host;
     if (share.port)
         host += QLatin1Char(':') + QString::number(*share.port);
     // Percent-encoded: a comma would end the option that carries the name to the FUSE helper.
@@ -106,8 +107,8 @@ VantrelError::Kind RcloneMount::classify(const QString& message)
         if (text.contains(QLatin1String(word)))
             return VantrelError::Kind::connectionFailed;
     }
-    static const char* const refused[] = {"logon", "access denied", "access is denied", "permission denied",
-        "password", "account"};
+    static const char* const refused[] = {"logon", "access denied", "access is denied", "permission denied", "password",
+        "account"};
     for (const char* word : refused) {
         if (text.contains(QLatin1String(word)))
             return VantrelError::Kind::authenticationFailed;
@@ -137,8 +138,8 @@ QList<qint64> RcloneMount::mountProcesses(const QString& rclonePath, const QStri
 
 QString RcloneMount::logFileFor(const QString& mountPoint) const
 {
-    const QByteArray digest =
-        QCryptographicHash::hash(LinuxMountTools::absolutePath(mountPoint).toUtf8(), QCryptographicHash::Sha256);
+    const QByteArray digest = QCryptographicHash::hash(LinuxMountTools::absolutePath(mountPoint).toUtf8(),
+        QCryptographicHash::Sha256);
     return m_tools.logFolder + QLatin1Char('/') + QString::fromLatin1(digest.toHex().left(16)) + QStringLiteral(".log");
 }
 
@@ -193,8 +194,8 @@ QCoro::Task<> RcloneMount::mount(LinuxMountTools::SmbShare share) const
         const QString text = message(listed.stderr.isEmpty() ? listed.stdout : listed.stderr);
         const VantrelError::Kind kind = classify(text);
         if (kind == VantrelError::Kind::mountFailed)
-            throw VantrelError::mountFailed(QStringLiteral("rclone exited with code ") + QString::number(listed.exitCode)
-                + QStringLiteral(": ") + text);
+            throw VantrelError::mountFailed(QStringLiteral("rclone exited with code ")
+                + QString::number(listed.exitCode) + QStringLiteral(": ") + text);
         throw VantrelError(kind, text);
     }
 
@@ -214,9 +215,10 @@ QCoro::Task<> RcloneMount::mount(LinuxMountTools::SmbShare share) const
     // Written files go to the server as soon as they are closed; the default delay lost a file
     // written right before an unmount.
     QStringList mountArguments{QStringLiteral("mount"), remote, mountPoint, QStringLiteral("--daemon"),
-        QStringLiteral("--daemon-wait"), QString::number(waitSeconds) + QLatin1Char('s'), QStringLiteral("--vfs-cache-mode"),
-        QStringLiteral("writes"), QStringLiteral("--vfs-write-back"), QStringLiteral("0s"), QStringLiteral("--log-file"),
-        logFile, QStringLiteral("--log-level"), QStringLiteral("NOTICE")};
+        QStringLiteral("--daemon-wait"), QString::number(waitSeconds) + QLatin1Char('s'),
+        QStringLiteral("--vfs-cache-mode"), QStringLiteral("writes"), QStringLiteral("--vfs-write-back"),
+        QStringLiteral("0s"), QStringLiteral("--log-file"), logFile, QStringLiteral("--log-level"),
+        QStringLiteral("NOTICE")};
     // Others change the share too: a listing cached for rclone's default five minutes would hide
     // their new files that long. A second is what the kernel's SMB client keeps attributes.
     mountArguments << QStringLiteral("--dir-cache-time") << QStringLiteral("1s");
@@ -258,7 +260,8 @@ QCoro::Task<> RcloneMount::mount(LinuxMountTools::SmbShare share) const
             if (type == QStringLiteral("fuse.rclone"))
                 co_return;
             if (static_cast<double>(clock.elapsed()) / 1000.0 >= timeLimit) {
-                failure = VantrelError::mountFailed(QStringLiteral("rclone mount ended without mounting ") + mountPoint);
+                failure = VantrelError::mountFailed(
+                    QStringLiteral("rclone mount ended without mounting ") + mountPoint);
                 break;
             }
             auto pause = QCoro::sleepFor(pollInterval);
@@ -356,8 +359,8 @@ QCoro::Task<> RcloneMount::unmount(QString path, bool force) const
     if (!co_await std::move(waiting)) {
         if (!force)
             throw VantrelError::timeout(QStringLiteral("rclone mount of ") + path
-                + QStringLiteral(" was still writing to the server ") + ProcessRunner::wholeSeconds(m_tools.unmountTimeout)
-                + QStringLiteral("s after the unmount"));
+                + QStringLiteral(" was still writing to the server ")
+                + ProcessRunner::wholeSeconds(m_tools.unmountTimeout) + QStringLiteral("s after the unmount"));
         ProcessTable::signal(pids, SIGTERM);
     }
     auto removeLog = [logFile = logFileFor(path)] { QFile::remove(logFile); };

@@ -17,7 +17,10 @@ namespace vantrel {
 // whose settings (tool paths, time limits, log folder) it uses. Holds nothing of its own.
 class RcloneMount final {
 public:
-    explicit RcloneMount(const LinuxMountTools& tools) : m_tools(tools) {}
+    explicit RcloneMount(const LinuxMountTools& tools)
+        : m_tools(tools)
+    {
+    }
 
     // Mounts the share at its prepared, empty folder and returns once the folder is the mount's
     // root. A first listing reports a refused login or an unreachable server quickly (the mount

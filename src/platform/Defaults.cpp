@@ -1,13 +1,13 @@
 #include "platform/Defaults.h"
 
-#include <QDir>
-#include <QFile>
+#include "platform/AppPaths.h"
+#include "platform/StoredFile.h"
+#include "platform/Threading.h"
+
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSaveFile>
-#include <QStandardPaths>
 #include <QThreadPool>
 #include <QTimeZone>
 
@@ -40,7 +40,8 @@ QJsonObject encodeValue(const QVariant& v)
         if (std::isfinite(d))
             o[kValue] = d;
         else
-            o[kValue] = std::isnan(d) ? QStringLiteral("nan") : (d > 0 ? QStringLiteral("inf") : QStringLiteral("-inf"));
+            o[kValue] = std::isnan(d) ? QStringLiteral("nan")
+                                      : (d > 0 ? QStringLiteral("inf") : QStringLiteral("-inf"));
         break;
     }
     case QMetaType::QString:
@@ -59,8 +60,7 @@ QJsonObject encodeValue(const QVariant& v)
         o[kType] = QStringLiteral("date");
         o[kValue] = v.toDateTime().toUTC().toString(Qt::ISODateWithMs);
         break;
-    default:
-        break;
+    default: break;
     }
     return o;
 }
@@ -103,7 +103,8 @@ std::optional<QVariant> decodeValue(const QJsonValue& json)
         return QVariant(list);
     }
     if (type == QLatin1String("data") && v.isString()) {
-        const auto decoded = QByteArray::fromBase64Encoding(v.toString().toLatin1(), QByteArray::AbortOnBase64DecodingErrors);
+        const auto decoded = QByteArray::fromBase64Encoding(v.toString().toLatin1(),
+            QByteArray::AbortOnBase64DecodingErrors);
         if (decoded)
             return QVariant(*decoded);
     }
@@ -142,28 +143,25 @@ Defaults::~Defaults()
 
 Defaults& Defaults::standard()
 {
-    static Defaults* instance = new Defaults(standardFilePath());
-    return *instance;
+    return sharedInstance([] { return new Defaults(standardFilePath()); });
 }
 
 QString Defaults::standardFilePath()
 {
-    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
-        + QStringLiteral("/Vantrel/com.vantrel.app.defaults.json");
+    return AppPaths::configDirectory() + QStringLiteral("/com.vantrel.app.defaults.json");
 }
 
 void Defaults::load()
 {
-    QFile file(m_filePath);
-    if (!file.exists())
+    StoredFile::removeLeftovers(m_filePath);
+    const StoredFile::Contents contents = StoredFile::read(m_filePath, maxFileSize);
+    if (contents.state == StoredFile::Contents::State::missing)
         return;
-    QString problem;
+    QString problem = contents.problem;
     QJsonObject root;
-    if (!file.open(QIODevice::ReadOnly)) {
-        problem = file.errorString();
-    } else {
+    if (contents.state == StoredFile::Contents::State::read) {
         QJsonParseError error{};
-        const QJsonDocument doc = QJsonDocument::fromJson(file.readAll(), &error);
+        const QJsonDocument doc = QJsonDocument::fromJson(contents.bytes, &error);
         if (error.error != QJsonParseError::NoError)
             problem = error.errorString();
         else if (!doc.isObject())
@@ -182,19 +180,37 @@ void Defaults::load()
     if (problem.isEmpty())
         return;
 
-    // Keep the unreadable file: a later save must not be the only copy of the user's settings.
-    const QString stamp = QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd-HHmmss"));
-    const QString copy = m_filePath + QStringLiteral(".unreadable-") + stamp;
-    if (QFile::copy(m_filePath, copy)) {
-        QFile::setPermissions(copy, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-        m_corruptCopyPath = copy;
+    // Keep the unreadable file where no save reaches it; what could be read is saved at once, so
+    // that the next start finds it even if nothing changes meanwhile.
+    QString failure;
+    if (const std::optional<QString> aside = StoredFile::moveAside(m_filePath, &failure)) {
+        m_corruptCopyPath = *aside;
+        if (!m_values.isEmpty()) {
+            ++m_generation;
+            scheduleSave();
+        }
     } else {
-        // Without a copy, saving would destroy the only one: changes stay in memory this run.
+        // Saving would destroy the only copy: changes stay in memory this run.
         m_savingBlocked = true;
     }
     m_systemLog.write(SystemLog::Type::Error, QStringLiteral("Defaults"),
-        QStringLiteral("Settings file %1 is unreadable (%2); a copy was kept at %3")
-            .arg(m_filePath, problem, m_corruptCopyPath.isEmpty() ? QStringLiteral("(copy failed)") : m_corruptCopyPath));
+        QStringLiteral("Settings file %1 is unreadable (%2); it was kept at %3")
+            .arg(m_filePath, problem,
+                m_corruptCopyPath.isEmpty() ? QStringLiteral("(it could not be moved: %1)").arg(failure)
+                                            : m_corruptCopyPath));
+}
+
+std::optional<QString> Defaults::keepValueAside(const QString& key, QString* error) const
+{
+    const QVariant v = value(key);
+    QByteArray bytes;
+    if (v.typeId() == QMetaType::QByteArray)
+        bytes = v.toByteArray();
+    else if (v.typeId() == QMetaType::QString)
+        bytes = v.toString().toUtf8();
+    else
+        bytes = QJsonDocument(encodeValue(v)).toJson(QJsonDocument::Compact);
+    return StoredFile::writeAside(QFileInfo(m_filePath).absolutePath() + u'/' + key, bytes, error);
 }
 
 bool Defaults::contains(const QString& key) const
@@ -213,12 +229,9 @@ std::optional<bool> Defaults::boolValue(const QString& key) const
 {
     const QVariant v = value(key);
     switch (v.typeId()) {
-    case QMetaType::Bool:
-        return v.toBool();
-    case QMetaType::LongLong:
-        return v.toLongLong() != 0;
-    case QMetaType::Double:
-        return v.toDouble() != 0.0;
+    case QMetaType::Bool: return v.toBool();
+    case QMetaType::LongLong: return v.toLongLong() != 0;
+    case QMetaType::Double: return v.toDouble() != 0.0;
     case QMetaType::QString: {
         const QString s = v.toString().trimmed().toLower();
         if (s == QLatin1String("yes") || s == QLatin1String("true"))
@@ -229,8 +242,7 @@ std::optional<bool> Defaults::boolValue(const QString& key) const
             return *d != 0.0;
         return std::nullopt;
     }
-    default:
-        return std::nullopt;
+    default: return std::nullopt;
     }
 }
 
@@ -243,12 +255,9 @@ std::optional<qint64> Defaults::integerValue(const QString& key) const
         return static_cast<qint64>(d);
     };
     switch (v.typeId()) {
-    case QMetaType::Bool:
-        return v.toBool() ? 1 : 0;
-    case QMetaType::LongLong:
-        return v.toLongLong();
-    case QMetaType::Double:
-        return fromDouble(v.toDouble());
+    case QMetaType::Bool: return v.toBool() ? 1 : 0;
+    case QMetaType::LongLong: return v.toLongLong();
+    case QMetaType::Double: return fromDouble(v.toDouble());
     case QMetaType::QString: {
         bool ok = false;
         const qint64 n = v.toString().trimmed().toLongLong(&ok);
@@ -258,8 +267,7 @@ std::optional<qint64> Defaults::integerValue(const QString& key) const
             return fromDouble(*d);
         return std::nullopt;
     }
-    default:
-        return std::nullopt;
+    default: return std::nullopt;
     }
 }
 
@@ -267,16 +275,11 @@ std::optional<double> Defaults::doubleValue(const QString& key) const
 {
     const QVariant v = value(key);
     switch (v.typeId()) {
-    case QMetaType::Bool:
-        return v.toBool() ? 1.0 : 0.0;
-    case QMetaType::LongLong:
-        return static_cast<double>(v.toLongLong());
-    case QMetaType::Double:
-        return v.toDouble();
-    case QMetaType::QString:
-        return numberFromText(v.toString());
-    default:
-        return std::nullopt;
+    case QMetaType::Bool: return v.toBool() ? 1.0 : 0.0;
+    case QMetaType::LongLong: return static_cast<double>(v.toLongLong());
+    case QMetaType::Double: return v.toDouble();
+    case QMetaType::QString: return numberFromText(v.toString());
+    default: return std::nullopt;
     }
 }
 
@@ -284,14 +287,10 @@ std::optional<QString> Defaults::stringValue(const QString& key) const
 {
     const QVariant v = value(key);
     switch (v.typeId()) {
-    case QMetaType::QString:
-        return v.toString();
-    case QMetaType::LongLong:
-        return QString::number(v.toLongLong());
-    case QMetaType::Double:
-        return QString::number(v.toDouble());
-    default:
-        return std::nullopt;
+    case QMetaType::QString: return v.toString();
+    case QMetaType::LongLong: return QString::number(v.toLongLong());
+    case QMetaType::Double: return QString::number(v.toDouble());
+    default: return std::nullopt;
     }
 }
 
@@ -328,14 +327,10 @@ bool Defaults::setValue(const QString& key, const QVariant& value)
     case QMetaType::Double:
     case QMetaType::QString:
     case QMetaType::QStringList:
-    case QMetaType::QByteArray:
-        stored = value;
-        break;
+    case QMetaType::QByteArray: stored = value; break;
     case QMetaType::Int:
     case QMetaType::Long:
-    case QMetaType::Short:
-        stored = QVariant(value.toLongLong());
-        break;
+    case QMetaType::Short: stored = QVariant(value.toLongLong()); break;
     case QMetaType::UInt:
     case QMetaType::ULong:
     case QMetaType::ULongLong:
@@ -343,16 +338,13 @@ bool Defaults::setValue(const QString& key, const QVariant& value)
             return false;
         stored = QVariant(value.toLongLong());
         break;
-    case QMetaType::Float:
-        stored = QVariant(value.toDouble());
-        break;
+    case QMetaType::Float: stored = QVariant(value.toDouble()); break;
     case QMetaType::QDateTime:
         if (!value.toDateTime().isValid())
             return false;
         stored = QVariant(value.toDateTime().toUTC());
         break;
-    default:
-        return false;
+    default: return false;
     }
     {
         QWriteLocker locker(&m_lock);
@@ -407,28 +399,14 @@ void Defaults::saveNow()
         m_lastSaveOk = false;
         return;
     }
-    const QFileInfo info(m_filePath);
-    QDir dir = info.absoluteDir();
-    bool ok = true;
-    if (!dir.exists()) {
-        ok = QDir().mkpath(dir.absolutePath());
-        if (ok)
-            QFile::setPermissions(dir.absolutePath(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    }
-    if (ok) {
-        QSaveFile file(m_filePath);
-        ok = file.open(QIODevice::WriteOnly);
-        if (ok) {
-            file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-            ok = file.write(QJsonDocument(root).toJson(QJsonDocument::Indented)) >= 0 && file.commit();
-        }
-        if (!ok)
-            m_systemLog.write(SystemLog::Type::Error, QStringLiteral("Defaults"),
-                QStringLiteral("Failed to save settings to %1: %2").arg(m_filePath, file.errorString()));
-    }
+    const std::optional<QString> failure = StoredFile::write(m_filePath,
+        QJsonDocument(root).toJson(QJsonDocument::Indented));
+    if (failure)
+        m_systemLog.write(SystemLog::Type::Error, QStringLiteral("Defaults"),
+            QStringLiteral("Failed to save settings to %1: %2").arg(m_filePath, *failure));
     QWriteLocker locker(&m_lock);
     m_savedGeneration = generation;
-    m_lastSaveOk = ok;
+    m_lastSaveOk = !failure;
 }
 
 } // namespace vantrel

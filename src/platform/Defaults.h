@@ -24,13 +24,16 @@ namespace vantrel {
 // bytes, date); an absent key is distinct from any value. Reads come from memory under a read
 // lock, so any thread may read cheaply. Writes update memory at once and are saved in order on a
 // private writer thread with an atomic replace, so a crash mid-write leaves the previous file.
-// A file that cannot be read is copied aside before anything may overwrite it.
+// A file that cannot be read is moved aside before anything may overwrite it.
 class Defaults final : public QObject {
     Q_OBJECT
 
 public:
     // Unreadable files and failed saves are reported to `systemLog`.
     explicit Defaults(const QString& filePath, SystemLog& systemLog = SystemLog::shared(), QObject* parent = nullptr);
+
+    // A larger file is not the user's settings: it is kept aside like an unreadable one.
+    static constexpr qint64 maxFileSize = 16 * 1024 * 1024;
     ~Defaults() override;
 
     // The process-wide database under the user's config folder.
@@ -62,7 +65,12 @@ public:
     // Waits until every change so far is on disk; false when the last save failed.
     bool synchronize();
 
-    // Where an unreadable file was copied aside at load (empty when none).
+    // Writes the stored value of `key` to an owner-only file of its own beside the database, for a
+    // caller that cannot decode the value and will replace it. The file's path, or none with the
+    // reason in *error.
+    std::optional<QString> keepValueAside(const QString& key, QString* error = nullptr) const;
+
+    // Where an unreadable file was moved aside at load (empty when none).
     QString corruptCopyPath() const { return m_corruptCopyPath; }
 
 signals:
@@ -79,10 +87,10 @@ private:
     QString m_corruptCopyPath;
     mutable QReadWriteLock m_lock;
     QHash<QString, QVariant> m_values;
-    quint64 m_generation = 0;       // bumped on every change, under m_lock
-    quint64 m_savedGeneration = 0;  // last generation written, touched only by the writer
+    quint64 m_generation = 0;      // bumped on every change, under m_lock
+    quint64 m_savedGeneration = 0; // last generation written, touched only by the writer
     bool m_lastSaveOk = true;
-    bool m_savingBlocked = false;   // set at load only, before the writer runs
+    bool m_savingBlocked = false; // set at load only, before the writer runs
     std::unique_ptr<QThreadPool> m_writer;
 };
 

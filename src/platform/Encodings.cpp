@@ -1,6 +1,7 @@
 #include "platform/Encodings.h"
 
 #include <QRegularExpression>
+#include <QStringDecoder>
 
 #include <cmath>
 
@@ -63,8 +64,8 @@ QString iso8601(const QDateTime& date)
 
 std::optional<QDateTime> parseIso8601(const QString& text)
 {
-    static const QRegularExpression pattern(QStringLiteral(
-        R"(^(\d{4})-(\d{2})-(\d{2})T(\d{2}):(\d{2}):(\d{2})(?:(Z)|([+-])(\d{2}):(\d{2}))$)"));
+    static const QRegularExpression pattern(
+        QStringLiteral(R"(^(\d{4})-(\d{2})-(\d{2})T(\d{2}):(\d{2}):(\d{2})(?:(Z)|([+-])(\d{2}):(\d{2}))$)"));
     const QRegularExpressionMatch m = pattern.match(text);
     if (!m.hasMatch())
         return std::nullopt;
@@ -85,6 +86,16 @@ std::optional<QDateTime> parseIso8601(const QString& text)
     }
     const QDateTime local(day, QTime(hour, minute, second), Qt::UTC);
     return local.addSecs(-offsetSeconds);
+}
+
+std::optional<QString> parseUtf8(const QByteArray& bytes)
+{
+    // Stateless: a stateful decoder would hold back a truncated last sequence instead of failing.
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringConverter::Flag::Stateless);
+    QString text = decoder.decode(bytes);
+    if (decoder.hasError())
+        return std::nullopt;
+    return text;
 }
 
 QString fileUrlText(const QString& path)

@@ -24,6 +24,10 @@ QString iso8601(const QDateTime& date);
 // Reads the form above (and an explicit offset); none for anything else.
 std::optional<QDateTime> parseIso8601(const QString& text);
 
+// The text of strict UTF-8; none for anything malformed, a sequence cut off at the end included,
+// rather than a lossy repair.
+std::optional<QString> parseUtf8(const QByteArray& bytes);
+
 // A local file URL in its fully percent-encoded text form, and back.
 QString fileUrlText(const QString& path);
 std::optional<QString> pathFromFileUrlText(const QString& text);

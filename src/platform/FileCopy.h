@@ -19,7 +19,17 @@ class FileCopy final {
 public:
     enum class Step { finished, paused, cancelled, failed };
     // Which operation failed, so that the caller can word the message.
-    enum class Failure { none, openSource, createFolder, sameFile, removeExisting, openDestination, read, write, finish };
+    enum class Failure {
+        none,
+        openSource,
+        createFolder,
+        sameFile,
+        removeExisting,
+        openDestination,
+        read,
+        write,
+        finish
+    };
     struct Result {
         Step step = Step::finished;
         Failure failure = Failure::none;

@@ -1,14 +1,19 @@
 #include "platform/LoginItems.h"
 
+#include "platform/StoredFile.h"
+
+#include "platform/Threading.h"
+
 #include <QCoreApplication>
-#include <QDir>
 #include <QFile>
-#include <QSaveFile>
 #include <QStandardPaths>
 
 namespace vantrel {
 
 namespace {
+
+// Far more than any entry we write; anything larger is not ours.
+constexpr qint64 maxEntrySize = 64 * 1024;
 
 // The value of `key` in the [Desktop Entry] group, or none.
 std::optional<QString> desktopEntryValue(const QByteArray& content, const QString& key)
@@ -44,7 +49,7 @@ QString escapeString(QString value)
 
 LoginItems::LoginItems()
     : LoginItems(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + QStringLiteral("/autostart"),
-          QCoreApplication::applicationFilePath())
+        QCoreApplication::applicationFilePath())
 {
 }
 
@@ -56,8 +61,7 @@ LoginItems::LoginItems(const QString& autostartDirectory, const QString& executa
 
 LoginItems& LoginItems::shared()
 {
-    static LoginItems* p = new LoginItems();
-    return *p;
+    return sharedInstance([] { return new LoginItems(); });
 }
 
 QString LoginItems::entryPath(const QString& identifier) const
@@ -67,10 +71,10 @@ QString LoginItems::entryPath(const QString& identifier) const
 
 LoginItems::Status LoginItems::status(const QString& identifier) const
 {
-    QFile file(entryPath(identifier));
-    if (!file.open(QIODevice::ReadOnly))
+    const StoredFile::Contents entry = StoredFile::read(entryPath(identifier), maxEntrySize);
+    if (entry.state != StoredFile::Contents::State::read)
         return Status::notRegistered;
-    const QByteArray content = file.readAll();
+    const QByteArray& content = entry.bytes;
     if (desktopEntryValue(content, QStringLiteral("Hidden")) == QStringLiteral("true"))
         return Status::notRegistered;
     if (desktopEntryValue(content, QStringLiteral("X-GNOME-Autostart-enabled")) == QStringLiteral("false"))
@@ -93,23 +97,14 @@ QString LoginItems::execValue(const QString& path)
 
 std::optional<QString> LoginItems::registerItem(const QString& identifier, const QString& displayName)
 {
-    if (!QDir().mkpath(m_directory))
-        return QStringLiteral("The folder \"%1\" could not be created.").arg(m_directory);
-    const QString content = QStringLiteral(
-        "[Desktop Entry]\n"
-        "Type=Application\n"
-        "Name=%1\n"
-        "Exec=%2\n"
-        "Terminal=false\n"
-        "X-GNOME-Autostart-enabled=true\n")
+    const QString content = QStringLiteral("[Desktop Entry]\n"
+                                           "Type=Application\n"
+                                           "Name=%1\n"
+                                           "Exec=%2\n"
+                                           "Terminal=false\n"
+                                           "X-GNOME-Autostart-enabled=true\n")
                                 .arg(escapeString(displayName), execValue(m_executablePath));
-    QSaveFile file(entryPath(identifier));
-    if (!file.open(QIODevice::WriteOnly))
-        return file.errorString();
-    file.write(content.toUtf8());
-    if (!file.commit())
-        return file.errorString();
-    return std::nullopt;
+    return StoredFile::write(entryPath(identifier), content.toUtf8());
 }
 
 std::optional<QString> LoginItems::unregisterItem(const QString& identifier)

@@ -1,5 +1,7 @@
 #include "platform/PowerEvents.h"
 
+#include "platform/Threading.h"
+
 #include <QFileInfo>
 
 namespace vantrel {
@@ -42,8 +44,7 @@ PowerEvents::PowerEvents(const QDBusConnection& bus, QObject* parent)
 
 PowerEvents& PowerEvents::shared()
 {
-    static PowerEvents* instance = new PowerEvents;
-    return *instance;
+    return sharedInstance([] { return new PowerEvents; });
 }
 
 void PowerEvents::onPrepareForSleep(bool start)

@@ -19,7 +19,6 @@ public:
     // On the system bus.
     explicit PowerEvents(QObject* parent = nullptr);
     explicit PowerEvents(const QDBusConnection& bus, QObject* parent = nullptr);
-    // First created on the main thread.
     static PowerEvents& shared();
 
     // Whether the logind signal is subscribed to.

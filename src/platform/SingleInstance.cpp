@@ -25,7 +25,9 @@ QString SingleInstance::defaultSocketPath()
 }
 
 SingleInstance::SingleInstance(const QString& socketPath, SystemLog& systemLog, QObject* parent)
-    : QObject(parent), m_socketPath(socketPath), m_systemLog(systemLog)
+    : QObject(parent)
+    , m_socketPath(socketPath)
+    , m_systemLog(systemLog)
 {
 }
 

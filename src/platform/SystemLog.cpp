@@ -1,5 +1,7 @@
 #include "platform/SystemLog.h"
 
+#include "platform/Threading.h"
+
 #include <QFileInfo>
 
 #include <systemd/sd-journal.h>
@@ -12,8 +14,7 @@ namespace vantrel {
 
 SystemLog& SystemLog::shared()
 {
-    static JournalSystemLog* instance = new JournalSystemLog;
-    return *instance;
+    return sharedInstance([] { return new JournalSystemLog; });
 }
 
 namespace {

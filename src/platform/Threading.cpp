@@ -33,6 +33,13 @@ void postToMainThread(QObject* context, std::function<void()> f)
         Qt::QueuedConnection);
 }
 
+void moveToMainThread(QObject* object)
+{
+    const QCoreApplication* app = QCoreApplication::instance();
+    if (app && object->thread() != app->thread())
+        object->moveToThread(app->thread());
+}
+
 void startDeferred(QObject* context, std::function<QCoro::Task<>()> coroutine)
 {
     // The callable lives until the coroutine ends: a lambda coroutine's captures are stored in it.

@@ -43,6 +43,26 @@ auto runOnMainThreadAndWait(F&& f) -> std::invoke_result_t<F>
     }
 }
 
+// Gives the object to the main thread (when there is an application), from the thread it lives on.
+void moveToMainThread(QObject* object);
+
+// The process-wide instance that `make` creates on first use: `return sharedInstance([] { return
+// new T(...); });` in each `T::shared()`. It is deliberately leaked, so no static-destruction order
+// bites at exit, and a QObject is handed to the main thread even when a worker asks first, so that
+// its timers and observers run there.
+template <typename Make>
+auto& sharedInstance(Make make)
+{
+    using T = std::remove_pointer_t<std::invoke_result_t<Make>>;
+    static T* const instance = [&make] {
+        T* created = make();
+        if constexpr (std::is_base_of_v<QObject, T>)
+            moveToMainThread(created);
+        return created;
+    }();
+    return *instance;
+}
+
 // Starts a coroutine on the next turn of the event loop (QCoro tasks start eagerly; callers
 // expect a queued start). Nothing runs when the context is gone by then.
 void startDeferred(QObject* context, std::function<QCoro::Task<>()> coroutine);

@@ -1,20 +1,24 @@
 #include "services/KeychainManager.h"
 
 #include "model/AppState.h"
+#include "platform/Encodings.h"
 #include "platform/SecretStore.h"
+#include "platform/Threading.h"
 #include "services/LogManager.h"
 
 #include <QCryptographicHash>
-#include <QStringDecoder>
 
 namespace vantrel {
 
-KeychainManager::KeychainManager(SecretStore& store, LogManager& logManager) : m_store(store), m_log(logManager) {}
+KeychainManager::KeychainManager(SecretStore& store, LogManager& logManager)
+    : m_store(store)
+    , m_log(logManager)
+{
+}
 
 KeychainManager& KeychainManager::shared()
 {
-    static KeychainManager* instance = new KeychainManager(SecretStore::shared(), LogManager::shared());
-    return *instance;
+    return sharedInstance([] { return new KeychainManager(SecretStore::shared(), LogManager::shared()); });
 }
 
 bool KeychainManager::savePassword(const QString& password, const QString& account)
@@ -37,11 +41,7 @@ std::optional<QString> KeychainManager::getPassword(const QString& account)
         logKeychainError(QStringLiteral("getPassword"), result.status, result.message);
         return std::nullopt;
     }
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    QString text = decoder.decode(result.secret);
-    if (decoder.hasError())
-        return std::nullopt;
-    return text;
+    return encoding::parseUtf8(result.secret);
 }
 
 void KeychainManager::deletePassword(const QString& account)
@@ -60,7 +60,8 @@ void KeychainManager::cleanupSystemSMBKeychain(const QString& server, const QStr
         logKeychainError(QStringLiteral("cleanupSystemSMBKeychain"), result.status, result.message);
 }
 
-void KeychainManager::writeSystemSMBKeychainEntry(const QString& server, const QString& account, const QString& password)
+void KeychainManager::writeSystemSMBKeychainEntry(const QString& server, const QString& account,
+    const QString& password)
 {
     const QByteArray data = password.toUtf8();
     cleanupSystemSMBKeychain(server, account);
@@ -74,7 +75,8 @@ void KeychainManager::writeSystemSMBKeychainEntry(const QString& server, const Q
         + QStringLiteral(" (OSStatus ") + QString::number(result.status) + QLatin1Char(')'));
 }
 
-QString KeychainManager::credentialKey(const QString& address, const QString& sharePath, const std::optional<QString>& username)
+QString KeychainManager::credentialKey(const QString& address, const QString& sharePath,
+    const std::optional<QString>& username)
 {
     const QString text = address + QLatin1Char('|') + sharePath + QLatin1Char('|') + username.value_or(QString());
     return QString::fromLatin1(QCryptographicHash::hash(text.toUtf8(), QCryptographicHash::Sha256).toHex());

@@ -2,16 +2,18 @@
 
 #include "platform/Defaults.h"
 #include "platform/Localization.h"
+#include "platform/Threading.h"
 
 namespace vantrel {
 
-QList<AppLanguage> allAppLanguages()
+template <>
+QList<AppLanguage> allCases<AppLanguage>()
 {
     return {AppLanguage::system, AppLanguage::zhHans, AppLanguage::english, AppLanguage::japanese, AppLanguage::korean,
         AppLanguage::german, AppLanguage::french, AppLanguage::spanish, AppLanguage::italian, AppLanguage::portuguese};
 }
 
-QString appLanguageRawValue(AppLanguage language)
+QString rawValue(AppLanguage language)
 {
     switch (language) {
     case AppLanguage::system: return QStringLiteral("system");
@@ -26,14 +28,6 @@ QString appLanguageRawValue(AppLanguage language)
     case AppLanguage::portuguese: return QStringLiteral("pt");
     }
     return QStringLiteral("system");
-}
-
-std::optional<AppLanguage> appLanguageFromRaw(const QString& raw)
-{
-    for (AppLanguage language : allAppLanguages())
-        if (appLanguageRawValue(language) == raw)
-            return language;
-    return std::nullopt;
 }
 
 QString appLanguageDisplayName(AppLanguage language)
@@ -62,15 +56,14 @@ LanguageManager::LanguageManager(Defaults& defaults, SystemLocaleSource systemLo
     // A stored language other than "system" is applied as a change; anything unrecognised
     // leaves "system", which the final apply then stores in its place.
     if (const auto stored = m_defaults.stringValue(appLanguageKey))
-        if (const auto language = appLanguageFromRaw(*stored))
+        if (const auto language = fromRawValue<AppLanguage>(*stored))
             setSelectedLanguage(*language);
     applyLanguage(m_selectedLanguage, false);
 }
 
 LanguageManager& LanguageManager::shared()
 {
-    static LanguageManager* instance = new LanguageManager(Defaults::standard());
-    return *instance;
+    return sharedInstance([] { return new LanguageManager(Defaults::standard()); });
 }
 
 void LanguageManager::setSelectedLanguage(AppLanguage language)
@@ -84,7 +77,7 @@ void LanguageManager::setSelectedLanguage(AppLanguage language)
 
 void LanguageManager::applyLanguage(AppLanguage language, bool notify)
 {
-    const QString raw = appLanguageRawValue(language);
+    const QString raw = rawValue(language);
     QLocale newLocale;
     if (language == AppLanguage::system) {
         newLocale = m_systemLocale();

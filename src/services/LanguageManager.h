@@ -1,5 +1,7 @@
 #pragma once
 
+#include "model/RawValue.h"
+
 #include <QHashFunctions>
 #include <QList>
 #include <QLocale>
@@ -17,15 +19,15 @@ class Defaults;
 // The interface languages the user can pick, plus following the system.
 enum class AppLanguage { system, zhHans, english, japanese, korean, german, french, spanish, italian, portuguese };
 
-QList<AppLanguage> allAppLanguages();
-QString appLanguageRawValue(AppLanguage language); // "system", "zh-Hans", "en", ...
-std::optional<AppLanguage> appLanguageFromRaw(const QString& raw);
+template <>
+QList<AppLanguage> allCases<AppLanguage>();
+QString rawValue(AppLanguage language); // "system", "zh-Hans", "en", ...
 // Each language's own name; "follow the system" in the interface language.
 QString appLanguageDisplayName(AppLanguage language);
 
 inline size_t qHash(AppLanguage language, size_t seed = 0) noexcept
 {
-    return ::qHash(appLanguageRawValue(language), seed);
+    return ::qHash(rawValue(language), seed);
 }
 
 // Holds the interface-language choice, stores it, tells the next launch which catalog to load
@@ -43,7 +45,8 @@ public:
     using SystemLocaleSource = std::function<QLocale()>;
 
     explicit LanguageManager(
-        Defaults& defaults, SystemLocaleSource systemLocale = [] { return QLocale::system(); }, QObject* parent = nullptr);
+        Defaults& defaults, SystemLocaleSource systemLocale = [] { return QLocale::system(); },
+        QObject* parent = nullptr);
 
     // Built on Defaults::standard() and the system locale; create it on the main thread.
     static LanguageManager& shared();

@@ -1,17 +1,17 @@
 #include "services/LogManager.h"
 
+#include "platform/AppPaths.h"
 #include "platform/Defaults.h"
 #include "platform/Encodings.h"
+#include "platform/StoredFile.h"
 #include "platform/SystemLog.h"
+#include "platform/Threading.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
 #include <QPromise>
-#include <QSaveFile>
-#include <QStandardPaths>
-#include <QStringDecoder>
 #include <QThreadPool>
 
 #include <memory>
@@ -20,7 +20,12 @@ namespace vantrel {
 
 namespace {
 
+using Category = LogManager::Category;
+
 constexpr auto ownerOnlyFile = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+// A log file rotates at maxLogFileSize, and one long line may carry it past that; a file far larger
+// is not one of ours and is left out.
+constexpr qint64 maxReadableLogSize = 4 * LogManager::maxLogFileSize;
 
 SystemLog::Type systemLogType(LogLevel level)
 {
@@ -38,6 +43,9 @@ SystemLog::Type systemLogType(LogLevel level)
 void appendToLogFile(const QString& path, const QString& rotatedPath, const QByteArray& bytes)
 {
     const QFileInfo info(path);
+    // Opening a FIFO put in the file's place would stall the queue until someone reads it.
+    if (info.exists() && !info.isFile())
+        return;
     if (info.exists() && info.size() >= LogManager::maxLogFileSize) {
         QFile::remove(rotatedPath);
         QFile::rename(path, rotatedPath);
@@ -52,17 +60,10 @@ void appendToLogFile(const QString& path, const QString& rotatedPath, const QByt
 // The whole file as text, or none when it is missing, unreadable or not valid UTF-8.
 std::optional<QString> readUtf8File(const QString& path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    const StoredFile::Contents contents = StoredFile::read(path, maxReadableLogSize);
+    if (contents.state != StoredFile::Contents::State::read)
         return std::nullopt;
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        return std::nullopt;
-    QStringDecoder decoder(QStringDecoder::Utf8);
-    QString text = decoder.decode(bytes);
-    if (decoder.hasError())
-        return std::nullopt;
-    return text;
+    return encoding::parseUtf8(contents.bytes);
 }
 
 qint64 fileSize(const QString& path)
@@ -73,16 +74,15 @@ qint64 fileSize(const QString& path)
 
 } // namespace
 
-QList<LogLevel> allLogLevels()
+template <>
+QList<LogLevel> allCases<LogLevel>()
 {
     return {LogLevel::debug, LogLevel::info, LogLevel::warning, LogLevel::error, LogLevel::critical};
 }
 
-std::optional<LogLevel> logLevelFromRaw(qint64 raw)
+qint64 rawValue(LogLevel level)
 {
-    if (raw < 0 || raw > 4)
-        return std::nullopt;
-    return static_cast<LogLevel>(raw);
+    return static_cast<qint64>(level);
 }
 
 QString logLevelLabel(LogLevel level)
@@ -97,13 +97,14 @@ QString logLevelLabel(LogLevel level)
     return {};
 }
 
-QList<LogManager::Category> LogManager::allCategories()
+template <>
+QList<LogManager::Category> allCases<LogManager::Category>()
 {
     return {Category::defaultCategory, Category::mount, Category::network, Category::cache, Category::transfer,
         Category::keychain, Category::ui, Category::lifecycle, Category::config, Category::system};
 }
 
-QString LogManager::categoryRawValue(Category category)
+QString rawValue(LogManager::Category category)
 {
     switch (category) {
     case Category::defaultCategory: return QStringLiteral("Default");
@@ -120,26 +121,17 @@ QString LogManager::categoryRawValue(Category category)
     return QStringLiteral("Default");
 }
 
-std::optional<LogManager::Category> LogManager::categoryFromRaw(const QString& raw)
-{
-    for (Category c : allCategories())
-        if (categoryRawValue(c) == raw)
-            return c;
-    return std::nullopt;
-}
-
 LogManager::LogManager(Defaults& defaults, SystemLog& systemLog, const QString& logDirectory)
     : m_defaults(defaults)
     , m_systemLog(systemLog)
     , m_logDirectory(logDirectory)
-    , m_clock([] { return QDateTime::currentDateTime(); })
+    , m_clock(systemNow)
     , m_fileQueue(std::make_unique<QThreadPool>())
 {
     // One thread keeps appends, rotations and deletions in submission order.
     m_fileQueue->setMaxThreadCount(1);
     m_fileQueue->setObjectName(QStringLiteral("com.vantrel.logfile"));
-    if (!QFileInfo::exists(m_logDirectory) && QDir().mkpath(m_logDirectory))
-        QFile::setPermissions(m_logDirectory, ownerOnlyFile | QFileDevice::ExeOwner);
+    StoredFile::makeFolder(m_logDirectory);
 }
 
 LogManager::~LogManager()
@@ -150,13 +142,13 @@ LogManager::~LogManager()
 
 LogManager& LogManager::shared()
 {
-    static LogManager* instance = new LogManager(Defaults::standard(), SystemLog::shared(), standardLogDirectory());
-    return *instance;
+    return sharedInstance(
+        [] { return new LogManager(Defaults::standard(), SystemLog::shared(), standardLogDirectory()); });
 }
 
 QString LogManager::standardLogDirectory()
 {
-    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/Vantrel/Logs");
+    return AppPaths::dataDirectory() + QStringLiteral("/Logs");
 }
 
 void LogManager::setClock(Clock clock)
@@ -176,14 +168,14 @@ QString LogManager::rotatedLogFilePath() const
 
 LogLevel LogManager::minimumLevel() const
 {
-    if (const auto level = logLevelFromRaw(m_defaults.integerValue(logLevelKey).value_or(0)))
+    if (const auto level = fromRawValue<LogLevel>(m_defaults.integerValue(logLevelKey).value_or(0)))
         return *level;
     return debugMode() ? LogLevel::debug : LogLevel::info;
 }
 
 void LogManager::setMinimumLevel(LogLevel level)
 {
-    m_defaults.setValue(logLevelKey, static_cast<qint64>(level));
+    m_defaults.setValue(logLevelKey, rawValue(level));
 }
 
 bool LogManager::debugMode() const
@@ -195,7 +187,7 @@ void LogManager::setDebugMode(bool on)
 {
     m_defaults.setValue(debugModeKey, on);
     if (on)
-        m_defaults.setValue(logLevelKey, static_cast<qint64>(LogLevel::debug));
+        m_defaults.setValue(logLevelKey, rawValue(LogLevel::debug));
 }
 
 bool LogManager::fileLoggingEnabled() const
@@ -214,12 +206,12 @@ QString LogManager::formatLine(const QDateTime& time, LogLevel level, Category c
     const QString stamp = QLocale::c().toString(time.toLocalTime(), QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
     const QString fileName = file.mid(file.lastIndexOf(QLatin1Char('/')) + 1);
     return QLatin1Char('[') + stamp + QStringLiteral("] [") + logLevelLabel(level) + QStringLiteral("] [")
-        + categoryRawValue(category) + QStringLiteral("] ") + fileName + QLatin1Char(':') + QString::number(line)
+        + rawValue(category) + QStringLiteral("] ") + fileName + QLatin1Char(':') + QString::number(line)
         + QLatin1Char(' ') + function + QStringLiteral(" - ") + message;
 }
 
-void LogManager::log(
-    LogLevel level, const QString& message, Category category, const char* file, const char* function, int line)
+void LogManager::log(LogLevel level, const QString& message, Category category, const char* file, const char* function,
+    int line)
 {
     // Settings are read afresh every time so that a change applies to the next message.
     if (static_cast<int>(level) < static_cast<int>(minimumLevel()))
@@ -230,7 +222,7 @@ void LogManager::log(
 
     const SystemLog::Type type = systemLogType(level);
     if (m_systemLog.isEnabled(type))
-        m_systemLog.write(type, categoryRawValue(category), message);
+        m_systemLog.write(type, rawValue(category), message);
 
     if (fileLoggingEnabled())
         appendLine(formatted);
@@ -238,9 +230,8 @@ void LogManager::log(
 
 void LogManager::appendLine(const QString& line)
 {
-    m_fileQueue->start([path = logFilePath(), rotated = rotatedLogFilePath(), bytes = (line + QLatin1Char('\n')).toUtf8()] {
-        appendToLogFile(path, rotated, bytes);
-    });
+    m_fileQueue->start([path = logFilePath(), rotated = rotatedLogFilePath(),
+                           bytes = (line + QLatin1Char('\n')).toUtf8()] { appendToLogFile(path, rotated, bytes); });
 }
 
 QString LogManager::readAllLogs() const
@@ -262,20 +253,14 @@ std::optional<QUrl> LogManager::exportLogsToFile()
 
     const QString stamp = encoding::iso8601(m_clock()).replace(QLatin1Char(':'), QLatin1Char('-'));
     // Qt answers an empty temporary path when TMPDIR names a missing folder; a relative name would
-    // then land in the working directory, so keep the named folder and let the write fail.
+    // then land in the working directory, so keep the named folder.
     QString tempDir = QDir::tempPath();
     if (tempDir.isEmpty())
         tempDir = QDir::cleanPath(qEnvironmentVariable("TMPDIR"));
     const QString path = QDir(tempDir).filePath(QStringLiteral("Vantrel-Logs-") + stamp + QStringLiteral(".log"));
 
-    QSaveFile file(path);
-    bool ok = file.open(QIODevice::WriteOnly);
-    if (ok) {
-        file.setPermissions(ownerOnlyFile);
-        ok = file.write(text.toUtf8()) >= 0 && file.commit();
-    }
-    if (!ok) {
-        VLOG_TO(*this, error, defaultCategory, QStringLiteral("Failed to export logs: ") + file.errorString());
+    if (const std::optional<QString> failure = StoredFile::write(path, text.toUtf8())) {
+        VLOG_TO(*this, error, defaultCategory, QStringLiteral("Failed to export logs: ") + *failure);
         return std::nullopt;
     }
     return QUrl::fromLocalFile(path);

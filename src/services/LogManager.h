@@ -1,5 +1,8 @@
 #pragma once
 
+#include "model/RawValue.h"
+#include "platform/Clock.h"
+
 #include <QDateTime>
 #include <QFuture>
 #include <QList>
@@ -7,7 +10,6 @@
 #include <QString>
 #include <QUrl>
 
-#include <functional>
 #include <memory>
 #include <optional>
 
@@ -20,8 +22,9 @@ class SystemLog;
 
 enum class LogLevel { debug = 0, info = 1, warning = 2, error = 3, critical = 4 };
 
-QList<LogLevel> allLogLevels();
-std::optional<LogLevel> logLevelFromRaw(qint64 raw);
+template <>
+QList<LogLevel> allCases<LogLevel>();
+qint64 rawValue(LogLevel level);       // as stored under "log.minimumLevel"
 QString logLevelLabel(LogLevel level); // "DEBUG", "INFO", "WARN", "ERROR", "CRIT"
 
 // The application's logger: the system log always, a rotated file under
@@ -29,10 +32,6 @@ QString logLevelLabel(LogLevel level); // "DEBUG", "INFO", "WARN", "ERROR", "CRI
 class LogManager final {
 public:
     enum class Category { defaultCategory, mount, network, cache, transfer, keychain, ui, lifecycle, config, system };
-
-    static QList<Category> allCategories();
-    static QString categoryRawValue(Category category); // "Default", "Mount", ...
-    static std::optional<Category> categoryFromRaw(const QString& raw);
 
     // Keys and limits as stored.
     static inline const QString logLevelKey = QStringLiteral("log.minimumLevel");
@@ -51,11 +50,11 @@ public:
 
     // The source of "now" for line time stamps and export names; tests pin it. Set it before
     // logging starts: it is read from every logging thread.
-    using Clock = std::function<QDateTime()>;
     void setClock(Clock clock);
 
     // Never fails towards the caller; file work is queued on the log file's serial queue.
-    void log(LogLevel level, const QString& message, Category category, const char* file, const char* function, int line);
+    void log(LogLevel level, const QString& message, Category category, const char* file, const char* function,
+        int line);
 
     LogLevel minimumLevel() const;
     void setMinimumLevel(LogLevel level);
@@ -92,13 +91,17 @@ private:
     std::unique_ptr<QThreadPool> m_fileQueue;
 };
 
+template <>
+QList<LogManager::Category> allCases<LogManager::Category>();
+QString rawValue(LogManager::Category category); // "Default", "Mount", ...
+
 } // namespace vantrel
 
 // Log through the shared logger, capturing the call site.
-#define VLOG(level, category, message)                                                             \
-    ::vantrel::LogManager::shared().log(::vantrel::LogLevel::level, (message),                    \
+#define VLOG(level, category, message)                                                                                 \
+    ::vantrel::LogManager::shared().log(::vantrel::LogLevel::level, (message),                                         \
         ::vantrel::LogManager::Category::category, __FILE__, __func__, __LINE__)
 // Log through a given logger (classes that are handed one).
-#define VLOG_TO(manager, level, category, message)                                                 \
-    (manager).log(::vantrel::LogLevel::level, (message), ::vantrel::LogManager::Category::category, \
-        __FILE__, __func__, __LINE__)
+#define VLOG_TO(manager, level, category, message)                                                                     \
+    (manager).log(::vantrel::LogLevel::level, (message), ::vantrel::LogManager::Category::category, __FILE__,          \
+        __func__, __LINE__)

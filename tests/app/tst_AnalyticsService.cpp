@@ -1,3 +1,4 @@
+#include "support/Files.h"
 #include "support/Fixtures.h"
 #include "support/TestMain.h"
 
@@ -11,6 +12,7 @@
 #include <QJsonObject>
 #include <QTemporaryDir>
 
+#include <sys/stat.h>
 #include <thread>
 
 using namespace vantrel;
@@ -21,7 +23,11 @@ namespace {
 const QDateTime fixedTime = QDateTime::fromMSecsSinceEpoch(1714555812500, Qt::UTC);
 
 struct Fixture : test::Logging {
-    explicit Fixture(const QString& root) : Logging(root), folder(root + QStringLiteral("/Vantrel")) {}
+    explicit Fixture(const QString& root)
+        : Logging(root)
+        , folder(root + QStringLiteral("/Vantrel"))
+    {
+    }
     QString folder;
 };
 
@@ -66,7 +72,8 @@ private slots:
         const QJsonObject second = array.at(1).toObject();
         QCOMPARE(second.value("event").toString(), QStringLiteral("nas_mount"));
         QCOMPARE(second.value("metadata").toObject().value("protocol").toString(), QStringLiteral("smb"));
-        QCOMPARE(f.systemLog.messages(), (QStringList{"Analytics: tracked app_launch", "Analytics: tracked nas_mount"}));
+        QCOMPARE(f.systemLog.messages(),
+            (QStringList{"Analytics: tracked app_launch", "Analytics: tracked nas_mount"}));
 
         // A new instance reads the same form back and keeps appending.
         AnalyticsService reloaded(f.defaults, f.log, f.folder, [] { return fixedTime; });
@@ -76,7 +83,7 @@ private slots:
         QCOMPARE(after.size(), 3);
         QCOMPARE(after.at(0).toObject(), first);
         QCOMPARE(after.at(1).toObject(), second);
-        QCOMPARE(analyticsEventRawValue(AnalyticsEvent::fileTransfer), QStringLiteral("file_transfer"));
+        QCOMPARE(rawValue(AnalyticsEvent::fileTransfer), QStringLiteral("file_transfer"));
     }
 
     void settingDecidesWhetherToRecord()
@@ -147,7 +154,8 @@ private slots:
         AnalyticsService service(f.defaults, f.log, f.folder);
         const QStringList messages = f.systemLog.messages();
         QCOMPARE(messages.size(), 1);
-        QVERIFY2(messages.first().startsWith(QStringLiteral("Failed to load analytics: ")), qPrintable(messages.first()));
+        QVERIFY2(messages.first().startsWith(QStringLiteral("Failed to load analytics: ")),
+            qPrintable(messages.first()));
         QCOMPARE(f.systemLog.records().first().type, SystemLog::Type::Error);
 
         QVERIFY(!service.corruptCopyPath().isEmpty());
@@ -165,6 +173,44 @@ private slots:
         QVERIFY(records);
         QCOMPARE(records->size(), 1);
         QCOMPARE(records->first().event, QStringLiteral("app_launch"));
+    }
+
+    void storedFileIsOwnerOnly()
+    {
+        Fixture f(m_dir.filePath(QStringLiteral("private")));
+        AnalyticsService service(f.defaults, f.log, f.folder);
+        service.track(AnalyticsEvent::appLaunch);
+        service.waitForQueue();
+        QVERIFY(test::isOwnerOnly(service.storagePath()));
+        QVERIFY(test::isOwnerOnly(f.folder));
+    }
+
+    // A pipe in the file's place neither blocks the start nor stays in the way; a folder there is
+    // left alone, and nothing is saved over it.
+    void somethingOtherThanTheFileIsKeptAsideOrLeftAlone()
+    {
+        Fixture f(m_dir.filePath(QStringLiteral("fifo")));
+        QVERIFY(QDir().mkpath(f.folder));
+        const QString path = f.folder + QStringLiteral("/analytics.json");
+        QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+        {
+            AnalyticsService service(f.defaults, f.log, f.folder);
+            QVERIFY(!service.corruptCopyPath().isEmpty());
+            QVERIFY(QFileInfo(service.corruptCopyPath()).exists());
+            service.track(AnalyticsEvent::appLaunch);
+            service.waitForQueue();
+            QCOMPARE(AnalyticsService::decode(test::readFile(path))->size(), 1);
+        }
+
+        Fixture g(m_dir.filePath(QStringLiteral("folder")));
+        const QString blocked = g.folder + QStringLiteral("/analytics.json");
+        QVERIFY(QDir().mkpath(blocked + QStringLiteral("/inside")));
+        AnalyticsService service(g.defaults, g.log, g.folder);
+        QVERIFY(service.corruptCopyPath().isEmpty());
+        service.track(AnalyticsEvent::appLaunch);
+        service.waitForQueue();
+        QVERIFY(QFileInfo(blocked + QStringLiteral("/inside")).isDir());
+        QVERIFY(g.systemLog.messages().contains(QStringLiteral("Analytics are not saved this run: it is a folder")));
     }
 
     void failedSaveKeepsThePreviousFile()

@@ -51,7 +51,10 @@ struct Harness : test::Logging {
     {
     }
 
-    void mark(const QString& step) { systemLog.write(SystemLog::Type::Info, QStringLiteral("test"), QStringLiteral("step:") + step); }
+    void mark(const QString& step)
+    {
+        systemLog.write(SystemLog::Type::Info, QStringLiteral("test"), QStringLiteral("step:") + step);
+    }
 
     AppDelegate::Services services(NotificationAuthorization answer = {true, std::nullopt})
     {
@@ -121,7 +124,8 @@ private slots:
         QCOMPARE(h.systemLog.messages(), synchronous);
 
         // The start-up clean-up waits for the event loop; the permission answer comes later still.
-        const QStringList later{QStringLiteral("step:startupCleanup"), QStringLiteral("Notification permission granted")};
+        const QStringList later{QStringLiteral("step:startupCleanup"),
+            QStringLiteral("Notification permission granted")};
         QTRY_COMPARE(h.systemLog.messages(), synchronous + later);
         const auto records = h.systemLog.records();
         QCOMPARE(records.first().category, QStringLiteral("Lifecycle"));

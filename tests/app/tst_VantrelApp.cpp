@@ -37,7 +37,8 @@ QString logText(const QString& home)
 // the launch logged is what the file gained since it started.
 class AppRun {
 public:
-    AppRun(const QString& home, const QString& runtime) : m_home(home)
+    AppRun(const QString& home, const QString& runtime)
+        : m_home(home)
     {
         m_logLengthAtStart = logText(home).size();
         QProcessEnvironment env = test::privateHomeEnvironment(home);
@@ -64,7 +65,10 @@ public:
     }
     QString loggedSinceStart() const { return logText(m_home).mid(m_logLengthAtStart); }
     bool isUp() const { return loggedSinceStart().contains(QStringLiteral("Event loop running")); }
-    int activations() const { return loggedSinceStart().count(QStringLiteral("Activation requested by another launch")); }
+    int activations() const
+    {
+        return loggedSinceStart().count(QStringLiteral("Activation requested by another launch"));
+    }
 
 private:
     QString m_home;
@@ -265,7 +269,8 @@ private slots:
         const QString home = prepareHome(QStringLiteral("twice"));
         AppRun first(home, runtimeFolder(QStringLiteral("twice")));
         QTRY_VERIFY_WITH_TIMEOUT(first.isUp(), 15000);
-        QTRY_VERIFY_WITH_TIMEOUT(logText(home).contains(QStringLiteral("Vantrel application started successfully")), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(logText(home).contains(QStringLiteral("Vantrel application started successfully")),
+            10000);
 
         AppRun second(home, runtimeFolder(QStringLiteral("twice")));
         QVERIFY(second.process().waitForFinished(15000));
@@ -279,8 +284,8 @@ private slots:
         // Without journald the system log's lines reach a terminal.
         if (!QFile::exists(JournalSystemLog::journalSocketPath))
             // The pipe may deliver the line after the log file has it.
-            QTRY_VERIFY2_WITH_TIMEOUT(
-                first.errorOutput().contains(QStringLiteral("com.vantrel [Lifecycle] Info: Vantrel application starting...\n")),
+            QTRY_VERIFY2_WITH_TIMEOUT(first.errorOutput().contains(QStringLiteral(
+                                          "com.vantrel [Lifecycle] Info: Vantrel application starting...\n")),
                 qPrintable(first.errorOutput()), 5000);
 
         // SIGTERM quits through the event loop, so the shut-down runs.

@@ -185,7 +185,9 @@ private slots:
             manager->startPeriodicCleanup();
             QCOMPARE(manager->cleanupTimerIntervalMs(), 21600000);
         }
-        QCOMPARE(env.systemLog.messages().filter(QStringLiteral("Periodic cache cleanup started (interval: 6.0h)")).size(), 4);
+        QCOMPARE(
+            env.systemLog.messages().filter(QStringLiteral("Periodic cache cleanup started (interval: 6.0h)")).size(),
+            4);
         QCOMPARE(manager->findChildren<QTimer*>().size(), 1);
 
         env.defaults.setValue(CacheDirectoryManager::cleanupIntervalKey, 1800);

@@ -1,4 +1,5 @@
 #include "support/CapturingSystemLog.h"
+#include "support/Files.h"
 #include "support/TestMain.h"
 
 #include "files/CacheManager.h"
@@ -12,6 +13,7 @@
 #include <QJsonObject>
 
 #include <memory>
+#include <sys/stat.h>
 
 using namespace vantrel;
 
@@ -78,7 +80,8 @@ private slots:
         QCOMPARE(QFileInfo(exact->localURL.toLocalFile()).size(), 52428800);
 
         QVERIFY(!env.cache(*cache, QStringLiteral("big.bin"), CacheManager::maxSingleFileSize + 1));
-        QVERIFY(env.systemLog.messages().contains(QStringLiteral("Skipping cache for large file (52428801 bytes): big.bin")));
+        QVERIFY(env.systemLog.messages().contains(
+            QStringLiteral("Skipping cache for large file (52428801 bytes): big.bin")));
         QCOMPARE(env.paths(*cache), QStringList{QStringLiteral("exact.bin")});
         QVERIFY(!cache->isProcessing());
     }
@@ -132,8 +135,8 @@ private slots:
         QCOMPARE(env.paths(*cache), (QStringList{"e", "d", "a"}));
         QVERIFY(!QFile::exists(bCopy));
         const QStringList messages = env.systemLog.messages();
-        QVERIFY(messages.indexOf(QStringLiteral("Evicted cache entry (LRU): b")) <
-            messages.indexOf(QStringLiteral("Evicted cache entry (LRU): c")));
+        QVERIFY(messages.indexOf(QStringLiteral("Evicted cache entry (LRU): b"))
+            < messages.indexOf(QStringLiteral("Evicted cache entry (LRU): c")));
         QVERIFY(messages.contains(QStringLiteral("LRU eviction: removed 2 entries")));
         QCOMPARE(cache->statistics().totalSize, 1100);
         QCOMPARE(cache->statistics().entryCount, 3);
@@ -168,21 +171,24 @@ private slots:
         const QJsonArray array = QJsonDocument::fromJson(bytes).array();
         QCOMPARE(array.size(), 1);
         const QJsonObject object = array.at(0).toObject();
-        QCOMPARE(object.keys(), (QStringList{"cachedAt", "configID", "fileName", "fileSize", "id", "isDirectory",
-                                    "lastAccessedAt", "localURL", "relativePath"}));
+        QCOMPARE(object.keys(),
+            (QStringList{"cachedAt", "configID", "fileName", "fileSize", "id", "isDirectory", "lastAccessedAt",
+                "localURL", "relativePath"}));
         QCOMPARE(object.value("cachedAt").toDouble(), 736500000.25);
         QCOMPARE(object.value("configID").toString(), QStringLiteral("ABCDEF12-3456-7890-ABCD-EF1234567890"));
         QCOMPARE(object.value("id").toString(), encoding::uuidText(entry->id));
         QVERIFY(bytes.contains("\"fileSize\": 7,"));
         QCOMPARE(object.value("localURL").toString(),
-            QUrl::fromLocalFile(env.cacheFolder() + QStringLiteral("/ABCDEF12/Dir/naïve file.txt")).toString(QUrl::FullyEncoded));
+            QUrl::fromLocalFile(env.cacheFolder() + QStringLiteral("/ABCDEF12/Dir/naïve file.txt"))
+                .toString(QUrl::FullyEncoded));
         QVERIFY(bytes.indexOf("\"cachedAt\"") < bytes.indexOf("\"relativePath\""));
 
         auto reloaded = env.make();
         QCOMPARE(reloaded->entries(), QList<CacheEntry>{*entry});
         QVERIFY(reloaded->isCached(env.config, QStringLiteral("Dir/naïve file.txt")));
         // Canonically equivalent spelling (decomposed ï) finds the same entry.
-        QVERIFY(reloaded->isCached(env.config, QStringLiteral("Dir/nai") + QChar(0x0308) + QStringLiteral("ve file.txt")));
+        QVERIFY(
+            reloaded->isCached(env.config, QStringLiteral("Dir/nai") + QChar(0x0308) + QStringLiteral("ve file.txt")));
         QCOMPARE(reloaded->statistics().hitCount, 2);
         QVERIFY(!reloaded->isCached(env.config, QStringLiteral("dir/naïve file.txt")));
         QCOMPARE(reloaded->statistics().missCount, 1);
@@ -231,12 +237,14 @@ private slots:
         QTest::addColumn<QByteArray>("content");
         QTest::newRow("not JSON") << QByteArray("[{ broken");
         QTest::newRow("object, not array") << QByteArray("{}");
-        QTest::newRow("size as text") << QByteArray("[{\"cachedAt\":1,\"configID\":\"ABCDEF12-3456-7890-ABCD-EF1234567890\","
-                                                    "\"fileName\":\"a\",\"fileSize\":\"7\",\"id\":\"ABCDEF12-3456-7890-ABCD-EF1234567891\","
-                                                    "\"isDirectory\":false,\"lastAccessedAt\":1,\"localURL\":\"file:///x/a\",\"relativePath\":\"a\"}]");
-        QTest::newRow("missing key") << QByteArray("[{\"cachedAt\":1,\"configID\":\"ABCDEF12-3456-7890-ABCD-EF1234567890\","
-                                                   "\"fileName\":\"a\",\"fileSize\":7,\"id\":\"ABCDEF12-3456-7890-ABCD-EF1234567891\","
-                                                   "\"lastAccessedAt\":1,\"localURL\":\"file:///x/a\",\"relativePath\":\"a\"}]");
+        QTest::newRow("size as text") << QByteArray(
+            "[{\"cachedAt\":1,\"configID\":\"ABCDEF12-3456-7890-ABCD-EF1234567890\","
+            "\"fileName\":\"a\",\"fileSize\":\"7\",\"id\":\"ABCDEF12-3456-7890-ABCD-EF1234567891\","
+            "\"isDirectory\":false,\"lastAccessedAt\":1,\"localURL\":\"file:///x/a\",\"relativePath\":\"a\"}]");
+        QTest::newRow("missing key") << QByteArray(
+            "[{\"cachedAt\":1,\"configID\":\"ABCDEF12-3456-7890-ABCD-EF1234567890\","
+            "\"fileName\":\"a\",\"fileSize\":7,\"id\":\"ABCDEF12-3456-7890-ABCD-EF1234567891\","
+            "\"lastAccessedAt\":1,\"localURL\":\"file:///x/a\",\"relativePath\":\"a\"}]");
     }
 
     void unreadableIndexIsKeptAsideNotOverwritten()
@@ -286,12 +294,13 @@ private slots:
             return o;
         };
         QJsonArray hostile;
-        hostile.append(entry(QStringLiteral("../../victim.txt"), env.cacheFolder() + QStringLiteral("/ABCDEF12/../../victim.txt"),
-            "00000000-0000-0000-0000-000000000001"));
+        hostile.append(entry(QStringLiteral("../../victim.txt"),
+            env.cacheFolder() + QStringLiteral("/ABCDEF12/../../victim.txt"), "00000000-0000-0000-0000-000000000001"));
         hostile.append(entry(QStringLiteral("victim.txt"), victim, "00000000-0000-0000-0000-000000000002"));
-        hostile.append(entry(QStringLiteral("/etc/passwd"), QStringLiteral("/etc/passwd"), "00000000-0000-0000-0000-000000000003"));
-        hostile.append(entry(QStringLiteral("linked/secret.txt"), env.cacheFolder() + QStringLiteral("/ABCDEF12/linked/secret.txt"),
-            "00000000-0000-0000-0000-000000000004"));
+        hostile.append(entry(QStringLiteral("/etc/passwd"), QStringLiteral("/etc/passwd"),
+            "00000000-0000-0000-0000-000000000003"));
+        hostile.append(entry(QStringLiteral("linked/secret.txt"),
+            env.cacheFolder() + QStringLiteral("/ABCDEF12/linked/secret.txt"), "00000000-0000-0000-0000-000000000004"));
         QFile file(env.cacheFolder() + QStringLiteral("/cache-index.json"));
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write(QJsonDocument(hostile).toJson());
@@ -391,6 +400,39 @@ private slots:
         writeFile(env.share() + QStringLiteral("/c"), 8);
         QVERIFY(QCoro::waitFor(cache->cacheFile(QUrl::fromLocalFile(env.share() + QStringLiteral("/c")), other, "c")));
         QVERIFY(!QFileInfo::exists(env.cacheFolder() + QStringLiteral("/ABCDEF12")));
+    }
+
+    // Copies of the user's files and what describes them are the user's alone, whatever the
+    // source allowed.
+    void cacheFilesAreOwnerOnly()
+    {
+        Env env;
+        auto cache = env.make();
+        writeFile(env.share() + QStringLiteral("/Films/open.txt"), 4);
+        QVERIFY(
+            QFile::setPermissions(env.share() + QStringLiteral("/Films/open.txt"), QFileDevice::Permissions(0x6644)));
+        const auto entry = env.cache(*cache, QStringLiteral("Films/open.txt"), 4);
+        QVERIFY(entry);
+        cache->waitForIndexWrites();
+        for (const QString& path : {env.cacheFolder(), env.cacheFolder() + QStringLiteral("/ABCDEF12"),
+                 env.cacheFolder() + QStringLiteral("/ABCDEF12/Films"), entry->localURL.toLocalFile(),
+                 cache->indexFilePath()})
+            QVERIFY2(test::isOwnerOnly(path), qPrintable(path));
+    }
+
+    void pipeInPlaceOfTheIndexIsKeptAsideWithoutWaiting()
+    {
+        Env env;
+        QVERIFY(QDir().mkpath(env.cacheFolder()));
+        const QString index = env.cacheFolder() + QStringLiteral("/cache-index.json");
+        QCOMPARE(::mkfifo(QFile::encodeName(index).constData(), 0600), 0);
+        auto cache = env.make();
+        QVERIFY(cache->entries().isEmpty());
+        QVERIFY(!cache->corruptIndexCopyPath().isEmpty());
+        QVERIFY(!env.systemLog.messages().filter(QStringLiteral("it is not a regular file")).isEmpty());
+        QVERIFY(env.cache(*cache, QStringLiteral("new"), 3));
+        cache->waitForIndexWrites();
+        QCOMPARE(QJsonDocument::fromJson(readAll(index)).array().size(), 1);
     }
 };
 

@@ -38,7 +38,7 @@ QStringList names(const QList<FileItem>& items)
 }
 
 struct Env : test::LoggingFixture {
-    CacheManager cache{defaults, log, dir.filePath(QStringLiteral("cache")), &CacheManager::systemNow};
+    CacheManager cache{defaults, log, dir.filePath(QStringLiteral("cache")), systemNow};
     QUuid config = QUuid::createUuid();
 
     QString share() const { return dir.filePath(QStringLiteral("Media")); }
@@ -126,7 +126,8 @@ private slots:
         Env env;
         for (const char* path : {"root.txt", "Films/a.mkv", "Films/2020/b.mkv", "Filmsx/c.mkv"}) {
             writeFile(env.share() + u'/' + QString::fromLatin1(path));
-            QVERIFY(QCoro::waitFor(env.cache.cacheFile(env.url(QString::fromLatin1(path)), env.config, QString::fromLatin1(path))));
+            QVERIFY(QCoro::waitFor(
+                env.cache.cacheFile(env.url(QString::fromLatin1(path)), env.config, QString::fromLatin1(path))));
         }
         QVERIFY(QDir(env.share()).rename(env.share(), env.share() + QStringLiteral("-away")));
 
@@ -134,7 +135,8 @@ private slots:
         QCoro::waitFor(manager->refresh());
         QVERIFY(manager->isOfflineMode());
         QCOMPARE(names(manager->currentItems()), QStringList{QStringLiteral("root.txt")});
-        QCOMPARE(manager->currentItems().at(0).url.toLocalFile(), env.cache.cachedFilePath(env.config, "root.txt").value());
+        QCOMPARE(manager->currentItems().at(0).url.toLocalFile(),
+            env.cache.cachedFilePath(env.config, "root.txt").value());
 
         QCoro::waitFor(manager->navigate(env.url(QStringLiteral("Films"))));
         QCOMPARE(names(manager->currentItems()), QStringList{QStringLiteral("a.mkv")});
@@ -142,8 +144,9 @@ private slots:
 
         QCoro::waitFor(manager->navigate(env.url(QStringLiteral("Music"))));
         QVERIFY(manager->currentItems().isEmpty());
-        QCOMPARE(manager->lastError(), std::optional<QString>(Localization::text(QStringLiteral("filesystem.offline.empty"),
-                                           QStringLiteral("NAS 已断开连接。此目录没有缓存的文件。"))));
+        QCOMPARE(manager->lastError(),
+            std::optional<QString>(Localization::text(QStringLiteral("filesystem.offline.empty"),
+                QStringLiteral("NAS 已断开连接。此目录没有缓存的文件。"))));
 
         // Offline stays offline, even once the share is back; each load clears the message first.
         QVERIFY(QDir(env.share()).rename(env.share() + QStringLiteral("-away"), env.share()));
@@ -247,7 +250,7 @@ private slots:
         writeFile(share.serverFolder + QStringLiteral("/.hidden"));
         writeFile(share.mountPoint + QStringLiteral("/a.txt"), "written through the mount");
 
-        CacheManager cache{share.defaults, share.log, share.dir.filePath(QStringLiteral("cache")), &CacheManager::systemNow};
+        CacheManager cache{share.defaults, share.log, share.dir.filePath(QStringLiteral("cache")), &systemNow};
         FileSystemManager manager(QUrl::fromLocalFile(share.mountPoint), QUuid::createUuid(), cache, share.log);
         QCoro::waitFor(manager.refresh());
         QVERIFY(!manager.lastError());

@@ -62,20 +62,22 @@ private slots:
         writeFile(share + QStringLiteral("/elsewhere/secret.txt"));
         QVERIFY(QFile::link(share + QStringLiteral("/elsewhere"), share + QStringLiteral("/Photos/link-to-folder")));
         QVERIFY(QFile::link(share + QStringLiteral("/Photos"), share + QStringLiteral("/Photos/2024/loop")));
-        QVERIFY(QFile::link(share + QStringLiteral("/elsewhere/secret.txt"), share + QStringLiteral("/Photos/link.txt")));
+        QVERIFY(
+            QFile::link(share + QStringLiteral("/elsewhere/secret.txt"), share + QStringLiteral("/Photos/link.txt")));
         QCOMPARE(::mkfifo(QFile::encodeName(share + QStringLiteral("/Photos/pipe")).constData(), 0600), 0);
 
         // A trailing slash on either URL changes nothing.
-        const FolderDownloadPlan plan = planFolderDownload(
-            QUrl::fromLocalFile(share + QStringLiteral("/Photos/")), QUrl::fromLocalFile(local + u'/'));
+        const FolderDownloadPlan plan = planFolderDownload(QUrl::fromLocalFile(share + QStringLiteral("/Photos/")),
+            QUrl::fromLocalFile(local + u'/'));
         QVERIFY(!plan.unreadable);
-        QCOMPARE(describe(plan, share, local), (QStringList{
-                                                   "Photos/.hidden -> Photos",
-                                                   "Photos/2024/June/c.jpg -> Photos/2024/June",
-                                                   "Photos/2024/b.jpg -> Photos/2024",
-                                                   "Photos/a.jpg -> Photos",
-                                                   "Photos/link.txt -> Photos",
-                                               }));
+        QCOMPARE(describe(plan, share, local),
+            (QStringList{
+                "Photos/.hidden -> Photos",
+                "Photos/2024/June/c.jpg -> Photos/2024/June",
+                "Photos/2024/b.jpg -> Photos/2024",
+                "Photos/a.jpg -> Photos",
+                "Photos/link.txt -> Photos",
+            }));
         QCOMPARE(folders(plan, local), (QStringList{"Photos", "Photos/2024", "Photos/2024/June", "Photos/Empty"}));
         QCOMPARE(plan.folders.first(), QUrl::fromLocalFile(local + QStringLiteral("/Photos")));
 
@@ -90,7 +92,8 @@ private slots:
         QTemporaryDir dir;
         writeFile(dir.filePath(QStringLiteral("plain.txt")));
         const QUrl local = QUrl::fromLocalFile(dir.filePath(QStringLiteral("local")));
-        for (const QString& path : {dir.filePath(QStringLiteral("missing")), dir.filePath(QStringLiteral("plain.txt"))}) {
+        for (const QString& path :
+            {dir.filePath(QStringLiteral("missing")), dir.filePath(QStringLiteral("plain.txt"))}) {
             const FolderDownloadPlan plan = planFolderDownload(QUrl::fromLocalFile(path), local);
             QVERIFY(plan.unreadable);
             QVERIFY(plan.files.isEmpty());
@@ -104,7 +107,8 @@ private slots:
         writeFile(dir.filePath(QStringLiteral("share/Docs/sub/a.txt")));
         // The destination holds a file where the tree's top folder must go.
         writeFile(dir.filePath(QStringLiteral("local/Docs")));
-        const FolderDownloadPlan plan = planFolderDownload(QUrl::fromLocalFile(dir.filePath(QStringLiteral("share/Docs"))),
+        const FolderDownloadPlan plan = planFolderDownload(
+            QUrl::fromLocalFile(dir.filePath(QStringLiteral("share/Docs"))),
             QUrl::fromLocalFile(dir.filePath(QStringLiteral("local"))));
         QString failed;
         QVERIFY(!createPlannedFolders(plan, &failed));

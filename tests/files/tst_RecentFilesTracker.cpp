@@ -1,4 +1,5 @@
 #include "support/CapturingSystemLog.h"
+#include "support/Files.h"
 #include "support/TestMain.h"
 
 #include "files/RecentFilesTracker.h"
@@ -109,31 +110,66 @@ private slots:
         QCOMPARE(tracker->recentFiles().at(1).name, QStringLiteral("n0"));
     }
 
-    void badStoredValueIsLoggedAndKept()
+    // An unreadable list is kept beside the settings before the next access replaces it.
+    void badStoredValueIsLoggedAndKeptAside()
     {
-        const QByteArray bad = "[{\"id\":\"6F9619FF-8B86-D011-B42D-00C04FC964FF\",\"url\":\"file:///a\",\"name\":\"a\"}]";
+        const QByteArray bad =
+            "[{\"id\":\"6F9619FF-8B86-D011-B42D-00C04FC964FF\",\"url\":\"file:///a\",\"name\":\"a\"}]";
         m_logging->defaults.setValue(RecentFilesTracker::defaultsKey, bad);
         auto tracker = makeTracker();
         QVERIFY(tracker->recentFiles().isEmpty());
+        const QString aside = tracker->corruptCopyPath();
+        QVERIFY(!aside.isEmpty());
+        QCOMPARE(QFileInfo(aside).absolutePath(), QFileInfo(m_logging->defaults.filePath()).absolutePath());
         QCOMPARE(m_logging->systemLog.messages(),
-            QStringList{QStringLiteral("Failed to load recent files: The data couldn’t be read because it is missing.")});
+            (QStringList{
+                QStringLiteral("Failed to load recent files: The data couldn’t be read because it is missing."),
+                QStringLiteral("Unreadable recent files kept at ") + aside}));
         QCOMPARE(*m_logging->defaults.dataValue(RecentFilesTracker::defaultsKey), bad);
+        QCOMPARE(test::readFile(aside), bad);
 
-        for (const QByteArray& malformed : {QByteArray("{}"), QByteArray("not json"),
-                 QByteArray("[{\"id\":\"nope\",\"url\":\"file:///a\",\"name\":\"a\",\"accessedAt\":\"2024-05-01T09:30:12Z\"}]"),
-                 QByteArray("[{\"id\":\"6F9619FF-8B86-D011-B42D-00C04FC964FF\",\"url\":\"file:///a\",\"name\":\"a\",\"accessedAt\":\"2024-05-01 09:30\"}]")}) {
+        tracker->recordAccess(file(1));
+        QCOMPARE(RecentFilesTracker::decode(*m_logging->defaults.dataValue(RecentFilesTracker::defaultsKey), nullptr)
+                     ->size(),
+            1);
+        QCOMPARE(test::readFile(aside), bad);
+
+        for (const QVariant& malformed :
+            {QVariant(QByteArray("{}")), QVariant(QByteArray("not json")),
+                QVariant(QByteArray(
+                    "[{\"id\":\"nope\",\"url\":\"file:///a\",\"name\":\"a\",\"accessedAt\":\"2024-05-01T09:30:12Z\"}]")),
+                QVariant(QByteArray(
+                    "[{\"id\":\"6F9619FF-8B86-D011-B42D-00C04FC964FF\",\"url\":\"file:///a\",\"name\":\"a\",\"accessedAt\":\"2024-05-01 09:30\"}]")),
+                QVariant(QStringLiteral("[]"))}) {
             m_logging->systemLog.clear();
             m_logging->defaults.setValue(RecentFilesTracker::defaultsKey, malformed);
             auto t = makeTracker();
             QVERIFY(t->recentFiles().isEmpty());
-            QCOMPARE(m_logging->systemLog.messages().size(), 1);
-            QVERIFY(m_logging->systemLog.messages().first().startsWith(QStringLiteral("Failed to load recent files: ")));
+            QCOMPARE(m_logging->systemLog.messages().size(), 2);
+            QVERIFY(
+                m_logging->systemLog.messages().first().startsWith(QStringLiteral("Failed to load recent files: ")));
+            QVERIFY(!t->corruptCopyPath().isEmpty());
         }
         // Nothing stored: nothing logged.
         m_logging->systemLog.clear();
         m_logging->defaults.remove(RecentFilesTracker::defaultsKey);
         auto empty = makeTracker();
         QVERIFY(m_logging->systemLog.messages().isEmpty());
+    }
+
+    void listThatCannotBeKeptAsideIsNotReplaced()
+    {
+        // The settings' folder is a regular file: nothing can be written beside the settings.
+        QVERIFY(test::writeFile(m_dir.filePath(QStringLiteral("plain")), {}));
+        Defaults blocked(m_dir.filePath(QStringLiteral("plain/defaults.json")));
+        QVERIFY(blocked.setValue(RecentFilesTracker::defaultsKey, QByteArray("not json")));
+        RecentFilesTracker tracker(blocked, m_logging->log, [this] { return m_now; });
+        QVERIFY(tracker.corruptCopyPath().isEmpty());
+        QVERIFY(
+            m_logging->systemLog.messages().last().startsWith(QStringLiteral("Recent files are not saved this run: ")));
+        tracker.recordAccess(file(1));
+        QCOMPARE(tracker.recentFiles().size(), 1);
+        QCOMPARE(blocked.dataValue(RecentFilesTracker::defaultsKey), std::optional<QByteArray>("not json"));
     }
 };
 

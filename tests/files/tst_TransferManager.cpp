@@ -13,12 +13,12 @@
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QTimer>
 #include <QFile>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <csignal>
 #include <memory>
@@ -203,7 +203,8 @@ private slots:
         QVERIFY(writeFile(src("a.bin"), a) && writeFile(src("b.bin"), b) && writeFile(src("c.bin"), c));
         QVERIFY(writeFile(dst("a.bin"), "an older local file"));
         QList<QList<TransferTask>> snapshots;
-        connect(m_manager.get(), &TransferManager::tasksChanged, m_manager.get(), [&] { snapshots << m_manager->tasks(); });
+        connect(m_manager.get(), &TransferManager::tasksChanged, m_manager.get(),
+            [&] { snapshots << m_manager->tasks(); });
 
         for (const char* name : {"a.bin", "b.bin", "c.bin"})
             m_manager->addDownload(QUrl::fromLocalFile(src(name)), localFolder());
@@ -247,7 +248,8 @@ private slots:
 
         // An upload is neither a recent file nor different otherwise.
         QVERIFY(writeFile(m_dir->filePath("up.txt"), "up"));
-        m_manager->addUpload(QUrl::fromLocalFile(m_dir->filePath("up.txt")), QUrl::fromLocalFile(m_dir->filePath("share")));
+        m_manager->addUpload(QUrl::fromLocalFile(m_dir->filePath("up.txt")),
+            QUrl::fromLocalFile(m_dir->filePath("share")));
         QTRY_COMPARE(m_manager->tasks().size(), 4);
         QTRY_COMPARE(status(3), TransferStatus::completed);
         QCOMPARE(task(3).direction, TransferDirection::upload);
@@ -385,7 +387,8 @@ private slots:
         m_manager->addDownload(QUrl::fromLocalFile(src("missing.bin")), localFolder());
         QTRY_COMPARE(m_manager->tasks().size(), 1);
         QTRY_COMPARE(status(0), TransferStatus::failed);
-        QCOMPARE(*task(0).errorMessage, QStringLiteral("The file “missing.bin” couldn’t be opened: No such file or directory"));
+        QCOMPARE(*task(0).errorMessage,
+            QStringLiteral("The file “missing.bin” couldn’t be opened: No such file or directory"));
         QVERIFY(task(0).endDate.has_value());
         QVERIFY(!QFile::exists(dst("missing.bin")));
 
@@ -434,7 +437,8 @@ private slots:
         m_manager->addDownload(QUrl::fromLocalFile(src("a.bin")), localFolder());
         QTRY_COMPARE(m_manager->tasks().size(), 1);
         QTRY_COMPARE(status(0), TransferStatus::failed);
-        QCOMPARE(*task(0).errorMessage, QStringLiteral("The file “a.bin” couldn’t be saved completely: No space left on device"));
+        QCOMPARE(*task(0).errorMessage,
+            QStringLiteral("The file “a.bin” couldn’t be saved completely: No space left on device"));
         QVERIFY(!QFile::exists(dst("a.bin")));
         QVERIFY(m_recents->recentFiles().isEmpty());
         QCOMPARE(m_manager->totalBytesTransferred(), 0);
@@ -449,14 +453,16 @@ private slots:
         m_manager->addUpload(QUrl::fromLocalFile(src("self.bin")), QUrl::fromLocalFile(m_dir->filePath("share")));
         // A hard link is the same file under another name.
         QVERIFY(QDir().mkpath(m_dir->filePath("local")));
-        QCOMPARE(::link(QFile::encodeName(src("self.bin")).constData(), QFile::encodeName(dst("self.bin")).constData()), 0);
+        QCOMPARE(::link(QFile::encodeName(src("self.bin")).constData(), QFile::encodeName(dst("self.bin")).constData()),
+            0);
         m_manager->addDownload(QUrl::fromLocalFile(src("self.bin")), localFolder());
         QTRY_COMPARE(m_manager->tasks().size(), 2);
         QTRY_VERIFY(!m_manager->isProcessing());
         for (int i = 0; i < 2; ++i) {
             QCOMPARE(status(i), TransferStatus::failed);
             QCOMPARE(*task(i).errorMessage,
-                QStringLiteral("“self.bin” is both the source and the destination of this transfer, so it was not copied."));
+                QStringLiteral(
+                    "“self.bin” is both the source and the destination of this transfer, so it was not copied."));
         }
         QCOMPARE(readFile(src("self.bin")), data);
     }
@@ -551,18 +557,22 @@ private slots:
 
         if (bench) {
             clock.restart();
-            QCOMPARE(QProcess::execute("cp", {m_dir->filePath("up.bin"), share.mountPoint + QStringLiteral("/cp-up.bin")}), 0);
+            QCOMPARE(
+                QProcess::execute("cp", {m_dir->filePath("up.bin"), share.mountPoint + QStringLiteral("/cp-up.bin")}),
+                0);
             const double cpCompleted = clock.nsecsElapsed() / 1e9;
             arrived(QStringLiteral("cp-up.bin"));
             const double cpArrived = clock.nsecsElapsed() / 1e9;
             QVERIFY(writeFile(share.serverFolder + QStringLiteral("/cp-down.bin"), data));
             QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(share.mountPoint + QStringLiteral("/cp-down.bin")), 4000);
             clock.restart();
-            QCOMPARE(QProcess::execute("cp", {share.mountPoint + QStringLiteral("/cp-down.bin"), dst("cp-down.bin")}), 0);
+            QCOMPARE(QProcess::execute("cp", {share.mountPoint + QStringLiteral("/cp-down.bin"), dst("cp-down.bin")}),
+                0);
             const double cpDownload = clock.nsecsElapsed() / 1e9;
             QCOMPARE(readFile(dst("cp-down.bin")), data);
-            qInfo("64 MiB by cp over the same mount: upload %.2f s until done, %.2f s until on the server (%.0f MiB/s); "
-                  "download %.2f s (%.0f MiB/s)",
+            qInfo(
+                "64 MiB by cp over the same mount: upload %.2f s until done, %.2f s until on the server (%.0f MiB/s); "
+                "download %.2f s (%.0f MiB/s)",
                 cpCompleted, cpArrived, 64 / cpArrived, cpDownload, 64 / cpDownload);
         }
         QVERIFY(share.unmount());

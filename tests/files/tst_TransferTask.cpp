@@ -8,7 +8,7 @@ namespace {
 
 const QDateTime start = QDateTime::fromMSecsSinceEpoch(1'700'000'000'000, Qt::UTC);
 
-TransferTask::Clock at(double secondsAfterStart)
+Clock at(double secondsAfterStart)
 {
     return [secondsAfterStart] { return start.addMSecs(qint64(secondsAfterStart * 1000)); };
 }
@@ -67,7 +67,8 @@ private slots:
 
     void speedTextDashes()
     {
-        for (TransferStatus s : {TransferStatus::pending, TransferStatus::paused, TransferStatus::failed, TransferStatus::cancelled}) {
+        for (TransferStatus s :
+            {TransferStatus::pending, TransferStatus::paused, TransferStatus::failed, TransferStatus::cancelled}) {
             TransferTask t = runningTask(100, 50);
             t.status = s;
             QCOMPARE(t.speed(at(1)), 0.0);
@@ -102,11 +103,11 @@ private slots:
 
     void rawValues()
     {
-        QCOMPARE(transferStatusRawValue(TransferStatus::cancelled), QStringLiteral("cancelled"));
-        QCOMPARE(transferStatusFromRaw("paused"), std::optional<TransferStatus>(TransferStatus::paused));
-        QVERIFY(!transferStatusFromRaw("Pending"));
-        QVERIFY(!transferStatusFromRaw("canceled"));
-        QVERIFY(!transferStatusFromRaw(""));
+        QCOMPARE(rawValue(TransferStatus::cancelled), QStringLiteral("cancelled"));
+        QCOMPARE(fromRawValue<TransferStatus>("paused"), std::optional<TransferStatus>(TransferStatus::paused));
+        QVERIFY(!fromRawValue<TransferStatus>("Pending"));
+        QVERIFY(!fromRawValue<TransferStatus>("canceled"));
+        QVERIFY(!fromRawValue<TransferStatus>(""));
     }
 };
 

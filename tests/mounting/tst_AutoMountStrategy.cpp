@@ -5,10 +5,10 @@
 #include "support/TestMain.h"
 
 #include "model/AppState.h"
-#include "model/NASConfigStore.h"
 #include "mounting/AppStateManager.h"
 #include "mounting/AutoMountStrategy.h"
 #include "mounting/MountEngine.h"
+#include "mounting/NASConfigStore.h"
 #include "mounting/NetworkMonitor.h"
 #include "mounting/NotificationPreferences.h"
 #include "mounting/NotificationService.h"
@@ -41,7 +41,10 @@ const QString awayAddress = QStringLiteral("10.0.0.5");
 
 class NoWifi final : public WifiInfo {
 public:
-    NoWifi() : WifiInfo(QDBusConnection(QStringLiteral("vantrel-no-bus"))) {}
+    NoWifi()
+        : WifiInfo(QDBusConnection(QStringLiteral("vantrel-no-bus")))
+    {
+    }
     std::optional<QString> currentSSID() const override { return std::nullopt; }
 };
 
@@ -129,10 +132,7 @@ struct Fixture : test::MountingFixture {
 
     QString mountPath(const NASConfig& config) const { return engine.mountPointPath(config); }
 
-    void mountNow(const NASConfig& config)
-    {
-        QCoro::waitFor(strategy.mount(config.id));
-    }
+    void mountNow(const NASConfig& config) { QCoro::waitFor(strategy.mount(config.id)); }
 };
 
 } // namespace

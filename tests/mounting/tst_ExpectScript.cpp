@@ -28,7 +28,8 @@ private slots:
         QCOMPARE(lines.at(7), QStringLiteral("        send -- \"$password\\r\""));
 
         // A tool path that is not one plain Tcl word is quoted like the rest.
-        QCOMPARE(ExpectScript::build(QStringLiteral("/opt/my $tools/[x]"), {}, QString()).split(QLatin1Char('\n')).at(3),
+        QCOMPARE(
+            ExpectScript::build(QStringLiteral("/opt/my $tools/[x]"), {}, QString()).split(QLatin1Char('\n')).at(3),
             QStringLiteral("spawn \"/opt/my \\$tools/\\[x\\]\" {*}$args"));
 
         // Outside printable ASCII everything is escaped, so the script is plain ASCII.

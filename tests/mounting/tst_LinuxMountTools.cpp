@@ -193,7 +193,8 @@ private slots:
         QElapsedTimer clock;
 
         clock.start();
-        const VantrelError wrongPassword = failureOf(tools->mountSMB(dataShare(QStringLiteral("Wrong"), QStringLiteral("nope"))));
+        const VantrelError wrongPassword = failureOf(
+            tools->mountSMB(dataShare(QStringLiteral("Wrong"), QStringLiteral("nope"))));
         QCOMPARE(wrongPassword.kind(), VantrelError::Kind::authenticationFailed);
         QVERIFY2(wrongPassword.payload().contains(QStringLiteral("logon")), qPrintable(wrongPassword.payload()));
         QVERIFY(!wrongPassword.payload().contains(QStringLiteral("Failed to lsf")));
@@ -217,7 +218,8 @@ private slots:
         tools->mountTimeout = 1.0;
         clock.restart();
         QCOMPARE(failureOf(tools->mountSMB(stalled)),
-            VantrelError::timeout(QStringLiteral("Process ") + tools->tools().rclone + QStringLiteral(" timed out after 1s")));
+            VantrelError::timeout(
+                QStringLiteral("Process ") + tools->tools().rclone + QStringLiteral(" timed out after 1s")));
         QVERIFY(secondsOf(clock) < 5.0);
         tools->mountTimeout = 20.0;
 
@@ -229,10 +231,11 @@ private slots:
         missing.sharePath = QStringLiteral("nosuch");
         const VantrelError noShare = failureOf(tools->mountSMB(missing));
         QCOMPARE(noShare.kind(), VantrelError::Kind::mountFailed);
-        QVERIFY2(noShare.payload().startsWith(QStringLiteral("rclone exited with code ")), qPrintable(noShare.payload()));
+        QVERIFY2(noShare.payload().startsWith(QStringLiteral("rclone exited with code ")),
+            qPrintable(noShare.payload()));
 
-        for (const QString& name : {QStringLiteral("Wrong"), QStringLiteral("Closed"), QStringLiteral("Silent"), QStringLiteral("GuestDenied"),
-                 QStringLiteral("Missing")})
+        for (const QString& name : {QStringLiteral("Wrong"), QStringLiteral("Closed"), QStringLiteral("Silent"),
+                 QStringLiteral("GuestDenied"), QStringLiteral("Missing")})
             QVERIFY(idle(*tools, mountRoot() + QLatin1Char('/') + name));
     }
 
@@ -305,7 +308,8 @@ private slots:
         error = failureOf(tools->prepareMountFolder(file, std::nullopt));
         QCOMPARE(error.payload(), QStringLiteral("Mount point path exists but is not a directory: ") + file);
         error = failureOf(tools->prepareMountFolder(file + QStringLiteral("/below"), std::nullopt));
-        QVERIFY2(error.payload().startsWith(QStringLiteral("Failed to create mount point directory '") + file), qPrintable(error.payload()));
+        QVERIFY2(error.payload().startsWith(QStringLiteral("Failed to create mount point directory '") + file),
+            qPrintable(error.payload()));
         QCOMPARE(readFile(file), QByteArrayLiteral("x"));
     }
 
@@ -350,26 +354,33 @@ private slots:
         control.set(QStringLiteral("mount.nfs4.refuse-unprivileged"));
         await(tools->mountNFS(share));
         QCOMPARE(control.calls(QStringLiteral("sudo")),
-            (QList<QStringList>{{QStringLiteral("-n"), tools->tools().nfsMount, QStringLiteral("nas.local:/export/team"),
-                share.mountPoint, QStringLiteral("-o"), QStringLiteral("vers=4,tcp,noresvport")}}));
+            (QList<QStringList>{
+                {QStringLiteral("-n"), tools->tools().nfsMount, QStringLiteral("nas.local:/export/team"),
+                    share.mountPoint, QStringLiteral("-o"), QStringLiteral("vers=4,tcp,noresvport")}}));
 
         control.set(QStringLiteral("sudo.needs-password"));
         VantrelError error = failureOf(tools->mountNFS(share));
-        QCOMPARE(error, VantrelError::mountFailed(Localization::text(QStringLiteral("nfs.error.sudoRequired"),
-            QStringLiteral("NFS 挂载需要 root 权限。请在终端配置 sudoers 以允许免密执行 mount_nfs，或手动挂载后使用自定义挂载点。"))));
+        QCOMPARE(error,
+            VantrelError::mountFailed(Localization::text(QStringLiteral("nfs.error.sudoRequired"),
+                QStringLiteral(
+                    "NFS 挂载需要 root 权限。请在终端配置 sudoers 以允许免密执行 mount_nfs，或手动挂载后使用自定义挂载点。"))));
 
         SystemTools withoutSudo = test::linuxStandInTools();
         withoutSudo.sudo = QStringLiteral("/nonexistent/sudo");
         auto plain = makeTools(withoutSudo);
         error = failureOf(plain->mountNFS(share));
-        QCOMPARE(error, VantrelError::mountFailed(QStringLiteral("mount.nfs4 exited with code 32: mount.nfs4: failed to apply fstab options")));
+        QCOMPARE(error,
+            VantrelError::mountFailed(
+                QStringLiteral("mount.nfs4 exited with code 32: mount.nfs4: failed to apply fstab options")));
 
         // Any other failure is not retried.
         control.reset();
         control.set(QStringLiteral("mount.nfs4.exit"), "32");
         control.set(QStringLiteral("mount.nfs4.stderr"), "mount.nfs4: Connection refused\n");
         error = failureOf(tools->mountNFS(share));
-        QCOMPARE(error, VantrelError::mountFailed(QStringLiteral("mount.nfs4 exited with code 32: mount.nfs4: Connection refused")));
+        QCOMPARE(error,
+            VantrelError::mountFailed(
+                QStringLiteral("mount.nfs4 exited with code 32: mount.nfs4: Connection refused")));
         QVERIFY(control.calls(QStringLiteral("sudo")).isEmpty());
     }
 
@@ -382,17 +393,18 @@ private slots:
 
         await(tools->unmount(path, true));
         await(tools->unmount(path + QLatin1Char('/'), false));
-        QCOMPARE(control.calls(QStringLiteral("umount")),
-            (QList<QStringList>{{QStringLiteral("-f"), path}, {path}}));
+        QCOMPARE(control.calls(QStringLiteral("umount")), (QList<QStringList>{{QStringLiteral("-f"), path}, {path}}));
 
         control.reset();
         control.set(QStringLiteral("umount.refuse-unprivileged"));
         await(tools->unmount(path));
-        QCOMPARE(control.calls(QStringLiteral("sudo")), (QList<QStringList>{{QStringLiteral("-n"), tools->tools().umount, path}}));
+        QCOMPARE(control.calls(QStringLiteral("sudo")),
+            (QList<QStringList>{{QStringLiteral("-n"), tools->tools().umount, path}}));
 
         control.set(QStringLiteral("sudo.needs-password"));
         const VantrelError error = failureOf(tools->unmount(path));
-        QCOMPARE(error, VantrelError::unmountFailed(QStringLiteral("umount exited with code 1: sudo: a password is required")));
+        QCOMPARE(error,
+            VantrelError::unmountFailed(QStringLiteral("umount exited with code 1: sudo: a password is required")));
         QVERIFY(QFileInfo(path).isDir());
     }
 
@@ -402,7 +414,8 @@ private slots:
         auto tools = makeTools(test::linuxStandInTools());
         await(tools->testConnection(QStringLiteral("nas.local:4450")));
         QCOMPARE(control.calls(QStringLiteral("ping")),
-            (QList<QStringList>{{QStringLiteral("-c"), QStringLiteral("1"), QStringLiteral("-W"), QStringLiteral("3"), QStringLiteral("nas.local")}}));
+            (QList<QStringList>{{QStringLiteral("-c"), QStringLiteral("1"), QStringLiteral("-W"), QStringLiteral("3"),
+                QStringLiteral("nas.local")}}));
 
         control.set(QStringLiteral("ping.exit"), "1");
         QCOMPARE(failureOf(tools->testConnection(QStringLiteral("nas.local"))),
@@ -442,23 +455,29 @@ private slots:
         QVERIFY(!RcloneMount::serverOfMount(QStringLiteral(":smb:data")));
         QVERIFY(!RcloneMount::serverOfMount(QStringLiteral("///data")));
 
-        QCOMPARE(LinuxMountTools::splitDomain(QStringLiteral("OFFICE;alice")), std::make_pair(QStringLiteral("OFFICE"), QStringLiteral("alice")));
-        QCOMPARE(LinuxMountTools::splitDomain(QStringLiteral("OFFICE\\alice")), std::make_pair(QStringLiteral("OFFICE"), QStringLiteral("alice")));
-        QCOMPARE(LinuxMountTools::splitDomain(QStringLiteral("alice")), std::make_pair(QString(), QStringLiteral("alice")));
+        QCOMPARE(LinuxMountTools::splitDomain(QStringLiteral("OFFICE;alice")),
+            std::make_pair(QStringLiteral("OFFICE"), QStringLiteral("alice")));
+        QCOMPARE(LinuxMountTools::splitDomain(QStringLiteral("OFFICE\\alice")),
+            std::make_pair(QStringLiteral("OFFICE"), QStringLiteral("alice")));
+        QCOMPARE(LinuxMountTools::splitDomain(QStringLiteral("alice")),
+            std::make_pair(QString(), QStringLiteral("alice")));
 
         const QString listing = QStringLiteral(
             "2026/12/08 22:09:25 ERROR : : error listing: couldn't initialize SMB: response error: {Network Name Not Found} The specified share name cannot be found on the remote server.\n"
             "2026/12/08 22:09:25 Failed to lsf with 2 errors: last error was: error in ListJSON: couldn't initialize SMB: response error: {Network Name Not Found} The specified share name cannot be found on the remote server.\n");
         QCOMPARE(RcloneMount::message(listing),
-            QStringLiteral("couldn't initialize SMB: response error: {Network Name Not Found} The specified share name cannot be found on the remote server."));
+            QStringLiteral(
+                "couldn't initialize SMB: response error: {Network Name Not Found} The specified share name cannot be found on the remote server."));
         const QString mountLog = QStringLiteral(
             "2026/12/08 22:08:25 Fatal error: failed to mount FUSE fs: mountpoint does not exist: /x\n"
             "2026/12/08 22:08:26 NOTICE: Serving remote control on http://localhost:5572/\n");
-        QCOMPARE(RcloneMount::message(mountLog), QStringLiteral("failed to mount FUSE fs: mountpoint does not exist: /x"));
+        QCOMPARE(RcloneMount::message(mountLog),
+            QStringLiteral("failed to mount FUSE fs: mountpoint does not exist: /x"));
 
         QCOMPARE(RcloneMount::classify(QStringLiteral("couldn't connect SMB: dial tcp 10.0.0.9:445: i/o timeout")),
             VantrelError::Kind::connectionFailed);
-        QCOMPARE(RcloneMount::classify(QStringLiteral("couldn't connect SMB: dial tcp: lookup nas.invalid: no such host")),
+        QCOMPARE(
+            RcloneMount::classify(QStringLiteral("couldn't connect SMB: dial tcp: lookup nas.invalid: no such host")),
             VantrelError::Kind::connectionFailed);
         QCOMPARE(RcloneMount::classify(QStringLiteral("couldn't initialize SMB: permission denied")),
             VantrelError::Kind::authenticationFailed);

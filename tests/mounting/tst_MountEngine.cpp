@@ -212,7 +212,8 @@ private slots:
         f.set(QStringLiteral("mount_smbfs.password"), "right");
         VantrelError error = failureOf(f.engine->mountSMB(config));
         QCOMPARE(error.kind(), VantrelError::Kind::mountFailed);
-        QVERIFY2(error.payload().startsWith(QStringLiteral("mount_smbfs exited with code 77: ")), qPrintable(error.payload()));
+        QVERIFY2(error.payload().startsWith(QStringLiteral("mount_smbfs exited with code 77: ")),
+            qPrintable(error.payload()));
         QVERIFY(error.payload().contains(QStringLiteral("Authentication error")));
         QVERIFY(!error.payload().contains(QStringLiteral("wrong"))); // the prompt does not echo
 
@@ -221,7 +222,8 @@ private slots:
         f.set(QStringLiteral("mount_smbfs.kill"), "TERM");
         error = failureOf(f.engine->mountSMB(config));
         QCOMPARE(error.kind(), VantrelError::Kind::mountFailed);
-        QVERIFY2(error.payload().startsWith(QStringLiteral("mount_smbfs exited with code 1: ")), qPrintable(error.payload()));
+        QVERIFY2(error.payload().startsWith(QStringLiteral("mount_smbfs exited with code 1: ")),
+            qPrintable(error.payload()));
     }
 
     void guestArgumentsAndExitMessages()
@@ -250,7 +252,8 @@ private slots:
         config = guestConfig(QStringLiteral("guest"));
         f.set(QStringLiteral("mount_smbfs.exit"), "64");
         QCOMPARE(failureOf(f.engine->mountSMB(config)),
-            VantrelError::mountFailed(QStringLiteral("mount_smbfs 参数错误。可能原因：挂载点已被占用、共享路径格式不正确、或缺少必要参数。")));
+            VantrelError::mountFailed(QStringLiteral(
+                "mount_smbfs 参数错误。可能原因：挂载点已被占用、共享路径格式不正确、或缺少必要参数。")));
         f.set(QStringLiteral("mount_smbfs.stdout"), "ignored\n");
         f.set(QStringLiteral("mount_smbfs.stderr"), "\n  mount_smbfs: bad option \n");
         QCOMPARE(failureOf(f.engine->mountSMB(config)),
@@ -276,7 +279,8 @@ private slots:
         auto task = engine->mountSMB(config);
         QTRY_VERIFY(f.exists(QStringLiteral("mount_smbfs.argv")));
         // While the tool runs, the temporary item holds the password.
-        const SecretStore::ReadResult during = f.secrets.findInternetPassword(QStringLiteral("nas.local"), QStringLiteral("alice"));
+        const SecretStore::ReadResult during = f.secrets.findInternetPassword(QStringLiteral("nas.local"),
+            QStringLiteral("alice"));
         QCOMPARE(during.status, SecretStore::success);
         QCOMPARE(during.secret, QByteArray("-s3cret \"x\""));
         f.set(QStringLiteral("mount_smbfs.release"));
@@ -291,7 +295,8 @@ private slots:
         // Removed also when the tool cannot even start.
         tools.smbMount = f.dir.filePath(QStringLiteral("missing-tool"));
         const VantrelError error = failureOf(f.make(tools)->mountSMB(config));
-        QVERIFY(error.payload().startsWith(QStringLiteral("Failed to launch ") + tools.smbMount + QStringLiteral(": ")));
+        QVERIFY(
+            error.payload().startsWith(QStringLiteral("Failed to launch ") + tools.smbMount + QStringLiteral(": ")));
         QCOMPARE(f.secrets.findInternetPassword(QStringLiteral("nas.local"), QStringLiteral("alice")).status,
             SecretStore::itemNotFound);
     }
@@ -338,7 +343,8 @@ private slots:
 
         config.mountOptions.customMountPoint = QStringLiteral("/Volumes/vantrel-test-nowhere");
         QCOMPARE(failureOf(f.engine->mountNFS(config)),
-            VantrelError::mountFailed(QStringLiteral("无法自动创建 /Volumes/ 下的挂载点（需要 root 权限）。请使用默认路径，或手动在终端执行：sudo mkdir -p '/Volumes/vantrel-test-nowhere'")));
+            VantrelError::mountFailed(QStringLiteral(
+                "无法自动创建 /Volumes/ 下的挂载点（需要 root 权限）。请使用默认路径，或手动在终端执行：sudo mkdir -p '/Volumes/vantrel-test-nowhere'")));
 
         const QString beneath = file + QStringLiteral("/sub/dir");
         config.mountOptions.customMountPoint = beneath;
@@ -436,13 +442,16 @@ private slots:
         // sudo would need a password.
         f.set(QStringLiteral("sudo.needs-password"));
         QCOMPARE(failureOf(f.engine->mountNFS(config)),
-            VantrelError::mountFailed(QStringLiteral("NFS 挂载需要 root 权限。请在终端配置 sudoers 以允许免密执行 mount_nfs，或手动挂载后使用自定义挂载点。")));
+            VantrelError::mountFailed(QStringLiteral(
+                "NFS 挂载需要 root 权限。请在终端配置 sudoers 以允许免密执行 mount_nfs，或手动挂载后使用自定义挂载点。")));
 
         // No sudo: no retry, the tool's own message.
         SystemTools tools = test::standInTools();
         tools.sudo = f.dir.filePath(QStringLiteral("no-sudo"));
         QCOMPARE(failureOf(f.make(tools)->mountNFS(config)),
-            VantrelError::mountFailed(QStringLiteral("mount_nfs exited with code 1: mount_nfs: can't mount filer:/export/a b/ from server onto ")
+            VantrelError::mountFailed(
+                QStringLiteral(
+                    "mount_nfs exited with code 1: mount_nfs: can't mount filer:/export/a b/ from server onto ")
                 + path + QStringLiteral(": Operation not permitted")));
         QCOMPARE(f.calls(QStringLiteral("sudo")).size(), 2);
 
@@ -455,7 +464,8 @@ private slots:
         QCOMPARE(f.calls(QStringLiteral("sudo")).size(), 2);
         f.set(QStringLiteral("mount_nfs.exit"), "64");
         QCOMPARE(failureOf(f.engine->mountNFS(config)),
-            VantrelError::mountFailed(QStringLiteral("mount_nfs 参数错误。请检查 NFS 服务器地址和共享路径是否正确。当前仅支持 NFSv4。")));
+            VantrelError::mountFailed(
+                QStringLiteral("mount_nfs 参数错误。请检查 NFS 服务器地址和共享路径是否正确。当前仅支持 NFSv4。")));
     }
 
     void unmountAndFolderRemoval()
@@ -479,14 +489,16 @@ private slots:
         await(f.engine->unmount(QUrl::fromLocalFile(elsewhere)));
         QVERIFY(QFileInfo(elsewhere).isDir());
         QCOMPARE(f.calls(QStringLiteral("diskutil")),
-            (QList<QStringList>{{"unmount", f.root + QStringLiteral("/vol")}, {"unmount", "force", f.root + QStringLiteral("/full")},
-                {"unmount", elsewhere}}));
+            (QList<QStringList>{{"unmount", f.root + QStringLiteral("/vol")},
+                {"unmount", "force", f.root + QStringLiteral("/full")}, {"unmount", elsewhere}}));
 
         // Names that resolve to the root itself or out of it touch nothing.
-        QVERIFY(QDir().rmdir(f.root + QStringLiteral("/full")) || QDir(f.root + QStringLiteral("/full")).removeRecursively());
+        QVERIFY(QDir().rmdir(f.root + QStringLiteral("/full"))
+            || QDir(f.root + QStringLiteral("/full")).removeRecursively());
         const QString sibling = QDir::homePath() + QStringLiteral("/sibling");
         QVERIFY(QDir().mkpath(sibling));
-        for (const QString& name : {QString(), QStringLiteral(".."), QStringLiteral("x/.."), QStringLiteral("../sibling"), QStringLiteral(".")}) {
+        for (const QString& name : {QString(), QStringLiteral(".."), QStringLiteral("x/.."),
+                 QStringLiteral("../sibling"), QStringLiteral(".")}) {
             const QString path = f.engine->mountPointPath(guestConfig(name));
             await(f.engine->unmount(MountEngine::directoryUrl(path)));
             QVERIFY2(QFileInfo(f.root).isDir(), qPrintable(name));
@@ -515,7 +527,8 @@ private slots:
         f.set(QStringLiteral("ping.exit"), "2");
         result = await(f.engine->testConnection(config));
         QVERIFY(!result.succeeded());
-        QCOMPARE(*result.error, VantrelError::connectionFailed(QStringLiteral("Ping to 192.0.2.7 failed (exit code 2)")));
+        QCOMPARE(*result.error,
+            VantrelError::connectionFailed(QStringLiteral("Ping to 192.0.2.7 failed (exit code 2)")));
 
         f.set(QStringLiteral("ping.hold"));
         f.engine->connectionTestTimeout = 0.3;
@@ -609,7 +622,8 @@ private slots:
         const auto engine = linuxEngine(f);
         QElapsedTimer clock;
         clock.start();
-        VantrelError error = failureOf(engine->mountSMB(serverConfig(f, QStringLiteral("Wrong"), QStringLiteral("nope"))));
+        VantrelError error = failureOf(
+            engine->mountSMB(serverConfig(f, QStringLiteral("Wrong"), QStringLiteral("nope"))));
         QCOMPARE(error.kind(), VantrelError::Kind::authenticationFailed);
         QVERIFY(secondsOf(clock) < 5.0);
 
@@ -655,8 +669,9 @@ private slots:
         server.stop();
         QVERIFY(!engine->isMounted(path));
         const VantrelError error = failureOf(engine->mountSMB(config));
-        QCOMPARE(error, VantrelError::connectionFailed(QStringLiteral("The server of the share mounted at ") + path
-            + QStringLiteral(" does not answer")));
+        QCOMPARE(error,
+            VantrelError::connectionFailed(
+                QStringLiteral("The server of the share mounted at ") + path + QStringLiteral(" does not answer")));
         QCOMPARE(FileSystemInfo::system().mountedTypeAt(path), std::optional<QString>(QStringLiteral("fuse.rclone")));
 
         QVERIFY2(server.start(), qPrintable(server.errorString()));

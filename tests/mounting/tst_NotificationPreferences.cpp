@@ -20,7 +20,7 @@ private:
     static QList<bool> states(const NotificationPreferences& p)
     {
         QList<bool> out;
-        for (NotificationEvent e : allNotificationEvents())
+        for (NotificationEvent e : allCases<NotificationEvent>())
             out << p.isEnabled(e);
         return out;
     }
@@ -31,14 +31,14 @@ private slots:
         const QStringList raws{"mountSuccess", "mountFailure", "unmount", "networkChange", "transferComplete",
             "transferFailed", "cacheCleanup"};
         QStringList got;
-        for (NotificationEvent e : allNotificationEvents()) {
-            got << notificationEventRawValue(e);
-            QCOMPARE(notificationEventFromRaw(notificationEventRawValue(e)), std::optional<NotificationEvent>(e));
+        for (NotificationEvent e : allCases<NotificationEvent>()) {
+            got << rawValue(e);
+            QCOMPARE(fromRawValue<NotificationEvent>(rawValue(e)), std::optional<NotificationEvent>(e));
         }
         QCOMPARE(got, raws);
-        QVERIFY(!notificationEventFromRaw(QString()).has_value());
-        QVERIFY(!notificationEventFromRaw("MountSuccess").has_value());
-        QVERIFY(!notificationEventFromRaw("unmount ").has_value());
+        QVERIFY(!fromRawValue<NotificationEvent>(QString()).has_value());
+        QVERIFY(!fromRawValue<NotificationEvent>("MountSuccess").has_value());
+        QVERIFY(!fromRawValue<NotificationEvent>("unmount ").has_value());
 
         Localization::useCatalog(QString());
         QCOMPARE(notificationEventDisplayName(NotificationEvent::cacheCleanup), QStringLiteral("缓存清理"));
@@ -69,7 +69,9 @@ private slots:
             NotificationPreferences p(d);
             QCOMPARE(states(p), (QList<bool>{true, false, true, true, true, true, false}));
             QVERIFY(p.globalEnabled());
-            QCOMPARE(p.eventStates(), (NotificationEventStates{{NotificationEvent::unmount, true}, {NotificationEvent::mountFailure, false}}));
+            QCOMPARE(p.eventStates(),
+                (NotificationEventStates{{NotificationEvent::unmount, true},
+                    {NotificationEvent::mountFailure, false}}));
         }
     }
 
@@ -115,12 +117,12 @@ private slots:
         QVERIFY(p.isEnabled(NotificationEvent::unmount));
         QVERIFY(!p.isEnabled(NotificationEvent::transferComplete));
 
-        for (NotificationEvent e : allNotificationEvents())
+        for (NotificationEvent e : allCases<NotificationEvent>())
             d.setValue(NotificationPreferences::eventKey(e), true);
         p.resetToDefaults();
         QCOMPARE(spy.size(), 3);
         QVERIFY(spy.last().at(0).value<NotificationEventStates>().isEmpty());
-        for (NotificationEvent e : allNotificationEvents())
+        for (NotificationEvent e : allCases<NotificationEvent>())
             QVERIFY(!d.contains(NotificationPreferences::eventKey(e)));
         QCOMPARE(d.value("notificationsEnabled"), QVariant(true));
         QVERIFY(d.contains("unrelated"));

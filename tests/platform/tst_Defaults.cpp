@@ -1,4 +1,5 @@
 #include "support/CapturingSystemLog.h"
+#include "support/Files.h"
 #include "support/TestMain.h"
 
 #include "platform/Defaults.h"
@@ -10,9 +11,11 @@
 
 #include <atomic>
 #include <limits>
+#include <sys/stat.h>
 #include <thread>
 
 using namespace vantrel;
+using namespace vantrel::test;
 
 class TestDefaults : public QObject {
     Q_OBJECT
@@ -89,40 +92,103 @@ private slots:
     {
         QTemporaryDir dir;
         const QString path = dir.filePath("d.json");
-        QFile f(path);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write("{ not json");
-        f.close();
+        QVERIFY(writeFile(path, "{ not json"));
         CapturingSystemLog log;
         Defaults d(path, log);
         QVERIFY(!d.corruptCopyPath().isEmpty());
         QCOMPARE(log.records().size(), 1);
         QCOMPARE(log.records().first().type, SystemLog::Type::Error);
         QCOMPARE(log.records().first().category, QStringLiteral("Defaults"));
-        QVERIFY(log.records().first().message.endsWith(QStringLiteral("a copy was kept at ") + d.corruptCopyPath()));
-        QFile copy(d.corruptCopyPath());
-        QVERIFY(copy.open(QIODevice::ReadOnly));
-        QCOMPARE(copy.readAll(), QByteArray("{ not json"));
+        QVERIFY(log.records().first().message.endsWith(QStringLiteral("it was kept at ") + d.corruptCopyPath()));
+        QCOMPARE(readFile(d.corruptCopyPath()), QByteArray("{ not json"));
+        QVERIFY(isOwnerOnly(d.corruptCopyPath()));
         d.setValue("k", 1);
         QVERIFY(d.synchronize());
         Defaults reread(path);
         QCOMPARE(reread.integerValue("k"), std::optional<qint64>(1));
+        QVERIFY(reread.corruptCopyPath().isEmpty());
     }
 
-    void fileThatCannotBeCopiedAsideIsNeverReplaced()
+    // The values that could be read survive the next start even when nothing changed meanwhile.
+    void readableValuesOfAnUnreadableFileAreSavedAtOnce()
     {
         QTemporaryDir dir;
         const QString path = dir.filePath("d.json");
-        // A folder where the file should be: unreadable, and no copy of it can be made.
+        QVERIFY(writeFile(path, R"({"good": {"type": "bool", "value": true}, "bad": {"type": "date", "value": 1}})"));
+        CapturingSystemLog log;
+        {
+            Defaults d(path, log);
+            QVERIFY(!d.corruptCopyPath().isEmpty());
+            QVERIFY(d.synchronize());
+        }
+        Defaults reread(path, log);
+        QCOMPARE(reread.boolValue("good"), std::optional<bool>(true));
+        QVERIFY(!reread.contains("bad"));
+        QVERIFY(reread.corruptCopyPath().isEmpty());
+    }
+
+    // A link to an endless device, a FIFO and an oversized file neither hang nor flood the start:
+    // each is kept aside like a corrupt file, and settings are saved again afterwards.
+    void somethingOtherThanASettingsFileIsKeptAside_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("link to /dev/zero") << "zero";
+        QTest::newRow("FIFO") << "fifo";
+        QTest::newRow("oversized") << "large";
+    }
+
+    void somethingOtherThanASettingsFileIsKeptAside()
+    {
+        QFETCH(QString, kind);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("d.json");
+        if (kind == "zero")
+            QVERIFY(QFile::link("/dev/zero", path));
+        else if (kind == "fifo")
+            QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+        else
+            QVERIFY(writeFile(path, "{}" + QByteArray(Defaults::maxFileSize, ' ')));
+        CapturingSystemLog log;
+        Defaults d(path, log);
+        QVERIFY(!d.corruptCopyPath().isEmpty());
+        QVERIFY(log.messages().value(0).startsWith(QStringLiteral("Settings file %1 is unreadable (it is ").arg(path)));
+        QVERIFY(d.setValue("k", true));
+        QVERIFY(d.synchronize());
+        QVERIFY(QFileInfo(path).isFile() && !QFileInfo(path).isSymLink());
+        QCOMPARE(Defaults(path).boolValue("k"), std::optional<bool>(true));
+    }
+
+    void fileThatCannotBeMovedAsideIsNeverReplaced()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("d.json");
+        // A folder where the file should be: unreadable, and not ours to move.
         QVERIFY(QDir().mkpath(path + "/keep"));
         CapturingSystemLog log;
         Defaults d(path, log);
         QVERIFY(d.corruptCopyPath().isEmpty());
-        QVERIFY(log.messages().value(0).endsWith(QStringLiteral("a copy was kept at (copy failed)")));
+        QVERIFY(
+            log.messages().value(0).endsWith(QStringLiteral("it was kept at (it could not be moved: it is a folder)")));
         d.setValue("k", true);
         QVERIFY(!d.synchronize());
         QCOMPARE(d.boolValue("k"), std::optional<bool>(true));
         QVERIFY(QFileInfo(path + "/keep").isDir());
+    }
+
+    void valueThatCannotBeDecodedIsWrittenAsideBesideTheFile()
+    {
+        QTemporaryDir dir;
+        Defaults d(dir.filePath("d.json"));
+        d.setValue("list", QByteArray("[1,"));
+        d.setValue("text", QStringLiteral("[é"));
+        QString error;
+        const std::optional<QString> bytes = d.keepValueAside("list", &error);
+        QVERIFY2(bytes, qPrintable(error));
+        QCOMPARE(QFileInfo(*bytes).absolutePath(), QFileInfo(d.filePath()).absolutePath());
+        QVERIFY(QFileInfo(*bytes).fileName().startsWith("list.unreadable-"));
+        QCOMPARE(readFile(*bytes), QByteArray("[1,"));
+        QVERIFY(isOwnerOnly(*bytes));
+        QCOMPARE(readFile(*d.keepValueAside("text")), QStringLiteral("[é").toUtf8());
     }
 
     void readersSeeConsistentValuesWhileAnotherThreadWrites()

@@ -51,9 +51,11 @@ private slots:
             "\n");
         const QList<Entry> entries = FileSystemInfo::parseMountInfo(text);
         QCOMPARE(entries.size(), 3);
-        QCOMPARE(entries.at(0), (Entry{8, 1, QStringLiteral("/"), QStringLiteral("ext4"), QStringLiteral("/dev/sda1")}));
-        QCOMPARE(entries.at(1), (Entry{0, 40, QStringLiteral("/home/ann/VantrelVolumes/Team Docs"), QStringLiteral("fuse.rclone"),
-                                    QStringLiteral(":smb{LfAKr}:data")}));
+        QCOMPARE(entries.at(0),
+            (Entry{8, 1, QStringLiteral("/"), QStringLiteral("ext4"), QStringLiteral("/dev/sda1")}));
+        QCOMPARE(entries.at(1),
+            (Entry{0, 40, QStringLiteral("/home/ann/VantrelVolumes/Team Docs"), QStringLiteral("fuse.rclone"),
+                QStringLiteral(":smb{LfAKr}:data")}));
         QCOMPARE(entries.at(2).mountPoint, QStringLiteral("/mnt/back\\slash"));
         QCOMPARE(entries.at(2).type, QStringLiteral("nfs4"));
     }
@@ -68,7 +70,8 @@ private slots:
         QVERIFY(!fs.mountedTypeAt(QString()));
         // A path through a link to the mount's parent names the same mount.
         QVERIFY(QFile::link(QStringLiteral("/"), dir.filePath(QStringLiteral("root"))));
-        QCOMPARE(fs.mountedTypeAt(dir.filePath(QStringLiteral("root/proc"))), std::optional<QString>(QStringLiteral("proc")));
+        QCOMPARE(fs.mountedTypeAt(dir.filePath(QStringLiteral("root/proc"))),
+            std::optional<QString>(QStringLiteral("proc")));
         QCOMPARE(fs.mountAt(QStringLiteral("/proc"))->mountPoint, QStringLiteral("/proc"));
     }
 };

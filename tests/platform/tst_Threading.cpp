@@ -4,6 +4,8 @@
 
 #include <QCoroTimer>
 
+#include <QtConcurrent/QtConcurrentRun>
+
 #include <memory>
 #include <stdexcept>
 
@@ -36,6 +38,16 @@ QCoro::Task<> failWithTurn(SerialGate& gate)
     throw std::runtime_error("failed while holding the turn");
 }
 
+// A shared instance that counts how often it is made.
+struct Counted : QObject {
+    static inline int made = 0;
+    Counted() { ++made; }
+    static Counted& shared()
+    {
+        return sharedInstance([] { return new Counted; });
+    }
+};
+
 } // namespace
 
 class TestThreading : public QObject {
@@ -56,8 +68,7 @@ private slots:
 
         QCoro::waitFor(third);
         // A waiter never runs inside the coroutine that hands it the turn.
-        QCOMPARE(log,
-            (QStringList{"a in", "a gave the turn", "b in", "b gave the turn", "c in", "c gave the turn"}));
+        QCOMPARE(log, (QStringList{"a in", "a gave the turn", "b in", "b gave the turn", "c in", "c gave the turn"}));
         QVERIFY(!gate.isTaken());
     }
 
@@ -81,6 +92,20 @@ private slots:
         gate.reset();
         QCoro::waitFor(holder);
         QCOMPARE(log, (QStringList{"holder in", "holder gave the turn"}));
+    }
+
+    // A worker that asks first still gets an object of the main thread, made once.
+    void sharedInstanceIsMadeOnceAndLivesOnTheMainThread()
+    {
+        QThread* worker = nullptr;
+        Counted* fromWorker = QtConcurrent::run([&worker] {
+            worker = QThread::currentThread();
+            return &Counted::shared();
+        }).result();
+        QVERIFY(worker != QThread::currentThread());
+        QCOMPARE(fromWorker->thread(), QThread::currentThread());
+        QCOMPARE(&Counted::shared(), fromWorker);
+        QCOMPARE(Counted::made, 1);
     }
 };
 

@@ -47,8 +47,8 @@ int main(int argc, char* argv[])
     parser.addPositionalArgument(QStringLiteral("window"), QStringLiteral("The window to draw (--list names them)."));
     parser.addPositionalArgument(QStringLiteral("output"), QStringLiteral("The PNG file to write."));
     const QCommandLineOption list(QStringLiteral("list"), QStringLiteral("Lists the windows it can draw."));
-    const QCommandLineOption language(QStringLiteral("language"), QStringLiteral("Interface catalog (en, zh-Hans, ...)."),
-        QStringLiteral("id"), QStringLiteral("en"));
+    const QCommandLineOption language(QStringLiteral("language"),
+        QStringLiteral("Interface catalog (en, zh-Hans, ...)."), QStringLiteral("id"), QStringLiteral("en"));
     const QCommandLineOption sample(QStringLiteral("sample"), QStringLiteral("The sample shares file."),
         QStringLiteral("file"), QStringLiteral(VANTREL_SAMPLE_SHARES));
     parser.addOptions({list, language, sample});

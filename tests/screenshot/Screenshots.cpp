@@ -190,7 +190,8 @@ QWidget* fileBrowser(ViewFixture& fx)
     };
     TransferTask failed = task("project-backup.tar.gz", TransferDirection::download, TransferStatus::failed,
         1'288'490'188, 0);
-    failed.errorMessage = QStringLiteral("The file “project-backup.tar.gz” couldn’t be written: No space left on device");
+    failed.errorMessage = QStringLiteral(
+        "The file “project-backup.tar.gz” couldn’t be written: No space left on device");
     view->transferQueue()->showTasks({
         task("holiday-video.mp4", TransferDirection::download, TransferStatus::running, 734'003'200, 301'989'888),
         task("Quarterly report final version.docx", TransferDirection::upload, TransferStatus::paused, 8'388'608,
@@ -233,7 +234,9 @@ QList<ScreenshotWindow> screenshotWindows()
             fileBrowser},
         // The name-conflict sheet's content (a sheet is a window of its own, drawn here inside one).
         {QStringLiteral("conflict"), QStringLiteral("Vantrel"), QSize(),
-            [](ViewFixture&) -> QWidget* { return new ConflictResolutionSheet(QStringLiteral("Quarterly report.pdf"), nullptr); }},
+            [](ViewFixture&) -> QWidget* {
+                return new ConflictResolutionSheet(QStringLiteral("Quarterly report.pdf"), nullptr);
+            }},
         {QStringLiteral("symbols"), QStringLiteral("Symbols"), QSize(), [](ViewFixture&) { return symbolSheet(); }},
     };
     const QStringList tabs{QStringLiteral("language"), QStringLiteral("launch"), QStringLiteral("notifications"),

@@ -1,3 +1,4 @@
+#include "support/Files.h"
 #include "support/Fixtures.h"
 #include "support/TestMain.h"
 
@@ -10,10 +11,12 @@
 #include <QTemporaryDir>
 
 #include <memory>
+#include <sys/stat.h>
 #include <thread>
 #include <vector>
 
 using namespace vantrel;
+using namespace vantrel::test;
 using Type = SystemLog::Type;
 
 namespace {
@@ -26,19 +29,6 @@ struct Fixture : test::LoggingFixture {
     }
     QStringList passed() { return systemLog.messages(); }
 };
-
-QByteArray readFile(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-void writeFile(const QString& path, const QByteArray& bytes)
-{
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QCOMPARE(f.write(bytes), bytes.size());
-}
 
 } // namespace
 
@@ -123,8 +113,8 @@ private slots:
         fx.log.log(LogLevel::critical, QStringLiteral("x"), LogManager::Category::system, "plain.mm", "f()", 0);
         fx.log.waitForFileQueue();
 
-        const QByteArray expected = "[2024-05-01 09:30:12.045] [WARN] [Mount] tst_LogManager.cpp:" + QByteArray::number(line)
-            + " fileLineHasTheExactFormat - " + QStringLiteral("hello 世界").toUtf8() + "\n"
+        const QByteArray expected = "[2024-05-01 09:30:12.045] [WARN] [Mount] tst_LogManager.cpp:"
+            + QByteArray::number(line) + " fileLineHasTheExactFormat - " + QStringLiteral("hello 世界").toUtf8() + "\n"
             + "[2024-05-01 09:30:12.045] [CRIT] [System] plain.mm:0 f() - x\n";
         QCOMPARE(readFile(fx.log.logFilePath()), expected);
         // The system log gets the bare message.
@@ -141,15 +131,15 @@ private slots:
         const QString rotated = fx.log.rotatedLogFilePath();
 
         // One byte under the limit: the line is appended.
-        writeFile(current, QByteArray(LogManager::maxLogFileSize - 1, 'a'));
+        QVERIFY(writeFile(current, QByteArray(LogManager::maxLogFileSize - 1, 'a')));
         fx.log.log(LogLevel::info, QStringLiteral("one"), LogManager::Category::defaultCategory, "f", "g", 1);
         fx.log.waitForFileQueue();
         QVERIFY(!QFile::exists(rotated));
         QVERIFY(readFile(current).endsWith("g - one\n"));
 
         // Exactly at the limit: moved aside, replacing the older predecessor; the new file holds the line.
-        writeFile(current, QByteArray(LogManager::maxLogFileSize, 'b'));
-        writeFile(rotated, "older\n");
+        QVERIFY(writeFile(current, QByteArray(LogManager::maxLogFileSize, 'b')));
+        QVERIFY(writeFile(rotated, "older\n"));
         fx.log.log(LogLevel::info, QStringLiteral("two"), LogManager::Category::defaultCategory, "f", "g", 1);
         fx.log.waitForFileQueue();
         QCOMPARE(QFileInfo(rotated).size(), LogManager::maxLogFileSize);
@@ -162,11 +152,11 @@ private slots:
     {
         Fixture fx;
         QCOMPARE(fx.log.readAllLogs(), QString());
-        writeFile(fx.log.logFilePath(), "current\n");
+        QVERIFY(writeFile(fx.log.logFilePath(), "current\n"));
         QCOMPARE(fx.log.readAllLogs(), QStringLiteral("current\n"));
         QFile::rename(fx.log.logFilePath(), fx.log.rotatedLogFilePath());
         QCOMPARE(fx.log.readAllLogs(), QStringLiteral("current\n\n"));
-        writeFile(fx.log.logFilePath(), "new\n");
+        QVERIFY(writeFile(fx.log.logFilePath(), "new\n"));
         QCOMPARE(fx.log.readAllLogs(), QStringLiteral("current\n\nnew\n"));
     }
 
@@ -178,12 +168,12 @@ private slots:
         const auto before = temp.entryList(QDir::Files);
 
         QVERIFY(!fx.log.exportLogsToFile().has_value());
-        writeFile(fx.log.logFilePath(), "");
-        writeFile(fx.log.rotatedLogFilePath(), "");
+        QVERIFY(writeFile(fx.log.logFilePath(), ""));
+        QVERIFY(writeFile(fx.log.rotatedLogFilePath(), ""));
         QVERIFY(!fx.log.exportLogsToFile().has_value());
         QCOMPARE(temp.entryList(QDir::Files), before);
 
-        writeFile(fx.log.logFilePath(), "line 1\n");
+        QVERIFY(writeFile(fx.log.logFilePath(), "line 1\n"));
         const auto url = fx.log.exportLogsToFile();
         QVERIFY(url.has_value());
         const QString path = temp.filePath(QStringLiteral("Vantrel-Logs-2024-05-01T09-30-12Z.log"));
@@ -194,12 +184,29 @@ private slots:
         QVERIFY(fx.systemLog.records().isEmpty());
     }
 
+    // Something put in a log file's place is neither waited on nor read without end.
+    void readingLeavesOutWhatIsNotALogFile()
+    {
+        Fixture fx;
+        QVERIFY(isOwnerOnly(fx.log.logDirectory()));
+        QVERIFY(writeFile(fx.log.logFilePath(), "current\n"));
+        QVERIFY(QFile::link(QStringLiteral("/dev/zero"), fx.log.rotatedLogFilePath()));
+        QCOMPARE(fx.log.readAllLogs(), QStringLiteral("current\n"));
+        QVERIFY(QFile::remove(fx.log.logFilePath()));
+        QCOMPARE(::mkfifo(QFile::encodeName(fx.log.logFilePath()).constData(), 0600), 0);
+        QCOMPARE(fx.log.readAllLogs(), QString());
+        QVERIFY(!fx.log.exportLogsToFile());
+        fx.log.setFileLoggingEnabled(true);
+        fx.log.log(LogLevel::info, QStringLiteral("x"), LogManager::Category::defaultCategory, "f", "g", 1);
+        fx.log.waitForFileQueue();
+    }
+
     void failedExportIsLoggedAndReturnsNone()
     {
         Fixture fx;
-        writeFile(fx.log.logFilePath(), "x\n");
+        QVERIFY(writeFile(fx.log.logFilePath(), "x\n"));
         // A temporary folder beneath a regular file cannot be written to.
-        writeFile(fx.dir.filePath("plain"), "");
+        QVERIFY(writeFile(fx.dir.filePath("plain"), ""));
         const QByteArray savedTmp = qgetenv("TMPDIR");
         qputenv("TMPDIR", fx.dir.filePath("plain/tmp").toUtf8());
         const auto url = fx.log.exportLogsToFile();
@@ -217,7 +224,7 @@ private slots:
     {
         Fixture fx;
         fx.log.setFileLoggingEnabled(true);
-        writeFile(fx.log.rotatedLogFilePath(), "old\n");
+        QVERIFY(writeFile(fx.log.rotatedLogFilePath(), "old\n"));
         for (int i = 0; i < 200; ++i)
             fx.log.log(LogLevel::info, QString::number(i), LogManager::Category::defaultCategory, "f", "g", i);
         fx.log.clearLogs();
@@ -235,7 +242,7 @@ private slots:
     {
         Fixture fx;
         fx.log.setFileLoggingEnabled(true);
-        writeFile(fx.log.rotatedLogFilePath(), "old\n");
+        QVERIFY(writeFile(fx.log.rotatedLogFilePath(), "old\n"));
         for (int i = 0; i < 200; ++i)
             fx.log.log(LogLevel::info, QString::number(i), LogManager::Category::defaultCategory, "f", "g", i);
         QFuture<void> cleared = fx.log.clearLogs();
@@ -263,7 +270,8 @@ private slots:
         for (int t = 0; t < threads; ++t)
             workers.emplace_back([&manager, t] {
                 for (int i = 0; i < perThread; ++i)
-                    manager.log(LogLevel::info, QStringLiteral("t%1 n%2 ").arg(t).arg(i) + QString(40, QLatin1Char('x')),
+                    manager.log(LogLevel::info,
+                        QStringLiteral("t%1 n%2 ").arg(t).arg(i) + QString(40, QLatin1Char('x')),
                         LogManager::Category::transfer, "w.cpp", "work", t);
             });
         for (auto& w : workers)
@@ -275,8 +283,8 @@ private slots:
         const QStringList lines = QString::fromUtf8(readFile(logDir + "/Vantrel.log")).split('\n');
         QCOMPARE(lines.size(), threads * perThread + 1);
         QCOMPARE(lines.last(), QString());
-        static const QRegularExpression shape(
-            QStringLiteral(R"(^\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3}\] \[INFO\] \[Transfer\] w\.cpp:(\d) work - t(\d) n(\d+) x{40}$)"));
+        static const QRegularExpression shape(QStringLiteral(
+            R"(^\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3}\] \[INFO\] \[Transfer\] w\.cpp:(\d) work - t(\d) n(\d+) x{40}$)"));
         std::vector<int> next(threads, 0);
         for (int k = 0; k < threads * perThread; ++k) {
             const auto m = shape.match(lines[k]);
@@ -289,15 +297,16 @@ private slots:
 
     void enumerationsAndRawValues()
     {
-        QCOMPARE(logLevelFromRaw(4), std::optional<LogLevel>(LogLevel::critical));
-        QVERIFY(!logLevelFromRaw(5).has_value());
-        QVERIFY(!logLevelFromRaw(-1).has_value());
+        QCOMPARE(fromRawValue<LogLevel>(4), std::optional<LogLevel>(LogLevel::critical));
+        QVERIFY(!fromRawValue<LogLevel>(5).has_value());
+        QVERIFY(!fromRawValue<LogLevel>(-1).has_value());
         QStringList raws;
-        for (auto c : LogManager::allCategories())
-            raws << LogManager::categoryRawValue(c);
-        QCOMPARE(raws.join(','), QStringLiteral("Default,Mount,Network,Cache,Transfer,Keychain,UI,Lifecycle,Config,System"));
-        QCOMPARE(LogManager::categoryFromRaw("UI"), std::optional(LogManager::Category::ui));
-        QVERIFY(!LogManager::categoryFromRaw("ui").has_value());
+        for (auto c : allCases<LogManager::Category>())
+            raws << rawValue(c);
+        QCOMPARE(raws.join(','),
+            QStringLiteral("Default,Mount,Network,Cache,Transfer,Keychain,UI,Lifecycle,Config,System"));
+        QCOMPARE(fromRawValue<LogManager::Category>("UI"), std::optional(LogManager::Category::ui));
+        QVERIFY(!fromRawValue<LogManager::Category>("ui").has_value());
     }
 };
 

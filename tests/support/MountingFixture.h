@@ -1,7 +1,7 @@
 #pragma once
 
-#include "model/NASConfigStore.h"
 #include "mounting/AppStateManager.h"
+#include "mounting/NASConfigStore.h"
 #include "platform/FileSystemInfo.h"
 #include "platform/SecretStore.h"
 #include "services/KeychainManager.h"
@@ -35,7 +35,10 @@ private:
 
 // The configuration store with its statuses and keychain, on the logging of the given folder.
 struct ConfigEnvironment : Logging {
-    explicit ConfigEnvironment(const QString& folder) : Logging(folder) {}
+    explicit ConfigEnvironment(const QString& folder)
+        : Logging(folder)
+    {
+    }
 
     AppStateManager appState;
     SecretStore secrets;

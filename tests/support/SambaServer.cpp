@@ -83,7 +83,8 @@ bool SambaServer::writeConfiguration()
         conf += QStringLiteral("  %1 dir = %2/%1\n").arg(QLatin1String(sub), state);
     conf += QStringLiteral("  usershare path = %1/usershares\n").arg(state);
     conf += QStringLiteral("  log file = %1/smbd.log\n  log level = 1\n").arg(state);
-    conf += QStringLiteral("  load printers = no\n  printing = bsd\n  printcap name = /dev/null\n  disable spoolss = yes\n");
+    conf += QStringLiteral(
+        "  load printers = no\n  printing = bsd\n  printcap name = /dev/null\n  disable spoolss = yes\n");
     conf += QStringLiteral("  map to guest = Bad User\n  guest account = %1\n").arg(user);
     conf += m_shares;
 

@@ -35,7 +35,8 @@ FileDialogs& FileDialogs::shared()
     return *instance;
 }
 
-void DesktopFileDialogs::chooseSaveLocation(const SaveOptions& options, QWidget* parent, QObject* receiver, Completion done)
+void DesktopFileDialogs::chooseSaveLocation(const SaveOptions& options, QWidget* parent, QObject* receiver,
+    Completion done)
 {
     auto* dialog = new QFileDialog(parent, options.title, options.directory);
     dialog->setAcceptMode(QFileDialog::AcceptSave);

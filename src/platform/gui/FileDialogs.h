@@ -18,9 +18,9 @@ namespace vantrel {
 class FileDialogs {
 public:
     struct SaveOptions {
-        QString title;          // empty: the toolkit's own
-        QString suggestedName;  // the name field's initial text
-        QString directory;      // the folder shown first; empty: the toolkit's choice
+        QString title;           // empty: the toolkit's own
+        QString suggestedName;   // the name field's initial text
+        QString directory;       // the folder shown first; empty: the toolkit's choice
         QStringList nameFilters; // "Text (*.txt *.log)"; empty: any file
         bool canCreateDirectories = true;
     };
@@ -41,7 +41,8 @@ public:
     // A panel that asks for a file name and place. `parent` (may be null: a free-standing panel)
     // is the window it belongs to. `done` runs once on the main thread, unless `receiver` or
     // `parent` is destroyed first: then the panel closes and nothing runs.
-    virtual void chooseSaveLocation(const SaveOptions& options, QWidget* parent, QObject* receiver, Completion done) = 0;
+    virtual void chooseSaveLocation(const SaveOptions& options, QWidget* parent, QObject* receiver,
+        Completion done) = 0;
     // A panel that asks for an existing folder, on the same terms.
     virtual void chooseFolder(const FolderOptions& options, QWidget* parent, QObject* receiver, Completion done) = 0;
 };

@@ -1,5 +1,7 @@
 #include "platform/gui/Workspace.h"
 
+#include "platform/Threading.h"
+
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDesktopServices>
@@ -8,8 +10,7 @@ namespace vantrel {
 
 Workspace& Workspace::shared()
 {
-    static DesktopWorkspace* instance = new DesktopWorkspace(QDBusConnection::sessionBus());
-    return *instance;
+    return sharedInstance([] { return new DesktopWorkspace(QDBusConnection::sessionBus()); });
 }
 
 QUrl Workspace::containingFolder(const QUrl& url)
@@ -43,7 +44,8 @@ void DesktopWorkspace::selectFile(const QUrl& file)
     // No start-up notification id: the file manager raises its own window.
     call << QStringList{file.toString(QUrl::FullyEncoded)} << QString();
     // Never waited for here: a file manager being started can take seconds.
-    auto* watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(call, static_cast<int>(fileManagerTimeout.count())), this);
+    auto* watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(call, static_cast<int>(fileManagerTimeout.count())),
+        this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, file](QDBusPendingCallWatcher* finished) {
         finished->deleteLater();
         if (finished->isError())

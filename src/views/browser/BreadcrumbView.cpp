@@ -36,8 +36,8 @@ QString withoutLastComponent(const QString& path)
 
 } // namespace
 
-QList<BreadcrumbView::Segment> BreadcrumbView::pathSegments(
-    const QUrl& currentPath, const QUrl& mountPoint, const QString& nasName)
+QList<BreadcrumbView::Segment> BreadcrumbView::pathSegments(const QUrl& currentPath, const QUrl& mountPoint,
+    const QString& nasName)
 {
     QList<Segment> segments;
     const QString root = pathText(mountPoint);
@@ -129,16 +129,16 @@ void BreadcrumbView::rebuild()
             button->setPalette(palette);
             button->setEnabled(false);
         }
-        connect(button, &QToolButton::clicked, this, [this, url = m_segments.at(i).url] { emit navigateRequested(url); });
+        connect(button, &QToolButton::clicked, this,
+            [this, url = m_segments.at(i).url] { emit navigateRequested(url); });
         m_row->addWidget(button);
         m_buttons.append(button);
     }
     m_content->adjustSize();
     updateGeometry();
     // The current folder, at the end, is what matters: keep it in view.
-    QTimer::singleShot(0, this, [this] {
-        m_scrollArea->horizontalScrollBar()->setValue(m_scrollArea->horizontalScrollBar()->maximum());
-    });
+    QTimer::singleShot(0, this,
+        [this] { m_scrollArea->horizontalScrollBar()->setValue(m_scrollArea->horizontalScrollBar()->maximum()); });
 }
 
 QSize BreadcrumbView::sizeHint() const

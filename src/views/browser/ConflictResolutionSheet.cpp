@@ -11,27 +11,20 @@
 
 namespace vantrel {
 
-QString conflictResolutionRawValue(ConflictResolution resolution)
+QString rawValue(ConflictResolution resolution)
 {
     switch (resolution) {
-    case ConflictResolution::overwrite:
-        return QStringLiteral("overwrite");
-    case ConflictResolution::rename:
-        return QStringLiteral("rename");
-    case ConflictResolution::skip:
-        return QStringLiteral("skip");
+    case ConflictResolution::overwrite: return QStringLiteral("overwrite");
+    case ConflictResolution::rename: return QStringLiteral("rename");
+    case ConflictResolution::skip: return QStringLiteral("skip");
     }
     return {};
 }
 
-std::optional<ConflictResolution> conflictResolutionFromRaw(const QString& raw)
+template <>
+QList<ConflictResolution> allCases<ConflictResolution>()
 {
-    for (const ConflictResolution resolution :
-        {ConflictResolution::overwrite, ConflictResolution::rename, ConflictResolution::skip}) {
-        if (conflictResolutionRawValue(resolution) == raw)
-            return resolution;
-    }
-    return std::nullopt;
+    return {ConflictResolution::overwrite, ConflictResolution::rename, ConflictResolution::skip};
 }
 
 ConflictResolutionSheet::ConflictResolutionSheet(const QString& filename, QWidget* parent)
@@ -40,7 +33,8 @@ ConflictResolutionSheet::ConflictResolutionSheet(const QString& filename, QWidge
 {
     setObjectName(QStringLiteral("ConflictResolutionSheet"));
     setWindowModality(Qt::WindowModal);
-    const QString title = Localization::text(QStringLiteral("browser.fileExists"), QStringLiteral("File already exists"));
+    const QString title = Localization::text(QStringLiteral("browser.fileExists"),
+        QStringLiteral("File already exists"));
     setWindowTitle(title);
 
     auto* layout = new QVBoxLayout(this);
@@ -102,12 +96,9 @@ ConflictResolutionSheet::ConflictResolutionSheet(const QString& filename, QWidge
 QPushButton* ConflictResolutionSheet::button(ConflictResolution resolution) const
 {
     switch (resolution) {
-    case ConflictResolution::overwrite:
-        return m_overwrite;
-    case ConflictResolution::rename:
-        return m_rename;
-    case ConflictResolution::skip:
-        return m_skip;
+    case ConflictResolution::overwrite: return m_overwrite;
+    case ConflictResolution::rename: return m_rename;
+    case ConflictResolution::skip: return m_skip;
     }
     return nullptr;
 }

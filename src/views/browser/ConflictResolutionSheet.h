@@ -1,5 +1,7 @@
 #pragma once
 
+#include "model/RawValue.h"
+
 #include <QDialog>
 #include <QString>
 #include <QUrl>
@@ -22,9 +24,9 @@ struct FileConflict {
 
 enum class ConflictResolution { overwrite, rename, skip };
 
-QString conflictResolutionRawValue(ConflictResolution resolution);
-// None for any text but the three raw values.
-std::optional<ConflictResolution> conflictResolutionFromRaw(const QString& raw);
+QString rawValue(ConflictResolution resolution);
+template <>
+QList<ConflictResolution> allCases<ConflictResolution>();
 
 // Asks what to do with one name conflict. Window-modal over the browser; the only way out is one
 // of its three answers (Escape and the window's close button do nothing); Return overwrites.

@@ -1,13 +1,17 @@
 #include "views/browser/FileBrowserState.h"
 
+#include "platform/Threading.h"
+
 namespace vantrel {
 
-FileBrowserState::FileBrowserState(QObject* parent) : QObject(parent) {}
+FileBrowserState::FileBrowserState(QObject* parent)
+    : QObject(parent)
+{
+}
 
 FileBrowserState& FileBrowserState::shared()
 {
-    static FileBrowserState* instance = new FileBrowserState;
-    return *instance;
+    return sharedInstance([] { return new FileBrowserState; });
 }
 
 void FileBrowserState::configure(const NASConfig& config, const QUrl& mountPoint)

@@ -70,17 +70,17 @@ FileBrowserView::FileBrowserView(const NASConfig& config, const QUrl& mountPoint
     , m_mountPoint(mountPoint)
     , m_workspace(services.workspace ? *services.workspace : Workspace::shared())
     , m_fileDialogs(services.fileDialogs ? *services.fileDialogs : FileDialogs::shared())
-    , m_fsManager(new FileSystemManager(mountPoint, config.id,
-          services.cache ? *services.cache : CacheManager::shared(), services.log ? *services.log : LogManager::shared(),
-          this))
+    , m_fsManager(
+          new FileSystemManager(mountPoint, config.id, services.cache ? *services.cache : CacheManager::shared(),
+              services.log ? *services.log : LogManager::shared(), this))
     , m_transferManager(std::move(services.transferManager))
     , m_quickLook(new QuickLookCoordinator(this))
 {
     setObjectName(QStringLiteral("FileBrowserView"));
     setMinimumSize(minimumContentWidth, minimumContentHeight);
     if (!m_transferManager) {
-        m_transferManager = std::make_unique<TransferManager>(
-            services.recentFiles ? *services.recentFiles : RecentFilesTracker::shared(),
+        m_transferManager = std::make_unique<TransferManager>(services.recentFiles ? *services.recentFiles
+                                                                                   : RecentFilesTracker::shared(),
             services.notifications ? *services.notifications : NotificationService::shared(), services.clock);
     }
 
@@ -130,7 +130,8 @@ FileBrowserView::FileBrowserView(const NASConfig& config, const QUrl& mountPoint
     connect(m_home, &QPushButton::clicked, this, [this] { m_fsManager->navigate(m_fsManager->mountPoint()); });
     connect(m_openInFinder, &QPushButton::clicked, this, &FileBrowserView::openInFinder);
     connect(m_download, &QPushButton::clicked, this, &FileBrowserView::downloadSelected);
-    connect(m_breadcrumb, &BreadcrumbView::navigateRequested, this, [this](const QUrl& url) { m_fsManager->navigate(url); });
+    connect(m_breadcrumb, &BreadcrumbView::navigateRequested, this,
+        [this](const QUrl& url) { m_fsManager->navigate(url); });
 
     connect(m_fileList, &FileListView::openRequested, this, &FileBrowserView::openItem);
     connect(m_fileList, &FileListView::selectionChanged, this, [this](const QSet<QUuid>& ids) {
@@ -149,7 +150,8 @@ FileBrowserView::FileBrowserView(const NASConfig& config, const QUrl& mountPoint
         m_breadcrumb->setPath(currentFolder(), m_mountPoint, m_config.name);
         updateListLoading();
     });
-    connect(m_fsManager, &FileSystemManager::isAtRootChanged, this, [this](bool atRoot) { m_back->setEnabled(!atRoot); });
+    connect(m_fsManager, &FileSystemManager::isAtRootChanged, this,
+        [this](bool atRoot) { m_back->setEnabled(!atRoot); });
 
     m_back->setEnabled(!m_fsManager->isAtRoot());
     m_download->setEnabled(false);
@@ -265,10 +267,10 @@ QCoro::Task<> FileBrowserView::downloadFolder(QUrl folder, QUrl destination)
             co_return;
         showProblem(prepared.plan.unreadable
                 ? Localization::textFormat(QStringLiteral("browser.folderUnreadable"),
-                      QStringLiteral("The folder “%@” couldn’t be read, so it was not downloaded."), {name})
+                    QStringLiteral("The folder “%@” couldn’t be read, so it was not downloaded."), {name})
                 : Localization::textFormat(QStringLiteral("browser.folderNotCreated"),
-                      QStringLiteral("The folder “%@” couldn’t be created, so “%@” was not downloaded."),
-                      {prepared.failedFolder, name}));
+                    QStringLiteral("The folder “%@” couldn’t be created, so “%@” was not downloaded."),
+                    {prepared.failedFolder, name}));
         co_return;
     }
     // The queue may have moved on to the window's next content; it still takes the files.
@@ -355,11 +357,8 @@ void FileBrowserView::resolveConflict(const FileConflict& conflict, ConflictReso
         // The copy replaces a file; a folder of that name makes the transfer fail instead.
         m_transferManager->addUpload(conflict.source, folder);
         break;
-    case ConflictResolution::rename:
-        renameAsideAndUpload(conflict, folder);
-        break;
-    case ConflictResolution::skip:
-        break;
+    case ConflictResolution::rename: renameAsideAndUpload(conflict, folder); break;
+    case ConflictResolution::skip: break;
     }
 }
 

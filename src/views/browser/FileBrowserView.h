@@ -48,7 +48,7 @@ struct FileBrowserServices {
     Workspace* workspace = nullptr;
     FileDialogs* fileDialogs = nullptr;
     // "Now" of the transfers and of the file list's dates.
-    TransferTask::Clock clock;
+    Clock clock = systemNow;
     // The queue of the content this one replaces in the same window; a new queue when null.
     std::unique_ptr<TransferManager> transferManager;
 };

@@ -89,7 +89,9 @@ void FileListModel::reorderLike(const QList<FileItem>& next)
     position.reserve(next.size());
     for (qsizetype i = 0; i < next.size(); ++i)
         position.insert(next.at(i).url, i);
-    const auto before = [&](const FileItem& a, const FileItem& b) { return position.value(a.url) < position.value(b.url); };
+    const auto before = [&](const FileItem& a, const FileItem& b) {
+        return position.value(a.url) < position.value(b.url);
+    };
     if (std::is_sorted(m_items.cbegin(), m_items.cend(), before))
         return;
 
@@ -202,14 +204,10 @@ QVariant FileListModel::data(const QModelIndex& index, int role) const
     switch (role) {
     case Qt::DisplayRole:
         switch (index.column()) {
-        case nameColumn:
-            return item.name;
-        case sizeColumn:
-            return sizeText(item);
-        case modifiedColumn:
-            return Formatters::relativeDateNumericShort(item.modificationDate, m_now());
-        default:
-            return {};
+        case nameColumn: return item.name;
+        case sizeColumn: return sizeText(item);
+        case modifiedColumn: return Formatters::relativeDateNumericShort(item.modificationDate, m_now());
+        default: return {};
         }
     case Qt::DecorationRole:
         if (index.column() == nameColumn)
@@ -219,18 +217,14 @@ QVariant FileListModel::data(const QModelIndex& index, int role) const
         if (index.column() != nameColumn)
             return Theme::color(Theme::Color::secondary);
         return {};
-    case IdRole:
-        return item.id;
-    case UrlRole:
-        return item.url;
-    case SymbolRole:
-        return index.column() == nameColumn ? QVariant(item.iconName()) : QVariant();
+    case IdRole: return item.id;
+    case UrlRole: return item.url;
+    case SymbolRole: return index.column() == nameColumn ? QVariant(item.iconName()) : QVariant();
     case TintRole:
         if (index.column() == nameColumn)
             return Theme::name(item.isDirectory ? Theme::Color::accent : Theme::Color::secondary);
         return Theme::name(Theme::Color::secondary);
-    default:
-        return {};
+    default: return {};
     }
 }
 
@@ -239,14 +233,10 @@ QVariant FileListModel::headerData(int section, Qt::Orientation orientation, int
     if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
         return QAbstractTableModel::headerData(section, orientation, role);
     switch (section) {
-    case nameColumn:
-        return Localization::text(QStringLiteral("Name"), QStringLiteral("Name"));
-    case sizeColumn:
-        return Localization::text(QStringLiteral("Size"), QStringLiteral("Size"));
-    case modifiedColumn:
-        return Localization::text(QStringLiteral("Modified"), QStringLiteral("Modified"));
-    default:
-        return {};
+    case nameColumn: return Localization::text(QStringLiteral("Name"), QStringLiteral("Name"));
+    case sizeColumn: return Localization::text(QStringLiteral("Size"), QStringLiteral("Size"));
+    case modifiedColumn: return Localization::text(QStringLiteral("Modified"), QStringLiteral("Modified"));
+    default: return {};
     }
 }
 

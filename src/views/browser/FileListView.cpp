@@ -171,15 +171,9 @@ void FileListView::updateState()
     const bool empty = m_model->rowCount() == 0;
     m_state = !empty ? State::table : (m_isLoading ? State::loading : State::empty);
     switch (m_state) {
-    case State::loading:
-        m_pages->setCurrentWidget(m_loadingPage);
-        break;
-    case State::empty:
-        m_pages->setCurrentWidget(m_emptyPage);
-        break;
-    case State::table:
-        m_pages->setCurrentWidget(m_table);
-        break;
+    case State::loading: m_pages->setCurrentWidget(m_loadingPage); break;
+    case State::empty: m_pages->setCurrentWidget(m_emptyPage); break;
+    case State::table: m_pages->setCurrentWidget(m_table); break;
     }
 }
 
@@ -209,8 +203,8 @@ QMenu* FileListView::makeContextMenu(int row)
     open->setObjectName(QStringLiteral("open"));
     connect(open, &QAction::triggered, this, [this, item] { emit openRequested(item); });
     menu->addSeparator();
-    QAction* reveal
-        = menu->addAction(Localization::text(QStringLiteral("Show in Finder"), QStringLiteral("Show in Finder")));
+    QAction* reveal = menu->addAction(
+        Localization::text(QStringLiteral("Show in Finder"), QStringLiteral("Show in Finder")));
     reveal->setObjectName(QStringLiteral("showInFinder"));
     connect(reveal, &QAction::triggered, this, [this, url = item.url] { m_workspace.selectFile(url); });
     return menu;
@@ -261,8 +255,7 @@ bool FileListView::eventFilter(QObject* watched, QEvent* event)
             drop->ignore();
         return true;
     }
-    default:
-        return QWidget::eventFilter(watched, event);
+    default: return QWidget::eventFilter(watched, event);
     }
 }
 

@@ -6,7 +6,10 @@
 
 namespace vantrel {
 
-TransferQueueModel::TransferQueueModel(QObject* parent) : QAbstractListModel(parent) {}
+TransferQueueModel::TransferQueueModel(QObject* parent)
+    : QAbstractListModel(parent)
+{
+}
 
 void TransferQueueModel::setTasks(const QList<TransferTask>& next)
 {
@@ -86,14 +89,10 @@ QVariant TransferQueueModel::data(const QModelIndex& index, int role) const
         return {};
     const TransferTask& task = m_tasks.at(index.row());
     switch (role) {
-    case Qt::DisplayRole:
-        return RecentFilesTracker::lastPathComponent(task.sourceURL);
-    case TaskRole:
-        return QVariant::fromValue(task);
-    case IdRole:
-        return task.id;
-    default:
-        return {};
+    case Qt::DisplayRole: return RecentFilesTracker::lastPathComponent(task.sourceURL);
+    case TaskRole: return QVariant::fromValue(task);
+    case IdRole: return task.id;
+    default: return {};
     }
 }
 

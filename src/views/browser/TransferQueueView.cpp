@@ -37,7 +37,10 @@ QToolButton* headerButton(const QString& objectName)
 class ViewportWidthWatcher final : public QObject {
 public:
     ViewportWidthWatcher(QListView* list, TransferRowDelegate* delegate, QAbstractItemModel* model)
-        : QObject(list), m_list(list), m_delegate(delegate), m_model(model)
+        : QObject(list)
+        , m_list(list)
+        , m_delegate(delegate)
+        , m_model(model)
     {
         list->viewport()->installEventFilter(this);
     }
@@ -61,7 +64,7 @@ private:
 
 } // namespace
 
-TransferQueueView::TransferQueueView(TransferManager& manager, TransferTask::Clock clock, QWidget* parent)
+TransferQueueView::TransferQueueView(TransferManager& manager, Clock clock, QWidget* parent)
     : QWidget(parent)
     , m_manager(manager)
     , m_model(new TransferQueueModel(this))
@@ -70,7 +73,8 @@ TransferQueueView::TransferQueueView(TransferManager& manager, TransferTask::Clo
     , m_clear(headerButton(QStringLiteral("clearButton")))
     , m_expand(headerButton(QStringLiteral("expandButton")))
     , m_body(new QStackedWidget)
-    , m_noTransfers(new QLabel(Localization::text(QStringLiteral("transfer.noTransfers"), QStringLiteral("No transfers"))))
+    , m_noTransfers(
+          new QLabel(Localization::text(QStringLiteral("transfer.noTransfers"), QStringLiteral("No transfers"))))
     , m_list(new QListView)
 {
     setObjectName(QStringLiteral("TransferQueueView"));
@@ -209,8 +213,8 @@ void TransferQueueView::updateHeader()
 {
     const int active = activeCount();
     m_count->setVisible(active >= 1);
-    m_count->setText(Localization::textFormat(
-        QStringLiteral("transfer.activeCount"), QStringLiteral("%lld active"), {QString::number(active)}));
+    m_count->setText(Localization::textFormat(QStringLiteral("transfer.activeCount"), QStringLiteral("%lld active"),
+        {QString::number(active)}));
     m_clear->setEnabled(hasCompletedTasks());
 }
 

@@ -27,7 +27,7 @@ public:
     static constexpr int expandedMinimumHeight = 180;
     static constexpr int expandedMaximumHeight = 280;
 
-    explicit TransferQueueView(TransferManager& manager, TransferTask::Clock clock = {}, QWidget* parent = nullptr);
+    explicit TransferQueueView(TransferManager& manager, Clock clock = {}, QWidget* parent = nullptr);
     ~TransferQueueView() override;
 
     bool isExpanded() const { return m_expanded; }

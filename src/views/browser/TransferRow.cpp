@@ -34,9 +34,9 @@ QLabel* smallLabel(const QString& objectName, qreal designPoints)
 } // namespace
 
 TransferRow::TransferRow(const TransferTask& task, Action onCancel, Action onPause, Action onResume, Action onRetry,
-    TransferTask::Clock clock, QWidget* parent)
+    Clock clock, QWidget* parent)
     : QWidget(parent)
-    , m_clock(clock ? std::move(clock) : TransferTask::Clock(&TransferTask::systemNow))
+    , m_clock(clock ? std::move(clock) : Clock(&systemNow))
     , m_icon(new QLabel)
     , m_name(new ElidedLabel({}, nullptr, Qt::ElideMiddle))
     , m_status(smallLabel(QStringLiteral("statusText"), Theme::designPointSize(Theme::TextStyle::caption)))
@@ -65,7 +65,8 @@ TransferRow::TransferRow(const TransferTask& task, Action onCancel, Action onPau
     first->addWidget(m_status);
     m_pause = makeButton(QStringLiteral("pauseButton"), QStringLiteral("pause.fill"), Theme::Color::primary, onPause);
     m_resume = makeButton(QStringLiteral("resumeButton"), QStringLiteral("play.fill"), Theme::Color::primary, onResume);
-    m_retry = makeButton(QStringLiteral("retryButton"), QStringLiteral("arrow.clockwise"), Theme::Color::primary, onRetry);
+    m_retry = makeButton(QStringLiteral("retryButton"), QStringLiteral("arrow.clockwise"), Theme::Color::primary,
+        onRetry);
     m_cancel = makeButton(QStringLiteral("cancelButton"), QStringLiteral("xmark.fill"), Theme::Color::red, onCancel);
     for (QToolButton* button : {m_pause, m_resume, m_retry, m_cancel})
         first->addWidget(button);
@@ -100,8 +101,8 @@ TransferRow::TransferRow(const TransferTask& task, Action onCancel, Action onPau
     setTask(task);
 }
 
-QToolButton* TransferRow::makeButton(
-    const QString& objectName, const QString& symbol, Theme::Color tint, const Action& action)
+QToolButton* TransferRow::makeButton(const QString& objectName, const QString& symbol, Theme::Color tint,
+    const Action& action)
 {
     auto* button = new QToolButton;
     button->setObjectName(objectName);
@@ -118,17 +119,12 @@ QToolButton* TransferRow::makeButton(
 Theme::Color TransferRow::statusColor(TransferStatus status)
 {
     switch (status) {
-    case TransferStatus::running:
-        return Theme::Color::accent;
-    case TransferStatus::paused:
-        return Theme::Color::orange;
-    case TransferStatus::completed:
-        return Theme::Color::green;
-    case TransferStatus::failed:
-        return Theme::Color::red;
+    case TransferStatus::running: return Theme::Color::accent;
+    case TransferStatus::paused: return Theme::Color::orange;
+    case TransferStatus::completed: return Theme::Color::green;
+    case TransferStatus::failed: return Theme::Color::red;
     case TransferStatus::pending:
-    case TransferStatus::cancelled:
-        break;
+    case TransferStatus::cancelled: break;
     }
     return Theme::Color::secondary;
 }
@@ -151,21 +147,17 @@ QString TransferRow::statusText(const TransferTask& task)
     switch (task.status) {
     case TransferStatus::pending:
         return Localization::text(QStringLiteral("transfer.queued"), QStringLiteral("Queued"));
-    case TransferStatus::running:
-        return percentageText(task);
-    case TransferStatus::paused:
-        return Localization::text(QStringLiteral("transfer.paused"), QStringLiteral("Paused"));
-    case TransferStatus::completed:
-        return Localization::text(QStringLiteral("transfer.done"), QStringLiteral("Done"));
-    case TransferStatus::failed:
-        return Localization::text(QStringLiteral("transfer.failed"), QStringLiteral("Failed"));
+    case TransferStatus::running: return percentageText(task);
+    case TransferStatus::paused: return Localization::text(QStringLiteral("transfer.paused"), QStringLiteral("Paused"));
+    case TransferStatus::completed: return Localization::text(QStringLiteral("transfer.done"), QStringLiteral("Done"));
+    case TransferStatus::failed: return Localization::text(QStringLiteral("transfer.failed"), QStringLiteral("Failed"));
     case TransferStatus::cancelled:
         return Localization::text(QStringLiteral("transfer.cancelled"), QStringLiteral("Cancelled"));
     }
     return {};
 }
 
-QString TransferRow::remainingTimeText(const TransferTask& task, const TransferTask::Clock& clock)
+QString TransferRow::remainingTimeText(const TransferTask& task, const Clock& clock)
 {
     const double seconds = task.estimatedTimeRemaining(clock);
     if (!(seconds > 0))
@@ -177,8 +169,8 @@ QString TransferRow::remainingTimeText(const TransferTask& task, const TransferT
 QString TransferRow::byteCountText(const TransferTask& task)
 {
     const QString pattern = QStringLiteral("%@ / %@");
-    return Localization::textFormat(
-        pattern, pattern, {Formatters::fileByteCount(task.bytesTransferred), Formatters::fileByteCount(task.totalBytes)});
+    return Localization::textFormat(pattern, pattern,
+        {Formatters::fileByteCount(task.bytesTransferred), Formatters::fileByteCount(task.totalBytes)});
 }
 
 void TransferRow::setTask(const TransferTask& task)
@@ -186,8 +178,8 @@ void TransferRow::setTask(const TransferTask& task)
     m_task = task;
     const TransferStatus status = task.status;
 
-    const QString symbol
-        = task.direction == TransferDirection::upload ? QStringLiteral("arrow.up.circle") : QStringLiteral("arrow.down.circle");
+    const QString symbol = task.direction == TransferDirection::upload ? QStringLiteral("arrow.up.circle")
+                                                                       : QStringLiteral("arrow.down.circle");
     const Theme::Color tint = statusColor(status);
     if (m_icon->property("symbol").toString() != symbol || m_icon->property("tint").toString() != Theme::name(tint))
         Theme::setSymbol(m_icon, symbol, tint, Theme::symbolSize(Theme::TextStyle::body));
@@ -202,7 +194,8 @@ void TransferRow::setTask(const TransferTask& task)
         status == TransferStatus::running || status == TransferStatus::paused || status == TransferStatus::failed);
     const Theme::Color cancelTint = status == TransferStatus::failed ? Theme::Color::secondary : Theme::Color::red;
     if (m_cancel->property("tint").toString() != Theme::name(cancelTint))
-        Theme::setSymbol(m_cancel, QStringLiteral("xmark.fill"), cancelTint, QFontMetrics(Theme::systemFont(10)).height());
+        Theme::setSymbol(m_cancel, QStringLiteral("xmark.fill"), cancelTint,
+            QFontMetrics(Theme::systemFont(10)).height());
 
     m_progress->setValue(int(task.progress() * progressScale));
     m_bytes->setText(byteCountText(task));
@@ -211,8 +204,8 @@ void TransferRow::setTask(const TransferTask& task)
     m_speedLine->setVisible(running);
     if (running) {
         m_speed->setText(task.formattedSpeed(m_clock));
-        m_eta->setText(Localization::textFormat(
-            QStringLiteral("transfer.eta"), QStringLiteral("ETA: %@"), {remainingTimeText(task, m_clock)}));
+        m_eta->setText(Localization::textFormat(QStringLiteral("transfer.eta"), QStringLiteral("ETA: %@"),
+            {remainingTimeText(task, m_clock)}));
     }
 
     m_error->setFullText(task.errorMessage.value_or(QString()));

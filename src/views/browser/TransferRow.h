@@ -27,7 +27,7 @@ public:
     using Action = std::function<void()>;
 
     TransferRow(const TransferTask& task, Action onCancel, Action onPause, Action onResume, Action onRetry,
-        TransferTask::Clock clock = {}, QWidget* parent = nullptr);
+        Clock clock = {}, QWidget* parent = nullptr);
 
     const TransferTask& task() const { return m_task; }
     // Redraws the row for the task's current state; the callbacks stay.
@@ -38,7 +38,7 @@ public:
     // Whole percent, truncated ("66%" for 2 of 3 bytes); 0% when the size is unknown.
     static QString percentageText(const TransferTask& task);
     // The argument of "ETA: %@": the abbreviated time left, or "--" when there is no estimate.
-    static QString remainingTimeText(const TransferTask& task, const TransferTask::Clock& clock);
+    static QString remainingTimeText(const TransferTask& task, const Clock& clock);
     static QString byteCountText(const TransferTask& task);
     static Theme::Color statusColor(TransferStatus status);
 
@@ -52,7 +52,7 @@ private:
     QToolButton* makeButton(const QString& objectName, const QString& symbol, Theme::Color tint, const Action& action);
 
     TransferTask m_task;
-    TransferTask::Clock m_clock;
+    Clock m_clock;
     QLabel* m_icon;
     ElidedLabel* m_name;
     QLabel* m_status;

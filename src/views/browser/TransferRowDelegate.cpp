@@ -1,8 +1,8 @@
 #include "views/browser/TransferRowDelegate.h"
 
-#include "views/widgets/ElidedLabel.h"
 #include "views/browser/TransferQueueModel.h"
 #include "views/browser/TransferRow.h"
+#include "views/widgets/ElidedLabel.h"
 
 #include <QAbstractButton>
 #include <QLayout>
@@ -11,7 +11,7 @@
 
 namespace vantrel {
 
-TransferRowDelegate::TransferRowDelegate(Actions actions, TransferTask::Clock clock, QObject* parent)
+TransferRowDelegate::TransferRowDelegate(Actions actions, Clock clock, QObject* parent)
     : QStyledItemDelegate(parent)
     , m_actions(std::move(actions))
 {
@@ -89,8 +89,8 @@ QSize TransferRowDelegate::sizeHint(const QStyleOptionViewItem&, const QModelInd
     return {m_width, heightOf(index.data(TransferQueueModel::TaskRole).value<TransferTask>())};
 }
 
-bool TransferRowDelegate::editorEvent(
-    QEvent* event, QAbstractItemModel* model, const QStyleOptionViewItem& option, const QModelIndex& index)
+bool TransferRowDelegate::editorEvent(QEvent* event, QAbstractItemModel* model, const QStyleOptionViewItem& option,
+    const QModelIndex& index)
 {
     switch (event->type()) {
     case QEvent::MouseButtonPress:
@@ -108,8 +108,7 @@ bool TransferRowDelegate::editorEvent(
             button->click();
         return true;
     }
-    default:
-        break;
+    default: break;
     }
     return QStyledItemDelegate::editorEvent(event, model, option, index);
 }

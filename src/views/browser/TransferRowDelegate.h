@@ -27,7 +27,7 @@ public:
         std::function<void(const QUuid&)> retry;
     };
 
-    TransferRowDelegate(Actions actions, TransferTask::Clock clock, QObject* parent = nullptr);
+    TransferRowDelegate(Actions actions, Clock clock, QObject* parent = nullptr);
     ~TransferRowDelegate() override;
 
     // The row widget laid out for the index's task at the given size (what a paint would draw).

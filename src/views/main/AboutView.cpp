@@ -31,9 +31,12 @@ QString textValue(const QVariantMap& info, const QString& key, const QString& fa
 QList<AboutView::Link> AboutView::links()
 {
     return {
-        {QStringLiteral("website"), QStringLiteral("globe"), QStringLiteral("官网"), QUrl(QStringLiteral("https://vantrel.app"))},
-        {QStringLiteral("feedback"), QStringLiteral("bubble.left.and.bubble.right"), QStringLiteral("反馈"), QUrl(QStringLiteral("https://vantrel.app/feedback"))},
-        {QStringLiteral("documentation"), QStringLiteral("doc.text"), QStringLiteral("文档"), QUrl(QStringLiteral("https://vantrel.app/docs"))},
+        {QStringLiteral("website"), QStringLiteral("globe"), QStringLiteral("官网"),
+            QUrl(QStringLiteral("https://vantrel.app"))},
+        {QStringLiteral("feedback"), QStringLiteral("bubble.left.and.bubble.right"), QStringLiteral("反馈"),
+            QUrl(QStringLiteral("https://vantrel.app/feedback"))},
+        {QStringLiteral("documentation"), QStringLiteral("doc.text"), QStringLiteral("文档"),
+            QUrl(QStringLiteral("https://vantrel.app/docs"))},
     };
 }
 
@@ -52,10 +55,14 @@ QString AboutView::windowTitle()
     return Localization::text(QStringLiteral("window.about.title"), QStringLiteral("关于 Vantrel"));
 }
 
-AboutView::AboutView(QWidget* parent) : AboutView(AppInfo::infoDictionary(), Workspace::shared(), parent) {}
+AboutView::AboutView(QWidget* parent)
+    : AboutView(AppInfo::infoDictionary(), Workspace::shared(), parent)
+{
+}
 
 AboutView::AboutView(const QVariantMap& info, Workspace& workspace, QWidget* parent)
-    : QWidget(parent), m_workspace(workspace)
+    : QWidget(parent)
+    , m_workspace(workspace)
 {
     setObjectName(QStringLiteral("AboutView"));
     setFixedSize(contentWidth, contentHeight);
@@ -76,8 +83,8 @@ AboutView::AboutView(const QVariantMap& info, Workspace& workspace, QWidget* par
     name->setFont(Theme::systemFont(24, QFont::DemiBold));
     layout->addWidget(name, 0, Qt::AlignHCenter);
 
-    auto* version = new QLabel(Localization::textFormat(
-        QStringLiteral("Version %@ (%@)"), QStringLiteral("Version %@ (%@)"), {appVersion(info), buildNumber(info)}));
+    auto* version = new QLabel(Localization::textFormat(QStringLiteral("Version %@ (%@)"),
+        QStringLiteral("Version %@ (%@)"), {appVersion(info), buildNumber(info)}));
     version->setObjectName(QStringLiteral("version"));
     version->setTextFormat(Qt::PlainText);
     Theme::setTextStyle(version, Theme::TextStyle::callout);

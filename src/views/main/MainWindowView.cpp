@@ -1,9 +1,9 @@
 #include "views/main/MainWindowView.h"
 
-#include "model/NASConfigStore.h"
 #include "mounting/AppStateManager.h"
 #include "mounting/AutoMountStrategy.h"
 #include "mounting/MountEngine.h"
+#include "mounting/NASConfigStore.h"
 #include "mounting/NetworkMonitor.h"
 #include "platform/AppInfo.h"
 #include "platform/Localization.h"
@@ -71,7 +71,10 @@ ElidedLabel* elidedLabel(const QString& text, Theme::TextStyle style, Theme::Col
 // A rounded card on the control background with a hairline border.
 class CardFrame final : public QFrame {
 public:
-    explicit CardFrame(QWidget* parent = nullptr) : QFrame(parent) {}
+    explicit CardFrame(QWidget* parent = nullptr)
+        : QFrame(parent)
+    {
+    }
 
 protected:
     void paintEvent(QPaintEvent*) override
@@ -89,8 +92,8 @@ protected:
 
 } // namespace
 
-MainWindowView::MainWindowView(
-    AppStateManager& appState, NASConfigStore& configStore, OpenWindowAction openWindow, QWidget* parent)
+MainWindowView::MainWindowView(AppStateManager& appState, NASConfigStore& configStore, OpenWindowAction openWindow,
+    QWidget* parent)
     : MainWindowView(appState, configStore, std::move(openWindow), Services{}, parent)
 {
 }
@@ -361,7 +364,8 @@ QMenu* MainWindowView::makeContextMenu(const QUuid& configID, QWidget* parent)
     remove->setIcon(Symbols::icon(QStringLiteral("trash")));
     remove->setProperty("symbol", QStringLiteral("trash"));
     // Queued: the menu is still closing when the action fires.
-    connect(remove, &QAction::triggered, this, [this, configID] { deleteConfig(configID); }, Qt::QueuedConnection);
+    connect(
+        remove, &QAction::triggered, this, [this, configID] { deleteConfig(configID); }, Qt::QueuedConnection);
     return menu;
 }
 
@@ -488,7 +492,8 @@ QWidget* MainWindowView::buildPlaceholder()
     layout->addWidget(symbolLabel(QStringLiteral("externaldrive.connected.to.line.below"), Theme::Color::secondary,
                           QFontMetrics(Theme::systemFont(48)).height()),
         0, Qt::AlignHCenter);
-    auto* title = textLabel(Localization::text(QStringLiteral("main.selectOrAddNAS"), QStringLiteral("选择或添加一台 NAS")),
+    auto* title = textLabel(
+        Localization::text(QStringLiteral("main.selectOrAddNAS"), QStringLiteral("选择或添加一台 NAS")),
         Theme::TextStyle::title3, Theme::Color::secondary, QStringLiteral("placeholderTitle"));
     title->setAlignment(Qt::AlignHCenter);
     title->setWordWrap(true);
@@ -518,9 +523,10 @@ QWidget* MainWindowView::buildMountedFolderCard(const MountedEntry& entry)
         Theme::symbolSize(Theme::TextStyle::title2)));
     auto* names = new QVBoxLayout;
     names->setSpacing(2);
-    names->addWidget(elidedLabel(entry.config.name, Theme::TextStyle::headline, Theme::Color::primary, QStringLiteral("name")));
     names->addWidget(
-        elidedLabel(entry.config.address, Theme::TextStyle::caption, Theme::Color::secondary, QStringLiteral("address")));
+        elidedLabel(entry.config.name, Theme::TextStyle::headline, Theme::Color::primary, QStringLiteral("name")));
+    names->addWidget(elidedLabel(entry.config.address, Theme::TextStyle::caption, Theme::Color::secondary,
+        QStringLiteral("address")));
     header->addLayout(names, 1);
     layout->addLayout(header);
 
@@ -540,7 +546,8 @@ QWidget* MainWindowView::buildMountedFolderCard(const MountedEntry& entry)
             1);
         layout->addLayout(pathRow);
 
-        auto* open = new QPushButton(Localization::text(QStringLiteral("main.openInFinder"), QStringLiteral("在 Finder 中打开")));
+        auto* open = new QPushButton(
+            Localization::text(QStringLiteral("main.openInFinder"), QStringLiteral("在 Finder 中打开")));
         open->setObjectName(QStringLiteral("openInFinder"));
         Theme::setTextStyle(open, Theme::TextStyle::callout);
         Theme::setSymbol(open, QStringLiteral("arrow.up.forward.app"), Theme::Color::primary,
@@ -575,10 +582,11 @@ void MainWindowView::setEditorFactory(EditorFactory factory)
 QWidget* MainWindowView::makeEditor(MainWindowView& view, const NASConfig& config)
 {
     // The editor's close action runs inside its own button's click; the view lets it go later.
-    return new NASDetailView(config, [view = QPointer<MainWindowView>(&view)] {
-        if (view)
-            view->clearSelection();
-    },
+    return new NASDetailView(config,
+        [view = QPointer<MainWindowView>(&view)] {
+            if (view)
+                view->clearSelection();
+        },
         {view.configStore(), view.appState(), view.mounts(), view.engine(), view.network(), view.keychain(),
             view.workspace()});
 }
@@ -591,8 +599,8 @@ QWidget* MainWindowView::currentDetail() const
 
 void MainWindowView::updateDetail()
 {
-    const std::optional<NASConfig> selected
-        = m_selectedConfigID ? m_configStore.config(*m_selectedConfigID) : std::nullopt;
+    const std::optional<NASConfig> selected = m_selectedConfigID ? m_configStore.config(*m_selectedConfigID)
+                                                                 : std::nullopt;
     if (selected) {
         if (!m_editor || m_editorConfigID != selected->id) {
             if (m_editor) {

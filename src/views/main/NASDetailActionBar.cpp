@@ -20,12 +20,9 @@ bool TestConnectionResult::operator==(const TestConnectionResult& other) const
     if (kind != other.kind)
         return false;
     switch (kind) {
-    case Kind::success:
-        return latency == other.latency;
-    case Kind::failure:
-        return message == other.message;
-    case Kind::testing:
-        return true;
+    case Kind::success: return latency == other.latency;
+    case Kind::failure: return message == other.message;
+    case Kind::testing: return true;
     }
     return false;
 }
@@ -201,11 +198,11 @@ QString NASDetailActionBar::resultText(const TestConnectionResult& result)
     case TestConnectionResult::Kind::testing:
         return Localization::text(QStringLiteral("nas.testingConnection"), QStringLiteral("正在测试连接..."));
     case TestConnectionResult::Kind::success:
-        return Localization::textFormat(QStringLiteral("nas.connectionSuccess"), QStringLiteral("连接成功（延迟 %@ms）"),
-            {QString::asprintf("%.0f", result.latency * 1000.0)});
+        return Localization::textFormat(QStringLiteral("nas.connectionSuccess"),
+            QStringLiteral("连接成功（延迟 %@ms）"), {QString::asprintf("%.0f", result.latency * 1000.0)});
     case TestConnectionResult::Kind::failure:
-        return Localization::textFormat(
-            QStringLiteral("nas.connectionFailed"), QStringLiteral("连接失败：%@"), {result.message});
+        return Localization::textFormat(QStringLiteral("nas.connectionFailed"), QStringLiteral("连接失败：%@"),
+            {result.message});
     }
     return {};
 }

@@ -1,9 +1,9 @@
 #include "views/main/NASDetailView.h"
 
-#include "model/NASConfigStore.h"
 #include "mounting/AppStateManager.h"
 #include "mounting/AutoMountStrategy.h"
 #include "mounting/MountEngine.h"
+#include "mounting/NASConfigStore.h"
 #include "mounting/NetworkMonitor.h"
 #include "platform/Localization.h"
 #include "platform/Threading.h"
@@ -67,8 +67,8 @@ struct Secret {
 };
 
 // The mount reads the password from the secret store, so it starts only after the write.
-QCoro::Task<> storeSecretThenMount(
-    KeychainManager* keychain, std::optional<Secret> secret, MountControl* mounts, std::optional<QUuid> mountID)
+QCoro::Task<> storeSecretThenMount(KeychainManager* keychain, std::optional<Secret> secret, MountControl* mounts,
+    std::optional<QUuid> mountID)
 {
     if (secret) {
         auto write = [keychain, secret = *secret] { keychain->savePassword(secret.password, secret.account); };
@@ -87,7 +87,6 @@ void startMount(MountControl& mounts, const QUuid& configID)
     QCoro::Task<> task = mounts.mount(configID);
     Q_UNUSED(task);
 }
-
 
 // A symbol before a caption note, as the NFS notes show.
 QWidget* noteRow(const QString& objectName, const QString& symbol, Theme::Color symbolTint, const QString& text,
@@ -117,7 +116,8 @@ QLineEdit* textField(const QString& objectName, const QString& text, const QStri
     return field;
 }
 
-template <typename E> QComboBox* enumPicker(const QString& objectName, E selected, QWidget* parent)
+template <typename E>
+QComboBox* enumPicker(const QString& objectName, E selected, QWidget* parent)
 {
     auto* picker = new QComboBox(parent);
     picker->setObjectName(objectName);
@@ -128,7 +128,8 @@ template <typename E> QComboBox* enumPicker(const QString& objectName, E selecte
     return picker;
 }
 
-template <typename E> E pickedValue(const QComboBox* picker)
+template <typename E>
+E pickedValue(const QComboBox* picker)
 {
     return fromRawValue<E>(picker->currentData().toString()).value_or(allCases<E>().first());
 }
@@ -147,8 +148,8 @@ NASDetailView::Services NASDetailView::Services::shared()
         NetworkMonitor::shared(), KeychainManager::shared(), Workspace::shared()};
 }
 
-NASDetailView::NASDetailView(
-    std::optional<NASConfig> existingConfig, CloseAction onClose, Services services, QWidget* parent)
+NASDetailView::NASDetailView(std::optional<NASConfig> existingConfig, CloseAction onClose, Services services,
+    QWidget* parent)
     : QWidget(parent)
     , m_existingConfig(std::move(existingConfig))
     , m_onClose(std::move(onClose))
@@ -207,7 +208,8 @@ NASDetailView::NASDetailView(
 
     m_optionsSection = m_page->addSection(localized("nas.mountOptions", QStringLiteral("挂载选项")));
     m_optionsSection->setObjectName(QStringLiteral("mountOptionsSection"));
-    m_smbVersionPicker = enumPicker(QStringLiteral("smbVersionPicker"), source.mountOptions.smbVersion, m_optionsSection);
+    m_smbVersionPicker = enumPicker(QStringLiteral("smbVersionPicker"), source.mountOptions.smbVersion,
+        m_optionsSection);
     m_readOnly = new QCheckBox(localized("nas.readOnly", QStringLiteral("只读挂载")), m_optionsSection);
     m_readOnly->setObjectName(QStringLiteral("readOnlyToggle"));
     m_readOnly->setChecked(source.mountOptions.readOnly);
@@ -263,7 +265,8 @@ void NASDetailView::buildBasicInfoSection()
     form->addRow(localized("nas.protocol", QStringLiteral("协议")), m_protocolPicker);
 
     m_nfsVersionNote = noteRow(QStringLiteral("nfsVersionNote"), QStringLiteral("info.circle"), Theme::Color::blue,
-        localized("nfs.versionNote", QStringLiteral("当前仅支持 NFSv4 协议（使用 TCP 传输，非特权端口）")), m_basicSection);
+        localized("nfs.versionNote", QStringLiteral("当前仅支持 NFSv4 协议（使用 TCP 传输，非特权端口）")),
+        m_basicSection);
     m_basicSection->addIndentedRow(m_nfsVersionNote);
 
     form->addRow(localized("nas.address", QStringLiteral("地址")), m_address);
@@ -317,8 +320,8 @@ void NASDetailView::buildMountOptionsSection()
     titleLayout->addWidget(titleText, 1);
     nfsLayout->addWidget(nfsTitle);
     auto* detail = caption(localized("nfs.mountOptions.detail",
-                                   QStringLiteral("固定使用：vers=4,tcp,noresvport\n• vers=4：NFS 版本 4\n• tcp：使用 TCP "
-                                                  "传输\n• noresvport：使用非特权端口（>1024）")),
+                               QStringLiteral("固定使用：vers=4,tcp,noresvport\n• vers=4：NFS 版本 4\n• tcp：使用 TCP "
+                                              "传输\n• noresvport：使用非特权端口（>1024）")),
         m_nfsMountOptions);
     detail->setObjectName(QStringLiteral("nfsMountOptionsDetail"));
     nfsLayout->addWidget(detail);
@@ -336,10 +339,11 @@ void NASDetailView::buildMountOptionsSection()
     auto* examplesLayout = new QVBoxLayout(examples);
     examplesLayout->setContentsMargins(0, 2, 0, 0);
     examplesLayout->setSpacing(4);
-    examplesLayout->addWidget(caption(
-        localized("nas.mountPointExample1", QStringLiteral("示例：~/VantrelVolumes/MyNAS（推荐，自动创建）")), examples));
     examplesLayout->addWidget(
-        caption(localized("nas.mountPointExample2", QStringLiteral("示例：/Volumes/MyNAS（需手动创建目录）")), examples));
+        caption(localized("nas.mountPointExample1", QStringLiteral("示例：~/VantrelVolumes/MyNAS（推荐，自动创建）")),
+            examples));
+    examplesLayout->addWidget(caption(
+        localized("nas.mountPointExample2", QStringLiteral("示例：/Volumes/MyNAS（需手动创建目录）")), examples));
     m_optionsSection->addIndentedRow(examples);
 }
 
@@ -381,11 +385,14 @@ void NASDetailView::updateProtocolRows()
     QFormLayout* basic = m_basicSection->form();
     basic->setRowVisible(m_nfsVersionNote, nfs);
     setLabelText(basic, m_sharePath,
-        nfs ? localized("nfs.sharePath", QStringLiteral("NFS 导出路径")) : localized("nas.sharePath", QStringLiteral("共享路径")));
-    m_sharePath->setPlaceholderText(nfs ? localized("nfs.sharePathPlaceholder", QStringLiteral("例如：/ 或 /volume1/shared"))
-                                        : localized("nas.sharePathPlaceholder", QStringLiteral("例如：/shared/media")));
+        nfs ? localized("nfs.sharePath", QStringLiteral("NFS 导出路径"))
+            : localized("nas.sharePath", QStringLiteral("共享路径")));
+    m_sharePath->setPlaceholderText(nfs
+            ? localized("nfs.sharePathPlaceholder", QStringLiteral("例如：/ 或 /volume1/shared"))
+            : localized("nas.sharePathPlaceholder", QStringLiteral("例如：/shared/media")));
 
-    m_authSection->setTitle(nfs ? localized("nfs.auth", QStringLiteral("NFS 认证")) : localized("nas.auth", QStringLiteral("认证")));
+    m_authSection->setTitle(
+        nfs ? localized("nfs.auth", QStringLiteral("NFS 认证")) : localized("nas.auth", QStringLiteral("认证")));
     QFormLayout* auth = m_authSection->form();
     auth->setRowVisible(m_authMethodPicker, !nfs);
     auth->setRowVisible(m_username, !nfs && m_authMethod == AuthMethod::password);
@@ -426,15 +433,9 @@ void NASDetailView::updateFromStatus()
     const MountState::Kind state = status ? status->mountState.kind() : MountState::Kind::idle;
     switch (state) {
     case MountState::Kind::mounting:
-    case MountState::Kind::unmounting:
-        m_bar->setMountControls(NASDetailActionBar::MountControls::busy);
-        break;
-    case MountState::Kind::mounted:
-        m_bar->setMountControls(NASDetailActionBar::MountControls::mounted);
-        break;
-    default:
-        m_bar->setMountControls(NASDetailActionBar::MountControls::mount);
-        break;
+    case MountState::Kind::unmounting: m_bar->setMountControls(NASDetailActionBar::MountControls::busy); break;
+    case MountState::Kind::mounted: m_bar->setMountControls(NASDetailActionBar::MountControls::mounted); break;
+    default: m_bar->setMountControls(NASDetailActionBar::MountControls::mount); break;
     }
 
     // The status keeps its last error after a later success; above a working share it would only
@@ -527,7 +528,8 @@ void NASDetailView::save()
     const NASConfig config = buildConfig();
     // A share stored without an identifier gets one now and keeps it, so no two shares ever
     // share one secret.
-    if (m_assignedKeychainIdentifier.isEmpty() && !(m_existingConfig && !m_existingConfig->keychainIdentifier.isEmpty()))
+    if (m_assignedKeychainIdentifier.isEmpty()
+        && !(m_existingConfig && !m_existingConfig->keychainIdentifier.isEmpty()))
         m_assignedKeychainIdentifier = config.keychainIdentifier;
 
     std::optional<Secret> secret;
@@ -581,8 +583,8 @@ void NASDetailView::showNetworkMismatchAlert(const NASConfig& config)
         QStringLiteral("当前网络不在此 NAS 的绑定范围内，连接可能失败。是否仍要尝试？")));
     QPushButton* cancel = alert->addButton(localized("common.cancel", QStringLiteral("取消")), QMessageBox::RejectRole);
     cancel->setObjectName(QStringLiteral("cancelButton"));
-    QPushButton* confirm = alert->addButton(
-        localized("nas.networkMismatch.confirm", QStringLiteral("仍要连接")), QMessageBox::AcceptRole);
+    QPushButton* confirm = alert->addButton(localized("nas.networkMismatch.confirm", QStringLiteral("仍要连接")),
+        QMessageBox::AcceptRole);
     confirm->setObjectName(QStringLiteral("confirmButton"));
     alert->setEscapeButton(cancel);
     alert->setDefaultButton(confirm);

@@ -32,7 +32,6 @@ bool isSpaceOrTab(QChar c)
     return c == QLatin1Char('\t') || c.category() == QChar::Separator_Space;
 }
 
-
 QPushButton* smallButton(const QString& text, const QString& objectName, QWidget* parent)
 {
     auto* button = new QPushButton(text, parent);
@@ -45,7 +44,8 @@ QPushButton* smallButton(const QString& text, const QString& objectName, QWidget
 
 } // namespace
 
-NetworkBindingSection::NetworkBindingSection(FormSection* section, NetworkMonitor& network, const NetworkBindingConfig& binding)
+NetworkBindingSection::NetworkBindingSection(FormSection* section, NetworkMonitor& network,
+    const NetworkBindingConfig& binding)
     : QObject(section)
     , m_section(section)
     , m_network(network)
@@ -78,8 +78,8 @@ NetworkBindingSection::NetworkBindingSection(FormSection* section, NetworkMonito
         m_strategyPicker);
 
     m_ipRange->setObjectName(QStringLiteral("ipRangeField"));
-    m_ipRange->setPlaceholderText(Localization::text(
-        QStringLiteral("nas.networkBinding.ipRange.placeholder"), QStringLiteral("例如：192.168.3.0/24")));
+    m_ipRange->setPlaceholderText(Localization::text(QStringLiteral("nas.networkBinding.ipRange.placeholder"),
+        QStringLiteral("例如：192.168.3.0/24")));
     // The field fills itself in whenever it comes on screen empty.
     m_ipRange->installEventFilter(this);
     form->addRow(Localization::text(QStringLiteral("nas.networkBinding.ipRange"), QStringLiteral("IP 范围（CIDR）")),
@@ -89,8 +89,8 @@ NetworkBindingSection::NetworkBindingSection(FormSection* section, NetworkMonito
     auto* presets = new QHBoxLayout(m_presets);
     presets->setContentsMargins(0, 0, 0, 0);
     presets->setSpacing(8);
-    auto* currentNetwork = smallButton(Localization::text(QStringLiteral("nas.networkBinding.preset.currentNetwork"),
-                                           QStringLiteral("当前网络")),
+    auto* currentNetwork = smallButton(
+        Localization::text(QStringLiteral("nas.networkBinding.preset.currentNetwork"), QStringLiteral("当前网络")),
         QStringLiteral("presetCurrentNetwork"), m_presets);
     auto* allNetworks = smallButton(
         Localization::text(QStringLiteral("nas.networkBinding.preset.allNetworks"), QStringLiteral("全部网络")),
@@ -124,7 +124,8 @@ NetworkBindingSection::NetworkBindingSection(FormSection* section, NetworkMonito
     m_addRow->setObjectName(QStringLiteral("ssidAddRow"));
     auto* addRow = new QHBoxLayout(m_addRow);
     addRow->setContentsMargins(0, 0, 0, 0);
-    const QString addLabel = Localization::text(QStringLiteral("nas.networkBinding.ssid.add"), QStringLiteral("添加 WiFi 名称"));
+    const QString addLabel = Localization::text(QStringLiteral("nas.networkBinding.ssid.add"),
+        QStringLiteral("添加 WiFi 名称"));
     m_newSSID->setObjectName(QStringLiteral("newSSIDField"));
     m_newSSID->setPlaceholderText(addLabel);
     m_newSSID->setAccessibleName(addLabel);
@@ -139,7 +140,7 @@ NetworkBindingSection::NetworkBindingSection(FormSection* section, NetworkMonito
     form->addRow(static_cast<QWidget*>(nullptr), m_addRow);
 
     auto* hint = caption(Localization::text(QStringLiteral("nas.networkBinding.hint"),
-                                  QStringLiteral("仅在匹配的网络环境下自动挂载此 NAS。手动挂载不受限制。")),
+                             QStringLiteral("仅在匹配的网络环境下自动挂载此 NAS。手动挂载不受限制。")),
         section);
     hint->setObjectName(QStringLiteral("networkBindingHint"));
     section->addWideRow(hint);
@@ -242,8 +243,10 @@ void NetworkBindingSection::rebuildSSIDList()
         remove->setFocusPolicy(Qt::NoFocus);
         Theme::setSymbol(remove, QStringLiteral("minus.circle.fill"), Theme::Color::red, symbolSize);
         // Queued: the removal rebuilds the list and so deletes the button that was clicked.
-        connect(remove, &QToolButton::clicked, this,
-            [this, name] { QMetaObject::invokeMethod(this, [this, name] { removeSSID(name); }, Qt::QueuedConnection); });
+        connect(remove, &QToolButton::clicked, this, [this, name] {
+            QMetaObject::invokeMethod(
+                this, [this, name] { removeSSID(name); }, Qt::QueuedConnection);
+        });
         layout->addWidget(symbol);
         layout->addWidget(text);
         layout->addStretch(1);
@@ -278,8 +281,8 @@ QString NetworkBindingSection::currentNetworkValue() const
 
 void NetworkBindingSection::refreshCurrentNetwork()
 {
-    m_currentNetwork->setText(Localization::textFormat(
-        QStringLiteral("nas.networkBinding.currentIP"), QStringLiteral("当前网络：%@"), {currentNetworkValue()}));
+    m_currentNetwork->setText(Localization::textFormat(QStringLiteral("nas.networkBinding.currentIP"),
+        QStringLiteral("当前网络：%@"), {currentNetworkValue()}));
 }
 
 void NetworkBindingSection::applyCurrentNetworkPreset()

@@ -26,7 +26,10 @@ namespace {
 // window's default width instead of scrolling.
 class CompactTabStyle final : public QProxyStyle {
 public:
-    CompactTabStyle() : QProxyStyle(QApplication::style()->name()) {}
+    CompactTabStyle()
+        : QProxyStyle(QApplication::style()->name())
+    {
+    }
 
     int pixelMetric(PixelMetric metric, const QStyleOption* option, const QWidget* widget) const override
     {
@@ -35,7 +38,8 @@ public:
     }
 };
 
-template <typename T> T& orShared(T* given, T& (*shared)())
+template <typename T>
+T& orShared(T* given, T& (*shared)())
 {
     return given ? *given : shared();
 }

@@ -1,7 +1,7 @@
 #include "views/main/ShareListModel.h"
 
-#include "model/NASConfigStore.h"
 #include "mounting/AppStateManager.h"
+#include "mounting/NASConfigStore.h"
 #include "platform/Localization.h"
 #include "views/main/StatusIndicator.h"
 
@@ -39,17 +39,14 @@ ShareListModel::Badge ShareListModel::badge(const NetworkMatchResult& result)
         return {true, Localization::text(QStringLiteral("network.status.matched"), QStringLiteral("Network matched")),
             QStringLiteral("checkmark.circle.fill")};
     }
-    const QString ipMismatch = Localization::text(QStringLiteral("network.status.ipMismatch"), QStringLiteral("IP mismatch"));
-    const QString ssidMismatch
-        = Localization::text(QStringLiteral("network.status.ssidMismatch"), QStringLiteral("SSID mismatch"));
+    const QString ipMismatch = Localization::text(QStringLiteral("network.status.ipMismatch"),
+        QStringLiteral("IP mismatch"));
+    const QString ssidMismatch = Localization::text(QStringLiteral("network.status.ssidMismatch"),
+        QStringLiteral("SSID mismatch"));
     QString text;
     switch (result.strategy) {
-    case NetworkBindingStrategy::ipRange:
-        text = ipMismatch;
-        break;
-    case NetworkBindingStrategy::ssid:
-        text = ssidMismatch;
-        break;
+    case NetworkBindingStrategy::ipRange: text = ipMismatch; break;
+    case NetworkBindingStrategy::ssid: text = ssidMismatch; break;
     case NetworkBindingStrategy::combined:
         if (result.ipMatched)
             text = ssidMismatch;
@@ -109,16 +106,11 @@ QVariant ShareListModel::data(const QModelIndex& index, int role) const
     const MountState state = current ? current->mountState : MountState::idle();
     switch (role) {
     case Qt::DisplayRole:
-    case Qt::AccessibleTextRole:
-        return config.name;
-    case Qt::AccessibleDescriptionRole:
-        return StatusIndicator::accessibilityText(state);
-    case Qt::ToolTipRole:
-        return config.name.isEmpty() ? QVariant() : QVariant(config.name);
-    case ConfigIDRole:
-        return config.id;
-    case MountStateRole:
-        return QVariant::fromValue(state);
+    case Qt::AccessibleTextRole: return config.name;
+    case Qt::AccessibleDescriptionRole: return StatusIndicator::accessibilityText(state);
+    case Qt::ToolTipRole: return config.name.isEmpty() ? QVariant() : QVariant(config.name);
+    case ConfigIDRole: return config.id;
+    case MountStateRole: return QVariant::fromValue(state);
     case LinkRole:
         if (const auto url = link(current))
             return *url;
@@ -127,10 +119,8 @@ QVariant ShareListModel::data(const QModelIndex& index, int role) const
         if (const auto url = link(current))
             return linkText(*url);
         return QString();
-    case AddressRole:
-        return config.address;
-    case BadgeVisibleRole:
-        return config.isEnabled;
+    case AddressRole: return config.address;
+    case BadgeVisibleRole: return config.isEnabled;
     case BadgeMatchedRole:
     case BadgeTextRole:
     case BadgeSymbolRole: {
@@ -141,8 +131,7 @@ QVariant ShareListModel::data(const QModelIndex& index, int role) const
             return shown.matched;
         return role == BadgeTextRole ? shown.text : shown.symbol;
     }
-    default:
-        return {};
+    default: return {};
     }
 }
 
@@ -196,7 +185,8 @@ void ShareListModel::refreshNetwork()
 {
     m_networkRefreshID = QUuid::createUuid();
     if (!m_configs.isEmpty())
-        emit dataChanged(index(0), index(int(m_configs.size()) - 1), {BadgeMatchedRole, BadgeTextRole, BadgeSymbolRole});
+        emit dataChanged(index(0), index(int(m_configs.size()) - 1),
+            {BadgeMatchedRole, BadgeTextRole, BadgeSymbolRole});
     emit networkRefreshed(m_networkRefreshID);
 }
 

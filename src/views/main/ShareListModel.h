@@ -30,8 +30,8 @@ public:
         LinkRole,                        // QUrl of the mount point while mounted, else invalid
         LinkTextRole,                    // the mount point's own folder name
         AddressRole,
-        BadgeVisibleRole,                // bool: only enabled shares show a badge
-        BadgeMatchedRole,                // bool
+        BadgeVisibleRole, // bool: only enabled shares show a badge
+        BadgeMatchedRole, // bool
         BadgeTextRole,
         BadgeSymbolRole,
     };

@@ -53,7 +53,8 @@ int drawSymbolAndText(QPainter& painter, const QRect& line, const QString& symbo
 } // namespace
 
 ShareRowDelegate::ShareRowDelegate(const StatusPulse* pulse, QObject* parent)
-    : QStyledItemDelegate(parent), m_pulse(pulse)
+    : QStyledItemDelegate(parent)
+    , m_pulse(pulse)
 {
 }
 
@@ -78,7 +79,8 @@ ShareRowDelegate::Layout ShareRowDelegate::layout(const QStyleOptionViewItem& op
 
     const QString linkText = index.data(ShareListModel::LinkTextRole).toString();
     if (index.data(ShareListModel::LinkRole).toUrl().isValid()) {
-        const int linkWidth = smallSymbolSize() + linkSymbolSpacing + QFontMetrics(smallFont()).horizontalAdvance(linkText);
+        const int linkWidth = smallSymbolSize() + linkSymbolSpacing
+            + QFontMetrics(smallFont()).horizontalAdvance(linkText);
         result.link = QRect(result.secondLine.topLeft(), QSize(std::min(linkWidth, width), smallHeight));
     }
     return result;
@@ -108,7 +110,8 @@ void ShareRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opti
     const Layout parts = layout(option, index);
     const bool selected = option.state.testFlag(QStyle::State_Selected);
     const QPalette& palette = option.palette;
-    const QPalette::ColorGroup group = option.state.testFlag(QStyle::State_Active) ? QPalette::Active : QPalette::Inactive;
+    const QPalette::ColorGroup group = option.state.testFlag(QStyle::State_Active) ? QPalette::Active
+                                                                                   : QPalette::Inactive;
     const QColor selectedText = palette.color(group, QPalette::HighlightedText);
     const auto tint = [&](Theme::Color colour) { return selected ? selectedText : Theme::color(colour, palette); };
 
@@ -143,8 +146,8 @@ void ShareRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opti
     painter->restore();
 }
 
-bool ShareRowDelegate::editorEvent(
-    QEvent* event, QAbstractItemModel* model, const QStyleOptionViewItem& option, const QModelIndex& index)
+bool ShareRowDelegate::editorEvent(QEvent* event, QAbstractItemModel* model, const QStyleOptionViewItem& option,
+    const QModelIndex& index)
 {
     if (event->type() == QEvent::MouseButtonRelease) {
         const auto* mouse = static_cast<QMouseEvent*>(event);

@@ -16,20 +16,20 @@ class ShareRowDelegate final : public QStyledItemDelegate {
 
 public:
     static constexpr qreal dotSize = 8;
-    static constexpr int spacing = 8;      // between the dot and the texts
-    static constexpr int lineSpacing = 2;  // between the lines
-    static constexpr int rowPadding = 2;   // above and below the lines
-    static constexpr int inset = 6;        // between the row's edges and its content
+    static constexpr int spacing = 8;     // between the dot and the texts
+    static constexpr int lineSpacing = 2; // between the lines
+    static constexpr int rowPadding = 2;  // above and below the lines
+    static constexpr int inset = 6;       // between the row's edges and its content
 
     // The pulse that mounting rows are drawn with; may be null.
     explicit ShareRowDelegate(const StatusPulse* pulse, QObject* parent = nullptr);
 
     struct Layout {
-        QRectF dot;     // the square the dot is painted in
+        QRectF dot; // the square the dot is painted in
         QRect name;
         QRect secondLine;
-        QRect link;     // the clickable link (symbol and text); empty without a link
-        QRect badge;    // empty without a badge
+        QRect link;  // the clickable link (symbol and text); empty without a link
+        QRect badge; // empty without a badge
     };
     static Layout layout(const QStyleOptionViewItem& option, const QModelIndex& index);
 

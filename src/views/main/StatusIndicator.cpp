@@ -25,7 +25,8 @@ QEasingCurve easeInOut()
 
 } // namespace
 
-StatusPulse::StatusPulse(QObject* parent) : QObject(parent)
+StatusPulse::StatusPulse(QObject* parent)
+    : QObject(parent)
 {
     m_loop = new QSequentialAnimationGroup(this);
     for (const auto& [from, to] : {std::pair{0.0, 1.0}, std::pair{1.0, 0.0}}) {
@@ -33,7 +34,8 @@ StatusPulse::StatusPulse(QObject* parent) : QObject(parent)
         half->setStartValue(from);
         half->setEndValue(to);
         half->setEasingCurve(easeInOut());
-        connect(half, &QVariantAnimation::valueChanged, this, [this](const QVariant& value) { setProgress(value.toReal()); });
+        connect(half, &QVariantAnimation::valueChanged, this,
+            [this](const QVariant& value) { setProgress(value.toReal()); });
         m_loop->addAnimation(half);
     }
     m_loop->setLoopCount(-1);
@@ -41,7 +43,8 @@ StatusPulse::StatusPulse(QObject* parent) : QObject(parent)
     m_settle = new QVariantAnimation(this);
     m_settle->setEndValue(0.0);
     m_settle->setEasingCurve(easeInOut());
-    connect(m_settle, &QVariantAnimation::valueChanged, this, [this](const QVariant& value) { setProgress(value.toReal()); });
+    connect(m_settle, &QVariantAnimation::valueChanged, this,
+        [this](const QVariant& value) { setProgress(value.toReal()); });
 }
 
 StatusPulse::~StatusPulse() = default;
@@ -79,7 +82,9 @@ void StatusPulse::setProgress(qreal progress)
 }
 
 StatusIndicator::StatusIndicator(const MountState& state, qreal size, QWidget* parent)
-    : QWidget(parent), m_state(state), m_size(size)
+    : QWidget(parent)
+    , m_state(state)
+    , m_size(size)
 {
     setObjectName(QStringLiteral("StatusIndicator"));
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
@@ -121,16 +126,14 @@ void StatusIndicator::showEvent(QShowEvent* event)
 QString StatusIndicator::accessibilityText(const MountState& state)
 {
     switch (state.kind()) {
-    case MountState::Kind::idle:
-        return Localization::text(QStringLiteral("status.idle"), QStringLiteral("空闲"));
+    case MountState::Kind::idle: return Localization::text(QStringLiteral("status.idle"), QStringLiteral("空闲"));
     case MountState::Kind::mounting:
         return Localization::text(QStringLiteral("status.mounting"), QStringLiteral("挂载中"));
     case MountState::Kind::mounted:
         return Localization::text(QStringLiteral("status.mounted"), QStringLiteral("已挂载"));
     case MountState::Kind::unmounting:
         return Localization::text(QStringLiteral("status.unmounting.a11y"), QStringLiteral("卸载中"));
-    case MountState::Kind::offline:
-        return Localization::text(QStringLiteral("status.offline"), QStringLiteral("离线"));
+    case MountState::Kind::offline: return Localization::text(QStringLiteral("status.offline"), QStringLiteral("离线"));
     case MountState::Kind::failed:
         return Localization::text(QStringLiteral("status.failed.a11y"), QStringLiteral("挂载失败"));
     }
@@ -141,15 +144,11 @@ QColor StatusIndicator::color(const MountState& state, const QPalette& palette)
 {
     switch (state.kind()) {
     case MountState::Kind::mounting:
-    case MountState::Kind::mounted:
-        return Theme::color(Theme::Color::green, palette);
-    case MountState::Kind::unmounting:
-        return Theme::color(Theme::Color::yellow, palette);
-    case MountState::Kind::failed:
-        return Theme::color(Theme::Color::red, palette);
+    case MountState::Kind::mounted: return Theme::color(Theme::Color::green, palette);
+    case MountState::Kind::unmounting: return Theme::color(Theme::Color::yellow, palette);
+    case MountState::Kind::failed: return Theme::color(Theme::Color::red, palette);
     case MountState::Kind::idle:
-    case MountState::Kind::offline:
-        break;
+    case MountState::Kind::offline: break;
     }
     return Theme::color(Theme::Color::gray, palette);
 }

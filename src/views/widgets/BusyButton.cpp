@@ -11,7 +11,8 @@
 
 namespace vantrel {
 
-BusyButton::BusyButton(const QString& text, QWidget* parent) : QPushButton(text, parent)
+BusyButton::BusyButton(const QString& text, QWidget* parent)
+    : QPushButton(text, parent)
 {
     setAutoDefault(false);
     setDefault(false);

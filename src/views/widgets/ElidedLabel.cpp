@@ -16,7 +16,8 @@ constexpr int preferredLineCharacters = 60;
 } // namespace
 
 ElidedLabel::ElidedLabel(const QString& text, QWidget* parent, Qt::TextElideMode mode)
-    : QLabel(parent), m_mode(mode)
+    : QLabel(parent)
+    , m_mode(mode)
 {
     setTextFormat(Qt::PlainText);
     setWordWrap(false);
@@ -123,8 +124,8 @@ QSize ElidedLabel::sizeHint() const
     for (const QString& paragraph : m_fullText.split(QLatin1Char('\n')))
         natural = std::max(natural, metrics.horizontalAdvance(paragraph));
     const QMargins margins = contentsMargins();
-    const int width = std::min(natural, metrics.averageCharWidth() * preferredLineCharacters) + 1
-        + margins.left() + margins.right();
+    const int width = std::min(natural, metrics.averageCharWidth() * preferredLineCharacters) + 1 + margins.left()
+        + margins.right();
     return {width, heightForWidth(width)};
 }
 

@@ -13,8 +13,7 @@ class ElidedLabel final : public QLabel {
     Q_OBJECT
 
 public:
-    explicit ElidedLabel(const QString& text = {}, QWidget* parent = nullptr,
-        Qt::TextElideMode mode = Qt::ElideRight);
+    explicit ElidedLabel(const QString& text = {}, QWidget* parent = nullptr, Qt::TextElideMode mode = Qt::ElideRight);
 
     void setFullText(const QString& text);
     QString fullText() const { return m_fullText; }

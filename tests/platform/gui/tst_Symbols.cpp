@@ -13,17 +13,15 @@ using namespace vantrel;
 namespace {
 
 // Every symbol name the windows ask for.
-const QStringList usedNames{
-    "arrow.backward", "arrow.clockwise", "arrow.clockwise.circle", "arrow.down.circle", "arrow.up.arrow.down",
-    "arrow.up.arrow.down.circle", "arrow.up.circle", "arrow.up.forward.app", "bed.double.circle", "bell",
-    "bubble.left.and.bubble.right", "character", "checkmark.circle", "checkmark.circle.fill", "chevron.down",
+const QStringList usedNames{"arrow.backward", "arrow.clockwise", "arrow.clockwise.circle", "arrow.down.circle",
+    "arrow.up.arrow.down", "arrow.up.arrow.down.circle", "arrow.up.circle", "arrow.up.forward.app", "bed.double.circle",
+    "bell", "bubble.left.and.bubble.right", "character", "checkmark.circle", "checkmark.circle.fill", "chevron.down",
     "chevron.right", "chevron.up", "doc", "doc.plaintext", "doc.text", "doc.zipper", "eject",
     "exclamationmark.triangle", "exclamationmark.triangle.fill", "externaldrive.badge.plus",
     "externaldrive.badge.xmark", "externaldrive.connected.to.line.below", "externaldrive.fill", "film", "finder",
-    "folder", "gear", "gearshape.2", "globe", "house", "info.circle", "internaldrive", "lock.open",
-    "minus.circle.fill", "music.note", "network", "pause.fill", "photo", "play.fill", "plus", "power",
-    "square.and.arrow.up", "terminal", "trash", "wifi", "wifi.circle", "xmark.bin", "xmark.circle",
-    "xmark.circle.fill", "xmark.fill", "xmark.octagon"};
+    "folder", "gear", "gearshape.2", "globe", "house", "info.circle", "internaldrive", "lock.open", "minus.circle.fill",
+    "music.note", "network", "pause.fill", "photo", "play.fill", "plus", "power", "square.and.arrow.up", "terminal",
+    "trash", "wifi", "wifi.circle", "xmark.bin", "xmark.circle", "xmark.circle.fill", "xmark.fill", "xmark.octagon"};
 
 // How many pixels are drawn, and whether every drawn pixel has exactly the colour's hue.
 struct Coverage {
@@ -52,7 +50,9 @@ Coverage coverage(const QPixmap& pixmap, const QColor& colour)
 // Pretends the desktop has no icon theme at all.
 struct NoIconTheme {
     NoIconTheme()
-        : paths(QIcon::themeSearchPaths()), theme(QIcon::themeName()), fallback(QIcon::fallbackThemeName())
+        : paths(QIcon::themeSearchPaths())
+        , theme(QIcon::themeName())
+        , fallback(QIcon::fallbackThemeName())
     {
         QIcon::setThemeSearchPaths({});
         QIcon::setFallbackThemeName(QString());
@@ -103,7 +103,10 @@ private slots:
             QVERIFY2(drawn.offColour == 0, qPrintable(name));
         }
         // Stand-ins are drawn from outlines, so a large size is as sharp as a small one.
-        QVERIFY(coverage(Symbols::tinted(QStringLiteral("externaldrive.connected.to.line.below"), Qt::blue, 64), Qt::blue).drawn > 200);
+        QVERIFY(
+            coverage(Symbols::tinted(QStringLiteral("externaldrive.connected.to.line.below"), Qt::blue, 64), Qt::blue)
+                .drawn
+            > 200);
     }
 
     void anUnknownNameStillShowsAnIcon()

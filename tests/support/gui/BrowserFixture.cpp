@@ -10,7 +10,7 @@ namespace vantrel::test {
 BrowserFixture::BrowserFixture()
     : Logging(dir.path())
     , center(QDBusConnection::sessionBus())
-    , cache(defaults, log, dir.filePath(QStringLiteral("cache")), &CacheManager::systemNow)
+    , cache(defaults, log, dir.filePath(QStringLiteral("cache")), &systemNow)
 {
     QDir().mkpath(share());
     QDir().mkpath(local());
@@ -44,7 +44,7 @@ QByteArray BrowserFixture::read(const QString& path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
 }
 
-FileBrowserServices BrowserFixture::services(TransferTask::Clock clock)
+FileBrowserServices BrowserFixture::services(Clock clock)
 {
     FileBrowserServices services;
     services.cache = &cache;

@@ -43,7 +43,7 @@ struct BrowserFixture : TemporaryFolder, Logging {
     static QByteArray read(const QString& path);
 
     // Everything above for a browser window; the clock is the system's unless given.
-    FileBrowserServices services(TransferTask::Clock clock = {});
+    FileBrowserServices services(Clock clock = systemNow);
 };
 
 } // namespace vantrel::test

@@ -5,7 +5,8 @@
 
 namespace vantrel::test {
 
-void ScriptedFileDialogs::chooseSaveLocation(const SaveOptions& options, QWidget* parent, QObject* receiver, Completion done)
+void ScriptedFileDialogs::chooseSaveLocation(const SaveOptions& options, QWidget* parent, QObject* receiver,
+    Completion done)
 {
     Request request;
     request.kind = Kind::save;
@@ -18,7 +19,8 @@ void ScriptedFileDialogs::chooseSaveLocation(const SaveOptions& options, QWidget
     add(std::move(request));
 }
 
-void ScriptedFileDialogs::chooseFolder(const FolderOptions& options, QWidget* parent, QObject* receiver, Completion done)
+void ScriptedFileDialogs::chooseFolder(const FolderOptions& options, QWidget* parent, QObject* receiver,
+    Completion done)
 {
     Request request;
     request.kind = Kind::folder;

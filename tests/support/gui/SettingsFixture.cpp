@@ -11,8 +11,8 @@ SettingsStandIns::SettingsStandIns(ViewFixture& fixture)
     , loginItems(fixture.dir.filePath(QStringLiteral("autostart")), QStringLiteral("/usr/bin/vantrel"))
     , launchAtLogin(loginItems, fixture.log, QStringLiteral("com.vantrel.app"))
     , notifications(fixture.defaults)
-    , cache(fixture.defaults, fixture.log, fixture.dir.filePath(QStringLiteral("cache")), &CacheManager::systemNow)
-    , cacheDirectory(fixture.defaults, fixture.log, cache, disk, &CacheManager::systemNow)
+    , cache(fixture.defaults, fixture.log, fixture.dir.filePath(QStringLiteral("cache")), &systemNow)
+    , cacheDirectory(fixture.defaults, fixture.log, cache, disk, &systemNow)
 {
 }
 

@@ -44,7 +44,10 @@ struct SettingsStandIns {
 };
 
 struct SettingsFixture : ViewFixture, SettingsStandIns {
-    SettingsFixture() : SettingsStandIns(static_cast<ViewFixture&>(*this)) {}
+    SettingsFixture()
+        : SettingsStandIns(static_cast<ViewFixture&>(*this))
+    {
+    }
 };
 
 } // namespace vantrel::test

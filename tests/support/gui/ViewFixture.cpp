@@ -13,7 +13,10 @@
 
 namespace vantrel::test {
 
-SettableWifi::SettableWifi() : WifiInfo(QDBusConnection(QStringLiteral("vantrel-no-bus"))) {}
+SettableWifi::SettableWifi()
+    : WifiInfo(QDBusConnection(QStringLiteral("vantrel-no-bus")))
+{
+}
 
 std::optional<QString> SettableWifi::currentSSID() const
 {
@@ -120,7 +123,8 @@ bool ViewFixture::loadSample(const QString& path, QString* error)
     for (qsizetype i = 0; i < shares.size(); ++i) {
         const QJsonObject entry = shares.at(i).toObject();
         QString configError;
-        const std::optional<NASConfig> config = NASConfig::fromJson(entry.value(QStringLiteral("config")), &configError);
+        const std::optional<NASConfig> config = NASConfig::fromJson(entry.value(QStringLiteral("config")),
+            &configError);
         if (!config)
             return fail(QStringLiteral("shares[%1].config: %2").arg(i).arg(configError));
         addShare(*config);
@@ -128,8 +132,8 @@ bool ViewFixture::loadSample(const QString& path, QString* error)
         if (status.isEmpty())
             continue;
         const QString stateName = status.value(QStringLiteral("state")).toString();
-        const std::optional<MountState> state
-            = stateFromSample(stateName, status.value(QStringLiteral("error")).toString());
+        const std::optional<MountState> state = stateFromSample(stateName,
+            status.value(QStringLiteral("error")).toString());
         if (!state)
             return fail(QStringLiteral("shares[%1].status: unknown state \"%2\"").arg(i).arg(stateName));
         std::optional<QUrl> mountPoint;
@@ -139,7 +143,8 @@ bool ViewFixture::loadSample(const QString& path, QString* error)
     }
 
     const QJsonObject network = root.value(QStringLiteral("network")).toObject();
-    this->network.publish(optionalText(network, QStringLiteral("address")), optionalText(network, QStringLiteral("ssid")));
+    this->network.publish(optionalText(network, QStringLiteral("address")),
+        optionalText(network, QStringLiteral("ssid")));
     return true;
 }
 

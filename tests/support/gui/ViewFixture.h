@@ -63,7 +63,8 @@ struct ViewFixture : TemporaryFolder, ConfigEnvironment {
     // Stores an enabled guest share bound to any address (the store gives it an idle status).
     NASConfig addShare(const QString& name, const QString& address = QStringLiteral("192.168.1.10"));
     NASConfig addShare(NASConfig config);
-    void setState(const NASConfig& config, const MountState& state, const std::optional<QUrl>& mountPoint = std::nullopt);
+    void setState(const NASConfig& config, const MountState& state,
+        const std::optional<QUrl>& mountPoint = std::nullopt);
 
     // Loads shares, their statuses and the network from a sample file:
     //   {"network": {"address": "...", "ssid": "..."},

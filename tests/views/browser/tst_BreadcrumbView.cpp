@@ -36,8 +36,9 @@ private slots:
             << file("/Volumes/share/a/b/c") << share
             << Segments{{"NAS", share}, {"a", file("/Volumes/share/a")}, {"b", file("/Volumes/share/a/b")},
                    {"c", file("/Volumes/share/a/b/c")}};
-        QTest::newRow("trailing slashes") << file("/Volumes/share/a/") << file("/Volumes/share/")
-                                          << Segments{{"NAS", file("/Volumes/share/")}, {"a", file("/Volumes/share/a")}};
+        QTest::newRow("trailing slashes")
+            << file("/Volumes/share/a/") << file("/Volumes/share/")
+            << Segments{{"NAS", file("/Volumes/share/")}, {"a", file("/Volumes/share/a")}};
         QTest::newRow("outside the share") << file("/home/user/Documents") << share << Segments{{"NAS", share}};
         // The prefix test is on characters, not on whole components.
         QTest::newRow("a sibling whose name starts alike")
@@ -73,7 +74,8 @@ private slots:
         QVERIFY(!bar.buttons().at(0)->isEnabled());
         QCOMPARE(bar.findChildren<QLabel*>(QStringLiteral("chevron")).size(), 0);
         // A share's name is shown as it stands, "&" included.
-        QCOMPARE(bar.buttons().at(0)->text().replace(QStringLiteral("&&"), QStringLiteral("&")), QStringLiteral("Media & More"));
+        QCOMPARE(bar.buttons().at(0)->text().replace(QStringLiteral("&&"), QStringLiteral("&")),
+            QStringLiteral("Media & More"));
 
         bar.setPath(file("/mnt/media/Films/2020/June"), file("/mnt/media"), QStringLiteral("Media"));
         const QList<QToolButton*> buttons = bar.buttons();

@@ -190,7 +190,8 @@ private slots:
 
         // A file previews where it lies, on the share.
         view.openItem(view.fileList()->items().first());
-        QCOMPARE(view.quickLook().previewURL(), std::optional<QUrl>(env.shareUrl(QStringLiteral("Docs/Letters/letter.txt"))));
+        QCOMPARE(view.quickLook().previewURL(),
+            std::optional<QUrl>(env.shareUrl(QStringLiteral("Docs/Letters/letter.txt"))));
 
         QTest::mouseClick(env.button("openInFinderButton"), Qt::LeftButton);
         QCOMPARE(env.workspace.opened, QList<QUrl>{env.shareUrl(QStringLiteral("Docs/Letters"))});
@@ -218,8 +219,10 @@ private slots:
         FileBrowserView& view = env.make();
         QTRY_COMPARE(env.names(), QStringList{QStringLiteral("Empty")});
         QList<FileListView::State> seen;
-        connect(&env.fs(), &FileSystemManager::isLoadingChanged, this,
-            [&](bool loading) { if (loading) seen << view.fileList()->state(); });
+        connect(&env.fs(), &FileSystemManager::isLoadingChanged, this, [&](bool loading) {
+            if (loading)
+                seen << view.fileList()->state();
+        });
 
         // A folder not listed yet shows the loading state while it is listed...
         view.openItem(view.fileList()->items().first());
@@ -229,8 +232,9 @@ private slots:
         QCoro::waitFor(env.fs().refresh());
         QCOMPARE(view.fileList()->state(), FileListView::State::empty);
         // The old folder's entries stay on screen until the new listing arrives.
-        QCOMPARE(seen, (QList<FileListView::State>{FileListView::State::table, FileListView::State::empty,
-                           FileListView::State::empty}));
+        QCOMPARE(seen,
+            (QList<FileListView::State>{FileListView::State::table, FileListView::State::empty,
+                FileListView::State::empty}));
     }
 
     void downloadsTheSelectionIntoTheChosenFolder()
@@ -450,14 +454,20 @@ private slots:
         QTest::addColumn<QStringList>("existing");
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("free") << QStringList{} << "report.pdf" << "report.pdf";
-        QTest::newRow("taken") << QStringList{"report.pdf"} << "report.pdf" << "report (1).pdf";
+        QTest::newRow("free") << QStringList{} << "report.pdf"
+                              << "report.pdf";
+        QTest::newRow("taken") << QStringList{"report.pdf"} << "report.pdf"
+                               << "report (1).pdf";
         QTest::newRow("first two taken") << QStringList{"report.pdf", "report (1).pdf"} << "report.pdf"
                                          << "report (2).pdf";
-        QTest::newRow("no extension") << QStringList{"README"} << "README" << "README (1)";
-        QTest::newRow("two extensions") << QStringList{"archive.tar.gz"} << "archive.tar.gz" << "archive.tar (1).gz";
-        QTest::newRow("hidden file") << QStringList{".profile"} << ".profile" << ".profile (1)";
-        QTest::newRow("a folder takes a name too") << QStringList{"Photos/"} << "Photos" << "Photos (1)";
+        QTest::newRow("no extension") << QStringList{"README"} << "README"
+                                      << "README (1)";
+        QTest::newRow("two extensions") << QStringList{"archive.tar.gz"} << "archive.tar.gz"
+                                        << "archive.tar (1).gz";
+        QTest::newRow("hidden file") << QStringList{".profile"} << ".profile"
+                                     << ".profile (1)";
+        QTest::newRow("a folder takes a name too") << QStringList{"Photos/"} << "Photos"
+                                                   << "Photos (1)";
     }
 
     void uniqueNameCountsUpBeforeTheExtension()
@@ -484,8 +494,8 @@ private slots:
         env.select({QStringLiteral("big.bin")});
         env.fileDialogs.script = {env.localUrl()};
         view.downloadSelected();
-        QTRY_VERIFY(!env.transfers().tasks().isEmpty()
-            && env.transfers().tasks().first().status != TransferStatus::pending);
+        QTRY_VERIFY(
+            !env.transfers().tasks().isEmpty() && env.transfers().tasks().first().status != TransferStatus::pending);
         env.view.reset();
         // Cancelled (its partial file gone) or complete; never half a file left behind.
         QTRY_VERIFY(!QFileInfo::exists(env.local(QStringLiteral("big.bin")))
@@ -503,7 +513,8 @@ private slots:
         QTRY_COMPARE(env.names().size(), 2);
         first.openItem(first.fileList()->items().first());
         QTRY_COMPARE(first.currentFolder(), env.shareUrl(QStringLiteral("Sub")));
-        first.transferManager().addDownload(env.shareUrl(QStringLiteral("big.bin")), env.localUrl(QStringLiteral("dl")));
+        first.transferManager().addDownload(env.shareUrl(QStringLiteral("big.bin")),
+            env.localUrl(QStringLiteral("dl")));
         QTRY_COMPARE(first.transferManager().tasks().size(), 1);
         TransferManager* queue = &first.transferManager();
 
@@ -512,7 +523,8 @@ private slots:
         other.name = QStringLiteral("Other");
         FileBrowserServices services = env.services();
         services.transferManager = first.releaseTransferManager();
-        auto second = std::make_unique<FileBrowserView>(other, env.localUrl(QStringLiteral("Other")), std::move(services));
+        auto second = std::make_unique<FileBrowserView>(other, env.localUrl(QStringLiteral("Other")),
+            std::move(services));
         env.view.reset();
         second->show();
         QCOMPARE(&second->transferManager(), queue);

@@ -123,7 +123,8 @@ private slots:
         QCOMPARE(env.view.state(), FileListView::State::empty);
         QVERIFY(env.view.findChild<QWidget*>(QStringLiteral("emptyPage"))->isVisibleTo(&env.view));
         QCOMPARE(env.view.findChild<QLabel*>(QStringLiteral("emptyTitle"))->text(), QStringLiteral("Empty Folder"));
-        QCOMPARE(env.view.findChild<QLabel*>(QStringLiteral("emptyHint"))->text(), QStringLiteral("Drag files here to upload"));
+        QCOMPARE(env.view.findChild<QLabel*>(QStringLiteral("emptyHint"))->text(),
+            QStringLiteral("Drag files here to upload"));
         QCOMPARE(env.view.findChild<QLabel*>(QStringLiteral("emptySymbol"))->property("symbol").toString(),
             QStringLiteral("folder"));
 

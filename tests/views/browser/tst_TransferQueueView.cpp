@@ -37,7 +37,8 @@ struct Env : test::BrowserFixture {
         panel.resize(600, 280);
         panel.show();
     }
-    template <typename T = QWidget> T* child(const char* name) const
+    template <typename T = QWidget>
+    T* child(const char* name) const
     {
         return panel.findChild<T*>(QString::fromLatin1(name));
     }
@@ -101,17 +102,18 @@ private slots:
     void countsRunningAndPendingOnly()
     {
         Env env;
-        env.panel.showTasks({makeTask(TransferStatus::running), makeTask(TransferStatus::pending),
-            makeTask(TransferStatus::pending)});
+        env.panel.showTasks(
+            {makeTask(TransferStatus::running), makeTask(TransferStatus::pending), makeTask(TransferStatus::pending)});
         QCOMPARE(env.count(), QStringLiteral("3 active"));
         QVERIFY(!env.child("clearButton")->isEnabled());
         env.panel.showTasks({makeTask(TransferStatus::paused)});
         QCOMPARE(env.count(), QString());
         QVERIFY(!env.child("clearButton")->isEnabled());
-        env.panel.showTasks({makeTask(TransferStatus::paused), makeTask(TransferStatus::pending),
-            makeTask(TransferStatus::pending)});
+        env.panel.showTasks(
+            {makeTask(TransferStatus::paused), makeTask(TransferStatus::pending), makeTask(TransferStatus::pending)});
         QCOMPARE(env.count(), QStringLiteral("2 active"));
-        for (const TransferStatus finished : {TransferStatus::completed, TransferStatus::failed, TransferStatus::cancelled}) {
+        for (const TransferStatus finished :
+            {TransferStatus::completed, TransferStatus::failed, TransferStatus::cancelled}) {
             env.panel.showTasks({makeTask(TransferStatus::paused), makeTask(finished)});
             QVERIFY(env.child("clearButton")->isEnabled());
         }

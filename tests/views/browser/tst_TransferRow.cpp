@@ -1,9 +1,9 @@
 #include "support/TestMain.h"
 
-#include "views/widgets/ElidedLabel.h"
 #include "views/browser/TransferQueueModel.h"
 #include "views/browser/TransferRow.h"
 #include "views/browser/TransferRowDelegate.h"
+#include "views/widgets/ElidedLabel.h"
 
 #include <QLabel>
 #include <QListView>
@@ -43,12 +43,13 @@ struct Row {
     TransferRow row;
     explicit Row(const TransferTask& task)
         : row(task, calls.record("cancel"), calls.record("pause"), calls.record("resume"), calls.record("retry"),
-              [] { return now; })
+            [] { return now; })
     {
         row.resize(420, row.sizeHint().height());
         row.show();
     }
-    template <typename T = QWidget> T* child(const char* name) const
+    template <typename T = QWidget>
+    T* child(const char* name) const
     {
         return row.findChild<T*>(QString::fromLatin1(name));
     }
@@ -82,15 +83,18 @@ private slots:
         QTest::addColumn<QString>("statusText");
         QTest::addColumn<QString>("tint");
         QTest::addColumn<QStringList>("buttons");
-        QTest::newRow("pending") << TransferStatus::pending << "Queued" << "secondary" << QStringList{};
-        QTest::newRow("running") << TransferStatus::running << "50%" << "accent"
-                                 << QStringList{"pause.fill/primary", "xmark.fill/red"};
-        QTest::newRow("paused") << TransferStatus::paused << "Paused" << "orange"
-                                << QStringList{"play.fill/primary", "xmark.fill/red"};
-        QTest::newRow("completed") << TransferStatus::completed << "Done" << "green" << QStringList{};
-        QTest::newRow("failed") << TransferStatus::failed << "Failed" << "red"
-                                << QStringList{"arrow.clockwise/primary", "xmark.fill/secondary"};
-        QTest::newRow("cancelled") << TransferStatus::cancelled << "Cancelled" << "secondary" << QStringList{};
+        QTest::newRow("pending") << TransferStatus::pending << "Queued"
+                                 << "secondary" << QStringList{};
+        QTest::newRow("running") << TransferStatus::running << "50%"
+                                 << "accent" << QStringList{"pause.fill/primary", "xmark.fill/red"};
+        QTest::newRow("paused") << TransferStatus::paused << "Paused"
+                                << "orange" << QStringList{"play.fill/primary", "xmark.fill/red"};
+        QTest::newRow("completed") << TransferStatus::completed << "Done"
+                                   << "green" << QStringList{};
+        QTest::newRow("failed") << TransferStatus::failed << "Failed"
+                                << "red" << QStringList{"arrow.clockwise/primary", "xmark.fill/secondary"};
+        QTest::newRow("cancelled") << TransferStatus::cancelled << "Cancelled"
+                                   << "secondary" << QStringList{};
     }
 
     void eachStatusHasItsLook()
@@ -159,8 +163,8 @@ private slots:
     void aFailureShowsItsMessageUntilRetried()
     {
         TransferTask failed = makeTask(TransferStatus::failed, 0);
-        failed.errorMessage = QStringLiteral("The file “holiday.mp4” couldn’t be written: No space left on device. ")
-                                  .repeated(4);
+        failed.errorMessage =
+            QStringLiteral("The file “holiday.mp4” couldn’t be written: No space left on device. ").repeated(4);
         Row row(failed);
         QVERIFY(row.shows("errorMessage"));
         auto* error = row.child<ElidedLabel>("errorMessage");
@@ -182,7 +186,8 @@ private slots:
     void aLongNameKeepsOneLineAndTheStatusInPlace()
     {
         TransferTask task = makeTask(TransferStatus::paused, 10);
-        task.sourceURL = QUrl::fromLocalFile(QStringLiteral("/mnt/") + QStringLiteral("very long file name ").repeated(20) + QStringLiteral(".mov"));
+        task.sourceURL = QUrl::fromLocalFile(
+            QStringLiteral("/mnt/") + QStringLiteral("very long file name ").repeated(20) + QStringLiteral(".mov"));
         Row row(task);
         QVERIFY(QTest::qWaitForWindowExposed(&row.row));
         auto* name = row.child<ElidedLabel>("fileName");
@@ -227,14 +232,16 @@ private slots:
         const auto click = [&](int row, const char* button) {
             const QRect rect = list.visualRect(model.index(row));
             TransferRow* drawn = delegate.rowFor(model.index(row), rect.size());
-            const QPoint at = rect.topLeft() + drawn->findChild<QWidget*>(QString::fromLatin1(button))->geometry().center();
+            const QPoint at = rect.topLeft()
+                + drawn->findChild<QWidget*>(QString::fromLatin1(button))->geometry().center();
             QTest::mouseClick(list.viewport(), Qt::LeftButton, Qt::NoModifier, at);
         };
         click(1, "pauseButton");
         click(2, "retryButton");
         click(2, "cancelButton");
-        QCOMPARE(calls, (QList<std::pair<QString, QUuid>>{
-                            {"pause", tasks.at(1).id}, {"retry", tasks.at(2).id}, {"cancel", tasks.at(2).id}}));
+        QCOMPARE(calls,
+            (QList<std::pair<QString, QUuid>>{{"pause", tasks.at(1).id}, {"retry", tasks.at(2).id},
+                {"cancel", tasks.at(2).id}}));
         // A click beside the buttons does nothing.
         QTest::mouseClick(list.viewport(), Qt::LeftButton, Qt::NoModifier, list.visualRect(model.index(1)).center());
         QCOMPARE(calls.size(), 3);

@@ -81,9 +81,10 @@ private slots:
         QCOMPARE(names, (QStringList{"link.website", "link.feedback", "link.documentation"}));
         QCOMPARE(texts, (QStringList{"官网", "反馈", "文档"}));
         QCOMPARE(symbols, (QStringList{"globe", "bubble.left.and.bubble.right", "doc.text"}));
-        QCOMPARE(workspace.opened, (QList<QUrl>{QUrl(QStringLiteral("https://vantrel.app")),
-                                       QUrl(QStringLiteral("https://vantrel.app/feedback")),
-                                       QUrl(QStringLiteral("https://vantrel.app/docs"))}));
+        QCOMPARE(workspace.opened,
+            (QList<QUrl>{QUrl(QStringLiteral("https://vantrel.app")),
+                QUrl(QStringLiteral("https://vantrel.app/feedback")),
+                QUrl(QStringLiteral("https://vantrel.app/docs"))}));
         // The buttons are laid out left to right in that order.
         view.show();
         QVERIFY(links[0]->x() < links[1]->x() && links[1]->x() < links[2]->x());

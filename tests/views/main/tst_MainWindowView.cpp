@@ -8,13 +8,13 @@
 #include "platform/Defaults.h"
 #include "platform/NotificationCenter.h"
 #include "platform/PowerEvents.h"
+#include "services/KeychainManager.h"
 #include "views/main/AboutView.h"
 #include "views/main/MainWindowView.h"
 #include "views/main/NASDetailView.h"
 #include "views/main/ShareListModel.h"
 #include "views/main/ShareRowDelegate.h"
 #include "views/main/StatusIndicator.h"
-#include "services/KeychainManager.h"
 #include "views/widgets/ElidedLabel.h"
 
 #include <QAction>
@@ -41,7 +41,7 @@ namespace {
 struct View {
     explicit View(test::ViewFixture& fx)
         : view(fx.appState, fx.configStore, [this](const QString& id) { openedWindows.append(id); },
-              {&fx.network.monitor, &fx.workspace, &fx.mounts, &fx.engine, &fx.keychain})
+            {&fx.network.monitor, &fx.workspace, &fx.mounts, &fx.engine, &fx.keychain})
     {
         view.resize(800, 500);
         view.show();
@@ -189,8 +189,9 @@ private slots:
         View v(fx);
         const auto second = [&] {
             const QUrl link = v.data(share.id, ShareListModel::LinkRole).toUrl();
-            return link.isValid() ? QStringLiteral("link:") + v.data(share.id, ShareListModel::LinkTextRole).toString()
-                                  : QStringLiteral("address:") + v.data(share.id, ShareListModel::AddressRole).toString();
+            return link.isValid()
+                ? QStringLiteral("link:") + v.data(share.id, ShareListModel::LinkTextRole).toString()
+                : QStringLiteral("address:") + v.data(share.id, ShareListModel::AddressRole).toString();
         };
         const QUrl mountPoint = folder(QStringLiteral("/home/alice/VantrelVolumes/media"));
 
@@ -233,17 +234,39 @@ private slots:
         const int both = int(NetworkBindingStrategy::combined);
         const QString home = QStringLiteral("192.168.1.0/24");
         const QStringList office{QStringLiteral("Office")};
-        QTest::newRow("ip in range") << ip << home << QStringList() << "192.168.1.20" << "" << "Network matched";
-        QTest::newRow("ip outside") << ip << home << office << "10.0.0.2" << "Office" << "IP mismatch";
-        QTest::newRow("ip empty binding") << ip << "" << QStringList() << "192.168.1.20" << "Office" << "IP mismatch";
-        QTest::newRow("ssid in list") << wifi << "" << office << "" << "Office" << "Network matched";
-        QTest::newRow("ssid outside, ip in range") << wifi << home << office << "192.168.1.20" << "Cafe" << "SSID mismatch";
-        QTest::newRow("ssid empty binding") << wifi << "" << QStringList() << "192.168.1.20" << "Office" << "SSID mismatch";
-        QTest::newRow("combined both") << both << home << office << "192.168.1.20" << "Office" << "Network matched";
-        QTest::newRow("combined no wifi known") << both << home << office << "192.168.1.20" << "" << "SSID mismatch";
-        QTest::newRow("combined ip outside") << both << home << office << "10.0.0.2" << "Office" << "IP mismatch";
-        QTest::newRow("combined neither") << both << home << office << "10.0.0.2" << "Cafe" << "Network mismatch";
-        QTest::newRow("combined empty binding") << both << "" << QStringList() << "192.168.1.20" << "Office" << "Network mismatch";
+        QTest::newRow("ip in range") << ip << home << QStringList() << "192.168.1.20"
+                                     << ""
+                                     << "Network matched";
+        QTest::newRow("ip outside") << ip << home << office << "10.0.0.2"
+                                    << "Office"
+                                    << "IP mismatch";
+        QTest::newRow("ip empty binding") << ip << "" << QStringList() << "192.168.1.20"
+                                          << "Office"
+                                          << "IP mismatch";
+        QTest::newRow("ssid in list") << wifi << "" << office << ""
+                                      << "Office"
+                                      << "Network matched";
+        QTest::newRow("ssid outside, ip in range") << wifi << home << office << "192.168.1.20"
+                                                   << "Cafe"
+                                                   << "SSID mismatch";
+        QTest::newRow("ssid empty binding") << wifi << "" << QStringList() << "192.168.1.20"
+                                            << "Office"
+                                            << "SSID mismatch";
+        QTest::newRow("combined both") << both << home << office << "192.168.1.20"
+                                       << "Office"
+                                       << "Network matched";
+        QTest::newRow("combined no wifi known") << both << home << office << "192.168.1.20"
+                                                << ""
+                                                << "SSID mismatch";
+        QTest::newRow("combined ip outside") << both << home << office << "10.0.0.2"
+                                             << "Office"
+                                             << "IP mismatch";
+        QTest::newRow("combined neither") << both << home << office << "10.0.0.2"
+                                          << "Cafe"
+                                          << "Network mismatch";
+        QTest::newRow("combined empty binding") << both << "" << QStringList() << "192.168.1.20"
+                                                << "Office"
+                                                << "Network mismatch";
     }
 
     void theBadgeFollowsTheBindingAndTheNetwork()
@@ -256,7 +279,8 @@ private slots:
         QFETCH(QString, badge);
 
         test::ViewFixture fx;
-        const NASConfig share = fx.addShare(bound(QStringLiteral("S"), NetworkBindingStrategy(strategy), ipRange, ssids));
+        const NASConfig share = fx.addShare(
+            bound(QStringLiteral("S"), NetworkBindingStrategy(strategy), ipRange, ssids));
         View v(fx);
         fx.network.publish(address.isEmpty() ? std::nullopt : std::optional<QString>(address),
             ssid.isEmpty() ? std::nullopt : std::optional<QString>(ssid));
@@ -270,7 +294,8 @@ private slots:
     void aDisabledShareShowsNoBadge()
     {
         test::ViewFixture fx;
-        const NASConfig share = fx.addShare(bound(QStringLiteral("Off"), NetworkBindingStrategy::ipRange, QString(), {}, false));
+        const NASConfig share = fx.addShare(
+            bound(QStringLiteral("Off"), NetworkBindingStrategy::ipRange, QString(), {}, false));
         View v(fx);
         QVERIFY(!v.data(share.id, ShareListModel::BadgeVisibleRole).toBool());
         QVERIFY(!v.data(share.id, ShareListModel::BadgeTextRole).isValid());
@@ -282,7 +307,8 @@ private slots:
     void everyPublishedNetworkValueReevaluatesTheBadges()
     {
         test::ViewFixture fx;
-        const NASConfig share = fx.addShare(bound(QStringLiteral("S"), NetworkBindingStrategy::ssid, QString(), {"Home"}));
+        const NASConfig share = fx.addShare(
+            bound(QStringLiteral("S"), NetworkBindingStrategy::ssid, QString(), {"Home"}));
         View v(fx);
         fx.network.publish(QStringLiteral("192.168.1.20"), QStringLiteral("Home"));
         QCOMPARE(v.data(share.id, ShareListModel::BadgeTextRole).toString(), QStringLiteral("Network matched"));
@@ -373,7 +399,8 @@ private slots:
     void rowsNeverShowAStaleBindingOrLink()
     {
         test::ViewFixture fx;
-        NASConfig share = fx.addShare(bound(QStringLiteral("S"), NetworkBindingStrategy::ipRange, "192.168.1.0/24", {}));
+        NASConfig share = fx.addShare(
+            bound(QStringLiteral("S"), NetworkBindingStrategy::ipRange, "192.168.1.0/24", {}));
         View v(fx);
         fx.network.publish(QStringLiteral("192.168.1.20"), std::nullopt);
         QCOMPARE(v.data(share.id, ShareListModel::BadgeTextRole).toString(), QStringLiteral("Network matched"));
@@ -392,7 +419,8 @@ private slots:
         // A mounted share that fails loses its link; a deleted one leaves no row behind.
         fx.setState(share, MountState::mounted(), folder(QStringLiteral("/mnt/s")));
         QVERIFY(v.data(share.id, ShareListModel::LinkRole).toUrl().isValid());
-        fx.setState(share, MountState::failed(VantrelError::unmountFailed(QStringLiteral("busy"))), folder(QStringLiteral("/mnt/s")));
+        fx.setState(share, MountState::failed(VantrelError::unmountFailed(QStringLiteral("busy"))),
+            folder(QStringLiteral("/mnt/s")));
         QVERIFY(!v.data(share.id, ShareListModel::LinkRole).toUrl().isValid());
         fx.setState(share, MountState::mounted(), folder(QStringLiteral("/mnt/s")));
         fx.configStore.deleteConfig(share.id);
@@ -418,7 +446,8 @@ private slots:
         QCOMPARE(v.view.currentDetail(), v.view.detailPlaceholder());
         fx.setState(media, MountState::mounted(), folder(QStringLiteral("/mnt/media")));
         QCOMPARE(v.view.currentDetail(), v.view.mountedFoldersPage());
-        QList<QWidget*> cards = v.view.mountedFoldersPage()->findChildren<QWidget*>(QStringLiteral("mountedFolderCard"));
+        QList<QWidget*> cards = v.view.mountedFoldersPage()->findChildren<QWidget*>(
+            QStringLiteral("mountedFolderCard"));
         QCOMPARE(cards.size(), 1);
         QWidget* card = cards.first();
         QCOMPARE(card->findChild<ElidedLabel*>(QStringLiteral("name"))->fullText(), QStringLiteral("Media"));
@@ -586,15 +615,15 @@ private slots:
         save->click();
 
         const QModelIndex row = rowIndex(view, id);
-        QTRY_COMPARE_WITH_TIMEOUT(
-            row.data(ShareListModel::MountStateRole).value<MountState>(), MountState::mounted(), 15000);
+        QTRY_COMPARE_WITH_TIMEOUT(row.data(ShareListModel::MountStateRole).value<MountState>(), MountState::mounted(),
+            15000);
         const QString mountPath = fx.dir.filePath(QStringLiteral("Volumes/Studio"));
         QCOMPARE(row.data(ShareListModel::LinkRole).toUrl(), MountEngine::directoryUrl(mountPath));
         QCOMPARE(row.data().toString(), QStringLiteral("Studio"));
         // The mount read the password from the secret store, where saving put it under the share's
         // own identifier; the stored list holds it too.
-        const QString key = KeychainManager::credentialKey(
-            QStringLiteral("192.168.1.5"), QStringLiteral("media"), QStringLiteral("alice"));
+        const QString key = KeychainManager::credentialKey(QStringLiteral("192.168.1.5"), QStringLiteral("media"),
+            QStringLiteral("alice"));
         QCOMPARE(fx.keychain.getPassword(key), password);
         {
             QFile received(controlFile(QStringLiteral("mount_smbfs.received")));
@@ -615,7 +644,8 @@ private slots:
         editor->findChild<QPushButton*>(QStringLiteral("closeButton"))->click();
         QCOMPARE(view.currentDetail(), view.mountedFoldersPage());
         QTRY_VERIFY(!editor);
-        const QList<QWidget*> cards = view.mountedFoldersPage()->findChildren<QWidget*>(QStringLiteral("mountedFolderCard"));
+        const QList<QWidget*> cards = view.mountedFoldersPage()->findChildren<QWidget*>(
+            QStringLiteral("mountedFolderCard"));
         QCOMPARE(cards.size(), 1);
         QCOMPARE(cards.first()->findChild<ElidedLabel*>(QStringLiteral("name"))->fullText(), QStringLiteral("Studio"));
     }

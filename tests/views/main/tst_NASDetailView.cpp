@@ -71,7 +71,8 @@ struct EditorFixture : test::ViewFixture {
     std::optional<NASConfig> stored(const QUuid& id) const { return configStore.config(id); }
 };
 
-template <typename T> T* child(const QWidget* root, const char* name)
+template <typename T>
+T* child(const QWidget* root, const char* name)
 {
     T* found = root->findChild<T*>(QString::fromLatin1(name));
     if (!found)
@@ -344,7 +345,8 @@ private slots:
         const QUrl mountPoint = QUrl::fromLocalFile(QStringLiteral("/mnt/studio"));
         fx.setState(config, MountState::mounted(), mountPoint);
         QCOMPARE(visibleControls(), mounted);
-        QCOMPARE(button(*view, "openInFinderButton")->property("symbol").toString(), QStringLiteral("arrow.up.forward.app"));
+        QCOMPARE(button(*view, "openInFinderButton")->property("symbol").toString(),
+            QStringLiteral("arrow.up.forward.app"));
         button(*view, "openInFinderButton")->click();
         QCOMPARE(fx.workspace.opened, QList<QUrl>{mountPoint});
         button(*view, "unmountButton")->click();
@@ -388,7 +390,8 @@ private slots:
         QVERIFY(alert);
         QVERIFY(alert->isVisible());
         QCOMPARE(alert->text(), QStringLiteral("网络环境不匹配"));
-        QCOMPARE(alert->informativeText(), QStringLiteral("当前网络不在此 NAS 的绑定范围内，连接可能失败。是否仍要尝试？"));
+        QCOMPARE(alert->informativeText(),
+            QStringLiteral("当前网络不在此 NAS 的绑定范围内，连接可能失败。是否仍要尝试？"));
         QCOMPARE(view->pendingNetworkMismatchConfig()->id, away.id);
         QVERIFY(fx.mounts.mounted.isEmpty());
         auto* cancel = alert->findChild<QPushButton*>(QStringLiteral("cancelButton"));
@@ -561,7 +564,8 @@ private slots:
         auto* list = child<QListWidget>(view.get(), "ssidList");
         list->itemWidget(list->item(0))->findChild<QToolButton*>(QStringLiteral("removeSSIDButton"))->click();
         QTRY_COMPARE(ssidRows(*view),
-            (QStringList{QStringLiteral("Lab"), QStringLiteral("Home"), QStringLiteral("home"), QStringLiteral("Café")}));
+            (QStringList{QStringLiteral("Lab"), QStringLiteral("Home"), QStringLiteral("home"),
+                QStringLiteral("Café")}));
         QCOMPARE(view->buildConfig().networkBinding.ssidList, ssidRows(*view));
 
         // The list keeps its height, empty or full.
@@ -602,9 +606,12 @@ private slots:
     void resultTextShowsWholeMillisecondsOrTheWholeError()
     {
         EditorFixture fx;
-        QCOMPARE(NASDetailActionBar::resultText(TestConnectionResult::success(0.0234)), QStringLiteral("连接成功（延迟 23ms）"));
-        QCOMPARE(NASDetailActionBar::resultText(TestConnectionResult::success(0.0004)), QStringLiteral("连接成功（延迟 0ms）"));
-        QCOMPARE(NASDetailActionBar::resultText(TestConnectionResult::success(1.5)), QStringLiteral("连接成功（延迟 1500ms）"));
+        QCOMPARE(NASDetailActionBar::resultText(TestConnectionResult::success(0.0234)),
+            QStringLiteral("连接成功（延迟 23ms）"));
+        QCOMPARE(NASDetailActionBar::resultText(TestConnectionResult::success(0.0004)),
+            QStringLiteral("连接成功（延迟 0ms）"));
+        QCOMPARE(NASDetailActionBar::resultText(TestConnectionResult::success(1.5)),
+            QStringLiteral("连接成功（延迟 1500ms）"));
         QCOMPARE(NASDetailActionBar::resultText(TestConnectionResult::failure(QStringLiteral("100% lost: %@"))),
             QStringLiteral("连接失败：100% lost: %@"));
         QCOMPARE(NASDetailActionBar::resultText(TestConnectionResult::testing()), QStringLiteral("正在测试连接..."));
@@ -760,8 +767,8 @@ private slots:
         };
         auto view = fx.open(first);
         fill(*view, QStringLiteral("10.0.0.1"));
-        const QString key = KeychainManager::credentialKey(
-            QStringLiteral("10.0.0.1"), QStringLiteral("media"), QStringLiteral("alice"));
+        const QString key = KeychainManager::credentialKey(QStringLiteral("10.0.0.1"), QStringLiteral("media"),
+            QStringLiteral("alice"));
         QCOMPARE(fx.stored(first.id)->keychainIdentifier, key);
         QTRY_COMPARE(fx.mounts.mounted.size(), 1);
         QCOMPARE(fx.keychain.getPassword(key), QStringLiteral("pw-10.0.0.1"));

@@ -7,15 +7,16 @@
 #include "views/widgets/SegmentedControl.h"
 #include "views/widgets/Stepper.h"
 
-
 namespace vantrel {
 
-AdvancedMountTab::AdvancedMountTab(Defaults& defaults, QWidget* parent) : QWidget(parent), m_defaults(defaults)
+AdvancedMountTab::AdvancedMountTab(Defaults& defaults, QWidget* parent)
+    : QWidget(parent)
+    , m_defaults(defaults)
 {
     FormPage* page = settings::addFormPage(this, QStringLiteral("AdvancedMountTab"));
 
-    FormSection* smb =
-        page->addSection(Localization::text(QStringLiteral("settings.advanced.smb"), QStringLiteral("SMB 协议")));
+    FormSection* smb = page->addSection(
+        Localization::text(QStringLiteral("settings.advanced.smb"), QStringLiteral("SMB 协议")));
     QList<SegmentedControl::Option> options;
     for (SMBVersion version : allCases<SMBVersion>())
         options.append({rawValue(version), displayName(version), {}});
@@ -32,17 +33,18 @@ AdvancedMountTab::AdvancedMountTab(Defaults& defaults, QWidget* parent) : QWidge
     const QString seconds = QStringLiteral("%llds");
     const QString count = QStringLiteral("%lld");
 
-    FormSection* timeout =
-        page->addSection(Localization::text(QStringLiteral("settings.advanced.timeout"), QStringLiteral("超时设置")));
+    FormSection* timeout = page->addSection(
+        Localization::text(QStringLiteral("settings.advanced.timeout"), QStringLiteral("超时设置")));
     m_timeout = makeStepper(timeoutKey, 5, 120, 5, defaultTimeout, seconds);
     settings::addTrailingRow(timeout,
         Localization::text(QStringLiteral("settings.advanced.connectionTimeout"), QStringLiteral("连接超时")),
         m_timeout);
-    settings::addNote(timeout, Localization::text(QStringLiteral("settings.advanced.timeout.hint"),
-        QStringLiteral("NAS 连接等待的最大时间。较长的超时可以应对较慢的网络。")));
+    settings::addNote(timeout,
+        Localization::text(QStringLiteral("settings.advanced.timeout.hint"),
+            QStringLiteral("NAS 连接等待的最大时间。较长的超时可以应对较慢的网络。")));
 
-    FormSection* retry =
-        page->addSection(Localization::text(QStringLiteral("settings.advanced.retry"), QStringLiteral("重试设置")));
+    FormSection* retry = page->addSection(
+        Localization::text(QStringLiteral("settings.advanced.retry"), QStringLiteral("重试设置")));
     m_retryCount = makeStepper(retryCountKey, 0, 10, 1, defaultRetryCount, count);
     settings::addTrailingRow(retry,
         Localization::text(QStringLiteral("settings.advanced.retryCount"), QStringLiteral("重试次数")), m_retryCount);
@@ -50,12 +52,13 @@ AdvancedMountTab::AdvancedMountTab(Defaults& defaults, QWidget* parent) : QWidge
     settings::addTrailingRow(retry,
         Localization::text(QStringLiteral("settings.advanced.retryInterval"), QStringLiteral("重试间隔")),
         m_retryInterval);
-    settings::addNote(retry, Localization::text(QStringLiteral("settings.advanced.retry.hint"),
-        QStringLiteral("挂载失败后的重试策略。间隔时间会逐步增加（指数退避）。")));
+    settings::addNote(retry,
+        Localization::text(QStringLiteral("settings.advanced.retry.hint"),
+            QStringLiteral("挂载失败后的重试策略。间隔时间会逐步增加（指数退避）。")));
 }
 
-Stepper* AdvancedMountTab::makeStepper(
-    const QString& key, double minimum, double maximum, double step, double fallback, const QString& formatKey)
+Stepper* AdvancedMountTab::makeStepper(const QString& key, double minimum, double maximum, double step, double fallback,
+    const QString& formatKey)
 {
     auto* stepper = new Stepper(minimum, maximum, step);
     stepper->setObjectName(key);

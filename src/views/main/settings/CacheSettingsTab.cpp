@@ -18,14 +18,17 @@
 
 namespace vantrel {
 
-CacheSettingsTab::CacheSettingsTab(
-    Defaults& defaults, CacheManager& cacheManager, CacheDirectoryManager& dirManager, QWidget* parent)
-    : QWidget(parent), m_defaults(defaults), m_cache(cacheManager), m_dirManager(dirManager)
+CacheSettingsTab::CacheSettingsTab(Defaults& defaults, CacheManager& cacheManager, CacheDirectoryManager& dirManager,
+    QWidget* parent)
+    : QWidget(parent)
+    , m_defaults(defaults)
+    , m_cache(cacheManager)
+    , m_dirManager(dirManager)
 {
     FormPage* page = settings::addFormPage(this, QStringLiteral("CacheSettingsTab"));
 
-    FormSection* usage =
-        page->addSection(Localization::text(QStringLiteral("settings.cache.usage"), QStringLiteral("缓存使用情况")));
+    FormSection* usage = page->addSection(
+        Localization::text(QStringLiteral("settings.cache.usage"), QStringLiteral("缓存使用情况")));
     m_entryCount = settings::makeValueLabel(QStringLiteral("entryCount"));
     m_totalSize = settings::makeValueLabel(QStringLiteral("totalSize"));
     m_hitRate = settings::makeValueLabel(QStringLiteral("hitRate"));
@@ -34,13 +37,13 @@ CacheSettingsTab::CacheSettingsTab(
         Localization::text(QStringLiteral("settings.cache.entryCount"), QStringLiteral("缓存文件数")), m_entryCount);
     settings::addTrailingRow(usage,
         Localization::text(QStringLiteral("settings.cache.totalSize"), QStringLiteral("已用空间")), m_totalSize);
-    settings::addTrailingRow(
-        usage, Localization::text(QStringLiteral("settings.cache.hitRate"), QStringLiteral("命中率")), m_hitRate);
-    settings::addTrailingRow(
-        usage, Localization::text(QStringLiteral("settings.cache.diskSpace"), QStringLiteral("可用磁盘")), m_diskSpace);
+    settings::addTrailingRow(usage,
+        Localization::text(QStringLiteral("settings.cache.hitRate"), QStringLiteral("命中率")), m_hitRate);
+    settings::addTrailingRow(usage,
+        Localization::text(QStringLiteral("settings.cache.diskSpace"), QStringLiteral("可用磁盘")), m_diskSpace);
 
-    FormSection* limit =
-        page->addSection(Localization::text(QStringLiteral("settings.cache.maxSize"), QStringLiteral("最大缓存大小")));
+    FormSection* limit = page->addSection(
+        Localization::text(QStringLiteral("settings.cache.maxSize"), QStringLiteral("最大缓存大小")));
     auto* sliderRow = new QWidget;
     auto* sliderLayout = new QHBoxLayout(sliderRow);
     sliderLayout->setContentsMargins(0, 0, 0, 0);
@@ -71,7 +74,8 @@ CacheSettingsTab::CacheSettingsTab(
     m_cleanupNow = settings::makeSymbolButton(QStringLiteral("cleanupNow"), QStringLiteral("trash"),
         Localization::text(QStringLiteral("settings.cache.cleanupNow"), QStringLiteral("立即清理")), Theme::Color::red);
     m_clearAll = settings::makeSymbolButton(QStringLiteral("clearAll"), QStringLiteral("xmark.bin"),
-        Localization::text(QStringLiteral("settings.cache.clearAll"), QStringLiteral("清除所有缓存")), Theme::Color::red);
+        Localization::text(QStringLiteral("settings.cache.clearAll"), QStringLiteral("清除所有缓存")),
+        Theme::Color::red);
     settings::addButtonRow(actions, {m_cleanupNow, m_clearAll});
 
     {

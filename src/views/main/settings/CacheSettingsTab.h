@@ -24,7 +24,8 @@ public:
     static constexpr int maximumSizeMB = 5000;
     static constexpr int sizeStepMB = 100;
 
-    explicit CacheSettingsTab(Defaults& defaults = Defaults::standard(), CacheManager& cacheManager = CacheManager::shared(),
+    explicit CacheSettingsTab(Defaults& defaults = Defaults::standard(),
+        CacheManager& cacheManager = CacheManager::shared(),
         CacheDirectoryManager& dirManager = CacheDirectoryManager::shared(), QWidget* parent = nullptr);
 
     // "%.1f%%" of the hits among all lookups (0.0 without any), and whether more than half hit.

@@ -14,35 +14,40 @@
 namespace vantrel {
 
 LanguageSettingsTab::LanguageSettingsTab(LanguageManager& manager, QWidget* parent)
-    : QWidget(parent), m_manager(manager), m_choices(new QButtonGroup(this))
+    : QWidget(parent)
+    , m_manager(manager)
+    , m_choices(new QButtonGroup(this))
 {
     FormPage* page = settings::addFormPage(this, QStringLiteral("LanguageSettingsTab"));
 
-    FormSection* app =
-        page->addSection(Localization::text(QStringLiteral("settings.language.app"), QStringLiteral("应用语言")));
+    FormSection* app = page->addSection(
+        Localization::text(QStringLiteral("settings.language.app"), QStringLiteral("应用语言")));
     auto* picker = new QWidget;
     picker->setObjectName(QStringLiteral("languagePicker"));
     auto* pickerLayout = new QVBoxLayout(picker);
     pickerLayout->setContentsMargins(0, 0, 0, 0);
-    const QList<AppLanguage> languages = allAppLanguages();
+    const QList<AppLanguage> languages = allCases<AppLanguage>();
     for (qsizetype i = 0; i < languages.size(); ++i) {
         auto* button = new QRadioButton(appLanguageDisplayName(languages.at(i)));
-        button->setObjectName(QStringLiteral("language.") + appLanguageRawValue(languages.at(i)));
+        button->setObjectName(QStringLiteral("language.") + rawValue(languages.at(i)));
         m_choices->addButton(button, int(i));
         pickerLayout->addWidget(button);
     }
-    auto* label = new QLabel(Localization::text(QStringLiteral("settings.language.select"), QStringLiteral("选择语言")));
+    auto* label = new QLabel(
+        Localization::text(QStringLiteral("settings.language.select"), QStringLiteral("选择语言")));
     label->setTextFormat(Qt::PlainText);
     label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     app->form()->addRow(label, picker);
-    settings::addNote(app, Localization::text(QStringLiteral("settings.language.restartHint"),
-        QStringLiteral("切换语言后建议重启应用以确保所有界面完全生效。")));
+    settings::addNote(app,
+        Localization::text(QStringLiteral("settings.language.restartHint"),
+            QStringLiteral("切换语言后建议重启应用以确保所有界面完全生效。")));
 
     FormSection* supported = page->addSection(
         Localization::text(QStringLiteral("settings.language.supported"), QStringLiteral("翻译说明")));
     settings::addNote(supported,
         Localization::text(QStringLiteral("settings.language.disclaimer"),
-            QStringLiteral("部分语种的翻译可能尚不完善，缺失的内容将以英语呈现。我们会持续改进，对此带来的不便深表歉意。")),
+            QStringLiteral(
+                "部分语种的翻译可能尚不完善，缺失的内容将以英语呈现。我们会持续改进，对此带来的不便深表歉意。")),
         Theme::TextStyle::callout);
 
     showSelection();
@@ -57,7 +62,7 @@ LanguageSettingsTab::LanguageSettingsTab(LanguageManager& manager, QWidget* pare
 
 QRadioButton* LanguageSettingsTab::choice(AppLanguage language) const
 {
-    return qobject_cast<QRadioButton*>(m_choices->button(int(allAppLanguages().indexOf(language))));
+    return qobject_cast<QRadioButton*>(m_choices->button(int(allCases<AppLanguage>().indexOf(language))));
 }
 
 void LanguageSettingsTab::showSelection()

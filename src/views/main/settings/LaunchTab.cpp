@@ -42,7 +42,9 @@ QWidget* safeguardRow(const QString& symbol, const QString& text)
 } // namespace
 
 LaunchTab::LaunchTab(Defaults& defaults, LaunchAtLoginManager& launchAtLogin, QWidget* parent)
-    : QWidget(parent), m_defaults(defaults), m_loginItem(launchAtLogin)
+    : QWidget(parent)
+    , m_defaults(defaults)
+    , m_loginItem(launchAtLogin)
 {
     FormPage* page = settings::addFormPage(this, QStringLiteral("LaunchTab"));
 
@@ -50,15 +52,17 @@ LaunchTab::LaunchTab(Defaults& defaults, LaunchAtLoginManager& launchAtLogin, QW
         Localization::text(QStringLiteral("settings.launch.behavior"), QStringLiteral("启动行为")));
     m_launchAtLogin = settings::addToggle(behaviour, launchAtLoginKey,
         Localization::text(QStringLiteral("settings.launch.atLogin"), QStringLiteral("登录时启动")));
-    settings::addNote(behaviour, Localization::text(QStringLiteral("settings.launch.atLogin.hint"),
-        QStringLiteral("开启后，Vantrel 会在系统登录时自动启动并在菜单栏运行。")));
+    settings::addNote(behaviour,
+        Localization::text(QStringLiteral("settings.launch.atLogin.hint"),
+            QStringLiteral("开启后，Vantrel 会在系统登录时自动启动并在菜单栏运行。")));
 
     FormSection* autoMount = page->addSection(
         Localization::text(QStringLiteral("settings.launch.autoMount"), QStringLiteral("自动挂载")));
     m_autoMount = settings::addToggle(autoMount, autoMountKey,
         Localization::text(QStringLiteral("settings.launch.autoMount.toggle"), QStringLiteral("启动时自动挂载")));
-    settings::addNote(autoMount, Localization::text(QStringLiteral("settings.launch.autoMount.hint"),
-        QStringLiteral("开启后，应用启动时会自动挂载所有已启用且网络匹配的 NAS。")));
+    settings::addNote(autoMount,
+        Localization::text(QStringLiteral("settings.launch.autoMount.hint"),
+            QStringLiteral("开启后，应用启动时会自动挂载所有已启用且网络匹配的 NAS。")));
 
     auto* safeguards = new QWidget;
     safeguards->setObjectName(QStringLiteral("safeguards"));
@@ -98,8 +102,10 @@ LaunchTab::LaunchTab(Defaults& defaults, LaunchAtLoginManager& launchAtLogin, QW
     m_interval->setLabelFunction(&LaunchTab::intervalText);
     m_intervalRow = settings::addTrailingRow(keepAlive,
         Localization::text(QStringLiteral("settings.keepAlive.interval"), QStringLiteral("检查间隔")), m_interval);
-    settings::addNote(keepAlive, Localization::text(QStringLiteral("settings.keepAlive.hint"),
-        QStringLiteral("启用后，Vantrel 会定期检查已挂载 NAS 的连接状态。如果发现连接已断开且仍在家庭网络中，会自动尝试重新挂载。")));
+    settings::addNote(keepAlive,
+        Localization::text(QStringLiteral("settings.keepAlive.hint"),
+            QStringLiteral(
+                "启用后，Vantrel 会定期检查已挂载 NAS 的连接状态。如果发现连接已断开且仍在家庭网络中，会自动尝试重新挂载。")));
 
     load();
 
@@ -118,8 +124,8 @@ LaunchTab::LaunchTab(Defaults& defaults, LaunchAtLoginManager& launchAtLogin, QW
 
 QString LaunchTab::intervalText(double seconds)
 {
-    const qint64 minutes = settings::wholeNumber(seconds / 60)
-                               .value_or(static_cast<qint64>(defaultKeepAliveInterval / 60));
+    const qint64 minutes =
+        settings::wholeNumber(seconds / 60).value_or(static_cast<qint64>(defaultKeepAliveInterval / 60));
     return Localization::textFormat(QStringLiteral("%lld min"), QStringLiteral("%lld min"), {QString::number(minutes)});
 }
 

@@ -26,16 +26,11 @@ namespace {
 QString levelSymbol(LogLevel level)
 {
     switch (level) {
-    case LogLevel::debug:
-        return QStringLiteral("\U0001F50D");
-    case LogLevel::info:
-        return QStringLiteral("\u2139\uFE0F");
-    case LogLevel::warning:
-        return QStringLiteral("\u26A0\uFE0F");
-    case LogLevel::error:
-        return QStringLiteral("\u274C");
-    case LogLevel::critical:
-        return QStringLiteral("\U0001F525");
+    case LogLevel::debug: return QStringLiteral("\U0001F50D");
+    case LogLevel::info: return QStringLiteral("\u2139\uFE0F");
+    case LogLevel::warning: return QStringLiteral("\u26A0\uFE0F");
+    case LogLevel::error: return QStringLiteral("\u274C");
+    case LogLevel::critical: return QStringLiteral("\U0001F525");
     }
     return {};
 }
@@ -43,40 +38,44 @@ QString levelSymbol(LogLevel level)
 } // namespace
 
 LoggingTab::LoggingTab(LogManager& log, FileDialogs& fileDialogs, QWidget* parent)
-    : QWidget(parent), m_log(log), m_fileDialogs(fileDialogs)
+    : QWidget(parent)
+    , m_log(log)
+    , m_fileDialogs(fileDialogs)
 {
     FormPage* page = settings::addFormPage(this, QStringLiteral("LoggingTab"));
 
-    FormSection* mode =
-        page->addSection(Localization::text(QStringLiteral("settings.logging.mode"), QStringLiteral("日志模式")));
+    FormSection* mode = page->addSection(
+        Localization::text(QStringLiteral("settings.logging.mode"), QStringLiteral("日志模式")));
     m_debugMode = settings::addToggle(mode, LogManager::debugModeKey,
         Localization::text(QStringLiteral("settings.logging.debug"), QStringLiteral("调试模式")));
-    settings::addNote(mode, Localization::text(QStringLiteral("settings.logging.debug.hint"),
-        QStringLiteral("启用后会记录详细的调试信息，可能影响性能。")));
+    settings::addNote(mode,
+        Localization::text(QStringLiteral("settings.logging.debug.hint"),
+            QStringLiteral("启用后会记录详细的调试信息，可能影响性能。")));
 
-    FormSection* level =
-        page->addSection(Localization::text(QStringLiteral("settings.logging.level"), QStringLiteral("日志级别")));
+    FormSection* level = page->addSection(
+        Localization::text(QStringLiteral("settings.logging.level"), QStringLiteral("日志级别")));
     m_level = new QComboBox;
     m_level->setObjectName(LogManager::logLevelKey);
-    for (LogLevel each : allLogLevels())
+    for (LogLevel each : allCases<LogLevel>())
         m_level->addItem(levelText(each), static_cast<int>(each));
     // Colour emoji are drawn wider than the font metrics measure them; leave room for the label.
     m_level->setMinimumContentsLength(10);
     settings::addTrailingRow(level,
         Localization::text(QStringLiteral("settings.logging.minLevel"), QStringLiteral("最低级别")), m_level);
 
-    FormSection* file =
-        page->addSection(Localization::text(QStringLiteral("settings.logging.file"), QStringLiteral("文件输出")));
+    FormSection* file = page->addSection(
+        Localization::text(QStringLiteral("settings.logging.file"), QStringLiteral("文件输出")));
     m_fileLogging = settings::addToggle(file, LogManager::fileLoggingKey,
         Localization::text(QStringLiteral("settings.logging.fileToggle"), QStringLiteral("写入日志文件")));
     m_size = settings::makeValueLabel(QStringLiteral("logSize"));
-    settings::addTrailingRow(
-        file, Localization::text(QStringLiteral("settings.logging.fileSize"), QStringLiteral("日志文件大小")), m_size);
+    settings::addTrailingRow(file,
+        Localization::text(QStringLiteral("settings.logging.fileSize"), QStringLiteral("日志文件大小")), m_size);
 
-    FormSection* actions =
-        page->addSection(Localization::text(QStringLiteral("settings.logging.actions"), QStringLiteral("操作")));
+    FormSection* actions = page->addSection(
+        Localization::text(QStringLiteral("settings.logging.actions"), QStringLiteral("操作")));
     m_export = settings::makeSymbolButton(QStringLiteral("export"), QStringLiteral("square.and.arrow.up"),
-        Localization::text(QStringLiteral("settings.logging.export"), QStringLiteral("导出日志")), Theme::Color::primary);
+        Localization::text(QStringLiteral("settings.logging.export"), QStringLiteral("导出日志")),
+        Theme::Color::primary);
     m_clear = settings::makeSymbolButton(QStringLiteral("clear"), QStringLiteral("trash"),
         Localization::text(QStringLiteral("settings.logging.clear"), QStringLiteral("清除日志")), Theme::Color::red);
     settings::addButtonRow(actions, {m_export, m_clear});
@@ -92,7 +91,7 @@ LoggingTab::LoggingTab(LogManager& log, FileDialogs& fileDialogs, QWidget* paren
 
     connect(m_debugMode, &QCheckBox::toggled, this, [this](bool on) { m_log.setDebugMode(on); });
     connect(m_level, &QComboBox::currentIndexChanged, this, [this](int index) {
-        const std::optional<LogLevel> chosen = logLevelFromRaw(m_level->itemData(index).toInt());
+        const std::optional<LogLevel> chosen = fromRawValue<LogLevel>(m_level->itemData(index).toInt());
         m_log.setMinimumLevel(chosen.value_or(LogLevel::info));
     });
     connect(m_fileLogging, &QCheckBox::toggled, this, [this](bool on) { m_log.setFileLoggingEnabled(on); });
@@ -109,7 +108,8 @@ LoggingTab::LoggingTab(LogManager& log, FileDialogs& fileDialogs, QWidget* paren
 QString LoggingTab::levelText(LogLevel level)
 {
     // One text built from two values; no catalog translates it.
-    return Localization::textFormat(QStringLiteral("%@ %@"), QStringLiteral("%@ %@"), {levelSymbol(level), logLevelLabel(level)});
+    return Localization::textFormat(QStringLiteral("%@ %@"), QStringLiteral("%@ %@"),
+        {levelSymbol(level), logLevelLabel(level)});
 }
 
 void LoggingTab::showEvent(QShowEvent* event)
@@ -159,8 +159,8 @@ QCoro::Task<> LoggingTab::exportLogs()
     const QString temporaryPath = exported->toLocalFile();
     FileDialogs::SaveOptions options;
     options.suggestedName = QFileInfo(temporaryPath).fileName();
-    options.nameFilters = {
-        Localization::text(QStringLiteral("settings.logging.plainText"), QStringLiteral("纯文本")) + QStringLiteral(" (*.log *.txt)")};
+    options.nameFilters = {Localization::text(QStringLiteral("settings.logging.plainText"), QStringLiteral("纯文本"))
+        + QStringLiteral(" (*.log *.txt)")};
     // A free-standing panel; it closes unanswered if the tab goes away.
     m_fileDialogs.chooseSaveLocation(options, nullptr, this, [this, temporaryPath](const std::optional<QUrl>& chosen) {
         if (!chosen) {
@@ -177,8 +177,8 @@ QCoro::Task<> LoggingTab::moveExport(QString temporaryPath, QString destinationP
 {
     QPointer<LoggingTab> self(this);
     // The chosen place may be on a share.
-    QFuture<std::optional<QString>> moving =
-        QtConcurrent::run(&shareIOPool(), moveFileReplacing, temporaryPath, destinationPath);
+    QFuture<std::optional<QString>> moving = QtConcurrent::run(&shareIOPool(), moveFileReplacing, temporaryPath,
+        destinationPath);
     const std::optional<QString> failure = co_await moving;
     if (!self)
         co_return;

@@ -18,20 +18,13 @@ namespace {
 QString eventSymbol(NotificationEvent event)
 {
     switch (event) {
-    case NotificationEvent::mountSuccess:
-        return QStringLiteral("checkmark.circle");
-    case NotificationEvent::mountFailure:
-        return QStringLiteral("xmark.octagon");
-    case NotificationEvent::unmount:
-        return QStringLiteral("eject");
-    case NotificationEvent::networkChange:
-        return QStringLiteral("wifi");
-    case NotificationEvent::transferComplete:
-        return QStringLiteral("arrow.up.arrow.down.circle");
-    case NotificationEvent::transferFailed:
-        return QStringLiteral("exclamationmark.triangle");
-    case NotificationEvent::cacheCleanup:
-        return QStringLiteral("trash");
+    case NotificationEvent::mountSuccess: return QStringLiteral("checkmark.circle");
+    case NotificationEvent::mountFailure: return QStringLiteral("xmark.octagon");
+    case NotificationEvent::unmount: return QStringLiteral("eject");
+    case NotificationEvent::networkChange: return QStringLiteral("wifi");
+    case NotificationEvent::transferComplete: return QStringLiteral("arrow.up.arrow.down.circle");
+    case NotificationEvent::transferFailed: return QStringLiteral("exclamationmark.triangle");
+    case NotificationEvent::cacheCleanup: return QStringLiteral("trash");
     }
     return {};
 }
@@ -39,7 +32,8 @@ QString eventSymbol(NotificationEvent event)
 } // namespace
 
 NotificationSettingsTab::NotificationSettingsTab(NotificationPreferences& prefs, QWidget* parent)
-    : QWidget(parent), m_prefs(prefs)
+    : QWidget(parent)
+    , m_prefs(prefs)
 {
     FormPage* page = settings::addFormPage(this, QStringLiteral("NotificationSettingsTab"));
 
@@ -47,14 +41,15 @@ NotificationSettingsTab::NotificationSettingsTab(NotificationPreferences& prefs,
         Localization::text(QStringLiteral("settings.notification.global"), QStringLiteral("全局设置")));
     m_master = settings::addToggle(global, NotificationPreferences::globalKey,
         Localization::text(QStringLiteral("settings.notification.enableAll"), QStringLiteral("启用所有通知")));
-    settings::addNote(global, Localization::text(QStringLiteral("settings.notification.systemHint"),
-        QStringLiteral("请确保在系统设置中允许 Vantrel 发送通知。")));
+    settings::addNote(global,
+        Localization::text(QStringLiteral("settings.notification.systemHint"),
+            QStringLiteral("请确保在系统设置中允许 Vantrel 发送通知。")));
 
     FormSection* events = page->addSection(
         Localization::text(QStringLiteral("settings.notification.events"), QStringLiteral("事件通知")));
     const int symbolSize = Theme::symbolSize(Theme::TextStyle::body);
-    for (NotificationEvent event : allNotificationEvents()) {
-        const QString raw = notificationEventRawValue(event);
+    for (NotificationEvent event : allCases<NotificationEvent>()) {
+        const QString raw = rawValue(event);
         auto* row = new QWidget;
         row->setObjectName(QStringLiteral("event.") + raw);
         auto* rowLayout = new QHBoxLayout(row);
@@ -79,7 +74,8 @@ NotificationSettingsTab::NotificationSettingsTab(NotificationPreferences& prefs,
     }
 
     FormSection* actions = page->addSection();
-    m_reset = new QPushButton(Localization::text(QStringLiteral("settings.notification.reset"), QStringLiteral("恢复默认")));
+    m_reset = new QPushButton(
+        Localization::text(QStringLiteral("settings.notification.reset"), QStringLiteral("恢复默认")));
     m_reset->setObjectName(QStringLiteral("reset"));
     m_reset->setSizePolicy(QSizePolicy::Maximum, QSizePolicy::Fixed);
     Theme::setTint(m_reset, Theme::Color::accent);

@@ -16,8 +16,8 @@ class NotificationSettingsTab final : public QWidget {
     Q_OBJECT
 
 public:
-    explicit NotificationSettingsTab(
-        NotificationPreferences& prefs = NotificationPreferences::shared(), QWidget* parent = nullptr);
+    explicit NotificationSettingsTab(NotificationPreferences& prefs = NotificationPreferences::shared(),
+        QWidget* parent = nullptr);
 
     QCheckBox* masterToggle() const { return m_master; }
     QCheckBox* eventToggle(NotificationEvent event) const { return m_events.value(event); }

@@ -71,8 +71,8 @@ private slots:
         const QList<std::pair<QString, QString>> keys{{AdvancedMountTab::timeoutKey, QStringLiteral("30s")},
             {AdvancedMountTab::retryCountKey, QStringLiteral("3")},
             {AdvancedMountTab::retryIntervalKey, QStringLiteral("10s")}};
-        for (const double stored : {std::numeric_limits<double>::quiet_NaN(), 1e300,
-                 -std::numeric_limits<double>::infinity()}) {
+        for (const double stored :
+            {std::numeric_limits<double>::quiet_NaN(), 1e300, -std::numeric_limits<double>::infinity()}) {
             SettingsFixture fx;
             for (const auto& [key, label] : keys)
                 fx.defaults.setValue(key, stored);

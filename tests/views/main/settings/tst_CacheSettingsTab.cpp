@@ -34,7 +34,8 @@ QPushButton* button(const QWidget& tab, const char* name)
 // Keeps the share I/O pool's only thread busy until released, so a clean-up waits mid-run.
 class HeldSharePool {
 public:
-    HeldSharePool() : m_threads(shareIOPool().maxThreadCount())
+    HeldSharePool()
+        : m_threads(shareIOPool().maxThreadCount())
     {
         shareIOPool().waitForDone();
         shareIOPool().setMaxThreadCount(1);
@@ -108,8 +109,8 @@ private slots:
 
     void anUnusableStoredLimitShowsTheDefaultAndStaysStored()
     {
-        for (const QVariant& stored : {QVariant(std::numeric_limits<double>::quiet_NaN()), QVariant(1e300),
-                 QVariant(QStringLiteral("lots"))}) {
+        for (const QVariant& stored :
+            {QVariant(std::numeric_limits<double>::quiet_NaN()), QVariant(1e300), QVariant(QStringLiteral("lots"))}) {
             SettingsFixture fx;
             fx.defaults.setValue(CacheManager::maxCacheSizeKey, stored);
             CacheSettingsTab tab(fx.defaults, fx.cache, fx.cacheDirectory);

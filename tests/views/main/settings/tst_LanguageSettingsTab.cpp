@@ -20,8 +20,9 @@ private slots:
         QStringList names;
         for (QRadioButton* button : tab.findChildren<QRadioButton*>())
             names << button->text();
-        QCOMPARE(names, (QStringList{"跟随系统", "简体中文", "English", "日本語", "한국어", "Deutsch", "Français", "Español",
-                            "Italiano", "Português"}));
+        QCOMPARE(names,
+            (QStringList{"跟随系统", "简体中文", "English", "日本語", "한국어", "Deutsch", "Français", "Español",
+                "Italiano", "Português"}));
         QVERIFY(tab.choice(AppLanguage::system)->isChecked());
     }
 

@@ -70,8 +70,9 @@ private slots:
         QStringList rows;
         for (int i = 0; i < level->count(); ++i)
             rows << level->itemText(i);
-        QCOMPARE(rows, (QStringList{"\U0001F50D DEBUG", "\u2139\uFE0F INFO", "\u26A0\uFE0F WARN", "\u274C ERROR",
-                           "\U0001F525 CRIT"}));
+        QCOMPARE(rows,
+            (QStringList{"\U0001F50D DEBUG", "\u2139\uFE0F INFO", "\u26A0\uFE0F WARN", "\u274C ERROR",
+                "\U0001F525 CRIT"}));
         QCOMPARE(level->currentText(), QStringLiteral("\u2139\uFE0F INFO"));
         QVERIFY(!debug->isChecked());
         QVERIFY(!file->isChecked());

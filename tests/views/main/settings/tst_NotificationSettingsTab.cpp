@@ -15,7 +15,7 @@ namespace {
 QList<bool> rowStates(const NotificationSettingsTab& tab)
 {
     QList<bool> states;
-    for (NotificationEvent event : allNotificationEvents())
+    for (NotificationEvent event : allCases<NotificationEvent>())
         states << tab.eventToggle(event)->isChecked();
     return states;
 }

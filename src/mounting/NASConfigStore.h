@@ -30,8 +30,7 @@ public:
     NASConfigStore(Defaults& defaults, SystemLog& systemLog, AppStateManager& appState, KeychainManager& keychain,
         QObject* parent = nullptr);
 
-    // Built on Defaults::standard(), SystemLog::shared(), AppStateManager::shared() and
-    // KeychainManager::shared(); first created on the main thread.
+    // Built on Defaults::standard(), SystemLog::shared(), AppStateManager::shared() and KeychainManager::shared().
     static NASConfigStore& shared();
 
     const QList<NASConfig>& configs() const { return m_configs; }
@@ -56,7 +55,6 @@ signals:
 
 private:
     void setConfigs(QList<NASConfig> configs);
-    QString copyAsideUndecodable(const QByteArray& data);
 
     Defaults& m_defaults;
     SystemLog& m_systemLog;
