@@ -9,7 +9,6 @@
 #include <QFileInfo>
 #include <QLocale>
 #include <QSet>
-#include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
 #include <cmath>
@@ -136,7 +135,7 @@ QCoro::Task<qint64> CacheDirectoryManager::performCleanup()
     for (const CacheEntry& entry : remaining)
         paths.append(entry.localURL.toLocalFile());
     // Named futures and tasks: GCC 12 mishandles temporaries inside a co_await expression.
-    QFuture<std::vector<char>> testJob = QtConcurrent::run(&shareIOPool(), filesPresent, paths);
+    QFuture<std::vector<char>> testJob = runFileWork(m_cache.cacheDirectory(), [paths] { return filesPresent(paths); });
     const std::vector<char> present = co_await testJob;
     if (!self)
         co_return 0;
@@ -190,7 +189,8 @@ QCoro::Task<> CacheDirectoryManager::updateDiskSpace()
     QPointer<CacheDirectoryManager> self(this);
     const QString folder = m_cache.cacheDirectory();
     const DiskSpace* diskSpace = &m_diskSpace;
-    QFuture<std::optional<qint64>> job = QtConcurrent::run(&shareIOPool(), readAvailableBytes, diskSpace, folder);
+    QFuture<std::optional<qint64>> job =
+        runFileWork(folder, [diskSpace, folder] { return readAvailableBytes(diskSpace, folder); });
     const std::optional<qint64> available = co_await job;
     if (!self || !available)
         co_return;

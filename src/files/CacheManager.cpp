@@ -15,7 +15,6 @@
 #include <QSet>
 #include <QStandardPaths>
 #include <QThreadPool>
-#include <QtConcurrent/QtConcurrentRun>
 
 #include <cmath>
 #include <vector>
@@ -274,8 +273,8 @@ QCoro::Task<std::optional<CacheEntry>> CacheManager::cacheFile(QUrl sourceURL, Q
     const CacheFolder folder(cacheDirectory());
 
     // Named futures: GCC 12 destroys a lambda temporary inside a co_await expression twice.
-    QFuture<SourceAttributes> statJob =
-        QtConcurrent::run(&shareIOPool(), readSourceAttributes, sourcePath, *destination, folder);
+    QFuture<SourceAttributes> statJob = runFileWork(sourcePath,
+        [sourcePath, destination = *destination, folder] { return readSourceAttributes(sourcePath, destination, folder); });
     const SourceAttributes attributes = co_await statJob;
     if (!self)
         co_return std::nullopt;
@@ -307,7 +306,9 @@ QCoro::Task<std::optional<CacheEntry>> CacheManager::cacheFile(QUrl sourceURL, Q
     if (!self)
         co_return std::nullopt;
 
-    QFuture<QString> copyJob = QtConcurrent::run(&shareIOPool(), CacheFolder::copyIn, sourcePath, *destination, cacheDirectory());
+    QFuture<QString> copyJob = runFileWork(sourcePath, [sourcePath, destination = *destination, folder = cacheDirectory()] {
+        return CacheFolder::copyIn(sourcePath, destination, folder);
+    });
     const QString copyError = co_await copyJob;
     if (!self)
         co_return std::nullopt;
@@ -421,7 +422,8 @@ QCoro::Task<QStringList> CacheManager::uncachedPaths(QUuid configID, QStringList
     const QString cacheFolder = cacheDirectory();
 
     // The cache folder is local, but a test per file is still disk work: keep it off the main thread.
-    QFuture<std::vector<char>> testJob = QtConcurrent::run(&shareIOPool(), ownedCopiesPresent, localPaths, cacheFolder);
+    QFuture<std::vector<char>> testJob =
+        runFileWork(cacheFolder, [localPaths, cacheFolder] { return ownedCopiesPresent(localPaths, cacheFolder); });
     const std::vector<char> present = co_await testJob;
     if (!self)
         co_return QStringList();

@@ -38,7 +38,7 @@ struct CacheStatistics {
 // The offline file cache: local copies of listed files below one cache folder, described by
 // "cache-index.json", bounded per file and in total with least-recently-used eviction.
 //
-// Lives on the main thread. Reading a share and writing copies run on the share I/O pool; the
+// Lives on the main thread. Reading a share and writing copies run in the share's lane; the
 // index is written on a private serial writer, newest state wins. Requests that change the index
 // (cacheFile, evictIfNeeded) take turns, so one runs to its end before the next starts.
 //

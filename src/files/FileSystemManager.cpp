@@ -10,7 +10,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
-#include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
 #include <cerrno>
@@ -40,7 +39,7 @@ struct Listing {
     QList<FileItem> items;
 };
 
-// Blocking: runs on the share I/O pool.
+// Blocking: runs in the share's lane.
 Listing listFolder(const QString& mountPath, const QString& folderPath)
 {
     Listing listing;
@@ -171,7 +170,7 @@ QCoro::Task<> FileSystemManager::loadDirectory(QUrl url)
     if (!m_isOfflineMode) {
         const QString mountPath = pathText(m_mountPoint);
         const QString folderPath = pathText(url);
-        QFuture<Listing> job = QtConcurrent::run(&shareIOPool(), listFolder, mountPath, folderPath);
+        QFuture<Listing> job = runFileWork(folderPath, [mountPath, folderPath] { return listFolder(mountPath, folderPath); });
         const Listing listing = co_await job;
         // A load started after this one owns the published state (and isLoading) now.
         if (!self || generation != m_loadGeneration)

@@ -23,7 +23,7 @@ class LogManager;
 // Lists the folders of one mounted share for one browser window, falling back to the offline
 // cache's entries when the share cannot be reached. Each window owns its own instance.
 //
-// Reachability tests, listings and file tests run on the share I/O pool; published state changes
+// Reachability tests, listings and file tests run in the share's lane; published state changes
 // on the main thread. Loads may overlap (a timer refresh during a slow listing): only the load
 // started last publishes, so a late listing of a folder the user has left is dropped.
 class FileSystemManager final : public QObject {

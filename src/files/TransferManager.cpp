@@ -11,7 +11,6 @@
 #include <QFileInfo>
 #include <QPointer>
 #include <QTimer>
-#include <QtConcurrent/QtConcurrentRun>
 
 namespace vantrel {
 
@@ -39,7 +38,7 @@ TransferManager::~TransferManager()
     // A copy between two runs (paused, or just opened) still holds its files.
     if (m_currentJob->isOpen()) {
         std::shared_ptr<FileCopy> job = m_currentJob;
-        shareIOPool().start([job] { job->discard(); });
+        fileIOPool(m_currentJobPath).start([job] { job->discard(); });
     }
 }
 
@@ -70,7 +69,7 @@ QCoro::Task<> TransferManager::drainAdds()
         const QString path = add.source.toLocalFile();
         // The size of a share file: a stat that may hang, so never on this thread.
         // Temporaries inside a co_await expression are destroyed twice by GCC 12: name them.
-        QFuture<qint64> sizeRead = QtConcurrent::run(&shareIOPool(), [path]() -> qint64 {
+        QFuture<qint64> sizeRead = runFileWork(path, [path]() -> qint64 {
             const QFileInfo info(path);
             return info.isFile() ? info.size() : 0;
         });
@@ -171,7 +170,7 @@ QCoro::Task<> TransferManager::executeTransfer(qsizetype index)
 
 QCoro::Task<FileCopy::Result> TransferManager::runOnPool(std::function<FileCopy::Result()> work)
 {
-    QFuture<FileCopy::Result> future = QtConcurrent::run(&shareIOPool(), std::move(work));
+    QFuture<FileCopy::Result> future = runFileWork(m_currentJobPath, std::move(work));
     m_currentWork = QFuture<void>(future);
     co_return co_await future;
 }
@@ -182,6 +181,8 @@ QCoro::Task<TransferManager::CopyResult> TransferManager::copyFile(const QUrl& f
     auto job = std::make_shared<FileCopy>(from.toLocalFile(), to.toLocalFile(), chunkSize, syncFile);
     m_currentJob = job;
     m_currentJobId = taskId;
+    // The copy runs in the lane of the share it touches; a local copy on the local pool.
+    m_currentJobPath = shareRootOf(from.toLocalFile()).isEmpty() ? to.toLocalFile() : from.toLocalFile();
     const auto finish = [self, job](CopyResult result) {
         if (self && self->m_currentJob == job) {
             self->m_currentJob.reset();

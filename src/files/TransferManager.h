@@ -22,7 +22,7 @@ class NotificationService;
 class RecentFilesTracker;
 
 // The uploads and downloads of one file browser window: an ordered queue that copies one file at
-// a time in 1 MiB chunks on the share I/O pool, publishing the task on the main thread after
+// a time in 1 MiB chunks in the lane of the share it touches, publishing the task on the main thread after
 // every chunk. All public calls and every change of the published state happen on the main
 // thread.
 //
@@ -47,7 +47,7 @@ public:
     qint64 totalBytesTransferred() const { return m_totalBytesTransferred; }
 
     // Queue the file into the given folder, under the source's own name. The source's size is read
-    // on the share I/O pool, so the task appears in `tasks` a moment later, in the order added.
+    // off the main thread, so the task appears in `tasks` a moment later, in the order added.
     void addDownload(const QUrl& source, const QUrl& destinationFolder);
     void addUpload(const QUrl& source, const QUrl& destinationFolder);
 
@@ -110,6 +110,7 @@ private:
     // The copy under way (at most one) and the last piece of its work handed to the pool.
     std::shared_ptr<FileCopy> m_currentJob;
     QUuid m_currentJobId;
+    QString m_currentJobPath; // the file whose pool runs its steps
     QFuture<void> m_currentWork;
 };
 

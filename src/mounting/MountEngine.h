@@ -75,7 +75,7 @@ public:
     // The custom mount point as stored, else <mount root>/<name>.
     QString mountPointPath(const NASConfig& config) const;
     // An SMB or NFS file system is mounted right at the path. May block on a dead mount; the
-    // coroutine form runs it on the share I/O pool.
+    // coroutine form runs it off the main thread, in the share's lane (see runFileWork).
     bool isMounted(const QString& path) const;
     QCoro::Task<bool> isMountedAsync(QString path) const;
     // Creates the folder (with its parents) when missing; throws mountFailed.
@@ -91,7 +91,7 @@ public:
 private:
     QCoro::Task<ProcessResult> runMountTool(QStringList arguments, std::optional<QString> password, QString user,
         QString address);
-    // isMounted, else ensureMountPoint, on the share I/O pool; true when already mounted.
+    // isMounted, else ensureMountPoint, off the main thread; true when already mounted.
     QCoro::Task<bool> prepareMountPoint(QString path) const;
     void removeMountPointFolder(const QString& path) const;
 

@@ -5,13 +5,12 @@
 #include "files/CacheManager.h"
 #include "platform/DiskSpace.h"
 #include "platform/Threading.h"
+#include "support/FileWorkGate.h"
 #include "support/Fixtures.h"
 
 #include <QDir>
 #include <QFile>
-#include <QSemaphore>
 #include <QSignalSpy>
-#include <QThreadPool>
 
 #include <atomic>
 #include <memory>
@@ -36,7 +35,7 @@ public:
 
 struct Env : test::LoggingFixture {
     // Free-space readings of managers already gone may still be running against the fake.
-    ~Env() { shareIOPool().waitForDone(); }
+    ~Env() { waitForFileWork(); }
 
     QDateTime now = QDateTime(QDate(2024, 5, 1), QTime(12, 0), Qt::UTC);
     CacheManager cache{defaults, log, dir.filePath(QStringLiteral("cache")), [this] { return now; }};
@@ -129,20 +128,16 @@ private slots:
         auto manager = env.make();
         QSignalSpy cleaning(manager.get(), &CacheDirectoryManager::isCleaningUpChanged);
 
-        // Hold the share pool so the first pass waits for its file tests.
-        QThreadPool& pool = shareIOPool();
-        pool.waitForDone();
-        const int threads = pool.maxThreadCount();
-        pool.setMaxThreadCount(1);
-        QSemaphore gate;
-        pool.start([&gate] { gate.acquire(); });
+        // Hold the cache folder's file work so the first pass waits for its file tests.
+        waitForFileWork();
+        test::FileWorkGate gate;
+        gate.hold(env.cache.cacheDirectory());
         QCoro::Task<qint64> first = manager->performCleanup();
         QVERIFY(manager->isCleaningUp());
         QCOMPARE(QCoro::waitFor(manager->performCleanup()), 0);
         QVERIFY(!manager->lastCleanupDate());
-        gate.release();
+        gate.release(env.cache.cacheDirectory());
         QCOMPARE(QCoro::waitFor(first), 1);
-        pool.setMaxThreadCount(threads);
         QCOMPARE(manager->lastCleanupRemovedCount(), 1);
         QCOMPARE(cleaning.size(), 2);
         QVERIFY(!manager->isCleaningUp());

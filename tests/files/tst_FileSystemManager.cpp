@@ -5,12 +5,12 @@
 #include "files/FileSystemManager.h"
 #include "platform/Localization.h"
 #include "platform/Threading.h"
+#include "support/FileWorkGate.h"
 #include "support/Fixtures.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QSemaphore>
 #include <QSignalSpy>
 #include <QThreadPool>
 
@@ -182,19 +182,19 @@ private slots:
         connect(manager.get(), &FileSystemManager::currentItemsChanged, this,
             [&] { published.append(names(manager->currentItems())); });
 
-        // Hold the share pool so both listings wait; the old one then finishes first.
-        QThreadPool& pool = shareIOPool();
-        const int threads = pool.maxThreadCount();
-        pool.setMaxThreadCount(1);
-        QSemaphore gate;
-        pool.start([&gate] { gate.acquire(); });
+        // Both listings wait; the old one then finishes first.
+        test::FileWorkGate gate;
+        gate.hold(env.share());
         QCoro::Task<> oldLoad = manager->navigate(env.url(QStringLiteral("Old")));
         QCoro::Task<> newLoad = manager->navigate(env.url(QStringLiteral("New")));
+        QTRY_COMPARE(gate.waiting(env.share()), 2);
         QVERIFY(manager->isLoading());
-        gate.release();
-        QCoro::waitFor(newLoad);
+        gate.hold(env.share() + QStringLiteral("/New"));
+        gate.release(env.share());
         QCoro::waitFor(oldLoad);
-        pool.setMaxThreadCount(threads);
+        QVERIFY(manager->isLoading());
+        gate.release(env.share() + QStringLiteral("/New"));
+        QCoro::waitFor(newLoad);
 
         QCOMPARE(published, QList<QStringList>{QStringList{QStringLiteral("new.txt")}});
         QVERIFY(!manager->isLoading());

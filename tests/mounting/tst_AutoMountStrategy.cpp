@@ -89,7 +89,7 @@ struct Fixture : test::MountingFixture {
         set(QStringLiteral("mount_smbfs.release"));
         QTRY_VERIFY(std::none_of(configStore.configs().cbegin(), configStore.configs().cend(),
             [this](const NASConfig& c) { return strategy.isMountInFlight(c.id); }));
-        shareIOPool().waitForDone();
+        waitForFileWork();
         QTest::qWait(20);
     }
 

@@ -17,7 +17,6 @@
 #include <QStackedWidget>
 #include <QStringDecoder>
 #include <QVBoxLayout>
-#include <QtConcurrent/QtConcurrentRun>
 
 namespace vantrel {
 
@@ -96,7 +95,8 @@ void PreviewPanel::reloadData()
         if (generation == m_generation)
             present(watcher->result());
     });
-    watcher->setFuture(QtConcurrent::run(&shareIOPool(), &PreviewPanel::load, item->toLocalFile()));
+    const QString path = item->toLocalFile();
+    watcher->setFuture(runFileWork(path, [path] { return load(path); }));
 }
 
 PreviewPanel::Loaded PreviewPanel::load(const QString& path)
