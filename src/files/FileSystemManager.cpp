@@ -164,6 +164,7 @@ QCoro::Task<> FileSystemManager::loadDirectory(QUrl url)
 {
     QPointer<FileSystemManager> self(this);
     const quint64 generation = ++m_loadGeneration;
+    m_loadingFolder = pathText(url);
     setLoading(true);
     setLastError(std::nullopt);
 
@@ -275,8 +276,12 @@ void FileSystemManager::startAutoRefresh(double intervalSeconds)
     auto* timer = new QTimer(this);
     timer->setInterval(std::max(1, timerMilliseconds(intervalSeconds)));
     // The timer is the manager's child: it never outlives or keeps alive its manager. A firing
-    // does not wait for the refresh it starts.
-    connect(timer, &QTimer::timeout, this, [this] { refresh(); });
+    // does not wait for the refresh it starts, and starts none while the folder is still listed.
+    connect(timer, &QTimer::timeout, this, [this] {
+        if (m_isLoading && m_currentPath && m_loadingFolder == pathText(*m_currentPath))
+            return;
+        refresh();
+    });
     timer->start();
     m_refreshTimer = timer;
 }

@@ -17,6 +17,7 @@
 #include <memory>
 
 using namespace vantrel;
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -201,6 +202,34 @@ private slots:
         QTRY_COMPARE(env.cachedPaths(), QStringList{QStringLiteral("New/new.txt")});
         QTest::qWait(50);
         QCOMPARE(env.cachedPaths(), QStringList{QStringLiteral("New/new.txt")});
+    }
+
+    void aFolderSlowerToListThanTheRefreshIntervalIsStillShown()
+    {
+        Env env;
+        writeFile(env.share() + QStringLiteral("/Old/old.txt"));
+        writeFile(env.share() + QStringLiteral("/Slow/a.txt"));
+        auto manager = env.make();
+        QCoro::waitFor(manager->navigate(env.url(QStringLiteral("Old"))));
+        const QString slow = env.share() + QStringLiteral("/Slow");
+        test::FileWorkGate gate;
+        QStringList shown;
+        int listingsBeforeShown = 0;
+        connect(manager.get(), &FileSystemManager::isLoadingChanged, this, [&](bool loading) {
+            if (!loading && shown.isEmpty()) {
+                shown = names(manager->currentItems());
+                listingsBeforeShown = gate.arrived(slow);
+            }
+        });
+
+        gate.slow(slow, 150ms);
+        manager->startAutoRefresh(0.02);
+        QCoro::Task<> navigation = manager->navigate(env.url(QStringLiteral("Slow")));
+        QTRY_COMPARE_WITH_TIMEOUT(shown, QStringList{QStringLiteral("a.txt")}, 3000);
+        // The refreshes waited for the listing under way instead of starting ones of their own.
+        QCOMPARE(listingsBeforeShown, 1);
+        manager->stopAutoRefresh();
+        QTRY_VERIFY(!manager->isLoading());
     }
 
     void vanishedCopyIsCachedAgainAtTheNextListing()

@@ -6,6 +6,7 @@
 #include <QHash>
 #include <QMutex>
 #include <QSet>
+#include <QThread>
 #include <QWaitCondition>
 
 namespace vantrel::test {
@@ -25,6 +26,7 @@ struct FileWorkGate::State {
     QSet<QString> held;
     QHash<QString, int> waiting;
     QHash<QString, int> arrived;
+    QHash<QString, std::chrono::milliseconds> delays;
     bool open = false;
 
     // The held folder the path lies in, if any (under the lock).
@@ -41,15 +43,25 @@ struct FileWorkGate::State {
     {
         const QString path = QDir::cleanPath(rawPath);
         QMutexLocker lock(&mutex);
+        std::chrono::milliseconds delay{0};
         for (auto it = held.cbegin(); it != held.cend(); ++it) {
             if (isAtOrBelow(path, *it))
                 ++arrived[*it];
+        }
+        for (auto it = delays.cbegin(); it != delays.cend(); ++it) {
+            if (isAtOrBelow(path, it.key())) {
+                ++arrived[it.key()];
+                delay = std::max(delay, it.value());
+            }
         }
         for (QString folder = heldFolderOf(path); !open && !folder.isEmpty(); folder = heldFolderOf(path)) {
             ++waiting[folder];
             changed.wait(&mutex);
             --waiting[folder];
         }
+        lock.unlock();
+        if (delay.count() > 0)
+            QThread::msleep(static_cast<unsigned long>(delay.count()));
     }
 };
 
@@ -80,6 +92,12 @@ void FileWorkGate::release(const QString& folder)
     QMutexLocker lock(&m_state->mutex);
     m_state->held.remove(QDir::cleanPath(folder));
     m_state->changed.wakeAll();
+}
+
+void FileWorkGate::slow(const QString& folder, std::chrono::milliseconds delay)
+{
+    QMutexLocker lock(&m_state->mutex);
+    m_state->delays.insert(QDir::cleanPath(folder), delay);
 }
 
 int FileWorkGate::waiting(const QString& folder) const

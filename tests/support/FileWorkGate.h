@@ -2,6 +2,7 @@
 
 #include <QString>
 
+#include <chrono>
 #include <memory>
 
 namespace vantrel::test {
@@ -18,6 +19,8 @@ public:
 
     void hold(const QString& folder);
     void release(const QString& folder);
+    // Work on the folder takes this long, as on a share that answers slowly.
+    void slow(const QString& folder, std::chrono::milliseconds delay);
     // How many pieces of work wait on the folder now, and how many ever arrived there.
     int waiting(const QString& folder) const;
     int arrived(const QString& folder) const;
