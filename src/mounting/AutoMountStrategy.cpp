@@ -11,10 +11,8 @@
 #include <QPointer>
 #include <QTimer>
 
-#include <algorithm>
 #include <cmath>
 #include <exception>
-#include <utility>
 #include <vector>
 
 namespace vantrel {
@@ -162,10 +160,7 @@ void AutoMountStrategy::scheduleMount(const NASConfig& config)
 {
     const QUuid id = config.id;
     cancelRetry(id);
-    {
-        QMutexLocker lock(&m_retryLock);
-        m_retryCounts.insert(id, 0);
-    }
+    m_retries.resetCount(id);
 
     auto* timer = new QTimer(this);
     timer->setSingleShot(true);
@@ -278,10 +273,7 @@ QCoro::Task<> AutoMountStrategy::performMount(NASConfig config)
         co_return;
 
     if (mountPoint) {
-        {
-            QMutexLocker lock(&m_retryLock);
-            m_retryCounts.insert(id, 0);
-        }
+        m_retries.resetCount(id);
         m_appState.updateStatus(id, MountState::mounted(), mountPoint);
         m_notifications.notifyMountSuccess(config.name);
     } else {
@@ -324,32 +316,12 @@ QCoro::Task<> AutoMountStrategy::performUnmount(NASConfig config)
 
 void AutoMountStrategy::scheduleRetry(const NASConfig& config)
 {
-    if (retryIntervals.isEmpty())
-        return;
     const QUuid id = config.id;
-    qint64 count = 0;
-    {
-        QMutexLocker lock(&m_retryLock);
-        count = m_retryCounts.value(id, 0);
-        m_retryCounts.insert(id, count + 1);
-    }
-    const qsizetype last = retryIntervals.size() - 1;
-    const double delay = retryIntervals.at(static_cast<qsizetype>(std::clamp<qint64>(count, 0, last)));
-
-    stopAndRelease(m_retryTimers.take(id));
-    auto* timer = new QTimer(this);
-    timer->setSingleShot(true);
-    connect(timer, &QTimer::timeout, this, [this, id, timer] { fireRetry(id, timer); });
-    m_retryTimers.insert(id, timer);
-    timer->start(timerMilliseconds(delay));
+    m_retries.schedule(id, retryIntervals, [this, id] { fireRetry(id); });
 }
 
-void AutoMountStrategy::fireRetry(const QUuid& configID, QTimer* timer)
+void AutoMountStrategy::fireRetry(const QUuid& configID)
 {
-    if (m_retryTimers.value(configID) == timer)
-        m_retryTimers.remove(configID);
-    timer->deleteLater();
-
     // The configuration as it is now: the user may have edited, disabled or deleted it meanwhile.
     const std::optional<NASConfig> current = m_store.config(configID);
     if (!current || !current->isEnabled)
@@ -360,33 +332,22 @@ void AutoMountStrategy::fireRetry(const QUuid& configID, QTimer* timer)
 
 void AutoMountStrategy::cancelRetry(const QUuid& configID)
 {
-    stopAndRelease(m_retryTimers.take(configID));
-    QMutexLocker lock(&m_retryLock);
-    m_retryCounts.remove(configID);
+    m_retries.cancel(configID);
 }
 
 void AutoMountStrategy::cancelAllRetries()
 {
-    const QHash<QUuid, QTimer*> timers = std::exchange(m_retryTimers, {});
-    for (QTimer* timer : timers)
-        stopAndRelease(timer);
-    QMutexLocker lock(&m_retryLock);
-    m_retryCounts.clear();
+    m_retries.cancelAll();
 }
 
 std::optional<qint64> AutoMountStrategy::retryCount(const QUuid& configID) const
 {
-    QMutexLocker lock(&m_retryLock);
-    const auto it = m_retryCounts.constFind(configID);
-    return it == m_retryCounts.cend() ? std::nullopt : std::optional<qint64>(*it);
+    return m_retries.count(configID);
 }
 
 std::optional<std::chrono::milliseconds> AutoMountStrategy::retryTimerInterval(const QUuid& configID) const
 {
-    const QTimer* timer = m_retryTimers.value(configID);
-    if (!timer || !timer->isActive())
-        return std::nullopt;
-    return std::chrono::milliseconds(timer->interval());
+    return m_retries.timerInterval(configID);
 }
 
 int AutoMountStrategy::pendingMountCount(const QUuid& configID) const

@@ -2,12 +2,12 @@
 
 #include "model/AppState.h"
 #include "model/NASConfig.h"
+#include "mounting/MountRetries.h"
 #include "platform/Threading.h"
 
 #include <QHash>
 #include <QList>
 #include <QMultiHash>
-#include <QMutex>
 #include <QObject>
 #include <QSet>
 #include <QString>
@@ -36,7 +36,7 @@ class PowerEvents;
 // post the notifications; a failed mount is retried on a growing back-off.
 //
 // Everything runs on the main thread: the operations are coroutines whose child processes run
-// asynchronously, so no worker thread is needed. Only the retry counts take a lock.
+// asynchronously, so no worker thread is needed.
 class AutoMountStrategy final : public QObject {
     Q_OBJECT
 
@@ -102,7 +102,7 @@ private:
     void setupSleepWakeObservers();
     void handleRetryRequest(const QString& nasName);
     void handleConfigRemoved(const QUuid& configID);
-    void fireRetry(const QUuid& configID, QTimer* timer);
+    void fireRetry(const QUuid& configID);
     bool isInStore(const QUuid& configID) const;
     // A share recorded as mounted whose mount point no longer holds a network file system is
     // marked offline and, when its network is up, mounted again after the usual delay.
@@ -116,9 +116,7 @@ private:
     Defaults& m_defaults;
     PowerEvents& m_power;
 
-    QHash<QUuid, QTimer*> m_retryTimers;     // main thread only
-    QHash<QUuid, qint64> m_retryCounts;      // under m_retryLock
-    mutable QMutex m_retryLock;
+    MountRetries m_retries{this};
     QMultiHash<QUuid, QTimer*> m_pendingMounts; // the delayed mounts of scheduleMount
     QSet<QUuid> m_mountsInFlight;
     ScheduledCall m_debounce{this};
