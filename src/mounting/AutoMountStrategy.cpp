@@ -124,6 +124,7 @@ QCoro::Task<> AutoMountStrategy::evaluate()
         co_return;
     }
 
+    std::vector<QCoro::Task<>> checks;
     for (const NASConfig& config : enabled) {
         if (!m_network.matches(config)) {
             cancelRetry(config.id);
@@ -136,12 +137,25 @@ QCoro::Task<> AutoMountStrategy::evaluate()
             scheduleMount(config);
             continue;
         }
-
-        auto recovery = recoverVanishedMount(config);
-        co_await recovery;
-        if (!self)
-            co_return;
+        checks.push_back(checkMount(config));
     }
+    for (QCoro::Task<>& check : checks)
+        co_await check;
+}
+
+QCoro::Task<> AutoMountStrategy::checkMount(NASConfig config)
+{
+    // A check still running (a mount that hangs) is not started again, so it holds one thread
+    // however long it takes, and checks of other shares never wait for it.
+    const QUuid id = config.id;
+    if (m_checksInFlight.contains(id))
+        co_return;
+    m_checksInFlight.insert(id);
+    QPointer<AutoMountStrategy> self(this);
+    auto recovery = recoverVanishedMount(config);
+    co_await recovery;
+    if (self)
+        m_checksInFlight.remove(id);
 }
 
 QCoro::Task<> AutoMountStrategy::recoverVanishedMount(NASConfig config)
@@ -399,22 +413,16 @@ void AutoMountStrategy::startHealthCheck()
 
 QCoro::Task<> AutoMountStrategy::performHealthCheck()
 {
-    QPointer<AutoMountStrategy> self(this);
-    QList<NASConfig> mounted;
+    std::vector<QCoro::Task<>> checks;
     for (const NASConfig& config : m_store.configs()) {
         if (!config.isEnabled)
             continue;
         const std::optional<NASStatus> status = m_appState.status(config.id);
         if (status && status->mountState.is(MountState::Kind::mounted))
-            mounted.append(config);
+            checks.push_back(checkMount(config));
     }
-
-    for (const NASConfig& config : mounted) {
-        auto recovery = recoverVanishedMount(config);
-        co_await recovery;
-        if (!self)
-            co_return;
-    }
+    for (QCoro::Task<>& check : checks)
+        co_await check;
 }
 
 void AutoMountStrategy::handleSystemWake()

@@ -81,6 +81,8 @@ public:
     void cancelAllRetries();
 
     void startHealthCheck();
+    // One keep-alive pass: checks the mounted shares all at once, skipping any whose check from an
+    // earlier pass still runs.
     QCoro::Task<> performHealthCheck();
     void handleSystemWake();
     void handleSystemSleep();
@@ -107,6 +109,8 @@ private:
     // A share recorded as mounted whose mount point no longer holds a network file system is
     // marked offline and, when its network is up, mounted again after the usual delay.
     QCoro::Task<> recoverVanishedMount(NASConfig config);
+    // recoverVanishedMount unless the share's check is still running.
+    QCoro::Task<> checkMount(NASConfig config);
 
     NASConfigStore& m_store;
     AppStateManager& m_appState;
@@ -119,6 +123,7 @@ private:
     MountRetries m_retries{this};
     QMultiHash<QUuid, QTimer*> m_pendingMounts; // the delayed mounts of scheduleMount
     QSet<QUuid> m_mountsInFlight;
+    QSet<QUuid> m_checksInFlight;
     ScheduledCall m_debounce{this};
     ScheduledCall m_healthCheck{this};
 };

@@ -1,4 +1,5 @@
 #include "support/FakePathMonitor.h"
+#include "support/FileWorkGate.h"
 #include "support/Fixtures.h"
 #include "support/MountingFixture.h"
 #include "support/TestMain.h"
@@ -547,6 +548,43 @@ private slots:
         QCOMPARE(statesOfA, (QList{MountState::Kind::offline, MountState::Kind::mounting, MountState::Kind::mounted}));
         QCOMPARE(f.runs(QStringLiteral("mount_smbfs")), 2);
         QCOMPARE(f.state(disabled.id), MountState::Kind::mounted);
+    }
+
+    void aShareWhoseCheckHangsIsNotCheckedAgainNorHoldsTheOthersBack()
+    {
+        Fixture f;
+        f.defaults.setValue(AutoMountStrategy::autoMountOnLaunchKey, false);
+        f.defaults.setValue(AutoMountStrategy::keepAliveIntervalKey, 0.03);
+        f.strategy.minimumKeepAliveInterval = 0.01;
+        const NASConfig hung = f.add(share(QStringLiteral("Hung")));
+        const NASConfig other = f.add(share(QStringLiteral("Other")));
+        f.setNetwork(true, homeAddress);
+        f.mountNow(hung);
+        f.mountNow(other);
+        f.fileSystem.declare(f.mountPath(hung), QStringLiteral("smbfs"));
+        f.fileSystem.declare(f.mountPath(other), QStringLiteral("smbfs"));
+        QList<MountState::Kind> statesOfOther;
+        QObject observer;
+        connect(&f.appState, &AppStateManager::nasStatusesChanged, &observer,
+            [&] { statesOfOther.append(*f.state(other.id)); });
+
+        test::FileWorkGate gate;
+        gate.hold(f.mountPath(hung));
+        f.strategy.start();
+        QTest::qWait(300); // about ten keep-alive intervals
+        QCOMPARE(gate.arrived(f.mountPath(hung)), 1);
+
+        // The other share is still checked: ejected, it is found at a later pass.
+        f.fileSystem.forget(f.mountPath(other));
+        QTRY_VERIFY(statesOfOther.contains(MountState::Kind::offline));
+        QCOMPARE(f.state(hung.id), MountState::Kind::mounted);
+        QCOMPARE(gate.arrived(f.mountPath(hung)), 1);
+
+        // Once the hung check returns, the share is checked again at every pass.
+        gate.slow(f.mountPath(hung), 0ms);
+        gate.release(f.mountPath(hung));
+        QTRY_VERIFY(gate.arrived(f.mountPath(hung)) >= 3);
+        f.strategy.handleSystemSleep();
     }
 
     void sleepStopsRetriesAndKeepAliveAndWakeRestartsThem()
