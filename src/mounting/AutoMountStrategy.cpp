@@ -269,10 +269,14 @@ QCoro::Task<> AutoMountStrategy::performMount(NASConfig config)
     std::optional<QUrl> mountPoint;
     std::optional<VantrelError> failure;
     try {
-        // Other configurations holding an SMB share let it go first and are idle from then on.
+        // Other configurations holding an SMB share let it go first and are idle from then on,
+        // unless deleted meanwhile: a status would bring them back.
+        const auto released = [self](const QUuid& other) {
+            if (self && self->isInStore(other))
+                self->m_appState.updateStatus(other, MountState::idle());
+        };
         auto task = config.protocol == NASProtocol::smb
-            ? m_engine.mountSMB(config, m_store.configs(), m_appState.nasStatuses(),
-                [appState = &m_appState](const QUuid& other) { appState->updateStatus(other, MountState::idle()); })
+            ? m_engine.mountSMB(config, m_store.configs(), m_appState.nasStatuses(), released)
             : m_engine.mountNFS(config);
         mountPoint = co_await task;
     } catch (...) {

@@ -492,6 +492,30 @@ private slots:
         QCOMPARE(f.state(other.id), MountState::Kind::idle);
     }
 
+    void aConfigurationDeletedWhileItLetsTheShareGoGetsNoStatus()
+    {
+        Fixture f;
+        const NASConfig taker = f.add(share(QStringLiteral("Office")));
+        NASConfig holder = share(QStringLiteral("Office Copy"));
+        holder.sharePath = taker.sharePath;
+        f.add(holder);
+        f.setNetwork(true, homeAddress);
+        f.mountNow(holder);
+        QCOMPARE(f.state(holder.id), MountState::Kind::mounted);
+
+        // The holder's unmount runs while the user deletes it.
+        f.set(QStringLiteral("diskutil.hold"));
+        QCoro::Task<> mounting = f.strategy.mount(taker.id);
+        QTRY_COMPARE(f.runs(QStringLiteral("diskutil")), 1);
+        f.configStore.deleteConfig(holder.id);
+        f.set(QStringLiteral("diskutil.release"));
+        QCoro::waitFor(mounting);
+
+        QCOMPARE(f.state(taker.id), MountState::Kind::mounted);
+        QCOMPARE(f.appState.status(holder.id), std::nullopt);
+        QCOMPARE(f.appState.nasStatuses().size(), 1);
+    }
+
     void launchMountFollowsTheSetting()
     {
         {
