@@ -13,6 +13,7 @@
 
 #include <cmath>
 #include <exception>
+#include <utility>
 #include <vector>
 
 namespace vantrel {
@@ -209,8 +210,25 @@ QCoro::Task<> AutoMountStrategy::unmountAll()
         cancelRetry(config.id);
         children.push_back(performUnmount(config));
     }
+    for (const QUrl& mountPoint : std::exchange(m_ownerlessMounts, {}))
+        children.push_back(releaseOwnerlessMount(mountPoint));
     for (QCoro::Task<>& child : children)
         co_await child;
+}
+
+QCoro::Task<> AutoMountStrategy::releaseOwnerlessMount(QUrl mountPoint)
+{
+    QPointer<AutoMountStrategy> self(this);
+    bool released = true;
+    try {
+        auto task = m_engine.unmount(mountPoint, false);
+        co_await task;
+    } catch (...) {
+        released = false;
+    }
+    // The next unmount-all (at the latest when the application quits) tries again.
+    if (self && !released)
+        m_ownerlessMounts.insert(mountPoint);
 }
 
 QCoro::Task<> AutoMountStrategy::mount(QUuid configID)
@@ -286,9 +304,13 @@ QCoro::Task<> AutoMountStrategy::performMount(NASConfig config)
     if (!self)
         co_return;
     m_mountsInFlight.remove(id);
-    // Deleted while the tool ran: no status, notification or retry for it.
-    if (!isInStore(id))
+    // Deleted while the tool ran: no status, notification or retry for it, and a share mounted
+    // for it has no owner left to unmount it.
+    if (!isInStore(id)) {
+        if (mountPoint)
+            detach(releaseOwnerlessMount(*mountPoint));
         co_return;
+    }
 
     if (mountPoint) {
         m_retries.resetCount(id);

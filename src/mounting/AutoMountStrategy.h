@@ -11,6 +11,7 @@
 #include <QObject>
 #include <QSet>
 #include <QString>
+#include <QUrl>
 #include <QUuid>
 
 #include <qcoro/qcorotask.h>
@@ -111,6 +112,8 @@ private:
     QCoro::Task<> recoverVanishedMount(NASConfig config);
     // recoverVanishedMount unless the share's check is still running.
     QCoro::Task<> checkMount(NASConfig config);
+    // Unmounts a share mounted for a configuration that is gone; kept for unmountAll on failure.
+    QCoro::Task<> releaseOwnerlessMount(QUrl mountPoint);
 
     NASConfigStore& m_store;
     AppStateManager& m_appState;
@@ -124,6 +127,7 @@ private:
     QMultiHash<QUuid, QTimer*> m_pendingMounts; // the delayed mounts of scheduleMount
     QSet<QUuid> m_mountsInFlight;
     QSet<QUuid> m_checksInFlight;
+    QSet<QUrl> m_ownerlessMounts;
     ScheduledCall m_debounce{this};
     ScheduledCall m_healthCheck{this};
 };

@@ -516,6 +516,32 @@ private slots:
         QCOMPARE(f.appState.nasStatuses().size(), 1);
     }
 
+    void aShareMountedForADeletedConfigurationIsUnmounted()
+    {
+        Fixture f;
+        const NASConfig a = f.add(share(QStringLiteral("A")));
+        f.setNetwork(true, homeAddress);
+        f.set(QStringLiteral("mount_smbfs.hold"));
+        QCoro::Task<> mounting = f.strategy.mount(a.id);
+        QTRY_COMPARE(f.runs(QStringLiteral("mount_smbfs")), 1);
+        f.configStore.deleteConfig(a.id);
+        // The unmount fails at first: the next unmount-all (as at quit) still finds the share.
+        f.set(QStringLiteral("diskutil.exit"), "1");
+        f.set(QStringLiteral("mount_smbfs.release"));
+        QCoro::waitFor(mounting);
+        QTRY_COMPARE(f.runs(QStringLiteral("diskutil")), 1);
+        QCOMPARE(f.calls(QStringLiteral("diskutil")).last().last(), f.mountPath(a));
+        QCOMPARE(f.appState.status(a.id), std::nullopt);
+
+        f.unset(QStringLiteral("diskutil.exit"));
+        QCoro::waitFor(f.strategy.unmountAll());
+        QCOMPARE(f.runs(QStringLiteral("diskutil")), 2);
+        QCOMPARE(f.calls(QStringLiteral("diskutil")).last().last(), f.mountPath(a));
+        QCoro::waitFor(f.strategy.unmountAll());
+        QCOMPARE(f.runs(QStringLiteral("diskutil")), 2);
+        QCOMPARE(f.appState.status(a.id), std::nullopt);
+    }
+
     void launchMountFollowsTheSetting()
     {
         {
