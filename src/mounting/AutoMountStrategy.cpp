@@ -45,15 +45,6 @@ void detach(QCoro::Task<> task)
     Q_UNUSED(task);
 }
 
-void stopAndRelease(QTimer* timer)
-{
-    if (!timer)
-        return;
-    timer->stop();
-    timer->disconnect();
-    timer->deleteLater();
-}
-
 } // namespace
 
 AutoMountStrategy::AutoMountStrategy(NASConfigStore& store, AppStateManager& appState, NetworkMonitor& network,
@@ -175,19 +166,12 @@ void AutoMountStrategy::scheduleMount(const NASConfig& config)
 {
     const QUuid id = config.id;
     cancelRetry(id);
-    m_retries.resetCount(id);
+    m_schedule.resetRetryCount(id);
 
-    auto* timer = new QTimer(this);
-    timer->setSingleShot(true);
-    m_pendingMounts.insert(id, timer);
-    connect(timer, &QTimer::timeout, this, [this, timer, config] {
-        m_pendingMounts.remove(config.id, timer);
-        timer->deleteLater();
-        if (!isInStore(config.id))
-            return;
-        detach(performMount(config));
+    m_schedule.scheduleMount(id, delayOf(scheduledMountDelay), [this, config] {
+        if (isInStore(config.id))
+            detach(performMount(config));
     });
-    timer->start(timerMilliseconds(scheduledMountDelay));
 }
 
 // ---- bulk and single-share entry points ------------------------------------------------------
@@ -264,10 +248,7 @@ void AutoMountStrategy::handleRetryRequest(const QString& nasName)
 void AutoMountStrategy::handleConfigRemoved(const QUuid& configID)
 {
     cancelRetry(configID);
-    const QList<QTimer*> pending = m_pendingMounts.values(configID);
-    m_pendingMounts.remove(configID);
-    for (QTimer* timer : pending)
-        stopAndRelease(timer);
+    m_schedule.cancelMounts(configID);
 }
 
 // ---- mount and unmount ------------------------------------------------------------------------
@@ -313,7 +294,7 @@ QCoro::Task<> AutoMountStrategy::performMount(NASConfig config)
     }
 
     if (mountPoint) {
-        m_retries.resetCount(id);
+        m_schedule.resetRetryCount(id);
         m_appState.updateStatus(id, MountState::mounted(), mountPoint);
         m_notifications.notifyMountSuccess(config.name);
     } else {
@@ -357,7 +338,7 @@ QCoro::Task<> AutoMountStrategy::performUnmount(NASConfig config)
 void AutoMountStrategy::scheduleRetry(const NASConfig& config)
 {
     const QUuid id = config.id;
-    m_retries.schedule(id, retryIntervals, [this, id] { fireRetry(id); });
+    m_schedule.scheduleRetry(id, retryIntervals, [this, id] { fireRetry(id); });
 }
 
 void AutoMountStrategy::fireRetry(const QUuid& configID)
@@ -372,27 +353,27 @@ void AutoMountStrategy::fireRetry(const QUuid& configID)
 
 void AutoMountStrategy::cancelRetry(const QUuid& configID)
 {
-    m_retries.cancel(configID);
+    m_schedule.cancelRetry(configID);
 }
 
 void AutoMountStrategy::cancelAllRetries()
 {
-    m_retries.cancelAll();
+    m_schedule.cancelAllRetries();
 }
 
 std::optional<qint64> AutoMountStrategy::retryCount(const QUuid& configID) const
 {
-    return m_retries.count(configID);
+    return m_schedule.retryCount(configID);
 }
 
 std::optional<std::chrono::milliseconds> AutoMountStrategy::retryTimerInterval(const QUuid& configID) const
 {
-    return m_retries.timerInterval(configID);
+    return m_schedule.retryTimerInterval(configID);
 }
 
 int AutoMountStrategy::pendingMountCount(const QUuid& configID) const
 {
-    return static_cast<int>(m_pendingMounts.count(configID));
+    return m_schedule.pendingMountCount(configID);
 }
 
 // ---- start, keep-alive, sleep and wake --------------------------------------------------------

@@ -2,12 +2,11 @@
 
 #include "model/AppState.h"
 #include "model/NASConfig.h"
-#include "mounting/MountRetries.h"
+#include "mounting/MountSchedule.h"
 #include "platform/Threading.h"
 
 #include <QHash>
 #include <QList>
-#include <QMultiHash>
 #include <QObject>
 #include <QSet>
 #include <QString>
@@ -18,8 +17,6 @@
 
 #include <chrono>
 #include <optional>
-
-class QTimer;
 
 namespace vantrel {
 
@@ -123,8 +120,7 @@ private:
     Defaults& m_defaults;
     PowerEvents& m_power;
 
-    MountRetries m_retries{this};
-    QMultiHash<QUuid, QTimer*> m_pendingMounts; // the delayed mounts of scheduleMount
+    MountSchedule m_schedule{this}; // delayed mounts and retries
     QSet<QUuid> m_mountsInFlight;
     QSet<QUuid> m_checksInFlight;
     QSet<QUrl> m_ownerlessMounts;

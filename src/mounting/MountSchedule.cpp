@@ -1,4 +1,4 @@
-#include "mounting/MountRetries.h"
+#include "mounting/MountSchedule.h"
 
 #include "platform/Threading.h"
 
@@ -22,14 +22,47 @@ void stopAndRelease(QTimer* timer)
 
 } // namespace
 
-MountRetries::MountRetries(QObject* owner)
+MountSchedule::MountSchedule(QObject* owner)
     : m_owner(owner)
 {
 }
 
-MountRetries::~MountRetries() = default;
+MountSchedule::~MountSchedule() = default;
 
-void MountRetries::schedule(const QUuid& configID, const QList<double>& intervals, std::function<void()> attempt)
+void MountSchedule::scheduleMount(const QUuid& configID, std::chrono::milliseconds delay, std::function<void()> mount)
+{
+    auto* timer = new QTimer(m_owner);
+    timer->setSingleShot(true);
+    m_mounts.insert(configID, timer);
+    QObject::connect(timer, &QTimer::timeout, m_owner, [this, configID, timer, mount = std::move(mount)] {
+        m_mounts.remove(configID, timer);
+        timer->deleteLater();
+        mount();
+    });
+    timer->start(timerMilliseconds(delay));
+}
+
+void MountSchedule::cancelMounts(const QUuid& configID)
+{
+    const QList<QTimer*> pending = m_mounts.values(configID);
+    m_mounts.remove(configID);
+    for (QTimer* timer : pending)
+        stopAndRelease(timer);
+}
+
+int MountSchedule::pendingMountCount(const QUuid& configID) const
+{
+    return static_cast<int>(m_mounts.count(configID));
+}
+
+void MountSchedule::cancelAll()
+{
+    for (QTimer* timer : std::exchange(m_mounts, {}))
+        stopAndRelease(timer);
+    cancelAllRetries();
+}
+
+void MountSchedule::scheduleRetry(const QUuid& configID, const QList<double>& intervals, std::function<void()> attempt)
 {
     if (intervals.isEmpty())
         return;
@@ -55,20 +88,20 @@ void MountRetries::schedule(const QUuid& configID, const QList<double>& interval
     timer->start(timerMilliseconds(delay));
 }
 
-void MountRetries::resetCount(const QUuid& configID)
+void MountSchedule::resetRetryCount(const QUuid& configID)
 {
     QMutexLocker lock(&m_lock);
     m_counts.insert(configID, 0);
 }
 
-void MountRetries::cancel(const QUuid& configID)
+void MountSchedule::cancelRetry(const QUuid& configID)
 {
     stopAndRelease(m_timers.take(configID));
     QMutexLocker lock(&m_lock);
     m_counts.remove(configID);
 }
 
-void MountRetries::cancelAll()
+void MountSchedule::cancelAllRetries()
 {
     const QHash<QUuid, QTimer*> timers = std::exchange(m_timers, {});
     for (QTimer* timer : timers)
@@ -77,14 +110,14 @@ void MountRetries::cancelAll()
     m_counts.clear();
 }
 
-std::optional<qint64> MountRetries::count(const QUuid& configID) const
+std::optional<qint64> MountSchedule::retryCount(const QUuid& configID) const
 {
     QMutexLocker lock(&m_lock);
     const auto it = m_counts.constFind(configID);
     return it == m_counts.cend() ? std::nullopt : std::optional<qint64>(*it);
 }
 
-std::optional<std::chrono::milliseconds> MountRetries::timerInterval(const QUuid& configID) const
+std::optional<std::chrono::milliseconds> MountSchedule::retryTimerInterval(const QUuid& configID) const
 {
     const QTimer* timer = m_timers.value(configID);
     if (!timer || !timer->isActive())
