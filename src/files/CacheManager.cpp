@@ -216,6 +216,7 @@ void CacheManager::saveIndex()
     // Writes are serial; one superseded by a newer snapshot before it started is skipped.
     QThreadPool* writer = m_writer.get();
     writer->start([generation, latest, log, snapshot, path] {
+        detail::probeFileWork(path);
         if (latest->load() != generation)
             return;
         QDir().mkpath(QFileInfo(path).absolutePath());

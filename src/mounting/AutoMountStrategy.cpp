@@ -99,6 +99,8 @@ void AutoMountStrategy::setupSleepWakeObservers()
 
 void AutoMountStrategy::scheduleEvaluation()
 {
+    if (m_stopped)
+        return;
     m_debounce.start(delayOf(debounceDelay), [this] { detach(evaluate()); });
 }
 
@@ -258,7 +260,7 @@ QCoro::Task<> AutoMountStrategy::performMount(NASConfig config)
     const QUuid id = config.id;
     // A second tool run on a busy mount point would fail and report a failure while the share is
     // in fact being mounted.
-    if (m_mountsInFlight.contains(id))
+    if (m_stopped || m_mountsInFlight.contains(id))
         co_return;
     m_mountsInFlight.insert(id);
     QPointer<AutoMountStrategy> self(this);
@@ -286,8 +288,8 @@ QCoro::Task<> AutoMountStrategy::performMount(NASConfig config)
         co_return;
     m_mountsInFlight.remove(id);
     // Deleted while the tool ran: no status, notification or retry for it, and a share mounted
-    // for it has no owner left to unmount it.
-    if (!isInStore(id)) {
+    // for it has no owner left to unmount it. Nor does one that ends after the strategy stopped.
+    if (!isInStore(id) || m_stopped) {
         if (mountPoint)
             detach(releaseOwnerlessMount(*mountPoint));
         co_return;
@@ -390,6 +392,16 @@ void AutoMountStrategy::start()
     QTimer::singleShot(timerMilliseconds(launchMountDelay), this, [this] { detach(mountAll()); });
 }
 
+void AutoMountStrategy::stop()
+{
+    m_stopped = true;
+    disconnect(&m_network, nullptr, this, nullptr);
+    disconnect(&m_power, nullptr, this, nullptr);
+    m_debounce.cancel();
+    m_healthCheck.cancel();
+    m_schedule.cancelAll();
+}
+
 bool AutoMountStrategy::keepAliveEnabled() const
 {
     const QVariant value = m_defaults.value(keepAliveEnabledKey);
@@ -411,7 +423,7 @@ double AutoMountStrategy::keepAliveInterval() const
 
 void AutoMountStrategy::startHealthCheck()
 {
-    if (!keepAliveEnabled())
+    if (m_stopped || !keepAliveEnabled())
         return;
     m_healthCheck.cancel();
     detach(performHealthCheck());

@@ -61,6 +61,9 @@ public:
     // Installs the network and sleep/wake triggers and the keep-alive check, and schedules the
     // launch mount unless "autoMountOnLaunch" is stored as false.
     void start();
+    // For good: no trigger, keep-alive, delayed mount or retry starts a mount any more, and a mount
+    // under way is undone when it ends. Quitting calls it before unmounting everything.
+    void stop();
 
     // None of these reports an error: outcomes end in the share's status.
     QCoro::Task<> mountAll();
@@ -124,6 +127,7 @@ private:
     QSet<QUuid> m_mountsInFlight;
     QSet<QUuid> m_checksInFlight;
     QSet<QUrl> m_ownerlessMounts;
+    bool m_stopped = false;
     ScheduledCall m_debounce{this};
     ScheduledCall m_healthCheck{this};
 };

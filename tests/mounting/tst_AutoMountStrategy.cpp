@@ -671,6 +671,47 @@ private slots:
         QVERIFY(!f.strategy.isHealthCheckRunning());
     }
 
+    void stopLeavesNothingThatWouldMountLater()
+    {
+        Fixture f;
+        f.defaults.setValue(AutoMountStrategy::keepAliveIntervalKey, 0.05);
+        f.strategy.minimumKeepAliveInterval = 0.01;
+        f.strategy.launchMountDelay = 0.2;
+        f.strategy.scheduledMountDelay = 0.2;
+        f.strategy.retryIntervals = {0.2};
+        const NASConfig delayed = f.add(share(QStringLiteral("Delayed")));
+        const NASConfig failing = f.add(share(QStringLiteral("Failing")));
+        const NASConfig underWay = f.add(share(QStringLiteral("UnderWay")));
+        f.setNetwork(true, homeAddress);
+        f.strategy.start();
+        f.strategy.scheduleMount(delayed);
+        f.set(QStringLiteral("mount_smbfs.exit"), "1");
+        f.mountNow(failing);
+        QVERIFY(f.strategy.retryTimerInterval(failing.id));
+        f.unset(QStringLiteral("mount_smbfs.exit"));
+        f.set(QStringLiteral("mount_smbfs.hold"));
+        QCoro::Task<> mounting = f.strategy.mount(underWay.id);
+        QTRY_COMPARE(f.runs(QStringLiteral("mount_smbfs")), 2);
+
+        f.strategy.stop();
+        QVERIFY(!f.strategy.isHealthCheckRunning());
+        QCOMPARE(f.strategy.pendingMountCount(delayed.id), 0);
+        QCOMPARE(f.strategy.retryTimerInterval(failing.id), std::nullopt);
+        // Neither the network, a wake nor the user's retry action starts anything now.
+        f.setNetwork(true, QStringLiteral("192.168.1.21"));
+        emit f.power.didWake();
+        emit f.notifications.retryRequested(QStringLiteral("Failing"));
+
+        // The mount under way ends and is undone at once.
+        f.set(QStringLiteral("mount_smbfs.release"));
+        QCoro::waitFor(mounting);
+        QTRY_COMPARE(f.runs(QStringLiteral("diskutil")), 1);
+        QCOMPARE(f.calls(QStringLiteral("diskutil")).last().last(), f.mountPath(underWay));
+        QTest::qWait(400);
+        QCOMPARE(f.runs(QStringLiteral("mount_smbfs")), 2);
+        QCOMPARE(f.state(delayed.id), MountState::Kind::idle);
+    }
+
     void keepAliveIntervalFallsBackOnUnusableValues()
     {
         Fixture f;
