@@ -27,6 +27,7 @@ struct SourceAttributes {
     bool readable = false;
     qint64 size = 0;
     bool isDirectory = false;
+    bool isRegularFile = false;
     bool copyPresent = false;
 };
 
@@ -37,6 +38,7 @@ SourceAttributes readSourceAttributes(const QString& sourcePath, const QString& 
     result.readable = !sourcePath.isEmpty() && info.exists();
     result.size = info.size();
     result.isDirectory = info.isDir();
+    result.isRegularFile = info.isFile();
     result.copyPresent = cache.holdsCopy(destination);
     return result;
 }
@@ -282,6 +284,10 @@ QCoro::Task<std::optional<CacheEntry>> CacheManager::cacheFile(QUrl sourceURL, Q
 
     if (!attributes.readable) {
         VLOG_TO(m_log, warning, cache, QStringLiteral("Cannot read file attributes for caching: ") + sourcePath);
+        co_return std::nullopt;
+    }
+    if (!attributes.isRegularFile && !attributes.isDirectory) {
+        VLOG_TO(m_log, info, cache, QStringLiteral("Skipping cache for an item that is not a regular file: ") + sourceURL.fileName());
         co_return std::nullopt;
     }
     if (attributes.size > maxSingleFileSize) {

@@ -178,7 +178,7 @@ QCoro::Task<FileCopy::Result> TransferManager::runOnPool(std::function<FileCopy:
 QCoro::Task<TransferManager::CopyResult> TransferManager::copyFile(const QUrl& from, const QUrl& to, QUuid taskId)
 {
     QPointer<TransferManager> self(this);
-    auto job = std::make_shared<FileCopy>(from.toLocalFile(), to.toLocalFile(), chunkSize, syncFile);
+    auto job = std::make_shared<FileCopy>(from.toLocalFile(), to.toLocalFile(), chunkSize, syncFile, readSource);
     m_currentJob = job;
     m_currentJobId = taskId;
     // The copy runs in the lane of the share it touches; a local copy on the local pool.
@@ -344,6 +344,9 @@ QString TransferManager::messageFor(const FileCopy::Result& result, const QUrl& 
     case FileCopy::Failure::openSource:
         return Localization::textFormat(QStringLiteral("transfer.error.openSource"),
             QStringLiteral("The file “%@” couldn’t be opened: %@"), {sourceName, reason});
+    case FileCopy::Failure::notRegularFile:
+        return Localization::textFormat(QStringLiteral("transfer.error.notRegularFile"),
+            QStringLiteral("“%@” is not a regular file, so it was not copied."), {sourceName});
     case FileCopy::Failure::createFolder:
         return Localization::textFormat(QStringLiteral("transfer.error.createFolder"),
             QStringLiteral("The folder for “%@” couldn’t be created: %@"), {destinationName, reason});

@@ -62,6 +62,9 @@ public:
     // Flushes the finished destination to its storage; a failure fails the transfer. Replaceable
     // because a flush that fails (a full network share) cannot be produced on a local disk.
     FileCopy::Sync syncFile = &FileCopy::flushToStorage;
+    // Reads the source in place of the plain reads when set; replaceable because a share that
+    // delivers slowly, or stops in the middle of a file, cannot be produced on a local disk.
+    FileCopy::Read readSource;
 
 signals:
     void tasksChanged();
