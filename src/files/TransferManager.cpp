@@ -32,14 +32,15 @@ TransferManager::~TransferManager()
     }
     if (!m_currentJob)
         return;
-    // The worker honours the request at its next chunk boundary and never waits on this thread.
+    // Never wait for a step here: on a share that hangs it may take for ever. The step honours the
+    // request at its next chunk boundary; a copy it leaves open (paused, or just opened) is then
+    // discarded on its pool, and its outcome goes nowhere.
     m_currentJob->setCancelRequested(true);
-    m_currentWork.waitForFinished();
-    // A copy between two runs (paused, or just opened) still holds its files.
-    if (m_currentJob->isOpen()) {
-        std::shared_ptr<FileCopy> job = m_currentJob;
-        fileIOPool(m_currentJobPath).start([job] { job->discard(); });
-    }
+    std::shared_ptr<FileCopy> job = m_currentJob;
+    m_currentWork.then(&fileIOPool(m_currentJobPath), [job] {
+        if (job->isOpen())
+            job->discard();
+    });
 }
 
 void TransferManager::addDownload(const QUrl& source, const QUrl& destinationFolder)

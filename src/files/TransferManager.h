@@ -27,7 +27,7 @@ class RecentFilesTracker;
 // thread.
 //
 // Destroying the manager (closing the window) ends its pending and paused transfers as cancelled
-// and lets a running copy finish or cancel its current chunk before it returns.
+// at once: a running copy cancels itself at its next chunk boundary, on its worker.
 class TransferManager final : public QObject {
     Q_OBJECT
     Q_PROPERTY(QList<vantrel::TransferTask> tasks READ tasks NOTIFY tasksChanged)

@@ -6,6 +6,8 @@
 #include "mounting/NotificationPreferences.h"
 #include "mounting/NotificationService.h"
 #include "platform/NotificationCenter.h"
+#include "platform/Threading.h"
+#include "support/FileWorkGate.h"
 #include "support/Fixtures.h"
 
 #include <QDBusConnection>
@@ -18,6 +20,7 @@
 #include <QMutex>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QSemaphore>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 
@@ -536,8 +539,8 @@ private slots:
         QTest::qWait(50);
         QVERIFY(!QFile::exists(dst("later.bin")));
 
-        // A running copy blocked in a read: the manager goes only after that chunk, and the
-        // cancelled copy leaves nothing behind.
+        // A running copy blocked in a read on a share that does not answer: the window closes at
+        // once; when the share answers, the copy cancels itself and leaves nothing behind.
         m_manager = std::make_unique<TransferManager>(*m_recents, *m_notifications);
         m_manager->readSource = &SlowSource::slowReads;
         SlowSource blocked(src("blocked.bin"));
@@ -547,18 +550,55 @@ private slots:
         QTRY_COMPARE(status(0), TransferStatus::running);
         blocked.feed(randomBytes(1000));
         QTRY_COMPARE(task(0).bytesTransferred, 1000);
-        std::thread unblock([&blocked] {
-            std::this_thread::sleep_for(50ms);
-            blocked.feed(randomBytes(1000));
-        });
         QElapsedTimer timer;
         timer.start();
         m_manager.reset();
-        QVERIFY(timer.elapsed() >= 40);
-        QVERIFY(!QFile::exists(dst("blocked.bin")));
-        unblock.join();
+        QVERIFY2(timer.elapsed() < 50, qPrintable(QString::number(timer.elapsed())));
+        QVERIFY(QFile::exists(dst("blocked.bin")));
+        blocked.feed(randomBytes(1000));
+        QTRY_VERIFY(!QFile::exists(dst("blocked.bin")));
         QTest::qWait(50); // late events for the gone manager are dropped
         QVERIFY(m_recents->recentFiles().isEmpty());
+    }
+
+    void closingTheWindowNeverWaitsForAStepOnTheShare()
+    {
+        // Blocked while opening the files: the copy it opened is discarded afterwards.
+        test::FileWorkGate gate;
+        QVERIFY(writeFile(src("opening.bin"), randomBytes(1000)));
+        gate.hold(dst("opening.bin"));
+        m_manager->addDownload(QUrl::fromLocalFile(src("opening.bin")), localFolder());
+        QTRY_COMPARE(gate.waiting(dst("opening.bin")), 1);
+        QElapsedTimer timer;
+        timer.start();
+        m_manager.reset();
+        QVERIFY2(timer.elapsed() < 50, qPrintable(QString::number(timer.elapsed())));
+        gate.release(dst("opening.bin"));
+        QTRY_COMPARE(gate.waiting(dst("opening.bin")), 0);
+        waitForFileWork();
+        QVERIFY(!QFile::exists(dst("opening.bin")));
+
+        // Blocked in the final flush: the file completes, and nobody hears of it.
+        QSemaphore flushing;
+        QSemaphore answer;
+        m_manager = std::make_unique<TransferManager>(*m_recents, *m_notifications);
+        m_manager->syncFile = [&flushing, &answer](int fd) {
+            flushing.release();
+            answer.acquire();
+            return ::fsync(fd);
+        };
+        QVERIFY(writeFile(src("flushing.bin"), randomBytes(1000)));
+        m_manager->addDownload(QUrl::fromLocalFile(src("flushing.bin")), localFolder());
+        QTRY_COMPARE(flushing.available(), 1);
+        timer.restart();
+        m_manager.reset();
+        QVERIFY2(timer.elapsed() < 50, qPrintable(QString::number(timer.elapsed())));
+        answer.release();
+        waitForFileWork();
+        QCOMPARE(QFileInfo(dst("flushing.bin")).size(), 1000);
+        QTest::qWait(50);
+        QVERIFY(m_recents->recentFiles().isEmpty());
+        QVERIFY(announced().isEmpty());
     }
 
     void benchmarkAgainstCp()
