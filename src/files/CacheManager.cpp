@@ -17,6 +17,7 @@
 #include <QThreadPool>
 
 #include <cmath>
+#include <limits>
 #include <vector>
 
 namespace vantrel {
@@ -264,8 +265,6 @@ void CacheManager::setProcessing(bool on)
 QCoro::Task<std::optional<CacheEntry>> CacheManager::cacheFile(QUrl sourceURL, QUuid configID, QString relativePath)
 {
     QPointer<CacheManager> self(this);
-    const SerialGate::Turn turn = co_await m_requests.enter();
-
     const QString sourcePath = sourceURL.toLocalFile();
     const std::optional<QString> destination = cachedFilePath(configID, relativePath);
     if (!destination) {
@@ -275,6 +274,7 @@ QCoro::Task<std::optional<CacheEntry>> CacheManager::cacheFile(QUrl sourceURL, Q
     }
     const CacheFolder folder(cacheDirectory());
 
+    // The share is read without the cache's turn: a share that hangs must not hold up the cache.
     // Named futures: GCC 12 destroys a lambda temporary inside a co_await expression twice.
     QFuture<SourceAttributes> statJob = runFileWork(sourcePath,
         [sourcePath, destination = *destination, folder] { return readSourceAttributes(sourcePath, destination, folder); });
@@ -296,22 +296,30 @@ QCoro::Task<std::optional<CacheEntry>> CacheManager::cacheFile(QUrl sourceURL, Q
         co_return std::nullopt;
     }
 
-    if (const std::optional<qsizetype> existing = m_index.find(configID, relativePath)) {
-        if (attributes.copyPresent) {
-            const CacheEntry result = m_index.touch(*existing, m_clock());
-            saveIndex();
-            updateStatistics();
-            co_return result;
+    const QString copyKey = destination->normalized(QString::NormalizationForm_C);
+    {
+        // Nothing below waits until the copy: the look-up, the eviction and the reservation of
+        // the new file's room happen as one step.
+        const SerialGate::Turn turn = co_await m_requests.enter();
+        if (const std::optional<qsizetype> existing = m_index.find(configID, relativePath)) {
+            if (attributes.copyPresent) {
+                const CacheEntry result = m_index.touch(*existing, m_clock());
+                saveIndex();
+                updateStatistics();
+                co_return result;
+            }
+            // The copy vanished behind the index's back: copy the file again under a new entry.
+            m_index.removeAt(*existing);
         }
-        // The copy vanished behind the index's back: copy the file again under a new entry.
-        m_index.removeAt(*existing);
+        // Another request is copying the same file right now.
+        if (m_copiesUnderWay.contains(copyKey))
+            co_return std::nullopt;
+        setProcessing(true);
+        QCoro::Task<> eviction = evictLocked(attributes.size);
+        co_await eviction;
+        m_copiesUnderWay.insert(copyKey);
+        m_reservedBytes += attributes.size;
     }
-
-    setProcessing(true);
-    QCoro::Task<> eviction = evictLocked(attributes.size);
-    co_await eviction;
-    if (!self)
-        co_return std::nullopt;
 
     QFuture<QString> copyJob = runFileWork(sourcePath, [sourcePath, destination = *destination, folder = cacheDirectory()] {
         return CacheFolder::copyIn(sourcePath, destination, folder);
@@ -319,9 +327,11 @@ QCoro::Task<std::optional<CacheEntry>> CacheManager::cacheFile(QUrl sourceURL, Q
     const QString copyError = co_await copyJob;
     if (!self)
         co_return std::nullopt;
+    m_copiesUnderWay.remove(copyKey);
+    m_reservedBytes -= attributes.size;
+    setProcessing(!m_copiesUnderWay.isEmpty());
     if (!copyError.isEmpty()) {
         VLOG_TO(m_log, error, cache, QStringLiteral("Failed to cache file: ") + copyError);
-        setProcessing(false);
         co_return std::nullopt;
     }
 
@@ -339,7 +349,6 @@ QCoro::Task<std::optional<CacheEntry>> CacheManager::cacheFile(QUrl sourceURL, Q
     saveIndex();
     updateStatistics();
     VLOG_TO(m_log, info, cache, QStringLiteral("Cached file: %1 (%2 bytes)").arg(entry.fileName, QString::number(entry.fileSize)));
-    setProcessing(false);
     co_return entry;
 }
 
@@ -352,7 +361,11 @@ QCoro::Task<> CacheManager::evictIfNeeded(qint64 requiredSpace)
 
 QCoro::Task<> CacheManager::evictLocked(qint64 requiredSpace)
 {
-    const QList<CacheEntry> victims = m_index.leastRecentlyUsed(requiredSpace, maxCacheSize());
+    // Copies under way have their room already.
+    const qint64 required = requiredSpace > std::numeric_limits<qint64>::max() - m_reservedBytes
+        ? std::numeric_limits<qint64>::max()
+        : requiredSpace + m_reservedBytes;
+    const QList<CacheEntry> victims = m_index.leastRecentlyUsed(required, maxCacheSize());
     if (victims.isEmpty())
         co_return;
     const CacheFolder folder(cacheDirectory());

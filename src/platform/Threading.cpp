@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QHash>
 #include <QMutex>
+#include <QPromise>
 #include <QQueue>
 #include <QSet>
 #include <QThreadPool>
@@ -201,6 +202,48 @@ void waitForFileWork()
     }
     for (QThreadPool* lane : std::as_const(lanes))
         lane->waitForDone();
+}
+
+namespace {
+
+QCoro::Task<> settleWhenDone(QCoro::Task<> task, std::function<void(bool)> settle)
+{
+    try {
+        co_await task;
+    } catch (...) {
+        // Ended all the same; the caller only asked whether it did.
+    }
+    settle(true);
+}
+
+} // namespace
+
+QCoro::Task<bool> awaitWithin(QCoro::Task<> task, std::chrono::milliseconds limit)
+{
+    // Whichever comes first, the task's end or the time limit, settles the outcome.
+    auto outcome = std::make_shared<QPromise<bool>>();
+    outcome->start();
+    QFuture<bool> settled = outcome->future();
+    const auto settle = [outcome](bool done) {
+        if (outcome->future().isFinished())
+            return;
+        outcome->addResult(done);
+        outcome->finish();
+    };
+    QPointer<QTimer> timer = new QTimer;
+    timer->setSingleShot(true);
+    QObject::connect(timer, &QTimer::timeout, timer, [settle, timer] {
+        settle(false);
+        timer->deleteLater();
+    });
+    timer->start(timerMilliseconds(limit));
+    QCoro::Task<> watcher = settleWhenDone(std::move(task), settle);
+    const bool done = co_await settled;
+    if (timer) {
+        timer->stop();
+        timer->deleteLater();
+    }
+    co_return done;
 }
 
 int timerMilliseconds(double seconds)

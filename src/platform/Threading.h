@@ -8,12 +8,14 @@
 #include <QTimer>
 #include <QtConcurrent/QtConcurrentRun>
 
+#include <qcoro/qcorofuture.h>
 #include <qcoro/qcorotask.h>
 
 #include <chrono>
 #include <coroutine>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <type_traits>
 #include <utility>
 
@@ -81,6 +83,21 @@ auto runFileWork(const QString& path, F&& f)
 void setFileWorkProbe(std::function<void(const QString& path)> probe);
 // Waits until the file work queued so far has ended (tests; never while a share is held).
 void waitForFileWork();
+
+// Waits for the task, but at most `limit`: false when it had not ended by then. It then runs on by
+// itself and its outcome goes nowhere.
+QCoro::Task<bool> awaitWithin(QCoro::Task<> task, std::chrono::milliseconds limit);
+
+// The same for a future; none when it had not finished in time.
+template <typename T>
+QCoro::Task<std::optional<T>> awaitWithin(QFuture<T> future, std::chrono::milliseconds limit)
+{
+    QCoro::Task<> finished = [](QFuture<void> f) -> QCoro::Task<> { co_await f; }(QFuture<void>(future));
+    QCoro::Task<bool> race = awaitWithin(std::move(finished), limit);
+    if (!co_await race || future.resultCount() == 0)
+        co_return std::nullopt;
+    co_return future.result();
+}
 
 // Converts seconds to a timer interval: rounded, never 0 for a positive value, clamped to what
 // QTimer can hold.

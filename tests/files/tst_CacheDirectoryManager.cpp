@@ -16,6 +16,7 @@
 #include <memory>
 
 using namespace vantrel;
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -141,6 +142,56 @@ private slots:
         QCOMPARE(manager->lastCleanupRemovedCount(), 1);
         QCOMPARE(cleaning.size(), 2);
         QVERIFY(!manager->isCleaningUp());
+    }
+
+    void aShareThatHangsWhileCachingHoldsUpNeitherTheCacheNorTheCleanup()
+    {
+        Env env;
+        const QString hung = env.dir.filePath(QStringLiteral("hung"));
+        QDir().mkpath(hung);
+        QFile file(hung + QStringLiteral("/a.txt"));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("hung");
+        file.close();
+        test::FileWorkGate gate;
+        gate.hold(hung);
+        QCoro::Task<std::optional<CacheEntry>> caching =
+            env.cache.cacheFile(QUrl::fromLocalFile(hung + QStringLiteral("/a.txt")), env.config, QStringLiteral("a.txt"));
+        QTRY_COMPARE(gate.waiting(hung), 1);
+
+        auto manager = env.make();
+        QCoro::Task<qint64> pass = manager->performCleanup();
+        QTRY_VERIFY_WITH_TIMEOUT(pass.isReady(), 2000);
+        QVERIFY(manager->lastCleanupDate());
+        QCOMPARE(env.cacheFile(QStringLiteral("b")).relativePath, QStringLiteral("b"));
+
+        gate.release(hung);
+        QVERIFY(QCoro::waitFor(caching));
+        QCOMPARE(env.cachedNames(), (QStringList{"a.txt", "b"}));
+    }
+
+    void aPassGivesUpOnAStuckCacheAndTheNextOneRuns()
+    {
+        Env env;
+        const CacheEntry a = env.cacheFile(QStringLiteral("a"));
+        QVERIFY(QFile::remove(a.localURL.toLocalFile()));
+        auto manager = env.make();
+        manager->cleanupTimeLimit = 200ms;
+        waitForFileWork();
+
+        test::FileWorkGate gate;
+        gate.hold(env.cache.cacheDirectory());
+        QCoro::Task<qint64> stuck = manager->performCleanup();
+        QTRY_VERIFY_WITH_TIMEOUT(stuck.isReady(), 2000);
+        QVERIFY(!manager->isCleaningUp());
+        QVERIFY(!manager->lastCleanupDate());
+        QVERIFY(env.systemLog.messages().contains(
+            QStringLiteral("Cache cleanup gave up: the cache did not answer within 0.2 s")));
+
+        gate.release(env.cache.cacheDirectory());
+        QCOMPARE(QCoro::waitFor(manager->performCleanup()), 1);
+        QVERIFY(manager->lastCleanupDate());
+        QCOMPARE(manager->lastCleanupRemovedCount(), 1);
     }
 
     void freeSpaceAndTheLowSpaceBoundary()

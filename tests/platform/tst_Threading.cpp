@@ -4,6 +4,7 @@
 #include "platform/Threading.h"
 
 #include <QCoroTimer>
+#include <QPromise>
 #include <QTemporaryDir>
 #include <QThreadPool>
 
@@ -84,6 +85,27 @@ private slots:
         gate.reset();
         QCoro::waitFor(holder);
         QCOMPARE(log, (QStringList{"holder in", "holder gave the turn"}));
+    }
+
+    void awaitWithinTellsWhetherTheWorkEndedInTime()
+    {
+        SerialGate gate;
+        QStringList log;
+        auto holder = holdTurn(gate, log, QStringLiteral("holder"), 100ms);
+        auto waiter = holdTurn(gate, log, QStringLiteral("waiter"), 0ms);
+        QCOMPARE(QCoro::waitFor(awaitWithin(std::move(waiter), 20ms)), false);
+        QCOMPARE(log, QStringList{QStringLiteral("holder in")});
+        // The abandoned work runs on by itself.
+        QTRY_VERIFY(log.contains(QStringLiteral("waiter gave the turn")));
+        auto quick = holdTurn(gate, log, QStringLiteral("quick"), 0ms);
+        QCOMPARE(QCoro::waitFor(awaitWithin(std::move(quick), 2s)), true);
+
+        QPromise<int> promise;
+        promise.start();
+        QCOMPARE(QCoro::waitFor(awaitWithin(promise.future(), 20ms)), std::nullopt);
+        QFuture<int> ready = QtFuture::makeReadyFuture(7);
+        QCOMPARE(QCoro::waitFor(awaitWithin(ready, 2s)), std::optional<int>(7));
+        promise.finish();
     }
 
     void shareRootsFollowWholeComponentsAndTheDeepestDeclaration()
