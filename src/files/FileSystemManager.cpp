@@ -55,12 +55,15 @@ Listing listFolder(const QString& mountPath, const QString& folderPath)
         return listing;
     }
     const QString prefix = folderPath.endsWith(u'/') ? folderPath : folderPath + u'/';
+    const int folder = ::dirfd(dir);
     while (const dirent* child = ::readdir(dir)) {
         // Hidden entries (and "." and "..") are not shown.
         if (child->d_name[0] == '.')
             continue;
+        // Read by the entry's own bytes: a name that is not valid text would not survive the
+        // round trip through a path text.
         const QString path = prefix + QFile::decodeName(child->d_name);
-        if (std::optional<FileItem> item = FileItem::fromLocalPath(path, QUrl::fromLocalFile(path)))
+        if (std::optional<FileItem> item = FileItem::fromFolderEntry(folder, child->d_name, QUrl::fromLocalFile(path)))
             listing.items.append(std::move(*item));
     }
     ::closedir(dir);

@@ -14,7 +14,11 @@
 #include <QSignalSpy>
 #include <QThreadPool>
 
+#include <algorithm>
 #include <memory>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 using namespace vantrel;
 using namespace std::chrono_literals;
@@ -90,6 +94,31 @@ private slots:
 
         // Every listed file goes to the cache in the background; folders do not.
         QTRY_COMPARE(env.cachedPaths(), (QStringList{"A.txt", "b.txt", "file10", "file9"}));
+    }
+
+    void everyChildWhoseValuesCanBeReadIsListed()
+    {
+        Env env;
+        writeFile(env.share() + QStringLiteral("/plain.txt"));
+        // A link whose target is gone, and a name that is not valid UTF-8.
+        QVERIFY(QFile::link(env.share() + QStringLiteral("/gone"), env.share() + QStringLiteral("/broken")));
+        const QByteArray oddName = QFile::encodeName(env.share()) + QByteArray("/caf\xe9.txt");
+        const int fd = ::open(oddName.constData(), O_WRONLY | O_CREAT | O_EXCL, 0600);
+        QVERIFY(fd >= 0);
+        ::close(fd);
+
+        auto manager = env.make();
+        QCoro::waitFor(manager->refresh());
+        const QStringList listed = names(manager->currentItems());
+        QCOMPARE(listed.size(), 3);
+        QVERIFY(listed.contains(QStringLiteral("broken")));
+        QVERIFY(listed.contains(QStringLiteral("plain.txt")));
+        const auto odd = std::find_if(listed.cbegin(), listed.cend(),
+            [](const QString& name) { return name.startsWith(QStringLiteral("caf")) && name.endsWith(QStringLiteral(".txt")); });
+        QVERIFY2(odd != listed.cend(), qPrintable(listed.join(u',')));
+        const FileItem broken = manager->currentItems().at(listed.indexOf(QStringLiteral("broken")));
+        QVERIFY(!broken.isDirectory);
+        QCOMPARE(broken.size, (env.share() + QStringLiteral("/gone")).toUtf8().size());
     }
 
     void navigationStaysWithinTheShare()
