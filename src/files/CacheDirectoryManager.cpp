@@ -86,22 +86,16 @@ double CacheDirectoryManager::maxEntryAge() const
 
 void CacheDirectoryManager::startPeriodicCleanup()
 {
-    delete m_cleanupTimer.data();
     const double interval = cleanupInterval();
-    auto* timer = new QTimer(this);
-    timer->setInterval(std::max(1, timerMilliseconds(interval)));
-    // A child timer: destroying the manager stops it, and a firing never outlives the manager.
-    connect(timer, &QTimer::timeout, this, [this] { performCleanup(); });
-    timer->start();
-    m_cleanupTimer = timer;
+    // The manager's own: destroying the manager stops it, and a firing never outlives the manager.
+    m_cleanupTimer.start(millisecondsOf(interval), [this] { performCleanup(); }, true);
     VLOG_TO(m_log, info, cache,
         QStringLiteral("Periodic cache cleanup started (interval: ") + formatHours(interval / 3600.0) + QStringLiteral("h)"));
 }
 
 void CacheDirectoryManager::stopPeriodicCleanup()
 {
-    delete m_cleanupTimer.data();
-    m_cleanupTimer = nullptr;
+    m_cleanupTimer.cancel();
     VLOG_TO(m_log, info, cache, QStringLiteral("Periodic cache cleanup stopped"));
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "files/CacheManager.h"
+#include "platform/Threading.h"
 
 #include <QDateTime>
 #include <QObject>
@@ -64,8 +65,8 @@ public:
 
     void startPeriodicCleanup();
     void stopPeriodicCleanup();
-    bool isPeriodicCleanupActive() const { return m_cleanupTimer && m_cleanupTimer->isActive(); }
-    int cleanupTimerIntervalMs() const { return m_cleanupTimer ? m_cleanupTimer->interval() : 0; }
+    bool isPeriodicCleanupActive() const { return m_cleanupTimer.isActive(); }
+    qint64 cleanupTimerIntervalMs() const { return m_cleanupTimer.isActive() ? m_cleanupTimer.interval().count() : 0; }
 
     // The number of entries removed for age or a vanished copy; 0 at once while a pass runs. A
     // pass that gives up leaves the last pass's date and count as they were.
@@ -98,7 +99,7 @@ private:
     qint64 m_availableDiskSpace = 0;
     std::optional<QDateTime> m_lastCleanupDate;
     qint64 m_lastCleanupRemovedCount = 0;
-    QPointer<QTimer> m_cleanupTimer;
+    ScheduledCall m_cleanupTimer{this};
 };
 
 // Hours as the start message shows them: shortest form, at least one digit after the point.

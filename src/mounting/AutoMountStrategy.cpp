@@ -36,7 +36,7 @@ VantrelError asVantrelError(const std::exception_ptr& failure)
 
 std::chrono::milliseconds delayOf(double seconds)
 {
-    return std::chrono::milliseconds(timerMilliseconds(seconds));
+    return millisecondsOf(seconds);
 }
 
 // Lets a started coroutine run on by itself; it frees itself when it ends.

@@ -11,6 +11,7 @@
 
 #include <memory>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -246,14 +247,21 @@ QCoro::Task<bool> awaitWithin(QCoro::Task<> task, std::chrono::milliseconds limi
     co_return done;
 }
 
+std::chrono::milliseconds millisecondsOf(double seconds)
+{
+    using std::chrono::milliseconds;
+    if (!(seconds > 0.0))
+        return milliseconds(0);
+    const double ms = std::round(seconds * 1000.0);
+    // 2^63 is the first double past the largest count.
+    if (ms >= 9223372036854775808.0)
+        return milliseconds::max();
+    return std::max(milliseconds(1), milliseconds(static_cast<milliseconds::rep>(ms)));
+}
+
 int timerMilliseconds(double seconds)
 {
-    if (!(seconds > 0.0))
-        return 0;
-    const double ms = std::round(seconds * 1000.0);
-    if (ms >= static_cast<double>(std::numeric_limits<int>::max()))
-        return std::numeric_limits<int>::max();
-    return std::max(1, static_cast<int>(ms));
+    return timerMilliseconds(millisecondsOf(seconds));
 }
 
 int timerMilliseconds(std::chrono::milliseconds ms)
@@ -268,6 +276,8 @@ int timerMilliseconds(std::chrono::milliseconds ms)
 ScheduledCall::ScheduledCall(QObject* owner)
     : m_timer(new QTimer(owner))
 {
+    m_timer->setSingleShot(true);
+    QObject::connect(m_timer, &QTimer::timeout, m_timer, [this] { fire(); });
 }
 
 ScheduledCall::~ScheduledCall()
@@ -279,30 +289,47 @@ void ScheduledCall::start(std::chrono::milliseconds delay, std::function<void()>
 {
     if (!m_timer)
         return;
-    QObject::disconnect(m_connection);
-    m_timer->stop();
-    m_timer->setSingleShot(!repeating);
-    m_timer->setInterval(timerMilliseconds(delay));
-    m_connection = QObject::connect(m_timer, &QTimer::timeout, m_timer, std::move(f));
-    m_timer->start();
+    m_call = std::move(f);
+    m_repeating = repeating;
+    m_interval = std::max(delay, std::chrono::milliseconds(0));
+    arm(m_interval);
+}
+
+void ScheduledCall::arm(std::chrono::milliseconds wait)
+{
+    m_remaining = wait;
+    const std::chrono::milliseconds turn =
+        wait.count() > 0 ? std::clamp(wait, std::chrono::milliseconds(1), std::max(longestWait, std::chrono::milliseconds(1)))
+                         : std::chrono::milliseconds(0);
+    m_timer->start(timerMilliseconds(turn));
+}
+
+void ScheduledCall::fire()
+{
+    m_remaining -= std::chrono::milliseconds(m_timer->interval());
+    if (m_remaining.count() > 0) {
+        arm(m_remaining);
+        return;
+    }
+    // The call may restart or cancel this one.
+    const std::function<void()> call = m_call;
+    if (m_repeating)
+        arm(m_interval);
+    if (call)
+        call();
 }
 
 void ScheduledCall::cancel()
 {
     if (!m_timer)
         return;
-    QObject::disconnect(m_connection);
     m_timer->stop();
+    m_call = nullptr;
 }
 
 bool ScheduledCall::isActive() const
 {
     return m_timer && m_timer->isActive();
-}
-
-std::chrono::milliseconds ScheduledCall::interval() const
-{
-    return std::chrono::milliseconds(m_timer ? m_timer->interval() : 0);
 }
 
 struct SerialGate::State {

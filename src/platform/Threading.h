@@ -14,6 +14,7 @@
 #include <chrono>
 #include <coroutine>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <type_traits>
@@ -99,13 +100,16 @@ QCoro::Task<std::optional<T>> awaitWithin(QFuture<T> future, std::chrono::millis
     co_return future.result();
 }
 
-// Converts seconds to a timer interval: rounded, never 0 for a positive value, clamped to what
-// QTimer can hold.
+// Converts seconds to milliseconds: rounded, never 0 for a positive value, at most the largest
+// count.
+std::chrono::milliseconds millisecondsOf(double seconds);
+// The same as a QTimer interval, clamped to what QTimer can hold (about 24.8 days): for longer
+// waits use ScheduledCall.
 int timerMilliseconds(double seconds);
 int timerMilliseconds(std::chrono::milliseconds ms);
 
-// A cancellable single-shot or repeating call on the owner's thread. Restarting replaces the
-// pending call; destroying the owner cancels it.
+// A cancellable single-shot or repeating call on the owner's thread, with delays of any length.
+// Restarting replaces the pending call; destroying the owner cancels it.
 class ScheduledCall final {
 public:
     explicit ScheduledCall(QObject* owner);
@@ -116,11 +120,21 @@ public:
     void start(std::chrono::milliseconds delay, std::function<void()> f, bool repeating = false);
     void cancel();
     bool isActive() const;
-    std::chrono::milliseconds interval() const;
+    // The whole delay, however it is waited.
+    std::chrono::milliseconds interval() const { return m_interval; }
+
+    // A delay longer than QTimer can hold is waited in turns of at most this; tests shorten it.
+    std::chrono::milliseconds longestWait{std::numeric_limits<int>::max()};
 
 private:
+    void arm(std::chrono::milliseconds wait);
+    void fire();
+
     QPointer<QTimer> m_timer;
-    QMetaObject::Connection m_connection;
+    std::function<void()> m_call;
+    std::chrono::milliseconds m_interval{0};
+    std::chrono::milliseconds m_remaining{0};
+    bool m_repeating = false;
 };
 
 // Gives one coroutine at a time its turn, in the order they asked: `auto turn = co_await

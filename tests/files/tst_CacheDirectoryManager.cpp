@@ -239,6 +239,12 @@ private slots:
         QCOMPARE(manager->cleanupTimerIntervalMs(), 1800000);
         QVERIFY(env.systemLog.messages().contains(QStringLiteral("Periodic cache cleanup started (interval: 0.5h)")));
 
+        // Sixty days: longer than a timer holds, and not cut short.
+        env.defaults.setValue(CacheDirectoryManager::cleanupIntervalKey, 5184000.0);
+        manager->startPeriodicCleanup();
+        QCOMPARE(manager->cleanupTimerIntervalMs(), 5'184'000'000);
+        QVERIFY(env.systemLog.messages().contains(QStringLiteral("Periodic cache cleanup started (interval: 1440.0h)")));
+
         manager->stopPeriodicCleanup();
         QVERIFY(!manager->isPeriodicCleanupActive());
         QVERIFY(env.systemLog.messages().contains(QStringLiteral("Periodic cache cleanup stopped")));

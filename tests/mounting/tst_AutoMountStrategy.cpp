@@ -731,6 +731,11 @@ private slots:
         f.defaults.setValue(AutoMountStrategy::keepAliveIntervalKey, 0.0);
         f.strategy.startHealthCheck();
         QCOMPARE(f.strategy.healthCheckInterval(), 180000ms);
+
+        // Longer than a timer holds (about 24.8 days): kept whole.
+        f.defaults.setValue(AutoMountStrategy::keepAliveIntervalKey, 3'000'000.0);
+        f.strategy.startHealthCheck();
+        QCOMPARE(f.strategy.healthCheckInterval(), std::chrono::milliseconds(3'000'000'000));
     }
 };
 

@@ -87,6 +87,41 @@ private slots:
         QCOMPARE(log, (QStringList{"holder in", "holder gave the turn"}));
     }
 
+    void delaysLongerThanATimerHoldsAreWaitedInTurns()
+    {
+        QObject owner;
+        ScheduledCall call(&owner);
+        call.longestWait = 20ms;
+        int fired = 0;
+        call.start(70ms, [&fired] { ++fired; });
+        QCOMPARE(call.interval(), 70ms);
+        QTest::qWait(45);
+        QCOMPARE(fired, 0);
+        QTRY_COMPARE(fired, 1);
+        QTest::qWait(100);
+        QCOMPARE(fired, 1);
+        QVERIFY(!call.isActive());
+
+        // Repeating: every full interval; a cancel inside the call ends it.
+        call.start(30ms, [&] {
+            if (++fired == 3)
+                call.cancel();
+        }, true);
+        QTRY_COMPARE(fired, 3);
+        QTest::qWait(100);
+        QCOMPARE(fired, 3);
+
+        // Far beyond what a timer holds (about 24.8 days), nothing is cut.
+        ScheduledCall longCall(&owner);
+        longCall.start(std::chrono::hours(24 * 60), [] {});
+        QCOMPARE(longCall.interval(), std::chrono::hours(24 * 60));
+        QVERIFY(longCall.isActive());
+        QCOMPARE(millisecondsOf(5184000.0), std::chrono::milliseconds(5'184'000'000));
+        QCOMPARE(millisecondsOf(1e300), std::chrono::milliseconds::max());
+        QCOMPARE(millisecondsOf(0.0001), 1ms);
+        QCOMPARE(timerMilliseconds(5184000.0), std::numeric_limits<int>::max());
+    }
+
     void awaitWithinTellsWhetherTheWorkEndedInTime()
     {
         SerialGate gate;
