@@ -9,6 +9,7 @@
 #include <QLocalSocket>
 #include <QLockFile>
 #include <QThread>
+#include <QTimer>
 
 #include <algorithm>
 
@@ -75,8 +76,27 @@ void SingleInstance::listen()
     connect(m_server, &QLocalServer::newConnection, this, &SingleInstance::onNewConnection);
     // We hold the lock, so a socket file already there was left by a copy that crashed.
     QLocalServer::removeServer(m_socketPath);
-    if (!m_server->listen(m_socketPath))
+    if (!m_server->listen(m_socketPath)) {
         logError(QStringLiteral("Cannot listen on %1: %2").arg(m_socketPath, m_server->errorString()));
+        m_listenFailureLogged = true;
+    }
+    m_listenCheck.start(listenCheckInterval, [this] { keepListening(); }, true);
+}
+
+void SingleInstance::keepListening()
+{
+    if (m_server->isListening())
+        return;
+    // The server closes itself, and removes its socket file, when accepting fails.
+    const QString reason = m_server->errorString();
+    QLocalServer::removeServer(m_socketPath);
+    if (m_server->listen(m_socketPath)) {
+        m_listenFailureLogged = false;
+        logError(QStringLiteral("Stopped listening on %1 (%2); listening again").arg(m_socketPath, reason));
+    } else if (!m_listenFailureLogged) {
+        m_listenFailureLogged = true;
+        logError(QStringLiteral("Cannot listen on %1: %2").arg(m_socketPath, m_server->errorString()));
+    }
 }
 
 bool SingleInstance::activateRunningInstance()
@@ -104,19 +124,45 @@ bool SingleInstance::activateRunningInstance()
 void SingleInstance::onNewConnection()
 {
     while (QLocalSocket* socket = m_server->nextPendingConnection()) {
-        connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
-        auto handle = [this, socket] {
-            while (socket->canReadLine()) {
-                if (socket->readLine() == activateMessage)
-                    emit activationRequested();
-            }
-        };
-        connect(socket, &QLocalSocket::readyRead, this, handle);
-        handle();
-        // A client that sends nothing useful is not kept around.
+        while (m_connections.size() >= std::max(1, maxConnections))
+            drop(m_connections.constFirst());
+        m_connections.append(socket);
+        // What a client sends is held only up to the bound, so a message without an end cannot
+        // fill the memory.
+        socket->setReadBufferSize(maxMessageBytes + 1);
+        auto* idle = new QTimer(socket);
+        idle->setSingleShot(true);
+        idle->setInterval(idleTimeout);
+        connect(idle, &QTimer::timeout, this, [this, socket] { drop(socket); });
+        connect(socket, &QLocalSocket::readyRead, this, [this, socket, idle] {
+            idle->start();
+            readFrom(socket);
+        });
+        connect(socket, &QLocalSocket::disconnected, this, [this, socket] { drop(socket); });
+        idle->start();
+        readFrom(socket);
         if (socket->state() == QLocalSocket::UnconnectedState)
-            socket->deleteLater();
+            drop(socket);
     }
+}
+
+void SingleInstance::readFrom(QLocalSocket* socket)
+{
+    while (socket->canReadLine()) {
+        if (socket->readLine(maxMessageBytes + 1) == activateMessage)
+            emit activationRequested();
+    }
+    if (socket->bytesAvailable() > maxMessageBytes)
+        drop(socket);
+}
+
+void SingleInstance::drop(QLocalSocket* socket)
+{
+    if (!m_connections.removeOne(socket))
+        return;
+    socket->disconnect(this);
+    socket->abort();
+    socket->deleteLater();
 }
 
 } // namespace vantrel

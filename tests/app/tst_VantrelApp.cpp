@@ -14,8 +14,15 @@
 #include <QDir>
 #include <QFile>
 #include <QLabel>
+#include <QLocalSocket>
 #include <QProcess>
 #include <QTemporaryDir>
+
+#include <algorithm>
+#include <memory>
+#include <vector>
+
+#include <unistd.h>
 
 using namespace vantrel;
 using vantrel::test::AppTestEnvironment;
@@ -251,6 +258,46 @@ private slots:
         log = logText(home);
         QCOMPARE(log.count(QStringLiteral("Vantrel application terminating...")), 2);
         QVERIFY(log.trimmed().endsWith(QStringLiteral("Vantrel application terminated")));
+    }
+
+    void localClientsCannotWearDownTheInstanceSocket()
+    {
+        const QString home = prepareHome(QStringLiteral("hostile"));
+        AppRun first(home, runtimeFolder(QStringLiteral("hostile")));
+        QTRY_VERIFY_WITH_TIMEOUT(first.isUp(), 15000);
+        const QString socketPath = runtimeFolder(QStringLiteral("hostile")) + QStringLiteral("/com.vantrel.app-")
+            + QString::number(::getuid());
+
+        // Hundreds of clients that connect and say nothing: the application keeps only a few.
+        std::vector<std::unique_ptr<QLocalSocket>> idle;
+        for (int i = 0; i < 200; ++i) {
+            idle.push_back(std::make_unique<QLocalSocket>());
+            idle.back()->connectToServer(socketPath);
+            QVERIFY(idle.back()->waitForConnected(2000));
+        }
+        const auto closedCount = [&idle] {
+            return std::count_if(idle.cbegin(), idle.cend(),
+                [](const auto& socket) { return socket->state() == QLocalSocket::UnconnectedState; });
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(closedCount() >= 180, 5000);
+
+        // A message that never ends is cut off instead of filling the memory.
+        QLocalSocket flood;
+        flood.connectToServer(socketPath);
+        QVERIFY(flood.waitForConnected(2000));
+        const QByteArray block(1 << 20, 'x');
+        for (int i = 0; i < 8 && flood.state() == QLocalSocket::ConnectedState; ++i)
+            flood.write(block);
+        QTRY_COMPARE_WITH_TIMEOUT(flood.state(), QLocalSocket::UnconnectedState, 5000);
+
+        // Later launches still bring the running copy forward.
+        AppRun second(home, runtimeFolder(QStringLiteral("hostile")));
+        QVERIFY(second.process().waitForFinished(15000));
+        QCOMPARE(second.process().exitCode(), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(first.activations(), 1, 10000);
+        QVERIFY(QFile::exists(socketPath));
+        first.process().terminate();
+        QVERIFY(first.process().waitForFinished(15000));
     }
 
     void aCrashedFirstCopyDoesNotBlockTheNextLaunch()
