@@ -8,21 +8,55 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QLockFile>
+#include <QStandardPaths>
 #include <QThread>
 #include <QTimer>
 
 #include <algorithm>
+#include <cerrno>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace vantrel {
 
+namespace {
+
+// A folder that is the user's alone: a real folder (not a link) that the user owns and nobody else
+// may enter. With `make`, a missing one is made, and one of the user's that others may enter is
+// closed to them.
+bool isPrivateFolder(const QString& folder, bool make)
+{
+    const QByteArray native = QFile::encodeName(folder);
+    if (make && ::mkdir(native.constData(), 0700) != 0 && errno != EEXIST)
+        return false;
+    struct stat info {};
+    if (::lstat(native.constData(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != ::getuid())
+        return false;
+    if ((info.st_mode & 0077) == 0)
+        return true;
+    return make && ::chmod(native.constData(), 0700) == 0;
+}
+
+} // namespace
+
 QString SingleInstance::defaultSocketPath()
 {
-    const QString name = AppInfo::bundleIdentifier() + QLatin1Char('-') + QString::number(::getuid());
+    const QString uid = QString::number(::getuid());
+    const QString name = AppInfo::bundleIdentifier() + QLatin1Char('-') + uid;
     const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    const QString folder = !runtime.isEmpty() && QFileInfo(runtime).isDir() ? runtime : QDir::tempPath();
-    return folder + QLatin1Char('/') + name;
+    if (!runtime.isEmpty() && isPrivateFolder(runtime, false))
+        return runtime + QLatin1Char('/') + name;
+    // Never the shared temporary folder itself: another user could plant a lock there and keep
+    // the application from starting. A folder of our own in it, or failing that (someone else took
+    // its name) one in the user's cache folder, whose path may be too long for a socket.
+    const QString temporary = QDir::tempPath() + QStringLiteral("/vantrel-") + uid;
+    if (isPrivateFolder(temporary, true))
+        return temporary + QLatin1Char('/') + name;
+    const QString cache = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
+    QDir().mkpath(cache);
+    isPrivateFolder(cache + QStringLiteral("/Vantrel"), true);
+    return cache + QStringLiteral("/Vantrel/") + name;
 }
 
 SingleInstance::SingleInstance(const QString& socketPath, SystemLog& systemLog, QObject* parent)

@@ -30,8 +30,8 @@ class SingleInstance final : public QObject {
 
 public:
     // Named after the bundle identifier and the user's id, so two users of one machine never
-    // meet; in the user's runtime folder (XDG_RUNTIME_DIR) when there is one, else the temp
-    // folder.
+    // meet; in the user's runtime folder (XDG_RUNTIME_DIR) when it is the user's alone, else in a
+    // private folder of the user's, made when missing.
     static QString defaultSocketPath();
 
     // The lock file sits next to the socket, with ".lock" appended. Failures are written to

@@ -15,6 +15,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QLocalSocket>
+#include <QLockFile>
 #include <QProcess>
 #include <QTemporaryDir>
 
@@ -22,6 +23,7 @@
 #include <memory>
 #include <vector>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace vantrel;
@@ -42,11 +44,17 @@ QString logText(const QString& home)
 // the launch logged is what the file gained since it started.
 class AppRun {
 public:
-    AppRun(const QString& home, const QString& runtime) : m_home(home)
+    // Without a runtime folder when runtime is empty.
+    AppRun(const QString& home, const QString& runtime, const QString& temporary = QString()) : m_home(home)
     {
         m_logLengthAtStart = logText(home).size();
         QProcessEnvironment env = test::privateHomeEnvironment(home);
-        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
+        if (runtime.isEmpty())
+            env.remove(QStringLiteral("XDG_RUNTIME_DIR"));
+        else
+            env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
+        if (!temporary.isEmpty())
+            env.insert(QStringLiteral("TMPDIR"), temporary);
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
         m_process.setProcessEnvironment(env);
         QObject::connect(&m_process, &QProcess::readyReadStandardError, &m_process,
@@ -298,6 +306,37 @@ private slots:
         QVERIFY(QFile::exists(socketPath));
         first.process().terminate();
         QVERIFY(first.process().waitForFinished(15000));
+    }
+
+    void anotherUsersLockInTheSharedTemporaryFolderDoesNotStopTheApp()
+    {
+        if (::geteuid() != 0)
+            QSKIP("planting another user's files needs root");
+        const QString home = prepareHome(QStringLiteral("planted"));
+        const QString shared = runtimeFolder(QStringLiteral("planted"));
+        QVERIFY(::chmod(QFile::encodeName(shared).constData(), 01777) == 0);
+        const QString uid = QString::number(::getuid());
+
+        // Another user plants live locks where the application would look for its own: in the
+        // shared folder itself, and in a folder under the name of the application's own.
+        const QString planted = shared + QStringLiteral("/vantrel-") + uid;
+        QVERIFY(QDir().mkdir(planted));
+        QVERIFY(::chmod(QFile::encodeName(planted).constData(), 0777) == 0);
+        QLockFile outer(shared + QStringLiteral("/com.vantrel.app-") + uid + QStringLiteral(".lock"));
+        QLockFile inner(planted + QStringLiteral("/com.vantrel.app-") + uid + QStringLiteral(".lock"));
+        QVERIFY(outer.tryLock(0) && inner.tryLock(0));
+        for (const QString& path : {planted, outer.fileName(), inner.fileName()})
+            QVERIFY(::chown(QFile::encodeName(path).constData(), 65534, 65534) == 0);
+
+        AppRun app(home, QString(), shared);
+        QTRY_VERIFY_WITH_TIMEOUT(app.isUp() || app.process().state() == QProcess::NotRunning, 15000);
+        QVERIFY2(app.isUp(), qPrintable(app.errorOutput()));
+        QVERIFY(!app.loggedSinceStart().contains(QStringLiteral("Another Vantrel instance is running")));
+        QTRY_VERIFY_WITH_TIMEOUT(
+            app.loggedSinceStart().contains(QStringLiteral("Vantrel application started successfully")), 10000);
+        app.process().terminate();
+        QVERIFY(app.process().waitForFinished(15000));
+        QCOMPARE(app.process().exitCode(), 0);
     }
 
     void aCrashedFirstCopyDoesNotBlockTheNextLaunch()

@@ -4,7 +4,10 @@
 
 #include "platform/SingleInstance.h"
 
+#include <QDir>
 #include <QFile>
+#include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QLocalServer>
 #include <QLocalSocket>
 
@@ -13,6 +16,7 @@
 #include <vector>
 
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -131,6 +135,49 @@ private slots:
         SingleInstance second(name);
         QVERIFY(second.activateRunningInstance());
         QTRY_COMPARE(activation.count(), 1);
+    }
+
+    void withoutARuntimeFolderTheLockLivesInAPrivateFolder()
+    {
+        const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
+        const QByteArray temporary = qgetenv("TMPDIR");
+        qunsetenv("XDG_RUNTIME_DIR");
+        QTemporaryDir shared;
+        QVERIFY(::chmod(QFile::encodeName(shared.path()).constData(), 01777) == 0);
+        qputenv("TMPDIR", QFile::encodeName(shared.path()));
+        const QString uid = QString::number(::getuid());
+        const QString name = QStringLiteral("/com.vantrel.app-") + uid;
+        const QString own = shared.filePath(QStringLiteral("vantrel-") + uid);
+
+        QCOMPARE(SingleInstance::defaultSocketPath(), own + name);
+        struct stat info {};
+        QCOMPARE(::lstat(QFile::encodeName(own).constData(), &info), 0);
+        QCOMPARE(info.st_mode & 07777, mode_t(0700));
+        QCOMPARE(info.st_uid, ::getuid());
+        // Opened up behind our back: closed again.
+        QVERIFY(::chmod(QFile::encodeName(own).constData(), 0777) == 0);
+        QCOMPARE(SingleInstance::defaultSocketPath(), own + name);
+        QCOMPARE(::lstat(QFile::encodeName(own).constData(), &info), 0);
+        QCOMPARE(info.st_mode & 07777, mode_t(0700));
+
+        // A link in its place, or a folder of another user's, is not used.
+        const QString cacheFolder =
+            QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) + QStringLiteral("/Vantrel");
+        QVERIFY(QDir(own).removeRecursively());
+        QVERIFY(QFile::link(shared.path(), own));
+        QCOMPARE(SingleInstance::defaultSocketPath(), cacheFolder + name);
+        if (::geteuid() == 0) {
+            QVERIFY(QFile::remove(own));
+            QVERIFY(QDir().mkdir(own));
+            QVERIFY(::chown(QFile::encodeName(own).constData(), 65534, 65534) == 0);
+            QCOMPARE(SingleInstance::defaultSocketPath(), cacheFolder + name);
+        }
+        QCOMPARE(::lstat(QFile::encodeName(cacheFolder).constData(), &info), 0);
+        QCOMPARE(info.st_mode & 07777, mode_t(0700));
+
+        qputenv("TMPDIR", temporary);
+        if (!runtime.isEmpty())
+            qputenv("XDG_RUNTIME_DIR", runtime);
     }
 
     void aFreedNameCanBeClaimedAgain()
