@@ -25,13 +25,7 @@ using namespace std::chrono_literals;
 
 namespace {
 
-void writeFile(const QString& path, const QByteArray& content = "data")
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(content);
-}
+using test::writeFile;
 
 QStringList names(const QList<FileItem>& items)
 {

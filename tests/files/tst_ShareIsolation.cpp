@@ -34,62 +34,12 @@ using namespace std::chrono_literals;
 
 namespace {
 
-void writeFile(const QString& path, const QByteArray& content = "data")
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(content);
-}
+using test::writeFile;
 
 QUrl fileUrl(const QString& path)
 {
     return QUrl::fromLocalFile(path);
 }
-
-// Two shares (one of which the test holds, as a share that stopped answering), a local cache and a
-// local downloads folder, with the managers a browser window and the application run on them.
-struct Env : test::LoggingFixture {
-    QString hung = dir.filePath(QStringLiteral("Hung"));
-    QString healthy = dir.filePath(QStringLiteral("Healthy"));
-    QString local = dir.filePath(QStringLiteral("Downloads"));
-    CacheManager cache{defaults, log, dir.filePath(QStringLiteral("cache")), &CacheManager::systemNow};
-    CacheDirectoryManager cleanup{defaults, log, cache, DiskSpace::system(), &CacheManager::systemNow};
-    NotificationPreferences preferences{defaults};
-    NotificationCenter center{QDBusConnection::sessionBus()};
-    NotificationService notifications{center, preferences, log};
-    RecentFilesTracker recents{defaults, log};
-    QUuid hungConfig = QUuid::createUuid();
-    QUuid healthyConfig = QUuid::createUuid();
-    test::FileWorkGate gate;
-
-    Env()
-    {
-        QDir().mkpath(hung);
-        QDir().mkpath(healthy);
-        QDir().mkpath(local);
-        declareShareRoot(hung);
-        declareShareRoot(healthy);
-    }
-    ~Env()
-    {
-        gate.release(hung);
-        waitForFileWork();
-    }
-
-    std::unique_ptr<FileSystemManager> browser(const QString& share, const QUuid& config)
-    {
-        return std::make_unique<FileSystemManager>(fileUrl(share), config, cache, log);
-    }
-    QStringList cachedPaths(const QUuid& config) const
-    {
-        QStringList result;
-        for (const CacheEntry& entry : cache.entries(config))
-            result.append(entry.relativePath);
-        result.sort();
-        return result;
-    }
-};
 
 class NoWifi final : public WifiInfo {
 public:
@@ -108,9 +58,10 @@ struct Longest {
     }
 };
 
-// Everything the application runs on two mounted shares, one of which stops answering: browser
-// windows, transfers, the offline cache and its clean-up, and the keep-alive.
-struct SoakEnv : test::MountingFixture {
+// Everything the application runs on two shares, one of which the test holds as a share that
+// stopped answering: browser windows, transfers, the offline cache and its clean-up, and the
+// keep-alive; beside them a local folder.
+struct Env : test::MountingFixture {
     QString hung = dir.filePath(QStringLiteral("Hung"));
     QString healthy = dir.filePath(QStringLiteral("Healthy"));
     QString local = dir.filePath(QStringLiteral("Local"));
@@ -127,6 +78,21 @@ struct SoakEnv : test::MountingFixture {
     AutoMountStrategy strategy{configStore, appState, network, engine, notifications, defaults, power};
     test::FileWorkGate gate;
 
+    Env()
+    {
+        for (const QString& folder : {hung, healthy, local})
+            QDir().mkpath(folder);
+        declareShareRoot(hung);
+        declareShareRoot(healthy);
+    }
+    ~Env()
+    {
+        strategy.stop();
+        gate.release(hung);
+        waitForFileWork();
+    }
+
+    // A configuration whose share is mounted, and known as such, at the folder.
     NASConfig mounted(const QString& name, const QString& mountPoint)
     {
         NASConfig config;
@@ -136,16 +102,21 @@ struct SoakEnv : test::MountingFixture {
         config.authMethod = AuthMethod::guest;
         config.mountOptions.customMountPoint = mountPoint;
         configStore.addConfig(config);
-        declareShareRoot(mountPoint);
         fileSystem.declare(mountPoint, QStringLiteral("smbfs"));
         appState.updateStatus(config.id, MountState::mounted(), MountEngine::directoryUrl(mountPoint));
         return config;
     }
-    ~SoakEnv()
+    std::unique_ptr<FileSystemManager> browser(const QString& share, const QUuid& config)
     {
-        strategy.stop();
-        gate.release(hung);
-        waitForFileWork();
+        return std::make_unique<FileSystemManager>(fileUrl(share), config, cache, log);
+    }
+    QStringList cachedPaths(const QUuid& config) const
+    {
+        QStringList result;
+        for (const CacheEntry& entry : cache.entries(config))
+            result.append(entry.relativePath);
+        result.sort();
+        return result;
     }
 };
 
@@ -166,19 +137,20 @@ private slots:
 
         // The user keeps clicking through the hung share: every listing blocks a thread there.
         env.gate.hold(env.hung);
-        auto stuck = env.browser(env.hung, env.hungConfig);
+        auto stuck = env.browser(env.hung, QUuid::createUuid());
         std::vector<QCoro::Task<>> stuckLoads;
         for (int i = 0; i < 12; ++i)
             stuckLoads.push_back(stuck->navigate(fileUrl(env.hung + QStringLiteral("/folder%1").arg(i))));
         QTRY_VERIFY(env.gate.waiting(env.hung) >= 1);
 
         // The healthy share lists and caches, the cache cleans up and reads its free space.
-        auto browser = env.browser(env.healthy, env.healthyConfig);
+        const QUuid healthyConfig = QUuid::createUuid();
+        auto browser = env.browser(env.healthy, healthyConfig);
         QCoro::Task<> listing = browser->refresh();
         QTRY_VERIFY_WITH_TIMEOUT(listing.isReady(), 2000);
         QCOMPARE(browser->currentItems().size(), 2);
         QVERIFY(!browser->isOfflineMode());
-        QTRY_COMPARE_WITH_TIMEOUT(env.cachedPaths(env.healthyConfig), (QStringList{"a.txt", "b.txt"}), 2000);
+        QTRY_COMPARE_WITH_TIMEOUT(env.cachedPaths(healthyConfig), (QStringList{"a.txt", "b.txt"}), 2000);
         QCoro::Task<qint64> pass = env.cleanup.performCleanup();
         QTRY_VERIFY_WITH_TIMEOUT(pass.isReady(), 2000);
         QCoro::Task<> space = env.cleanup.updateDiskSpace();
@@ -213,7 +185,7 @@ private slots:
             QSKIP("soak; set VANTREL_SOAK=1");
         const int seconds = qEnvironmentVariableIsSet("VANTREL_SOAK_SECONDS") ? qEnvironmentVariableIntValue("VANTREL_SOAK_SECONDS") : 12;
         constexpr int fileCount = 100;
-        SoakEnv env;
+        Env env;
         const QByteArray content(64 * 1024, 'v');
         for (int i = 0; i < 20; ++i)
             writeFile(env.hung + QStringLiteral("/folder%1/x.bin").arg(i), content);
@@ -240,7 +212,7 @@ private slots:
         // The hung share: its window refreshes, the user clicks on into its folders, a download
         // from it waits, and the keep-alive checks it.
         env.gate.hold(env.hung);
-        auto hungBrowser = std::make_unique<FileSystemManager>(fileUrl(env.hung), hungConfig.id, env.cache, env.log);
+        auto hungBrowser = env.browser(env.hung, hungConfig.id);
         hungBrowser->startAutoRefresh(0.05);
         std::vector<QCoro::Task<>> hungLoads;
         hungLoads.push_back(hungBrowser->refresh());
@@ -267,7 +239,7 @@ private slots:
             else
                 cleanupPass.add(cleanupTimer.elapsed());
         });
-        auto browser = std::make_unique<FileSystemManager>(fileUrl(env.healthy), healthyConfig.id, env.cache, env.log);
+        auto browser = env.browser(env.healthy, healthyConfig.id);
         Longest listing;
         QElapsedTimer listingTimer;
         connect(browser.get(), &FileSystemManager::isLoadingChanged, this, [&](bool on) {

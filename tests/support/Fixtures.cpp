@@ -1,5 +1,10 @@
 #include "support/Fixtures.h"
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QtTest>
+
 namespace vantrel::test {
 
 SystemTools standInTools()
@@ -12,6 +17,14 @@ SystemTools standInTools()
     tools.diskutil = dir + QStringLiteral("/diskutil");
     tools.ping = dir + QStringLiteral("/ping");
     return tools;
+}
+
+void writeFile(const QString& path, const QByteArray& content)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(content);
 }
 
 } // namespace vantrel::test

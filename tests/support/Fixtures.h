@@ -34,4 +34,7 @@ struct LoggingFixture : TemporaryFolder, Logging {
 // The stand-in mount tools of tests/tools with the real expect interpreter.
 SystemTools standInTools();
 
+// Writes the file, making its folder first.
+void writeFile(const QString& path, const QByteArray& content = "data");
+
 } // namespace vantrel::test
