@@ -400,6 +400,9 @@ private slots:
         m_manager->addDownload(QUrl::fromLocalFile(src("slow.bin")), localFolder());
         QTRY_COMPARE(m_manager->tasks().size(), 1);
         QTRY_VERIFY(QFile::exists(dst("slow.bin")));
+        // The copy is reading (the wait below keeps this thread from starting it).
+        source.feed(randomBytes(100));
+        QTRY_COMPARE(task(0).bytesTransferred, 100);
         const QUuid id = task(0).id;
         m_manager->cancel(id);
         source.feed(randomBytes(1000));
