@@ -70,7 +70,10 @@ AppDelegate::Services AppDelegate::productServices()
 }
 
 AppDelegate::AppDelegate(LogManager& log, SingleInstance& singleInstance, Services services, QObject* parent)
-    : QObject(parent), m_log(log), m_singleInstance(singleInstance), m_services(std::move(services))
+    : QObject(parent)
+    , m_log(log)
+    , m_singleInstance(singleInstance)
+    , m_services(std::move(services))
 {
 }
 

@@ -15,7 +15,8 @@ LaunchAtLoginManager::LaunchAtLoginManager(LoginItems& loginItems, LogManager& l
 
 LaunchAtLoginManager& LaunchAtLoginManager::shared()
 {
-    static LaunchAtLoginManager* p = new LaunchAtLoginManager(LoginItems::shared(), LogManager::shared(), AppInfo::bundleIdentifier());
+    static LaunchAtLoginManager* p = new LaunchAtLoginManager(LoginItems::shared(), LogManager::shared(),
+        AppInfo::bundleIdentifier());
     return *p;
 }
 

@@ -80,16 +80,12 @@ MenuBarController::~MenuBarController()
 QColor MenuBarController::color(MenuBarIconState state)
 {
     switch (state) {
-    case MenuBarIconState::allMounted:
-        return QColor(0x34, 0xC7, 0x59); // system green
-    case MenuBarIconState::partiallyMounted:
-        return QColor(0xFF, 0xCC, 0x00); // system yellow
-    case MenuBarIconState::allFailed:
-        return QColor(0xFF, 0x3B, 0x30); // system red
+    case MenuBarIconState::allMounted: return QColor(0x34, 0xC7, 0x59);       // system green
+    case MenuBarIconState::partiallyMounted: return QColor(0xFF, 0xCC, 0x00); // system yellow
+    case MenuBarIconState::allFailed: return QColor(0xFF, 0x3B, 0x30);        // system red
     case MenuBarIconState::idle:
     case MenuBarIconState::offline:
-    case MenuBarIconState::mounting:
-        break;
+    case MenuBarIconState::mounting: break;
     }
     return QColor(0x8E, 0x8E, 0x93); // system gray
 }
@@ -97,18 +93,12 @@ QColor MenuBarController::color(MenuBarIconState state)
 QString MenuBarController::statusMark(const MountState& state)
 {
     switch (state.kind()) {
-    case MountState::Kind::idle:
-        return QStringLiteral("\u26AA");
-    case MountState::Kind::mounting:
-        return QStringLiteral("\U0001F7E1");
-    case MountState::Kind::mounted:
-        return QStringLiteral("\U0001F7E2");
-    case MountState::Kind::unmounting:
-        return QStringLiteral("\U0001F7E0");
-    case MountState::Kind::offline:
-        return QStringLiteral("\u26AB");
-    case MountState::Kind::failed:
-        return QStringLiteral("\U0001F534");
+    case MountState::Kind::idle: return QStringLiteral("\u26AA");
+    case MountState::Kind::mounting: return QStringLiteral("\U0001F7E1");
+    case MountState::Kind::mounted: return QStringLiteral("\U0001F7E2");
+    case MountState::Kind::unmounting: return QStringLiteral("\U0001F7E0");
+    case MountState::Kind::offline: return QStringLiteral("\u26AB");
+    case MountState::Kind::failed: return QStringLiteral("\U0001F534");
     }
     return QString();
 }
@@ -116,16 +106,14 @@ QString MenuBarController::statusMark(const MountState& state)
 QString MenuBarController::statusText(const MountState& state)
 {
     switch (state.kind()) {
-    case MountState::Kind::idle:
-        return Localization::text(QStringLiteral("status.idle"), QStringLiteral("空闲"));
+    case MountState::Kind::idle: return Localization::text(QStringLiteral("status.idle"), QStringLiteral("空闲"));
     case MountState::Kind::mounting:
         return Localization::text(QStringLiteral("status.mounting"), QStringLiteral("挂载中..."));
     case MountState::Kind::mounted:
         return Localization::text(QStringLiteral("status.mounted"), QStringLiteral("已挂载"));
     case MountState::Kind::unmounting:
         return Localization::text(QStringLiteral("status.unmounting"), QStringLiteral("卸载中..."));
-    case MountState::Kind::offline:
-        return Localization::text(QStringLiteral("status.offline"), QStringLiteral("离线"));
+    case MountState::Kind::offline: return Localization::text(QStringLiteral("status.offline"), QStringLiteral("离线"));
     case MountState::Kind::failed: {
         const QString text = Localization::text(QStringLiteral("status.failed"), QStringLiteral("失败"));
         const std::optional<VantrelError> error = state.error();
@@ -177,8 +165,8 @@ void MenuBarController::setupStatusItem()
 void MenuBarController::subscribeToState()
 {
     disconnect(m_stateSubscription);
-    m_stateSubscription
-        = connect(&m_appState, &AppStateManager::menuBarIconStateChanged, this, &MenuBarController::updateIcon);
+    m_stateSubscription = connect(&m_appState, &AppStateManager::menuBarIconStateChanged, this,
+        &MenuBarController::updateIcon);
     updateIcon(m_appState.menuBarIconState());
 }
 
@@ -214,7 +202,8 @@ void MenuBarController::populate(QMenu* menu)
     addRecentFilesMenu(menu);
     menu->addSeparator();
     addCommand(menu, QStringLiteral("menubar.mountAll"), QStringLiteral("立即挂载全部"), &MenuBarController::mountAll);
-    addCommand(menu, QStringLiteral("menubar.unmountAll"), QStringLiteral("立即断开全部"), &MenuBarController::unmountAll);
+    addCommand(menu, QStringLiteral("menubar.unmountAll"), QStringLiteral("立即断开全部"),
+        &MenuBarController::unmountAll);
     menu->addSeparator();
     addCommand(menu, QStringLiteral("menubar.openMainWindow"), QStringLiteral("打开主窗口"),
         &MenuBarController::openMainWindow);
@@ -230,8 +219,8 @@ void MenuBarController::populate(QMenu* menu)
         ->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
 }
 
-QAction* MenuBarController::addCommand(
-    QMenu* menu, const QString& key, const QString& defaultTitle, void (MenuBarController::*action)())
+QAction* MenuBarController::addCommand(QMenu* menu, const QString& key, const QString& defaultTitle,
+    void (MenuBarController::*action)())
 {
     QAction* item = menu->addAction(escapedMenuText(Localization::text(key, defaultTitle)));
     item->setObjectName(key);

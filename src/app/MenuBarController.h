@@ -99,7 +99,8 @@ private:
     void populate(QMenu* menu);
     void addNASItems(QMenu* menu);
     void addRecentFilesMenu(QMenu* menu);
-    QAction* addCommand(QMenu* menu, const QString& key, const QString& defaultTitle, void (MenuBarController::*action)());
+    QAction* addCommand(QMenu* menu, const QString& key, const QString& defaultTitle,
+        void (MenuBarController::*action)());
 
     AppStateManager& m_appState;
     NASConfigStore& m_configStore;

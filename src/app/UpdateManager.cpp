@@ -43,7 +43,8 @@ void UpdateManager::configure(const QUrl& feedURL)
 
 void UpdateManager::checkForUpdates()
 {
-    VLOG_TO(m_log, warning, defaultCategory, QStringLiteral("Sparkle not integrated. Please add Sparkle package to enable updates."));
+    VLOG_TO(m_log, warning, defaultCategory,
+        QStringLiteral("Sparkle not integrated. Please add Sparkle package to enable updates."));
     if (!m_feedURL)
         return;
     m_workspace.open(productPage(*m_feedURL));

@@ -38,13 +38,14 @@ QWidget* makeFileBrowserPlaceholder()
     image->setPixmap(Symbols::tinted(QStringLiteral("externaldrive.badge.xmark"), secondary, 48));
     layout->addWidget(image, 0, Qt::AlignHCenter);
 
-    auto* title = new QLabel(Localization::text(QStringLiteral("browser.empty.title"), QStringLiteral("No NAS mounted")));
+    auto* title = new QLabel(
+        Localization::text(QStringLiteral("browser.empty.title"), QStringLiteral("No NAS mounted")));
     title->setObjectName(QStringLiteral("title"));
     QFont headline = title->font();
     headline.setBold(true);
     title->setFont(headline);
-    auto* hint = new QLabel(Localization::text(
-        QStringLiteral("browser.empty.hint"), QStringLiteral("Mount a NAS from the main window to browse files.")));
+    auto* hint = new QLabel(Localization::text(QStringLiteral("browser.empty.hint"),
+        QStringLiteral("Mount a NAS from the main window to browse files.")));
     hint->setObjectName(QStringLiteral("hint"));
     QFont caption = hint->font();
     caption.setPointSizeF(caption.pointSizeF() * 0.85);
@@ -83,9 +84,8 @@ VantrelApp::~VantrelApp() = default;
 
 void VantrelApp::declareWindows()
 {
-    m_windows.declare({mainWindowID,
-        Localization::text(QStringLiteral("window.main.title"), QStringLiteral("Vantrel")), QSize(600, 500),
-        WindowRegistry::Resizability::contentMinimumSize, [this]() -> QWidget* {
+    m_windows.declare({mainWindowID, Localization::text(QStringLiteral("window.main.title"), QStringLiteral("Vantrel")),
+        QSize(600, 500), WindowRegistry::Resizability::contentMinimumSize, [this]() -> QWidget* {
             return new MainWindowView(m_appState, m_configStore,
                 [this](const QString& identifier) { m_windows.open(identifier); });
         }});
@@ -96,8 +96,8 @@ void VantrelApp::declareWindows()
     m_windows.declare(settingsScene(m_appState, m_configStore, m_languageManager));
 }
 
-WindowRegistry::Scene VantrelApp::settingsScene(
-    AppStateManager& appState, NASConfigStore& configStore, LanguageManager& languageManager)
+WindowRegistry::Scene VantrelApp::settingsScene(AppStateManager& appState, NASConfigStore& configStore,
+    LanguageManager& languageManager)
 {
     // The view sets its own minimum size.
     return {settingsWindowID, Localization::text(QStringLiteral("window.settings.title"), QStringLiteral("设置")),
@@ -157,7 +157,8 @@ int VantrelApp::exec()
     AppDelegate::Services services = AppDelegate::productServices();
     services.makeMenuBarController = [this] {
         return std::make_unique<MenuBarController>(m_appState, m_configStore, RecentFilesTracker::shared(),
-            m_fileBrowserState, m_languageManager, m_windows, LogManager::shared(), MenuBarController::productActions());
+            m_fileBrowserState, m_languageManager, m_windows, LogManager::shared(),
+            MenuBarController::productActions());
     };
     m_delegate = std::make_unique<AppDelegate>(LogManager::shared(), *m_singleInstance, std::move(services));
 

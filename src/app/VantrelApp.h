@@ -32,8 +32,8 @@ public:
 
     // The settings and about windows; the tray menu makes windows of both kinds of its own, with
     // the same title, size and content.
-    static WindowRegistry::Scene settingsScene(
-        AppStateManager& appState, NASConfigStore& configStore, LanguageManager& languageManager);
+    static WindowRegistry::Scene settingsScene(AppStateManager& appState, NASConfigStore& configStore,
+        LanguageManager& languageManager);
     static WindowRegistry::Scene aboutScene();
 
     WindowRegistry& windows() { return m_windows; }

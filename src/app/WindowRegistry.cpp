@@ -5,7 +5,8 @@
 
 namespace vantrel {
 
-SceneWindow::SceneWindow(const QString& identifier, QWidget* parent) : QWidget(parent, Qt::Window)
+SceneWindow::SceneWindow(const QString& identifier, QWidget* parent)
+    : QWidget(parent, Qt::Window)
 {
     setObjectName(identifier);
     auto* layout = new QVBoxLayout(this);
@@ -28,7 +29,10 @@ void SceneWindow::setContent(QWidget* content)
     emit contentReplaced(content);
 }
 
-WindowRegistry::WindowRegistry(QObject* parent) : QObject(parent) {}
+WindowRegistry::WindowRegistry(QObject* parent)
+    : QObject(parent)
+{
+}
 
 WindowRegistry::~WindowRegistry()
 {

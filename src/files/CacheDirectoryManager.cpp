@@ -88,9 +88,11 @@ void CacheDirectoryManager::startPeriodicCleanup()
 {
     const double interval = cleanupInterval();
     // The manager's own: destroying the manager stops it, and a firing never outlives the manager.
-    m_cleanupTimer.start(millisecondsOf(interval), [this] { performCleanup(); }, true);
+    m_cleanupTimer.start(
+        millisecondsOf(interval), [this] { performCleanup(); }, true);
     VLOG_TO(m_log, info, cache,
-        QStringLiteral("Periodic cache cleanup started (interval: ") + formatHours(interval / 3600.0) + QStringLiteral("h)"));
+        QStringLiteral("Periodic cache cleanup started (interval: ") + formatHours(interval / 3600.0)
+            + QStringLiteral("h)"));
 }
 
 void CacheDirectoryManager::stopPeriodicCleanup()
@@ -207,8 +209,8 @@ QCoro::Task<> CacheDirectoryManager::updateDiskSpace()
     QPointer<CacheDirectoryManager> self(this);
     const QString folder = m_cache.cacheDirectory();
     const DiskSpace* diskSpace = &m_diskSpace;
-    QFuture<std::optional<qint64>> job =
-        runFileWork(folder, [diskSpace, folder] { return readAvailableBytes(diskSpace, folder); });
+    QFuture<std::optional<qint64>> job = runFileWork(folder,
+        [diskSpace, folder] { return readAvailableBytes(diskSpace, folder); });
     const std::optional<qint64> available = co_await job;
     if (!self || !available)
         co_return;

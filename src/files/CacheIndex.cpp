@@ -159,9 +159,9 @@ QByteArray CacheIndex::encode(const QList<CacheEntry>& entries)
         object.insert(QStringLiteral("id"), encoding::uuidText(entry.id));
         object.insert(QStringLiteral("isDirectory"), entry.isDirectory);
         object.insert(QStringLiteral("lastAccessedAt"), encoding::secondsSinceReferenceDate(entry.lastAccessedAt));
-        object.insert(QStringLiteral("localURL"), entry.localURL.isLocalFile()
-                ? encoding::fileUrlText(entry.localURL.toLocalFile())
-                : entry.localURL.toString(QUrl::FullyEncoded));
+        object.insert(QStringLiteral("localURL"),
+            entry.localURL.isLocalFile() ? encoding::fileUrlText(entry.localURL.toLocalFile())
+                                         : entry.localURL.toString(QUrl::FullyEncoded));
         object.insert(QStringLiteral("relativePath"), entry.relativePath);
         array.append(object);
     }
@@ -178,7 +178,9 @@ std::optional<QList<CacheEntry>> CacheIndex::decode(const QByteArray& json, QStr
     QJsonParseError parseError;
     const QJsonDocument document = QJsonDocument::fromJson(json, &parseError);
     if (parseError.error != QJsonParseError::NoError)
-        return fail(QStringLiteral("The data is not valid JSON: %1 at offset %2").arg(parseError.errorString()).arg(parseError.offset));
+        return fail(QStringLiteral("The data is not valid JSON: %1 at offset %2")
+                        .arg(parseError.errorString())
+                        .arg(parseError.offset));
     if (!document.isArray())
         return fail(QStringLiteral("The data is not a JSON array."));
 
@@ -192,8 +194,9 @@ std::optional<QList<CacheEntry>> CacheIndex::decode(const QByteArray& json, QStr
         const auto field = [&](const char* key, QJsonValue::Type type) -> QJsonValue {
             const QJsonValue value = object.value(QLatin1String(key));
             if (problem.isEmpty() && value.type() != type)
-                problem = value.isUndefined() ? QStringLiteral("No value for key \"%1\"").arg(QLatin1String(key))
-                                              : QStringLiteral("The value of \"%1\" has the wrong type").arg(QLatin1String(key));
+                problem = value.isUndefined()
+                    ? QStringLiteral("No value for key \"%1\"").arg(QLatin1String(key))
+                    : QStringLiteral("The value of \"%1\" has the wrong type").arg(QLatin1String(key));
             return value;
         };
         const auto uuid = [&](const char* key) {

@@ -79,14 +79,15 @@ CacheManager::~CacheManager()
 
 CacheManager& CacheManager::shared()
 {
-    static CacheManager* instance =
-        new CacheManager(Defaults::standard(), LogManager::shared(), standardCacheDirectory(), &CacheManager::systemNow);
+    static CacheManager* instance = new CacheManager(Defaults::standard(), LogManager::shared(),
+        standardCacheDirectory(), &CacheManager::systemNow);
     return *instance;
 }
 
 QString CacheManager::standardCacheDirectory()
 {
-    return QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) + QStringLiteral("/Vantrel/FileCache");
+    return QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation)
+        + QStringLiteral("/Vantrel/FileCache");
 }
 
 QDateTime CacheManager::systemNow()
@@ -143,13 +144,14 @@ void CacheManager::keepIndexAside(const QString& reason)
 {
     // Moving keeps the unreadable file whole: the next save must not be its only fate.
     const QString path = indexFilePath();
-    const QString aside = path + QStringLiteral(".unreadable-") +
-        QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd-HHmmsszzz"));
+    const QString aside = path + QStringLiteral(".unreadable-")
+        + QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd-HHmmsszzz"));
     if (QFile::rename(path, aside))
         m_corruptIndexCopyPath = aside;
     VLOG_TO(m_log, error, cache,
         QStringLiteral("Cache index %1 kept at %2: %3")
-            .arg(path, m_corruptIndexCopyPath.isEmpty() ? QStringLiteral("(move failed)") : m_corruptIndexCopyPath, reason));
+            .arg(path, m_corruptIndexCopyPath.isEmpty() ? QStringLiteral("(move failed)") : m_corruptIndexCopyPath,
+                reason));
 }
 
 void CacheManager::loadIndex()
@@ -276,8 +278,9 @@ QCoro::Task<std::optional<CacheEntry>> CacheManager::cacheFile(QUrl sourceURL, Q
 
     // The share is read without the cache's turn: a share that hangs must not hold up the cache.
     // Named futures: GCC 12 destroys a lambda temporary inside a co_await expression twice.
-    QFuture<SourceAttributes> statJob = runFileWork(sourcePath,
-        [sourcePath, destination = *destination, folder] { return readSourceAttributes(sourcePath, destination, folder); });
+    QFuture<SourceAttributes> statJob = runFileWork(sourcePath, [sourcePath, destination = *destination, folder] {
+        return readSourceAttributes(sourcePath, destination, folder);
+    });
     const SourceAttributes attributes = co_await statJob;
     if (!self)
         co_return std::nullopt;
@@ -287,12 +290,15 @@ QCoro::Task<std::optional<CacheEntry>> CacheManager::cacheFile(QUrl sourceURL, Q
         co_return std::nullopt;
     }
     if (!attributes.isRegularFile && !attributes.isDirectory) {
-        VLOG_TO(m_log, info, cache, QStringLiteral("Skipping cache for an item that is not a regular file: ") + sourceURL.fileName());
+        VLOG_TO(m_log, info, cache,
+            QStringLiteral("Skipping cache for an item that is not a regular file: ") + sourceURL.fileName());
         co_return std::nullopt;
     }
     if (attributes.size > maxSingleFileSize) {
         VLOG_TO(m_log, info, cache,
-            QStringLiteral("Skipping cache for large file (%1 bytes): %2").arg(attributes.size).arg(sourceURL.fileName()));
+            QStringLiteral("Skipping cache for large file (%1 bytes): %2")
+                .arg(attributes.size)
+                .arg(sourceURL.fileName()));
         co_return std::nullopt;
     }
 
@@ -321,9 +327,10 @@ QCoro::Task<std::optional<CacheEntry>> CacheManager::cacheFile(QUrl sourceURL, Q
         m_reservedBytes += attributes.size;
     }
 
-    QFuture<QString> copyJob = runFileWork(sourcePath, [sourcePath, destination = *destination, folder = cacheDirectory()] {
-        return CacheFolder::copyIn(sourcePath, destination, folder);
-    });
+    QFuture<QString> copyJob = runFileWork(sourcePath,
+        [sourcePath, destination = *destination, folder = cacheDirectory()] {
+            return CacheFolder::copyIn(sourcePath, destination, folder);
+        });
     const QString copyError = co_await copyJob;
     if (!self)
         co_return std::nullopt;
@@ -348,7 +355,8 @@ QCoro::Task<std::optional<CacheEntry>> CacheManager::cacheFile(QUrl sourceURL, Q
     m_index.add(entry);
     saveIndex();
     updateStatistics();
-    VLOG_TO(m_log, info, cache, QStringLiteral("Cached file: %1 (%2 bytes)").arg(entry.fileName, QString::number(entry.fileSize)));
+    VLOG_TO(m_log, info, cache,
+        QStringLiteral("Cached file: %1 (%2 bytes)").arg(entry.fileName, QString::number(entry.fileSize)));
     co_return entry;
 }
 
@@ -423,8 +431,8 @@ void CacheManager::clearAllCache()
 bool CacheManager::isCached(const QUuid& configID, const QString& relativePath)
 {
     const std::optional<qsizetype> position = m_index.find(configID, relativePath);
-    const bool cached =
-        position && CacheFolder(cacheDirectory()).holdsCopy(m_index.at(*position).localURL.toLocalFile());
+    const bool cached = position
+        && CacheFolder(cacheDirectory()).holdsCopy(m_index.at(*position).localURL.toLocalFile());
     ++(cached ? m_statistics.hitCount : m_statistics.missCount);
     updateStatistics();
     return cached;
@@ -442,8 +450,8 @@ QCoro::Task<QStringList> CacheManager::uncachedPaths(QUuid configID, QStringList
     const QString cacheFolder = cacheDirectory();
 
     // The cache folder is local, but a test per file is still disk work: keep it off the main thread.
-    QFuture<std::vector<char>> testJob =
-        runFileWork(cacheFolder, [localPaths, cacheFolder] { return ownedCopiesPresent(localPaths, cacheFolder); });
+    QFuture<std::vector<char>> testJob = runFileWork(cacheFolder,
+        [localPaths, cacheFolder] { return ownedCopiesPresent(localPaths, cacheFolder); });
     const std::vector<char> present = co_await testJob;
     if (!self)
         co_return QStringList();

@@ -158,7 +158,8 @@ QCoro::Task<> FileSystemManager::navigateUp()
 {
     if (!m_currentPath || pathText(*m_currentPath) == pathText(m_mountPoint))
         co_return;
-    const QUrl parent = m_currentPath->adjusted(QUrl::StripTrailingSlash).adjusted(QUrl::RemoveFilename | QUrl::StripTrailingSlash);
+    const QUrl parent =
+        m_currentPath->adjusted(QUrl::StripTrailingSlash).adjusted(QUrl::RemoveFilename | QUrl::StripTrailingSlash);
     QCoro::Task<> navigation = navigate(isWithinMountPoint(pathText(parent)) ? parent : m_mountPoint);
     co_await navigation;
 }
@@ -174,7 +175,8 @@ QCoro::Task<> FileSystemManager::loadDirectory(QUrl url)
     if (!m_isOfflineMode) {
         const QString mountPath = pathText(m_mountPoint);
         const QString folderPath = pathText(url);
-        QFuture<Listing> job = runFileWork(folderPath, [mountPath, folderPath] { return listFolder(mountPath, folderPath); });
+        QFuture<Listing> job = runFileWork(folderPath,
+            [mountPath, folderPath] { return listFolder(mountPath, folderPath); });
         const Listing listing = co_await job;
         // A load started after this one owns the published state (and isLoading) now.
         if (!self || generation != m_loadGeneration)

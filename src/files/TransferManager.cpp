@@ -14,8 +14,8 @@
 
 namespace vantrel {
 
-TransferManager::TransferManager(
-    RecentFilesTracker& recentFiles, NotificationService& notifications, TransferTask::Clock clock, QObject* parent)
+TransferManager::TransferManager(RecentFilesTracker& recentFiles, NotificationService& notifications,
+    TransferTask::Clock clock, QObject* parent)
     : QObject(parent)
     , m_recentFiles(recentFiles)
     , m_notifications(notifications)
@@ -240,10 +240,8 @@ QCoro::Task<TransferManager::CopyResult> TransferManager::copyFile(const QUrl& f
         if (!self)
             co_return CopyResult{};
         switch (step.step) {
-        case FileCopy::Step::finished:
-            co_return finish(CopyResult{CopyOutcome::succeeded, {}});
-        case FileCopy::Step::failed:
-            co_return finish(CopyResult{CopyOutcome::failed, messageFor(step, from, to)});
+        case FileCopy::Step::finished: co_return finish(CopyResult{CopyOutcome::succeeded, {}});
+        case FileCopy::Step::failed: co_return finish(CopyResult{CopyOutcome::failed, messageFor(step, from, to)});
         case FileCopy::Step::cancelled:
             // A retry withdrew the request after the worker had already dropped the partial file:
             // this copy cannot go on, and the task, pending again, runs anew from the first byte.
@@ -370,8 +368,7 @@ QString TransferManager::messageFor(const FileCopy::Result& result, const QUrl& 
     case FileCopy::Failure::finish:
         return Localization::textFormat(QStringLiteral("transfer.error.finish"),
             QStringLiteral("The file “%@” couldn’t be saved completely: %@"), {destinationName, reason});
-    case FileCopy::Failure::none:
-        break;
+    case FileCopy::Failure::none: break;
     }
     return reason;
 }

@@ -38,8 +38,8 @@ public:
     static constexpr int maxConcurrent = 3;
     static constexpr qint64 chunkSize = 1048576;
 
-    TransferManager(RecentFilesTracker& recentFiles, NotificationService& notifications,
-        TransferTask::Clock clock = {}, QObject* parent = nullptr);
+    TransferManager(RecentFilesTracker& recentFiles, NotificationService& notifications, TransferTask::Clock clock = {},
+        QObject* parent = nullptr);
     ~TransferManager() override;
 
     QList<TransferTask> tasks() const { return m_tasks; }

@@ -10,18 +10,12 @@ namespace vantrel {
 QString transferStatusRawValue(TransferStatus status)
 {
     switch (status) {
-    case TransferStatus::pending:
-        return QStringLiteral("pending");
-    case TransferStatus::running:
-        return QStringLiteral("running");
-    case TransferStatus::paused:
-        return QStringLiteral("paused");
-    case TransferStatus::completed:
-        return QStringLiteral("completed");
-    case TransferStatus::failed:
-        return QStringLiteral("failed");
-    case TransferStatus::cancelled:
-        return QStringLiteral("cancelled");
+    case TransferStatus::pending: return QStringLiteral("pending");
+    case TransferStatus::running: return QStringLiteral("running");
+    case TransferStatus::paused: return QStringLiteral("paused");
+    case TransferStatus::completed: return QStringLiteral("completed");
+    case TransferStatus::failed: return QStringLiteral("failed");
+    case TransferStatus::cancelled: return QStringLiteral("cancelled");
     }
     return {};
 }
@@ -75,7 +69,8 @@ QString TransferTask::formattedSpeed(const Clock& clock) const
 {
     const double bytesPerSecond = std::trunc(speed(clock));
     // Clamped so that the conversion cannot overflow.
-    const qint64 whole = bytesPerSecond >= 9.2e18 ? std::numeric_limits<qint64>::max() : static_cast<qint64>(bytesPerSecond);
+    const qint64 whole = bytesPerSecond >= 9.2e18 ? std::numeric_limits<qint64>::max()
+                                                  : static_cast<qint64>(bytesPerSecond);
     if (whole < 1)
         return QStringLiteral("--");
     return Formatters::fileByteCount(whole) + QStringLiteral("/s");

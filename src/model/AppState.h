@@ -16,7 +16,15 @@ namespace vantrel {
 // exception by asynchronous operations.
 class VantrelError : public std::exception {
 public:
-    enum class Kind { authenticationFailed, keychainError, mountFailed, unmountFailed, connectionFailed, timeout, unknown };
+    enum class Kind {
+        authenticationFailed,
+        keychainError,
+        mountFailed,
+        unmountFailed,
+        connectionFailed,
+        timeout,
+        unknown
+    };
 
     // An `unknown` error with an empty payload.
     VantrelError();
@@ -67,7 +75,10 @@ public:
     bool operator==(const MountState& other) const { return m_kind == other.m_kind && m_error == other.m_error; }
 
 private:
-    explicit MountState(Kind kind) : m_kind(kind) {}
+    explicit MountState(Kind kind)
+        : m_kind(kind)
+    {
+    }
     Kind m_kind = Kind::idle;
     std::optional<VantrelError> m_error;
 };
@@ -80,7 +91,10 @@ struct NASStatus {
     std::optional<QDateTime> lastMountedAt;
 
     NASStatus() = default;
-    explicit NASStatus(const QUuid& id) : configID(id) {}
+    explicit NASStatus(const QUuid& id)
+        : configID(id)
+    {
+    }
     QUuid id() const { return configID; }
     bool operator==(const NASStatus& other) const = default;
 };
@@ -106,15 +120,24 @@ public:
     bool operator==(const AppState& other) const = default;
 
 private:
-    explicit AppState(Kind kind) : m_kind(kind) {}
+    explicit AppState(Kind kind)
+        : m_kind(kind)
+    {
+    }
     Kind m_kind = Kind::unconfigured;
     std::optional<GlobalError> m_error;
 };
 
 enum class MenuBarIconState { idle, allMounted, partiallyMounted, allFailed, offline, mounting };
 
-inline size_t qHash(MenuBarIconState s, size_t seed = 0) noexcept { return ::qHash(static_cast<int>(s), seed); }
-inline size_t qHash(GlobalError e, size_t seed = 0) noexcept { return ::qHash(static_cast<int>(e), seed); }
+inline size_t qHash(MenuBarIconState s, size_t seed = 0) noexcept
+{
+    return ::qHash(static_cast<int>(s), seed);
+}
+inline size_t qHash(GlobalError e, size_t seed = 0) noexcept
+{
+    return ::qHash(static_cast<int>(e), seed);
+}
 
 // Registers the model's value types with the meta-type system so that they travel through queued
 // signals. Idempotent; also runs by itself when the application object is created.

@@ -87,10 +87,23 @@ QString displayName(NetworkBindingStrategy value)
     return {};
 }
 
-template <> QList<NASProtocol> allCases<NASProtocol>() { return {NASProtocol::smb, NASProtocol::nfs}; }
-template <> QList<AuthMethod> allCases<AuthMethod>() { return {AuthMethod::password, AuthMethod::guest}; }
-template <> QList<SMBVersion> allCases<SMBVersion>() { return {SMBVersion::automatic, SMBVersion::v2, SMBVersion::v3}; }
-template <> QList<NetworkBindingStrategy> allCases<NetworkBindingStrategy>()
+template <>
+QList<NASProtocol> allCases<NASProtocol>()
+{
+    return {NASProtocol::smb, NASProtocol::nfs};
+}
+template <>
+QList<AuthMethod> allCases<AuthMethod>()
+{
+    return {AuthMethod::password, AuthMethod::guest};
+}
+template <>
+QList<SMBVersion> allCases<SMBVersion>()
+{
+    return {SMBVersion::automatic, SMBVersion::v2, SMBVersion::v3};
+}
+template <>
+QList<NetworkBindingStrategy> allCases<NetworkBindingStrategy>()
 {
     return {NetworkBindingStrategy::ipRange, NetworkBindingStrategy::ssid, NetworkBindingStrategy::combined};
 }
@@ -203,7 +216,8 @@ public:
         return result;
     }
 
-    template <typename E> E enumeration(const QString& key) const
+    template <typename E>
+    E enumeration(const QString& key) const
     {
         const QString raw = string(key);
         const std::optional<E> value = fromRawValue<E>(raw);
@@ -331,7 +345,8 @@ std::optional<QList<NASConfig>> decodeConfigList(const QByteArray& utf8Json, QSt
     const QJsonDocument document = QJsonDocument::fromJson(utf8Json, &parseError);
     if (parseError.error != QJsonParseError::NoError) {
         if (error)
-            *error = QStringLiteral("not valid JSON at offset %1: %2").arg(parseError.offset).arg(parseError.errorString());
+            *error =
+                QStringLiteral("not valid JSON at offset %1: %2").arg(parseError.offset).arg(parseError.errorString());
         return std::nullopt;
     }
     if (!document.isArray()) {

@@ -27,13 +27,19 @@ QString displayName(AuthMethod value);
 QString displayName(SMBVersion value);
 QString displayName(NetworkBindingStrategy value);
 
-template <typename E> QList<E> allCases();
-template <> QList<NASProtocol> allCases<NASProtocol>();
-template <> QList<AuthMethod> allCases<AuthMethod>();
-template <> QList<SMBVersion> allCases<SMBVersion>();
-template <> QList<NetworkBindingStrategy> allCases<NetworkBindingStrategy>();
+template <typename E>
+QList<E> allCases();
+template <>
+QList<NASProtocol> allCases<NASProtocol>();
+template <>
+QList<AuthMethod> allCases<AuthMethod>();
+template <>
+QList<SMBVersion> allCases<SMBVersion>();
+template <>
+QList<NetworkBindingStrategy> allCases<NetworkBindingStrategy>();
 
-template <typename E> std::optional<E> fromRawValue(const QString& raw)
+template <typename E>
+std::optional<E> fromRawValue(const QString& raw)
 {
     for (E value : allCases<E>())
         if (rawValue(value) == raw)

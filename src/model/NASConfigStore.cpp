@@ -15,17 +15,21 @@
 
 namespace vantrel {
 
-NASConfigStore::NASConfigStore(
-    Defaults& defaults, SystemLog& systemLog, AppStateManager& appState, KeychainManager& keychain, QObject* parent)
-    : QObject(parent), m_defaults(defaults), m_systemLog(systemLog), m_appState(appState), m_keychain(keychain)
+NASConfigStore::NASConfigStore(Defaults& defaults, SystemLog& systemLog, AppStateManager& appState,
+    KeychainManager& keychain, QObject* parent)
+    : QObject(parent)
+    , m_defaults(defaults)
+    , m_systemLog(systemLog)
+    , m_appState(appState)
+    , m_keychain(keychain)
 {
     loadConfigs();
 }
 
 NASConfigStore& NASConfigStore::shared()
 {
-    static NASConfigStore* instance = new NASConfigStore(
-        Defaults::standard(), SystemLog::shared(), AppStateManager::shared(), KeychainManager::shared());
+    static NASConfigStore* instance = new NASConfigStore(Defaults::standard(), SystemLog::shared(),
+        AppStateManager::shared(), KeychainManager::shared());
     return *instance;
 }
 
@@ -56,7 +60,8 @@ void NASConfigStore::loadConfigs()
 {
     const QVariant stored = m_defaults.value(userDefaultsKey);
     if (!stored.isValid()) {
-        m_systemLog.write(SystemLog::Type::Info, logCategory, QStringLiteral("No persisted configs found; starting fresh"));
+        m_systemLog.write(SystemLog::Type::Info, logCategory,
+            QStringLiteral("No persisted configs found; starting fresh"));
         setConfigs({});
         return;
     }
@@ -69,16 +74,19 @@ void NASConfigStore::loadConfigs()
         error = QStringLiteral("the stored value is not a data value");
 
     if (!decoded) {
-        m_systemLog.write(SystemLog::Type::Error, logCategory, QStringLiteral("Failed to decode persisted configs: %1").arg(error));
+        m_systemLog.write(SystemLog::Type::Error, logCategory,
+            QStringLiteral("Failed to decode persisted configs: %1").arg(error));
         // The next save replaces the stored value; keep the user's configurations somewhere first.
-        const QByteArray bytes = stored.typeId() == QMetaType::QByteArray ? stored.toByteArray() : stored.toString().toUtf8();
+        const QByteArray bytes = stored.typeId() == QMetaType::QByteArray ? stored.toByteArray()
+                                                                          : stored.toString().toUtf8();
         m_corruptCopyPath = copyAsideUndecodable(bytes);
         setConfigs({});
         return;
     }
 
     setConfigs(*decoded);
-    m_systemLog.write(SystemLog::Type::Info, logCategory, QStringLiteral("Loaded %1 config(s) from UserDefaults").arg(m_configs.size()));
+    m_systemLog.write(SystemLog::Type::Info, logCategory,
+        QStringLiteral("Loaded %1 config(s) from UserDefaults").arg(m_configs.size()));
     for (const NASConfig& config : std::as_const(m_configs))
         m_appState.ensureStatus(config.id);
 }
@@ -90,7 +98,8 @@ QString NASConfigStore::copyAsideUndecodable(const QByteArray& data)
     QString failure;
     for (int attempt = 0; attempt < 100; ++attempt) {
         const QString name = QStringLiteral("%1.undecodable-%2%3.json")
-                                 .arg(userDefaultsKey, stamp, attempt == 0 ? QString() : QStringLiteral("-%1").arg(attempt));
+                                 .arg(userDefaultsKey, stamp,
+                                     attempt == 0 ? QString() : QStringLiteral("-%1").arg(attempt));
         const QString path = QDir(folder).filePath(name);
         QFile file(path);
         // The list holds passwords: owner-only from the moment the file exists.
@@ -107,7 +116,8 @@ QString NASConfigStore::copyAsideUndecodable(const QByteArray& data)
             break;
         }
         file.close();
-        m_systemLog.write(SystemLog::Type::Error, logCategory, QStringLiteral("Undecodable persisted configs copied to %1").arg(path));
+        m_systemLog.write(SystemLog::Type::Error, logCategory,
+            QStringLiteral("Undecodable persisted configs copied to %1").arg(path));
         return path;
     }
     m_systemLog.write(SystemLog::Type::Error, logCategory,
@@ -120,11 +130,13 @@ void NASConfigStore::saveConfigs()
     const QByteArray data = encodeConfigList(m_configs);
     if (data.isEmpty()) {
         m_systemLog.write(SystemLog::Type::Error, logCategory,
-            QStringLiteral("Failed to encode configs for persistence: %1").arg(QStringLiteral("the encoder produced no data")));
+            QStringLiteral("Failed to encode configs for persistence: %1")
+                .arg(QStringLiteral("the encoder produced no data")));
         return;
     }
     m_defaults.setValue(userDefaultsKey, data);
-    m_systemLog.write(SystemLog::Type::Debug, logCategory, QStringLiteral("Saved %1 config(s) to UserDefaults").arg(m_configs.size()));
+    m_systemLog.write(SystemLog::Type::Debug, logCategory,
+        QStringLiteral("Saved %1 config(s) to UserDefaults").arg(m_configs.size()));
 }
 
 bool NASConfigStore::addConfig(const NASConfig& config)
@@ -141,7 +153,8 @@ bool NASConfigStore::addConfig(const NASConfig& config)
 
 void NASConfigStore::updateConfig(const NASConfig& config)
 {
-    const auto it = std::find_if(m_configs.cbegin(), m_configs.cend(), [&](const NASConfig& c) { return c.id == config.id; });
+    const auto it = std::find_if(m_configs.cbegin(), m_configs.cend(),
+        [&](const NASConfig& c) { return c.id == config.id; });
     if (it == m_configs.cend()) {
         m_systemLog.write(SystemLog::Type::Error, logCategory,
             QStringLiteral("Attempted to update non-existent config: %1").arg(encoding::uuidText(config.id)));
@@ -171,8 +184,9 @@ void NASConfigStore::deleteConfig(const QUuid& id)
     // with the same identifier (a duplicate, or an NFS share of the same address and path) still
     // needs it.
     const QString& key = removed.keychainIdentifier;
-    if (!key.isEmpty()
-        && std::none_of(remaining.cbegin(), remaining.cend(), [&](const NASConfig& c) { return c.keychainIdentifier == key; }))
+    if (!key.isEmpty() && std::none_of(remaining.cbegin(), remaining.cend(), [&](const NASConfig& c) {
+            return c.keychainIdentifier == key;
+        }))
         m_keychain.deletePassword(key);
 
     setConfigs(std::move(remaining));

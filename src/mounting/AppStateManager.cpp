@@ -24,7 +24,8 @@ std::optional<NASStatus> AppStateManager::status(const QUuid& configID) const
     return it.value();
 }
 
-void AppStateManager::updateStatus(const QUuid& configID, const MountState& state, const std::optional<QUrl>& mountPoint)
+void AppStateManager::updateStatus(const QUuid& configID, const MountState& state,
+    const std::optional<QUrl>& mountPoint)
 {
     NASStatus status = m_nasStatuses.value(configID, NASStatus(configID));
     status.mountState = state;
@@ -40,9 +41,7 @@ void AppStateManager::updateStatus(const QUuid& configID, const MountState& stat
     case MountState::Kind::idle:
     case MountState::Kind::mounting:
     case MountState::Kind::unmounting:
-    case MountState::Kind::offline:
-        status.mountPoint.reset();
-        break;
+    case MountState::Kind::offline: status.mountPoint.reset(); break;
     }
     m_nasStatuses.insert(configID, status);
     emit nasStatusesChanged();

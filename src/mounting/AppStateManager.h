@@ -33,7 +33,8 @@ public:
     // Where "now" comes from when a share is recorded as mounted (UTC by default).
     void setClock(std::function<QDateTime()> clock) { m_clock = std::move(clock); }
 
-    void updateStatus(const QUuid& configID, const MountState& state, const std::optional<QUrl>& mountPoint = std::nullopt);
+    void updateStatus(const QUuid& configID, const MountState& state,
+        const std::optional<QUrl>& mountPoint = std::nullopt);
     void ensureStatus(const QUuid& configID);
     void removeStatus(const QUuid& configID);
 

@@ -427,7 +427,8 @@ void AutoMountStrategy::startHealthCheck()
         return;
     m_healthCheck.cancel();
     detach(performHealthCheck());
-    m_healthCheck.start(delayOf(keepAliveInterval()), [this] { detach(performHealthCheck()); }, true);
+    m_healthCheck.start(
+        delayOf(keepAliveInterval()), [this] { detach(performHealthCheck()); }, true);
 }
 
 QCoro::Task<> AutoMountStrategy::performHealthCheck()

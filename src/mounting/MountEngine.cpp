@@ -179,8 +179,8 @@ QCoro::Task<> MountEngine::releaseShareFromOtherConfigs(NASConfig config, QList<
     }
 }
 
-QCoro::Task<ProcessResult> MountEngine::runMountTool(QStringList arguments,
-    std::optional<QString> password, QString user, QString address)
+QCoro::Task<ProcessResult> MountEngine::runMountTool(QStringList arguments, std::optional<QString> password,
+    QString user, QString address)
 {
     if (!password) {
         auto task = ProcessRunner::run(m_tools.smbMount, arguments, mountTimeout);
@@ -253,7 +253,8 @@ QCoro::Task<QUrl> MountEngine::mountSMB(NASConfig config, QList<NASConfig> confi
         QFuture<std::optional<QString>> reading = onWorker(std::move(read));
         password = co_await reading;
         if (!password || password->isEmpty())
-            throw VantrelError::authenticationFailed(QStringLiteral("No password found in keychain for ") + config.name);
+            throw VantrelError::authenticationFailed(
+                QStringLiteral("No password found in keychain for ") + config.name);
     }
 
     QStringList arguments;
@@ -288,7 +289,8 @@ QCoro::Task<QUrl> MountEngine::mountNFS(NASConfig config)
     QString options = QStringLiteral("vers=4,tcp,noresvport");
     if (config.mountOptions.readOnly)
         options += QStringLiteral(",ro");
-    const QStringList arguments{QStringLiteral("-o"), options, config.address + QLatin1Char(':') + config.sharePath, path};
+    const QStringList arguments{QStringLiteral("-o"), options, config.address + QLatin1Char(':') + config.sharePath,
+        path};
 
     auto first = ProcessRunner::run(m_tools.nfsMount, arguments, mountTimeout);
     ProcessResult result = co_await std::move(first);
@@ -297,7 +299,8 @@ QCoro::Task<QUrl> MountEngine::mountNFS(NASConfig config)
 
     if (result.exitCode == 1) {
         const QString error = result.stderr.trimmed().toLower();
-        const bool refused = error.contains(QLatin1String("permission")) || error.contains(QLatin1String("not permitted"));
+        const bool refused = error.contains(QLatin1String("permission"))
+            || error.contains(QLatin1String("not permitted"));
         if (refused && QFileInfo::exists(m_tools.sudo)) {
             const QStringList sudoArguments = QStringList{QStringLiteral("-n"), m_tools.nfsMount} + arguments;
             auto retry = ProcessRunner::run(m_tools.sudo, sudoArguments, mountTimeout);
@@ -313,7 +316,8 @@ QCoro::Task<QUrl> MountEngine::mountNFS(NASConfig config)
             QStringLiteral("mount_nfs 参数错误。请检查 NFS 服务器地址和共享路径是否正确。当前仅支持 NFSv4。")));
     if (result.exitCode == 1 && message.contains(QLatin1String("sudo")))
         throw VantrelError::mountFailed(Localization::text(QStringLiteral("nfs.error.sudoRequired"),
-            QStringLiteral("NFS 挂载需要 root 权限。请在终端配置 sudoers 以允许免密执行 mount_nfs，或手动挂载后使用自定义挂载点。")));
+            QStringLiteral(
+                "NFS 挂载需要 root 权限。请在终端配置 sudoers 以允许免密执行 mount_nfs，或手动挂载后使用自定义挂载点。")));
     throw VantrelError::mountFailed(QStringLiteral("mount_nfs exited with code ") + QString::number(result.exitCode)
         + QStringLiteral(": ") + message);
 }
@@ -352,7 +356,8 @@ QCoro::Task<MountEngine::ConnectionTestResult> MountEngine::testConnection(NASCo
 {
     const QString address = config.address;
     QStringList arguments;
-    arguments << QStringLiteral("-c") << QStringLiteral("1") << QStringLiteral("-W") << QStringLiteral("3000") << address;
+    arguments << QStringLiteral("-c") << QStringLiteral("1") << QStringLiteral("-W") << QStringLiteral("3000")
+              << address;
     QElapsedTimer clock;
     clock.start();
     try {

@@ -46,7 +46,11 @@ std::optional<T> readDecimal(QStringView text, bool allowNegative)
 
 QString dottedQuad(quint32 value)
 {
-    return QStringLiteral("%1.%2.%3.%4").arg(value >> 24).arg((value >> 16) & 0xFF).arg((value >> 8) & 0xFF).arg(value & 0xFF);
+    return QStringLiteral("%1.%2.%3.%4")
+        .arg(value >> 24)
+        .arg((value >> 16) & 0xFF)
+        .arg((value >> 8) & 0xFF)
+        .arg(value & 0xFF);
 }
 
 int leadingOnes(quint32 mask)
@@ -64,13 +68,15 @@ NetworkMonitor::NetworkMonitor(QObject* parent)
 {
 }
 
-NetworkMonitor::NetworkMonitor(std::unique_ptr<PathMonitor> pathMonitor, std::unique_ptr<WifiInfo> wifi, QObject* parent)
+NetworkMonitor::NetworkMonitor(std::unique_ptr<PathMonitor> pathMonitor, std::unique_ptr<WifiInfo> wifi,
+    QObject* parent)
     : QObject(parent)
     , m_pathMonitor(std::move(pathMonitor))
     , m_wifi(std::move(wifi))
 {
-    connect(m_pathMonitor.get(), &PathMonitor::pathUpdated, this, [this](bool satisfied) { handlePathUpdate(satisfied); },
-            Qt::DirectConnection);
+    connect(
+        m_pathMonitor.get(), &PathMonitor::pathUpdated, this, [this](bool satisfied) { handlePathUpdate(satisfied); },
+        Qt::DirectConnection);
 }
 
 NetworkMonitor::~NetworkMonitor()
@@ -115,7 +121,8 @@ void NetworkMonitor::handlePathUpdate(bool satisfied)
         this, [this, satisfied, address, ssid] { applyUpdate(satisfied, address, ssid); }, Qt::QueuedConnection);
 }
 
-void NetworkMonitor::applyUpdate(bool connected, const std::optional<QString>& address, const std::optional<QString>& ssid)
+void NetworkMonitor::applyUpdate(bool connected, const std::optional<QString>& address,
+    const std::optional<QString>& ssid)
 {
     m_isConnected = connected;
     emit isConnectedChanged(m_isConnected);
@@ -145,23 +152,18 @@ std::optional<IPv4Info> NetworkMonitor::currentIPv4() const
     return firstIPv4(m_pathMonitor->interfaceAddresses());
 }
 
-NetworkMatchResult NetworkMonitor::evaluate(const NetworkBindingConfig& binding, const std::optional<QString>& ipAddress,
-                                            const std::optional<QString>& ssid)
+NetworkMatchResult NetworkMonitor::evaluate(const NetworkBindingConfig& binding,
+    const std::optional<QString>& ipAddress, const std::optional<QString>& ssid)
 {
     NetworkMatchResult result;
     result.strategy = binding.strategy;
     result.ipMatched = !binding.ipRange.isEmpty() && isIP(ipAddress, binding.ipRange);
-    result.ssidMatched = !binding.ssidList.isEmpty() && ssid && !ssid->isEmpty() && binding.ssidList.contains(*ssid, Qt::CaseSensitive);
+    result.ssidMatched = !binding.ssidList.isEmpty() && ssid && !ssid->isEmpty()
+        && binding.ssidList.contains(*ssid, Qt::CaseSensitive);
     switch (binding.strategy) {
-    case NetworkBindingStrategy::ipRange:
-        result.matched = result.ipMatched;
-        break;
-    case NetworkBindingStrategy::ssid:
-        result.matched = result.ssidMatched;
-        break;
-    case NetworkBindingStrategy::combined:
-        result.matched = result.ipMatched && result.ssidMatched;
-        break;
+    case NetworkBindingStrategy::ipRange: result.matched = result.ipMatched; break;
+    case NetworkBindingStrategy::ssid: result.matched = result.ssidMatched; break;
+    case NetworkBindingStrategy::combined: result.matched = result.ipMatched && result.ssidMatched; break;
     }
     return result;
 }

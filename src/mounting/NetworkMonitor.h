@@ -72,7 +72,7 @@ public:
 
     // The pure rules behind the above.
     static NetworkMatchResult evaluate(const NetworkBindingConfig& binding, const std::optional<QString>& ipAddress,
-                                       const std::optional<QString>& ssid);
+        const std::optional<QString>& ssid);
     static bool isIP(const std::optional<QString>& ip, const QString& inCIDR);
     static std::optional<quint32> parseIPv4(const QString& text);
     // The first interface that is up, not loopback, and has an IPv4 address and netmask.

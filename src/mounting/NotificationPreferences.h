@@ -14,7 +14,15 @@ namespace vantrel {
 class Defaults;
 
 // The events a user notification may be posted for, in the order the settings list them.
-enum class NotificationEvent { mountSuccess, mountFailure, unmount, networkChange, transferComplete, transferFailed, cacheCleanup };
+enum class NotificationEvent {
+    mountSuccess,
+    mountFailure,
+    unmount,
+    networkChange,
+    transferComplete,
+    transferFailed,
+    cacheCleanup
+};
 
 QList<NotificationEvent> allNotificationEvents();
 QString notificationEventRawValue(NotificationEvent event);

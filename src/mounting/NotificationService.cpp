@@ -27,7 +27,8 @@ NotificationService::NotificationService(NotificationCenter& center, Notificatio
 NotificationService& NotificationService::shared()
 {
     static NotificationService* instance = [] {
-        auto* p = new NotificationService(NotificationCenter::shared(), NotificationPreferences::shared(), LogManager::shared());
+        auto* p = new NotificationService(NotificationCenter::shared(), NotificationPreferences::shared(),
+            LogManager::shared());
         if (auto* app = QCoreApplication::instance(); app && p->thread() != app->thread())
             p->moveToThread(app->thread());
         return p;
@@ -40,8 +41,10 @@ void NotificationService::notifyMountSuccess(const QString& nasName)
     if (!m_preferences.isEnabled(NotificationEvent::mountSuccess))
         return;
     NotificationContent content;
-    content.title = Localization::text(QStringLiteral("notification.mount.success.title"), QStringLiteral("NAS 已连接"));
-    content.body = Localization::textFormat(QStringLiteral("notification.mount.success.body"), QStringLiteral("%@ 已成功挂载"), {nasName});
+    content.title = Localization::text(QStringLiteral("notification.mount.success.title"),
+        QStringLiteral("NAS 已连接"));
+    content.body = Localization::textFormat(QStringLiteral("notification.mount.success.body"),
+        QStringLiteral("%@ 已成功挂载"), {nasName});
     scheduleNotification(content, QStringLiteral("mount-success-") + nasName);
 }
 
@@ -50,9 +53,10 @@ void NotificationService::notifyMountFailure(const QString& nasName, const Vantr
     if (!m_preferences.isEnabled(NotificationEvent::mountFailure))
         return;
     NotificationContent content;
-    content.title = Localization::text(QStringLiteral("notification.mount.failure.title"), QStringLiteral("NAS 连接失败"));
-    content.body = Localization::textFormat(QStringLiteral("notification.mount.failure.body"), QStringLiteral("%1$@: %2$@"),
-        {nasName, error.message()});
+    content.title = Localization::text(QStringLiteral("notification.mount.failure.title"),
+        QStringLiteral("NAS 连接失败"));
+    content.body = Localization::textFormat(QStringLiteral("notification.mount.failure.body"),
+        QStringLiteral("%1$@: %2$@"), {nasName, error.message()});
     content.categoryIdentifier = retryCategory;
     content.userInfo.insert(QStringLiteral("nasName"), nasName);
     scheduleNotification(content, QStringLiteral("mount-failure-") + nasName);
@@ -64,7 +68,8 @@ void NotificationService::notifyUnmount(const QString& nasName)
         return;
     NotificationContent content;
     content.title = Localization::text(QStringLiteral("notification.unmount.title"), QStringLiteral("NAS 已断开"));
-    content.body = Localization::textFormat(QStringLiteral("notification.unmount.body"), QStringLiteral("%@ 已卸载"), {nasName});
+    content.body = Localization::textFormat(QStringLiteral("notification.unmount.body"), QStringLiteral("%@ 已卸载"),
+        {nasName});
     content.playsSound = false;
     scheduleNotification(content, QStringLiteral("unmount-") + nasName);
 }
@@ -75,11 +80,13 @@ void NotificationService::notifyTransferComplete(const QString& fileName, Transf
         return;
     NotificationContent content;
     if (direction == TransferDirection::download) {
-        content.title = Localization::text(QStringLiteral("notification.transfer.download.title"), QStringLiteral("下载完成"));
+        content.title = Localization::text(QStringLiteral("notification.transfer.download.title"),
+            QStringLiteral("下载完成"));
         content.body = Localization::textFormat(QStringLiteral("notification.transfer.download.body"),
             QStringLiteral("%@ 已下载到本地"), {fileName});
     } else {
-        content.title = Localization::text(QStringLiteral("notification.transfer.upload.title"), QStringLiteral("上传完成"));
+        content.title = Localization::text(QStringLiteral("notification.transfer.upload.title"),
+            QStringLiteral("上传完成"));
         content.body = Localization::textFormat(QStringLiteral("notification.transfer.upload.body"),
             QStringLiteral("%@ 已上传到 NAS"), {fileName});
     }
@@ -92,14 +99,16 @@ void NotificationService::scheduleNotification(const NotificationContent& conten
 {
     m_center.removePendingNotificationRequests({identifier});
     LogManager* logger = &m_logger;
-    m_center.add(NotificationRequest{identifier, content, triggerDelay}, [logger, identifier](const std::optional<QString>& error) {
-        if (error)
-            VLOG_TO(*logger, error, defaultCategory,
-                QStringLiteral("Failed to schedule notification '%1': %2").arg(identifier, *error));
-    });
+    m_center.add(NotificationRequest{identifier, content, triggerDelay},
+        [logger, identifier](const std::optional<QString>& error) {
+            if (error)
+                VLOG_TO(*logger, error, defaultCategory,
+                    QStringLiteral("Failed to schedule notification '%1': %2").arg(identifier, *error));
+        });
 }
 
-void NotificationService::handleAction(const QString& /*identifier*/, const QString& actionIdentifier, const QVariantMap& userInfo)
+void NotificationService::handleAction(const QString& /*identifier*/, const QString& actionIdentifier,
+    const QVariantMap& userInfo)
 {
     if (actionIdentifier != retryActionID)
         return;

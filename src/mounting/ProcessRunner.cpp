@@ -39,7 +39,10 @@ QString wholeSeconds(double seconds)
 // Suspends until a started QProcess runs or has failed to start; true when it runs.
 class StartedAwaiter {
 public:
-    explicit StartedAwaiter(QProcess* process) : m_process(process) {}
+    explicit StartedAwaiter(QProcess* process)
+        : m_process(process)
+    {
+    }
 
     bool await_ready() noexcept
     {
@@ -56,10 +59,11 @@ public:
             QTimer::singleShot(0, [waiting] { waiting.resume(); });
         };
         m_onStarted = QObject::connect(m_process, &QProcess::started, m_process, [resume] { resume(true); });
-        m_onFailed = QObject::connect(m_process, &QProcess::errorOccurred, m_process, [resume](QProcess::ProcessError error) {
-            if (error == QProcess::FailedToStart)
-                resume(false);
-        });
+        m_onFailed = QObject::connect(m_process, &QProcess::errorOccurred, m_process,
+            [resume](QProcess::ProcessError error) {
+                if (error == QProcess::FailedToStart)
+                    resume(false);
+            });
     }
     bool await_resume() const noexcept { return m_started; }
 
@@ -88,8 +92,8 @@ QCoro::Task<ProcessResult> ProcessRunner::run(QString executablePath, QStringLis
     if (!started) {
         const QString description = process->errorString();
         process->close();
-        throw VantrelError::mountFailed(QStringLiteral("Failed to launch ") + executablePath + QStringLiteral(": ")
-            + description);
+        throw VantrelError::mountFailed(
+            QStringLiteral("Failed to launch ") + executablePath + QStringLiteral(": ") + description);
     }
 
     if (stdinData) {

@@ -4,9 +4,21 @@
 
 namespace vantrel {
 
-QString AppInfo::bundleIdentifier() { return QStringLiteral(VANTREL_BUNDLE_IDENTIFIER); }
-QString AppInfo::version() { return QStringLiteral(VANTREL_VERSION); }
-QString AppInfo::buildNumber() { return QStringLiteral(VANTREL_BUILD_NUMBER); }
-QString AppInfo::displayName() { return QStringLiteral("Vantrel"); }
+QString AppInfo::bundleIdentifier()
+{
+    return QStringLiteral(VANTREL_BUNDLE_IDENTIFIER);
+}
+QString AppInfo::version()
+{
+    return QStringLiteral(VANTREL_VERSION);
+}
+QString AppInfo::buildNumber()
+{
+    return QStringLiteral(VANTREL_BUILD_NUMBER);
+}
+QString AppInfo::displayName()
+{
+    return QStringLiteral("Vantrel");
+}
 
 } // namespace vantrel

@@ -16,8 +16,8 @@ public:
     struct Preparation {
         QString reportDirectory;
         QString reportExtension;
-        QString reportId;     // the id and file base name of the report a crash will write
-        QString homePath;     // replaced by "~" in the stack lines of signal reports
+        QString reportId; // the id and file base name of the report a crash will write
+        QString homePath; // replaced by "~" in the stack lines of signal reports
         QString appVersion;
         QString buildNumber;
         QString osVersion;

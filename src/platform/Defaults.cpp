@@ -40,7 +40,8 @@ QJsonObject encodeValue(const QVariant& v)
         if (std::isfinite(d))
             o[kValue] = d;
         else
-            o[kValue] = std::isnan(d) ? QStringLiteral("nan") : (d > 0 ? QStringLiteral("inf") : QStringLiteral("-inf"));
+            o[kValue] = std::isnan(d) ? QStringLiteral("nan")
+                                      : (d > 0 ? QStringLiteral("inf") : QStringLiteral("-inf"));
         break;
     }
     case QMetaType::QString:
@@ -59,8 +60,7 @@ QJsonObject encodeValue(const QVariant& v)
         o[kType] = QStringLiteral("date");
         o[kValue] = v.toDateTime().toUTC().toString(Qt::ISODateWithMs);
         break;
-    default:
-        break;
+    default: break;
     }
     return o;
 }
@@ -103,7 +103,8 @@ std::optional<QVariant> decodeValue(const QJsonValue& json)
         return QVariant(list);
     }
     if (type == QLatin1String("data") && v.isString()) {
-        const auto decoded = QByteArray::fromBase64Encoding(v.toString().toLatin1(), QByteArray::AbortOnBase64DecodingErrors);
+        const auto decoded = QByteArray::fromBase64Encoding(v.toString().toLatin1(),
+            QByteArray::AbortOnBase64DecodingErrors);
         if (decoded)
             return QVariant(*decoded);
     }
@@ -194,7 +195,8 @@ void Defaults::load()
     }
     m_systemLog.write(SystemLog::Type::Error, QStringLiteral("Defaults"),
         QStringLiteral("Settings file %1 is unreadable (%2); a copy was kept at %3")
-            .arg(m_filePath, problem, m_corruptCopyPath.isEmpty() ? QStringLiteral("(copy failed)") : m_corruptCopyPath));
+            .arg(m_filePath, problem,
+                m_corruptCopyPath.isEmpty() ? QStringLiteral("(copy failed)") : m_corruptCopyPath));
 }
 
 bool Defaults::contains(const QString& key) const
@@ -213,12 +215,9 @@ std::optional<bool> Defaults::boolValue(const QString& key) const
 {
     const QVariant v = value(key);
     switch (v.typeId()) {
-    case QMetaType::Bool:
-        return v.toBool();
-    case QMetaType::LongLong:
-        return v.toLongLong() != 0;
-    case QMetaType::Double:
-        return v.toDouble() != 0.0;
+    case QMetaType::Bool: return v.toBool();
+    case QMetaType::LongLong: return v.toLongLong() != 0;
+    case QMetaType::Double: return v.toDouble() != 0.0;
     case QMetaType::QString: {
         const QString s = v.toString().trimmed().toLower();
         if (s == QLatin1String("yes") || s == QLatin1String("true"))
@@ -229,8 +228,7 @@ std::optional<bool> Defaults::boolValue(const QString& key) const
             return *d != 0.0;
         return std::nullopt;
     }
-    default:
-        return std::nullopt;
+    default: return std::nullopt;
     }
 }
 
@@ -243,12 +241,9 @@ std::optional<qint64> Defaults::integerValue(const QString& key) const
         return static_cast<qint64>(d);
     };
     switch (v.typeId()) {
-    case QMetaType::Bool:
-        return v.toBool() ? 1 : 0;
-    case QMetaType::LongLong:
-        return v.toLongLong();
-    case QMetaType::Double:
-        return fromDouble(v.toDouble());
+    case QMetaType::Bool: return v.toBool() ? 1 : 0;
+    case QMetaType::LongLong: return v.toLongLong();
+    case QMetaType::Double: return fromDouble(v.toDouble());
     case QMetaType::QString: {
         bool ok = false;
         const qint64 n = v.toString().trimmed().toLongLong(&ok);
@@ -258,8 +253,7 @@ std::optional<qint64> Defaults::integerValue(const QString& key) const
             return fromDouble(*d);
         return std::nullopt;
     }
-    default:
-        return std::nullopt;
+    default: return std::nullopt;
     }
 }
 
@@ -267,16 +261,11 @@ std::optional<double> Defaults::doubleValue(const QString& key) const
 {
     const QVariant v = value(key);
     switch (v.typeId()) {
-    case QMetaType::Bool:
-        return v.toBool() ? 1.0 : 0.0;
-    case QMetaType::LongLong:
-        return static_cast<double>(v.toLongLong());
-    case QMetaType::Double:
-        return v.toDouble();
-    case QMetaType::QString:
-        return numberFromText(v.toString());
-    default:
-        return std::nullopt;
+    case QMetaType::Bool: return v.toBool() ? 1.0 : 0.0;
+    case QMetaType::LongLong: return static_cast<double>(v.toLongLong());
+    case QMetaType::Double: return v.toDouble();
+    case QMetaType::QString: return numberFromText(v.toString());
+    default: return std::nullopt;
     }
 }
 
@@ -284,14 +273,10 @@ std::optional<QString> Defaults::stringValue(const QString& key) const
 {
     const QVariant v = value(key);
     switch (v.typeId()) {
-    case QMetaType::QString:
-        return v.toString();
-    case QMetaType::LongLong:
-        return QString::number(v.toLongLong());
-    case QMetaType::Double:
-        return QString::number(v.toDouble());
-    default:
-        return std::nullopt;
+    case QMetaType::QString: return v.toString();
+    case QMetaType::LongLong: return QString::number(v.toLongLong());
+    case QMetaType::Double: return QString::number(v.toDouble());
+    default: return std::nullopt;
     }
 }
 
@@ -328,14 +313,10 @@ bool Defaults::setValue(const QString& key, const QVariant& value)
     case QMetaType::Double:
     case QMetaType::QString:
     case QMetaType::QStringList:
-    case QMetaType::QByteArray:
-        stored = value;
-        break;
+    case QMetaType::QByteArray: stored = value; break;
     case QMetaType::Int:
     case QMetaType::Long:
-    case QMetaType::Short:
-        stored = QVariant(value.toLongLong());
-        break;
+    case QMetaType::Short: stored = QVariant(value.toLongLong()); break;
     case QMetaType::UInt:
     case QMetaType::ULong:
     case QMetaType::ULongLong:
@@ -343,16 +324,13 @@ bool Defaults::setValue(const QString& key, const QVariant& value)
             return false;
         stored = QVariant(value.toLongLong());
         break;
-    case QMetaType::Float:
-        stored = QVariant(value.toDouble());
-        break;
+    case QMetaType::Float: stored = QVariant(value.toDouble()); break;
     case QMetaType::QDateTime:
         if (!value.toDateTime().isValid())
             return false;
         stored = QVariant(value.toDateTime().toUTC());
         break;
-    default:
-        return false;
+    default: return false;
     }
     {
         QWriteLocker locker(&m_lock);
@@ -413,7 +391,8 @@ void Defaults::saveNow()
     if (!dir.exists()) {
         ok = QDir().mkpath(dir.absolutePath());
         if (ok)
-            QFile::setPermissions(dir.absolutePath(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+            QFile::setPermissions(dir.absolutePath(),
+                QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     }
     if (ok) {
         QSaveFile file(m_filePath);

@@ -79,10 +79,10 @@ private:
     QString m_corruptCopyPath;
     mutable QReadWriteLock m_lock;
     QHash<QString, QVariant> m_values;
-    quint64 m_generation = 0;       // bumped on every change, under m_lock
-    quint64 m_savedGeneration = 0;  // last generation written, touched only by the writer
+    quint64 m_generation = 0;      // bumped on every change, under m_lock
+    quint64 m_savedGeneration = 0; // last generation written, touched only by the writer
     bool m_lastSaveOk = true;
-    bool m_savingBlocked = false;   // set at load only, before the writer runs
+    bool m_savingBlocked = false; // set at load only, before the writer runs
     std::unique_ptr<QThreadPool> m_writer;
 };
 

@@ -35,8 +35,7 @@ bool writeAll(int fd, const char* data, qint64 size)
 
 } // namespace
 
-FileCopy::FileCopy(
-    const QString& sourcePath, const QString& destinationPath, qint64 chunkSize, Sync sync, Read read)
+FileCopy::FileCopy(const QString& sourcePath, const QString& destinationPath, qint64 chunkSize, Sync sync, Read read)
     : m_sourcePath(QFile::encodeName(sourcePath))
     , m_destinationPath(QFile::encodeName(destinationPath))
     , m_chunkSize(chunkSize)

@@ -18,26 +18,17 @@ QString FileSystemInfo::nameForMagic(unsigned long magic)
     switch (magic) {
     case 0xFF534D42UL: // CIFS
     case 0xFE534D42UL: // SMB2
-    case 0x517BUL: // SMB
+    case 0x517BUL:     // SMB
         return QStringLiteral("smbfs");
-    case 0x6969UL:
-        return QStringLiteral("nfs");
-    case 0xEF53UL:
-        return QStringLiteral("ext4");
-    case 0x01021994UL:
-        return QStringLiteral("tmpfs");
-    case 0x9123683EUL:
-        return QStringLiteral("btrfs");
-    case 0x58465342UL:
-        return QStringLiteral("xfs");
-    case 0x794C7630UL:
-        return QStringLiteral("overlay");
-    case 0x65735546UL:
-        return QStringLiteral("fuse");
-    case 0x4D44UL:
-        return QStringLiteral("msdos");
-    default:
-        return {};
+    case 0x6969UL: return QStringLiteral("nfs");
+    case 0xEF53UL: return QStringLiteral("ext4");
+    case 0x01021994UL: return QStringLiteral("tmpfs");
+    case 0x9123683EUL: return QStringLiteral("btrfs");
+    case 0x58465342UL: return QStringLiteral("xfs");
+    case 0x794C7630UL: return QStringLiteral("overlay");
+    case 0x65735546UL: return QStringLiteral("fuse");
+    case 0x4D44UL: return QStringLiteral("msdos");
+    default: return {};
     }
 }
 

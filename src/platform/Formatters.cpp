@@ -43,20 +43,13 @@ QDateTime addUnits(const QDateTime& start, CalendarUnit unit, qint64 count)
     // A count of years or months beyond an int is beyond any date anyway.
     const bool fitsInt = count >= std::numeric_limits<int>::min() && count <= std::numeric_limits<int>::max();
     switch (unit) {
-    case CalendarUnit::year:
-        return fitsInt ? start.addYears(int(count)) : QDateTime();
-    case CalendarUnit::month:
-        return fitsInt ? start.addMonths(int(count)) : QDateTime();
-    case CalendarUnit::week:
-        return start.addDays(count * 7);
-    case CalendarUnit::day:
-        return start.addDays(count);
-    case CalendarUnit::hour:
-        return start.addSecs(count * 3600);
-    case CalendarUnit::minute:
-        return start.addSecs(count * 60);
-    case CalendarUnit::second:
-        return start.addSecs(count);
+    case CalendarUnit::year: return fitsInt ? start.addYears(int(count)) : QDateTime();
+    case CalendarUnit::month: return fitsInt ? start.addMonths(int(count)) : QDateTime();
+    case CalendarUnit::week: return start.addDays(count * 7);
+    case CalendarUnit::day: return start.addDays(count);
+    case CalendarUnit::hour: return start.addSecs(count * 3600);
+    case CalendarUnit::minute: return start.addSecs(count * 60);
+    case CalendarUnit::second: return start.addSecs(count);
     }
     return {};
 }
@@ -111,28 +104,20 @@ std::optional<QString> namedText(const UnitCount& value)
         return std::nullopt;
     const bool past = value.count < 0;
     switch (value.unit) {
-    case CalendarUnit::year:
-        return past ? QStringLiteral("last year") : QStringLiteral("next year");
-    case CalendarUnit::month:
-        return past ? QStringLiteral("last month") : QStringLiteral("next month");
-    case CalendarUnit::week:
-        return past ? QStringLiteral("last week") : QStringLiteral("next week");
-    case CalendarUnit::day:
-        return past ? QStringLiteral("yesterday") : QStringLiteral("tomorrow");
-    default:
-        return std::nullopt; // hours, minutes and seconds have no name for one unit
+    case CalendarUnit::year: return past ? QStringLiteral("last year") : QStringLiteral("next year");
+    case CalendarUnit::month: return past ? QStringLiteral("last month") : QStringLiteral("next month");
+    case CalendarUnit::week: return past ? QStringLiteral("last week") : QStringLiteral("next week");
+    case CalendarUnit::day: return past ? QStringLiteral("yesterday") : QStringLiteral("tomorrow");
+    default: return std::nullopt; // hours, minutes and seconds have no name for one unit
     }
 }
 
 QDateTime inZoneOf(const QDateTime& date, const QDateTime& reference)
 {
     switch (reference.timeSpec()) {
-    case Qt::TimeZone:
-        return date.toTimeZone(reference.timeZone());
-    case Qt::OffsetFromUTC:
-        return date.toOffsetFromUtc(reference.offsetFromUtc());
-    default:
-        return date.toTimeSpec(reference.timeSpec());
+    case Qt::TimeZone: return date.toTimeZone(reference.timeZone());
+    case Qt::OffsetFromUTC: return date.toOffsetFromUtc(reference.offsetFromUtc());
+    default: return date.toTimeSpec(reference.timeSpec());
     }
 }
 
@@ -167,27 +152,13 @@ QString Formatters::relativeDateNumericShort(const QDateTime& date, const QDateT
     const qint64 magnitude = largest.count < 0 ? -largest.count : largest.count;
     QString unit;
     switch (largest.unit) {
-    case CalendarUnit::year:
-        unit = QStringLiteral("yr.");
-        break;
-    case CalendarUnit::month:
-        unit = QStringLiteral("mo.");
-        break;
-    case CalendarUnit::week:
-        unit = QStringLiteral("wk.");
-        break;
-    case CalendarUnit::day:
-        unit = magnitude == 1 ? QStringLiteral("day") : QStringLiteral("days");
-        break;
-    case CalendarUnit::hour:
-        unit = QStringLiteral("hr.");
-        break;
-    case CalendarUnit::minute:
-        unit = QStringLiteral("min.");
-        break;
-    case CalendarUnit::second:
-        unit = QStringLiteral("sec.");
-        break;
+    case CalendarUnit::year: unit = QStringLiteral("yr."); break;
+    case CalendarUnit::month: unit = QStringLiteral("mo."); break;
+    case CalendarUnit::week: unit = QStringLiteral("wk."); break;
+    case CalendarUnit::day: unit = magnitude == 1 ? QStringLiteral("day") : QStringLiteral("days"); break;
+    case CalendarUnit::hour: unit = QStringLiteral("hr."); break;
+    case CalendarUnit::minute: unit = QStringLiteral("min."); break;
+    case CalendarUnit::second: unit = QStringLiteral("sec."); break;
     }
     const QString text = groupedNumber(magnitude) + u' ' + unit;
     // A zero interval reads as the future, "in 0 sec.".
@@ -203,7 +174,8 @@ QString Formatters::fileByteCount(qint64 bytes)
     const quint64 magnitude = negative ? quint64(0) - quint64(bytes) : quint64(bytes);
     const QString sign = negative ? QStringLiteral("-") : QString();
     if (magnitude < 1000)
-        return sign + QString::number(magnitude) + (magnitude == 1 ? QStringLiteral(" byte") : QStringLiteral(" bytes"));
+        return sign + QString::number(magnitude)
+            + (magnitude == 1 ? QStringLiteral(" byte") : QStringLiteral(" bytes"));
 
     double value = static_cast<double>(magnitude) / 1000.0;
     for (std::size_t i = 0; i < decimalUnits.size(); ++i) {

@@ -28,8 +28,7 @@ public:
 
     // Numeric, short units, the unit's count truncated: "in 0 sec.", "5 sec. ago", "2 min. ago",
     // "in 3 hr.", "1 day ago", "2 wk. ago", "4 mo. ago", "1 yr. ago".
-    static QString relativeDateNumericShort(
-        const QDateTime& date, const QDateTime& now = QDateTime::currentDateTime());
+    static QString relativeDateNumericShort(const QDateTime& date, const QDateTime& now = QDateTime::currentDateTime());
 };
 
 } // namespace vantrel

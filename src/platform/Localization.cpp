@@ -70,7 +70,8 @@ QString Localization::catalogFor(const QString& languageOrLocale)
     const QString lower = name.toLower();
     if (lower.startsWith(QLatin1String("zh"))) {
         // Traditional scripts and regions have no catalog of their own.
-        if (lower.contains(QLatin1String("hant")) || lower.endsWith(QLatin1String("-tw")) || lower.endsWith(QLatin1String("-hk")) || lower.endsWith(QLatin1String("-mo")))
+        if (lower.contains(QLatin1String("hant")) || lower.endsWith(QLatin1String("-tw"))
+            || lower.endsWith(QLatin1String("-hk")) || lower.endsWith(QLatin1String("-mo")))
             return {};
         return QStringLiteral("zh-Hans");
     }

@@ -44,7 +44,7 @@ QString escapeString(QString value)
 
 LoginItems::LoginItems()
     : LoginItems(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + QStringLiteral("/autostart"),
-          QCoreApplication::applicationFilePath())
+        QCoreApplication::applicationFilePath())
 {
 }
 
@@ -95,13 +95,12 @@ std::optional<QString> LoginItems::registerItem(const QString& identifier, const
 {
     if (!QDir().mkpath(m_directory))
         return QStringLiteral("The folder \"%1\" could not be created.").arg(m_directory);
-    const QString content = QStringLiteral(
-        "[Desktop Entry]\n"
-        "Type=Application\n"
-        "Name=%1\n"
-        "Exec=%2\n"
-        "Terminal=false\n"
-        "X-GNOME-Autostart-enabled=true\n")
+    const QString content = QStringLiteral("[Desktop Entry]\n"
+                                           "Type=Application\n"
+                                           "Name=%1\n"
+                                           "Exec=%2\n"
+                                           "Terminal=false\n"
+                                           "X-GNOME-Autostart-enabled=true\n")
                                 .arg(escapeString(displayName), execValue(m_executablePath));
     QSaveFile file(entryPath(identifier));
     if (!file.open(QIODevice::WriteOnly))

@@ -47,7 +47,8 @@ QCoro::Task<NotificationAuthorization> NotificationCenter::requestAuthorization(
         QStringLiteral("GetCapabilities"));
     if (!m_bus.isConnected())
         co_return NotificationAuthorization{false,
-            m_bus.lastError().isValid() ? m_bus.lastError().message() : QStringLiteral("Not connected to the session bus")};
+            m_bus.lastError().isValid() ? m_bus.lastError().message()
+                                        : QStringLiteral("Not connected to the session bus")};
     // A named pending call: GCC 12 destroys temporaries inside a co_await expression twice.
     QDBusPendingCall pending = m_bus.asyncCall(call);
     const QDBusMessage reply = co_await pending;
@@ -73,9 +74,8 @@ QList<NotificationCategory> NotificationCenter::notificationCategories() const
 void NotificationCenter::add(const NotificationRequest& request, Completion completion)
 {
     // Queued when called from another thread: all bookkeeping belongs to the centre's thread.
-    QMetaObject::invokeMethod(this, [this, request, completion = std::move(completion)] {
-        addOnOwnThread(request, completion);
-    });
+    QMetaObject::invokeMethod(this,
+        [this, request, completion = std::move(completion)] { addOnOwnThread(request, completion); });
 }
 
 void NotificationCenter::removePendingNotificationRequests(const QStringList& identifiers)
@@ -154,7 +154,8 @@ void NotificationCenter::send(const NotificationRequest& request, const Completi
         if (shown.serverId == 0 && !shown.next)
             m_shown.remove(request.identifier);
         if (completion)
-            completion(m_bus.lastError().isValid() ? m_bus.lastError().message() : QStringLiteral("Not connected to the session bus"));
+            completion(m_bus.lastError().isValid() ? m_bus.lastError().message()
+                                                   : QStringLiteral("Not connected to the session bus"));
         return;
     }
     shown.inFlight = true;
@@ -162,7 +163,8 @@ void NotificationCenter::send(const NotificationRequest& request, const Completi
     QVariantMap hints;
     if (!request.content.playsSound)
         hints.insert(QStringLiteral("suppress-sound"), true);
-    QDBusMessage call = QDBusMessage::createMethodCall(serviceName, objectPath, interfaceName, QStringLiteral("Notify"));
+    QDBusMessage call = QDBusMessage::createMethodCall(serviceName, objectPath, interfaceName,
+        QStringLiteral("Notify"));
     const QString body = m_bodyMarkup ? request.content.body.toHtmlEscaped() : request.content.body;
     call << AppInfo::displayName() << shown.serverId << QString() << request.content.title << body
          << actionsFor(request.content.categoryIdentifier) << hints << qint32(-1);
@@ -170,9 +172,9 @@ void NotificationCenter::send(const NotificationRequest& request, const Completi
     auto* watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(call), this);
     const QString identifier = request.identifier;
     const NotificationContent content = request.content;
-    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, identifier, content, completion](QDBusPendingCallWatcher* w) {
-        notifyFinished(identifier, content, completion, w);
-    });
+    connect(watcher, &QDBusPendingCallWatcher::finished, this,
+        [this, identifier, content, completion](
+            QDBusPendingCallWatcher* w) { notifyFinished(identifier, content, completion, w); });
 }
 
 void NotificationCenter::notifyFinished(const QString& identifier, const NotificationContent& content,
@@ -199,7 +201,8 @@ void NotificationCenter::notifyFinished(const QString& identifier, const Notific
         completion(error);
     if (next)
         send(next->request, next->completion);
-    else if (const auto it = m_shown.constFind(identifier); it != m_shown.constEnd() && it->serverId == 0 && !it->inFlight)
+    else if (const auto it = m_shown.constFind(identifier);
+             it != m_shown.constEnd() && it->serverId == 0 && !it->inFlight)
         m_shown.erase(it);
     // Entries still under way when newer ones arrived can go now.
     forgetOldest(QString());
@@ -223,7 +226,8 @@ void NotificationCenter::forgetOldest(const QString& keep)
         // Only settled ones: a post under way still needs its entry.
         auto oldest = m_shown.end();
         for (auto it = m_shown.begin(); it != m_shown.end(); ++it) {
-            if (it.key() != keep && !it->inFlight && !it->next && (oldest == m_shown.end() || it->order < oldest->order))
+            if (it.key() != keep && !it->inFlight && !it->next
+                && (oldest == m_shown.end() || it->order < oldest->order))
                 oldest = it;
         }
         if (oldest == m_shown.end())

@@ -11,9 +11,9 @@
 
 #include <qcoro/qcorotask.h>
 
+#include <atomic>
 #include <chrono>
 #include <functional>
-#include <atomic>
 #include <optional>
 
 class QDBusMessage;

@@ -130,7 +130,7 @@ PathSnapshot takeSnapshot()
             snapshot.satisfied = true;
         snapshot.details << QStringLiteral("%1 %2 %3")
                                 .arg(entry.name, entry.running ? QStringLiteral("running") : QStringLiteral("up"),
-                                     entry.address.toString());
+                                    entry.address.toString());
     }
     const QStringList routes = defaultRoutes();
     if (!routes.isEmpty())
@@ -167,7 +167,8 @@ public:
         if (m_fd >= 0) {
             sockaddr_nl local{};
             local.nl_family = AF_NETLINK;
-            local.nl_groups = RTMGRP_LINK | RTMGRP_IPV4_IFADDR | RTMGRP_IPV6_IFADDR | RTMGRP_IPV4_ROUTE | RTMGRP_IPV6_ROUTE;
+            local.nl_groups = RTMGRP_LINK | RTMGRP_IPV4_IFADDR | RTMGRP_IPV6_IFADDR | RTMGRP_IPV4_ROUTE
+                | RTMGRP_IPV6_ROUTE;
             if (::bind(m_fd, reinterpret_cast<sockaddr*>(&local), sizeof local) == 0) {
                 m_notifier = new QSocketNotifier(m_fd, QSocketNotifier::Read);
                 connect(m_notifier, &QSocketNotifier::activated, this, &NetlinkWatcher::drain);

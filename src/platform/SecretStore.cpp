@@ -28,7 +28,14 @@ const SecretSchema* genericSchema()
             {"account", SECRET_SCHEMA_ATTRIBUTE_STRING},
             {nullptr, SECRET_SCHEMA_ATTRIBUTE_STRING},
         },
-        0, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+        0,
+        nullptr,
+        nullptr,
+        nullptr,
+        nullptr,
+        nullptr,
+        nullptr,
+        nullptr,
     };
     return &schema;
 }
@@ -45,7 +52,14 @@ const SecretSchema* internetSchema()
             {temporaryAttribute, SECRET_SCHEMA_ATTRIBUTE_STRING},
             {nullptr, SECRET_SCHEMA_ATTRIBUTE_STRING},
         },
-        0, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+        0,
+        nullptr,
+        nullptr,
+        nullptr,
+        nullptr,
+        nullptr,
+        nullptr,
+        nullptr,
     };
     return &schema;
 }
@@ -66,7 +80,10 @@ struct ValueDeleter {
 
 class AttributeBuilder {
 public:
-    AttributeBuilder() : m_table(g_hash_table_new_full(g_str_hash, g_str_equal, g_free, g_free)) {}
+    AttributeBuilder()
+        : m_table(g_hash_table_new_full(g_str_hash, g_str_equal, g_free, g_free))
+    {
+    }
     AttributeBuilder& add(const char* name, const QString& value) { return add(name, value.toUtf8()); }
     AttributeBuilder& add(const char* name, const QByteArray& value)
     {
@@ -130,13 +147,14 @@ SecretStore::Result resultForError(GError* raw)
     return {status, message};
 }
 
-SecretStore::Result store(const SecretSchema* schema, GHashTable* attributes, const QString& label, const QByteArray& secret)
+SecretStore::Result store(const SecretSchema* schema, GHashTable* attributes, const QString& label,
+    const QByteArray& secret)
 {
     std::unique_ptr<SecretValue, ValueDeleter> value(secret_value_new(secret.constData(), secret.size(), "text/plain"));
     GError* error = nullptr;
     const QByteArray labelUtf8 = label.toUtf8();
-    const gboolean ok = secret_password_storev_binary_sync(
-        schema, attributes, SECRET_COLLECTION_DEFAULT, labelUtf8.constData(), value.get(), nullptr, &error);
+    const gboolean ok = secret_password_storev_binary_sync(schema, attributes, SECRET_COLLECTION_DEFAULT,
+        labelUtf8.constData(), value.get(), nullptr, &error);
     if (error)
         return resultForError(error);
     if (!ok)
@@ -147,7 +165,8 @@ SecretStore::Result store(const SecretSchema* schema, GHashTable* attributes, co
 SecretStore::ReadResult lookup(const SecretSchema* schema, GHashTable* attributes)
 {
     GError* error = nullptr;
-    std::unique_ptr<SecretValue, ValueDeleter> value(secret_password_lookupv_binary_sync(schema, attributes, nullptr, &error));
+    std::unique_ptr<SecretValue, ValueDeleter> value(
+        secret_password_lookupv_binary_sync(schema, attributes, nullptr, &error));
     if (error) {
         const SecretStore::Result failure = resultForError(error);
         return {failure.status, failure.message, {}};
@@ -178,7 +197,8 @@ SecretStore& SecretStore::shared()
     return *instance;
 }
 
-SecretStore::Result SecretStore::addGenericPassword(const QString& service, const QString& account, const QByteArray& secret)
+SecretStore::Result SecretStore::addGenericPassword(const QString& service, const QString& account,
+    const QByteArray& secret)
 {
     const AttributeBuilder attributes = genericAttributes(service, account);
     return store(genericSchema(), attributes.get(), service + QLatin1Char(' ') + account, secret);
@@ -196,13 +216,14 @@ SecretStore::Result SecretStore::deleteGenericPassword(const QString& service, c
     return clear(genericSchema(), attributes.get());
 }
 
-SecretStore::Result SecretStore::addInternetPassword(
-    const QString& server, const QString& account, const QByteArray& secret, bool temporary)
+SecretStore::Result SecretStore::addInternetPassword(const QString& server, const QString& account,
+    const QByteArray& secret, bool temporary)
 {
     AttributeBuilder attributes = internetAttributes(server, account);
     if (temporary)
         attributes.add(temporaryAttribute, QByteArray(temporaryValue));
-    return store(internetSchema(), attributes.get(), QStringLiteral("smb://") + account + QLatin1Char('@') + server, secret);
+    return store(internetSchema(), attributes.get(), QStringLiteral("smb://") + account + QLatin1Char('@') + server,
+        secret);
 }
 
 SecretStore::ReadResult SecretStore::findInternetPassword(const QString& server, const QString& account)
@@ -211,7 +232,8 @@ SecretStore::ReadResult SecretStore::findInternetPassword(const QString& server,
     return lookup(internetSchema(), attributes.get());
 }
 
-SecretStore::Result SecretStore::deleteInternetPassword(const QString& server, const QString& account, bool onlyTemporary)
+SecretStore::Result SecretStore::deleteInternetPassword(const QString& server, const QString& account,
+    bool onlyTemporary)
 {
     AttributeBuilder attributes = internetAttributes(server, account);
     if (onlyTemporary)

@@ -17,12 +17,12 @@ public:
     static constexpr qint32 success = 0;
     static constexpr qint32 itemNotFound = -25300;
     static constexpr qint32 duplicateItem = -25299;
-    static constexpr qint32 authFailed = -25293;          // locked keyring, prompt dismissed
-    static constexpr qint32 notAvailable = -25291;        // no secret service reachable
-    static constexpr qint32 userCanceled = -128;          // an unlock prompt was cancelled
-    static constexpr qint32 param = -50;                  // invalid arguments
-    static constexpr qint32 decode = -26275;              // the backend returned something unreadable
-    static constexpr qint32 unimplemented = -4;           // any other backend failure
+    static constexpr qint32 authFailed = -25293;   // locked keyring, prompt dismissed
+    static constexpr qint32 notAvailable = -25291; // no secret service reachable
+    static constexpr qint32 userCanceled = -128;   // an unlock prompt was cancelled
+    static constexpr qint32 param = -50;           // invalid arguments
+    static constexpr qint32 decode = -26275;       // the backend returned something unreadable
+    static constexpr qint32 unimplemented = -4;    // any other backend failure
 
     struct Result {
         qint32 status = success;

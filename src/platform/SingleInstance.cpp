@@ -60,7 +60,9 @@ QString SingleInstance::defaultSocketPath()
 }
 
 SingleInstance::SingleInstance(const QString& socketPath, SystemLog& systemLog, QObject* parent)
-    : QObject(parent), m_socketPath(socketPath), m_systemLog(systemLog)
+    : QObject(parent)
+    , m_socketPath(socketPath)
+    , m_systemLog(systemLog)
 {
 }
 
@@ -114,7 +116,8 @@ void SingleInstance::listen()
         logError(QStringLiteral("Cannot listen on %1: %2").arg(m_socketPath, m_server->errorString()));
         m_listenFailureLogged = true;
     }
-    m_listenCheck.start(listenCheckInterval, [this] { keepListening(); }, true);
+    m_listenCheck.start(
+        listenCheckInterval, [this] { keepListening(); }, true);
 }
 
 void SingleInstance::keepListening()

@@ -26,7 +26,10 @@ void onSignal(int signalNumber)
 
 } // namespace
 
-TerminationSignals::TerminationSignals(QObject* parent) : QObject(parent) {}
+TerminationSignals::TerminationSignals(QObject* parent)
+    : QObject(parent)
+{
+}
 
 TerminationSignals::~TerminationSignals()
 {

@@ -298,9 +298,9 @@ void ScheduledCall::start(std::chrono::milliseconds delay, std::function<void()>
 void ScheduledCall::arm(std::chrono::milliseconds wait)
 {
     m_remaining = wait;
-    const std::chrono::milliseconds turn =
-        wait.count() > 0 ? std::clamp(wait, std::chrono::milliseconds(1), std::max(longestWait, std::chrono::milliseconds(1)))
-                         : std::chrono::milliseconds(0);
+    const std::chrono::milliseconds turn = wait.count() > 0
+        ? std::clamp(wait, std::chrono::milliseconds(1), std::max(longestWait, std::chrono::milliseconds(1)))
+        : std::chrono::milliseconds(0);
     m_timer->start(timerMilliseconds(turn));
 }
 

@@ -20,18 +20,22 @@ const QString propertiesInterface = QStringLiteral("org.freedesktop.DBus.Propert
 class Caller {
 public:
     Caller(const QDBusConnection& bus, const QString& service, std::chrono::milliseconds budget)
-        : m_bus(bus), m_service(service), m_deadline(budget)
+        : m_bus(bus)
+        , m_service(service)
+        , m_deadline(budget)
     {
     }
 
-    std::optional<QVariant> call(const QString& path, const QString& interface, const QString& method, const QVariantList& arguments = {})
+    std::optional<QVariant> call(const QString& path, const QString& interface, const QString& method,
+        const QVariantList& arguments = {})
     {
         const qint64 remaining = m_deadline.remainingTime();
         if (remaining == 0)
             return std::nullopt;
         QDBusMessage message = QDBusMessage::createMethodCall(m_service, path, interface, method);
         message.setArguments(arguments);
-        const QDBusMessage reply = m_bus.call(message, QDBus::Block, remaining < 0 ? -1 : static_cast<int>(std::max<qint64>(1, remaining)));
+        const QDBusMessage reply = m_bus.call(message, QDBus::Block,
+            remaining < 0 ? -1 : static_cast<int>(std::max<qint64>(1, remaining)));
         if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
             return std::nullopt;
         return reply.arguments().constFirst();
@@ -66,7 +70,8 @@ WifiInfo::WifiInfo()
 }
 
 WifiInfo::WifiInfo(const QDBusConnection& bus, const QString& service)
-    : m_bus(bus), m_service(service)
+    : m_bus(bus)
+    , m_service(service)
 {
 }
 
@@ -88,18 +93,20 @@ std::optional<QString> WifiInfo::currentSSID() const
         devicePaths = devices->value<QList<QDBusObjectPath>>();
 
     for (const QDBusObjectPath& device : devicePaths) {
-        const auto type = caller.property(device.path(), QStringLiteral("org.freedesktop.NetworkManager.Device"), QStringLiteral("DeviceType"));
+        const auto type = caller.property(device.path(), QStringLiteral("org.freedesktop.NetworkManager.Device"),
+            QStringLiteral("DeviceType"));
         if (!type)
             return std::nullopt; // out of time or NetworkManager went away
         if (type->toUInt() != deviceTypeWifi)
             continue;
         // Only the first Wi-Fi device counts.
-        const auto accessPoint = caller.property(device.path(), QStringLiteral("org.freedesktop.NetworkManager.Device.Wireless"),
-                                                 QStringLiteral("ActiveAccessPoint"));
+        const auto accessPoint = caller.property(device.path(),
+            QStringLiteral("org.freedesktop.NetworkManager.Device.Wireless"), QStringLiteral("ActiveAccessPoint"));
         const QString accessPointPath = accessPoint ? objectPath(*accessPoint) : QString();
         if (accessPointPath.isEmpty() || accessPointPath == QLatin1String("/"))
             return std::nullopt;
-        const auto ssid = caller.property(accessPointPath, QStringLiteral("org.freedesktop.NetworkManager.AccessPoint"), QStringLiteral("Ssid"));
+        const auto ssid = caller.property(accessPointPath, QStringLiteral("org.freedesktop.NetworkManager.AccessPoint"),
+            QStringLiteral("Ssid"));
         if (!ssid)
             return std::nullopt;
         const QString name = QString::fromUtf8(ssid->toByteArray());

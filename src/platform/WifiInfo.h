@@ -17,7 +17,8 @@ namespace vantrel {
 class WifiInfo {
 public:
     WifiInfo();
-    explicit WifiInfo(const QDBusConnection& bus, const QString& service = QStringLiteral("org.freedesktop.NetworkManager"));
+    explicit WifiInfo(const QDBusConnection& bus,
+        const QString& service = QStringLiteral("org.freedesktop.NetworkManager"));
     virtual ~WifiInfo();
     WifiInfo(const WifiInfo&) = delete;
     WifiInfo& operator=(const WifiInfo&) = delete;

@@ -9,7 +9,11 @@
 
 namespace vantrel {
 
-KeychainManager::KeychainManager(SecretStore& store, LogManager& logManager) : m_store(store), m_log(logManager) {}
+KeychainManager::KeychainManager(SecretStore& store, LogManager& logManager)
+    : m_store(store)
+    , m_log(logManager)
+{
+}
 
 KeychainManager& KeychainManager::shared()
 {
@@ -60,7 +64,8 @@ void KeychainManager::cleanupSystemSMBKeychain(const QString& server, const QStr
         logKeychainError(QStringLiteral("cleanupSystemSMBKeychain"), result.status, result.message);
 }
 
-void KeychainManager::writeSystemSMBKeychainEntry(const QString& server, const QString& account, const QString& password)
+void KeychainManager::writeSystemSMBKeychainEntry(const QString& server, const QString& account,
+    const QString& password)
 {
     const QByteArray data = password.toUtf8();
     cleanupSystemSMBKeychain(server, account);
@@ -74,7 +79,8 @@ void KeychainManager::writeSystemSMBKeychainEntry(const QString& server, const Q
         + QStringLiteral(" (OSStatus ") + QString::number(result.status) + QLatin1Char(')'));
 }
 
-QString KeychainManager::credentialKey(const QString& address, const QString& sharePath, const std::optional<QString>& username)
+QString KeychainManager::credentialKey(const QString& address, const QString& sharePath,
+    const std::optional<QString>& username)
 {
     const QString text = address + QLatin1Char('|') + sharePath + QLatin1Char('|') + username.value_or(QString());
     return QString::fromLatin1(QCryptographicHash::hash(text.toUtf8(), QCryptographicHash::Sha256).toHex());

@@ -35,7 +35,8 @@ public:
     void writeSystemSMBKeychainEntry(const QString& server, const QString& account, const QString& password);
 
     // Lowercase hex SHA-256 of "address|sharePath|username" (a missing user name counts as empty).
-    static QString credentialKey(const QString& address, const QString& sharePath, const std::optional<QString>& username);
+    static QString credentialKey(const QString& address, const QString& sharePath,
+        const std::optional<QString>& username);
 
 private:
     void logKeychainError(const QString& operation, qint32 status, const QString& backendMessage = {});

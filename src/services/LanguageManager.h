@@ -43,7 +43,8 @@ public:
     using SystemLocaleSource = std::function<QLocale()>;
 
     explicit LanguageManager(
-        Defaults& defaults, SystemLocaleSource systemLocale = [] { return QLocale::system(); }, QObject* parent = nullptr);
+        Defaults& defaults, SystemLocaleSource systemLocale = [] { return QLocale::system(); },
+        QObject* parent = nullptr);
 
     // Built on Defaults::standard() and the system locale; create it on the main thread.
     static LanguageManager& shared();

@@ -215,8 +215,8 @@ QString LogManager::formatLine(const QDateTime& time, LogLevel level, Category c
         + QLatin1Char(' ') + function + QStringLiteral(" - ") + message;
 }
 
-void LogManager::log(
-    LogLevel level, const QString& message, Category category, const char* file, const char* function, int line)
+void LogManager::log(LogLevel level, const QString& message, Category category, const char* file, const char* function,
+    int line)
 {
     // Settings are read afresh every time so that a change applies to the next message.
     if (static_cast<int>(level) < static_cast<int>(minimumLevel()))
@@ -235,9 +235,8 @@ void LogManager::log(
 
 void LogManager::appendLine(const QString& line)
 {
-    m_fileQueue->start([path = logFilePath(), rotated = rotatedLogFilePath(), bytes = (line + QLatin1Char('\n')).toUtf8()] {
-        appendToLogFile(path, rotated, bytes);
-    });
+    m_fileQueue->start([path = logFilePath(), rotated = rotatedLogFilePath(),
+                           bytes = (line + QLatin1Char('\n')).toUtf8()] { appendToLogFile(path, rotated, bytes); });
 }
 
 QString LogManager::readAllLogs() const

@@ -54,7 +54,8 @@ public:
     void setClock(Clock clock);
 
     // Never fails towards the caller; file work is queued on the log file's serial queue.
-    void log(LogLevel level, const QString& message, Category category, const char* file, const char* function, int line);
+    void log(LogLevel level, const QString& message, Category category, const char* file, const char* function,
+        int line);
 
     LogLevel minimumLevel() const;
     void setMinimumLevel(LogLevel level);
@@ -92,10 +93,10 @@ private:
 } // namespace vantrel
 
 // Log through the shared logger, capturing the call site.
-#define VLOG(level, category, message)                                                             \
-    ::vantrel::LogManager::shared().log(::vantrel::LogLevel::level, (message),                    \
+#define VLOG(level, category, message)                                                                                 \
+    ::vantrel::LogManager::shared().log(::vantrel::LogLevel::level, (message),                                         \
         ::vantrel::LogManager::Category::category, __FILE__, __func__, __LINE__)
 // Log through a given logger (classes that are handed one).
-#define VLOG_TO(manager, level, category, message)                                                 \
-    (manager).log(::vantrel::LogLevel::level, (message), ::vantrel::LogManager::Category::category, \
-        __FILE__, __func__, __LINE__)
+#define VLOG_TO(manager, level, category, message)                                                                     \
+    (manager).log(::vantrel::LogLevel::level, (message), ::vantrel::LogManager::Category::category, __FILE__,          \
+        __func__, __LINE__)

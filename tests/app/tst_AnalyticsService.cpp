@@ -21,7 +21,11 @@ namespace {
 const QDateTime fixedTime = QDateTime::fromMSecsSinceEpoch(1714555812500, Qt::UTC);
 
 struct Fixture : test::Logging {
-    explicit Fixture(const QString& root) : Logging(root), folder(root + QStringLiteral("/Vantrel")) {}
+    explicit Fixture(const QString& root)
+        : Logging(root)
+        , folder(root + QStringLiteral("/Vantrel"))
+    {
+    }
     QString folder;
 };
 
@@ -66,7 +70,8 @@ private slots:
         const QJsonObject second = array.at(1).toObject();
         QCOMPARE(second.value("event").toString(), QStringLiteral("nas_mount"));
         QCOMPARE(second.value("metadata").toObject().value("protocol").toString(), QStringLiteral("smb"));
-        QCOMPARE(f.systemLog.messages(), (QStringList{"Analytics: tracked app_launch", "Analytics: tracked nas_mount"}));
+        QCOMPARE(f.systemLog.messages(),
+            (QStringList{"Analytics: tracked app_launch", "Analytics: tracked nas_mount"}));
 
         // A new instance reads the same form back and keeps appending.
         AnalyticsService reloaded(f.defaults, f.log, f.folder, [] { return fixedTime; });
@@ -147,7 +152,8 @@ private slots:
         AnalyticsService service(f.defaults, f.log, f.folder);
         const QStringList messages = f.systemLog.messages();
         QCOMPARE(messages.size(), 1);
-        QVERIFY2(messages.first().startsWith(QStringLiteral("Failed to load analytics: ")), qPrintable(messages.first()));
+        QVERIFY2(messages.first().startsWith(QStringLiteral("Failed to load analytics: ")),
+            qPrintable(messages.first()));
         QCOMPARE(f.systemLog.records().first().type, SystemLog::Type::Error);
 
         QVERIFY(!service.corruptCopyPath().isEmpty());

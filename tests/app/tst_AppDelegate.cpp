@@ -58,7 +58,10 @@ struct Harness : test::Logging {
     {
     }
 
-    void mark(const QString& step) { systemLog.write(SystemLog::Type::Info, QStringLiteral("test"), QStringLiteral("step:") + step); }
+    void mark(const QString& step)
+    {
+        systemLog.write(SystemLog::Type::Info, QStringLiteral("test"), QStringLiteral("step:") + step);
+    }
 
     AppDelegate::Services services(NotificationAuthorization answer = {true, std::nullopt})
     {
@@ -129,7 +132,8 @@ private slots:
         QCOMPARE(h.systemLog.messages(), synchronous);
 
         // The start-up clean-up waits for the event loop; the permission answer comes later still.
-        const QStringList later{QStringLiteral("step:startupCleanup"), QStringLiteral("Notification permission granted")};
+        const QStringList later{QStringLiteral("step:startupCleanup"),
+            QStringLiteral("Notification permission granted")};
         QTRY_COMPARE(h.systemLog.messages(), synchronous + later);
         const auto records = h.systemLog.records();
         QCOMPARE(records.first().category, QStringLiteral("Lifecycle"));
@@ -260,7 +264,8 @@ private slots:
         const bool written = QFile::exists(index);
         writer.join();
         QVERIFY(written);
-        QCOMPARE(QDir(cache.cacheDirectory()).entryList(QDir::Files | QDir::Hidden), QStringList{CacheManager::indexFileName});
+        QCOMPARE(QDir(cache.cacheDirectory()).entryList(QDir::Files | QDir::Hidden),
+            QStringList{CacheManager::indexFileName});
     }
 };
 

@@ -93,11 +93,14 @@ private:
             return;
         if (cutShort) {
             // The status line arrives, then the connection drops before the announced body.
-            socket->write(QStringLiteral("HTTP/1.1 %1 Status\r\nContent-Length: 100\r\n\r\nabc").arg(status).toLatin1());
+            socket->write(
+                QStringLiteral("HTTP/1.1 %1 Status\r\nContent-Length: 100\r\n\r\nabc").arg(status).toLatin1());
             socket->disconnectFromHost();
             return;
         }
-        socket->write(QStringLiteral("HTTP/1.1 %1 Status\r\nContent-Length: 0\r\nConnection: close\r\n\r\n").arg(status).toLatin1());
+        socket->write(QStringLiteral("HTTP/1.1 %1 Status\r\nContent-Length: 0\r\nConnection: close\r\n\r\n")
+                          .arg(status)
+                          .toLatin1());
         socket->disconnectFromHost();
     }
 
@@ -220,11 +223,13 @@ class TestCrashReporter : public QObject {
         env.insert(QStringLiteral("HOME"), binaryHome());
         // Sanitizer builds: leave the crash signals to the handlers under test.
         env.insert(QStringLiteral("ASAN_OPTIONS"),
-            env.value(QStringLiteral("ASAN_OPTIONS")) + QStringLiteral(":handle_segv=0:handle_sigbus=0:handle_abort=0:detect_leaks=0"));
+            env.value(QStringLiteral("ASAN_OPTIONS"))
+                + QStringLiteral(":handle_segv=0:handle_sigbus=0:handle_abort=0:detect_leaks=0"));
         QProcess process;
         process.setProcessEnvironment(env);
         process.setProcessChannelMode(QProcess::MergedChannels);
-        process.start(QCoreApplication::applicationFilePath(), {QStringLiteral("-nocrashhandler"), QStringLiteral("crashChild")});
+        process.start(QCoreApplication::applicationFilePath(),
+            {QStringLiteral("-nocrashhandler"), QStringLiteral("crashChild")});
         if (!process.waitForFinished(60'000))
             process.kill();
         child.exitCode = process.exitCode();
@@ -338,7 +343,8 @@ private slots:
         QVERIFY(report);
         QCOMPARE(report->exceptionType, QStringLiteral("Signal"));
         QCOMPARE(report->exceptionName, std::optional<QString>(name));
-        QCOMPARE(report->reason, std::optional<QString>(QStringLiteral("Fatal signal ") + name + QStringLiteral(" received")));
+        QCOMPARE(report->reason,
+            std::optional<QString>(QStringLiteral("Fatal signal ") + name + QStringLiteral(" received")));
         // The home folder shows as "~".
         const QString home = binaryHome();
         bool tilde = false;
@@ -412,8 +418,8 @@ private slots:
         const QString reports = m_dir.filePath(QStringLiteral("send/Crashes"));
         CrashReporter reporter(logging.log, reports);
         QVERIFY(QDir(reports).exists());
-        reporter.saveReport(QStringLiteral("Signal"), QStringLiteral("SIGSEGV"), QStringLiteral("Fatal signal SIGSEGV received"),
-            {QStringLiteral("frame 0"), QStringLiteral("frame 1")});
+        reporter.saveReport(QStringLiteral("Signal"), QStringLiteral("SIGSEGV"),
+            QStringLiteral("Fatal signal SIGSEGV received"), {QStringLiteral("frame 0"), QStringLiteral("frame 1")});
         reporter.saveReport(QStringLiteral("NSException"), QStringLiteral("std::logic_error"), std::nullopt, {});
         const QStringList saved = reportFiles(reports);
         QCOMPARE(saved.size(), 2);
@@ -467,7 +473,8 @@ private slots:
         // An absent reason is left out of the file.
         for (const QString& name : saved) {
             const QJsonObject object = QJsonDocument::fromJson(server.requests.at(saved.indexOf(name)).body).object();
-            QCOMPARE(object.contains(QStringLiteral("reason")), object.value("exceptionType") == QStringLiteral("Signal"));
+            QCOMPARE(object.contains(QStringLiteral("reason")),
+                object.value("exceptionType") == QStringLiteral("Signal"));
         }
     }
 
@@ -475,9 +482,9 @@ private slots:
     {
         Logging logging(m_dir.filePath(QStringLiteral("noanswer")));
         CrashReporter reporter(logging.log, m_dir.filePath(QStringLiteral("noanswer/Crashes")));
-        const CrashReport report{QStringLiteral("6F1C2A6E-0D43-4B7E-9E55-1A2B3C4D5E6F"), QStringLiteral("2024-05-01T09:30:12Z"),
-            QStringLiteral("1.0.0"), QStringLiteral("1"), QStringLiteral("os"), QString(), QStringLiteral("Signal"),
-            std::nullopt, std::nullopt, {}};
+        const CrashReport report{QStringLiteral("6F1C2A6E-0D43-4B7E-9E55-1A2B3C4D5E6F"),
+            QStringLiteral("2024-05-01T09:30:12Z"), QStringLiteral("1.0.0"), QStringLiteral("1"), QStringLiteral("os"),
+            QString(), QStringLiteral("Signal"), std::nullopt, std::nullopt, {}};
 
         reporter.setBackendURL(QStringLiteral("not a url"));
         QVERIFY(!QCoro::waitFor(reporter.upload(report)));

@@ -90,7 +90,8 @@ private slots:
         manager.setEnabled(true);
         const QStringList messages = logging.systemLog.messages();
         QCOMPARE(messages.size(), 1);
-        QVERIFY2(messages.first().startsWith(QStringLiteral("Failed to set launch at login: ")), qPrintable(messages.first()));
+        QVERIFY2(messages.first().startsWith(QStringLiteral("Failed to set launch at login: ")),
+            qPrintable(messages.first()));
         QCOMPARE(logging.systemLog.records().first().type, SystemLog::Type::Error);
         QVERIFY(!manager.isEnabled());
     }

@@ -121,23 +121,27 @@ private slots:
         env.appState.updateStatus(unmounting.id, MountState::unmounting());
 
         std::unique_ptr<QMenu> menu(controller.buildMenu());
-        const QStringList expected = QStringList{
-            QStringLiteral("[⚪ Idle && Co  —  空闲]"),
-            QStringLiteral("[🟡 Mounting  —  挂载中...]"),
-            QStringLiteral("[🟢 R&&D  —  已挂载]"),
-            QStringLiteral("  浏览文件..."),
-            QStringLiteral("[🔴 Failed  —  失败: Mount operation failed: exit 64]"),
-            QStringLiteral("[⚫ Offline  —  离线]"),
-            QStringLiteral("[🟠 Leaving  —  卸载中...]"),
-        } + fixedTail;
+        const QStringList expected =
+            QStringList{
+                QStringLiteral("[⚪ Idle && Co  —  空闲]"),
+                QStringLiteral("[🟡 Mounting  —  挂载中...]"),
+                QStringLiteral("[🟢 R&&D  —  已挂载]"),
+                QStringLiteral("  浏览文件..."),
+                QStringLiteral("[🔴 Failed  —  失败: Mount operation failed: exit 64]"),
+                QStringLiteral("[⚫ Offline  —  离线]"),
+                QStringLiteral("[🟠 Leaving  —  卸载中...]"),
+            }
+            + fixedTail;
         QCOMPARE(describe(menu.get()), expected);
 
         // Only the mounted share can be browsed, and its entry names that share.
         QAction* browse = findAction(menu.get(), QStringLiteral("  浏览文件..."));
         QVERIFY(browse);
         QCOMPARE(browse->data().toUuid(), mounted.id);
-        QCOMPARE(findAction(menu.get(), QStringLiteral("打开设置..."))->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Comma));
-        QCOMPARE(findAction(menu.get(), QStringLiteral("退出 Vantrel"))->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Q));
+        QCOMPARE(findAction(menu.get(), QStringLiteral("打开设置..."))->shortcut(),
+            QKeySequence(Qt::CTRL | Qt::Key_Comma));
+        QCOMPARE(findAction(menu.get(), QStringLiteral("退出 Vantrel"))->shortcut(),
+            QKeySequence(Qt::CTRL | Qt::Key_Q));
     }
 
     void escapingKeepsTheTextAsTyped()
@@ -158,7 +162,8 @@ private slots:
         QVERIFY(!describe(none.get()).contains(QStringLiteral("[最近文件]")));
 
         for (int i = 1; i <= 7; ++i)
-            env.recentFiles.recordAccess(QUrl::fromLocalFile(QStringLiteral("/home/u/Downloads/file %1 & more.txt").arg(i)));
+            env.recentFiles.recordAccess(
+                QUrl::fromLocalFile(QStringLiteral("/home/u/Downloads/file %1 & more.txt").arg(i)));
         std::unique_ptr<QMenu> menu(controller.buildMenu());
         const QStringList lines = describe(menu.get());
         const QStringList expectedHead{
@@ -177,7 +182,8 @@ private slots:
         QCOMPARE(newest->toolTip(), QStringLiteral("/home/u/Downloads/file 7 & more.txt"));
 
         newest->trigger();
-        QCOMPARE(recorder.opened, QList<QUrl>{QUrl::fromLocalFile(QStringLiteral("/home/u/Downloads/file 7 & more.txt"))});
+        QCOMPARE(recorder.opened,
+            QList<QUrl>{QUrl::fromLocalFile(QStringLiteral("/home/u/Downloads/file 7 & more.txt"))});
         // Anything but a URL behind the item opens nothing.
         QAction bogus;
         bogus.setData(QStringLiteral("/etc/passwd"));

@@ -22,14 +22,16 @@ private slots:
         // Before configuration only the warning.
         updates.checkForUpdates();
         QVERIFY(opened.isEmpty());
-        QCOMPARE(logging.systemLog.messages(), QStringList{"Sparkle not integrated. Please add Sparkle package to enable updates."});
+        QCOMPARE(logging.systemLog.messages(),
+            QStringList{"Sparkle not integrated. Please add Sparkle package to enable updates."});
 
         updates.configure(QUrl(QStringLiteral("https://vantrel.app/updates/appcast.xml")));
         QVERIFY(updates.isInitialized());
         QCOMPARE(logging.systemLog.messages().size(), 2);
         updates.configure(QUrl(QStringLiteral("https://elsewhere.example/feed.xml")));
         QCOMPARE(logging.systemLog.messages().size(), 2);
-        QCOMPARE(updates.feedURL(), std::optional<QUrl>(QUrl(QStringLiteral("https://vantrel.app/updates/appcast.xml"))));
+        QCOMPARE(updates.feedURL(),
+            std::optional<QUrl>(QUrl(QStringLiteral("https://vantrel.app/updates/appcast.xml"))));
 
         updates.checkForUpdates();
         QCOMPARE(opened, QList<QUrl>{QUrl(QStringLiteral("https://vantrel.app/"))});

@@ -45,7 +45,8 @@ QString logText(const QString& home)
 class AppRun {
 public:
     // Without a runtime folder when runtime is empty.
-    AppRun(const QString& home, const QString& runtime, const QString& temporary = QString()) : m_home(home)
+    AppRun(const QString& home, const QString& runtime, const QString& temporary = QString())
+        : m_home(home)
     {
         m_logLengthAtStart = logText(home).size();
         QProcessEnvironment env = test::privateHomeEnvironment(home);
@@ -77,7 +78,10 @@ public:
     }
     QString loggedSinceStart() const { return logText(m_home).mid(m_logLengthAtStart); }
     bool isUp() const { return loggedSinceStart().contains(QStringLiteral("Event loop running")); }
-    int activations() const { return loggedSinceStart().count(QStringLiteral("Activation requested by another launch")); }
+    int activations() const
+    {
+        return loggedSinceStart().count(QStringLiteral("Activation requested by another launch"));
+    }
 
 private:
     QString m_home;
@@ -242,7 +246,8 @@ private slots:
         const QString home = prepareHome(QStringLiteral("twice"));
         AppRun first(home, runtimeFolder(QStringLiteral("twice")));
         QTRY_VERIFY_WITH_TIMEOUT(first.isUp(), 15000);
-        QTRY_VERIFY_WITH_TIMEOUT(logText(home).contains(QStringLiteral("Vantrel application started successfully")), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(logText(home).contains(QStringLiteral("Vantrel application started successfully")),
+            10000);
 
         AppRun second(home, runtimeFolder(QStringLiteral("twice")));
         QVERIFY(second.process().waitForFinished(15000));
@@ -255,7 +260,8 @@ private slots:
         QCOMPARE(log.count(QStringLiteral("Vantrel application starting...")), 1);
         // Without journald the system log's lines reach a terminal.
         if (!QFile::exists(JournalSystemLog::journalSocketPath))
-            QVERIFY2(first.errorOutput().contains(QStringLiteral("com.vantrel [Lifecycle] Info: Vantrel application starting...\n")),
+            QVERIFY2(first.errorOutput().contains(
+                         QStringLiteral("com.vantrel [Lifecycle] Info: Vantrel application starting...\n")),
                 qPrintable(first.errorOutput()));
 
         // SIGTERM quits through the event loop, so the shut-down runs.

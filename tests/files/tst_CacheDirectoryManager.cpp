@@ -155,8 +155,8 @@ private slots:
         file.close();
         test::FileWorkGate gate;
         gate.hold(hung);
-        QCoro::Task<std::optional<CacheEntry>> caching =
-            env.cache.cacheFile(QUrl::fromLocalFile(hung + QStringLiteral("/a.txt")), env.config, QStringLiteral("a.txt"));
+        QCoro::Task<std::optional<CacheEntry>> caching = env.cache.cacheFile(
+            QUrl::fromLocalFile(hung + QStringLiteral("/a.txt")), env.config, QStringLiteral("a.txt"));
         QTRY_COMPARE(gate.waiting(hung), 1);
 
         auto manager = env.make();
@@ -231,7 +231,9 @@ private slots:
             manager->startPeriodicCleanup();
             QCOMPARE(manager->cleanupTimerIntervalMs(), 21600000);
         }
-        QCOMPARE(env.systemLog.messages().filter(QStringLiteral("Periodic cache cleanup started (interval: 6.0h)")).size(), 4);
+        QCOMPARE(
+            env.systemLog.messages().filter(QStringLiteral("Periodic cache cleanup started (interval: 6.0h)")).size(),
+            4);
         QCOMPARE(manager->findChildren<QTimer*>().size(), 1);
 
         env.defaults.setValue(CacheDirectoryManager::cleanupIntervalKey, 1800);
@@ -243,7 +245,8 @@ private slots:
         env.defaults.setValue(CacheDirectoryManager::cleanupIntervalKey, 5184000.0);
         manager->startPeriodicCleanup();
         QCOMPARE(manager->cleanupTimerIntervalMs(), 5'184'000'000);
-        QVERIFY(env.systemLog.messages().contains(QStringLiteral("Periodic cache cleanup started (interval: 1440.0h)")));
+        QVERIFY(
+            env.systemLog.messages().contains(QStringLiteral("Periodic cache cleanup started (interval: 1440.0h)")));
 
         manager->stopPeriodicCleanup();
         QVERIFY(!manager->isPeriodicCleanupActive());

@@ -81,7 +81,8 @@ private slots:
         QCOMPARE(QFileInfo(exact->localURL.toLocalFile()).size(), 52428800);
 
         QVERIFY(!env.cache(*cache, QStringLiteral("big.bin"), CacheManager::maxSingleFileSize + 1));
-        QVERIFY(env.systemLog.messages().contains(QStringLiteral("Skipping cache for large file (52428801 bytes): big.bin")));
+        QVERIFY(env.systemLog.messages().contains(
+            QStringLiteral("Skipping cache for large file (52428801 bytes): big.bin")));
         QCOMPARE(env.paths(*cache), QStringList{QStringLiteral("exact.bin")});
         QVERIFY(!cache->isProcessing());
     }
@@ -94,8 +95,8 @@ private slots:
         QCOMPARE(::mkfifo(QFile::encodeName(env.share() + QStringLiteral("/pipe")).constData(), 0600), 0);
         QVERIFY(QFile::link(QStringLiteral("/dev/zero"), env.share() + QStringLiteral("/zero")));
 
-        QCoro::Task<std::optional<CacheEntry>> pipe =
-            cache->cacheFile(QUrl::fromLocalFile(env.share() + QStringLiteral("/pipe")), env.config, QStringLiteral("pipe"));
+        QCoro::Task<std::optional<CacheEntry>> pipe = cache->cacheFile(
+            QUrl::fromLocalFile(env.share() + QStringLiteral("/pipe")), env.config, QStringLiteral("pipe"));
         QTRY_VERIFY_WITH_TIMEOUT(pipe.isReady(), 2000);
         QVERIFY(!QCoro::waitFor(pipe));
         QVERIFY(!env.cache(*cache, QStringLiteral("zero"), 0));
@@ -107,8 +108,8 @@ private slots:
         QCOMPARE(env.paths(*cache), QStringList{QStringLiteral("after.txt")});
 
         // A pipe that takes the place of a file between its test and its copy is not copied either.
-        QCOMPARE(CacheFolder::copyIn(env.share() + QStringLiteral("/pipe"), env.cacheFolder() + QStringLiteral("/ABCDEF12/p"),
-                     env.cacheFolder()),
+        QCOMPARE(CacheFolder::copyIn(env.share() + QStringLiteral("/pipe"),
+                     env.cacheFolder() + QStringLiteral("/ABCDEF12/p"), env.cacheFolder()),
             env.share() + QStringLiteral("/pipe is not a regular file"));
         QVERIFY(!QFile::exists(env.cacheFolder() + QStringLiteral("/ABCDEF12/p")));
     }
@@ -162,8 +163,8 @@ private slots:
         QCOMPARE(env.paths(*cache), (QStringList{"e", "d", "a"}));
         QVERIFY(!QFile::exists(bCopy));
         const QStringList messages = env.systemLog.messages();
-        QVERIFY(messages.indexOf(QStringLiteral("Evicted cache entry (LRU): b")) <
-            messages.indexOf(QStringLiteral("Evicted cache entry (LRU): c")));
+        QVERIFY(messages.indexOf(QStringLiteral("Evicted cache entry (LRU): b"))
+            < messages.indexOf(QStringLiteral("Evicted cache entry (LRU): c")));
         QVERIFY(messages.contains(QStringLiteral("LRU eviction: removed 2 entries")));
         QCOMPARE(cache->statistics().totalSize, 1100);
         QCOMPARE(cache->statistics().entryCount, 3);
@@ -198,21 +199,24 @@ private slots:
         const QJsonArray array = QJsonDocument::fromJson(bytes).array();
         QCOMPARE(array.size(), 1);
         const QJsonObject object = array.at(0).toObject();
-        QCOMPARE(object.keys(), (QStringList{"cachedAt", "configID", "fileName", "fileSize", "id", "isDirectory",
-                                    "lastAccessedAt", "localURL", "relativePath"}));
+        QCOMPARE(object.keys(),
+            (QStringList{"cachedAt", "configID", "fileName", "fileSize", "id", "isDirectory", "lastAccessedAt",
+                "localURL", "relativePath"}));
         QCOMPARE(object.value("cachedAt").toDouble(), 736500000.25);
         QCOMPARE(object.value("configID").toString(), QStringLiteral("ABCDEF12-3456-7890-ABCD-EF1234567890"));
         QCOMPARE(object.value("id").toString(), encoding::uuidText(entry->id));
         QVERIFY(bytes.contains("\"fileSize\": 7,"));
         QCOMPARE(object.value("localURL").toString(),
-            QUrl::fromLocalFile(env.cacheFolder() + QStringLiteral("/ABCDEF12/Dir/naïve file.txt")).toString(QUrl::FullyEncoded));
+            QUrl::fromLocalFile(env.cacheFolder() + QStringLiteral("/ABCDEF12/Dir/naïve file.txt"))
+                .toString(QUrl::FullyEncoded));
         QVERIFY(bytes.indexOf("\"cachedAt\"") < bytes.indexOf("\"relativePath\""));
 
         auto reloaded = env.make();
         QCOMPARE(reloaded->entries(), QList<CacheEntry>{*entry});
         QVERIFY(reloaded->isCached(env.config, QStringLiteral("Dir/naïve file.txt")));
         // Canonically equivalent spelling (decomposed ï) finds the same entry.
-        QVERIFY(reloaded->isCached(env.config, QStringLiteral("Dir/nai") + QChar(0x0308) + QStringLiteral("ve file.txt")));
+        QVERIFY(
+            reloaded->isCached(env.config, QStringLiteral("Dir/nai") + QChar(0x0308) + QStringLiteral("ve file.txt")));
         QCOMPARE(reloaded->statistics().hitCount, 2);
         QVERIFY(!reloaded->isCached(env.config, QStringLiteral("dir/naïve file.txt")));
         QCOMPARE(reloaded->statistics().missCount, 1);
@@ -261,12 +265,14 @@ private slots:
         QTest::addColumn<QByteArray>("content");
         QTest::newRow("not JSON") << QByteArray("[{ broken");
         QTest::newRow("object, not array") << QByteArray("{}");
-        QTest::newRow("size as text") << QByteArray("[{\"cachedAt\":1,\"configID\":\"ABCDEF12-3456-7890-ABCD-EF1234567890\","
-                                                    "\"fileName\":\"a\",\"fileSize\":\"7\",\"id\":\"ABCDEF12-3456-7890-ABCD-EF1234567891\","
-                                                    "\"isDirectory\":false,\"lastAccessedAt\":1,\"localURL\":\"file:///x/a\",\"relativePath\":\"a\"}]");
-        QTest::newRow("missing key") << QByteArray("[{\"cachedAt\":1,\"configID\":\"ABCDEF12-3456-7890-ABCD-EF1234567890\","
-                                                   "\"fileName\":\"a\",\"fileSize\":7,\"id\":\"ABCDEF12-3456-7890-ABCD-EF1234567891\","
-                                                   "\"lastAccessedAt\":1,\"localURL\":\"file:///x/a\",\"relativePath\":\"a\"}]");
+        QTest::newRow("size as text") << QByteArray(
+            "[{\"cachedAt\":1,\"configID\":\"ABCDEF12-3456-7890-ABCD-EF1234567890\","
+            "\"fileName\":\"a\",\"fileSize\":\"7\",\"id\":\"ABCDEF12-3456-7890-ABCD-EF1234567891\","
+            "\"isDirectory\":false,\"lastAccessedAt\":1,\"localURL\":\"file:///x/a\",\"relativePath\":\"a\"}]");
+        QTest::newRow("missing key") << QByteArray(
+            "[{\"cachedAt\":1,\"configID\":\"ABCDEF12-3456-7890-ABCD-EF1234567890\","
+            "\"fileName\":\"a\",\"fileSize\":7,\"id\":\"ABCDEF12-3456-7890-ABCD-EF1234567891\","
+            "\"lastAccessedAt\":1,\"localURL\":\"file:///x/a\",\"relativePath\":\"a\"}]");
     }
 
     void unreadableIndexIsKeptAsideNotOverwritten()
@@ -316,12 +322,13 @@ private slots:
             return o;
         };
         QJsonArray hostile;
-        hostile.append(entry(QStringLiteral("../../victim.txt"), env.cacheFolder() + QStringLiteral("/ABCDEF12/../../victim.txt"),
-            "00000000-0000-0000-0000-000000000001"));
+        hostile.append(entry(QStringLiteral("../../victim.txt"),
+            env.cacheFolder() + QStringLiteral("/ABCDEF12/../../victim.txt"), "00000000-0000-0000-0000-000000000001"));
         hostile.append(entry(QStringLiteral("victim.txt"), victim, "00000000-0000-0000-0000-000000000002"));
-        hostile.append(entry(QStringLiteral("/etc/passwd"), QStringLiteral("/etc/passwd"), "00000000-0000-0000-0000-000000000003"));
-        hostile.append(entry(QStringLiteral("linked/secret.txt"), env.cacheFolder() + QStringLiteral("/ABCDEF12/linked/secret.txt"),
-            "00000000-0000-0000-0000-000000000004"));
+        hostile.append(entry(QStringLiteral("/etc/passwd"), QStringLiteral("/etc/passwd"),
+            "00000000-0000-0000-0000-000000000003"));
+        hostile.append(entry(QStringLiteral("linked/secret.txt"),
+            env.cacheFolder() + QStringLiteral("/ABCDEF12/linked/secret.txt"), "00000000-0000-0000-0000-000000000004"));
         QFile file(env.cacheFolder() + QStringLiteral("/cache-index.json"));
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write(QJsonDocument(hostile).toJson());

@@ -107,8 +107,9 @@ private slots:
         QCOMPARE(listed.size(), 3);
         QVERIFY(listed.contains(QStringLiteral("broken")));
         QVERIFY(listed.contains(QStringLiteral("plain.txt")));
-        const auto odd = std::find_if(listed.cbegin(), listed.cend(),
-            [](const QString& name) { return name.startsWith(QStringLiteral("caf")) && name.endsWith(QStringLiteral(".txt")); });
+        const auto odd = std::find_if(listed.cbegin(), listed.cend(), [](const QString& name) {
+            return name.startsWith(QStringLiteral("caf")) && name.endsWith(QStringLiteral(".txt"));
+        });
         QVERIFY2(odd != listed.cend(), qPrintable(listed.join(u',')));
         const FileItem broken = manager->currentItems().at(listed.indexOf(QStringLiteral("broken")));
         QVERIFY(!broken.isDirectory);
@@ -149,7 +150,8 @@ private slots:
         Env env;
         for (const char* path : {"root.txt", "Films/a.mkv", "Films/2020/b.mkv", "Filmsx/c.mkv"}) {
             writeFile(env.share() + u'/' + QString::fromLatin1(path));
-            QVERIFY(QCoro::waitFor(env.cache.cacheFile(env.url(QString::fromLatin1(path)), env.config, QString::fromLatin1(path))));
+            QVERIFY(QCoro::waitFor(
+                env.cache.cacheFile(env.url(QString::fromLatin1(path)), env.config, QString::fromLatin1(path))));
         }
         QVERIFY(QDir(env.share()).rename(env.share(), env.share() + QStringLiteral("-away")));
 
@@ -157,7 +159,8 @@ private slots:
         QCoro::waitFor(manager->refresh());
         QVERIFY(manager->isOfflineMode());
         QCOMPARE(names(manager->currentItems()), QStringList{QStringLiteral("root.txt")});
-        QCOMPARE(manager->currentItems().at(0).url.toLocalFile(), env.cache.cachedFilePath(env.config, "root.txt").value());
+        QCOMPARE(manager->currentItems().at(0).url.toLocalFile(),
+            env.cache.cachedFilePath(env.config, "root.txt").value());
 
         QCoro::waitFor(manager->navigate(env.url(QStringLiteral("Films"))));
         QCOMPARE(names(manager->currentItems()), QStringList{QStringLiteral("a.mkv")});
@@ -165,8 +168,9 @@ private slots:
 
         QCoro::waitFor(manager->navigate(env.url(QStringLiteral("Music"))));
         QVERIFY(manager->currentItems().isEmpty());
-        QCOMPARE(manager->lastError(), std::optional<QString>(Localization::text(QStringLiteral("filesystem.offline.empty"),
-                                           QStringLiteral("NAS 已断开连接。此目录没有缓存的文件。"))));
+        QCOMPARE(manager->lastError(),
+            std::optional<QString>(Localization::text(QStringLiteral("filesystem.offline.empty"),
+                QStringLiteral("NAS 已断开连接。此目录没有缓存的文件。"))));
 
         // Offline stays offline, even once the share is back; each load clears the message first.
         QVERIFY(QDir(env.share()).rename(env.share() + QStringLiteral("-away"), env.share()));

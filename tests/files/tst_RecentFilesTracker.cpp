@@ -111,23 +111,29 @@ private slots:
 
     void badStoredValueIsLoggedAndKept()
     {
-        const QByteArray bad = "[{\"id\":\"6F9619FF-8B86-D011-B42D-00C04FC964FF\",\"url\":\"file:///a\",\"name\":\"a\"}]";
+        const QByteArray bad =
+            "[{\"id\":\"6F9619FF-8B86-D011-B42D-00C04FC964FF\",\"url\":\"file:///a\",\"name\":\"a\"}]";
         m_logging->defaults.setValue(RecentFilesTracker::defaultsKey, bad);
         auto tracker = makeTracker();
         QVERIFY(tracker->recentFiles().isEmpty());
         QCOMPARE(m_logging->systemLog.messages(),
-            QStringList{QStringLiteral("Failed to load recent files: The data couldn’t be read because it is missing.")});
+            QStringList{
+                QStringLiteral("Failed to load recent files: The data couldn’t be read because it is missing.")});
         QCOMPARE(*m_logging->defaults.dataValue(RecentFilesTracker::defaultsKey), bad);
 
-        for (const QByteArray& malformed : {QByteArray("{}"), QByteArray("not json"),
-                 QByteArray("[{\"id\":\"nope\",\"url\":\"file:///a\",\"name\":\"a\",\"accessedAt\":\"2024-05-01T09:30:12Z\"}]"),
-                 QByteArray("[{\"id\":\"6F9619FF-8B86-D011-B42D-00C04FC964FF\",\"url\":\"file:///a\",\"name\":\"a\",\"accessedAt\":\"2024-05-01 09:30\"}]")}) {
+        for (const QByteArray& malformed :
+            {QByteArray("{}"), QByteArray("not json"),
+                QByteArray(
+                    "[{\"id\":\"nope\",\"url\":\"file:///a\",\"name\":\"a\",\"accessedAt\":\"2024-05-01T09:30:12Z\"}]"),
+                QByteArray(
+                    "[{\"id\":\"6F9619FF-8B86-D011-B42D-00C04FC964FF\",\"url\":\"file:///a\",\"name\":\"a\",\"accessedAt\":\"2024-05-01 09:30\"}]")}) {
             m_logging->systemLog.clear();
             m_logging->defaults.setValue(RecentFilesTracker::defaultsKey, malformed);
             auto t = makeTracker();
             QVERIFY(t->recentFiles().isEmpty());
             QCOMPARE(m_logging->systemLog.messages().size(), 1);
-            QVERIFY(m_logging->systemLog.messages().first().startsWith(QStringLiteral("Failed to load recent files: ")));
+            QVERIFY(
+                m_logging->systemLog.messages().first().startsWith(QStringLiteral("Failed to load recent files: ")));
         }
         // Nothing stored: nothing logged.
         m_logging->systemLog.clear();

@@ -43,7 +43,10 @@ QUrl fileUrl(const QString& path)
 
 class NoWifi final : public WifiInfo {
 public:
-    NoWifi() : WifiInfo(QDBusConnection(QStringLiteral("vantrel-no-bus"))) {}
+    NoWifi()
+        : WifiInfo(QDBusConnection(QStringLiteral("vantrel-no-bus")))
+    {
+    }
     std::optional<QString> currentSSID() const override { return std::nullopt; }
 };
 
@@ -183,7 +186,9 @@ private slots:
     {
         if (qEnvironmentVariable("VANTREL_SOAK") != QLatin1String("1"))
             QSKIP("soak; set VANTREL_SOAK=1");
-        const int seconds = qEnvironmentVariableIsSet("VANTREL_SOAK_SECONDS") ? qEnvironmentVariableIntValue("VANTREL_SOAK_SECONDS") : 12;
+        const int seconds = qEnvironmentVariableIsSet("VANTREL_SOAK_SECONDS")
+            ? qEnvironmentVariableIntValue("VANTREL_SOAK_SECONDS")
+            : 12;
         constexpr int fileCount = 100;
         Env env;
         const QByteArray content(64 * 1024, 'v');
@@ -204,9 +209,7 @@ private slots:
         tick.start();
         QTimer heartbeat;
         heartbeat.setInterval(10);
-        connect(&heartbeat, &QTimer::timeout, this, [&] {
-            stall.add(tick.restart() - 10);
-        });
+        connect(&heartbeat, &QTimer::timeout, this, [&] { stall.add(tick.restart() - 10); });
         heartbeat.start();
 
         // The hung share: its window refreshes, the user clicks on into its folders, a download
@@ -217,7 +220,8 @@ private slots:
         std::vector<QCoro::Task<>> hungLoads;
         hungLoads.push_back(hungBrowser->refresh());
         TransferManager hungTransfers(env.recents, env.notifications);
-        hungTransfers.addDownload(fileUrl(env.hung + QStringLiteral("/folder0/x.bin")), fileUrl(env.local + QStringLiteral("/downloads")));
+        hungTransfers.addDownload(fileUrl(env.hung + QStringLiteral("/folder0/x.bin")),
+            fileUrl(env.local + QStringLiteral("/downloads")));
         env.defaults.setValue(AutoMountStrategy::keepAliveIntervalKey, 0.05);
         env.strategy.minimumKeepAliveInterval = 0.01;
         env.strategy.startHealthCheck();
@@ -254,8 +258,10 @@ private slots:
         TransferManager transfers(env.recents, env.notifications);
         for (int i = 0; i < fileCount; ++i) {
             const QString name = QStringLiteral("file%1.bin").arg(i, 3, 10, QLatin1Char('0'));
-            transfers.addDownload(fileUrl(env.healthy + QStringLiteral("/down/") + name), fileUrl(env.local + QStringLiteral("/downloads")));
-            transfers.addUpload(fileUrl(env.local + QStringLiteral("/up/") + name), fileUrl(env.healthy + QStringLiteral("/uploads")));
+            transfers.addDownload(fileUrl(env.healthy + QStringLiteral("/down/") + name),
+                fileUrl(env.local + QStringLiteral("/downloads")));
+            transfers.addUpload(fileUrl(env.local + QStringLiteral("/up/") + name),
+                fileUrl(env.healthy + QStringLiteral("/uploads")));
         }
 
         // Meanwhile the user clicks on into the hung share now and then.
@@ -264,7 +270,8 @@ private slots:
         int clicks = 0;
         QTimer clicker;
         connect(&clicker, &QTimer::timeout, this, [&] {
-            hungLoads.push_back(hungBrowser->navigate(fileUrl(env.hung + QStringLiteral("/folder%1").arg(++clicks % 20))));
+            hungLoads.push_back(
+                hungBrowser->navigate(fileUrl(env.hung + QStringLiteral("/folder%1").arg(++clicks % 20))));
         });
         clicker.start(500);
 
@@ -286,8 +293,8 @@ private slots:
             soak.elapsed() / 1000, env.gate.arrived(env.hung), env.gate.waiting(env.hung), clicks, keepAlivePasses);
         qInfo("soak: healthy share: %d listings (longest %lld ms), %d transfers done at %lld ms (longest %lld ms),"
               " %d cached now, %d clean-ups (longest %lld ms); main thread late by at most %lld ms",
-            listing.count, listing.ms, transfer.count, transfersDone, transfer.ms, cached, cleanupPass.count, cleanupPass.ms,
-            stall.ms);
+            listing.count, listing.ms, transfer.count, transfersDone, transfer.ms, cached, cleanupPass.count,
+            cleanupPass.ms, stall.ms);
 
         QVERIFY(hungBrowser->isLoading());
         QVERIFY(hungTransfers.tasks().isEmpty()); // its size is still being read

@@ -14,7 +14,6 @@
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QTimer>
 #include <QFile>
 #include <QHash>
 #include <QMutex>
@@ -23,6 +22,7 @@
 #include <QSemaphore>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <csignal>
 #include <memory>
@@ -244,7 +244,8 @@ private slots:
         QVERIFY(writeFile(src("a.bin"), a) && writeFile(src("b.bin"), b) && writeFile(src("c.bin"), c));
         QVERIFY(writeFile(dst("a.bin"), "an older local file"));
         QList<QList<TransferTask>> snapshots;
-        connect(m_manager.get(), &TransferManager::tasksChanged, m_manager.get(), [&] { snapshots << m_manager->tasks(); });
+        connect(m_manager.get(), &TransferManager::tasksChanged, m_manager.get(),
+            [&] { snapshots << m_manager->tasks(); });
 
         for (const char* name : {"a.bin", "b.bin", "c.bin"})
             m_manager->addDownload(QUrl::fromLocalFile(src(name)), localFolder());
@@ -288,7 +289,8 @@ private slots:
 
         // An upload is neither a recent file nor different otherwise.
         QVERIFY(writeFile(m_dir->filePath("up.txt"), "up"));
-        m_manager->addUpload(QUrl::fromLocalFile(m_dir->filePath("up.txt")), QUrl::fromLocalFile(m_dir->filePath("share")));
+        m_manager->addUpload(QUrl::fromLocalFile(m_dir->filePath("up.txt")),
+            QUrl::fromLocalFile(m_dir->filePath("share")));
         QTRY_COMPARE(m_manager->tasks().size(), 4);
         QTRY_COMPARE(status(3), TransferStatus::completed);
         QCOMPARE(task(3).direction, TransferDirection::upload);
@@ -428,7 +430,8 @@ private slots:
         m_manager->addDownload(QUrl::fromLocalFile(src("missing.bin")), localFolder());
         QTRY_COMPARE(m_manager->tasks().size(), 1);
         QTRY_COMPARE(status(0), TransferStatus::failed);
-        QCOMPARE(*task(0).errorMessage, QStringLiteral("The file “missing.bin” couldn’t be opened: No such file or directory"));
+        QCOMPARE(*task(0).errorMessage,
+            QStringLiteral("The file “missing.bin” couldn’t be opened: No such file or directory"));
         QVERIFY(task(0).endDate.has_value());
         QVERIFY(!QFile::exists(dst("missing.bin")));
 
@@ -494,7 +497,8 @@ private slots:
         m_manager->addDownload(QUrl::fromLocalFile(src("a.bin")), localFolder());
         QTRY_COMPARE(m_manager->tasks().size(), 1);
         QTRY_COMPARE(status(0), TransferStatus::failed);
-        QCOMPARE(*task(0).errorMessage, QStringLiteral("The file “a.bin” couldn’t be saved completely: No space left on device"));
+        QCOMPARE(*task(0).errorMessage,
+            QStringLiteral("The file “a.bin” couldn’t be saved completely: No space left on device"));
         QVERIFY(!QFile::exists(dst("a.bin")));
         QVERIFY(m_recents->recentFiles().isEmpty());
         QCOMPARE(m_manager->totalBytesTransferred(), 0);
@@ -509,14 +513,16 @@ private slots:
         m_manager->addUpload(QUrl::fromLocalFile(src("self.bin")), QUrl::fromLocalFile(m_dir->filePath("share")));
         // A hard link is the same file under another name.
         QVERIFY(QDir().mkpath(m_dir->filePath("local")));
-        QCOMPARE(::link(QFile::encodeName(src("self.bin")).constData(), QFile::encodeName(dst("self.bin")).constData()), 0);
+        QCOMPARE(::link(QFile::encodeName(src("self.bin")).constData(), QFile::encodeName(dst("self.bin")).constData()),
+            0);
         m_manager->addDownload(QUrl::fromLocalFile(src("self.bin")), localFolder());
         QTRY_COMPARE(m_manager->tasks().size(), 2);
         QTRY_VERIFY(!m_manager->isProcessing());
         for (int i = 0; i < 2; ++i) {
             QCOMPARE(status(i), TransferStatus::failed);
             QCOMPARE(*task(i).errorMessage,
-                QStringLiteral("“self.bin” is both the source and the destination of this transfer, so it was not copied."));
+                QStringLiteral(
+                    "“self.bin” is both the source and the destination of this transfer, so it was not copied."));
         }
         QCOMPARE(readFile(src("self.bin")), data);
     }

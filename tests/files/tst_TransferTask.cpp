@@ -67,7 +67,8 @@ private slots:
 
     void speedTextDashes()
     {
-        for (TransferStatus s : {TransferStatus::pending, TransferStatus::paused, TransferStatus::failed, TransferStatus::cancelled}) {
+        for (TransferStatus s :
+            {TransferStatus::pending, TransferStatus::paused, TransferStatus::failed, TransferStatus::cancelled}) {
             TransferTask t = runningTask(100, 50);
             t.status = s;
             QCOMPARE(t.speed(at(1)), 0.0);

@@ -27,18 +27,20 @@ private slots:
         QCOMPARE(VantrelError::authenticationFailed("x").message(), QStringLiteral("Authentication failed: x"));
         QCOMPARE(VantrelError::keychainError("").message(), QStringLiteral("Keychain error: "));
         QCOMPARE(VantrelError::mountFailed("").message(), QStringLiteral("Mount operation failed: "));
-        QCOMPARE(VantrelError::unmountFailed(" busy \n").message(), QStringLiteral("Unmount operation failed:  busy \n"));
+        QCOMPARE(VantrelError::unmountFailed(" busy \n").message(),
+            QStringLiteral("Unmount operation failed:  busy \n"));
         QCOMPARE(VantrelError::connectionFailed("host").message(), QStringLiteral("Connection failed: host"));
         QCOMPARE(VantrelError::timeout("10s").message(), QStringLiteral("Operation timed out: 10s"));
         QCOMPARE(VantrelError::unknown("boom").message(), QStringLiteral("An unexpected error occurred: boom"));
-        QCOMPARE(QString::fromUtf8(VantrelError::mountFailed("共享").what()), QStringLiteral("Mount operation failed: 共享"));
+        QCOMPARE(QString::fromUtf8(VantrelError::mountFailed("共享").what()),
+            QStringLiteral("Mount operation failed: 共享"));
 
         const VantrelError defaulted;
         QCOMPARE(defaulted.kind(), VantrelError::Kind::unknown);
         QCOMPARE(QString::fromUtf8(defaulted.what()), QStringLiteral("An unexpected error occurred: "));
 
         QCOMPARE(globalErrorMessage(GlobalError::allMountsFailed),
-                 QStringLiteral("All NAS mount operations have failed. Check individual configurations for details."));
+            QStringLiteral("All NAS mount operations have failed. Check individual configurations for details."));
     }
 
     void thrownAndCaughtAsException()
@@ -56,7 +58,8 @@ private slots:
         QVERIFY(VantrelError::mountFailed("a") != VantrelError::unmountFailed("a"));
         QVERIFY(VantrelError::mountFailed("abc") != VantrelError::mountFailed("ABC"));
 
-        QVERIFY(MountState::failed(VantrelError::mountFailed("a")) == MountState::failed(VantrelError::mountFailed("a")));
+        QVERIFY(
+            MountState::failed(VantrelError::mountFailed("a")) == MountState::failed(VantrelError::mountFailed("a")));
         QVERIFY(MountState::failed(VantrelError::mountFailed("a")) != MountState::failed(VantrelError::timeout("a")));
         QVERIFY(MountState::idle() != MountState::offline());
         QVERIFY(MountState() == MountState::idle());
@@ -105,7 +108,9 @@ private slots:
         emitter.moveToThread(&worker);
         NASStatus received;
         QObject receiver;
-        connect(&emitter, &Emitter::status, &receiver, [&received](const NASStatus& s) { received = s; }, Qt::QueuedConnection);
+        connect(
+            &emitter, &Emitter::status, &receiver, [&received](const NASStatus& s) { received = s; },
+            Qt::QueuedConnection);
         worker.start();
         QMetaObject::invokeMethod(&emitter, [&emitter, sent] { emit emitter.status(sent); });
         QTRY_VERIFY(received == sent);

@@ -147,7 +147,8 @@ private slots:
         // An exact integer written as a decimal is an integer; a fraction is not.
         auto decoded = NASConfig::fromJson(withNested(fullObject(), "mountOptions", "connectionTimeout", 3.0));
         QCOMPARE(decoded->mountOptions.connectionTimeout, 3);
-        const QByteArray withExponent = QJsonDocument(QJsonArray{fullObject()}).toJson().replace("\"retryCount\": -1", "\"retryCount\": 1e3");
+        const QByteArray withExponent =
+            QJsonDocument(QJsonArray{fullObject()}).toJson().replace("\"retryCount\": -1", "\"retryCount\": 1e3");
         QCOMPARE(decodeConfigList(withExponent)->constFirst().mountOptions.retryCount, 1000);
         // retryInterval takes any number, integral ones included.
         decoded = NASConfig::fromJson(withNested(fullObject(), "mountOptions", "retryInterval", 5));
@@ -162,11 +163,14 @@ private slots:
         QTest::newRow("not an object") << QJsonValue(QJsonArray()) << "expected an object";
         QTest::newRow("missing keychainIdentifier") << QJsonValue(with(o, "keychainIdentifier", QJsonValue::Undefined))
                                                     << "key \"keychainIdentifier\": missing";
-        QTest::newRow("null required text") << QJsonValue(with(o, "name", QJsonValue::Null)) << "key \"name\": expected a string";
-        QTest::newRow("upper-case protocol") << QJsonValue(with(o, "protocol", "SMB")) << "key \"protocol\": unknown value \"SMB\"";
+        QTest::newRow("null required text")
+            << QJsonValue(with(o, "name", QJsonValue::Null)) << "key \"name\": expected a string";
+        QTest::newRow("upper-case protocol")
+            << QJsonValue(with(o, "protocol", "SMB")) << "key \"protocol\": unknown value \"SMB\"";
         QTest::newRow("case name as smbVersion") << QJsonValue(withNested(o, "mountOptions", "smbVersion", "v2"))
                                                  << "key \"mountOptions.smbVersion\": unknown value \"v2\"";
-        QTest::newRow("1 as boolean") << QJsonValue(with(o, "isEnabled", 1)) << "key \"isEnabled\": expected true or false";
+        QTest::newRow("1 as boolean") << QJsonValue(with(o, "isEnabled", 1))
+                                      << "key \"isEnabled\": expected true or false";
         QTest::newRow("text as boolean") << QJsonValue(withNested(o, "mountOptions", "readOnly", "true"))
                                          << "key \"mountOptions.readOnly\": expected true or false";
         QTest::newRow("fractional integer") << QJsonValue(withNested(o, "mountOptions", "connectionTimeout", 1.5))
@@ -177,21 +181,25 @@ private slots:
                                          << "key \"mountOptions.retryCount\": expected an integer";
         QTest::newRow("text as number") << QJsonValue(withNested(o, "mountOptions", "retryInterval", "5"))
                                         << "key \"mountOptions.retryInterval\": expected a number";
-        QTest::newRow("missing enableCaching") << QJsonValue(withNested(o, "mountOptions", "enableCaching", QJsonValue::Undefined))
-                                               << "key \"mountOptions.enableCaching\": missing";
-        QTest::newRow("number as optional text") << QJsonValue(with(o, "username", 7)) << "key \"username\": expected a string or null";
+        QTest::newRow("missing enableCaching")
+            << QJsonValue(withNested(o, "mountOptions", "enableCaching", QJsonValue::Undefined))
+            << "key \"mountOptions.enableCaching\": missing";
+        QTest::newRow("number as optional text")
+            << QJsonValue(with(o, "username", 7)) << "key \"username\": expected a string or null";
         QTest::newRow("bad customMountPoint") << QJsonValue(withNested(o, "mountOptions", "customMountPoint", false))
                                               << "key \"mountOptions.customMountPoint\": expected a string or null";
-        QTest::newRow("options not an object") << QJsonValue(with(o, "mountOptions", QJsonArray())) << "key \"mountOptions\": expected an object";
-        QTest::newRow("missing networkBinding") << QJsonValue(with(o, "networkBinding", QJsonValue::Undefined))
-                                                << "key \"networkBinding\": missing";
+        QTest::newRow("options not an object")
+            << QJsonValue(with(o, "mountOptions", QJsonArray())) << "key \"mountOptions\": expected an object";
+        QTest::newRow("missing networkBinding")
+            << QJsonValue(with(o, "networkBinding", QJsonValue::Undefined)) << "key \"networkBinding\": missing";
         QTest::newRow("ssid not text") << QJsonValue(withNested(o, "networkBinding", "ssidList", QJsonArray{"a", 2}))
                                        << "key \"networkBinding.ssidList[1]\": expected a string";
         QTest::newRow("ssidList text") << QJsonValue(withNested(o, "networkBinding", "ssidList", "a"))
                                        << "key \"networkBinding.ssidList\": expected an array of strings";
         QTest::newRow("id with braces") << QJsonValue(with(o, "id", "{6F1C2A3B-4D5E-4F60-8A1B-2C3D4E5F6A7B}"))
                                         << "key \"id\": not a UUID: \"{6F1C2A3B-4D5E-4F60-8A1B-2C3D4E5F6A7B}\"";
-        QTest::newRow("id too short") << QJsonValue(with(o, "id", "6F1C2A3B-4D5E-4F60-8A1B-2C3D4E5F6A7")) << "key \"id\": not a UUID: \"6F1C2A3B-4D5E-4F60-8A1B-2C3D4E5F6A7\"";
+        QTest::newRow("id too short") << QJsonValue(with(o, "id", "6F1C2A3B-4D5E-4F60-8A1B-2C3D4E5F6A7"))
+                                      << "key \"id\": not a UUID: \"6F1C2A3B-4D5E-4F60-8A1B-2C3D4E5F6A7\"";
         QTest::newRow("id as number") << QJsonValue(with(o, "id", 1)) << "key \"id\": expected a string";
     }
 

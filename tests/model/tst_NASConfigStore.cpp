@@ -40,7 +40,10 @@ NASConfig makeConfig(const QString& name, const QString& keychainIdentifier = {}
 // The settings in a folder that does not exist yet. Its systemLog holds what reaches the system
 // log through the logger; storeLog what the store writes itself.
 struct Fixture : test::TemporaryFolder, test::Logging {
-    Fixture() : Logging(dir.filePath(QStringLiteral("config"))) {}
+    Fixture()
+        : Logging(dir.filePath(QStringLiteral("config")))
+    {
+    }
 
     CapturingSystemLog storeLog;
     SecretStore secrets;
@@ -146,7 +149,8 @@ private slots:
         QCOMPARE(records.size(), 2);
         QCOMPARE(records[0].type, Type::Error);
         QVERIFY(records[0].message.startsWith(QStringLiteral("Failed to decode persisted configs: ")));
-        QVERIFY2(records[0].message.size() > 36 && records[0].message.contains(problem), qPrintable(records[0].message));
+        QVERIFY2(records[0].message.size() > 36 && records[0].message.contains(problem),
+            qPrintable(records[0].message));
         QCOMPARE(records[1], rec(Type::Error, QStringLiteral("Undecodable persisted configs copied to ") + copy));
 
         // The next save replaces the stored value; the copy stays, and a second start copies again.
@@ -188,8 +192,9 @@ private slots:
         QCOMPARE(f.appState.status(a.id)->mountState, MountState::idle());
         QVERIFY(f.appState.appState() != AppState::unconfigured());
         QVERIFY(uuid(a) == uuid(a).toUpper());
-        QCOMPARE(f.storeLog.records(), (QList<Record>{rec(Type::Debug, "Saved 1 config(s) to UserDefaults"),
-                                           rec(Type::Info, QStringLiteral("Added NAS config: Büro (%1)").arg(uuid(a)))}));
+        QCOMPARE(f.storeLog.records(),
+            (QList<Record>{rec(Type::Debug, "Saved 1 config(s) to UserDefaults"),
+                rec(Type::Info, QStringLiteral("Added NAS config: Büro (%1)").arg(uuid(a)))}));
 
         NASConfig b = makeConfig("b");
         store->addConfig(b);
@@ -202,8 +207,9 @@ private slots:
         QCOMPARE(store->configs(), (QList<NASConfig>{renamed, b}));
         QCOMPARE(f.stored(), (QList<NASConfig>{renamed, b}));
         QCOMPARE(f.appState.status(a.id)->mountState, MountState::mounted());
-        QCOMPARE(f.storeLog.records(), (QList<Record>{rec(Type::Debug, "Saved 2 config(s) to UserDefaults"),
-                                           rec(Type::Info, QStringLiteral("Updated NAS config: Office (%1)").arg(uuid(a)))}));
+        QCOMPARE(f.storeLog.records(),
+            (QList<Record>{rec(Type::Debug, "Saved 2 config(s) to UserDefaults"),
+                rec(Type::Info, QStringLiteral("Updated NAS config: Office (%1)").arg(uuid(a)))}));
 
         // Unknown ids: logged, nothing else.
         f.storeLog.clear();
@@ -214,14 +220,16 @@ private slots:
         QCOMPARE(changed.count(), changesBefore);
         QCOMPARE(store->configs().size(), 2);
         QCOMPARE(f.storeLog.records(),
-            (QList<Record>{rec(Type::Error, QStringLiteral("Attempted to update non-existent config: %1").arg(uuid(stranger))),
+            (QList<Record>{
+                rec(Type::Error, QStringLiteral("Attempted to update non-existent config: %1").arg(uuid(stranger))),
                 rec(Type::Error, QStringLiteral("Attempted to delete non-existent config: %1").arg(uuid(stranger)))}));
 
         f.storeLog.clear();
         store->deleteConfig(a.id);
         store->deleteConfig(b.id);
         QVERIFY(store->configs().isEmpty());
-        QCOMPARE(f.defaults.dataValue(NASConfigStore::userDefaultsKey), std::optional<QByteArray>(encodeConfigList({})));
+        QCOMPARE(f.defaults.dataValue(NASConfigStore::userDefaultsKey),
+            std::optional<QByteArray>(encodeConfigList({})));
         QVERIFY(f.appState.nasStatuses().isEmpty());
         QCOMPARE(f.appState.appState(), AppState::unconfigured());
         QCOMPARE(removed.count(), 2);
@@ -272,7 +280,8 @@ private slots:
     {
         Fixture f;
         auto store = f.makeStore();
-        const QString shared = QStringLiteral("nfs-nas.local-/%1").arg(QUuid::createUuid().toString(QUuid::WithoutBraces));
+        const QString shared =
+            QStringLiteral("nfs-nas.local-/%1").arg(QUuid::createUuid().toString(QUuid::WithoutBraces));
         QVERIFY(f.keychain.savePassword(QStringLiteral("secret"), shared));
         // An item under the empty account proves that a configuration without identifier calls nothing.
         QVERIFY(f.keychain.savePassword(QStringLiteral("unrelated"), QString()));

@@ -147,11 +147,16 @@ private slots:
         const auto allFailed = AppState::error(GlobalError::allMountsFailed);
 
         QTest::newRow("none") << QList<MountState>{} << AppState::unconfigured() << MenuBarIconState::idle;
-        QTest::newRow("mounting beats all") << QList{failedState, mounted, mounting} << AppState::operating() << MenuBarIconState::mounting;
-        QTest::newRow("unmounting") << QList{offline, unmounting} << AppState::operating() << MenuBarIconState::mounting;
-        QTest::newRow("mounted+failed") << QList{mounted, failedState} << AppState::active() << MenuBarIconState::partiallyMounted;
-        QTest::newRow("mounted+offline") << QList{mounted, offline} << AppState::active() << MenuBarIconState::partiallyMounted;
-        QTest::newRow("mounted+idle") << QList{mounted, idle} << AppState::active() << MenuBarIconState::partiallyMounted;
+        QTest::newRow("mounting beats all")
+            << QList{failedState, mounted, mounting} << AppState::operating() << MenuBarIconState::mounting;
+        QTest::newRow("unmounting") << QList{offline, unmounting} << AppState::operating()
+                                    << MenuBarIconState::mounting;
+        QTest::newRow("mounted+failed") << QList{mounted, failedState} << AppState::active()
+                                        << MenuBarIconState::partiallyMounted;
+        QTest::newRow("mounted+offline") << QList{mounted, offline} << AppState::active()
+                                         << MenuBarIconState::partiallyMounted;
+        QTest::newRow("mounted+idle") << QList{mounted, idle} << AppState::active()
+                                      << MenuBarIconState::partiallyMounted;
         QTest::newRow("all mounted") << QList{mounted, mounted} << AppState::active() << MenuBarIconState::allMounted;
         QTest::newRow("all failed") << QList{failedState, MountState::failed(VantrelError::timeout(""))} << allFailed
                                     << MenuBarIconState::allFailed;

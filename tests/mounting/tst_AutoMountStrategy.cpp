@@ -40,7 +40,10 @@ const QString awayAddress = QStringLiteral("10.0.0.5");
 
 class NoWifi final : public WifiInfo {
 public:
-    NoWifi() : WifiInfo(QDBusConnection(QStringLiteral("vantrel-no-bus"))) {}
+    NoWifi()
+        : WifiInfo(QDBusConnection(QStringLiteral("vantrel-no-bus")))
+    {
+    }
     std::optional<QString> currentSSID() const override { return std::nullopt; }
 };
 
@@ -127,10 +130,7 @@ struct Fixture : test::MountingFixture {
 
     QString mountPath(const NASConfig& config) const { return engine.mountPointPath(config); }
 
-    void mountNow(const NASConfig& config)
-    {
-        QCoro::waitFor(strategy.mount(config.id));
-    }
+    void mountNow(const NASConfig& config) { QCoro::waitFor(strategy.mount(config.id)); }
 };
 
 } // namespace

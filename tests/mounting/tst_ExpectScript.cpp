@@ -27,7 +27,8 @@ private slots:
         QCOMPARE(lines.at(6), QStringLiteral("        send -- \"$password\\r\""));
 
         // A tool path that is not one plain Tcl word is quoted like the rest.
-        QCOMPARE(ExpectScript::build(QStringLiteral("/opt/my $tools/[x]"), {}, QString()).split(QLatin1Char('\n')).at(2),
+        QCOMPARE(
+            ExpectScript::build(QStringLiteral("/opt/my $tools/[x]"), {}, QString()).split(QLatin1Char('\n')).at(2),
             QStringLiteral("spawn \"/opt/my \\$tools/\\[x\\]\" {*}$args"));
     }
 

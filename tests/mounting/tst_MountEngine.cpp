@@ -151,7 +151,8 @@ private slots:
         f.set(QStringLiteral("mount_smbfs.password"), "right");
         VantrelError error = failureOf(f.engine->mountSMB(config));
         QCOMPARE(error.kind(), VantrelError::Kind::mountFailed);
-        QVERIFY2(error.payload().startsWith(QStringLiteral("mount_smbfs exited with code 77: ")), qPrintable(error.payload()));
+        QVERIFY2(error.payload().startsWith(QStringLiteral("mount_smbfs exited with code 77: ")),
+            qPrintable(error.payload()));
         QVERIFY(error.payload().contains(QStringLiteral("Authentication error")));
         QVERIFY(!error.payload().contains(QStringLiteral("wrong"))); // the prompt does not echo
 
@@ -160,7 +161,8 @@ private slots:
         f.set(QStringLiteral("mount_smbfs.kill"), "TERM");
         error = failureOf(f.engine->mountSMB(config));
         QCOMPARE(error.kind(), VantrelError::Kind::mountFailed);
-        QVERIFY2(error.payload().startsWith(QStringLiteral("mount_smbfs exited with code 1: ")), qPrintable(error.payload()));
+        QVERIFY2(error.payload().startsWith(QStringLiteral("mount_smbfs exited with code 1: ")),
+            qPrintable(error.payload()));
     }
 
     void guestArgumentsAndExitMessages()
@@ -189,7 +191,8 @@ private slots:
         config = guestConfig(QStringLiteral("guest"));
         f.set(QStringLiteral("mount_smbfs.exit"), "64");
         QCOMPARE(failureOf(f.engine->mountSMB(config)),
-            VantrelError::mountFailed(QStringLiteral("mount_smbfs 参数错误。可能原因：挂载点已被占用、共享路径格式不正确、或缺少必要参数。")));
+            VantrelError::mountFailed(QStringLiteral(
+                "mount_smbfs 参数错误。可能原因：挂载点已被占用、共享路径格式不正确、或缺少必要参数。")));
         f.set(QStringLiteral("mount_smbfs.stdout"), "ignored\n");
         f.set(QStringLiteral("mount_smbfs.stderr"), "\n  mount_smbfs: bad option \n");
         QCOMPARE(failureOf(f.engine->mountSMB(config)),
@@ -215,7 +218,8 @@ private slots:
         auto task = engine->mountSMB(config);
         QTRY_VERIFY(f.exists(QStringLiteral("mount_smbfs.argv")));
         // While the tool runs, the temporary item holds the password.
-        const SecretStore::ReadResult during = f.secrets.findInternetPassword(QStringLiteral("nas.local"), QStringLiteral("alice"));
+        const SecretStore::ReadResult during = f.secrets.findInternetPassword(QStringLiteral("nas.local"),
+            QStringLiteral("alice"));
         QCOMPARE(during.status, SecretStore::success);
         QCOMPARE(during.secret, QByteArray("-s3cret \"x\""));
         f.set(QStringLiteral("mount_smbfs.release"));
@@ -230,7 +234,8 @@ private slots:
         // Removed also when the tool cannot even start.
         tools.smbMount = f.dir.filePath(QStringLiteral("missing-tool"));
         const VantrelError error = failureOf(f.make(tools)->mountSMB(config));
-        QVERIFY(error.payload().startsWith(QStringLiteral("Failed to launch ") + tools.smbMount + QStringLiteral(": ")));
+        QVERIFY(
+            error.payload().startsWith(QStringLiteral("Failed to launch ") + tools.smbMount + QStringLiteral(": ")));
         QCOMPARE(f.secrets.findInternetPassword(QStringLiteral("nas.local"), QStringLiteral("alice")).status,
             SecretStore::itemNotFound);
     }
@@ -277,7 +282,8 @@ private slots:
 
         config.mountOptions.customMountPoint = QStringLiteral("/Volumes/vantrel-test-nowhere");
         QCOMPARE(failureOf(f.engine->mountNFS(config)),
-            VantrelError::mountFailed(QStringLiteral("无法自动创建 /Volumes/ 下的挂载点（需要 root 权限）。请使用默认路径，或手动在终端执行：sudo mkdir -p '/Volumes/vantrel-test-nowhere'")));
+            VantrelError::mountFailed(QStringLiteral(
+                "无法自动创建 /Volumes/ 下的挂载点（需要 root 权限）。请使用默认路径，或手动在终端执行：sudo mkdir -p '/Volumes/vantrel-test-nowhere'")));
 
         const QString beneath = file + QStringLiteral("/sub/dir");
         config.mountOptions.customMountPoint = beneath;
@@ -375,13 +381,16 @@ private slots:
         // sudo would need a password.
         f.set(QStringLiteral("sudo.needs-password"));
         QCOMPARE(failureOf(f.engine->mountNFS(config)),
-            VantrelError::mountFailed(QStringLiteral("NFS 挂载需要 root 权限。请在终端配置 sudoers 以允许免密执行 mount_nfs，或手动挂载后使用自定义挂载点。")));
+            VantrelError::mountFailed(QStringLiteral(
+                "NFS 挂载需要 root 权限。请在终端配置 sudoers 以允许免密执行 mount_nfs，或手动挂载后使用自定义挂载点。")));
 
         // No sudo: no retry, the tool's own message.
         SystemTools tools = test::standInTools();
         tools.sudo = f.dir.filePath(QStringLiteral("no-sudo"));
         QCOMPARE(failureOf(f.make(tools)->mountNFS(config)),
-            VantrelError::mountFailed(QStringLiteral("mount_nfs exited with code 1: mount_nfs: can't mount filer:/export/a b/ from server onto ")
+            VantrelError::mountFailed(
+                QStringLiteral(
+                    "mount_nfs exited with code 1: mount_nfs: can't mount filer:/export/a b/ from server onto ")
                 + path + QStringLiteral(": Operation not permitted")));
         QCOMPARE(f.calls(QStringLiteral("sudo")).size(), 2);
 
@@ -394,7 +403,8 @@ private slots:
         QCOMPARE(f.calls(QStringLiteral("sudo")).size(), 2);
         f.set(QStringLiteral("mount_nfs.exit"), "64");
         QCOMPARE(failureOf(f.engine->mountNFS(config)),
-            VantrelError::mountFailed(QStringLiteral("mount_nfs 参数错误。请检查 NFS 服务器地址和共享路径是否正确。当前仅支持 NFSv4。")));
+            VantrelError::mountFailed(
+                QStringLiteral("mount_nfs 参数错误。请检查 NFS 服务器地址和共享路径是否正确。当前仅支持 NFSv4。")));
     }
 
     void unmountAndFolderRemoval()
@@ -418,14 +428,16 @@ private slots:
         await(f.engine->unmount(QUrl::fromLocalFile(elsewhere)));
         QVERIFY(QFileInfo(elsewhere).isDir());
         QCOMPARE(f.calls(QStringLiteral("diskutil")),
-            (QList<QStringList>{{"unmount", f.root + QStringLiteral("/vol")}, {"unmount", "force", f.root + QStringLiteral("/full")},
-                {"unmount", elsewhere}}));
+            (QList<QStringList>{{"unmount", f.root + QStringLiteral("/vol")},
+                {"unmount", "force", f.root + QStringLiteral("/full")}, {"unmount", elsewhere}}));
 
         // Names that resolve to the root itself or out of it touch nothing.
-        QVERIFY(QDir().rmdir(f.root + QStringLiteral("/full")) || QDir(f.root + QStringLiteral("/full")).removeRecursively());
+        QVERIFY(QDir().rmdir(f.root + QStringLiteral("/full"))
+            || QDir(f.root + QStringLiteral("/full")).removeRecursively());
         const QString sibling = QDir::homePath() + QStringLiteral("/sibling");
         QVERIFY(QDir().mkpath(sibling));
-        for (const QString& name : {QString(), QStringLiteral(".."), QStringLiteral("x/.."), QStringLiteral("../sibling"), QStringLiteral(".")}) {
+        for (const QString& name : {QString(), QStringLiteral(".."), QStringLiteral("x/.."),
+                 QStringLiteral("../sibling"), QStringLiteral(".")}) {
             const QString path = f.engine->mountPointPath(guestConfig(name));
             await(f.engine->unmount(MountEngine::directoryUrl(path)));
             QVERIFY2(QFileInfo(f.root).isDir(), qPrintable(name));
@@ -454,7 +466,8 @@ private slots:
         f.set(QStringLiteral("ping.exit"), "2");
         result = await(f.engine->testConnection(config));
         QVERIFY(!result.succeeded());
-        QCOMPARE(*result.error, VantrelError::connectionFailed(QStringLiteral("Ping to 192.0.2.7 failed (exit code 2)")));
+        QCOMPARE(*result.error,
+            VantrelError::connectionFailed(QStringLiteral("Ping to 192.0.2.7 failed (exit code 2)")));
 
         f.set(QStringLiteral("ping.hold"));
         f.engine->connectionTestTimeout = 0.3;

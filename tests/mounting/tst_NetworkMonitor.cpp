@@ -15,7 +15,10 @@ namespace {
 
 class FakeWifi final : public WifiInfo {
 public:
-    FakeWifi() : WifiInfo(QDBusConnection(QStringLiteral("vantrel-no-bus"))) {}
+    FakeWifi()
+        : WifiInfo(QDBusConnection(QStringLiteral("vantrel-no-bus")))
+    {
+    }
     std::optional<QString> currentSSID() const override
     {
         QMutexLocker lock(&mutex);
@@ -93,7 +96,9 @@ private slots:
 
     void rangeTestRules()
     {
-        auto in = [](const char* address, const char* range) { return NetworkMonitor::isIP(QString::fromLatin1(address), QString::fromLatin1(range)); };
+        auto in = [](const char* address, const char* range) {
+            return NetworkMonitor::isIP(QString::fromLatin1(address), QString::fromLatin1(range));
+        };
         QVERIFY(in("192.168.1.50", "192.168.1.0/24"));
         QVERIFY(!in("192.168.2.50", "192.168.1.0/24"));
         // Network and broadcast addresses do not count for prefixes 1 to 30.
@@ -144,25 +149,34 @@ private slots:
         };
 
         // ipRange: an empty range never matches, whatever the address.
-        QCOMPARE(eval(binding(S::ipRange, "", {}), address, home), (NetworkMatchResult{false, false, false, S::ipRange}));
-        QCOMPARE(eval(binding(S::ipRange, "192.168.1.0/24", {}), address, std::nullopt), (NetworkMatchResult{true, true, false, S::ipRange}));
+        QCOMPARE(eval(binding(S::ipRange, "", {}), address, home),
+            (NetworkMatchResult{false, false, false, S::ipRange}));
+        QCOMPARE(eval(binding(S::ipRange, "192.168.1.0/24", {}), address, std::nullopt),
+            (NetworkMatchResult{true, true, false, S::ipRange}));
         QCOMPARE(eval(binding(S::ipRange, "192.168.1.0/24", {}), std::nullopt, home).matched, false);
         // Each partial result is computed whatever the strategy.
-        QCOMPARE(eval(binding(S::ipRange, "10.0.0.0/8", {"Home"}), address, home), (NetworkMatchResult{false, false, true, S::ipRange}));
+        QCOMPARE(eval(binding(S::ipRange, "10.0.0.0/8", {"Home"}), address, home),
+            (NetworkMatchResult{false, false, true, S::ipRange}));
 
         // ssid: exact, case-sensitive; an empty list, no name or an empty name never match.
-        QCOMPARE(eval(binding(S::ssid, "", {"Office", "Home"}), std::nullopt, home), (NetworkMatchResult{true, false, true, S::ssid}));
+        QCOMPARE(eval(binding(S::ssid, "", {"Office", "Home"}), std::nullopt, home),
+            (NetworkMatchResult{true, false, true, S::ssid}));
         QCOMPARE(eval(binding(S::ssid, "", {"home"}), address, home).matched, false);
         QCOMPARE(eval(binding(S::ssid, "", {"Home "}), address, home).matched, false);
-        QCOMPARE(eval(binding(S::ssid, "192.168.1.0/24", {}), address, home), (NetworkMatchResult{false, true, false, S::ssid}));
+        QCOMPARE(eval(binding(S::ssid, "192.168.1.0/24", {}), address, home),
+            (NetworkMatchResult{false, true, false, S::ssid}));
         QCOMPARE(eval(binding(S::ssid, "", {"Home"}), address, std::nullopt).matched, false);
         QCOMPARE(eval(binding(S::ssid, "", {""}), address, QString()).matched, false);
 
         // combined: both must hold; an empty range fails even with a listed name.
-        QCOMPARE(eval(binding(S::combined, "192.168.1.0/24", {"Home"}), address, home), (NetworkMatchResult{true, true, true, S::combined}));
-        QCOMPARE(eval(binding(S::combined, "", {"Home"}), address, home), (NetworkMatchResult{false, false, true, S::combined}));
-        QCOMPARE(eval(binding(S::combined, "192.168.1.0/24", {"Office"}), address, home), (NetworkMatchResult{false, true, false, S::combined}));
-        QCOMPARE(eval(binding(S::combined, "", {}), address, home), (NetworkMatchResult{false, false, false, S::combined}));
+        QCOMPARE(eval(binding(S::combined, "192.168.1.0/24", {"Home"}), address, home),
+            (NetworkMatchResult{true, true, true, S::combined}));
+        QCOMPARE(eval(binding(S::combined, "", {"Home"}), address, home),
+            (NetworkMatchResult{false, false, true, S::combined}));
+        QCOMPARE(eval(binding(S::combined, "192.168.1.0/24", {"Office"}), address, home),
+            (NetworkMatchResult{false, true, false, S::combined}));
+        QCOMPARE(eval(binding(S::combined, "", {}), address, home),
+            (NetworkMatchResult{false, false, false, S::combined}));
     }
 
     void addressSelectionFollowsTheInterfaceFilters()
@@ -199,11 +213,12 @@ private slots:
         NetworkMonitor monitor{std::unique_ptr<PathMonitor>(path), std::unique_ptr<WifiInfo>(wifi)};
 
         QStringList events;
-        connect(&monitor, &NetworkMonitor::isConnectedChanged, this, [&](bool v) { events << QStringLiteral("connected=%1").arg(v ? 1 : 0); });
+        connect(&monitor, &NetworkMonitor::isConnectedChanged, this,
+            [&](bool v) { events << QStringLiteral("connected=%1").arg(v ? 1 : 0); });
         connect(&monitor, &NetworkMonitor::currentIPAddressChanged, this,
-                [&](const std::optional<QString>& v) { events << QStringLiteral("ip=%1").arg(v.value_or("none")); });
+            [&](const std::optional<QString>& v) { events << QStringLiteral("ip=%1").arg(v.value_or("none")); });
         connect(&monitor, &NetworkMonitor::currentSSIDChanged, this,
-                [&](const std::optional<QString>& v) { events << QStringLiteral("ssid=%1").arg(v.value_or("none")); });
+            [&](const std::optional<QString>& v) { events << QStringLiteral("ssid=%1").arg(v.value_or("none")); });
 
         monitor.startMonitoring();
         monitor.startMonitoring();
@@ -218,7 +233,8 @@ private slots:
         NASConfig config;
         config.networkBinding = binding(NetworkBindingStrategy::combined, "192.168.1.0/24", {"Home"});
         QVERIFY(monitor.matches(config));
-        QCOMPARE(monitor.matchDetails(config), (NetworkMatchResult{true, true, true, NetworkBindingStrategy::combined}));
+        QCOMPARE(monitor.matchDetails(config),
+            (NetworkMatchResult{true, true, true, NetworkBindingStrategy::combined}));
 
         // An unchanged update is announced again.
         events.clear();

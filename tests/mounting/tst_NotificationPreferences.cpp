@@ -69,7 +69,9 @@ private slots:
             NotificationPreferences p(d);
             QCOMPARE(states(p), (QList<bool>{true, false, true, true, true, true, false}));
             QVERIFY(p.globalEnabled());
-            QCOMPARE(p.eventStates(), (NotificationEventStates{{NotificationEvent::unmount, true}, {NotificationEvent::mountFailure, false}}));
+            QCOMPARE(p.eventStates(),
+                (NotificationEventStates{{NotificationEvent::unmount, true},
+                    {NotificationEvent::mountFailure, false}}));
         }
     }
 

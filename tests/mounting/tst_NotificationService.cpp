@@ -106,7 +106,8 @@ public:
         QMetaObject::invokeMethod(
             m_server,
             [this] {
-                auto bus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("fake-notification-server"));
+                auto bus = QDBusConnection::connectToBus(QDBusConnection::SessionBus,
+                    QStringLiteral("fake-notification-server"));
                 m_ok = bus.registerObject(NotificationCenter::objectPath, m_server,
                            QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllSignals)
                     && bus.registerService(NotificationCenter::serviceName);
@@ -221,7 +222,8 @@ private slots:
         QVERIFY(refused.error.has_value());
         service.notifyMountSuccess("Office");
         QTRY_VERIFY_WITH_TIMEOUT(!m_logging->systemLog.messages().isEmpty(), 5000);
-        QVERIFY(m_logging->systemLog.messages().constFirst().startsWith(QStringLiteral("Failed to schedule notification 'mount-success-Office': ")));
+        QVERIFY(m_logging->systemLog.messages().constFirst().startsWith(
+            QStringLiteral("Failed to schedule notification 'mount-success-Office': ")));
     }
 
     void namesShowAsTypedOnServersThatReadMarkup()
@@ -244,7 +246,8 @@ private slots:
         m_service->notifyMountSuccess("Office");
         QTRY_VERIFY_WITH_TIMEOUT(!m_logging->systemLog.messages().isEmpty(), 5000);
         const QString line = m_logging->systemLog.messages().constFirst();
-        QVERIFY2(line.startsWith(QStringLiteral("Failed to schedule notification 'mount-success-Office': ")), qPrintable(line));
+        QVERIFY2(line.startsWith(QStringLiteral("Failed to schedule notification 'mount-success-Office': ")),
+            qPrintable(line));
         QCOMPARE(m_logging->systemLog.records().constFirst().type, SystemLog::Type::Error);
     }
 
@@ -407,8 +410,8 @@ private slots:
         QCOMPARE(identifierOf(host, id), QStringLiteral("mount-failure-Office"));
 
         // A signal from another bus peer is not the server's and is ignored.
-        QDBusMessage spoof = QDBusMessage::createSignal(NotificationCenter::objectPath, NotificationCenter::interfaceName,
-            QStringLiteral("ActionInvoked"));
+        QDBusMessage spoof = QDBusMessage::createSignal(NotificationCenter::objectPath,
+            NotificationCenter::interfaceName, QStringLiteral("ActionInvoked"));
         spoof << id << QStringLiteral("RETRY_ACTION");
         QVERIFY(QDBusConnection::sessionBus().send(spoof));
 

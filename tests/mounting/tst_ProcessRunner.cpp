@@ -50,7 +50,8 @@ private slots:
     {
         const VantrelError missing = failure(run(QStringLiteral("/nonexistent/tool"), {}, 30.0, QByteArray("x")));
         QCOMPARE(missing.kind(), VantrelError::Kind::mountFailed);
-        QVERIFY2(missing.payload().startsWith(QStringLiteral("Failed to launch /nonexistent/tool: ")), qPrintable(missing.payload()));
+        QVERIFY2(missing.payload().startsWith(QStringLiteral("Failed to launch /nonexistent/tool: ")),
+            qPrintable(missing.payload()));
         QVERIFY(missing.payload().size() > QStringLiteral("Failed to launch /nonexistent/tool: ").size());
 
         const VantrelError directory = failure(run(QStringLiteral("/tmp"), {}, 30.0));
@@ -65,10 +66,12 @@ private slots:
         clock.start();
         const VantrelError timedOut = failure(run(sleeper, {QStringLiteral("30")}, 0.3));
         QVERIFY(clock.elapsed() < 10'000);
-        QCOMPARE(timedOut, VantrelError::timeout(QStringLiteral("Process ") + sleeper + QStringLiteral(" timed out after 0s")));
+        QCOMPARE(timedOut,
+            VantrelError::timeout(QStringLiteral("Process ") + sleeper + QStringLiteral(" timed out after 0s")));
 
         // Any signal counts, not only the time limit's; seconds are truncated, not rounded.
-        const VantrelError killed = failure(run(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), QStringLiteral("echo out; kill -KILL $$")}, 30.9));
+        const VantrelError killed = failure(
+            run(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), QStringLiteral("echo out; kill -KILL $$")}, 30.9));
         QCOMPARE(killed, VantrelError::timeout(QStringLiteral("Process /bin/sh timed out after 30s")));
     }
 
@@ -97,7 +100,8 @@ private slots:
 
     void outputThatIsNotUtf8BecomesEmpty()
     {
-        QCOMPARE(shell(QStringLiteral("printf 'ab\\377\\376cd'; printf '日本 ok' >&2")), (Result{0, "", QStringLiteral("日本 ok")}));
+        QCOMPARE(shell(QStringLiteral("printf 'ab\\377\\376cd'; printf '日本 ok' >&2")),
+            (Result{0, "", QStringLiteral("日本 ok")}));
         // A multi-byte character cut short is invalid too.
         QCOMPARE(shell(QStringLiteral("printf 'x\\346\\227'")).stdout, QString());
     }

@@ -18,9 +18,10 @@ private slots:
         QCOMPARE(parseUuid(uuidText(id)), std::optional(id));
         QCOMPARE(parseUuid(QStringLiteral("6f1c2a3b-4d5e-4f60-8a1b-2c3d4e5f6a7b")), std::optional(id));
         QCOMPARE(parseUuid(QStringLiteral("00000000-0000-0000-0000-000000000000")), std::optional(QUuid()));
-        for (const char* bad : {"{6F1C2A3B-4D5E-4F60-8A1B-2C3D4E5F6A7B}", "6F1C2A3B4D5E4F608A1B2C3D4E5F6A7B", "6F1C2A3B-4D5E-4F60-8A1B-2C3D4E5F6A7",
-                                "6F1C2A3B-4D5E-4F60-8A1B-2C3D4E5F6A7BC", "6F1C2A3B-4D5E-4F60-8A1B-2C3D4E5F6A7G", "6F1C2A3B_4D5E-4F60-8A1B-2C3D4E5F6A7B",
-                                " 6F1C2A3B-4D5E-4F60-8A1B-2C3D4E5F6A7", ""})
+        for (const char* bad : {"{6F1C2A3B-4D5E-4F60-8A1B-2C3D4E5F6A7B}", "6F1C2A3B4D5E4F608A1B2C3D4E5F6A7B",
+                 "6F1C2A3B-4D5E-4F60-8A1B-2C3D4E5F6A7", "6F1C2A3B-4D5E-4F60-8A1B-2C3D4E5F6A7BC",
+                 "6F1C2A3B-4D5E-4F60-8A1B-2C3D4E5F6A7G", "6F1C2A3B_4D5E-4F60-8A1B-2C3D4E5F6A7B",
+                 " 6F1C2A3B-4D5E-4F60-8A1B-2C3D4E5F6A7", ""})
             QVERIFY2(!parseUuid(QString::fromLatin1(bad)), bad);
     }
 
@@ -51,7 +52,8 @@ private slots:
         const QDateTime when(QDate(2024, 5, 1), QTime(9, 30, 12, 999), Qt::UTC);
         QCOMPARE(iso8601(when), QStringLiteral("2024-05-01T09:30:12Z"));
         QCOMPARE(iso8601(when.toOffsetFromUtc(-5 * 3600)), QStringLiteral("2024-05-01T09:30:12Z"));
-        QCOMPARE(iso8601(QDateTime(QDate(1969, 12, 31), QTime(23, 59, 59, 500), Qt::UTC)), QStringLiteral("1969-12-31T23:59:59Z"));
+        QCOMPARE(iso8601(QDateTime(QDate(1969, 12, 31), QTime(23, 59, 59, 500), Qt::UTC)),
+            QStringLiteral("1969-12-31T23:59:59Z"));
         QVERIFY(iso8601(QDateTime()).isEmpty());
 
         const QDateTime whole(QDate(2024, 5, 1), QTime(9, 30, 12), Qt::UTC);
@@ -59,9 +61,10 @@ private slots:
         QCOMPARE(parseIso8601(QStringLiteral("2024-05-01T11:30:12+02:00")), std::optional(whole));
         QCOMPARE(parseIso8601(QStringLiteral("2024-05-01T04:00:12-05:30")), std::optional(whole));
         QCOMPARE(parseIso8601(QStringLiteral("2024-02-29T00:00:00Z"))->date(), QDate(2024, 2, 29));
-        for (const char* bad : {"2024-05-01T09:30:12.345Z", "2024-05-01T09:30:12", "2024-05-01 09:30:12Z", "2024-05-01t09:30:12z",
-                                "2024-05-01T09:30Z", "2023-02-29T00:00:00Z", "2024-05-01T24:00:00Z", "2024-05-01T23:59:60Z",
-                                "2024-13-01T00:00:00Z", "2024-05-01T09:30:12+0200", "2024-05-01T09:30:12+24:00", " 2024-05-01T09:30:12Z", ""})
+        for (const char* bad : {"2024-05-01T09:30:12.345Z", "2024-05-01T09:30:12", "2024-05-01 09:30:12Z",
+                 "2024-05-01t09:30:12z", "2024-05-01T09:30Z", "2023-02-29T00:00:00Z", "2024-05-01T24:00:00Z",
+                 "2024-05-01T23:59:60Z", "2024-13-01T00:00:00Z", "2024-05-01T09:30:12+0200",
+                 "2024-05-01T09:30:12+24:00", " 2024-05-01T09:30:12Z", ""})
             QVERIFY2(!parseIso8601(QString::fromLatin1(bad)), bad);
     }
 
@@ -72,11 +75,12 @@ private slots:
         QCOMPARE(text, QStringLiteral("file:///home/u/My%20Share%20%231/100%25%20%E7%85%A7%E7%89%87/%C3%A9.txt"));
         QCOMPARE(pathFromFileUrlText(text), std::optional(path));
         QCOMPARE(pathFromFileUrlText(fileUrlText(QStringLiteral("/a?b/"))), std::optional(QStringLiteral("/a?b/")));
-        QCOMPARE(pathFromFileUrlText(QStringLiteral("file://localhost/tmp/x")), std::optional(QStringLiteral("/tmp/x")));
+        QCOMPARE(pathFromFileUrlText(QStringLiteral("file://localhost/tmp/x")),
+            std::optional(QStringLiteral("/tmp/x")));
 
         // Texts that could not come from a path: another scheme, a host, a cut-off fragment or query.
-        for (const char* bad : {"http://host/a", "file://server/share", "file:///a#b", "file:///a?b", "/plain/path", "file:relative",
-                                "file:///a%00b", "", "file:///a b%zz"})
+        for (const char* bad : {"http://host/a", "file://server/share", "file:///a#b", "file:///a?b", "/plain/path",
+                 "file:relative", "file:///a%00b", "", "file:///a b%zz"})
             QVERIFY2(!pathFromFileUrlText(QString::fromLatin1(bad)), bad);
     }
 };

@@ -119,11 +119,12 @@ private slots:
 
         // The month before 31 March is the clamped 29 February, the day before 1 March is the leap day.
         const QDateTime endOfMarch(QDate(2024, 3, 31), QTime(12, 0), Qt::UTC);
-        QTest::newRow("month end clamps") << endOfMarch << QDateTime(QDate(2024, 2, 29), QTime(12, 0), Qt::UTC)
-                                          << "last month" << "1 mo. ago";
+        QTest::newRow("month end clamps")
+            << endOfMarch << QDateTime(QDate(2024, 2, 29), QTime(12, 0), Qt::UTC) << "last month"
+            << "1 mo. ago";
         const QDateTime firstOfMarch(QDate(2024, 3, 1), QTime(12, 0), Qt::UTC);
-        QTest::newRow("leap day") << firstOfMarch << QDateTime(QDate(2024, 2, 29), QTime(12, 0), Qt::UTC)
-                                  << "yesterday" << "1 day ago";
+        QTest::newRow("leap day") << firstOfMarch << QDateTime(QDate(2024, 2, 29), QTime(12, 0), Qt::UTC) << "yesterday"
+                                  << "1 day ago";
     }
 
     void relativeDates()

@@ -12,7 +12,8 @@ private slots:
     {
         QCOMPARE(Localization::format("Mounted %@ at %@", {"a %@ b", "/x"}), QStringLiteral("Mounted a %@ b at /x"));
         QCOMPARE(Localization::format("%2$@ then %1$@", {"one", "%1$@"}), QStringLiteral("%1$@ then one"));
-        QCOMPARE(Localization::format("%d files, %lld bytes, 100%%", {"3", "12"}), QStringLiteral("3 files, 12 bytes, 100%"));
+        QCOMPARE(Localization::format("%d files, %lld bytes, 100%%", {"3", "12"}),
+            QStringLiteral("3 files, 12 bytes, 100%"));
         QCOMPARE(Localization::format("missing %@", {}), QStringLiteral("missing "));
         QCOMPARE(Localization::format("trailing %", {"x"}), QStringLiteral("trailing %"));
     }

@@ -14,7 +14,8 @@ private slots:
         const QString config = QString::fromLocal8Bit(qgetenv("XDG_CONFIG_HOME"));
         QVERIFY(!config.isEmpty());
         LoginItems items;
-        QCOMPARE(items.entryPath(QStringLiteral("com.vantrel.app")), config + QStringLiteral("/autostart/com.vantrel.app.desktop"));
+        QCOMPARE(items.entryPath(QStringLiteral("com.vantrel.app")),
+            config + QStringLiteral("/autostart/com.vantrel.app.desktop"));
     }
 
     void execValueQuotesReservedCharacters()

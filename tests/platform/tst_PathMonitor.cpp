@@ -31,8 +31,9 @@ bool runIp(const QStringList& arguments, const QByteArray& input = {})
 struct Updates {
     explicit Updates(PathMonitor& monitor)
     {
-        QObject::connect(&monitor, &PathMonitor::pathUpdated, &context, [this](bool satisfied) { values << satisfied; },
-                         Qt::QueuedConnection);
+        QObject::connect(
+            &monitor, &PathMonitor::pathUpdated, &context, [this](bool satisfied) { values << satisfied; },
+            Qt::QueuedConnection);
     }
     qsizetype count() const { return values.size(); }
     bool last() const { return !values.isEmpty() && values.last(); }
@@ -69,8 +70,9 @@ private slots:
         PathMonitor monitor;
         monitor.coalesceInterval = std::chrono::milliseconds(20);
         QString threadName; // written before the queued update is posted, read after it arrives
-        connect(&monitor, &PathMonitor::pathUpdated, this, [&] { threadName = QThread::currentThread()->objectName(); },
-                Qt::DirectConnection);
+        connect(
+            &monitor, &PathMonitor::pathUpdated, this, [&] { threadName = QThread::currentThread()->objectName(); },
+            Qt::DirectConnection);
         Updates updates(monitor);
         monitor.start();
         monitor.start();
@@ -115,8 +117,9 @@ private slots:
         QCOMPARE(updates.last(), false); // only a loopback and two links that are down
 
         // Up and running without addresses (no IPv6 link-local either): still nothing usable.
-        QVERIFY(runIp({"-batch", "-"}, "link set vt0 addrgenmode none\nlink set vt1 addrgenmode none\n"
-                                       "link set vt0 up\nlink set vt1 up\nlink set lo up\n"));
+        QVERIFY(runIp({"-batch", "-"},
+            "link set vt0 addrgenmode none\nlink set vt1 addrgenmode none\n"
+            "link set vt0 up\nlink set vt1 up\nlink set lo up\n"));
         updates.waitQuiet(quiet);
         QCOMPARE(updates.last(), false);
 
@@ -144,14 +147,14 @@ private slots:
         // The interface list: every address with its mask and flags, and the links without one.
         const QList<InterfaceAddress> interfaces = monitor.interfaceAddresses();
         const auto entry = [](const char* name, bool loopback, const char* address, const char* netmask) {
-            return InterfaceAddress{QString::fromLatin1(name), true, true, loopback, QHostAddress(QString::fromLatin1(address)),
-                                    QHostAddress(QString::fromLatin1(netmask))};
+            return InterfaceAddress{QString::fromLatin1(name), true, true, loopback,
+                QHostAddress(QString::fromLatin1(address)), QHostAddress(QString::fromLatin1(netmask))};
         };
         QVERIFY(interfaces.contains(entry("vt0", false, "10.77.0.1", "255.255.255.0")));
         QVERIFY(interfaces.contains(entry("vt0", false, "169.254.7.7", "255.255.0.0")));
         QVERIFY(interfaces.contains(entry("lo", true, "127.0.0.1", "255.0.0.0")));
         QVERIFY(std::any_of(interfaces.cbegin(), interfaces.cend(),
-                            [](const InterfaceAddress& i) { return i.name == QLatin1String("vt1") && i.address.isNull() && i.up; }));
+            [](const InterfaceAddress& i) { return i.name == QLatin1String("vt1") && i.address.isNull() && i.up; }));
 
         QVERIFY(runIp({"link", "set", "vt0", "down"}));
         QTRY_VERIFY_WITH_TIMEOUT(!updates.last(), 5000);

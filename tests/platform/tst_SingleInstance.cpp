@@ -6,10 +6,10 @@
 
 #include <QDir>
 #include <QFile>
-#include <QStandardPaths>
-#include <QTemporaryDir>
 #include <QLocalServer>
 #include <QLocalSocket>
+#include <QStandardPaths>
+#include <QTemporaryDir>
 
 #include <algorithm>
 #include <memory>
@@ -161,8 +161,8 @@ private slots:
         QCOMPARE(info.st_mode & 07777, mode_t(0700));
 
         // A link in its place, or a folder of another user's, is not used.
-        const QString cacheFolder =
-            QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) + QStringLiteral("/Vantrel");
+        const QString cacheFolder = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation)
+            + QStringLiteral("/Vantrel");
         QVERIFY(QDir(own).removeRecursively());
         QVERIFY(QFile::link(shared.path(), own));
         QCOMPARE(SingleInstance::defaultSocketPath(), cacheFolder + name);

@@ -60,8 +60,7 @@ private slots:
 
         QCoro::waitFor(third);
         // A waiter never runs inside the coroutine that hands it the turn.
-        QCOMPARE(log,
-            (QStringList{"a in", "a gave the turn", "b in", "b gave the turn", "c in", "c gave the turn"}));
+        QCOMPARE(log, (QStringList{"a in", "a gave the turn", "b in", "b gave the turn", "c in", "c gave the turn"}));
         QVERIFY(!gate.isTaken());
     }
 
@@ -103,10 +102,13 @@ private slots:
         QVERIFY(!call.isActive());
 
         // Repeating: every full interval; a cancel inside the call ends it.
-        call.start(30ms, [&] {
-            if (++fired == 3)
-                call.cancel();
-        }, true);
+        call.start(
+            30ms,
+            [&] {
+                if (++fired == 3)
+                    call.cancel();
+            },
+            true);
         QTRY_COMPARE(fired, 3);
         QTest::qWait(100);
         QCOMPARE(fired, 3);

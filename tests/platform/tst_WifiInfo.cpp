@@ -42,7 +42,8 @@ public:
                 paths << QDBusObjectPath(d.path);
             return connection.send(message.createReply(QVariant::fromValue(paths)));
         }
-        if (message.interface() == QLatin1String("org.freedesktop.DBus.Properties") && message.member() == QLatin1String("Get")) {
+        if (message.interface() == QLatin1String("org.freedesktop.DBus.Properties")
+            && message.member() == QLatin1String("Get")) {
             const QString property = message.arguments().value(1).toString();
             for (const Device& d : devices) {
                 if (d.path != message.path())
@@ -50,10 +51,12 @@ public:
                 if (property == QLatin1String("DeviceType"))
                     return connection.send(message.createReply(QVariant::fromValue(QDBusVariant(d.type))));
                 if (property == QLatin1String("ActiveAccessPoint"))
-                    return connection.send(message.createReply(QVariant::fromValue(QDBusVariant(QVariant::fromValue(QDBusObjectPath(d.accessPoint))))));
+                    return connection.send(message.createReply(
+                        QVariant::fromValue(QDBusVariant(QVariant::fromValue(QDBusObjectPath(d.accessPoint))))));
             }
             if (ssids.contains(message.path()) && property == QLatin1String("Ssid"))
-                return connection.send(message.createReply(QVariant::fromValue(QDBusVariant(ssids.value(message.path())))));
+                return connection.send(
+                    message.createReply(QVariant::fromValue(QDBusVariant(ssids.value(message.path())))));
         }
         return connection.send(message.createErrorReply(QDBusError::UnknownMethod, QStringLiteral("not here")));
     }
@@ -70,7 +73,8 @@ public:
             &manager,
             [this] {
                 auto bus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("fake-nm"));
-                registered = bus.registerVirtualObject(root, &manager, QDBusConnection::SubPath) && bus.registerService(serviceName);
+                registered = bus.registerVirtualObject(root, &manager, QDBusConnection::SubPath)
+                    && bus.registerService(serviceName);
             },
             Qt::BlockingQueuedConnection);
     }
@@ -91,7 +95,8 @@ public:
     // Changes the stand-in's answers on its own thread.
     void configure(const std::function<void(FakeNetworkManager&)>& change)
     {
-        QMetaObject::invokeMethod(&manager, [&] { change(manager); }, Qt::BlockingQueuedConnection);
+        QMetaObject::invokeMethod(
+            &manager, [&] { change(manager); }, Qt::BlockingQueuedConnection);
     }
 
     QThread thread;
@@ -116,8 +121,9 @@ private slots:
         // An Ethernet device first, then two Wi-Fi devices: only the first Wi-Fi one counts.
         server.configure([](FakeNetworkManager& nm) {
             nm.devices = {{root + "/Devices/1", 1, "/"}, {root + "/Devices/2", 2, root + "/AccessPoint/7"},
-                          {root + "/Devices/3", 2, root + "/AccessPoint/8"}};
-            nm.ssids = {{root + "/AccessPoint/7", QByteArray("Café Net")}, {root + "/AccessPoint/8", QByteArray("Other")}};
+                {root + "/Devices/3", 2, root + "/AccessPoint/8"}};
+            nm.ssids = {{root + "/AccessPoint/7", QByteArray("Café Net")},
+                {root + "/AccessPoint/8", QByteArray("Other")}};
         });
         QCOMPARE(wifi.currentSSID(), std::optional<QString>(QStringLiteral("Café Net")));
 

@@ -139,7 +139,8 @@ private slots:
         QProcess child;
         QProcessEnvironment env = test::privateHomeEnvironment(childHome.filePath("home"));
         env.insert(QStringLiteral("VANTREL_KEYCHAIN_BROKEN_BUS"), QStringLiteral("1"));
-        env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("unix:path=") + childHome.filePath("no-bus"));
+        env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"),
+            QStringLiteral("unix:path=") + childHome.filePath("no-bus"));
         child.setProcessEnvironment(env);
         child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("brokenBusChild")});
         QVERIFY(child.waitForFinished(60000));
@@ -175,7 +176,8 @@ private slots:
             QFAIL("no error thrown");
         } catch (const VantrelError& error) {
             QCOMPARE(error.kind(), VantrelError::Kind::keychainError);
-            QVERIFY2(QRegularExpression(QStringLiteral("^Failed to write system SMB keychain entry: .+ \\(OSStatus -25291\\)$"))
+            QVERIFY2(QRegularExpression(
+                         QStringLiteral("^Failed to write system SMB keychain entry: .+ \\(OSStatus -25291\\)$"))
                          .match(error.payload())
                          .hasMatch(),
                 qPrintable(error.payload()));

@@ -21,7 +21,10 @@ struct Fixture {
     Defaults defaults{dir.filePath(QStringLiteral("defaults.json"))};
     std::unique_ptr<LanguageManager> manager;
 
-    void create() { manager = std::make_unique<LanguageManager>(defaults, [] { return systemLocale; }); }
+    void create()
+    {
+        manager = std::make_unique<LanguageManager>(defaults, [] { return systemLocale; });
+    }
     QVariant stored() const { return defaults.value(LanguageManager::appLanguageKey); }
     QVariant appleLanguages() const { return defaults.value(LanguageManager::appleLanguagesKey); }
 };
@@ -125,7 +128,8 @@ private slots:
                 names << appLanguageDisplayName(language);
         }
         QCOMPARE(raws.join(','), QStringLiteral("system,zh-Hans,en,ja,ko,de,fr,es,it,pt"));
-        QCOMPARE(names.join(','), QStringLiteral("简体中文,English,日本語,한국어,Deutsch,Français,Español,Italiano,Português"));
+        QCOMPARE(names.join(','),
+            QStringLiteral("简体中文,English,日本語,한국어,Deutsch,Français,Español,Italiano,Português"));
         QVERIFY(!appLanguageFromRaw(QStringLiteral("zh-hans")).has_value());
         QVERIFY(!appLanguageFromRaw(QStringLiteral("EN")).has_value());
 

@@ -123,8 +123,8 @@ private slots:
         fx.log.log(LogLevel::critical, QStringLiteral("x"), LogManager::Category::system, "plain.mm", "f()", 0);
         fx.log.waitForFileQueue();
 
-        const QByteArray expected = "[2024-05-01 09:30:12.045] [WARN] [Mount] tst_LogManager.cpp:" + QByteArray::number(line)
-            + " fileLineHasTheExactFormat - " + QStringLiteral("hello 世界").toUtf8() + "\n"
+        const QByteArray expected = "[2024-05-01 09:30:12.045] [WARN] [Mount] tst_LogManager.cpp:"
+            + QByteArray::number(line) + " fileLineHasTheExactFormat - " + QStringLiteral("hello 世界").toUtf8() + "\n"
             + "[2024-05-01 09:30:12.045] [CRIT] [System] plain.mm:0 f() - x\n";
         QCOMPARE(readFile(fx.log.logFilePath()), expected);
         // The system log gets the bare message.
@@ -244,7 +244,8 @@ private slots:
         for (int t = 0; t < threads; ++t)
             workers.emplace_back([&manager, t] {
                 for (int i = 0; i < perThread; ++i)
-                    manager.log(LogLevel::info, QStringLiteral("t%1 n%2 ").arg(t).arg(i) + QString(40, QLatin1Char('x')),
+                    manager.log(LogLevel::info,
+                        QStringLiteral("t%1 n%2 ").arg(t).arg(i) + QString(40, QLatin1Char('x')),
                         LogManager::Category::transfer, "w.cpp", "work", t);
             });
         for (auto& w : workers)
@@ -256,8 +257,8 @@ private slots:
         const QStringList lines = QString::fromUtf8(readFile(logDir + "/Vantrel.log")).split('\n');
         QCOMPARE(lines.size(), threads * perThread + 1);
         QCOMPARE(lines.last(), QString());
-        static const QRegularExpression shape(
-            QStringLiteral(R"(^\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3}\] \[INFO\] \[Transfer\] w\.cpp:(\d) work - t(\d) n(\d+) x{40}$)"));
+        static const QRegularExpression shape(QStringLiteral(
+            R"(^\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3}\] \[INFO\] \[Transfer\] w\.cpp:(\d) work - t(\d) n(\d+) x{40}$)"));
         std::vector<int> next(threads, 0);
         for (int k = 0; k < threads * perThread; ++k) {
             const auto m = shape.match(lines[k]);
@@ -276,7 +277,8 @@ private slots:
         QStringList raws;
         for (auto c : LogManager::allCategories())
             raws << LogManager::categoryRawValue(c);
-        QCOMPARE(raws.join(','), QStringLiteral("Default,Mount,Network,Cache,Transfer,Keychain,UI,Lifecycle,Config,System"));
+        QCOMPARE(raws.join(','),
+            QStringLiteral("Default,Mount,Network,Cache,Transfer,Keychain,UI,Lifecycle,Config,System"));
         QCOMPARE(LogManager::categoryFromRaw("UI"), std::optional(LogManager::Category::ui));
         QVERIFY(!LogManager::categoryFromRaw("ui").has_value());
     }

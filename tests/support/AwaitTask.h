@@ -13,16 +13,19 @@
 // QCoro::waitFor never returns when the task throws, so tests wait through these instead.
 namespace vantrel::test {
 
-template <typename T> struct Settled {
+template <typename T>
+struct Settled {
     std::optional<T> value;
     std::optional<VantrelError> error;
 };
-template <> struct Settled<void> {
+template <>
+struct Settled<void> {
     bool done = false;
     std::optional<VantrelError> error;
 };
 
-template <typename T> QCoro::Task<Settled<T>> settle(QCoro::Task<T> task)
+template <typename T>
+QCoro::Task<Settled<T>> settle(QCoro::Task<T> task)
 {
     Settled<T> result;
     try {
@@ -39,7 +42,8 @@ template <typename T> QCoro::Task<Settled<T>> settle(QCoro::Task<T> task)
 }
 
 // The task's value; a VantrelError fails the test (reported as an exception with its text).
-template <typename T> T await(QCoro::Task<T>&& task)
+template <typename T>
+T await(QCoro::Task<T>&& task)
 {
     Settled<T> settled = QCoro::waitFor(settle(std::move(task)));
     if (settled.error) {
@@ -51,7 +55,8 @@ template <typename T> T await(QCoro::Task<T>&& task)
 }
 
 // The task's VantrelError; success fails the test.
-template <typename T> VantrelError failureOf(QCoro::Task<T>&& task)
+template <typename T>
+VantrelError failureOf(QCoro::Task<T>&& task)
 {
     Settled<T> settled = QCoro::waitFor(settle(std::move(task)));
     if (!settled.error) {

@@ -31,7 +31,8 @@ public:
     {
         QList<InterfaceAddress> interfaces;
         if (address)
-            interfaces.append({QStringLiteral("eth0"), true, true, false, QHostAddress(*address), QHostAddress(netmask)});
+            interfaces.append(
+                {QStringLiteral("eth0"), true, true, false, QHostAddress(*address), QHostAddress(netmask)});
         setInterfaces(std::move(interfaces));
     }
     int reads() const

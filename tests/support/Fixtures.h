@@ -28,7 +28,10 @@ struct TemporaryFolder {
 
 // Logging in a private temporary folder (the folder is made first: bases start in order).
 struct LoggingFixture : TemporaryFolder, Logging {
-    LoggingFixture() : Logging(dir.path()) {}
+    LoggingFixture()
+        : Logging(dir.path())
+    {
+    }
 };
 
 // The stand-in mount tools of tests/tools with the real expect interpreter.

@@ -40,7 +40,8 @@ bool FakeFileSystem::isMountRoot(const QString& path) const
     return FileSystemInfo::isMountRoot(path);
 }
 
-MountingFixture::MountingFixture() : ConfigEnvironment(dir.path())
+MountingFixture::MountingFixture()
+    : ConfigEnvironment(dir.path())
 {
     QDir(dir.path()).mkpath(QStringLiteral("control"));
     qputenv("VANTREL_FAKE_DIR", QFile::encodeName(control()));

@@ -36,7 +36,10 @@ private:
 
 // The configuration store with its statuses and keychain, on the logging of the given folder.
 struct ConfigEnvironment : Logging {
-    explicit ConfigEnvironment(const QString& folder) : Logging(folder) {}
+    explicit ConfigEnvironment(const QString& folder)
+        : Logging(folder)
+    {
+    }
 
     AppStateManager appState;
     SecretStore secrets;

@@ -10,5 +10,5 @@ void prepareEnvironment();
 } // namespace vantrel::test
 
 // QTEST_MAIN with a clean private home (a QApplication for tests that link widgets).
-#define VANTREL_TEST_MAIN(TestObject)                                                              \
+#define VANTREL_TEST_MAIN(TestObject)                                                                                  \
     QTEST_MAIN_WRAPPER(TestObject, vantrel::test::prepareEnvironment(); QTEST_MAIN_SETUP())

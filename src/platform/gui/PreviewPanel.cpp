@@ -134,8 +134,8 @@ PreviewPanel::Loaded PreviewPanel::load(const QString& path)
     lines << info.fileName();
     lines << Localization::textFormat(QStringLiteral("preview.kind"), QStringLiteral("Kind: %@"), {type.comment()});
     if (info.isFile())
-        lines << Localization::textFormat(
-            QStringLiteral("preview.size"), QStringLiteral("Size: %@"), {Formatters::fileByteCount(info.size())});
+        lines << Localization::textFormat(QStringLiteral("preview.size"), QStringLiteral("Size: %@"),
+            {Formatters::fileByteCount(info.size())});
     if (info.exists())
         lines << Localization::textFormat(QStringLiteral("preview.modified"), QStringLiteral("Modified: %@"),
             {QLocale().toString(info.lastModified(), QLocale::LongFormat)});
@@ -171,14 +171,10 @@ void PreviewPanel::present(const Loaded& loaded)
 QString PreviewPanel::presentedText() const
 {
     switch (m_presentation) {
-    case Presentation::image:
-        return QStringLiteral("%1x%2").arg(m_image.width()).arg(m_image.height());
-    case Presentation::text:
-        return m_textView->toPlainText();
-    case Presentation::details:
-        return m_details->text();
-    default:
-        return m_message->text();
+    case Presentation::image: return QStringLiteral("%1x%2").arg(m_image.width()).arg(m_image.height());
+    case Presentation::text: return m_textView->toPlainText();
+    case Presentation::details: return m_details->text();
+    default: return m_message->text();
     }
 }
 

@@ -43,7 +43,8 @@ void DesktopWorkspace::selectFile(const QUrl& file)
     // No start-up notification id: the file manager raises its own window.
     call << QStringList{file.toString(QUrl::FullyEncoded)} << QString();
     // Never waited for here: a file manager being started can take seconds.
-    auto* watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(call, static_cast<int>(fileManagerTimeout.count())), this);
+    auto* watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(call, static_cast<int>(fileManagerTimeout.count())),
+        this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, file](QDBusPendingCallWatcher* finished) {
         finished->deleteLater();
         if (finished->isError())

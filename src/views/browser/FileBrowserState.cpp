@@ -2,7 +2,10 @@
 
 namespace vantrel {
 
-FileBrowserState::FileBrowserState(QObject* parent) : QObject(parent) {}
+FileBrowserState::FileBrowserState(QObject* parent)
+    : QObject(parent)
+{
+}
 
 FileBrowserState& FileBrowserState::shared()
 {

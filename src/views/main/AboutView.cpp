@@ -2,7 +2,8 @@
 
 namespace vantrel {
 
-AboutView::AboutView(QWidget* parent) : QWidget(parent)
+AboutView::AboutView(QWidget* parent)
+    : QWidget(parent)
 {
     setObjectName(QStringLiteral("AboutView"));
     setFixedSize(contentWidth, contentHeight);

@@ -2,9 +2,12 @@
 
 namespace vantrel {
 
-SettingsView::SettingsView(
-    AppStateManager& appState, NASConfigStore& configStore, LanguageManager& languageManager, QWidget* parent)
-    : QWidget(parent), m_appState(appState), m_configStore(configStore), m_languageManager(languageManager)
+SettingsView::SettingsView(AppStateManager& appState, NASConfigStore& configStore, LanguageManager& languageManager,
+    QWidget* parent)
+    : QWidget(parent)
+    , m_appState(appState)
+    , m_configStore(configStore)
+    , m_languageManager(languageManager)
 {
     setObjectName(QStringLiteral("SettingsView"));
     setMinimumSize(minimumContentWidth, minimumContentHeight);

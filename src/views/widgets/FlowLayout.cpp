@@ -8,7 +8,8 @@
 namespace vantrel {
 
 FlowLayout::FlowLayout(int minimumColumnWidth, QWidget* parent)
-    : QLayout(parent), m_minimumColumnWidth(std::max(1, minimumColumnWidth))
+    : QLayout(parent)
+    , m_minimumColumnWidth(std::max(1, minimumColumnWidth))
 {
 }
 

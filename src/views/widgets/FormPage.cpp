@@ -8,7 +8,8 @@
 namespace vantrel {
 
 FormSection::FormSection(const QString& header, QWidget* parent)
-    : QGroupBox(header, parent), m_form(new QFormLayout(this))
+    : QGroupBox(header, parent)
+    , m_form(new QFormLayout(this))
 {
     // The same row layout on every desktop style: labels leading, fields taking the rest.
     m_form->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);

@@ -8,7 +8,8 @@
 namespace vantrel {
 
 SegmentedControl::SegmentedControl(const QList<Option>& options, QWidget* parent)
-    : QWidget(parent), m_layout(new QHBoxLayout(this))
+    : QWidget(parent)
+    , m_layout(new QHBoxLayout(this))
 {
     setObjectName(QStringLiteral("SegmentedControl"));
     m_layout->setContentsMargins(0, 0, 0, 0);

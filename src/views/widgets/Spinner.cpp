@@ -6,7 +6,9 @@
 
 namespace vantrel {
 
-Spinner::Spinner(QWidget* parent, int diameter) : QWidget(parent), m_diameter(std::max(4, diameter))
+Spinner::Spinner(QWidget* parent, int diameter)
+    : QWidget(parent)
+    , m_diameter(std::max(4, diameter))
 {
     setObjectName(QStringLiteral("Spinner"));
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);

@@ -24,18 +24,12 @@ struct FixedColor {
 FixedColor fixedColor(Theme::Color color)
 {
     switch (color) {
-    case Theme::Color::green:
-        return {qRgb(0x28, 0xCD, 0x41), qRgb(0x32, 0xD7, 0x4B)};
-    case Theme::Color::orange:
-        return {qRgb(0xFF, 0x95, 0x00), qRgb(0xFF, 0x9F, 0x0A)};
-    case Theme::Color::red:
-        return {qRgb(0xFF, 0x3B, 0x30), qRgb(0xFF, 0x45, 0x3A)};
-    case Theme::Color::yellow:
-        return {qRgb(0xFF, 0xCC, 0x00), qRgb(0xFF, 0xD6, 0x0A)};
-    case Theme::Color::blue:
-        return {qRgb(0x00, 0x7A, 0xFF), qRgb(0x0A, 0x84, 0xFF)};
-    default:
-        return {qRgb(0x8E, 0x8E, 0x93), qRgb(0x98, 0x98, 0x9D)};
+    case Theme::Color::green: return {qRgb(0x28, 0xCD, 0x41), qRgb(0x32, 0xD7, 0x4B)};
+    case Theme::Color::orange: return {qRgb(0xFF, 0x95, 0x00), qRgb(0xFF, 0x9F, 0x0A)};
+    case Theme::Color::red: return {qRgb(0xFF, 0x3B, 0x30), qRgb(0xFF, 0x45, 0x3A)};
+    case Theme::Color::yellow: return {qRgb(0xFF, 0xCC, 0x00), qRgb(0xFF, 0xD6, 0x0A)};
+    case Theme::Color::blue: return {qRgb(0x00, 0x7A, 0xFF), qRgb(0x0A, 0x84, 0xFF)};
+    default: return {qRgb(0x8E, 0x8E, 0x93), qRgb(0x98, 0x98, 0x9D)};
     }
 }
 
@@ -50,22 +44,15 @@ QColor withAlpha(QColor color, qreal factor)
 qreal Theme::designPointSize(TextStyle style)
 {
     switch (style) {
-    case TextStyle::largeTitle:
-        return 26;
-    case TextStyle::title2:
-        return 17;
-    case TextStyle::title3:
-        return 15;
+    case TextStyle::largeTitle: return 26;
+    case TextStyle::title2: return 17;
+    case TextStyle::title3: return 15;
     case TextStyle::headline:
-    case TextStyle::body:
-        return 13;
-    case TextStyle::callout:
-        return 12;
-    case TextStyle::subheadline:
-        return 11;
+    case TextStyle::body: return 13;
+    case TextStyle::callout: return 12;
+    case TextStyle::subheadline: return 11;
     case TextStyle::caption:
-    case TextStyle::caption2:
-        return 10;
+    case TextStyle::caption2: return 10;
     }
     return designBodySize;
 }
@@ -87,13 +74,11 @@ QFont Theme::systemFont(qreal designPoints, QFont::Weight weight)
 QFont Theme::font(TextStyle style)
 {
     switch (style) {
-    case TextStyle::headline:
-        return systemFont(designPointSize(style), QFont::Bold);
+    case TextStyle::headline: return systemFont(designPointSize(style), QFont::Bold);
     case TextStyle::caption2:
         // The same size as caption, told apart by its weight as on the design's desktop.
         return systemFont(designPointSize(style), QFont::Medium);
-    default:
-        return systemFont(designPointSize(style));
+    default: return systemFont(designPointSize(style));
     }
 }
 
@@ -119,20 +104,13 @@ int Theme::symbolSize(TextStyle style)
 QColor Theme::color(Color color, const QPalette& palette)
 {
     switch (color) {
-    case Color::primary:
-        return palette.color(QPalette::Active, QPalette::WindowText);
-    case Color::secondary:
-        return palette.color(QPalette::Active, QPalette::PlaceholderText);
-    case Color::tertiary:
-        return withAlpha(palette.color(QPalette::Active, QPalette::WindowText), 0.26);
-    case Color::accent:
-        return palette.color(QPalette::Active, QPalette::Highlight);
-    case Color::separator:
-        return palette.color(QPalette::Active, QPalette::Mid);
-    case Color::controlBackground:
-        return palette.color(QPalette::Active, QPalette::Base);
-    default:
-        break;
+    case Color::primary: return palette.color(QPalette::Active, QPalette::WindowText);
+    case Color::secondary: return palette.color(QPalette::Active, QPalette::PlaceholderText);
+    case Color::tertiary: return withAlpha(palette.color(QPalette::Active, QPalette::WindowText), 0.26);
+    case Color::accent: return palette.color(QPalette::Active, QPalette::Highlight);
+    case Color::separator: return palette.color(QPalette::Active, QPalette::Mid);
+    case Color::controlBackground: return palette.color(QPalette::Active, QPalette::Base);
+    default: break;
     }
     const FixedColor fixed = fixedColor(color);
     const bool dark = palette.color(QPalette::Active, QPalette::Window).lightness() < 128;
@@ -147,30 +125,18 @@ QColor Theme::color(Color color)
 QString Theme::name(Color color)
 {
     switch (color) {
-    case Color::primary:
-        return QStringLiteral("primary");
-    case Color::secondary:
-        return QStringLiteral("secondary");
-    case Color::tertiary:
-        return QStringLiteral("tertiary");
-    case Color::accent:
-        return QStringLiteral("accent");
-    case Color::separator:
-        return QStringLiteral("separator");
-    case Color::controlBackground:
-        return QStringLiteral("controlBackground");
-    case Color::green:
-        return QStringLiteral("green");
-    case Color::orange:
-        return QStringLiteral("orange");
-    case Color::red:
-        return QStringLiteral("red");
-    case Color::yellow:
-        return QStringLiteral("yellow");
-    case Color::blue:
-        return QStringLiteral("blue");
-    case Color::gray:
-        return QStringLiteral("gray");
+    case Color::primary: return QStringLiteral("primary");
+    case Color::secondary: return QStringLiteral("secondary");
+    case Color::tertiary: return QStringLiteral("tertiary");
+    case Color::accent: return QStringLiteral("accent");
+    case Color::separator: return QStringLiteral("separator");
+    case Color::controlBackground: return QStringLiteral("controlBackground");
+    case Color::green: return QStringLiteral("green");
+    case Color::orange: return QStringLiteral("orange");
+    case Color::red: return QStringLiteral("red");
+    case Color::yellow: return QStringLiteral("yellow");
+    case Color::blue: return QStringLiteral("blue");
+    case Color::gray: return QStringLiteral("gray");
     }
     return {};
 }
@@ -178,24 +144,15 @@ QString Theme::name(Color color)
 QString Theme::name(TextStyle style)
 {
     switch (style) {
-    case TextStyle::largeTitle:
-        return QStringLiteral("largeTitle");
-    case TextStyle::title2:
-        return QStringLiteral("title2");
-    case TextStyle::title3:
-        return QStringLiteral("title3");
-    case TextStyle::headline:
-        return QStringLiteral("headline");
-    case TextStyle::body:
-        return QStringLiteral("body");
-    case TextStyle::callout:
-        return QStringLiteral("callout");
-    case TextStyle::subheadline:
-        return QStringLiteral("subheadline");
-    case TextStyle::caption:
-        return QStringLiteral("caption");
-    case TextStyle::caption2:
-        return QStringLiteral("caption2");
+    case TextStyle::largeTitle: return QStringLiteral("largeTitle");
+    case TextStyle::title2: return QStringLiteral("title2");
+    case TextStyle::title3: return QStringLiteral("title3");
+    case TextStyle::headline: return QStringLiteral("headline");
+    case TextStyle::body: return QStringLiteral("body");
+    case TextStyle::callout: return QStringLiteral("callout");
+    case TextStyle::subheadline: return QStringLiteral("subheadline");
+    case TextStyle::caption: return QStringLiteral("caption");
+    case TextStyle::caption2: return QStringLiteral("caption2");
     }
     return {};
 }

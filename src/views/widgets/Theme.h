@@ -44,8 +44,8 @@ public:
     static int symbolSize(TextStyle style);
 
     static QColor color(Color color, const QPalette& palette);
-    static QColor color(Color color); // from the application's palette
-    static QString name(Color color); // "secondary", "orange", ...
+    static QColor color(Color color);     // from the application's palette
+    static QString name(Color color);     // "secondary", "orange", ...
     static QString name(TextStyle style); // "caption", "title2", ...
 
     // Sets the widget's foreground (text of labels and buttons) and records the tint's name.

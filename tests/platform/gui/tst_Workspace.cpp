@@ -23,7 +23,8 @@ public:
     FakeFileManager()
     {
         auto bus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("fake-fm"));
-        registered = bus.registerVirtualObject(DesktopWorkspace::fileManagerPath, this) && bus.registerService(serviceName);
+        registered = bus.registerVirtualObject(DesktopWorkspace::fileManagerPath, this)
+            && bus.registerService(serviceName);
     }
     ~FakeFileManager() override
     {
@@ -37,12 +38,14 @@ public:
 
     bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override
     {
-        if (message.interface() != DesktopWorkspace::fileManagerInterface || message.member() != QLatin1String("ShowItems"))
+        if (message.interface() != DesktopWorkspace::fileManagerInterface
+            || message.member() != QLatin1String("ShowItems"))
             return false;
         calls.append(message.arguments());
         switch (mode) {
         case Mode::show: return connection.send(message.createReply());
-        case Mode::refuse: return connection.send(message.createErrorReply(QDBusError::Failed, QStringLiteral("no window")));
+        case Mode::refuse:
+            return connection.send(message.createErrorReply(QDBusError::Failed, QStringLiteral("no window")));
         case Mode::silent: return true;
         }
         return false;
