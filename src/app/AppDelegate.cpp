@@ -5,6 +5,7 @@
 #include "app/MenuBarController.h"
 #include "app/UpdateManager.h"
 #include "files/CacheDirectoryManager.h"
+#include "files/CacheManager.h"
 #include "mounting/AutoMountStrategy.h"
 #include "mounting/NetworkMonitor.h"
 #include "platform/Defaults.h"
@@ -35,20 +36,30 @@ AppDelegate::Services AppDelegate::productServices()
     services.requestNotificationAuthorization = [] { return NotificationCenter::shared().requestAuthorization(); };
     services.startNetworkMonitoring = [] { NetworkMonitor::shared().startMonitoring(); };
     services.startAutoMount = [] { AutoMountStrategy::shared().start(); };
-    services.startPeriodicCleanup = [] { CacheDirectoryManager::shared().startPeriodicCleanup(); };
-    services.performStartupCleanup = [] { return CacheDirectoryManager::shared().performStartupCleanup(); };
-    // Analytics is touched at shut-down only when start-up has used it: a second copy that only
-    // activates the first one has nothing queued there.
+    // Analytics and the cache are touched at shut-down only when start-up has used them: a second
+    // copy that only activates the first one has nothing queued there.
+    auto cacheUsed = std::make_shared<bool>(false);
+    services.startPeriodicCleanup = [cacheUsed] {
+        *cacheUsed = true;
+        CacheDirectoryManager::shared().startPeriodicCleanup();
+    };
+    services.performStartupCleanup = [cacheUsed] {
+        *cacheUsed = true;
+        return CacheDirectoryManager::shared().performStartupCleanup();
+    };
     auto analyticsUsed = std::make_shared<bool>(false);
     services.trackLaunch = [analyticsUsed] {
         *analyticsUsed = true;
         AnalyticsService::shared().track(AnalyticsEvent::appLaunch);
     };
+    services.stopAutoMount = [] { AutoMountStrategy::shared().stop(); };
     services.unmountAll = [] { return AutoMountStrategy::shared().unmountAll(); };
-    services.flush = [analyticsUsed] {
+    services.flush = [analyticsUsed, cacheUsed] {
         Defaults::standard().synchronize();
         if (*analyticsUsed)
             AnalyticsService::shared().waitForQueue();
+        if (*cacheUsed)
+            CacheManager::shared().waitForIndexWrites();
         LogManager::shared().waitForFileQueue();
     };
     services.terminate = [] {
@@ -158,6 +169,9 @@ void AppDelegate::applicationWillTerminate()
 
     VLOG_TO(m_log, info, lifecycle, QStringLiteral("Vantrel application terminating..."));
 
+    // A delayed mount, retry or keep-alive pass must not mount anew while everything is unmounted.
+    if (m_services.stopAutoMount)
+        m_services.stopAutoMount();
     if (m_services.unmountAll) {
         // The unmount needs this thread for its reads and status updates, so the wait runs the
         // event loop instead of blocking it; user input waits until the process ends.

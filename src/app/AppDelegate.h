@@ -40,8 +40,11 @@ public:
         std::function<void()> startPeriodicCleanup;
         std::function<QCoro::Task<>()> performStartupCleanup;
         std::function<void()> trackLaunch;
+        // Stops whatever would start a mount by itself, before the shares are unmounted at quit.
+        std::function<void()> stopAutoMount;
         std::function<QCoro::Task<>()> unmountAll;
-        // Puts what is still queued (settings, records, log lines) on disk before the process ends.
+        // Puts what is still queued (settings, records, the cache index, log lines) on disk before
+        // the process ends.
         std::function<void()> flush;
         // Asks the application to quit once its event loop runs.
         std::function<void()> terminate;

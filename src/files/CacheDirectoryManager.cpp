@@ -6,10 +6,10 @@
 #include "services/LogManager.h"
 
 #include <QCoroFuture>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QLocale>
 #include <QSet>
-#include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
 #include <cmath>
@@ -87,14 +87,10 @@ double CacheDirectoryManager::maxEntryAge() const
 
 void CacheDirectoryManager::startPeriodicCleanup()
 {
-    delete m_cleanupTimer.data();
     const double interval = cleanupInterval();
-    auto* timer = new QTimer(this);
-    timer->setInterval(std::max(1, timerMilliseconds(interval)));
-    // A child timer: destroying the manager stops it, and a firing never outlives the manager.
-    connect(timer, &QTimer::timeout, this, [this] { performCleanup(); });
-    timer->start();
-    m_cleanupTimer = timer;
+    // The manager's own: destroying the manager stops it, and a firing never outlives the manager.
+    m_cleanupTimer.start(
+        millisecondsOf(interval), [this] { performCleanup(); }, true);
     VLOG_TO(m_log, info, cache,
         QStringLiteral("Periodic cache cleanup started (interval: ") + formatHours(interval / 3600.0)
             + QStringLiteral("h)"));
@@ -102,8 +98,7 @@ void CacheDirectoryManager::startPeriodicCleanup()
 
 void CacheDirectoryManager::stopPeriodicCleanup()
 {
-    delete m_cleanupTimer.data();
-    m_cleanupTimer = nullptr;
+    m_cleanupTimer.cancel();
     VLOG_TO(m_log, info, cache, QStringLiteral("Periodic cache cleanup stopped"));
 }
 
@@ -122,6 +117,11 @@ QCoro::Task<qint64> CacheDirectoryManager::performCleanup()
     QPointer<CacheDirectoryManager> self(this);
     setCleaningUp(true);
     const QDateTime now = m_clock();
+    QElapsedTimer elapsed;
+    elapsed.start();
+    const auto timeLeft = [&elapsed, this] {
+        return std::max(std::chrono::milliseconds(0), cleanupTimeLimit - std::chrono::milliseconds(elapsed.elapsed()));
+    };
 
     // The age counts from when the copy was made, however recently it was requested.
     QList<CacheEntry> expired;
@@ -138,10 +138,15 @@ QCoro::Task<qint64> CacheDirectoryManager::performCleanup()
     for (const CacheEntry& entry : remaining)
         paths.append(entry.localURL.toLocalFile());
     // Named futures and tasks: GCC 12 mishandles temporaries inside a co_await expression.
-    QFuture<std::vector<char>> testJob = QtConcurrent::run(&shareIOPool(), filesPresent, paths);
-    const std::vector<char> present = co_await testJob;
+    QFuture<std::vector<char>> testJob = runFileWork(m_cache.cacheDirectory(), [paths] { return filesPresent(paths); });
+    QCoro::Task<std::optional<std::vector<char>>> tests = awaitWithin(testJob, timeLeft());
+    const std::optional<std::vector<char>> present = co_await tests;
     if (!self)
         co_return 0;
+    if (!present) {
+        giveUp();
+        co_return expired.size();
+    }
 
     // The cache may have changed during the file tests: count only what is still there to remove.
     QSet<QUuid> current;
@@ -149,17 +154,21 @@ QCoro::Task<qint64> CacheDirectoryManager::performCleanup()
         current.insert(entry.id);
     qint64 vanished = 0;
     for (qsizetype i = 0; i < remaining.size(); ++i) {
-        if (present[static_cast<size_t>(i)] || !current.contains(remaining.at(i).id))
+        if ((*present)[static_cast<size_t>(i)] || !current.contains(remaining.at(i).id))
             continue;
         m_cache.removeEntry(remaining.at(i));
         ++vanished;
     }
     const qint64 removed = expired.size() + vanished;
 
-    QCoro::Task<> eviction = m_cache.evictIfNeeded(0);
-    co_await eviction;
+    QCoro::Task<bool> eviction = awaitWithin(m_cache.evictIfNeeded(0), timeLeft());
+    const bool evicted = co_await eviction;
     if (!self)
         co_return removed;
+    if (!evicted) {
+        giveUp();
+        co_return removed;
+    }
 
     m_lastCleanupRemovedCount = removed;
     emit lastCleanupRemovedCountChanged(removed);
@@ -173,6 +182,15 @@ QCoro::Task<qint64> CacheDirectoryManager::performCleanup()
         co_return removed;
     VLOG_TO(m_log, info, cache, QStringLiteral("Cache cleanup completed: removed %1 entries").arg(removed));
     co_return removed;
+}
+
+void CacheDirectoryManager::giveUp()
+{
+    // What the pass waits for runs on by itself; the next pass must not wait for it too.
+    VLOG_TO(m_log, warning, cache,
+        QStringLiteral("Cache cleanup gave up: the cache did not answer within %1 s")
+            .arg(QString::number(static_cast<double>(cleanupTimeLimit.count()) / 1000.0)));
+    setCleaningUp(false);
 }
 
 QCoro::Task<> CacheDirectoryManager::performStartupCleanup()
@@ -192,7 +210,8 @@ QCoro::Task<> CacheDirectoryManager::updateDiskSpace()
     QPointer<CacheDirectoryManager> self(this);
     const QString folder = m_cache.cacheDirectory();
     const DiskSpace* diskSpace = &m_diskSpace;
-    QFuture<std::optional<qint64>> job = QtConcurrent::run(&shareIOPool(), readAvailableBytes, diskSpace, folder);
+    QFuture<std::optional<qint64>> job = runFileWork(folder,
+        [diskSpace, folder] { return readAvailableBytes(diskSpace, folder); });
     const std::optional<qint64> available = co_await job;
     if (!self || !available)
         co_return;

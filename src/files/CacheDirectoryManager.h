@@ -1,6 +1,7 @@
 #pragma once
 
 #include "files/CacheManager.h"
+#include "platform/Threading.h"
 
 #include <QDateTime>
 #include <QObject>
@@ -10,6 +11,7 @@
 
 #include <qcoro/qcorotask.h>
 
+#include <chrono>
 #include <optional>
 
 namespace vantrel {
@@ -57,12 +59,17 @@ public:
     double defaultMaxEntryAge() const { return m_defaultMaxEntryAge; }
     void setDefaultMaxEntryAge(double seconds) { m_defaultMaxEntryAge = seconds; }
 
+    // How long a pass may wait for the cache (its file tests, its turn for the eviction) before
+    // it gives up, so that a stuck disk cannot keep every later pass from running.
+    std::chrono::milliseconds cleanupTimeLimit{120'000};
+
     void startPeriodicCleanup();
     void stopPeriodicCleanup();
-    bool isPeriodicCleanupActive() const { return m_cleanupTimer && m_cleanupTimer->isActive(); }
-    int cleanupTimerIntervalMs() const { return m_cleanupTimer ? m_cleanupTimer->interval() : 0; }
+    bool isPeriodicCleanupActive() const { return m_cleanupTimer.isActive(); }
+    qint64 cleanupTimerIntervalMs() const { return m_cleanupTimer.isActive() ? m_cleanupTimer.interval().count() : 0; }
 
-    // The number of entries removed for age or a vanished copy; 0 at once while a pass runs.
+    // The number of entries removed for age or a vanished copy; 0 at once while a pass runs. A
+    // pass that gives up leaves the last pass's date and count as they were.
     QCoro::Task<qint64> performCleanup();
     QCoro::Task<> performStartupCleanup();
     // Reads the free space off the main thread and publishes it.
@@ -77,6 +84,7 @@ signals:
 private:
     double positiveSetting(const QString& key, double fallback) const;
     void setCleaningUp(bool on);
+    void giveUp();
 
     Defaults& m_defaults;
     LogManager& m_log;
@@ -91,7 +99,7 @@ private:
     qint64 m_availableDiskSpace = 0;
     std::optional<QDateTime> m_lastCleanupDate;
     qint64 m_lastCleanupRemovedCount = 0;
-    QPointer<QTimer> m_cleanupTimer;
+    ScheduledCall m_cleanupTimer{this};
 };
 
 // Hours as the start message shows them: shortest form, at least one digit after the point.

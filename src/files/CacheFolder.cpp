@@ -1,5 +1,6 @@
 #include "files/CacheFolder.h"
 
+#include "platform/FileCopy.h"
 #include "platform/StoredFile.h"
 
 #include <QDir>
@@ -13,6 +14,8 @@
 namespace vantrel {
 
 namespace {
+
+constexpr qint64 copyChunkSize = 1048576;
 
 bool isInside(const QString& path, const QString& folder)
 {
@@ -106,12 +109,22 @@ QString CacheFolder::copyIn(const QString& sourcePath, const QString& destinatio
         if (!old.remove())
             return old.errorString();
     }
-    QFile source(sourcePath);
-    if (!source.copy(destination))
-        return source.errorString();
-    // The copy takes the source's permissions; a copy of the user's file is the user's alone.
-    QFile::setPermissions(destination, StoredFile::ownerOnly);
-    return QString();
+    // Only a regular file: a pipe would hold the copy for ever, a device never end. Cached copies
+    // need no flush of their own.
+    FileCopy copy(sourcePath, destination, copyChunkSize, [](int) { return 0; });
+    FileCopy::Result result = copy.open();
+    if (result.step == FileCopy::Step::finished)
+        result = copy.run([](qint64) {});
+    if (result.step == FileCopy::Step::finished) {
+        // A copy of the user's file is the user's alone.
+        QFile::setPermissions(destination, StoredFile::ownerOnly);
+        return QString();
+    }
+    if (result.failure == FileCopy::Failure::read || result.failure == FileCopy::Failure::write)
+        QFile::remove(destination); // a partial copy
+    if (result.failure == FileCopy::Failure::notRegularFile)
+        return QStringLiteral("%1 is not a regular file").arg(sourcePath);
+    return qt_error_string(result.error);
 }
 
 } // namespace vantrel

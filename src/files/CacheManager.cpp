@@ -15,9 +15,9 @@
 #include <QPointer>
 #include <QSet>
 #include <QThreadPool>
-#include <QtConcurrent/QtConcurrentRun>
 
 #include <cmath>
+#include <limits>
 #include <vector>
 
 namespace vantrel {
@@ -31,6 +31,7 @@ struct SourceAttributes {
     bool readable = false;
     qint64 size = 0;
     bool isDirectory = false;
+    bool isRegularFile = false;
     bool copyPresent = false;
 };
 
@@ -41,6 +42,7 @@ SourceAttributes readSourceAttributes(const QString& sourcePath, const QString& 
     result.readable = !sourcePath.isEmpty() && info.exists();
     result.size = info.size();
     result.isDirectory = info.isDir();
+    result.isRegularFile = info.isFile();
     result.copyPresent = cache.holdsCopy(destination);
     return result;
 }
@@ -212,6 +214,7 @@ void CacheManager::saveIndex()
     // Writes are serial; one superseded by a newer snapshot before it started is skipped.
     QThreadPool* writer = m_writer.get();
     writer->start([generation, latest, log, snapshot, path] {
+        detail::probeFileWork(path);
         if (latest->load() != generation)
             return;
         if (const std::optional<QString> error = StoredFile::write(path, CacheIndex::encode(snapshot)))
@@ -250,8 +253,6 @@ void CacheManager::setProcessing(bool on)
 QCoro::Task<std::optional<CacheEntry>> CacheManager::cacheFile(QUrl sourceURL, QUuid configID, QString relativePath)
 {
     QPointer<CacheManager> self(this);
-    const SerialGate::Turn turn = co_await m_requests.enter();
-
     const QString sourcePath = sourceURL.toLocalFile();
     const std::optional<QString> destination = cachedFilePath(configID, relativePath);
     if (!destination) {
@@ -261,15 +262,22 @@ QCoro::Task<std::optional<CacheEntry>> CacheManager::cacheFile(QUrl sourceURL, Q
     }
     const CacheFolder folder(cacheDirectory());
 
+    // The share is read without the cache's turn: a share that hangs must not hold up the cache.
     // Named futures: GCC 12 destroys a lambda temporary inside a co_await expression twice.
-    QFuture<SourceAttributes> statJob = QtConcurrent::run(&shareIOPool(), readSourceAttributes, sourcePath,
-        *destination, folder);
+    QFuture<SourceAttributes> statJob = runFileWork(sourcePath, [sourcePath, destination = *destination, folder] {
+        return readSourceAttributes(sourcePath, destination, folder);
+    });
     const SourceAttributes attributes = co_await statJob;
     if (!self)
         co_return std::nullopt;
 
     if (!attributes.readable) {
         VLOG_TO(m_log, warning, cache, QStringLiteral("Cannot read file attributes for caching: ") + sourcePath);
+        co_return std::nullopt;
+    }
+    if (!attributes.isRegularFile && !attributes.isDirectory) {
+        VLOG_TO(m_log, info, cache,
+            QStringLiteral("Skipping cache for an item that is not a regular file: ") + sourceURL.fileName());
         co_return std::nullopt;
     }
     if (attributes.size > maxSingleFileSize) {
@@ -280,31 +288,43 @@ QCoro::Task<std::optional<CacheEntry>> CacheManager::cacheFile(QUrl sourceURL, Q
         co_return std::nullopt;
     }
 
-    if (const std::optional<qsizetype> existing = m_index.find(configID, relativePath)) {
-        if (attributes.copyPresent) {
-            const CacheEntry result = m_index.touch(*existing, m_clock());
-            saveIndex();
-            updateStatistics();
-            co_return result;
+    const QString copyKey = destination->normalized(QString::NormalizationForm_C);
+    {
+        // Nothing below waits until the copy: the look-up, the eviction and the reservation of
+        // the new file's room happen as one step.
+        const SerialGate::Turn turn = co_await m_requests.enter();
+        if (const std::optional<qsizetype> existing = m_index.find(configID, relativePath)) {
+            if (attributes.copyPresent) {
+                const CacheEntry result = m_index.touch(*existing, m_clock());
+                saveIndex();
+                updateStatistics();
+                co_return result;
+            }
+            // The copy vanished behind the index's back: copy the file again under a new entry.
+            m_index.removeAt(*existing);
         }
-        // The copy vanished behind the index's back: copy the file again under a new entry.
-        m_index.removeAt(*existing);
+        // Another request is copying the same file right now.
+        if (m_copiesUnderWay.contains(copyKey))
+            co_return std::nullopt;
+        setProcessing(true);
+        QCoro::Task<> eviction = evictLocked(attributes.size);
+        co_await eviction;
+        m_copiesUnderWay.insert(copyKey);
+        m_reservedBytes += attributes.size;
     }
 
-    setProcessing(true);
-    QCoro::Task<> eviction = evictLocked(attributes.size);
-    co_await eviction;
-    if (!self)
-        co_return std::nullopt;
-
-    QFuture<QString> copyJob = QtConcurrent::run(&shareIOPool(), CacheFolder::copyIn, sourcePath, *destination,
-        cacheDirectory());
+    QFuture<QString> copyJob = runFileWork(sourcePath,
+        [sourcePath, destination = *destination, folder = cacheDirectory()] {
+            return CacheFolder::copyIn(sourcePath, destination, folder);
+        });
     const QString copyError = co_await copyJob;
     if (!self)
         co_return std::nullopt;
+    m_copiesUnderWay.remove(copyKey);
+    m_reservedBytes -= attributes.size;
+    setProcessing(!m_copiesUnderWay.isEmpty());
     if (!copyError.isEmpty()) {
         VLOG_TO(m_log, error, cache, QStringLiteral("Failed to cache file: ") + copyError);
-        setProcessing(false);
         co_return std::nullopt;
     }
 
@@ -323,7 +343,6 @@ QCoro::Task<std::optional<CacheEntry>> CacheManager::cacheFile(QUrl sourceURL, Q
     updateStatistics();
     VLOG_TO(m_log, info, cache,
         QStringLiteral("Cached file: %1 (%2 bytes)").arg(entry.fileName, QString::number(entry.fileSize)));
-    setProcessing(false);
     co_return entry;
 }
 
@@ -336,7 +355,11 @@ QCoro::Task<> CacheManager::evictIfNeeded(qint64 requiredSpace)
 
 QCoro::Task<> CacheManager::evictLocked(qint64 requiredSpace)
 {
-    const QList<CacheEntry> victims = m_index.leastRecentlyUsed(requiredSpace, maxCacheSize());
+    // Copies under way have their room already.
+    const qint64 required = requiredSpace > std::numeric_limits<qint64>::max() - m_reservedBytes
+        ? std::numeric_limits<qint64>::max()
+        : requiredSpace + m_reservedBytes;
+    const QList<CacheEntry> victims = m_index.leastRecentlyUsed(required, maxCacheSize());
     if (victims.isEmpty())
         co_return;
     const CacheFolder folder(cacheDirectory());
@@ -413,7 +436,8 @@ QCoro::Task<QStringList> CacheManager::uncachedPaths(QUuid configID, QStringList
     const QString cacheFolder = cacheDirectory();
 
     // The cache folder is local, but a test per file is still disk work: keep it off the main thread.
-    QFuture<std::vector<char>> testJob = QtConcurrent::run(&shareIOPool(), ownedCopiesPresent, localPaths, cacheFolder);
+    QFuture<std::vector<char>> testJob = runFileWork(cacheFolder,
+        [localPaths, cacheFolder] { return ownedCopiesPresent(localPaths, cacheFolder); });
     const std::vector<char> present = co_await testJob;
     if (!self)
         co_return QStringList();

@@ -7,6 +7,7 @@
 #include <QDateTime>
 #include <QList>
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QUrl>
@@ -38,9 +39,11 @@ struct CacheStatistics {
 // The offline file cache: local copies of listed files below one cache folder, described by
 // "cache-index.json", bounded per file and in total with least-recently-used eviction.
 //
-// Lives on the main thread. Reading a share and writing copies run on the share I/O pool; the
+// Lives on the main thread. Reading a share and writing copies run in the share's lane; the
 // index is written on a private serial writer, newest state wins. Requests that change the index
-// (cacheFile, evictIfNeeded) take turns, so one runs to its end before the next starts.
+// (cacheFile, evictIfNeeded) take turns for their steps on the index, but no turn is held while a
+// share is read, so a share that hangs holds up only its own requests. A copy under way has its
+// room reserved: evictions leave space for it.
 //
 // Every path taken from the index or a caller is confined to the cache folder: an entry's copy
 // must lie exactly where the cache itself would put it.
@@ -121,6 +124,8 @@ private:
     QString m_corruptIndexCopyPath;
 
     SerialGate m_requests;
+    QSet<QString> m_copiesUnderWay; // destinations
+    qint64 m_reservedBytes = 0;     // the sizes of the copies under way
 
     std::unique_ptr<QThreadPool> m_writer;
     std::shared_ptr<std::atomic<quint64>> m_latestSave;

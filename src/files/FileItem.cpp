@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QHash>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 namespace vantrel {
@@ -16,12 +17,10 @@ std::optional<FileItem> FileItem::fromUrl(const QUrl& url)
     return fromLocalPath(url.toLocalFile(), url);
 }
 
-std::optional<FileItem> FileItem::fromLocalPath(const QString& path, const QUrl& url)
+namespace {
+
+FileItem itemFromStat(const struct stat& info, const QUrl& url)
 {
-    // One stat per item: listings of large folders make this the hot path.
-    struct stat info {};
-    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
-        return std::nullopt;
     FileItem item;
     item.url = url;
     item.name = url.fileName();
@@ -32,6 +31,25 @@ std::optional<FileItem> FileItem::fromLocalPath(const QString& path, const QUrl&
         static_cast<qint64>(info.st_mtim.tv_sec) * 1000 + info.st_mtim.tv_nsec / 1'000'000, Qt::UTC);
     item.isHidden = item.name.startsWith(u'.');
     return item;
+}
+
+} // namespace
+
+std::optional<FileItem> FileItem::fromLocalPath(const QString& path, const QUrl& url)
+{
+    // One stat per item: listings of large folders make this the hot path.
+    struct stat info {};
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
+        return std::nullopt;
+    return itemFromStat(info, url);
+}
+
+std::optional<FileItem> FileItem::fromFolderEntry(int folderFd, const char* name, const QUrl& url)
+{
+    struct stat info {};
+    if (::fstatat(folderFd, name, &info, 0) != 0 && ::fstatat(folderFd, name, &info, AT_SYMLINK_NOFOLLOW) != 0)
+        return std::nullopt;
+    return itemFromStat(info, url);
 }
 
 FileItem FileItem::fromCacheEntry(const CacheEntry& entry)

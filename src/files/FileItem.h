@@ -31,6 +31,9 @@ struct FileItem {
     static std::optional<FileItem> fromUrl(const QUrl& url);
     // The same for a local path whose URL the caller already has.
     static std::optional<FileItem> fromLocalPath(const QString& path, const QUrl& url);
+    // The same for an entry of an open folder, named by its bytes as the folder holds them (which
+    // need not be valid text). A link whose target is gone is described by the link itself.
+    static std::optional<FileItem> fromFolderEntry(int folderFd, const char* name, const QUrl& url);
     static FileItem fromCacheEntry(const CacheEntry& entry);
 
     // The symbol the file list shows for the item.

@@ -10,7 +10,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
-#include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
 #include <cerrno>
@@ -40,7 +39,7 @@ struct Listing {
     QList<FileItem> items;
 };
 
-// Blocking: runs on the share I/O pool.
+// Blocking: runs in the share's lane.
 Listing listFolder(const QString& mountPath, const QString& folderPath)
 {
     Listing listing;
@@ -56,12 +55,15 @@ Listing listFolder(const QString& mountPath, const QString& folderPath)
         return listing;
     }
     const QString prefix = folderPath.endsWith(u'/') ? folderPath : folderPath + u'/';
+    const int folder = ::dirfd(dir);
     while (const dirent* child = ::readdir(dir)) {
         // Hidden entries (and "." and "..") are not shown.
         if (child->d_name[0] == '.')
             continue;
+        // Read by the entry's own bytes: a name that is not valid text would not survive the
+        // round trip through a path text.
         const QString path = prefix + QFile::decodeName(child->d_name);
-        if (std::optional<FileItem> item = FileItem::fromLocalPath(path, QUrl::fromLocalFile(path)))
+        if (std::optional<FileItem> item = FileItem::fromFolderEntry(folder, child->d_name, QUrl::fromLocalFile(path)))
             listing.items.append(std::move(*item));
     }
     ::closedir(dir);
@@ -166,13 +168,15 @@ QCoro::Task<> FileSystemManager::loadDirectory(QUrl url)
 {
     QPointer<FileSystemManager> self(this);
     const quint64 generation = ++m_loadGeneration;
+    m_loadingFolder = pathText(url);
     setLoading(true);
     setLastError(std::nullopt);
 
     if (!m_isOfflineMode) {
         const QString mountPath = pathText(m_mountPoint);
         const QString folderPath = pathText(url);
-        QFuture<Listing> job = QtConcurrent::run(&shareIOPool(), listFolder, mountPath, folderPath);
+        QFuture<Listing> job = runFileWork(folderPath,
+            [mountPath, folderPath] { return listFolder(mountPath, folderPath); });
         const Listing listing = co_await job;
         // A load started after this one owns the published state (and isLoading) now.
         if (!self || generation != m_loadGeneration)
@@ -277,8 +281,12 @@ void FileSystemManager::startAutoRefresh(double intervalSeconds)
     auto* timer = new QTimer(this);
     timer->setInterval(std::max(1, timerMilliseconds(intervalSeconds)));
     // The timer is the manager's child: it never outlives or keeps alive its manager. A firing
-    // does not wait for the refresh it starts.
-    connect(timer, &QTimer::timeout, this, [this] { refresh(); });
+    // does not wait for the refresh it starts, and starts none while the folder is still listed.
+    connect(timer, &QTimer::timeout, this, [this] {
+        if (m_isLoading && m_currentPath && m_loadingFolder == pathText(*m_currentPath))
+            return;
+        refresh();
+    });
     timer->start();
     m_refreshTimer = timer;
 }

@@ -23,9 +23,11 @@ class LogManager;
 // Lists the folders of one mounted share for one browser window, falling back to the offline
 // cache's entries when the share cannot be reached. Each window owns its own instance.
 //
-// Reachability tests, listings and file tests run on the share I/O pool; published state changes
-// on the main thread. Loads may overlap (a timer refresh during a slow listing): only the load
-// started last publishes, so a late listing of a folder the user has left is dropped.
+// Reachability tests, listings and file tests run in the share's lane; published state changes
+// on the main thread. Loads may overlap (the user moves on during a slow listing): only the load
+// started last publishes, so a late listing of a folder the user has left is dropped. A timer
+// refresh never starts while the folder's listing is still under way, or a folder slower to list
+// than the interval would never be shown.
 class FileSystemManager final : public QObject {
     Q_OBJECT
     Q_PROPERTY(QList<vantrel::FileItem> currentItems READ currentItems NOTIFY currentItemsChanged)
@@ -100,6 +102,7 @@ private:
 
     QPointer<QTimer> m_refreshTimer;
     quint64 m_loadGeneration = 0;
+    QString m_loadingFolder;         // the folder of the load started last, while isLoading
     QSet<QString> m_cachingInFlight; // relative paths handed to the cache and not yet done
 };
 

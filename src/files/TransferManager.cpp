@@ -11,7 +11,6 @@
 #include <QFileInfo>
 #include <QPointer>
 #include <QTimer>
-#include <QtConcurrent/QtConcurrentRun>
 
 namespace vantrel {
 
@@ -33,14 +32,15 @@ TransferManager::~TransferManager()
     }
     if (!m_currentJob)
         return;
-    // The worker honours the request at its next chunk boundary and never waits on this thread.
+    // Never wait for a step here: on a share that hangs it may take for ever. The step honours the
+    // request at its next chunk boundary; a copy it leaves open (paused, or just opened) is then
+    // discarded on its pool, and its outcome goes nowhere.
     m_currentJob->setCancelRequested(true);
-    m_currentWork.waitForFinished();
-    // A copy between two runs (paused, or just opened) still holds its files.
-    if (m_currentJob->isOpen()) {
-        std::shared_ptr<FileCopy> job = m_currentJob;
-        shareIOPool().start([job] { job->discard(); });
-    }
+    std::shared_ptr<FileCopy> job = m_currentJob;
+    m_currentWork.then(&fileIOPool(m_currentJobPath), [job] {
+        if (job->isOpen())
+            job->discard();
+    });
 }
 
 void TransferManager::addDownload(const QUrl& source, const QUrl& destinationFolder)
@@ -70,7 +70,7 @@ QCoro::Task<> TransferManager::drainAdds()
         const QString path = add.source.toLocalFile();
         // The size of a share file: a stat that may hang, so never on this thread.
         // Temporaries inside a co_await expression are destroyed twice by GCC 12: name them.
-        QFuture<qint64> sizeRead = QtConcurrent::run(&shareIOPool(), [path]() -> qint64 {
+        QFuture<qint64> sizeRead = runFileWork(path, [path]() -> qint64 {
             const QFileInfo info(path);
             return info.isFile() ? info.size() : 0;
         });
@@ -171,7 +171,7 @@ QCoro::Task<> TransferManager::executeTransfer(qsizetype index)
 
 QCoro::Task<FileCopy::Result> TransferManager::runOnPool(std::function<FileCopy::Result()> work)
 {
-    QFuture<FileCopy::Result> future = QtConcurrent::run(&shareIOPool(), std::move(work));
+    QFuture<FileCopy::Result> future = runFileWork(m_currentJobPath, std::move(work));
     m_currentWork = QFuture<void>(future);
     co_return co_await future;
 }
@@ -179,9 +179,11 @@ QCoro::Task<FileCopy::Result> TransferManager::runOnPool(std::function<FileCopy:
 QCoro::Task<TransferManager::CopyResult> TransferManager::copyFile(const QUrl& from, const QUrl& to, QUuid taskId)
 {
     QPointer<TransferManager> self(this);
-    auto job = std::make_shared<FileCopy>(from.toLocalFile(), to.toLocalFile(), chunkSize, syncFile);
+    auto job = std::make_shared<FileCopy>(from.toLocalFile(), to.toLocalFile(), chunkSize, syncFile, readSource);
     m_currentJob = job;
     m_currentJobId = taskId;
+    // The copy runs in the lane of the share it touches; a local copy on the local pool.
+    m_currentJobPath = shareRootOf(from.toLocalFile()).isEmpty() ? to.toLocalFile() : from.toLocalFile();
     const auto finish = [self, job](CopyResult result) {
         if (self && self->m_currentJob == job) {
             self->m_currentJob.reset();
@@ -341,6 +343,9 @@ QString TransferManager::messageFor(const FileCopy::Result& result, const QUrl& 
     case FileCopy::Failure::openSource:
         return Localization::textFormat(QStringLiteral("transfer.error.openSource"),
             QStringLiteral("The file “%@” couldn’t be opened: %@"), {sourceName, reason});
+    case FileCopy::Failure::notRegularFile:
+        return Localization::textFormat(QStringLiteral("transfer.error.notRegularFile"),
+            QStringLiteral("“%@” is not a regular file, so it was not copied."), {sourceName});
     case FileCopy::Failure::createFolder:
         return Localization::textFormat(QStringLiteral("transfer.error.createFolder"),
             QStringLiteral("The folder for “%@” couldn’t be created: %@"), {destinationName, reason});

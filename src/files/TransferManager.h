@@ -22,12 +22,12 @@ class NotificationService;
 class RecentFilesTracker;
 
 // The uploads and downloads of one file browser window: an ordered queue that copies one file at
-// a time in 1 MiB chunks on the share I/O pool, publishing the task on the main thread after
+// a time in 1 MiB chunks in the lane of the share it touches, publishing the task on the main thread after
 // every chunk. All public calls and every change of the published state happen on the main
 // thread.
 //
 // Destroying the manager (closing the window) ends its pending and paused transfers as cancelled
-// and lets a running copy finish or cancel its current chunk before it returns.
+// at once: a running copy cancels itself at its next chunk boundary, on its worker.
 class TransferManager final : public QObject {
     Q_OBJECT
     Q_PROPERTY(QList<vantrel::TransferTask> tasks READ tasks NOTIFY tasksChanged)
@@ -47,7 +47,7 @@ public:
     qint64 totalBytesTransferred() const { return m_totalBytesTransferred; }
 
     // Queue the file into the given folder, under the source's own name. The source's size is read
-    // on the share I/O pool, so the task appears in `tasks` a moment later, in the order added.
+    // off the main thread, so the task appears in `tasks` a moment later, in the order added.
     void addDownload(const QUrl& source, const QUrl& destinationFolder);
     void addUpload(const QUrl& source, const QUrl& destinationFolder);
 
@@ -62,6 +62,9 @@ public:
     // Flushes the finished destination to its storage; a failure fails the transfer. Replaceable
     // because a flush that fails (a full network share) cannot be produced on a local disk.
     FileCopy::Sync syncFile = &FileCopy::flushToStorage;
+    // Reads the source in place of the plain reads when set; replaceable because a share that
+    // delivers slowly, or stops in the middle of a file, cannot be produced on a local disk.
+    FileCopy::Read readSource;
 
 signals:
     void tasksChanged();
@@ -110,6 +113,7 @@ private:
     // The copy under way (at most one) and the last piece of its work handed to the pool.
     std::shared_ptr<FileCopy> m_currentJob;
     QUuid m_currentJobId;
+    QString m_currentJobPath; // the file whose pool runs its steps
     QFuture<void> m_currentWork;
 };
 

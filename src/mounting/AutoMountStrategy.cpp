@@ -11,7 +11,6 @@
 #include <QPointer>
 #include <QTimer>
 
-#include <algorithm>
 #include <cmath>
 #include <exception>
 #include <utility>
@@ -37,7 +36,7 @@ VantrelError asVantrelError(const std::exception_ptr& failure)
 
 std::chrono::milliseconds delayOf(double seconds)
 {
-    return std::chrono::milliseconds(timerMilliseconds(seconds));
+    return millisecondsOf(seconds);
 }
 
 // Lets a started coroutine run on by itself; it frees itself when it ends.
@@ -51,15 +50,6 @@ void detach(QCoro::Task<> task)
 bool hasAddress(const NASConfig& config)
 {
     return !config.address.isEmpty();
-}
-
-void stopAndRelease(QTimer* timer)
-{
-    if (!timer)
-        return;
-    timer->stop();
-    timer->disconnect();
-    timer->deleteLater();
 }
 
 } // namespace
@@ -116,6 +106,8 @@ void AutoMountStrategy::setupSleepWakeObservers()
 
 void AutoMountStrategy::scheduleEvaluation()
 {
+    if (m_stopped)
+        return;
     m_debounce.start(delayOf(debounceDelay), [this] { detach(evaluate()); });
 }
 
@@ -133,6 +125,7 @@ QCoro::Task<> AutoMountStrategy::evaluate()
         co_return;
     }
 
+    std::vector<QCoro::Task<>> checks;
     for (const NASConfig& config : enabled) {
         if (!hasAddress(config))
             continue;
@@ -147,12 +140,25 @@ QCoro::Task<> AutoMountStrategy::evaluate()
             scheduleMount(config);
             continue;
         }
-
-        auto recovery = recoverVanishedMount(config);
-        co_await recovery;
-        if (!self)
-            co_return;
+        checks.push_back(checkMount(config));
     }
+    for (QCoro::Task<>& check : checks)
+        co_await check;
+}
+
+QCoro::Task<> AutoMountStrategy::checkMount(NASConfig config)
+{
+    // A check still running (a mount that hangs) is not started again, so it holds one thread
+    // however long it takes, and checks of other shares never wait for it.
+    const QUuid id = config.id;
+    if (m_checksInFlight.contains(id))
+        co_return;
+    m_checksInFlight.insert(id);
+    QPointer<AutoMountStrategy> self(this);
+    auto recovery = recoverVanishedMount(config);
+    co_await recovery;
+    if (self)
+        m_checksInFlight.remove(id);
 }
 
 QCoro::Task<> AutoMountStrategy::recoverVanishedMount(NASConfig config)
@@ -171,22 +177,12 @@ void AutoMountStrategy::scheduleMount(const NASConfig& config)
 {
     const QUuid id = config.id;
     cancelRetry(id);
-    {
-        QMutexLocker lock(&m_retryLock);
-        m_retryCounts.insert(id, 0);
-    }
+    m_schedule.resetRetryCount(id);
 
-    auto* timer = new QTimer(this);
-    timer->setSingleShot(true);
-    m_pendingMounts.insert(id, timer);
-    connect(timer, &QTimer::timeout, this, [this, timer, config] {
-        m_pendingMounts.remove(config.id, timer);
-        timer->deleteLater();
-        if (!isInStore(config.id))
-            return;
-        detach(performMount(config));
+    m_schedule.scheduleMount(id, delayOf(scheduledMountDelay), [this, config] {
+        if (isInStore(config.id))
+            detach(performMount(config));
     });
-    timer->start(timerMilliseconds(scheduledMountDelay));
 }
 
 // ---- bulk and single-share entry points ------------------------------------------------------
@@ -209,8 +205,25 @@ QCoro::Task<> AutoMountStrategy::unmountAll()
         cancelRetry(config.id);
         children.push_back(performUnmount(config));
     }
+    for (const QUrl& mountPoint : std::exchange(m_ownerlessMounts, {}))
+        children.push_back(releaseOwnerlessMount(mountPoint));
     for (QCoro::Task<>& child : children)
         co_await child;
+}
+
+QCoro::Task<> AutoMountStrategy::releaseOwnerlessMount(QUrl mountPoint)
+{
+    QPointer<AutoMountStrategy> self(this);
+    bool released = true;
+    try {
+        auto task = m_engine.unmount(mountPoint, false);
+        co_await task;
+    } catch (...) {
+        released = false;
+    }
+    // The next unmount-all (at the latest when the application quits) tries again.
+    if (self && !released)
+        m_ownerlessMounts.insert(mountPoint);
 }
 
 QCoro::Task<> AutoMountStrategy::mount(QUuid configID)
@@ -246,10 +259,7 @@ void AutoMountStrategy::handleRetryRequest(const QString& nasName)
 void AutoMountStrategy::handleConfigRemoved(const QUuid& configID)
 {
     cancelRetry(configID);
-    const QList<QTimer*> pending = m_pendingMounts.values(configID);
-    m_pendingMounts.remove(configID);
-    for (QTimer* timer : pending)
-        stopAndRelease(timer);
+    m_schedule.cancelMounts(configID);
 }
 
 // ---- mount and unmount ------------------------------------------------------------------------
@@ -259,7 +269,7 @@ QCoro::Task<> AutoMountStrategy::performMount(NASConfig config)
     const QUuid id = config.id;
     // A second tool run on a busy mount point would fail and report a failure while the share is
     // in fact being mounted.
-    if (m_mountsInFlight.contains(id))
+    if (m_stopped || m_mountsInFlight.contains(id))
         co_return;
     m_mountsInFlight.insert(id);
     QPointer<AutoMountStrategy> self(this);
@@ -269,10 +279,14 @@ QCoro::Task<> AutoMountStrategy::performMount(NASConfig config)
     std::optional<QUrl> mountPoint;
     std::optional<VantrelError> failure;
     try {
-        // Other configurations holding an SMB share let it go first and are idle from then on.
+        // Other configurations holding an SMB share let it go first and are idle from then on,
+        // unless deleted meanwhile: a status would bring them back.
+        const auto released = [self](const QUuid& other) {
+            if (self && self->isInStore(other))
+                self->m_appState.updateStatus(other, MountState::idle());
+        };
         auto task = config.protocol == NASProtocol::smb
-            ? m_engine.mountSMB(config, m_store.configs(), m_appState.nasStatuses(),
-                [appState = &m_appState](const QUuid& other) { appState->updateStatus(other, MountState::idle()); })
+            ? m_engine.mountSMB(config, m_store.configs(), m_appState.nasStatuses(), released)
             : m_engine.mountNFS(config);
         mountPoint = co_await task;
     } catch (...) {
@@ -282,15 +296,16 @@ QCoro::Task<> AutoMountStrategy::performMount(NASConfig config)
     if (!self)
         co_return;
     m_mountsInFlight.remove(id);
-    // Deleted while the tool ran: no status, notification or retry for it.
-    if (!isInStore(id))
+    // Deleted while the tool ran: no status, notification or retry for it, and a share mounted
+    // for it has no owner left to unmount it. Nor does one that ends after the strategy stopped.
+    if (!isInStore(id) || m_stopped) {
+        if (mountPoint)
+            detach(releaseOwnerlessMount(*mountPoint));
         co_return;
+    }
 
     if (mountPoint) {
-        {
-            QMutexLocker lock(&m_retryLock);
-            m_retryCounts.insert(id, 0);
-        }
+        m_schedule.resetRetryCount(id);
         m_appState.updateStatus(id, MountState::mounted(), mountPoint);
         m_notifications.notifyMountSuccess(config.name);
     } else {
@@ -333,32 +348,12 @@ QCoro::Task<> AutoMountStrategy::performUnmount(NASConfig config)
 
 void AutoMountStrategy::scheduleRetry(const NASConfig& config)
 {
-    if (retryIntervals.isEmpty())
-        return;
     const QUuid id = config.id;
-    qint64 count = 0;
-    {
-        QMutexLocker lock(&m_retryLock);
-        count = m_retryCounts.value(id, 0);
-        m_retryCounts.insert(id, count + 1);
-    }
-    const qsizetype last = retryIntervals.size() - 1;
-    const double delay = retryIntervals.at(static_cast<qsizetype>(std::clamp<qint64>(count, 0, last)));
-
-    stopAndRelease(m_retryTimers.take(id));
-    auto* timer = new QTimer(this);
-    timer->setSingleShot(true);
-    connect(timer, &QTimer::timeout, this, [this, id, timer] { fireRetry(id, timer); });
-    m_retryTimers.insert(id, timer);
-    timer->start(timerMilliseconds(delay));
+    m_schedule.scheduleRetry(id, retryIntervals, [this, id] { fireRetry(id); });
 }
 
-void AutoMountStrategy::fireRetry(const QUuid& configID, QTimer* timer)
+void AutoMountStrategy::fireRetry(const QUuid& configID)
 {
-    if (m_retryTimers.value(configID) == timer)
-        m_retryTimers.remove(configID);
-    timer->deleteLater();
-
     // The configuration as it is now: the user may have edited, disabled or deleted it meanwhile.
     const std::optional<NASConfig> current = m_store.config(configID);
     if (!current || !current->isEnabled || !hasAddress(*current))
@@ -369,38 +364,27 @@ void AutoMountStrategy::fireRetry(const QUuid& configID, QTimer* timer)
 
 void AutoMountStrategy::cancelRetry(const QUuid& configID)
 {
-    stopAndRelease(m_retryTimers.take(configID));
-    QMutexLocker lock(&m_retryLock);
-    m_retryCounts.remove(configID);
+    m_schedule.cancelRetry(configID);
 }
 
 void AutoMountStrategy::cancelAllRetries()
 {
-    const QHash<QUuid, QTimer*> timers = std::exchange(m_retryTimers, {});
-    for (QTimer* timer : timers)
-        stopAndRelease(timer);
-    QMutexLocker lock(&m_retryLock);
-    m_retryCounts.clear();
+    m_schedule.cancelAllRetries();
 }
 
 std::optional<qint64> AutoMountStrategy::retryCount(const QUuid& configID) const
 {
-    QMutexLocker lock(&m_retryLock);
-    const auto it = m_retryCounts.constFind(configID);
-    return it == m_retryCounts.cend() ? std::nullopt : std::optional<qint64>(*it);
+    return m_schedule.retryCount(configID);
 }
 
 std::optional<std::chrono::milliseconds> AutoMountStrategy::retryTimerInterval(const QUuid& configID) const
 {
-    const QTimer* timer = m_retryTimers.value(configID);
-    if (!timer || !timer->isActive())
-        return std::nullopt;
-    return std::chrono::milliseconds(timer->interval());
+    return m_schedule.retryTimerInterval(configID);
 }
 
 int AutoMountStrategy::pendingMountCount(const QUuid& configID) const
 {
-    return static_cast<int>(m_pendingMounts.count(configID));
+    return m_schedule.pendingMountCount(configID);
 }
 
 // ---- start, keep-alive, sleep and wake --------------------------------------------------------
@@ -415,6 +399,16 @@ void AutoMountStrategy::start()
     if (autoMount.typeId() == QMetaType::Bool && !autoMount.toBool())
         return;
     QTimer::singleShot(timerMilliseconds(launchMountDelay), this, [this] { detach(mountAll()); });
+}
+
+void AutoMountStrategy::stop()
+{
+    m_stopped = true;
+    disconnect(&m_network, nullptr, this, nullptr);
+    disconnect(&m_power, nullptr, this, nullptr);
+    m_debounce.cancel();
+    m_healthCheck.cancel();
+    m_schedule.cancelAll();
 }
 
 bool AutoMountStrategy::keepAliveEnabled() const
@@ -438,7 +432,7 @@ double AutoMountStrategy::keepAliveInterval() const
 
 void AutoMountStrategy::startHealthCheck()
 {
-    if (!keepAliveEnabled())
+    if (m_stopped || !keepAliveEnabled())
         return;
     m_healthCheck.cancel();
     detach(performHealthCheck());
@@ -448,22 +442,16 @@ void AutoMountStrategy::startHealthCheck()
 
 QCoro::Task<> AutoMountStrategy::performHealthCheck()
 {
-    QPointer<AutoMountStrategy> self(this);
-    QList<NASConfig> mounted;
+    std::vector<QCoro::Task<>> checks;
     for (const NASConfig& config : m_store.configs()) {
         if (!config.isEnabled)
             continue;
         const std::optional<NASStatus> status = m_appState.status(config.id);
         if (status && status->mountState.is(MountState::Kind::mounted))
-            mounted.append(config);
+            checks.push_back(checkMount(config));
     }
-
-    for (const NASConfig& config : mounted) {
-        auto recovery = recoverVanishedMount(config);
-        co_await recovery;
-        if (!self)
-            co_return;
-    }
+    for (QCoro::Task<>& check : checks)
+        co_await check;
 }
 
 void AutoMountStrategy::handleSystemWake()

@@ -3,23 +3,21 @@
 #include "model/AppState.h"
 #include "model/NASConfig.h"
 #include "mounting/MountControl.h"
+#include "mounting/MountSchedule.h"
 #include "platform/Threading.h"
 
 #include <QHash>
 #include <QList>
-#include <QMultiHash>
-#include <QMutex>
 #include <QObject>
 #include <QSet>
 #include <QString>
+#include <QUrl>
 #include <QUuid>
 
 #include <qcoro/qcorotask.h>
 
 #include <chrono>
 #include <optional>
-
-class QTimer;
 
 namespace vantrel {
 
@@ -37,7 +35,7 @@ class PowerEvents;
 // post the notifications; a failed mount is retried on a growing back-off.
 //
 // Everything runs on the main thread: the operations are coroutines whose child processes run
-// asynchronously, so no worker thread is needed. Only the retry counts take a lock.
+// asynchronously, so no worker thread is needed.
 class AutoMountStrategy final : public QObject, public MountControl {
     Q_OBJECT
 
@@ -63,6 +61,9 @@ public:
     // Installs the network and sleep/wake triggers and the keep-alive check, and schedules the
     // launch mount unless "autoMountOnLaunch" is stored as false.
     void start();
+    // For good: no trigger, keep-alive, delayed mount or retry starts a mount any more, and a mount
+    // under way is undone when it ends. Quitting calls it before unmounting everything.
+    void stop();
 
     // None of these reports an error: outcomes end in the share's status.
     QCoro::Task<> mountAll();
@@ -81,6 +82,8 @@ public:
     void cancelAllRetries();
 
     void startHealthCheck();
+    // One keep-alive pass: checks the mounted shares all at once, skipping any whose check from an
+    // earlier pass still runs.
     QCoro::Task<> performHealthCheck();
     void handleSystemWake();
     void handleSystemSleep();
@@ -102,11 +105,15 @@ private:
     void setupSleepWakeObservers();
     void handleRetryRequest(const QString& nasName);
     void handleConfigRemoved(const QUuid& configID);
-    void fireRetry(const QUuid& configID, QTimer* timer);
+    void fireRetry(const QUuid& configID);
     bool isInStore(const QUuid& configID) const;
     // A share recorded as mounted whose mount point no longer holds a network file system is
     // marked offline and, when its network is up, mounted again after the usual delay.
     QCoro::Task<> recoverVanishedMount(NASConfig config);
+    // recoverVanishedMount unless the share's check is still running.
+    QCoro::Task<> checkMount(NASConfig config);
+    // Unmounts a share mounted for a configuration that is gone; kept for unmountAll on failure.
+    QCoro::Task<> releaseOwnerlessMount(QUrl mountPoint);
 
     NASConfigStore& m_store;
     AppStateManager& m_appState;
@@ -116,11 +123,11 @@ private:
     Defaults& m_defaults;
     PowerEvents& m_power;
 
-    QHash<QUuid, QTimer*> m_retryTimers; // main thread only
-    QHash<QUuid, qint64> m_retryCounts;  // under m_retryLock
-    mutable QMutex m_retryLock;
-    QMultiHash<QUuid, QTimer*> m_pendingMounts; // the delayed mounts of scheduleMount
+    MountSchedule m_schedule{this}; // delayed mounts and retries
     QSet<QUuid> m_mountsInFlight;
+    QSet<QUuid> m_checksInFlight;
+    QSet<QUrl> m_ownerlessMounts;
+    bool m_stopped = false;
     ScheduledCall m_debounce{this};
     ScheduledCall m_healthCheck{this};
 };

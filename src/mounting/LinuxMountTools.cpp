@@ -250,14 +250,14 @@ QCoro::Task<> LinuxMountTools::prepareMountFolder(QString path, std::optional<QS
     auto inspect = [&fileSystem, path, requiredRoot, probe = serverProbeTimeout] {
         return checkFolder(fileSystem, path, requiredRoot, probe);
     };
-    QFuture<FolderCheck> first = QtConcurrent::run(&shareIOPool(), inspect);
+    QFuture<FolderCheck> first = runFileWork(path, inspect);
     FolderCheck check = co_await first;
     if (check.deadUserSpaceMount) {
         // A user-space mount whose process died leaves the folder unusable until it is detached.
         const RcloneMount rclone(*this);
         auto detaching = rclone.detach(path);
         co_await std::move(detaching);
-        QFuture<FolderCheck> second = QtConcurrent::run(&shareIOPool(), inspect);
+        QFuture<FolderCheck> second = runFileWork(path, inspect);
         check = co_await second;
         if (check.deadUserSpaceMount)
             check.error = VantrelError::mountFailed(
@@ -281,7 +281,7 @@ QCoro::Task<> LinuxMountTools::unmount(QString mountPoint, bool force)
     const QString path = absolutePath(mountPoint);
     const FileSystemInfo& fileSystem = m_fileSystem;
     auto inspect = [&fileSystem, path] { return fileSystem.mountedTypeAt(path); };
-    QFuture<std::optional<QString>> inspecting = QtConcurrent::run(QThreadPool::globalInstance(), inspect);
+    QFuture<std::optional<QString>> inspecting = QtConcurrent::run(&localIOPool(), inspect);
     const std::optional<QString> type = co_await inspecting;
 
     if (type && type->startsWith(QLatin1String("fuse"))) {

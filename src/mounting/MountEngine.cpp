@@ -33,12 +33,6 @@ bool passwordCanBePassedOn(const QString& password)
         && !password.contains(QLatin1Char('\r'));
 }
 
-template <typename F>
-auto onShareIO(F&& f)
-{
-    return QtConcurrent::run(&shareIOPool(), std::forward<F>(f));
-}
-
 // Keychain calls are synchronous D-Bus round-trips that may wait on an unlock prompt.
 template <typename F>
 auto onWorker(F&& f)
@@ -123,7 +117,7 @@ bool MountEngine::isMounted(const QString& path) const
 QCoro::Task<bool> MountEngine::isMountedAsync(QString path) const
 {
     auto check = [this, path] { return isMounted(path); };
-    QFuture<bool> mounted = onShareIO(std::move(check));
+    QFuture<bool> mounted = runFileWork(path, std::move(check));
     co_return co_await mounted;
 }
 
@@ -169,7 +163,7 @@ QCoro::Task<bool> MountEngine::prepareMountPoint(QString path) const
         }
         return result;
     };
-    QFuture<Outcome> future = onShareIO(std::move(work));
+    QFuture<Outcome> future = runFileWork(path, std::move(work));
     const Outcome outcome = co_await future;
     if (outcome.error)
         throw *outcome.error;
@@ -420,7 +414,7 @@ QCoro::Task<> MountEngine::unmount(QUrl mountPoint, bool force)
     }
 
     auto remove = [this, path] { removeMountPointFolder(path); };
-    QFuture<void> removing = onShareIO(std::move(remove));
+    QFuture<void> removing = runFileWork(path, std::move(remove));
     co_await removing;
 }
 

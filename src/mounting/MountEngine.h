@@ -81,7 +81,8 @@ public:
     // The custom mount point as stored, else <mount root>/<name>.
     QString mountPointPath(const NASConfig& config) const;
     // An SMB or NFS file system is mounted right at the path (with the Linux tool set, one whose
-    // server answers). May block on a dead mount; the coroutine form runs it on the share I/O pool.
+    // server answers). May block on a dead mount; the coroutine form runs it off the main thread, in
+    // the share's lane (see runFileWork).
     bool isMounted(const QString& path) const;
     QCoro::Task<bool> isMountedAsync(QString path) const;
     // Creates the folder (with its parents) when missing; throws mountFailed.
@@ -97,7 +98,7 @@ public:
 private:
     QCoro::Task<ProcessResult> runMountTool(QStringList arguments, std::optional<QString> password, QString user,
         QString address);
-    // isMounted, else (macOS tool set) ensureMountPoint, on the share I/O pool; true when already
+    // isMounted, else (macOS tool set) ensureMountPoint, off the main thread; true when already
     // mounted.
     QCoro::Task<bool> prepareMountPoint(QString path) const;
     QCoro::Task<ProcessResult> run(QString program, QStringList arguments, double timeout,

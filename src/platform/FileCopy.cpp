@@ -35,11 +35,13 @@ bool writeAll(int fd, const char* data, qint64 size)
 
 } // namespace
 
-FileCopy::FileCopy(const QString& sourcePath, const QString& destinationPath, qint64 chunkSize, Sync sync)
+FileCopy::FileCopy(const QString& sourcePath, const QString& destinationPath, qint64 chunkSize, Sync sync, Read read)
     : m_sourcePath(QFile::encodeName(sourcePath))
     , m_destinationPath(QFile::encodeName(destinationPath))
     , m_chunkSize(chunkSize)
     , m_sync(std::move(sync))
+    , m_read(std::move(read))
+    , m_useCopyRange(!m_read)
 {
 }
 
@@ -74,9 +76,21 @@ void FileCopy::discard()
 
 FileCopy::Result FileCopy::open()
 {
-    m_source = ::open(m_sourcePath.constData(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking, so that opening a pipe without a writer returns at once instead of waiting.
+    m_source = ::open(m_sourcePath.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (m_source < 0)
         return failed(Failure::openSource, errno);
+    struct stat sourceType {};
+    if (::fstat(m_source, &sourceType) != 0) {
+        const int error = errno;
+        closeBoth();
+        return failed(Failure::openSource, error);
+    }
+    if (!S_ISREG(sourceType.st_mode)) {
+        closeBoth();
+        return failed(Failure::notRegularFile, 0);
+    }
+    ::fcntl(m_source, F_SETFL, ::fcntl(m_source, F_GETFL) & ~O_NONBLOCK);
 
     std::error_code ec;
     const std::filesystem::path destination(m_destinationPath.toStdString());
@@ -103,7 +117,8 @@ FileCopy::Result FileCopy::open()
         }
     }
 
-    m_destination = ::open(m_destinationPath.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    // Exclusive: whatever appeared in the meantime (a pipe, a link) is not written into.
+    m_destination = ::open(m_destinationPath.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (m_destination < 0) {
         const int error = errno;
         closeBoth();
@@ -130,7 +145,8 @@ std::variant<qint64, FileCopy::Result> FileCopy::copyChunk()
         m_buffer.resize(static_cast<size_t>(m_chunkSize));
     ssize_t n;
     do {
-        n = ::read(m_source, m_buffer.data(), m_buffer.size());
+        n = m_read ? m_read(m_source, m_buffer.data(), m_buffer.size())
+                   : ::read(m_source, m_buffer.data(), m_buffer.size());
     } while (n < 0 && errno == EINTR);
     if (n < 0)
         return failed(Failure::read, errno);

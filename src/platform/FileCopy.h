@@ -5,6 +5,8 @@
 
 #include <atomic>
 #include <functional>
+
+#include <sys/types.h>
 #include <variant>
 #include <vector>
 
@@ -22,6 +24,7 @@ public:
     enum class Failure {
         none,
         openSource,
+        notRegularFile,
         createFolder,
         sameFile,
         removeExisting,
@@ -37,8 +40,12 @@ public:
     };
     // Flushes a descriptor to its storage: 0, or -1 with errno set.
     using Sync = std::function<int(int fd)>;
+    // Reads up to size bytes of the source as read(2) does. Given one, the copy reads only through
+    // it (never in-kernel).
+    using Read = std::function<ssize_t(int fd, char* buffer, size_t size)>;
 
-    FileCopy(const QString& sourcePath, const QString& destinationPath, qint64 chunkSize, Sync sync = flushToStorage);
+    FileCopy(const QString& sourcePath, const QString& destinationPath, qint64 chunkSize, Sync sync = flushToStorage,
+        Read read = {});
     ~FileCopy();
     FileCopy(const FileCopy&) = delete;
     FileCopy& operator=(const FileCopy&) = delete;
@@ -47,6 +54,7 @@ public:
     static int flushToStorage(int fd);
 
     // Opens the source and replaces the destination with an empty file, making its folder first.
+    // Only a regular file is copied: a pipe would block for ever and a device never end.
     Result open();
     // Copies until the end of the source, a failure, or a request; after every chunk, progress
     // gets the number of bytes copied so far. The copy is complete only once its data reached
@@ -68,6 +76,7 @@ private:
     QByteArray m_destinationPath;
     qint64 m_chunkSize;
     Sync m_sync;
+    Read m_read;
     std::atomic<bool> m_cancelRequested{false};
     std::atomic<bool> m_pauseRequested{false};
 

@@ -10,7 +10,7 @@ namespace vantrel {
 
 // What kind of file system holds a path. The product asks the kernel (statfs); tests subclass it
 // to declare chosen folders network mounts. Calls may block for long on a dead network mount:
-// coroutines run them on shareIOPool().
+// coroutines run them through runFileWork().
 class FileSystemInfo {
 public:
     virtual ~FileSystemInfo() = default;

@@ -13,6 +13,8 @@
 
 #include <qcoro/qcorodbus.h>
 
+#include <algorithm>
+
 namespace vantrel {
 
 NotificationCenter::NotificationCenter(const QDBusConnection& bus, QObject* parent)
@@ -132,6 +134,10 @@ QStringList NotificationCenter::actionsFor(const QString& categoryIdentifier) co
 
 void NotificationCenter::send(const NotificationRequest& request, const Completion& completion)
 {
+    if (!m_shown.contains(request.identifier)) {
+        m_shown[request.identifier].order = m_nextOrder++;
+        forgetOldest(request.identifier);
+    }
     Shown& shown = m_shown[request.identifier];
     if (shown.inFlight) {
         // The server has not told us the id to replace yet; post once it has.
@@ -193,6 +199,8 @@ void NotificationCenter::notifyFinished(const QString& identifier, const Notific
     else if (const auto it = m_shown.constFind(identifier);
              it != m_shown.constEnd() && it->serverId == 0 && !it->inFlight)
         m_shown.erase(it);
+    // Entries still under way when newer ones arrived can go now.
+    forgetOldest(QString());
 }
 
 void NotificationCenter::forgetServerId(const QString& identifier)
@@ -205,6 +213,23 @@ void NotificationCenter::forgetServerId(const QString& identifier)
     it->userInfo.clear();
     if (!it->inFlight && !it->next)
         m_shown.erase(it);
+}
+
+void NotificationCenter::forgetOldest(const QString& keep)
+{
+    while (m_shown.size() > std::max(1, maxRemembered)) {
+        // Only settled ones: a post under way still needs its entry.
+        auto oldest = m_shown.end();
+        for (auto it = m_shown.begin(); it != m_shown.end(); ++it) {
+            if (it.key() != keep && !it->inFlight && !it->next
+                && (oldest == m_shown.end() || it->order < oldest->order))
+                oldest = it;
+        }
+        if (oldest == m_shown.end())
+            return;
+        m_identifierByServerId.remove(oldest->serverId);
+        m_shown.erase(oldest);
+    }
 }
 
 std::optional<QString> NotificationCenter::identifierShownBy(uint serverId, const QDBusMessage& message) const

@@ -85,6 +85,9 @@ public:
     // before it was shown.
     using Completion = std::function<void(const std::optional<QString>& error)>;
     void add(const NotificationRequest& request, Completion completion = {});
+    // How many shown notifications are remembered, to replace them or hand back their actions;
+    // beyond it the oldest are forgotten (servers need not say when they close one).
+    int maxRemembered = 100;
     void removePendingNotificationRequests(const QStringList& identifiers);
     void removeDeliveredNotifications(const QStringList& identifiers);
 
@@ -109,6 +112,7 @@ private:
         QVariantMap userInfo;
         bool inFlight = false;
         std::optional<Pending> next; // posted while the previous Notify had no answer yet
+        quint64 order = 0;           // when it was first shown
     };
 
     // The identifier of a notification this centre posted, when the signal comes from its server.
@@ -118,6 +122,7 @@ private:
     void notifyFinished(const QString& identifier, const NotificationContent& content, const Completion& completion,
         QDBusPendingCallWatcher* watcher);
     void forgetServerId(const QString& identifier);
+    void forgetOldest(const QString& keep);
     QStringList actionsFor(const QString& categoryIdentifier) const;
 
     QDBusConnection m_bus;
@@ -127,6 +132,7 @@ private:
     mutable QMutex m_categoriesMutex;
     QList<NotificationCategory> m_categories;
     quint64 m_nextSerial = 1;
+    quint64 m_nextOrder = 1;
     QHash<QString, Pending> m_pending;
     QHash<QString, Shown> m_shown;
     QHash<uint, QString> m_identifierByServerId;

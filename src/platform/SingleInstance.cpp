@@ -8,20 +8,55 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QLockFile>
+#include <QStandardPaths>
 #include <QThread>
+#include <QTimer>
 
 #include <algorithm>
+#include <cerrno>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace vantrel {
 
+namespace {
+
+// A folder that is the user's alone: a real folder (not a link) that the user owns and nobody else
+// may enter. With `make`, a missing one is made, and one of the user's that others may enter is
+// closed to them.
+bool isPrivateFolder(const QString& folder, bool make)
+{
+    const QByteArray native = QFile::encodeName(folder);
+    if (make && ::mkdir(native.constData(), 0700) != 0 && errno != EEXIST)
+        return false;
+    struct stat info {};
+    if (::lstat(native.constData(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != ::getuid())
+        return false;
+    if ((info.st_mode & 0077) == 0)
+        return true;
+    return make && ::chmod(native.constData(), 0700) == 0;
+}
+
+} // namespace
+
 QString SingleInstance::defaultSocketPath()
 {
-    const QString name = AppInfo::bundleIdentifier() + QLatin1Char('-') + QString::number(::getuid());
+    const QString uid = QString::number(::getuid());
+    const QString name = AppInfo::bundleIdentifier() + QLatin1Char('-') + uid;
     const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    const QString folder = !runtime.isEmpty() && QFileInfo(runtime).isDir() ? runtime : QDir::tempPath();
-    return folder + QLatin1Char('/') + name;
+    if (!runtime.isEmpty() && isPrivateFolder(runtime, false))
+        return runtime + QLatin1Char('/') + name;
+    // Never the shared temporary folder itself: another user could plant a lock there and keep
+    // the application from starting. A folder of our own in it, or failing that (someone else took
+    // its name) one in the user's cache folder, whose path may be too long for a socket.
+    const QString temporary = QDir::tempPath() + QStringLiteral("/vantrel-") + uid;
+    if (isPrivateFolder(temporary, true))
+        return temporary + QLatin1Char('/') + name;
+    const QString cache = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
+    QDir().mkpath(cache);
+    isPrivateFolder(cache + QStringLiteral("/Vantrel"), true);
+    return cache + QStringLiteral("/Vantrel/") + name;
 }
 
 SingleInstance::SingleInstance(const QString& socketPath, SystemLog& systemLog, QObject* parent)
@@ -77,8 +112,28 @@ void SingleInstance::listen()
     connect(m_server, &QLocalServer::newConnection, this, &SingleInstance::onNewConnection);
     // We hold the lock, so a socket file already there was left by a copy that crashed.
     QLocalServer::removeServer(m_socketPath);
-    if (!m_server->listen(m_socketPath))
+    if (!m_server->listen(m_socketPath)) {
         logError(QStringLiteral("Cannot listen on %1: %2").arg(m_socketPath, m_server->errorString()));
+        m_listenFailureLogged = true;
+    }
+    m_listenCheck.start(
+        listenCheckInterval, [this] { keepListening(); }, true);
+}
+
+void SingleInstance::keepListening()
+{
+    if (m_server->isListening())
+        return;
+    // The server closes itself, and removes its socket file, when accepting fails.
+    const QString reason = m_server->errorString();
+    QLocalServer::removeServer(m_socketPath);
+    if (m_server->listen(m_socketPath)) {
+        m_listenFailureLogged = false;
+        logError(QStringLiteral("Stopped listening on %1 (%2); listening again").arg(m_socketPath, reason));
+    } else if (!m_listenFailureLogged) {
+        m_listenFailureLogged = true;
+        logError(QStringLiteral("Cannot listen on %1: %2").arg(m_socketPath, m_server->errorString()));
+    }
 }
 
 bool SingleInstance::activateRunningInstance()
@@ -106,19 +161,45 @@ bool SingleInstance::activateRunningInstance()
 void SingleInstance::onNewConnection()
 {
     while (QLocalSocket* socket = m_server->nextPendingConnection()) {
-        connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
-        auto handle = [this, socket] {
-            while (socket->canReadLine()) {
-                if (socket->readLine() == activateMessage)
-                    emit activationRequested();
-            }
-        };
-        connect(socket, &QLocalSocket::readyRead, this, handle);
-        handle();
-        // A client that sends nothing useful is not kept around.
+        while (m_connections.size() >= std::max(1, maxConnections))
+            drop(m_connections.constFirst());
+        m_connections.append(socket);
+        // What a client sends is held only up to the bound, so a message without an end cannot
+        // fill the memory.
+        socket->setReadBufferSize(maxMessageBytes + 1);
+        auto* idle = new QTimer(socket);
+        idle->setSingleShot(true);
+        idle->setInterval(idleTimeout);
+        connect(idle, &QTimer::timeout, this, [this, socket] { drop(socket); });
+        connect(socket, &QLocalSocket::readyRead, this, [this, socket, idle] {
+            idle->start();
+            readFrom(socket);
+        });
+        connect(socket, &QLocalSocket::disconnected, this, [this, socket] { drop(socket); });
+        idle->start();
+        readFrom(socket);
         if (socket->state() == QLocalSocket::UnconnectedState)
-            socket->deleteLater();
+            drop(socket);
     }
+}
+
+void SingleInstance::readFrom(QLocalSocket* socket)
+{
+    while (socket->canReadLine()) {
+        if (socket->readLine(maxMessageBytes + 1) == activateMessage)
+            emit activationRequested();
+    }
+    if (socket->bytesAvailable() > maxMessageBytes)
+        drop(socket);
+}
+
+void SingleInstance::drop(QLocalSocket* socket)
+{
+    if (!m_connections.removeOne(socket))
+        return;
+    socket->disconnect(this);
+    socket->abort();
+    socket->deleteLater();
 }
 
 } // namespace vantrel

@@ -1,10 +1,17 @@
 #include "platform/Threading.h"
 
+#include <QDir>
+#include <QFile>
+#include <QHash>
+#include <QMutex>
+#include <QPromise>
 #include <QQueue>
+#include <QSet>
 #include <QThreadPool>
 
 #include <memory>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -47,25 +54,221 @@ void startDeferred(QObject* context, std::function<QCoro::Task<>()> coroutine)
     QTimer::singleShot(0, context, [holder] { (*holder)().then([holder] {}); });
 }
 
-QThreadPool& shareIOPool()
+namespace {
+
+// A share that hangs holds at most this many threads.
+constexpr int shareLaneThreads = 4;
+constexpr int localThreads = 4;
+
+struct FileWorkState {
+    QMutex mutex;
+    QHash<QString, QThreadPool*> lanes; // by share root; pools holding a hung thread cannot go
+    QStringList declaredRoots;
+    std::shared_ptr<const std::function<void(const QString&)>> probe;
+};
+
+FileWorkState& fileWork()
+{
+    static auto* state = new FileWorkState;
+    return *state;
+}
+
+bool contains(const QString& root, const QString& path)
+{
+    return path == root || root == u"/" || path.startsWith(root + u'/');
+}
+
+// Mount points in /proc/self/mountinfo escape blanks, tabs, newlines and backslashes as \ooo.
+QByteArray unescapeMountField(const QByteArray& field)
+{
+    QByteArray result;
+    result.reserve(field.size());
+    for (qsizetype i = 0; i < field.size(); ++i) {
+        if (field.at(i) == '\\' && i + 3 < field.size()) {
+            bool ok = false;
+            const int code = field.mid(i + 1, 3).toInt(&ok, 8);
+            if (ok) {
+                result.append(static_cast<char>(code));
+                i += 3;
+                continue;
+            }
+        }
+        result.append(field.at(i));
+    }
+    return result;
+}
+
+bool isNetworkFileSystem(const QByteArray& type)
+{
+    static const QSet<QByteArray> network{"nfs", "nfs4", "cifs", "smb3", "smbfs", "ncpfs", "afs", "ceph", "9p",
+        "glusterfs", "lustre", "davfs", "coda", "fuse"};
+    // FUSE mounts (the SMB mounts among them) are served by a process that can hang like a server.
+    return network.contains(type) || type.startsWith("fuse.");
+}
+
+} // namespace
+
+QString shareRootOf(const QString& path)
+{
+    const QString clean = QDir::cleanPath(path);
+    QString best;
+    bool network = false;
+    // The kernel writes this file from memory: reading it never waits on a share.
+    QFile table(QStringLiteral("/proc/self/mountinfo"));
+    if (table.open(QIODevice::ReadOnly)) {
+        const QList<QByteArray> lines = table.readAll().split('\n');
+        for (const QByteArray& line : lines) {
+            const QList<QByteArray> fields = line.split(' ');
+            const qsizetype separator = fields.indexOf(QByteArrayLiteral("-"));
+            if (fields.size() < 5 || separator < 5 || separator + 1 >= fields.size())
+                continue;
+            const QString point = QFile::decodeName(unescapeMountField(fields.at(4)));
+            // The deepest mount holding the path decides, so a local mount inside a share is local.
+            if (contains(point, clean) && point.size() >= best.size()) {
+                best = point;
+                network = isNetworkFileSystem(fields.at(separator + 1));
+            }
+        }
+    }
+    FileWorkState& state = fileWork();
+    QMutexLocker lock(&state.mutex);
+    for (const QString& root : std::as_const(state.declaredRoots)) {
+        if (contains(root, clean) && root.size() > best.size()) {
+            best = root;
+            network = true;
+        }
+    }
+    return network ? best : QString();
+}
+
+void declareShareRoot(const QString& folder)
+{
+    FileWorkState& state = fileWork();
+    QMutexLocker lock(&state.mutex);
+    const QString clean = QDir::cleanPath(folder);
+    if (!state.declaredRoots.contains(clean))
+        state.declaredRoots.append(clean);
+}
+
+QThreadPool& localIOPool()
 {
     static QThreadPool* pool = [] {
         auto* p = new QThreadPool;
-        p->setMaxThreadCount(8);
-        p->setObjectName(QStringLiteral("com.vantrel.shareio"));
+        p->setMaxThreadCount(localThreads);
+        p->setObjectName(QStringLiteral("com.vantrel.localio"));
         return p;
     }();
     return *pool;
 }
 
+QThreadPool& fileIOPool(const QString& path)
+{
+    const QString root = shareRootOf(path);
+    if (root.isEmpty())
+        return localIOPool();
+    FileWorkState& state = fileWork();
+    QMutexLocker lock(&state.mutex);
+    QThreadPool*& lane = state.lanes[root];
+    if (!lane) {
+        lane = new QThreadPool;
+        lane->setMaxThreadCount(shareLaneThreads);
+        lane->setObjectName(QStringLiteral("com.vantrel.shareio:") + root);
+    }
+    return *lane;
+}
+
+void detail::probeFileWork(const QString& path)
+{
+    std::shared_ptr<const std::function<void(const QString&)>> probe;
+    {
+        FileWorkState& state = fileWork();
+        QMutexLocker lock(&state.mutex);
+        probe = state.probe;
+    }
+    if (probe)
+        (*probe)(path);
+}
+
+void setFileWorkProbe(std::function<void(const QString& path)> probe)
+{
+    FileWorkState& state = fileWork();
+    QMutexLocker lock(&state.mutex);
+    if (probe)
+        state.probe = std::make_shared<const std::function<void(const QString&)>>(std::move(probe));
+    else
+        state.probe.reset();
+}
+
+void waitForFileWork()
+{
+    localIOPool().waitForDone();
+    QList<QThreadPool*> lanes;
+    {
+        FileWorkState& state = fileWork();
+        QMutexLocker lock(&state.mutex);
+        lanes = state.lanes.values();
+    }
+    for (QThreadPool* lane : std::as_const(lanes))
+        lane->waitForDone();
+}
+
+namespace {
+
+QCoro::Task<> settleWhenDone(QCoro::Task<> task, std::function<void(bool)> settle)
+{
+    try {
+        co_await task;
+    } catch (...) {
+        // Ended all the same; the caller only asked whether it did.
+    }
+    settle(true);
+}
+
+} // namespace
+
+QCoro::Task<bool> awaitWithin(QCoro::Task<> task, std::chrono::milliseconds limit)
+{
+    // Whichever comes first, the task's end or the time limit, settles the outcome.
+    auto outcome = std::make_shared<QPromise<bool>>();
+    outcome->start();
+    QFuture<bool> settled = outcome->future();
+    const auto settle = [outcome](bool done) {
+        if (outcome->future().isFinished())
+            return;
+        outcome->addResult(done);
+        outcome->finish();
+    };
+    QPointer<QTimer> timer = new QTimer;
+    timer->setSingleShot(true);
+    QObject::connect(timer, &QTimer::timeout, timer, [settle, timer] {
+        settle(false);
+        timer->deleteLater();
+    });
+    timer->start(timerMilliseconds(limit));
+    QCoro::Task<> watcher = settleWhenDone(std::move(task), settle);
+    const bool done = co_await settled;
+    if (timer) {
+        timer->stop();
+        timer->deleteLater();
+    }
+    co_return done;
+}
+
+std::chrono::milliseconds millisecondsOf(double seconds)
+{
+    using std::chrono::milliseconds;
+    if (!(seconds > 0.0))
+        return milliseconds(0);
+    const double ms = std::round(seconds * 1000.0);
+    // 2^63 is the first double past the largest count.
+    if (ms >= 9223372036854775808.0)
+        return milliseconds::max();
+    return std::max(milliseconds(1), milliseconds(static_cast<milliseconds::rep>(ms)));
+}
+
 int timerMilliseconds(double seconds)
 {
-    if (!(seconds > 0.0))
-        return 0;
-    const double ms = std::round(seconds * 1000.0);
-    if (ms >= static_cast<double>(std::numeric_limits<int>::max()))
-        return std::numeric_limits<int>::max();
-    return std::max(1, static_cast<int>(ms));
+    return timerMilliseconds(millisecondsOf(seconds));
 }
 
 int timerMilliseconds(std::chrono::milliseconds ms)
@@ -80,6 +283,8 @@ int timerMilliseconds(std::chrono::milliseconds ms)
 ScheduledCall::ScheduledCall(QObject* owner)
     : m_timer(new QTimer(owner))
 {
+    m_timer->setSingleShot(true);
+    QObject::connect(m_timer, &QTimer::timeout, m_timer, [this] { fire(); });
 }
 
 ScheduledCall::~ScheduledCall()
@@ -91,30 +296,47 @@ void ScheduledCall::start(std::chrono::milliseconds delay, std::function<void()>
 {
     if (!m_timer)
         return;
-    QObject::disconnect(m_connection);
-    m_timer->stop();
-    m_timer->setSingleShot(!repeating);
-    m_timer->setInterval(timerMilliseconds(delay));
-    m_connection = QObject::connect(m_timer, &QTimer::timeout, m_timer, std::move(f));
-    m_timer->start();
+    m_call = std::move(f);
+    m_repeating = repeating;
+    m_interval = std::max(delay, std::chrono::milliseconds(0));
+    arm(m_interval);
+}
+
+void ScheduledCall::arm(std::chrono::milliseconds wait)
+{
+    m_remaining = wait;
+    const std::chrono::milliseconds turn = wait.count() > 0
+        ? std::clamp(wait, std::chrono::milliseconds(1), std::max(longestWait, std::chrono::milliseconds(1)))
+        : std::chrono::milliseconds(0);
+    m_timer->start(timerMilliseconds(turn));
+}
+
+void ScheduledCall::fire()
+{
+    m_remaining -= std::chrono::milliseconds(m_timer->interval());
+    if (m_remaining.count() > 0) {
+        arm(m_remaining);
+        return;
+    }
+    // The call may restart or cancel this one.
+    const std::function<void()> call = m_call;
+    if (m_repeating)
+        arm(m_interval);
+    if (call)
+        call();
 }
 
 void ScheduledCall::cancel()
 {
     if (!m_timer)
         return;
-    QObject::disconnect(m_connection);
     m_timer->stop();
+    m_call = nullptr;
 }
 
 bool ScheduledCall::isActive() const
 {
     return m_timer && m_timer->isActive();
-}
-
-std::chrono::milliseconds ScheduledCall::interval() const
-{
-    return std::chrono::milliseconds(m_timer ? m_timer->interval() : 0);
 }
 
 struct SerialGate::State {

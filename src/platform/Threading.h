@@ -6,13 +6,17 @@
 #include <QPointer>
 #include <QThread>
 #include <QTimer>
+#include <QtConcurrent/QtConcurrentRun>
 
+#include <qcoro/qcorofuture.h>
 #include <qcoro/qcorotask.h>
 
 #include <chrono>
 #include <coroutine>
 #include <functional>
+#include <limits>
 #include <memory>
+#include <optional>
 #include <type_traits>
 #include <utility>
 
@@ -67,17 +71,65 @@ auto& sharedInstance(Make make)
 // expect a queued start). Nothing runs when the context is gone by then.
 void startDeferred(QObject* context, std::function<QCoro::Task<>()> coroutine);
 
-// The one pool for work that touches network shares (listing, stat, copies): a hung mount may
-// block a thread for minutes, so this work never runs on the main thread or the global pool.
-QThreadPool& shareIOPool();
+// Blocking file work (listing, stat, copies, free space) never runs on the main thread or the
+// global pool: a network share may hang for minutes. Each share gets a lane, a small pool of its
+// own, so a share that hangs pins only its own threads; all other file work (the cache folder,
+// local files, a local disk's free space) runs on the local pool and never waits behind a share.
 
-// Converts seconds to a timer interval: rounded, never 0 for a positive value, clamped to what
-// QTimer can hold.
+// The root of the mounted network file system, or of the folder declared a share, that holds path
+// (as written: links are not followed, which could hang); empty when path lies on no share.
+QString shareRootOf(const QString& path);
+// Makes a folder count as a share's root where the mount table shows none (tests).
+void declareShareRoot(const QString& folder);
+// The lane of the share that holds path, else the local pool.
+QThreadPool& fileIOPool(const QString& path);
+QThreadPool& localIOPool();
+
+namespace detail {
+void probeFileWork(const QString& path);
+}
+
+// Runs f on the pool of the path it touches.
+template <typename F>
+auto runFileWork(const QString& path, F&& f)
+{
+    return QtConcurrent::run(&fileIOPool(path), [path, f = std::forward<F>(f)]() mutable {
+        detail::probeFileWork(path);
+        return f();
+    });
+}
+
+// Called on the worker with the path before each piece of file work: tests block it to stand in
+// for a share that hangs. An empty function removes it.
+void setFileWorkProbe(std::function<void(const QString& path)> probe);
+// Waits until the file work queued so far has ended (tests; never while a share is held).
+void waitForFileWork();
+
+// Waits for the task, but at most `limit`: false when it had not ended by then. It then runs on by
+// itself and its outcome goes nowhere.
+QCoro::Task<bool> awaitWithin(QCoro::Task<> task, std::chrono::milliseconds limit);
+
+// The same for a future; none when it had not finished in time.
+template <typename T>
+QCoro::Task<std::optional<T>> awaitWithin(QFuture<T> future, std::chrono::milliseconds limit)
+{
+    QCoro::Task<> finished = [](QFuture<void> f) -> QCoro::Task<> { co_await f; }(QFuture<void>(future));
+    QCoro::Task<bool> race = awaitWithin(std::move(finished), limit);
+    if (!co_await race || future.resultCount() == 0)
+        co_return std::nullopt;
+    co_return future.result();
+}
+
+// Converts seconds to milliseconds: rounded, never 0 for a positive value, at most the largest
+// count.
+std::chrono::milliseconds millisecondsOf(double seconds);
+// The same as a QTimer interval, clamped to what QTimer can hold (about 24.8 days): for longer
+// waits use ScheduledCall.
 int timerMilliseconds(double seconds);
 int timerMilliseconds(std::chrono::milliseconds ms);
 
-// A cancellable single-shot or repeating call on the owner's thread. Restarting replaces the
-// pending call; destroying the owner cancels it.
+// A cancellable single-shot or repeating call on the owner's thread, with delays of any length.
+// Restarting replaces the pending call; destroying the owner cancels it.
 class ScheduledCall final {
 public:
     explicit ScheduledCall(QObject* owner);
@@ -88,11 +140,21 @@ public:
     void start(std::chrono::milliseconds delay, std::function<void()> f, bool repeating = false);
     void cancel();
     bool isActive() const;
-    std::chrono::milliseconds interval() const;
+    // The whole delay, however it is waited.
+    std::chrono::milliseconds interval() const { return m_interval; }
+
+    // A delay longer than QTimer can hold is waited in turns of at most this; tests shorten it.
+    std::chrono::milliseconds longestWait{std::numeric_limits<int>::max()};
 
 private:
+    void arm(std::chrono::milliseconds wait);
+    void fire();
+
     QPointer<QTimer> m_timer;
-    QMetaObject::Connection m_connection;
+    std::function<void()> m_call;
+    std::chrono::milliseconds m_interval{0};
+    std::chrono::milliseconds m_remaining{0};
+    bool m_repeating = false;
 };
 
 // Gives one coroutine at a time its turn, in the order they asked: `auto turn = co_await

@@ -4,11 +4,18 @@
 
 #include "app/AppDelegate.h"
 #include "app/MenuBarController.h"
+#include "files/CacheManager.h"
 #include "platform/SingleInstance.h"
+#include "platform/Threading.h"
 #include "services/LogManager.h"
+#include "support/FileWorkGate.h"
 
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QTemporaryDir>
+
+#include <thread>
 
 #include <qcoro/qcorotimer.h>
 
@@ -77,6 +84,7 @@ struct Harness : test::Logging {
             return idleFor(0ms);
         };
         s.trackLaunch = [this] { mark(QStringLiteral("analytics")); };
+        s.stopAutoMount = [this] { mark(QStringLiteral("stopAutoMount")); };
         s.unmountAll = [this] { return finishAtOnce(&systemLog); };
         s.flush = [this] { mark(QStringLiteral("flush")); };
         s.terminate = [this] { mark(QStringLiteral("terminate")); };
@@ -179,8 +187,9 @@ private slots:
         delegate.applicationDidBecomeActive();
         delegate.applicationWillTerminate();
         QCOMPARE(h.systemLog.messages().mid(2),
-            (QStringList{QStringLiteral("Vantrel application terminating..."), QStringLiteral("step:unmounted"),
-                QStringLiteral("Vantrel application terminated"), QStringLiteral("step:flush")}));
+            (QStringList{QStringLiteral("Vantrel application terminating..."), QStringLiteral("step:stopAutoMount"),
+                QStringLiteral("step:unmounted"), QStringLiteral("Vantrel application terminated"),
+                QStringLiteral("step:flush")}));
     }
 
     void shutDownWaitsAtMostTheLimitWhileTheLoopRuns()
@@ -200,12 +209,12 @@ private slots:
         QVERIFY(loopRan);
         QVERIFY2(ms >= 290 && ms < 3000, qPrintable(QString::number(ms)));
         QCOMPARE(h.systemLog.messages(),
-            (QStringList{QStringLiteral("Vantrel application terminating..."),
+            (QStringList{QStringLiteral("Vantrel application terminating..."), QStringLiteral("step:stopAutoMount"),
                 QStringLiteral("Vantrel application terminated"), QStringLiteral("step:flush")}));
 
         // Only once, however often the application signals it.
         delegate.applicationWillTerminate();
-        QCOMPARE(h.systemLog.messages().size(), 3);
+        QCOMPARE(h.systemLog.messages().size(), 4);
     }
 
     void shutDownEndsAsSoonAsTheUnmountIsDone()
@@ -220,8 +229,9 @@ private slots:
         delegate.applicationWillTerminate();
         QVERIFY2(elapsed.elapsed() < 2000, qPrintable(QString::number(elapsed.elapsed())));
         QCOMPARE(h.systemLog.messages(),
-            (QStringList{QStringLiteral("Vantrel application terminating..."), QStringLiteral("step:unmounted"),
-                QStringLiteral("Vantrel application terminated"), QStringLiteral("step:flush")}));
+            (QStringList{QStringLiteral("Vantrel application terminating..."), QStringLiteral("step:stopAutoMount"),
+                QStringLiteral("step:unmounted"), QStringLiteral("Vantrel application terminated"),
+                QStringLiteral("step:flush")}));
 
         // An unmount that finishes without ever suspending does not leave the wait hanging.
         Harness quick(nextDir());
@@ -230,6 +240,32 @@ private slots:
         quickDelegate.applicationWillTerminate();
         QVERIFY(elapsed.elapsed() < 1000);
         QVERIFY(quick.systemLog.messages().contains(QStringLiteral("step:unmounted")));
+    }
+
+    void shutDownPutsAQueuedCacheIndexOnDisk()
+    {
+        AppDelegate::Services services = AppDelegate::productServices();
+        services.startPeriodicCleanup();
+        CacheManager& cache = CacheManager::shared();
+        waitForFileWork();
+        cache.waitForIndexWrites();
+        const QString index = cache.indexFilePath();
+
+        // Emptying the cache removes its folder; the new index is written on the cache's writer.
+        test::FileWorkGate gate;
+        gate.hold(index);
+        cache.clearAllCache();
+        QVERIFY(!QFile::exists(index));
+        std::thread writer([&gate, index] {
+            std::this_thread::sleep_for(100ms);
+            gate.release(index);
+        });
+        services.flush();
+        const bool written = QFile::exists(index);
+        writer.join();
+        QVERIFY(written);
+        QCOMPARE(QDir(cache.cacheDirectory()).entryList(QDir::Files | QDir::Hidden),
+            QStringList{CacheManager::indexFileName});
     }
 };
 

@@ -16,8 +16,17 @@
 #include <QDir>
 #include <QFile>
 #include <QLabel>
+#include <QLocalSocket>
+#include <QLockFile>
 #include <QProcess>
 #include <QTemporaryDir>
+
+#include <algorithm>
+#include <memory>
+#include <vector>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace vantrel;
 using vantrel::test::AppTestEnvironment;
@@ -37,12 +46,18 @@ QString logText(const QString& home)
 // the launch logged is what the file gained since it started.
 class AppRun {
 public:
-    AppRun(const QString& home, const QString& runtime)
+    // Without a runtime folder when runtime is empty.
+    AppRun(const QString& home, const QString& runtime, const QString& temporary = QString())
         : m_home(home)
     {
         m_logLengthAtStart = logText(home).size();
         QProcessEnvironment env = test::privateHomeEnvironment(home);
-        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
+        if (runtime.isEmpty())
+            env.remove(QStringLiteral("XDG_RUNTIME_DIR"));
+        else
+            env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
+        if (!temporary.isEmpty())
+            env.insert(QStringLiteral("TMPDIR"), temporary);
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
         m_process.setProcessEnvironment(env);
         QObject::connect(&m_process, &QProcess::readyReadStandardError, &m_process,
@@ -296,6 +311,77 @@ private slots:
         log = logText(home);
         QCOMPARE(log.count(QStringLiteral("Vantrel application terminating...")), 2);
         QVERIFY(log.trimmed().endsWith(QStringLiteral("Vantrel application terminated")));
+    }
+
+    void localClientsCannotWearDownTheInstanceSocket()
+    {
+        const QString home = prepareHome(QStringLiteral("hostile"));
+        AppRun first(home, runtimeFolder(QStringLiteral("hostile")));
+        QTRY_VERIFY_WITH_TIMEOUT(first.isUp(), 15000);
+        const QString socketPath = runtimeFolder(QStringLiteral("hostile")) + QStringLiteral("/com.vantrel.app-")
+            + QString::number(::getuid());
+
+        // Hundreds of clients that connect and say nothing: the application keeps only a few.
+        std::vector<std::unique_ptr<QLocalSocket>> idle;
+        for (int i = 0; i < 200; ++i) {
+            idle.push_back(std::make_unique<QLocalSocket>());
+            idle.back()->connectToServer(socketPath);
+            QVERIFY(idle.back()->waitForConnected(2000));
+        }
+        const auto closedCount = [&idle] {
+            return std::count_if(idle.cbegin(), idle.cend(),
+                [](const auto& socket) { return socket->state() == QLocalSocket::UnconnectedState; });
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(closedCount() >= 180, 5000);
+
+        // A message that never ends is cut off instead of filling the memory.
+        QLocalSocket flood;
+        flood.connectToServer(socketPath);
+        QVERIFY(flood.waitForConnected(2000));
+        const QByteArray block(1 << 20, 'x');
+        for (int i = 0; i < 8 && flood.state() == QLocalSocket::ConnectedState; ++i)
+            flood.write(block);
+        QTRY_COMPARE_WITH_TIMEOUT(flood.state(), QLocalSocket::UnconnectedState, 5000);
+
+        // Later launches still bring the running copy forward.
+        AppRun second(home, runtimeFolder(QStringLiteral("hostile")));
+        QVERIFY(second.process().waitForFinished(15000));
+        QCOMPARE(second.process().exitCode(), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(first.activations(), 1, 10000);
+        QVERIFY(QFile::exists(socketPath));
+        first.process().terminate();
+        QVERIFY(first.process().waitForFinished(15000));
+    }
+
+    void anotherUsersLockInTheSharedTemporaryFolderDoesNotStopTheApp()
+    {
+        if (::geteuid() != 0)
+            QSKIP("planting another user's files needs root");
+        const QString home = prepareHome(QStringLiteral("planted"));
+        const QString shared = runtimeFolder(QStringLiteral("planted"));
+        QVERIFY(::chmod(QFile::encodeName(shared).constData(), 01777) == 0);
+        const QString uid = QString::number(::getuid());
+
+        // Another user plants live locks where the application would look for its own: in the
+        // shared folder itself, and in a folder under the name of the application's own.
+        const QString planted = shared + QStringLiteral("/vantrel-") + uid;
+        QVERIFY(QDir().mkdir(planted));
+        QVERIFY(::chmod(QFile::encodeName(planted).constData(), 0777) == 0);
+        QLockFile outer(shared + QStringLiteral("/com.vantrel.app-") + uid + QStringLiteral(".lock"));
+        QLockFile inner(planted + QStringLiteral("/com.vantrel.app-") + uid + QStringLiteral(".lock"));
+        QVERIFY(outer.tryLock(0) && inner.tryLock(0));
+        for (const QString& path : {planted, outer.fileName(), inner.fileName()})
+            QVERIFY(::chown(QFile::encodeName(path).constData(), 65534, 65534) == 0);
+
+        AppRun app(home, QString(), shared);
+        QTRY_VERIFY_WITH_TIMEOUT(app.isUp() || app.process().state() == QProcess::NotRunning, 15000);
+        QVERIFY2(app.isUp(), qPrintable(app.errorOutput()));
+        QVERIFY(!app.loggedSinceStart().contains(QStringLiteral("Another Vantrel instance is running")));
+        QTRY_VERIFY_WITH_TIMEOUT(
+            app.loggedSinceStart().contains(QStringLiteral("Vantrel application started successfully")), 10000);
+        app.process().terminate();
+        QVERIFY(app.process().waitForFinished(15000));
+        QCOMPARE(app.process().exitCode(), 0);
     }
 
     void aCrashedFirstCopyDoesNotBlockTheNextLaunch()

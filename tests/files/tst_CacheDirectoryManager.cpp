@@ -5,18 +5,18 @@
 #include "files/CacheManager.h"
 #include "platform/DiskSpace.h"
 #include "platform/Threading.h"
+#include "support/FileWorkGate.h"
 #include "support/Fixtures.h"
 
 #include <QDir>
 #include <QFile>
-#include <QSemaphore>
 #include <QSignalSpy>
-#include <QThreadPool>
 
 #include <atomic>
 #include <memory>
 
 using namespace vantrel;
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -36,7 +36,7 @@ public:
 
 struct Env : test::LoggingFixture {
     // Free-space readings of managers already gone may still be running against the fake.
-    ~Env() { shareIOPool().waitForDone(); }
+    ~Env() { waitForFileWork(); }
 
     QDateTime now = QDateTime(QDate(2024, 5, 1), QTime(12, 0), Qt::UTC);
     CacheManager cache{defaults, log, dir.filePath(QStringLiteral("cache")), [this] { return now; }};
@@ -129,23 +129,69 @@ private slots:
         auto manager = env.make();
         QSignalSpy cleaning(manager.get(), &CacheDirectoryManager::isCleaningUpChanged);
 
-        // Hold the share pool so the first pass waits for its file tests.
-        QThreadPool& pool = shareIOPool();
-        pool.waitForDone();
-        const int threads = pool.maxThreadCount();
-        pool.setMaxThreadCount(1);
-        QSemaphore gate;
-        pool.start([&gate] { gate.acquire(); });
+        // Hold the cache folder's file work so the first pass waits for its file tests.
+        waitForFileWork();
+        test::FileWorkGate gate;
+        gate.hold(env.cache.cacheDirectory());
         QCoro::Task<qint64> first = manager->performCleanup();
         QVERIFY(manager->isCleaningUp());
         QCOMPARE(QCoro::waitFor(manager->performCleanup()), 0);
         QVERIFY(!manager->lastCleanupDate());
-        gate.release();
+        gate.release(env.cache.cacheDirectory());
         QCOMPARE(QCoro::waitFor(first), 1);
-        pool.setMaxThreadCount(threads);
         QCOMPARE(manager->lastCleanupRemovedCount(), 1);
         QCOMPARE(cleaning.size(), 2);
         QVERIFY(!manager->isCleaningUp());
+    }
+
+    void aShareThatHangsWhileCachingHoldsUpNeitherTheCacheNorTheCleanup()
+    {
+        Env env;
+        const QString hung = env.dir.filePath(QStringLiteral("hung"));
+        QDir().mkpath(hung);
+        QFile file(hung + QStringLiteral("/a.txt"));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("hung");
+        file.close();
+        test::FileWorkGate gate;
+        gate.hold(hung);
+        QCoro::Task<std::optional<CacheEntry>> caching = env.cache.cacheFile(
+            QUrl::fromLocalFile(hung + QStringLiteral("/a.txt")), env.config, QStringLiteral("a.txt"));
+        QTRY_COMPARE(gate.waiting(hung), 1);
+
+        auto manager = env.make();
+        QCoro::Task<qint64> pass = manager->performCleanup();
+        QTRY_VERIFY_WITH_TIMEOUT(pass.isReady(), 2000);
+        QVERIFY(manager->lastCleanupDate());
+        QCOMPARE(env.cacheFile(QStringLiteral("b")).relativePath, QStringLiteral("b"));
+
+        gate.release(hung);
+        QVERIFY(QCoro::waitFor(caching));
+        QCOMPARE(env.cachedNames(), (QStringList{"a.txt", "b"}));
+    }
+
+    void aPassGivesUpOnAStuckCacheAndTheNextOneRuns()
+    {
+        Env env;
+        const CacheEntry a = env.cacheFile(QStringLiteral("a"));
+        QVERIFY(QFile::remove(a.localURL.toLocalFile()));
+        auto manager = env.make();
+        manager->cleanupTimeLimit = 200ms;
+        waitForFileWork();
+
+        test::FileWorkGate gate;
+        gate.hold(env.cache.cacheDirectory());
+        QCoro::Task<qint64> stuck = manager->performCleanup();
+        QTRY_VERIFY_WITH_TIMEOUT(stuck.isReady(), 2000);
+        QVERIFY(!manager->isCleaningUp());
+        QVERIFY(!manager->lastCleanupDate());
+        QVERIFY(env.systemLog.messages().contains(
+            QStringLiteral("Cache cleanup gave up: the cache did not answer within 0.2 s")));
+
+        gate.release(env.cache.cacheDirectory());
+        QCOMPARE(QCoro::waitFor(manager->performCleanup()), 1);
+        QVERIFY(manager->lastCleanupDate());
+        QCOMPARE(manager->lastCleanupRemovedCount(), 1);
     }
 
     void freeSpaceAndTheLowSpaceBoundary()
@@ -194,6 +240,13 @@ private slots:
         manager->startPeriodicCleanup();
         QCOMPARE(manager->cleanupTimerIntervalMs(), 1800000);
         QVERIFY(env.systemLog.messages().contains(QStringLiteral("Periodic cache cleanup started (interval: 0.5h)")));
+
+        // Sixty days: longer than a timer holds, and not cut short.
+        env.defaults.setValue(CacheDirectoryManager::cleanupIntervalKey, 5184000.0);
+        manager->startPeriodicCleanup();
+        QCOMPARE(manager->cleanupTimerIntervalMs(), 5'184'000'000);
+        QVERIFY(
+            env.systemLog.messages().contains(QStringLiteral("Periodic cache cleanup started (interval: 1440.0h)")));
 
         manager->stopPeriodicCleanup();
         QVERIFY(!manager->isPeriodicCleanupActive());

@@ -2,6 +2,7 @@
 #include "support/Files.h"
 #include "support/TestMain.h"
 
+#include "files/CacheFolder.h"
 #include "files/CacheManager.h"
 #include "platform/Encodings.h"
 #include "support/Fixtures.h"
@@ -13,6 +14,8 @@
 #include <QJsonObject>
 
 #include <memory>
+#include <sys/stat.h>
+
 #include <sys/stat.h>
 
 using namespace vantrel;
@@ -84,6 +87,33 @@ private slots:
             QStringLiteral("Skipping cache for large file (52428801 bytes): big.bin")));
         QCOMPARE(env.paths(*cache), QStringList{QStringLiteral("exact.bin")});
         QVERIFY(!cache->isProcessing());
+    }
+
+    void onlyRegularFilesAreCachedAndOthersDoNotHoldTheCacheUp()
+    {
+        Env env;
+        auto cache = env.make();
+        QDir().mkpath(env.share());
+        QCOMPARE(::mkfifo(QFile::encodeName(env.share() + QStringLiteral("/pipe")).constData(), 0600), 0);
+        QVERIFY(QFile::link(QStringLiteral("/dev/zero"), env.share() + QStringLiteral("/zero")));
+
+        QCoro::Task<std::optional<CacheEntry>> pipe = cache->cacheFile(
+            QUrl::fromLocalFile(env.share() + QStringLiteral("/pipe")), env.config, QStringLiteral("pipe"));
+        QTRY_VERIFY_WITH_TIMEOUT(pipe.isReady(), 2000);
+        QVERIFY(!QCoro::waitFor(pipe));
+        QVERIFY(!env.cache(*cache, QStringLiteral("zero"), 0));
+        QVERIFY(env.systemLog.messages().contains(
+            QStringLiteral("Skipping cache for an item that is not a regular file: pipe")));
+        QVERIFY(env.systemLog.messages().contains(
+            QStringLiteral("Skipping cache for an item that is not a regular file: zero")));
+        QVERIFY(env.cache(*cache, QStringLiteral("after.txt"), 5));
+        QCOMPARE(env.paths(*cache), QStringList{QStringLiteral("after.txt")});
+
+        // A pipe that takes the place of a file between its test and its copy is not copied either.
+        QCOMPARE(CacheFolder::copyIn(env.share() + QStringLiteral("/pipe"),
+                     env.cacheFolder() + QStringLiteral("/ABCDEF12/p"), env.cacheFolder()),
+            env.share() + QStringLiteral("/pipe is not a regular file"));
+        QVERIFY(!QFile::exists(env.cacheFolder() + QStringLiteral("/ABCDEF12/p")));
     }
 
     void copyGoesUnderTheConfigurationFolderAndRepeatsOnlyRefresh()

@@ -5,29 +5,28 @@
 #include "files/FileSystemManager.h"
 #include "platform/Localization.h"
 #include "platform/Threading.h"
+#include "support/FileWorkGate.h"
 #include "support/Fixtures.h"
 #include "support/MountedShare.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QSemaphore>
 #include <QSignalSpy>
 #include <QThreadPool>
 
+#include <algorithm>
 #include <memory>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 using namespace vantrel;
+using namespace std::chrono_literals;
 
 namespace {
 
-void writeFile(const QString& path, const QByteArray& content = "data")
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(content);
-}
+using test::makeFile;
 
 QStringList names(const QList<FileItem>& items)
 {
@@ -67,7 +66,7 @@ private slots:
     {
         Env env;
         for (const char* name : {"b.txt", "A.txt", "file10", "file9", ".hidden"})
-            writeFile(env.share() + u'/' + QString::fromLatin1(name));
+            makeFile(env.share() + u'/' + QString::fromLatin1(name));
         QDir().mkpath(env.share() + QStringLiteral("/z"));
         QDir().mkpath(env.share() + QStringLiteral("/Archive"));
         QDir().mkpath(env.share() + QStringLiteral("/.git"));
@@ -90,6 +89,32 @@ private slots:
 
         // Every listed file goes to the cache in the background; folders do not.
         QTRY_COMPARE(env.cachedPaths(), (QStringList{"A.txt", "b.txt", "file10", "file9"}));
+    }
+
+    void everyChildWhoseValuesCanBeReadIsListed()
+    {
+        Env env;
+        makeFile(env.share() + QStringLiteral("/plain.txt"));
+        // A link whose target is gone, and a name that is not valid UTF-8.
+        QVERIFY(QFile::link(env.share() + QStringLiteral("/gone"), env.share() + QStringLiteral("/broken")));
+        const QByteArray oddName = QFile::encodeName(env.share()) + QByteArray("/caf\xe9.txt");
+        const int fd = ::open(oddName.constData(), O_WRONLY | O_CREAT | O_EXCL, 0600);
+        QVERIFY(fd >= 0);
+        ::close(fd);
+
+        auto manager = env.make();
+        QCoro::waitFor(manager->refresh());
+        const QStringList listed = names(manager->currentItems());
+        QCOMPARE(listed.size(), 3);
+        QVERIFY(listed.contains(QStringLiteral("broken")));
+        QVERIFY(listed.contains(QStringLiteral("plain.txt")));
+        const auto odd = std::find_if(listed.cbegin(), listed.cend(), [](const QString& name) {
+            return name.startsWith(QStringLiteral("caf")) && name.endsWith(QStringLiteral(".txt"));
+        });
+        QVERIFY2(odd != listed.cend(), qPrintable(listed.join(u',')));
+        const FileItem broken = manager->currentItems().at(listed.indexOf(QStringLiteral("broken")));
+        QVERIFY(!broken.isDirectory);
+        QCOMPARE(broken.size, (env.share() + QStringLiteral("/gone")).toUtf8().size());
     }
 
     void navigationStaysWithinTheShare()
@@ -125,7 +150,7 @@ private slots:
     {
         Env env;
         for (const char* path : {"root.txt", "Films/a.mkv", "Films/2020/b.mkv", "Filmsx/c.mkv"}) {
-            writeFile(env.share() + u'/' + QString::fromLatin1(path));
+            makeFile(env.share() + u'/' + QString::fromLatin1(path));
             QVERIFY(QCoro::waitFor(
                 env.cache.cacheFile(env.url(QString::fromLatin1(path)), env.config, QString::fromLatin1(path))));
         }
@@ -161,7 +186,7 @@ private slots:
     void vanishedSubfolderFallsBackToTheCacheWithAWarning()
     {
         Env env;
-        writeFile(env.share() + QStringLiteral("/Films/a.mkv"));
+        makeFile(env.share() + QStringLiteral("/Films/a.mkv"));
         auto manager = env.make();
         QCoro::waitFor(manager->navigate(env.url(QStringLiteral("Films"))));
         QVERIFY(!manager->isOfflineMode());
@@ -179,26 +204,26 @@ private slots:
     void aLoadOvertakenByANewerOneNeitherPublishesNorCaches()
     {
         Env env;
-        writeFile(env.share() + QStringLiteral("/Old/old.txt"));
-        writeFile(env.share() + QStringLiteral("/New/new.txt"));
+        makeFile(env.share() + QStringLiteral("/Old/old.txt"));
+        makeFile(env.share() + QStringLiteral("/New/new.txt"));
         auto manager = env.make();
         QList<QStringList> published;
         connect(manager.get(), &FileSystemManager::currentItemsChanged, this,
             [&] { published.append(names(manager->currentItems())); });
 
-        // Hold the share pool so both listings wait; the old one then finishes first.
-        QThreadPool& pool = shareIOPool();
-        const int threads = pool.maxThreadCount();
-        pool.setMaxThreadCount(1);
-        QSemaphore gate;
-        pool.start([&gate] { gate.acquire(); });
+        // Both listings wait; the old one then finishes first.
+        test::FileWorkGate gate;
+        gate.hold(env.share());
         QCoro::Task<> oldLoad = manager->navigate(env.url(QStringLiteral("Old")));
         QCoro::Task<> newLoad = manager->navigate(env.url(QStringLiteral("New")));
+        QTRY_COMPARE(gate.waiting(env.share()), 2);
         QVERIFY(manager->isLoading());
-        gate.release();
-        QCoro::waitFor(newLoad);
+        gate.hold(env.share() + QStringLiteral("/New"));
+        gate.release(env.share());
         QCoro::waitFor(oldLoad);
-        pool.setMaxThreadCount(threads);
+        QVERIFY(manager->isLoading());
+        gate.release(env.share() + QStringLiteral("/New"));
+        QCoro::waitFor(newLoad);
 
         QCOMPARE(published, QList<QStringList>{QStringList{QStringLiteral("new.txt")}});
         QVERIFY(!manager->isLoading());
@@ -207,10 +232,40 @@ private slots:
         QCOMPARE(env.cachedPaths(), QStringList{QStringLiteral("New/new.txt")});
     }
 
+    void aFolderSlowerToListThanTheRefreshIntervalIsStillShown()
+    {
+        Env env;
+        makeFile(env.share() + QStringLiteral("/Old/old.txt"));
+        makeFile(env.share() + QStringLiteral("/Slow/a.txt"));
+        auto manager = env.make();
+        QCoro::waitFor(manager->navigate(env.url(QStringLiteral("Old"))));
+        const QString slow = env.share() + QStringLiteral("/Slow");
+        test::FileWorkGate gate;
+        QStringList shown;
+        int listingsBeforeShown = 0;
+        connect(manager.get(), &FileSystemManager::isLoadingChanged, this, [&](bool loading) {
+            if (!loading && shown.isEmpty()) {
+                shown = names(manager->currentItems());
+                // The folder's own listings, not the cache's work on its file.
+                listingsBeforeShown = gate.arrived(slow) - gate.arrived(slow + QStringLiteral("/a.txt"));
+            }
+        });
+
+        gate.slow(slow, 150ms);
+        gate.slow(slow + QStringLiteral("/a.txt"), 0ms);
+        manager->startAutoRefresh(0.02);
+        QCoro::Task<> navigation = manager->navigate(env.url(QStringLiteral("Slow")));
+        QTRY_COMPARE_WITH_TIMEOUT(shown, QStringList{QStringLiteral("a.txt")}, 3000);
+        // The refreshes waited for the listing under way instead of starting ones of their own.
+        QCOMPARE(listingsBeforeShown, 1);
+        manager->stopAutoRefresh();
+        QTRY_VERIFY(!manager->isLoading());
+    }
+
     void vanishedCopyIsCachedAgainAtTheNextListing()
     {
         Env env;
-        writeFile(env.share() + QStringLiteral("/a.txt"), "first");
+        makeFile(env.share() + QStringLiteral("/a.txt"), "first");
         auto manager = env.make();
         QCoro::waitFor(manager->refresh());
         QTRY_COMPARE(env.cachedPaths(), QStringList{QStringLiteral("a.txt")});
@@ -232,7 +287,7 @@ private slots:
         manager->startAutoRefresh(0.02);
         QCOMPARE(manager->findChildren<QTimer*>().size(), 1);
         QCOMPARE(manager->autoRefreshIntervalMs(), 20);
-        writeFile(env.share() + QStringLiteral("/later.txt"));
+        makeFile(env.share() + QStringLiteral("/later.txt"));
         QTRY_COMPARE(names(manager->currentItems()), QStringList{QStringLiteral("later.txt")});
         manager->stopAutoRefresh();
         QVERIFY(!manager->isAutoRefreshActive());
@@ -245,10 +300,10 @@ private slots:
     {
         test::MountedShare share;
         QVERIFY2(share.ok(), qPrintable(share.error));
-        writeFile(share.serverFolder + QStringLiteral("/Reports/q1.txt"), "first quarter");
-        writeFile(share.serverFolder + QStringLiteral("/b.txt"));
-        writeFile(share.serverFolder + QStringLiteral("/.hidden"));
-        writeFile(share.mountPoint + QStringLiteral("/a.txt"), "written through the mount");
+        makeFile(share.serverFolder + QStringLiteral("/Reports/q1.txt"), "first quarter");
+        makeFile(share.serverFolder + QStringLiteral("/b.txt"));
+        makeFile(share.serverFolder + QStringLiteral("/.hidden"));
+        makeFile(share.mountPoint + QStringLiteral("/a.txt"), "written through the mount");
 
         CacheManager cache{share.defaults, share.log, share.dir.filePath(QStringLiteral("cache")), &systemNow};
         FileSystemManager manager(QUrl::fromLocalFile(share.mountPoint), QUuid::createUuid(), cache, share.log);

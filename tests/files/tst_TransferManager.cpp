@@ -6,6 +6,8 @@
 #include "mounting/NotificationPreferences.h"
 #include "mounting/NotificationService.h"
 #include "platform/NotificationCenter.h"
+#include "platform/Threading.h"
+#include "support/FileWorkGate.h"
 #include "support/Fixtures.h"
 #include "support/MountedShare.h"
 
@@ -14,8 +16,11 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QHash>
+#include <QMutex>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QSemaphore>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -57,22 +62,34 @@ QByteArray readFile(const QString& path)
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
 }
 
-// A source that delivers its bytes only when the test says so: a named pipe fed by a thread.
+// A source that delivers its bytes only when the test says so, as a share in the middle of a
+// slow file does: an empty regular file whose reads (through slowReads) come from a pipe that the
+// test feeds from a thread.
 class SlowSource {
 public:
     explicit SlowSource(const QString& path)
-        : m_path(path)
     {
-        m_ok = ::mkfifo(QFile::encodeName(path).constData(), 0600) == 0;
+        QFile file(path);
+        int ends[2] = {-1, -1};
+        struct stat info {};
+        m_ok = file.open(QIODevice::WriteOnly) && ::stat(QFile::encodeName(path).constData(), &info) == 0
+            && ::pipe2(ends, O_CLOEXEC) == 0;
+        m_readEnd = ends[0];
+        m_fd = ends[1];
+        m_file = {info.st_dev, info.st_ino};
+        QMutexLocker lock(&registryLock());
+        registry().insert(m_file, m_readEnd);
     }
-    ~SlowSource() { finish(); }
+    ~SlowSource()
+    {
+        finish();
+        QMutexLocker lock(&registryLock());
+        registry().remove(m_file);
+        if (m_readEnd >= 0)
+            ::close(m_readEnd);
+    }
     bool ok() const { return m_ok; }
 
-    // Opens the writing end (on a thread: opening blocks until the copy opens the other end).
-    void start()
-    {
-        m_thread = std::thread([this] { m_fd = ::open(QFile::encodeName(m_path).constData(), O_WRONLY); });
-    }
     void feed(const QByteArray& data)
     {
         join();
@@ -89,6 +106,7 @@ public:
             }
         });
     }
+    // The end of the file.
     void finish()
     {
         join();
@@ -98,15 +116,39 @@ public:
     }
     QByteArray written() const { return m_written; }
 
+    // The manager's reads: those of a slow source's file come from its pipe.
+    static ssize_t slowReads(int fd, char* buffer, size_t size)
+    {
+        struct stat info {};
+        int pipe = -1;
+        if (::fstat(fd, &info) == 0) {
+            QMutexLocker lock(&registryLock());
+            pipe = registry().value({info.st_dev, info.st_ino}, -1);
+        }
+        return ::read(pipe >= 0 ? pipe : fd, buffer, size);
+    }
+
 private:
+    using FileKey = std::pair<dev_t, ino_t>;
+    static QMutex& registryLock()
+    {
+        static QMutex lock;
+        return lock;
+    }
+    static QHash<FileKey, int>& registry()
+    {
+        static QHash<FileKey, int> sources;
+        return sources;
+    }
     void join()
     {
         if (m_thread.joinable())
             m_thread.join();
     }
-    QString m_path;
     bool m_ok = false;
+    int m_readEnd = -1;
     int m_fd = -1;
+    FileKey m_file;
     std::thread m_thread;
     QByteArray m_written;
 };
@@ -262,13 +304,13 @@ private slots:
 
     void pauseThenResumeContinuesWhereItStopped()
     {
+        m_manager->readSource = &SlowSource::slowReads;
         SlowSource source(src("slow.bin"));
         QVERIFY(source.ok());
         QVERIFY(writeFile(src("next.bin"), "next"));
         m_manager->addDownload(QUrl::fromLocalFile(src("slow.bin")), localFolder());
-        source.start();
         QTRY_COMPARE(m_manager->tasks().size(), 1);
-        QCOMPARE(task(0).totalBytes, 0); // a pipe has no size
+        QCOMPARE(task(0).totalBytes, 0); // empty when the transfer was added
         QTRY_COMPARE(status(0), TransferStatus::running);
         const QDateTime started = *task(0).startDate;
 
@@ -306,13 +348,13 @@ private slots:
 
     void cancelPendingRunningAndPaused()
     {
+        m_manager->readSource = &SlowSource::slowReads;
         SlowSource running(src("running.bin"));
         SlowSource paused(src("paused.bin"));
         QVERIFY(running.ok() && paused.ok());
         QVERIFY(writeFile(src("pending.bin"), "pending"));
         for (const char* name : {"running.bin", "pending.bin", "paused.bin"})
             m_manager->addDownload(QUrl::fromLocalFile(src(name)), localFolder());
-        running.start();
         QTRY_COMPARE(m_manager->tasks().size(), 3);
 
         // Pending: cancelled at once and skipped by the queue.
@@ -331,7 +373,6 @@ private slots:
         QVERIFY(!QFile::exists(dst("running.bin")));
 
         // Paused: cancelled without a resume.
-        paused.start();
         QTRY_COMPARE(status(2), TransferStatus::running);
         paused.feed(randomBytes(1000));
         QTRY_COMPARE(task(2).bytesTransferred, 1000);
@@ -356,12 +397,15 @@ private slots:
 
     void retryAfterTheCopyHonouredACancelRunsAgain()
     {
+        m_manager->readSource = &SlowSource::slowReads;
         SlowSource source(src("slow.bin"));
         QVERIFY(source.ok());
         m_manager->addDownload(QUrl::fromLocalFile(src("slow.bin")), localFolder());
-        source.start();
         QTRY_COMPARE(m_manager->tasks().size(), 1);
         QTRY_VERIFY(QFile::exists(dst("slow.bin")));
+        // The copy is reading (the wait below keeps this thread from starting it).
+        source.feed(randomBytes(100));
+        QTRY_COMPARE(task(0).bytesTransferred, 100);
         const QUuid id = task(0).id;
         m_manager->cancel(id);
         source.feed(randomBytes(1000));
@@ -427,6 +471,23 @@ private slots:
         QTRY_COMPARE(announced().size(), 1);
     }
 
+    void onlyRegularFilesAreTransferred()
+    {
+        QCOMPARE(::mkfifo(QFile::encodeName(src("pipe")).constData(), 0600), 0);
+        QVERIFY(QFile::link(QStringLiteral("/dev/zero"), src("zero")));
+        QVERIFY(writeFile(src("after.bin"), "after"));
+        for (const char* name : {"pipe", "zero", "after.bin"})
+            m_manager->addDownload(QUrl::fromLocalFile(src(name)), localFolder());
+        QTRY_COMPARE(m_manager->tasks().size(), 3);
+        QTRY_VERIFY_WITH_TIMEOUT(!m_manager->isProcessing(), 2000);
+        QCOMPARE(status(0), TransferStatus::failed);
+        QCOMPARE(*task(0).errorMessage, QStringLiteral("“pipe” is not a regular file, so it was not copied."));
+        QCOMPARE(status(1), TransferStatus::failed);
+        QCOMPARE(*task(1).errorMessage, QStringLiteral("“zero” is not a regular file, so it was not copied."));
+        QVERIFY(!QFile::exists(dst("pipe")) && !QFile::exists(dst("zero")));
+        QCOMPARE(status(2), TransferStatus::completed);
+    }
+
     void completeOnlyWhenFlushedAndClosed()
     {
         QVERIFY(writeFile(src("a.bin"), randomBytes(MiB + 10)));
@@ -469,13 +530,13 @@ private slots:
 
     void closingTheWindowEndsItsTransfers()
     {
+        m_manager->readSource = &SlowSource::slowReads;
         // A paused copy and a pending one: nothing waits, the partial file goes, the pending never starts.
         SlowSource slow(src("slow.bin"));
         QVERIFY(slow.ok());
         QVERIFY(writeFile(src("later.bin"), "later"));
         m_manager->addDownload(QUrl::fromLocalFile(src("slow.bin")), localFolder());
         m_manager->addDownload(QUrl::fromLocalFile(src("later.bin")), localFolder());
-        slow.start();
         QTRY_COMPARE(m_manager->tasks().size(), 2);
         QTRY_COMPARE(status(0), TransferStatus::running);
         slow.feed(randomBytes(1000));
@@ -488,26 +549,24 @@ private slots:
         QTest::qWait(50);
         QVERIFY(!QFile::exists(dst("later.bin")));
 
-        // A running copy blocked in a read: the manager goes only after that chunk, and the
-        // cancelled copy leaves nothing behind.
+        // A running copy blocked in a read on a share that does not answer: the window closes at
+        // once; when the share answers, the copy cancels itself and leaves nothing behind.
         m_manager = std::make_unique<TransferManager>(*m_recents, *m_notifications);
+        m_manager->readSource = &SlowSource::slowReads;
         SlowSource blocked(src("blocked.bin"));
         QVERIFY(blocked.ok());
         m_manager->addDownload(QUrl::fromLocalFile(src("blocked.bin")), localFolder());
-        blocked.start();
         QTRY_COMPARE(m_manager->tasks().size(), 1);
         QTRY_COMPARE(status(0), TransferStatus::running);
-        QTRY_VERIFY(QFile::exists(dst("blocked.bin")));
-        std::thread unblock([&blocked] {
-            std::this_thread::sleep_for(50ms);
-            blocked.feed(randomBytes(1000));
-        });
+        blocked.feed(randomBytes(1000));
+        QTRY_COMPARE(task(0).bytesTransferred, 1000);
         QElapsedTimer timer;
         timer.start();
         m_manager.reset();
-        QVERIFY(timer.elapsed() >= 40);
-        QVERIFY(!QFile::exists(dst("blocked.bin")));
-        unblock.join();
+        QVERIFY2(timer.elapsed() < 50, qPrintable(QString::number(timer.elapsed())));
+        QVERIFY(QFile::exists(dst("blocked.bin")));
+        blocked.feed(randomBytes(1000));
+        QTRY_VERIFY(!QFile::exists(dst("blocked.bin")));
         QTest::qWait(50); // late events for the gone manager are dropped
         QVERIFY(m_recents->recentFiles().isEmpty());
     }
@@ -576,6 +635,46 @@ private slots:
                 cpCompleted, cpArrived, 64 / cpArrived, cpDownload, 64 / cpDownload);
         }
         QVERIFY(share.unmount());
+    }
+
+    void closingTheWindowNeverWaitsForAStepOnTheShare()
+    {
+        // Blocked while opening the files: the copy it opened is discarded afterwards.
+        test::FileWorkGate gate;
+        QVERIFY(writeFile(src("opening.bin"), randomBytes(1000)));
+        gate.hold(dst("opening.bin"));
+        m_manager->addDownload(QUrl::fromLocalFile(src("opening.bin")), localFolder());
+        QTRY_COMPARE(gate.waiting(dst("opening.bin")), 1);
+        QElapsedTimer timer;
+        timer.start();
+        m_manager.reset();
+        QVERIFY2(timer.elapsed() < 50, qPrintable(QString::number(timer.elapsed())));
+        gate.release(dst("opening.bin"));
+        QTRY_COMPARE(gate.waiting(dst("opening.bin")), 0);
+        waitForFileWork();
+        QVERIFY(!QFile::exists(dst("opening.bin")));
+
+        // Blocked in the final flush: the file completes, and nobody hears of it.
+        QSemaphore flushing;
+        QSemaphore answer;
+        m_manager = std::make_unique<TransferManager>(*m_recents, *m_notifications);
+        m_manager->syncFile = [&flushing, &answer](int fd) {
+            flushing.release();
+            answer.acquire();
+            return ::fsync(fd);
+        };
+        QVERIFY(writeFile(src("flushing.bin"), randomBytes(1000)));
+        m_manager->addDownload(QUrl::fromLocalFile(src("flushing.bin")), localFolder());
+        QTRY_COMPARE(flushing.available(), 1);
+        timer.restart();
+        m_manager.reset();
+        QVERIFY2(timer.elapsed() < 50, qPrintable(QString::number(timer.elapsed())));
+        answer.release();
+        waitForFileWork();
+        QCOMPARE(QFileInfo(dst("flushing.bin")).size(), 1000);
+        QTest::qWait(50);
+        QVERIFY(m_recents->recentFiles().isEmpty());
+        QVERIFY(announced().isEmpty());
     }
 
     void benchmarkAgainstCp()

@@ -1,4 +1,5 @@
 #include "support/FakePathMonitor.h"
+#include "support/FileWorkGate.h"
 #include "support/Fixtures.h"
 #include "support/MountingFixture.h"
 #include "support/SambaServer.h"
@@ -95,7 +96,7 @@ struct Fixture : test::MountingFixture {
         set(QStringLiteral("mount_smbfs.release"));
         QTRY_VERIFY(std::none_of(configStore.configs().cbegin(), configStore.configs().cend(),
             [this](const NASConfig& c) { return strategy.isMountInFlight(c.id); }));
-        shareIOPool().waitForDone();
+        waitForFileWork();
         QTest::qWait(20);
     }
 
@@ -528,6 +529,56 @@ private slots:
         QTRY_COMPARE(f.notificationsFor(QStringLiteral("mount-failure-Blank")), 1);
     }
 
+    void aConfigurationDeletedWhileItLetsTheShareGoGetsNoStatus()
+    {
+        Fixture f;
+        const NASConfig taker = f.add(share(QStringLiteral("Office")));
+        NASConfig holder = share(QStringLiteral("Office Copy"));
+        holder.sharePath = taker.sharePath;
+        f.add(holder);
+        f.setNetwork(true, homeAddress);
+        f.mountNow(holder);
+        QCOMPARE(f.state(holder.id), MountState::Kind::mounted);
+
+        // The holder's unmount runs while the user deletes it.
+        f.set(QStringLiteral("diskutil.hold"));
+        QCoro::Task<> mounting = f.strategy.mount(taker.id);
+        QTRY_COMPARE(f.runs(QStringLiteral("diskutil")), 1);
+        f.configStore.deleteConfig(holder.id);
+        f.set(QStringLiteral("diskutil.release"));
+        QCoro::waitFor(mounting);
+
+        QCOMPARE(f.state(taker.id), MountState::Kind::mounted);
+        QCOMPARE(f.appState.status(holder.id), std::nullopt);
+        QCOMPARE(f.appState.nasStatuses().size(), 1);
+    }
+
+    void aShareMountedForADeletedConfigurationIsUnmounted()
+    {
+        Fixture f;
+        const NASConfig a = f.add(share(QStringLiteral("A")));
+        f.setNetwork(true, homeAddress);
+        f.set(QStringLiteral("mount_smbfs.hold"));
+        QCoro::Task<> mounting = f.strategy.mount(a.id);
+        QTRY_COMPARE(f.runs(QStringLiteral("mount_smbfs")), 1);
+        f.configStore.deleteConfig(a.id);
+        // The unmount fails at first: the next unmount-all (as at quit) still finds the share.
+        f.set(QStringLiteral("diskutil.exit"), "1");
+        f.set(QStringLiteral("mount_smbfs.release"));
+        QCoro::waitFor(mounting);
+        QTRY_COMPARE(f.runs(QStringLiteral("diskutil")), 1);
+        QCOMPARE(f.calls(QStringLiteral("diskutil")).last().last(), f.mountPath(a));
+        QCOMPARE(f.appState.status(a.id), std::nullopt);
+
+        f.unset(QStringLiteral("diskutil.exit"));
+        QCoro::waitFor(f.strategy.unmountAll());
+        QCOMPARE(f.runs(QStringLiteral("diskutil")), 2);
+        QCOMPARE(f.calls(QStringLiteral("diskutil")).last().last(), f.mountPath(a));
+        QCoro::waitFor(f.strategy.unmountAll());
+        QCOMPARE(f.runs(QStringLiteral("diskutil")), 2);
+        QCOMPARE(f.appState.status(a.id), std::nullopt);
+    }
+
     void launchMountFollowsTheSetting()
     {
         {
@@ -586,6 +637,43 @@ private slots:
         QCOMPARE(f.state(disabled.id), MountState::Kind::mounted);
     }
 
+    void aShareWhoseCheckHangsIsNotCheckedAgainNorHoldsTheOthersBack()
+    {
+        Fixture f;
+        f.defaults.setValue(AutoMountStrategy::autoMountOnLaunchKey, false);
+        f.defaults.setValue(AutoMountStrategy::keepAliveIntervalKey, 0.03);
+        f.strategy.minimumKeepAliveInterval = 0.01;
+        const NASConfig hung = f.add(share(QStringLiteral("Hung")));
+        const NASConfig other = f.add(share(QStringLiteral("Other")));
+        f.setNetwork(true, homeAddress);
+        f.mountNow(hung);
+        f.mountNow(other);
+        f.fileSystem.declare(f.mountPath(hung), QStringLiteral("smbfs"));
+        f.fileSystem.declare(f.mountPath(other), QStringLiteral("smbfs"));
+        QList<MountState::Kind> statesOfOther;
+        QObject observer;
+        connect(&f.appState, &AppStateManager::nasStatusesChanged, &observer,
+            [&] { statesOfOther.append(*f.state(other.id)); });
+
+        test::FileWorkGate gate;
+        gate.hold(f.mountPath(hung));
+        f.strategy.start();
+        QTest::qWait(300); // about ten keep-alive intervals
+        QCOMPARE(gate.arrived(f.mountPath(hung)), 1);
+
+        // The other share is still checked: ejected, it is found at a later pass.
+        f.fileSystem.forget(f.mountPath(other));
+        QTRY_VERIFY(statesOfOther.contains(MountState::Kind::offline));
+        QCOMPARE(f.state(hung.id), MountState::Kind::mounted);
+        QCOMPARE(gate.arrived(f.mountPath(hung)), 1);
+
+        // Once the hung check returns, the share is checked again at every pass.
+        gate.slow(f.mountPath(hung), 0ms);
+        gate.release(f.mountPath(hung));
+        QTRY_VERIFY(gate.arrived(f.mountPath(hung)) >= 3);
+        f.strategy.handleSystemSleep();
+    }
+
     void sleepStopsRetriesAndKeepAliveAndWakeRestartsThem()
     {
         Fixture f;
@@ -620,6 +708,47 @@ private slots:
         QVERIFY(!f.strategy.isHealthCheckRunning());
     }
 
+    void stopLeavesNothingThatWouldMountLater()
+    {
+        Fixture f;
+        f.defaults.setValue(AutoMountStrategy::keepAliveIntervalKey, 0.05);
+        f.strategy.minimumKeepAliveInterval = 0.01;
+        f.strategy.launchMountDelay = 0.2;
+        f.strategy.scheduledMountDelay = 0.2;
+        f.strategy.retryIntervals = {0.2};
+        const NASConfig delayed = f.add(share(QStringLiteral("Delayed")));
+        const NASConfig failing = f.add(share(QStringLiteral("Failing")));
+        const NASConfig underWay = f.add(share(QStringLiteral("UnderWay")));
+        f.setNetwork(true, homeAddress);
+        f.strategy.start();
+        f.strategy.scheduleMount(delayed);
+        f.set(QStringLiteral("mount_smbfs.exit"), "1");
+        f.mountNow(failing);
+        QVERIFY(f.strategy.retryTimerInterval(failing.id));
+        f.unset(QStringLiteral("mount_smbfs.exit"));
+        f.set(QStringLiteral("mount_smbfs.hold"));
+        QCoro::Task<> mounting = f.strategy.mount(underWay.id);
+        QTRY_COMPARE(f.runs(QStringLiteral("mount_smbfs")), 2);
+
+        f.strategy.stop();
+        QVERIFY(!f.strategy.isHealthCheckRunning());
+        QCOMPARE(f.strategy.pendingMountCount(delayed.id), 0);
+        QCOMPARE(f.strategy.retryTimerInterval(failing.id), std::nullopt);
+        // Neither the network, a wake nor the user's retry action starts anything now.
+        f.setNetwork(true, QStringLiteral("192.168.1.21"));
+        emit f.power.didWake();
+        emit f.notifications.retryRequested(QStringLiteral("Failing"));
+
+        // The mount under way ends and is undone at once.
+        f.set(QStringLiteral("mount_smbfs.release"));
+        QCoro::waitFor(mounting);
+        QTRY_COMPARE(f.runs(QStringLiteral("diskutil")), 1);
+        QCOMPARE(f.calls(QStringLiteral("diskutil")).last().last(), f.mountPath(underWay));
+        QTest::qWait(400);
+        QCOMPARE(f.runs(QStringLiteral("mount_smbfs")), 2);
+        QCOMPARE(f.state(delayed.id), MountState::Kind::idle);
+    }
+
     void keepAliveIntervalFallsBackOnUnusableValues()
     {
         Fixture f;
@@ -639,6 +768,11 @@ private slots:
         f.defaults.setValue(AutoMountStrategy::keepAliveIntervalKey, 0.0);
         f.strategy.startHealthCheck();
         QCOMPARE(f.strategy.healthCheckInterval(), 180000ms);
+
+        // Longer than a timer holds (about 24.8 days): kept whole.
+        f.defaults.setValue(AutoMountStrategy::keepAliveIntervalKey, 3'000'000.0);
+        f.strategy.startHealthCheck();
+        QCOMPARE(f.strategy.healthCheckInterval(), std::chrono::milliseconds(3'000'000'000));
     }
 
     // The strategy drives a real mount end to end: a Samba server on 127.0.0.1, the Linux tool

@@ -376,6 +376,25 @@ private slots:
         QCOMPARE(server.calls().at(3).body, QStringLiteral("after 已成功挂载"));
     }
 
+    void shownNotificationsAreRememberedWithinABound()
+    {
+        ServerHost host;
+        QVERIFY(host.ok());
+        auto& server = host.server();
+        // Each transfer gets a notification of its own, and this server never says it closed one.
+        m_service->notifyTransferComplete(QStringLiteral("first"), TransferDirection::download);
+        QTRY_COMPARE_WITH_TIMEOUT(server.calls().size(), 1, 5000);
+        const uint first = server.calls().first().id;
+        QVERIFY(identifierOf(host, first).startsWith(QStringLiteral("transfer-completed-first-")));
+
+        const int later = m_center->maxRemembered;
+        for (int i = 0; i < later; ++i)
+            m_service->notifyTransferComplete(QStringLiteral("file%1").arg(i), TransferDirection::download);
+        QTRY_COMPARE_WITH_TIMEOUT(server.calls().size(), later + 1, 10000);
+        QVERIFY(identifierOf(host, server.calls().last().id).startsWith(QStringLiteral("transfer-completed-file")));
+        QCOMPARE(identifierOf(host, first, 300), QStringLiteral("<none>"));
+    }
+
     void retryActionReachesTheService()
     {
         ServerHost host;

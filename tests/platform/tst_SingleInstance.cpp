@@ -4,13 +4,24 @@
 
 #include "platform/SingleInstance.h"
 
+#include <QDir>
 #include <QFile>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <memory>
+#include <vector>
 
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 using namespace vantrel;
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -60,6 +71,113 @@ private slots:
         // Other users or products never meet: the name carries both.
         QVERIFY(SingleInstance::defaultSocketPath().endsWith(
             QStringLiteral("/com.vantrel.app-") + QString::number(::getuid())));
+    }
+
+    void clientsCannotMakeTheFirstCopyHoldMuch()
+    {
+        const QString name = test::uniqueSocketPath();
+        SingleInstance first(name);
+        first.maxConnections = 4;
+        first.maxMessageBytes = 64;
+        first.idleTimeout = 150ms;
+        QVERIFY(first.claim());
+        QSignalSpy activation(&first, &SingleInstance::activationRequested);
+
+        // More idle clients than it keeps: the oldest go at once, the rest once idle too long.
+        std::vector<std::unique_ptr<QLocalSocket>> idle;
+        for (int i = 0; i < 10; ++i) {
+            idle.push_back(std::make_unique<QLocalSocket>());
+            idle.back()->connectToServer(name);
+            QVERIFY(idle.back()->waitForConnected(1000));
+        }
+        const auto closedCount = [&idle] {
+            return std::count_if(idle.cbegin(), idle.cend(),
+                [](const auto& socket) { return socket->state() == QLocalSocket::UnconnectedState; });
+        };
+        QTRY_VERIFY(closedCount() >= 6);
+        QTRY_COMPARE(closedCount(), 10);
+
+        // A message without an end is cut off at the bound.
+        QLocalSocket flood;
+        flood.connectToServer(name);
+        QVERIFY(flood.waitForConnected(1000));
+        flood.write(QByteArray(100'000, 'x'));
+        QTRY_COMPARE(flood.state(), QLocalSocket::UnconnectedState);
+
+        // A launch is heard while clients linger.
+        std::vector<std::unique_ptr<QLocalSocket>> lingering;
+        for (int i = 0; i < 6; ++i) {
+            lingering.push_back(std::make_unique<QLocalSocket>());
+            lingering.back()->connectToServer(name);
+        }
+        SingleInstance second(name);
+        QVERIFY(second.activateRunningInstance());
+        QTRY_COMPARE(activation.count(), 1);
+    }
+
+    void theFirstCopyListensAgainWhenItsSocketCloses()
+    {
+        const QString name = test::uniqueSocketPath();
+        CapturingSystemLog log;
+        SingleInstance first(name, log);
+        first.listenCheckInterval = 30ms;
+        QVERIFY(first.claim());
+        QSignalSpy activation(&first, &SingleInstance::activationRequested);
+        // What the server does itself when accepting fails: close, and remove its socket file.
+        first.findChild<QLocalServer*>()->close();
+        QVERIFY(!first.isListening());
+        QVERIFY(!QFile::exists(name));
+        QTRY_VERIFY(first.isListening());
+        QCOMPARE(log.records().size(), 1);
+        QVERIFY2(log.records().first().message.startsWith(QStringLiteral("Stopped listening on ") + name),
+            qPrintable(log.records().first().message));
+
+        SingleInstance second(name);
+        QVERIFY(second.activateRunningInstance());
+        QTRY_COMPARE(activation.count(), 1);
+    }
+
+    void withoutARuntimeFolderTheLockLivesInAPrivateFolder()
+    {
+        const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
+        const QByteArray temporary = qgetenv("TMPDIR");
+        qunsetenv("XDG_RUNTIME_DIR");
+        QTemporaryDir shared;
+        QVERIFY(::chmod(QFile::encodeName(shared.path()).constData(), 01777) == 0);
+        qputenv("TMPDIR", QFile::encodeName(shared.path()));
+        const QString uid = QString::number(::getuid());
+        const QString name = QStringLiteral("/com.vantrel.app-") + uid;
+        const QString own = shared.filePath(QStringLiteral("vantrel-") + uid);
+
+        QCOMPARE(SingleInstance::defaultSocketPath(), own + name);
+        struct stat info {};
+        QCOMPARE(::lstat(QFile::encodeName(own).constData(), &info), 0);
+        QCOMPARE(info.st_mode & 07777, mode_t(0700));
+        QCOMPARE(info.st_uid, ::getuid());
+        // Opened up behind our back: closed again.
+        QVERIFY(::chmod(QFile::encodeName(own).constData(), 0777) == 0);
+        QCOMPARE(SingleInstance::defaultSocketPath(), own + name);
+        QCOMPARE(::lstat(QFile::encodeName(own).constData(), &info), 0);
+        QCOMPARE(info.st_mode & 07777, mode_t(0700));
+
+        // A link in its place, or a folder of another user's, is not used.
+        const QString cacheFolder = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation)
+            + QStringLiteral("/Vantrel");
+        QVERIFY(QDir(own).removeRecursively());
+        QVERIFY(QFile::link(shared.path(), own));
+        QCOMPARE(SingleInstance::defaultSocketPath(), cacheFolder + name);
+        if (::geteuid() == 0) {
+            QVERIFY(QFile::remove(own));
+            QVERIFY(QDir().mkdir(own));
+            QVERIFY(::chown(QFile::encodeName(own).constData(), 65534, 65534) == 0);
+            QCOMPARE(SingleInstance::defaultSocketPath(), cacheFolder + name);
+        }
+        QCOMPARE(::lstat(QFile::encodeName(cacheFolder).constData(), &info), 0);
+        QCOMPARE(info.st_mode & 07777, mode_t(0700));
+
+        qputenv("TMPDIR", temporary);
+        if (!runtime.isEmpty())
+            qputenv("XDG_RUNTIME_DIR", runtime);
     }
 
     void aFreedNameCanBeClaimedAgain()

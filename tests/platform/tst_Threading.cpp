@@ -1,8 +1,12 @@
+#include "support/FileWorkGate.h"
 #include "support/TestMain.h"
 
 #include "platform/Threading.h"
 
 #include <QCoroTimer>
+#include <QPromise>
+#include <QTemporaryDir>
+#include <QThreadPool>
 
 #include <QtConcurrent/QtConcurrentRun>
 
@@ -106,6 +110,115 @@ private slots:
         QCOMPARE(fromWorker->thread(), QThread::currentThread());
         QCOMPARE(&Counted::shared(), fromWorker);
         QCOMPARE(Counted::made, 1);
+    }
+
+    void delaysLongerThanATimerHoldsAreWaitedInTurns()
+    {
+        QObject owner;
+        ScheduledCall call(&owner);
+        call.longestWait = 20ms;
+        int fired = 0;
+        call.start(70ms, [&fired] { ++fired; });
+        QCOMPARE(call.interval(), 70ms);
+        QTest::qWait(45);
+        QCOMPARE(fired, 0);
+        QTRY_COMPARE(fired, 1);
+        QTest::qWait(100);
+        QCOMPARE(fired, 1);
+        QVERIFY(!call.isActive());
+
+        // Repeating: every full interval; a cancel inside the call ends it.
+        call.start(
+            30ms,
+            [&] {
+                if (++fired == 3)
+                    call.cancel();
+            },
+            true);
+        QTRY_COMPARE(fired, 3);
+        QTest::qWait(100);
+        QCOMPARE(fired, 3);
+
+        // Far beyond what a timer holds (about 24.8 days), nothing is cut.
+        ScheduledCall longCall(&owner);
+        longCall.start(std::chrono::hours(24 * 60), [] {});
+        QCOMPARE(longCall.interval(), std::chrono::hours(24 * 60));
+        QVERIFY(longCall.isActive());
+        QCOMPARE(millisecondsOf(5184000.0), std::chrono::milliseconds(5'184'000'000));
+        QCOMPARE(millisecondsOf(1e300), std::chrono::milliseconds::max());
+        QCOMPARE(millisecondsOf(0.0001), 1ms);
+        QCOMPARE(timerMilliseconds(5184000.0), std::numeric_limits<int>::max());
+    }
+
+    void awaitWithinTellsWhetherTheWorkEndedInTime()
+    {
+        SerialGate gate;
+        QStringList log;
+        auto holder = holdTurn(gate, log, QStringLiteral("holder"), 100ms);
+        auto waiter = holdTurn(gate, log, QStringLiteral("waiter"), 0ms);
+        QCOMPARE(QCoro::waitFor(awaitWithin(std::move(waiter), 20ms)), false);
+        QCOMPARE(log, QStringList{QStringLiteral("holder in")});
+        // The abandoned work runs on by itself.
+        QTRY_VERIFY(log.contains(QStringLiteral("waiter gave the turn")));
+        auto quick = holdTurn(gate, log, QStringLiteral("quick"), 0ms);
+        QCOMPARE(QCoro::waitFor(awaitWithin(std::move(quick), 2s)), true);
+
+        QPromise<int> promise;
+        promise.start();
+        QCOMPARE(QCoro::waitFor(awaitWithin(promise.future(), 20ms)), std::nullopt);
+        QFuture<int> ready = QtFuture::makeReadyFuture(7);
+        QCOMPARE(QCoro::waitFor(awaitWithin(ready, 2s)), std::optional<int>(7));
+        promise.finish();
+    }
+
+    void shareRootsFollowWholeComponentsAndTheDeepestDeclaration()
+    {
+        QTemporaryDir dir;
+        const QString media = dir.filePath(QStringLiteral("Media"));
+        declareShareRoot(media);
+        declareShareRoot(media + QStringLiteral("/Inner/"));
+        QCOMPARE(shareRootOf(media), media);
+        QCOMPARE(shareRootOf(media + QStringLiteral("/Films/a.mkv")), media);
+        QCOMPARE(shareRootOf(media + QStringLiteral("/Inner/b")), media + QStringLiteral("/Inner"));
+        QCOMPARE(shareRootOf(media + QStringLiteral("/Films/../Inner/b")), media + QStringLiteral("/Inner"));
+        QCOMPARE(shareRootOf(dir.filePath(QStringLiteral("Media2/c"))), QString());
+        // The kernel's own file systems and the temporary folder are local.
+        QCOMPARE(shareRootOf(QStringLiteral("/proc/self/status")), QString());
+        QCOMPARE(shareRootOf(dir.path()), QString());
+
+        QCOMPARE(&fileIOPool(media + QStringLiteral("/x")), &fileIOPool(media + QStringLiteral("/y/z")));
+        QVERIFY(&fileIOPool(media) != &fileIOPool(media + QStringLiteral("/Inner")));
+        QCOMPARE(&fileIOPool(dir.filePath(QStringLiteral("local"))), &localIOPool());
+        QVERIFY(&localIOPool() != QThreadPool::globalInstance());
+    }
+
+    void aShareThatHangsHoldsOnlyItsOwnLane()
+    {
+        QTemporaryDir dir;
+        const QString hung = dir.filePath(QStringLiteral("Hung"));
+        const QString healthy = dir.filePath(QStringLiteral("Healthy"));
+        declareShareRoot(hung);
+        declareShareRoot(healthy);
+        test::FileWorkGate gate;
+        gate.hold(hung);
+
+        // Far more work on the hung share than any pool has threads: it queues in its own lane.
+        QList<QFuture<int>> stuck;
+        for (int i = 0; i < 40; ++i)
+            stuck.append(runFileWork(hung + QStringLiteral("/file%1").arg(i), [i] { return i; }));
+        QTRY_VERIFY(gate.waiting(hung) > 0);
+
+        QFuture<int> otherShare = runFileWork(healthy + QStringLiteral("/a"), [] { return 1; });
+        QFuture<int> local = runFileWork(dir.filePath(QStringLiteral("cache/b")), [] { return 2; });
+        QTRY_VERIFY_WITH_TIMEOUT(otherShare.isFinished() && local.isFinished(), 2000);
+        QCOMPARE(otherShare.result() + local.result(), 3);
+        QVERIFY(gate.waiting(hung) <= fileIOPool(hung).maxThreadCount());
+        QVERIFY(!stuck.first().isFinished());
+
+        gate.release(hung);
+        for (QFuture<int>& future : stuck)
+            future.waitForFinished();
+        QCOMPARE(stuck.last().result(), 39);
     }
 };
 

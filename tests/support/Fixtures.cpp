@@ -1,7 +1,10 @@
 #include "support/Fixtures.h"
 
+#include "support/Files.h"
+
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QtTest>
 
 namespace vantrel::test {
@@ -73,6 +76,11 @@ void StandInControl::reset() const
     QDir dir(folder);
     for (const QString& name : dir.entryList(QDir::Files | QDir::Hidden))
         dir.remove(name);
+}
+
+void makeFile(const QString& path, const QByteArray& content)
+{
+    QVERIFY(writeFile(path, content));
 }
 
 } // namespace vantrel::test

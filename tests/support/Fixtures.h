@@ -61,4 +61,7 @@ struct StandInControl {
     QString folder;
 };
 
+// Writes the file, making its folder first; the test fails when that does not work.
+void makeFile(const QString& path, const QByteArray& content = "data");
+
 } // namespace vantrel::test

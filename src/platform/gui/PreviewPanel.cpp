@@ -17,7 +17,6 @@
 #include <QStackedWidget>
 #include <QStringDecoder>
 #include <QVBoxLayout>
-#include <QtConcurrent/QtConcurrentRun>
 
 namespace vantrel {
 
@@ -45,6 +44,9 @@ PreviewPanel::PreviewPanel(QWidget* parent)
     m_textView->setReadOnly(true);
     m_textView->setLineWrapMode(QPlainTextEdit::NoWrap);
     m_details = new QLabel(m_stack);
+    // File names are shown as written, never read as markup.
+    m_details->setTextFormat(Qt::PlainText);
+    m_message->setTextFormat(Qt::PlainText);
     m_details->setAlignment(Qt::AlignCenter);
     m_details->setTextInteractionFlags(Qt::TextSelectableByMouse);
     for (QWidget* page : {static_cast<QWidget*>(m_message), static_cast<QWidget*>(m_imageView),
@@ -96,7 +98,8 @@ void PreviewPanel::reloadData()
         if (generation == m_generation)
             present(watcher->result());
     });
-    watcher->setFuture(QtConcurrent::run(&shareIOPool(), &PreviewPanel::load, item->toLocalFile()));
+    const QString path = item->toLocalFile();
+    watcher->setFuture(runFileWork(path, [path] { return load(path); }));
 }
 
 PreviewPanel::Loaded PreviewPanel::load(const QString& path)

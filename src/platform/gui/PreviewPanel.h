@@ -25,7 +25,7 @@ public:
 };
 
 // The process's one preview window: an image, the beginning of a text file, or the file's name,
-// kind, size and date for anything else. Files are read on the share I/O pool, never on the GUI
+// kind, size and date for anything else. Files are read in their share's lane, never on the GUI
 // thread, since they usually lie on a mounted share.
 class PreviewPanel final : public QWidget {
     Q_OBJECT

@@ -254,7 +254,7 @@ QCoro::Task<> FileBrowserView::downloadFolder(QUrl folder, QUrl destination)
         FolderDownloadPlan plan;
         QString failedFolder;
     };
-    QFuture<Prepared> walk = QtConcurrent::run(&shareIOPool(), [folder, destination] {
+    QFuture<Prepared> walk = runFileWork(folder.toLocalFile(), [folder, destination] {
         Prepared prepared{planFolderDownload(folder, destination), {}};
         if (!prepared.plan.unreadable)
             createPlannedFolders(prepared.plan, &prepared.failedFolder);
@@ -296,7 +296,7 @@ QCoro::Task<> FileBrowserView::checkDrop(QList<QUrl> urls, QUrl folder)
         bool isFolder = false;
         bool isTaken = false;
     };
-    QFuture<QList<Checked>> checks = QtConcurrent::run(&shareIOPool(), [urls, folder] {
+    QFuture<QList<Checked>> checks = runFileWork(folder.toLocalFile(), [urls, folder] {
         QList<Checked> result;
         const QDir destination(folder.toLocalFile());
         for (const QUrl& url : urls) {
@@ -371,7 +371,7 @@ QCoro::Task<> FileBrowserView::renameAsideAndUpload(FileConflict conflict, QUrl 
         QString newName;
         QString error;
     };
-    QFuture<Moved> move = QtConcurrent::run(&shareIOPool(), [conflict, folder] {
+    QFuture<Moved> move = runFileWork(folder.toLocalFile(), [conflict, folder] {
         Moved moved;
         const QString existing = conflict.destination.toLocalFile();
         moved.newName = uniqueName(folder, QFileInfo(existing).fileName());

@@ -19,7 +19,7 @@ SettingsStandIns::SettingsStandIns(ViewFixture& fixture)
 SettingsStandIns::~SettingsStandIns()
 {
     // Free-space readings and file tests of a clean-up may still be running against these.
-    shareIOPool().waitForDone();
+    waitForFileWork();
     QThreadPool::globalInstance()->waitForDone();
     cache.waitForIndexWrites();
 }

@@ -82,7 +82,7 @@ struct Env : test::BrowserFixture {
     static void drain()
     {
         for (int i = 0; i < 5; ++i) {
-            shareIOPool().waitForDone(10000);
+            waitForFileWork();
             QCoreApplication::processEvents();
         }
     }

@@ -125,7 +125,7 @@ QCoro::Task<> LoggingTab::refreshSize()
     // Only the newest reading is shown: an older one may finish later.
     const quint64 generation = ++m_sizeGeneration;
     LogManager* log = &m_log;
-    QFuture<qint64> reading = QtConcurrent::run([log] { return log->totalLogSize(); });
+    QFuture<qint64> reading = QtConcurrent::run(&localIOPool(), [log] { return log->totalLogSize(); });
     const qint64 bytes = co_await reading;
     if (!self || generation != m_sizeGeneration)
         co_return;
@@ -147,7 +147,7 @@ QCoro::Task<> LoggingTab::exportLogs()
 {
     QPointer<LoggingTab> self(this);
     LogManager* log = &m_log;
-    QFuture<std::optional<QUrl>> writing = QtConcurrent::run([log] { return log->exportLogsToFile(); });
+    QFuture<std::optional<QUrl>> writing = QtConcurrent::run(&localIOPool(), [log] { return log->exportLogsToFile(); });
     const std::optional<QUrl> exported = co_await writing;
     if (!self)
         co_return;
@@ -177,8 +177,8 @@ QCoro::Task<> LoggingTab::moveExport(QString temporaryPath, QString destinationP
 {
     QPointer<LoggingTab> self(this);
     // The chosen place may be on a share.
-    QFuture<std::optional<QString>> moving = QtConcurrent::run(&shareIOPool(), moveFileReplacing, temporaryPath,
-        destinationPath);
+    QFuture<std::optional<QString>> moving = runFileWork(destinationPath,
+        [temporaryPath, destinationPath] { return moveFileReplacing(temporaryPath, destinationPath); });
     const std::optional<QString> failure = co_await moving;
     if (!self)
         co_return;

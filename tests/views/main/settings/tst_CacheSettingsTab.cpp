@@ -1,3 +1,4 @@
+#include "support/FileWorkGate.h"
 #include "support/TestMain.h"
 #include "support/gui/SettingsFixture.h"
 
@@ -31,31 +32,19 @@ QPushButton* button(const QWidget& tab, const char* name)
     return tab.findChild<QPushButton*>(QLatin1String(name));
 }
 
-// Keeps the share I/O pool's only thread busy until released, so a clean-up waits mid-run.
-class HeldSharePool {
+// Holds the file work in the cache folder until released, so a clean-up waits mid-run.
+class HeldCacheFolder {
 public:
-    HeldSharePool()
-        : m_threads(shareIOPool().maxThreadCount())
+    explicit HeldCacheFolder(const QString& folder)
+        : m_folder(folder)
     {
-        shareIOPool().waitForDone();
-        shareIOPool().setMaxThreadCount(1);
-        shareIOPool().start([this] { m_gate.acquire(); });
+        m_gate.hold(folder);
     }
-    ~HeldSharePool() { release(); }
-    void release()
-    {
-        if (m_released)
-            return;
-        m_released = true;
-        m_gate.release();
-        shareIOPool().waitForDone();
-        shareIOPool().setMaxThreadCount(m_threads);
-    }
+    void release() { m_gate.release(m_folder); }
 
 private:
-    QSemaphore m_gate;
-    int m_threads;
-    bool m_released = false;
+    test::FileWorkGate m_gate;
+    QString m_folder;
 };
 
 CacheEntry cacheFile(SettingsFixture& fx, const QUuid& config, const QString& name)
@@ -178,7 +167,7 @@ private slots:
         QVERIFY(!lastRemoved->isVisible());
 
         {
-            HeldSharePool held;
+            HeldCacheFolder held(fx.cache.cacheDirectory());
             cleanupNow->click();
             QVERIFY(!cleanupNow->isEnabled());
             QVERIFY(button(tab, "clearAll")->isEnabled());
@@ -194,7 +183,7 @@ private slots:
         fx.defaults.setValue(CacheDirectoryManager::cleanupIntervalKey, 0.02);
         auto* autoCleanup = tab.findChild<QCheckBox*>(QStringLiteral("cache.autoCleanup"));
         {
-            HeldSharePool held;
+            HeldCacheFolder held(fx.cache.cacheDirectory());
             autoCleanup->click();
             QCOMPARE(fx.defaults.value(CacheDirectoryManager::autoCleanupKey), QVariant(false));
             QVERIFY(!fx.cacheDirectory.isPeriodicCleanupActive());
