@@ -1,40 +1,57 @@
 #include "platform/FileMove.h"
 
+#include "platform/FileCopy.h"
+
+#include <QDir>
 #include <QFile>
-#include <QSaveFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace vantrel {
 
 namespace {
 
+QString describe(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+// Copies beside the destination under a hidden name, then renames over it, so the destination is
+// either the old file or the whole new one.
 std::optional<QString> copyIntoPlace(const QString& source, const QString& destination)
 {
-    QFile in(source);
-    if (!in.open(QIODevice::ReadOnly))
-        return in.errorString();
-    // QSaveFile writes beside the destination and renames over it only after a clean finish.
-    QSaveFile out(destination);
-    if (!out.open(QIODevice::WriteOnly))
-        return out.errorString();
-    out.setPermissions(in.permissions());
+    const QFileInfo target(destination);
+    if (!target.dir().exists())
+        return QStringLiteral("The folder \"%1\" does not exist").arg(target.absolutePath());
+    const QString temporary = target.dir().filePath(
+        QStringLiteral(".%1.%2.part")
+            .arg(target.fileName(), QString::number(QRandomGenerator::global()->generate(), 36)));
+    const QByteArray temporaryName = QFile::encodeName(temporary);
     constexpr qint64 chunkSize = 1 << 20;
-    while (!in.atEnd()) {
-        const QByteArray chunk = in.read(chunkSize);
-        if (chunk.isEmpty() && in.error() != QFileDevice::NoError) {
-            out.cancelWriting();
-            return in.errorString();
-        }
-        if (out.write(chunk) != chunk.size()) {
-            out.cancelWriting();
-            return out.errorString();
-        }
+    FileCopy copy(source, temporary, chunkSize);
+    FileCopy::Result result = copy.open();
+    if (result.step == FileCopy::Step::finished)
+        result = copy.run([](qint64) {});
+    if (result.step != FileCopy::Step::finished) {
+        ::unlink(temporaryName.constData());
+        return result.failure == FileCopy::Failure::notRegularFile ? QStringLiteral("Not a regular file")
+                                                                   : describe(result.error);
     }
-    if (!out.commit())
-        return out.errorString();
+    struct stat sourceInfo {};
+    if (::stat(QFile::encodeName(source).constData(), &sourceInfo) == 0)
+        ::chmod(temporaryName.constData(), sourceInfo.st_mode & 07777);
+    if (std::rename(temporaryName.constData(), QFile::encodeName(destination).constData()) != 0) {
+        const int error = errno;
+        ::unlink(temporaryName.constData());
+        return describe(error);
+    }
     return std::nullopt;
 }
 

@@ -12,7 +12,7 @@ namespace vantrel {
 // else a description of what failed; a failed move always keeps the source and leaves any file
 // at the destination as it was.
 //
-// The destination may lie on a network share that hangs: run it on the share I/O pool.
+// The destination may lie on a network share that hangs: run it as file work for that share.
 std::optional<QString> moveFileReplacing(const QString& source, const QString& destination);
 
 } // namespace vantrel
