@@ -13,7 +13,7 @@ packages=(
   rclone fuse3 nfs-common iputils-ping xdg-utils
   qt6-qpa-plugins hicolor-icon-theme adwaita-icon-theme
   xvfb xauth fonts-noto-cjk fonts-noto-color-emoji
-  dpkg-dev desktop-file-utils appstream
+  dpkg-dev file desktop-file-utils appstream
 )
 test_packages=(samba smbclient)
 
