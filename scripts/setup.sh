@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs every Debian package that building and running Vantrel needs; with --tests also what
-# only the tests need (a Samba server that they start and stop themselves on 127.0.0.1).
+# Installs every Debian package that building, packaging and running Vantrel needs, and the
+# validators of its desktop entry and metadata; with --tests also what only the tests need (a
+# Samba server that they start and stop themselves on 127.0.0.1).
 # Idempotent: it touches apt only when a package is missing.
 set -euo pipefail
 
@@ -9,9 +10,10 @@ packages=(
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev qcoro-qt6-dev
   libsecret-1-dev libsystemd-dev
   expect dbus gnome-keyring iproute2
-  rclone fuse3 nfs-common iputils-ping
+  rclone fuse3 nfs-common iputils-ping xdg-utils
   qt6-qpa-plugins hicolor-icon-theme adwaita-icon-theme
   xvfb xauth fonts-noto-cjk fonts-noto-color-emoji
+  dpkg-dev file desktop-file-utils appstream
 )
 test_packages=(samba smbclient)
 

@@ -30,7 +30,8 @@ void LaunchAtLoginManager::setEnabled(bool enabled)
 {
     const bool registered = isEnabled();
     std::optional<QString> failure;
-    if (enabled && !registered)
+    // An entry left by another build or install would start that program: it is replaced.
+    if (enabled && (!registered || !m_loginItems.startsThisProgram(m_serviceIdentifier)))
         failure = m_loginItems.registerItem(m_serviceIdentifier, AppInfo::displayName());
     else if (!enabled && registered)
         failure = m_loginItems.unregisterItem(m_serviceIdentifier);

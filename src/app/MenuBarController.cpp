@@ -91,6 +91,13 @@ QColor MenuBarController::color(MenuBarIconState state)
     return QColor(0x8E, 0x8E, 0x93); // system gray
 }
 
+QIcon MenuBarController::statusIcon(const QString& symbolName, const QColor& tint)
+{
+    if (!Symbols::isKnown(symbolName))
+        return Symbols::applicationIcon();
+    return QIcon(Symbols::tinted(symbolName, tint, iconSize));
+}
+
 QString MenuBarController::statusMark(const MountState& state)
 {
     switch (state.kind()) {
@@ -151,7 +158,7 @@ void MenuBarController::setupStatusItem()
     m_statusItem->setToolTip(
         Localization::text(QStringLiteral("menubar.icon.accessibility"), QStringLiteral("Vantrel Status")));
     m_tint = color(m_appState.menuBarIconState());
-    m_statusItem->setIcon(QIcon(Symbols::tinted(iconSymbol, m_tint, iconSize)));
+    m_statusItem->setIcon(statusIcon(iconSymbol, m_tint));
 
     m_menu.reset(buildMenu());
     m_statusItem->setContextMenu(m_menu.get());
@@ -179,7 +186,7 @@ void MenuBarController::updateIcon(MenuBarIconState state)
     if (tint == m_tint && !m_statusItem->icon().isNull())
         return;
     m_tint = tint;
-    m_statusItem->setIcon(QIcon(Symbols::tinted(iconSymbol, m_tint, iconSize)));
+    m_statusItem->setIcon(statusIcon(iconSymbol, m_tint));
 }
 
 QMenu* MenuBarController::buildMenu()

@@ -3,6 +3,7 @@
 #include "model/AppState.h"
 
 #include <QColor>
+#include <QIcon>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -79,6 +80,8 @@ public:
     void handleSystemWake();
 
     static QColor color(MenuBarIconState state);
+    // The symbol tinted for the tray; the application's icon where the symbol has no drawing.
+    static QIcon statusIcon(const QString& symbolName, const QColor& tint);
     static QString statusMark(const MountState& state);
     static QString statusText(const MountState& state);
     // A text as a menu shows it literally ("&" would otherwise mark a mnemonic).

@@ -70,6 +70,8 @@ VantrelApp::VantrelApp(AppStateManager& appState, NASConfigStore& configStore, F
     , m_fileBrowserState(fileBrowserState)
     , m_languageManager(languageManager)
 {
+    // Every window shows it, the about window included.
+    QApplication::setWindowIcon(Symbols::applicationIcon());
     declareWindows();
     m_windows.setLocale(m_languageManager.locale());
     connect(&m_languageManager, &LanguageManager::localeChanged, this,

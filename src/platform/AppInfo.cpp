@@ -20,6 +20,14 @@ QString AppInfo::displayName()
 {
     return QStringLiteral("Vantrel");
 }
+QString AppInfo::iconName()
+{
+    return bundleIdentifier();
+}
+QString AppInfo::installedExecutable()
+{
+    return QStringLiteral(VANTREL_INSTALLED_EXECUTABLE);
+}
 
 QVariantMap AppInfo::infoDictionary()
 {

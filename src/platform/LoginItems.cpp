@@ -1,11 +1,12 @@
 #include "platform/LoginItems.h"
 
+#include "platform/AppInfo.h"
 #include "platform/StoredFile.h"
-
 #include "platform/Threading.h"
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <QStandardPaths>
 
 namespace vantrel {
@@ -49,8 +50,16 @@ QString escapeString(QString value)
 
 LoginItems::LoginItems()
     : LoginItems(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + QStringLiteral("/autostart"),
-        QCoreApplication::applicationFilePath())
+        programPath(QCoreApplication::applicationFilePath(), AppInfo::installedExecutable()))
 {
+}
+
+QString LoginItems::programPath(const QString& runningExecutable, const QString& installedExecutable)
+{
+    const QString running = QFileInfo(runningExecutable).canonicalFilePath();
+    if (!running.isEmpty() && running == QFileInfo(installedExecutable).canonicalFilePath())
+        return installedExecutable;
+    return runningExecutable;
 }
 
 LoginItems::LoginItems(const QString& autostartDirectory, const QString& executablePath)
@@ -80,6 +89,13 @@ LoginItems::Status LoginItems::status(const QString& identifier) const
     if (desktopEntryValue(content, QStringLiteral("X-GNOME-Autostart-enabled")) == QStringLiteral("false"))
         return Status::notRegistered;
     return Status::enabled;
+}
+
+bool LoginItems::startsThisProgram(const QString& identifier) const
+{
+    const StoredFile::Contents entry = StoredFile::read(entryPath(identifier), maxEntrySize);
+    return entry.state == StoredFile::Contents::State::read
+        && desktopEntryValue(entry.bytes, QStringLiteral("Exec")) == execValue(m_executablePath);
 }
 
 QString LoginItems::execValue(const QString& path)

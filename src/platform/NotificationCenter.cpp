@@ -155,13 +155,14 @@ void NotificationCenter::send(const NotificationRequest& request, const Completi
     }
     shown.inFlight = true;
 
-    QVariantMap hints;
+    // The server finds the application's name and icon through its desktop entry.
+    QVariantMap hints{{QStringLiteral("desktop-entry"), AppInfo::iconName()}};
     if (!request.content.playsSound)
         hints.insert(QStringLiteral("suppress-sound"), true);
     QDBusMessage call = QDBusMessage::createMethodCall(serviceName, objectPath, interfaceName,
         QStringLiteral("Notify"));
     const QString body = m_bodyMarkup ? request.content.body.toHtmlEscaped() : request.content.body;
-    call << AppInfo::displayName() << shown.serverId << QString() << request.content.title << body
+    call << AppInfo::displayName() << shown.serverId << AppInfo::iconName() << request.content.title << body
          << actionsFor(request.content.categoryIdentifier) << hints << qint32(-1);
 
     auto* watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(call), this);

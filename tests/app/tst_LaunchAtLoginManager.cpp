@@ -60,6 +60,34 @@ private slots:
         QCOMPARE(records.first().category, QStringLiteral("Lifecycle"));
     }
 
+    void enablingReplacesAnEntryForAnotherProgram()
+    {
+        // Enabled from a build, then installed: the next enable points the entry at the install.
+        Logging logging(m_dir.filePath(QStringLiteral("moved")));
+        const QString autostart = m_dir.filePath(QStringLiteral("moved/autostart"));
+        LoginItems build(autostart, QStringLiteral("/home/dev/vantrel/build/default/src/vantrel"));
+        LaunchAtLoginManager fromBuild(build, logging.log, QStringLiteral("com.vantrel.app"));
+        fromBuild.setEnabled(true);
+
+        LoginItems installed(autostart, QStringLiteral("/usr/bin/vantrel"));
+        LaunchAtLoginManager fromInstall(installed, logging.log, QStringLiteral("com.vantrel.app"));
+        QVERIFY(fromInstall.isEnabled()); // the session still starts something
+        QVERIFY(!installed.startsThisProgram(QStringLiteral("com.vantrel.app")));
+        fromInstall.setEnabled(true);
+        QVERIFY(installed.startsThisProgram(QStringLiteral("com.vantrel.app")));
+        QFile file(installed.entryPath(QStringLiteral("com.vantrel.app")));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray content = file.readAll();
+        QVERIFY(content.contains("\nExec=\"/usr/bin/vantrel\"\n"));
+        QVERIFY(!content.contains("build/default"));
+        QCOMPARE(logging.systemLog.messages(),
+            (QStringList{"Launch at login set to true", "Launch at login set to true"}));
+
+        // Back in the build: disabling removes the entry whichever program it starts.
+        fromBuild.setEnabled(false);
+        QVERIFY(!file.exists());
+    }
+
     void hiddenEntryIsNotEnabledAndGetsReplaced()
     {
         Logging logging(m_dir.filePath(QStringLiteral("hidden")));

@@ -4,6 +4,7 @@
 
 #include "app/MenuBarController.h"
 #include "platform/Localization.h"
+#include "platform/gui/Symbols.h"
 #include "views/browser/FileBrowserView.h"
 #include "views/main/AboutView.h"
 #include "views/main/MainWindowView.h"
@@ -72,6 +73,12 @@ const QStringList fixedTail{
     QStringLiteral("--"),
     QStringLiteral("退出 Vantrel"),
 };
+
+bool sameIcon(const QIcon& a, const QIcon& b)
+{
+    const QImage image = a.pixmap(32).toImage();
+    return !image.isNull() && image == b.pixmap(32).toImage();
+}
 
 QAction* findAction(const QMenu* menu, const QString& text)
 {
@@ -271,6 +278,11 @@ private slots:
         env.appState.updateStatus(a.id, MountState::failed(VantrelError::timeout(QStringLiteral("x"))));
         QCOMPARE(env.appState.menuBarIconState(), MenuBarIconState::allFailed);
         QVERIFY(iconIsTinted(QColor(0xFF, 0x3B, 0x30)));
+
+        // A symbol without a drawing leaves the tray with the application's own icon, untinted.
+        QVERIFY(sameIcon(MenuBarController::statusIcon(QStringLiteral("no.such.symbol"), Qt::red),
+            Symbols::applicationIcon()));
+        QVERIFY(!sameIcon(controller.statusItem()->icon(), Symbols::applicationIcon()));
     }
 
     void browseAndMainWindowOpenTheirWindowEvenWhenNeverOpened()
@@ -373,6 +385,9 @@ private slots:
         QVERIFY(!(about->windowFlags() & Qt::WindowMinimizeButtonHint));
         controller.openAbout();
         QCOMPARE(controller.aboutWindow(), about);
+        // The window carries the application's icon; its content keeps the symbol.
+        QVERIFY(sameIcon(about->windowIcon(), Symbols::applicationIcon()));
+        QVERIFY(sameIcon(settings->windowIcon(), Symbols::applicationIcon()));
     }
 
     void wakeRebuildsOnlyAMissingIcon()

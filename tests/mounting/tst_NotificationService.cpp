@@ -31,6 +31,7 @@ namespace {
 struct NotifyCall {
     QString appName;
     uint replacesId = 0;
+    QString icon;
     QString summary;
     QString body;
     QStringList actions;
@@ -68,14 +69,14 @@ public slots:
         return caps;
     }
 
-    uint Notify(const QString& appName, uint replacesId, const QString& /*icon*/, const QString& summary,
+    uint Notify(const QString& appName, uint replacesId, const QString& icon, const QString& summary,
         const QString& body, const QStringList& actions, const QVariantMap& hints, int timeout)
     {
         if (const int ms = replyDelayMs.load(); ms > 0)
             QThread::msleep(ms); // a slow server: the answer comes after the client posted again
         QMutexLocker l(&m_mutex);
         const uint id = replacesId != 0 ? replacesId : m_nextId++;
-        m_calls.append(NotifyCall{appName, replacesId, summary, body, actions, hints, timeout, id});
+        m_calls.append(NotifyCall{appName, replacesId, icon, summary, body, actions, hints, timeout, id});
         return id;
     }
 
@@ -267,6 +268,9 @@ private slots:
         QVERIFY(success.actions.isEmpty());
         QVERIFY(!success.hints.contains("suppress-sound"));
         QCOMPARE(success.replacesId, 0u);
+        // The server shows the installed icon and finds the desktop entry by the same name.
+        QCOMPARE(success.icon, QStringLiteral("com.vantrel.app"));
+        QCOMPARE(success.hints.value("desktop-entry"), QVariant(QStringLiteral("com.vantrel.app")));
         NotifyCall failure = server.calls().at(1);
         QCOMPARE(failure.summary, QStringLiteral("NAS 连接失败"));
         QCOMPARE(failure.body, QStringLiteral("Office: Mount operation failed: mount_smbfs exited with 68"));

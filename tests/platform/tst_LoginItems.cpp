@@ -3,6 +3,8 @@
 
 #include "platform/LoginItems.h"
 
+#include <QCoreApplication>
+#include <QDir>
 #include <QTemporaryDir>
 
 #include <sys/stat.h>
@@ -30,6 +32,31 @@ private slots:
         const QString input = QStringLiteral("/a b/$x\"`%\\");
         const QString expected = QStringLiteral("\"/a b/\\\\$x\\\\\"\\\\`%%\\\\\\\\\"");
         QCOMPARE(LoginItems::execValue(input), expected);
+    }
+
+    void theInstalledProgramIsStartedByItsInstalledPath()
+    {
+        // A prefix whose bin folder is a link (a stow-style install): the running executable is
+        // reported at the link's target, the entry keeps the installed path.
+        QTemporaryDir dir;
+        QVERIFY(QDir().mkpath(dir.filePath(QStringLiteral("store/bin"))));
+        QVERIFY(QDir().mkpath(dir.filePath(QStringLiteral("prefix"))));
+        QVERIFY(QDir().mkpath(dir.filePath(QStringLiteral("build/src"))));
+        const QString stored = dir.filePath(QStringLiteral("store/bin/vantrel"));
+        const QString build = dir.filePath(QStringLiteral("build/src/vantrel"));
+        for (const QString& path : {stored, build}) {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+        }
+        QVERIFY(QFile::link(dir.filePath(QStringLiteral("store/bin")), dir.filePath(QStringLiteral("prefix/bin"))));
+        const QString installed = dir.filePath(QStringLiteral("prefix/bin/vantrel"));
+
+        QCOMPARE(LoginItems::programPath(stored, installed), installed);
+        QCOMPARE(LoginItems::programPath(build, installed), build);
+        QCOMPARE(LoginItems::programPath(build, dir.filePath(QStringLiteral("nowhere/vantrel"))), build);
+
+        // This test runs from the build, so the default entry starts the build's executable.
+        QCOMPARE(LoginItems().executablePath(), QCoreApplication::applicationFilePath());
     }
 
     void registeredEntryIsOwnerOnlyAndAPipeIsNoEntry()

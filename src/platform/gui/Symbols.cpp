@@ -1,5 +1,7 @@
 #include "platform/gui/Symbols.h"
 
+#include "platform/AppInfo.h"
+
 #include <QDir>
 #include <QFile>
 #include <QHash>
@@ -166,6 +168,11 @@ QPixmap Symbols::tinted(const QString& symbolName, const QColor& color, int size
     painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
     painter.fillRect(result.rect(), color);
     return result;
+}
+
+QIcon Symbols::applicationIcon()
+{
+    return QIcon(QStringLiteral(":/icons/") + AppInfo::iconName() + QStringLiteral(".svg"));
 }
 
 void Symbols::useSymbolicFallbackTheme()

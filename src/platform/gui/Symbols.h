@@ -27,6 +27,10 @@ public:
     // size by size pixels.
     static QPixmap tinted(const QString& symbolName, const QColor& color, int size);
 
+    // The application's own icon in colour, from the bundled drawing that the installed theme
+    // icons are rendered from, so a build that is not installed shows it too.
+    static QIcon applicationIcon();
+
     // Lets a desktop whose icon theme has no one-colour ("-symbolic") icons borrow them from the
     // freedesktop default theme when it is installed. Call once, before the first icon lookup:
     // the toolkit caches theme lookups.
