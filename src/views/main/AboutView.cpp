@@ -2,7 +2,6 @@
 
 #include "platform/AppInfo.h"
 #include "platform/Localization.h"
-#include "platform/gui/Symbols.h"
 #include "platform/gui/Workspace.h"
 #include "views/widgets/Theme.h"
 
@@ -72,11 +71,10 @@ AboutView::AboutView(const QVariantMap& info, Workspace& workspace, QWidget* par
     layout->setContentsMargins(0, 24, 0, 16);
     layout->setSpacing(20);
 
-    // The application's own icon, at the height the drive symbol had in a 64-point line.
     auto* icon = new QLabel;
     icon->setObjectName(QStringLiteral("icon"));
-    const int iconSize = QFontMetrics(Theme::systemFont(64)).height();
-    icon->setPixmap(Symbols::applicationIcon().pixmap(QSize(iconSize, iconSize), devicePixelRatioF()));
+    Theme::setSymbol(icon, QStringLiteral("externaldrive.connected.to.line.below"), Theme::Color::blue,
+        QFontMetrics(Theme::systemFont(64)).height());
     layout->addWidget(icon, 0, Qt::AlignHCenter);
 
     auto* name = new QLabel(Localization::text(QStringLiteral("Vantrel"), QStringLiteral("Vantrel")));
