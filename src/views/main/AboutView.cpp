@@ -31,11 +31,11 @@ QString textValue(const QVariantMap& info, const QString& key, const QString& fa
 QList<AboutView::Link> AboutView::links()
 {
     return {
-        {QStringLiteral("website"), QStringLiteral("globe"), QStringLiteral("官网"),
+        {QStringLiteral("website"), QStringLiteral("globe"), textKey(QStringLiteral("官网")),
             QUrl(QStringLiteral("https://vantrel.app"))},
-        {QStringLiteral("feedback"), QStringLiteral("bubble.left.and.bubble.right"), QStringLiteral("反馈"),
+        {QStringLiteral("feedback"), QStringLiteral("bubble.left.and.bubble.right"), textKey(QStringLiteral("反馈")),
             QUrl(QStringLiteral("https://vantrel.app/feedback"))},
-        {QStringLiteral("documentation"), QStringLiteral("doc.text"), QStringLiteral("文档"),
+        {QStringLiteral("documentation"), QStringLiteral("doc.text"), textKey(QStringLiteral("文档")),
             QUrl(QStringLiteral("https://vantrel.app/docs"))},
     };
 }

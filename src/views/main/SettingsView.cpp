@@ -71,17 +71,17 @@ SettingsView::SettingsView(AppStateManager& appState, NASConfigStore& configStor
         const char* defaultText;
         const char* symbol;
     } tabs[] = {
-        {new LanguageSettingsTab(m_languageManager), "settings.tab.language", "语言", "character"},
+        {new LanguageSettingsTab(m_languageManager), textKey("settings.tab.language"), "语言", "character"},
         {new LaunchTab(defaults, orShared(services.launchAtLogin, &LaunchAtLoginManager::shared)),
-            "settings.tab.launch", "启动", "power"},
+            textKey("settings.tab.launch"), "启动", "power"},
         {new NotificationSettingsTab(orShared(services.notifications, &NotificationPreferences::shared)),
-            "settings.tab.notifications", "通知", "bell"},
+            textKey("settings.tab.notifications"), "通知", "bell"},
         {new CacheSettingsTab(defaults, orShared(services.cache, &CacheManager::shared),
              orShared(services.cacheDirectory, &CacheDirectoryManager::shared)),
-            "settings.tab.cache", "缓存", "internaldrive"},
-        {new AdvancedMountTab(defaults), "settings.tab.advanced", "高级", "gearshape.2"},
-        {new LoggingTab(log, orShared(services.fileDialogs, &FileDialogs::shared)), "settings.tab.logging", "日志",
-            "doc.text"},
+            textKey("settings.tab.cache"), "缓存", "internaldrive"},
+        {new AdvancedMountTab(defaults), textKey("settings.tab.advanced"), "高级", "gearshape.2"},
+        {new LoggingTab(log, orShared(services.fileDialogs, &FileDialogs::shared)), textKey("settings.tab.logging"),
+            "日志", "doc.text"},
     };
     for (const auto& entry : tabs) {
         const QString symbol = QString::fromLatin1(entry.symbol);

@@ -151,8 +151,7 @@ void CacheSettingsTab::storeSizeLimit(int sliderPosition)
 void CacheSettingsTab::updateSizeLabel()
 {
     const qint64 megabytes = settings::wholeNumber(m_maxCacheSizeMB).value_or(0);
-    m_sizeLabel->setText(
-        Localization::textFormat(QStringLiteral("%lld MB"), QStringLiteral("%lld MB"), {QString::number(megabytes)}));
+    m_sizeLabel->setText(Localization::plural(QStringLiteral("%lld MB"), QStringLiteral("%lld MB"), megabytes));
 }
 
 void CacheSettingsTab::updateUsage()
