@@ -35,7 +35,7 @@ QString trimmedNumber(double value, int fractionDigits)
         if (text.endsWith(u'.'))
             text.chop(1);
     }
-    return text.replace(u'.', Localization::numberLocale().decimalPoint());
+    return text.replace(u'.', Localization::locale().decimalPoint());
 }
 
 // A text that shows a count: its key and the English texts for one and for other counts.
@@ -103,7 +103,7 @@ UnitCount largestUnit(const QDateTime& from, const QDateTime& to)
 
 QString groupedNumber(qint64 value)
 {
-    return Localization::numberLocale().toString(value);
+    return Localization::locale().toString(value);
 }
 
 // By calendar unit (year to second): the text of a past count, then of a future one.

@@ -300,7 +300,7 @@ QString Localization::currentCatalog()
     return s.identifier;
 }
 
-QLocale Localization::numberLocale()
+QLocale Localization::locale()
 {
     const QString catalog = currentCatalog();
     if (catalog.isEmpty() || catalog == englishCatalog)

@@ -66,8 +66,9 @@ public:
     static void useCatalog(const QString& identifier, const QString& root, SystemLog& log);
     static void useLanguageFrom(const Defaults& defaults);
     static QString currentCatalog();
-    // The locale whose numbers the texts use: the chosen catalog's language, English without one.
-    static QLocale numberLocale();
+    // The interface language's locale, for numbers and dates: the chosen catalog's language, English
+    // without one.
+    static QLocale locale();
 };
 
 } // namespace vantrel

@@ -8,6 +8,7 @@
 #include "files/TransferManager.h"
 #include "platform/AppInfo.h"
 #include "platform/Localization.h"
+#include "platform/gui/PreviewPanel.h"
 #include "platform/gui/Symbols.h"
 #include "views/browser/ConflictResolutionSheet.h"
 #include "views/browser/FileBrowserView.h"
@@ -206,6 +207,32 @@ QWidget* fileBrowser(ViewFixture& fx)
     return view;
 }
 
+// The preview window on a file it has no view for, so it shows the file's details.
+class OneFile final : public PreviewPanelDataSource {
+public:
+    explicit OneFile(QUrl file)
+        : m_file(std::move(file))
+    {
+    }
+    int numberOfPreviewItems(PreviewPanel&) override { return 1; }
+    std::optional<QUrl> previewItem(PreviewPanel&, int) override { return m_file; }
+
+private:
+    QUrl m_file;
+};
+
+QWidget* previewPanel(ViewFixture& fx)
+{
+    const QDateTime now = QDateTime::currentDateTime();
+    const QString file = sampleFolder(fx.dir.path(), now) + QStringLiteral("/Projects/project-backup.tar.gz");
+    auto* panel = new PreviewPanel;
+    auto* source = new OneFile(QUrl::fromLocalFile(file));
+    QObject::connect(panel, &QObject::destroyed, [source] { delete source; });
+    panel->setDataSource(source);
+    panel->makeKeyAndOrderFront();
+    return panel;
+}
+
 } // namespace
 
 QList<ScreenshotWindow> screenshotWindows()
@@ -223,6 +250,14 @@ QList<ScreenshotWindow> screenshotWindows()
                     view->setSelectedConfigID(share->id);
                 return view;
             }},
+        // The same at the window's minimum width, where long texts have to wrap.
+        {QStringLiteral("main-editor-narrow"), QStringLiteral("Vantrel"), QSize(500, 640),
+            [](ViewFixture& fx) -> QWidget* {
+                MainWindowView* view = mainWindow(fx);
+                if (const std::optional<NASConfig> share = sampleShare(fx, QStringLiteral("Studio Media")))
+                    view->setSelectedConfigID(share->id);
+                return view;
+            }},
         {QStringLiteral("editor-smb"), QStringLiteral("Vantrel"), QSize(560, 860),
             [](ViewFixture& fx) { return editorOf(fx, QStringLiteral("Studio Media")); }},
         {QStringLiteral("editor-nfs"), QStringLiteral("Vantrel"), QSize(560, 860),
@@ -232,6 +267,11 @@ QList<ScreenshotWindow> screenshotWindows()
         {QStringLiteral("browser"),
             Localization::text(QStringLiteral("window.browser.title"), QStringLiteral("File Browser")), QSize(900, 600),
             fileBrowser},
+        {QStringLiteral("browser-empty"),
+            Localization::text(QStringLiteral("window.browser.title"), QStringLiteral("File Browser")), QSize(900, 600),
+            [](ViewFixture&) { return makeFileBrowserPlaceholder(); }},
+        {QStringLiteral("preview"), Localization::text(QStringLiteral("preview.title"), QStringLiteral("Preview")),
+            QSize(640, 480), previewPanel},
         // The name-conflict sheet's content (a sheet is a window of its own, drawn here inside one).
         {QStringLiteral("conflict"), QStringLiteral("Vantrel"), QSize(),
             [](ViewFixture&) -> QWidget* {

@@ -13,6 +13,8 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace vantrel {
 
 namespace {
@@ -121,6 +123,11 @@ AboutView::AboutView(const QVariantMap& info, Workspace& workspace, QWidget* par
         m_linkButtons.append(button);
     }
     linkRow->addStretch();
+    // Longer link texts close the gaps before any text is cut.
+    int linksWidth = 0;
+    for (const QToolButton* button : std::as_const(m_linkButtons))
+        linksWidth += button->sizeHint().width();
+    linkRow->setSpacing(std::clamp((contentWidth - linksWidth) / int(m_linkButtons.size() + 1), 4, 24));
     layout->addLayout(linkRow);
     layout->addStretch();
 }

@@ -112,7 +112,6 @@ MainWindowView::MainWindowView(AppStateManager& appState, NASConfigStore& config
     , m_editorFactory(&MainWindowView::makeEditor)
 {
     setObjectName(QStringLiteral("MainWindowView"));
-    setMinimumSize(minimumContentWidth, minimumContentHeight);
 
     m_pulse = new StatusPulse(this);
     m_model = new ShareListModel(m_configStore, m_appState, m_network, this);
@@ -589,6 +588,11 @@ QWidget* MainWindowView::makeEditor(MainWindowView& view, const NASConfig& confi
         },
         {view.configStore(), view.appState(), view.mounts(), view.engine(), view.network(), view.keychain(),
             view.workspace()});
+}
+
+QSize MainWindowView::minimumSizeHint() const
+{
+    return QWidget::minimumSizeHint().expandedTo(QSize(minimumContentWidth, minimumContentHeight));
 }
 
 QWidget* MainWindowView::currentDetail() const

@@ -55,11 +55,13 @@ SettingsView::SettingsView(AppStateManager& appState, NASConfigStore& configStor
     , m_tabs(new QTabWidget(this))
 {
     setObjectName(QStringLiteral("SettingsView"));
-    setMinimumSize(minimumContentWidth, minimumContentHeight);
     m_tabs->setObjectName(QStringLiteral("settingsTabs"));
     auto* tabStyle = new CompactTabStyle;
     tabStyle->setParent(m_tabs->tabBar());
     m_tabs->tabBar()->setStyle(tabStyle);
+    // Every tab in full: longer translations widen the window rather than hide tabs behind arrows.
+    m_tabs->tabBar()->setUsesScrollButtons(false);
+    m_tabs->tabBar()->setElideMode(Qt::ElideNone);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(m_tabs);
 
@@ -90,6 +92,8 @@ SettingsView::SettingsView(AppStateManager& appState, NASConfigStore& configStor
         m_tabs->tabBar()->setTabData(index, symbol);
     }
     m_tabs->setCurrentIndex(0);
+    // The design's minimum, or more where a translation needs it.
+    setMinimumSize(QSize(minimumContentWidth, minimumContentHeight).expandedTo(minimumSizeHint()));
 }
 
 void SettingsView::showEvent(QShowEvent* event)
