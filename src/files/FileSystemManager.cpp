@@ -23,15 +23,6 @@ namespace vantrel {
 
 namespace {
 
-// The URL's path without a trailing separator (the root keeps its own).
-QString pathText(const QUrl& url)
-{
-    QString path = url.isLocalFile() ? url.toLocalFile() : url.path();
-    while (path.size() > 1 && path.endsWith(u'/'))
-        path.chop(1);
-    return path;
-}
-
 struct Listing {
     enum class Outcome { unreachable, failed, listed };
     Outcome outcome = Outcome::unreachable;
@@ -126,6 +117,14 @@ bool FileSystemManager::isWithinMountPoint(const QString& path) const
     const QString root = pathText(m_mountPoint);
     // Whole components only: /a/Media2 is not inside /a/Media.
     return path == root || path.startsWith(root.endsWith(u'/') ? root : root + u'/');
+}
+
+QString FileSystemManager::pathText(const QUrl& url)
+{
+    QString path = url.isLocalFile() ? url.toLocalFile() : url.path();
+    while (path.size() > 1 && path.endsWith(u'/'))
+        path.chop(1);
+    return path;
 }
 
 QString FileSystemManager::relativePath(const QUrl& url) const

@@ -57,6 +57,9 @@ public:
 
     // The URL's path below the mount point ("" for the mount point and anything outside it).
     QString relativePath(const QUrl& url) const;
+    // The URL's path without a trailing separator (the root keeps its own), the form in which
+    // paths of a share are compared.
+    static QString pathText(const QUrl& url);
 
     QCoro::Task<> refresh();
     QCoro::Task<> navigate(QUrl url);

@@ -1,5 +1,6 @@
 #include "views/browser/BreadcrumbView.h"
 
+#include "files/FileSystemManager.h"
 #include "views/widgets/Theme.h"
 
 #include <QHBoxLayout>
@@ -18,14 +19,6 @@ namespace vantrel {
 
 namespace {
 
-QString pathText(const QUrl& url)
-{
-    QString path = url.isLocalFile() ? url.toLocalFile() : url.path();
-    while (path.size() > 1 && path.endsWith(u'/'))
-        path.chop(1);
-    return path;
-}
-
 QString withoutLastComponent(const QString& path)
 {
     const qsizetype slash = path.lastIndexOf(u'/');
@@ -40,8 +33,8 @@ QList<BreadcrumbView::Segment> BreadcrumbView::pathSegments(const QUrl& currentP
     const QString& nasName)
 {
     QList<Segment> segments;
-    const QString root = pathText(mountPoint);
-    QString walk = pathText(currentPath);
+    const QString root = FileSystemManager::pathText(mountPoint);
+    QString walk = FileSystemManager::pathText(currentPath);
     while (walk != root && walk.startsWith(root)) {
         const QString name = walk.mid(walk.lastIndexOf(u'/') + 1);
         segments.append({name, QUrl::fromLocalFile(walk)});

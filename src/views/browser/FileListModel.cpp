@@ -25,7 +25,7 @@ bool looksTheSame(const FileItem& a, const FileItem& b)
 } // namespace
 
 FileListModel::FileListModel(QObject* parent)
-    : QAbstractTableModel(parent)
+    : RowMergingModel(parent)
     , m_now([] { return QDateTime::currentDateTime(); })
 {
 }
@@ -54,33 +54,15 @@ void FileListModel::setItems(const QList<FileItem>& next)
         nextUrls.reserve(next.size());
         for (const FileItem& item : next)
             nextUrls.insert(item.url);
-        removeMissing(nextUrls);
+        removeRowsUnless(m_items, [&nextUrls](const FileItem& item) { return nextUrls.contains(item.url); });
         reorderLike(next);
         QSet<QUrl> existing;
         existing.reserve(m_items.size());
         for (const FileItem& item : std::as_const(m_items))
             existing.insert(item.url);
-        insertNew(next, existing);
+        insertRowsNotIn(m_items, next, [&existing](const FileItem& item) { return existing.contains(item.url); });
     }
     refreshRows(next);
-}
-
-void FileListModel::removeMissing(const QSet<QUrl>& keep)
-{
-    // From the end, so that the rows still to be looked at keep their numbers.
-    qsizetype row = m_items.size() - 1;
-    while (row >= 0) {
-        if (keep.contains(m_items.at(row).url)) {
-            --row;
-            continue;
-        }
-        const qsizetype last = row;
-        while (row >= 0 && !keep.contains(m_items.at(row).url))
-            --row;
-        beginRemoveRows({}, int(row + 1), int(last));
-        m_items.remove(row + 1, last - row);
-        endRemoveRows();
-    }
 }
 
 void FileListModel::reorderLike(const QList<FileItem>& next)
@@ -117,31 +99,6 @@ void FileListModel::reorderLike(const QList<FileItem>& next)
     m_items = std::move(reordered);
     changePersistentIndexList(from, to);
     emit layoutChanged();
-}
-
-void FileListModel::insertNew(const QList<FileItem>& next, const QSet<QUrl>& existing)
-{
-    // The rows left are the entries of `next` that were there before, in its order: every entry
-    // of `next` that is new goes in at its own position.
-    qsizetype i = 0;
-    while (i < next.size()) {
-        if (existing.contains(next.at(i).url)) {
-            ++i;
-            continue;
-        }
-        qsizetype end = i;
-        while (end < next.size() && !existing.contains(next.at(end).url))
-            ++end;
-        beginInsertRows({}, int(i), int(end - 1));
-        QList<FileItem> merged;
-        merged.reserve(m_items.size() + (end - i));
-        merged.append(m_items.mid(0, i));
-        merged.append(next.mid(i, end - i));
-        merged.append(m_items.mid(i));
-        m_items = std::move(merged);
-        endInsertRows();
-        i = end;
-    }
 }
 
 void FileListModel::refreshRows(const QList<FileItem>& next)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "files/FileItem.h"
+#include "views/widgets/RowMergingModel.h"
 
 #include <QAbstractTableModel>
 #include <QDateTime>
@@ -17,7 +18,7 @@ namespace vantrel {
 // replacing them: rows of entries that stayed keep their place (and with it the selection and
 // the scroll position), only changed cells are announced, and a listing that changed nothing
 // announces nothing.
-class FileListModel final : public QAbstractTableModel {
+class FileListModel final : public RowMergingModel<QAbstractTableModel> {
     Q_OBJECT
 
 public:
@@ -49,9 +50,7 @@ public:
     static QString sizeText(const FileItem& item);
 
 private:
-    void removeMissing(const QSet<QUrl>& keep);
     void reorderLike(const QList<FileItem>& next);
-    void insertNew(const QList<FileItem>& next, const QSet<QUrl>& existing);
     void refreshRows(const QList<FileItem>& next);
     QIcon symbolIcon(const QString& symbol, bool isDirectory) const;
 

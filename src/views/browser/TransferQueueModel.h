@@ -1,6 +1,7 @@
 #pragma once
 
 #include "files/TransferTask.h"
+#include "views/widgets/RowMergingModel.h"
 
 #include <QAbstractListModel>
 #include <QList>
@@ -10,7 +11,7 @@ namespace vantrel {
 // The transfer queue as list rows, one per task in the manager's order, keyed by the task's id.
 // Each publication of the manager is merged in: a task whose fields changed announces its row,
 // new tasks are inserted and cleared ones removed; nothing is ever reset.
-class TransferQueueModel final : public QAbstractListModel {
+class TransferQueueModel final : public RowMergingModel<QAbstractListModel> {
     Q_OBJECT
 
 public:

@@ -2,9 +2,10 @@
 
 #include "model/AppState.h"
 #include "model/NASConfig.h"
+#include "views/main/MainDetailColumn.h"
+#include "views/main/ShareListSidebar.h"
 
 #include <QList>
-#include <QPointer>
 #include <QString>
 #include <QUrl>
 #include <QUuid>
@@ -16,16 +17,13 @@
 class QListView;
 class QMenu;
 class QSplitter;
-class QStackedWidget;
 class QToolBar;
-class QToolButton;
-class QVBoxLayout;
 
 namespace vantrel {
 
 class AppStateManager;
-class FlowLayout;
 class KeychainManager;
+class MainWindowToolbar;
 class MountControl;
 class MountEngine;
 class NASConfigStore;
@@ -36,7 +34,8 @@ class Workspace;
 
 // The content of the main window: a toolbar (about, settings, add a share) over a split view of
 // the share list and the detail column. The detail column shows the selected share's editor, or
-// else a card for each mounted share, or else a placeholder.
+// else a card for each mounted share, or else a placeholder. The window holds the selection and
+// decides the detail; its parts only show and report.
 class MainWindowView final : public QWidget {
     Q_OBJECT
 
@@ -55,17 +54,13 @@ public:
     // changes; view.clearSelection() is its close action.
     using EditorFactory = std::function<QWidget*(MainWindowView& view, const NASConfig& config)>;
 
-    struct MountedEntry {
-        NASConfig config;
-        NASStatus status;
-        bool operator==(const MountedEntry&) const = default;
-    };
+    using MountedEntry = MainDetailColumn::MountedEntry;
 
     static constexpr int minimumContentWidth = 500;
     static constexpr int minimumContentHeight = 400;
-    static constexpr int sidebarMinimumWidth = 180;
+    static constexpr int sidebarMinimumWidth = ShareListSidebar::minimumListWidth;
     static constexpr int sidebarIdealWidth = 220;
-    static constexpr int cardMinimumWidth = 220;
+    static constexpr int cardMinimumWidth = MainDetailColumn::cardMinimumWidth;
     static inline const QString settingsWindowID = QStringLiteral("settings");
 
     MainWindowView(AppStateManager& appState, NASConfigStore& configStore, OpenWindowAction openWindow,
@@ -115,34 +110,25 @@ public:
     static QWidget* makeEditor(MainWindowView& view, const NASConfig& config);
 
     // Parts that tests and the screenshot tool read.
-    ShareListModel* shareModel() const { return m_model; }
-    QListView* shareList() const { return m_list; }
-    QWidget* emptyHint() const { return m_emptyHint; }
+    ShareListModel* shareModel() const { return m_sidebar->model(); }
+    QListView* shareList() const { return m_sidebar->list(); }
+    QWidget* emptyHint() const { return m_sidebar->emptyHint(); }
     QSplitter* splitter() const { return m_splitter; }
-    QToolBar* toolbar() const { return m_toolbar; }
+    QToolBar* toolbar() const;
     QStackedWidget* detailColumn() const { return m_detail; }
     // The page the detail column shows: the editor, the mounted folders or the placeholder.
-    QWidget* currentDetail() const;
-    QWidget* editor() const { return m_editor; }
-    QWidget* mountedFoldersPage() const { return m_mountedPage; }
-    QWidget* detailPlaceholder() const { return m_placeholder; }
-    StatusPulse& pulse() const { return *m_pulse; }
+    QWidget* currentDetail() const { return m_detail->currentDetail(); }
+    QWidget* editor() const { return m_detail->editor(); }
+    QWidget* mountedFoldersPage() const { return m_detail->mountedFoldersPage(); }
+    QWidget* detailPlaceholder() const { return m_detail->placeholder(); }
+    StatusPulse& pulse() const { return m_sidebar->pulse(); }
 
 signals:
     void selectedConfigIDChanged(const std::optional<QUuid>& configID);
 
 private:
-    QToolBar* buildToolbar();
-    QWidget* buildSidebar();
-    QWidget* buildDetailColumn();
-    QWidget* buildPlaceholder();
-    QWidget* buildMountedFolderCard(const MountedEntry& entry);
-    void syncSelectionFromList();
-    void syncListSelection();
+    void pick(const std::optional<QUuid>& configID);
     void updateDetail();
-    void updateMountedFolders(const QList<MountedEntry>& entries);
-    void updateEmptyHint();
-    void updatePulse();
 
     AppStateManager& m_appState;
     NASConfigStore& m_configStore;
@@ -155,24 +141,11 @@ private:
     EditorFactory m_editorFactory;
 
     std::optional<QUuid> m_selectedConfigID;
-    bool m_syncingSelection = false;
 
-    StatusPulse* m_pulse = nullptr;
-    ShareListModel* m_model = nullptr;
-    QToolBar* m_toolbar = nullptr;
+    MainWindowToolbar* m_toolbar = nullptr;
     QSplitter* m_splitter = nullptr;
-    QListView* m_list = nullptr;
-    QWidget* m_emptyHint = nullptr;
-    QStackedWidget* m_detail = nullptr;
-    QWidget* m_editorPage = nullptr;
-    QVBoxLayout* m_editorLayout = nullptr;
-    QPointer<QWidget> m_editor;
-    QUuid m_editorConfigID;
-    QWidget* m_mountedPage = nullptr;
-    QWidget* m_cardsHost = nullptr;
-    FlowLayout* m_cards = nullptr;
-    QList<MountedEntry> m_shownEntries;
-    QWidget* m_placeholder = nullptr;
+    ShareListSidebar* m_sidebar = nullptr;
+    MainDetailColumn* m_detail = nullptr;
 };
 
 } // namespace vantrel

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "model/NASConfig.h"
+#include "views/main/NASConfigSaver.h"
 #include "views/main/NASDetailActionBar.h"
 
 #include <QPointer>
@@ -11,10 +12,6 @@
 #include <functional>
 #include <optional>
 
-class QCheckBox;
-class QComboBox;
-class QLabel;
-class QLineEdit;
 class QMessageBox;
 
 namespace vantrel {
@@ -27,15 +24,17 @@ class KeychainManager;
 class MountControl;
 class MountEngine;
 class NASConfigStore;
+class NASDetailForm;
 class NetworkBindingSection;
 class NetworkMonitor;
-class SegmentedControl;
 class Workspace;
 
 // The share editor: one configuration's form (mount error, basic information, authentication,
 // mount options, network binding) with the action bar pinned below it. It edits copies of the
 // values, loaded once when it is built; the store changes only when the user saves. Mount
-// controls and the mount-error section follow the share's published status.
+// controls and the mount-error section follow the share's published status. The fields are
+// NASDetailForm's and NetworkBindingSection's, the saving NASConfigSaver's; the editor runs the
+// actions and shows their state.
 class NASDetailView final : public QWidget {
     Q_OBJECT
 
@@ -84,30 +83,18 @@ public:
     NASDetailActionBar* actionBar() const { return m_bar; }
 
 private:
-    void buildBasicInfoSection();
-    void buildAuthSection();
-    void buildMountOptionsSection();
-    void alignLabelColumns();
-    void setProtocol(NASProtocol protocol);
-    void setAuthMethod(AuthMethod method);
-    void updateProtocolRows();
+    FormSection* buildMountErrorSection();
     void updateActionStates();
     void updateFromStatus();
     void setTestResult(const std::optional<TestConnectionResult>& result);
     void showNetworkMismatchAlert(const NASConfig& config);
     void requestMount(const QUuid& configID);
-    QString keychainIdentifierFor(const NASConfig& config) const;
 
     std::optional<NASConfig> m_existingConfig;
     CloseAction m_onClose;
     Services m_services;
-    // The id a configuration that is not stored yet keeps across saves.
-    QUuid m_newConfigID;
-    // Given at the first save to a stored configuration that had none, and kept from then on.
-    QString m_assignedKeychainIdentifier;
+    NASConfigSaver m_saver;
 
-    NASProtocol m_protocol;
-    AuthMethod m_authMethod;
     std::optional<TestConnectionResult> m_testResult;
     std::optional<NASConfig> m_pendingNetworkMismatchConfig;
     QPointer<QMessageBox> m_mismatchAlert;
@@ -115,23 +102,7 @@ private:
     FormPage* m_page;
     FormSection* m_errorSection = nullptr;
     ElidedLabel* m_errorMessage = nullptr;
-    FormSection* m_basicSection = nullptr;
-    FormSection* m_authSection = nullptr;
-    FormSection* m_optionsSection = nullptr;
-    QLineEdit* m_name = nullptr;
-    SegmentedControl* m_protocolPicker = nullptr;
-    QWidget* m_nfsVersionNote = nullptr;
-    QLineEdit* m_address = nullptr;
-    QLineEdit* m_sharePath = nullptr;
-    QComboBox* m_authMethodPicker = nullptr;
-    QLineEdit* m_username = nullptr;
-    QLineEdit* m_password = nullptr;
-    QWidget* m_nfsAuthNote = nullptr;
-    QComboBox* m_smbVersionPicker = nullptr;
-    QWidget* m_nfsMountOptions = nullptr;
-    QCheckBox* m_readOnly = nullptr;
-    QCheckBox* m_isEnabled = nullptr;
-    QLineEdit* m_customMountPoint = nullptr;
+    NASDetailForm* m_form = nullptr;
     NetworkBindingSection* m_binding = nullptr;
     NASDetailActionBar* m_bar = nullptr;
 };

@@ -5,33 +5,7 @@
 #include "platform/Localization.h"
 #include "views/main/StatusIndicator.h"
 
-#include <QSet>
-
 namespace vantrel {
-
-namespace {
-
-bool hasDuplicateIDs(const QList<NASConfig>& configs)
-{
-    QSet<QUuid> seen;
-    for (const NASConfig& config : configs) {
-        if (seen.contains(config.id))
-            return true;
-        seen.insert(config.id);
-    }
-    return false;
-}
-
-QList<QUuid> idsOf(const QList<NASConfig>& configs)
-{
-    QList<QUuid> ids;
-    ids.reserve(configs.size());
-    for (const NASConfig& config : configs)
-        ids.append(config.id);
-    return ids;
-}
-
-} // namespace
 
 ShareListModel::Badge ShareListModel::badge(const NetworkMatchResult& result)
 {
@@ -75,7 +49,7 @@ QString ShareListModel::linkText(const QUrl& mountPoint)
 
 ShareListModel::ShareListModel(NASConfigStore& configStore, AppStateManager& appState, NetworkMonitor& network,
     QObject* parent)
-    : QAbstractListModel(parent)
+    : RowMergingModel(parent)
     , m_configStore(configStore)
     , m_appState(appState)
     , m_network(network)
@@ -197,48 +171,7 @@ void ShareListModel::emitRowChanged(int row)
 
 void ShareListModel::syncConfigs()
 {
-    const QList<NASConfig> next = m_configStore.configs();
-    // Rows are keyed by id; a list that repeats an id cannot be followed row by row.
-    if (hasDuplicateIDs(next) || hasDuplicateIDs(m_configs)) {
-        beginResetModel();
-        m_configs = next;
-        endResetModel();
-        return;
-    }
-    const QList<QUuid> nextIDs = idsOf(next);
-    const QSet<QUuid> nextSet(nextIDs.cbegin(), nextIDs.cend());
-    for (int i = int(m_configs.size()) - 1; i >= 0; --i) {
-        if (!nextSet.contains(m_configs.at(i).id)) {
-            beginRemoveRows({}, i, i);
-            m_configs.removeAt(i);
-            endRemoveRows();
-        }
-    }
-    // What stays must keep its order, or rows cannot be moved in place by inserts alone.
-    QList<QUuid> kept = idsOf(m_configs);
-    QList<QUuid> keptInNextOrder;
-    for (const QUuid& id : nextIDs) {
-        if (kept.contains(id))
-            keptInNextOrder.append(id);
-    }
-    if (kept != keptInNextOrder) {
-        beginResetModel();
-        m_configs = next;
-        endResetModel();
-        return;
-    }
-    for (qsizetype i = 0; i < next.size(); ++i) {
-        if (i < m_configs.size() && m_configs.at(i).id == next.at(i).id) {
-            if (!(m_configs.at(i) == next.at(i))) {
-                m_configs[i] = next.at(i);
-                emitRowChanged(int(i));
-            }
-            continue;
-        }
-        beginInsertRows({}, int(i), int(i));
-        m_configs.insert(i, next.at(i));
-        endInsertRows();
-    }
+    mergeRows(m_configs, m_configStore.configs(), [](const NASConfig& config) { return config.id; });
 }
 
 void ShareListModel::syncStatuses()

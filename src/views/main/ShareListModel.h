@@ -3,6 +3,7 @@
 #include "model/AppState.h"
 #include "model/NASConfig.h"
 #include "mounting/NetworkMonitor.h"
+#include "views/widgets/RowMergingModel.h"
 
 #include <QAbstractListModel>
 #include <QHash>
@@ -20,7 +21,7 @@ class NASConfigStore;
 // The share list: one row per stored configuration, in the store's order, keyed by its id. Rows
 // are inserted, removed and changed in place as the store and the statuses publish; a publish
 // that changed nothing changes no row.
-class ShareListModel final : public QAbstractListModel {
+class ShareListModel final : public RowMergingModel<QAbstractListModel> {
     Q_OBJECT
 
 public:

@@ -167,6 +167,15 @@ QLabel* Theme::label(const QString& text, TextStyle style, Color tint, QWidget* 
     return label;
 }
 
+QLabel* Theme::symbolLabel(const QString& symbolName, Color tint, int pixelSize, QWidget* parent)
+{
+    auto* label = new QLabel(parent);
+    label->setObjectName(QStringLiteral("symbol"));
+    setSymbol(label, symbolName, tint, pixelSize);
+    label->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    return label;
+}
+
 void Theme::setTint(QWidget* widget, Color color, qreal opacity)
 {
     QPalette palette = widget->palette();

@@ -50,6 +50,8 @@ public:
 
     // A label of plain text in the style and tint, wrapped at word boundaries.
     static QLabel* label(const QString& text, TextStyle style, Color tint, QWidget* parent = nullptr);
+    // A label showing only the symbol, at a fixed size, named "symbol".
+    static QLabel* symbolLabel(const QString& symbolName, Color tint, int pixelSize, QWidget* parent = nullptr);
 
     // Sets the widget's foreground (text of labels and buttons) and records the tint's name.
     // Children that set no colour of their own take it too.

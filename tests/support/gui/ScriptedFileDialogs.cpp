@@ -8,29 +8,30 @@ namespace vantrel::test {
 void ScriptedFileDialogs::chooseSaveLocation(const SaveOptions& options, QWidget* parent, QObject* receiver,
     Completion done)
 {
-    Request request;
-    request.kind = Kind::save;
+    Request request = makeRequest(Kind::save, parent, receiver, std::move(done));
     request.save = options;
-    request.parent = parent;
-    request.hadParent = parent != nullptr;
-    request.receiver = receiver;
-    request.hadReceiver = receiver != nullptr;
-    request.done = std::move(done);
     add(std::move(request));
 }
 
 void ScriptedFileDialogs::chooseFolder(const FolderOptions& options, QWidget* parent, QObject* receiver,
     Completion done)
 {
-    Request request;
-    request.kind = Kind::folder;
+    Request request = makeRequest(Kind::folder, parent, receiver, std::move(done));
     request.folder = options;
+    add(std::move(request));
+}
+
+ScriptedFileDialogs::Request ScriptedFileDialogs::makeRequest(Kind kind, QWidget* parent, QObject* receiver,
+    Completion done)
+{
+    Request request;
+    request.kind = kind;
     request.parent = parent;
     request.hadParent = parent != nullptr;
     request.receiver = receiver;
     request.hadReceiver = receiver != nullptr;
     request.done = std::move(done);
-    add(std::move(request));
+    return request;
 }
 
 void ScriptedFileDialogs::add(Request request)

@@ -43,6 +43,7 @@ public:
     bool answer(const std::optional<QUrl>& chosen);
 
 private:
+    static Request makeRequest(Kind kind, QWidget* parent, QObject* receiver, Completion done);
     void add(Request request);
     void deliver(qsizetype index, const std::optional<QUrl>& chosen);
 

@@ -97,6 +97,13 @@ struct Env {
         view.model()->setClock([] { return now; });
         view.resize(600, 400);
     }
+    // Lists the entries and shows the table; whether it came up on the screen.
+    bool showItems(const QList<FileItem>& items)
+    {
+        view.setItems(items);
+        view.show();
+        return QTest::qWaitForWindowExposed(&view);
+    }
     FileItem openedItem(int i) const { return opened.at(i).at(0).value<FileItem>(); }
     QSet<QUuid> lastSelection() const { return selected.last().at(0).value<QSet<QUuid>>(); }
     void clickRow(int row, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
@@ -223,9 +230,7 @@ private slots:
     {
         Env env;
         QList<FileItem> items = sample();
-        env.view.setItems(items);
-        env.view.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&env.view));
+        QVERIFY(env.showItems(items));
 
         env.clickRow(1);
         env.clickRow(2, Qt::ControlModifier);
@@ -253,9 +258,7 @@ private slots:
     {
         Env env;
         const QList<FileItem> items = sample();
-        env.view.setItems(items);
-        env.view.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&env.view));
+        QVERIFY(env.showItems(items));
         env.clickRow(1);
         env.clickRow(2, Qt::ControlModifier);
         env.clickRow(3, Qt::ControlModifier);
@@ -283,9 +286,7 @@ private slots:
     {
         Env env;
         const QList<FileItem> items = sample();
-        env.view.setItems(items);
-        env.view.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&env.view));
+        QVERIFY(env.showItems(items));
         env.clickRow(1);
 
         QTableView* table = env.view.table();
