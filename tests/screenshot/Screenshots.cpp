@@ -191,8 +191,9 @@ QWidget* fileBrowser(ViewFixture& fx)
     };
     TransferTask failed = task("project-backup.tar.gz", TransferDirection::download, TransferStatus::failed,
         1'288'490'188, 0);
-    failed.errorMessage = QStringLiteral(
-        "The file “project-backup.tar.gz” couldn’t be written: No space left on device");
+    failed.errorMessage = Localization::textFormat(QStringLiteral("transfer.error.write"),
+        QStringLiteral("The file “%@” couldn’t be written: %@"),
+        {QStringLiteral("project-backup.tar.gz"), QStringLiteral("No space left on device")});
     view->transferQueue()->showTasks({
         task("holiday-video.mp4", TransferDirection::download, TransferStatus::running, 734'003'200, 301'989'888),
         task("Quarterly report final version.docx", TransferDirection::upload, TransferStatus::paused, 8'388'608,
