@@ -114,6 +114,15 @@ MainWindowView* mainWindow(ViewFixture& fx)
         {&fx.network.monitor, &fx.workspace, &fx.mounts, &fx.engine, &fx.keychain});
 }
 
+// The main window with a sample share selected, its editor in the detail column.
+QWidget* mainWindowEditing(ViewFixture& fx, const QString& name)
+{
+    MainWindowView* view = mainWindow(fx);
+    if (const std::optional<NASConfig> share = sampleShare(fx, name))
+        view->setSelectedConfigID(share->id);
+    return view;
+}
+
 QWidget* editorOf(ViewFixture& fx, const QString& name)
 {
     return new NASDetailView(sampleShare(fx, name), [] {},
@@ -245,20 +254,10 @@ QList<ScreenshotWindow> screenshotWindows()
             [](ViewFixture& fx) -> QWidget* { return mainWindow(fx); }},
         // The editor where the user meets it: in the detail column, beside the list.
         {QStringLiteral("main-editor"), QStringLiteral("Vantrel"), QSize(760, 640),
-            [](ViewFixture& fx) -> QWidget* {
-                MainWindowView* view = mainWindow(fx);
-                if (const std::optional<NASConfig> share = sampleShare(fx, QStringLiteral("Backup Server")))
-                    view->setSelectedConfigID(share->id);
-                return view;
-            }},
+            [](ViewFixture& fx) { return mainWindowEditing(fx, QStringLiteral("Backup Server")); }},
         // The same at the window's minimum width, where long texts have to wrap.
         {QStringLiteral("main-editor-narrow"), QStringLiteral("Vantrel"), QSize(500, 640),
-            [](ViewFixture& fx) -> QWidget* {
-                MainWindowView* view = mainWindow(fx);
-                if (const std::optional<NASConfig> share = sampleShare(fx, QStringLiteral("Studio Media")))
-                    view->setSelectedConfigID(share->id);
-                return view;
-            }},
+            [](ViewFixture& fx) { return mainWindowEditing(fx, QStringLiteral("Studio Media")); }},
         {QStringLiteral("editor-smb"), QStringLiteral("Vantrel"), QSize(560, 860),
             [](ViewFixture& fx) { return editorOf(fx, QStringLiteral("Studio Media")); }},
         {QStringLiteral("editor-nfs"), QStringLiteral("Vantrel"), QSize(560, 860),

@@ -7,13 +7,8 @@
 namespace vantrel {
 
 WrapLayout::WrapLayout(QWidget* parent)
-    : QLayout(parent)
+    : ItemListLayout(parent)
 {
-}
-
-WrapLayout::~WrapLayout()
-{
-    qDeleteAll(m_items);
 }
 
 void WrapLayout::setLineSpacing(int spacing)
@@ -30,36 +25,19 @@ int WrapLayout::gap() const
 void WrapLayout::addTrailingWidget(QWidget* widget)
 {
     if (m_firstTrailing < 0)
-        m_firstTrailing = m_items.size();
+        m_firstTrailing = count();
     addWidget(widget);
-}
-
-void WrapLayout::addItem(QLayoutItem* item)
-{
-    m_items.append(item);
-    invalidate();
-}
-
-int WrapLayout::count() const
-{
-    return int(m_items.size());
-}
-
-QLayoutItem* WrapLayout::itemAt(int index) const
-{
-    return index >= 0 && index < m_items.size() ? m_items[index] : nullptr;
 }
 
 QLayoutItem* WrapLayout::takeAt(int index)
 {
-    if (index < 0 || index >= m_items.size())
+    if (index < 0 || index >= count())
         return nullptr;
     if (m_firstTrailing > index)
         --m_firstTrailing;
-    else if (m_firstTrailing == index && m_firstTrailing == m_items.size() - 1)
+    else if (m_firstTrailing == index && m_firstTrailing == count() - 1)
         m_firstTrailing = -1;
-    invalidate();
-    return m_items.takeAt(index);
+    return ItemListLayout::takeAt(index);
 }
 
 Qt::Orientations WrapLayout::expandingDirections() const
@@ -67,32 +45,11 @@ Qt::Orientations WrapLayout::expandingDirections() const
     return {};
 }
 
-bool WrapLayout::hasHeightForWidth() const
-{
-    return true;
-}
-
-int WrapLayout::heightForWidth(int width) const
-{
-    return arrange(QRect(0, 0, width, 0), false);
-}
-
-QSize WrapLayout::minimumSize() const
-{
-    QSize size;
-    for (const QLayoutItem* item : m_items) {
-        if (!item->isEmpty())
-            size = size.expandedTo(item->minimumSize());
-    }
-    const QMargins margins = contentsMargins();
-    return size + QSize(margins.left() + margins.right(), margins.top() + margins.bottom());
-}
-
 QSize WrapLayout::sizeHint() const
 {
     int width = 0;
     int height = 0;
-    for (const QLayoutItem* item : m_items) {
+    for (const QLayoutItem* item : items()) {
         if (item->isEmpty())
             continue;
         width += (width > 0 ? gap() : 0) + item->sizeHint().width();
@@ -100,12 +57,6 @@ QSize WrapLayout::sizeHint() const
     }
     const QMargins margins = contentsMargins();
     return {width + margins.left() + margins.right(), height + margins.top() + margins.bottom()};
-}
-
-void WrapLayout::setGeometry(const QRect& rect)
-{
-    QLayout::setGeometry(rect);
-    arrange(rect, true);
 }
 
 int WrapLayout::arrange(const QRect& rect, bool apply) const
@@ -130,8 +81,8 @@ int WrapLayout::arrange(const QRect& rect, bool apply) const
         x = at + width;
     };
     QList<QLayoutItem*> trailing;
-    for (qsizetype i = 0; i < m_items.size(); ++i) {
-        QLayoutItem* item = m_items.at(i);
+    for (qsizetype i = 0; i < items().size(); ++i) {
+        QLayoutItem* item = items().at(i);
         if (item->isEmpty())
             continue;
         if (m_firstTrailing >= 0 && i >= m_firstTrailing)
