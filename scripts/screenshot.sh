@@ -4,11 +4,14 @@
 #   bash scripts/screenshot.sh main            # English
 #   bash scripts/screenshot.sh about zh-Hans
 #   bash scripts/screenshot.sh --list          # the windows it can draw
+#   bash scripts/screenshot.sh --all [FOLDER]  # every window in en, zh-Hans, de and ja
+#                                              # (FOLDER defaults to build/screenshots)
+# After the folder, --catalogs DIR draws with the catalogs of DIR/<language>/*.json (drafts).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 if [ $# -lt 1 ]; then
-  echo "usage: scripts/screenshot.sh WINDOW [LANGUAGE] | --list" >&2
+  echo "usage: scripts/screenshot.sh WINDOW [LANGUAGE] | --list | --all [FOLDER]" >&2
   exit 2
 fi
 
@@ -34,6 +37,15 @@ run() {
 
 if [ "$1" = "--list" ]; then
   run --list
+  exit 0
+fi
+
+if [ "$1" = "--all" ]; then
+  folder=${2:-build/screenshots}
+  mkdir -p "$folder"
+  for language in en zh-Hans de ja; do
+    run --all "$folder" --language "$language" "${@:3}"
+  done
   exit 0
 fi
 

@@ -209,21 +209,23 @@ void MenuBarController::populate(QMenu* menu)
     addNASItems(menu);
     addRecentFilesMenu(menu);
     menu->addSeparator();
-    addCommand(menu, QStringLiteral("menubar.mountAll"), QStringLiteral("立即挂载全部"), &MenuBarController::mountAll);
-    addCommand(menu, QStringLiteral("menubar.unmountAll"), QStringLiteral("立即断开全部"),
+    addCommand(menu, textKey(QStringLiteral("menubar.mountAll")), QStringLiteral("立即挂载全部"),
+        &MenuBarController::mountAll);
+    addCommand(menu, textKey(QStringLiteral("menubar.unmountAll")), QStringLiteral("立即断开全部"),
         &MenuBarController::unmountAll);
     menu->addSeparator();
-    addCommand(menu, QStringLiteral("menubar.openMainWindow"), QStringLiteral("打开主窗口"),
+    addCommand(menu, textKey(QStringLiteral("menubar.openMainWindow")), QStringLiteral("打开主窗口"),
         &MenuBarController::openMainWindow);
-    addCommand(menu, QStringLiteral("menubar.openSettings"), QStringLiteral("打开设置..."),
+    addCommand(menu, textKey(QStringLiteral("menubar.openSettings")), QStringLiteral("打开设置..."),
         &MenuBarController::openSettings)
         ->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma));
-    addCommand(menu, QStringLiteral("menubar.checkForUpdates"), QStringLiteral("检查更新..."),
+    addCommand(menu, textKey(QStringLiteral("menubar.checkForUpdates")), QStringLiteral("检查更新..."),
         &MenuBarController::checkForUpdates);
     menu->addSeparator();
-    addCommand(menu, QStringLiteral("menubar.about"), QStringLiteral("关于 Vantrel"), &MenuBarController::openAbout);
+    addCommand(menu, textKey(QStringLiteral("menubar.about")), QStringLiteral("关于 Vantrel"),
+        &MenuBarController::openAbout);
     menu->addSeparator();
-    addCommand(menu, QStringLiteral("menubar.quit"), QStringLiteral("退出 Vantrel"), &MenuBarController::quit)
+    addCommand(menu, textKey(QStringLiteral("menubar.quit")), QStringLiteral("退出 Vantrel"), &MenuBarController::quit)
         ->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
 }
 

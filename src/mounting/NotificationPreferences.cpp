@@ -14,18 +14,21 @@ namespace {
 struct EventInfo {
     NotificationEvent event;
     const char* raw;
+    const char* nameKey;
     const char* defaultName; // UTF-8
     bool defaultState;
 };
 
 constexpr EventInfo eventTable[] = {
-    {NotificationEvent::mountSuccess, "mountSuccess", "挂载成功", true},
-    {NotificationEvent::mountFailure, "mountFailure", "挂载失败", true},
-    {NotificationEvent::unmount, "unmount", "卸载", false},
-    {NotificationEvent::networkChange, "networkChange", "网络变化", true},
-    {NotificationEvent::transferComplete, "transferComplete", "传输完成", true},
-    {NotificationEvent::transferFailed, "transferFailed", "传输失败", true},
-    {NotificationEvent::cacheCleanup, "cacheCleanup", "缓存清理", false},
+    {NotificationEvent::mountSuccess, "mountSuccess", textKey("notification.event.mountSuccess"), "挂载成功", true},
+    {NotificationEvent::mountFailure, "mountFailure", textKey("notification.event.mountFailure"), "挂载失败", true},
+    {NotificationEvent::unmount, "unmount", textKey("notification.event.unmount"), "卸载", false},
+    {NotificationEvent::networkChange, "networkChange", textKey("notification.event.networkChange"), "网络变化", true},
+    {NotificationEvent::transferComplete, "transferComplete", textKey("notification.event.transferComplete"),
+        "传输完成", true},
+    {NotificationEvent::transferFailed, "transferFailed", textKey("notification.event.transferFailed"), "传输失败",
+        true},
+    {NotificationEvent::cacheCleanup, "cacheCleanup", textKey("notification.event.cacheCleanup"), "缓存清理", false},
 };
 
 const EventInfo& info(NotificationEvent event)
@@ -51,8 +54,7 @@ QString rawValue(NotificationEvent event)
 
 QString notificationEventDisplayName(NotificationEvent event)
 {
-    return Localization::text(QStringLiteral("notification.event.") + rawValue(event),
-        QString::fromUtf8(info(event).defaultName));
+    return Localization::text(QString::fromLatin1(info(event).nameKey), QString::fromUtf8(info(event).defaultName));
 }
 
 bool notificationEventDefaultState(NotificationEvent event)

@@ -1,5 +1,7 @@
 #include "platform/Formatters.h"
 
+#include "platform/Localization.h"
+
 #include <QLocale>
 #include <QTimeZone>
 
@@ -13,12 +15,17 @@ namespace vantrel {
 namespace {
 
 struct Unit {
-    const char* name;
+    const char* key;
+    const char* defaultText;
     int fractionDigits;
 };
 
-constexpr std::array<Unit, 6> decimalUnits{{{"KB", 0}, {"MB", 1}, {"GB", 2}, {"TB", 2}, {"PB", 2}, {"EB", 2}}};
+constexpr std::array<Unit, 6> decimalUnits{
+    {{textKey("format.bytes.KB"), "%@ KB", 0}, {textKey("format.bytes.MB"), "%@ MB", 1},
+        {textKey("format.bytes.GB"), "%@ GB", 2}, {textKey("format.bytes.TB"), "%@ TB", 2},
+        {textKey("format.bytes.PB"), "%@ PB", 2}, {textKey("format.bytes.EB"), "%@ EB", 2}}};
 
+// Trailing zeros of the fraction dropped, then written with the language's decimal separator.
 QString trimmedNumber(double value, int fractionDigits)
 {
     QString text = QString::number(value, 'f', fractionDigits);
@@ -28,7 +35,20 @@ QString trimmedNumber(double value, int fractionDigits)
         if (text.endsWith(u'.'))
             text.chop(1);
     }
-    return text;
+    return text.replace(u'.', Localization::locale().decimalPoint());
+}
+
+// A text that shows a count: its key and the English texts for one and for other counts.
+struct CountText {
+    const char* key;
+    const char* one;
+    const char* other;
+};
+
+QString countText(const CountText& text, qint64 count, const QString& number)
+{
+    const char* defaultText = count == 1 || count == -1 ? text.one : text.other;
+    return Localization::plural(QString::fromLatin1(text.key), QString::fromLatin1(defaultText), count, {number});
 }
 
 enum class CalendarUnit { year, month, week, day, hour, minute, second };
@@ -83,31 +103,74 @@ UnitCount largestUnit(const QDateTime& from, const QDateTime& to)
 
 QString groupedNumber(qint64 value)
 {
-    return QLocale(QLocale::English, QLocale::UnitedStates).toString(value);
+    return Localization::locale().toString(value);
 }
 
-QString wideText(const UnitCount& value)
+// By calendar unit (year to second): the text of a past count, then of a future one.
+using RelativeTexts = std::array<std::array<CountText, 2>, 7>;
+
+constexpr RelativeTexts wideTexts{{
+    {{{textKey("format.relative.yearsAgo"), "%lld year ago", "%lld years ago"},
+        {textKey("format.relative.inYears"), "in %lld year", "in %lld years"}}},
+    {{{textKey("format.relative.monthsAgo"), "%lld month ago", "%lld months ago"},
+        {textKey("format.relative.inMonths"), "in %lld month", "in %lld months"}}},
+    {{{textKey("format.relative.weeksAgo"), "%lld week ago", "%lld weeks ago"},
+        {textKey("format.relative.inWeeks"), "in %lld week", "in %lld weeks"}}},
+    {{{textKey("format.relative.daysAgo"), "%lld day ago", "%lld days ago"},
+        {textKey("format.relative.inDays"), "in %lld day", "in %lld days"}}},
+    {{{textKey("format.relative.hoursAgo"), "%lld hour ago", "%lld hours ago"},
+        {textKey("format.relative.inHours"), "in %lld hour", "in %lld hours"}}},
+    {{{textKey("format.relative.minutesAgo"), "%lld minute ago", "%lld minutes ago"},
+        {textKey("format.relative.inMinutes"), "in %lld minute", "in %lld minutes"}}},
+    {{{textKey("format.relative.secondsAgo"), "%lld second ago", "%lld seconds ago"},
+        {textKey("format.relative.inSeconds"), "in %lld second", "in %lld seconds"}}},
+}};
+
+constexpr RelativeTexts shortTexts{{
+    {{{textKey("format.relative.short.yearsAgo"), "%lld yr. ago", "%lld yr. ago"},
+        {textKey("format.relative.short.inYears"), "in %lld yr.", "in %lld yr."}}},
+    {{{textKey("format.relative.short.monthsAgo"), "%lld mo. ago", "%lld mo. ago"},
+        {textKey("format.relative.short.inMonths"), "in %lld mo.", "in %lld mo."}}},
+    {{{textKey("format.relative.short.weeksAgo"), "%lld wk. ago", "%lld wk. ago"},
+        {textKey("format.relative.short.inWeeks"), "in %lld wk.", "in %lld wk."}}},
+    {{{textKey("format.relative.short.daysAgo"), "%lld day ago", "%lld days ago"},
+        {textKey("format.relative.short.inDays"), "in %lld day", "in %lld days"}}},
+    {{{textKey("format.relative.short.hoursAgo"), "%lld hr. ago", "%lld hr. ago"},
+        {textKey("format.relative.short.inHours"), "in %lld hr.", "in %lld hr."}}},
+    {{{textKey("format.relative.short.minutesAgo"), "%lld min. ago", "%lld min. ago"},
+        {textKey("format.relative.short.inMinutes"), "in %lld min.", "in %lld min."}}},
+    {{{textKey("format.relative.short.secondsAgo"), "%lld sec. ago", "%lld sec. ago"},
+        {textKey("format.relative.short.inSeconds"), "in %lld sec.", "in %lld sec."}}},
+}};
+
+QString relativeText(const RelativeTexts& texts, const UnitCount& value)
 {
-    static constexpr std::array<const char*, 7> names{"year", "month", "week", "day", "hour", "minute", "second"};
     const qint64 magnitude = value.count < 0 ? -value.count : value.count;
-    QString text = groupedNumber(magnitude) + u' ' + QLatin1String(names[std::size_t(value.unit)]);
-    if (magnitude != 1)
-        text += u's';
-    return value.count < 0 ? text + QStringLiteral(" ago") : QStringLiteral("in ") + text;
+    // A zero interval reads as the future ("in 0 sec.").
+    const CountText& text = texts[std::size_t(value.unit)][value.count < 0 ? 0 : 1];
+    return countText(text, magnitude, groupedNumber(magnitude));
 }
 
 std::optional<QString> namedText(const UnitCount& value)
 {
     if (value.count == 0)
-        return QStringLiteral("now");
+        return Localization::text(QStringLiteral("format.relative.now"), QStringLiteral("now"));
     if (value.count != 1 && value.count != -1)
         return std::nullopt;
     const bool past = value.count < 0;
     switch (value.unit) {
-    case CalendarUnit::year: return past ? QStringLiteral("last year") : QStringLiteral("next year");
-    case CalendarUnit::month: return past ? QStringLiteral("last month") : QStringLiteral("next month");
-    case CalendarUnit::week: return past ? QStringLiteral("last week") : QStringLiteral("next week");
-    case CalendarUnit::day: return past ? QStringLiteral("yesterday") : QStringLiteral("tomorrow");
+    case CalendarUnit::year:
+        return past ? Localization::text(QStringLiteral("format.relative.lastYear"), QStringLiteral("last year"))
+                    : Localization::text(QStringLiteral("format.relative.nextYear"), QStringLiteral("next year"));
+    case CalendarUnit::month:
+        return past ? Localization::text(QStringLiteral("format.relative.lastMonth"), QStringLiteral("last month"))
+                    : Localization::text(QStringLiteral("format.relative.nextMonth"), QStringLiteral("next month"));
+    case CalendarUnit::week:
+        return past ? Localization::text(QStringLiteral("format.relative.lastWeek"), QStringLiteral("last week"))
+                    : Localization::text(QStringLiteral("format.relative.nextWeek"), QStringLiteral("next week"));
+    case CalendarUnit::day:
+        return past ? Localization::text(QStringLiteral("format.relative.yesterday"), QStringLiteral("yesterday"))
+                    : Localization::text(QStringLiteral("format.relative.tomorrow"), QStringLiteral("tomorrow"));
     default: return std::nullopt; // hours, minutes and seconds have no name for one unit
     }
 }
@@ -141,41 +204,28 @@ QString Formatters::relativeDateNamed(const QDateTime& date, const QDateTime& no
     }
     if (const auto named = namedText(largest))
         return *named;
-    return wideText(largest);
+    return relativeText(wideTexts, largest);
 }
 
 QString Formatters::relativeDateNumericShort(const QDateTime& date, const QDateTime& now)
 {
     if (!date.isValid() || !now.isValid())
         return {};
-    const UnitCount largest = largestUnit(now, inZoneOf(date, now));
-    const qint64 magnitude = largest.count < 0 ? -largest.count : largest.count;
-    QString unit;
-    switch (largest.unit) {
-    case CalendarUnit::year: unit = QStringLiteral("yr."); break;
-    case CalendarUnit::month: unit = QStringLiteral("mo."); break;
-    case CalendarUnit::week: unit = QStringLiteral("wk."); break;
-    case CalendarUnit::day: unit = magnitude == 1 ? QStringLiteral("day") : QStringLiteral("days"); break;
-    case CalendarUnit::hour: unit = QStringLiteral("hr."); break;
-    case CalendarUnit::minute: unit = QStringLiteral("min."); break;
-    case CalendarUnit::second: unit = QStringLiteral("sec."); break;
-    }
-    const QString text = groupedNumber(magnitude) + u' ' + unit;
-    // A zero interval reads as the future, "in 0 sec.".
-    return largest.count < 0 ? text + QStringLiteral(" ago") : QStringLiteral("in ") + text;
+    return relativeText(shortTexts, largestUnit(now, inZoneOf(date, now)));
 }
 
 QString Formatters::fileByteCount(qint64 bytes)
 {
     if (bytes == 0)
-        return QStringLiteral("Zero KB");
+        return Localization::text(QStringLiteral("format.bytes.zero"), QStringLiteral("Zero KB"));
     const bool negative = bytes < 0;
     // The magnitude of the most negative value still fits an unsigned 64-bit number.
     const quint64 magnitude = negative ? quint64(0) - quint64(bytes) : quint64(bytes);
     const QString sign = negative ? QStringLiteral("-") : QString();
-    if (magnitude < 1000)
-        return sign + QString::number(magnitude)
-            + (magnitude == 1 ? QStringLiteral(" byte") : QStringLiteral(" bytes"));
+    if (magnitude < 1000) {
+        return countText({textKey("format.bytes.bytes"), "%lld byte", "%lld bytes"}, qint64(magnitude),
+            sign + QString::number(magnitude));
+    }
 
     double value = static_cast<double>(magnitude) / 1000.0;
     for (std::size_t i = 0; i < decimalUnits.size(); ++i) {
@@ -184,7 +234,8 @@ QString Formatters::fileByteCount(qint64 bytes)
         const double rounded = std::round(value * scale) / scale;
         // 999,999 bytes round to 1,000 KB, which is written as 1 MB.
         if (rounded < 1000.0 || i + 1 == decimalUnits.size())
-            return sign + trimmedNumber(rounded, unit.fractionDigits) + u' ' + QLatin1String(unit.name);
+            return Localization::textFormat(QString::fromLatin1(unit.key), QString::fromLatin1(unit.defaultText),
+                {sign + trimmedNumber(rounded, unit.fractionDigits)});
         value /= 1000.0;
     }
     return {};
@@ -197,7 +248,9 @@ QString Formatters::abbreviatedDuration(double seconds, int maximumUnitCount)
     if (seconds > static_cast<double>(std::numeric_limits<qint64>::max() / 2))
         return {};
     constexpr std::array<qint64, 3> unitSeconds{3600, 60, 1};
-    constexpr std::array<char, 3> unitNames{'h', 'm', 's'};
+    constexpr std::array<CountText, 3> unitTexts{
+        {{textKey("format.duration.hours"), "%lldh", "%lldh"}, {textKey("format.duration.minutes"), "%lldm", "%lldm"},
+            {textKey("format.duration.seconds"), "%llds", "%llds"}}};
 
     // The first unit the whole value reaches leads; the last unit allowed is rounded.
     const qint64 whole = static_cast<qint64>(std::round(seconds));
@@ -216,10 +269,10 @@ QString Formatters::abbreviatedDuration(double seconds, int maximumUnitCount)
         const qint64 count = remaining / unitSeconds[i];
         remaining -= count * unitSeconds[i];
         if (count != 0)
-            parts << QString::number(count) + QLatin1Char(unitNames[i]);
+            parts << countText(unitTexts[i], count, QString::number(count));
     }
     if (parts.isEmpty())
-        return QStringLiteral("0") + QLatin1Char(unitNames[last]);
+        return countText(unitTexts[last], 0, QStringLiteral("0"));
     return parts.join(u' ');
 }
 

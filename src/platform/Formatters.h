@@ -6,7 +6,8 @@
 
 namespace vantrel {
 
-// Byte counts, durations and relative dates as the desktop's own views write them (English output).
+// Byte counts, durations and relative dates as the desktop's own views write them, in the words and
+// number style of the interface language (Localization); the examples below are the English ones.
 class Formatters {
 public:
     // Decimal units in the file style: "Zero KB", "1 byte", "12 bytes", "1 KB", "1.5 MB", "1.23 GB".

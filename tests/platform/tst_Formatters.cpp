@@ -1,6 +1,7 @@
 #include "support/TestMain.h"
 
 #include "platform/Formatters.h"
+#include "platform/Localization.h"
 
 #include <QTimeZone>
 
@@ -12,6 +13,10 @@ class TestFormatters : public QObject {
     Q_OBJECT
 
 private slots:
+    // The English catalog; the tables below are its output.
+    void initTestCase() { Localization::useCatalog("en"); }
+    void cleanupTestCase() { Localization::useCatalog(QString()); }
+
     void byteCountsAtUnitBoundaries_data()
     {
         QTest::addColumn<qint64>("bytes");
@@ -150,6 +155,61 @@ private slots:
         QCOMPARE(Formatters::relativeDateNumericShort(dayBefore, now), QStringLiteral("1 day ago"));
         QCOMPARE(Formatters::relativeDateNamed(dayBefore, now), QStringLiteral("yesterday"));
         QCOMPARE(Formatters::relativeDateNumericShort(now, dayBefore), QStringLiteral("in 23 hr."));
+    }
+
+    // The defaults in the code are the English texts, so a missing or broken English catalog
+    // changes nothing.
+    void withoutACatalogTheTextsAreTheSame()
+    {
+        const QDateTime now(QDate(2024, 3, 15), QTime(12, 0), Qt::UTC);
+        const auto all = [&] {
+            QStringList texts;
+            for (const qint64 bytes : {0LL, 1LL, -1LL, 12LL, 1'500'000LL, 1'234'567'890LL})
+                texts << Formatters::fileByteCount(bytes);
+            for (const double seconds : {0.0, 1.0, 61.0, 3600.0, 3661.0})
+                texts << Formatters::abbreviatedDuration(seconds, 3);
+            for (const qint64 seconds : {0LL, 1LL, -1LL, 60LL, -60LL, 3600LL, -7200LL, 86400LL, -86400LL * 3,
+                     86400LL * 7, -86400LL * 21, 86400LL * 31, -86400LL * 70, 86400LL * 366, -86400LL * 800}) {
+                texts << Formatters::relativeDateNamed(now.addSecs(seconds), now)
+                      << Formatters::relativeDateNumericShort(now.addSecs(seconds), now);
+            }
+            return texts;
+        };
+        const QStringList english = all();
+        Localization::useCatalog(QString());
+        const QStringList defaults = all();
+        Localization::useCatalog("en");
+        QCOMPARE(defaults, english);
+    }
+
+    void otherLanguagesUseTheirWordsAndNumbers_data()
+    {
+        QTest::addColumn<QString>("language");
+        QTest::addColumn<QStringList>("texts");
+        QTest::newRow("de") << "de"
+                            << QStringList{"Null KB", "1 Byte", "1,5 MB", "1,23 GB", "1 Std. 1 Min. 1 Sek.",
+                                   "vor 1 Stunde", "in 2 Tagen", "gestern", "vor 1.000 Jahren", "in 0 Sek."};
+        QTest::newRow("fr") << "fr"
+                            << QStringList{"Zéro Ko", "1 octet", "1,5 Mo", "1,23 Go", "1 h 1 min 1 s", "il y a 1 heure",
+                                   "dans 2 jours", "hier", "il y a 1\u202f000 ans", "dans 0 s"};
+        QTest::newRow("ja") << "ja"
+                            << QStringList{"0 KB", "1 バイト", "1.5 MB", "1.23 GB", "1時間 1分 1秒", "1 時間前",
+                                   "2 日後", "昨日", "1,000 年前", "0 秒後"};
+    }
+
+    void otherLanguagesUseTheirWordsAndNumbers()
+    {
+        QFETCH(QString, language);
+        QFETCH(QStringList, texts);
+        const QDateTime now(QDate(2024, 3, 15), QTime(12, 0), Qt::UTC);
+        Localization::useCatalog(language);
+        const QStringList shown{Formatters::fileByteCount(0), Formatters::fileByteCount(1),
+            Formatters::fileByteCount(1'500'000), Formatters::fileByteCount(1'234'567'890),
+            Formatters::abbreviatedDuration(3661, 3), Formatters::relativeDateNamed(now.addSecs(-3600), now),
+            Formatters::relativeDateNamed(now.addDays(2), now), Formatters::relativeDateNamed(now.addDays(-1), now),
+            Formatters::relativeDateNamed(now.addYears(-1000), now), Formatters::relativeDateNumericShort(now, now)};
+        Localization::useCatalog("en");
+        QCOMPARE(shown, texts);
     }
 };
 

@@ -8,6 +8,7 @@
 #include "files/TransferManager.h"
 #include "platform/AppInfo.h"
 #include "platform/Localization.h"
+#include "platform/gui/PreviewPanel.h"
 #include "platform/gui/Symbols.h"
 #include "views/browser/ConflictResolutionSheet.h"
 #include "views/browser/FileBrowserView.h"
@@ -113,6 +114,15 @@ MainWindowView* mainWindow(ViewFixture& fx)
         {&fx.network.monitor, &fx.workspace, &fx.mounts, &fx.engine, &fx.keychain});
 }
 
+// The main window with a sample share selected, its editor in the detail column.
+QWidget* mainWindowEditing(ViewFixture& fx, const QString& name)
+{
+    MainWindowView* view = mainWindow(fx);
+    if (const std::optional<NASConfig> share = sampleShare(fx, name))
+        view->setSelectedConfigID(share->id);
+    return view;
+}
+
 QWidget* editorOf(ViewFixture& fx, const QString& name)
 {
     return new NASDetailView(sampleShare(fx, name), [] {},
@@ -190,8 +200,9 @@ QWidget* fileBrowser(ViewFixture& fx)
     };
     TransferTask failed = task("project-backup.tar.gz", TransferDirection::download, TransferStatus::failed,
         1'288'490'188, 0);
-    failed.errorMessage = QStringLiteral(
-        "The file “project-backup.tar.gz” couldn’t be written: No space left on device");
+    failed.errorMessage = Localization::textFormat(QStringLiteral("transfer.error.write"),
+        QStringLiteral("The file “%@” couldn’t be written: %@"),
+        {QStringLiteral("project-backup.tar.gz"), QStringLiteral("No space left on device")});
     view->transferQueue()->showTasks({
         task("holiday-video.mp4", TransferDirection::download, TransferStatus::running, 734'003'200, 301'989'888),
         task("Quarterly report final version.docx", TransferDirection::upload, TransferStatus::paused, 8'388'608,
@@ -206,6 +217,32 @@ QWidget* fileBrowser(ViewFixture& fx)
     return view;
 }
 
+// The preview window on a file it has no view for, so it shows the file's details.
+class OneFile final : public PreviewPanelDataSource {
+public:
+    explicit OneFile(QUrl file)
+        : m_file(std::move(file))
+    {
+    }
+    int numberOfPreviewItems(PreviewPanel&) override { return 1; }
+    std::optional<QUrl> previewItem(PreviewPanel&, int) override { return m_file; }
+
+private:
+    QUrl m_file;
+};
+
+QWidget* previewPanel(ViewFixture& fx)
+{
+    const QDateTime now = QDateTime::currentDateTime();
+    const QString file = sampleFolder(fx.dir.path(), now) + QStringLiteral("/Projects/project-backup.tar.gz");
+    auto* panel = new PreviewPanel;
+    auto* source = new OneFile(QUrl::fromLocalFile(file));
+    QObject::connect(panel, &QObject::destroyed, [source] { delete source; });
+    panel->setDataSource(source);
+    panel->makeKeyAndOrderFront();
+    return panel;
+}
+
 } // namespace
 
 QList<ScreenshotWindow> screenshotWindows()
@@ -217,12 +254,10 @@ QList<ScreenshotWindow> screenshotWindows()
             [](ViewFixture& fx) -> QWidget* { return mainWindow(fx); }},
         // The editor where the user meets it: in the detail column, beside the list.
         {QStringLiteral("main-editor"), QStringLiteral("Vantrel"), QSize(760, 640),
-            [](ViewFixture& fx) -> QWidget* {
-                MainWindowView* view = mainWindow(fx);
-                if (const std::optional<NASConfig> share = sampleShare(fx, QStringLiteral("Backup Server")))
-                    view->setSelectedConfigID(share->id);
-                return view;
-            }},
+            [](ViewFixture& fx) { return mainWindowEditing(fx, QStringLiteral("Backup Server")); }},
+        // The same at the window's minimum width, where long texts have to wrap.
+        {QStringLiteral("main-editor-narrow"), QStringLiteral("Vantrel"), QSize(500, 640),
+            [](ViewFixture& fx) { return mainWindowEditing(fx, QStringLiteral("Studio Media")); }},
         {QStringLiteral("editor-smb"), QStringLiteral("Vantrel"), QSize(560, 860),
             [](ViewFixture& fx) { return editorOf(fx, QStringLiteral("Studio Media")); }},
         {QStringLiteral("editor-nfs"), QStringLiteral("Vantrel"), QSize(560, 860),
@@ -232,6 +267,11 @@ QList<ScreenshotWindow> screenshotWindows()
         {QStringLiteral("browser"),
             Localization::text(QStringLiteral("window.browser.title"), QStringLiteral("File Browser")), QSize(900, 600),
             fileBrowser},
+        {QStringLiteral("browser-empty"),
+            Localization::text(QStringLiteral("window.browser.title"), QStringLiteral("File Browser")), QSize(900, 600),
+            [](ViewFixture&) { return makeFileBrowserPlaceholder(); }},
+        {QStringLiteral("preview"), Localization::text(QStringLiteral("preview.title"), QStringLiteral("Preview")),
+            QSize(640, 480), previewPanel},
         // The name-conflict sheet's content (a sheet is a window of its own, drawn here inside one).
         {QStringLiteral("conflict"), QStringLiteral("Vantrel"), QSize(),
             [](ViewFixture&) -> QWidget* {

@@ -3,6 +3,7 @@
 #include "support/Environment.h"
 
 #include "platform/FileSystemInfo.h"
+#include "platform/Localization.h"
 #include "platform/ProcessTable.h"
 
 #include <QDir>
@@ -55,6 +56,8 @@ void prepareEnvironment()
     detachMountsUnder(home);
     QDir(home).removeRecursively();
     QDir().mkpath(home + QStringLiteral("/tmp"));
+    // The default texts, whatever the machine's language; a test that wants a catalog loads it.
+    Localization::useCatalog(QString());
 }
 
 } // namespace vantrel::test

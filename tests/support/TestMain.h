@@ -4,7 +4,8 @@
 
 namespace vantrel::test {
 
-// Empties the private home that CTest points HOME, XDG_* and TMPDIR at, so every run starts clean.
+// Empties the private home that CTest points HOME, XDG_* and TMPDIR at, so every run starts clean,
+// and starts without an interface catalog.
 void prepareEnvironment();
 
 // Lazily detaches every user-space mount at or below the folder (a test that crashed while a

@@ -138,7 +138,7 @@ PreviewPanel::Loaded PreviewPanel::load(const QString& path)
             {Formatters::fileByteCount(info.size())});
     if (info.exists())
         lines << Localization::textFormat(QStringLiteral("preview.modified"), QStringLiteral("Modified: %@"),
-            {QLocale().toString(info.lastModified(), QLocale::LongFormat)});
+            {Localization::locale().toString(info.lastModified(), QLocale::LongFormat)});
     else
         lines << Localization::text(QStringLiteral("preview.missing"), QStringLiteral("The file cannot be found."));
     loaded.text = lines.join(u'\n');

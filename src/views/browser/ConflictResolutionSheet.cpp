@@ -70,19 +70,18 @@ ConflictResolutionSheet::ConflictResolutionSheet(const QString& filename, QWidge
 
     auto* buttons = new QHBoxLayout;
     buttons->setSpacing(12);
-    const auto makeButton = [this](const QString& key, const QString& text, const QString& name,
-                                ConflictResolution resolution) {
-        auto* button = new QPushButton(Localization::text(key, text));
+    const auto makeButton = [this](const QString& text, const QString& name, ConflictResolution resolution) {
+        auto* button = new QPushButton(text);
         button->setObjectName(name);
         button->setAutoDefault(false);
         connect(button, &QPushButton::clicked, this, [this, resolution] { choose(resolution); });
         return button;
     };
-    m_skip = makeButton(QStringLiteral("browser.skip"), QStringLiteral("Skip"), QStringLiteral("skip"),
-        ConflictResolution::skip);
-    m_rename = makeButton(QStringLiteral("browser.rename"), QStringLiteral("Rename"), QStringLiteral("rename"),
-        ConflictResolution::rename);
-    m_overwrite = makeButton(QStringLiteral("browser.overwrite"), QStringLiteral("Overwrite"),
+    m_skip = makeButton(Localization::text(QStringLiteral("browser.skip"), QStringLiteral("Skip")),
+        QStringLiteral("skip"), ConflictResolution::skip);
+    m_rename = makeButton(Localization::text(QStringLiteral("browser.rename"), QStringLiteral("Rename")),
+        QStringLiteral("rename"), ConflictResolution::rename);
+    m_overwrite = makeButton(Localization::text(QStringLiteral("browser.overwrite"), QStringLiteral("Overwrite")),
         QStringLiteral("overwrite"), ConflictResolution::overwrite);
     m_overwrite->setDefault(true);
     buttons->addStretch();

@@ -213,8 +213,8 @@ void TransferQueueView::updateHeader()
 {
     const int active = activeCount();
     m_count->setVisible(active >= 1);
-    m_count->setText(Localization::textFormat(QStringLiteral("transfer.activeCount"), QStringLiteral("%lld active"),
-        {QString::number(active)}));
+    m_count->setText(
+        Localization::plural(QStringLiteral("transfer.activeCount"), QStringLiteral("%lld active"), active));
     m_clear->setEnabled(hasCompletedTasks());
 }
 

@@ -168,8 +168,7 @@ QString TransferRow::remainingTimeText(const TransferTask& task, const Clock& cl
 
 QString TransferRow::byteCountText(const TransferTask& task)
 {
-    const QString pattern = QStringLiteral("%@ / %@");
-    return Localization::textFormat(pattern, pattern,
+    return Localization::textFormat(QStringLiteral("%@ / %@"), QStringLiteral("%@ / %@"),
         {Formatters::fileByteCount(task.bytesTransferred), Formatters::fileByteCount(task.totalBytes)});
 }
 

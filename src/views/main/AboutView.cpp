@@ -13,6 +13,8 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace vantrel {
 
 namespace {
@@ -31,11 +33,11 @@ QString textValue(const QVariantMap& info, const QString& key, const QString& fa
 QList<AboutView::Link> AboutView::links()
 {
     return {
-        {QStringLiteral("website"), QStringLiteral("globe"), QStringLiteral("官网"),
+        {QStringLiteral("website"), QStringLiteral("globe"), textKey(QStringLiteral("官网")),
             QUrl(QStringLiteral("https://vantrel.app"))},
-        {QStringLiteral("feedback"), QStringLiteral("bubble.left.and.bubble.right"), QStringLiteral("反馈"),
+        {QStringLiteral("feedback"), QStringLiteral("bubble.left.and.bubble.right"), textKey(QStringLiteral("反馈")),
             QUrl(QStringLiteral("https://vantrel.app/feedback"))},
-        {QStringLiteral("documentation"), QStringLiteral("doc.text"), QStringLiteral("文档"),
+        {QStringLiteral("documentation"), QStringLiteral("doc.text"), textKey(QStringLiteral("文档")),
             QUrl(QStringLiteral("https://vantrel.app/docs"))},
     };
 }
@@ -121,6 +123,11 @@ AboutView::AboutView(const QVariantMap& info, Workspace& workspace, QWidget* par
         m_linkButtons.append(button);
     }
     linkRow->addStretch();
+    // Longer link texts close the gaps before any text is cut.
+    int linksWidth = 0;
+    for (const QToolButton* button : std::as_const(m_linkButtons))
+        linksWidth += button->sizeHint().width();
+    linkRow->setSpacing(std::clamp((contentWidth - linksWidth) / int(m_linkButtons.size() + 1), 4, 24));
     layout->addLayout(linkRow);
     layout->addStretch();
 }

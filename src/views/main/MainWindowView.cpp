@@ -40,7 +40,6 @@ MainWindowView::MainWindowView(AppStateManager& appState, NASConfigStore& config
     , m_editorFactory(&MainWindowView::makeEditor)
 {
     setObjectName(QStringLiteral("MainWindowView"));
-    setMinimumSize(minimumContentWidth, minimumContentHeight);
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -246,6 +245,11 @@ QWidget* MainWindowView::makeEditor(MainWindowView& view, const NASConfig& confi
         },
         {view.configStore(), view.appState(), view.mounts(), view.engine(), view.network(), view.keychain(),
             view.workspace()});
+}
+
+QSize MainWindowView::minimumSizeHint() const
+{
+    return QWidget::minimumSizeHint().expandedTo(QSize(minimumContentWidth, minimumContentHeight));
 }
 
 void MainWindowView::updateDetail()

@@ -101,6 +101,10 @@ public:
     // The stored shares that are mounted now (with a mount point), in list order.
     QList<MountedEntry> mountedEntries() const;
 
+    // The design's minimum, or more where the editor needs it (a longer translation): nothing
+    // is cut off at the side.
+    QSize minimumSizeHint() const override;
+
     void setEditorFactory(EditorFactory factory);
     // The share editor on the view's services; its close action clears the selection.
     static QWidget* makeEditor(MainWindowView& view, const NASConfig& config);

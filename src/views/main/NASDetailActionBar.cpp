@@ -5,6 +5,7 @@
 #include "views/widgets/ElidedLabel.h"
 #include "views/widgets/Spinner.h"
 #include "views/widgets/Theme.h"
+#include "views/widgets/WrapLayout.h"
 
 #include <QFrame>
 #include <QHBoxLayout>
@@ -101,9 +102,11 @@ NASDetailActionBar::NASDetailActionBar(bool showsClose, QWidget* parent)
     m_divider->setFrameShadow(QFrame::Sunken);
     layout->addWidget(m_divider);
 
-    auto* row = new QHBoxLayout;
+    // Close and Save keep to the right; a narrow window moves them to a line of their own.
+    auto* row = new WrapLayout;
     row->setContentsMargins(horizontal, 8, horizontal, 12);
     row->setSpacing(12);
+    row->setLineSpacing(8);
 
     m_test->setObjectName(QStringLiteral("testButton"));
     row->addWidget(m_test);
@@ -124,14 +127,13 @@ NASDetailActionBar::NASDetailActionBar(bool showsClose, QWidget* parent)
     mounted->addWidget(m_unmount);
     row->addWidget(m_mountedControls);
 
-    row->addStretch(1);
     if (showsClose) {
         m_close = makeButton(Localization::text(QStringLiteral("common.close"), QStringLiteral("关闭")),
             QStringLiteral("closeButton"), this);
-        row->addWidget(m_close);
+        row->addTrailingWidget(m_close);
     }
     makeProminent(m_save);
-    row->addWidget(m_save);
+    row->addTrailingWidget(m_save);
     layout->addLayout(row);
 
     setTestResult(std::nullopt);

@@ -22,11 +22,6 @@ QLabel* caption(const QString& text, QWidget* parent)
     return Theme::label(text, Theme::TextStyle::caption, Theme::Color::secondary, parent);
 }
 
-QString localized(const char* key, const QString& defaultText)
-{
-    return Localization::text(QString::fromLatin1(key), defaultText);
-}
-
 // A symbol before a caption note, as the NFS notes show.
 QWidget* noteRow(const QString& objectName, const QString& symbol, Theme::Color symbolTint, const QString& text,
     QWidget* parent)
@@ -97,16 +92,18 @@ NASDetailForm::NASDetailForm(FormPage* page, const NASConfig& source)
 
 void NASDetailForm::buildBasicInfoSection(const NASConfig& source)
 {
-    m_basicSection = m_page->addSection(localized("nas.basicInfo", QStringLiteral("基本信息")));
+    m_basicSection = m_page->addSection(
+        Localization::text(QStringLiteral("nas.basicInfo"), QStringLiteral("基本信息")));
     m_basicSection->setObjectName(QStringLiteral("basicInfoSection"));
     m_name = textField(QStringLiteral("nameField"), source.name,
-        localized("nas.namePlaceholder", QStringLiteral("例如：家庭 NAS")), m_basicSection);
+        Localization::text(QStringLiteral("nas.namePlaceholder"), QStringLiteral("例如：家庭 NAS")), m_basicSection);
     m_address = textField(QStringLiteral("addressField"), source.address,
-        localized("nas.addressPlaceholder", QStringLiteral("例如：192.168.1.100")), m_basicSection);
+        Localization::text(QStringLiteral("nas.addressPlaceholder"), QStringLiteral("例如：192.168.1.100")),
+        m_basicSection);
     m_sharePath = textField(QStringLiteral("sharePathField"), source.sharePath, {}, m_basicSection);
 
     QFormLayout* form = m_basicSection->form();
-    form->addRow(localized("nas.name", QStringLiteral("名称")), m_name);
+    form->addRow(Localization::text(QStringLiteral("nas.name"), QStringLiteral("名称")), m_name);
 
     QList<SegmentedControl::Option> protocols;
     for (const NASProtocol protocol : allCases<NASProtocol>())
@@ -118,14 +115,15 @@ void NASDetailForm::buildBasicInfoSection(const NASConfig& source)
         if (const auto protocol = fromRawValue<NASProtocol>(value))
             setProtocol(*protocol);
     });
-    form->addRow(localized("nas.protocol", QStringLiteral("协议")), m_protocolPicker);
+    form->addRow(Localization::text(QStringLiteral("nas.protocol"), QStringLiteral("协议")), m_protocolPicker);
 
     m_nfsVersionNote = noteRow(QStringLiteral("nfsVersionNote"), QStringLiteral("info.circle"), Theme::Color::blue,
-        localized("nfs.versionNote", QStringLiteral("当前仅支持 NFSv4 协议（使用 TCP 传输，非特权端口）")),
+        Localization::text(QStringLiteral("nfs.versionNote"),
+            QStringLiteral("当前仅支持 NFSv4 协议（使用 TCP 传输，非特权端口）")),
         m_basicSection);
     m_basicSection->addIndentedRow(m_nfsVersionNote);
 
-    form->addRow(localized("nas.address", QStringLiteral("地址")), m_address);
+    form->addRow(Localization::text(QStringLiteral("nas.address"), QStringLiteral("地址")), m_address);
     // Its label and prompt follow the protocol.
     form->addRow(new QLabel(m_basicSection), m_sharePath);
 }
@@ -135,24 +133,24 @@ void NASDetailForm::buildAuthSection(const NASConfig& source)
     m_authSection = m_page->addSection();
     m_authSection->setObjectName(QStringLiteral("authSection"));
     m_username = textField(QStringLiteral("usernameField"), source.username.value_or(QString()),
-        localized("nas.usernamePlaceholder", QStringLiteral("登录用户名")), m_authSection);
+        Localization::text(QStringLiteral("nas.usernamePlaceholder"), QStringLiteral("登录用户名")), m_authSection);
     m_password = textField(QStringLiteral("passwordField"), source.password.value_or(QString()),
-        localized("nas.passwordPlaceholder", QStringLiteral("登录密码")), m_authSection);
+        Localization::text(QStringLiteral("nas.passwordPlaceholder"), QStringLiteral("登录密码")), m_authSection);
 
     QFormLayout* form = m_authSection->form();
     m_authMethodPicker = enumPicker(QStringLiteral("authMethodPicker"), m_authMethod, m_authSection);
     connect(m_authMethodPicker, &QComboBox::currentIndexChanged, this,
         [this] { setAuthMethod(pickedValue<AuthMethod>(m_authMethodPicker)); });
-    form->addRow(localized("nas.authMethod", QStringLiteral("认证方式")), m_authMethodPicker);
+    form->addRow(Localization::text(QStringLiteral("nas.authMethod"), QStringLiteral("认证方式")), m_authMethodPicker);
 
     m_username->setInputMethodHints(Qt::ImhNoAutoUppercase | Qt::ImhNoPredictiveText);
-    form->addRow(localized("nas.username", QStringLiteral("用户名")), m_username);
+    form->addRow(Localization::text(QStringLiteral("nas.username"), QStringLiteral("用户名")), m_username);
     m_password->setEchoMode(QLineEdit::Password);
     m_password->setInputMethodHints(Qt::ImhHiddenText | Qt::ImhSensitiveData | Qt::ImhNoPredictiveText);
-    form->addRow(localized("nas.password", QStringLiteral("密码")), m_password);
+    form->addRow(Localization::text(QStringLiteral("nas.password"), QStringLiteral("密码")), m_password);
 
     m_nfsAuthNote = noteRow(QStringLiteral("nfsAuthNote"), QStringLiteral("lock.open"), Theme::Color::green,
-        localized("nfs.noAuthNote",
+        Localization::text(QStringLiteral("nfs.noAuthNote"),
             QStringLiteral("NFS 协议不需要用户名和密码。访问权限由 NFS 服务器端的导出配置（exports）控制。")),
         m_authSection);
     m_authSection->addWideRow(m_nfsAuthNote);
@@ -160,22 +158,26 @@ void NASDetailForm::buildAuthSection(const NASConfig& source)
 
 void NASDetailForm::buildMountOptionsSection(const NASConfig& source)
 {
-    m_optionsSection = m_page->addSection(localized("nas.mountOptions", QStringLiteral("挂载选项")));
+    m_optionsSection = m_page->addSection(
+        Localization::text(QStringLiteral("nas.mountOptions"), QStringLiteral("挂载选项")));
     m_optionsSection->setObjectName(QStringLiteral("mountOptionsSection"));
     m_smbVersionPicker = enumPicker(QStringLiteral("smbVersionPicker"), source.mountOptions.smbVersion,
         m_optionsSection);
-    m_readOnly = new QCheckBox(localized("nas.readOnly", QStringLiteral("只读挂载")), m_optionsSection);
+    m_readOnly = new QCheckBox(Localization::text(QStringLiteral("nas.readOnly"), QStringLiteral("只读挂载")),
+        m_optionsSection);
     m_readOnly->setObjectName(QStringLiteral("readOnlyToggle"));
     m_readOnly->setChecked(source.mountOptions.readOnly);
-    m_isEnabled = new QCheckBox(localized("nas.autoMount", QStringLiteral("启用自动挂载")), m_optionsSection);
+    m_isEnabled = new QCheckBox(Localization::text(QStringLiteral("nas.autoMount"), QStringLiteral("启用自动挂载")),
+        m_optionsSection);
     m_isEnabled->setObjectName(QStringLiteral("autoMountToggle"));
     m_isEnabled->setChecked(source.isEnabled);
     m_customMountPoint = textField(QStringLiteral("customMountPointField"),
         source.mountOptions.customMountPoint.value_or(QString()),
-        localized("nas.mountPointPlaceholder", QStringLiteral("留空使用默认路径")), m_optionsSection);
+        Localization::text(QStringLiteral("nas.mountPointPlaceholder"), QStringLiteral("留空使用默认路径")),
+        m_optionsSection);
 
     QFormLayout* form = m_optionsSection->form();
-    form->addRow(localized("nas.smbVersion", QStringLiteral("SMB 版本")), m_smbVersionPicker);
+    form->addRow(Localization::text(QStringLiteral("nas.smbVersion"), QStringLiteral("SMB 版本")), m_smbVersionPicker);
 
     m_nfsMountOptions = buildNFSMountOptions();
     m_optionsSection->addWideRow(m_nfsMountOptions);
@@ -183,20 +185,22 @@ void NASDetailForm::buildMountOptionsSection(const NASConfig& source)
     form->addRow(static_cast<QWidget*>(nullptr), m_readOnly);
     form->addRow(static_cast<QWidget*>(nullptr), m_isEnabled);
 
-    m_customMountPoint->setToolTip(localized("nas.mountPointHelp",
+    m_customMountPoint->setToolTip(Localization::text(QStringLiteral("nas.mountPointHelp"),
         QStringLiteral("自定义挂载路径，留空将使用 ~/VantrelVolumes/<名称>。注意：/Volumes/ 路径需要手动创建目录。")));
-    form->addRow(localized("nas.customMountPoint", QStringLiteral("自定义挂载点")), m_customMountPoint);
+    form->addRow(Localization::text(QStringLiteral("nas.customMountPoint"), QStringLiteral("自定义挂载点")),
+        m_customMountPoint);
 
     auto* examples = new QWidget(m_optionsSection);
     examples->setObjectName(QStringLiteral("mountPointExamples"));
     auto* examplesLayout = new QVBoxLayout(examples);
     examplesLayout->setContentsMargins(0, 2, 0, 0);
     examplesLayout->setSpacing(4);
-    examplesLayout->addWidget(
-        caption(localized("nas.mountPointExample1", QStringLiteral("示例：~/VantrelVolumes/MyNAS（推荐，自动创建）")),
-            examples));
-    examplesLayout->addWidget(caption(
-        localized("nas.mountPointExample2", QStringLiteral("示例：/Volumes/MyNAS（需手动创建目录）")), examples));
+    examplesLayout->addWidget(caption(Localization::text(QStringLiteral("nas.mountPointExample1"),
+                                          QStringLiteral("示例：~/VantrelVolumes/MyNAS（推荐，自动创建）")),
+        examples));
+    examplesLayout->addWidget(caption(Localization::text(QStringLiteral("nas.mountPointExample2"),
+                                          QStringLiteral("示例：/Volumes/MyNAS（需手动创建目录）")),
+        examples));
     m_optionsSection->addIndentedRow(examples);
 }
 
@@ -215,14 +219,15 @@ QWidget* NASDetailForm::buildNFSMountOptions()
     auto* terminal = new QLabel(nfsTitle);
     Theme::setSymbol(terminal, QStringLiteral("terminal"), Theme::Color::secondary,
         Theme::symbolSize(Theme::TextStyle::caption));
-    auto* titleText = new QLabel(localized("nfs.mountOptions.title", QStringLiteral("NFSv4 挂载参数")), nfsTitle);
+    auto* titleText = new QLabel(
+        Localization::text(QStringLiteral("nfs.mountOptions.title"), QStringLiteral("NFSv4 挂载参数")), nfsTitle);
     titleText->setObjectName(QStringLiteral("nfsMountOptionsTitle"));
     titleText->setTextFormat(Qt::PlainText);
     Theme::setTextStyle(titleText, Theme::TextStyle::caption, QFont::Medium);
     titleLayout->addWidget(terminal);
     titleLayout->addWidget(titleText, 1);
     nfsLayout->addWidget(nfsTitle);
-    auto* detail = caption(localized("nfs.mountOptions.detail",
+    auto* detail = caption(Localization::text(QStringLiteral("nfs.mountOptions.detail"),
                                QStringLiteral("固定使用：vers=4,tcp,noresvport\n• vers=4：NFS 版本 4\n• tcp：使用 TCP "
                                               "传输\n• noresvport：使用非特权端口（>1024）")),
         options);
@@ -238,8 +243,8 @@ void NASDetailForm::alignLabelColumns()
     if (auto* label = qobject_cast<QLabel*>(m_basicSection->form()->labelForField(m_sharePath))) {
         const QFontMetrics metrics(label->font());
         const int frame = label->sizeHint().width() - metrics.horizontalAdvance(label->text());
-        for (const QString& text : {localized("nas.sharePath", QStringLiteral("共享路径")),
-                 localized("nfs.sharePath", QStringLiteral("NFS 导出路径"))})
+        for (const QString& text : {Localization::text(QStringLiteral("nas.sharePath"), QStringLiteral("共享路径")),
+                 Localization::text(QStringLiteral("nfs.sharePath"), QStringLiteral("NFS 导出路径"))})
             width = std::max(width, metrics.horizontalAdvance(text) + frame);
     }
     m_page->alignLabelColumns(width);
@@ -269,14 +274,15 @@ void NASDetailForm::updateProtocolRows()
     QFormLayout* basic = m_basicSection->form();
     basic->setRowVisible(m_nfsVersionNote, nfs);
     setLabelText(basic, m_sharePath,
-        nfs ? localized("nfs.sharePath", QStringLiteral("NFS 导出路径"))
-            : localized("nas.sharePath", QStringLiteral("共享路径")));
+        nfs ? Localization::text(QStringLiteral("nfs.sharePath"), QStringLiteral("NFS 导出路径"))
+            : Localization::text(QStringLiteral("nas.sharePath"), QStringLiteral("共享路径")));
     m_sharePath->setPlaceholderText(nfs
-            ? localized("nfs.sharePathPlaceholder", QStringLiteral("例如：/ 或 /volume1/shared"))
-            : localized("nas.sharePathPlaceholder", QStringLiteral("例如：/shared/media")));
+            ? Localization::text(QStringLiteral("nfs.sharePathPlaceholder"),
+                QStringLiteral("例如：/ 或 /volume1/shared"))
+            : Localization::text(QStringLiteral("nas.sharePathPlaceholder"), QStringLiteral("例如：/shared/media")));
 
-    m_authSection->setTitle(
-        nfs ? localized("nfs.auth", QStringLiteral("NFS 认证")) : localized("nas.auth", QStringLiteral("认证")));
+    m_authSection->setTitle(nfs ? Localization::text(QStringLiteral("nfs.auth"), QStringLiteral("NFS 认证"))
+                                : Localization::text(QStringLiteral("nas.auth"), QStringLiteral("认证")));
     QFormLayout* auth = m_authSection->form();
     auth->setRowVisible(m_authMethodPicker, !nfs);
     auth->setRowVisible(m_username, !nfs && m_authMethod == AuthMethod::password);

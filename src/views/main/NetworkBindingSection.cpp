@@ -5,6 +5,7 @@
 #include "views/widgets/FormPage.h"
 #include "views/widgets/SegmentedControl.h"
 #include "views/widgets/Theme.h"
+#include "views/widgets/WrapLayout.h"
 
 #include <QEvent>
 #include <QFormLayout>
@@ -86,7 +87,7 @@ NetworkBindingSection::NetworkBindingSection(FormSection* section, NetworkMonito
         m_ipRange);
 
     m_presets->setObjectName(QStringLiteral("ipRangePresets"));
-    auto* presets = new QHBoxLayout(m_presets);
+    auto* presets = new WrapLayout(m_presets);
     presets->setContentsMargins(0, 0, 0, 0);
     presets->setSpacing(8);
     auto* currentNetwork = smallButton(
@@ -104,7 +105,6 @@ NetworkBindingSection::NetworkBindingSection(FormSection* section, NetworkMonito
     presets->addWidget(currentNetwork);
     presets->addWidget(allNetworks);
     presets->addWidget(currentIP);
-    presets->addStretch(1);
     form->addRow(static_cast<QWidget*>(nullptr), m_presets);
 
     m_currentNetwork->setObjectName(QStringLiteral("currentNetworkLabel"));

@@ -55,11 +55,13 @@ SettingsView::SettingsView(AppStateManager& appState, NASConfigStore& configStor
     , m_tabs(new QTabWidget(this))
 {
     setObjectName(QStringLiteral("SettingsView"));
-    setMinimumSize(minimumContentWidth, minimumContentHeight);
     m_tabs->setObjectName(QStringLiteral("settingsTabs"));
     auto* tabStyle = new CompactTabStyle;
     tabStyle->setParent(m_tabs->tabBar());
     m_tabs->tabBar()->setStyle(tabStyle);
+    // Every tab in full: longer translations widen the window rather than hide tabs behind arrows.
+    m_tabs->tabBar()->setUsesScrollButtons(false);
+    m_tabs->tabBar()->setElideMode(Qt::ElideNone);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(m_tabs);
 
@@ -71,17 +73,17 @@ SettingsView::SettingsView(AppStateManager& appState, NASConfigStore& configStor
         const char* defaultText;
         const char* symbol;
     } tabs[] = {
-        {new LanguageSettingsTab(m_languageManager), "settings.tab.language", "语言", "character"},
+        {new LanguageSettingsTab(m_languageManager), textKey("settings.tab.language"), "语言", "character"},
         {new LaunchTab(defaults, orShared(services.launchAtLogin, &LaunchAtLoginManager::shared)),
-            "settings.tab.launch", "启动", "power"},
+            textKey("settings.tab.launch"), "启动", "power"},
         {new NotificationSettingsTab(orShared(services.notifications, &NotificationPreferences::shared)),
-            "settings.tab.notifications", "通知", "bell"},
+            textKey("settings.tab.notifications"), "通知", "bell"},
         {new CacheSettingsTab(defaults, orShared(services.cache, &CacheManager::shared),
              orShared(services.cacheDirectory, &CacheDirectoryManager::shared)),
-            "settings.tab.cache", "缓存", "internaldrive"},
-        {new AdvancedMountTab(defaults), "settings.tab.advanced", "高级", "gearshape.2"},
-        {new LoggingTab(log, orShared(services.fileDialogs, &FileDialogs::shared)), "settings.tab.logging", "日志",
-            "doc.text"},
+            textKey("settings.tab.cache"), "缓存", "internaldrive"},
+        {new AdvancedMountTab(defaults), textKey("settings.tab.advanced"), "高级", "gearshape.2"},
+        {new LoggingTab(log, orShared(services.fileDialogs, &FileDialogs::shared)), textKey("settings.tab.logging"),
+            "日志", "doc.text"},
     };
     for (const auto& entry : tabs) {
         const QString symbol = QString::fromLatin1(entry.symbol);
@@ -90,6 +92,8 @@ SettingsView::SettingsView(AppStateManager& appState, NASConfigStore& configStor
         m_tabs->tabBar()->setTabData(index, symbol);
     }
     m_tabs->setCurrentIndex(0);
+    // The design's minimum, or more where a translation needs it.
+    setMinimumSize(QSize(minimumContentWidth, minimumContentHeight).expandedTo(minimumSizeHint()));
 }
 
 void SettingsView::showEvent(QShowEvent* event)

@@ -8,14 +8,9 @@
 namespace vantrel {
 
 FlowLayout::FlowLayout(int minimumColumnWidth, QWidget* parent)
-    : QLayout(parent)
+    : ItemListLayout(parent)
     , m_minimumColumnWidth(std::max(1, minimumColumnWidth))
 {
-}
-
-FlowLayout::~FlowLayout()
-{
-    qDeleteAll(m_items);
 }
 
 void FlowLayout::setMinimumColumnWidth(int width)
@@ -63,56 +58,9 @@ int FlowLayout::columnCount(int width) const
     return std::max(1, (available + spacing) / (m_minimumColumnWidth + spacing));
 }
 
-void FlowLayout::addItem(QLayoutItem* item)
-{
-    m_items.append(item);
-    invalidate();
-}
-
-int FlowLayout::count() const
-{
-    return int(m_items.size());
-}
-
-QLayoutItem* FlowLayout::itemAt(int index) const
-{
-    return index >= 0 && index < m_items.size() ? m_items[index] : nullptr;
-}
-
-QLayoutItem* FlowLayout::takeAt(int index)
-{
-    if (index < 0 || index >= m_items.size())
-        return nullptr;
-    QLayoutItem* item = m_items.takeAt(index);
-    invalidate();
-    return item;
-}
-
 Qt::Orientations FlowLayout::expandingDirections() const
 {
     return Qt::Horizontal;
-}
-
-bool FlowLayout::hasHeightForWidth() const
-{
-    return true;
-}
-
-int FlowLayout::heightForWidth(int width) const
-{
-    return arrange(QRect(0, 0, width, 0), false);
-}
-
-QSize FlowLayout::minimumSize() const
-{
-    // Items may shrink below the column width as far as they allow; the height follows the width.
-    QSize size;
-    for (const QLayoutItem* item : m_items) {
-        if (!item->isEmpty())
-            size = size.expandedTo(item->minimumSize());
-    }
-    const QMargins margins = contentsMargins();
-    return size + QSize(margins.left() + margins.right(), margins.top() + margins.bottom());
 }
 
 QSize FlowLayout::sizeHint() const
@@ -120,12 +68,6 @@ QSize FlowLayout::sizeHint() const
     const QMargins margins = contentsMargins();
     const int width = m_minimumColumnWidth + margins.left() + margins.right();
     return {width, heightForWidth(width)};
-}
-
-void FlowLayout::setGeometry(const QRect& rect)
-{
-    QLayout::setGeometry(rect);
-    arrange(rect, true);
 }
 
 int FlowLayout::arrange(const QRect& rect, bool apply) const
@@ -144,7 +86,7 @@ int FlowLayout::arrange(const QRect& rect, bool apply) const
     };
 
     QList<QLayoutItem*> visible;
-    for (QLayoutItem* item : m_items) {
+    for (QLayoutItem* item : items()) {
         if (!item->isEmpty())
             visible << item;
     }

@@ -1,7 +1,7 @@
 #pragma once
 
-#include <QLayout>
-#include <QList>
+#include "views/widgets/ItemListLayout.h"
+
 #include <QStyle>
 
 namespace vantrel {
@@ -9,12 +9,11 @@ namespace vantrel {
 // A grid of adaptive columns: as many equal columns of at least the minimum width as the width
 // allows (always at least one), items placed row by row, each row as high as its tallest item.
 // Hidden widgets take no cell.
-class FlowLayout final : public QLayout {
+class FlowLayout final : public ItemListLayout {
     Q_OBJECT
 
 public:
     explicit FlowLayout(int minimumColumnWidth, QWidget* parent = nullptr);
-    ~FlowLayout() override;
 
     int minimumColumnWidth() const { return m_minimumColumnWidth; }
     void setMinimumColumnWidth(int width);
@@ -28,23 +27,15 @@ public:
     // The number of columns at a width of the whole layout, margins included.
     int columnCount(int width) const;
 
-    void addItem(QLayoutItem* item) override;
-    int count() const override;
-    QLayoutItem* itemAt(int index) const override;
-    QLayoutItem* takeAt(int index) override;
     Qt::Orientations expandingDirections() const override;
-    bool hasHeightForWidth() const override;
-    int heightForWidth(int width) const override;
-    QSize minimumSize() const override;
     QSize sizeHint() const override;
-    void setGeometry(const QRect& rect) override;
+
+protected:
+    int arrange(const QRect& rect, bool apply) const override;
 
 private:
-    // Lays the items out in rect (or only measures, when apply is false); returns the height used.
-    int arrange(const QRect& rect, bool apply) const;
     int styleSpacing(QStyle::PixelMetric metric) const;
 
-    QList<QLayoutItem*> m_items;
     int m_minimumColumnWidth;
     int m_columnSpacing = -1;
     int m_rowSpacing = -1;

@@ -1,8 +1,10 @@
 #include "views/widgets/FormPage.h"
 
+#include <QEvent>
 #include <QFormLayout>
 #include <QFrame>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QVBoxLayout>
 
 namespace vantrel {
@@ -11,9 +13,10 @@ FormSection::FormSection(const QString& header, QWidget* parent)
     : QGroupBox(header, parent)
     , m_form(new QFormLayout(this))
 {
-    // The same row layout on every desktop style: labels leading, fields taking the rest.
+    // The same row layout on every desktop style: labels leading, fields taking the rest; a row
+    // too wide for a narrow window (a long label, a long translation) puts its field below.
     m_form->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
-    m_form->setRowWrapPolicy(QFormLayout::DontWrapRows);
+    m_form->setRowWrapPolicy(QFormLayout::WrapLongRows);
     m_form->setLabelAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     m_form->setFormAlignment(Qt::AlignLeft | Qt::AlignTop);
 }
@@ -43,6 +46,7 @@ FormPage::FormPage(QWidget* parent)
     m_scrollArea->setWidgetResizable(true);
     m_scrollArea->setFrameShape(QFrame::NoFrame);
     m_scrollArea->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_content->installEventFilter(this);
     m_pageLayout->setContentsMargins(0, 0, 0, 0);
     m_pageLayout->setSpacing(0);
     m_pageLayout->addWidget(m_scrollArea, 1);
@@ -99,6 +103,22 @@ void FormPage::alignLabelColumns(int minimumWidth)
             }
         }
     }
+}
+
+QSize FormPage::minimumSizeHint() const
+{
+    const int scrollBar = m_scrollArea->verticalScrollBar()->sizeHint().width();
+    const int frame = 2 * m_scrollArea->frameWidth();
+    const QSize own = QWidget::minimumSizeHint();
+    return {std::max(own.width(), m_content->minimumSizeHint().width() + scrollBar + frame), own.height()};
+}
+
+bool FormPage::eventFilter(QObject* watched, QEvent* event)
+{
+    // A section that needs more width (a longer text, a row shown) widens the page.
+    if (watched == m_content && event->type() == QEvent::LayoutRequest)
+        updateGeometry();
+    return QWidget::eventFilter(watched, event);
 }
 
 void FormPage::setActionBar(QWidget* bar)

@@ -34,7 +34,8 @@ private:
 };
 
 // A form: its sections in a vertical scroll area, and an optional action bar pinned below the
-// scroll area, outside it, so the bar stays in view however long the form grows.
+// scroll area, outside it, so the bar stays in view however long the form grows. It scrolls only
+// vertically: the page is never narrower than its sections need, so nothing is cut off at the side.
 class FormPage final : public QWidget {
     Q_OBJECT
 
@@ -56,6 +57,11 @@ public:
     QWidget* actionBar() const { return m_actionBar; }
 
     QScrollArea* scrollArea() const { return m_scrollArea; }
+
+    QSize minimumSizeHint() const override;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     QScrollArea* m_scrollArea;

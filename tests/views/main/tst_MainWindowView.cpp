@@ -666,7 +666,7 @@ private slots:
     {
         test::ViewFixture fx;
         View v(fx);
-        QCOMPARE(v.view.minimumSize(), QSize(500, 400));
+        QCOMPARE(v.view.minimumSizeHint().expandedTo(v.view.minimumSize()), QSize(500, 400));
         QWidget* sidebar = v.view.splitter()->widget(0);
         QCOMPARE(sidebar->minimumWidth(), 180);
         QCOMPARE(v.view.splitter()->sizes().first(), 220);

@@ -8,6 +8,7 @@
 #include "views/widgets/Spinner.h"
 #include "views/widgets/Stepper.h"
 #include "views/widgets/Theme.h"
+#include "views/widgets/WrapLayout.h"
 
 #include <QApplication>
 #include <QFormLayout>
@@ -299,6 +300,52 @@ private slots:
         QVERIFY(layout->heightForWidth(448) > 10);
         // One column at 447: the label is wider, the box gets its own row.
         QCOMPARE(layout->heightForWidth(447), label->heightForWidth(447) + 10);
+    }
+
+    void wrapLayoutWrapsLeadingWidgetsAndKeepsTrailingOnesTogetherAtTheRight()
+    {
+        QWidget container;
+        auto* layout = new WrapLayout(&container);
+        layout->setContentsMargins(10, 5, 10, 5);
+        layout->setSpacing(8);
+        layout->setLineSpacing(4);
+        QList<QWidget*> boxes;
+        for (const int width : {100, 100, 60, 60}) {
+            auto* box = new QFrame(&container);
+            box->setFixedSize(width, 20);
+            boxes << box;
+        }
+        layout->addWidget(boxes[0]);
+        layout->addWidget(boxes[1]);
+        layout->addTrailingWidget(boxes[2]);
+        layout->addTrailingWidget(boxes[3]);
+
+        // All on one line: the trailing pair ends at the right edge.
+        layout->setGeometry(QRect(0, 0, 420, 30));
+        QCOMPARE(layout->heightForWidth(420), 5 + 20 + 5);
+        QCOMPARE(boxes[0]->geometry(), QRect(10, 5, 100, 20));
+        QCOMPARE(boxes[1]->geometry(), QRect(118, 5, 100, 20));
+        QCOMPARE(boxes[2]->geometry(), QRect(410 - 128, 5, 60, 20));
+        QCOMPARE(boxes[3]->geometry(), QRect(410 - 60, 5, 60, 20));
+
+        // Narrower: the pair moves to a line of its own, still together and flush right.
+        layout->setGeometry(QRect(0, 0, 300, 54));
+        QCOMPARE(layout->heightForWidth(300), 5 + 20 + 4 + 20 + 5);
+        QCOMPARE(boxes[1]->geometry().topLeft(), QPoint(118, 5));
+        QCOMPARE(boxes[2]->geometry(), QRect(290 - 128, 29, 60, 20));
+        QCOMPARE(boxes[3]->geometry(), QRect(290 - 60, 29, 60, 20));
+
+        // Narrower than the pair: every widget wraps in reading order.
+        QCOMPARE(layout->heightForWidth(120), 5 + 4 * 20 + 3 * 4 + 5);
+        layout->setGeometry(QRect(0, 0, 120, 122));
+        QCOMPARE(boxes[2]->geometry().topLeft(), QPoint(10, 53));
+        QCOMPARE(boxes[3]->geometry().topLeft(), QPoint(10, 77));
+
+        // A hidden widget takes no room, and the sizes leave it out.
+        boxes[1]->hide();
+        QCOMPARE(layout->heightForWidth(300), 5 + 20 + 5);
+        QCOMPARE(layout->sizeHint(), QSize(10 + 100 + 8 + 60 + 8 + 60 + 10, 30));
+        QCOMPARE(layout->minimumSize(), QSize(10 + 100 + 10, 30));
     }
 
     void spinnerAnimatesOnlyWhileVisible()

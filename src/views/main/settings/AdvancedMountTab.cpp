@@ -30,8 +30,11 @@ AdvancedMountTab::AdvancedMountTab(Defaults& defaults, QWidget* parent)
     connect(m_smbVersion, &SegmentedControl::activated, this,
         [this](const QString& raw) { m_defaults.setValue(smbVersionKey, raw); });
 
-    const QString seconds = QStringLiteral("%llds");
-    const QString count = QStringLiteral("%lld");
+    const auto seconds = [](qint64 number) {
+        return Localization::plural(QStringLiteral("%llds"), QStringLiteral("%llds"), number);
+    };
+    // A bare number: nothing to translate.
+    const auto count = [](qint64 number) { return QString::number(number); };
 
     FormSection* timeout = page->addSection(
         Localization::text(QStringLiteral("settings.advanced.timeout"), QStringLiteral("超时设置")));
@@ -58,15 +61,13 @@ AdvancedMountTab::AdvancedMountTab(Defaults& defaults, QWidget* parent)
 }
 
 Stepper* AdvancedMountTab::makeStepper(const QString& key, double minimum, double maximum, double step, double fallback,
-    const QString& formatKey)
+    QString (*label)(qint64 number))
 {
     auto* stepper = new Stepper(minimum, maximum, step);
     stepper->setObjectName(key);
     const qint64 fallbackNumber = settings::wholeNumber(fallback).value_or(0);
-    stepper->setLabelFunction([formatKey, fallbackNumber](double value) {
-        const qint64 number = settings::wholeNumber(value).value_or(fallbackNumber);
-        return Localization::textFormat(formatKey, formatKey, {QString::number(number)});
-    });
+    stepper->setLabelFunction(
+        [label, fallbackNumber](double value) { return label(settings::wholeNumber(value).value_or(fallbackNumber)); });
     // The stepper emits only for a press, so loading writes nothing back.
     stepper->setValue(settings::labelledNumber(m_defaults, key, fallback));
     connect(stepper, &Stepper::valueEdited, this, [this, key](double value) { m_defaults.setValue(key, value); });

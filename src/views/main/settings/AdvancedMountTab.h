@@ -33,7 +33,7 @@ public:
 private:
     // A stepper bound to a number setting, labelled by the whole number through the format key.
     Stepper* makeStepper(const QString& key, double minimum, double maximum, double step, double fallback,
-        const QString& formatKey);
+        QString (*label)(qint64 number));
 
     Defaults& m_defaults;
     SegmentedControl* m_smbVersion;

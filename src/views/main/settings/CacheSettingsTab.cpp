@@ -115,10 +115,9 @@ CacheSettingsTab::HitRate CacheSettingsTab::hitRate(const CacheStatistics& stati
 {
     // Summed as doubles: two counts near the top of their range must not overflow.
     const double total = double(statistics.hitCount) + double(statistics.missCount);
-    if (total < 1)
-        return {QStringLiteral("0.0%"), false};
-    const double fraction = double(statistics.hitCount) / total;
-    return {QString::asprintf("%.1f%%", fraction * 100), fraction > 0.5};
+    const double fraction = total < 1 ? 0 : double(statistics.hitCount) / total;
+    // The interface language's decimal separator ("75,0%" in German).
+    return {Localization::locale().toString(fraction * 100, 'f', 1) + u'%', fraction > 0.5};
 }
 
 void CacheSettingsTab::showEvent(QShowEvent* event)
@@ -151,8 +150,7 @@ void CacheSettingsTab::storeSizeLimit(int sliderPosition)
 void CacheSettingsTab::updateSizeLabel()
 {
     const qint64 megabytes = settings::wholeNumber(m_maxCacheSizeMB).value_or(0);
-    m_sizeLabel->setText(
-        Localization::textFormat(QStringLiteral("%lld MB"), QStringLiteral("%lld MB"), {QString::number(megabytes)}));
+    m_sizeLabel->setText(Localization::plural(QStringLiteral("%lld MB"), QStringLiteral("%lld MB"), megabytes));
 }
 
 void CacheSettingsTab::updateUsage()

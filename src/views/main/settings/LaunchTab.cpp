@@ -80,11 +80,12 @@ LaunchTab::LaunchTab(Defaults& defaults, LaunchAtLoginManager& launchAtLogin, QW
         const char* key;
         const char* defaultText;
     } rows[] = {
-        {"wifi.circle", "settings.launch.stability.network", "网络变化防抖：网络切换时等待 2 秒稳定后再评估挂载"},
-        {"arrow.clockwise.circle", "settings.launch.stability.retry",
+        {"wifi.circle", textKey("settings.launch.stability.network"),
+            "网络变化防抖：网络切换时等待 2 秒稳定后再评估挂载"},
+        {"arrow.clockwise.circle", textKey("settings.launch.stability.retry"),
             "指数退避重试：失败后在 10s→30s→60s→300s 自动重试"},
-        {"bed.double.circle", "settings.launch.stability.wake", "睡眠唤醒监听：系统唤醒后自动重新挂载"},
-        {"network", "settings.launch.stability.binding", "网络绑定检查：仅在匹配的家庭网络下执行自动挂载"},
+        {"bed.double.circle", textKey("settings.launch.stability.wake"), "睡眠唤醒监听：系统唤醒后自动重新挂载"},
+        {"network", textKey("settings.launch.stability.binding"), "网络绑定检查：仅在匹配的家庭网络下执行自动挂载"},
     };
     for (const auto& row : rows) {
         safeguardLayout->addWidget(safeguardRow(QString::fromLatin1(row.symbol),
@@ -126,7 +127,7 @@ QString LaunchTab::intervalText(double seconds)
 {
     const qint64 minutes =
         settings::wholeNumber(seconds / 60).value_or(static_cast<qint64>(defaultKeepAliveInterval / 60));
-    return Localization::textFormat(QStringLiteral("%lld min"), QStringLiteral("%lld min"), {QString::number(minutes)});
+    return Localization::plural(QStringLiteral("%lld min"), QStringLiteral("%lld min"), minutes);
 }
 
 void LaunchTab::load()

@@ -107,9 +107,8 @@ LoggingTab::LoggingTab(LogManager& log, FileDialogs& fileDialogs, QWidget* paren
 
 QString LoggingTab::levelText(LogLevel level)
 {
-    // One text built from two values; no catalog translates it.
-    return Localization::textFormat(QStringLiteral("%@ %@"), QStringLiteral("%@ %@"),
-        {levelSymbol(level), logLevelLabel(level)});
+    // One text built from two values, with nothing to translate.
+    return Localization::format(QStringLiteral("%@ %@"), {levelSymbol(level), logLevelLabel(level)});
 }
 
 void LoggingTab::showEvent(QShowEvent* event)

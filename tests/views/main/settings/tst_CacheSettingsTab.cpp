@@ -2,6 +2,7 @@
 #include "support/TestMain.h"
 #include "support/gui/SettingsFixture.h"
 
+#include "platform/Localization.h"
 #include "platform/Threading.h"
 #include "views/main/settings/CacheSettingsTab.h"
 
@@ -136,6 +137,16 @@ private slots:
         QCOMPARE(value(tab, "totalSize")->text(), QStringLiteral("Zero KB"));
         QCOMPARE(value(tab, "hitRate")->text(), QStringLiteral("0.0%"));
         QCOMPARE(value(tab, "hitRate")->property("tint").toString(), QStringLiteral("secondary"));
+    }
+
+    void hitRateUsesTheInterfaceLanguagesDecimalSeparator()
+    {
+        const CacheStatistics threeOfFour{.hitCount = 3, .missCount = 1};
+        QCOMPARE(CacheSettingsTab::hitRate(threeOfFour).text, QStringLiteral("75.0%"));
+        Localization::useCatalog(QStringLiteral("de"));
+        const QString german = CacheSettingsTab::hitRate(threeOfFour).text;
+        Localization::useCatalog(QString());
+        QCOMPARE(german, QStringLiteral("75,0%"));
     }
 
     void lowDiskSpaceIsRedOnlyWhenMeasured()

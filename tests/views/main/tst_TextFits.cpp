@@ -1,0 +1,118 @@
+// The labels the design gives a fixed width, under every interface language: each still shows its
+// whole text, or elides where the design lets it.
+
+#include "support/RecordingWorkspace.h"
+#include "support/TestMain.h"
+#include "support/gui/SettingsFixture.h"
+
+#include "platform/Localization.h"
+#include "views/browser/ConflictResolutionSheet.h"
+#include "views/browser/TransferRow.h"
+#include "views/main/AboutView.h"
+#include "views/main/settings/CacheSettingsTab.h"
+#include "views/main/settings/LaunchTab.h"
+#include "views/widgets/Stepper.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QPushButton>
+#include <QSlider>
+#include <QToolButton>
+
+using namespace vantrel;
+
+namespace {
+
+// Lays out a shown window the way the screen would.
+void settle(QWidget& window)
+{
+    window.show();
+    QApplication::processEvents();
+}
+
+// The text of the widget is cut: it has less room than its text asks for.
+bool cut(const QWidget* widget)
+{
+    return widget->width() < widget->sizeHint().width();
+}
+
+} // namespace
+
+class TestTextFits : public QObject {
+    Q_OBJECT
+
+private slots:
+    void cleanup() { Localization::useCatalog(QString()); }
+
+    void fixedWidthTextsFitInEveryLanguage_data()
+    {
+        QTest::addColumn<QString>("language");
+        for (const QString& language : Localization::catalogIdentifiers())
+            QTest::newRow(qPrintable(language)) << language;
+    }
+
+    void fixedWidthTextsFitInEveryLanguage()
+    {
+        QFETCH(QString, language);
+        test::SettingsFixture fx; // (it starts without a catalog)
+        Localization::useCatalog(language);
+
+        // The keep-alive interval's 60-point minutes label, at its longest value.
+        LaunchTab launch(fx.defaults, fx.launchAtLogin);
+        launch.resize(560, 420);
+        auto* interval = launch.findChild<Stepper*>(LaunchTab::keepAliveIntervalKey);
+        QVERIFY(interval);
+        interval->setValue(600);
+        settle(launch);
+        QVERIFY2(!cut(interval->label()), qPrintable(interval->label()->text()));
+        QVERIFY(interval->label()->width() >= 60);
+
+        // The cache limit's 80-point size label, at the largest limit.
+        CacheSettingsTab cache(fx.defaults, fx.cache, fx.cacheDirectory);
+        cache.resize(560, 420);
+        cache.sizeSlider()->setValue(cache.sizeSlider()->maximum());
+        settle(cache);
+        auto* sizeLabel = cache.findChild<QLabel*>(QStringLiteral("maxSizeLabel"));
+        QVERIFY2(!cut(sizeLabel), qPrintable(sizeLabel->text()));
+        QVERIFY(sizeLabel->width() >= 80);
+
+        // A transfer row's 100-point byte text, with counts in gigabytes.
+        TransferTask task;
+        task.id = QUuid::createUuid();
+        task.sourceURL = QUrl::fromLocalFile(QStringLiteral("/mnt/media/project-backup.tar.gz"));
+        task.status = TransferStatus::running;
+        task.totalBytes = 1'288'490'188;
+        task.bytesTransferred = 1'100'000'000;
+        task.startDate = QDateTime::currentDateTime().addSecs(-10);
+        TransferRow row(
+            task, [] {}, [] {}, [] {}, [] {});
+        row.resize(420, row.sizeHint().height());
+        settle(row);
+        auto* bytes = row.findChild<QLabel*>(QStringLiteral("byteCount"));
+        QVERIFY2(!cut(bytes), qPrintable(bytes->text()));
+
+        // The 360-point conflict sheet keeps its width: its buttons fit beside each other, the
+        // message wraps within it.
+        ConflictResolutionSheet sheet(QStringLiteral("Quarterly report final version.docx"), nullptr);
+        settle(sheet);
+        QCOMPARE(sheet.width(), ConflictResolutionSheet::sheetWidth);
+        for (QPushButton* button : sheet.findChildren<QPushButton*>())
+            QVERIFY2(!cut(button), qPrintable(button->text()));
+
+        // The 360-point about window: its version line and every link in full.
+        test::RecordingWorkspace workspace;
+        AboutView about({{QStringLiteral("CFBundleShortVersionString"), QStringLiteral("12.10.3")},
+                            {QStringLiteral("CFBundleVersion"), QStringLiteral("4096")}},
+            workspace);
+        settle(about);
+        QCOMPARE(about.width(), AboutView::contentWidth);
+        QVERIFY(!cut(about.findChild<QLabel*>(QStringLiteral("version"))));
+        for (QToolButton* link : about.findChildren<QToolButton*>()) {
+            QVERIFY2(!cut(link), qPrintable(link->text()));
+            QVERIFY(about.rect().contains(link->geometry()));
+        }
+    }
+};
+
+VANTREL_TEST_MAIN(TestTextFits)
+#include "tst_TextFits.moc"
