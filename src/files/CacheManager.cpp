@@ -4,6 +4,7 @@
 #include "platform/AppPaths.h"
 #include "platform/Defaults.h"
 #include "platform/Encodings.h"
+#include "platform/FileWork.h"
 #include "platform/StoredFile.h"
 #include "platform/Threading.h"
 #include "services/LogManager.h"

@@ -1,6 +1,7 @@
 #include "files/FileSystemManager.h"
 
 #include "files/CacheManager.h"
+#include "platform/FileWork.h"
 #include "platform/Localization.h"
 #include "platform/Threading.h"
 #include "services/LogManager.h"

@@ -2,6 +2,7 @@
 
 #include "files/RecentFilesTracker.h"
 #include "mounting/NotificationService.h"
+#include "platform/FileWork.h"
 #include "platform/Localization.h"
 #include "platform/Threading.h"
 

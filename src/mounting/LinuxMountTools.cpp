@@ -2,6 +2,7 @@
 
 #include "mounting/RcloneMount.h"
 #include "platform/FileSystemInfo.h"
+#include "platform/FileWork.h"
 #include "platform/Localization.h"
 #include "platform/TcpProbe.h"
 #include "platform/Threading.h"

@@ -3,6 +3,7 @@
 #include "mounting/ExpectScript.h"
 #include "mounting/ProcessRunner.h"
 #include "platform/FileSystemInfo.h"
+#include "platform/FileWork.h"
 #include "platform/Localization.h"
 #include "platform/Threading.h"
 #include "services/KeychainManager.h"

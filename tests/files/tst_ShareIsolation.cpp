@@ -15,9 +15,9 @@
 #include "mounting/NotificationPreferences.h"
 #include "mounting/NotificationService.h"
 #include "platform/DiskSpace.h"
+#include "platform/FileWork.h"
 #include "platform/NotificationCenter.h"
 #include "platform/PowerEvents.h"
-#include "platform/Threading.h"
 #include "platform/WifiInfo.h"
 
 #include <QDBusConnection>

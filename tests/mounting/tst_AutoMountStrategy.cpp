@@ -14,6 +14,7 @@
 #include "mounting/NotificationPreferences.h"
 #include "mounting/NotificationService.h"
 #include "platform/Defaults.h"
+#include "platform/FileWork.h"
 #include "platform/NotificationCenter.h"
 #include "platform/PathMonitor.h"
 #include "platform/PowerEvents.h"

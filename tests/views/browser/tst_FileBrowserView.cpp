@@ -3,7 +3,7 @@
 
 #include "files/FileSystemManager.h"
 #include "files/TransferManager.h"
-#include "platform/Threading.h"
+#include "platform/FileWork.h"
 #include "views/browser/BreadcrumbView.h"
 #include "views/browser/FileBrowserView.h"
 #include "views/browser/FileListView.h"
