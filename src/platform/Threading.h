@@ -65,6 +65,12 @@ auto& sharedInstance(Make make)
     return *instance;
 }
 
+// Lets a started coroutine run on by itself; it frees itself when it ends.
+inline void detach(QCoro::Task<> task)
+{
+    Q_UNUSED(task);
+}
+
 // Starts a coroutine on the next turn of the event loop (QCoro tasks start eagerly; callers
 // expect a queued start). Nothing runs when the context is gone by then.
 void startDeferred(QObject* context, std::function<QCoro::Task<>()> coroutine);
