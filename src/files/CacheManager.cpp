@@ -15,7 +15,6 @@
 #include <QFileInfo>
 #include <QPointer>
 #include <QSet>
-#include <QThreadPool>
 
 #include <cmath>
 #include <limits>
@@ -66,11 +65,12 @@ CacheManager::CacheManager(Defaults& defaults, LogManager& log, const QString& d
     , m_log(log)
     , m_defaultCacheDirectory(defaultCacheDirectory)
     , m_clock(std::move(clock))
-    , m_writer(std::make_unique<QThreadPool>())
-    , m_latestSave(std::make_shared<std::atomic<quint64>>(0))
+    , m_indexWriter(this, log, [this] {
+        const QList<CacheEntry> entries = m_index.entries();
+        emit entriesChanged(entries);
+        return entries;
+    })
 {
-    m_writer->setMaxThreadCount(1);
-    m_writer->setObjectName(QStringLiteral("com.vantrel.cacheindex"));
     createCacheDirectoryIfNeeded();
     loadIndex();
     updateStatistics();
@@ -78,7 +78,7 @@ CacheManager::CacheManager(Defaults& defaults, LogManager& log, const QString& d
 
 CacheManager::~CacheManager()
 {
-    m_writer->waitForDone();
+    m_indexWriter.flush();
 }
 
 CacheManager& CacheManager::shared()
@@ -156,8 +156,7 @@ void CacheManager::loadIndex()
     const QString path = indexFilePath();
     const auto setIndex = [this](QList<CacheEntry> index) {
         m_index = CacheIndex(std::move(index));
-        m_entries = m_index.entries();
-        emit entriesChanged(m_entries);
+        emit entriesChanged(m_index.entries());
     };
     StoredFile::removeLeftovers(path);
     const StoredFile::Contents contents = StoredFile::read(path, maxIndexFileSize);
@@ -207,28 +206,12 @@ void CacheManager::loadIndex()
 
 void CacheManager::saveIndex()
 {
-    const quint64 generation = ++*m_latestSave;
-    auto latest = m_latestSave;
-    LogManager* log = &m_log;
-    const QList<CacheEntry> snapshot = m_index.entries();
-    const QString path = indexFilePath();
-    // Writes are serial; one superseded by a newer snapshot before it started is skipped.
-    QThreadPool* writer = m_writer.get();
-    writer->start([generation, latest, log, snapshot, path] {
-        detail::probeFileWork(path);
-        if (latest->load() != generation)
-            return;
-        if (const std::optional<QString> error = StoredFile::write(path, CacheIndex::encode(snapshot)))
-            log->log(LogLevel::error, QStringLiteral("Failed to save cache index: ") + *error,
-                LogManager::Category::cache, __FILE__, "saveIndex", __LINE__);
-    });
-    m_entries = m_index.entries();
-    emit entriesChanged(m_entries);
+    m_indexWriter.requestSave(indexFilePath());
 }
 
 void CacheManager::waitForIndexWrites()
 {
-    m_writer->waitForDone();
+    m_indexWriter.flush();
 }
 
 void CacheManager::updateStatistics()
