@@ -47,15 +47,6 @@ SourceAttributes readSourceAttributes(const QString& sourcePath, const QString& 
     return result;
 }
 
-std::vector<char> ownedCopiesPresent(const QStringList& localPaths, const QString& cacheFolder)
-{
-    const CacheFolder cache(cacheFolder);
-    std::vector<char> result(static_cast<size_t>(localPaths.size()), 0);
-    for (qsizetype i = 0; i < localPaths.size(); ++i)
-        result[static_cast<size_t>(i)] = !localPaths.at(i).isEmpty() && cache.holdsCopy(localPaths.at(i));
-    return result;
-}
-
 } // namespace
 
 CacheManager::CacheManager(Defaults& defaults, LogManager& log, const QString& defaultCacheDirectory, Clock clock,
@@ -411,29 +402,27 @@ bool CacheManager::isCached(const QUuid& configID, const QString& relativePath)
 QCoro::Task<QStringList> CacheManager::uncachedPaths(QUuid configID, QStringList relativePaths)
 {
     QPointer<CacheManager> self(this);
-    QStringList localPaths; // empty where the index holds no entry
-    localPaths.reserve(relativePaths.size());
-    for (const QString& relativePath : std::as_const(relativePaths)) {
-        const std::optional<qsizetype> position = m_index.find(configID, relativePath);
-        localPaths.append(position ? m_index.at(*position).localURL.toLocalFile() : QString());
-    }
+    const qsizetype asked = relativePaths.size();
+    // Looking thousands of paths up is work too: it runs beside the file tests, on a copy of the
+    // index, and the paths are freed there.
     const QString cacheFolder = cacheDirectory();
-
-    // The cache folder is local, but a test per file is still disk work: keep it off the main thread.
-    QFuture<std::vector<char>> testJob = runFileWork(cacheFolder,
-        [localPaths, cacheFolder] { return ownedCopiesPresent(localPaths, cacheFolder); });
-    const std::vector<char> present = co_await testJob;
+    QFuture<QStringList> lookup = runFileWork(cacheFolder,
+        [index = m_index, cacheFolder, configID, paths = std::move(relativePaths)] {
+            const CacheFolder folder(cacheFolder);
+            QStringList uncached;
+            for (const QString& path : paths) {
+                const std::optional<qsizetype> position = index.find(configID, path);
+                if (!position || !folder.holdsCopy(index.at(*position).localURL.toLocalFile()))
+                    uncached.append(path);
+            }
+            return uncached;
+        });
+    const QStringList uncached = co_await lookup;
     if (!self)
         co_return QStringList();
-
-    QStringList uncached;
-    for (qsizetype i = 0; i < relativePaths.size(); ++i) {
-        if (!present[static_cast<size_t>(i)])
-            uncached.append(relativePaths.at(i));
-    }
-    m_statistics.hitCount += relativePaths.size() - uncached.size();
+    m_statistics.hitCount += asked - uncached.size();
     m_statistics.missCount += uncached.size();
-    if (!relativePaths.isEmpty())
+    if (asked > 0)
         updateStatistics();
     co_return uncached;
 }
