@@ -32,6 +32,12 @@ void postToMainThread(QObject* context, std::function<void()> f)
         Qt::QueuedConnection);
 }
 
+void AfterQueuedCalls::await_suspend(std::coroutine_handle<> waiter) const
+{
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(), [waiter] { waiter.resume(); }, Qt::QueuedConnection);
+}
+
 void moveToMainThread(QObject* object)
 {
     const QCoreApplication* app = QCoreApplication::instance();

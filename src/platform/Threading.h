@@ -75,6 +75,20 @@ inline void detach(QCoro::Task<> task)
 // expect a queued start). Nothing runs when the context is gone by then.
 void startDeferred(QObject* context, std::function<QCoro::Task<>()> coroutine);
 
+// Resumes the awaiting coroutine from the main thread's event loop, after every call queued there so
+// far (postToMainThread): a future that had finished before the wait began resumes at once, ahead
+// of what its work queued.
+class AfterQueuedCalls final {
+public:
+    bool await_ready() const noexcept { return false; }
+    void await_suspend(std::coroutine_handle<> waiter) const;
+    void await_resume() const noexcept {}
+};
+inline AfterQueuedCalls afterQueuedCalls()
+{
+    return {};
+}
+
 // Waits for the task, but at most `limit`: false when it had not ended by then. It then runs on by
 // itself and its outcome goes nowhere.
 QCoro::Task<bool> awaitWithin(QCoro::Task<> task, std::chrono::milliseconds limit);

@@ -346,6 +346,32 @@ private slots:
         QCOMPARE(m_manager->totalBytesTransferred(), 4);
     }
 
+    // A pause asked for while the transfer waits its turn holds it at its first chunk.
+    void pauseBeforeTheStartHoldsTheTransfer()
+    {
+        m_manager->readSource = &SlowSource::slowReads;
+        SlowSource first(src("first.bin"));
+        QVERIFY(first.ok());
+        const QByteArray later = randomBytes(3 * MiB);
+        QVERIFY(writeFile(src("later.bin"), later));
+        for (const char* name : {"first.bin", "later.bin"})
+            m_manager->addDownload(QUrl::fromLocalFile(src(name)), localFolder());
+        QTRY_COMPARE(m_manager->tasks().size(), 2);
+        QTRY_COMPARE(status(0), TransferStatus::running);
+        QCOMPARE(status(1), TransferStatus::pending);
+        m_manager->pause(task(1).id);
+
+        first.finish();
+        QTRY_COMPARE(status(1), TransferStatus::paused);
+        QCOMPARE(status(0), TransferStatus::completed);
+        QCOMPARE(task(1).bytesTransferred, 0);
+        QCOMPARE(QFileInfo(dst("later.bin")).size(), 0);
+
+        m_manager->resume(task(1).id);
+        QTRY_COMPARE(status(1), TransferStatus::completed);
+        QCOMPARE(readFile(dst("later.bin")), later);
+    }
+
     void cancelPendingRunningAndPaused()
     {
         m_manager->readSource = &SlowSource::slowReads;

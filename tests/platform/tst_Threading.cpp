@@ -169,6 +169,21 @@ private slots:
         QCOMPARE(QCoro::waitFor(awaitWithin(ready, 2s)), std::optional<int>(7));
         promise.finish();
     }
+
+    // Work that finished before the wait resumes it at once: what the work queued must still come first.
+    void afterQueuedCallsLetsTheWorksPostsLandFirst()
+    {
+        QStringList log;
+        QFuture<void> work = QtConcurrent::run(
+            [&log] { postToMainThread([&log] { log << QStringLiteral("progress"); }); });
+        work.waitForFinished();
+        QCoro::waitFor([](QFuture<void> finished, QStringList& log) -> QCoro::Task<> {
+            co_await finished;
+            co_await afterQueuedCalls();
+            log << QStringLiteral("outcome");
+        }(work, log));
+        QCOMPARE(log, (QStringList{QStringLiteral("progress"), QStringLiteral("outcome")}));
+    }
 };
 
 VANTREL_TEST_MAIN(TestThreading)
