@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QThread>
+#include <QThreadPool>
 #include <QTimer>
 #include <QtConcurrent/QtConcurrentRun>
 
@@ -74,6 +75,14 @@ inline void detach(QCoro::Task<> task)
 // Starts a coroutine on the next turn of the event loop (QCoro tasks start eagerly; callers
 // expect a queued start). Nothing runs when the context is gone by then.
 void startDeferred(QObject* context, std::function<QCoro::Task<>()> coroutine);
+
+// Runs f on the global pool: blocking work that never touches a share, such as a keychain's D-Bus
+// round trip or a read of /proc or the mount table. File work goes through runFileWork.
+template <typename F>
+auto runBlockingWork(F&& f)
+{
+    return QtConcurrent::run(QThreadPool::globalInstance(), std::forward<F>(f));
+}
 
 // Resumes the awaiting coroutine from the main thread's event loop, after every call queued there so
 // far (postToMainThread): a future that had finished before the wait began resumes at once, ahead
