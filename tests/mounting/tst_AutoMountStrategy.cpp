@@ -49,11 +49,7 @@ public:
 
 NASConfig share(const QString& name, bool enabled = true)
 {
-    NASConfig config;
-    config.name = name;
-    config.isEnabled = enabled;
-    config.address = QStringLiteral("nas.local");
-    config.sharePath = QStringLiteral("/") + name.toLower();
+    NASConfig config = test::sampleShare(name, enabled);
     config.authMethod = AuthMethod::guest;
     config.networkBinding.strategy = NetworkBindingStrategy::ipRange;
     config.networkBinding.ipRange = homeRange;

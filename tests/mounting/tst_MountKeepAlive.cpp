@@ -29,11 +29,7 @@ struct Fixture : test::MountingFixture {
     // A share recorded as mounted whose mount point the file system shows as one.
     NASConfig mounted(const QString& name, bool enabled = true)
     {
-        NASConfig config;
-        config.name = name;
-        config.isEnabled = enabled;
-        config.address = QStringLiteral("nas.local");
-        config.sharePath = QStringLiteral("/") + name.toLower();
+        const NASConfig config = test::sampleShare(name, enabled);
         configStore.addConfig(config);
         const QString path = engine.mountPointPath(config);
         appState.updateStatus(config.id, MountState::mounted(), MountEngine::directoryUrl(path));
