@@ -2,6 +2,7 @@
 
 #include "platform/Defaults.h"
 #include "platform/DiskSpace.h"
+#include "platform/FileWork.h"
 #include "platform/Threading.h"
 #include "services/LogManager.h"
 

@@ -36,44 +36,61 @@ void sortNewestFirst(QList<CacheEntry>& entries)
 } // namespace
 
 CacheIndex::CacheIndex(QList<CacheEntry> entries)
-    : m_entries(std::move(entries))
 {
-    sortNewestFirst(m_entries);
+    sortNewestFirst(entries);
     QSet<QString> seen;
-    m_entries.removeIf([&seen](const CacheEntry& entry) {
+    entries.removeIf([&seen](const CacheEntry& entry) {
         const QString key = pathKey(entry.configID, entry.relativePath);
         if (seen.contains(key))
             return true;
         seen.insert(key);
         return false;
     });
-    reindex();
+    storeSorted(std::move(entries));
 }
 
-void CacheIndex::reindex()
+void CacheIndex::storeSorted(QList<CacheEntry> newestFirst)
 {
+    m_stored.clear();
+    m_keys.clear();
     m_positions.clear();
-    m_positions.reserve(m_entries.size());
-    for (qsizetype i = 0; i < m_entries.size(); ++i)
-        m_positions.insert(pathKey(m_entries.at(i).configID, m_entries.at(i).relativePath), i);
+    m_totalSize = 0;
+    m_stored.reserve(newestFirst.size());
+    m_keys.reserve(newestFirst.size());
+    for (auto it = newestFirst.crbegin(); it != newestFirst.crend(); ++it) {
+        m_stored.append(*it);
+        m_keys.append(pathKey(it->configID, it->relativePath));
+        m_totalSize += it->fileSize;
+    }
+    m_ordered = true;
+    reindexFrom(0);
+}
+
+void CacheIndex::reindexFrom(qsizetype from)
+{
+    for (qsizetype i = from; i < m_keys.size(); ++i)
+        m_positions.insert(m_keys.at(i), i);
+}
+
+QList<CacheEntry> CacheIndex::entries() const
+{
+    return QList<CacheEntry>(m_stored.crbegin(), m_stored.crend());
 }
 
 QList<CacheEntry> CacheIndex::entries(const QUuid& configID) const
 {
     QList<CacheEntry> result;
-    for (const CacheEntry& entry : m_entries) {
-        if (entry.configID == configID)
-            result.append(entry);
+    for (auto it = m_stored.crbegin(); it != m_stored.crend(); ++it) {
+        if (it->configID == configID)
+            result.append(*it);
     }
     return result;
 }
 
 qint64 CacheIndex::totalSize() const
 {
-    qint64 total = 0;
-    for (const CacheEntry& entry : m_entries)
-        total = saturatingAdd(total, entry.fileSize);
-    return total;
+    return static_cast<qint64>(
+        std::clamp<Wide>(m_totalSize, std::numeric_limits<qint64>::min(), std::numeric_limits<qint64>::max()));
 }
 
 std::optional<qsizetype> CacheIndex::find(const QUuid& configID, const QString& relativePath) const
@@ -81,14 +98,14 @@ std::optional<qsizetype> CacheIndex::find(const QUuid& configID, const QString& 
     const auto it = m_positions.constFind(pathKey(configID, relativePath));
     if (it == m_positions.constEnd())
         return std::nullopt;
-    return it.value();
+    return storedIndex(it.value());
 }
 
 std::optional<qsizetype> CacheIndex::findById(const QUuid& id) const
 {
-    for (qsizetype i = 0; i < m_entries.size(); ++i) {
-        if (m_entries.at(i).id == id)
-            return i;
+    for (qsizetype i = 0; i < m_stored.size(); ++i) {
+        if (m_stored.at(i).id == id)
+            return storedIndex(i);
     }
     return std::nullopt;
 }
@@ -96,34 +113,74 @@ std::optional<qsizetype> CacheIndex::findById(const QUuid& id) const
 void CacheIndex::add(const CacheEntry& entry)
 {
     if (const std::optional<qsizetype> existing = find(entry.configID, entry.relativePath))
-        m_entries.removeAt(*existing);
-    m_entries.append(entry);
-    sortNewestFirst(m_entries);
-    reindex();
+        removeAt(*existing);
+    if (!m_ordered) {
+        // A touch left the order behind: the addition restores it.
+        QList<CacheEntry> all = entries();
+        all.append(entry);
+        sortNewestFirst(all);
+        storeSorted(std::move(all));
+        return;
+    }
+    // After every entry accessed at the same time or later, as a stable sort would put it.
+    qsizetype place = m_stored.size();
+    while (place > 0 && m_stored.at(place - 1).lastAccessedAt >= entry.lastAccessedAt)
+        --place;
+    m_stored.insert(place, entry);
+    m_keys.insert(place, pathKey(entry.configID, entry.relativePath));
+    m_totalSize += entry.fileSize;
+    reindexFrom(place);
 }
 
 const CacheEntry& CacheIndex::touch(qsizetype position, const QDateTime& accessedAt)
 {
-    m_entries[position].lastAccessedAt = accessedAt;
-    return m_entries.at(position);
+    const qsizetype i = storedIndex(position);
+    m_stored[i].lastAccessedAt = accessedAt;
+    if ((i > 0 && m_stored.at(i - 1).lastAccessedAt > accessedAt)
+        || (i + 1 < m_stored.size() && m_stored.at(i + 1).lastAccessedAt < accessedAt))
+        m_ordered = false;
+    return m_stored.at(i);
 }
 
 void CacheIndex::removeAt(qsizetype position)
 {
-    m_entries.removeAt(position);
-    reindex();
+    const qsizetype i = storedIndex(position);
+    m_totalSize -= m_stored.at(i).fileSize;
+    m_positions.remove(m_keys.at(i));
+    m_stored.removeAt(i);
+    m_keys.removeAt(i);
+    reindexFrom(i);
 }
 
 void CacheIndex::remove(const QSet<QUuid>& ids)
 {
-    m_entries.removeIf([&ids](const CacheEntry& entry) { return ids.contains(entry.id); });
-    reindex();
+    qsizetype kept = 0;
+    qsizetype first = m_stored.size(); // the first stored index that moves or goes
+    for (qsizetype i = 0; i < m_stored.size(); ++i) {
+        if (ids.contains(m_stored.at(i).id)) {
+            m_totalSize -= m_stored.at(i).fileSize;
+            m_positions.remove(m_keys.at(i));
+            first = std::min(first, i);
+            continue;
+        }
+        if (kept != i) {
+            m_stored[kept] = std::move(m_stored[i]);
+            m_keys[kept] = std::move(m_keys[i]);
+        }
+        ++kept;
+    }
+    m_stored.resize(kept);
+    m_keys.resize(kept);
+    reindexFrom(first);
 }
 
 void CacheIndex::clear()
 {
-    m_entries.clear();
+    m_stored.clear();
+    m_keys.clear();
     m_positions.clear();
+    m_ordered = true;
+    m_totalSize = 0;
 }
 
 QList<CacheEntry> CacheIndex::leastRecentlyUsed(qint64 requiredSpace, qint64 maxSize) const
@@ -132,15 +189,35 @@ QList<CacheEntry> CacheIndex::leastRecentlyUsed(qint64 requiredSpace, qint64 max
     const auto fits = [&] { return saturatingAdd(total, requiredSpace) <= maxSize; };
     if (fits())
         return {};
-    QList<CacheEntry> oldestFirst = m_entries;
-    std::stable_sort(oldestFirst.begin(), oldestFirst.end(),
-        [](const CacheEntry& a, const CacheEntry& b) { return a.lastAccessedAt < b.lastAccessedAt; });
     QList<CacheEntry> victims;
-    for (const CacheEntry& entry : std::as_const(oldestFirst)) {
+    const auto take = [&](const CacheEntry& entry) {
         if (fits())
-            break;
+            return false;
         victims.append(entry);
         total = saturatingAdd(total, -entry.fileSize);
+        return true;
+    };
+    if (!m_ordered) {
+        QList<CacheEntry> oldestFirst = entries();
+        std::stable_sort(oldestFirst.begin(), oldestFirst.end(),
+            [](const CacheEntry& a, const CacheEntry& b) { return a.lastAccessedAt < b.lastAccessedAt; });
+        for (const CacheEntry& entry : std::as_const(oldestFirst)) {
+            if (!take(entry))
+                break;
+        }
+        return victims;
+    }
+    // Stored oldest first already; entries accessed at the same time go newest first, as they
+    // stand in entries().
+    for (qsizetype begin = 0; begin < m_stored.size();) {
+        qsizetype end = begin + 1;
+        while (end < m_stored.size() && m_stored.at(end).lastAccessedAt == m_stored.at(begin).lastAccessedAt)
+            ++end;
+        for (qsizetype i = end - 1; i >= begin; --i) {
+            if (!take(m_stored.at(i)))
+                return victims;
+        }
+        begin = end;
     }
     return victims;
 }

@@ -33,17 +33,18 @@ struct CacheEntry {
 // The entries of the offline cache, at most one per configuration and path, found by either:
 // canonically equivalent spellings of a path (precomposed or decomposed accents) name one file.
 // Entries stand newest access first as of the last load or addition; refreshing an entry's access
-// time leaves them where they are.
+// time leaves them where they are. Adding the newest entry, as caching a file does, costs the same
+// however large the index is. A copy may be read through find and at on another thread.
 class CacheIndex final {
 public:
     CacheIndex() = default;
     // Of entries that repeat a path, the most recently accessed stays.
     explicit CacheIndex(QList<CacheEntry> entries);
 
-    const QList<CacheEntry>& entries() const { return m_entries; }
+    QList<CacheEntry> entries() const;
     QList<CacheEntry> entries(const QUuid& configID) const;
-    qsizetype size() const { return m_entries.size(); }
-    const CacheEntry& at(qsizetype position) const { return m_entries.at(position); }
+    qsizetype size() const { return m_stored.size(); }
+    const CacheEntry& at(qsizetype position) const { return m_stored.at(storedIndex(position)); }
     // The sum of the file sizes, held at the largest number rather than overflowing.
     qint64 totalSize() const;
 
@@ -66,10 +67,20 @@ public:
     static std::optional<QList<CacheEntry>> decode(const QByteArray& json, QString* error = nullptr);
 
 private:
-    void reindex();
+    // A position counts from the newest entry, a stored index from the oldest.
+    qsizetype storedIndex(qsizetype position) const { return m_stored.size() - 1 - position; }
+    void storeSorted(QList<CacheEntry> newestFirst);
+    // Points the keys stored from index `from` on at their places again.
+    void reindexFrom(qsizetype from);
 
-    QList<CacheEntry> m_entries;
-    QHash<QString, qsizetype> m_positions; // configuration + normalised path -> position
+    // Oldest access first, so that adding the newest entry moves nothing, with each entry's key.
+    QList<CacheEntry> m_stored;
+    QList<QString> m_keys;
+    QHash<QString, qsizetype> m_positions; // key -> stored index
+    bool m_ordered = true;                 // false once a touch has left an entry out of order
+    // Exact: sizes read from a stored index may be anything, and an entry's size leaves it again.
+    __extension__ using Wide = __int128;
+    Wide m_totalSize = 0;
 };
 
 } // namespace vantrel

@@ -4,6 +4,7 @@
 #include "platform/AppPaths.h"
 #include "platform/Defaults.h"
 #include "platform/Encodings.h"
+#include "platform/FileWork.h"
 #include "platform/StoredFile.h"
 #include "platform/Threading.h"
 #include "services/LogManager.h"
@@ -14,7 +15,6 @@
 #include <QFileInfo>
 #include <QPointer>
 #include <QSet>
-#include <QThreadPool>
 
 #include <cmath>
 #include <limits>
@@ -47,15 +47,6 @@ SourceAttributes readSourceAttributes(const QString& sourcePath, const QString& 
     return result;
 }
 
-std::vector<char> ownedCopiesPresent(const QStringList& localPaths, const QString& cacheFolder)
-{
-    const CacheFolder cache(cacheFolder);
-    std::vector<char> result(static_cast<size_t>(localPaths.size()), 0);
-    for (qsizetype i = 0; i < localPaths.size(); ++i)
-        result[static_cast<size_t>(i)] = !localPaths.at(i).isEmpty() && cache.holdsCopy(localPaths.at(i));
-    return result;
-}
-
 } // namespace
 
 CacheManager::CacheManager(Defaults& defaults, LogManager& log, const QString& defaultCacheDirectory, Clock clock,
@@ -65,11 +56,12 @@ CacheManager::CacheManager(Defaults& defaults, LogManager& log, const QString& d
     , m_log(log)
     , m_defaultCacheDirectory(defaultCacheDirectory)
     , m_clock(std::move(clock))
-    , m_writer(std::make_unique<QThreadPool>())
-    , m_latestSave(std::make_shared<std::atomic<quint64>>(0))
+    , m_indexWriter(this, log, [this] {
+        const QList<CacheEntry> entries = m_index.entries();
+        emit entriesChanged(entries);
+        return entries;
+    })
 {
-    m_writer->setMaxThreadCount(1);
-    m_writer->setObjectName(QStringLiteral("com.vantrel.cacheindex"));
     createCacheDirectoryIfNeeded();
     loadIndex();
     updateStatistics();
@@ -77,7 +69,7 @@ CacheManager::CacheManager(Defaults& defaults, LogManager& log, const QString& d
 
 CacheManager::~CacheManager()
 {
-    m_writer->waitForDone();
+    m_indexWriter.flush();
 }
 
 CacheManager& CacheManager::shared()
@@ -155,8 +147,7 @@ void CacheManager::loadIndex()
     const QString path = indexFilePath();
     const auto setIndex = [this](QList<CacheEntry> index) {
         m_index = CacheIndex(std::move(index));
-        m_entries = m_index.entries();
-        emit entriesChanged(m_entries);
+        emit entriesChanged(m_index.entries());
     };
     StoredFile::removeLeftovers(path);
     const StoredFile::Contents contents = StoredFile::read(path, maxIndexFileSize);
@@ -206,28 +197,12 @@ void CacheManager::loadIndex()
 
 void CacheManager::saveIndex()
 {
-    const quint64 generation = ++*m_latestSave;
-    auto latest = m_latestSave;
-    LogManager* log = &m_log;
-    const QList<CacheEntry> snapshot = m_index.entries();
-    const QString path = indexFilePath();
-    // Writes are serial; one superseded by a newer snapshot before it started is skipped.
-    QThreadPool* writer = m_writer.get();
-    writer->start([generation, latest, log, snapshot, path] {
-        detail::probeFileWork(path);
-        if (latest->load() != generation)
-            return;
-        if (const std::optional<QString> error = StoredFile::write(path, CacheIndex::encode(snapshot)))
-            log->log(LogLevel::error, QStringLiteral("Failed to save cache index: ") + *error,
-                LogManager::Category::cache, __FILE__, "saveIndex", __LINE__);
-    });
-    m_entries = m_index.entries();
-    emit entriesChanged(m_entries);
+    m_indexWriter.requestSave(indexFilePath());
 }
 
 void CacheManager::waitForIndexWrites()
 {
-    m_writer->waitForDone();
+    m_indexWriter.flush();
 }
 
 void CacheManager::updateStatistics()
@@ -427,29 +402,27 @@ bool CacheManager::isCached(const QUuid& configID, const QString& relativePath)
 QCoro::Task<QStringList> CacheManager::uncachedPaths(QUuid configID, QStringList relativePaths)
 {
     QPointer<CacheManager> self(this);
-    QStringList localPaths; // empty where the index holds no entry
-    localPaths.reserve(relativePaths.size());
-    for (const QString& relativePath : std::as_const(relativePaths)) {
-        const std::optional<qsizetype> position = m_index.find(configID, relativePath);
-        localPaths.append(position ? m_index.at(*position).localURL.toLocalFile() : QString());
-    }
+    const qsizetype asked = relativePaths.size();
+    // Looking thousands of paths up is work too: it runs beside the file tests, on a copy of the
+    // index, and the paths are freed there.
     const QString cacheFolder = cacheDirectory();
-
-    // The cache folder is local, but a test per file is still disk work: keep it off the main thread.
-    QFuture<std::vector<char>> testJob = runFileWork(cacheFolder,
-        [localPaths, cacheFolder] { return ownedCopiesPresent(localPaths, cacheFolder); });
-    const std::vector<char> present = co_await testJob;
+    QFuture<QStringList> lookup = runFileWork(cacheFolder,
+        [index = m_index, cacheFolder, configID, paths = std::move(relativePaths)] {
+            const CacheFolder folder(cacheFolder);
+            QStringList uncached;
+            for (const QString& path : paths) {
+                const std::optional<qsizetype> position = index.find(configID, path);
+                if (!position || !folder.holdsCopy(index.at(*position).localURL.toLocalFile()))
+                    uncached.append(path);
+            }
+            return uncached;
+        });
+    const QStringList uncached = co_await lookup;
     if (!self)
         co_return QStringList();
-
-    QStringList uncached;
-    for (qsizetype i = 0; i < relativePaths.size(); ++i) {
-        if (!present[static_cast<size_t>(i)])
-            uncached.append(relativePaths.at(i));
-    }
-    m_statistics.hitCount += relativePaths.size() - uncached.size();
+    m_statistics.hitCount += asked - uncached.size();
     m_statistics.missCount += uncached.size();
-    if (!relativePaths.isEmpty())
+    if (asked > 0)
         updateStatistics();
     co_return uncached;
 }

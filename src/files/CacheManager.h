@@ -1,6 +1,7 @@
 #pragma once
 
 #include "files/CacheIndex.h"
+#include "files/CacheIndexWriter.h"
 #include "platform/Clock.h"
 #include "platform/Threading.h"
 
@@ -15,11 +16,7 @@
 
 #include <qcoro/qcorotask.h>
 
-#include <atomic>
-#include <memory>
 #include <optional>
-
-class QThreadPool;
 
 namespace vantrel {
 
@@ -40,7 +37,7 @@ struct CacheStatistics {
 // "cache-index.json", bounded per file and in total with least-recently-used eviction.
 //
 // Lives on the main thread. Reading a share and writing copies run in the share's lane; the
-// index is written on a private serial writer, newest state wins. Requests that change the index
+// index is written by a CacheIndexWriter. Requests that change the index
 // (cacheFile, evictIfNeeded) take turns for their steps on the index, but no turn is held while a
 // share is read, so a share that hangs holds up only its own requests. A copy under way has its
 // room reserved: evictions leave space for it.
@@ -70,7 +67,7 @@ public:
 
     bool isProcessing() const { return m_isProcessing; }
     CacheStatistics statistics() const { return m_statistics; }
-    QList<CacheEntry> entries() const { return m_entries; }
+    QList<CacheEntry> entries() const { return m_index.entries(); }
 
     QString cacheDirectory() const;
     QString defaultCacheDirectory() const { return m_defaultCacheDirectory; }
@@ -118,7 +115,6 @@ private:
     Clock m_clock;
 
     CacheIndex m_index;
-    QList<CacheEntry> m_entries;
     CacheStatistics m_statistics;
     bool m_isProcessing = false;
     QString m_corruptIndexCopyPath;
@@ -127,8 +123,7 @@ private:
     QSet<QString> m_copiesUnderWay; // destinations
     qint64 m_reservedBytes = 0;     // the sizes of the copies under way
 
-    std::unique_ptr<QThreadPool> m_writer;
-    std::shared_ptr<std::atomic<quint64>> m_latestSave;
+    CacheIndexWriter m_indexWriter;
 };
 
 } // namespace vantrel

@@ -64,6 +64,12 @@ FileItem FileItem::fromCacheEntry(const CacheEntry& entry)
     return item;
 }
 
+bool FileItem::describesTheSame(const FileItem& other) const
+{
+    return url == other.url && name == other.name && size == other.size && modificationDate == other.modificationDate
+        && isDirectory == other.isDirectory && isHidden == other.isHidden;
+}
+
 QString FileItem::iconName() const
 {
     if (isDirectory)

@@ -14,7 +14,7 @@ namespace vantrel {
 struct CacheEntry;
 
 // One entry of a listed folder, live from a share or offline from the cache. Every construction
-// makes a new id, so a refresh replaces every item.
+// makes a new id, so a refresh that finds a change replaces every item.
 struct FileItem {
     QUuid id = QUuid::createUuid();
     QUrl url;
@@ -25,6 +25,8 @@ struct FileItem {
     bool isHidden = false;
 
     bool operator==(const FileItem&) const = default;
+    // The same entry with the same values, whatever the ids.
+    bool describesTheSame(const FileItem& other) const;
 
     // Reads the item's attributes (blocking: call off the main thread for a share); none when
     // they cannot be read.

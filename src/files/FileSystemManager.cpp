@@ -1,6 +1,7 @@
 #include "files/FileSystemManager.h"
 
 #include "files/CacheManager.h"
+#include "platform/FileWork.h"
 #include "platform/Localization.h"
 #include "platform/Threading.h"
 #include "services/LogManager.h"
@@ -14,6 +15,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <numeric>
 #include <vector>
 
@@ -24,25 +26,35 @@ namespace vantrel {
 namespace {
 
 struct Listing {
-    enum class Outcome { unreachable, failed, listed };
+    enum class Outcome { unreachable, failed, listed, unchanged };
     Outcome outcome = Outcome::unreachable;
     QString error;
-    QList<FileItem> items;
+    QList<FileItem> items; // none when unchanged
+    QStringList filePaths; // the files' paths relative to the mount point, for the cache
 };
 
-// Blocking: runs in the share's lane.
-Listing listFolder(const QString& mountPath, const QString& folderPath)
+bool describeTheSame(const QList<FileItem>& a, const QList<FileItem>& b)
 {
-    Listing listing;
+    return std::equal(a.cbegin(), a.cend(), b.cbegin(), b.cend(),
+        [](const FileItem& x, const FileItem& y) { return x.describesTheSame(y); });
+}
+
+// Blocking: runs in the share's lane. `shown` is what is on screen for this folder, if anything;
+// the files' paths start with the folder's own, relativeFolder, and leave out those in `skipped`.
+std::shared_ptr<Listing> listFolder(const QString& mountPath, const QString& folderPath,
+    const std::optional<QList<FileItem>>& shown, const std::optional<QString>& relativeFolder,
+    const QSet<QString>& skipped)
+{
+    auto listing = std::make_shared<Listing>();
     if (!QFileInfo::exists(mountPath))
         return listing;
 
     DIR* dir = ::opendir(QFile::encodeName(folderPath).constData());
     if (!dir) {
         const int code = errno;
-        listing.outcome = Listing::Outcome::failed;
-        listing.error = QStringLiteral("The folder “%1” couldn’t be opened: %2")
-                            .arg(QFileInfo(folderPath).fileName(), QString::fromLocal8Bit(std::strerror(code)));
+        listing->outcome = Listing::Outcome::failed;
+        listing->error = QStringLiteral("The folder “%1” couldn’t be opened: %2")
+                             .arg(QFileInfo(folderPath).fileName(), QString::fromLocal8Bit(std::strerror(code)));
         return listing;
     }
     const QString prefix = folderPath.endsWith(u'/') ? folderPath : folderPath + u'/';
@@ -55,11 +67,24 @@ Listing listFolder(const QString& mountPath, const QString& folderPath)
         // round trip through a path text.
         const QString path = prefix + QFile::decodeName(child->d_name);
         if (std::optional<FileItem> item = FileItem::fromFolderEntry(folder, child->d_name, QUrl::fromLocalFile(path)))
-            listing.items.append(std::move(*item));
+            listing->items.append(std::move(*item));
     }
     ::closedir(dir);
-    sortForDisplay(listing.items);
-    listing.outcome = Listing::Outcome::listed;
+    sortForDisplay(listing->items);
+    if (relativeFolder) {
+        for (const FileItem& item : std::as_const(listing->items)) {
+            if (item.isDirectory)
+                continue;
+            QString path = relativeFolder->isEmpty() ? item.name : *relativeFolder + u'/' + item.name;
+            if (!skipped.contains(path))
+                listing->filePaths.append(std::move(path));
+        }
+    }
+    listing->outcome = Listing::Outcome::listed;
+    if (shown && describeTheSame(*shown, listing->items)) {
+        listing->outcome = Listing::Outcome::unchanged;
+        listing->items.clear(); // freed here, not on the main thread
+    }
     return listing;
 }
 
@@ -174,24 +199,36 @@ QCoro::Task<> FileSystemManager::loadDirectory(QUrl url)
     if (!m_isOfflineMode) {
         const QString mountPath = pathText(m_mountPoint);
         const QString folderPath = pathText(url);
-        QFuture<Listing> job = runFileWork(folderPath,
-            [mountPath, folderPath] { return listFolder(mountPath, folderPath); });
-        const Listing listing = co_await job;
+        std::optional<QList<FileItem>> shown;
+        if (m_listedFolder == folderPath)
+            shown = m_currentItems;
+        // Files of a folder outside the share would be cached under a wrong path.
+        std::optional<QString> relativeFolder;
+        if (isWithinMountPoint(folderPath))
+            relativeFolder = relativePath(url);
+        // Copies under way are not looked up again.
+        QFuture<std::shared_ptr<Listing>> job = runFileWork(folderPath,
+            [mountPath, folderPath, shown = std::move(shown), relativeFolder, inFlight = m_cachingInFlight] {
+                return listFolder(mountPath, folderPath, shown, relativeFolder, inFlight);
+            });
+        const std::shared_ptr<Listing> listing = co_await job;
         // A load started after this one owns the published state (and isLoading) now.
         if (!self || generation != m_loadGeneration)
             co_return;
-        if (listing.outcome == Listing::Outcome::listed) {
-            setCurrentItems(listing.items);
+        if (listing->outcome == Listing::Outcome::listed || listing->outcome == Listing::Outcome::unchanged) {
+            if (listing->outcome == Listing::Outcome::listed) {
+                setCurrentItems(std::move(listing->items));
+                m_listedFolder = folderPath;
+            }
             setOfflineMode(false);
-            // Files of a folder outside the share would be cached under a wrong path.
-            if (isWithinMountPoint(folderPath))
-                handToCache(listing.items, relativePath(url));
+            if (relativeFolder)
+                handToCache(std::move(listing->filePaths), folderPath, *relativeFolder);
             setLoading(false);
             co_return;
         }
-        if (listing.outcome == Listing::Outcome::failed)
+        if (listing->outcome == Listing::Outcome::failed)
             VLOG_TO(m_log, warning, cache,
-                QStringLiteral("Live directory listing failed: ") + listing.error + QStringLiteral(". Trying cache."));
+                QStringLiteral("Live directory listing failed: ") + listing->error + QStringLiteral(". Trying cache."));
     }
 
     QCoro::Task<> offline = loadCachedDirectory();
@@ -201,27 +238,17 @@ QCoro::Task<> FileSystemManager::loadDirectory(QUrl url)
     setLoading(false);
 }
 
-QCoro::Task<> FileSystemManager::handToCache(QList<FileItem> items, QString folderRelativePath)
+QCoro::Task<> FileSystemManager::handToCache(QStringList filePaths, QString folderPath, QString folderRelativePath)
 {
     QPointer<FileSystemManager> self(this);
-    QStringList paths;
-    QHash<QString, QUrl> urls;
-    for (const FileItem& item : std::as_const(items)) {
-        if (item.isDirectory)
-            continue;
-        const QString path = folderRelativePath.isEmpty() ? item.name : folderRelativePath + u'/' + item.name;
-        if (m_cachingInFlight.contains(path))
-            continue;
-        paths.append(path);
-        urls.insert(path, item.url);
-    }
-    if (paths.isEmpty())
+    if (filePaths.isEmpty())
         co_return;
-    QCoro::Task<QStringList> lookup = m_cache.uncachedPaths(m_configID, paths);
+    QCoro::Task<QStringList> lookup = m_cache.uncachedPaths(m_configID, std::move(filePaths));
     const QStringList uncached = co_await lookup;
     if (!self)
         co_return;
 
+    const QString prefix = folderPath.endsWith(u'/') ? folderPath : folderPath + u'/';
     // Each copy is its own task that outlives this manager; the manager only remembers what is
     // under way, so a refresh during a slow copy does not ask for it again.
     const auto copy = [](CacheManager& cache, QPointer<FileSystemManager> owner, QUrl url, QUuid configID,
@@ -235,13 +262,15 @@ QCoro::Task<> FileSystemManager::handToCache(QList<FileItem> items, QString fold
         if (m_cachingInFlight.contains(path))
             continue;
         m_cachingInFlight.insert(path);
-        copy(m_cache, self, urls.value(path), m_configID, path);
+        const QString name = folderRelativePath.isEmpty() ? path : path.mid(folderRelativePath.size() + 1);
+        copy(m_cache, self, QUrl::fromLocalFile(prefix + name), m_configID, path);
     }
 }
 
 QCoro::Task<> FileSystemManager::loadCachedDirectory()
 {
     setOfflineMode(true);
+    m_listedFolder.clear();
     if (!m_currentPath) {
         setCurrentItems({});
         co_return;

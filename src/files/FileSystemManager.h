@@ -24,7 +24,10 @@ class LogManager;
 // cache's entries when the share cannot be reached. Each window owns its own instance.
 //
 // Reachability tests, listings and file tests run in the share's lane; published state changes
-// on the main thread. Loads may overlap (the user moves on during a slow listing): only the load
+// on the main thread. A listing that finds the folder as it is shown publishes nothing, and the
+// per-file work of a large folder (comparing, naming the files for the cache, looking them up
+// there) stays off the main thread, so that the timer refresh of a large unchanged folder costs it
+// next to nothing. Loads may overlap (the user moves on during a slow listing): only the load
 // started last publishes, so a late listing of a folder the user has left is dropped. A timer
 // refresh never starts while the folder's listing is still under way, or a folder slower to list
 // than the interval would never be shown.
@@ -89,7 +92,8 @@ private:
     void setAtRoot(bool on);
     void setOfflineMode(bool on);
     bool isWithinMountPoint(const QString& path) const;
-    QCoro::Task<> handToCache(QList<FileItem> items, QString folderRelativePath);
+    // Copies into the cache the files (paths relative to the mount point) that it lacks.
+    QCoro::Task<> handToCache(QStringList filePaths, QString folderPath, QString folderRelativePath);
 
     CacheManager& m_cache;
     LogManager& m_log;
@@ -97,6 +101,7 @@ private:
     QUuid m_configID;
 
     QList<FileItem> m_currentItems;
+    QString m_listedFolder; // the folder whose live listing m_currentItems is; empty for the cache's
     std::optional<QUrl> m_currentPath;
     bool m_isLoading = false;
     std::optional<QString> m_lastError;

@@ -2,6 +2,7 @@
 
 #include "files/RecentFilesTracker.h"
 #include "mounting/NotificationService.h"
+#include "platform/FileWork.h"
 #include "platform/Localization.h"
 #include "platform/Threading.h"
 
@@ -132,9 +133,9 @@ QCoro::Task<> TransferManager::executeTransfer(qsizetype index)
         t.status = TransferStatus::running;
         t.startDate = m_clock();
     });
-    // Requests made before the start are dropped.
+    // A cancel made before the start is dropped (the task is cancelled at once and never starts);
+    // a pause holds the copy at its first chunk.
     m_cancellationFlags[id] = false;
-    m_pauseFlags[id] = false;
 
     const TransferTask started = m_tasks.at(indexOf(id));
     auto copy = copyFile(started.sourceURL, started.destinationURL, id);
@@ -173,7 +174,11 @@ QCoro::Task<FileCopy::Result> TransferManager::runOnPool(std::function<FileCopy:
 {
     QFuture<FileCopy::Result> future = runFileWork(m_currentJobPath, std::move(work));
     m_currentWork = QFuture<void>(future);
-    co_return co_await future;
+    const FileCopy::Result result = co_await future;
+    // A step that had ended before the wait began resumes here at once, ahead of the progress it
+    // queued: let that land first, or a late count would overwrite what the outcome sets.
+    co_await afterQueuedCalls();
+    co_return result;
 }
 
 QCoro::Task<TransferManager::CopyResult> TransferManager::copyFile(const QUrl& from, const QUrl& to, QUuid taskId)

@@ -11,7 +11,6 @@
 #include <QPointer>
 #include <QTimer>
 
-#include <cmath>
 #include <exception>
 #include <utility>
 #include <vector>
@@ -39,12 +38,6 @@ std::chrono::milliseconds delayOf(double seconds)
     return millisecondsOf(seconds);
 }
 
-// Lets a started coroutine run on by itself; it frees itself when it ends.
-void detach(QCoro::Task<> task)
-{
-    Q_UNUSED(task);
-}
-
 // A share without an address (a blank one just added) has nothing to mount yet; only an explicit
 // request tries it.
 bool hasAddress(const NASConfig& config)
@@ -64,6 +57,8 @@ AutoMountStrategy::AutoMountStrategy(NASConfigStore& store, AppStateManager& app
     , m_notifications(notifications)
     , m_defaults(defaults)
     , m_power(power)
+    , m_keepAlive(
+          store, appState, engine, defaults, [this](const NASConfig& config) { recoverVanishedMount(config); }, this)
 {
     // A deleted configuration must not come back through work armed for it earlier.
     connect(&m_store, &NASConfigStore::configRemoved, this, &AutoMountStrategy::handleConfigRemoved);
@@ -115,7 +110,6 @@ void AutoMountStrategy::scheduleEvaluation()
 
 QCoro::Task<> AutoMountStrategy::evaluate()
 {
-    QPointer<AutoMountStrategy> self(this);
     const QList<NASConfig> enabled = m_store.enabledConfigs();
 
     if (!m_network.isConnected()) {
@@ -140,34 +134,14 @@ QCoro::Task<> AutoMountStrategy::evaluate()
             scheduleMount(config);
             continue;
         }
-        checks.push_back(checkMount(config));
+        checks.push_back(m_keepAlive.check(config));
     }
     for (QCoro::Task<>& check : checks)
         co_await check;
 }
 
-QCoro::Task<> AutoMountStrategy::checkMount(NASConfig config)
+void AutoMountStrategy::recoverVanishedMount(const NASConfig& config)
 {
-    // A check still running (a mount that hangs) is not started again, so it holds one thread
-    // however long it takes, and checks of other shares never wait for it.
-    const QUuid id = config.id;
-    if (m_checksInFlight.contains(id))
-        co_return;
-    m_checksInFlight.insert(id);
-    QPointer<AutoMountStrategy> self(this);
-    auto recovery = recoverVanishedMount(config);
-    co_await recovery;
-    if (self)
-        m_checksInFlight.remove(id);
-}
-
-QCoro::Task<> AutoMountStrategy::recoverVanishedMount(NASConfig config)
-{
-    QPointer<AutoMountStrategy> self(this);
-    auto liveTest = m_engine.isMountedAsync(m_engine.mountPointPath(config));
-    const bool live = co_await liveTest;
-    if (!self || live || !isInStore(config.id))
-        co_return;
     m_appState.updateStatus(config.id, MountState::offline(), std::nullopt);
     if (m_network.matches(config) && m_network.isConnected())
         scheduleMount(config);
@@ -213,6 +187,7 @@ QCoro::Task<> AutoMountStrategy::unmountAll()
 
 QCoro::Task<> AutoMountStrategy::releaseOwnerlessMount(QUrl mountPoint)
 {
+    const std::shared_ptr<int> underWay = m_operations;
     QPointer<AutoMountStrategy> self(this);
     bool released = true;
     try {
@@ -272,6 +247,7 @@ QCoro::Task<> AutoMountStrategy::performMount(NASConfig config)
     if (m_stopped || m_mountsInFlight.contains(id))
         co_return;
     m_mountsInFlight.insert(id);
+    const std::shared_ptr<int> underWay = m_operations;
     QPointer<AutoMountStrategy> self(this);
 
     m_appState.updateStatus(id, MountState::mounting(), std::nullopt);
@@ -325,6 +301,7 @@ QCoro::Task<> AutoMountStrategy::performUnmount(NASConfig config)
         co_return;
     }
 
+    const std::shared_ptr<int> underWay = m_operations;
     QPointer<AutoMountStrategy> self(this);
     std::optional<VantrelError> failure;
     try {
@@ -387,13 +364,14 @@ int AutoMountStrategy::pendingMountCount(const QUuid& configID) const
     return m_schedule.pendingMountCount(configID);
 }
 
-// ---- start, keep-alive, sleep and wake --------------------------------------------------------
+// ---- start, stop, sleep and wake --------------------------------------------------------
 
 void AutoMountStrategy::start()
 {
     setupNetworkObserver();
     setupSleepWakeObservers();
-    startHealthCheck();
+    if (!m_stopped)
+        m_keepAlive.start();
 
     const QVariant autoMount = m_defaults.value(autoMountOnLaunchKey);
     if (autoMount.typeId() == QMetaType::Bool && !autoMount.toBool())
@@ -407,63 +385,21 @@ void AutoMountStrategy::stop()
     disconnect(&m_network, nullptr, this, nullptr);
     disconnect(&m_power, nullptr, this, nullptr);
     m_debounce.cancel();
-    m_healthCheck.cancel();
+    m_keepAlive.stop();
     m_schedule.cancelAll();
-}
-
-bool AutoMountStrategy::keepAliveEnabled() const
-{
-    const QVariant value = m_defaults.value(keepAliveEnabledKey);
-    return value.typeId() == QMetaType::Bool ? value.toBool() : true;
-}
-
-double AutoMountStrategy::keepAliveInterval() const
-{
-    const QVariant value = m_defaults.value(keepAliveIntervalKey);
-    const int type = value.typeId();
-    if (type != QMetaType::Double && type != QMetaType::LongLong)
-        return defaultKeepAliveInterval;
-    // A zero or negative interval would make the timer spin; a non-finite one cannot be timed.
-    const double seconds = value.toDouble();
-    if (!std::isfinite(seconds) || seconds < minimumKeepAliveInterval)
-        return defaultKeepAliveInterval;
-    return seconds;
-}
-
-void AutoMountStrategy::startHealthCheck()
-{
-    if (m_stopped || !keepAliveEnabled())
-        return;
-    m_healthCheck.cancel();
-    detach(performHealthCheck());
-    m_healthCheck.start(
-        delayOf(keepAliveInterval()), [this] { detach(performHealthCheck()); }, true);
-}
-
-QCoro::Task<> AutoMountStrategy::performHealthCheck()
-{
-    std::vector<QCoro::Task<>> checks;
-    for (const NASConfig& config : m_store.configs()) {
-        if (!config.isEnabled)
-            continue;
-        const std::optional<NASStatus> status = m_appState.status(config.id);
-        if (status && status->mountState.is(MountState::Kind::mounted))
-            checks.push_back(checkMount(config));
-    }
-    for (QCoro::Task<>& check : checks)
-        co_await check;
 }
 
 void AutoMountStrategy::handleSystemWake()
 {
-    startHealthCheck();
+    if (!m_stopped)
+        m_keepAlive.start();
     QTimer::singleShot(timerMilliseconds(wakeEvaluationDelay), this, [this] { scheduleEvaluation(); });
 }
 
 void AutoMountStrategy::handleSystemSleep()
 {
     cancelAllRetries();
-    m_healthCheck.cancel();
+    m_keepAlive.stop();
 }
 
 } // namespace vantrel

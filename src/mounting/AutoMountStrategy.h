@@ -3,6 +3,7 @@
 #include "model/AppState.h"
 #include "model/NASConfig.h"
 #include "mounting/MountControl.h"
+#include "mounting/MountKeepAlive.h"
 #include "mounting/MountSchedule.h"
 #include "platform/Threading.h"
 
@@ -17,6 +18,7 @@
 #include <qcoro/qcorotask.h>
 
 #include <chrono>
+#include <memory>
 #include <optional>
 
 namespace vantrel {
@@ -30,7 +32,7 @@ class NotificationService;
 class PowerEvents;
 
 // Decides when shares are mounted and unmounted without the user asking: at launch, after network
-// changes (debounced), after wake, on a keep-alive schedule, and on demand. Every mount and unmount
+// changes (debounced), after wake, when the keep-alive finds a share gone, and on demand. Every mount and unmount
 // of the program goes through performMount / performUnmount, which record each state change and
 // post the notifications; a failed mount is retried on a growing back-off.
 //
@@ -41,8 +43,6 @@ class AutoMountStrategy final : public QObject, public MountControl {
 
 public:
     static inline const QString autoMountOnLaunchKey = QStringLiteral("autoMountOnLaunch");
-    static inline const QString keepAliveEnabledKey = QStringLiteral("keepAliveEnabled");
-    static inline const QString keepAliveIntervalKey = QStringLiteral("keepAliveInterval");
 
     AutoMountStrategy(NASConfigStore& store, AppStateManager& appState, NetworkMonitor& network, MountEngine& engine,
         NotificationService& notifications, Defaults& defaults, PowerEvents& power, QObject* parent = nullptr);
@@ -55,8 +55,6 @@ public:
     QList<double> retryIntervals{10.0, 30.0, 60.0, 300.0};
     double launchMountDelay = 2.0;
     double wakeEvaluationDelay = 2.0;
-    double defaultKeepAliveInterval = 180.0;
-    double minimumKeepAliveInterval = 1.0;
 
     // Installs the network and sleep/wake triggers and the keep-alive check, and schedules the
     // launch mount unless "autoMountOnLaunch" is stored as false.
@@ -81,24 +79,17 @@ public:
     void cancelRetry(const QUuid& configID) override;
     void cancelAllRetries();
 
-    void startHealthCheck();
-    // One keep-alive pass: checks the mounted shares all at once, skipping any whose check from an
-    // earlier pass still runs.
-    QCoro::Task<> performHealthCheck();
     void handleSystemWake();
     void handleSystemSleep();
-
-    // The keep-alive settings as read now; a missing or unusable value reads as the default.
-    bool keepAliveEnabled() const;
-    double keepAliveInterval() const;
+    MountKeepAlive& keepAlive() { return m_keepAlive; }
 
     // Inspection of the pending work, for diagnostics and tests.
     std::optional<qint64> retryCount(const QUuid& configID) const;
     std::optional<std::chrono::milliseconds> retryTimerInterval(const QUuid& configID) const;
     int pendingMountCount(const QUuid& configID) const;
     bool isMountInFlight(const QUuid& configID) const { return m_mountsInFlight.contains(configID); }
-    bool isHealthCheckRunning() const { return m_healthCheck.isActive(); }
-    std::chrono::milliseconds healthCheckInterval() const { return m_healthCheck.interval(); }
+    // A mount, unmount or check started here has not ended: the engine is still in use.
+    bool hasOperationsUnderWay() const { return m_operations.use_count() > 1 || m_keepAlive.isChecking(); }
 
 private:
     void setupNetworkObserver();
@@ -107,11 +98,9 @@ private:
     void handleConfigRemoved(const QUuid& configID);
     void fireRetry(const QUuid& configID);
     bool isInStore(const QUuid& configID) const;
-    // A share recorded as mounted whose mount point no longer holds a network file system is
-    // marked offline and, when its network is up, mounted again after the usual delay.
-    QCoro::Task<> recoverVanishedMount(NASConfig config);
-    // recoverVanishedMount unless the share's check is still running.
-    QCoro::Task<> checkMount(NASConfig config);
+    // A share the keep-alive found gone is marked offline and, when its network is up, mounted
+    // again after the usual delay.
+    void recoverVanishedMount(const NASConfig& config);
     // Unmounts a share mounted for a configuration that is gone; kept for unmountAll on failure.
     QCoro::Task<> releaseOwnerlessMount(QUrl mountPoint);
 
@@ -124,12 +113,13 @@ private:
     PowerEvents& m_power;
 
     MountSchedule m_schedule{this}; // delayed mounts and retries
+    MountKeepAlive m_keepAlive;
     QSet<QUuid> m_mountsInFlight;
-    QSet<QUuid> m_checksInFlight;
     QSet<QUrl> m_ownerlessMounts;
+    // Each running operation holds a copy; one that ends after the strategy has gone drops its own.
+    std::shared_ptr<int> m_operations = std::make_shared<int>(0);
     bool m_stopped = false;
     ScheduledCall m_debounce{this};
-    ScheduledCall m_healthCheck{this};
 };
 
 } // namespace vantrel

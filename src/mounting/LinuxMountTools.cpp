@@ -2,6 +2,7 @@
 
 #include "mounting/RcloneMount.h"
 #include "platform/FileSystemInfo.h"
+#include "platform/FileWork.h"
 #include "platform/Localization.h"
 #include "platform/TcpProbe.h"
 #include "platform/Threading.h"
@@ -291,15 +292,11 @@ QCoro::Task<> LinuxMountTools::unmount(QString mountPoint, bool force)
         co_return;
     }
 
-    QStringList arguments;
-    if (force)
-        arguments << QStringLiteral("-f");
-    arguments << path;
+    const QStringList arguments = force ? QStringList{QStringLiteral("-f"), path} : QStringList{path};
     auto running = runWithSudoRetry(m_tools.umount, arguments, unmountTimeout);
     const ProcessResult result = co_await std::move(running);
     if (result.exitCode != 0)
-        throw VantrelError::unmountFailed(toolName(m_tools.umount) + QStringLiteral(" exited with code ")
-            + QString::number(result.exitCode) + QStringLiteral(": ") + result.stderr.trimmed());
+        throw VantrelError::unmountFailed(result.exitedText(toolName(m_tools.umount), result.stderr.trimmed()));
 }
 
 QCoro::Task<ProcessResult> LinuxMountTools::runWithSudoRetry(QString program, QStringList arguments,
@@ -327,16 +324,18 @@ QCoro::Task<> LinuxMountTools::mountNFS(NfsShare share)
         QStringLiteral("-o"), options};
     auto running = runWithSudoRetry(m_tools.nfsMount, arguments, mountTimeout);
     const ProcessResult result = co_await std::move(running);
-    if (result.exitCode == 0)
-        co_return;
+    if (result.exitCode != 0)
+        throw nfsMountFailure(toolName(m_tools.nfsMount), result);
+}
 
+VantrelError LinuxMountTools::nfsMountFailure(const QString& tool, const ProcessResult& result)
+{
     const QString message = result.message();
     if (result.exitCode == 1 && message.contains(QLatin1String("sudo")))
-        throw VantrelError::mountFailed(Localization::text(QStringLiteral("nfs.error.sudoRequired"),
+        return VantrelError::mountFailed(Localization::text(QStringLiteral("nfs.error.sudoRequired"),
             QStringLiteral(
                 "NFS 挂载需要 root 权限。请在终端配置 sudoers 以允许免密执行 mount_nfs，或手动挂载后使用自定义挂载点。")));
-    throw VantrelError::mountFailed(toolName(m_tools.nfsMount) + QStringLiteral(" exited with code ")
-        + QString::number(result.exitCode) + QStringLiteral(": ") + message);
+    return VantrelError::mountFailed(result.exitedText(tool, message));
 }
 
 QCoro::Task<double> LinuxMountTools::testConnection(QString address)

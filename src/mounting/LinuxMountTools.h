@@ -54,6 +54,9 @@ public:
         std::optional<quint16> port;
     };
 
+    // The failure of an NFS mount tool's run (whichever platform's).
+    static VantrelError nfsMountFailure(const QString& tool, const ProcessResult& result);
+
     explicit LinuxMountTools(SystemTools tools = SystemTools::linuxSet());
     LinuxMountTools(SystemTools tools, FileSystemInfo& fileSystem);
 

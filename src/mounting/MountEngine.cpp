@@ -3,6 +3,7 @@
 #include "mounting/ExpectScript.h"
 #include "mounting/ProcessRunner.h"
 #include "platform/FileSystemInfo.h"
+#include "platform/FileWork.h"
 #include "platform/Localization.h"
 #include "platform/Threading.h"
 #include "services/KeychainManager.h"
@@ -10,8 +11,6 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
-#include <QThreadPool>
-#include <QtConcurrent/QtConcurrentRun>
 
 #include <qcoro/qcorofuture.h>
 
@@ -31,13 +30,6 @@ bool passwordCanBePassedOn(const QString& password)
 {
     return !password.contains(QChar(u'\0')) && !password.contains(QLatin1Char('\n'))
         && !password.contains(QLatin1Char('\r'));
-}
-
-// Keychain calls are synchronous D-Bus round-trips that may wait on an unlock prompt.
-template <typename F>
-auto onWorker(F&& f)
-{
-    return QtConcurrent::run(QThreadPool::globalInstance(), std::forward<F>(f));
 }
 
 } // namespace
@@ -247,7 +239,8 @@ QCoro::Task<ProcessResult> MountEngine::runMountTool(QStringList arguments, std:
         }
         return std::nullopt;
     };
-    QFuture<std::optional<VantrelError>> writing = onWorker(std::move(write));
+    // Keychain calls are synchronous D-Bus round trips that may wait on an unlock prompt.
+    QFuture<std::optional<VantrelError>> writing = runBlockingWork(std::move(write));
     const std::optional<VantrelError> written = co_await writing;
     if (written)
         throw *written;
@@ -262,7 +255,7 @@ QCoro::Task<ProcessResult> MountEngine::runMountTool(QStringList arguments, std:
         failure = std::current_exception();
     }
     auto cleanup = [&keychain, address, user] { keychain.cleanupSystemSMBKeychain(address, user); };
-    QFuture<void> cleaning = onWorker(std::move(cleanup));
+    QFuture<void> cleaning = runBlockingWork(std::move(cleanup));
     co_await cleaning;
     if (failure)
         std::rethrow_exception(failure);
@@ -290,7 +283,7 @@ QCoro::Task<QUrl> MountEngine::mountSMB(NASConfig config, QList<NASConfig> confi
         KeychainManager& keychain = m_keychain;
         const QString account = config.keychainIdentifier;
         auto read = [&keychain, account] { return keychain.getPassword(account); };
-        QFuture<std::optional<QString>> reading = onWorker(std::move(read));
+        QFuture<std::optional<QString>> reading = runBlockingWork(std::move(read));
         password = co_await reading;
         if (!password || password->isEmpty())
             throw VantrelError::authenticationFailed(
@@ -325,8 +318,7 @@ QCoro::Task<QUrl> MountEngine::mountSMB(NASConfig config, QList<NASConfig> confi
     if (result.exitCode == 64 && message.isEmpty())
         throw VantrelError::mountFailed(
             QStringLiteral("mount_smbfs 参数错误。可能原因：挂载点已被占用、共享路径格式不正确、或缺少必要参数。"));
-    throw VantrelError::mountFailed(QStringLiteral("mount_smbfs exited with code ") + QString::number(result.exitCode)
-        + QStringLiteral(": ") + message);
+    throw VantrelError::mountFailed(result.exitedText(QStringLiteral("mount_smbfs"), message));
 }
 
 QCoro::Task<QUrl> MountEngine::mountNFS(NASConfig config)
@@ -372,16 +364,10 @@ QCoro::Task<QUrl> MountEngine::mountNFS(NASConfig config)
 
     if (result.exitCode == 0)
         co_return directoryUrl(path);
-    const QString message = result.message();
     if (result.exitCode == 64)
         throw VantrelError::mountFailed(Localization::text(QStringLiteral("nfs.error.invalidArgument"),
             QStringLiteral("mount_nfs 参数错误。请检查 NFS 服务器地址和共享路径是否正确。当前仅支持 NFSv4。")));
-    if (result.exitCode == 1 && message.contains(QLatin1String("sudo")))
-        throw VantrelError::mountFailed(Localization::text(QStringLiteral("nfs.error.sudoRequired"),
-            QStringLiteral(
-                "NFS 挂载需要 root 权限。请在终端配置 sudoers 以允许免密执行 mount_nfs，或手动挂载后使用自定义挂载点。")));
-    throw VantrelError::mountFailed(QStringLiteral("mount_nfs exited with code ") + QString::number(result.exitCode)
-        + QStringLiteral(": ") + message);
+    throw LinuxMountTools::nfsMountFailure(QStringLiteral("mount_nfs"), result);
 }
 
 void MountEngine::removeMountPointFolder(const QString& path) const
@@ -402,15 +388,13 @@ QCoro::Task<> MountEngine::unmount(QUrl mountPoint, bool force)
         auto unmounting = linuxSet().unmount(path, force);
         co_await std::move(unmounting);
     } else {
-        QStringList arguments{QStringLiteral("unmount")};
-        if (force)
-            arguments << QStringLiteral("force");
-        arguments << path;
+        const QStringList arguments = force ? QStringList{QStringLiteral("unmount"), QStringLiteral("force"), path}
+                                            : QStringList{QStringLiteral("unmount"), path};
         auto running = run(m_tools.diskutil, arguments, mountTimeout);
         const ProcessResult result = co_await std::move(running);
         if (result.exitCode != 0)
-            throw VantrelError::unmountFailed(QStringLiteral("diskutil unmount exited with code ")
-                + QString::number(result.exitCode) + QStringLiteral(": ") + result.stderr.trimmed());
+            throw VantrelError::unmountFailed(
+                result.exitedText(QStringLiteral("diskutil unmount"), result.stderr.trimmed()));
     }
 
     auto remove = [this, path] { removeMountPointFolder(path); };

@@ -65,6 +65,11 @@ QString ProcessResult::message() const
     return error.isEmpty() ? stdout.trimmed() : error;
 }
 
+QString ProcessResult::exitedText(const QString& tool, const QString& detail) const
+{
+    return tool + QStringLiteral(" exited with code ") + QString::number(exitCode) + QStringLiteral(": ") + detail;
+}
+
 QString ProcessRunner::wholeSeconds(double seconds)
 {
     if (!(seconds > 0.0))

@@ -18,6 +18,8 @@ struct ProcessResult {
 
     // What the tool said: standard error trimmed, or standard output when that is empty.
     QString message() const;
+    // "<tool> exited with code <n>: <detail>", as a failed run is reported.
+    QString exitedText(const QString& tool, const QString& detail) const;
 
     bool operator==(const ProcessResult&) const = default;
 };

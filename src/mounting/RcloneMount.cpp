@@ -2,6 +2,7 @@
 
 #include "platform/FileSystemInfo.h"
 #include "platform/ProcessTable.h"
+#include "platform/Threading.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -9,9 +10,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
-#include <QThreadPool>
 #include <QUrl>
-#include <QtConcurrent/QtConcurrentRun>
 
 #include <qcoro/qcorofuture.h>
 #include <qcoro/qcorotimer.h>
@@ -32,13 +31,6 @@ const QString smbEncoding = QStringLiteral(
     "Slash,LtGt,DoubleQuote,Colon,Question,Asterisk,Pipe,BackSlash,Ctl,RightSpace,InvalidUtf8");
 
 constexpr std::chrono::milliseconds pollInterval{50};
-
-// /proc and the mount table never touch a share.
-template <typename F>
-auto onWorker(F&& f)
-{
-    return QtConcurrent::run(QThreadPool::globalInstance(), std::forward<F>(f));
-}
 
 QString shareInRemote(const QString& sharePath)
 {
@@ -163,8 +155,8 @@ QCoro::Task<QProcessEnvironment> RcloneMount::environment(const LinuxMountTools:
         const ProcessResult result = co_await std::move(running);
         obscured = result.stdout.trimmed();
         if (result.exitCode != 0 || obscured.isEmpty())
-            throw VantrelError::mountFailed(QStringLiteral("rclone obscure exited with code ")
-                + QString::number(result.exitCode) + QStringLiteral(": ") + result.stderr.trimmed());
+            throw VantrelError::mountFailed(
+                result.exitedText(QStringLiteral("rclone obscure"), result.stderr.trimmed()));
     }
     environment.insert(QStringLiteral("RCLONE_SMB_HOST"), share.host);
     if (share.port)
@@ -194,8 +186,7 @@ QCoro::Task<> RcloneMount::mount(LinuxMountTools::SmbShare share) const
         const QString text = message(listed.stderr.isEmpty() ? listed.stdout : listed.stderr);
         const VantrelError::Kind kind = classify(text);
         if (kind == VantrelError::Kind::mountFailed)
-            throw VantrelError::mountFailed(QStringLiteral("rclone exited with code ")
-                + QString::number(listed.exitCode) + QStringLiteral(": ") + text);
+            throw VantrelError::mountFailed(listed.exitedText(QStringLiteral("rclone"), text));
         throw VantrelError(kind, text);
     }
 
@@ -207,7 +198,7 @@ QCoro::Task<> RcloneMount::mount(LinuxMountTools::SmbShare share) const
         if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
             file.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
     };
-    QFuture<void> creating = onWorker(createLog);
+    QFuture<void> creating = runBlockingWork(createLog);
     co_await creating;
 
     const QString mountPoint = LinuxMountTools::absolutePath(share.mountPoint);
@@ -236,13 +227,12 @@ QCoro::Task<> RcloneMount::mount(LinuxMountTools::SmbShare share) const
                 QFile file(logFile);
                 return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
             };
-            QFuture<QString> reading = onWorker(readLog);
+            QFuture<QString> reading = runBlockingWork(readLog);
             const QString log = co_await reading;
             QString text = message(log);
             if (text.isEmpty())
                 text = message(mounted.message());
-            failure = VantrelError::mountFailed(QStringLiteral("rclone mount exited with code ")
-                + QString::number(mounted.exitCode) + QStringLiteral(": ") + text);
+            failure = VantrelError::mountFailed(mounted.exitedText(QStringLiteral("rclone mount"), text));
         }
     } catch (const VantrelError& error) {
         failure = error;
@@ -255,7 +245,7 @@ QCoro::Task<> RcloneMount::mount(LinuxMountTools::SmbShare share) const
         clock.start();
         for (;;) {
             auto probe = [&fileSystem, mountPoint] { return fileSystem.mountedTypeAt(mountPoint); };
-            QFuture<std::optional<QString>> probing = onWorker(probe);
+            QFuture<std::optional<QString>> probing = runBlockingWork(probe);
             const std::optional<QString> type = co_await probing;
             if (type == QStringLiteral("fuse.rclone"))
                 co_return;
@@ -279,7 +269,7 @@ QCoro::Task<> RcloneMount::cleanUpFailedMount(QString mountPoint) const
     // A parent that timed out may leave its daemon behind, mounted or about to be.
     const QString rclone = m_tools.tools().rclone;
     auto find = [rclone, mountPoint] { return mountProcesses(rclone, mountPoint); };
-    QFuture<QList<qint64>> finding = onWorker(find);
+    QFuture<QList<qint64>> finding = runBlockingWork(find);
     const QList<qint64> pids = co_await finding;
     ProcessTable::signal(pids, SIGTERM);
     auto waiting = waitForProcessesToEnd(pids, m_tools.killGrace);
@@ -288,7 +278,7 @@ QCoro::Task<> RcloneMount::cleanUpFailedMount(QString mountPoint) const
 
     const FileSystemInfo& fileSystem = m_tools.fileSystem();
     auto probe = [&fileSystem, mountPoint] { return fileSystem.mountedTypeAt(mountPoint); };
-    QFuture<std::optional<QString>> probing = onWorker(probe);
+    QFuture<std::optional<QString>> probing = runBlockingWork(probe);
     const std::optional<QString> type = co_await probing;
     if (type == QStringLiteral("fuse.rclone")) {
         try {
@@ -299,7 +289,7 @@ QCoro::Task<> RcloneMount::cleanUpFailedMount(QString mountPoint) const
         }
     }
     auto removeLog = [logFile = logFileFor(mountPoint)] { QFile::remove(logFile); };
-    QFuture<void> removing = onWorker(removeLog);
+    QFuture<void> removing = runBlockingWork(removeLog);
     co_await removing;
 }
 
@@ -325,7 +315,7 @@ QCoro::Task<bool> RcloneMount::waitForProcessesToEnd(QList<qint64> pids, double 
             }
             return false;
         };
-        QFuture<bool> checking = onWorker(alive);
+        QFuture<bool> checking = runBlockingWork(alive);
         if (!co_await checking)
             co_return true;
         if (static_cast<double>(clock.elapsed()) / 1000.0 >= seconds)
@@ -339,7 +329,7 @@ QCoro::Task<> RcloneMount::unmount(QString path, bool force) const
 {
     const QString rclone = m_tools.tools().rclone;
     auto find = [rclone, path] { return mountProcesses(rclone, path); };
-    QFuture<QList<qint64>> finding = onWorker(find);
+    QFuture<QList<qint64>> finding = runBlockingWork(find);
     const QList<qint64> pids = co_await finding;
 
     const QString fusermount = m_tools.tools().fusermount;
@@ -350,8 +340,8 @@ QCoro::Task<> RcloneMount::unmount(QString path, bool force) const
     auto detaching = m_tools.run(fusermount, arguments, m_tools.unmountTimeout);
     const ProcessResult result = co_await std::move(detaching);
     if (result.exitCode != 0)
-        throw VantrelError::unmountFailed(QFileInfo(fusermount).fileName() + QStringLiteral(" -u exited with code ")
-            + QString::number(result.exitCode) + QStringLiteral(": ") + result.stderr.trimmed());
+        throw VantrelError::unmountFailed(
+            result.exitedText(QFileInfo(fusermount).fileName() + QStringLiteral(" -u"), result.stderr.trimmed()));
 
     // The mount process still uploads what was written last; the share is not let go of until it
     // has ended.
@@ -364,7 +354,7 @@ QCoro::Task<> RcloneMount::unmount(QString path, bool force) const
         ProcessTable::signal(pids, SIGTERM);
     }
     auto removeLog = [logFile = logFileFor(path)] { QFile::remove(logFile); };
-    QFuture<void> removing = onWorker(removeLog);
+    QFuture<void> removing = runBlockingWork(removeLog);
     co_await removing;
 }
 

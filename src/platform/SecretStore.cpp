@@ -8,6 +8,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <initializer_list>
 #include <memory>
 
 namespace vantrel {
@@ -19,49 +20,29 @@ constexpr const char* temporaryAttribute = "com.vantrel.temporary";
 constexpr const char* temporaryValue = "true";
 constexpr const char* smbProtocol = "smb";
 
+// A schema whose attributes are all strings; libsecret's reserved fields stay empty, and the first
+// empty attribute ends the list.
+SecretSchema stringSchema(const char* name, std::initializer_list<const char*> attributes)
+{
+    SecretSchema schema{};
+    schema.name = name;
+    schema.flags = SECRET_SCHEMA_NONE;
+    size_t i = 0;
+    for (const char* attribute : attributes)
+        schema.attributes[i++] = {attribute, SECRET_SCHEMA_ATTRIBUTE_STRING};
+    return schema;
+}
+
 const SecretSchema* genericSchema()
 {
-    static const SecretSchema schema = {
-        "com.vantrel.GenericPassword",
-        SECRET_SCHEMA_NONE,
-        {
-            {"service", SECRET_SCHEMA_ATTRIBUTE_STRING},
-            {"account", SECRET_SCHEMA_ATTRIBUTE_STRING},
-            {nullptr, SECRET_SCHEMA_ATTRIBUTE_STRING},
-        },
-        0,
-        nullptr,
-        nullptr,
-        nullptr,
-        nullptr,
-        nullptr,
-        nullptr,
-        nullptr,
-    };
+    static const SecretSchema schema = stringSchema("com.vantrel.GenericPassword", {"service", "account"});
     return &schema;
 }
 
 const SecretSchema* internetSchema()
 {
-    static const SecretSchema schema = {
-        "com.vantrel.InternetPassword",
-        SECRET_SCHEMA_NONE,
-        {
-            {"server", SECRET_SCHEMA_ATTRIBUTE_STRING},
-            {"account", SECRET_SCHEMA_ATTRIBUTE_STRING},
-            {"protocol", SECRET_SCHEMA_ATTRIBUTE_STRING},
-            {temporaryAttribute, SECRET_SCHEMA_ATTRIBUTE_STRING},
-            {nullptr, SECRET_SCHEMA_ATTRIBUTE_STRING},
-        },
-        0,
-        nullptr,
-        nullptr,
-        nullptr,
-        nullptr,
-        nullptr,
-        nullptr,
-        nullptr,
-    };
+    static const SecretSchema schema = stringSchema("com.vantrel.InternetPassword",
+        {"server", "account", "protocol", temporaryAttribute});
     return &schema;
 }
 

@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QThread>
+#include <QThreadPool>
 #include <QTimer>
 #include <QtConcurrent/QtConcurrentRun>
 
@@ -19,8 +20,6 @@
 #include <optional>
 #include <type_traits>
 #include <utility>
-
-class QThreadPool;
 
 namespace vantrel {
 
@@ -67,43 +66,37 @@ auto& sharedInstance(Make make)
     return *instance;
 }
 
+// Lets a started coroutine run on by itself; it frees itself when it ends.
+inline void detach(QCoro::Task<> task)
+{
+    Q_UNUSED(task);
+}
+
 // Starts a coroutine on the next turn of the event loop (QCoro tasks start eagerly; callers
 // expect a queued start). Nothing runs when the context is gone by then.
 void startDeferred(QObject* context, std::function<QCoro::Task<>()> coroutine);
 
-// Blocking file work (listing, stat, copies, free space) never runs on the main thread or the
-// global pool: a network share may hang for minutes. Each share gets a lane, a small pool of its
-// own, so a share that hangs pins only its own threads; all other file work (the cache folder,
-// local files, a local disk's free space) runs on the local pool and never waits behind a share.
-
-// The root of the mounted network file system, or of the folder declared a share, that holds path
-// (as written: links are not followed, which could hang); empty when path lies on no share.
-QString shareRootOf(const QString& path);
-// Makes a folder count as a share's root where the mount table shows none (tests).
-void declareShareRoot(const QString& folder);
-// The lane of the share that holds path, else the local pool.
-QThreadPool& fileIOPool(const QString& path);
-QThreadPool& localIOPool();
-
-namespace detail {
-void probeFileWork(const QString& path);
-}
-
-// Runs f on the pool of the path it touches.
+// Runs f on the global pool: blocking work that never touches a share, such as a keychain's D-Bus
+// round trip or a read of /proc or the mount table. File work goes through runFileWork.
 template <typename F>
-auto runFileWork(const QString& path, F&& f)
+auto runBlockingWork(F&& f)
 {
-    return QtConcurrent::run(&fileIOPool(path), [path, f = std::forward<F>(f)]() mutable {
-        detail::probeFileWork(path);
-        return f();
-    });
+    return QtConcurrent::run(QThreadPool::globalInstance(), std::forward<F>(f));
 }
 
-// Called on the worker with the path before each piece of file work: tests block it to stand in
-// for a share that hangs. An empty function removes it.
-void setFileWorkProbe(std::function<void(const QString& path)> probe);
-// Waits until the file work queued so far has ended (tests; never while a share is held).
-void waitForFileWork();
+// Resumes the awaiting coroutine from the main thread's event loop, after every call queued there so
+// far (postToMainThread): a future that had finished before the wait began resumes at once, ahead
+// of what its work queued.
+class AfterQueuedCalls final {
+public:
+    bool await_ready() const noexcept { return false; }
+    void await_suspend(std::coroutine_handle<> waiter) const;
+    void await_resume() const noexcept {}
+};
+inline AfterQueuedCalls afterQueuedCalls()
+{
+    return {};
+}
 
 // Waits for the task, but at most `limit`: false when it had not ended by then. It then runs on by
 // itself and its outcome goes nowhere.

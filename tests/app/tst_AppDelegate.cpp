@@ -5,8 +5,8 @@
 #include "app/AppDelegate.h"
 #include "app/MenuBarController.h"
 #include "files/CacheManager.h"
+#include "platform/FileWork.h"
 #include "platform/SingleInstance.h"
-#include "platform/Threading.h"
 #include "services/LogManager.h"
 #include "support/FileWorkGate.h"
 

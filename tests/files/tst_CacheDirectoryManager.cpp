@@ -4,7 +4,7 @@
 #include "files/CacheDirectoryManager.h"
 #include "files/CacheManager.h"
 #include "platform/DiskSpace.h"
-#include "platform/Threading.h"
+#include "platform/FileWork.h"
 #include "support/FileWorkGate.h"
 #include "support/Fixtures.h"
 

@@ -2,6 +2,9 @@
 
 #include "files/CacheIndex.h"
 
+#include <QRandomGenerator>
+
+#include <algorithm>
 #include <limits>
 
 using namespace vantrel;
@@ -63,6 +66,64 @@ private slots:
         index.removeAt(0);
         QCOMPARE(index.find(config, composed), std::optional<qsizetype>(0));
         QCOMPARE(index.findById(newer.id), std::optional<qsizetype>(0));
+    }
+
+    // Random additions, touches and removals with many equal access times: the index keeps the
+    // order, positions and evictions that sorting the whole list after each addition gives.
+    void keepsTheOrderOfAFullSortWhateverTheSequence()
+    {
+        const auto sorted = [](QList<CacheEntry> list) {
+            std::stable_sort(list.begin(), list.end(),
+                [](const CacheEntry& a, const CacheEntry& b) { return a.lastAccessedAt > b.lastAccessedAt; });
+            return list;
+        };
+        QRandomGenerator random(17);
+        CacheIndex index;
+        QList<CacheEntry> model; // newest first, as the index shows it
+        for (int step = 0; step < 3000; ++step) {
+            const int action = random.bounded(10);
+            if (action < 6 || model.isEmpty()) {
+                const CacheEntry added = entry(QStringLiteral("f%1").arg(random.bounded(60)), random.bounded(8),
+                    random.bounded(100));
+                model.removeIf([&](const CacheEntry& e) { return e.relativePath == added.relativePath; });
+                model.append(added);
+                model = sorted(model);
+                index.add(added);
+            } else if (action < 8) {
+                const qsizetype position = random.bounded(int(model.size()));
+                model[position].lastAccessedAt = start.addSecs(60 * random.bounded(8));
+                index.touch(position, model.at(position).lastAccessedAt);
+            } else if (action < 9) {
+                const qsizetype position = random.bounded(int(model.size()));
+                model.removeAt(position);
+                index.removeAt(position);
+            } else {
+                QSet<QUuid> ids;
+                for (const CacheEntry& e : std::as_const(model)) {
+                    if (random.bounded(4) == 0)
+                        ids.insert(e.id);
+                }
+                model.removeIf([&](const CacheEntry& e) { return ids.contains(e.id); });
+                index.remove(ids);
+            }
+            QCOMPARE(index.entries(), model);
+            qint64 total = 0;
+            for (qsizetype i = 0; i < model.size(); ++i) {
+                QCOMPARE(index.find(config, model.at(i).relativePath), std::optional<qsizetype>(i));
+                total += model.at(i).fileSize;
+            }
+            QCOMPARE(index.totalSize(), total);
+            QList<CacheEntry> oldestFirst = model;
+            std::stable_sort(oldestFirst.begin(), oldestFirst.end(),
+                [](const CacheEntry& a, const CacheEntry& b) { return a.lastAccessedAt < b.lastAccessedAt; });
+            const qsizetype victims = model.isEmpty() ? 0 : random.bounded(int(model.size()));
+            qint64 freed = 0;
+            for (qsizetype i = 0; i < victims; ++i)
+                freed += oldestFirst.at(i).fileSize;
+            // Room for exactly what the first victims free: they go, and nothing more.
+            if (victims > 0 && oldestFirst.at(victims - 1).fileSize > 0)
+                QCOMPARE(index.leastRecentlyUsed(freed, total), oldestFirst.mid(0, victims));
+        }
     }
 
     void evictsOldestAccessFirstAndSizesSaturate()

@@ -12,6 +12,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSignalSpy>
 
 #include <memory>
 #include <sys/stat.h>
@@ -242,6 +243,30 @@ private slots:
         cache->waitForIndexWrites();
         QCOMPARE(QJsonDocument::fromJson(readAll(cache->indexFilePath())).array().size(), 1);
         QVERIFY(cache->corruptIndexCopyPath().isEmpty());
+    }
+
+    void theChangesOfOneTurnAreOneWriteAndTheLastIsNeverLost()
+    {
+        Env env;
+        {
+            auto cache = env.make();
+            for (int i = 0; i < 30; ++i)
+                QVERIFY(env.cache(*cache, QStringLiteral("f%1").arg(i), 5));
+            QTest::qWait(0);
+            QSignalSpy written(cache.get(), &CacheManager::entriesChanged);
+            const QList<CacheEntry> all = cache->entries();
+            for (int i = 0; i < 10; ++i)
+                cache->removeEntry(all.at(i));
+            QCOMPARE(cache->entries().size(), 20);
+            QCOMPARE(written.size(), 0);
+            QTRY_COMPARE(written.size(), 1);
+            QCOMPARE(written.first().first().value<QList<CacheEntry>>(), cache->entries());
+            // Changed right before the cache goes, the index on disk has it all the same.
+            cache->removeEntry(all.at(10));
+        }
+        QCOMPARE(
+            QJsonDocument::fromJson(readAll(env.cacheFolder() + QStringLiteral("/cache-index.json"))).array().size(),
+            19);
     }
 
     void missingOrEmptyIndexGivesAnEmptyCacheSilently()

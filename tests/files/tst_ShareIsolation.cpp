@@ -15,9 +15,9 @@
 #include "mounting/NotificationPreferences.h"
 #include "mounting/NotificationService.h"
 #include "platform/DiskSpace.h"
+#include "platform/FileWork.h"
 #include "platform/NotificationCenter.h"
 #include "platform/PowerEvents.h"
-#include "platform/Threading.h"
 #include "platform/WifiInfo.h"
 
 #include <QDBusConnection>
@@ -92,6 +92,7 @@ struct Env : test::MountingFixture {
     {
         strategy.stop();
         gate.release(hung);
+        QTRY_VERIFY_WITH_TIMEOUT(!strategy.hasOperationsUnderWay(), 10000);
         waitForFileWork();
     }
 
@@ -222,9 +223,9 @@ private slots:
         TransferManager hungTransfers(env.recents, env.notifications);
         hungTransfers.addDownload(fileUrl(env.hung + QStringLiteral("/folder0/x.bin")),
             fileUrl(env.local + QStringLiteral("/downloads")));
-        env.defaults.setValue(AutoMountStrategy::keepAliveIntervalKey, 0.05);
-        env.strategy.minimumKeepAliveInterval = 0.01;
-        env.strategy.startHealthCheck();
+        env.defaults.setValue(MountKeepAlive::intervalKey, 0.05);
+        env.strategy.keepAlive().minimumInterval = 0.01;
+        env.strategy.keepAlive().start();
         int keepAlivePasses = 0;
         QTimer passes;
         connect(&passes, &QTimer::timeout, this, [&] { ++keepAlivePasses; });

@@ -1,5 +1,4 @@
 #include "support/FakePathMonitor.h"
-#include "support/FileWorkGate.h"
 #include "support/Fixtures.h"
 #include "support/MountingFixture.h"
 #include "support/SambaServer.h"
@@ -14,6 +13,7 @@
 #include "mounting/NotificationPreferences.h"
 #include "mounting/NotificationService.h"
 #include "platform/Defaults.h"
+#include "platform/FileWork.h"
 #include "platform/NotificationCenter.h"
 #include "platform/PathMonitor.h"
 #include "platform/PowerEvents.h"
@@ -27,8 +27,6 @@
 #include <qcoro/qcorotask.h>
 
 #include <algorithm>
-#include <cmath>
-#include <limits>
 #include <memory>
 
 using namespace vantrel;
@@ -51,11 +49,7 @@ public:
 
 NASConfig share(const QString& name, bool enabled = true)
 {
-    NASConfig config;
-    config.name = name;
-    config.isEnabled = enabled;
-    config.address = QStringLiteral("nas.local");
-    config.sharePath = QStringLiteral("/") + name.toLower();
+    NASConfig config = test::sampleShare(name, enabled);
     config.authMethod = AuthMethod::guest;
     config.networkBinding.strategy = NetworkBindingStrategy::ipRange;
     config.networkBinding.ipRange = homeRange;
@@ -89,15 +83,15 @@ struct Fixture : test::MountingFixture {
 
     ~Fixture()
     {
-        // Stop new work, then let running tool runs and their coroutines finish before the
-        // collaborators go.
-        strategy.handleSystemSleep();
-        unset(QStringLiteral("mount_smbfs.hold"));
-        set(QStringLiteral("mount_smbfs.release"));
-        QTRY_VERIFY(std::none_of(configStore.configs().cbegin(), configStore.configs().cend(),
-            [this](const NASConfig& c) { return strategy.isMountInFlight(c.id); }));
+        // Nothing new starts, and what runs ends before the engine goes: a mount coroutine
+        // resuming later would run on a dead engine in the next test.
+        strategy.stop();
+        for (const QString& tool : {QStringLiteral("mount_smbfs"), QStringLiteral("diskutil")}) {
+            unset(tool + QStringLiteral(".hold"));
+            set(tool + QStringLiteral(".release"));
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(!strategy.hasOperationsUnderWay(), 10000);
         waitForFileWork();
-        QTest::qWait(20);
     }
 
     // One path update, as the system monitor would report it; waits until it is applied.
@@ -155,7 +149,7 @@ private slots:
     {
         Fixture f;
         f.defaults.setValue(AutoMountStrategy::autoMountOnLaunchKey, false);
-        f.defaults.setValue(AutoMountStrategy::keepAliveEnabledKey, false);
+        f.defaults.setValue(MountKeepAlive::enabledKey, false);
         f.strategy.debounceDelay = 0.3;
         const NASConfig a = f.add(share(QStringLiteral("A")));
         const NASConfig off = f.add(share(QStringLiteral("Off"), false));
@@ -177,7 +171,7 @@ private slots:
     {
         Fixture f;
         f.defaults.setValue(AutoMountStrategy::autoMountOnLaunchKey, false);
-        f.defaults.setValue(AutoMountStrategy::keepAliveEnabledKey, false);
+        f.defaults.setValue(MountKeepAlive::enabledKey, false);
         const NASConfig failing = f.add(share(QStringLiteral("Failing")));
         const NASConfig idle = f.add(share(QStringLiteral("Idle")));
         const NASConfig disabled = f.add(share(QStringLiteral("Disabled"), false));
@@ -583,7 +577,7 @@ private slots:
     {
         {
             Fixture f;
-            f.defaults.setValue(AutoMountStrategy::keepAliveEnabledKey, false);
+            f.defaults.setValue(MountKeepAlive::enabledKey, false);
             const NASConfig a = f.add(share(QStringLiteral("A")));
             f.setNetwork(true, homeAddress);
             f.strategy.start();
@@ -592,7 +586,7 @@ private slots:
         }
         {
             Fixture f;
-            f.defaults.setValue(AutoMountStrategy::keepAliveEnabledKey, false);
+            f.defaults.setValue(MountKeepAlive::enabledKey, false);
             f.defaults.setValue(AutoMountStrategy::autoMountOnLaunchKey, false);
             const NASConfig a = f.add(share(QStringLiteral("A")));
             f.setNetwork(true, homeAddress);
@@ -607,8 +601,8 @@ private slots:
     {
         Fixture f;
         f.defaults.setValue(AutoMountStrategy::autoMountOnLaunchKey, false);
-        f.defaults.setValue(AutoMountStrategy::keepAliveIntervalKey, 0.1);
-        f.strategy.minimumKeepAliveInterval = 0.01;
+        f.defaults.setValue(MountKeepAlive::intervalKey, 0.1);
+        f.strategy.keepAlive().minimumInterval = 0.01;
         const NASConfig a = f.add(share(QStringLiteral("A")));
         const NASConfig disabled = f.add(share(QStringLiteral("Disabled"), false));
         f.setNetwork(true, homeAddress);
@@ -624,8 +618,8 @@ private slots:
                 f.fileSystem.declare(f.mountPath(a), QStringLiteral("smbfs")); // the remount is live again
         });
         f.strategy.start();
-        QVERIFY(f.strategy.isHealthCheckRunning());
-        QCOMPARE(f.strategy.healthCheckInterval(), 100ms);
+        QVERIFY(f.strategy.keepAlive().isRunning());
+        QCOMPARE(f.strategy.keepAlive().timerInterval(), 100ms);
         QTest::qWait(250);
         QVERIFY(statesOfA.isEmpty());
 
@@ -635,43 +629,6 @@ private slots:
         QCOMPARE(statesOfA, (QList{MountState::Kind::offline, MountState::Kind::mounting, MountState::Kind::mounted}));
         QCOMPARE(f.runs(QStringLiteral("mount_smbfs")), 2);
         QCOMPARE(f.state(disabled.id), MountState::Kind::mounted);
-    }
-
-    void aShareWhoseCheckHangsIsNotCheckedAgainNorHoldsTheOthersBack()
-    {
-        Fixture f;
-        f.defaults.setValue(AutoMountStrategy::autoMountOnLaunchKey, false);
-        f.defaults.setValue(AutoMountStrategy::keepAliveIntervalKey, 0.03);
-        f.strategy.minimumKeepAliveInterval = 0.01;
-        const NASConfig hung = f.add(share(QStringLiteral("Hung")));
-        const NASConfig other = f.add(share(QStringLiteral("Other")));
-        f.setNetwork(true, homeAddress);
-        f.mountNow(hung);
-        f.mountNow(other);
-        f.fileSystem.declare(f.mountPath(hung), QStringLiteral("smbfs"));
-        f.fileSystem.declare(f.mountPath(other), QStringLiteral("smbfs"));
-        QList<MountState::Kind> statesOfOther;
-        QObject observer;
-        connect(&f.appState, &AppStateManager::nasStatusesChanged, &observer,
-            [&] { statesOfOther.append(*f.state(other.id)); });
-
-        test::FileWorkGate gate;
-        gate.hold(f.mountPath(hung));
-        f.strategy.start();
-        QTest::qWait(300); // about ten keep-alive intervals
-        QCOMPARE(gate.arrived(f.mountPath(hung)), 1);
-
-        // The other share is still checked: ejected, it is found at a later pass.
-        f.fileSystem.forget(f.mountPath(other));
-        QTRY_VERIFY(statesOfOther.contains(MountState::Kind::offline));
-        QCOMPARE(f.state(hung.id), MountState::Kind::mounted);
-        QCOMPARE(gate.arrived(f.mountPath(hung)), 1);
-
-        // Once the hung check returns, the share is checked again at every pass.
-        gate.slow(f.mountPath(hung), 0ms);
-        gate.release(f.mountPath(hung));
-        QTRY_VERIFY(gate.arrived(f.mountPath(hung)) >= 3);
-        f.strategy.handleSystemSleep();
     }
 
     void sleepStopsRetriesAndKeepAliveAndWakeRestartsThem()
@@ -687,15 +644,15 @@ private slots:
         f.set(QStringLiteral("mount_smbfs.exit"), "1");
         f.mountNow(a);
         QVERIFY(f.strategy.retryTimerInterval(a.id));
-        QCOMPARE(f.strategy.healthCheckInterval(), 180000ms);
+        QCOMPARE(f.strategy.keepAlive().timerInterval(), 180000ms);
 
         emit f.power.willSleep();
-        QVERIFY(!f.strategy.isHealthCheckRunning());
+        QVERIFY(!f.strategy.keepAlive().isRunning());
         QCOMPARE(f.strategy.retryTimerInterval(a.id), std::nullopt);
         QCOMPARE(f.strategy.retryCount(a.id), std::nullopt);
 
         emit f.power.didWake();
-        QVERIFY(f.strategy.isHealthCheckRunning());
+        QVERIFY(f.strategy.keepAlive().isRunning());
         // The evaluation follows the wake delay and then the debounce.
         QTest::qWait(200);
         QCOMPARE(f.strategy.pendingMountCount(a.id), 0);
@@ -703,16 +660,16 @@ private slots:
 
         // With keep-alive switched off, a wake does not restart it.
         emit f.power.willSleep();
-        f.defaults.setValue(AutoMountStrategy::keepAliveEnabledKey, false);
+        f.defaults.setValue(MountKeepAlive::enabledKey, false);
         emit f.power.didWake();
-        QVERIFY(!f.strategy.isHealthCheckRunning());
+        QVERIFY(!f.strategy.keepAlive().isRunning());
     }
 
     void stopLeavesNothingThatWouldMountLater()
     {
         Fixture f;
-        f.defaults.setValue(AutoMountStrategy::keepAliveIntervalKey, 0.05);
-        f.strategy.minimumKeepAliveInterval = 0.01;
+        f.defaults.setValue(MountKeepAlive::intervalKey, 0.05);
+        f.strategy.keepAlive().minimumInterval = 0.01;
         f.strategy.launchMountDelay = 0.2;
         f.strategy.scheduledMountDelay = 0.2;
         f.strategy.retryIntervals = {0.2};
@@ -731,7 +688,7 @@ private slots:
         QTRY_COMPARE(f.runs(QStringLiteral("mount_smbfs")), 2);
 
         f.strategy.stop();
-        QVERIFY(!f.strategy.isHealthCheckRunning());
+        QVERIFY(!f.strategy.keepAlive().isRunning());
         QCOMPARE(f.strategy.pendingMountCount(delayed.id), 0);
         QCOMPARE(f.strategy.retryTimerInterval(failing.id), std::nullopt);
         // Neither the network, a wake nor the user's retry action starts anything now.
@@ -747,32 +704,6 @@ private slots:
         QTest::qWait(400);
         QCOMPARE(f.runs(QStringLiteral("mount_smbfs")), 2);
         QCOMPARE(f.state(delayed.id), MountState::Kind::idle);
-    }
-
-    void keepAliveIntervalFallsBackOnUnusableValues()
-    {
-        Fixture f;
-        QCOMPARE(f.strategy.keepAliveInterval(), 180.0);
-        const QList<QVariant> unusable{QStringLiteral("120"), 0.0, -5.0, 0.5, qint64(0),
-            std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity(), true};
-        for (const QVariant& value : unusable) {
-            f.defaults.remove(AutoMountStrategy::keepAliveIntervalKey);
-            f.defaults.setValue(AutoMountStrategy::keepAliveIntervalKey, value);
-            QCOMPARE(f.strategy.keepAliveInterval(), 180.0);
-        }
-        f.defaults.setValue(AutoMountStrategy::keepAliveIntervalKey, qint64(60));
-        QCOMPARE(f.strategy.keepAliveInterval(), 60.0);
-        f.defaults.setValue(AutoMountStrategy::keepAliveIntervalKey, 120.5);
-        QCOMPARE(f.strategy.keepAliveInterval(), 120.5);
-
-        f.defaults.setValue(AutoMountStrategy::keepAliveIntervalKey, 0.0);
-        f.strategy.startHealthCheck();
-        QCOMPARE(f.strategy.healthCheckInterval(), 180000ms);
-
-        // Longer than a timer holds (about 24.8 days): kept whole.
-        f.defaults.setValue(AutoMountStrategy::keepAliveIntervalKey, 3'000'000.0);
-        f.strategy.startHealthCheck();
-        QCOMPARE(f.strategy.healthCheckInterval(), std::chrono::milliseconds(3'000'000'000));
     }
 
     // The strategy drives a real mount end to end: a Samba server on 127.0.0.1, the Linux tool
@@ -792,8 +723,8 @@ private slots:
         f.engine.mountTimeout = 20.0;
         f.engine.linuxTools().logFolder = f.dir.filePath(QStringLiteral("rclone-logs"));
         f.strategy.retryIntervals = {0.2, 0.2, 0.2, 0.2};
-        f.strategy.minimumKeepAliveInterval = 0.1;
-        f.defaults.setValue(AutoMountStrategy::keepAliveIntervalKey, 0.3);
+        f.strategy.keepAlive().minimumInterval = 0.1;
+        f.defaults.setValue(MountKeepAlive::intervalKey, 0.3);
 
         NASConfig config = share(QStringLiteral("Real"));
         config.address = QStringLiteral("127.0.0.1:") + QString::number(server.port());

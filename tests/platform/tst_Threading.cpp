@@ -1,4 +1,3 @@
-#include "support/FileWorkGate.h"
 #include "support/TestMain.h"
 
 #include "platform/Threading.h"
@@ -171,54 +170,19 @@ private slots:
         promise.finish();
     }
 
-    void shareRootsFollowWholeComponentsAndTheDeepestDeclaration()
+    // Work that finished before the wait resumes it at once: what the work queued must still come first.
+    void afterQueuedCallsLetsTheWorksPostsLandFirst()
     {
-        QTemporaryDir dir;
-        const QString media = dir.filePath(QStringLiteral("Media"));
-        declareShareRoot(media);
-        declareShareRoot(media + QStringLiteral("/Inner/"));
-        QCOMPARE(shareRootOf(media), media);
-        QCOMPARE(shareRootOf(media + QStringLiteral("/Films/a.mkv")), media);
-        QCOMPARE(shareRootOf(media + QStringLiteral("/Inner/b")), media + QStringLiteral("/Inner"));
-        QCOMPARE(shareRootOf(media + QStringLiteral("/Films/../Inner/b")), media + QStringLiteral("/Inner"));
-        QCOMPARE(shareRootOf(dir.filePath(QStringLiteral("Media2/c"))), QString());
-        // The kernel's own file systems and the temporary folder are local.
-        QCOMPARE(shareRootOf(QStringLiteral("/proc/self/status")), QString());
-        QCOMPARE(shareRootOf(dir.path()), QString());
-
-        QCOMPARE(&fileIOPool(media + QStringLiteral("/x")), &fileIOPool(media + QStringLiteral("/y/z")));
-        QVERIFY(&fileIOPool(media) != &fileIOPool(media + QStringLiteral("/Inner")));
-        QCOMPARE(&fileIOPool(dir.filePath(QStringLiteral("local"))), &localIOPool());
-        QVERIFY(&localIOPool() != QThreadPool::globalInstance());
-    }
-
-    void aShareThatHangsHoldsOnlyItsOwnLane()
-    {
-        QTemporaryDir dir;
-        const QString hung = dir.filePath(QStringLiteral("Hung"));
-        const QString healthy = dir.filePath(QStringLiteral("Healthy"));
-        declareShareRoot(hung);
-        declareShareRoot(healthy);
-        test::FileWorkGate gate;
-        gate.hold(hung);
-
-        // Far more work on the hung share than any pool has threads: it queues in its own lane.
-        QList<QFuture<int>> stuck;
-        for (int i = 0; i < 40; ++i)
-            stuck.append(runFileWork(hung + QStringLiteral("/file%1").arg(i), [i] { return i; }));
-        QTRY_VERIFY(gate.waiting(hung) > 0);
-
-        QFuture<int> otherShare = runFileWork(healthy + QStringLiteral("/a"), [] { return 1; });
-        QFuture<int> local = runFileWork(dir.filePath(QStringLiteral("cache/b")), [] { return 2; });
-        QTRY_VERIFY_WITH_TIMEOUT(otherShare.isFinished() && local.isFinished(), 2000);
-        QCOMPARE(otherShare.result() + local.result(), 3);
-        QVERIFY(gate.waiting(hung) <= fileIOPool(hung).maxThreadCount());
-        QVERIFY(!stuck.first().isFinished());
-
-        gate.release(hung);
-        for (QFuture<int>& future : stuck)
-            future.waitForFinished();
-        QCOMPARE(stuck.last().result(), 39);
+        QStringList log;
+        QFuture<void> work = QtConcurrent::run(
+            [&log] { postToMainThread([&log] { log << QStringLiteral("progress"); }); });
+        work.waitForFinished();
+        QCoro::waitFor([](QFuture<void> finished, QStringList& log) -> QCoro::Task<> {
+            co_await finished;
+            co_await afterQueuedCalls();
+            log << QStringLiteral("outcome");
+        }(work, log));
+        QCOMPARE(log, (QStringList{QStringLiteral("progress"), QStringLiteral("outcome")}));
     }
 };
 

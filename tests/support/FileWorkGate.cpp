@@ -1,6 +1,6 @@
 #include "support/FileWorkGate.h"
 
-#include "platform/Threading.h"
+#include "platform/FileWork.h"
 
 #include <QDir>
 #include <QHash>

@@ -38,6 +38,16 @@ bool FakeFileSystem::isMountRoot(const QString& path) const
     return FileSystemInfo::isMountRoot(path);
 }
 
+NASConfig sampleShare(const QString& name, bool enabled)
+{
+    NASConfig config;
+    config.name = name;
+    config.isEnabled = enabled;
+    config.address = QStringLiteral("nas.local");
+    config.sharePath = QStringLiteral("/") + name.toLower();
+    return config;
+}
+
 MountingFixture::MountingFixture()
     : ConfigEnvironment(dir.path())
     , StandInControl(dir.filePath(QStringLiteral("control")))

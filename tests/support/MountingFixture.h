@@ -46,6 +46,9 @@ struct ConfigEnvironment : Logging {
     NASConfigStore configStore{defaults, systemLog, appState, keychain};
 };
 
+// An SMB share of nas.local named name, at /<name in lower case>, otherwise with the defaults.
+NASConfig sampleShare(const QString& name, bool enabled = true);
+
 // A private folder with the configuration environment, a fake file system, and the control
 // folder through which the stand-in tools of standInTools() are steered and record their runs.
 struct MountingFixture : TemporaryFolder, ConfigEnvironment, StandInControl {

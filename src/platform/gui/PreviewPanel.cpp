@@ -1,8 +1,8 @@
 #include "platform/gui/PreviewPanel.h"
 
+#include "platform/FileWork.h"
 #include "platform/Formatters.h"
 #include "platform/Localization.h"
-#include "platform/Threading.h"
 
 #include <QApplication>
 #include <QFile>

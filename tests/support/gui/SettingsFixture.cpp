@@ -1,6 +1,6 @@
 #include "support/gui/SettingsFixture.h"
 
-#include "platform/Threading.h"
+#include "platform/FileWork.h"
 
 #include <QThreadPool>
 

@@ -3,7 +3,7 @@
 
 #include "files/FileSystemManager.h"
 #include "files/TransferManager.h"
-#include "platform/Threading.h"
+#include "platform/FileWork.h"
 #include "views/browser/BreadcrumbView.h"
 #include "views/browser/FileBrowserView.h"
 #include "views/browser/FileListView.h"
@@ -311,6 +311,8 @@ private slots:
 
         QSignalSpy reset(view.fileList()->model(), &QAbstractItemModel::modelReset);
         QSignalSpy removed(view.fileList()->model(), &QAbstractItemModel::rowsRemoved);
+        // A change elsewhere in the folder: the refresh publishes every item anew.
+        QVERIFY(env.write(env.share(QStringLiteral("c.txt")), "c.txt, longer now"));
         QCoro::waitFor(env.fs().refresh());
         const QUuid after = env.idOf(QStringLiteral("b.txt"));
         QVERIFY(after != before);

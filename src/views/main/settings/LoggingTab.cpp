@@ -1,9 +1,9 @@
 #include "views/main/settings/LoggingTab.h"
 
 #include "platform/FileMove.h"
+#include "platform/FileWork.h"
 #include "platform/Formatters.h"
 #include "platform/Localization.h"
-#include "platform/Threading.h"
 #include "views/main/settings/SettingsRows.h"
 #include "views/widgets/FormPage.h"
 

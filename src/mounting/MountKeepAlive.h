@@ -1,0 +1,74 @@
+#pragma once
+
+#include "model/NASConfig.h"
+#include "platform/Threading.h"
+
+#include <QObject>
+#include <QSet>
+#include <QString>
+#include <QUuid>
+
+#include <qcoro/qcorotask.h>
+
+#include <chrono>
+#include <functional>
+
+namespace vantrel {
+
+class AppStateManager;
+class Defaults;
+class MountEngine;
+class NASConfigStore;
+
+// The keep-alive: every interval a pass tests whether each enabled share recorded as mounted still
+// is, and hands the ones found gone to the owner. A share's test that is still running (a mount
+// that hangs) is not started again, so it holds one thread however long it takes, and tests of
+// other shares never wait for it. Runs on the main thread.
+class MountKeepAlive final : public QObject {
+    Q_OBJECT
+
+public:
+    static inline const QString enabledKey = QStringLiteral("keepAliveEnabled");
+    static inline const QString intervalKey = QStringLiteral("keepAliveInterval");
+
+    // Told, on the main thread, of a share recorded as mounted whose mount point no longer holds
+    // a network file system; the configuration is still in the store then.
+    using VanishedHandler = std::function<void(const NASConfig& config)>;
+
+    MountKeepAlive(NASConfigStore& store, AppStateManager& appState, MountEngine& engine, Defaults& defaults,
+        VanishedHandler vanished, QObject* parent = nullptr);
+
+    // Times in seconds; adjustable so tests can shorten them.
+    double defaultInterval = 180.0;
+    double minimumInterval = 1.0;
+
+    // Unless switched off: a pass now, then one every interval, as the settings read now.
+    void start();
+    void stop();
+    bool isRunning() const { return m_timer.isActive(); }
+    std::chrono::milliseconds timerInterval() const { return m_timer.interval(); }
+
+    // One pass: tests the mounted shares all at once, skipping any whose test from an earlier
+    // pass still runs.
+    QCoro::Task<> performPass();
+    // One share's test, unless one still runs.
+    QCoro::Task<> check(NASConfig config);
+    bool isChecking() const { return !m_checksInFlight.isEmpty(); }
+
+    // The settings as read now; a missing or unusable value reads as the default.
+    bool isEnabled() const;
+    double interval() const;
+
+private:
+    QCoro::Task<> testMount(NASConfig config);
+
+    NASConfigStore& m_store;
+    AppStateManager& m_appState;
+    MountEngine& m_engine;
+    Defaults& m_defaults;
+    VanishedHandler m_vanished;
+    QSet<QUuid> m_checksInFlight;
+    ScheduledCall m_timer{this};
+};
+
+} // namespace vantrel
