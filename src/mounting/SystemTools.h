@@ -6,7 +6,7 @@ namespace vantrel {
 
 // Which system tools mount, unmount and test shares, and where they live. Two sets exist: the
 // Linux set (SMB through a user-space rclone mount, NFS v4 through the kernel client) and the
-// design's macOS set (mount_smbfs, mount_nfs, diskutil). A default-constructed value is the
+// macOS set (mount_smbfs, mount_nfs, diskutil). A default-constructed value is the
 // macOS set; platformDefault() picks the one for the running system. Tests point the paths at
 // stand-ins.
 struct SystemTools {

@@ -79,7 +79,7 @@ TransferRow::TransferRow(const TransferTask& task, Action onCancel, Action onPau
     m_progress->setFixedHeight(4);
     second->addWidget(m_progress, 1);
     m_bytes->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    // At least the design's width; more rather than cutting a count off.
+    // At least the fixed width; more rather than cutting a count off.
     m_bytes->setMinimumWidth(100);
     second->addWidget(m_bytes);
     lines->addLayout(second);

@@ -101,7 +101,7 @@ public:
     // The stored shares that are mounted now (with a mount point), in list order.
     QList<MountedEntry> mountedEntries() const;
 
-    // The design's minimum, or more where the editor needs it (a longer translation): nothing
+    // The fixed minimum, or more where the editor needs it (a longer translation): nothing
     // is cut off at the side.
     QSize minimumSizeHint() const override;
 

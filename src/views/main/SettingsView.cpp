@@ -92,7 +92,7 @@ SettingsView::SettingsView(AppStateManager& appState, NASConfigStore& configStor
         m_tabs->tabBar()->setTabData(index, symbol);
     }
     m_tabs->setCurrentIndex(0);
-    // The design's minimum, or more where a translation needs it.
+    // The fixed minimum, or more where a translation needs it.
     setMinimumSize(QSize(minimumContentWidth, minimumContentHeight).expandedTo(minimumSizeHint()));
 }
 

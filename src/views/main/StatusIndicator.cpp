@@ -15,7 +15,7 @@ namespace vantrel {
 
 namespace {
 
-// The ease-in-ease-out timing curve of the design's animations.
+// The ease-in-ease-out timing curve of the interface's animations.
 QEasingCurve easeInOut()
 {
     QEasingCurve curve(QEasingCurve::BezierSpline);

@@ -20,7 +20,7 @@ struct FixedColor {
     QRgb dark;
 };
 
-// The design's system colours have no palette role; each has a variant for dark palettes.
+// The system colours used here have no palette role; each has a variant for dark palettes.
 FixedColor fixedColor(Theme::Color color)
 {
     switch (color) {
@@ -76,7 +76,7 @@ QFont Theme::font(TextStyle style)
     switch (style) {
     case TextStyle::headline: return systemFont(designPointSize(style), QFont::Bold);
     case TextStyle::caption2:
-        // The same size as caption, told apart by its weight as on the design's desktop.
+        // The same size as caption, told apart by its weight.
         return systemFont(designPointSize(style), QFont::Medium);
     default: return systemFont(designPointSize(style));
     }

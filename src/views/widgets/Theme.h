@@ -11,7 +11,7 @@ class QWidget;
 
 namespace vantrel {
 
-// The design's text styles and semantic colours. Tests read what was applied from the dynamic
+// The interface's text styles and semantic colours. Tests read what was applied from the dynamic
 // properties "textStyle", "tint" and "symbol" instead of from pixels.
 class Theme {
 public:
@@ -31,7 +31,7 @@ public:
         gray
     };
 
-    // The design's size of a style in points, body being 13.
+    // The size of a style in points, body being 13.
     static qreal designPointSize(TextStyle style);
     // The style's font: the desktop's own font scaled so that body text is the desktop's
     // default size and every other style keeps its proportion to it.

@@ -1,5 +1,5 @@
-// The labels the design gives a fixed width, under every interface language: each still shows its
-// whole text, or elides where the design lets it.
+// The labels with a fixed width, under every interface language: each still shows its
+// whole text, or elides where it is meant to.
 
 #include "support/RecordingWorkspace.h"
 #include "support/TestMain.h"
