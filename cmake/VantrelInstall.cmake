@@ -30,6 +30,11 @@ configure_file(resources/desktop/${VANTREL_BUNDLE_IDENTIFIER}.metainfo.xml.in
   ${desktop_dir}/${VANTREL_BUNDLE_IDENTIFIER}.metainfo.xml @ONLY)
 
 install(TARGETS vantrel RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+if(VANTREL_SHARED_LIBRARIES)
+  # Private libraries of the application, found next to it rather than on the system's path.
+  install(TARGETS vantrel_core vantrel_gui LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}/vantrel)
+  set_target_properties(vantrel PROPERTIES INSTALL_RPATH "$ORIGIN/../${CMAKE_INSTALL_LIBDIR}/vantrel")
+endif()
 install(FILES ${desktop_dir}/${VANTREL_BUNDLE_IDENTIFIER}.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${desktop_dir}/${VANTREL_BUNDLE_IDENTIFIER}.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 install(FILES ${VANTREL_ICON_SVG} DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
