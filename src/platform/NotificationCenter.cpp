@@ -14,6 +14,7 @@
 #include <qcoro/qcorodbus.h>
 
 #include <algorithm>
+#include <utility>
 
 namespace vantrel {
 
@@ -88,18 +89,33 @@ void NotificationCenter::removeDeliveredNotifications(const QStringList& identif
 {
     QMetaObject::invokeMethod(this, [this, identifiers] {
         for (const QString& identifier : identifiers) {
-            const auto it = m_shown.constFind(identifier);
-            if (it == m_shown.constEnd() || it->serverId == 0)
+            const auto it = m_shown.find(identifier);
+            if (it == m_shown.end())
                 continue;
-            QDBusMessage call = QDBusMessage::createMethodCall(it->sender, objectPath, interfaceName,
-                QStringLiteral("CloseNotification"));
-            call << it->serverId;
-            // Fire and forget: the notification may already be gone, which is what we want anyway.
-            call.setAutoStartService(false);
-            m_bus.asyncCall(call);
+            if (it->inFlight) {
+                // The server has not said which id it shows yet: close it once it has. A post
+                // queued behind it was delivered before this removal, so it goes too.
+                it->closeWhenShown = true;
+                if (std::optional<Pending> next = std::exchange(it->next, std::nullopt); next && next->completion)
+                    next->completion(std::nullopt);
+                continue;
+            }
+            if (it->serverId == 0)
+                continue;
+            close(it->sender, it->serverId);
             forgetServerId(identifier);
         }
     });
+}
+
+void NotificationCenter::close(const QString& sender, uint serverId)
+{
+    QDBusMessage call = QDBusMessage::createMethodCall(sender, objectPath, interfaceName,
+        QStringLiteral("CloseNotification"));
+    call << serverId;
+    // Fire and forget: the notification may already be gone, which is what we want anyway.
+    call.setAutoStartService(false);
+    m_bus.asyncCall(call);
 }
 
 void NotificationCenter::addOnOwnThread(const NotificationRequest& request, const Completion& completion)
@@ -180,9 +196,15 @@ void NotificationCenter::notifyFinished(const QString& identifier, const Notific
     const QDBusPendingReply<uint> reply = *watcher;
     Shown& shown = m_shown[identifier];
     shown.inFlight = false;
+    const bool removed = std::exchange(shown.closeWhenShown, false);
     std::optional<QString> error;
     if (reply.isError()) {
         error = reply.error().message();
+    } else if (removed) {
+        close(reply.reply().service(), reply.value());
+        m_identifierByServerId.remove(shown.serverId);
+        shown.serverId = 0;
+        shown.userInfo.clear();
     } else {
         if (shown.serverId != 0 && shown.serverId != reply.value())
             m_identifierByServerId.remove(shown.serverId);

@@ -111,6 +111,7 @@ private:
         QString sender; // the server's unique bus name
         QVariantMap userInfo;
         bool inFlight = false;
+        bool closeWhenShown = false; // removed while its Notify had no answer yet
         std::optional<Pending> next; // posted while the previous Notify had no answer yet
         quint64 order = 0;           // when it was first shown
     };
@@ -122,6 +123,7 @@ private:
     void notifyFinished(const QString& identifier, const NotificationContent& content, const Completion& completion,
         QDBusPendingCallWatcher* watcher);
     void forgetServerId(const QString& identifier);
+    void close(const QString& sender, uint serverId);
     void forgetOldest(const QString& keep);
     QStringList actionsFor(const QString& categoryIdentifier) const;
 

@@ -349,6 +349,34 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(server.closed(), QList<uint>{shown}, 5000);
     }
 
+    void removalBeforeTheServerAnsweredClosesWhatItShows()
+    {
+        ServerHost host;
+        QVERIFY(host.ok());
+        auto& server = host.server();
+        const QString identifier = QStringLiteral("mount-success-Office");
+
+        // Removed while the first post is unanswered: it and the post queued behind it go.
+        server.replyDelayMs = 150;
+        m_service->notifyMountSuccess("Office");
+        QTest::qWait(30);
+        m_service->notifyMountSuccess("Office");
+        QTest::qWait(30);
+        m_center->removeDeliveredNotifications({identifier});
+        QTRY_COMPARE_WITH_TIMEOUT(server.closed().size(), 1, 5000);
+        QTest::qWait(50);
+        QCOMPARE(server.calls().size(), 1);
+        QCOMPARE(server.closed().at(0), server.calls().at(0).id);
+
+        // A later post is a new notification, not a replacement of the closed one.
+        server.replyDelayMs = 0;
+        m_service->notifyMountSuccess("Office");
+        QTRY_COMPARE_WITH_TIMEOUT(server.calls().size(), 2, 5000);
+        QCOMPARE(server.calls().at(1).replacesId, 0u);
+        QTest::qWait(50);
+        QCOMPARE(server.calls().size(), 2);
+    }
+
     void transferNotifications()
     {
         ServerHost host;
