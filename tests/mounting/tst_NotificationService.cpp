@@ -12,6 +12,7 @@
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
+#include <QDBusContext>
 #include <QDBusMessage>
 #include <QMutex>
 #include <QSignalSpy>
@@ -40,12 +41,18 @@ struct NotifyCall {
     uint id = 0;
 };
 
-// A notification server on its own bus connection and thread, as the desktop would run one.
-class FakeNotificationServer : public QObject {
+// A notification server on its own bus connection and thread, as the desktop would run one. It
+// records only what this test process sends: other tests on the same bus may post too.
+class FakeNotificationServer : public QObject, protected QDBusContext {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
 
 public:
+    explicit FakeNotificationServer(const QString& client)
+        : m_client(client)
+    {
+    }
+
     std::atomic<int> replyDelayMs{0};
     std::atomic<bool> bodyMarkup{false};
 
@@ -72,6 +79,8 @@ public slots:
     uint Notify(const QString& appName, uint replacesId, const QString& icon, const QString& summary,
         const QString& body, const QStringList& actions, const QVariantMap& hints, int timeout)
     {
+        if (message().service() != m_client)
+            return replacesId != 0 ? replacesId : m_strangersNextId++;
         if (const int ms = replyDelayMs.load(); ms > 0)
             QThread::msleep(ms); // a slow server: the answer comes after the client posted again
         QMutexLocker l(&m_mutex);
@@ -82,6 +91,8 @@ public slots:
 
     void CloseNotification(uint id)
     {
+        if (message().service() != m_client)
+            return;
         QMutexLocker l(&m_mutex);
         m_closed.append(id);
     }
@@ -91,10 +102,12 @@ signals:
     void NotificationClosed(uint id, uint reason);
 
 private:
+    const QString m_client;
     mutable QMutex m_mutex;
     QList<NotifyCall> m_calls;
     QList<uint> m_closed;
     uint m_nextId = 1;
+    uint m_strangersNextId = 1'000'000; // never an id this test's client is given
 };
 
 class ServerHost {
@@ -102,7 +115,7 @@ public:
     ServerHost()
     {
         m_thread.start();
-        m_server = new FakeNotificationServer;
+        m_server = new FakeNotificationServer(QDBusConnection::sessionBus().baseService());
         m_server->moveToThread(&m_thread);
         QMetaObject::invokeMethod(
             m_server,
