@@ -88,6 +88,7 @@ void NotificationCenter::removePendingNotificationRequests(const QStringList& id
 void NotificationCenter::removeDeliveredNotifications(const QStringList& identifiers)
 {
     QMetaObject::invokeMethod(this, [this, identifiers] {
+        QList<Completion> withdrawn; // called once the bookkeeping is done, as they may post again
         for (const QString& identifier : identifiers) {
             const auto it = m_shown.find(identifier);
             if (it == m_shown.end())
@@ -97,7 +98,7 @@ void NotificationCenter::removeDeliveredNotifications(const QStringList& identif
                 // queued behind it was delivered before this removal, so it goes too.
                 it->closeWhenShown = true;
                 if (std::optional<Pending> next = std::exchange(it->next, std::nullopt); next && next->completion)
-                    next->completion(std::nullopt);
+                    withdrawn.append(next->completion);
                 continue;
             }
             if (it->serverId == 0)
@@ -105,6 +106,8 @@ void NotificationCenter::removeDeliveredNotifications(const QStringList& identif
             close(it->sender, it->serverId);
             forgetServerId(identifier);
         }
+        for (const Completion& completion : withdrawn)
+            completion(std::nullopt);
     });
 }
 
