@@ -14,16 +14,6 @@
 
 namespace vantrel {
 
-namespace {
-
-bool looksTheSame(const FileItem& a, const FileItem& b)
-{
-    return a.name == b.name && a.size == b.size && a.isDirectory == b.isDirectory
-        && a.modificationDate == b.modificationDate;
-}
-
-} // namespace
-
 FileListModel::FileListModel(QObject* parent)
     : RowMergingModel(parent)
     , m_now([] { return QDateTime::currentDateTime(); })
@@ -106,7 +96,7 @@ void FileListModel::refreshRows(const QList<FileItem>& next)
     // Same URLs, row for row; the ids are new in any case.
     QList<std::pair<int, int>> changed;
     for (qsizetype row = 0; row < next.size(); ++row) {
-        if (looksTheSame(m_items.at(row), next.at(row)))
+        if (m_items.at(row).describesTheSame(next.at(row)))
             continue;
         if (!changed.isEmpty() && changed.last().second == row - 1)
             changed.last().second = int(row);
