@@ -73,7 +73,7 @@ public:
     ~FileBrowserView() override;
 
     const NASConfig& config() const { return m_config; }
-    QUrl mountPoint() const { return m_mountPoint; }
+    QUrl mountPoint() const;
 
     FileSystemManager& fileSystemManager() const { return *m_fsManager; }
     TransferManager& transferManager() const { return *m_transferManager; }
@@ -81,7 +81,7 @@ public:
 
     // The manager's current path, or the mount point while it has none.
     QUrl currentFolder() const;
-    QSet<QUuid> selectedItems() const { return m_selectedItems; }
+    QSet<QUuid> selectedItems() const;
     std::optional<FileConflict> pendingConflict() const { return m_pendingConflict; }
     // The sheet asking about the pending conflict, while it is open.
     ConflictResolutionSheet* conflictSheet() const { return m_sheet; }
@@ -132,14 +132,12 @@ private:
     void updateListLoading();
 
     NASConfig m_config;
-    QUrl m_mountPoint;
     Workspace& m_workspace;
     FileDialogs& m_fileDialogs;
     FileSystemManager* m_fsManager;
     std::unique_ptr<TransferManager> m_transferManager;
     QuickLookCoordinator* m_quickLook;
 
-    QSet<QUuid> m_selectedItems;
     std::optional<FileConflict> m_pendingConflict;
     QList<FileConflict> m_conflicts;
     QPointer<ConflictResolutionSheet> m_sheet;
