@@ -193,10 +193,7 @@ int TransferQueueView::activeCount() const
 bool TransferQueueView::hasCompletedTasks() const
 {
     const QList<TransferTask>& tasks = m_model->tasks();
-    return std::any_of(tasks.cbegin(), tasks.cend(), [](const TransferTask& task) {
-        return task.status == TransferStatus::completed || task.status == TransferStatus::cancelled
-            || task.status == TransferStatus::failed;
-    });
+    return std::any_of(tasks.cbegin(), tasks.cend(), [](const TransferTask& task) { return task.isFinished(); });
 }
 
 void TransferQueueView::showTasks(const QList<TransferTask>& tasks)
