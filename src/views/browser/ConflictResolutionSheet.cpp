@@ -11,22 +11,6 @@
 
 namespace vantrel {
 
-QString rawValue(ConflictResolution resolution)
-{
-    switch (resolution) {
-    case ConflictResolution::overwrite: return QStringLiteral("overwrite");
-    case ConflictResolution::rename: return QStringLiteral("rename");
-    case ConflictResolution::skip: return QStringLiteral("skip");
-    }
-    return {};
-}
-
-template <>
-QList<ConflictResolution> allCases<ConflictResolution>()
-{
-    return {ConflictResolution::overwrite, ConflictResolution::rename, ConflictResolution::skip};
-}
-
 ConflictResolutionSheet::ConflictResolutionSheet(const QString& filename, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint)
     , m_filename(filename)

@@ -25,15 +25,6 @@ void FileListModel::setClock(Clock now)
     m_now = now ? std::move(now) : Clock([] { return QDateTime::currentDateTime(); });
 }
 
-int FileListModel::rowOf(const QUrl& url) const
-{
-    for (qsizetype row = 0; row < m_items.size(); ++row) {
-        if (m_items.at(row).url == url)
-            return int(row);
-    }
-    return -1;
-}
-
 void FileListModel::setItems(const QList<FileItem>& next)
 {
     const bool sameRows = m_items.size() == next.size()
@@ -165,7 +156,6 @@ QVariant FileListModel::data(const QModelIndex& index, int role) const
             return Theme::color(Theme::Color::secondary);
         return {};
     case IdRole: return item.id;
-    case UrlRole: return item.url;
     case SymbolRole: return index.column() == nameColumn ? QVariant(item.iconName()) : QVariant();
     case TintRole:
         if (index.column() == nameColumn)

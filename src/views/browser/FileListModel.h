@@ -25,7 +25,6 @@ public:
     enum Column { nameColumn, sizeColumn, modifiedColumn, numberOfColumns };
     enum Role {
         IdRole = Qt::UserRole + 1, // QUuid
-        UrlRole,                   // QUrl
         SymbolRole,                // the name column's symbol name
         TintRole,                  // the name of the symbol's or the text's colour
     };
@@ -39,8 +38,6 @@ public:
     void setItems(const QList<FileItem>& items);
     const QList<FileItem>& items() const { return m_items; }
     const FileItem& item(int row) const { return m_items.at(row); }
-    // -1 when no row has the URL.
-    int rowOf(const QUrl& url) const;
 
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;

@@ -11,7 +11,6 @@
 #include <QLabel>
 #include <QListView>
 #include <QPointer>
-#include <QScrollBar>
 #include <QStackedWidget>
 #include <QToolButton>
 #include <QVBoxLayout>
