@@ -98,13 +98,11 @@ TransferQueueView::TransferQueueView(TransferManager& manager, Clock clock, QWid
     m_header->setFixedHeight(collapsedHeight);
     auto* header = new QHBoxLayout(m_header);
     header->setContentsMargins(12, 8, 12, 8);
-    auto* symbol = new QLabel;
-    symbol->setObjectName(QStringLiteral("symbol"));
     auto* title = new QLabel(Localization::text(QStringLiteral("transfer.title"), QStringLiteral("Transfers")));
     title->setObjectName(QStringLiteral("title"));
     title->setTextFormat(Qt::PlainText);
     title->setFont(Theme::systemFont(12, QFont::DemiBold));
-    Theme::setSymbol(symbol, QStringLiteral("arrow.up.arrow.down"), Theme::Color::secondary,
+    auto* symbol = Theme::symbolLabel(QStringLiteral("arrow.up.arrow.down"), Theme::Color::secondary,
         QFontMetrics(title->font()).height());
     header->addWidget(symbol);
     header->addWidget(title);
