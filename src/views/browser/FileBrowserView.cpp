@@ -114,8 +114,7 @@ FileBrowserView::FileBrowserView(const NASConfig& config, const QUrl& mountPoint
     root->addWidget(divider());
 
     m_fileList = new FileListView(m_workspace);
-    if (services.clock)
-        m_fileList->model()->setClock(services.clock);
+    m_fileList->model()->setClock(services.clock);
     root->addWidget(m_fileList, 1);
     root->addWidget(divider());
 

@@ -16,13 +16,13 @@ namespace vantrel {
 
 FileListModel::FileListModel(QObject* parent)
     : RowMergingModel(parent)
-    , m_now([] { return QDateTime::currentDateTime(); })
+    , m_now(systemNow)
 {
 }
 
 void FileListModel::setClock(Clock now)
 {
-    m_now = now ? std::move(now) : Clock([] { return QDateTime::currentDateTime(); });
+    m_now = now ? std::move(now) : Clock(systemNow);
 }
 
 void FileListModel::setItems(const QList<FileItem>& next)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "files/FileItem.h"
+#include "platform/Clock.h"
 #include "views/widgets/RowMergingModel.h"
 
 #include <QAbstractTableModel>
@@ -8,8 +9,6 @@
 #include <QHash>
 #include <QIcon>
 #include <QList>
-
-#include <functional>
 
 namespace vantrel {
 
@@ -28,7 +27,6 @@ public:
         SymbolRole,                // the name column's symbol name
         TintRole,                  // the name of the symbol's or the text's colour
     };
-    using Clock = std::function<QDateTime()>;
 
     explicit FileListModel(QObject* parent = nullptr);
 
