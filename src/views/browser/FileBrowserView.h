@@ -1,6 +1,7 @@
 #pragma once
 
 #include "files/FileItem.h"
+#include "files/FileSystemManager.h"
 #include "files/TransferTask.h"
 #include "model/NASConfig.h"
 #include "views/browser/ConflictResolutionSheet.h"
@@ -25,7 +26,6 @@ class BreadcrumbView;
 class CacheManager;
 class FileDialogs;
 class FileListView;
-class FileSystemManager;
 class LogManager;
 class NotificationService;
 class QuickLookCoordinator;
@@ -111,7 +111,7 @@ public:
     std::unique_ptr<TransferManager> releaseTransferManager();
 
     // Seconds between the automatic reloads while the window is on screen.
-    double autoRefreshInterval = 5.0;
+    double autoRefreshInterval = FileSystemManager::defaultAutoRefreshInterval;
 
 signals:
     // A message about something that could not be done is on screen (tests wait for it).
