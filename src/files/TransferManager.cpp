@@ -331,10 +331,7 @@ void TransferManager::retry(const QUuid& taskId)
 
 void TransferManager::clearCompleted()
 {
-    const qsizetype removed = m_tasks.removeIf([](const TransferTask& t) {
-        return t.status == TransferStatus::completed || t.status == TransferStatus::cancelled
-            || t.status == TransferStatus::failed;
-    });
+    const qsizetype removed = m_tasks.removeIf([](const TransferTask& t) { return t.isFinished(); });
     if (removed > 0)
         emit tasksChanged();
 }

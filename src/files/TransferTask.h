@@ -35,6 +35,13 @@ struct TransferTask {
 
     bool operator==(const TransferTask&) const = default;
 
+    // Over for good: completed, failed or cancelled (a paused task can still resume).
+    bool isFinished() const
+    {
+        return status == TransferStatus::completed || status == TransferStatus::failed
+            || status == TransferStatus::cancelled;
+    }
+
     // Derived afresh on every read. The fraction done, capped at 1; 0 when the size is unknown.
     double progress() const;
     // Average bytes per second since the run began, up to now (so it keeps falling after

@@ -11,22 +11,6 @@
 
 namespace vantrel {
 
-QString rawValue(ConflictResolution resolution)
-{
-    switch (resolution) {
-    case ConflictResolution::overwrite: return QStringLiteral("overwrite");
-    case ConflictResolution::rename: return QStringLiteral("rename");
-    case ConflictResolution::skip: return QStringLiteral("skip");
-    }
-    return {};
-}
-
-template <>
-QList<ConflictResolution> allCases<ConflictResolution>()
-{
-    return {ConflictResolution::overwrite, ConflictResolution::rename, ConflictResolution::skip};
-}
-
 ConflictResolutionSheet::ConflictResolutionSheet(const QString& filename, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint)
     , m_filename(filename)
@@ -43,10 +27,9 @@ ConflictResolutionSheet::ConflictResolutionSheet(const QString& filename, QWidge
     // Fixed: the message's fixed width makes the sheet sheetWidth wide, its lines make it tall.
     layout->setSizeConstraint(QLayout::SetFixedSize);
 
-    auto* icon = new QLabel;
-    icon->setObjectName(QStringLiteral("icon"));
-    Theme::setSymbol(icon, QStringLiteral("exclamationmark.triangle"), Theme::Color::orange,
+    auto* icon = Theme::symbolLabel(QStringLiteral("exclamationmark.triangle"), Theme::Color::orange,
         QFontMetrics(Theme::systemFont(32)).height());
+    icon->setObjectName(QStringLiteral("icon"));
     layout->addWidget(icon, 0, Qt::AlignHCenter);
 
     auto* heading = new QLabel(title);

@@ -1,7 +1,5 @@
 #pragma once
 
-#include "model/RawValue.h"
-
 #include <QDialog>
 #include <QString>
 #include <QUrl>
@@ -23,10 +21,6 @@ struct FileConflict {
 };
 
 enum class ConflictResolution { overwrite, rename, skip };
-
-QString rawValue(ConflictResolution resolution);
-template <>
-QList<ConflictResolution> allCases<ConflictResolution>();
 
 // Asks what to do with one name conflict. Window-modal over the browser; the only way out is one
 // of its three answers (Escape and the window's close button do nothing); Return overwrites.

@@ -27,7 +27,6 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QVBoxLayout>
-#include <QtConcurrent/QtConcurrentRun>
 
 namespace vantrel {
 
@@ -67,7 +66,6 @@ FileBrowserServices& FileBrowserServices::operator=(FileBrowserServices&&) noexc
 FileBrowserView::FileBrowserView(const NASConfig& config, const QUrl& mountPoint, Services services, QWidget* parent)
     : QWidget(parent)
     , m_config(config)
-    , m_mountPoint(mountPoint)
     , m_workspace(services.workspace ? *services.workspace : Workspace::shared())
     , m_fileDialogs(services.fileDialogs ? *services.fileDialogs : FileDialogs::shared())
     , m_fsManager(
@@ -116,8 +114,7 @@ FileBrowserView::FileBrowserView(const NASConfig& config, const QUrl& mountPoint
     root->addWidget(divider());
 
     m_fileList = new FileListView(m_workspace);
-    if (services.clock)
-        m_fileList->model()->setClock(services.clock);
+    m_fileList->model()->setClock(services.clock);
     root->addWidget(m_fileList, 1);
     root->addWidget(divider());
 
@@ -134,10 +131,8 @@ FileBrowserView::FileBrowserView(const NASConfig& config, const QUrl& mountPoint
         [this](const QUrl& url) { m_fsManager->navigate(url); });
 
     connect(m_fileList, &FileListView::openRequested, this, &FileBrowserView::openItem);
-    connect(m_fileList, &FileListView::selectionChanged, this, [this](const QSet<QUuid>& ids) {
-        m_selectedItems = ids;
-        m_download->setEnabled(!ids.isEmpty());
-    });
+    connect(m_fileList, &FileListView::selectionChanged, this,
+        [this](const QSet<QUuid>& ids) { m_download->setEnabled(!ids.isEmpty()); });
     connect(m_fileList, &FileListView::filesDropped, this, &FileBrowserView::handleDrop);
 
     connect(m_fsManager, &FileSystemManager::currentItemsChanged, this, [this] {
@@ -147,7 +142,7 @@ FileBrowserView::FileBrowserView(const NASConfig& config, const QUrl& mountPoint
     });
     connect(m_fsManager, &FileSystemManager::isLoadingChanged, this, &FileBrowserView::updateListLoading);
     connect(m_fsManager, &FileSystemManager::currentPathChanged, this, [this] {
-        m_breadcrumb->setPath(currentFolder(), m_mountPoint, m_config.name);
+        m_breadcrumb->setPath(currentFolder(), mountPoint(), m_config.name);
         updateListLoading();
     });
     connect(m_fsManager, &FileSystemManager::isAtRootChanged, this,
@@ -155,7 +150,7 @@ FileBrowserView::FileBrowserView(const NASConfig& config, const QUrl& mountPoint
 
     m_back->setEnabled(!m_fsManager->isAtRoot());
     m_download->setEnabled(false);
-    m_breadcrumb->setPath(currentFolder(), m_mountPoint, m_config.name);
+    m_breadcrumb->setPath(currentFolder(), mountPoint(), m_config.name);
     updateListLoading();
 }
 
@@ -165,9 +160,19 @@ FileBrowserView::~FileBrowserView()
     delete m_transferQueue;
 }
 
+QUrl FileBrowserView::mountPoint() const
+{
+    return m_fsManager->mountPoint();
+}
+
 QUrl FileBrowserView::currentFolder() const
 {
-    return m_fsManager->currentPath().value_or(m_mountPoint);
+    return m_fsManager->currentPath().value_or(mountPoint());
+}
+
+QSet<QUuid> FileBrowserView::selectedItems() const
+{
+    return m_fileList->selection();
 }
 
 void FileBrowserView::updateListLoading()
@@ -218,9 +223,10 @@ void FileBrowserView::openInFinder()
 void FileBrowserView::downloadSelected()
 {
     // What is selected now: later listings give the same entries other ids.
+    const QSet<QUuid> selected = selectedItems();
     QList<FileItem> chosen;
     for (const FileItem& item : m_fsManager->currentItems()) {
-        if (m_selectedItems.contains(item.id))
+        if (selected.contains(item.id))
             chosen.append(item);
     }
     if (chosen.isEmpty())

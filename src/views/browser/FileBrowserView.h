@@ -1,6 +1,7 @@
 #pragma once
 
 #include "files/FileItem.h"
+#include "files/FileSystemManager.h"
 #include "files/TransferTask.h"
 #include "model/NASConfig.h"
 #include "views/browser/ConflictResolutionSheet.h"
@@ -25,7 +26,6 @@ class BreadcrumbView;
 class CacheManager;
 class FileDialogs;
 class FileListView;
-class FileSystemManager;
 class LogManager;
 class NotificationService;
 class QuickLookCoordinator;
@@ -73,7 +73,7 @@ public:
     ~FileBrowserView() override;
 
     const NASConfig& config() const { return m_config; }
-    QUrl mountPoint() const { return m_mountPoint; }
+    QUrl mountPoint() const;
 
     FileSystemManager& fileSystemManager() const { return *m_fsManager; }
     TransferManager& transferManager() const { return *m_transferManager; }
@@ -81,7 +81,7 @@ public:
 
     // The manager's current path, or the mount point while it has none.
     QUrl currentFolder() const;
-    QSet<QUuid> selectedItems() const { return m_selectedItems; }
+    QSet<QUuid> selectedItems() const;
     std::optional<FileConflict> pendingConflict() const { return m_pendingConflict; }
     // The sheet asking about the pending conflict, while it is open.
     ConflictResolutionSheet* conflictSheet() const { return m_sheet; }
@@ -111,7 +111,7 @@ public:
     std::unique_ptr<TransferManager> releaseTransferManager();
 
     // Seconds between the automatic reloads while the window is on screen.
-    double autoRefreshInterval = 5.0;
+    double autoRefreshInterval = FileSystemManager::defaultAutoRefreshInterval;
 
 signals:
     // A message about something that could not be done is on screen (tests wait for it).
@@ -132,14 +132,12 @@ private:
     void updateListLoading();
 
     NASConfig m_config;
-    QUrl m_mountPoint;
     Workspace& m_workspace;
     FileDialogs& m_fileDialogs;
     FileSystemManager* m_fsManager;
     std::unique_ptr<TransferManager> m_transferManager;
     QuickLookCoordinator* m_quickLook;
 
-    QSet<QUuid> m_selectedItems;
     std::optional<FileConflict> m_pendingConflict;
     QList<FileConflict> m_conflicts;
     QPointer<ConflictResolutionSheet> m_sheet;

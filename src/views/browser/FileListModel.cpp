@@ -14,34 +14,15 @@
 
 namespace vantrel {
 
-namespace {
-
-bool looksTheSame(const FileItem& a, const FileItem& b)
-{
-    return a.name == b.name && a.size == b.size && a.isDirectory == b.isDirectory
-        && a.modificationDate == b.modificationDate;
-}
-
-} // namespace
-
 FileListModel::FileListModel(QObject* parent)
     : RowMergingModel(parent)
-    , m_now([] { return QDateTime::currentDateTime(); })
+    , m_now(systemNow)
 {
 }
 
 void FileListModel::setClock(Clock now)
 {
-    m_now = now ? std::move(now) : Clock([] { return QDateTime::currentDateTime(); });
-}
-
-int FileListModel::rowOf(const QUrl& url) const
-{
-    for (qsizetype row = 0; row < m_items.size(); ++row) {
-        if (m_items.at(row).url == url)
-            return int(row);
-    }
-    return -1;
+    m_now = now ? std::move(now) : Clock(systemNow);
 }
 
 void FileListModel::setItems(const QList<FileItem>& next)
@@ -106,7 +87,7 @@ void FileListModel::refreshRows(const QList<FileItem>& next)
     // Same URLs, row for row; the ids are new in any case.
     QList<std::pair<int, int>> changed;
     for (qsizetype row = 0; row < next.size(); ++row) {
-        if (looksTheSame(m_items.at(row), next.at(row)))
+        if (m_items.at(row).describesTheSame(next.at(row)))
             continue;
         if (!changed.isEmpty() && changed.last().second == row - 1)
             changed.last().second = int(row);
@@ -175,7 +156,6 @@ QVariant FileListModel::data(const QModelIndex& index, int role) const
             return Theme::color(Theme::Color::secondary);
         return {};
     case IdRole: return item.id;
-    case UrlRole: return item.url;
     case SymbolRole: return index.column() == nameColumn ? QVariant(item.iconName()) : QVariant();
     case TintRole:
         if (index.column() == nameColumn)

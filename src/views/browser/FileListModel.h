@@ -1,6 +1,7 @@
 #pragma once
 
 #include "files/FileItem.h"
+#include "platform/Clock.h"
 #include "views/widgets/RowMergingModel.h"
 
 #include <QAbstractTableModel>
@@ -8,8 +9,6 @@
 #include <QHash>
 #include <QIcon>
 #include <QList>
-
-#include <functional>
 
 namespace vantrel {
 
@@ -25,11 +24,9 @@ public:
     enum Column { nameColumn, sizeColumn, modifiedColumn, numberOfColumns };
     enum Role {
         IdRole = Qt::UserRole + 1, // QUuid
-        UrlRole,                   // QUrl
         SymbolRole,                // the name column's symbol name
         TintRole,                  // the name of the symbol's or the text's colour
     };
-    using Clock = std::function<QDateTime()>;
 
     explicit FileListModel(QObject* parent = nullptr);
 
@@ -39,8 +36,6 @@ public:
     void setItems(const QList<FileItem>& items);
     const QList<FileItem>& items() const { return m_items; }
     const FileItem& item(int row) const { return m_items.at(row); }
-    // -1 when no row has the URL.
-    int rowOf(const QUrl& url) const;
 
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;

@@ -1,7 +1,6 @@
 #include "views/browser/FileListView.h"
 
 #include "platform/Localization.h"
-#include "platform/gui/Symbols.h"
 #include "platform/gui/Workspace.h"
 #include "views/widgets/Spinner.h"
 #include "views/widgets/Theme.h"
@@ -16,7 +15,7 @@
 #include <QTableView>
 #include <QVBoxLayout>
 
-#include <cmath>
+#include <algorithm>
 
 namespace vantrel {
 
@@ -82,15 +81,8 @@ FileListView::FileListView(Workspace& workspace, QWidget* parent)
     empty->addStretch();
     auto* folder = new QLabel;
     folder->setObjectName(QStringLiteral("emptySymbol"));
-    const int symbolPixels = QFontMetrics(Theme::systemFont(48)).height();
-    QColor dimmed = Theme::color(Theme::Color::secondary, palette());
-    dimmed.setAlphaF(dimmed.alphaF() * 0.5);
-    const qreal ratio = devicePixelRatioF();
-    QPixmap pixmap = Symbols::tinted(QStringLiteral("folder"), dimmed, int(std::ceil(symbolPixels * ratio)));
-    pixmap.setDevicePixelRatio(ratio);
-    folder->setPixmap(pixmap);
-    folder->setProperty("symbol", QStringLiteral("folder"));
-    folder->setProperty("tint", Theme::name(Theme::Color::secondary));
+    Theme::setSymbol(folder, QStringLiteral("folder"), Theme::Color::secondary,
+        QFontMetrics(Theme::systemFont(48)).height(), 0.5);
     empty->addWidget(folder, 0, Qt::AlignHCenter);
     empty->addWidget(styledLabel(Localization::text(QStringLiteral("Empty Folder"), QStringLiteral("Empty Folder")),
         Theme::TextStyle::headline, 1.0, QStringLiteral("emptyTitle")));

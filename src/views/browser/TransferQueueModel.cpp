@@ -28,7 +28,6 @@ QVariant TransferQueueModel::data(const QModelIndex& index, int role) const
     switch (role) {
     case Qt::DisplayRole: return RecentFilesTracker::lastPathComponent(task.sourceURL);
     case TaskRole: return QVariant::fromValue(task);
-    case IdRole: return task.id;
     default: return {};
     }
 }

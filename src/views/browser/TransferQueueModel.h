@@ -15,7 +15,7 @@ class TransferQueueModel final : public RowMergingModel<QAbstractListModel> {
     Q_OBJECT
 
 public:
-    enum Role { TaskRole = Qt::UserRole + 1, IdRole };
+    enum Role { TaskRole = Qt::UserRole + 1 };
 
     explicit TransferQueueModel(QObject* parent = nullptr);
 

@@ -11,7 +11,6 @@
 #include <QLabel>
 #include <QListView>
 #include <QPointer>
-#include <QScrollBar>
 #include <QStackedWidget>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -99,13 +98,11 @@ TransferQueueView::TransferQueueView(TransferManager& manager, Clock clock, QWid
     m_header->setFixedHeight(collapsedHeight);
     auto* header = new QHBoxLayout(m_header);
     header->setContentsMargins(12, 8, 12, 8);
-    auto* symbol = new QLabel;
-    symbol->setObjectName(QStringLiteral("symbol"));
     auto* title = new QLabel(Localization::text(QStringLiteral("transfer.title"), QStringLiteral("Transfers")));
     title->setObjectName(QStringLiteral("title"));
     title->setTextFormat(Qt::PlainText);
     title->setFont(Theme::systemFont(12, QFont::DemiBold));
-    Theme::setSymbol(symbol, QStringLiteral("arrow.up.arrow.down"), Theme::Color::secondary,
+    auto* symbol = Theme::symbolLabel(QStringLiteral("arrow.up.arrow.down"), Theme::Color::secondary,
         QFontMetrics(title->font()).height());
     header->addWidget(symbol);
     header->addWidget(title);
@@ -193,10 +190,7 @@ int TransferQueueView::activeCount() const
 bool TransferQueueView::hasCompletedTasks() const
 {
     const QList<TransferTask>& tasks = m_model->tasks();
-    return std::any_of(tasks.cbegin(), tasks.cend(), [](const TransferTask& task) {
-        return task.status == TransferStatus::completed || task.status == TransferStatus::cancelled
-            || task.status == TransferStatus::failed;
-    });
+    return std::any_of(tasks.cbegin(), tasks.cend(), [](const TransferTask& task) { return task.isFinished(); });
 }
 
 void TransferQueueView::showTasks(const QList<TransferTask>& tasks)

@@ -27,6 +27,9 @@ ElidedLabel::ElidedLabel(const QString& text, QWidget* parent, Qt::TextElideMode
 
 void ElidedLabel::setFullText(const QString& text)
 {
+    // List delegates set the same text on every paint; a new width or font re-elides by itself.
+    if (text == m_fullText)
+        return;
     m_fullText = text;
     updateElision();
     updateGeometry();

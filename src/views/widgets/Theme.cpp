@@ -189,10 +189,11 @@ void Theme::setTint(QWidget* widget, Color color, qreal opacity)
     widget->setProperty("tint", name(color));
 }
 
-void Theme::setSymbol(QLabel* label, const QString& symbolName, Color tint, int pixelSize)
+void Theme::setSymbol(QLabel* label, const QString& symbolName, Color tint, int pixelSize, qreal opacity)
 {
     const qreal ratio = label->devicePixelRatioF();
-    QPixmap pixmap = Symbols::tinted(symbolName, color(tint, label->palette()), int(std::ceil(pixelSize * ratio)));
+    QPixmap pixmap = Symbols::tinted(
+        symbolName, withAlpha(color(tint, label->palette()), opacity), int(std::ceil(pixelSize * ratio)));
     pixmap.setDevicePixelRatio(ratio);
     label->setPixmap(pixmap);
     label->setProperty("symbol", symbolName);

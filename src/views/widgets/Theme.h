@@ -57,7 +57,7 @@ public:
     // Children that set no colour of their own take it too.
     static void setTint(QWidget* widget, Color color, qreal opacity = 1.0);
     // Shows the symbol on the label or button at the given pixel size, drawn in the tint.
-    static void setSymbol(QLabel* label, const QString& symbolName, Color tint, int pixelSize);
+    static void setSymbol(QLabel* label, const QString& symbolName, Color tint, int pixelSize, qreal opacity = 1.0);
     static void setSymbol(QAbstractButton* button, const QString& symbolName, Color tint, int pixelSize);
 };
 
