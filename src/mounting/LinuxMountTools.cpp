@@ -1,6 +1,7 @@
 #include "mounting/LinuxMountTools.h"
 
 #include "mounting/RcloneMount.h"
+#include "platform/AppPaths.h"
 #include "platform/FileSystemInfo.h"
 #include "platform/FileWork.h"
 #include "platform/Localization.h"
@@ -156,7 +157,7 @@ QString defaultLogFolder()
     // Qt gives no runtime folder when the one it finds is not the user's own; the cache serves then.
     QString base = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
     if (base.isEmpty())
-        base = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) + QStringLiteral("/Vantrel");
+        base = AppPaths::cacheDirectory();
     return base + QStringLiteral("/vantrel-mounts");
 }
 
