@@ -124,17 +124,9 @@ FolderCheck checkFolder(const FileSystemInfo& fileSystem, const QString& path,
             QStringLiteral("Mount point is already in use by a ") + mounted->type + QStringLiteral(" mount: ") + path);
     }
 
-    const QFileInfo info(path);
-    if (info.exists() && !info.isDir())
-        return fail(QStringLiteral("Mount point path exists but is not a directory: ") + path);
-    if (!info.exists()) {
-        std::error_code ec;
-        std::filesystem::create_directories(std::filesystem::path(native.toStdString()), ec);
-        if (ec) {
-            return fail(QStringLiteral("Failed to create mount point directory '") + path + QStringLiteral("': ")
-                + QString::fromLocal8Bit(ec.message()));
-        }
-    }
+    check.error = LinuxMountTools::ensureFolder(path);
+    if (check.error)
+        return check;
     if (::access(native.constData(), W_OK) != 0)
         return fail(QStringLiteral("Mount point is not writable: ") + path);
     const QDir folder(path);
@@ -173,6 +165,22 @@ LinuxMountTools::LinuxMountTools(SystemTools tools, FileSystemInfo& fileSystem)
 QString LinuxMountTools::absolutePath(const QString& path)
 {
     return QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+}
+
+std::optional<VantrelError> LinuxMountTools::ensureFolder(const QString& path)
+{
+    const QFileInfo info(path);
+    if (info.exists() && !info.isDir())
+        return VantrelError::mountFailed(QStringLiteral("Mount point path exists but is not a directory: ") + path);
+    if (!info.exists()) {
+        std::error_code ec;
+        std::filesystem::create_directories(std::filesystem::path(QFile::encodeName(path).toStdString()), ec);
+        if (ec) {
+            return VantrelError::mountFailed(QStringLiteral("Failed to create mount point directory '") + path
+                + QStringLiteral("': ") + QString::fromLocal8Bit(ec.message()));
+        }
+    }
+    return std::nullopt;
 }
 
 QCoro::Task<ProcessResult> LinuxMountTools::run(QString program, QStringList arguments, double timeLimit,

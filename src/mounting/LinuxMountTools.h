@@ -120,6 +120,9 @@ public:
     static std::pair<QString, QString> splitDomain(const QString& user);
     // The path made absolute, with "." and ".." resolved (links are not followed).
     static QString absolutePath(const QString& path);
+    // A mount point's folder, created with its parents when missing; an error when it cannot be
+    // made or something other than a folder has its name.
+    static std::optional<VantrelError> ensureFolder(const QString& path);
 
 private:
     // A kernel mount tool, once more through "sudo -n" when refused for lack of privilege.

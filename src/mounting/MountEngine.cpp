@@ -14,9 +14,6 @@
 
 #include <qcoro/qcorofuture.h>
 
-#include <filesystem>
-#include <system_error>
-
 namespace vantrel {
 
 // No temporaries inside co_await expressions in this file: GCC 12 destroys some of them twice
@@ -116,21 +113,14 @@ QCoro::Task<bool> MountEngine::isMountedAsync(QString path) const
 void MountEngine::ensureMountPoint(const QString& path) const
 {
     const QFileInfo info(path);
-    if (info.exists()) {
-        if (info.isDir())
-            return;
-        throw VantrelError::mountFailed(QStringLiteral("Mount point path exists but is not a directory: ") + path);
-    }
-    if (path.startsWith(QLatin1String("/Volumes/"))) {
+    if (info.exists() && info.isDir())
+        return;
+    if (!info.exists() && path.startsWith(QLatin1String("/Volumes/"))) {
         throw VantrelError::mountFailed(QStringLiteral("无法自动创建 /Volumes/ 下的挂载点（需要 root 权限）。")
             + QStringLiteral("请使用默认路径，或手动在终端执行：sudo mkdir -p '") + path + QLatin1Char('\''));
     }
-    std::error_code ec;
-    std::filesystem::create_directories(std::filesystem::path(QFile::encodeName(path).toStdString()), ec);
-    if (ec) {
-        throw VantrelError::mountFailed(QStringLiteral("Failed to create mount point directory '") + path
-            + QStringLiteral("': ") + QString::fromLocal8Bit(ec.message()));
-    }
+    if (const std::optional<VantrelError> error = LinuxMountTools::ensureFolder(path))
+        throw *error;
 }
 
 QCoro::Task<bool> MountEngine::prepareMountPoint(QString path) const
