@@ -73,7 +73,7 @@ UserSpaceMount userSpaceMountState(const FileSystemInfo::MountEntry& entry, doub
         return UserSpaceMount::dead;
     if (entry.type == QLatin1String("fuse.rclone")) {
         if (const auto server = RcloneMount::serverOfMount(entry.source)) {
-            const auto limit = std::chrono::milliseconds(timerMilliseconds(probeSeconds));
+            const auto limit = millisecondsOf(probeSeconds);
             if (!TcpProbe::accepts(server->host, server->port.value_or(smbPort), limit))
                 return UserSpaceMount::serverGone;
         }
