@@ -13,7 +13,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
-#include <QtConcurrent/QtConcurrentRun>
 
 #include <qcoro/qcorofuture.h>
 
@@ -254,6 +253,14 @@ bool LinuxMountTools::isMounted(const QString& path) const
         && userSpaceMountState(*entry, serverProbeTimeout) == UserSpaceMount::live;
 }
 
+QCoro::Task<std::optional<QString>> LinuxMountTools::mountedType(QString path) const
+{
+    const FileSystemInfo& fileSystem = m_fileSystem;
+    auto probe = [&fileSystem, path] { return fileSystem.mountedTypeAt(path); };
+    QFuture<std::optional<QString>> probing = runBlockingWork(probe);
+    co_return co_await probing;
+}
+
 QCoro::Task<> LinuxMountTools::prepareMountFolder(QString path, std::optional<QString> requiredRoot)
 {
     const FileSystemInfo& fileSystem = m_fileSystem;
@@ -289,10 +296,8 @@ QCoro::Task<> LinuxMountTools::mountSMB(SmbShare share)
 QCoro::Task<> LinuxMountTools::unmount(QString mountPoint, bool force)
 {
     const QString path = absolutePath(mountPoint);
-    const FileSystemInfo& fileSystem = m_fileSystem;
-    auto inspect = [&fileSystem, path] { return fileSystem.mountedTypeAt(path); };
-    QFuture<std::optional<QString>> inspecting = QtConcurrent::run(&localIOPool(), inspect);
-    const std::optional<QString> type = co_await inspecting;
+    auto inspecting = mountedType(path);
+    const std::optional<QString> type = co_await std::move(inspecting);
 
     if (type && type->startsWith(QLatin1String("fuse"))) {
         const RcloneMount rclone(*this);

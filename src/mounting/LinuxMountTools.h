@@ -102,6 +102,10 @@ public:
     // Blocks for up to serverProbeTimeout: call it off the main thread.
     bool isMounted(const QString& path) const;
 
+    // The kernel's type of what is mounted right at the path, read off the main thread; none when
+    // nothing is.
+    QCoro::Task<std::optional<QString>> mountedType(QString path) const;
+
     // The mount point's folder before a mount: inside requiredRoot when given, created when
     // missing, a writable and empty folder. A dead user-space mount left at the folder is
     // detached first; a live one whose server does not answer is reported as connectionFailed
