@@ -100,9 +100,7 @@ FolderCheck checkFolder(const FileSystemInfo& fileSystem, const QString& path,
         // Judged after "." and ".." are resolved: a share named "", "/" or ".." must not mount
         // over the root or anywhere above it.
         const QString root = LinuxMountTools::absolutePath(*requiredRoot);
-        const QString target = LinuxMountTools::absolutePath(path);
-        const QString prefix = root.endsWith(QLatin1Char('/')) ? root : root + QLatin1Char('/');
-        if (!target.startsWith(prefix) || target.size() <= prefix.size())
+        if (!LinuxMountTools::isStrictlyInside(root, LinuxMountTools::absolutePath(path)))
             return fail(
                 QStringLiteral("Mount point ") + path + QStringLiteral(" is not a folder inside ") + *requiredRoot);
     }
@@ -180,6 +178,12 @@ std::optional<VantrelError> LinuxMountTools::ensureFolder(const QString& path)
         }
     }
     return std::nullopt;
+}
+
+bool LinuxMountTools::isStrictlyInside(const QString& root, const QString& path)
+{
+    const QString prefix = root.endsWith(QLatin1Char('/')) ? root : root + QLatin1Char('/');
+    return path.startsWith(prefix) && path.size() > prefix.size();
 }
 
 QCoro::Task<ProcessResult> LinuxMountTools::run(QString program, QStringList arguments, double timeLimit,

@@ -124,6 +124,9 @@ public:
     static std::pair<QString, QString> splitDomain(const QString& user);
     // The path made absolute, with "." and ".." resolved (links are not followed).
     static QString absolutePath(const QString& path);
+    // The path lies below the root and is not the root itself. Both must have "." and ".." resolved
+    // already, or a share named "" or ".." would pass for the root or a folder above it.
+    static bool isStrictlyInside(const QString& root, const QString& path);
     // A mount point's folder, created with its parents when missing; an error when it cannot be
     // made or something other than a folder has its name.
     static std::optional<VantrelError> ensureFolder(const QString& path);

@@ -366,7 +366,7 @@ void MountEngine::removeMountPointFolder(const QString& path) const
     // only while empty: a share named "" or ".." must never reach the root or anything above it.
     const QString root = QDir::cleanPath(m_mountRoot);
     const QString target = QDir::cleanPath(path);
-    if (root.isEmpty() || !target.startsWith(root + QLatin1Char('/')) || target.size() <= root.size() + 1)
+    if (root.isEmpty() || !LinuxMountTools::isStrictlyInside(root, target))
         return;
     QDir().rmdir(target);
 }
