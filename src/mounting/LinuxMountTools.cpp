@@ -335,15 +335,17 @@ QCoro::Task<> LinuxMountTools::mountNFS(NfsShare share)
     auto preparing = prepareMountFolder(share.mountPoint, share.requiredRoot);
     co_await std::move(preparing);
 
-    QString options = QStringLiteral("vers=4,tcp,noresvport");
-    if (share.readOnly)
-        options += QStringLiteral(",ro");
     const QStringList arguments{share.address + QLatin1Char(':') + share.exportPath, share.mountPoint,
-        QStringLiteral("-o"), options};
+        QStringLiteral("-o"), nfsOptions(share.readOnly)};
     auto running = runWithSudoRetry(m_tools.nfsMount, arguments, mountTimeout);
     const ProcessResult result = co_await std::move(running);
     if (result.exitCode != 0)
         throw nfsMountFailure(toolName(m_tools.nfsMount), result);
+}
+
+QString LinuxMountTools::nfsOptions(bool readOnly)
+{
+    return readOnly ? QStringLiteral("vers=4,tcp,noresvport,ro") : QStringLiteral("vers=4,tcp,noresvport");
 }
 
 VantrelError LinuxMountTools::nfsMountFailure(const QString& tool, const ProcessResult& result)

@@ -56,6 +56,9 @@ public:
 
     // The failure of an NFS mount tool's run (whichever platform's).
     static VantrelError nfsMountFailure(const QString& tool, const ProcessResult& result);
+    // The NFS mount options, "vers=4,tcp,noresvport" and ",ro" for a read-only share (whichever
+    // platform's tool).
+    static QString nfsOptions(bool readOnly);
 
     explicit LinuxMountTools(SystemTools tools = SystemTools::linuxSet());
     LinuxMountTools(SystemTools tools, FileSystemInfo& fileSystem);
@@ -82,7 +85,7 @@ public:
     // environment only. Throws authenticationFailed, connectionFailed, timeout or mountFailed.
     QCoro::Task<> mountSMB(SmbShare share);
 
-    // mount.nfs4 with "vers=4,tcp,noresvport[,ro]"; refused for lack of privilege, it is tried
+    // mount.nfs4 with nfsOptions; refused for lack of privilege, it is tried
     // once more through "sudo -n". Throws mountFailed or timeout.
     QCoro::Task<> mountNFS(NfsShare share);
 

@@ -330,11 +330,8 @@ QCoro::Task<QUrl> MountEngine::mountNFS(NASConfig config)
         co_return directoryUrl(path);
     }
 
-    QString options = QStringLiteral("vers=4,tcp,noresvport");
-    if (config.mountOptions.readOnly)
-        options += QStringLiteral(",ro");
-    const QStringList arguments{QStringLiteral("-o"), options, config.address + QLatin1Char(':') + config.sharePath,
-        path};
+    const QStringList arguments{QStringLiteral("-o"), LinuxMountTools::nfsOptions(config.mountOptions.readOnly),
+        config.address + QLatin1Char(':') + config.sharePath, path};
 
     auto first = run(m_tools.nfsMount, arguments, mountTimeout);
     ProcessResult result = co_await std::move(first);
