@@ -33,11 +33,6 @@ VantrelError asVantrelError(const std::exception_ptr& failure)
     }
 }
 
-std::chrono::milliseconds delayOf(double seconds)
-{
-    return millisecondsOf(seconds);
-}
-
 // A share without an address (a blank one just added) has nothing to mount yet; only an explicit
 // request tries it.
 bool hasAddress(const NASConfig& config)
@@ -103,7 +98,7 @@ void AutoMountStrategy::scheduleEvaluation()
 {
     if (m_stopped)
         return;
-    m_debounce.start(delayOf(debounceDelay), [this] { detach(evaluate()); });
+    m_debounce.start(millisecondsOf(debounceDelay), [this] { detach(evaluate()); });
 }
 
 // ---- evaluation -------------------------------------------------------------------------------
@@ -153,7 +148,7 @@ void AutoMountStrategy::scheduleMount(const NASConfig& config)
     cancelRetry(id);
     m_schedule.resetRetryCount(id);
 
-    m_schedule.scheduleMount(id, delayOf(scheduledMountDelay), [this, config] {
+    m_schedule.scheduleMount(id, millisecondsOf(scheduledMountDelay), [this, config] {
         if (isInStore(config.id))
             detach(performMount(config));
     });

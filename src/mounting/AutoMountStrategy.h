@@ -7,7 +7,6 @@
 #include "mounting/MountSchedule.h"
 #include "platform/Threading.h"
 
-#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QSet>

@@ -1,6 +1,7 @@
 #include "mounting/LinuxMountTools.h"
 
 #include "mounting/RcloneMount.h"
+#include "platform/AppPaths.h"
 #include "platform/FileSystemInfo.h"
 #include "platform/FileWork.h"
 #include "platform/Localization.h"
@@ -12,7 +13,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
-#include <QtConcurrent/QtConcurrentRun>
 
 #include <qcoro/qcorofuture.h>
 
@@ -72,7 +72,7 @@ UserSpaceMount userSpaceMountState(const FileSystemInfo::MountEntry& entry, doub
         return UserSpaceMount::dead;
     if (entry.type == QLatin1String("fuse.rclone")) {
         if (const auto server = RcloneMount::serverOfMount(entry.source)) {
-            const auto limit = std::chrono::milliseconds(timerMilliseconds(probeSeconds));
+            const auto limit = millisecondsOf(probeSeconds);
             if (!TcpProbe::accepts(server->host, server->port.value_or(smbPort), limit))
                 return UserSpaceMount::serverGone;
         }
@@ -100,9 +100,7 @@ FolderCheck checkFolder(const FileSystemInfo& fileSystem, const QString& path,
         // Judged after "." and ".." are resolved: a share named "", "/" or ".." must not mount
         // over the root or anywhere above it.
         const QString root = LinuxMountTools::absolutePath(*requiredRoot);
-        const QString target = LinuxMountTools::absolutePath(path);
-        const QString prefix = root.endsWith(QLatin1Char('/')) ? root : root + QLatin1Char('/');
-        if (!target.startsWith(prefix) || target.size() <= prefix.size())
+        if (!LinuxMountTools::isStrictlyInside(root, LinuxMountTools::absolutePath(path)))
             return fail(
                 QStringLiteral("Mount point ") + path + QStringLiteral(" is not a folder inside ") + *requiredRoot);
     }
@@ -123,17 +121,9 @@ FolderCheck checkFolder(const FileSystemInfo& fileSystem, const QString& path,
             QStringLiteral("Mount point is already in use by a ") + mounted->type + QStringLiteral(" mount: ") + path);
     }
 
-    const QFileInfo info(path);
-    if (info.exists() && !info.isDir())
-        return fail(QStringLiteral("Mount point path exists but is not a directory: ") + path);
-    if (!info.exists()) {
-        std::error_code ec;
-        std::filesystem::create_directories(std::filesystem::path(native.toStdString()), ec);
-        if (ec) {
-            return fail(QStringLiteral("Failed to create mount point directory '") + path + QStringLiteral("': ")
-                + QString::fromLocal8Bit(ec.message()));
-        }
-    }
+    check.error = LinuxMountTools::ensureFolder(path);
+    if (check.error)
+        return check;
     if (::access(native.constData(), W_OK) != 0)
         return fail(QStringLiteral("Mount point is not writable: ") + path);
     const QDir folder(path);
@@ -156,7 +146,7 @@ QString defaultLogFolder()
     // Qt gives no runtime folder when the one it finds is not the user's own; the cache serves then.
     QString base = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
     if (base.isEmpty())
-        base = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) + QStringLiteral("/Vantrel");
+        base = AppPaths::cacheDirectory();
     return base + QStringLiteral("/vantrel-mounts");
 }
 
@@ -172,6 +162,28 @@ LinuxMountTools::LinuxMountTools(SystemTools tools, FileSystemInfo& fileSystem)
 QString LinuxMountTools::absolutePath(const QString& path)
 {
     return QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+}
+
+std::optional<VantrelError> LinuxMountTools::ensureFolder(const QString& path)
+{
+    const QFileInfo info(path);
+    if (info.exists() && !info.isDir())
+        return VantrelError::mountFailed(QStringLiteral("Mount point path exists but is not a directory: ") + path);
+    if (!info.exists()) {
+        std::error_code ec;
+        std::filesystem::create_directories(std::filesystem::path(QFile::encodeName(path).toStdString()), ec);
+        if (ec) {
+            return VantrelError::mountFailed(QStringLiteral("Failed to create mount point directory '") + path
+                + QStringLiteral("': ") + QString::fromLocal8Bit(ec.message()));
+        }
+    }
+    return std::nullopt;
+}
+
+bool LinuxMountTools::isStrictlyInside(const QString& root, const QString& path)
+{
+    const QString prefix = root.endsWith(QLatin1Char('/')) ? root : root + QLatin1Char('/');
+    return path.startsWith(prefix) && path.size() > prefix.size();
 }
 
 QCoro::Task<ProcessResult> LinuxMountTools::run(QString program, QStringList arguments, double timeLimit,
@@ -245,6 +257,14 @@ bool LinuxMountTools::isMounted(const QString& path) const
         && userSpaceMountState(*entry, serverProbeTimeout) == UserSpaceMount::live;
 }
 
+QCoro::Task<std::optional<QString>> LinuxMountTools::mountedType(QString path) const
+{
+    const FileSystemInfo& fileSystem = m_fileSystem;
+    auto probe = [&fileSystem, path] { return fileSystem.mountedTypeAt(path); };
+    QFuture<std::optional<QString>> probing = runBlockingWork(probe);
+    co_return co_await probing;
+}
+
 QCoro::Task<> LinuxMountTools::prepareMountFolder(QString path, std::optional<QString> requiredRoot)
 {
     const FileSystemInfo& fileSystem = m_fileSystem;
@@ -280,10 +300,8 @@ QCoro::Task<> LinuxMountTools::mountSMB(SmbShare share)
 QCoro::Task<> LinuxMountTools::unmount(QString mountPoint, bool force)
 {
     const QString path = absolutePath(mountPoint);
-    const FileSystemInfo& fileSystem = m_fileSystem;
-    auto inspect = [&fileSystem, path] { return fileSystem.mountedTypeAt(path); };
-    QFuture<std::optional<QString>> inspecting = QtConcurrent::run(&localIOPool(), inspect);
-    const std::optional<QString> type = co_await inspecting;
+    auto inspecting = mountedType(path);
+    const std::optional<QString> type = co_await std::move(inspecting);
 
     if (type && type->startsWith(QLatin1String("fuse"))) {
         const RcloneMount rclone(*this);
@@ -317,15 +335,17 @@ QCoro::Task<> LinuxMountTools::mountNFS(NfsShare share)
     auto preparing = prepareMountFolder(share.mountPoint, share.requiredRoot);
     co_await std::move(preparing);
 
-    QString options = QStringLiteral("vers=4,tcp,noresvport");
-    if (share.readOnly)
-        options += QStringLiteral(",ro");
     const QStringList arguments{share.address + QLatin1Char(':') + share.exportPath, share.mountPoint,
-        QStringLiteral("-o"), options};
+        QStringLiteral("-o"), nfsOptions(share.readOnly)};
     auto running = runWithSudoRetry(m_tools.nfsMount, arguments, mountTimeout);
     const ProcessResult result = co_await std::move(running);
     if (result.exitCode != 0)
         throw nfsMountFailure(toolName(m_tools.nfsMount), result);
+}
+
+QString LinuxMountTools::nfsOptions(bool readOnly)
+{
+    return readOnly ? QStringLiteral("vers=4,tcp,noresvport,ro") : QStringLiteral("vers=4,tcp,noresvport");
 }
 
 VantrelError LinuxMountTools::nfsMountFailure(const QString& tool, const ProcessResult& result)

@@ -56,6 +56,9 @@ public:
 
     // The failure of an NFS mount tool's run (whichever platform's).
     static VantrelError nfsMountFailure(const QString& tool, const ProcessResult& result);
+    // The NFS mount options, "vers=4,tcp,noresvport" and ",ro" for a read-only share (whichever
+    // platform's tool).
+    static QString nfsOptions(bool readOnly);
 
     explicit LinuxMountTools(SystemTools tools = SystemTools::linuxSet());
     LinuxMountTools(SystemTools tools, FileSystemInfo& fileSystem);
@@ -82,7 +85,7 @@ public:
     // environment only. Throws authenticationFailed, connectionFailed, timeout or mountFailed.
     QCoro::Task<> mountSMB(SmbShare share);
 
-    // mount.nfs4 with "vers=4,tcp,noresvport[,ro]"; refused for lack of privilege, it is tried
+    // mount.nfs4 with nfsOptions; refused for lack of privilege, it is tried
     // once more through "sudo -n". Throws mountFailed or timeout.
     QCoro::Task<> mountNFS(NfsShare share);
 
@@ -102,6 +105,10 @@ public:
     // Blocks for up to serverProbeTimeout: call it off the main thread.
     bool isMounted(const QString& path) const;
 
+    // The kernel's type of what is mounted right at the path, read off the main thread; none when
+    // nothing is.
+    QCoro::Task<std::optional<QString>> mountedType(QString path) const;
+
     // The mount point's folder before a mount: inside requiredRoot when given, created when
     // missing, a writable and empty folder. A dead user-space mount left at the folder is
     // detached first; a live one whose server does not answer is reported as connectionFailed
@@ -120,6 +127,12 @@ public:
     static std::pair<QString, QString> splitDomain(const QString& user);
     // The path made absolute, with "." and ".." resolved (links are not followed).
     static QString absolutePath(const QString& path);
+    // The path lies below the root and is not the root itself. Both must have "." and ".." resolved
+    // already, or a share named "" or ".." would pass for the root or a folder above it.
+    static bool isStrictlyInside(const QString& root, const QString& path);
+    // A mount point's folder, created with its parents when missing; an error when it cannot be
+    // made or something other than a folder has its name.
+    static std::optional<VantrelError> ensureFolder(const QString& path);
 
 private:
     // A kernel mount tool, once more through "sudo -n" when refused for lack of privilege.

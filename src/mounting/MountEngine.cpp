@@ -14,9 +14,6 @@
 
 #include <qcoro/qcorofuture.h>
 
-#include <filesystem>
-#include <system_error>
-
 namespace vantrel {
 
 // No temporaries inside co_await expressions in this file: GCC 12 destroys some of them twice
@@ -116,21 +113,14 @@ QCoro::Task<bool> MountEngine::isMountedAsync(QString path) const
 void MountEngine::ensureMountPoint(const QString& path) const
 {
     const QFileInfo info(path);
-    if (info.exists()) {
-        if (info.isDir())
-            return;
-        throw VantrelError::mountFailed(QStringLiteral("Mount point path exists but is not a directory: ") + path);
-    }
-    if (path.startsWith(QLatin1String("/Volumes/"))) {
+    if (info.exists() && info.isDir())
+        return;
+    if (!info.exists() && path.startsWith(QLatin1String("/Volumes/"))) {
         throw VantrelError::mountFailed(QStringLiteral("无法自动创建 /Volumes/ 下的挂载点（需要 root 权限）。")
             + QStringLiteral("请使用默认路径，或手动在终端执行：sudo mkdir -p '") + path + QLatin1Char('\''));
     }
-    std::error_code ec;
-    std::filesystem::create_directories(std::filesystem::path(QFile::encodeName(path).toStdString()), ec);
-    if (ec) {
-        throw VantrelError::mountFailed(QStringLiteral("Failed to create mount point directory '") + path
-            + QStringLiteral("': ") + QString::fromLocal8Bit(ec.message()));
-    }
+    if (const std::optional<VantrelError> error = LinuxMountTools::ensureFolder(path))
+        throw *error;
 }
 
 QCoro::Task<bool> MountEngine::prepareMountPoint(QString path) const
@@ -340,11 +330,8 @@ QCoro::Task<QUrl> MountEngine::mountNFS(NASConfig config)
         co_return directoryUrl(path);
     }
 
-    QString options = QStringLiteral("vers=4,tcp,noresvport");
-    if (config.mountOptions.readOnly)
-        options += QStringLiteral(",ro");
-    const QStringList arguments{QStringLiteral("-o"), options, config.address + QLatin1Char(':') + config.sharePath,
-        path};
+    const QStringList arguments{QStringLiteral("-o"), LinuxMountTools::nfsOptions(config.mountOptions.readOnly),
+        config.address + QLatin1Char(':') + config.sharePath, path};
 
     auto first = run(m_tools.nfsMount, arguments, mountTimeout);
     ProcessResult result = co_await std::move(first);
@@ -376,7 +363,7 @@ void MountEngine::removeMountPointFolder(const QString& path) const
     // only while empty: a share named "" or ".." must never reach the root or anything above it.
     const QString root = QDir::cleanPath(m_mountRoot);
     const QString target = QDir::cleanPath(path);
-    if (root.isEmpty() || !target.startsWith(root + QLatin1Char('/')) || target.size() <= root.size() + 1)
+    if (root.isEmpty() || !LinuxMountTools::isStrictlyInside(root, target))
         return;
     QDir().rmdir(target);
 }

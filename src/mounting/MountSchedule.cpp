@@ -66,12 +66,8 @@ void MountSchedule::scheduleRetry(const QUuid& configID, const QList<double>& in
 {
     if (intervals.isEmpty())
         return;
-    qint64 count = 0;
-    {
-        QMutexLocker lock(&m_lock);
-        count = m_counts.value(configID, 0);
-        m_counts.insert(configID, count + 1);
-    }
+    const qint64 count = m_counts.value(configID, 0);
+    m_counts.insert(configID, count + 1);
     const qsizetype last = intervals.size() - 1;
     const double delay = intervals.at(static_cast<qsizetype>(std::clamp<qint64>(count, 0, last)));
 
@@ -90,14 +86,12 @@ void MountSchedule::scheduleRetry(const QUuid& configID, const QList<double>& in
 
 void MountSchedule::resetRetryCount(const QUuid& configID)
 {
-    QMutexLocker lock(&m_lock);
     m_counts.insert(configID, 0);
 }
 
 void MountSchedule::cancelRetry(const QUuid& configID)
 {
     stopAndRelease(m_timers.take(configID));
-    QMutexLocker lock(&m_lock);
     m_counts.remove(configID);
 }
 
@@ -106,13 +100,11 @@ void MountSchedule::cancelAllRetries()
     const QHash<QUuid, QTimer*> timers = std::exchange(m_timers, {});
     for (QTimer* timer : timers)
         stopAndRelease(timer);
-    QMutexLocker lock(&m_lock);
     m_counts.clear();
 }
 
 std::optional<qint64> MountSchedule::retryCount(const QUuid& configID) const
 {
-    QMutexLocker lock(&m_lock);
     const auto it = m_counts.constFind(configID);
     return it == m_counts.cend() ? std::nullopt : std::optional<qint64>(*it);
 }

@@ -3,7 +3,6 @@
 #include <QHash>
 #include <QList>
 #include <QMultiHash>
-#include <QMutex>
 #include <QUuid>
 
 #include <chrono>
@@ -17,8 +16,8 @@ namespace vantrel {
 
 // The mounts armed for later, per configuration: delayed mounts (several may be armed at once) and
 // the retry of a failed mount, with a count of the attempts made since the last success that
-// makes each retry wait longer. Timers live on the owner's thread and die with it; only the counts
-// take a lock.
+// makes each retry wait longer. Timers live on the owner's thread and die with it; every call
+// comes from that thread.
 class MountSchedule final {
 public:
     explicit MountSchedule(QObject* owner);
@@ -45,10 +44,9 @@ public:
 
 private:
     QObject* m_owner;
-    QMultiHash<QUuid, QTimer*> m_mounts; // owner's thread only, as the retry timers
+    QMultiHash<QUuid, QTimer*> m_mounts;
     QHash<QUuid, QTimer*> m_timers;
-    QHash<QUuid, qint64> m_counts; // under m_lock
-    mutable QMutex m_lock;
+    QHash<QUuid, qint64> m_counts;
 };
 
 } // namespace vantrel

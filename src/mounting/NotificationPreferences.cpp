@@ -4,9 +4,6 @@
 #include "platform/Localization.h"
 #include "platform/Threading.h"
 
-#include <QCoreApplication>
-#include <QThread>
-
 namespace vantrel {
 
 namespace {

@@ -6,8 +6,6 @@
 #include "platform/Threading.h"
 #include "services/LogManager.h"
 
-#include <QCoreApplication>
-#include <QThread>
 #include <QUuid>
 
 namespace vantrel {

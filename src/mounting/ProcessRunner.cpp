@@ -79,18 +79,6 @@ QString ProcessRunner::wholeSeconds(double seconds)
     return QString::number(static_cast<qint64>(seconds));
 }
 
-QCoro::Task<ProcessResult> ProcessRunner::run(QString executablePath, QStringList arguments, double timeout,
-    std::optional<QByteArray> stdinData)
-{
-    ProcessRequest request;
-    request.program = std::move(executablePath);
-    request.arguments = std::move(arguments);
-    request.timeout = timeout;
-    request.input = std::move(stdinData);
-    auto task = run(std::move(request));
-    co_return co_await std::move(task);
-}
-
 QCoro::Task<ProcessResult> ProcessRunner::run(ProcessRequest request)
 {
     auto process = std::make_unique<QProcess>();

@@ -47,8 +47,6 @@ public:
     // when malformed). Throws mountFailed when the tool cannot start and timeout when the child
     // died by any signal.
     static QCoro::Task<ProcessResult> run(ProcessRequest request);
-    static QCoro::Task<ProcessResult> run(QString executablePath, QStringList arguments, double timeout,
-        std::optional<QByteArray> stdinData = std::nullopt);
 
     // A time limit as the timeout errors write it: whole seconds, truncated.
     static QString wholeSeconds(double seconds);

@@ -1,6 +1,5 @@
 #include "mounting/RcloneMount.h"
 
-#include "platform/FileSystemInfo.h"
 #include "platform/ProcessTable.h"
 #include "platform/Threading.h"
 
@@ -240,13 +239,11 @@ QCoro::Task<> RcloneMount::mount(LinuxMountTools::SmbShare share) const
 
     if (!failure) {
         // rclone's parent waits for the mount on Linux; this confirms it without touching it.
-        const FileSystemInfo& fileSystem = m_tools.fileSystem();
         QElapsedTimer clock;
         clock.start();
         for (;;) {
-            auto probe = [&fileSystem, mountPoint] { return fileSystem.mountedTypeAt(mountPoint); };
-            QFuture<std::optional<QString>> probing = runBlockingWork(probe);
-            const std::optional<QString> type = co_await probing;
+            auto probing = m_tools.mountedType(mountPoint);
+            const std::optional<QString> type = co_await std::move(probing);
             if (type == QStringLiteral("fuse.rclone"))
                 co_return;
             if (static_cast<double>(clock.elapsed()) / 1000.0 >= timeLimit) {
@@ -267,19 +264,15 @@ QCoro::Task<> RcloneMount::mount(LinuxMountTools::SmbShare share) const
 QCoro::Task<> RcloneMount::cleanUpFailedMount(QString mountPoint) const
 {
     // A parent that timed out may leave its daemon behind, mounted or about to be.
-    const QString rclone = m_tools.tools().rclone;
-    auto find = [rclone, mountPoint] { return mountProcesses(rclone, mountPoint); };
-    QFuture<QList<qint64>> finding = runBlockingWork(find);
-    const QList<qint64> pids = co_await finding;
+    auto finding = processesServing(mountPoint);
+    const QList<qint64> pids = co_await std::move(finding);
     ProcessTable::signal(pids, SIGTERM);
     auto waiting = waitForProcessesToEnd(pids, m_tools.killGrace);
     if (!co_await std::move(waiting))
         ProcessTable::signal(pids, SIGKILL);
 
-    const FileSystemInfo& fileSystem = m_tools.fileSystem();
-    auto probe = [&fileSystem, mountPoint] { return fileSystem.mountedTypeAt(mountPoint); };
-    QFuture<std::optional<QString>> probing = runBlockingWork(probe);
-    const std::optional<QString> type = co_await probing;
+    auto probing = m_tools.mountedType(mountPoint);
+    const std::optional<QString> type = co_await std::move(probing);
     if (type == QStringLiteral("fuse.rclone")) {
         try {
             auto detaching = detach(mountPoint);
@@ -288,8 +281,21 @@ QCoro::Task<> RcloneMount::cleanUpFailedMount(QString mountPoint) const
             // The original failure is what the caller needs to see.
         }
     }
-    auto removeLog = [logFile = logFileFor(mountPoint)] { QFile::remove(logFile); };
-    QFuture<void> removing = runBlockingWork(removeLog);
+    auto removing = removeLog(mountPoint);
+    co_await std::move(removing);
+}
+
+QCoro::Task<QList<qint64>> RcloneMount::processesServing(QString mountPoint) const
+{
+    auto find = [rclone = m_tools.tools().rclone, mountPoint] { return mountProcesses(rclone, mountPoint); };
+    QFuture<QList<qint64>> finding = runBlockingWork(find);
+    co_return co_await finding;
+}
+
+QCoro::Task<> RcloneMount::removeLog(QString mountPoint) const
+{
+    auto remove = [logFile = logFileFor(mountPoint)] { QFile::remove(logFile); };
+    QFuture<void> removing = runBlockingWork(remove);
     co_await removing;
 }
 
@@ -327,10 +333,8 @@ QCoro::Task<bool> RcloneMount::waitForProcessesToEnd(QList<qint64> pids, double 
 
 QCoro::Task<> RcloneMount::unmount(QString path, bool force) const
 {
-    const QString rclone = m_tools.tools().rclone;
-    auto find = [rclone, path] { return mountProcesses(rclone, path); };
-    QFuture<QList<qint64>> finding = runBlockingWork(find);
-    const QList<qint64> pids = co_await finding;
+    auto finding = processesServing(path);
+    const QList<qint64> pids = co_await std::move(finding);
 
     const QString fusermount = m_tools.tools().fusermount;
     QStringList arguments{QStringLiteral("-u")};
@@ -353,9 +357,8 @@ QCoro::Task<> RcloneMount::unmount(QString path, bool force) const
                 + ProcessRunner::wholeSeconds(m_tools.unmountTimeout) + QStringLiteral("s after the unmount"));
         ProcessTable::signal(pids, SIGTERM);
     }
-    auto removeLog = [logFile = logFileFor(path)] { QFile::remove(logFile); };
-    QFuture<void> removing = runBlockingWork(removeLog);
-    co_await removing;
+    auto removing = removeLog(path);
+    co_await std::move(removing);
 }
 
 } // namespace vantrel

@@ -50,6 +50,9 @@ public:
 private:
     QCoro::Task<QProcessEnvironment> environment(const LinuxMountTools::SmbShare& share) const;
     QCoro::Task<> cleanUpFailedMount(QString mountPoint) const;
+    // mountProcesses and the removal of the mount's log, off the main thread.
+    QCoro::Task<QList<qint64>> processesServing(QString mountPoint) const;
+    QCoro::Task<> removeLog(QString mountPoint) const;
     QCoro::Task<bool> waitForProcessesToEnd(QList<qint64> pids, double seconds) const;
     QString logFileFor(const QString& mountPoint) const;
 

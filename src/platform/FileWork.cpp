@@ -1,7 +1,8 @@
 #include "platform/FileWork.h"
 
+#include "platform/FileSystemInfo.h"
+
 #include <QDir>
-#include <QFile>
 #include <QHash>
 #include <QMutex>
 #include <QSet>
@@ -35,32 +36,14 @@ bool contains(const QString& root, const QString& path)
     return path == root || root == u"/" || path.startsWith(root + u'/');
 }
 
-// Mount points in /proc/self/mountinfo escape blanks, tabs, newlines and backslashes as \ooo.
-QByteArray unescapeMountField(const QByteArray& field)
+bool isNetworkFileSystem(const QString& type)
 {
-    QByteArray result;
-    result.reserve(field.size());
-    for (qsizetype i = 0; i < field.size(); ++i) {
-        if (field.at(i) == '\\' && i + 3 < field.size()) {
-            bool ok = false;
-            const int code = field.mid(i + 1, 3).toInt(&ok, 8);
-            if (ok) {
-                result.append(static_cast<char>(code));
-                i += 3;
-                continue;
-            }
-        }
-        result.append(field.at(i));
-    }
-    return result;
-}
-
-bool isNetworkFileSystem(const QByteArray& type)
-{
-    static const QSet<QByteArray> network{"nfs", "nfs4", "cifs", "smb3", "smbfs", "ncpfs", "afs", "ceph", "9p",
-        "glusterfs", "lustre", "davfs", "coda", "fuse"};
+    static const QSet<QString> network{QStringLiteral("nfs"), QStringLiteral("nfs4"), QStringLiteral("cifs"),
+        QStringLiteral("smb3"), QStringLiteral("smbfs"), QStringLiteral("ncpfs"), QStringLiteral("afs"),
+        QStringLiteral("ceph"), QStringLiteral("9p"), QStringLiteral("glusterfs"), QStringLiteral("lustre"),
+        QStringLiteral("davfs"), QStringLiteral("coda"), QStringLiteral("fuse")};
     // FUSE mounts (the SMB mounts among them) are served by a process that can hang like a server.
-    return network.contains(type) || type.startsWith("fuse.");
+    return network.contains(type) || type.startsWith(QLatin1String("fuse."));
 }
 
 } // namespace
@@ -70,21 +53,13 @@ QString shareRootOf(const QString& path)
     const QString clean = QDir::cleanPath(path);
     QString best;
     bool network = false;
-    // The kernel writes this file from memory: reading it never waits on a share.
-    QFile table(QStringLiteral("/proc/self/mountinfo"));
-    if (table.open(QIODevice::ReadOnly)) {
-        const QList<QByteArray> lines = table.readAll().split('\n');
-        for (const QByteArray& line : lines) {
-            const QList<QByteArray> fields = line.split(' ');
-            const qsizetype separator = fields.indexOf(QByteArrayLiteral("-"));
-            if (fields.size() < 5 || separator < 5 || separator + 1 >= fields.size())
-                continue;
-            const QString point = QFile::decodeName(unescapeMountField(fields.at(4)));
-            // The deepest mount holding the path decides, so a local mount inside a share is local.
-            if (contains(point, clean) && point.size() >= best.size()) {
-                best = point;
-                network = isNetworkFileSystem(fields.at(separator + 1));
-            }
+    // The kernel writes the mount table from memory: reading it never waits on a share.
+    const QList<FileSystemInfo::MountEntry> table = FileSystemInfo::system().mountTable();
+    for (const FileSystemInfo::MountEntry& entry : table) {
+        // The deepest mount holding the path decides, so a local mount inside a share is local.
+        if (contains(entry.mountPoint, clean) && entry.mountPoint.size() >= best.size()) {
+            best = entry.mountPoint;
+            network = isNetworkFileSystem(entry.type);
         }
     }
     FileWorkState& state = fileWork();

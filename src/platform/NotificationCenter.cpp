@@ -3,12 +3,10 @@
 #include "platform/AppInfo.h"
 #include "platform/Threading.h"
 
-#include <QCoreApplication>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 #include <QMetaObject>
-#include <QThread>
 #include <QTimer>
 
 #include <qcoro/qcorodbus.h>

@@ -1,6 +1,7 @@
 #include "platform/SingleInstance.h"
 
 #include "platform/AppInfo.h"
+#include "platform/AppPaths.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -8,7 +9,6 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QLockFile>
-#include <QStandardPaths>
 #include <QThread>
 #include <QTimer>
 
@@ -53,10 +53,10 @@ QString SingleInstance::defaultSocketPath()
     const QString temporary = QDir::tempPath() + QStringLiteral("/vantrel-") + uid;
     if (isPrivateFolder(temporary, true))
         return temporary + QLatin1Char('/') + name;
-    const QString cache = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
-    QDir().mkpath(cache);
-    isPrivateFolder(cache + QStringLiteral("/Vantrel"), true);
-    return cache + QStringLiteral("/Vantrel/") + name;
+    const QString own = AppPaths::cacheDirectory();
+    QDir().mkpath(QFileInfo(own).path());
+    isPrivateFolder(own, true);
+    return own + QLatin1Char('/') + name;
 }
 
 SingleInstance::SingleInstance(const QString& socketPath, SystemLog& systemLog, QObject* parent)

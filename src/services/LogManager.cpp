@@ -22,7 +22,6 @@ namespace {
 
 using Category = LogManager::Category;
 
-constexpr auto ownerOnlyFile = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
 // A log file rotates at maxLogFileSize, and one long line may carry it past that; a file far larger
 // is not one of ours and is left out.
 constexpr qint64 maxReadableLogSize = 4 * LogManager::maxLogFileSize;
@@ -52,7 +51,7 @@ void appendToLogFile(const QString& path, const QString& rotatedPath, const QByt
     }
     QFile file(path);
     // Appends to an existing file; a new one is created readable by the owner only.
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append, ownerOnlyFile))
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append, StoredFile::ownerOnly))
         return;
     file.write(bytes);
 }

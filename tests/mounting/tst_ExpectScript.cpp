@@ -81,7 +81,12 @@ private:
     static int runScript(const QString& tool, const QStringList& arguments, const QString& password)
     {
         const QByteArray script = ExpectScript::build(tool, arguments, password).toUtf8();
-        return test::await(ProcessRunner::run(SystemTools{}.expect, {QStringLiteral("-")}, 30.0, script)).exitCode;
+        ProcessRequest request;
+        request.program = SystemTools{}.expect;
+        request.arguments = QStringList{QStringLiteral("-")};
+        request.timeout = 30.0;
+        request.input = script;
+        return test::await(ProcessRunner::run(std::move(request))).exitCode;
     }
 
     static QString readUtf8(const QString& path)

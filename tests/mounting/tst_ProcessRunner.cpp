@@ -19,7 +19,12 @@ namespace {
 std::variant<Result, VantrelError> run(const QString& path, const QStringList& arguments, double timeout,
     std::optional<QByteArray> input = std::nullopt)
 {
-    auto settled = QCoro::waitFor(test::settle(ProcessRunner::run(path, arguments, timeout, std::move(input))));
+    ProcessRequest request;
+    request.program = path;
+    request.arguments = arguments;
+    request.timeout = timeout;
+    request.input = std::move(input);
+    auto settled = QCoro::waitFor(test::settle(ProcessRunner::run(std::move(request))));
     if (settled.error)
         return *settled.error;
     return *settled.value;
