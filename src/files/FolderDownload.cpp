@@ -43,7 +43,8 @@ FolderDownloadPlan planFolderDownload(const QUrl& folder, const QUrl& destinatio
             continue;
         }
         if (info.isFile())
-            plan.files.append({QUrl::fromLocalFile(info.filePath()), QUrl::fromLocalFile(destinationFolder)});
+            plan.files.append(
+                {QUrl::fromLocalFile(info.filePath()), QUrl::fromLocalFile(destinationFolder), info.size()});
     }
     return plan;
 }
