@@ -192,7 +192,6 @@ QCoro::Task<> FileSystemManager::loadDirectory(QUrl url)
 {
     QPointer<FileSystemManager> self(this);
     const quint64 generation = ++m_loadGeneration;
-    m_loadingFolder = pathText(url);
     setLoading(true);
     setLastError(std::nullopt);
 
@@ -311,7 +310,7 @@ void FileSystemManager::startAutoRefresh(double intervalSeconds)
     // The timer is the manager's child: it never outlives or keeps alive its manager. A firing
     // does not wait for the refresh it starts, and starts none while the folder is still listed.
     connect(timer, &QTimer::timeout, this, [this] {
-        if (m_isLoading && m_currentPath && m_loadingFolder == pathText(*m_currentPath))
+        if (m_isLoading)
             return;
         refresh();
     });

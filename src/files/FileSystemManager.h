@@ -110,7 +110,6 @@ private:
 
     QPointer<QTimer> m_refreshTimer;
     quint64 m_loadGeneration = 0;
-    QString m_loadingFolder;         // the folder of the load started last, while isLoading
     QSet<QString> m_cachingInFlight; // relative paths handed to the cache and not yet done
 };
 
