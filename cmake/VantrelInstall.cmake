@@ -1,8 +1,6 @@
 # What `cmake --install` puts under the prefix: the executable, its desktop entry, its icon (the
 # SVG and PNGs rendered from it at build time) and its AppStream metadata.
 
-set(VANTREL_INSTALLED_EXECUTABLE "${CMAKE_INSTALL_FULL_BINDIR}/vantrel")
-set(VANTREL_ICON_SVG "${PROJECT_SOURCE_DIR}/resources/icons/${VANTREL_BUNDLE_IDENTIFIER}.svg")
 set(VANTREL_ICON_SIZES 16 22 24 32 48 64 128 256 512)
 
 # The renderer runs at build time only; never sanitized (it would report Qt's own leaks).
