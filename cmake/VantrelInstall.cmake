@@ -1,14 +1,12 @@
 # What `cmake --install` puts under the prefix: the executable, its desktop entry, its icon (the
 # SVG and PNGs rendered from it at build time) and its AppStream metadata.
 
-set(VANTREL_INSTALLED_EXECUTABLE "${CMAKE_INSTALL_FULL_BINDIR}/vantrel")
-set(VANTREL_ICON_SVG "${PROJECT_SOURCE_DIR}/resources/icons/${VANTREL_BUNDLE_IDENTIFIER}.svg")
 set(VANTREL_ICON_SIZES 16 22 24 32 48 64 128 256 512)
 
 # The renderer runs at build time only; never sanitized (it would report Qt's own leaks).
 add_executable(vantrel_render_icon tools/render-icon.cpp)
 target_link_libraries(vantrel_render_icon PRIVATE Qt6::Gui Qt6::Svg)
-target_compile_options(vantrel_render_icon PRIVATE -Wall -Wextra -Wpedantic $<$<BOOL:${VANTREL_WERROR}>:-Werror>)
+vantrel_apply_warnings(vantrel_render_icon NO_SANITIZE)
 
 set(icon_theme "${PROJECT_BINARY_DIR}/icons/hicolor")
 set(icon_pngs)

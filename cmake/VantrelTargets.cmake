@@ -1,10 +1,12 @@
 # Compiler settings shared by every target of ours (never applied to Qt or system headers).
+# NO_SANITIZE: the warnings only, for build-time tools.
 function(vantrel_apply_warnings target)
+  cmake_parse_arguments(PARSE_ARGV 1 arg "NO_SANITIZE" "" "")
   target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic)
   if(VANTREL_WERROR)
     target_compile_options(${target} PRIVATE -Werror)
   endif()
-  if(VANTREL_SANITIZE)
+  if(VANTREL_SANITIZE AND NOT arg_NO_SANITIZE)
     target_compile_options(${target} PRIVATE -fsanitize=address,undefined -fno-omit-frame-pointer
       -fno-sanitize-recover=undefined)
     target_link_options(${target} PRIVATE -fsanitize=address,undefined)

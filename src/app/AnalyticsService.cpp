@@ -19,13 +19,6 @@ const QString unreadableDataText = QStringLiteral("The data couldn't be read bec
 
 } // namespace
 
-template <>
-QList<AnalyticsEvent> allCases<AnalyticsEvent>()
-{
-    return {AnalyticsEvent::appLaunch, AnalyticsEvent::nasMount, AnalyticsEvent::fileTransfer,
-        AnalyticsEvent::cacheHit};
-}
-
 QString rawValue(AnalyticsEvent event)
 {
     switch (event) {

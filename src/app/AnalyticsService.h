@@ -1,6 +1,5 @@
 #pragma once
 
-#include "model/RawValue.h"
 #include "platform/Clock.h"
 
 #include <QDateTime>
@@ -22,8 +21,6 @@ class LogManager;
 
 enum class AnalyticsEvent { appLaunch, nasMount, fileTransfer, cacheHit };
 
-template <>
-QList<AnalyticsEvent> allCases<AnalyticsEvent>();
 QString rawValue(AnalyticsEvent event); // "app_launch", ...
 
 using AnalyticsMetadata = QMap<QString, QString>;

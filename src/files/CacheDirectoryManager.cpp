@@ -29,11 +29,6 @@ std::vector<char> filesPresent(const QStringList& paths)
     return result;
 }
 
-std::optional<qint64> readAvailableBytes(const DiskSpace* diskSpace, const QString& folder)
-{
-    return diskSpace->availableBytes(folder);
-}
-
 } // namespace
 
 QString formatHours(double hours)
@@ -212,7 +207,7 @@ QCoro::Task<> CacheDirectoryManager::updateDiskSpace()
     const QString folder = m_cache.cacheDirectory();
     const DiskSpace* diskSpace = &m_diskSpace;
     QFuture<std::optional<qint64>> job = runFileWork(folder,
-        [diskSpace, folder] { return readAvailableBytes(diskSpace, folder); });
+        [diskSpace, folder] { return diskSpace->availableBytes(folder); });
     const std::optional<qint64> available = co_await job;
     if (!self || !available)
         co_return;

@@ -7,7 +7,6 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
-#include <QTimer>
 
 #include <qcoro/qcorotask.h>
 

@@ -104,11 +104,6 @@ QString CacheFolder::copyIn(const QString& sourcePath, const QString& destinatio
     // A linked folder inside the cache must not carry the copy elsewhere.
     if (!CacheFolder(folder).containsFolder(canonicalFolder(parent)))
         return QStringLiteral("The folder %1 leads outside the cache folder").arg(parent);
-    if (target.exists() || target.isSymLink()) {
-        QFile old(destination);
-        if (!old.remove())
-            return old.errorString();
-    }
     // Only a regular file: a pipe would hold the copy for ever, a device never end. Cached copies
     // need no flush of their own.
     FileCopy copy(sourcePath, destination, copyChunkSize, [](int) { return 0; });
@@ -124,6 +119,9 @@ QString CacheFolder::copyIn(const QString& sourcePath, const QString& destinatio
         QFile::remove(destination); // a partial copy
     if (result.failure == FileCopy::Failure::notRegularFile)
         return QStringLiteral("%1 is not a regular file").arg(sourcePath);
+    // Carries no error number, and must not read as success.
+    if (result.failure == FileCopy::Failure::sameFile)
+        return QStringLiteral("%1 is the cached copy itself").arg(sourcePath);
     return qt_error_string(result.error);
 }
 

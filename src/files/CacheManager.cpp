@@ -18,7 +18,6 @@
 
 #include <cmath>
 #include <limits>
-#include <vector>
 
 namespace vantrel {
 

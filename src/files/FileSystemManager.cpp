@@ -192,7 +192,6 @@ QCoro::Task<> FileSystemManager::loadDirectory(QUrl url)
 {
     QPointer<FileSystemManager> self(this);
     const quint64 generation = ++m_loadGeneration;
-    m_loadingFolder = pathText(url);
     setLoading(true);
     setLastError(std::nullopt);
 
@@ -305,34 +304,31 @@ QCoro::Task<> FileSystemManager::loadCachedDirectory()
 
 void FileSystemManager::startAutoRefresh(double intervalSeconds)
 {
-    stopAutoRefresh();
-    auto* timer = new QTimer(this);
-    timer->setInterval(std::max(1, timerMilliseconds(intervalSeconds)));
-    // The timer is the manager's child: it never outlives or keeps alive its manager. A firing
-    // does not wait for the refresh it starts, and starts none while the folder is still listed.
-    connect(timer, &QTimer::timeout, this, [this] {
-        if (m_isLoading && m_currentPath && m_loadingFolder == pathText(*m_currentPath))
-            return;
-        refresh();
-    });
-    timer->start();
-    m_refreshTimer = timer;
+    // The manager's own: destroying the manager stops it. A firing does not wait for the refresh it
+    // starts, and starts none while the folder is still listed.
+    m_refreshTimer.start(
+        std::max(std::chrono::milliseconds(1), millisecondsOf(intervalSeconds)),
+        [this] {
+            if (m_isLoading)
+                return;
+            refresh();
+        },
+        true);
 }
 
 void FileSystemManager::stopAutoRefresh()
 {
-    delete m_refreshTimer.data();
-    m_refreshTimer = nullptr;
+    m_refreshTimer.cancel();
 }
 
 bool FileSystemManager::isAutoRefreshActive() const
 {
-    return m_refreshTimer && m_refreshTimer->isActive();
+    return m_refreshTimer.isActive();
 }
 
 int FileSystemManager::autoRefreshIntervalMs() const
 {
-    return m_refreshTimer ? m_refreshTimer->interval() : 0;
+    return m_refreshTimer.isActive() ? timerMilliseconds(m_refreshTimer.interval()) : 0;
 }
 
 void FileSystemManager::setCurrentItems(QList<FileItem> items)

@@ -1,13 +1,12 @@
 #pragma once
 
 #include "files/FileItem.h"
+#include "platform/Threading.h"
 
 #include <QList>
 #include <QObject>
-#include <QPointer>
 #include <QSet>
 #include <QString>
-#include <QTimer>
 #include <QUrl>
 #include <QUuid>
 
@@ -108,9 +107,8 @@ private:
     bool m_isAtRoot = true;
     bool m_isOfflineMode = false;
 
-    QPointer<QTimer> m_refreshTimer;
+    ScheduledCall m_refreshTimer{this};
     quint64 m_loadGeneration = 0;
-    QString m_loadingFolder;         // the folder of the load started last, while isLoading
     QSet<QString> m_cachingInFlight; // relative paths handed to the cache and not yet done
 };
 

@@ -1,32 +1,23 @@
 #include "files/FolderDownload.h"
 
+#include "files/FileSystemManager.h"
+
 #include <QDir>
 #include <QDirIterator>
 #include <QFileInfo>
 
 namespace vantrel {
 
-namespace {
-
-QString withoutTrailingSlash(QString path)
-{
-    while (path.size() > 1 && path.endsWith(u'/'))
-        path.chop(1);
-    return path;
-}
-
-} // namespace
-
 FolderDownloadPlan planFolderDownload(const QUrl& folder, const QUrl& destination)
 {
     FolderDownloadPlan plan;
-    const QString root = withoutTrailingSlash(folder.toLocalFile());
+    const QString root = FileSystemManager::pathText(folder);
     const QFileInfo rootInfo(root);
     if (!rootInfo.isDir() || !rootInfo.isReadable()) {
         plan.unreadable = true;
         return plan;
     }
-    const QString target = QDir(withoutTrailingSlash(destination.toLocalFile())).filePath(rootInfo.fileName());
+    const QString target = QDir(FileSystemManager::pathText(destination)).filePath(rootInfo.fileName());
     plan.folders.append(QUrl::fromLocalFile(target));
 
     QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
@@ -43,7 +34,8 @@ FolderDownloadPlan planFolderDownload(const QUrl& folder, const QUrl& destinatio
             continue;
         }
         if (info.isFile())
-            plan.files.append({QUrl::fromLocalFile(info.filePath()), QUrl::fromLocalFile(destinationFolder)});
+            plan.files.append(
+                {QUrl::fromLocalFile(info.filePath()), QUrl::fromLocalFile(destinationFolder), info.size()});
     }
     return plan;
 }

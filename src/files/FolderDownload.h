@@ -12,6 +12,7 @@ struct FolderDownloadPlan {
     struct File {
         QUrl source;            // the file on the share
         QUrl destinationFolder; // the local folder it lands in, under its own name
+        qint64 size = 0;
     };
     QList<File> files;
     // Every folder of the tree at the destination, the top one first, so that empty folders
@@ -24,7 +25,7 @@ struct FolderDownloadPlan {
 // Walks `folder` (on a share) and maps it below `destination` as destination/<folder name>/...
 // Hidden entries come along; links to folders are not followed (a loop would never end), links to
 // files are copied as files, and anything that is not a regular file (pipes, devices, sockets) is
-// left out. Blocking: run it on the share I/O pool.
+// left out. Blocking: run it through runFileWork.
 FolderDownloadPlan planFolderDownload(const QUrl& folder, const QUrl& destination);
 
 // Creates the plan's folders. Blocking (the destination may itself be a share); false with the

@@ -49,14 +49,20 @@ void TransferManager::addDownload(const QUrl& source, const QUrl& destinationFol
     addTransfer(source, destinationFolder, TransferDirection::download);
 }
 
+void TransferManager::addDownload(const QUrl& source, const QUrl& destinationFolder, qint64 knownSize)
+{
+    addTransfer(source, destinationFolder, TransferDirection::download, knownSize);
+}
+
 void TransferManager::addUpload(const QUrl& source, const QUrl& destinationFolder)
 {
     addTransfer(source, destinationFolder, TransferDirection::upload);
 }
 
-void TransferManager::addTransfer(const QUrl& source, const QUrl& destinationFolder, TransferDirection direction)
+void TransferManager::addTransfer(const QUrl& source, const QUrl& destinationFolder, TransferDirection direction,
+    std::optional<qint64> knownSize)
 {
-    m_pendingAdds.append(PendingAdd{source, destinationFolder, direction});
+    m_pendingAdds.append(PendingAdd{source, destinationFolder, direction, knownSize});
     if (m_addingTasks)
         return;
     m_addingTasks = true;
@@ -68,16 +74,21 @@ QCoro::Task<> TransferManager::drainAdds()
     QPointer<TransferManager> self(this);
     while (!m_pendingAdds.isEmpty()) {
         const PendingAdd add = m_pendingAdds.takeFirst();
-        const QString path = add.source.toLocalFile();
-        // The size of a share file: a stat that may hang, so never on this thread.
-        // Temporaries inside a co_await expression are destroyed twice by GCC 12: name them.
-        QFuture<qint64> sizeRead = runFileWork(path, [path]() -> qint64 {
-            const QFileInfo info(path);
-            return info.isFile() ? info.size() : 0;
-        });
-        const qint64 size = co_await sizeRead;
-        if (!self)
-            co_return;
+        qint64 size = 0;
+        if (add.knownSize) {
+            size = *add.knownSize;
+        } else {
+            const QString path = add.source.toLocalFile();
+            // The size of a share file: a stat that may hang, so never on this thread.
+            // Temporaries inside a co_await expression are destroyed twice by GCC 12: name them.
+            QFuture<qint64> sizeRead = runFileWork(path, [path]() -> qint64 {
+                const QFileInfo info(path);
+                return info.isFile() ? info.size() : 0;
+            });
+            size = co_await sizeRead;
+            if (!self)
+                co_return;
+        }
         const QString name = RecentFilesTracker::lastPathComponent(add.source);
         TransferTask task;
         task.id = QUuid::createUuid();

@@ -15,6 +15,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace vantrel {
 
@@ -49,6 +50,8 @@ public:
     // Queue the file into the given folder, under the source's own name. The source's size is read
     // off the main thread, so the task appears in `tasks` a moment later, in the order added.
     void addDownload(const QUrl& source, const QUrl& destinationFolder);
+    // For a caller that has just read the size itself (a folder walk): the share is not asked again.
+    void addDownload(const QUrl& source, const QUrl& destinationFolder, qint64 knownSize);
     void addUpload(const QUrl& source, const QUrl& destinationFolder);
 
     void cancel(const QUuid& taskId);
@@ -76,6 +79,7 @@ private:
         QUrl source;
         QUrl destinationFolder;
         TransferDirection direction;
+        std::optional<qint64> knownSize;
     };
     enum class CopyOutcome { succeeded, cancelled, failed };
     struct CopyResult {
@@ -83,7 +87,8 @@ private:
         QString errorMessage;
     };
 
-    void addTransfer(const QUrl& source, const QUrl& destinationFolder, TransferDirection direction);
+    void addTransfer(const QUrl& source, const QUrl& destinationFolder, TransferDirection direction,
+        std::optional<qint64> knownSize = std::nullopt);
     QCoro::Task<> drainAdds();
     void processQueue();
     QCoro::Task<> queueLoop();

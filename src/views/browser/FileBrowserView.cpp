@@ -283,7 +283,7 @@ QCoro::Task<> FileBrowserView::downloadFolder(QUrl folder, QUrl destination)
     if (!transfers)
         co_return;
     for (const FolderDownloadPlan::File& file : prepared.plan.files)
-        transfers->addDownload(file.source, file.destinationFolder);
+        transfers->addDownload(file.source, file.destinationFolder, file.size);
 }
 
 void FileBrowserView::handleDrop(const QList<QUrl>& urls)
