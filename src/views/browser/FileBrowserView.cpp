@@ -142,7 +142,7 @@ FileBrowserView::FileBrowserView(const NASConfig& config, const QUrl& mountPoint
     });
     connect(m_fsManager, &FileSystemManager::isLoadingChanged, this, &FileBrowserView::updateListLoading);
     connect(m_fsManager, &FileSystemManager::currentPathChanged, this, [this] {
-        m_breadcrumb->setPath(currentFolder(), mountPoint(), m_config.name);
+        m_breadcrumb->setPath(currentFolder(), this->mountPoint(), m_config.name);
         updateListLoading();
     });
     connect(m_fsManager, &FileSystemManager::isAtRootChanged, this,
@@ -150,7 +150,7 @@ FileBrowserView::FileBrowserView(const NASConfig& config, const QUrl& mountPoint
 
     m_back->setEnabled(!m_fsManager->isAtRoot());
     m_download->setEnabled(false);
-    m_breadcrumb->setPath(currentFolder(), mountPoint(), m_config.name);
+    m_breadcrumb->setPath(currentFolder(), this->mountPoint(), m_config.name);
     updateListLoading();
 }
 
