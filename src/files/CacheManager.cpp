@@ -363,22 +363,37 @@ void CacheManager::removeEntry(const CacheEntry& entry)
     VLOG_TO(m_log, debug, cache, QStringLiteral("Removed cache entry: ") + indexed.fileName);
 }
 
-void CacheManager::clearAllCache()
+QCoro::Task<> CacheManager::clearAllCache()
 {
+    QPointer<CacheManager> self(this);
+    // Waits its turn, so that no eviction or reservation works on the index while it empties.
+    const SerialGate::Turn turn = co_await m_requests.enter();
     const QString folder = cacheDirectory();
     const std::optional<QString> location = m_defaults.stringValue(cacheLocationKey);
-    if (!location || location->isEmpty()) {
-        // The default folder is the cache's alone.
-        QDir(folder).removeRecursively();
-    } else {
+    const bool ownFolder = !location || location->isEmpty();
+    QStringList copies;
+    if (!ownFolder) {
+        for (const CacheEntry& entry : m_index.entries())
+            copies << entry.localURL.toLocalFile();
+    }
+    // Thousands of removals, possibly on a slow disk the user chose: off the main thread.
+    QFuture<void> removal = runFileWork(folder, [folder, ownFolder, copies] {
+        if (ownFolder) {
+            // The default folder is the cache's alone.
+            QDir(folder).removeRecursively();
+            return;
+        }
         // A folder the user chose may hold other files: remove only the copies, the index and
         // the configuration folders they leave empty.
         const CacheFolder cache(folder);
-        for (const CacheEntry& entry : m_index.entries())
-            cache.removeCopy(entry.localURL.toLocalFile());
+        for (const QString& copy : copies)
+            cache.removeCopy(copy);
         QFile::remove(folder + u'/' + indexFileName);
         cache.removeEmptyConfigurationTrees();
-    }
+    });
+    co_await removal;
+    if (!self)
+        co_return;
     createCacheDirectoryIfNeeded();
     m_index.clear();
     m_statistics.hitCount = 0;

@@ -38,7 +38,7 @@ struct CacheStatistics {
 //
 // Lives on the main thread. Reading a share and writing copies run in the share's lane; the
 // index is written by a CacheIndexWriter. Requests that change the index
-// (cacheFile, evictIfNeeded) take turns for their steps on the index, but no turn is held while a
+// (cacheFile, evictIfNeeded, clearAllCache) take turns for their steps on the index, but no turn is held while a
 // share is read, so a share that hangs holds up only its own requests. A copy under way has its
 // room reserved: evictions leave space for it.
 //
@@ -81,7 +81,8 @@ public:
     QCoro::Task<std::optional<CacheEntry>> cacheFile(QUrl sourceURL, QUuid configID, QString relativePath);
     QCoro::Task<> evictIfNeeded(qint64 requiredSpace);
     void removeEntry(const CacheEntry& entry);
-    void clearAllCache();
+    // Completes once the copies are gone and the empty index is queued for writing.
+    QCoro::Task<> clearAllCache();
     void updateStatistics();
 
     QList<CacheEntry> entries(const QUuid& configID) const { return m_index.entries(configID); }

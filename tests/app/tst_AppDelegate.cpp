@@ -254,7 +254,7 @@ private slots:
         // Emptying the cache removes its folder; the new index is written on the cache's writer.
         test::FileWorkGate gate;
         gate.hold(index);
-        cache.clearAllCache();
+        QCoro::waitFor(cache.clearAllCache());
         QVERIFY(!QFile::exists(index));
         std::thread writer([&gate, index] {
             std::this_thread::sleep_for(100ms);

@@ -378,7 +378,7 @@ private slots:
 
         QCOMPARE(QCoro::waitFor(cache->cacheFile(source, env.config, QStringLiteral("ok.txt"))).has_value(), true);
         QCoro::waitFor(cache->evictIfNeeded(0));
-        cache->clearAllCache();
+        QCoro::waitFor(cache->clearAllCache());
         QCOMPARE(readAll(victim), QByteArray("vvvvvv"));
         QCOMPARE(readAll(outsideFolder + QStringLiteral("/secret.txt")), QByteArray("ssssss"));
     }
@@ -400,7 +400,7 @@ private slots:
         QCoro::waitFor(cache->uncachedPaths(env.config, {QStringLiteral("b.txt"), QStringLiteral("c.txt")}));
         QCOMPARE(cache->statistics().hitCount, 1);
 
-        cache->clearAllCache();
+        QCoro::waitFor(cache->clearAllCache());
         cache->waitForIndexWrites();
         QVERIFY(QFile::exists(chosen + QStringLiteral("/notes.txt")));
         QVERIFY(QFile::exists(chosen + QStringLiteral("/Photos/p.jpg")));
@@ -415,7 +415,7 @@ private slots:
         env.defaults.setValue(CacheManager::cacheLocationKey, QString());
         QVERIFY(env.cache(*cache, QStringLiteral("c.txt"), 5));
         writeFile(env.cacheFolder() + QStringLiteral("/ABCDEF12/orphan"), 1);
-        cache->clearAllCache();
+        QCoro::waitFor(cache->clearAllCache());
         cache->waitForIndexWrites();
         QCOMPARE(QDir(env.cacheFolder()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
             QStringList{QStringLiteral("cache-index.json")});

@@ -2,6 +2,7 @@
 
 #include "platform/Formatters.h"
 #include "platform/Localization.h"
+#include "platform/Threading.h"
 #include "views/main/settings/SettingsRows.h"
 #include "views/widgets/FormPage.h"
 #include "views/widgets/Theme.h"
@@ -101,7 +102,7 @@ CacheSettingsTab::CacheSettingsTab(Defaults& defaults, CacheManager& cacheManage
         QCoro::Task<qint64> cleanup = m_dirManager.performCleanup();
         Q_UNUSED(cleanup);
     });
-    connect(m_clearAll, &QPushButton::clicked, this, [this] { m_cache.clearAllCache(); });
+    connect(m_clearAll, &QPushButton::clicked, this, [this] { detach(m_cache.clearAllCache()); });
 
     connect(&m_cache, &CacheManager::statisticsChanged, this, &CacheSettingsTab::updateUsage);
     connect(&m_dirManager, &CacheDirectoryManager::availableDiskSpaceChanged, this, &CacheSettingsTab::updateDiskSpace);

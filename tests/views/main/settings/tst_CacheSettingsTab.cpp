@@ -133,7 +133,7 @@ private slots:
 
         // Clear all: at once, without asking.
         button(tab, "clearAll")->click();
-        QCOMPARE(value(tab, "entryCount")->text(), QStringLiteral("0"));
+        QTRY_COMPARE(value(tab, "entryCount")->text(), QStringLiteral("0"));
         QCOMPARE(value(tab, "totalSize")->text(), QStringLiteral("Zero KB"));
         QCOMPARE(value(tab, "hitRate")->text(), QStringLiteral("0.0%"));
         QCOMPARE(value(tab, "hitRate")->property("tint").toString(), QStringLiteral("secondary"));
