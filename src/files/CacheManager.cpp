@@ -336,15 +336,26 @@ QCoro::Task<> CacheManager::evictLocked(qint64 requiredSpace)
     const QList<CacheEntry> victims = m_index.leastRecentlyUsed(required, maxCacheSize());
     if (victims.isEmpty())
         co_return;
-    const CacheFolder folder(cacheDirectory());
+    QPointer<CacheManager> self(this);
+    QStringList copies;
+    for (const CacheEntry& entry : victims)
+        copies << entry.localURL.toLocalFile();
+    const QString folderPath = cacheDirectory();
+    QFuture<void> removal = runFileWork(folderPath, [folderPath, copies] {
+        const CacheFolder folder(folderPath);
+        for (const QString& copy : copies)
+            folder.removeCopy(copy);
+        folder.removeEmptyConfigurationFolders();
+    });
+    co_await removal;
+    if (!self)
+        co_return;
     QSet<QUuid> removed;
     for (const CacheEntry& entry : victims) {
-        folder.removeCopy(entry.localURL.toLocalFile());
         removed.insert(entry.id);
         VLOG_TO(m_log, debug, cache, QStringLiteral("Evicted cache entry (LRU): ") + entry.fileName);
     }
     m_index.remove(removed);
-    folder.removeEmptyConfigurationFolders();
     saveIndex();
     updateStatistics();
     VLOG_TO(m_log, info, cache, QStringLiteral("LRU eviction: removed %1 entries").arg(removed.size()));
