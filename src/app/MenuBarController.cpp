@@ -22,25 +22,10 @@
 #include <QIcon>
 #include <QKeySequence>
 #include <QMenu>
-#include <QScreen>
 #include <QSystemTrayIcon>
 #include <QTimer>
 
 namespace vantrel {
-
-namespace {
-
-void centreOnScreen(QWidget* window)
-{
-    QScreen* screen = window->screen() ? window->screen() : QGuiApplication::primaryScreen();
-    if (!screen)
-        return;
-    QRect frame = window->frameGeometry();
-    frame.moveCenter(screen->availableGeometry().center());
-    window->move(frame.topLeft());
-}
-
-} // namespace
 
 MenuBarController::Actions MenuBarController::productActions()
 {

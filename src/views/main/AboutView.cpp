@@ -1,15 +1,14 @@
 #include "views/main/AboutView.h"
 
+#include "app/WindowRegistry.h"
 #include "platform/AppInfo.h"
 #include "platform/Localization.h"
 #include "platform/gui/Workspace.h"
 #include "views/widgets/Theme.h"
 
 #include <QFrame>
-#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QScreen>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -138,11 +137,7 @@ QWidget* AboutView::makeWindow(QWidget* content)
     window->setParent(nullptr);
     window->setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
     window->setWindowTitle(windowTitle());
-    if (const QScreen* screen = window->screen() ? window->screen() : QGuiApplication::primaryScreen()) {
-        QRect frame = window->frameGeometry();
-        frame.moveCenter(screen->availableGeometry().center());
-        window->move(frame.topLeft());
-    }
+    centreOnScreen(window);
     return window;
 }
 

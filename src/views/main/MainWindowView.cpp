@@ -1,5 +1,6 @@
 #include "views/main/MainWindowView.h"
 
+#include "app/WindowRegistry.h"
 #include "mounting/AppStateManager.h"
 #include "mounting/AutoMountStrategy.h"
 #include "mounting/MountEngine.h"
@@ -117,19 +118,12 @@ void MainWindowView::showAbout()
     const QString title = AboutView::windowTitle();
     for (QWidget* window : QApplication::topLevelWidgets()) {
         if (window->isWindow() && window->windowTitle() == title) {
-            if (window->isMinimized())
-                window->setWindowState(window->windowState() & ~Qt::WindowMinimized);
-            window->show();
-            window->raise();
-            window->activateWindow();
+            bringToFront(window);
             return;
         }
     }
     // Kept when closed, so the next call finds it again.
-    QWidget* window = AboutView::makeWindow(new AboutView(AppInfo::infoDictionary(), m_workspace));
-    window->show();
-    window->raise();
-    window->activateWindow();
+    bringToFront(AboutView::makeWindow(new AboutView(AppInfo::infoDictionary(), m_workspace)));
 }
 
 void MainWindowView::openSettings()
