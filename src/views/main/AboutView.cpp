@@ -6,6 +6,7 @@
 #include "platform/gui/Workspace.h"
 #include "views/widgets/Theme.h"
 
+#include <QApplication>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -138,6 +139,21 @@ QWidget* AboutView::makeWindow(QWidget* content)
     window->setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
     window->setWindowTitle(windowTitle());
     centreOnScreen(window);
+    return window;
+}
+
+QWidget* AboutView::showWindow(Workspace& workspace)
+{
+    const QString title = windowTitle();
+    for (QWidget* window : QApplication::topLevelWidgets()) {
+        if (window->isWindow() && window->windowTitle() == title) {
+            bringToFront(window);
+            return window;
+        }
+    }
+    // Kept when closed, so the next call finds it again.
+    QWidget* window = makeWindow(new AboutView(AppInfo::infoDictionary(), workspace));
+    bringToFront(window);
     return window;
 }
 

@@ -1,12 +1,10 @@
 #include "views/main/MainWindowView.h"
 
-#include "app/WindowRegistry.h"
 #include "mounting/AppStateManager.h"
 #include "mounting/AutoMountStrategy.h"
 #include "mounting/MountEngine.h"
 #include "mounting/NASConfigStore.h"
 #include "mounting/NetworkMonitor.h"
-#include "platform/AppInfo.h"
 #include "platform/gui/Workspace.h"
 #include "services/KeychainManager.h"
 #include "views/main/AboutView.h"
@@ -14,7 +12,6 @@
 #include "views/main/NASDetailView.h"
 #include "views/main/ShareListModel.h"
 
-#include <QApplication>
 #include <QFrame>
 #include <QSplitter>
 #include <QVBoxLayout>
@@ -115,15 +112,7 @@ QToolBar* MainWindowView::toolbar() const
 
 void MainWindowView::showAbout()
 {
-    const QString title = AboutView::windowTitle();
-    for (QWidget* window : QApplication::topLevelWidgets()) {
-        if (window->isWindow() && window->windowTitle() == title) {
-            bringToFront(window);
-            return;
-        }
-    }
-    // Kept when closed, so the next call finds it again.
-    bringToFront(AboutView::makeWindow(new AboutView(AppInfo::infoDictionary(), m_workspace)));
+    AboutView::showWindow(m_workspace);
 }
 
 void MainWindowView::openSettings()
