@@ -28,17 +28,6 @@ namespace vantrel {
 
 // No temporaries inside co_await expressions in this file: GCC 12 destroys some of them twice.
 
-namespace {
-
-void startMount(MountControl& mounts, const QUuid& configID)
-{
-    // The strategy reports the outcome through the share's status; nothing waits here.
-    QCoro::Task<> task = mounts.mount(configID);
-    Q_UNUSED(task);
-}
-
-} // namespace
-
 NASDetailView::Services NASDetailView::Services::shared()
 {
     return {NASConfigStore::shared(), AppStateManager::shared(), AutoMountStrategy::shared(), MountEngine::shared(),
@@ -214,7 +203,8 @@ void NASDetailView::mount()
 
 void NASDetailView::requestMount(const QUuid& configID)
 {
-    startMount(m_services.mounts, configID);
+    // The strategy reports the outcome through the share's status; nothing waits here.
+    detach(m_services.mounts.mount(configID));
 }
 
 void NASDetailView::showNetworkMismatchAlert(const NASConfig& config)
@@ -260,8 +250,7 @@ void NASDetailView::unmount()
 {
     if (!m_existingConfig)
         return;
-    QCoro::Task<> task = m_services.mounts.unmount(m_existingConfig->id);
-    Q_UNUSED(task);
+    detach(m_services.mounts.unmount(m_existingConfig->id));
 }
 
 void NASDetailView::openInFinder()
