@@ -9,7 +9,9 @@
 #include "services/KeychainManager.h"
 #include "views/main/AboutView.h"
 #include "views/main/MainWindowToolbar.h"
+#include "views/main/NASDetailForm.h"
 #include "views/main/NASDetailView.h"
+#include "views/main/NetworkBindingSection.h"
 #include "views/main/ShareListModel.h"
 
 #include <QFrame>
@@ -124,26 +126,8 @@ void MainWindowView::openSettings()
 NASConfig MainWindowView::newConfig()
 {
     NASConfig config;
-    config.id = QUuid::createUuid();
-    config.name = QString();
-    config.isEnabled = true;
-    config.protocol = NASProtocol::smb;
-    config.address = QString();
-    config.sharePath = QString();
-    config.authMethod = AuthMethod::password;
-    config.username = std::nullopt;
-    config.password = std::nullopt;
-    config.keychainIdentifier = QString();
-    config.mountOptions.smbVersion = SMBVersion::automatic;
-    config.mountOptions.readOnly = false;
-    config.mountOptions.customMountPoint = std::nullopt;
-    config.mountOptions.connectionTimeout = 30;
-    config.mountOptions.retryCount = 3;
-    config.mountOptions.retryInterval = 10.0;
-    config.mountOptions.enableCaching = true;
-    config.networkBinding.strategy = NetworkBindingStrategy::ipRange;
-    config.networkBinding.ipRange = QStringLiteral("0.0.0.0/0");
-    config.networkBinding.ssidList = {};
+    config.mountOptions = NASDetailForm::fixedMountOptions();
+    config.networkBinding.ipRange = NetworkBindingSection::allNetworksRange;
     return config;
 }
 

@@ -324,14 +324,21 @@ NASConfig NASDetailForm::config(const QUuid& id) const
         config.username = unlessEmpty(m_username->text());
         config.password = unlessEmpty(m_password->text());
     }
+    config.mountOptions = fixedMountOptions();
     config.mountOptions.smbVersion = pickedValue<SMBVersion>(m_smbVersionPicker);
     config.mountOptions.readOnly = m_readOnly->isChecked();
     config.mountOptions.customMountPoint = unlessEmpty(m_customMountPoint->text());
-    config.mountOptions.connectionTimeout = 30;
-    config.mountOptions.retryCount = 3;
-    config.mountOptions.retryInterval = 10.0;
-    config.mountOptions.enableCaching = true;
     return config;
+}
+
+MountOptions NASDetailForm::fixedMountOptions()
+{
+    MountOptions options;
+    options.connectionTimeout = 30;
+    options.retryCount = 3;
+    options.retryInterval = 10.0;
+    options.enableCaching = true;
+    return options;
 }
 
 } // namespace vantrel

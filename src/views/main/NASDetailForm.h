@@ -31,6 +31,8 @@ public:
     // The configuration of the fields as typed, under the id; the keychain identifier and the
     // network binding are left to the caller.
     NASConfig config(const QUuid& id) const;
+    // The mount options the editor offers no field for, as every share it saves gets them.
+    static MountOptions fixedMountOptions();
     QString name() const;
     QString address() const;
 

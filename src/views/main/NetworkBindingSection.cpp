@@ -293,7 +293,7 @@ void NetworkBindingSection::applyCurrentNetworkPreset()
 
 void NetworkBindingSection::applyAllNetworksPreset()
 {
-    m_ipRange->setText(QStringLiteral("0.0.0.0/0"));
+    m_ipRange->setText(allNetworksRange);
 }
 
 void NetworkBindingSection::applyCurrentAddressPreset()
