@@ -1,14 +1,13 @@
 #include "views/main/NASDetailView.h"
 
 #include "mounting/AppStateManager.h"
-#include "mounting/AutoMountStrategy.h"
+#include "mounting/MountControl.h"
 #include "mounting/MountEngine.h"
 #include "mounting/NASConfigStore.h"
 #include "mounting/NetworkMonitor.h"
 #include "platform/Localization.h"
 #include "platform/Threading.h"
 #include "platform/gui/Workspace.h"
-#include "services/KeychainManager.h"
 #include "views/main/NASDetailForm.h"
 #include "views/main/NetworkBindingSection.h"
 #include "views/widgets/BusyButton.h"
@@ -27,12 +26,6 @@
 namespace vantrel {
 
 // No temporaries inside co_await expressions in this file: GCC 12 destroys some of them twice.
-
-NASDetailView::Services NASDetailView::Services::shared()
-{
-    return {NASConfigStore::shared(), AppStateManager::shared(), AutoMountStrategy::shared(), MountEngine::shared(),
-        NetworkMonitor::shared(), KeychainManager::shared(), Workspace::shared()};
-}
 
 NASDetailView::NASDetailView(std::optional<NASConfig> existingConfig, CloseAction onClose, Services services,
     QWidget* parent)
