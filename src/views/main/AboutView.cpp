@@ -103,7 +103,6 @@ AboutView::AboutView(const QVariantMap& info, Workspace& workspace, QWidget* par
     layout->addLayout(dividerRow);
 
     auto* linkRow = new QHBoxLayout;
-    linkRow->setSpacing(24);
     linkRow->addStretch();
     const int symbolSize = Theme::symbolSize(Theme::TextStyle::callout);
     for (const Link& link : links()) {

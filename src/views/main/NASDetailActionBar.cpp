@@ -178,7 +178,6 @@ void NASDetailActionBar::setTestResult(const std::optional<TestConnectionResult>
 
 void NASDetailActionBar::setMountControls(MountControls controls)
 {
-    m_mountControls = controls;
     m_mounting->setVisible(controls == MountControls::busy);
     m_mount->setVisible(controls == MountControls::mount);
     m_mountedControls->setVisible(controls == MountControls::mounted);

@@ -169,11 +169,6 @@ QString NetworkBindingSection::ipRange() const
     return m_ipRange->text();
 }
 
-QString NetworkBindingSection::newSSID() const
-{
-    return m_newSSID->text();
-}
-
 void NetworkBindingSection::setStrategy(NetworkBindingStrategy strategy)
 {
     m_strategy = strategy;

@@ -40,7 +40,6 @@ public:
     NetworkBindingStrategy strategy() const { return m_strategy; }
     QString ipRange() const;
     QStringList ssidList() const { return m_ssids; }
-    QString newSSID() const;
 
     // As the picker does.
     void setStrategy(NetworkBindingStrategy strategy);
