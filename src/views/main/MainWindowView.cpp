@@ -186,7 +186,7 @@ QList<MainWindowView::MountedEntry> MainWindowView::mountedEntries() const
     QList<MountedEntry> entries;
     for (const NASConfig& config : m_configStore.configs()) {
         const std::optional<NASStatus> status = m_appState.status(config.id);
-        if (status && status->mountState.is(MountState::Kind::mounted) && status->mountPoint)
+        if (ShareListModel::link(status))
             entries.append({config, *status});
     }
     return entries;
