@@ -164,10 +164,9 @@ void MainWindowView::setSelectedConfigID(const std::optional<QUuid>& configID)
 {
     if (configID == m_selectedConfigID)
         return;
-    m_selectedConfigID = configID;
-    m_sidebar->select(m_selectedConfigID);
-    updateDetail();
-    emit selectedConfigIDChanged(m_selectedConfigID);
+    // The list does not report a selection made here as a pick.
+    m_sidebar->select(configID);
+    pick(configID);
 }
 
 void MainWindowView::pick(const std::optional<QUuid>& configID)
