@@ -11,16 +11,12 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QVBoxLayout>
 
 namespace vantrel {
 
 namespace {
-
-QLabel* caption(const QString& text, QWidget* parent)
-{
-    return Theme::label(text, Theme::TextStyle::caption, Theme::Color::secondary, parent);
-}
 
 // A symbol before a caption note, as the NFS notes show.
 QWidget* noteRow(const QString& objectName, const QString& symbol, Theme::Color symbolTint, const QString& text,
@@ -34,7 +30,7 @@ QWidget* noteRow(const QString& objectName, const QString& symbol, Theme::Color 
     auto* image = new QLabel(row);
     image->setObjectName(QStringLiteral("symbol"));
     Theme::setSymbol(image, symbol, symbolTint, Theme::symbolSize(Theme::TextStyle::caption));
-    auto* label = caption(text, row);
+    auto* label = NASDetailForm::caption(text, row);
     label->setObjectName(QStringLiteral("text"));
     label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     layout->addWidget(image, 0, Qt::AlignTop);
@@ -329,6 +325,17 @@ NASConfig NASDetailForm::config(const QUuid& id) const
     config.mountOptions.readOnly = m_readOnly->isChecked();
     config.mountOptions.customMountPoint = unlessEmpty(m_customMountPoint->text());
     return config;
+}
+
+QLabel* NASDetailForm::caption(const QString& text, QWidget* parent)
+{
+    return Theme::label(text, Theme::TextStyle::caption, Theme::Color::secondary, parent);
+}
+
+void NASDetailForm::neverDefault(QPushButton* button)
+{
+    button->setAutoDefault(false);
+    button->setDefault(false);
 }
 
 MountOptions NASDetailForm::fixedMountOptions()
