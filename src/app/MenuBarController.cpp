@@ -22,25 +22,10 @@
 #include <QIcon>
 #include <QKeySequence>
 #include <QMenu>
-#include <QScreen>
 #include <QSystemTrayIcon>
 #include <QTimer>
 
 namespace vantrel {
-
-namespace {
-
-void centreOnScreen(QWidget* window)
-{
-    QScreen* screen = window->screen() ? window->screen() : QGuiApplication::primaryScreen();
-    if (!screen)
-        return;
-    QRect frame = window->frameGeometry();
-    frame.moveCenter(screen->availableGeometry().center());
-    window->move(frame.topLeft());
-}
-
-} // namespace
 
 MenuBarController::Actions MenuBarController::productActions()
 {
@@ -332,10 +317,8 @@ void MenuBarController::openAbout()
         bringToFront(m_aboutWindow);
         return;
     }
-    // The same window as the main window's about button makes; either finds the other by title.
-    QWidget* window = AboutView::makeWindow();
-    bringToFront(window);
-    m_aboutWindow = window;
+    // The same window as the main window's about button shows: whichever opens first makes it.
+    m_aboutWindow = AboutView::showWindow(Workspace::shared());
 }
 
 void MenuBarController::openFileBrowser(QAction* sender)

@@ -1,6 +1,8 @@
 #include "app/WindowRegistry.h"
 
+#include <QGuiApplication>
 #include <QLayout>
+#include <QScreen>
 #include <QVBoxLayout>
 
 namespace vantrel {
@@ -115,6 +117,16 @@ void bringToFront(QWidget* window)
     window->show();
     window->raise();
     window->activateWindow();
+}
+
+void centreOnScreen(QWidget* window)
+{
+    QScreen* screen = window->screen() ? window->screen() : QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    QRect frame = window->frameGeometry();
+    frame.moveCenter(screen->availableGeometry().center());
+    window->move(frame.topLeft());
 }
 
 } // namespace vantrel

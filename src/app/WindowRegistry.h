@@ -84,5 +84,8 @@ private:
 
 // Shows a window, restores it when minimised and brings it to the front.
 void bringToFront(QWidget* window);
+// Moves a window's frame to the middle of its screen's available area (the primary screen's when
+// it has none yet).
+void centreOnScreen(QWidget* window);
 
 } // namespace vantrel

@@ -390,6 +390,34 @@ private slots:
         QVERIFY(sameIcon(settings->windowIcon(), Symbols::applicationIcon()));
     }
 
+    void theMainWindowAndTheMenuShareOneAboutWindow()
+    {
+        AppTestEnvironment env(nextDir());
+        Recorder recorder;
+        MenuBarController controller(env.appState, env.configStore, env.recentFiles, env.browserState,
+            env.languageManager, env.app.windows(), env.log, recordingActions(recorder));
+        const auto aboutWindows = [] {
+            QList<QWidget*> found;
+            for (QWidget* window : QApplication::topLevelWidgets())
+                if (window->windowTitle() == QStringLiteral("关于 Vantrel"))
+                    found << window;
+            return found;
+        };
+
+        auto* main = qobject_cast<MainWindowView*>(env.app.windows().open(VantrelApp::mainWindowID)->content());
+        QVERIFY(main);
+        main->showAbout();
+        QCOMPARE(aboutWindows().size(), 1);
+        QWidget* about = aboutWindows().first();
+        about->close();
+        controller.openAbout();
+        QCOMPARE(controller.aboutWindow(), about);
+        QCOMPARE(aboutWindows(), QList<QWidget*>{about});
+        QVERIFY(about->isVisible());
+        main->showAbout();
+        QCOMPARE(aboutWindows(), QList<QWidget*>{about});
+    }
+
     void wakeRebuildsOnlyAMissingIcon()
     {
         AppTestEnvironment env(nextDir());

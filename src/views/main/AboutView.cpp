@@ -1,15 +1,15 @@
 #include "views/main/AboutView.h"
 
+#include "app/WindowRegistry.h"
 #include "platform/AppInfo.h"
 #include "platform/Localization.h"
 #include "platform/gui/Workspace.h"
 #include "views/widgets/Theme.h"
 
+#include <QApplication>
 #include <QFrame>
-#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QScreen>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -103,7 +103,6 @@ AboutView::AboutView(const QVariantMap& info, Workspace& workspace, QWidget* par
     layout->addLayout(dividerRow);
 
     auto* linkRow = new QHBoxLayout;
-    linkRow->setSpacing(24);
     linkRow->addStretch();
     const int symbolSize = Theme::symbolSize(Theme::TextStyle::callout);
     for (const Link& link : links()) {
@@ -138,11 +137,22 @@ QWidget* AboutView::makeWindow(QWidget* content)
     window->setParent(nullptr);
     window->setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
     window->setWindowTitle(windowTitle());
-    if (const QScreen* screen = window->screen() ? window->screen() : QGuiApplication::primaryScreen()) {
-        QRect frame = window->frameGeometry();
-        frame.moveCenter(screen->availableGeometry().center());
-        window->move(frame.topLeft());
+    centreOnScreen(window);
+    return window;
+}
+
+QWidget* AboutView::showWindow(Workspace& workspace)
+{
+    const QString title = windowTitle();
+    for (QWidget* window : QApplication::topLevelWidgets()) {
+        if (window->isWindow() && window->windowTitle() == title) {
+            bringToFront(window);
+            return window;
+        }
     }
+    // Kept when closed, so the next call finds it again.
+    QWidget* window = makeWindow(new AboutView(AppInfo::infoDictionary(), workspace));
+    bringToFront(window);
     return window;
 }
 

@@ -42,6 +42,9 @@ public:
     // screen and not yet shown. It is not deleted when closed, so it can be shown again.
     static QWidget* makeWindow(QWidget* content = nullptr);
     static QString windowTitle();
+    // Brings forward the window that carries the about title, whoever made it, or makes one; the
+    // main window and the tray menu both open it here, so there is only ever one.
+    static QWidget* showWindow(Workspace& workspace);
 
     QList<QToolButton*> linkButtons() const { return m_linkButtons; }
 

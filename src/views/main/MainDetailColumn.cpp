@@ -149,26 +149,24 @@ QWidget* MainDetailColumn::buildCard(const MountedEntry& entry)
     divider->setFrameShadow(QFrame::Sunken);
     layout->addWidget(divider);
 
-    if (entry.status.mountPoint) {
-        const QUrl mountPoint = *entry.status.mountPoint;
-        auto* pathRow = new QHBoxLayout;
-        pathRow->setSpacing(4);
-        pathRow->addWidget(Theme::symbolLabel(QStringLiteral("folder"), Theme::Color::secondary,
-            Theme::symbolSize(Theme::TextStyle::caption)));
-        pathRow->addWidget(elidedLabel(mountPoint.toLocalFile(), Theme::TextStyle::caption, Theme::Color::secondary,
-                               QStringLiteral("path")),
-            1);
-        layout->addLayout(pathRow);
+    const QUrl mountPoint = *entry.status.mountPoint;
+    auto* pathRow = new QHBoxLayout;
+    pathRow->setSpacing(4);
+    pathRow->addWidget(Theme::symbolLabel(QStringLiteral("folder"), Theme::Color::secondary,
+        Theme::symbolSize(Theme::TextStyle::caption)));
+    pathRow->addWidget(elidedLabel(mountPoint.toLocalFile(), Theme::TextStyle::caption, Theme::Color::secondary,
+                           QStringLiteral("path")),
+        1);
+    layout->addLayout(pathRow);
 
-        auto* open = new QPushButton(
-            Localization::text(QStringLiteral("main.openInFinder"), QStringLiteral("在 Finder 中打开")));
-        open->setObjectName(QStringLiteral("openInFinder"));
-        Theme::setTextStyle(open, Theme::TextStyle::callout);
-        Theme::setSymbol(open, QStringLiteral("arrow.up.forward.app"), Theme::Color::primary,
-            Theme::symbolSize(Theme::TextStyle::callout));
-        connect(open, &QPushButton::clicked, this, [this, mountPoint] { emit openRequested(mountPoint); });
-        layout->addWidget(open, 0, Qt::AlignLeft);
-    }
+    auto* open = new QPushButton(
+        Localization::text(QStringLiteral("main.openInFinder"), QStringLiteral("在 Finder 中打开")));
+    open->setObjectName(QStringLiteral("openInFinder"));
+    Theme::setTextStyle(open, Theme::TextStyle::callout);
+    Theme::setSymbol(open, QStringLiteral("arrow.up.forward.app"), Theme::Color::primary,
+        Theme::symbolSize(Theme::TextStyle::callout));
+    connect(open, &QPushButton::clicked, this, [this, mountPoint] { emit openRequested(mountPoint); });
+    layout->addWidget(open, 0, Qt::AlignLeft);
     return card;
 }
 

@@ -24,6 +24,7 @@ class MainDetailColumn final : public QStackedWidget {
     Q_OBJECT
 
 public:
+    // A mounted share: its status always has a mount point.
     struct MountedEntry {
         NASConfig config;
         NASStatus status;

@@ -5,15 +5,15 @@
 #include "mounting/MountEngine.h"
 #include "mounting/NASConfigStore.h"
 #include "mounting/NetworkMonitor.h"
-#include "platform/AppInfo.h"
 #include "platform/gui/Workspace.h"
 #include "services/KeychainManager.h"
 #include "views/main/AboutView.h"
 #include "views/main/MainWindowToolbar.h"
+#include "views/main/NASDetailForm.h"
 #include "views/main/NASDetailView.h"
+#include "views/main/NetworkBindingSection.h"
 #include "views/main/ShareListModel.h"
 
-#include <QApplication>
 #include <QFrame>
 #include <QSplitter>
 #include <QVBoxLayout>
@@ -114,22 +114,7 @@ QToolBar* MainWindowView::toolbar() const
 
 void MainWindowView::showAbout()
 {
-    const QString title = AboutView::windowTitle();
-    for (QWidget* window : QApplication::topLevelWidgets()) {
-        if (window->isWindow() && window->windowTitle() == title) {
-            if (window->isMinimized())
-                window->setWindowState(window->windowState() & ~Qt::WindowMinimized);
-            window->show();
-            window->raise();
-            window->activateWindow();
-            return;
-        }
-    }
-    // Kept when closed, so the next call finds it again.
-    QWidget* window = AboutView::makeWindow(new AboutView(AppInfo::infoDictionary(), m_workspace));
-    window->show();
-    window->raise();
-    window->activateWindow();
+    AboutView::showWindow(m_workspace);
 }
 
 void MainWindowView::openSettings()
@@ -141,26 +126,8 @@ void MainWindowView::openSettings()
 NASConfig MainWindowView::newConfig()
 {
     NASConfig config;
-    config.id = QUuid::createUuid();
-    config.name = QString();
-    config.isEnabled = true;
-    config.protocol = NASProtocol::smb;
-    config.address = QString();
-    config.sharePath = QString();
-    config.authMethod = AuthMethod::password;
-    config.username = std::nullopt;
-    config.password = std::nullopt;
-    config.keychainIdentifier = QString();
-    config.mountOptions.smbVersion = SMBVersion::automatic;
-    config.mountOptions.readOnly = false;
-    config.mountOptions.customMountPoint = std::nullopt;
-    config.mountOptions.connectionTimeout = 30;
-    config.mountOptions.retryCount = 3;
-    config.mountOptions.retryInterval = 10.0;
-    config.mountOptions.enableCaching = true;
-    config.networkBinding.strategy = NetworkBindingStrategy::ipRange;
-    config.networkBinding.ipRange = QStringLiteral("0.0.0.0/0");
-    config.networkBinding.ssidList = {};
+    config.mountOptions = NASDetailForm::fixedMountOptions();
+    config.networkBinding.ipRange = NetworkBindingSection::allNetworksRange;
     return config;
 }
 
@@ -197,10 +164,9 @@ void MainWindowView::setSelectedConfigID(const std::optional<QUuid>& configID)
 {
     if (configID == m_selectedConfigID)
         return;
-    m_selectedConfigID = configID;
-    m_sidebar->select(m_selectedConfigID);
-    updateDetail();
-    emit selectedConfigIDChanged(m_selectedConfigID);
+    // The list does not report a selection made here as a pick.
+    m_sidebar->select(configID);
+    pick(configID);
 }
 
 void MainWindowView::pick(const std::optional<QUuid>& configID)
@@ -219,7 +185,7 @@ QList<MainWindowView::MountedEntry> MainWindowView::mountedEntries() const
     QList<MountedEntry> entries;
     for (const NASConfig& config : m_configStore.configs()) {
         const std::optional<NASStatus> status = m_appState.status(config.id);
-        if (status && status->mountState.is(MountState::Kind::mounted) && status->mountPoint)
+        if (ShareListModel::link(status))
             entries.append({config, *status});
     }
     return entries;

@@ -58,9 +58,7 @@ public:
 
     static constexpr int minimumContentWidth = 500;
     static constexpr int minimumContentHeight = 400;
-    static constexpr int sidebarMinimumWidth = ShareListSidebar::minimumListWidth;
     static constexpr int sidebarIdealWidth = 220;
-    static constexpr int cardMinimumWidth = MainDetailColumn::cardMinimumWidth;
     static inline const QString settingsWindowID = QStringLiteral("settings");
 
     MainWindowView(AppStateManager& appState, NASConfigStore& configStore, OpenWindowAction openWindow,
@@ -115,7 +113,6 @@ public:
     QWidget* emptyHint() const { return m_sidebar->emptyHint(); }
     QSplitter* splitter() const { return m_splitter; }
     QToolBar* toolbar() const;
-    QStackedWidget* detailColumn() const { return m_detail; }
     // The page the detail column shows: the editor, the mounted folders or the placeholder.
     QWidget* currentDetail() const { return m_detail->currentDetail(); }
     QWidget* editor() const { return m_detail->editor(); }

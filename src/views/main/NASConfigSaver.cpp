@@ -2,6 +2,7 @@
 
 #include "mounting/MountControl.h"
 #include "mounting/NASConfigStore.h"
+#include "platform/Threading.h"
 #include "services/KeychainManager.h"
 
 #include <QThreadPool>
@@ -88,8 +89,7 @@ void NASConfigSaver::save(const NASConfig& config)
 
     const std::optional<QUuid> mountID = config.isEnabled ? std::optional<QUuid>(config.id) : std::nullopt;
     if (secret || mountID) {
-        QCoro::Task<> task = storeSecretThenMount(&m_keychain, secret, &m_mounts, mountID);
-        Q_UNUSED(task);
+        detach(storeSecretThenMount(&m_keychain, secret, &m_mounts, mountID));
     }
 }
 

@@ -1,6 +1,7 @@
 #include "views/main/NASDetailActionBar.h"
 
 #include "platform/Localization.h"
+#include "views/main/NASDetailForm.h"
 #include "views/widgets/BusyButton.h"
 #include "views/widgets/ElidedLabel.h"
 #include "views/widgets/Spinner.h"
@@ -30,17 +31,11 @@ bool TestConnectionResult::operator==(const TestConnectionResult& other) const
 
 namespace {
 
-void neverDefault(QPushButton* button)
-{
-    button->setAutoDefault(false);
-    button->setDefault(false);
-}
-
 QPushButton* makeButton(const QString& text, const QString& objectName, QWidget* parent)
 {
     auto* button = new QPushButton(text, parent);
     button->setObjectName(objectName);
-    neverDefault(button);
+    NASDetailForm::neverDefault(button);
     return button;
 }
 
@@ -178,7 +173,6 @@ void NASDetailActionBar::setTestResult(const std::optional<TestConnectionResult>
 
 void NASDetailActionBar::setMountControls(MountControls controls)
 {
-    m_mountControls = controls;
     m_mounting->setVisible(controls == MountControls::busy);
     m_mount->setVisible(controls == MountControls::mount);
     m_mountedControls->setVisible(controls == MountControls::mounted);

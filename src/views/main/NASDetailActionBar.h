@@ -50,7 +50,6 @@ public:
 
     void setTestResult(const std::optional<TestConnectionResult>& result);
     void setMountControls(MountControls controls);
-    MountControls mountControls() const { return m_mountControls; }
     void setTestEnabled(bool enabled);
     void setSaveEnabled(bool enabled);
 
@@ -79,7 +78,6 @@ private:
     QPushButton* m_unmount;
     QPushButton* m_close = nullptr;
     QPushButton* m_save;
-    MountControls m_mountControls = MountControls::none;
 };
 
 } // namespace vantrel

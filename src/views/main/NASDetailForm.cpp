@@ -11,16 +11,12 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QVBoxLayout>
 
 namespace vantrel {
 
 namespace {
-
-QLabel* caption(const QString& text, QWidget* parent)
-{
-    return Theme::label(text, Theme::TextStyle::caption, Theme::Color::secondary, parent);
-}
 
 // A symbol before a caption note, as the NFS notes show.
 QWidget* noteRow(const QString& objectName, const QString& symbol, Theme::Color symbolTint, const QString& text,
@@ -34,7 +30,7 @@ QWidget* noteRow(const QString& objectName, const QString& symbol, Theme::Color 
     auto* image = new QLabel(row);
     image->setObjectName(QStringLiteral("symbol"));
     Theme::setSymbol(image, symbol, symbolTint, Theme::symbolSize(Theme::TextStyle::caption));
-    auto* label = caption(text, row);
+    auto* label = NASDetailForm::caption(text, row);
     label->setObjectName(QStringLiteral("text"));
     label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     layout->addWidget(image, 0, Qt::AlignTop);
@@ -324,14 +320,32 @@ NASConfig NASDetailForm::config(const QUuid& id) const
         config.username = unlessEmpty(m_username->text());
         config.password = unlessEmpty(m_password->text());
     }
+    config.mountOptions = fixedMountOptions();
     config.mountOptions.smbVersion = pickedValue<SMBVersion>(m_smbVersionPicker);
     config.mountOptions.readOnly = m_readOnly->isChecked();
     config.mountOptions.customMountPoint = unlessEmpty(m_customMountPoint->text());
-    config.mountOptions.connectionTimeout = 30;
-    config.mountOptions.retryCount = 3;
-    config.mountOptions.retryInterval = 10.0;
-    config.mountOptions.enableCaching = true;
     return config;
+}
+
+QLabel* NASDetailForm::caption(const QString& text, QWidget* parent)
+{
+    return Theme::label(text, Theme::TextStyle::caption, Theme::Color::secondary, parent);
+}
+
+void NASDetailForm::neverDefault(QPushButton* button)
+{
+    button->setAutoDefault(false);
+    button->setDefault(false);
+}
+
+MountOptions NASDetailForm::fixedMountOptions()
+{
+    MountOptions options;
+    options.connectionTimeout = 30;
+    options.retryCount = 3;
+    options.retryInterval = 10.0;
+    options.enableCaching = true;
+    return options;
 }
 
 } // namespace vantrel

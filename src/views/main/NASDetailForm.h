@@ -8,7 +8,9 @@
 
 class QCheckBox;
 class QComboBox;
+class QLabel;
 class QLineEdit;
+class QPushButton;
 class QWidget;
 
 namespace vantrel {
@@ -31,8 +33,15 @@ public:
     // The configuration of the fields as typed, under the id; the keychain identifier and the
     // network binding are left to the caller.
     NASConfig config(const QUuid& id) const;
+    // The mount options the editor offers no field for, as every share it saves gets them.
+    static MountOptions fixedMountOptions();
     QString name() const;
     QString address() const;
+
+    // Pieces every part of the editor builds with, so they look and behave alike: a small text in
+    // the secondary colour, and a button that Return in a field never presses.
+    static QLabel* caption(const QString& text, QWidget* parent);
+    static void neverDefault(QPushButton* button);
 
     // Gives the page's sections one label column, wide enough for either protocol's labels. Call
     // once the page holds all its sections.

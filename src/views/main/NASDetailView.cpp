@@ -1,14 +1,13 @@
 #include "views/main/NASDetailView.h"
 
 #include "mounting/AppStateManager.h"
-#include "mounting/AutoMountStrategy.h"
+#include "mounting/MountControl.h"
 #include "mounting/MountEngine.h"
 #include "mounting/NASConfigStore.h"
 #include "mounting/NetworkMonitor.h"
 #include "platform/Localization.h"
 #include "platform/Threading.h"
 #include "platform/gui/Workspace.h"
-#include "services/KeychainManager.h"
 #include "views/main/NASDetailForm.h"
 #include "views/main/NetworkBindingSection.h"
 #include "views/widgets/BusyButton.h"
@@ -27,23 +26,6 @@
 namespace vantrel {
 
 // No temporaries inside co_await expressions in this file: GCC 12 destroys some of them twice.
-
-namespace {
-
-void startMount(MountControl& mounts, const QUuid& configID)
-{
-    // The strategy reports the outcome through the share's status; nothing waits here.
-    QCoro::Task<> task = mounts.mount(configID);
-    Q_UNUSED(task);
-}
-
-} // namespace
-
-NASDetailView::Services NASDetailView::Services::shared()
-{
-    return {NASConfigStore::shared(), AppStateManager::shared(), AutoMountStrategy::shared(), MountEngine::shared(),
-        NetworkMonitor::shared(), KeychainManager::shared(), Workspace::shared()};
-}
 
 NASDetailView::NASDetailView(std::optional<NASConfig> existingConfig, CloseAction onClose, Services services,
     QWidget* parent)
@@ -214,7 +196,8 @@ void NASDetailView::mount()
 
 void NASDetailView::requestMount(const QUuid& configID)
 {
-    startMount(m_services.mounts, configID);
+    // The strategy reports the outcome through the share's status; nothing waits here.
+    detach(m_services.mounts.mount(configID));
 }
 
 void NASDetailView::showNetworkMismatchAlert(const NASConfig& config)
@@ -260,8 +243,7 @@ void NASDetailView::unmount()
 {
     if (!m_existingConfig)
         return;
-    QCoro::Task<> task = m_services.mounts.unmount(m_existingConfig->id);
-    Q_UNUSED(task);
+    detach(m_services.mounts.unmount(m_existingConfig->id));
 }
 
 void NASDetailView::openInFinder()

@@ -39,7 +39,7 @@ class NASDetailView final : public QWidget {
     Q_OBJECT
 
 public:
-    // What the editor reads and calls; shared() gives the application's instances.
+    // What the editor reads and calls.
     struct Services {
         NASConfigStore& configStore;
         AppStateManager& appState;
@@ -48,8 +48,6 @@ public:
         NetworkMonitor& network;
         KeychainManager& keychain;
         Workspace& workspace;
-
-        static Services shared();
     };
     using CloseAction = std::function<void()>;
 

@@ -2,6 +2,7 @@
 
 #include "mounting/NetworkMonitor.h"
 #include "platform/Localization.h"
+#include "views/main/NASDetailForm.h"
 #include "views/widgets/FormPage.h"
 #include "views/widgets/SegmentedControl.h"
 #include "views/widgets/Theme.h"
@@ -23,11 +24,6 @@ namespace vantrel {
 
 namespace {
 
-QLabel* caption(const QString& text, QWidget* parent)
-{
-    return Theme::label(text, Theme::TextStyle::caption, Theme::Color::secondary, parent);
-}
-
 bool isSpaceOrTab(QChar c)
 {
     return c == QLatin1Char('\t') || c.category() == QChar::Separator_Space;
@@ -37,8 +33,7 @@ QPushButton* smallButton(const QString& text, const QString& objectName, QWidget
 {
     auto* button = new QPushButton(text, parent);
     button->setObjectName(objectName);
-    button->setAutoDefault(false);
-    button->setDefault(false);
+    NASDetailForm::neverDefault(button);
     Theme::setTextStyle(button, Theme::TextStyle::callout);
     return button;
 }
@@ -56,7 +51,7 @@ NetworkBindingSection::NetworkBindingSection(FormSection* section, NetworkMonito
     , m_ipRange(new QLineEdit(binding.ipRange, section))
     , m_presets(new QWidget(section))
     , m_currentNetworkRow(new QWidget(section))
-    , m_currentNetwork(caption({}, m_currentNetworkRow))
+    , m_currentNetwork(NASDetailForm::caption({}, m_currentNetworkRow))
     , m_ssidList(new QListWidget(section))
     , m_addRow(new QWidget(section))
     , m_newSSID(new QLineEdit(m_addRow))
@@ -130,8 +125,7 @@ NetworkBindingSection::NetworkBindingSection(FormSection* section, NetworkMonito
     m_newSSID->setPlaceholderText(addLabel);
     m_newSSID->setAccessibleName(addLabel);
     m_addSSID->setObjectName(QStringLiteral("addSSIDButton"));
-    m_addSSID->setAutoDefault(false);
-    m_addSSID->setDefault(false);
+    NASDetailForm::neverDefault(m_addSSID);
     connect(m_newSSID, &QLineEdit::returnPressed, this, &NetworkBindingSection::addSSID);
     connect(m_newSSID, &QLineEdit::textChanged, this, &NetworkBindingSection::updateAddButton);
     connect(m_addSSID, &QPushButton::clicked, this, &NetworkBindingSection::addSSID);
@@ -139,8 +133,8 @@ NetworkBindingSection::NetworkBindingSection(FormSection* section, NetworkMonito
     addRow->addWidget(m_addSSID);
     form->addRow(static_cast<QWidget*>(nullptr), m_addRow);
 
-    auto* hint = caption(Localization::text(QStringLiteral("nas.networkBinding.hint"),
-                             QStringLiteral("仅在匹配的网络环境下自动挂载此 NAS。手动挂载不受限制。")),
+    auto* hint = NASDetailForm::caption(Localization::text(QStringLiteral("nas.networkBinding.hint"),
+                                            QStringLiteral("仅在匹配的网络环境下自动挂载此 NAS。手动挂载不受限制。")),
         section);
     hint->setObjectName(QStringLiteral("networkBindingHint"));
     section->addWideRow(hint);
@@ -167,11 +161,6 @@ NetworkBindingConfig NetworkBindingSection::binding() const
 QString NetworkBindingSection::ipRange() const
 {
     return m_ipRange->text();
-}
-
-QString NetworkBindingSection::newSSID() const
-{
-    return m_newSSID->text();
 }
 
 void NetworkBindingSection::setStrategy(NetworkBindingStrategy strategy)
@@ -293,7 +282,7 @@ void NetworkBindingSection::applyCurrentNetworkPreset()
 
 void NetworkBindingSection::applyAllNetworksPreset()
 {
-    m_ipRange->setText(QStringLiteral("0.0.0.0/0"));
+    m_ipRange->setText(allNetworksRange);
 }
 
 void NetworkBindingSection::applyCurrentAddressPreset()

@@ -31,6 +31,8 @@ public:
     static constexpr int ssidListHeight = 80;
     // Shown for the current network when neither the interfaces nor the monitor know one.
     static inline const QString unknownNetwork = QStringLiteral("未知");
+    // Matches every network: a new share's binding and the all-networks preset.
+    static inline const QString allNetworksRange = QStringLiteral("0.0.0.0/0");
 
     NetworkBindingSection(FormSection* section, NetworkMonitor& network, const NetworkBindingConfig& binding);
 
@@ -38,7 +40,6 @@ public:
     NetworkBindingStrategy strategy() const { return m_strategy; }
     QString ipRange() const;
     QStringList ssidList() const { return m_ssids; }
-    QString newSSID() const;
 
     // As the picker does.
     void setStrategy(NetworkBindingStrategy strategy);

@@ -46,11 +46,10 @@ T& orShared(T* given, T& (*shared)())
 
 } // namespace
 
-SettingsView::SettingsView(AppStateManager& appState, NASConfigStore& configStore, LanguageManager& languageManager,
-    const Services& services, QWidget* parent)
+// No tab reads the share state or the store.
+SettingsView::SettingsView(AppStateManager& /*appState*/, NASConfigStore& /*configStore*/,
+    LanguageManager& languageManager, const Services& services, QWidget* parent)
     : QWidget(parent)
-    , m_appState(appState)
-    , m_configStore(configStore)
     , m_languageManager(languageManager)
     , m_tabs(new QTabWidget(this))
 {

@@ -48,9 +48,6 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    // Held for the window's hosts; no tab reads them.
-    AppStateManager& m_appState;
-    NASConfigStore& m_configStore;
     LanguageManager& m_languageManager;
     QTabWidget* m_tabs;
 };

@@ -109,21 +109,6 @@ QVariant ShareListModel::data(const QModelIndex& index, int role) const
     }
 }
 
-QHash<int, QByteArray> ShareListModel::roleNames() const
-{
-    QHash<int, QByteArray> names = QAbstractListModel::roleNames();
-    names.insert(ConfigIDRole, "configID");
-    names.insert(MountStateRole, "mountState");
-    names.insert(LinkRole, "link");
-    names.insert(LinkTextRole, "linkText");
-    names.insert(AddressRole, "address");
-    names.insert(BadgeVisibleRole, "badgeVisible");
-    names.insert(BadgeMatchedRole, "badgeMatched");
-    names.insert(BadgeTextRole, "badgeText");
-    names.insert(BadgeSymbolRole, "badgeSymbol");
-    return names;
-}
-
 int ShareListModel::row(const QUuid& configID) const
 {
     for (qsizetype i = 0; i < m_configs.size(); ++i) {
@@ -136,13 +121,6 @@ int ShareListModel::row(const QUuid& configID) const
 QUuid ShareListModel::configID(int row) const
 {
     return row >= 0 && row < m_configs.size() ? m_configs.at(row).id : QUuid();
-}
-
-std::optional<NASConfig> ShareListModel::config(int row) const
-{
-    if (row < 0 || row >= m_configs.size())
-        return std::nullopt;
-    return m_configs.at(row);
 }
 
 bool ShareListModel::hasMountingRow() const

@@ -54,12 +54,10 @@ public:
 
     int rowCount(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
-    QHash<int, QByteArray> roleNames() const override;
 
     // -1 for an id no row has.
     int row(const QUuid& configID) const;
     QUuid configID(int row) const;
-    std::optional<NASConfig> config(int row) const;
     bool hasMountingRow() const;
 
     // Changed on every published address or Wi-Fi name, repeats included; every badge is then

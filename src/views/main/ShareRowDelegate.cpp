@@ -32,6 +32,29 @@ int smallSymbolSize()
     return Theme::symbolSize(Theme::TextStyle::caption2);
 }
 
+int nameLineHeight()
+{
+    return QFontMetrics(nameFont()).height();
+}
+
+// A small line may hold a symbol as well as text.
+int smallLineHeight()
+{
+    return std::max(QFontMetrics(smallFont()).height(), smallSymbolSize());
+}
+
+bool hasBadge(const QModelIndex& index)
+{
+    return index.data(ShareListModel::BadgeVisibleRole).toBool();
+}
+
+// The lines' height, for both the layout and the row's size hint, so the texts always fit the row.
+int textHeight(const QModelIndex& index)
+{
+    const int lines = nameLineHeight() + ShareRowDelegate::lineSpacing + smallLineHeight();
+    return hasBadge(index) ? lines + ShareRowDelegate::lineSpacing + smallLineHeight() : lines;
+}
+
 // A symbol and a text side by side; returns the width both take.
 int drawSymbolAndText(QPainter& painter, const QRect& line, const QString& symbol, const QString& text,
     const QColor& colour, int symbolSpacing)
@@ -62,19 +85,17 @@ ShareRowDelegate::Layout ShareRowDelegate::layout(const QStyleOptionViewItem& op
 {
     Layout result;
     const QRect content = option.rect.adjusted(inset, inset / 2 + rowPadding, -inset, -(inset / 2 + rowPadding));
-    const int nameHeight = QFontMetrics(nameFont()).height();
-    const int smallHeight = std::max(QFontMetrics(smallFont()).height(), smallSymbolSize());
-    const bool hasBadge = index.data(ShareListModel::BadgeVisibleRole).toBool();
-    const int textHeight = nameHeight + lineSpacing + smallHeight + (hasBadge ? lineSpacing + smallHeight : 0);
+    const int nameHeight = nameLineHeight();
+    const int smallHeight = smallLineHeight();
 
     const int extent = StatusIndicator::extent(dotSize);
-    const int top = content.top() + (content.height() - textHeight) / 2;
+    const int top = content.top() + (content.height() - textHeight(index)) / 2;
     result.dot = QRectF(content.left(), content.top() + (content.height() - extent) / 2.0, extent, extent);
     const int left = content.left() + extent + spacing;
     const int width = std::max(0, content.right() - left + 1);
     result.name = QRect(left, top, width, nameHeight);
     result.secondLine = QRect(left, result.name.bottom() + 1 + lineSpacing, width, smallHeight);
-    if (hasBadge)
+    if (hasBadge(index))
         result.badge = QRect(left, result.secondLine.bottom() + 1 + lineSpacing, width, smallHeight);
 
     const QString linkText = index.data(ShareListModel::LinkTextRole).toString();
@@ -88,12 +109,7 @@ ShareRowDelegate::Layout ShareRowDelegate::layout(const QStyleOptionViewItem& op
 
 QSize ShareRowDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const
 {
-    const int nameHeight = QFontMetrics(nameFont()).height();
-    const int smallHeight = std::max(QFontMetrics(smallFont()).height(), smallSymbolSize());
-    const bool hasBadge = index.data(ShareListModel::BadgeVisibleRole).toBool();
-    const int height = nameHeight + lineSpacing + smallHeight + (hasBadge ? lineSpacing + smallHeight : 0)
-        + 2 * rowPadding + 2 * (inset / 2);
-    return {std::max(option.rect.width(), 100), height};
+    return {std::max(option.rect.width(), 100), textHeight(index) + 2 * rowPadding + 2 * (inset / 2)};
 }
 
 void ShareRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const

@@ -68,7 +68,6 @@ public:
 
     MountState state() const { return m_state; }
     void setState(const MountState& state);
-    qreal dotSize() const { return m_size; }
     // True while the pulse runs: from the first show while mounting, and from every change of
     // state to mounting until the state changes again.
     bool isPulsing() const { return m_isPulsing; }

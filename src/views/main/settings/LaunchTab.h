@@ -1,6 +1,8 @@
 #pragma once
 
 #include "app/LaunchAtLoginManager.h"
+#include "mounting/AutoMountStrategy.h"
+#include "mounting/MountKeepAlive.h"
 #include "platform/Defaults.h"
 
 #include <QWidget>
@@ -19,9 +21,10 @@ class LaunchTab final : public QWidget {
 
 public:
     static inline const QString launchAtLoginKey = QStringLiteral("launchAtLogin");
-    static inline const QString autoMountKey = QStringLiteral("autoMountOnLaunch");
-    static inline const QString keepAliveEnabledKey = QStringLiteral("keepAliveEnabled");
-    static inline const QString keepAliveIntervalKey = QStringLiteral("keepAliveInterval");
+    // The readers own these keys, so writer and reader cannot drift apart.
+    static inline const QString& autoMountKey = AutoMountStrategy::autoMountOnLaunchKey;
+    static inline const QString& keepAliveEnabledKey = MountKeepAlive::enabledKey;
+    static inline const QString& keepAliveIntervalKey = MountKeepAlive::intervalKey;
     static constexpr double defaultKeepAliveInterval = 180;
 
     explicit LaunchTab(Defaults& defaults = Defaults::standard(),

@@ -4,6 +4,7 @@
 #include "platform/FileWork.h"
 #include "platform/Formatters.h"
 #include "platform/Localization.h"
+#include "platform/Threading.h"
 #include "views/main/settings/SettingsRows.h"
 #include "views/widgets/FormPage.h"
 
@@ -95,14 +96,8 @@ LoggingTab::LoggingTab(LogManager& log, FileDialogs& fileDialogs, QWidget* paren
         m_log.setMinimumLevel(chosen.value_or(LogLevel::info));
     });
     connect(m_fileLogging, &QCheckBox::toggled, this, [this](bool on) { m_log.setFileLoggingEnabled(on); });
-    connect(m_export, &QPushButton::clicked, this, [this] {
-        QCoro::Task<> task = exportLogs();
-        Q_UNUSED(task); // runs on by itself
-    });
-    connect(m_clear, &QPushButton::clicked, this, [this] {
-        QCoro::Task<> task = clearLogs();
-        Q_UNUSED(task);
-    });
+    connect(m_export, &QPushButton::clicked, this, [this] { detach(exportLogs()); });
+    connect(m_clear, &QPushButton::clicked, this, [this] { detach(clearLogs()); });
 }
 
 QString LoggingTab::levelText(LogLevel level)
@@ -114,8 +109,7 @@ QString LoggingTab::levelText(LogLevel level)
 void LoggingTab::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
-    QCoro::Task<> task = refreshSize();
-    Q_UNUSED(task);
+    detach(refreshSize());
 }
 
 QCoro::Task<> LoggingTab::refreshSize()
@@ -167,8 +161,7 @@ QCoro::Task<> LoggingTab::exportLogs()
             emit exportFinished(false);
             return;
         }
-        QCoro::Task<> move = moveExport(temporaryPath, chosen->toLocalFile());
-        Q_UNUSED(move);
+        detach(moveExport(temporaryPath, chosen->toLocalFile()));
     });
 }
 
