@@ -115,6 +115,12 @@ private slots:
                      env.cacheFolder() + QStringLiteral("/ABCDEF12/p"), env.cacheFolder()),
             env.share() + QStringLiteral("/pipe is not a regular file"));
         QVERIFY(!QFile::exists(env.cacheFolder() + QStringLiteral("/ABCDEF12/p")));
+
+        // A copy onto its own source (a share reached through the cache folder) fails and keeps it.
+        const QString own = env.cacheFolder() + QStringLiteral("/ABCDEF12/own.txt");
+        writeFile(own, 4);
+        QCOMPARE(CacheFolder::copyIn(own, own, env.cacheFolder()), own + QStringLiteral(" is the cached copy itself"));
+        QCOMPARE(QFileInfo(own).size(), 4);
     }
 
     void copyGoesUnderTheConfigurationFolderAndRepeatsOnlyRefresh()
