@@ -192,8 +192,8 @@ void Theme::setTint(QWidget* widget, Color color, qreal opacity)
 void Theme::setSymbol(QLabel* label, const QString& symbolName, Color tint, int pixelSize, qreal opacity)
 {
     const qreal ratio = label->devicePixelRatioF();
-    QPixmap pixmap = Symbols::tinted(
-        symbolName, withAlpha(color(tint, label->palette()), opacity), int(std::ceil(pixelSize * ratio)));
+    QPixmap pixmap = Symbols::tinted(symbolName, withAlpha(color(tint, label->palette()), opacity),
+        int(std::ceil(pixelSize * ratio)));
     pixmap.setDevicePixelRatio(ratio);
     label->setPixmap(pixmap);
     label->setProperty("symbol", symbolName);
