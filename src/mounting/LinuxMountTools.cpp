@@ -51,6 +51,10 @@ bool refusedForPrivilege(const ProcessResult& result)
 
 constexpr quint16 smbPort = 445;
 
+// Ends the options of sudo, ping, umount and mount.nfs4 (each checked on the real tool), so that
+// a share path, mount point or address is never read as one.
+const QString endOfOptions = QStringLiteral("--");
+
 bool isKernelNetworkMount(const QString& type)
 {
     static const char* const types[] = {"cifs", "smb3", "nfs", "nfs4"};
@@ -310,7 +314,8 @@ QCoro::Task<> LinuxMountTools::unmount(QString mountPoint, bool force)
         co_return;
     }
 
-    const QStringList arguments = force ? QStringList{QStringLiteral("-f"), path} : QStringList{path};
+    const QStringList arguments = force ? QStringList{QStringLiteral("-f"), endOfOptions, path}
+                                        : QStringList{endOfOptions, path};
     auto running = runWithSudoRetry(m_tools.umount, arguments, unmountTimeout);
     const ProcessResult result = co_await std::move(running);
     if (result.exitCode != 0)
@@ -325,7 +330,7 @@ QCoro::Task<ProcessResult> LinuxMountTools::runWithSudoRetry(QString program, QS
     if (!refusedForPrivilege(result) || !QFileInfo::exists(m_tools.sudo))
         co_return result;
     // "-n": sudo fails at once instead of asking for a password nobody can type here.
-    const QStringList sudoArguments = QStringList{QStringLiteral("-n"), program} + arguments;
+    const QStringList sudoArguments = QStringList{QStringLiteral("-n"), endOfOptions, program} + arguments;
     auto second = run(m_tools.sudo, sudoArguments, timeLimit);
     co_return co_await std::move(second);
 }
@@ -335,8 +340,10 @@ QCoro::Task<> LinuxMountTools::mountNFS(NfsShare share)
     auto preparing = prepareMountFolder(share.mountPoint, share.requiredRoot);
     co_await std::move(preparing);
 
-    const QStringList arguments{share.address + QLatin1Char(':') + share.exportPath, share.mountPoint,
-        QStringLiteral("-o"), nfsOptions(share.readOnly)};
+    // mount.nfs4 takes the server's export first, always as such; the caller has made sure the
+    // address does not start with "-". The mount point comes after the options and "--".
+    const QStringList arguments{share.address + QLatin1Char(':') + share.exportPath, QStringLiteral("-o"),
+        nfsOptions(share.readOnly), endOfOptions, share.mountPoint};
     auto running = runWithSudoRetry(m_tools.nfsMount, arguments, mountTimeout);
     const ProcessResult result = co_await std::move(running);
     if (result.exitCode != 0)
@@ -362,7 +369,7 @@ QCoro::Task<double> LinuxMountTools::testConnection(QString address)
 {
     const QString host = splitAddress(address).host;
     const QStringList arguments{QStringLiteral("-c"), QStringLiteral("1"), QStringLiteral("-W"),
-        QString::number(pingWait), host};
+        QString::number(pingWait), endOfOptions, host};
     QElapsedTimer clock;
     clock.start();
     auto running = run(m_tools.ping, arguments, connectionTestTimeout);

@@ -638,7 +638,7 @@ private slots:
         fx.set(QStringLiteral("ping.release"));
         QTRY_COMPARE(view->testResult()->kind, TestConnectionResult::Kind::success);
         const QStringList pingArguments{QStringLiteral("-c"), QStringLiteral("1"), QStringLiteral("-W"),
-            QStringLiteral("3000"), QStringLiteral("10.9.8.7")};
+            QStringLiteral("3000"), QStringLiteral("--"), QStringLiteral("10.9.8.7")};
         QCOMPARE(fx.pingRuns(), QStringList{pingArguments.join(QChar(0x1F))});
         QVERIFY(QRegularExpression(QStringLiteral("^连接成功（延迟 \\d+ms）$"))
                     .match(child<ElidedLabel>(view.get(), "testResultText")->fullText())
@@ -657,6 +657,35 @@ private slots:
         QCOMPARE(child<QLabel>(view.get(), "testResultSymbol")->property("symbol").toString(),
             QStringLiteral("xmark.circle.fill"));
         QCOMPARE(child<ElidedLabel>(view.get(), "testResultText")->property("tint").toString(), QStringLiteral("red"));
+    }
+
+    // Text that ping would read as one of its options (or that names no host) is refused in the
+    // editor's words before any tool runs.
+    void connectionTestRefusesAnAddressThatIsNoHost()
+    {
+        EditorFixture fx;
+        const NASConfig config = fx.addShare(fullShare());
+        auto view = fx.open(config);
+        for (const QString& address : {QStringLiteral("-V"), QStringLiteral("--help"), QStringLiteral("nas -c 9"),
+                 QStringLiteral("nas;reboot"), QStringLiteral("-nas.local"), QStringLiteral("nas.local:-1")}) {
+            type(field(*view, "addressField"), address);
+            QTest::mouseClick(button(*view, "testButton"), Qt::LeftButton);
+            QTRY_COMPARE(view->testResult()->kind, TestConnectionResult::Kind::failure);
+            QCOMPARE(child<ElidedLabel>(view.get(), "testResultText")->fullText(),
+                QStringLiteral("连接失败：\u201C") + address
+                    + QStringLiteral("\u201D is not a host name or an IP address."));
+            QVERIFY(button(*view, "testButton")->isEnabled());
+        }
+        QCOMPARE(fx.pingRuns(), QStringList{});
+
+        // Host names, IPv4 and IPv6 literals, with or without a port, still reach ping.
+        for (const QString& address : {QStringLiteral("nas_01.local"), QStringLiteral("10.0.0.5:4450"),
+                 QStringLiteral("fe80::1"), QStringLiteral("[fe80::1]:445")}) {
+            type(field(*view, "addressField"), address);
+            QTest::mouseClick(button(*view, "testButton"), Qt::LeftButton);
+            QTRY_COMPARE(view->testResult()->kind, TestConnectionResult::Kind::success);
+        }
+        QCOMPARE(fx.pingRuns().size(), 4);
     }
 
     void testResultOfAShareLeftBehindGoesNowhere()
