@@ -7,6 +7,8 @@
 #include "mounting/MountSchedule.h"
 #include "platform/Threading.h"
 
+#include <QFuture>
+#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QSet>
@@ -73,6 +75,8 @@ public:
     void scheduleMount(const NASConfig& config);
 
     QCoro::Task<> performMount(NASConfig config);
+    // The share is `unmounting` while the tool runs. A request for a share whose unmount is under
+    // way starts no second one: it ends when that one has recorded its outcome.
     QCoro::Task<> performUnmount(NASConfig config);
     void scheduleRetry(const NASConfig& config);
     void cancelRetry(const QUuid& configID) override;
@@ -87,6 +91,7 @@ public:
     std::optional<std::chrono::milliseconds> retryTimerInterval(const QUuid& configID) const;
     int pendingMountCount(const QUuid& configID) const;
     bool isMountInFlight(const QUuid& configID) const { return m_mountsInFlight.contains(configID); }
+    bool isUnmountInFlight(const QUuid& configID) const { return m_unmountsInFlight.contains(configID); }
     // A mount, unmount or check started here has not ended: the engine is still in use.
     bool hasOperationsUnderWay() const { return m_operations.use_count() > 1 || m_keepAlive.isChecking(); }
 
@@ -114,6 +119,8 @@ private:
     MountSchedule m_schedule{this}; // delayed mounts and retries
     MountKeepAlive m_keepAlive;
     QSet<QUuid> m_mountsInFlight;
+    // Ends when the share's running unmount has recorded its outcome; later requests wait on it.
+    QHash<QUuid, QFuture<void>> m_unmountsInFlight;
     QSet<QUrl> m_ownerlessMounts;
     // Each running operation holds a copy; one that ends after the strategy has gone drops its own.
     std::shared_ptr<int> m_operations = std::make_shared<int>(0);

@@ -1,3 +1,4 @@
+#include "support/StrategyStandIn.h"
 #include "support/TestMain.h"
 #include "support/gui/ViewFixture.h"
 
@@ -23,6 +24,7 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QScrollArea>
+#include <QSignalSpy>
 #include <QToolButton>
 
 #include <memory>
@@ -686,6 +688,57 @@ private slots:
             QTRY_COMPARE(view->testResult()->kind, TestConnectionResult::Kind::success);
         }
         QCOMPARE(fx.pingRuns().size(), 4);
+    }
+
+    // The real strategy unmounts: the editor shows the busy button while the tool runs, and a
+    // second click starts no second run that could record a failure after the first succeeded.
+    void unmountIsBusyWhileItRunsAndRunsOnce()
+    {
+        EditorFixture fx;
+        test::StrategyStandIn mounting(fx, fx.network.monitor, fx.dir.filePath(QStringLiteral("Volumes")),
+            fx.control());
+        fx.network.publish(QStringLiteral("192.168.1.20"), std::nullopt);
+        NASConfig config;
+        config.name = QStringLiteral("Exports");
+        config.protocol = NASProtocol::nfs;
+        config.address = QStringLiteral("filer");
+        config.sharePath = QStringLiteral("/export/team");
+        config.authMethod = AuthMethod::guest;
+        config.networkBinding.ipRange = QStringLiteral("0.0.0.0/0");
+        fx.addShare(config);
+        NASDetailView view(config, {},
+            {fx.configStore, fx.appState, mounting.strategy, mounting.engine, fx.network.monitor, fx.keychain,
+                fx.workspace});
+        view.resize(640, 900);
+        view.show();
+
+        QList<MountState::Kind> states;
+        connect(&fx.appState, &AppStateManager::nasStatusesChanged, &view, [&] {
+            if (const auto status = fx.appState.status(config.id))
+                states << status->mountState.kind();
+        });
+        QTest::mouseClick(button(view, "mountButton"), Qt::LeftButton);
+        QTRY_COMPARE(fx.appState.status(config.id)->mountState.kind(), MountState::Kind::mounted);
+        QCOMPARE(mounting.control.runs(QStringLiteral("mount.nfs4")), 1);
+
+        states.clear();
+        mounting.control.set(QStringLiteral("umount.hold"));
+        QPushButton* unmount = button(view, "unmountButton");
+        QTest::mouseClick(unmount, Qt::LeftButton);
+        QTest::mouseClick(unmount, Qt::LeftButton);
+        QTRY_COMPARE(mounting.control.runs(QStringLiteral("umount")), 1);
+        QCOMPARE(fx.appState.status(config.id)->mountState.kind(), MountState::Kind::unmounting);
+        QVERIFY(shown(view, "mountingButton"));
+        QVERIFY(!button(view, "mountingButton")->isEnabled());
+        QVERIFY(!shown(view, "unmountButton"));
+        QVERIFY(!shown(view, "mountButton"));
+
+        mounting.control.set(QStringLiteral("umount.release"));
+        QTRY_VERIFY(!mounting.strategy.hasOperationsUnderWay());
+        QCOMPARE(mounting.control.runs(QStringLiteral("umount")), 1);
+        QCOMPARE(states, (QList<MountState::Kind>{MountState::Kind::unmounting, MountState::Kind::idle}));
+        QVERIFY(shown(view, "mountButton"));
+        QVERIFY(!shown(view, "mountErrorSection"));
     }
 
     void testResultOfAShareLeftBehindGoesNowhere()
