@@ -91,7 +91,6 @@ public:
     std::optional<std::chrono::milliseconds> retryTimerInterval(const QUuid& configID) const;
     int pendingMountCount(const QUuid& configID) const;
     bool isMountInFlight(const QUuid& configID) const { return m_mountsInFlight.contains(configID); }
-    bool isUnmountInFlight(const QUuid& configID) const { return m_unmountsInFlight.contains(configID); }
     // A mount, unmount or check started here has not ended: the engine is still in use.
     bool hasOperationsUnderWay() const { return m_operations.use_count() > 1 || m_keepAlive.isChecking(); }
 

@@ -1,5 +1,6 @@
 #include "mounting/LinuxMountTools.h"
 
+#include "model/NASConfig.h"
 #include "mounting/RcloneMount.h"
 #include "platform/AppPaths.h"
 #include "platform/FileSystemInfo.h"
@@ -337,11 +338,14 @@ QCoro::Task<ProcessResult> LinuxMountTools::runWithSudoRetry(QString program, QS
 
 QCoro::Task<> LinuxMountTools::mountNFS(NfsShare share)
 {
+    // mount.nfs4 reads its first argument as the export whatever it holds, even "-V"; an address
+    // is checked before any tool runs.
+    if (!NASConfig::isUsableAddress(share.address))
+        throw VantrelError::mountFailed(NASConfig::unusableAddressText(share.address));
     auto preparing = prepareMountFolder(share.mountPoint, share.requiredRoot);
     co_await std::move(preparing);
 
-    // mount.nfs4 takes the server's export first, always as such; the caller has made sure the
-    // address does not start with "-". The mount point comes after the options and "--".
+    // The mount point comes after the options and "--".
     const QStringList arguments{share.address + QLatin1Char(':') + share.exportPath, QStringLiteral("-o"),
         nfsOptions(share.readOnly), endOfOptions, share.mountPoint};
     auto running = runWithSudoRetry(m_tools.nfsMount, arguments, mountTimeout);
@@ -367,6 +371,8 @@ VantrelError LinuxMountTools::nfsMountFailure(const QString& tool, const Process
 
 QCoro::Task<double> LinuxMountTools::testConnection(QString address)
 {
+    if (!NASConfig::isUsableAddress(address))
+        throw VantrelError::connectionFailed(NASConfig::unusableAddressText(address));
     const QString host = splitAddress(address).host;
     const QStringList arguments{QStringLiteral("-c"), QStringLiteral("1"), QStringLiteral("-W"),
         QString::number(pingWait), endOfOptions, host};
