@@ -94,6 +94,10 @@ public:
     // A mount, unmount or check started here has not ended: the engine is still in use.
     bool hasOperationsUnderWay() const { return m_operations.use_count() > 1 || m_keepAlive.isChecking(); }
 
+signals:
+    // A mount started by performMount has ended, whatever its outcome.
+    void mountEnded(const QUuid& configID);
+
 private:
     void setupNetworkObserver();
     void setupSleepWakeObservers();
@@ -106,6 +110,11 @@ private:
     void recoverVanishedMount(const NASConfig& config);
     // Unmounts a share mounted for a configuration that is gone; kept for unmountAll on failure.
     QCoro::Task<> releaseOwnerlessMount(QUrl mountPoint);
+    // Another configuration of the same SMB share is mounted or being mounted: the share is
+    // taken, and only an explicit request moves it over.
+    bool shareHeldByOther(const NASConfig& config) const;
+    // The other configuration of the same SMB share whose mount is under way, if any.
+    std::optional<QUuid> otherMountOfShareInFlight(const NASConfig& config) const;
 
     NASConfigStore& m_store;
     AppStateManager& m_appState;
@@ -120,6 +129,11 @@ private:
     QSet<QUuid> m_mountsInFlight;
     // Ends when the share's running unmount has recorded its outcome; later requests wait on it.
     QHash<QUuid, QFuture<void>> m_unmountsInFlight;
+    // Mounts waiting for another configuration's mount of the same share to end, by that one's id.
+    QHash<QUuid, int> m_mountsWaitingBehind;
+    // The launch mount has yet to run: it reads the network itself, so announcements before it
+    // (the monitor's first values among them) start no evaluation of their own.
+    bool m_launchMountPending = false;
     QSet<QUrl> m_ownerlessMounts;
     // Each running operation holds a copy; one that ends after the strategy has gone drops its own.
     std::shared_ptr<int> m_operations = std::make_shared<int>(0);
