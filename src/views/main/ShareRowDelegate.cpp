@@ -7,7 +7,6 @@
 #include "views/widgets/Theme.h"
 
 #include <QApplication>
-#include <QMouseEvent>
 #include <QPainter>
 
 namespace vantrel {
@@ -160,21 +159,6 @@ void ShareRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opti
             tint(matched ? Theme::Color::green : Theme::Color::orange), badgeSymbolSpacing);
     }
     painter->restore();
-}
-
-bool ShareRowDelegate::editorEvent(QEvent* event, QAbstractItemModel* model, const QStyleOptionViewItem& option,
-    const QModelIndex& index)
-{
-    if (event->type() == QEvent::MouseButtonRelease) {
-        const auto* mouse = static_cast<QMouseEvent*>(event);
-        const QUrl url = index.data(ShareListModel::LinkRole).toUrl();
-        if (mouse->button() == Qt::LeftButton && url.isValid()
-            && layout(option, index).link.contains(mouse->position().toPoint())) {
-            emit linkActivated(url);
-            return true;
-        }
-    }
-    return QStyledItemDelegate::editorEvent(event, model, option, index);
 }
 
 } // namespace vantrel

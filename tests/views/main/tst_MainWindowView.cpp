@@ -32,6 +32,7 @@
 #include <QStackedWidget>
 #include <QToolBar>
 #include <QToolButton>
+#include <QWindow>
 
 using namespace vantrel;
 
@@ -64,6 +65,38 @@ struct View {
         QVERIFY(remove);
         remove->trigger();
         QCoreApplication::processEvents();
+    }
+
+    // Picks the share with a click and types into its editor's name field, as the user does.
+    NASDetailView* openWithTyping(const QUuid& id, const QString& typed)
+    {
+        QTest::mouseClick(view.shareList()->viewport(), Qt::LeftButton, {},
+            view.shareList()->visualRect(index(id)).center());
+        auto* editor = qobject_cast<NASDetailView*>(view.currentDetail());
+        if (!editor)
+            return nullptr;
+        auto* name = editor->findChild<QLineEdit*>(QStringLiteral("nameField"));
+        name->setFocus();
+        name->end(false);
+        QTest::keyClicks(name, typed);
+        return editor;
+    }
+    // A right press on the row, through the window as the desktop delivers it (which is what
+    // turns it into a context-menu request); returns the menu it opened.
+    QMenu* rightPress(const QUuid& id)
+    {
+        QWidget* viewport = view.shareList()->viewport();
+        QWindow* window = view.window()->windowHandle();
+        const QPoint position = viewport->mapTo(view.window(), view.shareList()->visualRect(index(id)).center());
+        QTest::mousePress(window, Qt::RightButton, {}, position);
+        QTest::mouseRelease(window, Qt::RightButton, {}, position);
+        return qobject_cast<QMenu*>(QApplication::activePopupWidget());
+    }
+    QRect linkRect(const QUuid& id)
+    {
+        QStyleOptionViewItem option;
+        option.rect = view.shareList()->visualRect(index(id));
+        return ShareRowDelegate::layout(option, index(id)).link;
     }
 
     QStringList openedWindows;
@@ -363,6 +396,75 @@ private slots:
         v.view.deleteConfig(b.id);
         QCOMPARE(v.names(), QStringList{"C"});
         QCOMPARE(v.view.selectedConfigID(), std::optional<QUuid>(c.id));
+    }
+
+    void aRightPressOpensTheMenuAndChangesNothingElse()
+    {
+        test::ViewFixture fx;
+        const NASConfig a = fx.addShare(QStringLiteral("A"));
+        const NASConfig b = fx.addShare(QStringLiteral("B"));
+        const NASConfig c = fx.addShare(QStringLiteral("C"));
+        View v(fx);
+        QPointer<NASDetailView> editor = v.openWithTyping(b.id, QStringLiteral(" edited"));
+
+        for (const NASConfig& other : {a, b}) {
+            QMenu* menu = v.rightPress(other.id);
+            QVERIFY(menu);
+            QCOMPARE(v.view.selectedConfigID(), std::optional<QUuid>(b.id));
+            QCOMPARE(v.view.shareList()->currentIndex(), v.index(b.id));
+            QCOMPARE(v.view.currentDetail(), editor.data());
+            menu->close();
+            QTRY_VERIFY(!QApplication::activePopupWidget());
+        }
+        // A middle press picks nothing either.
+        QTest::mouseClick(v.view.shareList()->viewport(), Qt::MiddleButton, {},
+            v.view.shareList()->visualRect(v.index(c.id)).center());
+        QCOMPARE(v.view.selectedConfigID(), std::optional<QUuid>(b.id));
+
+        // Deleting the row under the menu leaves the selection and the typing as they were.
+        QMenu* menu = v.rightPress(a.id);
+        QAction* remove = menu->findChild<QAction*>(QStringLiteral("delete"));
+        QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(remove).center());
+        QTRY_COMPARE(v.names(), (QStringList{"B", "C"}));
+        QCOMPARE(v.view.selectedConfigID(), std::optional<QUuid>(b.id));
+        QCOMPARE(v.view.currentDetail(), editor.data());
+        QCOMPARE(editor->findChild<QLineEdit*>(QStringLiteral("nameField"))->text(), QStringLiteral("B edited"));
+        QCOMPARE(v.view.shareList()->selectionModel()->selectedIndexes(), QModelIndexList{v.index(b.id)});
+    }
+
+    void theLinkIsAButtonThatLeavesTheSelectionAlone()
+    {
+        test::ViewFixture fx;
+        const NASConfig media = fx.addShare(QStringLiteral("Media"));
+        const NASConfig other = fx.addShare(QStringLiteral("Other"));
+        const QUrl mountPoint = folder(QStringLiteral("/home/alice/VantrelVolumes/media"));
+        fx.setState(media, MountState::mounted(), mountPoint);
+        View v(fx);
+        QPointer<NASDetailView> editor = v.openWithTyping(other.id, QStringLiteral(" edited"));
+        QWidget* viewport = v.view.shareList()->viewport();
+        const QRect link = v.linkRect(media.id);
+        QVERIFY(!link.isEmpty());
+
+        QTest::mouseClick(viewport, Qt::LeftButton, {}, link.center());
+        QCOMPARE(fx.workspace.opened, QList<QUrl>{mountPoint});
+        // Pressed on the link and released beside it: the press was no click of it, nor a pick.
+        QTest::mousePress(viewport, Qt::LeftButton, {}, link.center());
+        QTest::mouseMove(viewport, link.topRight() + QPoint(30, 0));
+        QTest::mouseRelease(viewport, Qt::LeftButton, {}, link.topRight() + QPoint(30, 0));
+        // A double click on it is two clicks of it, and picks nothing either.
+        QTest::mouseClick(viewport, Qt::LeftButton, {}, link.center());
+        QTest::mouseDClick(viewport, Qt::LeftButton, {}, link.center());
+        QTest::mouseRelease(viewport, Qt::LeftButton, {}, link.center());
+        QCOMPARE(fx.workspace.opened.size(), 3);
+        QCOMPARE(v.view.selectedConfigID(), std::optional<QUuid>(other.id));
+        QCOMPARE(v.view.currentDetail(), editor.data());
+        QCOMPARE(editor->findChild<QLineEdit*>(QStringLiteral("nameField"))->text(), QStringLiteral("Other edited"));
+
+        // The rest of the row still picks it.
+        QTest::mouseClick(viewport, Qt::LeftButton, {},
+            v.view.shareList()->visualRect(v.index(media.id)).topRight() + QPoint(-10, 10));
+        QCOMPARE(v.view.selectedConfigID(), std::optional<QUuid>(media.id));
+        QCOMPARE(fx.workspace.opened.size(), 3);
     }
 
     void deletingAShareLeavesNothingOfItInTheMounting()
