@@ -2,6 +2,7 @@
 
 #include "platform/Localization.h"
 #include "views/widgets/FormPage.h"
+#include "views/widgets/Picker.h"
 #include "views/widgets/SegmentedControl.h"
 #include "views/widgets/Theme.h"
 
@@ -49,7 +50,7 @@ QLineEdit* textField(const QString& objectName, const QString& text, const QStri
 template <typename E>
 QComboBox* enumPicker(const QString& objectName, E selected, QWidget* parent)
 {
-    auto* picker = new QComboBox(parent);
+    auto* picker = new Picker(parent);
     picker->setObjectName(objectName);
     const QList<E> cases = allCases<E>();
     for (const E value : cases)
@@ -120,8 +121,10 @@ void NASDetailForm::buildBasicInfoSection(const NASConfig& source)
     m_basicSection->addIndentedRow(m_nfsVersionNote);
 
     form->addRow(Localization::text(QStringLiteral("nas.address"), QStringLiteral("地址")), m_address);
-    // Its label and prompt follow the protocol.
-    form->addRow(new QLabel(m_basicSection), m_sharePath);
+    // Its label and prompt follow the protocol; the label names it to assistive technology.
+    auto* sharePathLabel = new QLabel(m_basicSection);
+    sharePathLabel->setBuddy(m_sharePath);
+    form->addRow(sharePathLabel, m_sharePath);
 }
 
 void NASDetailForm::buildAuthSection(const NASConfig& source)

@@ -229,7 +229,12 @@ void NetworkBindingSection::rebuildSSIDList()
         auto* remove = new QToolButton(row);
         remove->setObjectName(QStringLiteral("removeSSIDButton"));
         remove->setAutoRaise(true);
-        remove->setFocusPolicy(Qt::NoFocus);
+        // Only a symbol: its name and tooltip say what it does, and the keyboard reaches it.
+        const QString removeText = Localization::textFormat(QStringLiteral("nas.networkBinding.ssid.remove"),
+            QStringLiteral("Remove %@"), {name});
+        remove->setToolTip(removeText);
+        remove->setAccessibleName(removeText);
+        remove->setFocusPolicy(Qt::StrongFocus);
         Theme::setSymbol(remove, QStringLiteral("minus.circle.fill"), Theme::Color::red, symbolSize);
         // Queued: the removal rebuilds the list and so deletes the button that was clicked.
         connect(remove, &QToolButton::clicked, this, [this, name] {
@@ -243,6 +248,7 @@ void NetworkBindingSection::rebuildSSIDList()
 
         auto* item = new QListWidgetItem(m_ssidList);
         item->setData(Qt::UserRole, name);
+        item->setData(Qt::AccessibleTextRole, name);
         item->setSizeHint(row->sizeHint());
         m_ssidList->setItemWidget(item, row);
     }

@@ -17,6 +17,7 @@
 #include "views/main/StatusIndicator.h"
 #include "views/widgets/ElidedLabel.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QDir>
@@ -636,6 +637,49 @@ private slots:
         QCOMPARE(second.mountOptions.retryInterval, 10.0);
         QVERIFY(second.mountOptions.enableCaching);
         QCOMPARE(second.networkBinding.ipRange, QStringLiteral("0.0.0.0/0"));
+    }
+
+    void rowsAndToolbarTellAssistiveTechnologyWhatTheyShow()
+    {
+        test::ViewFixture fx;
+        const NASConfig media = fx.addShare(
+            bound(QStringLiteral("Media"), NetworkBindingStrategy::ipRange, QStringLiteral("192.168.1.0/24"), {}));
+        NASConfig offConfig = bound(QStringLiteral("Off"), NetworkBindingStrategy::ssid, QString(), {}, false);
+        offConfig.address = QStringLiteral("10.0.0.9");
+        const NASConfig off = fx.addShare(offConfig);
+        fx.setState(media, MountState::mounted(), folder(QStringLiteral("/home/alice/VantrelVolumes/media")));
+        View v(fx);
+        fx.network.publish(QStringLiteral("192.168.1.20"), std::nullopt);
+
+        QAccessibleInterface* list = QAccessible::queryAccessibleInterface(v.view.shareList());
+        QCOMPARE(list->role(), QAccessible::List);
+        QCOMPARE(list->childCount(), 2);
+        const auto row = [&](const QUuid& id) { return list->child(v.model().row(id)); };
+        QCOMPARE(row(media.id)->role(), QAccessible::ListItem);
+        QCOMPARE(row(media.id)->text(QAccessible::Name), QStringLiteral("Media"));
+        QCOMPARE(row(media.id)->text(QAccessible::Description),
+            QStringLiteral("已挂载, Mount point media, Network matched"));
+        QCOMPARE(row(off.id)->text(QAccessible::Name), QStringLiteral("Off"));
+        QCOMPARE(row(off.id)->text(QAccessible::Description), QStringLiteral("空闲, 10.0.0.9"));
+        // The badge follows the network there too.
+        fx.network.publish(QStringLiteral("10.1.1.1"), std::nullopt);
+        QCOMPARE(row(media.id)->text(QAccessible::Description),
+            QStringLiteral("已挂载, Mount point media, IP mismatch"));
+
+        // The add button is named by its title; the symbol-only ones by their tooltips. Every one
+        // is reached with the keyboard.
+        const auto button = [&](const char* name) {
+            return QAccessible::queryAccessibleInterface(v.view.findChild<QToolButton*>(QString::fromLatin1(name)));
+        };
+        QCOMPARE(button("toolbar.add")->text(QAccessible::Name), QStringLiteral("添加 NAS"));
+        QCOMPARE(button("toolbar.add")->text(QAccessible::Description), QStringLiteral("添加新的 NAS 配置"));
+        QCOMPARE(button("toolbar.about")->text(QAccessible::Name), QStringLiteral("关于 Vantrel"));
+        QCOMPARE(button("toolbar.settings")->text(QAccessible::Name), QStringLiteral("打开设置"));
+        for (const char* name : {"toolbar.about", "toolbar.settings", "toolbar.add"}) {
+            QCOMPARE(button(name)->role(), QAccessible::Button);
+            QVERIFY2(button(name)->state().focusable, name);
+            QVERIFY2(!button(name)->text(QAccessible::Description).isEmpty(), name);
+        }
     }
 
     void theAboutWindowIsReusedByItsTitle()
