@@ -16,6 +16,7 @@
 #include "views/main/ShareRowDelegate.h"
 #include "views/main/StatusIndicator.h"
 #include "views/widgets/ElidedLabel.h"
+#include "views/widgets/Theme.h"
 
 #include <QAccessible>
 #include <QAction>
@@ -252,6 +253,55 @@ private slots:
         fx.setState(share, MountState::idle());
         QTest::mouseClick(v.view.shareList()->viewport(), Qt::LeftButton, {}, parts.link.center());
         QCOMPARE(fx.workspace.opened.size(), 1);
+    }
+
+    void aSelectedRowKeepsItsBadgeColourAndAReadableLink()
+    {
+        test::ViewFixture fx;
+        const NASConfig media = fx.addShare(
+            bound(QStringLiteral("Media"), NetworkBindingStrategy::ipRange, QStringLiteral("192.168.1.0/24"), {}));
+        const NASConfig other = fx.addShare(
+            bound(QStringLiteral("Other"), NetworkBindingStrategy::ipRange, QStringLiteral("10.0.0.0/8"), {}));
+        fx.setState(media, MountState::mounted(), folder(QStringLiteral("/home/alice/VantrelVolumes/media")));
+        View v(fx);
+        fx.network.publish(QStringLiteral("192.168.1.20"), std::nullopt);
+        QListView* list = v.view.shareList();
+        // Some pixels of the area are (nearly) the colour: the symbol and the text are drawn in it.
+        const auto shows = [&](const QRect& area, const QColor& colour) {
+            const QImage image = list->viewport()->grab().toImage();
+            int matching = 0;
+            for (int y = area.top(); y <= area.bottom(); ++y) {
+                for (int x = area.left(); x <= area.right(); ++x) {
+                    const QColor pixel = image.pixelColor(x, y);
+                    matching += std::abs(pixel.red() - colour.red()) + std::abs(pixel.green() - colour.green())
+                            + std::abs(pixel.blue() - colour.blue())
+                        < 60;
+                }
+            }
+            return matching >= 3;
+        };
+        const auto parts = [&](const QUuid& id) {
+            QStyleOptionViewItem option;
+            option.rect = list->visualRect(v.index(id));
+            return ShareRowDelegate::layout(option, v.index(id));
+        };
+        const QPalette palette = list->palette();
+        const QColor green = Theme::color(Theme::Color::green, palette);
+        const QColor orange = Theme::color(Theme::Color::orange, palette);
+
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+            list->visualRect(v.index(media.id)).topRight() + QPoint(-10, 10));
+        QCOMPARE(v.view.selectedConfigID(), std::optional<QUuid>(media.id));
+        QVERIFY(shows(parts(media.id).badge, green));
+        // The link is drawn in the selection's text colour, which reads on the highlight.
+        QVERIFY(shows(parts(media.id).link, palette.color(QPalette::Active, QPalette::HighlightedText)));
+        QVERIFY(shows(parts(other.id).badge, orange));
+
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+            list->visualRect(v.index(other.id)).topRight() + QPoint(-10, 10));
+        QCOMPARE(v.view.selectedConfigID(), std::optional<QUuid>(other.id));
+        QVERIFY(shows(parts(other.id).badge, orange));
+        QVERIFY(shows(parts(media.id).link, Theme::color(Theme::Color::blue, palette)));
     }
 
     void theBadgeFollowsTheBindingAndTheNetwork_data()
