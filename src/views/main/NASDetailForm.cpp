@@ -3,6 +3,7 @@
 #include "platform/Localization.h"
 #include "views/widgets/FormPage.h"
 #include "views/widgets/Picker.h"
+#include "views/widgets/PromptField.h"
 #include "views/widgets/SegmentedControl.h"
 #include "views/widgets/Theme.h"
 
@@ -39,11 +40,11 @@ QWidget* noteRow(const QString& objectName, const QString& symbol, Theme::Color 
     return row;
 }
 
-QLineEdit* textField(const QString& objectName, const QString& text, const QString& prompt, QWidget* parent)
+PromptField* textField(const QString& objectName, const QString& text, const QString& prompt, QWidget* parent)
 {
-    auto* field = new QLineEdit(text, parent);
+    auto* field = new PromptField(text, parent);
     field->setObjectName(objectName);
-    field->setPlaceholderText(prompt);
+    field->setPrompt(prompt);
     return field;
 }
 
@@ -275,7 +276,7 @@ void NASDetailForm::updateProtocolRows()
     setLabelText(basic, m_sharePath,
         nfs ? Localization::text(QStringLiteral("nfs.sharePath"), QStringLiteral("NFS 导出路径"))
             : Localization::text(QStringLiteral("nas.sharePath"), QStringLiteral("共享路径")));
-    m_sharePath->setPlaceholderText(nfs
+    m_sharePath->setPrompt(nfs
             ? Localization::text(QStringLiteral("nfs.sharePathPlaceholder"),
                 QStringLiteral("例如：/ 或 /volume1/shared"))
             : Localization::text(QStringLiteral("nas.sharePathPlaceholder"), QStringLiteral("例如：/shared/media")));

@@ -4,6 +4,7 @@
 #include "platform/Localization.h"
 #include "views/main/NASDetailForm.h"
 #include "views/widgets/FormPage.h"
+#include "views/widgets/PromptField.h"
 #include "views/widgets/SegmentedControl.h"
 #include "views/widgets/Theme.h"
 #include "views/widgets/WrapLayout.h"
@@ -48,13 +49,13 @@ NetworkBindingSection::NetworkBindingSection(FormSection* section, NetworkMonito
     , m_strategy(binding.strategy)
     , m_ssids(binding.ssidList)
     , m_strategyPicker(new SegmentedControl({}, section))
-    , m_ipRange(new QLineEdit(binding.ipRange, section))
+    , m_ipRange(new PromptField(binding.ipRange, section))
     , m_presets(new QWidget(section))
     , m_currentNetworkRow(new QWidget(section))
     , m_currentNetwork(NASDetailForm::caption({}, m_currentNetworkRow))
     , m_ssidList(new QListWidget(section))
     , m_addRow(new QWidget(section))
-    , m_newSSID(new QLineEdit(m_addRow))
+    , m_newSSID(new PromptField({}, m_addRow))
     , m_addSSID(new QPushButton(Localization::text(QStringLiteral("common.add"), QStringLiteral("添加")), m_addRow))
 {
     setObjectName(QStringLiteral("NetworkBindingSection"));
