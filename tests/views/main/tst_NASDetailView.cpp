@@ -11,6 +11,7 @@
 #include "views/widgets/FormPage.h"
 #include "views/widgets/SegmentedControl.h"
 
+#include <QAccessible>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
@@ -577,6 +578,75 @@ private slots:
             add->click();
         }
         QCOMPARE(list->height(), NetworkBindingSection::ssidListHeight);
+    }
+
+    void assistiveTechnologyReadsEveryControlByItsLabel()
+    {
+        EditorFixture fx;
+        const NASConfig config = fullShare();
+        fx.configStore.addConfig(config);
+        auto view = fx.open(config);
+        const auto reader = [&](const char* name) {
+            return QAccessible::queryAccessibleInterface(child<QWidget>(view.get(), name));
+        };
+
+        // Fields and pickers are named by their own labels; a picker's value is its choice.
+        QCOMPARE(reader("sharePathField")->text(QAccessible::Name), QStringLiteral("共享路径"));
+        QCOMPARE(reader("authMethodPicker")->role(), QAccessible::ComboBox);
+        QCOMPARE(reader("authMethodPicker")->text(QAccessible::Name), QStringLiteral("认证方式"));
+        QCOMPARE(reader("authMethodPicker")->text(QAccessible::Value), QStringLiteral("Password"));
+        QCOMPARE(reader("smbVersionPicker")->text(QAccessible::Name), QStringLiteral("SMB 版本"));
+        QCOMPARE(reader("smbVersionPicker")->text(QAccessible::Value), QStringLiteral("SMB 3.x"));
+        auto* method = child<QComboBox>(view.get(), "authMethodPicker");
+        method->setFocus();
+        QTest::keyClick(method, Qt::Key_Down);
+        QCOMPARE(reader("authMethodPicker")->text(QAccessible::Value), QStringLiteral("Guest"));
+        QCOMPARE(reader("authMethodPicker")->text(QAccessible::Name), QStringLiteral("认证方式"));
+        QCOMPARE(reader("authMethodPicker")->child(0)->childCount(), 2);
+
+        // Each Wi-Fi row is read by its name; its symbol-only remove button has a name, a tooltip
+        // and keyboard focus.
+        QAccessibleInterface* wifi = reader("ssidList");
+        QCOMPARE(wifi->childCount(), 2);
+        QCOMPARE(wifi->child(0)->text(QAccessible::Name), QStringLiteral("Office"));
+        QCOMPARE(wifi->child(1)->text(QAccessible::Name), QStringLiteral("Lab"));
+        QStringList removeButtons;
+        for (QToolButton* remove : view->findChildren<QToolButton*>(QStringLiteral("removeSSIDButton"))) {
+            QAccessibleInterface* button = QAccessible::queryAccessibleInterface(remove);
+            QVERIFY(button->state().focusable);
+            QCOMPARE(button->text(QAccessible::Description), remove->toolTip());
+            removeButtons << button->text(QAccessible::Name);
+        }
+        QCOMPARE(removeButtons, (QStringList{"Remove Office", "Remove Lab"}));
+
+        // Every control in reach has a name of its own, never its section's header, and takes
+        // the keyboard's focus.
+        QStringList headers;
+        for (const QGroupBox* section : view->findChildren<QGroupBox*>())
+            headers << section->title();
+        const QList<QAccessible::Role> controls{QAccessible::EditableText, QAccessible::ComboBox, QAccessible::CheckBox,
+            QAccessible::RadioButton, QAccessible::Button, QAccessible::ListItem};
+        int checked = 0;
+        std::function<void(QAccessibleInterface*)> visit = [&](QAccessibleInterface* node) {
+            if (!node || node->state().invisible)
+                return;
+            if (controls.contains(node->role())) {
+                const QString name = node->text(QAccessible::Name);
+                const QString what = (node->object() ? node->object()->objectName() : QString()) + QLatin1Char('=')
+                    + name;
+                QVERIFY2(!name.isEmpty() && !headers.contains(name), qPrintable(what));
+                QVERIFY2(node->state().focusable, qPrintable(what));
+                ++checked;
+            }
+            for (int i = 0; i < node->childCount(); ++i)
+                visit(node->child(i));
+        };
+        visit(QAccessible::queryAccessibleInterface(view.get()));
+        QVERIFY(checked > 20);
+
+        // The share-path field takes the NFS label with the protocol.
+        choose(*view, "protocolPicker", QStringLiteral("nfs"));
+        QCOMPARE(reader("sharePathField")->text(QAccessible::Name), QStringLiteral("NFS 导出路径"));
     }
 
     void testAndSaveAreEnabledByNameAndAddress()
