@@ -9,9 +9,11 @@
 #include "platform/PowerEvents.h"
 
 #include <QPointer>
+#include <QPromise>
 #include <QScopeGuard>
 #include <QTimer>
 
+#include <qcoro/qcorofuture.h>
 #include <qcoro/qcorosignal.h>
 
 #include <algorithm>
@@ -360,6 +362,14 @@ QCoro::Task<> AutoMountStrategy::performMount(NASConfig config)
 QCoro::Task<> AutoMountStrategy::performUnmount(NASConfig config)
 {
     const QUuid id = config.id;
+    // A second tool run would find the folder no longer mounted and could record a failure after
+    // the first one succeeded.
+    if (const auto running = m_unmountsInFlight.constFind(id); running != m_unmountsInFlight.cend()) {
+        QFuture<void> ended = *running;
+        co_await ended;
+        co_return;
+    }
+
     const std::optional<NASStatus> status = m_appState.status(id);
     if (!status || !status->mountPoint) {
         if (isInStore(id))
@@ -369,22 +379,31 @@ QCoro::Task<> AutoMountStrategy::performUnmount(NASConfig config)
 
     const std::shared_ptr<int> underWay = m_operations;
     QPointer<AutoMountStrategy> self(this);
+    QPromise<void> ending;
+    ending.start();
+    m_unmountsInFlight.insert(id, ending.future());
+    const QUrl mountPoint = *status->mountPoint;
+    m_appState.updateStatus(id, MountState::unmounting(), std::nullopt);
+
     std::optional<VantrelError> failure;
     try {
-        auto task = m_engine.unmount(*status->mountPoint, false);
+        auto task = m_engine.unmount(mountPoint, false);
         co_await task;
     } catch (...) {
         failure = asVantrelError(std::current_exception());
     }
 
-    if (!self || !isInStore(id))
-        co_return;
-    if (failure) {
-        m_appState.updateStatus(id, MountState::failed(*failure), std::nullopt);
-        co_return;
+    if (self)
+        m_unmountsInFlight.remove(id);
+    if (self && isInStore(id)) {
+        if (failure) {
+            m_appState.updateStatus(id, MountState::failed(*failure), std::nullopt);
+        } else {
+            m_appState.updateStatus(id, MountState::idle(), std::nullopt);
+            m_notifications.notifyUnmount(config.name);
+        }
     }
-    m_appState.updateStatus(id, MountState::idle(), std::nullopt);
-    m_notifications.notifyUnmount(config.name);
+    ending.finish();
 }
 
 // ---- retries --------------------------------------------------------------------------------

@@ -7,6 +7,7 @@
 #include "mounting/MountSchedule.h"
 #include "platform/Threading.h"
 
+#include <QFuture>
 #include <QHash>
 #include <QList>
 #include <QObject>
@@ -74,6 +75,8 @@ public:
     void scheduleMount(const NASConfig& config);
 
     QCoro::Task<> performMount(NASConfig config);
+    // The share is `unmounting` while the tool runs. A request for a share whose unmount is under
+    // way starts no second one: it ends when that one has recorded its outcome.
     QCoro::Task<> performUnmount(NASConfig config);
     void scheduleRetry(const NASConfig& config);
     void cancelRetry(const QUuid& configID) override;
@@ -124,6 +127,8 @@ private:
     MountSchedule m_schedule{this}; // delayed mounts and retries
     MountKeepAlive m_keepAlive;
     QSet<QUuid> m_mountsInFlight;
+    // Ends when the share's running unmount has recorded its outcome; later requests wait on it.
+    QHash<QUuid, QFuture<void>> m_unmountsInFlight;
     // Mounts waiting for another configuration's mount of the same share to end, by that one's id.
     QHash<QUuid, int> m_mountsWaitingBehind;
     // The launch mount has yet to run: it reads the network itself, so announcements before it
