@@ -32,6 +32,7 @@ TransferManager::TransferManager(RecentFilesTracker& recentFiles, NotificationSe
 TransferManager::~TransferManager()
 {
     recordRecentFiles();
+    announceCompletions();
     // Nobody is left to resume or retry these.
     for (TransferTask& task : m_tasks) {
         if (task.status == TransferStatus::pending || task.status == TransferStatus::paused)
@@ -120,6 +121,7 @@ QCoro::Task<> TransferManager::drainAdds()
         processQueue();
     }
     m_addingTasks = false;
+    endRunIfIdle();
 }
 
 void TransferManager::processQueue()
@@ -149,6 +151,7 @@ QCoro::Task<> TransferManager::queueLoop()
     recordRecentFiles();
     m_isProcessing = false;
     emit isProcessingChanged(false);
+    endRunIfIdle();
 }
 
 QCoro::Task<> TransferManager::executeTransfer(qsizetype index)
@@ -185,11 +188,11 @@ QCoro::Task<> TransferManager::executeTransfer(qsizetype index)
         emit totalBytesTransferredChanged(m_totalBytesTransferred);
         // Recorded with the next publication: storing the list per file would cost a queue of
         // small files more than copying them.
-        if (done.direction == TransferDirection::download) {
+        if (done.direction == TransferDirection::download)
             m_unrecorded.append(done.destinationURL);
-            schedulePublish();
-        }
-        m_notifications.notifyTransferComplete(RecentFilesTracker::lastPathComponent(done.sourceURL), done.direction);
+        // Announced with the next publication too: a notice per file would flood the desktop.
+        m_unannounced[std::size_t(done.direction)].append(RecentFilesTracker::lastPathComponent(done.sourceURL));
+        schedulePublish();
         co_return;
     }
     // A cancellation has already set its status; its text never reaches the task.
@@ -229,14 +232,6 @@ QCoro::Task<TransferManager::CopyResult> TransferManager::copyFile(const QUrl& f
         return result;
     };
 
-    std::function<FileCopy::Result()> work = [job] { return job->open(); };
-    auto opening = runOnPool(std::move(work));
-    FileCopy::Result step = co_await opening;
-    if (!self)
-        co_return CopyResult{};
-    if (step.step == FileCopy::Step::failed)
-        co_return finish(CopyResult{CopyOutcome::failed, messageFor(step, from, to)});
-
     // Progress goes out without waiting: the worker keeps copying while this thread publishes.
     const auto published = [self, taskId](qint64 copied) {
         postToMainThread(self.data(), [self, taskId, copied] {
@@ -244,7 +239,32 @@ QCoro::Task<TransferManager::CopyResult> TransferManager::copyFile(const QUrl& f
         });
     };
 
+    // Opening and copying are one piece of work, so that a small file costs one trip to the
+    // worker; a pause asked for before the start holds the copy before its first chunk.
+    job->setPauseRequested(m_pauseFlags.value(taskId));
+    std::function<FileCopy::Result()> work = [job, published] {
+        const FileCopy::Result opened = job->open();
+        return opened.step == FileCopy::Step::failed ? opened : job->run(published);
+    };
+    auto opening = runOnPool(std::move(work));
+    FileCopy::Result step = co_await opening;
+    if (!self)
+        co_return CopyResult{};
+
     for (;;) {
+        switch (step.step) {
+        case FileCopy::Step::finished: co_return finish(CopyResult{CopyOutcome::succeeded, {}});
+        case FileCopy::Step::failed: co_return finish(CopyResult{CopyOutcome::failed, messageFor(step, from, to)});
+        case FileCopy::Step::cancelled:
+            // A retry withdrew the request after the worker had already dropped the partial file:
+            // this copy cannot go on, and the task, pending again, runs anew from the first byte.
+            if (!m_cancellationFlags.value(taskId))
+                co_return finish(CopyResult{CopyOutcome::cancelled, {}});
+            break;
+        case FileCopy::Step::paused:
+            // The flags decide below (a pause may already be lifted again).
+            break;
+        }
         if (m_cancellationFlags.value(taskId)) {
             updateTask(taskId, [](TransferTask& t) { t.status = TransferStatus::cancelled; });
             job->setCancelRequested(true);
@@ -276,19 +296,6 @@ QCoro::Task<TransferManager::CopyResult> TransferManager::copyFile(const QUrl& f
         step = co_await chunks;
         if (!self)
             co_return CopyResult{};
-        switch (step.step) {
-        case FileCopy::Step::finished: co_return finish(CopyResult{CopyOutcome::succeeded, {}});
-        case FileCopy::Step::failed: co_return finish(CopyResult{CopyOutcome::failed, messageFor(step, from, to)});
-        case FileCopy::Step::cancelled:
-            // A retry withdrew the request after the worker had already dropped the partial file:
-            // this copy cannot go on, and the task, pending again, runs anew from the first byte.
-            if (!m_cancellationFlags.value(taskId))
-                co_return finish(CopyResult{CopyOutcome::cancelled, {}});
-            break;
-        case FileCopy::Step::paused:
-            // The flags decide at the top of the loop (a pause may already be lifted again).
-            break;
-        }
     }
 }
 
@@ -357,9 +364,38 @@ void TransferManager::recordRecentFiles()
     m_recentFiles.recordAccesses(std::exchange(m_unrecorded, {}));
 }
 
+void TransferManager::announceCompletions()
+{
+    for (std::size_t direction = 0; direction < m_unannounced.size(); ++direction) {
+        const QStringList names = std::exchange(m_unannounced[direction], {});
+        if (names.isEmpty())
+            continue;
+        if (m_runThread.isEmpty())
+            m_runThread = QStringLiteral("transfers-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
+        // One notice per direction and run: the first file by its name, then the count so far,
+        // which replaces what the run showed before.
+        const QString thread = m_runThread + u'-' + rawValue(TransferDirection(direction));
+        const qint64 before = std::exchange(m_runAnnounced[direction], m_runAnnounced[direction] + names.size());
+        if (before == 0 && names.size() == 1)
+            m_notifications.notifyTransferComplete(names.constFirst(), TransferDirection(direction), thread);
+        else
+            m_notifications.notifyTransfersComplete(m_runAnnounced[direction], TransferDirection(direction), thread);
+    }
+}
+
+void TransferManager::endRunIfIdle()
+{
+    if (m_isProcessing || m_addingTasks)
+        return;
+    announceCompletions();
+    m_runAnnounced.fill(0);
+    m_runThread.clear();
+}
+
 void TransferManager::publish()
 {
     recordRecentFiles();
+    announceCompletions();
     if (m_unpublished.isEmpty())
         return;
     const TransferChanges changes = std::exchange(m_unpublished, {});
