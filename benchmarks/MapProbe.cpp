@@ -1,6 +1,7 @@
 // Times a program from its exec to the mapping of its first top-level window on the X server:
 //   vantrel_map_probe [--min-size PIXELS] [--timeout SECONDS] PROGRAM [ARGUMENTS...]
-// prints the milliseconds, then ends the program (SIGTERM, then SIGKILL after ten seconds).
+// prints the milliseconds, and the CPU time its main thread had used by then, then ends the
+// program (SIGTERM, then SIGKILL after ten seconds).
 // A window counts when it is not override-redirect (menus, tooltips), carries the program's
 // process id in _NET_WM_PID and is at least --min-size pixels wide and high (default 200).
 #include <xcb/xcb.h>
@@ -49,6 +50,19 @@ bool largeEnough(xcb_connection_t* connection, xcb_window_t window, int minSize)
     return large;
 }
 
+// The CPU time of the process's main thread so far, in milliseconds (-1 when unknown).
+double mainThreadCpuMs(pid_t pid)
+{
+    const std::string path = "/proc/" + std::to_string(pid) + "/schedstat";
+    std::FILE* file = std::fopen(path.c_str(), "r");
+    if (!file)
+        return -1;
+    unsigned long long runNs = 0;
+    const bool read = std::fscanf(file, "%llu", &runNs) == 1;
+    std::fclose(file);
+    return read ? double(runNs) / 1e6 : -1;
+}
+
 void endChild(pid_t pid)
 {
     ::kill(pid, SIGTERM);
@@ -84,8 +98,14 @@ int main(int argc, char* argv[])
         return 2;
     }
 
+    // A server started a moment ago may not take connections yet.
     int screenNumber = 0;
     xcb_connection_t* connection = xcb_connect(nullptr, &screenNumber);
+    for (int attempt = 0; xcb_connection_has_error(connection) && attempt < 50; ++attempt) {
+        xcb_disconnect(connection);
+        ::usleep(100'000);
+        connection = xcb_connect(nullptr, &screenNumber);
+    }
     if (xcb_connection_has_error(connection)) {
         std::fprintf(stderr, "map probe: cannot connect to the X server\n");
         return 1;
@@ -121,7 +141,8 @@ int main(int argc, char* argv[])
                 if (!map->override_redirect && windowPid(connection, map->window, pidAtom) == pid
                     && largeEnough(connection, map->window, minSize)) {
                     std::free(event);
-                    std::printf("%.1f\n", std::chrono::duration<double, std::milli>(mapped - started).count());
+                    std::printf("%.1f %.1f\n", std::chrono::duration<double, std::milli>(mapped - started).count(),
+                        mainThreadCpuMs(pid));
                     std::fflush(stdout);
                     endChild(pid);
                     xcb_disconnect(connection);
