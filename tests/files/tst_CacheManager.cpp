@@ -6,7 +6,6 @@
 #include "files/CacheFolder.h"
 #include "files/CacheManager.h"
 #include "platform/Encodings.h"
-#include "platform/FileWork.h"
 #include "support/Fixtures.h"
 
 #include <QDir>
@@ -206,11 +205,10 @@ private slots:
         writeFile(held + QStringLiteral("/a"), 600);
         writeFile(env.share() + QStringLiteral("/b"), 600);
         test::FileWorkGate gate;
+        gate.hold(held, 1); // a's source is examined; its copy is held
 
         QCoro::Task<std::optional<CacheEntry>> a = cache->cacheFile(QUrl::fromLocalFile(held + QStringLiteral("/a")),
             env.config, QStringLiteral("held/a"));
-        waitForFileWork(); // a's source is examined; its copy is held
-        gate.hold(held);
         QTRY_COMPARE(gate.waiting(held), 1);
         QVERIFY(cache->isProcessing());
 
