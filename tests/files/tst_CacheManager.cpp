@@ -310,6 +310,34 @@ private slots:
             19);
     }
 
+    // A large index takes a while to write: the changes made meanwhile, over many turns, take the
+    // index from the cache once more when that write ends, not once per turn.
+    void changesDuringAnIndexWriteAreTakenOnceItEnds()
+    {
+        Env env;
+        auto cache = env.make();
+        QVERIFY(env.cache(*cache, QStringLiteral("a"), 5));
+        cache->waitForIndexWrites();
+        const QString index = cache->indexFilePath();
+        test::FileWorkGate gate;
+        gate.hold(index);
+        QSignalSpy taken(cache.get(), &CacheManager::entriesChanged);
+
+        QVERIFY(env.cache(*cache, QStringLiteral("b"), 5));
+        QTRY_COMPARE(gate.waiting(index), 1);
+        for (int i = 0; i < 10; ++i)
+            QVERIFY(env.cache(*cache, QStringLiteral("c%1").arg(i), 5));
+        QTest::qWait(0);
+        QCOMPARE(taken.size(), 1);
+
+        gate.release(index);
+        QTRY_COMPARE(taken.size(), 2);
+        QCOMPARE(taken.last().first().value<QList<CacheEntry>>().size(), 12);
+        cache->waitForIndexWrites();
+        QCOMPARE(QJsonDocument::fromJson(readAll(index)).array().size(), 12);
+        QCOMPARE(taken.size(), 2);
+    }
+
     void missingOrEmptyIndexGivesAnEmptyCacheSilently()
     {
         Env env;
