@@ -66,6 +66,8 @@ public:
     static inline const QString indexFileName = QStringLiteral("cache-index.json");
     // How many files of a batch are examined, copied and entered together.
     static constexpr qsizetype filesPerSlice = 64;
+    // A slice's copies run as this many pieces of work, side by side in the share's lane.
+    static constexpr qsizetype copyJobsPerSlice = 4;
 
     // defaultCacheDirectory is used while "cache.location" holds no path.
     CacheManager(Defaults& defaults, LogManager& log, const QString& defaultCacheDirectory, Clock clock,
