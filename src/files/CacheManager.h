@@ -45,8 +45,8 @@ struct CacheSource {
 //
 // Lives on the main thread. Reading a share and writing copies run in the share's lane; the
 // index is written by a CacheIndexWriter. Requests that change the index
-// (cacheFile, evictIfNeeded, clearAllCache) take turns for their steps on the index, but no turn is held while a
-// share is read, so a share that hangs holds up only its own requests. A copy under way has its
+// (cacheFile, cacheFiles, evictIfNeeded, clearAllCache) take turns for their steps on the index, but no turn is
+// held while a share is read, so a share that hangs holds up only its own requests. A copy under way has its
 // room reserved: evictions leave space for it, and a file that fits only without it waits for it
 // to end, so the copies on disk never pass the limit.
 //
