@@ -9,8 +9,14 @@
 #include "platform/PowerEvents.h"
 
 #include <QPointer>
+#include <QPromise>
+#include <QScopeGuard>
 #include <QTimer>
 
+#include <qcoro/qcorofuture.h>
+#include <qcoro/qcorosignal.h>
+
+#include <algorithm>
 #include <exception>
 #include <utility>
 #include <vector>
@@ -38,6 +44,12 @@ VantrelError asVantrelError(const std::exception_ptr& failure)
 bool hasAddress(const NASConfig& config)
 {
     return !config.address.isEmpty();
+}
+
+bool sameShare(const NASConfig& a, const NASConfig& b)
+{
+    return a.id != b.id && a.protocol == NASProtocol::smb && b.protocol == NASProtocol::smb && a.address == b.address
+        && a.sharePath == b.sharePath;
 }
 
 } // namespace
@@ -75,6 +87,33 @@ bool AutoMountStrategy::isInStore(const QUuid& configID) const
     return m_store.config(configID).has_value();
 }
 
+bool AutoMountStrategy::shareHeldByOther(const NASConfig& config) const
+{
+    if (config.protocol != NASProtocol::smb)
+        return false;
+    for (const NASConfig& other : m_store.configs()) {
+        if (!sameShare(config, other))
+            continue;
+        if (m_mountsInFlight.contains(other.id))
+            return true;
+        const std::optional<NASStatus> status = m_appState.status(other.id);
+        if (status && status->mountState.is(MountState::Kind::mounted))
+            return true;
+    }
+    return false;
+}
+
+std::optional<QUuid> AutoMountStrategy::otherMountOfShareInFlight(const NASConfig& config) const
+{
+    if (config.protocol != NASProtocol::smb)
+        return std::nullopt;
+    for (const NASConfig& other : m_store.configs()) {
+        if (sameShare(config, other) && m_mountsInFlight.contains(other.id))
+            return other.id;
+    }
+    return std::nullopt;
+}
+
 // ---- triggers -------------------------------------------------------------------------------
 
 void AutoMountStrategy::setupNetworkObserver()
@@ -96,7 +135,7 @@ void AutoMountStrategy::setupSleepWakeObservers()
 
 void AutoMountStrategy::scheduleEvaluation()
 {
-    if (m_stopped)
+    if (m_stopped || m_launchMountPending)
         return;
     m_debounce.start(millisecondsOf(debounceDelay), [this] { detach(evaluate()); });
 }
@@ -126,7 +165,10 @@ QCoro::Task<> AutoMountStrategy::evaluate()
 
         const std::optional<NASStatus> status = m_appState.status(config.id);
         if (!status || !status->mountState.is(MountState::Kind::mounted)) {
-            scheduleMount(config);
+            // A mount under way ends in its own result; another configuration holding the share
+            // keeps it.
+            if (!m_mountsInFlight.contains(config.id) && !shareHeldByOther(config))
+                scheduleMount(config);
             continue;
         }
         checks.push_back(m_keepAlive.check(config));
@@ -159,10 +201,19 @@ void AutoMountStrategy::scheduleMount(const NASConfig& config)
 QCoro::Task<> AutoMountStrategy::mountAll()
 {
     std::vector<QCoro::Task<>> children;
+    QList<NASConfig> chosen;
     for (const NASConfig& config : m_store.enabledConfigs()) {
-        if (hasAddress(config) && m_network.matches(config))
-            children.push_back(performMount(config));
+        if (!hasAddress(config) || !m_network.matches(config))
+            continue;
+        // One configuration per share: the first in the list, unless another already holds it.
+        const bool taken = shareHeldByOther(config)
+            || std::any_of(chosen.cbegin(), chosen.cend(), [&](const NASConfig& c) { return sameShare(c, config); });
+        if (taken)
+            continue;
+        chosen.append(config);
     }
+    for (const NASConfig& config : std::as_const(chosen))
+        children.push_back(performMount(config));
     for (QCoro::Task<>& child : children)
         co_await child;
 }
@@ -247,6 +298,26 @@ QCoro::Task<> AutoMountStrategy::performMount(NASConfig config)
 
     m_appState.updateStatus(id, MountState::mounting(), std::nullopt);
 
+    // Two mounts of one share at once would both stand: this one takes the share over once the
+    // other has ended, and the other, let go at once, announces nothing.
+    while (const std::optional<QUuid> ahead = otherMountOfShareInFlight(config)) {
+        const QUuid other = *ahead;
+        ++m_mountsWaitingBehind[other];
+        while (self && m_mountsInFlight.contains(other)) {
+            auto ended = qCoro(this, &AutoMountStrategy::mountEnded);
+            co_await std::move(ended);
+        }
+        if (!self)
+            co_return;
+        if (--m_mountsWaitingBehind[other] <= 0)
+            m_mountsWaitingBehind.remove(other);
+        if (m_stopped || !isInStore(id)) {
+            m_mountsInFlight.remove(id);
+            emit mountEnded(id);
+            co_return;
+        }
+    }
+
     std::optional<QUrl> mountPoint;
     std::optional<VantrelError> failure;
     try {
@@ -267,6 +338,7 @@ QCoro::Task<> AutoMountStrategy::performMount(NASConfig config)
     if (!self)
         co_return;
     m_mountsInFlight.remove(id);
+    const auto announceEnd = qScopeGuard([this, id] { emit mountEnded(id); });
     // Deleted while the tool ran: no status, notification or retry for it, and a share mounted
     // for it has no owner left to unmount it. Nor does one that ends after the strategy stopped.
     if (!isInStore(id) || m_stopped) {
@@ -278,7 +350,8 @@ QCoro::Task<> AutoMountStrategy::performMount(NASConfig config)
     if (mountPoint) {
         m_schedule.resetRetryCount(id);
         m_appState.updateStatus(id, MountState::mounted(), mountPoint);
-        m_notifications.notifyMountSuccess(config.name);
+        if (!m_mountsWaitingBehind.contains(id))
+            m_notifications.notifyMountSuccess(config.name);
     } else {
         m_appState.updateStatus(id, MountState::failed(*failure), std::nullopt);
         m_notifications.notifyMountFailure(config.name, *failure);
@@ -289,6 +362,14 @@ QCoro::Task<> AutoMountStrategy::performMount(NASConfig config)
 QCoro::Task<> AutoMountStrategy::performUnmount(NASConfig config)
 {
     const QUuid id = config.id;
+    // A second tool run would find the folder no longer mounted and could record a failure after
+    // the first one succeeded.
+    if (const auto running = m_unmountsInFlight.constFind(id); running != m_unmountsInFlight.cend()) {
+        QFuture<void> ended = *running;
+        co_await ended;
+        co_return;
+    }
+
     const std::optional<NASStatus> status = m_appState.status(id);
     if (!status || !status->mountPoint) {
         if (isInStore(id))
@@ -298,22 +379,31 @@ QCoro::Task<> AutoMountStrategy::performUnmount(NASConfig config)
 
     const std::shared_ptr<int> underWay = m_operations;
     QPointer<AutoMountStrategy> self(this);
+    QPromise<void> ending;
+    ending.start();
+    m_unmountsInFlight.insert(id, ending.future());
+    const QUrl mountPoint = *status->mountPoint;
+    m_appState.updateStatus(id, MountState::unmounting(), std::nullopt);
+
     std::optional<VantrelError> failure;
     try {
-        auto task = m_engine.unmount(*status->mountPoint, false);
+        auto task = m_engine.unmount(mountPoint, false);
         co_await task;
     } catch (...) {
         failure = asVantrelError(std::current_exception());
     }
 
-    if (!self || !isInStore(id))
-        co_return;
-    if (failure) {
-        m_appState.updateStatus(id, MountState::failed(*failure), std::nullopt);
-        co_return;
+    if (self)
+        m_unmountsInFlight.remove(id);
+    if (self && isInStore(id)) {
+        if (failure) {
+            m_appState.updateStatus(id, MountState::failed(*failure), std::nullopt);
+        } else {
+            m_appState.updateStatus(id, MountState::idle(), std::nullopt);
+            m_notifications.notifyUnmount(config.name);
+        }
     }
-    m_appState.updateStatus(id, MountState::idle(), std::nullopt);
-    m_notifications.notifyUnmount(config.name);
+    ending.finish();
 }
 
 // ---- retries --------------------------------------------------------------------------------
@@ -330,7 +420,7 @@ void AutoMountStrategy::fireRetry(const QUuid& configID)
     const std::optional<NASConfig> current = m_store.config(configID);
     if (!current || !current->isEnabled || !hasAddress(*current))
         return;
-    if (m_network.matches(*current) && m_network.isConnected())
+    if (m_network.matches(*current) && m_network.isConnected() && !shareHeldByOther(*current))
         detach(performMount(*current));
 }
 
@@ -371,7 +461,11 @@ void AutoMountStrategy::start()
     const QVariant autoMount = m_defaults.value(autoMountOnLaunchKey);
     if (autoMount.typeId() == QMetaType::Bool && !autoMount.toBool())
         return;
-    QTimer::singleShot(timerMilliseconds(launchMountDelay), this, [this] { detach(mountAll()); });
+    m_launchMountPending = true;
+    QTimer::singleShot(timerMilliseconds(launchMountDelay), this, [this] {
+        m_launchMountPending = false;
+        detach(mountAll());
+    });
 }
 
 void AutoMountStrategy::stop()
