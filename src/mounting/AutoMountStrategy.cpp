@@ -5,6 +5,7 @@
 #include "mounting/NASConfigStore.h"
 #include "mounting/NetworkMonitor.h"
 #include "mounting/NotificationService.h"
+#include "mounting/ProcessRunner.h"
 #include "platform/Defaults.h"
 #include "platform/PowerEvents.h"
 
@@ -180,6 +181,50 @@ QCoro::Task<> AutoMountStrategy::unmountAll()
         co_await child;
 }
 
+QCoro::Task<> AutoMountStrategy::shutDown()
+{
+    stop();
+    const std::shared_ptr<int> underWay = m_operations;
+    QPointer<AutoMountStrategy> self(this);
+    // A mount still starting (its rclone), a listing waiting on a frozen server: nothing of this
+    // application may outlive it. What they leave behind is released below.
+    ProcessRunner::endAll();
+
+    QStringList paths;
+    QList<QUuid> recorded;
+    for (const NASConfig& config : m_store.configs()) {
+        const QString path = m_engine.mountPointPath(config);
+        if (!paths.contains(path))
+            paths.append(path);
+        const std::optional<NASStatus> status = m_appState.status(config.id);
+        if (status && status->mountPoint) {
+            const QString recordedPath = MountEngine::localPath(*status->mountPoint);
+            if (!paths.contains(recordedPath))
+                paths.append(recordedPath);
+        }
+        if (status && !status->mountState.is(MountState::Kind::idle))
+            recorded.append(config.id);
+    }
+    for (const QUrl& mountPoint : std::exchange(m_ownerlessMounts, {})) {
+        const QString path = MountEngine::localPath(mountPoint);
+        if (!paths.contains(path))
+            paths.append(path);
+    }
+
+    std::vector<QCoro::Task<>> releases;
+    releases.reserve(static_cast<size_t>(paths.size()));
+    for (const QString& path : std::as_const(paths))
+        releases.push_back(m_engine.releaseMount(path, true, quitToolTimeLimit));
+    for (QCoro::Task<>& release : releases)
+        co_await release;
+    if (!self)
+        co_return;
+    for (const QUuid& id : std::as_const(recorded)) {
+        if (isInStore(id))
+            m_appState.updateStatus(id, MountState::idle(), std::nullopt);
+    }
+}
+
 QCoro::Task<> AutoMountStrategy::releaseOwnerlessMount(QUrl mountPoint)
 {
     const std::shared_ptr<int> underWay = m_operations;
@@ -289,18 +334,29 @@ QCoro::Task<> AutoMountStrategy::performMount(NASConfig config)
 QCoro::Task<> AutoMountStrategy::performUnmount(NASConfig config)
 {
     const QUuid id = config.id;
+    const std::shared_ptr<int> underWay = m_operations;
+    QPointer<AutoMountStrategy> self(this);
     const std::optional<NASStatus> status = m_appState.status(id);
-    if (!status || !status->mountPoint) {
+    std::optional<QUrl> mountPoint = status ? status->mountPoint : std::nullopt;
+    if (!mountPoint) {
+        // A mount the status no longer records (a failed unmount, a server that went away) is
+        // still the share's to let go.
+        const QString path = m_engine.mountPointPath(config);
+        auto holding = m_engine.holdsMount(path);
+        if (co_await std::move(holding))
+            mountPoint = MountEngine::directoryUrl(path);
+        if (!self)
+            co_return;
+    }
+    if (!mountPoint) {
         if (isInStore(id))
             m_appState.updateStatus(id, MountState::idle(), std::nullopt);
         co_return;
     }
 
-    const std::shared_ptr<int> underWay = m_operations;
-    QPointer<AutoMountStrategy> self(this);
     std::optional<VantrelError> failure;
     try {
-        auto task = m_engine.unmount(*status->mountPoint, false);
+        auto task = m_engine.unmount(*mountPoint, false);
         co_await task;
     } catch (...) {
         failure = asVantrelError(std::current_exception());
@@ -369,9 +425,20 @@ void AutoMountStrategy::start()
         m_keepAlive.start();
 
     const QVariant autoMount = m_defaults.value(autoMountOnLaunchKey);
-    if (autoMount.typeId() == QMetaType::Bool && !autoMount.toBool())
-        return;
-    QTimer::singleShot(timerMilliseconds(launchMountDelay), this, [this] { detach(mountAll()); });
+    const bool mount = !(autoMount.typeId() == QMetaType::Bool && !autoMount.toBool());
+    QTimer::singleShot(timerMilliseconds(launchMountDelay), this, [this, mount] { detach(launchMount(mount)); });
+}
+
+QCoro::Task<> AutoMountStrategy::launchMount(bool mount)
+{
+    const std::shared_ptr<int> underWay = m_operations;
+    QPointer<AutoMountStrategy> self(this);
+    auto releasing = m_engine.releaseDeadMounts();
+    co_await std::move(releasing);
+    if (!self || !mount || m_stopped)
+        co_return;
+    auto mounting = mountAll();
+    co_await std::move(mounting);
 }
 
 void AutoMountStrategy::stop()

@@ -54,6 +54,9 @@ public:
     QList<double> retryIntervals{10.0, 30.0, 60.0, 300.0};
     double launchMountDelay = 2.0;
     double wakeEvaluationDelay = 2.0;
+    // The limit of each tool run while quitting, so that everything is let go within the quit's
+    // own time cap.
+    double quitToolTimeLimit = 1.0;
 
     // Installs the network and sleep/wake triggers and the keep-alive check, and schedules the
     // launch mount unless "autoMountOnLaunch" is stored as false.
@@ -61,6 +64,11 @@ public:
     // For good: no trigger, keep-alive, delayed mount or retry starts a mount any more, and a mount
     // under way is undone when it ends. Quitting calls it before unmounting everything.
     void stop();
+
+    // Quitting: stops everything (see stop), ends the tools still running and leaves nothing
+    // mounted at any configuration's mount point, whatever its state: mounted, still mounting,
+    // dead, or busy (then it is detached lazily once the polite unmount fails).
+    QCoro::Task<> shutDown();
 
     // None of these reports an error: outcomes end in the share's status.
     QCoro::Task<> mountAll();
@@ -102,6 +110,8 @@ private:
     void recoverVanishedMount(const NASConfig& config);
     // Unmounts a share mounted for a configuration that is gone; kept for unmountAll on failure.
     QCoro::Task<> releaseOwnerlessMount(QUrl mountPoint);
+    // What a crash left behind goes before the launch mount (a live mount is adopted by it).
+    QCoro::Task<> launchMount(bool mount);
 
     NASConfigStore& m_store;
     AppStateManager& m_appState;

@@ -55,6 +55,8 @@ public:
     double connectionTestTimeout = 5.0;
     // A tool still running this long after the SIGTERM at its time limit is killed.
     double killGrace = 2.0;
+    // How long the live-mount test may take before the share counts as not answering.
+    double liveTestTimeout = 10.0;
 
     const SystemTools& tools() const { return m_tools; }
     QString smbMountCommand() const { return m_tools.smbMount; }
@@ -85,6 +87,16 @@ public:
     // the share's lane (see runFileWork).
     bool isMounted(const QString& path) const;
     QCoro::Task<bool> isMountedAsync(QString path) const;
+    // Something is mounted right at the path (a network or user-space mount, live or not), read
+    // off the main thread.
+    QCoro::Task<bool> holdsMount(QString path);
+    // Leaves nothing mounted at the path and no process serving it, whatever state the mount is
+    // in (see LinuxMountTools::release); never throws. The folder stays.
+    QCoro::Task<> releaseMount(QString path, bool polite, double timeLimit);
+    // Releases what a crash left under the mount root that is no longer live; a live mount stays
+    // to be adopted. Returns the mount points let go.
+    QCoro::Task<QStringList> releaseDeadMounts();
+
     // Creates the folder (with its parents) when missing; throws mountFailed.
     void ensureMountPoint(const QString& path) const;
 
