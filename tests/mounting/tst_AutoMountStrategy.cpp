@@ -12,6 +12,7 @@
 #include "mounting/NetworkMonitor.h"
 #include "mounting/NotificationPreferences.h"
 #include "mounting/NotificationService.h"
+#include "mounting/RcloneMount.h"
 #include "platform/Defaults.h"
 #include "platform/FileWork.h"
 #include "platform/NotificationCenter.h"
@@ -20,6 +21,7 @@
 #include "platform/SystemLog.h"
 #include "platform/WifiInfo.h"
 
+#include <QElapsedTimer>
 #include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTimer>
@@ -754,6 +756,11 @@ private slots:
         server.stop();
         QTRY_COMPARE_WITH_TIMEOUT(f.state(config.id), MountState::Kind::failed, 10000);
         QCOMPARE(f.appState.status(config.id)->mountState.error()->kind(), VantrelError::Kind::connectionFailed);
+        // What was left of the mount went before the share was marked: the retry finds its folder
+        // empty, and no rclone process serves it any more.
+        QVERIFY(!FileSystemInfo::system().mountedTypeAt(path));
+        QVERIFY(RcloneMount::mountProcesses(f.engine.tools().rclone, path).isEmpty());
+        QVERIFY(f.strategy.retryTimerInterval(config.id));
         QVERIFY2(server.start(), qPrintable(server.errorString()));
         QTRY_COMPARE_WITH_TIMEOUT(f.state(config.id), MountState::Kind::mounted, 15000);
         QVERIFY(f.engine.isMounted(path));
@@ -779,6 +786,46 @@ private slots:
         QFile written(served + QStringLiteral("/kept.txt"));
         QVERIFY(written.open(QIODevice::ReadOnly));
         QCOMPARE(written.readAll(), QByteArray("alive"));
+    }
+
+    // A frozen server (stopped, its connections still accepted by the kernel) is noticed by the
+    // keep-alive within the share's bounds, its mount released, and its next mount fails.
+    void realFrozenServerIsNoticedAndReleased()
+    {
+        test::SambaServer server;
+        server.addShare(QStringLiteral("data"), true);
+        QVERIFY2(server.start(), qPrintable(server.errorString()));
+
+        Fixture f(SystemTools::linuxSet());
+        const auto detach = qScopeGuard([&f] { test::detachMountsUnder(f.dir.path()); });
+        const auto thaw = qScopeGuard([&server] { server.thaw(); });
+        f.engine.mountTimeout = 20.0;
+        f.engine.liveTestTimeout = 1.0;
+        f.engine.linuxTools().logFolder = f.dir.filePath(QStringLiteral("rclone-logs"));
+        f.strategy.keepAlive().minimumInterval = 0.1;
+        f.defaults.setValue(MountKeepAlive::intervalKey, 0.3);
+
+        NASConfig config = share(QStringLiteral("Frozen"));
+        config.address = QStringLiteral("127.0.0.1:") + QString::number(server.port());
+        config.sharePath = QStringLiteral("/data");
+        config.mountOptions.connectionTimeout = 2;
+        config.networkBinding.ipRange = QStringLiteral("0.0.0.0/0");
+        f.add(config);
+        const QString path = f.mountPath(config);
+        f.setNetwork(true, awayAddress);
+        f.strategy.start();
+        QTRY_COMPARE_WITH_TIMEOUT(f.state(config.id), MountState::Kind::mounted, 15000);
+
+        server.freeze();
+        QElapsedTimer clock;
+        clock.start();
+        QTRY_VERIFY_WITH_TIMEOUT(!FileSystemInfo::system().mountedTypeAt(path), 10000);
+        const double released = static_cast<double>(clock.elapsed()) / 1000.0;
+        QTRY_VERIFY(RcloneMount::mountProcesses(f.engine.tools().rclone, path).isEmpty());
+        QTRY_COMPARE_WITH_TIMEOUT(f.state(config.id), MountState::Kind::failed, 10000);
+        qInfo("frozen server: mount released after %.2f s, the next mount failed after %.2f s", released,
+            static_cast<double>(clock.elapsed()) / 1000.0);
+        QCOMPARE(f.appState.status(config.id)->mountState.error()->kind(), VantrelError::Kind::connectionFailed);
     }
 };
 
