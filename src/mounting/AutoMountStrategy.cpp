@@ -260,6 +260,15 @@ QCoro::Task<> AutoMountStrategy::unmount(QUuid configID)
     co_await task;
 }
 
+QCoro::Task<bool> AutoMountStrategy::holdsMount(QUuid configID)
+{
+    const std::optional<NASConfig> config = m_store.config(configID);
+    if (!config)
+        co_return false;
+    auto holding = m_engine.holdsMount(m_engine.mountPointPath(*config));
+    co_return co_await std::move(holding);
+}
+
 void AutoMountStrategy::handleRetryRequest(const QString& nasName)
 {
     QList<QUuid> ids;

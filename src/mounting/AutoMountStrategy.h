@@ -75,6 +75,7 @@ public:
     QCoro::Task<> unmountAll();
     QCoro::Task<> mount(QUuid configID) override;
     QCoro::Task<> unmount(QUuid configID) override;
+    QCoro::Task<bool> holdsMount(QUuid configID) override;
 
     void scheduleEvaluation();
     QCoro::Task<> evaluate();

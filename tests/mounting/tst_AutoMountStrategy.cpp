@@ -667,6 +667,32 @@ private slots:
         QVERIFY(!f.strategy.keepAlive().isRunning());
     }
 
+    // An unmount (the editor's, the menu's unmount-all) lets go of whatever is mounted at the
+    // share's mount point, also when the status no longer records it.
+    void unmountReleasesAMountTheStatusNoLongerRecords()
+    {
+        Fixture f;
+        const NASConfig failed = f.add(share(QStringLiteral("Failed")));
+        const NASConfig offline = f.add(share(QStringLiteral("Offline")));
+        const NASConfig empty = f.add(share(QStringLiteral("Empty")));
+        for (const NASConfig& config : {failed, offline})
+            f.fileSystem.declare(f.mountPath(config), QStringLiteral("smbfs"));
+        f.appState.updateStatus(failed.id, MountState::failed(VantrelError::unmountFailed(QStringLiteral("busy"))));
+        f.appState.updateStatus(offline.id, MountState::offline());
+        f.appState.updateStatus(empty.id, MountState::failed(VantrelError::mountFailed(QStringLiteral("x"))));
+
+        QCoro::waitFor(f.strategy.unmount(failed.id));
+        QCOMPARE(f.calls(QStringLiteral("diskutil")), (QList<QStringList>{{"unmount", f.mountPath(failed)}}));
+        QCOMPARE(f.state(failed.id), MountState::Kind::idle);
+        f.fileSystem.forget(f.mountPath(failed));
+
+        QCoro::waitFor(f.strategy.unmountAll());
+        QCOMPARE(f.runs(QStringLiteral("diskutil")), 2);
+        QCOMPARE(f.calls(QStringLiteral("diskutil")).last().last(), f.mountPath(offline));
+        QCOMPARE(f.state(offline.id), MountState::Kind::idle);
+        QCOMPARE(f.state(empty.id), MountState::Kind::idle);
+    }
+
     void stopLeavesNothingThatWouldMountLater()
     {
         Fixture f;
