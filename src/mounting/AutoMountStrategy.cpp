@@ -10,8 +10,14 @@
 #include "platform/PowerEvents.h"
 
 #include <QPointer>
+#include <QPromise>
+#include <QScopeGuard>
 #include <QTimer>
 
+#include <qcoro/qcorofuture.h>
+#include <qcoro/qcorosignal.h>
+
+#include <algorithm>
 #include <exception>
 #include <utility>
 #include <vector>
@@ -39,6 +45,12 @@ VantrelError asVantrelError(const std::exception_ptr& failure)
 bool hasAddress(const NASConfig& config)
 {
     return !config.address.isEmpty();
+}
+
+bool sameShare(const NASConfig& a, const NASConfig& b)
+{
+    return a.id != b.id && a.protocol == NASProtocol::smb && b.protocol == NASProtocol::smb && a.address == b.address
+        && a.sharePath == b.sharePath;
 }
 
 } // namespace
@@ -76,6 +88,33 @@ bool AutoMountStrategy::isInStore(const QUuid& configID) const
     return m_store.config(configID).has_value();
 }
 
+bool AutoMountStrategy::shareHeldByOther(const NASConfig& config) const
+{
+    if (config.protocol != NASProtocol::smb)
+        return false;
+    for (const NASConfig& other : m_store.configs()) {
+        if (!sameShare(config, other))
+            continue;
+        if (m_mountsInFlight.contains(other.id))
+            return true;
+        const std::optional<NASStatus> status = m_appState.status(other.id);
+        if (status && status->mountState.is(MountState::Kind::mounted))
+            return true;
+    }
+    return false;
+}
+
+std::optional<QUuid> AutoMountStrategy::otherMountOfShareInFlight(const NASConfig& config) const
+{
+    if (config.protocol != NASProtocol::smb)
+        return std::nullopt;
+    for (const NASConfig& other : m_store.configs()) {
+        if (sameShare(config, other) && m_mountsInFlight.contains(other.id))
+            return other.id;
+    }
+    return std::nullopt;
+}
+
 // ---- triggers -------------------------------------------------------------------------------
 
 void AutoMountStrategy::setupNetworkObserver()
@@ -97,7 +136,7 @@ void AutoMountStrategy::setupSleepWakeObservers()
 
 void AutoMountStrategy::scheduleEvaluation()
 {
-    if (m_stopped)
+    if (m_stopped || m_launchMountPending)
         return;
     m_debounce.start(millisecondsOf(debounceDelay), [this] { detach(evaluate()); });
 }
@@ -127,7 +166,10 @@ QCoro::Task<> AutoMountStrategy::evaluate()
 
         const std::optional<NASStatus> status = m_appState.status(config.id);
         if (!status || !status->mountState.is(MountState::Kind::mounted)) {
-            scheduleMount(config);
+            // A mount under way ends in its own result; another configuration holding the share
+            // keeps it.
+            if (!m_mountsInFlight.contains(config.id) && !shareHeldByOther(config))
+                scheduleMount(config);
             continue;
         }
         checks.push_back(m_keepAlive.check(config));
@@ -160,10 +202,19 @@ void AutoMountStrategy::scheduleMount(const NASConfig& config)
 QCoro::Task<> AutoMountStrategy::mountAll()
 {
     std::vector<QCoro::Task<>> children;
+    QList<NASConfig> chosen;
     for (const NASConfig& config : m_store.enabledConfigs()) {
-        if (hasAddress(config) && m_network.matches(config))
-            children.push_back(performMount(config));
+        if (!hasAddress(config) || !m_network.matches(config))
+            continue;
+        // One configuration per share: the first in the list, unless another already holds it.
+        const bool taken = shareHeldByOther(config)
+            || std::any_of(chosen.cbegin(), chosen.cend(), [&](const NASConfig& c) { return sameShare(c, config); });
+        if (taken)
+            continue;
+        chosen.append(config);
     }
+    for (const NASConfig& config : std::as_const(chosen))
+        children.push_back(performMount(config));
     for (QCoro::Task<>& child : children)
         co_await child;
 }
@@ -301,6 +352,26 @@ QCoro::Task<> AutoMountStrategy::performMount(NASConfig config)
 
     m_appState.updateStatus(id, MountState::mounting(), std::nullopt);
 
+    // Two mounts of one share at once would both stand: this one takes the share over once the
+    // other has ended, and the other, let go at once, announces nothing.
+    while (const std::optional<QUuid> ahead = otherMountOfShareInFlight(config)) {
+        const QUuid other = *ahead;
+        ++m_mountsWaitingBehind[other];
+        while (self && m_mountsInFlight.contains(other)) {
+            auto ended = qCoro(this, &AutoMountStrategy::mountEnded);
+            co_await std::move(ended);
+        }
+        if (!self)
+            co_return;
+        if (--m_mountsWaitingBehind[other] <= 0)
+            m_mountsWaitingBehind.remove(other);
+        if (m_stopped || !isInStore(id)) {
+            m_mountsInFlight.remove(id);
+            emit mountEnded(id);
+            co_return;
+        }
+    }
+
     std::optional<QUrl> mountPoint;
     std::optional<VantrelError> failure;
     try {
@@ -321,6 +392,7 @@ QCoro::Task<> AutoMountStrategy::performMount(NASConfig config)
     if (!self)
         co_return;
     m_mountsInFlight.remove(id);
+    const auto announceEnd = qScopeGuard([this, id] { emit mountEnded(id); });
     // Deleted while the tool ran: no status, notification or retry for it, and a share mounted
     // for it has no owner left to unmount it. Nor does one that ends after the strategy stopped.
     if (!isInStore(id) || m_stopped) {
@@ -332,7 +404,8 @@ QCoro::Task<> AutoMountStrategy::performMount(NASConfig config)
     if (mountPoint) {
         m_schedule.resetRetryCount(id);
         m_appState.updateStatus(id, MountState::mounted(), mountPoint);
-        m_notifications.notifyMountSuccess(config.name);
+        if (!m_mountsWaitingBehind.contains(id))
+            m_notifications.notifyMountSuccess(config.name);
     } else {
         m_appState.updateStatus(id, MountState::failed(*failure), std::nullopt);
         m_notifications.notifyMountFailure(config.name, *failure);
@@ -343,6 +416,14 @@ QCoro::Task<> AutoMountStrategy::performMount(NASConfig config)
 QCoro::Task<> AutoMountStrategy::performUnmount(NASConfig config)
 {
     const QUuid id = config.id;
+    // A second tool run would find the folder no longer mounted and could record a failure after
+    // the first one succeeded.
+    if (const auto running = m_unmountsInFlight.constFind(id); running != m_unmountsInFlight.cend()) {
+        QFuture<void> ended = *running;
+        co_await ended;
+        co_return;
+    }
+
     const std::shared_ptr<int> underWay = m_operations;
     QPointer<AutoMountStrategy> self(this);
     const std::optional<NASStatus> status = m_appState.status(id);
@@ -356,12 +437,22 @@ QCoro::Task<> AutoMountStrategy::performUnmount(NASConfig config)
             mountPoint = MountEngine::directoryUrl(path);
         if (!self)
             co_return;
+        if (const auto running = m_unmountsInFlight.constFind(id); running != m_unmountsInFlight.cend()) {
+            QFuture<void> ended = *running;
+            co_await ended;
+            co_return;
+        }
     }
     if (!mountPoint) {
         if (isInStore(id))
             m_appState.updateStatus(id, MountState::idle(), std::nullopt);
         co_return;
     }
+
+    QPromise<void> ending;
+    ending.start();
+    m_unmountsInFlight.insert(id, ending.future());
+    m_appState.updateStatus(id, MountState::unmounting(), std::nullopt);
 
     std::optional<VantrelError> failure;
     try {
@@ -371,14 +462,17 @@ QCoro::Task<> AutoMountStrategy::performUnmount(NASConfig config)
         failure = asVantrelError(std::current_exception());
     }
 
-    if (!self || !isInStore(id))
-        co_return;
-    if (failure) {
-        m_appState.updateStatus(id, MountState::failed(*failure), std::nullopt);
-        co_return;
+    if (self)
+        m_unmountsInFlight.remove(id);
+    if (self && isInStore(id)) {
+        if (failure) {
+            m_appState.updateStatus(id, MountState::failed(*failure), std::nullopt);
+        } else {
+            m_appState.updateStatus(id, MountState::idle(), std::nullopt);
+            m_notifications.notifyUnmount(config.name);
+        }
     }
-    m_appState.updateStatus(id, MountState::idle(), std::nullopt);
-    m_notifications.notifyUnmount(config.name);
+    ending.finish();
 }
 
 // ---- retries --------------------------------------------------------------------------------
@@ -395,7 +489,7 @@ void AutoMountStrategy::fireRetry(const QUuid& configID)
     const std::optional<NASConfig> current = m_store.config(configID);
     if (!current || !current->isEnabled || !hasAddress(*current))
         return;
-    if (m_network.matches(*current) && m_network.isConnected())
+    if (m_network.matches(*current) && m_network.isConnected() && !shareHeldByOther(*current))
         detach(performMount(*current));
 }
 
@@ -435,6 +529,7 @@ void AutoMountStrategy::start()
 
     const QVariant autoMount = m_defaults.value(autoMountOnLaunchKey);
     const bool mount = !(autoMount.typeId() == QMetaType::Bool && !autoMount.toBool());
+    m_launchMountPending = mount;
     QTimer::singleShot(timerMilliseconds(launchMountDelay), this, [this, mount] { detach(launchMount(mount)); });
 }
 
@@ -444,7 +539,10 @@ QCoro::Task<> AutoMountStrategy::launchMount(bool mount)
     QPointer<AutoMountStrategy> self(this);
     auto releasing = m_engine.releaseDeadMounts();
     co_await std::move(releasing);
-    if (!self || !mount || m_stopped)
+    if (!self)
+        co_return;
+    m_launchMountPending = false;
+    if (!mount || m_stopped)
         co_return;
     auto mounting = mountAll();
     co_await std::move(mounting);

@@ -7,6 +7,8 @@
 #include "mounting/MountSchedule.h"
 #include "platform/Threading.h"
 
+#include <QFuture>
+#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QSet>
@@ -82,6 +84,8 @@ public:
     void scheduleMount(const NASConfig& config);
 
     QCoro::Task<> performMount(NASConfig config);
+    // The share is `unmounting` while the tool runs. A request for a share whose unmount is under
+    // way starts no second one: it ends when that one has recorded its outcome.
     QCoro::Task<> performUnmount(NASConfig config);
     void scheduleRetry(const NASConfig& config);
     void cancelRetry(const QUuid& configID) override;
@@ -99,6 +103,10 @@ public:
     // A mount, unmount or check started here has not ended: the engine is still in use.
     bool hasOperationsUnderWay() const { return m_operations.use_count() > 1 || m_keepAlive.isChecking(); }
 
+signals:
+    // A mount started by performMount has ended, whatever its outcome.
+    void mountEnded(const QUuid& configID);
+
 private:
     void setupNetworkObserver();
     void setupSleepWakeObservers();
@@ -113,6 +121,11 @@ private:
     QCoro::Task<> releaseOwnerlessMount(QUrl mountPoint);
     // What a crash left behind goes before the launch mount (a live mount is adopted by it).
     QCoro::Task<> launchMount(bool mount);
+    // Another configuration of the same SMB share is mounted or being mounted: the share is
+    // taken, and only an explicit request moves it over.
+    bool shareHeldByOther(const NASConfig& config) const;
+    // The other configuration of the same SMB share whose mount is under way, if any.
+    std::optional<QUuid> otherMountOfShareInFlight(const NASConfig& config) const;
 
     NASConfigStore& m_store;
     AppStateManager& m_appState;
@@ -125,6 +138,13 @@ private:
     MountSchedule m_schedule{this}; // delayed mounts and retries
     MountKeepAlive m_keepAlive;
     QSet<QUuid> m_mountsInFlight;
+    // Ends when the share's running unmount has recorded its outcome; later requests wait on it.
+    QHash<QUuid, QFuture<void>> m_unmountsInFlight;
+    // Mounts waiting for another configuration's mount of the same share to end, by that one's id.
+    QHash<QUuid, int> m_mountsWaitingBehind;
+    // The launch mount has yet to run: it reads the network itself, so announcements before it
+    // (the monitor's first values among them) start no evaluation of their own.
+    bool m_launchMountPending = false;
     QSet<QUrl> m_ownerlessMounts;
     // Each running operation holds a copy; one that ends after the strategy has gone drops its own.
     std::shared_ptr<int> m_operations = std::make_shared<int>(0);

@@ -5,14 +5,18 @@
 #include "platform/FileSystemInfo.h"
 #include "platform/FileWork.h"
 #include "platform/Localization.h"
+#include "platform/TcpProbe.h"
 #include "platform/Threading.h"
 #include "services/KeychainManager.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QPromise>
 
 #include <qcoro/qcorofuture.h>
+
+#include <algorithm>
 
 namespace vantrel {
 
@@ -29,6 +33,18 @@ bool passwordCanBePassedOn(const QString& password)
         && !password.contains(QLatin1Char('\r'));
 }
 
+constexpr quint16 smbPort = 445;
+
+// "--" ends the options of every tool run here (sudo, ping and the BSD-style mount tools), so that
+// a share path, mount point or address given by the user is never read as one.
+const QString endOfOptions = QStringLiteral("--");
+
+void requireUsableAddress(const QString& address, VantrelError::Kind kind)
+{
+    if (!NASConfig::isUsableAddress(address))
+        throw VantrelError(kind, NASConfig::unusableAddressText(address));
+}
+
 // The share's connection time-out bounds each request to its server; a stored value out of range
 // falls back to the default.
 double serverTimeoutOf(const NASConfig& config)
@@ -38,6 +54,57 @@ double serverTimeoutOf(const NASConfig& config)
 }
 
 } // namespace
+
+MountEngine::MountTurn::~MountTurn()
+{
+    if (engine)
+        engine->endMountTurn();
+}
+
+QCoro::Task<MountEngine::MountTurn> MountEngine::waitForMountTurn()
+{
+    if (m_mountsRunning < std::max(1, maxConcurrentMounts) && m_mountsWaiting.empty()) {
+        ++m_mountsRunning;
+        co_return MountTurn(this);
+    }
+    auto promise = std::make_shared<QPromise<void>>();
+    promise->start();
+    QFuture<void> turn = promise->future();
+    m_mountsWaiting.push_back(std::move(promise));
+    co_await turn;
+    // The turn that ended was handed over as it was: the count stays.
+    co_return MountTurn(this);
+}
+
+void MountEngine::endMountTurn()
+{
+    if (m_mountsWaiting.empty()) {
+        --m_mountsRunning;
+        return;
+    }
+    const std::shared_ptr<QPromise<void>> next = std::move(m_mountsWaiting.front());
+    m_mountsWaiting.pop_front();
+    next->finish();
+}
+
+QCoro::Task<> MountEngine::ensureServerAnswers(const NASConfig& config, const QString& mountPoint) const
+{
+    if (!onLinux())
+        co_return;
+    const LinuxMountTools::Endpoint server = LinuxMountTools::splitAddress(config.address);
+    const quint16 port = server.port.value_or(smbPort);
+    auto probing = TcpProbe::refusal(server.host, port, millisecondsOf(serverConnectTimeout));
+    const std::optional<QString> refusal = co_await std::move(probing);
+    if (!refusal)
+        co_return;
+    // A mount still standing at the folder is for the tool set to judge and report; it runs no
+    // tool for it either.
+    auto inspecting = m_linux.mountedType(mountPoint);
+    if (co_await std::move(inspecting))
+        co_return;
+    throw VantrelError::connectionFailed(
+        QStringLiteral("The server ") + config.address + QStringLiteral(" does not accept connections: ") + *refusal);
+}
 
 MountEngine::MountEngine(SystemTools tools, QString mountRoot, FileSystemInfo& fileSystem, KeychainManager& keychain)
     : m_tools(std::move(tools))
@@ -76,6 +143,22 @@ LinuxMountTools& MountEngine::linuxSet()
     m_linux.connectionTestTimeout = connectionTestTimeout;
     m_linux.killGrace = killGrace;
     return m_linux;
+}
+
+void MountEngine::refuseMountRootAsMountPoint(const NASConfig& config) const
+{
+    // A default mount point has its own rule: strictly inside the root.
+    if (requiredRoot(config))
+        return;
+    const QString path = mountPointPath(config);
+    // Mounted over the root (or a folder above it), a share would hide every other share's
+    // folder, and their mounts would then create folders on this share's server.
+    const QString root = LinuxMountTools::absolutePath(m_mountRoot);
+    const QString target = LinuxMountTools::absolutePath(path);
+    if (target == root || LinuxMountTools::isStrictlyInside(target, root))
+        throw VantrelError::mountFailed(QStringLiteral("Mount point ") + path
+            + QStringLiteral(" is or holds the folder of all default mount points (") + m_mountRoot
+            + QStringLiteral("); choose a folder inside it or elsewhere"));
 }
 
 std::optional<QString> MountEngine::requiredRoot(const NASConfig& config) const
@@ -313,6 +396,8 @@ QCoro::Task<QUrl> MountEngine::mountSMB(NASConfig config, QList<NASConfig> confi
 {
     if (config.sharePath.isEmpty())
         throw VantrelError::mountFailed(QStringLiteral("共享路径不能为空"));
+    requireUsableAddress(config.address, VantrelError::Kind::mountFailed);
+    refuseMountRootAsMountPoint(config);
 
     auto release = releaseShareFromOtherConfigs(config, std::move(configs), std::move(statuses), std::move(released));
     co_await std::move(release);
@@ -321,7 +406,6 @@ QCoro::Task<QUrl> MountEngine::mountSMB(NASConfig config, QList<NASConfig> confi
     auto prepare = prepareMountPoint(path);
     if (co_await std::move(prepare))
         co_return directoryUrl(path);
-
     QString user = QStringLiteral("guest");
     std::optional<QString> password;
     if (config.authMethod == AuthMethod::password) {
@@ -341,6 +425,11 @@ QCoro::Task<QUrl> MountEngine::mountSMB(NASConfig config, QList<NASConfig> confi
     }
 
     if (onLinux()) {
+        // Cheap before expensive: an unreachable server costs a connect, not a round of tools.
+        auto answering = ensureServerAnswers(config, path);
+        co_await std::move(answering);
+        auto waiting = waitForMountTurn();
+        const MountTurn turn = co_await std::move(waiting);
         const LinuxMountTools::Endpoint server = LinuxMountTools::splitAddress(config.address);
         const auto [domain, account] = LinuxMountTools::splitDomain(user);
         const LinuxMountTools::SmbShare share{server.host, server.port, config.sharePath, domain, account, password,
@@ -353,8 +442,10 @@ QCoro::Task<QUrl> MountEngine::mountSMB(NASConfig config, QList<NASConfig> confi
     QStringList arguments;
     if (config.mountOptions.readOnly)
         arguments << QStringLiteral("-o") << QStringLiteral("ro");
-    arguments << smbShareUrl(user, config.address, config.sharePath) << path;
+    arguments << endOfOptions << smbShareUrl(user, config.address, config.sharePath) << path;
 
+    auto waiting = waitForMountTurn();
+    const MountTurn turn = co_await std::move(waiting);
     auto run = runMountTool(arguments, password, user, config.address);
     const ProcessResult result = co_await std::move(run);
     if (result.exitCode == 0)
@@ -372,12 +463,16 @@ QCoro::Task<QUrl> MountEngine::mountNFS(NASConfig config)
     if (config.sharePath.isEmpty())
         throw VantrelError::mountFailed(
             Localization::text(QStringLiteral("nfs.error.emptySharePath"), QStringLiteral("NFS 共享路径不能为空")));
+    requireUsableAddress(config.address, VantrelError::Kind::mountFailed);
 
     const QString path = mountPointPath(config);
+    refuseMountRootAsMountPoint(config);
     auto prepare = prepareMountPoint(path);
     if (co_await std::move(prepare))
         co_return directoryUrl(path);
 
+    auto waiting = waitForMountTurn();
+    const MountTurn turn = co_await std::move(waiting);
     if (onLinux()) {
         const LinuxMountTools::NfsShare share{config.address, config.sharePath, path, config.mountOptions.readOnly,
             requiredRoot(config)};
@@ -387,7 +482,7 @@ QCoro::Task<QUrl> MountEngine::mountNFS(NASConfig config)
     }
 
     const QStringList arguments{QStringLiteral("-o"), LinuxMountTools::nfsOptions(config.mountOptions.readOnly),
-        config.address + QLatin1Char(':') + config.sharePath, path};
+        endOfOptions, config.address + QLatin1Char(':') + config.sharePath, path};
 
     auto first = run(m_tools.nfsMount, arguments, mountTimeout);
     ProcessResult result = co_await std::move(first);
@@ -399,7 +494,8 @@ QCoro::Task<QUrl> MountEngine::mountNFS(NASConfig config)
         const bool refused = error.contains(QLatin1String("permission"))
             || error.contains(QLatin1String("not permitted"));
         if (refused && QFileInfo::exists(m_tools.sudo)) {
-            const QStringList sudoArguments = QStringList{QStringLiteral("-n"), m_tools.nfsMount} + arguments;
+            const QStringList sudoArguments = QStringList{QStringLiteral("-n"), endOfOptions, m_tools.nfsMount}
+                + arguments;
             auto retry = run(m_tools.sudo, sudoArguments, mountTimeout);
             result = co_await std::move(retry);
         }
@@ -431,8 +527,10 @@ QCoro::Task<> MountEngine::unmount(QUrl mountPoint, bool force)
         auto unmounting = linuxSet().unmount(path, force);
         co_await std::move(unmounting);
     } else {
-        const QStringList arguments = force ? QStringList{QStringLiteral("unmount"), QStringLiteral("force"), path}
-                                            : QStringList{QStringLiteral("unmount"), path};
+        // diskutil takes no "--": an absolute path is never read as an option.
+        const QString absolute = LinuxMountTools::absolutePath(path);
+        const QStringList arguments = force ? QStringList{QStringLiteral("unmount"), QStringLiteral("force"), absolute}
+                                            : QStringList{QStringLiteral("unmount"), absolute};
         auto running = run(m_tools.diskutil, arguments, mountTimeout);
         const ProcessResult result = co_await std::move(running);
         if (result.exitCode != 0)
@@ -448,6 +546,9 @@ QCoro::Task<> MountEngine::unmount(QUrl mountPoint, bool force)
 QCoro::Task<MountEngine::ConnectionTestResult> MountEngine::testConnection(NASConfig config)
 {
     const QString address = config.address;
+    if (!NASConfig::isUsableAddress(address))
+        co_return ConnectionTestResult{std::nullopt,
+            VantrelError::connectionFailed(NASConfig::unusableAddressText(address))};
     if (onLinux()) {
         try {
             auto pinging = linuxSet().testConnection(address);
@@ -459,7 +560,7 @@ QCoro::Task<MountEngine::ConnectionTestResult> MountEngine::testConnection(NASCo
     }
     QStringList arguments;
     arguments << QStringLiteral("-c") << QStringLiteral("1") << QStringLiteral("-W") << QStringLiteral("3000")
-              << address;
+              << endOfOptions << address;
     QElapsedTimer clock;
     clock.start();
     try {

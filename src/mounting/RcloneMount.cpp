@@ -8,13 +8,13 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QUrl>
 
 #include <qcoro/qcorofuture.h>
 #include <qcoro/qcorotimer.h>
 
-#include <cmath>
 #include <csignal>
 
 namespace vantrel {
@@ -30,6 +30,10 @@ const QString smbEncoding = QStringLiteral(
     "Slash,LtGt,DoubleQuote,Colon,Question,Asterisk,Pipe,BackSlash,Ctl,RightSpace,InvalidUtf8");
 
 constexpr std::chrono::milliseconds pollInterval{50};
+
+// Ends the options of rclone and fusermount3: the remote and the mount point follow it, so a
+// share path or mount point is never read as an option.
+const QString endOfOptions = QStringLiteral("--");
 
 QString shareInRemote(const QString& sharePath)
 {
@@ -199,10 +203,10 @@ QCoro::Task<> RcloneMount::mount(LinuxMountTools::SmbShare share) const
     const QString remote = QStringLiteral(":smb:") + shareInRemote(share.sharePath);
 
     // The mount connects lazily and would "succeed" with a wrong password; a listing fails fast.
-    const QStringList listArguments = QStringList{QStringLiteral("lsf"), remote, QStringLiteral("--max-depth"),
+    const QStringList listArguments = QStringList{QStringLiteral("lsf"), QStringLiteral("--max-depth"),
                                           QStringLiteral("1"), QStringLiteral("--retries"), QStringLiteral("1"),
                                           QStringLiteral("--low-level-retries"), QStringLiteral("1")}
-        + perTryTimeouts(std::max(0.5, share.serverTimeout));
+        + perTryTimeouts(std::max(0.5, share.serverTimeout)) + QStringList{endOfOptions, remote};
     auto listingTask = m_tools.run(rclone, listArguments, timeLimit, environment);
     const ProcessResult listed = co_await std::move(listingTask);
     if (listed.exitCode != 0) {
@@ -225,14 +229,11 @@ QCoro::Task<> RcloneMount::mount(LinuxMountTools::SmbShare share) const
     co_await creating;
 
     const QString mountPoint = LinuxMountTools::absolutePath(share.mountPoint);
-    const qint64 waitSeconds = std::max<qint64>(1, static_cast<qint64>(std::ceil(timeLimit)));
     // Written files go to the server as soon as they are closed; the default delay lost a file
     // written right before an unmount.
-    QStringList mountArguments{QStringLiteral("mount"), remote, mountPoint, QStringLiteral("--daemon"),
-        QStringLiteral("--daemon-wait"), QString::number(waitSeconds) + QLatin1Char('s'),
-        QStringLiteral("--vfs-cache-mode"), QStringLiteral("writes"), QStringLiteral("--vfs-write-back"),
-        QStringLiteral("0s"), QStringLiteral("--log-file"), logFile, QStringLiteral("--log-level"),
-        QStringLiteral("NOTICE")};
+    QStringList mountArguments{QStringLiteral("mount"), QStringLiteral("--vfs-cache-mode"), QStringLiteral("writes"),
+        QStringLiteral("--vfs-write-back"), QStringLiteral("0s"), QStringLiteral("--log-file"), logFile,
+        QStringLiteral("--log-level"), QStringLiteral("NOTICE")};
     // Others change the share too: a listing cached for rclone's default five minutes would hide
     // their new files that long. A second is what the kernel's SMB client keeps attributes.
     mountArguments << QStringLiteral("--dir-cache-time") << QStringLiteral("1s");
@@ -241,32 +242,25 @@ QCoro::Task<> RcloneMount::mount(LinuxMountTools::SmbShare share) const
     // file system call can be cancelled.
     mountArguments << serverTimeoutArguments(share.serverTimeout);
     // The mount table then names the server, which the live-mount test asks whether it answers.
-    mountArguments << QStringLiteral("--devname") << deviceName(share);
+    mountArguments << QStringLiteral("--devname=") + deviceName(share);
     if (share.readOnly)
         mountArguments << QStringLiteral("--read-only");
+    mountArguments << endOfOptions << remote << mountPoint;
 
+    // Detached, so the mount outlives whatever becomes of this process, as a daemon would; but its
+    // own process, so that a failure is known the moment it ends rather than after a wait.
     std::optional<VantrelError> failure;
-    try {
-        auto mountTask = m_tools.run(rclone, mountArguments, timeLimit, environment);
-        const ProcessResult mounted = co_await std::move(mountTask);
-        if (mounted.exitCode != 0) {
-            auto readLog = [logFile] {
-                QFile file(logFile);
-                return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
-            };
-            QFuture<QString> reading = runBlockingWork(readLog);
-            const QString log = co_await reading;
-            QString text = message(log);
-            if (text.isEmpty())
-                text = message(mounted.message());
-            failure = VantrelError::mountFailed(mounted.exitedText(QStringLiteral("rclone mount"), text));
-        }
-    } catch (const VantrelError& error) {
-        failure = error;
-    }
-
-    if (!failure) {
-        // rclone's parent waits for the mount on Linux; this confirms it without touching it.
+    QProcess process;
+    process.setProgram(rclone);
+    process.setArguments(mountArguments);
+    process.setProcessEnvironment(environment);
+    process.setStandardInputFile(QProcess::nullDevice());
+    process.setStandardOutputFile(QProcess::nullDevice());
+    process.setStandardErrorFile(logFile, QIODevice::Append);
+    qint64 pid = 0;
+    if (!process.startDetached(&pid) || pid <= 0) {
+        failure = VantrelError::mountFailed(QStringLiteral("rclone mount could not start: ") + process.errorString());
+    } else {
         QElapsedTimer clock;
         clock.start();
         for (;;) {
@@ -274,9 +268,24 @@ QCoro::Task<> RcloneMount::mount(LinuxMountTools::SmbShare share) const
             const std::optional<QString> type = co_await std::move(probing);
             if (type == QStringLiteral("fuse.rclone"))
                 co_return;
+            auto alive = [pid] { return !ProcessTable::commandLine(pid).isEmpty(); };
+            QFuture<bool> checking = runBlockingWork(alive);
+            if (!co_await checking) {
+                auto readLog = [logFile] {
+                    QFile file(logFile);
+                    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+                };
+                QFuture<QString> reading = runBlockingWork(readLog);
+                const QString log = co_await reading;
+                const QString text = message(log);
+                failure = VantrelError::mountFailed(text.isEmpty()
+                        ? QStringLiteral("rclone mount ended without mounting ") + mountPoint
+                        : QStringLiteral("rclone mount: ") + text);
+                break;
+            }
             if (static_cast<double>(clock.elapsed()) / 1000.0 >= timeLimit) {
-                failure = VantrelError::mountFailed(
-                    QStringLiteral("rclone mount ended without mounting ") + mountPoint);
+                failure = VantrelError::timeout(QStringLiteral("rclone mount did not mount ") + mountPoint
+                    + QStringLiteral(" within ") + ProcessRunner::wholeSeconds(timeLimit) + QStringLiteral("s"));
                 break;
             }
             auto pause = QCoro::sleepFor(pollInterval);
@@ -329,7 +338,7 @@ QCoro::Task<> RcloneMount::removeLog(QString mountPoint) const
 
 QCoro::Task<> RcloneMount::detach(QString path) const
 {
-    const QStringList arguments{QStringLiteral("-u"), QStringLiteral("-z"), path};
+    const QStringList arguments{QStringLiteral("-u"), QStringLiteral("-z"), endOfOptions, path};
     auto detaching = m_tools.run(m_tools.tools().fusermount, arguments, m_tools.unmountTimeout);
     co_await std::move(detaching);
 }
@@ -359,7 +368,7 @@ QCoro::Task<> RcloneMount::release(QString path, bool polite, double timeLimit) 
         QStringList arguments{QStringLiteral("-u")};
         if (lazy)
             arguments << QStringLiteral("-z");
-        arguments << path;
+        arguments << endOfOptions << path;
         try {
             auto running = m_tools.run(fusermount, arguments, timeLimit);
             const ProcessResult result = co_await std::move(running);
@@ -438,7 +447,7 @@ QCoro::Task<> RcloneMount::unmount(QString path, bool force) const
     QStringList arguments{QStringLiteral("-u")};
     if (force)
         arguments << QStringLiteral("-z");
-    arguments << path;
+    arguments << endOfOptions << path;
     auto detaching = m_tools.run(fusermount, arguments, m_tools.unmountTimeout);
     const ProcessResult result = co_await std::move(detaching);
     if (result.exitCode != 0)

@@ -3,6 +3,7 @@
 #include "files/TransferTask.h"
 
 #include <QHash>
+#include <QPixmap>
 #include <QStyledItemDelegate>
 #include <QUuid>
 
@@ -51,7 +52,15 @@ private:
         bool operator==(const Shape&) const = default;
     };
     Shape shapeOf(const TransferTask& task) const;
-    int heightOf(const TransferTask& task) const;
+    Shape shapeOf(TransferStatus status, const QString& errorMessage) const;
+
+    struct Picture {
+        TransferTask task;
+        QSize size;
+        qint64 palette = 0;
+        QPixmap picture;
+    };
+    static constexpr qsizetype maxPictures = 64;
 
     std::unique_ptr<TransferRow> m_row;
     Actions m_actions;
@@ -59,6 +68,7 @@ private:
     mutable QHash<quint64, int> m_heights; // by shape and width
     QHash<QUuid, Shape> m_shapes;
     mutable QHash<QString, int> m_errorLines; // at the current width
+    mutable QHash<QUuid, Picture> m_pictures; // of rows that are not running, by task
 };
 
 } // namespace vantrel
