@@ -238,7 +238,9 @@ QCoro::Task<> AutoMountStrategy::shutDown()
     const std::shared_ptr<int> underWay = m_operations;
     QPointer<AutoMountStrategy> self(this);
     // A mount still starting (its rclone), a listing waiting on a frozen server: nothing of this
-    // application may outlive it. What they leave behind is released below.
+    // application may outlive it, nor may a mount waiting for its turn start now. What they leave
+    // behind is released below.
+    m_engine.refuseMounts();
     ProcessRunner::endAll();
 
     QStringList paths;

@@ -56,9 +56,9 @@ public:
     QList<double> retryIntervals{10.0, 30.0, 60.0, 300.0};
     double launchMountDelay = 2.0;
     double wakeEvaluationDelay = 2.0;
-    // The limit of each tool run while quitting, so that everything is let go within the quit's
-    // own time cap.
-    double quitToolTimeLimit = 1.0;
+    // The limit of each tool run and each wait for a process to end while quitting: five of them
+    // at most, one after the other, stay within the quit's own time cap.
+    double quitToolTimeLimit = 0.75;
 
     // Installs the network and sleep/wake triggers and the keep-alive check, and schedules the
     // launch mount unless "autoMountOnLaunch" is stored as false.

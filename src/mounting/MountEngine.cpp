@@ -63,6 +63,9 @@ MountEngine::MountTurn::~MountTurn()
 
 QCoro::Task<MountEngine::MountTurn> MountEngine::waitForMountTurn()
 {
+    const auto refused = [] { return VantrelError::mountFailed(QStringLiteral("The application is quitting")); };
+    if (m_refusingMounts)
+        throw refused();
     if (m_mountsRunning < std::max(1, maxConcurrentMounts) && m_mountsWaiting.empty()) {
         ++m_mountsRunning;
         co_return MountTurn(this);
@@ -72,6 +75,11 @@ QCoro::Task<MountEngine::MountTurn> MountEngine::waitForMountTurn()
     QFuture<void> turn = promise->future();
     m_mountsWaiting.push_back(std::move(promise));
     co_await turn;
+    // Quitting: the waiting mounts hand their turns on, one after the other, without a tool.
+    if (m_refusingMounts) {
+        endMountTurn();
+        throw refused();
+    }
     // The turn that ended was handed over as it was: the count stays.
     co_return MountTurn(this);
 }
@@ -203,6 +211,11 @@ QCoro::Task<bool> MountEngine::isMountedAsync(QString path) const
     auto bounded = awaitWithin(mounted, millisecondsOf(liveTestTimeout));
     const std::optional<bool> live = co_await std::move(bounded);
     co_return live.value_or(false);
+}
+
+void MountEngine::refuseMounts()
+{
+    m_refusingMounts = true;
 }
 
 QCoro::Task<bool> MountEngine::holdsMount(QString path)

@@ -97,6 +97,9 @@ public:
     // the share's lane (see runFileWork).
     bool isMounted(const QString& path) const;
     QCoro::Task<bool> isMountedAsync(QString path) const;
+    // For good (quitting): no mount starts a tool any more, those waiting for their turn included;
+    // they fail instead.
+    void refuseMounts();
     // Something is mounted right at the path (a network or user-space mount, live or not), read
     // off the main thread.
     QCoro::Task<bool> holdsMount(QString path);
@@ -163,6 +166,7 @@ private:
     LinuxMountTools m_linux;
     int m_mountsRunning = 0;
     std::deque<std::shared_ptr<QPromise<void>>> m_mountsWaiting;
+    bool m_refusingMounts = false;
 };
 
 } // namespace vantrel

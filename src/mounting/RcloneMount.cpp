@@ -343,22 +343,23 @@ QCoro::Task<> RcloneMount::detach(QString path) const
     co_await std::move(detaching);
 }
 
-QCoro::Task<bool> RcloneMount::endProcesses(QList<qint64> pids) const
+QCoro::Task<bool> RcloneMount::endProcesses(QList<qint64> pids, double grace) const
 {
     if (pids.isEmpty())
         co_return true;
     ProcessTable::signal(pids, SIGTERM);
-    auto waiting = waitForProcessesToEnd(pids, m_tools.killGrace);
+    auto waiting = waitForProcessesToEnd(pids, grace);
     if (co_await std::move(waiting))
         co_return true;
     ProcessTable::signal(pids, SIGKILL);
-    auto reaping = waitForProcessesToEnd(pids, m_tools.killGrace);
+    auto reaping = waitForProcessesToEnd(pids, grace);
     co_return co_await std::move(reaping);
 }
 
 QCoro::Task<> RcloneMount::release(QString path, bool polite, double timeLimit) const
 {
     const QString fusermount = m_tools.tools().fusermount;
+    const double grace = std::min(m_tools.killGrace, timeLimit);
     auto finding = processesServing(path);
     QList<qint64> pids = co_await std::move(finding);
     auto probing = m_tools.mountedType(path);
@@ -391,17 +392,17 @@ QCoro::Task<> RcloneMount::release(QString path, bool polite, double timeLimit) 
         }
         // Once unmounted, the process ends by itself after its last uploads.
         if (polite && done) {
-            auto waiting = waitForProcessesToEnd(pids, m_tools.killGrace);
+            auto waiting = waitForProcessesToEnd(pids, grace);
             co_await std::move(waiting);
         }
     }
-    auto ending = endProcesses(pids);
+    auto ending = endProcesses(pids, grace);
     co_await std::move(ending);
 
     // A daemon that was still starting may have mounted meanwhile.
     auto refinding = processesServing(path);
     pids = co_await std::move(refinding);
-    auto stopping = endProcesses(pids);
+    auto stopping = endProcesses(pids, grace);
     co_await std::move(stopping);
     auto reprobing = m_tools.mountedType(path);
     type = co_await std::move(reprobing);

@@ -35,7 +35,7 @@ public:
     // Lazily detaches what is mounted at the path (a mount whose process died).
     QCoro::Task<> detach(QString path) const;
 
-    // See LinuxMountTools::release.
+    // See LinuxMountTools::release; each wait for a process to end also takes at most timeLimit.
     QCoro::Task<> release(QString path, bool polite, double timeLimit) const;
 
     // The flags that bound each request to the server to about `seconds` in all: two tries, each
@@ -61,8 +61,8 @@ private:
     QCoro::Task<QList<qint64>> processesServing(QString mountPoint) const;
     QCoro::Task<> removeLog(QString mountPoint) const;
     QCoro::Task<bool> waitForProcessesToEnd(QList<qint64> pids, double seconds) const;
-    // SIGTERM, then SIGKILL after the kill grace; true once none runs.
-    QCoro::Task<bool> endProcesses(QList<qint64> pids) const;
+    // SIGTERM, then SIGKILL after the grace; true once none runs.
+    QCoro::Task<bool> endProcesses(QList<qint64> pids, double grace) const;
     QString logFileFor(const QString& mountPoint) const;
 
     const LinuxMountTools& m_tools;

@@ -13,6 +13,7 @@
 #include "mounting/NetworkMonitor.h"
 #include "mounting/NotificationPreferences.h"
 #include "mounting/NotificationService.h"
+#include "mounting/ProcessRunner.h"
 #include "mounting/RcloneMount.h"
 #include "platform/Defaults.h"
 #include "platform/FileWork.h"
@@ -853,6 +854,32 @@ private slots:
         QCOMPARE(f.calls(QStringLiteral("diskutil")).last().last(), f.mountPath(offline));
         QCOMPARE(f.state(offline.id), MountState::Kind::idle);
         QCOMPARE(f.state(empty.id), MountState::Kind::idle);
+    }
+
+    // Quitting ends the tools still running at once and starts no mount waiting for its turn;
+    // every share ends idle.
+    void quittingEndsRunningToolsAndStartsNoWaitingMount()
+    {
+        Fixture f;
+        f.engine.maxConcurrentMounts = 1;
+        const NASConfig first = f.add(share(QStringLiteral("First")));
+        const NASConfig second = f.add(share(QStringLiteral("Second")));
+        f.set(QStringLiteral("mount_smbfs.hold"));
+        QCoro::Task<> running = f.strategy.mount(first.id);
+        QCoro::Task<> waiting = f.strategy.mount(second.id);
+        QTRY_COMPARE(f.runs(QStringLiteral("mount_smbfs")), 1);
+        QCOMPARE(ProcessRunner::runningCount(), 1);
+
+        QElapsedTimer clock;
+        clock.start();
+        QCoro::waitFor(f.strategy.shutDown());
+        QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
+        QCoro::waitFor(running);
+        QCoro::waitFor(waiting);
+        QCOMPARE(ProcessRunner::runningCount(), 0);
+        QCOMPARE(f.runs(QStringLiteral("mount_smbfs")), 1);
+        for (const NASConfig& config : {first, second})
+            QCOMPARE(f.state(config.id), MountState::Kind::idle);
     }
 
     void stopLeavesNothingThatWouldMountLater()
