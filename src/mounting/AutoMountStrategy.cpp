@@ -16,6 +16,7 @@
 
 #include <qcoro/qcorofuture.h>
 #include <qcoro/qcorosignal.h>
+#include <qcoro/qcorotimer.h>
 
 #include <algorithm>
 #include <exception>
@@ -192,9 +193,32 @@ void AutoMountStrategy::scheduleMount(const NASConfig& config)
     m_schedule.resetRetryCount(id);
 
     m_schedule.scheduleMount(id, millisecondsOf(scheduledMountDelay), [this, config] {
-        if (isInStore(config.id))
-            detach(performMount(config));
+        startInTurn([this, config] {
+            if (isInStore(config.id))
+                detach(performMount(config));
+        });
     });
+}
+
+void AutoMountStrategy::startInTurn(std::function<void()> start)
+{
+    m_mountStarts.push_back(std::move(start));
+    if (std::exchange(m_mountStartsScheduled, true))
+        return;
+    QTimer::singleShot(0, this, &AutoMountStrategy::startQueuedMounts);
+}
+
+void AutoMountStrategy::startQueuedMounts()
+{
+    m_mountStartsScheduled = false;
+    for (int started = 0; started < std::max(1, mountsStartedPerTurn) && !m_mountStarts.empty(); ++started) {
+        const std::function<void()> start = std::move(m_mountStarts.front());
+        m_mountStarts.pop_front();
+        if (!m_stopped)
+            start();
+    }
+    if (!m_mountStarts.empty() && !std::exchange(m_mountStartsScheduled, true))
+        QTimer::singleShot(0, this, &AutoMountStrategy::startQueuedMounts);
 }
 
 // ---- bulk and single-share entry points ------------------------------------------------------
@@ -213,8 +237,17 @@ QCoro::Task<> AutoMountStrategy::mountAll()
             continue;
         chosen.append(config);
     }
-    for (const NASConfig& config : std::as_const(chosen))
+    QPointer<AutoMountStrategy> self(this);
+    for (const NASConfig& config : std::as_const(chosen)) {
+        if (!children.empty() && children.size() % static_cast<size_t>(std::max(1, mountsStartedPerTurn)) == 0) {
+            // The rest in the next turns: starting 200 mounts in one would stall the interface.
+            auto nextTurn = QCoro::sleepFor(std::chrono::milliseconds(0));
+            co_await std::move(nextTurn);
+            if (!self)
+                co_return;
+        }
         children.push_back(performMount(config));
+    }
     for (QCoro::Task<>& child : children)
         co_await child;
 }
@@ -487,6 +520,11 @@ void AutoMountStrategy::scheduleRetry(const NASConfig& config)
 
 void AutoMountStrategy::fireRetry(const QUuid& configID)
 {
+    startInTurn([this, configID] { retryNow(configID); });
+}
+
+void AutoMountStrategy::retryNow(const QUuid& configID)
+{
     // The configuration as it is now: the user may have edited, disabled or deleted it meanwhile.
     const std::optional<NASConfig> current = m_store.config(configID);
     if (!current || !current->isEnabled || !hasAddress(*current))
@@ -558,6 +596,7 @@ void AutoMountStrategy::stop()
     m_debounce.cancel();
     m_keepAlive.stop();
     m_schedule.cancelAll();
+    m_mountStarts.clear();
 }
 
 void AutoMountStrategy::handleSystemWake()

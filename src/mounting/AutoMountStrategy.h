@@ -19,6 +19,8 @@
 #include <qcoro/qcorotask.h>
 
 #include <chrono>
+#include <deque>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -59,6 +61,9 @@ public:
     // The limit of each tool run and each wait for a process to end while quitting: five of them
     // at most, one after the other, stay within the quit's own time cap.
     double quitToolTimeLimit = 0.75;
+    // How many mounts one turn of the event loop starts; with many shares due at once the rest
+    // follow in the next turns, so the interface stays responsive.
+    int mountsStartedPerTurn = 10;
 
     // Installs the network and sleep/wake triggers and the keep-alive check, and schedules the
     // launch mount unless "autoMountOnLaunch" is stored as false.
@@ -113,6 +118,10 @@ private:
     void handleRetryRequest(const QString& nasName);
     void handleConfigRemoved(const QUuid& configID);
     void fireRetry(const QUuid& configID);
+    // Runs the start of a mount in a later turn, at most mountsStartedPerTurn per turn.
+    void startInTurn(std::function<void()> start);
+    void startQueuedMounts();
+    void retryNow(const QUuid& configID);
     bool isInStore(const QUuid& configID) const;
     // A share the keep-alive found gone is marked offline and, when its network is up, mounted
     // again after the usual delay.
@@ -145,6 +154,8 @@ private:
     // The launch mount has yet to run: it reads the network itself, so announcements before it
     // (the monitor's first values among them) start no evaluation of their own.
     bool m_launchMountPending = false;
+    std::deque<std::function<void()>> m_mountStarts;
+    bool m_mountStartsScheduled = false;
     QSet<QUrl> m_ownerlessMounts;
     // Each running operation holds a copy; one that ends after the strategy has gone drops its own.
     std::shared_ptr<int> m_operations = std::make_shared<int>(0);
