@@ -132,6 +132,48 @@ void CacheIndex::add(const CacheEntry& entry)
     reindexFrom(place);
 }
 
+void CacheIndex::add(const QList<CacheEntry>& entries)
+{
+    if (entries.isEmpty())
+        return;
+    const QDateTime moment = entries.first().lastAccessedAt;
+    QList<QString> keys;
+    keys.reserve(entries.size());
+    QSet<QString> distinct;
+    bool oneMoment = m_ordered;
+    for (const CacheEntry& entry : entries) {
+        keys.append(pathKey(entry.configID, entry.relativePath));
+        distinct.insert(keys.last());
+        oneMoment = oneMoment && entry.lastAccessedAt == moment;
+    }
+    if (!oneMoment || distinct.size() != entries.size()) {
+        for (const CacheEntry& entry : entries)
+            add(entry);
+        return;
+    }
+    for (const QString& key : std::as_const(keys)) {
+        if (const auto it = m_positions.constFind(key); it != m_positions.constEnd())
+            removeAt(storedIndex(it.value()));
+    }
+    // Added one at a time, each would go before the entries of its moment already there, so the
+    // last added stands first.
+    qsizetype place = m_stored.size();
+    while (place > 0 && m_stored.at(place - 1).lastAccessedAt >= moment)
+        --place;
+    const QList<CacheEntry> laterEntries = m_stored.mid(place);
+    const QList<QString> laterKeys = m_keys.mid(place);
+    m_stored.resize(place);
+    m_keys.resize(place);
+    for (qsizetype i = entries.size() - 1; i >= 0; --i) {
+        m_stored.append(entries.at(i));
+        m_keys.append(keys.at(i));
+        m_totalSize += entries.at(i).fileSize;
+    }
+    m_stored.append(laterEntries);
+    m_keys.append(laterKeys);
+    reindexFrom(place);
+}
+
 const CacheEntry& CacheIndex::touch(qsizetype position, const QDateTime& accessedAt)
 {
     const qsizetype i = storedIndex(position);

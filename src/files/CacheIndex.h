@@ -53,6 +53,8 @@ public:
 
     // Replaces the entry for the same path, if any.
     void add(const CacheEntry& entry);
+    // As adding each in turn would, re-keying the index once where they share one access time.
+    void add(const QList<CacheEntry>& entries);
     const CacheEntry& touch(qsizetype position, const QDateTime& accessedAt);
     void removeAt(qsizetype position);
     void remove(const QSet<QUuid>& ids);

@@ -15,7 +15,9 @@
 #include <QFileInfo>
 #include <QPointer>
 #include <QSet>
+#include <QTimer>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -44,6 +46,28 @@ SourceAttributes readSourceAttributes(const QString& sourcePath, const QString& 
     result.isRegularFile = info.isFile();
     result.copyPresent = cache.holdsCopy(destination);
     return result;
+}
+
+// A file of a slice on its way into the cache.
+struct PendingCopy {
+    qsizetype at = 0; // in the slice's files and results
+    QString destination;
+    SourceAttributes attributes;
+};
+
+QString fileNameOf(const QString& path)
+{
+    return path.mid(path.lastIndexOf(u'/') + 1);
+}
+
+qint64 saturatingSum(std::initializer_list<qint64> values)
+{
+    qint64 sum = 0;
+    for (const qint64 value : values) {
+        if (__builtin_add_overflow(sum, value, &sum))
+            return std::numeric_limits<qint64>::max();
+    }
+    return sum;
 }
 
 } // namespace
@@ -111,6 +135,12 @@ qint64 CacheManager::maxCacheSize() const
 
 std::optional<QString> CacheManager::cachedFilePath(const QUuid& configID, const QString& relativePath) const
 {
+    return cachedFilePath(cacheDirectory(), configID, relativePath);
+}
+
+std::optional<QString> CacheManager::cachedFilePath(const QString& cacheFolder, const QUuid& configID,
+    const QString& relativePath)
+{
     if (relativePath.isEmpty() || relativePath.contains(QChar(0)))
         return std::nullopt;
     const QStringList components = relativePath.split(u'/');
@@ -118,7 +148,7 @@ std::optional<QString> CacheManager::cachedFilePath(const QUuid& configID, const
         if (component.isEmpty() || component == u"." || component == u"..")
             return std::nullopt;
     }
-    return cacheDirectory() + u'/' + encoding::uuidText(configID).left(8) + u'/' + relativePath;
+    return cacheFolder + u'/' + encoding::uuidText(configID).left(8) + u'/' + relativePath;
 }
 
 void CacheManager::createCacheDirectoryIfNeeded()
@@ -226,98 +256,208 @@ void CacheManager::setProcessing(bool on)
 
 QCoro::Task<std::optional<CacheEntry>> CacheManager::cacheFile(QUrl sourceURL, QUuid configID, QString relativePath)
 {
+    QCoro::Task<QList<std::optional<CacheEntry>>> request = cacheFiles(configID,
+        {CacheSource{sourceURL.toLocalFile(), std::move(relativePath)}});
+    const QList<std::optional<CacheEntry>> results = co_await request;
+    co_return results.value(0);
+}
+
+QCoro::Task<QList<std::optional<CacheEntry>>> CacheManager::cacheFiles(QUuid configID, QList<CacheSource> files)
+{
     QPointer<CacheManager> self(this);
-    const QString sourcePath = sourceURL.toLocalFile();
-    const std::optional<QString> destination = cachedFilePath(configID, relativePath);
-    if (!destination) {
-        VLOG_TO(m_log, error, cache,
-            QStringLiteral("Failed to cache file: the path \"%1\" leads outside the cache folder").arg(relativePath));
-        co_return std::nullopt;
+    QList<std::optional<CacheEntry>> results(files.size());
+    for (qsizetype first = 0; first < files.size(); first += filesPerSlice) {
+        const qsizetype count = std::min<qsizetype>(filesPerSlice, files.size() - first);
+        QCoro::Task<QList<std::optional<CacheEntry>>> slice = cacheSlice(configID, files.mid(first, count));
+        const QList<std::optional<CacheEntry>> done = co_await slice;
+        if (!self)
+            co_return results;
+        std::copy(done.cbegin(), done.cend(), results.begin() + first);
     }
-    const CacheFolder folder(cacheDirectory());
+    co_return results;
+}
+
+QCoro::Task<QList<std::optional<CacheEntry>>> CacheManager::cacheSlice(QUuid configID, QList<CacheSource> files)
+{
+    QPointer<CacheManager> self(this);
+    QList<std::optional<CacheEntry>> results(files.size());
+    if (files.isEmpty())
+        co_return results;
+    const QString cacheFolder = cacheDirectory();
 
     // The share is read without the cache's turn: a share that hangs must not hold up the cache.
     // Named futures: GCC 12 destroys a lambda temporary inside a co_await expression twice.
-    QFuture<SourceAttributes> statJob = runFileWork(sourcePath, [sourcePath, destination = *destination, folder] {
-        return readSourceAttributes(sourcePath, destination, folder);
+    QFuture<QList<PendingCopy>> statJob = runFileWork(files.first().sourcePath, [files, cacheFolder, configID] {
+        const CacheFolder folder(cacheFolder);
+        QList<PendingCopy> examined(files.size());
+        for (qsizetype i = 0; i < files.size(); ++i) {
+            PendingCopy& item = examined[i];
+            item.at = i;
+            // Left empty for a path that would leave the cache folder: its source is not read.
+            item.destination = cachedFilePath(cacheFolder, configID, files.at(i).relativePath).value_or(QString());
+            if (!item.destination.isEmpty())
+                item.attributes = readSourceAttributes(files.at(i).sourcePath, item.destination, folder);
+        }
+        return examined;
     });
-    const SourceAttributes attributes = co_await statJob;
+    QList<PendingCopy> pending = co_await statJob;
     if (!self)
-        co_return std::nullopt;
+        co_return results;
 
-    if (!attributes.readable) {
-        VLOG_TO(m_log, warning, cache, QStringLiteral("Cannot read file attributes for caching: ") + sourcePath);
-        co_return std::nullopt;
-    }
-    if (!attributes.isRegularFile && !attributes.isDirectory) {
-        VLOG_TO(m_log, info, cache,
-            QStringLiteral("Skipping cache for an item that is not a regular file: ") + sourceURL.fileName());
-        co_return std::nullopt;
-    }
-    if (attributes.size > maxSingleFileSize) {
-        VLOG_TO(m_log, info, cache,
-            QStringLiteral("Skipping cache for large file (%1 bytes): %2")
-                .arg(attributes.size)
-                .arg(sourceURL.fileName()));
-        co_return std::nullopt;
-    }
+    pending.removeIf([&](const PendingCopy& item) {
+        const SourceAttributes& attributes = item.attributes;
+        const QString name = fileNameOf(files.at(item.at).sourcePath);
+        if (item.destination.isEmpty()) {
+            VLOG_TO(m_log, error, cache,
+                QStringLiteral("Failed to cache file: the path \"%1\" leads outside the cache folder")
+                    .arg(files.at(item.at).relativePath));
+            return true;
+        }
+        if (!attributes.readable) {
+            VLOG_TO(m_log, warning, cache,
+                QStringLiteral("Cannot read file attributes for caching: ") + files.at(item.at).sourcePath);
+            return true;
+        }
+        if (!attributes.isRegularFile && !attributes.isDirectory) {
+            VLOG_TO(m_log, info, cache,
+                QStringLiteral("Skipping cache for an item that is not a regular file: ") + name);
+            return true;
+        }
+        if (attributes.size > maxSingleFileSize) {
+            VLOG_TO(m_log, info, cache,
+                QStringLiteral("Skipping cache for large file (%1 bytes): %2").arg(attributes.size).arg(name));
+            return true;
+        }
+        return false;
+    });
 
-    const QString copyKey = destination->normalized(QString::NormalizationForm_C);
-    {
-        // Nothing below waits until the copy: the look-up, the eviction and the reservation of
-        // the new file's room happen as one step.
-        const SerialGate::Turn turn = co_await m_requests.enter();
-        if (const std::optional<qsizetype> existing = m_index.find(configID, relativePath)) {
-            if (attributes.copyPresent) {
-                const CacheEntry result = m_index.touch(*existing, m_clock());
+    while (!pending.isEmpty()) {
+        QList<PendingCopy> copying;
+        {
+            // Nothing below waits until the copy: the look-ups, the eviction and the reservation
+            // of the new files' room happen as one step.
+            const SerialGate::Turn turn = co_await m_requests.enter();
+            if (!self)
+                co_return results;
+            bool touched = false;
+            QSet<QString> asked; // two spellings of one path in this slice name one copy
+            pending.removeIf([&](const PendingCopy& item) {
+                const QString& relativePath = files.at(item.at).relativePath;
+                if (const std::optional<qsizetype> existing = m_index.find(configID, relativePath)) {
+                    if (item.attributes.copyPresent) {
+                        results[item.at] = m_index.touch(*existing, m_clock());
+                        touched = true;
+                        return true;
+                    }
+                    // The copy vanished behind the index's back: copy the file again under a new
+                    // entry.
+                    m_index.removeAt(*existing);
+                    touched = true;
+                }
+                // Another request is copying the same file right now.
+                const QString copyKey = item.destination.normalized(QString::NormalizationForm_C);
+                if (m_copiesUnderWay.contains(copyKey) || asked.contains(copyKey))
+                    return true;
+                asked.insert(copyKey);
+                return false;
+            });
+            if (touched) {
                 saveIndex();
                 updateStatistics();
-                co_return result;
             }
-            // The copy vanished behind the index's back: copy the file again under a new entry.
-            m_index.removeAt(*existing);
+            // The files that fit beside the copies under way once every older entry is evicted;
+            // the first always does when nothing else is under way, however large it is.
+            const qint64 limit = maxCacheSize();
+            qint64 room = 0;
+            qsizetype taken = 0;
+            for (const PendingCopy& item : std::as_const(pending)) {
+                const qint64 next = saturatingSum({m_reservedBytes, room, item.attributes.size});
+                if ((taken > 0 || m_reservedBytes > 0) && next > limit)
+                    break;
+                room = saturatingSum({room, item.attributes.size});
+                ++taken;
+            }
+            if (taken > 0) {
+                setProcessing(true);
+                QCoro::Task<> eviction = evictLocked(room);
+                co_await eviction;
+                if (!self)
+                    co_return results;
+                copying = pending.mid(0, taken);
+                pending.remove(0, taken);
+                for (const PendingCopy& item : std::as_const(copying)) {
+                    m_copiesUnderWay.insert(item.destination.normalized(QString::NormalizationForm_C));
+                    m_reservedBytes += item.attributes.size;
+                }
+            }
         }
-        // Another request is copying the same file right now.
-        if (m_copiesUnderWay.contains(copyKey))
-            co_return std::nullopt;
-        setProcessing(true);
-        QCoro::Task<> eviction = evictLocked(attributes.size);
-        co_await eviction;
-        m_copiesUnderWay.insert(copyKey);
-        m_reservedBytes += attributes.size;
-    }
+        if (copying.isEmpty()) {
+            if (pending.isEmpty())
+                break;
+            // The copies under way hold the room these files need: wait until one of them ends.
+            SettleWait settled{this};
+            co_await settled;
+            if (!self)
+                co_return results;
+            continue;
+        }
 
-    QFuture<QString> copyJob = runFileWork(sourcePath,
-        [sourcePath, destination = *destination, folder = cacheDirectory()] {
-            return CacheFolder::copyIn(sourcePath, destination, folder);
-        });
-    const QString copyError = co_await copyJob;
-    if (!self)
-        co_return std::nullopt;
-    m_copiesUnderWay.remove(copyKey);
-    m_reservedBytes -= attributes.size;
-    setProcessing(!m_copiesUnderWay.isEmpty());
-    if (!copyError.isEmpty()) {
-        VLOG_TO(m_log, error, cache, QStringLiteral("Failed to cache file: ") + copyError);
-        co_return std::nullopt;
+        QList<QString> errors;
+        {
+            QFuture<QList<QString>> copyJob = runFileWork(files.at(copying.first().at).sourcePath,
+                [files, copying, cacheFolder] {
+                    QList<QString> outcome;
+                    outcome.reserve(copying.size());
+                    for (const PendingCopy& item : copying)
+                        outcome.append(
+                            CacheFolder::copyIn(files.at(item.at).sourcePath, item.destination, cacheFolder));
+                    return outcome;
+                });
+            errors = co_await copyJob;
+        }
+        if (!self)
+            co_return results;
+        const QDateTime now = m_clock();
+        QList<CacheEntry> added;
+        added.reserve(copying.size());
+        for (qsizetype i = 0; i < copying.size(); ++i) {
+            const PendingCopy& item = copying.at(i);
+            m_copiesUnderWay.remove(item.destination.normalized(QString::NormalizationForm_C));
+            m_reservedBytes -= item.attributes.size;
+            if (!errors.at(i).isEmpty()) {
+                VLOG_TO(m_log, error, cache, QStringLiteral("Failed to cache file: ") + errors.at(i));
+                continue;
+            }
+            CacheEntry entry;
+            entry.id = QUuid::createUuid();
+            entry.configID = configID;
+            entry.relativePath = files.at(item.at).relativePath;
+            entry.localURL = QUrl::fromLocalFile(item.destination);
+            entry.fileSize = item.attributes.size;
+            entry.isDirectory = item.attributes.isDirectory;
+            entry.fileName = fileNameOf(files.at(item.at).sourcePath);
+            entry.cachedAt = now;
+            entry.lastAccessedAt = now;
+            results[item.at] = entry;
+            added.append(std::move(entry));
+        }
+        m_index.add(added);
+        for (const CacheEntry& entry : std::as_const(added))
+            VLOG_TO(m_log, info, cache,
+                QStringLiteral("Cached file: %1 (%2 bytes)").arg(entry.fileName, QString::number(entry.fileSize)));
+        setProcessing(!m_copiesUnderWay.isEmpty());
+        saveIndex();
+        updateStatistics();
+        resumeSettleWaiters();
     }
+    co_return results;
+}
 
-    CacheEntry entry;
-    entry.id = QUuid::createUuid();
-    entry.configID = configID;
-    entry.relativePath = relativePath;
-    entry.localURL = QUrl::fromLocalFile(*destination);
-    entry.fileSize = attributes.size;
-    entry.isDirectory = attributes.isDirectory;
-    entry.fileName = sourceURL.fileName();
-    entry.cachedAt = m_clock();
-    entry.lastAccessedAt = entry.cachedAt;
-    m_index.add(entry);
-    saveIndex();
-    updateStatistics();
-    VLOG_TO(m_log, info, cache,
-        QStringLiteral("Cached file: %1 (%2 bytes)").arg(entry.fileName, QString::number(entry.fileSize)));
-    co_return entry;
+void CacheManager::resumeSettleWaiters()
+{
+    // From the event loop, not inside the request that settled.
+    for (const std::coroutine_handle<> waiter : std::exchange(m_settleWaiters, {}))
+        QTimer::singleShot(0, this, [waiter] { waiter.resume(); });
 }
 
 QCoro::Task<> CacheManager::evictIfNeeded(qint64 requiredSpace)

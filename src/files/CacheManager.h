@@ -16,6 +16,7 @@
 
 #include <qcoro/qcorotask.h>
 
+#include <coroutine>
 #include <optional>
 
 namespace vantrel {
@@ -33,6 +34,12 @@ struct CacheStatistics {
     bool operator==(const CacheStatistics&) const = default;
 };
 
+// A file to cache: where it lies, and its path below the share's mount point.
+struct CacheSource {
+    QString sourcePath;
+    QString relativePath;
+};
+
 // The offline file cache: local copies of listed files below one cache folder, described by
 // "cache-index.json", bounded per file and in total with least-recently-used eviction.
 //
@@ -40,7 +47,8 @@ struct CacheStatistics {
 // index is written by a CacheIndexWriter. Requests that change the index
 // (cacheFile, evictIfNeeded, clearAllCache) take turns for their steps on the index, but no turn is held while a
 // share is read, so a share that hangs holds up only its own requests. A copy under way has its
-// room reserved: evictions leave space for it.
+// room reserved: evictions leave space for it, and a file that fits only without it waits for it
+// to end, so the copies on disk never pass the limit.
 //
 // Every path taken from the index or a caller is confined to the cache folder: an entry's copy
 // must lie exactly where the cache itself would put it.
@@ -56,6 +64,8 @@ public:
     static inline const QString maxCacheSizeKey = QStringLiteral("cache.maxSize");
     static inline const QString cacheLocationKey = QStringLiteral("cache.location");
     static inline const QString indexFileName = QStringLiteral("cache-index.json");
+    // How many files of a batch are examined, copied and entered together.
+    static constexpr qsizetype filesPerSlice = 64;
 
     // defaultCacheDirectory is used while "cache.location" holds no path.
     CacheManager(Defaults& defaults, LogManager& log, const QString& defaultCacheDirectory, Clock clock,
@@ -75,10 +85,16 @@ public:
     qint64 maxCacheSize() const;
     // Where the copy of a configuration's file goes; none for a path that would leave the cache.
     std::optional<QString> cachedFilePath(const QUuid& configID, const QString& relativePath) const;
+    static std::optional<QString> cachedFilePath(const QString& cacheFolder, const QUuid& configID,
+        const QString& relativePath);
 
     // Copies the file into the cache, or refreshes the entry that exists for it. Never fails
     // towards the caller: completes with the entry, or none when nothing was cached.
     QCoro::Task<std::optional<CacheEntry>> cacheFile(QUrl sourceURL, QUuid configID, QString relativePath);
+    // cacheFile for many files (those of one folder): one request that takes them a slice at a
+    // time, each slice examined and copied in one piece of work in the share's lane and entered in
+    // one step. Completes with one result per file, in their order.
+    QCoro::Task<QList<std::optional<CacheEntry>>> cacheFiles(QUuid configID, QList<CacheSource> files);
     QCoro::Task<> evictIfNeeded(qint64 requiredSpace);
     void removeEntry(const CacheEntry& entry);
     // Completes once the copies are gone and the empty index is queued for writing.
@@ -109,6 +125,16 @@ private:
     void setProcessing(bool on);
     void keepIndexAside(const QString& reason);
     QCoro::Task<> evictLocked(qint64 requiredSpace);
+    QCoro::Task<QList<std::optional<CacheEntry>>> cacheSlice(QUuid configID, QList<CacheSource> files);
+
+    // Waits, off the cache's turn, until a copy under way ends.
+    struct SettleWait {
+        CacheManager* cache;
+        bool await_ready() const { return false; }
+        void await_suspend(std::coroutine_handle<> waiter) const { cache->m_settleWaiters.append(waiter); }
+        void await_resume() const {}
+    };
+    void resumeSettleWaiters();
 
     Defaults& m_defaults;
     LogManager& m_log;
@@ -123,6 +149,7 @@ private:
     SerialGate m_requests;
     QSet<QString> m_copiesUnderWay; // destinations
     qint64 m_reservedBytes = 0;     // the sizes of the copies under way
+    QList<std::coroutine_handle<>> m_settleWaiters;
 
     CacheIndexWriter m_indexWriter;
 };

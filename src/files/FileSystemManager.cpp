@@ -248,22 +248,30 @@ QCoro::Task<> FileSystemManager::handToCache(QStringList filePaths, QString fold
         co_return;
 
     const QString prefix = folderPath.endsWith(u'/') ? folderPath : folderPath + u'/';
-    // Each copy is its own task that outlives this manager; the manager only remembers what is
-    // under way, so a refresh during a slow copy does not ask for it again.
-    const auto copy = [](CacheManager& cache, QPointer<FileSystemManager> owner, QUrl url, QUuid configID,
-                          QString path) -> QCoro::Task<> {
-        QCoro::Task<std::optional<CacheEntry>> request = cache.cacheFile(url, configID, path);
-        co_await request;
-        if (owner)
-            owner->m_cachingInFlight.remove(path);
-    };
+    QList<CacheSource> sources;
+    sources.reserve(uncached.size());
     for (const QString& path : uncached) {
         if (m_cachingInFlight.contains(path))
             continue;
         m_cachingInFlight.insert(path);
         const QString name = folderRelativePath.isEmpty() ? path : path.mid(folderRelativePath.size() + 1);
-        copy(m_cache, self, QUrl::fromLocalFile(prefix + name), m_configID, path);
+        sources.append({prefix + name, path});
     }
+    if (sources.isEmpty())
+        co_return;
+    // One request walks the files a slice at a time, so the main thread never takes them all at
+    // once. It outlives this manager; the manager only remembers what is under way, so a refresh
+    // during a slow copy does not ask for it again.
+    const auto copy = [](CacheManager& cache, QPointer<FileSystemManager> owner, QUuid configID,
+                          QList<CacheSource> files) -> QCoro::Task<> {
+        QCoro::Task<QList<std::optional<CacheEntry>>> request = cache.cacheFiles(configID, files);
+        co_await request;
+        if (owner) {
+            for (const CacheSource& file : std::as_const(files))
+                owner->m_cachingInFlight.remove(file.relativePath);
+        }
+    };
+    copy(m_cache, self, m_configID, std::move(sources));
 }
 
 QCoro::Task<> FileSystemManager::loadCachedDirectory()

@@ -9,6 +9,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonParseError>
+#include <QSet>
 
 namespace vantrel {
 
@@ -132,6 +133,29 @@ void RecentFilesTracker::recordAccess(const QUrl& url, const std::optional<QStri
         m_recentFiles.resize(maxStoredCount);
         emit recentFilesChanged();
     }
+    save();
+}
+
+void RecentFilesTracker::recordAccesses(const QList<QUrl>& urls)
+{
+    if (urls.isEmpty())
+        return;
+    // Newest first; only as many as the list keeps can stay in it.
+    QList<RecentFile> front;
+    QSet<QUrl> taken;
+    const QDateTime now = m_clock();
+    for (auto it = urls.crbegin(); it != urls.crend() && front.size() < maxStoredCount; ++it) {
+        if (taken.contains(*it))
+            continue;
+        taken.insert(*it);
+        front.append(RecentFile{QUuid::createUuid(), *it, lastPathComponent(*it), now});
+    }
+    m_recentFiles.removeIf([&taken](const RecentFile& f) { return taken.contains(f.url); });
+    front.append(m_recentFiles);
+    if (front.size() > maxStoredCount)
+        front.resize(maxStoredCount);
+    m_recentFiles = std::move(front);
+    emit recentFilesChanged();
     save();
 }
 

@@ -51,6 +51,9 @@ public:
     // Puts the file at the front (replacing an entry with the same URL) and stores the list. The
     // name defaults to the URL's last path component.
     void recordAccess(const QUrl& url, const std::optional<QString>& name = std::nullopt);
+    // The same for files obtained one after another, the newest last, each under its own name:
+    // the list ends as those calls would leave it, announced and stored once.
+    void recordAccesses(const QList<QUrl>& urls);
 
     void load();
     // Stores the list, unless an unreadable stored one could not be kept aside at load.

@@ -13,6 +13,9 @@
 #include <QPointer>
 #include <QTimer>
 
+#include <algorithm>
+#include <utility>
+
 namespace vantrel {
 
 TransferManager::TransferManager(RecentFilesTracker& recentFiles, NotificationService& notifications, Clock clock,
@@ -22,10 +25,13 @@ TransferManager::TransferManager(RecentFilesTracker& recentFiles, NotificationSe
     , m_notifications(notifications)
     , m_clock(clock ? std::move(clock) : Clock(systemNow))
 {
+    m_publishTimer.setSingleShot(true);
+    connect(&m_publishTimer, &QTimer::timeout, this, &TransferManager::publish);
 }
 
 TransferManager::~TransferManager()
 {
+    recordRecentFiles();
     // Nobody is left to resume or retry these.
     for (TransferTask& task : m_tasks) {
         if (task.status == TransferStatus::pending || task.status == TransferStatus::paused)
@@ -72,7 +78,19 @@ void TransferManager::addTransfer(const QUrl& source, const QUrl& destinationFol
 QCoro::Task<> TransferManager::drainAdds()
 {
     QPointer<TransferManager> self(this);
+    int madeThisTurn = 0;
     while (!m_pendingAdds.isEmpty()) {
+        if (madeThisTurn >= std::max(1, addsPerTurn)) {
+            // A folder of thousands of files becomes tasks a slice per turn, so that the rest of
+            // the application, and the observers of each slice, keep up.
+            QTimer turn;
+            turn.setSingleShot(true);
+            turn.start(0);
+            co_await turn;
+            if (!self)
+                co_return;
+            madeThisTurn = 0;
+        }
         const PendingAdd add = m_pendingAdds.takeFirst();
         qint64 size = 0;
         if (add.knownSize) {
@@ -88,6 +106,7 @@ QCoro::Task<> TransferManager::drainAdds()
             size = co_await sizeRead;
             if (!self)
                 co_return;
+            madeThisTurn = 0;
         }
         const QString name = RecentFilesTracker::lastPathComponent(add.source);
         TransferTask task;
@@ -96,8 +115,8 @@ QCoro::Task<> TransferManager::drainAdds()
         task.destinationURL = QUrl::fromLocalFile(QDir(add.destinationFolder.toLocalFile()).filePath(name));
         task.direction = add.direction;
         task.totalBytes = size;
-        m_tasks.append(task);
-        emit tasksChanged();
+        appendTask(task);
+        ++madeThisTurn;
         processQueue();
     }
     m_addingTasks = false;
@@ -116,20 +135,18 @@ QCoro::Task<> TransferManager::queueLoop()
 {
     QPointer<TransferManager> self(this);
     for (;;) {
-        const auto running = std::count_if(m_tasks.cbegin(), m_tasks.cend(),
-            [](const TransferTask& t) { return t.status == TransferStatus::running; });
-        if (running >= maxConcurrent)
+        if (m_statusCounts[std::size_t(TransferStatus::running)] >= maxConcurrent)
             break;
-        const auto next = std::find_if(m_tasks.cbegin(), m_tasks.cend(),
-            [](const TransferTask& t) { return t.status == TransferStatus::pending; });
-        if (next == m_tasks.cend())
+        const qsizetype next = nextPending();
+        if (next < 0)
             break;
         // Temporaries inside a co_await expression are destroyed twice by GCC 12: name the task.
-        auto transfer = executeTransfer(next - m_tasks.cbegin());
+        auto transfer = executeTransfer(next);
         co_await transfer;
         if (!self)
             co_return;
     }
+    recordRecentFiles();
     m_isProcessing = false;
     emit isProcessingChanged(false);
 }
@@ -166,8 +183,12 @@ QCoro::Task<> TransferManager::executeTransfer(qsizetype index)
         });
         m_totalBytesTransferred += done.totalBytes;
         emit totalBytesTransferredChanged(m_totalBytesTransferred);
-        if (done.direction == TransferDirection::download)
-            m_recentFiles.recordAccess(done.destinationURL, RecentFilesTracker::lastPathComponent(done.destinationURL));
+        // Recorded with the next publication: storing the list per file would cost a queue of
+        // small files more than copying them.
+        if (done.direction == TransferDirection::download) {
+            m_unrecorded.append(done.destinationURL);
+            schedulePublish();
+        }
         m_notifications.notifyTransferComplete(RecentFilesTracker::lastPathComponent(done.sourceURL), done.direction);
         co_return;
     }
@@ -273,11 +294,32 @@ QCoro::Task<TransferManager::CopyResult> TransferManager::copyFile(const QUrl& f
 
 qsizetype TransferManager::indexOf(const QUuid& id) const
 {
-    for (qsizetype i = 0; i < m_tasks.size(); ++i) {
-        if (m_tasks.at(i).id == id)
-            return i;
-    }
-    return -1;
+    return m_positions.value(id, -1);
+}
+
+std::optional<TransferTask> TransferManager::task(const QUuid& id) const
+{
+    const qsizetype i = indexOf(id);
+    if (i < 0)
+        return std::nullopt;
+    return m_tasks.at(i);
+}
+
+qsizetype TransferManager::nextPending()
+{
+    while (m_pendingFrom < m_tasks.size() && m_tasks.at(m_pendingFrom).status != TransferStatus::pending)
+        ++m_pendingFrom;
+    return m_pendingFrom < m_tasks.size() ? m_pendingFrom : -1;
+}
+
+void TransferManager::appendTask(const TransferTask& task)
+{
+    m_positions.insert(task.id, m_tasks.size());
+    m_tasks.append(task);
+    ++m_statusCounts[std::size_t(task.status)];
+    m_unpublished.added.append(task.id);
+    m_unpublishedAdded.insert(task.id);
+    schedulePublish();
 }
 
 void TransferManager::updateTask(const QUuid& id, const std::function<void(TransferTask&)>& change)
@@ -285,7 +327,46 @@ void TransferManager::updateTask(const QUuid& id, const std::function<void(Trans
     const qsizetype i = indexOf(id);
     if (i < 0)
         return;
-    change(m_tasks[i]);
+    TransferTask& task = m_tasks[i];
+    const TransferStatus before = task.status;
+    change(task);
+    if (task.status != before) {
+        --m_statusCounts[std::size_t(before)];
+        ++m_statusCounts[std::size_t(task.status)];
+        if (task.status == TransferStatus::pending)
+            m_pendingFrom = std::min(m_pendingFrom, i);
+    }
+    if (!m_unpublishedAdded.contains(id) && !m_unpublishedChanged.contains(id)) {
+        m_unpublishedChanged.insert(id);
+        m_unpublished.changed.append(id);
+    }
+    schedulePublish();
+}
+
+void TransferManager::schedulePublish()
+{
+    if (m_publishTimer.isActive())
+        return;
+    const qint64 interval = publishInterval.count();
+    const qint64 since = m_sincePublished.isValid() ? m_sincePublished.elapsed() : interval;
+    m_publishTimer.start(int(std::clamp<qint64>(interval - since, 0, interval)));
+}
+
+void TransferManager::recordRecentFiles()
+{
+    m_recentFiles.recordAccesses(std::exchange(m_unrecorded, {}));
+}
+
+void TransferManager::publish()
+{
+    recordRecentFiles();
+    if (m_unpublished.isEmpty())
+        return;
+    const TransferChanges changes = std::exchange(m_unpublished, {});
+    m_unpublishedAdded.clear();
+    m_unpublishedChanged.clear();
+    m_sincePublished.start();
+    emit tasksUpdated(changes);
     emit tasksChanged();
 }
 
@@ -330,11 +411,13 @@ void TransferManager::retry(const QUuid& taskId)
 {
     if (indexOf(taskId) < 0)
         return;
-    updateTask(taskId, [](TransferTask& t) { t.status = TransferStatus::pending; });
-    updateTask(taskId, [](TransferTask& t) { t.bytesTransferred = 0; });
-    updateTask(taskId, [](TransferTask& t) { t.errorMessage.reset(); });
-    updateTask(taskId, [](TransferTask& t) { t.startDate.reset(); });
-    updateTask(taskId, [](TransferTask& t) { t.endDate.reset(); });
+    updateTask(taskId, [](TransferTask& t) {
+        t.status = TransferStatus::pending;
+        t.bytesTransferred = 0;
+        t.errorMessage.reset();
+        t.startDate.reset();
+        t.endDate.reset();
+    });
     setCancelFlag(taskId, false);
     setPauseFlag(taskId, false);
     processQueue();
@@ -342,9 +425,35 @@ void TransferManager::retry(const QUuid& taskId)
 
 void TransferManager::clearCompleted()
 {
-    const qsizetype removed = m_tasks.removeIf([](const TransferTask& t) { return t.isFinished(); });
-    if (removed > 0)
-        emit tasksChanged();
+    QSet<QUuid> removed;
+    const qsizetype count = m_tasks.removeIf([&removed](const TransferTask& t) {
+        if (!t.isFinished())
+            return false;
+        removed.insert(t.id);
+        return true;
+    });
+    if (count == 0)
+        return;
+    m_positions.clear();
+    m_positions.reserve(m_tasks.size());
+    m_statusCounts.fill(0);
+    for (qsizetype i = 0; i < m_tasks.size(); ++i) {
+        m_positions.insert(m_tasks.at(i).id, i);
+        ++m_statusCounts[std::size_t(m_tasks.at(i).status)];
+    }
+    m_pendingFrom = 0;
+    // A task added and cleared before anyone heard of it is not announced at all.
+    const auto gone = [&removed](const QUuid& id) { return removed.contains(id); };
+    m_unpublished.added.removeIf(gone);
+    for (const QUuid& id : removed) {
+        if (m_unpublishedAdded.remove(id))
+            continue;
+        m_unpublished.removed.append(id);
+    }
+    m_unpublished.changed.removeIf(gone);
+    for (const QUuid& id : removed)
+        m_unpublishedChanged.remove(id);
+    schedulePublish();
 }
 
 QString TransferManager::messageFor(const FileCopy::Result& result, const QUrl& from, const QUrl& to) const

@@ -3,15 +3,19 @@
 #include "files/TransferTask.h"
 #include "platform/FileCopy.h"
 
+#include <QElapsedTimer>
 #include <QFuture>
 #include <QHash>
 #include <QList>
 #include <QObject>
+#include <QSet>
+#include <QTimer>
 #include <QUrl>
 #include <QUuid>
 
 #include <qcoro/qcorotask.h>
 
+#include <array>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -22,10 +26,23 @@ namespace vantrel {
 class NotificationService;
 class RecentFilesTracker;
 
+// What one publication of a transfer queue changed, so that an observer touches only those tasks.
+struct TransferChanges {
+    QList<QUuid> added;   // appended to the list, in this order
+    QList<QUuid> removed; // gone from the list
+    QList<QUuid> changed; // still there with other fields; never one of `added`
+
+    bool isEmpty() const { return added.isEmpty() && removed.isEmpty() && changed.isEmpty(); }
+};
+
 // The uploads and downloads of one file browser window: an ordered queue that copies one file at
-// a time in 1 MiB chunks in the lane of the share it touches, publishing the task on the main thread after
-// every chunk. All public calls and every change of the published state happen on the main
-// thread.
+// a time in 1 MiB chunks in the lane of the share it touches. All public calls and every change of
+// the published state happen on the main thread.
+//
+// `tasks` is current at every moment, but its changes are published together, at most once per
+// event-loop turn and `publishInterval`: a folder of thousands of files, or a queue of thousands
+// of small ones running, costs observers one update per turn, and `tasksUpdated` names the tasks
+// that changed so that they need not compare the whole list.
 //
 // Destroying the manager (closing the window) ends its pending and paused transfers as cancelled
 // at once: a running copy cancels itself at its next chunk boundary, on its worker.
@@ -44,6 +61,8 @@ public:
     ~TransferManager() override;
 
     QList<TransferTask> tasks() const { return m_tasks; }
+    // The task with this id as it stands now; none when it is not in the list.
+    std::optional<TransferTask> task(const QUuid& id) const;
     bool isProcessing() const { return m_isProcessing; }
     qint64 totalBytesTransferred() const { return m_totalBytesTransferred; }
 
@@ -62,6 +81,11 @@ public:
 
     // How often a paused copy looks at its flags again.
     std::chrono::milliseconds pauseCheckInterval{100};
+    // The least time between two publications of `tasks`; the first change after a quiet spell is
+    // published at the next turn.
+    std::chrono::milliseconds publishInterval{100};
+    // How many queued adds become tasks in one event-loop turn.
+    int addsPerTurn = 500;
     // Flushes the finished destination to its storage; a failure fails the transfer. Replaceable
     // because a flush that fails (a full network share) cannot be produced on a local disk.
     FileCopy::Sync syncFile = &FileCopy::flushToStorage;
@@ -70,6 +94,8 @@ public:
     FileCopy::Read readSource;
 
 signals:
+    // Emitted first, with what changed since the last publication; `tasksChanged` follows.
+    void tasksUpdated(const vantrel::TransferChanges& changes);
     void tasksChanged();
     void isProcessingChanged(bool isProcessing);
     void totalBytesTransferredChanged(qint64 totalBytesTransferred);
@@ -98,6 +124,11 @@ private:
 
     qsizetype indexOf(const QUuid& id) const;
     void updateTask(const QUuid& id, const std::function<void(TransferTask&)>& change);
+    void appendTask(const TransferTask& task);
+    qsizetype nextPending();
+    void schedulePublish();
+    void publish();
+    void recordRecentFiles();
     void setCancelFlag(const QUuid& id, bool on);
     void setPauseFlag(const QUuid& id, bool on);
     QString messageFor(const FileCopy::Result& result, const QUrl& from, const QUrl& to) const;
@@ -107,6 +138,9 @@ private:
     Clock m_clock;
 
     QList<TransferTask> m_tasks;
+    QHash<QUuid, qsizetype> m_positions;       // where each task stands in m_tasks
+    std::array<qsizetype, 6> m_statusCounts{}; // by TransferStatus
+    qsizetype m_pendingFrom = 0;               // no task before this position is pending
     bool m_isProcessing = false;
     qint64 m_totalBytesTransferred = 0;
     QHash<QUuid, bool> m_cancellationFlags;
@@ -114,6 +148,14 @@ private:
 
     QList<PendingAdd> m_pendingAdds;
     bool m_addingTasks = false;
+
+    // What the next publication announces.
+    TransferChanges m_unpublished;
+    QSet<QUuid> m_unpublishedAdded;
+    QSet<QUuid> m_unpublishedChanged;
+    QList<QUrl> m_unrecorded; // completed downloads, for the recent files
+    QTimer m_publishTimer;
+    QElapsedTimer m_sincePublished;
 
     // The copy under way (at most one) and the last piece of its work handed to the pool.
     std::shared_ptr<FileCopy> m_currentJob;
@@ -123,3 +165,5 @@ private:
 };
 
 } // namespace vantrel
+
+Q_DECLARE_METATYPE(vantrel::TransferChanges)

@@ -9,8 +9,12 @@
 #include "platform/PowerEvents.h"
 
 #include <QPointer>
+#include <QScopeGuard>
 #include <QTimer>
 
+#include <qcoro/qcorosignal.h>
+
+#include <algorithm>
 #include <exception>
 #include <utility>
 #include <vector>
@@ -38,6 +42,12 @@ VantrelError asVantrelError(const std::exception_ptr& failure)
 bool hasAddress(const NASConfig& config)
 {
     return !config.address.isEmpty();
+}
+
+bool sameShare(const NASConfig& a, const NASConfig& b)
+{
+    return a.id != b.id && a.protocol == NASProtocol::smb && b.protocol == NASProtocol::smb && a.address == b.address
+        && a.sharePath == b.sharePath;
 }
 
 } // namespace
@@ -75,6 +85,33 @@ bool AutoMountStrategy::isInStore(const QUuid& configID) const
     return m_store.config(configID).has_value();
 }
 
+bool AutoMountStrategy::shareHeldByOther(const NASConfig& config) const
+{
+    if (config.protocol != NASProtocol::smb)
+        return false;
+    for (const NASConfig& other : m_store.configs()) {
+        if (!sameShare(config, other))
+            continue;
+        if (m_mountsInFlight.contains(other.id))
+            return true;
+        const std::optional<NASStatus> status = m_appState.status(other.id);
+        if (status && status->mountState.is(MountState::Kind::mounted))
+            return true;
+    }
+    return false;
+}
+
+std::optional<QUuid> AutoMountStrategy::otherMountOfShareInFlight(const NASConfig& config) const
+{
+    if (config.protocol != NASProtocol::smb)
+        return std::nullopt;
+    for (const NASConfig& other : m_store.configs()) {
+        if (sameShare(config, other) && m_mountsInFlight.contains(other.id))
+            return other.id;
+    }
+    return std::nullopt;
+}
+
 // ---- triggers -------------------------------------------------------------------------------
 
 void AutoMountStrategy::setupNetworkObserver()
@@ -96,7 +133,7 @@ void AutoMountStrategy::setupSleepWakeObservers()
 
 void AutoMountStrategy::scheduleEvaluation()
 {
-    if (m_stopped)
+    if (m_stopped || m_launchMountPending)
         return;
     m_debounce.start(millisecondsOf(debounceDelay), [this] { detach(evaluate()); });
 }
@@ -126,7 +163,10 @@ QCoro::Task<> AutoMountStrategy::evaluate()
 
         const std::optional<NASStatus> status = m_appState.status(config.id);
         if (!status || !status->mountState.is(MountState::Kind::mounted)) {
-            scheduleMount(config);
+            // A mount under way ends in its own result; another configuration holding the share
+            // keeps it.
+            if (!m_mountsInFlight.contains(config.id) && !shareHeldByOther(config))
+                scheduleMount(config);
             continue;
         }
         checks.push_back(m_keepAlive.check(config));
@@ -159,10 +199,19 @@ void AutoMountStrategy::scheduleMount(const NASConfig& config)
 QCoro::Task<> AutoMountStrategy::mountAll()
 {
     std::vector<QCoro::Task<>> children;
+    QList<NASConfig> chosen;
     for (const NASConfig& config : m_store.enabledConfigs()) {
-        if (hasAddress(config) && m_network.matches(config))
-            children.push_back(performMount(config));
+        if (!hasAddress(config) || !m_network.matches(config))
+            continue;
+        // One configuration per share: the first in the list, unless another already holds it.
+        const bool taken = shareHeldByOther(config)
+            || std::any_of(chosen.cbegin(), chosen.cend(), [&](const NASConfig& c) { return sameShare(c, config); });
+        if (taken)
+            continue;
+        chosen.append(config);
     }
+    for (const NASConfig& config : std::as_const(chosen))
+        children.push_back(performMount(config));
     for (QCoro::Task<>& child : children)
         co_await child;
 }
@@ -247,6 +296,26 @@ QCoro::Task<> AutoMountStrategy::performMount(NASConfig config)
 
     m_appState.updateStatus(id, MountState::mounting(), std::nullopt);
 
+    // Two mounts of one share at once would both stand: this one takes the share over once the
+    // other has ended, and the other, let go at once, announces nothing.
+    while (const std::optional<QUuid> ahead = otherMountOfShareInFlight(config)) {
+        const QUuid other = *ahead;
+        ++m_mountsWaitingBehind[other];
+        while (self && m_mountsInFlight.contains(other)) {
+            auto ended = qCoro(this, &AutoMountStrategy::mountEnded);
+            co_await std::move(ended);
+        }
+        if (!self)
+            co_return;
+        if (--m_mountsWaitingBehind[other] <= 0)
+            m_mountsWaitingBehind.remove(other);
+        if (m_stopped || !isInStore(id)) {
+            m_mountsInFlight.remove(id);
+            emit mountEnded(id);
+            co_return;
+        }
+    }
+
     std::optional<QUrl> mountPoint;
     std::optional<VantrelError> failure;
     try {
@@ -267,6 +336,7 @@ QCoro::Task<> AutoMountStrategy::performMount(NASConfig config)
     if (!self)
         co_return;
     m_mountsInFlight.remove(id);
+    const auto announceEnd = qScopeGuard([this, id] { emit mountEnded(id); });
     // Deleted while the tool ran: no status, notification or retry for it, and a share mounted
     // for it has no owner left to unmount it. Nor does one that ends after the strategy stopped.
     if (!isInStore(id) || m_stopped) {
@@ -278,7 +348,8 @@ QCoro::Task<> AutoMountStrategy::performMount(NASConfig config)
     if (mountPoint) {
         m_schedule.resetRetryCount(id);
         m_appState.updateStatus(id, MountState::mounted(), mountPoint);
-        m_notifications.notifyMountSuccess(config.name);
+        if (!m_mountsWaitingBehind.contains(id))
+            m_notifications.notifyMountSuccess(config.name);
     } else {
         m_appState.updateStatus(id, MountState::failed(*failure), std::nullopt);
         m_notifications.notifyMountFailure(config.name, *failure);
@@ -330,7 +401,7 @@ void AutoMountStrategy::fireRetry(const QUuid& configID)
     const std::optional<NASConfig> current = m_store.config(configID);
     if (!current || !current->isEnabled || !hasAddress(*current))
         return;
-    if (m_network.matches(*current) && m_network.isConnected())
+    if (m_network.matches(*current) && m_network.isConnected() && !shareHeldByOther(*current))
         detach(performMount(*current));
 }
 
@@ -371,7 +442,11 @@ void AutoMountStrategy::start()
     const QVariant autoMount = m_defaults.value(autoMountOnLaunchKey);
     if (autoMount.typeId() == QMetaType::Bool && !autoMount.toBool())
         return;
-    QTimer::singleShot(timerMilliseconds(launchMountDelay), this, [this] { detach(mountAll()); });
+    m_launchMountPending = true;
+    QTimer::singleShot(timerMilliseconds(launchMountDelay), this, [this] {
+        m_launchMountPending = false;
+        detach(mountAll());
+    });
 }
 
 void AutoMountStrategy::stop()

@@ -7,6 +7,7 @@
 #include "mounting/MountSchedule.h"
 #include "platform/Threading.h"
 
+#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QSet>
@@ -90,6 +91,10 @@ public:
     // A mount, unmount or check started here has not ended: the engine is still in use.
     bool hasOperationsUnderWay() const { return m_operations.use_count() > 1 || m_keepAlive.isChecking(); }
 
+signals:
+    // A mount started by performMount has ended, whatever its outcome.
+    void mountEnded(const QUuid& configID);
+
 private:
     void setupNetworkObserver();
     void setupSleepWakeObservers();
@@ -102,6 +107,11 @@ private:
     void recoverVanishedMount(const NASConfig& config);
     // Unmounts a share mounted for a configuration that is gone; kept for unmountAll on failure.
     QCoro::Task<> releaseOwnerlessMount(QUrl mountPoint);
+    // Another configuration of the same SMB share is mounted or being mounted: the share is
+    // taken, and only an explicit request moves it over.
+    bool shareHeldByOther(const NASConfig& config) const;
+    // The other configuration of the same SMB share whose mount is under way, if any.
+    std::optional<QUuid> otherMountOfShareInFlight(const NASConfig& config) const;
 
     NASConfigStore& m_store;
     AppStateManager& m_appState;
@@ -114,6 +124,11 @@ private:
     MountSchedule m_schedule{this}; // delayed mounts and retries
     MountKeepAlive m_keepAlive;
     QSet<QUuid> m_mountsInFlight;
+    // Mounts waiting for another configuration's mount of the same share to end, by that one's id.
+    QHash<QUuid, int> m_mountsWaitingBehind;
+    // The launch mount has yet to run: it reads the network itself, so announcements before it
+    // (the monitor's first values among them) start no evaluation of their own.
+    bool m_launchMountPending = false;
     QSet<QUrl> m_ownerlessMounts;
     // Each running operation holds a copy; one that ends after the strategy has gone drops its own.
     std::shared_ptr<int> m_operations = std::make_shared<int>(0);

@@ -5,14 +5,18 @@
 #include "platform/FileSystemInfo.h"
 #include "platform/FileWork.h"
 #include "platform/Localization.h"
+#include "platform/TcpProbe.h"
 #include "platform/Threading.h"
 #include "services/KeychainManager.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QPromise>
 
 #include <qcoro/qcorofuture.h>
+
+#include <algorithm>
 
 namespace vantrel {
 
@@ -29,7 +33,60 @@ bool passwordCanBePassedOn(const QString& password)
         && !password.contains(QLatin1Char('\r'));
 }
 
+constexpr quint16 smbPort = 445;
+
 } // namespace
+
+MountEngine::MountTurn::~MountTurn()
+{
+    if (engine)
+        engine->endMountTurn();
+}
+
+QCoro::Task<MountEngine::MountTurn> MountEngine::waitForMountTurn()
+{
+    if (m_mountsRunning < std::max(1, maxConcurrentMounts) && m_mountsWaiting.empty()) {
+        ++m_mountsRunning;
+        co_return MountTurn(this);
+    }
+    auto promise = std::make_shared<QPromise<void>>();
+    promise->start();
+    QFuture<void> turn = promise->future();
+    m_mountsWaiting.push_back(std::move(promise));
+    co_await turn;
+    // The turn that ended was handed over as it was: the count stays.
+    co_return MountTurn(this);
+}
+
+void MountEngine::endMountTurn()
+{
+    if (m_mountsWaiting.empty()) {
+        --m_mountsRunning;
+        return;
+    }
+    const std::shared_ptr<QPromise<void>> next = std::move(m_mountsWaiting.front());
+    m_mountsWaiting.pop_front();
+    next->finish();
+}
+
+QCoro::Task<> MountEngine::ensureServerAnswers(const NASConfig& config, const QString& mountPoint) const
+{
+    if (!onLinux())
+        co_return;
+    const LinuxMountTools::Endpoint server = LinuxMountTools::splitAddress(config.address);
+    const quint16 port = server.port.value_or(smbPort);
+    auto probing = TcpProbe::refusal(server.host, port, millisecondsOf(serverConnectTimeout));
+    const std::optional<QString> refusal = co_await std::move(probing);
+    if (!refusal)
+        co_return;
+    // A mount still standing at the folder is for the tool set to judge and report; it runs no
+    // tool for it either.
+    auto inspecting = m_linux.mountedType(mountPoint);
+    if (co_await std::move(inspecting))
+        co_return;
+    throw VantrelError::connectionFailed(
+        QStringLiteral("The server ") + config.address + QStringLiteral(" does not accept connections: ") + *refusal);
+}
 
 MountEngine::MountEngine(SystemTools tools, QString mountRoot, FileSystemInfo& fileSystem, KeychainManager& keychain)
     : m_tools(std::move(tools))
@@ -68,6 +125,22 @@ LinuxMountTools& MountEngine::linuxSet()
     m_linux.connectionTestTimeout = connectionTestTimeout;
     m_linux.killGrace = killGrace;
     return m_linux;
+}
+
+void MountEngine::refuseMountRootAsMountPoint(const NASConfig& config) const
+{
+    // A default mount point has its own rule: strictly inside the root.
+    if (requiredRoot(config))
+        return;
+    const QString path = mountPointPath(config);
+    // Mounted over the root (or a folder above it), a share would hide every other share's
+    // folder, and their mounts would then create folders on this share's server.
+    const QString root = LinuxMountTools::absolutePath(m_mountRoot);
+    const QString target = LinuxMountTools::absolutePath(path);
+    if (target == root || LinuxMountTools::isStrictlyInside(target, root))
+        throw VantrelError::mountFailed(QStringLiteral("Mount point ") + path
+            + QStringLiteral(" is or holds the folder of all default mount points (") + m_mountRoot
+            + QStringLiteral("); choose a folder inside it or elsewhere"));
 }
 
 std::optional<QString> MountEngine::requiredRoot(const NASConfig& config) const
@@ -257,6 +330,7 @@ QCoro::Task<QUrl> MountEngine::mountSMB(NASConfig config, QList<NASConfig> confi
 {
     if (config.sharePath.isEmpty())
         throw VantrelError::mountFailed(QStringLiteral("共享路径不能为空"));
+    refuseMountRootAsMountPoint(config);
 
     auto release = releaseShareFromOtherConfigs(config, std::move(configs), std::move(statuses), std::move(released));
     co_await std::move(release);
@@ -265,7 +339,6 @@ QCoro::Task<QUrl> MountEngine::mountSMB(NASConfig config, QList<NASConfig> confi
     auto prepare = prepareMountPoint(path);
     if (co_await std::move(prepare))
         co_return directoryUrl(path);
-
     QString user = QStringLiteral("guest");
     std::optional<QString> password;
     if (config.authMethod == AuthMethod::password) {
@@ -285,6 +358,11 @@ QCoro::Task<QUrl> MountEngine::mountSMB(NASConfig config, QList<NASConfig> confi
     }
 
     if (onLinux()) {
+        // Cheap before expensive: an unreachable server costs a connect, not a round of tools.
+        auto answering = ensureServerAnswers(config, path);
+        co_await std::move(answering);
+        auto waiting = waitForMountTurn();
+        const MountTurn turn = co_await std::move(waiting);
         const LinuxMountTools::Endpoint server = LinuxMountTools::splitAddress(config.address);
         const auto [domain, account] = LinuxMountTools::splitDomain(user);
         const LinuxMountTools::SmbShare share{server.host, server.port, config.sharePath, domain, account, password,
@@ -299,6 +377,8 @@ QCoro::Task<QUrl> MountEngine::mountSMB(NASConfig config, QList<NASConfig> confi
         arguments << QStringLiteral("-o") << QStringLiteral("ro");
     arguments << smbShareUrl(user, config.address, config.sharePath) << path;
 
+    auto waiting = waitForMountTurn();
+    const MountTurn turn = co_await std::move(waiting);
     auto run = runMountTool(arguments, password, user, config.address);
     const ProcessResult result = co_await std::move(run);
     if (result.exitCode == 0)
@@ -318,10 +398,13 @@ QCoro::Task<QUrl> MountEngine::mountNFS(NASConfig config)
             Localization::text(QStringLiteral("nfs.error.emptySharePath"), QStringLiteral("NFS 共享路径不能为空")));
 
     const QString path = mountPointPath(config);
+    refuseMountRootAsMountPoint(config);
     auto prepare = prepareMountPoint(path);
     if (co_await std::move(prepare))
         co_return directoryUrl(path);
 
+    auto waiting = waitForMountTurn();
+    const MountTurn turn = co_await std::move(waiting);
     if (onLinux()) {
         const LinuxMountTools::NfsShare share{config.address, config.sharePath, path, config.mountOptions.readOnly,
             requiredRoot(config)};

@@ -15,8 +15,14 @@
 
 #include <qcoro/qcorotask.h>
 
+#include <deque>
 #include <functional>
+#include <memory>
 #include <optional>
+#include <utility>
+
+template <typename T>
+class QPromise;
 
 namespace vantrel {
 
@@ -24,11 +30,11 @@ class FileSystemInfo;
 class KeychainManager;
 
 // Mounts, unmounts and tests shares by running the system tools as child processes: the Linux
-// tool set (LinuxMountTools) or the macOS one, as SystemTools chooses. Holds no mutable state, so
-// its operations may run concurrently; what it must know of other configurations, the caller
-// hands in. Its coroutines are started on the main thread and resume
-// there; blocking file system and Keychain work runs on worker threads. Failures are thrown as
-// VantrelError; the engine writes no log lines.
+// tool set (LinuxMountTools) or the macOS one, as SystemTools chooses. Its operations may run
+// concurrently, but only maxConcurrentMounts mounts run their tools at a time, the others wait
+// their turn in order; what it must know of other configurations, the caller hands in. Its coroutines are started on
+// the main thread and resume there; blocking file system and Keychain work runs on worker threads. Failures are thrown
+// as VantrelError; the engine writes no log lines.
 class MountEngine final {
 public:
     // Either the latency in seconds or the error; never both.
@@ -55,6 +61,10 @@ public:
     double connectionTestTimeout = 5.0;
     // A tool still running this long after the SIGTERM at its time limit is killed.
     double killGrace = 2.0;
+    // How long an SMB server has to accept a TCP connection before a mount of it starts any tool.
+    double serverConnectTimeout = 3.0;
+    // How many mounts run their tools at once; further ones wait for a free turn.
+    int maxConcurrentMounts = 4;
 
     const SystemTools& tools() const { return m_tools; }
     QString smbMountCommand() const { return m_tools.smbMount; }
@@ -96,6 +106,29 @@ public:
     static QString localPath(const QUrl& url);
 
 private:
+    // A turn to run mount tools, held until the guard goes.
+    struct MountTurn {
+        MountEngine* engine = nullptr;
+        MountTurn() = default;
+        explicit MountTurn(MountEngine* owner)
+            : engine(owner)
+        {
+        }
+        MountTurn(MountTurn&& other) noexcept
+            : engine(std::exchange(other.engine, nullptr))
+        {
+        }
+        MountTurn(const MountTurn&) = delete;
+        MountTurn& operator=(const MountTurn&) = delete;
+        MountTurn& operator=(MountTurn&&) = delete;
+        ~MountTurn();
+    };
+    QCoro::Task<MountTurn> waitForMountTurn();
+    void endMountTurn();
+    // Connection failed, without starting any tool, when the server of an SMB share mounted
+    // through the Linux tool set does not accept a TCP connection.
+    QCoro::Task<> ensureServerAnswers(const NASConfig& config, const QString& mountPoint) const;
+
     QCoro::Task<ProcessResult> runMountTool(QStringList arguments, std::optional<QString> password, QString user,
         QString address);
     // isMounted, else (macOS tool set) ensureMountPoint, off the main thread; true when already
@@ -107,6 +140,8 @@ private:
     // The Linux tool set with this engine's time limits.
     LinuxMountTools& linuxSet();
     std::optional<QString> requiredRoot(const NASConfig& config) const;
+    // Throws mountFailed for a custom mount point that is the mount root or a folder holding it.
+    void refuseMountRootAsMountPoint(const NASConfig& config) const;
     void removeMountPointFolder(const QString& path) const;
 
     SystemTools m_tools;
@@ -114,6 +149,8 @@ private:
     FileSystemInfo& m_fileSystem;
     KeychainManager& m_keychain;
     LinuxMountTools m_linux;
+    int m_mountsRunning = 0;
+    std::deque<std::shared_ptr<QPromise<void>>> m_mountsWaiting;
 };
 
 } // namespace vantrel

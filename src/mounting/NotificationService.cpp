@@ -10,6 +10,16 @@
 
 namespace vantrel {
 
+namespace {
+
+// A share shows one notification at a time: its latest mount, failure or unmount.
+QString shareThread(const QString& nasName)
+{
+    return QStringLiteral("share-") + nasName;
+}
+
+} // namespace
+
 NotificationService::NotificationService(NotificationCenter& center, NotificationPreferences& preferences,
     LogManager& logger, QObject* parent)
     : QObject(parent)
@@ -40,6 +50,7 @@ void NotificationService::notifyMountSuccess(const QString& nasName)
         QStringLiteral("NAS 已连接"));
     content.body = Localization::textFormat(QStringLiteral("notification.mount.success.body"),
         QStringLiteral("%@ 已成功挂载"), {nasName});
+    content.threadIdentifier = shareThread(nasName);
     scheduleNotification(content, QStringLiteral("mount-success-") + nasName);
 }
 
@@ -54,6 +65,7 @@ void NotificationService::notifyMountFailure(const QString& nasName, const Vantr
         QStringLiteral("%1$@: %2$@"), {nasName, error.message()});
     content.categoryIdentifier = retryCategory;
     content.userInfo.insert(QStringLiteral("nasName"), nasName);
+    content.threadIdentifier = shareThread(nasName);
     scheduleNotification(content, QStringLiteral("mount-failure-") + nasName);
 }
 
@@ -66,6 +78,7 @@ void NotificationService::notifyUnmount(const QString& nasName)
     content.body = Localization::textFormat(QStringLiteral("notification.unmount.body"), QStringLiteral("%@ 已卸载"),
         {nasName});
     content.playsSound = false;
+    content.threadIdentifier = shareThread(nasName);
     scheduleNotification(content, QStringLiteral("unmount-") + nasName);
 }
 

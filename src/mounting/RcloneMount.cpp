@@ -8,13 +8,13 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QUrl>
 
 #include <qcoro/qcorofuture.h>
 #include <qcoro/qcorotimer.h>
 
-#include <cmath>
 #include <csignal>
 
 namespace vantrel {
@@ -201,14 +201,11 @@ QCoro::Task<> RcloneMount::mount(LinuxMountTools::SmbShare share) const
     co_await creating;
 
     const QString mountPoint = LinuxMountTools::absolutePath(share.mountPoint);
-    const qint64 waitSeconds = std::max<qint64>(1, static_cast<qint64>(std::ceil(timeLimit)));
     // Written files go to the server as soon as they are closed; the default delay lost a file
     // written right before an unmount.
-    QStringList mountArguments{QStringLiteral("mount"), remote, mountPoint, QStringLiteral("--daemon"),
-        QStringLiteral("--daemon-wait"), QString::number(waitSeconds) + QLatin1Char('s'),
-        QStringLiteral("--vfs-cache-mode"), QStringLiteral("writes"), QStringLiteral("--vfs-write-back"),
-        QStringLiteral("0s"), QStringLiteral("--log-file"), logFile, QStringLiteral("--log-level"),
-        QStringLiteral("NOTICE")};
+    QStringList mountArguments{QStringLiteral("mount"), remote, mountPoint, QStringLiteral("--vfs-cache-mode"),
+        QStringLiteral("writes"), QStringLiteral("--vfs-write-back"), QStringLiteral("0s"),
+        QStringLiteral("--log-file"), logFile, QStringLiteral("--log-level"), QStringLiteral("NOTICE")};
     // Others change the share too: a listing cached for rclone's default five minutes would hide
     // their new files that long. A second is what the kernel's SMB client keeps attributes.
     mountArguments << QStringLiteral("--dir-cache-time") << QStringLiteral("1s");
@@ -217,28 +214,20 @@ QCoro::Task<> RcloneMount::mount(LinuxMountTools::SmbShare share) const
     if (share.readOnly)
         mountArguments << QStringLiteral("--read-only");
 
+    // Detached, so the mount outlives whatever becomes of this process, as a daemon would; but its
+    // own process, so that a failure is known the moment it ends rather than after a wait.
     std::optional<VantrelError> failure;
-    try {
-        auto mountTask = m_tools.run(rclone, mountArguments, timeLimit, environment);
-        const ProcessResult mounted = co_await std::move(mountTask);
-        if (mounted.exitCode != 0) {
-            auto readLog = [logFile] {
-                QFile file(logFile);
-                return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
-            };
-            QFuture<QString> reading = runBlockingWork(readLog);
-            const QString log = co_await reading;
-            QString text = message(log);
-            if (text.isEmpty())
-                text = message(mounted.message());
-            failure = VantrelError::mountFailed(mounted.exitedText(QStringLiteral("rclone mount"), text));
-        }
-    } catch (const VantrelError& error) {
-        failure = error;
-    }
-
-    if (!failure) {
-        // rclone's parent waits for the mount on Linux; this confirms it without touching it.
+    QProcess process;
+    process.setProgram(rclone);
+    process.setArguments(mountArguments);
+    process.setProcessEnvironment(environment);
+    process.setStandardInputFile(QProcess::nullDevice());
+    process.setStandardOutputFile(QProcess::nullDevice());
+    process.setStandardErrorFile(logFile, QIODevice::Append);
+    qint64 pid = 0;
+    if (!process.startDetached(&pid) || pid <= 0) {
+        failure = VantrelError::mountFailed(QStringLiteral("rclone mount could not start: ") + process.errorString());
+    } else {
         QElapsedTimer clock;
         clock.start();
         for (;;) {
@@ -246,9 +235,24 @@ QCoro::Task<> RcloneMount::mount(LinuxMountTools::SmbShare share) const
             const std::optional<QString> type = co_await std::move(probing);
             if (type == QStringLiteral("fuse.rclone"))
                 co_return;
+            auto alive = [pid] { return !ProcessTable::commandLine(pid).isEmpty(); };
+            QFuture<bool> checking = runBlockingWork(alive);
+            if (!co_await checking) {
+                auto readLog = [logFile] {
+                    QFile file(logFile);
+                    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+                };
+                QFuture<QString> reading = runBlockingWork(readLog);
+                const QString log = co_await reading;
+                const QString text = message(log);
+                failure = VantrelError::mountFailed(text.isEmpty()
+                        ? QStringLiteral("rclone mount ended without mounting ") + mountPoint
+                        : QStringLiteral("rclone mount: ") + text);
+                break;
+            }
             if (static_cast<double>(clock.elapsed()) / 1000.0 >= timeLimit) {
-                failure = VantrelError::mountFailed(
-                    QStringLiteral("rclone mount ended without mounting ") + mountPoint);
+                failure = VantrelError::timeout(QStringLiteral("rclone mount did not mount ") + mountPoint
+                    + QStringLiteral(" within ") + ProcessRunner::wholeSeconds(timeLimit) + QStringLiteral("s"));
                 break;
             }
             auto pause = QCoro::sleepFor(pollInterval);

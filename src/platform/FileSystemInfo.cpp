@@ -3,10 +3,18 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QMutex>
 
+#include <atomic>
+#include <cerrno>
+#include <optional>
+
+#include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
 #include <sys/sysmacros.h>
+#include <unistd.h>
 
 namespace vantrel {
 
@@ -92,13 +100,78 @@ QList<FileSystemInfo::MountEntry> FileSystemInfo::parseMountInfo(const QByteArra
     return entries;
 }
 
+namespace {
+
+std::atomic<quint64> mountTableReadCount{0};
+
+std::optional<QByteArray> readFromStart(int fd)
+{
+    if (::lseek(fd, 0, SEEK_SET) != 0)
+        return std::nullopt;
+    // procfs reports no size: read until the end.
+    QByteArray text;
+    char buffer[16384];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n == 0)
+            return text;
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return std::nullopt;
+        }
+        text.append(buffer, n);
+    }
+}
+
+// The mount table as last read. Its open file answers a poll with POLLPRI once after each mount or
+// unmount in this process's namespace, so every look-up polls without waiting and reads the table
+// again only then: each caller sees every change made before its call, at the cost of one system
+// call. Look-ups come from any thread.
+class WatchedMountTable final {
+public:
+    QList<FileSystemInfo::MountEntry> current()
+    {
+        QMutexLocker lock(&m_mutex);
+        if (m_fd < 0) {
+            m_fd = ::open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC);
+            m_table.reset();
+        }
+        if (m_fd < 0)
+            return {};
+        pollfd watch{m_fd, POLLPRI, 0};
+        const bool changed = ::poll(&watch, 1, 0) > 0 && (watch.revents & (POLLPRI | POLLERR)) != 0;
+        if (changed || !m_table) {
+            ++mountTableReadCount;
+            const std::optional<QByteArray> text = readFromStart(m_fd);
+            if (!text) {
+                ::close(m_fd);
+                m_fd = -1;
+                m_table.reset();
+                return {};
+            }
+            m_table = FileSystemInfo::parseMountInfo(*text);
+        }
+        return *m_table;
+    }
+
+private:
+    QMutex m_mutex;
+    int m_fd = -1;
+    std::optional<QList<FileSystemInfo::MountEntry>> m_table;
+};
+
+} // namespace
+
 QList<FileSystemInfo::MountEntry> FileSystemInfo::mountTable() const
 {
-    QFile file(QStringLiteral("/proc/self/mountinfo"));
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    // procfs reports no size; readAll reads until the end.
-    return parseMountInfo(file.readAll());
+    static auto* table = new WatchedMountTable;
+    return table->current();
+}
+
+quint64 FileSystemInfo::mountTableReads()
+{
+    return mountTableReadCount.load();
 }
 
 std::optional<FileSystemInfo::MountEntry> FileSystemInfo::mountAt(const QString& path) const

@@ -48,7 +48,10 @@ public:
     std::optional<MountEntry> mountAt(const QString& path) const;
 
     // The mounts this process sees, in the kernel's order; empty when the table is unreadable.
+    // Read again only after the kernel reports a change; any thread may ask.
     virtual QList<MountEntry> mountTable() const;
+    // How many times the kernel's table has been read (tests).
+    static quint64 mountTableReads();
 
     // The name for a Linux statfs f_type magic number, as typeName reports it.
     static QString nameForMagic(unsigned long magic);

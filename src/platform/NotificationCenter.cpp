@@ -149,12 +149,47 @@ QStringList NotificationCenter::actionsFor(const QString& categoryIdentifier) co
     return actions;
 }
 
+bool NotificationCenter::takeOverThread(const NotificationRequest& request, const Completion& completion)
+{
+    const QString& thread = request.content.threadIdentifier;
+    if (thread.isEmpty())
+        return true;
+    const QString holder = m_identifierByThread.value(thread);
+    if (!holder.isEmpty() && holder != request.identifier) {
+        const auto other = m_shown.find(holder);
+        if (other != m_shown.end()) {
+            if (other->inFlight) {
+                // Posted once the server has said which notification this one replaces.
+                other->next = Pending{request, completion, 0};
+                return false;
+            }
+            const Shown previous = *other;
+            m_shown.erase(other);
+            if (previous.serverId != 0) {
+                m_identifierByServerId.remove(previous.serverId);
+                Shown& shown = m_shown[request.identifier];
+                // Whatever still showed under this identifier goes: the thread shows one.
+                if (shown.serverId != 0 && !shown.inFlight) {
+                    close(shown.sender, shown.serverId);
+                    m_identifierByServerId.remove(shown.serverId);
+                }
+                if (!shown.inFlight) {
+                    shown.serverId = previous.serverId;
+                    shown.sender = previous.sender;
+                }
+            }
+        }
+    }
+    m_identifierByThread.insert(thread, request.identifier);
+    return true;
+}
+
 void NotificationCenter::send(const NotificationRequest& request, const Completion& completion)
 {
-    if (!m_shown.contains(request.identifier)) {
-        m_shown[request.identifier].order = m_nextOrder++;
-        forgetOldest(request.identifier);
-    }
+    if (!takeOverThread(request, completion))
+        return;
+    m_shown[request.identifier].order = m_nextOrder++;
+    forgetOldest(request.identifier);
     Shown& shown = m_shown[request.identifier];
     if (shown.inFlight) {
         // The server has not told us the id to replace yet; post once it has.
@@ -251,7 +286,10 @@ void NotificationCenter::forgetOldest(const QString& keep)
         }
         if (oldest == m_shown.end())
             return;
-        m_identifierByServerId.remove(oldest->serverId);
+        if (oldest->serverId != 0) {
+            close(oldest->sender, oldest->serverId);
+            m_identifierByServerId.remove(oldest->serverId);
+        }
         m_shown.erase(oldest);
     }
 }

@@ -40,6 +40,9 @@ struct NotificationContent {
     bool playsSound = true; // the server's default sound, or silence
     QString categoryIdentifier;
     QVariantMap userInfo; // handed back with an invoked action
+    // Notifications of one thread replace each other on screen, whatever their identifiers; none
+    // when empty.
+    QString threadIdentifier;
 };
 
 struct NotificationRequest {
@@ -86,8 +89,9 @@ public:
     using Completion = std::function<void(const std::optional<QString>& error)>;
     void add(const NotificationRequest& request, Completion completion = {});
     // How many shown notifications are remembered, to replace them or hand back their actions;
-    // beyond it the oldest are forgotten (servers need not say when they close one).
-    int maxRemembered = 100;
+    // beyond it the least recently posted are closed and forgotten (servers need not say when they
+    // close one), so that none stays on screen that a newer post could no longer replace.
+    int maxRemembered = 1000;
     void removePendingNotificationRequests(const QStringList& identifiers);
     void removeDeliveredNotifications(const QStringList& identifiers);
 
@@ -113,9 +117,12 @@ private:
         bool inFlight = false;
         bool closeWhenShown = false; // removed while its Notify had no answer yet
         std::optional<Pending> next; // posted while the previous Notify had no answer yet
-        quint64 order = 0;           // when it was first shown
+        quint64 order = 0;           // when it was last posted
     };
 
+    // Hands what the thread's other notification shows over to the request, so that its post
+    // replaces it on screen; false when the post has to wait for that one's Notify to answer.
+    bool takeOverThread(const NotificationRequest& request, const Completion& completion);
     // The identifier of a notification this centre posted, when the signal comes from its server.
     std::optional<QString> identifierShownBy(uint serverId, const QDBusMessage& message) const;
     void addOnOwnThread(const NotificationRequest& request, const Completion& completion);
@@ -138,6 +145,7 @@ private:
     QHash<QString, Pending> m_pending;
     QHash<QString, Shown> m_shown;
     QHash<uint, QString> m_identifierByServerId;
+    QHash<QString, QString> m_identifierByThread; // the last posted of each thread
 };
 
 } // namespace vantrel

@@ -6,6 +6,7 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFileInfo>
+#include <QFileSystemWatcher>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QLockFile>
@@ -110,30 +111,49 @@ void SingleInstance::listen()
     m_server = new QLocalServer(this);
     m_server->setSocketOptions(QLocalServer::UserAccessOption);
     connect(m_server, &QLocalServer::newConnection, this, &SingleInstance::onNewConnection);
+    m_socketWatcher = new QFileSystemWatcher(this);
+    connect(m_socketWatcher, &QFileSystemWatcher::fileChanged, this, [this] { keepListening(); });
     // We hold the lock, so a socket file already there was left by a copy that crashed.
     QLocalServer::removeServer(m_socketPath);
     if (!m_server->listen(m_socketPath)) {
         logError(QStringLiteral("Cannot listen on %1: %2").arg(m_socketPath, m_server->errorString()));
         m_listenFailureLogged = true;
+        m_listenCheck.start(listenCheckInterval, [this] { keepListening(); });
+        return;
     }
-    m_listenCheck.start(
-        listenCheckInterval, [this] { keepListening(); }, true);
+    watchSocketFile();
+}
+
+void SingleInstance::watchSocketFile()
+{
+    // The watch ends with the file it was put on; each new socket file gets one of its own.
+    if (!m_socketWatcher->files().isEmpty())
+        m_socketWatcher->removePaths(m_socketWatcher->files());
+    m_socketWatcher->addPath(m_socketPath);
 }
 
 void SingleInstance::keepListening()
 {
-    if (m_server->isListening())
+    // Listening on a socket file that is gone, nobody could reach us either.
+    if (m_server->isListening() && QFileInfo::exists(m_socketPath))
         return;
     // The server closes itself, and removes its socket file, when accepting fails.
-    const QString reason = m_server->errorString();
+    const QString reason = m_server->isListening() ? QStringLiteral("its socket file was removed")
+                                                   : m_server->errorString();
+    m_server->close();
     QLocalServer::removeServer(m_socketPath);
     if (m_server->listen(m_socketPath)) {
         m_listenFailureLogged = false;
         logError(QStringLiteral("Stopped listening on %1 (%2); listening again").arg(m_socketPath, reason));
-    } else if (!m_listenFailureLogged) {
+        watchSocketFile();
+        return;
+    }
+    if (!m_listenFailureLogged) {
         m_listenFailureLogged = true;
         logError(QStringLiteral("Cannot listen on %1: %2").arg(m_socketPath, m_server->errorString()));
     }
+    // Nothing will announce when listening can work again (file handles freed): try again.
+    m_listenCheck.start(listenCheckInterval, [this] { keepListening(); });
 }
 
 bool SingleInstance::activateRunningInstance()

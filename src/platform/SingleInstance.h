@@ -10,6 +10,7 @@
 #include <chrono>
 #include <memory>
 
+class QFileSystemWatcher;
 class QLocalServer;
 class QLocalSocket;
 class QLockFile;
@@ -24,7 +25,8 @@ namespace vantrel {
 // Any program of the user can connect, so the first copy bounds what a client may make it hold: a
 // message's size, how long a connection may stay idle, and how many connections stay open (a new
 // one pushes out the oldest, so a launch is heard however many clients linger). It also makes sure
-// it keeps listening: a failed accept (no file handles left) closes the socket.
+// it keeps listening: a failed accept (no file handles left) closes the socket and removes its
+// file, which the first copy watches, so it listens again without waking up while all is well.
 class SingleInstance final : public QObject {
     Q_OBJECT
 
@@ -43,7 +45,7 @@ public:
     QString socketPath() const { return m_socketPath; }
     // How long a later copy tries to reach the first one (which may still be starting).
     int connectTimeoutMs = 1000;
-    // The bounds on clients, and how often the first copy checks that it still listens; tests
+    // The bounds on clients, and how soon the first copy tries again when listening failed; tests
     // shorten the times.
     qint64 maxMessageBytes = 256;
     int maxConnections = 8;
@@ -68,6 +70,7 @@ signals:
 private:
     void listen();
     void keepListening();
+    void watchSocketFile();
     void onNewConnection();
     void readFrom(QLocalSocket* socket);
     void drop(QLocalSocket* socket);
@@ -78,6 +81,7 @@ private:
     SystemLog& m_systemLog;
     std::unique_ptr<QLockFile> m_lock;
     QLocalServer* m_server = nullptr;
+    QFileSystemWatcher* m_socketWatcher = nullptr;
     QList<QLocalSocket*> m_connections; // oldest first
     ScheduledCall m_listenCheck{this};
     bool m_listenFailureLogged = false;

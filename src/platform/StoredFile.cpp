@@ -5,7 +5,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
-#include <QSaveFile>
+#include <QTemporaryFile>
 
 #include <cerrno>
 #include <fcntl.h>
@@ -34,6 +34,10 @@ QString refusal(const struct stat& info, qint64 maxSize)
         return QStringLiteral("it is larger than %1 bytes").arg(maxSize);
     return {};
 }
+
+// A save writes beside its file under this tail plus six random characters, a name no one else
+// gives a file: the clean-up at start may then remove such files without a doubt.
+const QString temporaryTail = QStringLiteral(".vantrel-save-");
 
 bool isMissing(int error)
 {
@@ -112,19 +116,23 @@ std::optional<QString> StoredFile::write(const QString& path, const QByteArray& 
 {
     if (auto failure = makeFolder(QFileInfo(path).absolutePath()))
         return failure;
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
+    // Through a link the file it leads to is replaced, not the link.
+    const QFileInfo info(path);
+    const QString target = info.isSymLink() ? info.symLinkTarget() : path;
+    QTemporaryFile file(target + temporaryTail + QStringLiteral("XXXXXX"));
+    // Created owner-only, before the first byte, whatever the file it replaces allowed.
+    if (!file.open())
         return file.errorString();
-    // Owner-only before the first byte, whatever the file it replaces allowed. The explicit flush
-    // matters: commit() reports success even when its own final flush failed (a full disk), and
-    // would then replace the file with a truncated one.
-    if (!file.setPermissions(ownerOnly) || file.write(bytes) != bytes.size() || !file.flush()) {
-        const QString failure = file.errorString();
-        file.cancelWriting();
+    // Without the flush and sync a full disk or a crash could leave a truncated file in place of
+    // the previous one.
+    if (file.write(bytes) != bytes.size() || !file.flush() || ::fsync(file.handle()) != 0) {
+        const QString failure = file.error() != QFileDevice::NoError ? file.errorString() : qt_error_string(errno);
         return failure;
     }
-    if (!file.commit())
-        return file.errorString();
+    const QByteArray from = QFile::encodeName(file.fileName());
+    if (::rename(from.constData(), QFile::encodeName(target).constData()) != 0)
+        return qt_error_string(errno);
+    file.setAutoRemove(false);
     return std::nullopt;
 }
 
@@ -206,17 +214,17 @@ std::optional<QString> StoredFile::writeAside(const QString& path, const QByteAr
 
 void StoredFile::removeLeftovers(const QString& path)
 {
-    // QSaveFile writes beside the target under its name plus a dot and six random letters.
-    static const QRegularExpression temporaryTail(QStringLiteral("\\.[A-Za-z0-9]{6}$"));
+    static const QRegularExpression leftoverTail(
+        QRegularExpression::escape(temporaryTail) + QStringLiteral("[A-Za-z0-9]{6}$"));
     const QFileInfo target(path);
     const QDir folder = target.absoluteDir();
-    const QStringList names = folder.entryList({target.fileName() + QStringLiteral(".??????")},
+    const QStringList names = folder.entryList({target.fileName() + temporaryTail + QStringLiteral("??????")},
         QDir::Files | QDir::Hidden | QDir::NoSymLinks);
     // A recent one may belong to a save of another instance that is running right now.
     const QDateTime settled = QDateTime::currentDateTimeUtc().addSecs(-60);
     for (const QString& name : names) {
         const QFileInfo leftover(folder.filePath(name));
-        if (temporaryTail.match(name).hasMatch() && leftover.lastModified().toUTC() < settled)
+        if (leftoverTail.match(name).hasMatch() && leftover.lastModified().toUTC() < settled)
             QFile::remove(leftover.filePath());
     }
 }

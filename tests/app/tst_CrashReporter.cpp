@@ -443,7 +443,7 @@ private slots:
         QVERIFY(isOwnerOnly(reports));
         QVERIFY(isOwnerOnly(reports + u'/' + saved.first()));
         QVERIFY(writeFile(reports + QStringLiteral("/huge.vantrel-crash"), QByteArray(2 << 20, ' ')));
-        QFile leftover(reports + u'/' + saved.first() + QStringLiteral(".AbCdEf"));
+        QFile leftover(reports + u'/' + saved.first() + QStringLiteral(".vantrel-save-AbCdEf"));
         QVERIFY(writeFile(leftover.fileName(), "{"));
         QVERIFY(leftover.open(QIODevice::ReadWrite));
         QVERIFY(leftover.setFileTime(QDateTime::currentDateTimeUtc().addSecs(-600), QFileDevice::FileModificationTime));

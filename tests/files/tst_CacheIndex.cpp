@@ -68,8 +68,9 @@ private slots:
         QCOMPARE(index.findById(newer.id), std::optional<qsizetype>(0));
     }
 
-    // Random additions, touches and removals with many equal access times: the index keeps the
-    // order, positions and evictions that sorting the whole list after each addition gives.
+    // Random additions (alone and several at once), touches and removals with many equal access
+    // times: the index keeps the order, positions and evictions that sorting the whole list after
+    // each addition gives.
     void keepsTheOrderOfAFullSortWhateverTheSequence()
     {
         const auto sorted = [](QList<CacheEntry> list) {
@@ -83,12 +84,22 @@ private slots:
         for (int step = 0; step < 3000; ++step) {
             const int action = random.bounded(10);
             if (action < 6 || model.isEmpty()) {
-                const CacheEntry added = entry(QStringLiteral("f%1").arg(random.bounded(60)), random.bounded(8),
-                    random.bounded(100));
-                model.removeIf([&](const CacheEntry& e) { return e.relativePath == added.relativePath; });
-                model.append(added);
-                model = sorted(model);
-                index.add(added);
+                // One entry, or several at once as a slice of copies adds them: mostly of one moment.
+                const int count = random.bounded(3) == 0 ? 1 + random.bounded(6) : 1;
+                const int minute = random.bounded(8);
+                QList<CacheEntry> batch;
+                for (int i = 0; i < count; ++i)
+                    batch.append(entry(QStringLiteral("f%1").arg(random.bounded(60)),
+                        random.bounded(5) == 0 ? random.bounded(8) : minute, random.bounded(100)));
+                for (const CacheEntry& added : std::as_const(batch)) {
+                    model.removeIf([&](const CacheEntry& e) { return e.relativePath == added.relativePath; });
+                    model.append(added);
+                    model = sorted(model);
+                }
+                if (count == 1)
+                    index.add(batch.first());
+                else
+                    index.add(batch);
             } else if (action < 8) {
                 const qsizetype position = random.bounded(int(model.size()));
                 model[position].lastAccessedAt = start.addSecs(60 * random.bounded(8));

@@ -1,10 +1,12 @@
 #include "support/CapturingSystemLog.h"
+#include "support/FileWorkGate.h"
 #include "support/Files.h"
 #include "support/TestMain.h"
 
 #include "files/CacheFolder.h"
 #include "files/CacheManager.h"
 #include "platform/Encodings.h"
+#include "platform/FileWork.h"
 #include "support/Fixtures.h"
 
 #include <QDir>
@@ -191,6 +193,41 @@ private slots:
 
         env.defaults.setValue(CacheManager::maxCacheSizeKey, 12.5); // not a whole number
         QCOMPARE(cache->maxCacheSize(), CacheManager::defaultMaxSize);
+    }
+
+    // Each copy fits alone but not beside the other: the second waits for the first and evicts it,
+    // so the cache never holds more than its limit, in the index or on disk.
+    void copiesUnderWayKeepTheirRoomUntilDone()
+    {
+        Env env;
+        env.defaults.setValue(CacheManager::maxCacheSizeKey, 1000);
+        auto cache = env.make();
+        const QString held = env.share() + QStringLiteral("/held");
+        writeFile(held + QStringLiteral("/a"), 600);
+        writeFile(env.share() + QStringLiteral("/b"), 600);
+        test::FileWorkGate gate;
+
+        QCoro::Task<std::optional<CacheEntry>> a = cache->cacheFile(QUrl::fromLocalFile(held + QStringLiteral("/a")),
+            env.config, QStringLiteral("held/a"));
+        waitForFileWork(); // a's source is examined; its copy is held
+        gate.hold(held);
+        QTRY_COMPARE(gate.waiting(held), 1);
+        QVERIFY(cache->isProcessing());
+
+        QCoro::Task<std::optional<CacheEntry>> b = cache->cacheFile(
+            QUrl::fromLocalFile(env.share() + QStringLiteral("/b")), env.config, QStringLiteral("b"));
+        QTest::qWait(50);
+        QVERIFY(!b.isReady());
+        QVERIFY(!QFile::exists(cache->cachedFilePath(env.config, QStringLiteral("b")).value()));
+
+        gate.release(held);
+        QTRY_VERIFY(a.isReady() && b.isReady());
+        QVERIFY(QCoro::waitFor(a));
+        QVERIFY(QCoro::waitFor(b));
+        QCOMPARE(env.paths(*cache), QStringList{QStringLiteral("b")});
+        QCOMPARE(cache->statistics().totalSize, 600);
+        QVERIFY(!QFile::exists(cache->cachedFilePath(env.config, QStringLiteral("held/a")).value()));
+        QVERIFY(!cache->isProcessing());
     }
 
     void indexRoundTripsInItsStoredForm()

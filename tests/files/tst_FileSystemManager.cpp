@@ -3,6 +3,7 @@
 
 #include "files/CacheManager.h"
 #include "files/FileSystemManager.h"
+#include "platform/FileWork.h"
 #include "platform/Localization.h"
 #include "platform/Threading.h"
 #include "support/FileWorkGate.h"
@@ -10,6 +11,7 @@
 #include "support/MountedShare.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QSignalSpy>
@@ -299,6 +301,34 @@ private slots:
         QCOMPARE(listingsBeforeShown, 1);
         manager->stopAutoRefresh();
         QTRY_VERIFY(!manager->isLoading());
+    }
+
+    // The listed files reach the cache in their order, as many at a time as fit beside each other:
+    // a folder larger than the cache leaves it holding the files listed last, within its limit on
+    // disk too.
+    void aFolderLargerThanTheCacheLeavesItsLastFilesWithinTheLimit()
+    {
+        Env env;
+        env.defaults.setValue(CacheManager::maxCacheSizeKey, 1000);
+        QStringList last;
+        for (int i = 1; i <= 20; ++i) {
+            const QString name = QStringLiteral("f%1").arg(i, 2, 10, QLatin1Char('0'));
+            makeFile(env.share() + u'/' + name, QByteArray(100, 'x'));
+            if (i > 10)
+                last.append(name);
+        }
+        auto manager = env.make();
+        QCoro::waitFor(manager->refresh());
+        QTRY_VERIFY(env.cachedPaths() == last && !env.cache.isProcessing());
+        QCOMPARE(env.cache.statistics().totalSize, 1000);
+        waitForFileWork();
+        qint64 onDisk = 0;
+        QDirIterator copies(env.cache.cacheDirectory() + QStringLiteral("/")
+                + env.config.toString(QUuid::WithoutBraces).toUpper().left(8),
+            QDir::Files, QDirIterator::Subdirectories);
+        while (copies.hasNext())
+            onDisk += copies.nextFileInfo().size();
+        QCOMPARE(onDisk, 1000);
     }
 
     void vanishedCopyIsCachedAgainAtTheNextListing()

@@ -97,6 +97,45 @@ private slots:
         QCOMPARE(reloaded->recentFiles().first().accessedAt, QDateTime::fromSecsSinceEpoch(1'714'555'812, Qt::UTC));
     }
 
+    // Files recorded together end the list as recording them one by one would, announced and
+    // stored once.
+    void aBatchEndsAsOneByOne()
+    {
+        const QList<QUrl> earlier{file(1), file(2), file(3)};
+        QList<QUrl> batch{file(2), file(4)};
+        for (int i = 10; i < 40; ++i)
+            batch << file(i);
+        batch << file(11) << file(5);
+        for (const QList<QUrl>& urls : {QList<QUrl>{file(7), file(8), file(7)}, batch}) {
+            auto single = makeTracker();
+            for (const QUrl& url : earlier)
+                single->recordAccess(url);
+            for (const QUrl& url : urls)
+                single->recordAccess(url);
+            const QList<RecentFile> expected = single->recentFiles();
+            single.reset();
+
+            init();
+            auto together = makeTracker();
+            for (const QUrl& url : earlier)
+                together->recordAccess(url);
+            QSignalSpy changed(together.get(), &RecentFilesTracker::recentFilesChanged);
+            together->recordAccesses(urls);
+            QCOMPARE(changed.size(), 1);
+            const QList<RecentFile> got = together->recentFiles();
+            QCOMPARE(got.size(), expected.size());
+            for (qsizetype i = 0; i < got.size(); ++i) {
+                QCOMPARE(got.at(i).url, expected.at(i).url);
+                QCOMPARE(got.at(i).name, expected.at(i).name);
+            }
+            // Stored as it stands.
+            const QList<RecentFile> reloaded = makeTracker()->recentFiles();
+            QCOMPARE(reloaded.size(), got.size());
+            QCOMPARE(reloaded.first().url, got.first().url);
+            QCOMPARE(reloaded.last().url, got.last().url);
+        }
+    }
+
     void overlongStoredListLoadsWholeAndIsCutAtTheNextRecording()
     {
         QList<RecentFile> files;

@@ -1,6 +1,7 @@
 #include "support/FakePathMonitor.h"
 #include "support/Fixtures.h"
 #include "support/MountingFixture.h"
+#include "support/NotificationServerStandIn.h"
 #include "support/SambaServer.h"
 #include "support/TestMain.h"
 
@@ -20,8 +21,10 @@
 #include "platform/SystemLog.h"
 #include "platform/WifiInfo.h"
 
+#include <QElapsedTimer>
 #include <QScopeGuard>
 #include <QSignalSpy>
+#include <QTcpServer>
 #include <QTimer>
 
 #include <qcoro/qcorotask.h>
@@ -165,6 +168,165 @@ private slots:
         QCOMPARE(statuses.count(), 1);
         QCOMPARE(f.state(a.id), MountState::Kind::offline);
         QCOMPARE(f.state(off.id), MountState::Kind::idle);
+    }
+
+    // A debounce, not a throttle: a change during the wait starts the wait again.
+    void aChangeDuringTheWaitPushesTheEvaluationBack()
+    {
+        Fixture f;
+        f.defaults.setValue(AutoMountStrategy::autoMountOnLaunchKey, false);
+        f.defaults.setValue(MountKeepAlive::enabledKey, false);
+        f.strategy.debounceDelay = 0.2;
+        f.add(share(QStringLiteral("A")));
+        f.strategy.start();
+
+        QElapsedTimer sinceLastChange;
+        QList<qint64> evaluatedAfter;
+        QObject observer;
+        connect(&f.appState, &AppStateManager::nasStatusesChanged, &observer,
+            [&] { evaluatedAfter.append(sinceLastChange.elapsed()); });
+        f.setNetwork(false, std::nullopt);
+        QTest::qWait(150);
+        f.setNetwork(false, std::nullopt);
+        sinceLastChange.start();
+        QTRY_COMPARE(evaluatedAfter.size(), 1);
+        QVERIFY2(evaluatedAfter.first() >= 190, qPrintable(QString::number(evaluatedAfter.first())));
+        QTest::qWait(300);
+        QCOMPARE(evaluatedAfter.size(), 1);
+    }
+
+    // The network's first values and a change while the launch mount runs start no second mount:
+    // a share gets one result, and one notification, at launch.
+    void aShareGetsOneResultAtLaunch()
+    {
+        {
+            Fixture f;
+            f.defaults.setValue(MountKeepAlive::enabledKey, false);
+            f.strategy.launchMountDelay = 0.3;
+            const NASConfig a = f.add(share(QStringLiteral("A")));
+            f.set(QStringLiteral("mount_smbfs.exit"), "1");
+            f.strategy.start();
+            f.setNetwork(true, homeAddress);
+            QTRY_COMPARE(f.state(a.id), MountState::Kind::failed);
+            QTest::qWait(300);
+            QCOMPARE(f.runs(QStringLiteral("mount_smbfs")), 1);
+            QCOMPARE(f.notificationsFor(QStringLiteral("mount-failure-A")), 1);
+        }
+        {
+            Fixture f;
+            f.defaults.setValue(MountKeepAlive::enabledKey, false);
+            f.strategy.scheduledMountDelay = 0.3;
+            const NASConfig a = f.add(share(QStringLiteral("A")));
+            f.setNetwork(true, homeAddress);
+            f.set(QStringLiteral("mount_smbfs.exit"), "1");
+            f.set(QStringLiteral("mount_smbfs.hold"));
+            f.strategy.start();
+            QTRY_COMPARE(f.runs(QStringLiteral("mount_smbfs")), 1);
+            f.setNetwork(true, homeAddress);
+            QTest::qWait(150);
+            QCOMPARE(f.strategy.pendingMountCount(a.id), 0);
+            f.set(QStringLiteral("mount_smbfs.release"));
+            QTRY_COMPARE(f.state(a.id), MountState::Kind::failed);
+            QTest::qWait(400);
+            QCOMPARE(f.runs(QStringLiteral("mount_smbfs")), 1);
+            QCOMPARE(f.notificationsFor(QStringLiteral("mount-failure-A")), 1);
+        }
+    }
+
+    // One share under two configurations is mounted once; the one let go right away announces
+    // nothing.
+    void twoConfigurationsOfOneShareMountOnce()
+    {
+        Fixture f;
+        f.defaults.setValue(MountKeepAlive::enabledKey, false);
+        const NASConfig first = f.add(share(QStringLiteral("First")));
+        NASConfig second = share(QStringLiteral("Second"));
+        second.sharePath = first.sharePath;
+        f.add(second);
+        f.setNetwork(true, homeAddress);
+        f.strategy.start();
+        QTRY_COMPARE(f.state(first.id), MountState::Kind::mounted);
+        QTest::qWait(200);
+        QCOMPARE(f.runs(QStringLiteral("mount_smbfs")), 1);
+        QCOMPARE(f.state(second.id), MountState::Kind::idle);
+        // Nor does a network change bring the other configuration in.
+        QCoro::waitFor(f.strategy.evaluate());
+        QCOMPARE(f.strategy.pendingMountCount(second.id), 0);
+
+        // Asked for both at once, the later request wins once the earlier mount has ended.
+        QCoro::waitFor(f.strategy.unmount(first.id));
+        f.fileSystem.forget(f.mountPath(first));
+        f.set(QStringLiteral("mount_smbfs.hold"));
+        auto mountFirst = f.strategy.mount(first.id);
+        QTRY_COMPARE(f.runs(QStringLiteral("mount_smbfs")), 2);
+        auto mountSecond = f.strategy.mount(second.id);
+        QTest::qWait(100);
+        QCOMPARE(f.runs(QStringLiteral("mount_smbfs")), 2);
+        f.set(QStringLiteral("mount_smbfs.release"));
+        QCoro::waitFor(mountFirst);
+        QCoro::waitFor(mountSecond);
+        QCOMPARE(f.state(second.id), MountState::Kind::mounted);
+        QCOMPARE(f.state(first.id), MountState::Kind::idle);
+        QCOMPARE(f.runs(QStringLiteral("mount_smbfs")), 3);
+        QTRY_COMPARE(f.notificationsFor(QStringLiteral("mount-success-Second")), 1);
+        QCOMPARE(f.notificationsFor(QStringLiteral("mount-success-First")), 1); // the launch mount's
+    }
+
+    // 200 shares whose server takes no connection: no tool starts, the main thread keeps its pace,
+    // and each share shows one notification however often it fails.
+    void manyUnreachableSharesStayCheap()
+    {
+        test::ServerHost notificationServer;
+        QVERIFY(notificationServer.ok());
+        SystemTools tools = test::linuxStandInTools();
+        tools.rclone = QStringLiteral(VANTREL_TEST_TOOLS_DIR) + QStringLiteral("/mount_smbfs"); // records any run
+        Fixture f(tools);
+        f.defaults.setValue(MountKeepAlive::enabledKey, false);
+        f.strategy.retryIntervals = {0.2, 0.2, 0.2, 0.2};
+        QTcpServer closed;
+        QVERIFY(closed.listen(QHostAddress::LocalHost, 0));
+        const QString address = QStringLiteral("127.0.0.1:") + QString::number(closed.serverPort());
+        closed.close();
+        constexpr int shares = 200;
+        for (int i = 0; i < shares; ++i) {
+            NASConfig config = share(QStringLiteral("S%1").arg(i, 3, 10, QLatin1Char('0')));
+            config.address = address;
+            f.add(config);
+        }
+        f.setNetwork(true, homeAddress);
+
+        int failures = 0;
+        QObject observer;
+        connect(&f.appState, &AppStateManager::nasStatusesChanged, &observer, [&] {
+            failures = 0;
+            for (const NASStatus& status : f.appState.nasStatuses())
+                failures += status.mountState.is(MountState::Kind::failed) ? 1 : 0;
+        });
+        QElapsedTimer sinceBeat;
+        qint64 longestGap = 0;
+        QTimer heartbeat;
+        connect(&heartbeat, &QTimer::timeout, &observer,
+            [&] { longestGap = std::max(longestGap, sinceBeat.restart()); });
+        sinceBeat.start();
+        heartbeat.start(5);
+
+        f.strategy.start();
+        f.setNetwork(true, homeAddress);
+        QTRY_COMPARE_WITH_TIMEOUT(failures, shares, 10000);
+        // Some rounds of retries.
+        QSignalSpy statuses(&f.appState, &AppStateManager::nasStatusesChanged);
+        QTRY_VERIFY_WITH_TIMEOUT(statuses.count() >= 3 * shares, 10000);
+        heartbeat.stop();
+
+        QCOMPARE(f.runs(QStringLiteral("mount_smbfs")), 0);
+        QVERIFY2(longestGap < 100, qPrintable(QStringLiteral("main thread stalled %1 ms").arg(longestGap)));
+        QHash<QString, int> shownPerShare;
+        QTRY_VERIFY_WITH_TIMEOUT(notificationServer.server().onScreen().size() >= shares, 5000);
+        for (const QString& body : notificationServer.server().onScreen())
+            ++shownPerShare[body.section(QLatin1Char(':'), 0, 0)];
+        QCOMPARE(shownPerShare.size(), shares);
+        for (auto it = shownPerShare.cbegin(); it != shownPerShare.cend(); ++it)
+            QVERIFY2(it.value() == 1, qPrintable(it.key()));
     }
 
     void connectionLossMarksOfflineAndDropsRetries()

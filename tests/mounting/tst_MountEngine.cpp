@@ -6,6 +6,8 @@
 
 #include "model/AppState.h"
 #include "mounting/MountEngine.h"
+#include "mounting/RcloneMount.h"
+#include "platform/FileSystemInfo.h"
 #include "platform/Localization.h"
 #include "platform/SecretStore.h"
 #include "services/KeychainManager.h"
@@ -13,11 +15,13 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QScopeGuard>
 #include <QTcpServer>
 
 #include <qcoro/qcorotask.h>
 
 #include <memory>
+#include <vector>
 
 using namespace vantrel;
 using vantrel::test::await;
@@ -353,6 +357,16 @@ private slots:
                 + QStringLiteral("': Not a directory")));
         QVERIFY(!f.exists(QStringLiteral("mount_smbfs.argv")));
 
+        // The folder of all default mount points, or one above it, would hide the other shares.
+        QVERIFY(QDir().mkpath(f.root));
+        for (const QString& over : {f.root, f.root + QStringLiteral("/"), QDir::homePath()}) {
+            config.mountOptions.customMountPoint = over;
+            QCOMPARE(failureOf(f.engine->mountSMB(config)).kind(), VantrelError::Kind::mountFailed);
+            QCOMPARE(failureOf(f.engine->mountNFS(config)).kind(), VantrelError::Kind::mountFailed);
+        }
+        QVERIFY(!f.exists(QStringLiteral("mount_smbfs.argv")));
+        QVERIFY(!f.exists(QStringLiteral("mount_nfs.argv")));
+
         // An existing folder is used as it is.
         const QString existing = f.dir.filePath(QStringLiteral("existing"));
         QVERIFY(QDir().mkpath(existing));
@@ -638,6 +652,97 @@ private slots:
         QVERIFY(secondsOf(clock) < 5.0);
         for (const QString& name : {QStringLiteral("Wrong"), QStringLiteral("Closed")})
             QVERIFY(!FileSystemInfo::system().mountedTypeAt(f.root + QLatin1Char('/') + name));
+    }
+
+    // A server that refuses or ignores connections costs a connect, no tool; mounts that do run
+    // tools take turns.
+    void unreachableServersCostNoToolAndMountsTakeTurns()
+    {
+        Fixture f;
+        SystemTools tools = test::linuxStandInTools();
+        tools.rclone = toolsDir + QStringLiteral("/mount_smbfs"); // records any run
+        const auto engine = linuxEngine(f, tools);
+        QTcpServer probe;
+        QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
+        NASConfig closed = guestConfig(QStringLiteral("Closed"));
+        closed.address = QStringLiteral("127.0.0.1:") + QString::number(probe.serverPort());
+        probe.close();
+        QElapsedTimer clock;
+        clock.start();
+        const VantrelError refused = failureOf(engine->mountSMB(closed));
+        QCOMPARE(refused.kind(), VantrelError::Kind::connectionFailed);
+        QVERIFY2(secondsOf(clock) < 1.0, qPrintable(QString::number(secondsOf(clock))));
+        // A test network address nothing answers: the bound decides.
+        NASConfig silent = guestConfig(QStringLiteral("Silent"));
+        silent.address = QStringLiteral("192.0.2.1");
+        engine->serverConnectTimeout = 0.2;
+        clock.restart();
+        QCOMPARE(failureOf(engine->mountSMB(silent)).kind(), VantrelError::Kind::connectionFailed);
+        QVERIFY(secondsOf(clock) < 2.0);
+        QVERIFY(!f.exists(QStringLiteral("mount_smbfs.argv")));
+
+        f.engine->maxConcurrentMounts = 2;
+        f.set(QStringLiteral("mount_smbfs.hold"));
+        std::vector<QCoro::Task<QUrl>> mounts;
+        for (int i = 0; i < 5; ++i)
+            mounts.push_back(f.engine->mountSMB(guestConfig(QStringLiteral("Turn%1").arg(i))));
+        QTRY_COMPARE(f.runs(QStringLiteral("mount_smbfs")), 2);
+        QTest::qWait(200);
+        QCOMPARE(f.runs(QStringLiteral("mount_smbfs")), 2);
+        f.set(QStringLiteral("mount_smbfs.release"));
+        for (QCoro::Task<QUrl>& mount : mounts)
+            QVERIFY(!await(std::move(mount)).isEmpty());
+        QCOMPARE(f.runs(QStringLiteral("mount_smbfs")), 5);
+    }
+
+    // rclone's own reason comes as soon as the mount process ends, not after the mount's time limit.
+    void aFailingFuseStepIsReportedAtOnce()
+    {
+        Fixture f;
+        const auto engine = linuxEngine(f);
+        const QString bin = f.dir.filePath(QStringLiteral("bin"));
+        QVERIFY(QDir().mkpath(bin));
+        for (const QString& name : {QStringLiteral("fusermount3"), QStringLiteral("fusermount")}) {
+            const QString helper = bin + QLatin1Char('/') + name;
+            QVERIFY(writeFile(helper, "#!/bin/sh\necho 'fuse helper refused the mount' >&2\nexit 1\n"));
+            QVERIFY(QFile::setPermissions(helper, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        }
+        const QByteArray path = qgetenv("PATH");
+        qputenv("PATH", QFile::encodeName(bin) + ':' + path);
+        const auto restore = qScopeGuard([path] { qputenv("PATH", path); });
+
+        QElapsedTimer clock;
+        clock.start();
+        const VantrelError error = failureOf(engine->mountSMB(serverConfig(f, QStringLiteral("Refused"))));
+        QCOMPARE(error.kind(), VantrelError::Kind::mountFailed);
+        QVERIFY2(error.message().contains(QStringLiteral("failed to mount FUSE fs")), qPrintable(error.message()));
+        QVERIFY2(secondsOf(clock) < 5.0, qPrintable(QString::number(secondsOf(clock))));
+        QVERIFY(!FileSystemInfo::system().mountedTypeAt(f.root + QStringLiteral("/Refused")));
+        QVERIFY(
+            RcloneMount::mountProcesses(SystemTools::linuxSet().rclone, f.root + QStringLiteral("/Refused")).isEmpty());
+    }
+
+    // rclone reads its settings from RCLONE_* variables too: the application's own must not reach it.
+    void inheritedRcloneSettingsDoNotChangeTheMount()
+    {
+        Fixture f;
+        const auto engine = linuxEngine(f);
+        const QStringList names{QStringLiteral("RCLONE_READ_ONLY"), QStringLiteral("RCLONE_SMB_DOMAIN"),
+            QStringLiteral("RCLONE_VFS_CACHE_MODE")};
+        const QStringList values{QStringLiteral("true"), QStringLiteral("ELSEWHERE"), QStringLiteral("off")};
+        for (qsizetype i = 0; i < names.size(); ++i)
+            qputenv(names.at(i).toLatin1(), values.at(i).toLatin1());
+        const auto restore = qScopeGuard([names] {
+            for (const QString& name : names)
+                qunsetenv(name.toLatin1());
+        });
+        const NASConfig config = serverConfig(f, QStringLiteral("Inherited"));
+        const QString path = f.root + QStringLiteral("/Inherited");
+        await(engine->mountSMB(config));
+        QVERIFY(writeFile(path + QStringLiteral("/written.txt"), "despite the environment"));
+        await(engine->unmount(MountEngine::directoryUrl(path)));
+        QCOMPARE(readFile(dataFolder + QStringLiteral("/written.txt")), QByteArray("despite the environment"));
+        QFile::remove(dataFolder + QStringLiteral("/written.txt"));
     }
 
     void realServerGuestShareMounts()

@@ -1,4 +1,5 @@
 #include "support/Fixtures.h"
+#include "support/NotificationServerStandIn.h"
 #include "support/TestMain.h"
 
 #include <QElapsedTimer>
@@ -25,142 +26,11 @@
 #include <thread>
 
 using namespace vantrel;
+using test::NotifyCall;
+using test::ServerHost;
 using namespace std::chrono_literals;
 
 namespace {
-
-struct NotifyCall {
-    QString appName;
-    uint replacesId = 0;
-    QString icon;
-    QString summary;
-    QString body;
-    QStringList actions;
-    QVariantMap hints;
-    int timeout = 0;
-    uint id = 0;
-};
-
-// A notification server on its own bus connection and thread, as the desktop would run one. It
-// records only what this test process sends: other tests on the same bus may post too.
-class FakeNotificationServer : public QObject, protected QDBusContext {
-    Q_OBJECT
-    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
-
-public:
-    explicit FakeNotificationServer(const QString& client)
-        : m_client(client)
-    {
-    }
-
-    std::atomic<int> replyDelayMs{0};
-    std::atomic<bool> bodyMarkup{false};
-
-    QList<NotifyCall> calls() const
-    {
-        QMutexLocker l(&m_mutex);
-        return m_calls;
-    }
-    QList<uint> closed() const
-    {
-        QMutexLocker l(&m_mutex);
-        return m_closed;
-    }
-
-public slots:
-    QStringList GetCapabilities()
-    {
-        QStringList caps{QStringLiteral("body"), QStringLiteral("actions")};
-        if (bodyMarkup)
-            caps << QStringLiteral("body-markup");
-        return caps;
-    }
-
-    uint Notify(const QString& appName, uint replacesId, const QString& icon, const QString& summary,
-        const QString& body, const QStringList& actions, const QVariantMap& hints, int timeout)
-    {
-        if (message().service() != m_client)
-            return replacesId != 0 ? replacesId : m_strangersNextId++;
-        if (const int ms = replyDelayMs.load(); ms > 0)
-            QThread::msleep(ms); // a slow server: the answer comes after the client posted again
-        QMutexLocker l(&m_mutex);
-        const uint id = replacesId != 0 ? replacesId : m_nextId++;
-        m_calls.append(NotifyCall{appName, replacesId, icon, summary, body, actions, hints, timeout, id});
-        return id;
-    }
-
-    void CloseNotification(uint id)
-    {
-        if (message().service() != m_client)
-            return;
-        QMutexLocker l(&m_mutex);
-        m_closed.append(id);
-    }
-
-signals:
-    void ActionInvoked(uint id, const QString& actionKey);
-    void NotificationClosed(uint id, uint reason);
-
-private:
-    const QString m_client;
-    mutable QMutex m_mutex;
-    QList<NotifyCall> m_calls;
-    QList<uint> m_closed;
-    uint m_nextId = 1;
-    uint m_strangersNextId = 1'000'000; // never an id this test's client is given
-};
-
-class ServerHost {
-public:
-    ServerHost()
-    {
-        m_thread.start();
-        m_server = new FakeNotificationServer(QDBusConnection::sessionBus().baseService());
-        m_server->moveToThread(&m_thread);
-        QMetaObject::invokeMethod(
-            m_server,
-            [this] {
-                auto bus = QDBusConnection::connectToBus(QDBusConnection::SessionBus,
-                    QStringLiteral("fake-notification-server"));
-                m_ok = bus.registerObject(NotificationCenter::objectPath, m_server,
-                           QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllSignals)
-                    && bus.registerService(NotificationCenter::serviceName);
-                m_uniqueName = bus.baseService();
-            },
-            Qt::BlockingQueuedConnection);
-    }
-    ~ServerHost()
-    {
-        QMetaObject::invokeMethod(
-            m_server,
-            [this] {
-                auto bus = QDBusConnection(QStringLiteral("fake-notification-server"));
-                bus.unregisterService(NotificationCenter::serviceName);
-                bus.unregisterObject(NotificationCenter::objectPath);
-                delete m_server;
-            },
-            Qt::BlockingQueuedConnection);
-        QDBusConnection::disconnectFromBus(QStringLiteral("fake-notification-server"));
-        m_thread.quit();
-        m_thread.wait();
-    }
-    bool ok() const { return m_ok; }
-    FakeNotificationServer& server() { return *m_server; }
-    void emitAction(uint id, const QString& key)
-    {
-        QMetaObject::invokeMethod(m_server, [this, id, key] { emit m_server->ActionInvoked(id, key); });
-    }
-    void emitClosed(uint id)
-    {
-        QMetaObject::invokeMethod(m_server, [this, id] { emit m_server->NotificationClosed(id, 2); });
-    }
-
-private:
-    QThread m_thread;
-    FakeNotificationServer* m_server = nullptr;
-    bool m_ok = false;
-    QString m_uniqueName;
-};
 
 } // namespace
 
@@ -288,7 +158,8 @@ private slots:
         QCOMPARE(failure.summary, QStringLiteral("NAS 连接失败"));
         QCOMPARE(failure.body, QStringLiteral("Office: Mount operation failed: mount_smbfs exited with 68"));
         QCOMPARE(failure.actions, (QStringList{"RETRY_ACTION", "重试连接"}));
-        QCOMPARE(identifierOf(host, success.id), QStringLiteral("mount-success-Office"));
+        // A share shows one notification: its failure takes the place of its success.
+        QCOMPARE(failure.replacesId, success.id);
         QCOMPARE(identifierOf(host, failure.id), QStringLiteral("mount-failure-Office"));
 
         m_prefs->setEnabled(true, NotificationEvent::unmount);
@@ -432,12 +303,16 @@ private slots:
         const uint first = server.calls().first().id;
         QVERIFY(identifierOf(host, first).startsWith(QStringLiteral("transfer-completed-first-")));
 
+        m_center->maxRemembered = 50;
         const int later = m_center->maxRemembered;
         for (int i = 0; i < later; ++i)
             m_service->notifyTransferComplete(QStringLiteral("file%1").arg(i), TransferDirection::download);
         QTRY_COMPARE_WITH_TIMEOUT(server.calls().size(), later + 1, 10000);
         QVERIFY(identifierOf(host, server.calls().last().id).startsWith(QStringLiteral("transfer-completed-file")));
         QCOMPARE(identifierOf(host, first, 300), QStringLiteral("<none>"));
+        // What could no longer be replaced does not stay on screen either.
+        QTRY_VERIFY_WITH_TIMEOUT(server.closed().contains(first), 5000);
+        QCOMPARE(server.onScreen().size(), later);
     }
 
     void retryActionReachesTheService()

@@ -1,8 +1,14 @@
 #include "support/FileWorkGate.h"
 #include "support/TestMain.h"
 
+#include "platform/FileSystemInfo.h"
 #include "platform/FileWork.h"
 
+#include <QDir>
+#include <QFileInfo>
+#include <QProcess>
+#include <QScopeGuard>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QThreadPool>
 
@@ -31,6 +37,56 @@ private slots:
         QVERIFY(&fileIOPool(media) != &fileIOPool(media + QStringLiteral("/Inner")));
         QCOMPARE(&fileIOPool(dir.filePath(QStringLiteral("local"))), &localIOPool());
         QVERIFY(&localIOPool() != QThreadPool::globalInstance());
+    }
+
+    void shareRootLookupsReadTheMountTableOnlyAfterItChanged()
+    {
+        const QString rclone = QStandardPaths::findExecutable(QStringLiteral("rclone"));
+        if (rclone.isEmpty() || !QFileInfo::exists(QStringLiteral("/dev/fuse")))
+            QSKIP("needs rclone and FUSE");
+        QTemporaryDir dir;
+        const QString source = dir.filePath(QStringLiteral("source"));
+        const QString mountPoint = dir.filePath(QStringLiteral("mounted"));
+        QVERIFY(QDir().mkpath(source) && QDir().mkpath(mountPoint));
+        const QString inside = mountPoint + QStringLiteral("/Films/a.mkv");
+        const auto lookUp = [&](const QString& expected) {
+            for (int i = 0; i < 5000; ++i) {
+                if (shareRootOf(inside) != expected)
+                    return false;
+            }
+            return true;
+        };
+        QCOMPARE(shareRootOf(inside), QString());
+        quint64 reads = FileSystemInfo::mountTableReads();
+        QVERIFY(lookUp(QString()));
+        QVERIFY(FileSystemInfo::mountTableReads() - reads <= 2);
+
+        // A real mount and unmount: a user-space file system over a local folder.
+        QProcess mount;
+        const auto unmount = qScopeGuard([&] {
+            if (mount.state() != QProcess::NotRunning) {
+                mount.terminate(); // rclone unmounts on SIGTERM
+                if (!mount.waitForFinished(5000)) {
+                    mount.kill();
+                    mount.waitForFinished(2000);
+                }
+            }
+            if (FileSystemInfo::system().mountedTypeAt(mountPoint))
+                QProcess::execute(QStringLiteral("fusermount3"), {QStringLiteral("-uz"), mountPoint});
+        });
+        mount.start(rclone,
+            {QStringLiteral("mount"), source, mountPoint, QStringLiteral("--config"), QStringLiteral("/dev/null")});
+        QTRY_COMPARE_WITH_TIMEOUT(shareRootOf(inside), mountPoint, 10000);
+        reads = FileSystemInfo::mountTableReads();
+        QVERIFY(lookUp(mountPoint));
+        QVERIFY(FileSystemInfo::mountTableReads() - reads <= 2);
+
+        mount.terminate();
+        QVERIFY(mount.waitForFinished(10000));
+        QTRY_COMPARE(shareRootOf(inside), QString());
+        reads = FileSystemInfo::mountTableReads();
+        QVERIFY(lookUp(QString()));
+        QVERIFY(FileSystemInfo::mountTableReads() - reads <= 2);
     }
 
     void aShareThatHangsHoldsOnlyItsOwnLane()

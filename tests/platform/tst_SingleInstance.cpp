@@ -10,6 +10,7 @@
 #include <QLocalSocket>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <algorithm>
 #include <memory>
@@ -135,6 +136,30 @@ private slots:
         SingleInstance second(name);
         QVERIFY(second.activateRunningInstance());
         QTRY_COMPARE(activation.count(), 1);
+    }
+
+    // Nothing wakes an idle first copy; that its socket file went is what makes it listen again.
+    void anIdleFirstCopyStaysAsleepAndListensAgainWhenItsSocketFileGoes()
+    {
+        const QString name = test::uniqueSocketPath();
+        CapturingSystemLog log;
+        SingleInstance first(name, log);
+        first.listenCheckInterval = 30ms;
+        QVERIFY(first.claim());
+        const auto noTimerRuns = [&first] {
+            const QList<QTimer*> timers = first.findChildren<QTimer*>();
+            return std::none_of(timers.cbegin(), timers.cend(), [](const QTimer* timer) { return timer->isActive(); });
+        };
+        QVERIFY(noTimerRuns());
+
+        // Removed by someone else while the server still listens: nobody could reach it there.
+        QVERIFY(QFile::remove(name));
+        QTRY_VERIFY(QFile::exists(name));
+        QSignalSpy activation(&first, &SingleInstance::activationRequested);
+        SingleInstance second(name);
+        QVERIFY(second.activateRunningInstance());
+        QTRY_COMPARE(activation.count(), 1);
+        QTRY_VERIFY(noTimerRuns());
     }
 
     void withoutARuntimeFolderTheLockLivesInAPrivateFolder()

@@ -171,22 +171,24 @@ private slots:
     void leftoversOfAnInterruptedWriteGoAndNothingElse()
     {
         const QString folder = path(QStringLiteral("leftovers"));
-        const QStringList leftovers{"store.json.AbCdEf", "r1.report.qwErty"};
+        const QStringList leftovers{"store.json.vantrel-save-AbCdEf", "r1.report.vantrel-save-qwErty"};
+        // The user's own files that merely look like temporary ones stay.
         const QStringList kept{"store.json", "store.json.1", "store.json.unreadable-20240101-000000",
-            "other.json.AbCdEf", "store.json.AbCdEfG", "r1.report", "store.json.linkXy"};
+            "other.json.vantrel-save-AbCdEf", "store.json.vantrel-save-AbCdEfG", "r1.report", "store.json.backup",
+            "store.json.AbCdEf", "r1.report.orig12", "store.json.vantrel-save-linkXy"};
         const QDateTime before = QDateTime::currentDateTimeUtc().addSecs(-120);
-        for (const QString& name : leftovers + kept.mid(0, 6)) {
+        for (const QString& name : leftovers + kept.mid(0, kept.size() - 1)) {
             QFile file(folder + u'/' + name);
             QVERIFY(writeFile(file.fileName(), "x"));
             QVERIFY(file.open(QIODevice::ReadWrite) && file.setFileTime(before, QFileDevice::FileModificationTime));
         }
-        QVERIFY(QFile::link(folder + QStringLiteral("/store.json"), folder + QStringLiteral("/store.json.linkXy")));
+        QVERIFY(QFile::link(folder + QStringLiteral("/store.json"), folder + u'/' + kept.last()));
         // One being written this moment by another instance stays.
-        QVERIFY(writeFile(folder + QStringLiteral("/store.json.NowNow"), "x"));
+        QVERIFY(writeFile(folder + QStringLiteral("/store.json.vantrel-save-NowNow"), "x"));
 
         StoredFile::removeLeftovers(folder + QStringLiteral("/store.json"));
         StoredFile::removeLeftovers(folder + QStringLiteral("/*.report"));
-        QStringList expected = kept + QStringList{"store.json.NowNow"};
+        QStringList expected = kept + QStringList{"store.json.vantrel-save-NowNow"};
         expected.sort();
         QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::System | QDir::Hidden, QDir::Name), expected);
     }

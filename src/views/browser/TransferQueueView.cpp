@@ -157,7 +157,7 @@ TransferQueueView::TransferQueueView(TransferManager& manager, Clock clock, QWid
         for (int row = first; row <= last; ++row)
             m_delegate->noteTaskChanged(m_model->index(row));
     });
-    connect(&m_manager, &TransferManager::tasksChanged, this, [this] { showTasks(m_manager.tasks()); });
+    connect(&m_manager, &TransferManager::tasksUpdated, this, &TransferQueueView::applyChanges);
 
     setExpanded(true);
     showTasks(m_manager.tasks());
@@ -182,25 +182,46 @@ void TransferQueueView::setExpanded(bool expanded)
 
 int TransferQueueView::activeCount() const
 {
-    const QList<TransferTask>& tasks = m_model->tasks();
-    return int(std::count_if(tasks.cbegin(), tasks.cend(), [](const TransferTask& task) {
-        return task.status == TransferStatus::running || task.status == TransferStatus::pending;
-    }));
+    return m_model->count(TransferStatus::running) + m_model->count(TransferStatus::pending);
 }
 
 bool TransferQueueView::hasCompletedTasks() const
 {
-    const QList<TransferTask>& tasks = m_model->tasks();
-    return std::any_of(tasks.cbegin(), tasks.cend(), [](const TransferTask& task) { return task.isFinished(); });
+    return m_model->count(TransferStatus::completed) + m_model->count(TransferStatus::failed)
+        + m_model->count(TransferStatus::cancelled)
+        > 0;
 }
 
 void TransferQueueView::showTasks(const QList<TransferTask>& tasks)
 {
     const int before = m_model->rowCount();
     m_model->setTasks(tasks);
+    updateBody(before);
+}
+
+void TransferQueueView::applyChanges(const TransferChanges& changes)
+{
+    const int before = m_model->rowCount();
+    m_model->removeTasks(changes.removed);
+    for (const QUuid& id : changes.changed) {
+        if (const std::optional<TransferTask> task = m_manager.task(id))
+            m_model->updateTask(*task);
+    }
+    QList<TransferTask> added;
+    added.reserve(changes.added.size());
+    for (const QUuid& id : changes.added) {
+        if (std::optional<TransferTask> task = m_manager.task(id))
+            added.append(std::move(*task));
+    }
+    m_model->appendTasks(added);
+    updateBody(before);
+}
+
+void TransferQueueView::updateBody(int rowsBefore)
+{
     m_body->setCurrentWidget(m_model->rowCount() == 0 ? static_cast<QWidget*>(m_noTransfers) : m_list);
     updateHeader();
-    if (m_model->rowCount() != before)
+    if (m_model->rowCount() != rowsBefore)
         updateGeometry();
 }
 

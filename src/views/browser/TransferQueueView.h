@@ -13,6 +13,7 @@ namespace vantrel {
 
 class TransferManager;
 class TransferQueueModel;
+struct TransferChanges;
 class TransferRowDelegate;
 
 // The collapsible panel at the bottom of the browser: a header with the number of active
@@ -38,7 +39,8 @@ public:
     // Any task that the clear button would remove.
     bool hasCompletedTasks() const;
 
-    // Draws these tasks; called with the manager's tasks on every publication.
+    // Draws these tasks in place of those shown, comparing the whole list; the manager's
+    // publications go through applyChanges, which touches only the tasks they name.
     void showTasks(const QList<TransferTask>& tasks);
 
     TransferQueueModel* model() const { return m_model; }
@@ -49,6 +51,8 @@ public:
     QSize sizeHint() const override;
 
 private:
+    void applyChanges(const TransferChanges& changes);
+    void updateBody(int rowsBefore);
     void updateHeader();
 
     TransferManager& m_manager;

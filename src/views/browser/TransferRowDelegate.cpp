@@ -48,13 +48,28 @@ TransferRow* TransferRowDelegate::rowFor(const QModelIndex& index, const QSize& 
 
 void TransferRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const
 {
+    // A row that is not running looks the same until its task changes (only a running row shows
+    // the time), and the list repaints every row in view whenever a row elsewhere changes height:
+    // such rows are drawn from the picture taken last time.
+    const TransferTask task = index.data(TransferQueueModel::TaskRole).value<TransferTask>();
+    // A row under the mouse shows its buttons' hover and pressed looks: drawn afresh, and kept
+    // out of the pictures.
+    const bool touched = task.id == m_hover.task || task.id == m_press.task;
+    const bool still = task.status != TransferStatus::running && !touched;
+    if (still) {
+        const auto found = m_pictures.constFind(task.id);
+        if (found != m_pictures.cend() && found->task == task && found->size == option.rect.size()
+            && found->palette == option.palette.cacheKey()) {
+            painter->drawPixmap(option.rect.topLeft(), found->picture);
+            return;
+        }
+    }
     // Through a pixmap: rendering straight into the view's painter misses the offset of the
     // viewport inside its window.
     TransferRow* row = rowFor(index, option.rect.size());
-    const QUuid task = row->task().id;
     for (auto it = m_buttons.cbegin(); it != m_buttons.cend(); ++it) {
-        it.value()->setAttribute(Qt::WA_UnderMouse, m_hover.task == task && m_hover.button == it.key());
-        it.value()->setDown(m_pressInside && m_press.task == task && m_press.button == it.key());
+        it.value()->setAttribute(Qt::WA_UnderMouse, m_hover.task == task.id && m_hover.button == it.key());
+        it.value()->setDown(m_pressInside && m_press.task == task.id && m_press.button == it.key());
     }
     const QPixmap picture = row->grab();
     for (QAbstractButton* button : std::as_const(m_buttons)) {
@@ -62,46 +77,54 @@ void TransferRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& o
         button->setDown(false);
     }
     painter->drawPixmap(option.rect.topLeft(), picture);
+    if (still) {
+        // Only rows in view are drawn: a few dozen pictures serve any scrolling.
+        if (m_pictures.size() >= maxPictures)
+            m_pictures.clear();
+        m_pictures.insert(task.id, Picture{task, option.rect.size(), option.palette.cacheKey(), picture});
+    }
 }
 
 TransferRowDelegate::Shape TransferRowDelegate::shapeOf(const TransferTask& task) const
 {
+    return shapeOf(task.status, task.errorMessage.value_or(QString()));
+}
+
+TransferRowDelegate::Shape TransferRowDelegate::shapeOf(TransferStatus status, const QString& errorMessage) const
+{
     Shape shape;
-    shape.running = task.status == TransferStatus::running;
-    if (task.errorMessage && !task.errorMessage->isEmpty()) {
-        const auto found = m_errorLines.constFind(*task.errorMessage);
+    shape.running = status == TransferStatus::running;
+    if (!errorMessage.isEmpty()) {
+        const auto found = m_errorLines.constFind(errorMessage);
         if (found != m_errorLines.cend()) {
             shape.errorLines = *found;
         } else {
             const auto* error = m_row->findChild<ElidedLabel*>(QStringLiteral("errorMessage"));
             const QMargins margins = m_row->layout()->contentsMargins();
-            shape.errorLines = int(ElidedLabel::lines(*task.errorMessage, error->font(), error->maximumLines(),
+            shape.errorLines = int(ElidedLabel::lines(errorMessage, error->font(), error->maximumLines(),
                 Qt::ElideRight, m_width - margins.left() - margins.right())
                                        .size());
-            m_errorLines.insert(*task.errorMessage, shape.errorLines);
+            m_errorLines.insert(errorMessage, shape.errorLines);
         }
     }
     return shape;
 }
 
-int TransferRowDelegate::heightOf(const TransferTask& task) const
+QSize TransferRowDelegate::sizeHint(const QStyleOptionViewItem&, const QModelIndex& index) const
 {
-    const Shape shape = shapeOf(task);
+    // The list asks every row at each layout: what decides the height is read without the task.
+    const Shape shape = shapeOf(TransferStatus(index.data(TransferQueueModel::StatusRole).toInt()),
+        index.data(TransferQueueModel::ErrorMessageRole).toString());
     const quint64 key = (quint64(shape.running) << 40) | (quint64(shape.errorLines) << 32) | quint32(m_width);
     if (const auto found = m_heights.constFind(key); found != m_heights.cend())
-        return *found;
-    m_row->setTask(task);
+        return {m_width, *found};
+    m_row->setTask(index.data(TransferQueueModel::TaskRole).value<TransferTask>());
     m_row->resize(m_width, m_row->height());
     m_row->layout()->invalidate();
     m_row->layout()->activate();
     const int height = m_row->hasHeightForWidth() ? m_row->heightForWidth(m_width) : m_row->sizeHint().height();
     m_heights.insert(key, height);
-    return height;
-}
-
-QSize TransferRowDelegate::sizeHint(const QStyleOptionViewItem&, const QModelIndex& index) const
-{
-    return {m_width, heightOf(index.data(TransferQueueModel::TaskRole).value<TransferTask>())};
+    return {m_width, height};
 }
 
 void TransferRowDelegate::attach(QAbstractItemView* view)
@@ -223,6 +246,7 @@ void TransferRowDelegate::setRowWidth(int width)
         return;
     m_width = width;
     m_shapes.clear();
+    m_pictures.clear();
     m_errorLines.clear();
 }
 

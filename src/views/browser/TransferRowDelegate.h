@@ -4,6 +4,7 @@
 
 #include <QHash>
 #include <QPersistentModelIndex>
+#include <QPixmap>
 #include <QPointer>
 #include <QStyledItemDelegate>
 #include <QUuid>
@@ -74,7 +75,15 @@ private:
         bool operator==(const Shape&) const = default;
     };
     Shape shapeOf(const TransferTask& task) const;
-    int heightOf(const TransferTask& task) const;
+    Shape shapeOf(TransferStatus status, const QString& errorMessage) const;
+
+    struct Picture {
+        TransferTask task;
+        QSize size;
+        qint64 palette = 0;
+        QPixmap picture;
+    };
+    static constexpr qsizetype maxPictures = 64;
 
     std::unique_ptr<TransferRow> m_row;
     QHash<Button, QAbstractButton*> m_buttons; // the row's, by what they do
@@ -87,6 +96,7 @@ private:
     mutable QHash<quint64, int> m_heights; // by shape and width
     QHash<QUuid, Shape> m_shapes;
     mutable QHash<QString, int> m_errorLines; // at the current width
+    mutable QHash<QUuid, Picture> m_pictures; // of rows that are not running, by task
 };
 
 } // namespace vantrel
