@@ -1,7 +1,9 @@
 #include "model/NASConfig.h"
 
 #include "platform/Encodings.h"
+#include "platform/Localization.h"
 
+#include <QHostAddress>
 #include <QJsonDocument>
 #include <QJsonParseError>
 #include <QJsonValue>
@@ -272,6 +274,78 @@ NASConfig decodeConfig(const QJsonValue& json)
 }
 
 } // namespace
+
+namespace {
+
+bool isPort(const QString& text)
+{
+    bool ok = false;
+    const uint value = text.toUInt(&ok);
+    return ok && value >= 1 && value <= 65535 && text.at(0).isDigit();
+}
+
+bool isIPv6(const QString& text)
+{
+    QHostAddress address;
+    return address.setAddress(text) && address.protocol() == QAbstractSocket::IPv6Protocol;
+}
+
+// Labels of letters, digits, "-" and "_" (many NAS names carry one), none starting or ending
+// with "-"; an all-numeric name must be a whole IPv4 address.
+bool isHostNameOrIPv4(const QString& host)
+{
+    if (host.isEmpty() || host.size() > 253)
+        return false;
+    bool numeric = true;
+    for (const QChar c : host)
+        numeric = numeric && (c.isDigit() || c == QLatin1Char('.'));
+    if (numeric) {
+        QHostAddress address;
+        return address.setAddress(host) && address.protocol() == QAbstractSocket::IPv4Protocol;
+    }
+    QString name = host;
+    if (name.endsWith(QLatin1Char('.')))
+        name.chop(1);
+    const QStringList labels = name.split(QLatin1Char('.'));
+    for (const QString& label : labels) {
+        if (label.isEmpty() || label.size() > 63 || label.startsWith(QLatin1Char('-'))
+            || label.endsWith(QLatin1Char('-')))
+            return false;
+        for (const QChar c : label) {
+            if (!c.isLetterOrNumber() && c != QLatin1Char('-') && c != QLatin1Char('_'))
+                return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+bool NASConfig::isUsableAddress(const QString& address)
+{
+    if (address.startsWith(QLatin1Char('['))) {
+        const qsizetype close = address.indexOf(QLatin1Char(']'));
+        if (close < 0)
+            return false;
+        const QString rest = address.mid(close + 1);
+        return isIPv6(address.mid(1, close - 1))
+            && (rest.isEmpty() || (rest.startsWith(QLatin1Char(':')) && isPort(rest.mid(1))));
+    }
+    const qsizetype colons = address.count(QLatin1Char(':'));
+    if (colons > 1)
+        return isIPv6(address);
+    if (colons == 1) {
+        const qsizetype colon = address.indexOf(QLatin1Char(':'));
+        return isPort(address.mid(colon + 1)) && isHostNameOrIPv4(address.left(colon));
+    }
+    return isHostNameOrIPv4(address);
+}
+
+QString NASConfig::unusableAddressText(const QString& address)
+{
+    return Localization::textFormat(QStringLiteral("nas.error.invalidAddress"),
+        QStringLiteral("\u201C%@\u201D is not a host name or an IP address."), {address});
+}
 
 QJsonObject NASConfig::toJson() const
 {

@@ -74,6 +74,13 @@ struct NASConfig {
 
     bool operator==(const NASConfig&) const = default;
 
+    // A host name, an IPv4 address or an IPv6 address (bare or in brackets), the first two with an
+    // optional ":port" and the bracketed one with "]:port". Nothing else reaches a tool: text
+    // starting with "-" would be read as one of its options.
+    static bool isUsableAddress(const QString& address);
+    // The localized error shown for an address that is not usable.
+    static QString unusableAddressText(const QString& address);
+
     // The stored JSON form. Decoding is strict: a missing required key, a wrong JSON type or an
     // unknown raw value fails with a description of what and where; unknown keys are ignored.
     QJsonObject toJson() const;

@@ -9,10 +9,13 @@
 #include "platform/PowerEvents.h"
 
 #include <QPointer>
+#include <QPromise>
 #include <QScopeGuard>
 #include <QTimer>
 
+#include <qcoro/qcorofuture.h>
 #include <qcoro/qcorosignal.h>
+#include <qcoro/qcorotimer.h>
 
 #include <algorithm>
 #include <exception>
@@ -189,9 +192,32 @@ void AutoMountStrategy::scheduleMount(const NASConfig& config)
     m_schedule.resetRetryCount(id);
 
     m_schedule.scheduleMount(id, millisecondsOf(scheduledMountDelay), [this, config] {
-        if (isInStore(config.id))
-            detach(performMount(config));
+        startInTurn([this, config] {
+            if (isInStore(config.id))
+                detach(performMount(config));
+        });
     });
+}
+
+void AutoMountStrategy::startInTurn(std::function<void()> start)
+{
+    m_mountStarts.push_back(std::move(start));
+    if (std::exchange(m_mountStartsScheduled, true))
+        return;
+    QTimer::singleShot(0, this, &AutoMountStrategy::startQueuedMounts);
+}
+
+void AutoMountStrategy::startQueuedMounts()
+{
+    m_mountStartsScheduled = false;
+    for (int started = 0; started < std::max(1, mountsStartedPerTurn) && !m_mountStarts.empty(); ++started) {
+        const std::function<void()> start = std::move(m_mountStarts.front());
+        m_mountStarts.pop_front();
+        if (!m_stopped)
+            start();
+    }
+    if (!m_mountStarts.empty() && !std::exchange(m_mountStartsScheduled, true))
+        QTimer::singleShot(0, this, &AutoMountStrategy::startQueuedMounts);
 }
 
 // ---- bulk and single-share entry points ------------------------------------------------------
@@ -210,8 +236,17 @@ QCoro::Task<> AutoMountStrategy::mountAll()
             continue;
         chosen.append(config);
     }
-    for (const NASConfig& config : std::as_const(chosen))
+    QPointer<AutoMountStrategy> self(this);
+    for (const NASConfig& config : std::as_const(chosen)) {
+        if (!children.empty() && children.size() % static_cast<size_t>(std::max(1, mountsStartedPerTurn)) == 0) {
+            // The rest in the next turns: starting 200 mounts in one would stall the interface.
+            auto nextTurn = QCoro::sleepFor(std::chrono::milliseconds(0));
+            co_await std::move(nextTurn);
+            if (!self)
+                co_return;
+        }
         children.push_back(performMount(config));
+    }
     for (QCoro::Task<>& child : children)
         co_await child;
 }
@@ -360,6 +395,14 @@ QCoro::Task<> AutoMountStrategy::performMount(NASConfig config)
 QCoro::Task<> AutoMountStrategy::performUnmount(NASConfig config)
 {
     const QUuid id = config.id;
+    // A second tool run would find the folder no longer mounted and could record a failure after
+    // the first one succeeded.
+    if (const auto running = m_unmountsInFlight.constFind(id); running != m_unmountsInFlight.cend()) {
+        QFuture<void> ended = *running;
+        co_await ended;
+        co_return;
+    }
+
     const std::optional<NASStatus> status = m_appState.status(id);
     if (!status || !status->mountPoint) {
         if (isInStore(id))
@@ -369,22 +412,31 @@ QCoro::Task<> AutoMountStrategy::performUnmount(NASConfig config)
 
     const std::shared_ptr<int> underWay = m_operations;
     QPointer<AutoMountStrategy> self(this);
+    QPromise<void> ending;
+    ending.start();
+    m_unmountsInFlight.insert(id, ending.future());
+    const QUrl mountPoint = *status->mountPoint;
+    m_appState.updateStatus(id, MountState::unmounting(), std::nullopt);
+
     std::optional<VantrelError> failure;
     try {
-        auto task = m_engine.unmount(*status->mountPoint, false);
+        auto task = m_engine.unmount(mountPoint, false);
         co_await task;
     } catch (...) {
         failure = asVantrelError(std::current_exception());
     }
 
-    if (!self || !isInStore(id))
-        co_return;
-    if (failure) {
-        m_appState.updateStatus(id, MountState::failed(*failure), std::nullopt);
-        co_return;
+    if (self)
+        m_unmountsInFlight.remove(id);
+    if (self && isInStore(id)) {
+        if (failure) {
+            m_appState.updateStatus(id, MountState::failed(*failure), std::nullopt);
+        } else {
+            m_appState.updateStatus(id, MountState::idle(), std::nullopt);
+            m_notifications.notifyUnmount(config.name);
+        }
     }
-    m_appState.updateStatus(id, MountState::idle(), std::nullopt);
-    m_notifications.notifyUnmount(config.name);
+    ending.finish();
 }
 
 // ---- retries --------------------------------------------------------------------------------
@@ -396,6 +448,11 @@ void AutoMountStrategy::scheduleRetry(const NASConfig& config)
 }
 
 void AutoMountStrategy::fireRetry(const QUuid& configID)
+{
+    startInTurn([this, configID] { retryNow(configID); });
+}
+
+void AutoMountStrategy::retryNow(const QUuid& configID)
 {
     // The configuration as it is now: the user may have edited, disabled or deleted it meanwhile.
     const std::optional<NASConfig> current = m_store.config(configID);
@@ -457,6 +514,7 @@ void AutoMountStrategy::stop()
     m_debounce.cancel();
     m_keepAlive.stop();
     m_schedule.cancelAll();
+    m_mountStarts.clear();
 }
 
 void AutoMountStrategy::handleSystemWake()

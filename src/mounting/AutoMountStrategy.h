@@ -7,6 +7,7 @@
 #include "mounting/MountSchedule.h"
 #include "platform/Threading.h"
 
+#include <QFuture>
 #include <QHash>
 #include <QList>
 #include <QObject>
@@ -18,6 +19,8 @@
 #include <qcoro/qcorotask.h>
 
 #include <chrono>
+#include <deque>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -55,6 +58,9 @@ public:
     QList<double> retryIntervals{10.0, 30.0, 60.0, 300.0};
     double launchMountDelay = 2.0;
     double wakeEvaluationDelay = 2.0;
+    // How many mounts one turn of the event loop starts; with many shares due at once the rest
+    // follow in the next turns, so the interface stays responsive.
+    int mountsStartedPerTurn = 10;
 
     // Installs the network and sleep/wake triggers and the keep-alive check, and schedules the
     // launch mount unless "autoMountOnLaunch" is stored as false.
@@ -74,6 +80,8 @@ public:
     void scheduleMount(const NASConfig& config);
 
     QCoro::Task<> performMount(NASConfig config);
+    // The share is `unmounting` while the tool runs. A request for a share whose unmount is under
+    // way starts no second one: it ends when that one has recorded its outcome.
     QCoro::Task<> performUnmount(NASConfig config);
     void scheduleRetry(const NASConfig& config);
     void cancelRetry(const QUuid& configID) override;
@@ -101,6 +109,10 @@ private:
     void handleRetryRequest(const QString& nasName);
     void handleConfigRemoved(const QUuid& configID);
     void fireRetry(const QUuid& configID);
+    // Runs the start of a mount in a later turn, at most mountsStartedPerTurn per turn.
+    void startInTurn(std::function<void()> start);
+    void startQueuedMounts();
+    void retryNow(const QUuid& configID);
     bool isInStore(const QUuid& configID) const;
     // A share the keep-alive found gone is marked offline and, when its network is up, mounted
     // again after the usual delay.
@@ -124,11 +136,15 @@ private:
     MountSchedule m_schedule{this}; // delayed mounts and retries
     MountKeepAlive m_keepAlive;
     QSet<QUuid> m_mountsInFlight;
+    // Ends when the share's running unmount has recorded its outcome; later requests wait on it.
+    QHash<QUuid, QFuture<void>> m_unmountsInFlight;
     // Mounts waiting for another configuration's mount of the same share to end, by that one's id.
     QHash<QUuid, int> m_mountsWaitingBehind;
     // The launch mount has yet to run: it reads the network itself, so announcements before it
     // (the monitor's first values among them) start no evaluation of their own.
     bool m_launchMountPending = false;
+    std::deque<std::function<void()>> m_mountStarts;
+    bool m_mountStartsScheduled = false;
     QSet<QUrl> m_ownerlessMounts;
     // Each running operation holds a copy; one that ends after the strategy has gone drops its own.
     std::shared_ptr<int> m_operations = std::make_shared<int>(0);

@@ -1,5 +1,6 @@
 #include "mounting/LinuxMountTools.h"
 
+#include "model/NASConfig.h"
 #include "mounting/RcloneMount.h"
 #include "platform/AppPaths.h"
 #include "platform/FileSystemInfo.h"
@@ -50,6 +51,10 @@ bool refusedForPrivilege(const ProcessResult& result)
 }
 
 constexpr quint16 smbPort = 445;
+
+// Ends the options of sudo, ping, umount and mount.nfs4 (each checked on the real tool), so that
+// a share path, mount point or address is never read as one.
+const QString endOfOptions = QStringLiteral("--");
 
 bool isKernelNetworkMount(const QString& type)
 {
@@ -310,7 +315,8 @@ QCoro::Task<> LinuxMountTools::unmount(QString mountPoint, bool force)
         co_return;
     }
 
-    const QStringList arguments = force ? QStringList{QStringLiteral("-f"), path} : QStringList{path};
+    const QStringList arguments = force ? QStringList{QStringLiteral("-f"), endOfOptions, path}
+                                        : QStringList{endOfOptions, path};
     auto running = runWithSudoRetry(m_tools.umount, arguments, unmountTimeout);
     const ProcessResult result = co_await std::move(running);
     if (result.exitCode != 0)
@@ -325,18 +331,23 @@ QCoro::Task<ProcessResult> LinuxMountTools::runWithSudoRetry(QString program, QS
     if (!refusedForPrivilege(result) || !QFileInfo::exists(m_tools.sudo))
         co_return result;
     // "-n": sudo fails at once instead of asking for a password nobody can type here.
-    const QStringList sudoArguments = QStringList{QStringLiteral("-n"), program} + arguments;
+    const QStringList sudoArguments = QStringList{QStringLiteral("-n"), endOfOptions, program} + arguments;
     auto second = run(m_tools.sudo, sudoArguments, timeLimit);
     co_return co_await std::move(second);
 }
 
 QCoro::Task<> LinuxMountTools::mountNFS(NfsShare share)
 {
+    // mount.nfs4 reads its first argument as the export whatever it holds, even "-V"; an address
+    // is checked before any tool runs.
+    if (!NASConfig::isUsableAddress(share.address))
+        throw VantrelError::mountFailed(NASConfig::unusableAddressText(share.address));
     auto preparing = prepareMountFolder(share.mountPoint, share.requiredRoot);
     co_await std::move(preparing);
 
-    const QStringList arguments{share.address + QLatin1Char(':') + share.exportPath, share.mountPoint,
-        QStringLiteral("-o"), nfsOptions(share.readOnly)};
+    // The mount point comes after the options and "--".
+    const QStringList arguments{share.address + QLatin1Char(':') + share.exportPath, QStringLiteral("-o"),
+        nfsOptions(share.readOnly), endOfOptions, share.mountPoint};
     auto running = runWithSudoRetry(m_tools.nfsMount, arguments, mountTimeout);
     const ProcessResult result = co_await std::move(running);
     if (result.exitCode != 0)
@@ -360,9 +371,11 @@ VantrelError LinuxMountTools::nfsMountFailure(const QString& tool, const Process
 
 QCoro::Task<double> LinuxMountTools::testConnection(QString address)
 {
+    if (!NASConfig::isUsableAddress(address))
+        throw VantrelError::connectionFailed(NASConfig::unusableAddressText(address));
     const QString host = splitAddress(address).host;
     const QStringList arguments{QStringLiteral("-c"), QStringLiteral("1"), QStringLiteral("-W"),
-        QString::number(pingWait), host};
+        QString::number(pingWait), endOfOptions, host};
     QElapsedTimer clock;
     clock.start();
     auto running = run(m_tools.ping, arguments, connectionTestTimeout);

@@ -35,6 +35,16 @@ bool passwordCanBePassedOn(const QString& password)
 
 constexpr quint16 smbPort = 445;
 
+// "--" ends the options of every tool run here (sudo, ping and the BSD-style mount tools), so that
+// a share path, mount point or address given by the user is never read as one.
+const QString endOfOptions = QStringLiteral("--");
+
+void requireUsableAddress(const QString& address, VantrelError::Kind kind)
+{
+    if (!NASConfig::isUsableAddress(address))
+        throw VantrelError(kind, NASConfig::unusableAddressText(address));
+}
+
 } // namespace
 
 MountEngine::MountTurn::~MountTurn()
@@ -330,6 +340,7 @@ QCoro::Task<QUrl> MountEngine::mountSMB(NASConfig config, QList<NASConfig> confi
 {
     if (config.sharePath.isEmpty())
         throw VantrelError::mountFailed(QStringLiteral("共享路径不能为空"));
+    requireUsableAddress(config.address, VantrelError::Kind::mountFailed);
     refuseMountRootAsMountPoint(config);
 
     auto release = releaseShareFromOtherConfigs(config, std::move(configs), std::move(statuses), std::move(released));
@@ -375,7 +386,7 @@ QCoro::Task<QUrl> MountEngine::mountSMB(NASConfig config, QList<NASConfig> confi
     QStringList arguments;
     if (config.mountOptions.readOnly)
         arguments << QStringLiteral("-o") << QStringLiteral("ro");
-    arguments << smbShareUrl(user, config.address, config.sharePath) << path;
+    arguments << endOfOptions << smbShareUrl(user, config.address, config.sharePath) << path;
 
     auto waiting = waitForMountTurn();
     const MountTurn turn = co_await std::move(waiting);
@@ -396,6 +407,7 @@ QCoro::Task<QUrl> MountEngine::mountNFS(NASConfig config)
     if (config.sharePath.isEmpty())
         throw VantrelError::mountFailed(
             Localization::text(QStringLiteral("nfs.error.emptySharePath"), QStringLiteral("NFS 共享路径不能为空")));
+    requireUsableAddress(config.address, VantrelError::Kind::mountFailed);
 
     const QString path = mountPointPath(config);
     refuseMountRootAsMountPoint(config);
@@ -414,7 +426,7 @@ QCoro::Task<QUrl> MountEngine::mountNFS(NASConfig config)
     }
 
     const QStringList arguments{QStringLiteral("-o"), LinuxMountTools::nfsOptions(config.mountOptions.readOnly),
-        config.address + QLatin1Char(':') + config.sharePath, path};
+        endOfOptions, config.address + QLatin1Char(':') + config.sharePath, path};
 
     auto first = run(m_tools.nfsMount, arguments, mountTimeout);
     ProcessResult result = co_await std::move(first);
@@ -426,7 +438,8 @@ QCoro::Task<QUrl> MountEngine::mountNFS(NASConfig config)
         const bool refused = error.contains(QLatin1String("permission"))
             || error.contains(QLatin1String("not permitted"));
         if (refused && QFileInfo::exists(m_tools.sudo)) {
-            const QStringList sudoArguments = QStringList{QStringLiteral("-n"), m_tools.nfsMount} + arguments;
+            const QStringList sudoArguments = QStringList{QStringLiteral("-n"), endOfOptions, m_tools.nfsMount}
+                + arguments;
             auto retry = run(m_tools.sudo, sudoArguments, mountTimeout);
             result = co_await std::move(retry);
         }
@@ -458,8 +471,10 @@ QCoro::Task<> MountEngine::unmount(QUrl mountPoint, bool force)
         auto unmounting = linuxSet().unmount(path, force);
         co_await std::move(unmounting);
     } else {
-        const QStringList arguments = force ? QStringList{QStringLiteral("unmount"), QStringLiteral("force"), path}
-                                            : QStringList{QStringLiteral("unmount"), path};
+        // diskutil takes no "--": an absolute path is never read as an option.
+        const QString absolute = LinuxMountTools::absolutePath(path);
+        const QStringList arguments = force ? QStringList{QStringLiteral("unmount"), QStringLiteral("force"), absolute}
+                                            : QStringList{QStringLiteral("unmount"), absolute};
         auto running = run(m_tools.diskutil, arguments, mountTimeout);
         const ProcessResult result = co_await std::move(running);
         if (result.exitCode != 0)
@@ -475,6 +490,9 @@ QCoro::Task<> MountEngine::unmount(QUrl mountPoint, bool force)
 QCoro::Task<MountEngine::ConnectionTestResult> MountEngine::testConnection(NASConfig config)
 {
     const QString address = config.address;
+    if (!NASConfig::isUsableAddress(address))
+        co_return ConnectionTestResult{std::nullopt,
+            VantrelError::connectionFailed(NASConfig::unusableAddressText(address))};
     if (onLinux()) {
         try {
             auto pinging = linuxSet().testConnection(address);
@@ -486,7 +504,7 @@ QCoro::Task<MountEngine::ConnectionTestResult> MountEngine::testConnection(NASCo
     }
     QStringList arguments;
     arguments << QStringLiteral("-c") << QStringLiteral("1") << QStringLiteral("-W") << QStringLiteral("3000")
-              << address;
+              << endOfOptions << address;
     QElapsedTimer clock;
     clock.start();
     try {

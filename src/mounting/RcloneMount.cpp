@@ -31,6 +31,10 @@ const QString smbEncoding = QStringLiteral(
 
 constexpr std::chrono::milliseconds pollInterval{50};
 
+// Ends the options of rclone and fusermount3: the remote and the mount point follow it, so a
+// share path or mount point is never read as an option.
+const QString endOfOptions = QStringLiteral("--");
+
 QString shareInRemote(const QString& sharePath)
 {
     QString path = sharePath;
@@ -177,8 +181,9 @@ QCoro::Task<> RcloneMount::mount(LinuxMountTools::SmbShare share) const
     const QString remote = QStringLiteral(":smb:") + shareInRemote(share.sharePath);
 
     // The mount connects lazily and would "succeed" with a wrong password; a listing fails fast.
-    const QStringList listArguments{QStringLiteral("lsf"), remote, QStringLiteral("--max-depth"), QStringLiteral("1"),
-        QStringLiteral("--retries"), QStringLiteral("1"), QStringLiteral("--low-level-retries"), QStringLiteral("1")};
+    const QStringList listArguments{QStringLiteral("lsf"), QStringLiteral("--max-depth"), QStringLiteral("1"),
+        QStringLiteral("--retries"), QStringLiteral("1"), QStringLiteral("--low-level-retries"), QStringLiteral("1"),
+        endOfOptions, remote};
     auto listingTask = m_tools.run(rclone, listArguments, timeLimit, environment);
     const ProcessResult listed = co_await std::move(listingTask);
     if (listed.exitCode != 0) {
@@ -203,16 +208,17 @@ QCoro::Task<> RcloneMount::mount(LinuxMountTools::SmbShare share) const
     const QString mountPoint = LinuxMountTools::absolutePath(share.mountPoint);
     // Written files go to the server as soon as they are closed; the default delay lost a file
     // written right before an unmount.
-    QStringList mountArguments{QStringLiteral("mount"), remote, mountPoint, QStringLiteral("--vfs-cache-mode"),
-        QStringLiteral("writes"), QStringLiteral("--vfs-write-back"), QStringLiteral("0s"),
-        QStringLiteral("--log-file"), logFile, QStringLiteral("--log-level"), QStringLiteral("NOTICE")};
+    QStringList mountArguments{QStringLiteral("mount"), QStringLiteral("--vfs-cache-mode"), QStringLiteral("writes"),
+        QStringLiteral("--vfs-write-back"), QStringLiteral("0s"), QStringLiteral("--log-file"), logFile,
+        QStringLiteral("--log-level"), QStringLiteral("NOTICE")};
     // Others change the share too: a listing cached for rclone's default five minutes would hide
     // their new files that long. A second is what the kernel's SMB client keeps attributes.
     mountArguments << QStringLiteral("--dir-cache-time") << QStringLiteral("1s");
     // The mount table then names the server, which the live-mount test asks whether it answers.
-    mountArguments << QStringLiteral("--devname") << deviceName(share);
+    mountArguments << QStringLiteral("--devname=") + deviceName(share);
     if (share.readOnly)
         mountArguments << QStringLiteral("--read-only");
+    mountArguments << endOfOptions << remote << mountPoint;
 
     // Detached, so the mount outlives whatever becomes of this process, as a daemon would; but its
     // own process, so that a failure is known the moment it ends rather than after a wait.
@@ -305,7 +311,7 @@ QCoro::Task<> RcloneMount::removeLog(QString mountPoint) const
 
 QCoro::Task<> RcloneMount::detach(QString path) const
 {
-    const QStringList arguments{QStringLiteral("-u"), QStringLiteral("-z"), path};
+    const QStringList arguments{QStringLiteral("-u"), QStringLiteral("-z"), endOfOptions, path};
     auto detaching = m_tools.run(m_tools.tools().fusermount, arguments, m_tools.unmountTimeout);
     co_await std::move(detaching);
 }
@@ -344,7 +350,7 @@ QCoro::Task<> RcloneMount::unmount(QString path, bool force) const
     QStringList arguments{QStringLiteral("-u")};
     if (force)
         arguments << QStringLiteral("-z");
-    arguments << path;
+    arguments << endOfOptions << path;
     auto detaching = m_tools.run(fusermount, arguments, m_tools.unmountTimeout);
     const ProcessResult result = co_await std::move(detaching);
     if (result.exitCode != 0)

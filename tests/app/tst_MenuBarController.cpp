@@ -1,5 +1,7 @@
 #include "support/FileWorkGate.h"
+#include "support/StrategyStandIn.h"
 #include "support/TestMain.h"
+#include "support/gui/ViewFixture.h"
 
 #include "AppTestEnvironment.h"
 
@@ -88,6 +90,13 @@ bool sameIcon(const QIcon& a, const QIcon& b)
 {
     const QImage image = a.pixmap(32).toImage();
     return !image.isNull() && image == b.pixmap(32).toImage();
+}
+
+// The command as the tray runs it, counting the runs that have ended.
+QCoro::Task<> countEnd(QCoro::Task<> command, int* ended)
+{
+    co_await std::move(command);
+    ++*ended;
 }
 
 QAction* findAction(const QMenu* menu, const QString& text)
@@ -330,6 +339,63 @@ private slots:
         QCOMPARE(recorder.unmountAllCalls, 1);
         QCOMPARE(recorder.updateChecks, 1);
         QCOMPARE(recorder.quits, 1);
+    }
+
+    // Unmount-all through the real strategy: the menu shows the share as being unmounted while the
+    // tool runs, and choosing the command again joins that unmount instead of running another.
+    void unmountAllShowsTheUnmountUnderWayAndJoinsIt()
+    {
+        AppTestEnvironment env(nextDir());
+        test::NetworkStandIn network;
+        test::StrategyStandIn mounting(env, network.monitor, nextDir(), nextDir());
+        network.publish(QStringLiteral("192.168.1.20"), std::nullopt);
+        int unmountsEnded = 0;
+        MenuBarController::Actions actions;
+        actions.mountAll = [&mounting] { return mounting.strategy.mountAll(); };
+        actions.unmountAll = [&mounting, &unmountsEnded] {
+            return countEnd(mounting.strategy.unmountAll(), &unmountsEnded);
+        };
+        MenuBarController controller(env.appState, env.configStore, env.recentFiles, env.browserState,
+            env.languageManager, env.app.windows(), env.log, std::move(actions));
+        controller.setupStatusItem();
+        QMenu* menu = controller.menu();
+
+        NASConfig config;
+        config.name = QStringLiteral("Exports");
+        config.protocol = NASProtocol::nfs;
+        config.address = QStringLiteral("filer");
+        config.sharePath = QStringLiteral("/export/team");
+        config.authMethod = AuthMethod::guest;
+        config.networkBinding.ipRange = QStringLiteral("0.0.0.0/0");
+        env.configStore.addConfig(config);
+        QList<MountState::Kind> states;
+        connect(&env.appState, &AppStateManager::nasStatusesChanged, &controller, [&] {
+            if (const auto status = env.appState.status(config.id))
+                states << status->mountState.kind();
+        });
+
+        emit menu->aboutToShow();
+        findAction(menu, QStringLiteral("立即挂载全部"))->trigger();
+        QTRY_COMPARE(env.appState.status(config.id)->mountState.kind(), MountState::Kind::mounted);
+
+        states.clear();
+        mounting.control.set(QStringLiteral("umount.hold"));
+        emit menu->aboutToShow();
+        findAction(menu, QStringLiteral("立即断开全部"))->trigger();
+        QTRY_COMPARE(mounting.control.runs(QStringLiteral("umount")), 1);
+        emit menu->aboutToShow();
+        QCOMPARE(describe(menu).first(), QStringLiteral("[🟠 Exports  —  卸载中...]"));
+        findAction(menu, QStringLiteral("立即断开全部"))->trigger();
+        QTest::qWait(50);
+        QCOMPARE(unmountsEnded, 0); // the second waits for the first, as quitting does
+
+        mounting.control.set(QStringLiteral("umount.release"));
+        QTRY_COMPARE(unmountsEnded, 2);
+        QVERIFY(!mounting.strategy.hasOperationsUnderWay());
+        QCOMPARE(mounting.control.runs(QStringLiteral("umount")), 1);
+        QCOMPARE(states, (QList<MountState::Kind>{MountState::Kind::unmounting, MountState::Kind::idle}));
+        emit menu->aboutToShow();
+        QCOMPARE(describe(menu).first(), QStringLiteral("[⚪ Exports  —  空闲]"));
     }
 
     void trayIconIsTintedByTheOverallState()

@@ -30,6 +30,7 @@
 #include <qcoro/qcorotask.h>
 
 #include <algorithm>
+#include <ctime>
 #include <memory>
 
 using namespace vantrel;
@@ -49,6 +50,13 @@ public:
     }
     std::optional<QString> currentSSID() const override { return std::nullopt; }
 };
+
+double threadCpuMs()
+{
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) * 1000.0 + static_cast<double>(now.tv_nsec) / 1e6;
+}
 
 NASConfig share(const QString& name, bool enabled = true)
 {
@@ -304,9 +312,15 @@ private slots:
         });
         QElapsedTimer sinceBeat;
         qint64 longestGap = 0;
+        double longestBusy = 0;
+        double lastCpu = threadCpuMs();
         QTimer heartbeat;
-        connect(&heartbeat, &QTimer::timeout, &observer,
-            [&] { longestGap = std::max(longestGap, sinceBeat.restart()); });
+        connect(&heartbeat, &QTimer::timeout, &observer, [&] {
+            longestGap = std::max(longestGap, sinceBeat.restart());
+            const double cpu = threadCpuMs();
+            longestBusy = std::max(longestBusy, cpu - lastCpu);
+            lastCpu = cpu;
+        });
         sinceBeat.start();
         heartbeat.start(5);
 
@@ -319,7 +333,12 @@ private slots:
         heartbeat.stop();
 
         QCOMPARE(f.runs(QStringLiteral("mount_smbfs")), 0);
-        QVERIFY2(longestGap < 100, qPrintable(QStringLiteral("main thread stalled %1 ms").arg(longestGap)));
+        qInfo("longest gap %lld ms, busy %.1f ms", longestGap, longestBusy);
+        // The work a turn does is judged by the main thread's own CPU time: a loaded machine (the
+        // suite runs tests side by side, under the sanitizers too) also delays the beats of a main
+        // thread that does nothing, which the wall-clock gap cannot tell apart.
+        QVERIFY2(longestBusy < 100, qPrintable(QStringLiteral("main thread busy %1 ms in one turn").arg(longestBusy)));
+        QVERIFY2(longestGap < 1000, qPrintable(QStringLiteral("main thread stalled %1 ms").arg(longestGap)));
         QHash<QString, int> shownPerShare;
         QTRY_VERIFY_WITH_TIMEOUT(notificationServer.server().onScreen().size() >= shares, 5000);
         for (const QString& body : notificationServer.server().onScreen())
@@ -673,15 +692,16 @@ private slots:
         QCOMPARE(f.strategy.pendingMountCount(blank.id), 0);
         QCOMPARE(f.state(blank.id), MountState::Kind::idle);
 
-        // Asked for explicitly it is tried, but its failure arms no retry that mounts again.
+        // Asked for explicitly it is tried and refused without running the tool (no address is no
+        // host), and its failure arms no retry that mounts again.
         f.strategy.retryIntervals = {0.05};
-        f.set(QStringLiteral("mount_smbfs.exit"), "1");
         f.mountNow(blank);
         QCOMPARE(f.state(blank.id), MountState::Kind::failed);
-        QCOMPARE(blankRuns(), 1);
+        QCOMPARE(*f.appState.status(blank.id)->mountState.error(),
+            VantrelError::mountFailed(NASConfig::unusableAddressText(QString())));
         QTRY_COMPARE(f.strategy.retryTimerInterval(blank.id), std::nullopt);
         QTest::qWait(150);
-        QCOMPARE(blankRuns(), 1);
+        QCOMPARE(blankRuns(), 0);
         QTRY_COMPARE(f.notificationsFor(QStringLiteral("mount-failure-Blank")), 1);
     }
 

@@ -344,8 +344,8 @@ private slots:
 
         await(tools->mountNFS(share));
         QCOMPARE(control.calls(QStringLiteral("mount.nfs4")),
-            (QList<QStringList>{{QStringLiteral("nas.local:/export/team"), share.mountPoint, QStringLiteral("-o"),
-                QStringLiteral("vers=4,tcp,noresvport,ro")}}));
+            (QList<QStringList>{{QStringLiteral("nas.local:/export/team"), QStringLiteral("-o"),
+                QStringLiteral("vers=4,tcp,noresvport,ro"), QStringLiteral("--"), share.mountPoint}}));
         QVERIFY(control.calls(QStringLiteral("sudo")).isEmpty());
 
         // Refused for lack of privilege: once more through sudo without a prompt.
@@ -354,9 +354,9 @@ private slots:
         control.set(QStringLiteral("mount.nfs4.refuse-unprivileged"));
         await(tools->mountNFS(share));
         QCOMPARE(control.calls(QStringLiteral("sudo")),
-            (QList<QStringList>{
-                {QStringLiteral("-n"), tools->tools().nfsMount, QStringLiteral("nas.local:/export/team"),
-                    share.mountPoint, QStringLiteral("-o"), QStringLiteral("vers=4,tcp,noresvport")}}));
+            (QList<QStringList>{{QStringLiteral("-n"), QStringLiteral("--"), tools->tools().nfsMount,
+                QStringLiteral("nas.local:/export/team"), QStringLiteral("-o"), QStringLiteral("vers=4,tcp,noresvport"),
+                QStringLiteral("--"), share.mountPoint}}));
 
         control.set(QStringLiteral("sudo.needs-password"));
         VantrelError error = failureOf(tools->mountNFS(share));
@@ -393,13 +393,15 @@ private slots:
 
         await(tools->unmount(path, true));
         await(tools->unmount(path + QLatin1Char('/'), false));
-        QCOMPARE(control.calls(QStringLiteral("umount")), (QList<QStringList>{{QStringLiteral("-f"), path}, {path}}));
+        QCOMPARE(control.calls(QStringLiteral("umount")),
+            (QList<QStringList>{{QStringLiteral("-f"), QStringLiteral("--"), path}, {QStringLiteral("--"), path}}));
 
         control.reset();
         control.set(QStringLiteral("umount.refuse-unprivileged"));
         await(tools->unmount(path));
         QCOMPARE(control.calls(QStringLiteral("sudo")),
-            (QList<QStringList>{{QStringLiteral("-n"), tools->tools().umount, path}}));
+            (QList<QStringList>{
+                {QStringLiteral("-n"), QStringLiteral("--"), tools->tools().umount, QStringLiteral("--"), path}}));
 
         control.set(QStringLiteral("sudo.needs-password"));
         const VantrelError error = failureOf(tools->unmount(path));
@@ -415,7 +417,7 @@ private slots:
         await(tools->testConnection(QStringLiteral("nas.local:4450")));
         QCOMPARE(control.calls(QStringLiteral("ping")),
             (QList<QStringList>{{QStringLiteral("-c"), QStringLiteral("1"), QStringLiteral("-W"), QStringLiteral("3"),
-                QStringLiteral("nas.local")}}));
+                QStringLiteral("--"), QStringLiteral("nas.local")}}));
 
         control.set(QStringLiteral("ping.exit"), "1");
         QCOMPARE(failureOf(tools->testConnection(QStringLiteral("nas.local"))),

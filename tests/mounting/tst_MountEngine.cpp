@@ -91,6 +91,45 @@ NASConfig nfsConfig(const QString& name)
     return config;
 }
 
+// User text made to look like options, with Tcl's and rclone's special characters; each starts
+// with "-Z", which no tool's own option here does.
+const QString hostileShare = QStringLiteral("-Zshare,host=evil:x\"$y[1]");
+const QString hostileUser = QStringLiteral("-Zuser'a=b,c");
+const QString hostileMountPoint = QStringLiteral("-Zmount [x]");
+
+// User text never names an option: it follows "--", or sits inside an argument that starts with
+// text of ours (a URL, an NFS export, an rclone remote, an option's value).
+void verifyOperandsOnly(const QString& tool, const QList<QStringList>& calls)
+{
+    QVERIFY2(!calls.isEmpty(), qPrintable(tool + QStringLiteral(" never ran")));
+    for (const QStringList& argv : calls) {
+        const qsizetype end = argv.indexOf(QStringLiteral("--"));
+        for (qsizetype i = 0; i < argv.size(); ++i) {
+            // An option's name is ours; only its value, after "=", may hold user text.
+            const QString& argument = argv.at(i);
+            const bool option = argument.startsWith(QLatin1Char('-')) && (end < 0 || i < end);
+            QVERIFY2(!(option && argument.section(QLatin1Char('='), 0, 0).contains(QStringLiteral("-Z"))),
+                qPrintable(tool + QStringLiteral(" reads user text as an option: ") + argv.join(QLatin1Char(' '))));
+        }
+    }
+}
+
+// A stand-in for rclone that records its runs: listings succeed, a mount is refused.
+QString rcloneStandIn(const QString& folder)
+{
+    const QString path = folder + QStringLiteral("/rclone");
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return {};
+    file.write("#!/bin/bash\nfake_tool=rclone\n. \"" + QFile::encodeName(toolsDir)
+        + "/fake-common.sh\"\nfake_record \"$@\"\n"
+          "[ \"$1\" = obscure ] && { echo obscured; exit 0; }\n"
+          "[ \"$1\" = mount ] && { echo 'refused by the stand-in' >&2; exit 1; }\nexit 0\n");
+    file.close();
+    file.setPermissions(file.permissions() | QFile::ExeOwner);
+    return path;
+}
+
 } // namespace
 
 class TestMountEngine : public QObject {
@@ -204,7 +243,7 @@ private slots:
         QVERIFY(QFileInfo(path).isDir());
         QCOMPARE(QString::fromUtf8(f.read(QStringLiteral("mount_smbfs.received"))), password);
         QCOMPARE(f.calls(QStringLiteral("mount_smbfs")),
-            (QList<QStringList>{{QStringLiteral("//alice@nas.local/a$b%5B1%5D"), path}}));
+            (QList<QStringList>{{QStringLiteral("--"), QStringLiteral("//alice@nas.local/a$b%5B1%5D"), path}}));
         QVERIFY(!QFile::exists(marker));
     }
 
@@ -239,19 +278,19 @@ private slots:
         const QString path = f.root + QStringLiteral("/guest");
         await(f.engine->mountSMB(config));
         QCOMPARE(f.calls(QStringLiteral("mount_smbfs")).last(),
-            (QStringList{"-o", "ro", "//guest@nas.local/team/docs%202024/%25", path}));
+            (QStringList{"-o", "ro", "--", "//guest@nas.local/team/docs%202024/%25", path}));
 
         config.mountOptions.readOnly = false;
         config.sharePath = QStringLiteral("/");
         await(f.engine->mountSMB(config));
-        QCOMPARE(f.calls(QStringLiteral("mount_smbfs")).last(), (QStringList{"//guest@nas.local/", path}));
+        QCOMPARE(f.calls(QStringLiteral("mount_smbfs")).last(), (QStringList{"--", "//guest@nas.local/", path}));
 
         // A password configuration without a user name logs in as "guest".
         config = smbConfig(QStringLiteral("guest"));
         config.username.reset();
         QVERIFY(f.keychain.savePassword(QStringLiteral("pw"), config.keychainIdentifier));
         await(f.engine->mountSMB(config));
-        QCOMPARE(f.calls(QStringLiteral("mount_smbfs")).last(), (QStringList{"//guest@nas.local/team", path}));
+        QCOMPARE(f.calls(QStringLiteral("mount_smbfs")).last(), (QStringList{"--", "//guest@nas.local/team", path}));
 
         config = guestConfig(QStringLiteral("guest"));
         f.set(QStringLiteral("mount_smbfs.exit"), "64");
@@ -291,7 +330,8 @@ private slots:
         await(std::move(task));
 
         QCOMPARE(f.calls(QStringLiteral("mount_smbfs")),
-            (QList<QStringList>{{"-N", "-o", "ro", "//alice@nas.local/team", f.root + QStringLiteral("/noexpect")}}));
+            (QList<QStringList>{
+                {"-N", "-o", "ro", "--", "//alice@nas.local/team", f.root + QStringLiteral("/noexpect")}}));
         QVERIFY(!f.exists(QStringLiteral("mount_smbfs.received")));
         QCOMPARE(f.secrets.findInternetPassword(QStringLiteral("nas.local"), QStringLiteral("alice")).status,
             SecretStore::itemNotFound);
@@ -441,17 +481,17 @@ private slots:
         config.sharePath = QStringLiteral("/export/a b/");
         await(f.engine->mountNFS(config));
         QCOMPARE(f.calls(QStringLiteral("mount_nfs")),
-            (QList<QStringList>{{"-o", "vers=4,tcp,noresvport", "filer:/export/data", path},
-                {"-o", "vers=4,tcp,noresvport,ro", "filer:/export/a b/", path}}));
+            (QList<QStringList>{{"-o", "vers=4,tcp,noresvport", "--", "filer:/export/data", path},
+                {"-o", "vers=4,tcp,noresvport,ro", "--", "filer:/export/a b/", path}}));
 
         // Refused for lack of privilege: once more through sudo -n, which succeeds.
         f.unset(QStringLiteral("mount_nfs.argv"));
         f.set(QStringLiteral("mount_nfs.refuse-unprivileged"));
         config.mountOptions.readOnly = false;
         QCOMPARE(await(f.engine->mountNFS(config)), MountEngine::directoryUrl(path));
-        const QStringList arguments{"-o", "vers=4,tcp,noresvport", "filer:/export/a b/", path};
+        const QStringList arguments{"-o", "vers=4,tcp,noresvport", "--", "filer:/export/a b/", path};
         QCOMPARE(f.calls(QStringLiteral("mount_nfs")), (QList<QStringList>{arguments, arguments}));
-        QCOMPARE(f.calls(QStringLiteral("sudo")), (QList<QStringList>{QStringList{"-n", nfsTool} + arguments}));
+        QCOMPARE(f.calls(QStringLiteral("sudo")), (QList<QStringList>{QStringList{"-n", "--", nfsTool} + arguments}));
 
         // sudo would need a password.
         f.set(QStringLiteral("sudo.needs-password"));
@@ -536,7 +576,7 @@ private slots:
         QVERIFY(result.succeeded());
         QVERIFY(!result.error);
         QVERIFY(*result.latency > 0.0 && *result.latency < 5.0);
-        QCOMPARE(f.calls(QStringLiteral("ping")), (QList<QStringList>{{"-c", "1", "-W", "3000", "192.0.2.7"}}));
+        QCOMPARE(f.calls(QStringLiteral("ping")), (QList<QStringList>{{"-c", "1", "-W", "3000", "--", "192.0.2.7"}}));
 
         f.set(QStringLiteral("ping.exit"), "2");
         result = await(f.engine->testConnection(config));
@@ -555,6 +595,89 @@ private slots:
         result = await(f.make(tools)->testConnection(config));
         QCOMPARE(result.error->kind(), VantrelError::Kind::mountFailed);
         QVERIFY(result.error->payload().startsWith(QStringLiteral("Failed to launch /nonexistent/ping: ")));
+    }
+
+    // Whatever the user typed for a share, user, export or mount point, every tool of either set
+    // reads it as an operand, never as an option; an address that is no host runs nothing.
+    void userTextNeverReachesAToolAsAnOption()
+    {
+        Fixture f;
+        const QString previous = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(f.dir.path())); // the relative mount point lands in the test's folder
+        const auto restore = qScopeGuard([&previous] { QDir::setCurrent(previous); });
+
+        NASConfig smb = smbConfig(QStringLiteral("-Zname"));
+        smb.sharePath = hostileShare;
+        smb.username = hostileUser;
+        smb.mountOptions.customMountPoint = hostileMountPoint;
+        smb.mountOptions.readOnly = true;
+        QVERIFY(f.keychain.savePassword(QStringLiteral("-Zpassword"), smb.keychainIdentifier));
+        NASConfig nfs = nfsConfig(QStringLiteral("-Zname"));
+        nfs.sharePath = QStringLiteral("-Zexport");
+        nfs.mountOptions.customMountPoint = hostileMountPoint;
+        const QUrl mountPoint = QUrl::fromLocalFile(hostileMountPoint);
+
+        // The macOS set: ping, mount_smbfs through expect and with -N, mount_nfs and its sudo
+        // retry, diskutil.
+        QVERIFY(await(f.engine->testConnection(smb)).succeeded());
+        await(f.engine->mountSMB(smb));
+        SystemTools noExpect = test::standInTools();
+        noExpect.expect = f.dir.filePath(QStringLiteral("no-expect"));
+        await(f.make(noExpect)->mountSMB(smb));
+        f.set(QStringLiteral("mount_nfs.refuse-unprivileged"));
+        await(f.engine->mountNFS(nfs));
+        await(f.engine->unmount(mountPoint, true));
+        for (const QString& tool : {QStringLiteral("ping"), QStringLiteral("mount_smbfs"), QStringLiteral("mount_nfs"),
+                 QStringLiteral("sudo"), QStringLiteral("diskutil")})
+            verifyOperandsOnly(tool, f.calls(tool));
+        QCOMPARE(f.runs(QStringLiteral("mount_smbfs")), 2);
+        QCOMPARE(f.runs(QStringLiteral("mount_nfs")), 2);
+
+        // The Linux set: ping, rclone's listing and mount, mount.nfs4 and umount with their sudo
+        // retries, fusermount3 (detaching and unmounting a user-space mount).
+        f.reset();
+        SystemTools linux = test::linuxStandInTools();
+        linux.rclone = rcloneStandIn(f.dir.path());
+        linux.fusermount = toolsDir + QStringLiteral("/umount");
+        const auto engine = f.make(linux);
+        engine->linuxTools().logFolder = f.dir.filePath(QStringLiteral("rclone-logs"));
+        smb.address = QStringLiteral("127.0.0.1:") + QString::number(server.port()); // a server that answers
+        QVERIFY(await(engine->testConnection(smb)).succeeded());
+        QCOMPARE(failureOf(engine->mountSMB(smb)).kind(), VantrelError::Kind::mountFailed);
+        f.set(QStringLiteral("mount.nfs4.refuse-unprivileged"));
+        f.set(QStringLiteral("umount.refuse-unprivileged"));
+        await(engine->mountNFS(nfs));
+        await(engine->unmount(mountPoint, true));
+        f.unset(QStringLiteral("umount.refuse-unprivileged"));
+        const RcloneMount userSpace(engine->linuxTools());
+        await(userSpace.detach(hostileMountPoint));
+        await(userSpace.unmount(hostileMountPoint, false));
+        for (const QString& tool : {QStringLiteral("ping"), QStringLiteral("rclone"), QStringLiteral("mount.nfs4"),
+                 QStringLiteral("sudo"), QStringLiteral("umount")})
+            verifyOperandsOnly(tool, f.calls(tool));
+        QCOMPARE(f.runs(QStringLiteral("rclone")), 3); // obscure, lsf, mount
+        QCOMPARE(f.runs(QStringLiteral("umount")), 4); // umount and its sudo retry, then fusermount3 twice
+        QVERIFY(f.calls(QStringLiteral("umount")).last().endsWith(hostileMountPoint));
+
+        // An address that is no host name or IP literal is refused before any tool runs.
+        f.reset();
+        for (const QString& address :
+            {QStringLiteral("-V"), QStringLiteral("--help"), QStringLiteral("-oX=y"), QStringLiteral("nas local"),
+                QStringLiteral("nas,host=evil"), QStringLiteral("[nas]:445"), QStringLiteral("nas:0"), QString()}) {
+            smb.address = address;
+            nfs.address = address;
+            const VantrelError expected = VantrelError::mountFailed(NASConfig::unusableAddressText(address));
+            for (MountEngine* tools : {f.engine.get(), engine.get()}) {
+                const MountEngine::ConnectionTestResult result = await(tools->testConnection(smb));
+                QVERIFY(result.error);
+                QCOMPARE(*result.error, VantrelError::connectionFailed(NASConfig::unusableAddressText(address)));
+                QCOMPARE(failureOf(tools->mountSMB(smb)), expected);
+                QCOMPARE(failureOf(tools->mountNFS(nfs)), expected);
+            }
+        }
+        for (const QString& tool : {QStringLiteral("ping"), QStringLiteral("rclone"), QStringLiteral("mount.nfs4"),
+                 QStringLiteral("mount_smbfs"), QStringLiteral("mount_nfs"), QStringLiteral("sudo")})
+            QCOMPARE(f.runs(tool), 0);
     }
 
     // A password that cannot travel intact is refused before any tool runs, and the error (shown
@@ -799,9 +922,9 @@ private slots:
         const QString path = f.root + QStringLiteral("/Exports");
         QCOMPARE(await(engine->mountNFS(config)), MountEngine::directoryUrl(path));
         QCOMPARE(f.calls(QStringLiteral("mount.nfs4")),
-            (QList<QStringList>{{"filer:/export/data", path, "-o", "vers=4,tcp,noresvport"}}));
+            (QList<QStringList>{{"filer:/export/data", "-o", "vers=4,tcp,noresvport", "--", path}}));
         await(engine->unmount(MountEngine::directoryUrl(path)));
-        QCOMPARE(f.calls(QStringLiteral("umount")), (QList<QStringList>{{path}}));
+        QCOMPARE(f.calls(QStringLiteral("umount")), (QList<QStringList>{{"--", path}}));
         QVERIFY(!QFileInfo::exists(path));
 
         // A name that would put the mount point on the root or outside it never reaches a tool.
@@ -815,7 +938,7 @@ private slots:
         config.address = QStringLiteral("192.0.2.7");
         const MountEngine::ConnectionTestResult result = await(engine->testConnection(config));
         QVERIFY(result.succeeded());
-        QCOMPARE(f.calls(QStringLiteral("ping")), (QList<QStringList>{{"-c", "1", "-W", "3", "192.0.2.7"}}));
+        QCOMPARE(f.calls(QStringLiteral("ping")), (QList<QStringList>{{"-c", "1", "-W", "3", "--", "192.0.2.7"}}));
     }
 };
 

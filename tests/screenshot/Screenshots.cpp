@@ -252,6 +252,13 @@ QList<ScreenshotWindow> screenshotWindows()
     QList<ScreenshotWindow> windows{
         {QStringLiteral("main"), QStringLiteral("Vantrel"), QSize(760, 500),
             [](ViewFixture& fx) -> QWidget* { return mainWindow(fx); }},
+        // Nothing mounted and nothing selected: the detail column's placeholder.
+        {QStringLiteral("main-placeholder"), QStringLiteral("Vantrel"), QSize(760, 500),
+            [](ViewFixture& fx) -> QWidget* {
+                for (const NASConfig& config : fx.configStore.configs())
+                    fx.setState(config, MountState::idle());
+                return mainWindow(fx);
+            }},
         // The editor where the user meets it: in the detail column, beside the list.
         {QStringLiteral("main-editor"), QStringLiteral("Vantrel"), QSize(760, 640),
             [](ViewFixture& fx) { return mainWindowEditing(fx, QStringLiteral("Backup Server")); }},

@@ -99,6 +99,15 @@ FileBrowserView::FileBrowserView(const NASConfig& config, const QUrl& mountPoint
     m_home = headerButton(QStringLiteral("homeButton"), QStringLiteral("house"));
     for (QPushButton* button : {m_back, m_refresh, m_home})
         navigation->addWidget(button);
+    // Symbols only: named and reachable for the keyboard and screen readers.
+    for (const auto& [button, text] :
+        {std::pair{m_back, Localization::text(QStringLiteral("browser.back"), QStringLiteral("Back"))},
+            std::pair{m_refresh, Localization::text(QStringLiteral("browser.refresh"), QStringLiteral("Refresh"))},
+            std::pair{m_home, Localization::text(QStringLiteral("browser.home"), QStringLiteral("Home"))}}) {
+        button->setToolTip(text);
+        button->setAccessibleName(text);
+        button->setFocusPolicy(Qt::StrongFocus);
+    }
     header->addLayout(navigation);
     header->addStretch(1);
     m_openInFinder = headerButton(QStringLiteral("openInFinderButton"), QStringLiteral("finder"),

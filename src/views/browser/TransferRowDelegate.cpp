@@ -113,8 +113,12 @@ TransferRowDelegate::Shape TransferRowDelegate::shapeOf(TransferStatus status, c
 QSize TransferRowDelegate::sizeHint(const QStyleOptionViewItem&, const QModelIndex& index) const
 {
     // The list asks every row at each layout: what decides the height is read without the task.
-    const Shape shape = shapeOf(TransferStatus(index.data(TransferQueueModel::StatusRole).toInt()),
-        index.data(TransferQueueModel::ErrorMessageRole).toString());
+    const auto status = TransferStatus(index.data(TransferQueueModel::StatusRole).toInt());
+    // Only a task that stopped can carry an error.
+    const bool mayHaveError = status != TransferStatus::pending && status != TransferStatus::running
+        && status != TransferStatus::completed;
+    const Shape shape = shapeOf(status,
+        mayHaveError ? index.data(TransferQueueModel::ErrorMessageRole).toString() : QString());
     const quint64 key = (quint64(shape.running) << 40) | (quint64(shape.errorLines) << 32) | quint32(m_width);
     if (const auto found = m_heights.constFind(key); found != m_heights.cend())
         return {m_width, *found};

@@ -102,6 +102,18 @@ QWidget* MainDetailColumn::buildPlaceholder()
     placeholder->setObjectName(QStringLiteral("detailPlaceholder"));
     auto* layout = new QVBoxLayout(placeholder);
     layout->setSpacing(12);
+    // Wrapped texts are centred by stretches rather than by alignment: the column then measures
+    // their lines at the width they get, not at its own, and gives them all the height they need.
+    // Each takes the room its text needs on one line, when the column has it, and wraps only then.
+    const auto addCentred = [layout](QLabel* label) {
+        const int oneLine = label->fontMetrics().horizontalAdvance(label->text()) + 2;
+        label->setMaximumWidth(std::min(label->maximumWidth(), oneLine));
+        auto* row = new QHBoxLayout;
+        row->addStretch(0);
+        row->addWidget(label, 1);
+        row->addStretch(0);
+        layout->addLayout(row);
+    };
     layout->addStretch();
     layout->addWidget(Theme::symbolLabel(QStringLiteral("externaldrive.connected.to.line.below"),
                           Theme::Color::secondary, QFontMetrics(Theme::systemFont(48)).height()),
@@ -111,14 +123,14 @@ QWidget* MainDetailColumn::buildPlaceholder()
         Theme::TextStyle::title3, Theme::Color::secondary);
     title->setObjectName(QStringLiteral("placeholderTitle"));
     title->setAlignment(Qt::AlignHCenter);
-    layout->addWidget(title, 0, Qt::AlignHCenter);
+    addCentred(title);
     QLabel* hint = Theme::label(Localization::text(QStringLiteral("main.emptyDetailHint"),
                                     QStringLiteral("从左侧列表选择已有配置，或点击上方按钮添加新的 NAS")),
         Theme::TextStyle::caption, Theme::Color::tertiary);
     hint->setObjectName(QStringLiteral("placeholderHint"));
     hint->setAlignment(Qt::AlignHCenter);
     hint->setMaximumWidth(250);
-    layout->addWidget(hint, 0, Qt::AlignHCenter);
+    addCentred(hint);
     layout->addStretch();
     return placeholder;
 }

@@ -27,18 +27,21 @@ MainWindowToolbar::MainWindowToolbar(QWidget* parent)
         button->setObjectName(name);
         button->setAutoRaise(true);
         button->setToolTip(tooltip);
-        button->setAccessibleName(tooltip);
+        button->setFocusPolicy(Qt::StrongFocus);
         Theme::setSymbol(button, symbol, Theme::Color::primary, iconSize);
         connect(button, &QToolButton::clicked, this, request);
         addWidget(button);
         return button;
     };
-    addButton(QStringLiteral("toolbar.about"), QStringLiteral("info.circle"),
+    QToolButton* about = addButton(QStringLiteral("toolbar.about"), QStringLiteral("info.circle"),
         Localization::text(QStringLiteral("main.about"), QStringLiteral("关于 Vantrel")),
         &MainWindowToolbar::aboutRequested);
-    addButton(QStringLiteral("toolbar.settings"), QStringLiteral("gear"),
+    QToolButton* settings = addButton(QStringLiteral("toolbar.settings"), QStringLiteral("gear"),
         Localization::text(QStringLiteral("main.openSettings"), QStringLiteral("打开设置")),
         &MainWindowToolbar::settingsRequested);
+    // The symbol-only buttons are named by their tooltips, the add button by its title.
+    about->setAccessibleName(about->toolTip());
+    settings->setAccessibleName(settings->toolTip());
     QToolButton* add = addButton(QStringLiteral("toolbar.add"), QStringLiteral("plus"),
         Localization::text(QStringLiteral("main.addNASTooltip"), QStringLiteral("添加新的 NAS 配置")),
         &MainWindowToolbar::addRequested);

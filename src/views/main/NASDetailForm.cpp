@@ -2,6 +2,8 @@
 
 #include "platform/Localization.h"
 #include "views/widgets/FormPage.h"
+#include "views/widgets/Picker.h"
+#include "views/widgets/PromptField.h"
 #include "views/widgets/SegmentedControl.h"
 #include "views/widgets/Theme.h"
 
@@ -38,18 +40,18 @@ QWidget* noteRow(const QString& objectName, const QString& symbol, Theme::Color 
     return row;
 }
 
-QLineEdit* textField(const QString& objectName, const QString& text, const QString& prompt, QWidget* parent)
+PromptField* textField(const QString& objectName, const QString& text, const QString& prompt, QWidget* parent)
 {
-    auto* field = new QLineEdit(text, parent);
+    auto* field = new PromptField(text, parent);
     field->setObjectName(objectName);
-    field->setPlaceholderText(prompt);
+    field->setPrompt(prompt);
     return field;
 }
 
 template <typename E>
 QComboBox* enumPicker(const QString& objectName, E selected, QWidget* parent)
 {
-    auto* picker = new QComboBox(parent);
+    auto* picker = new Picker(parent);
     picker->setObjectName(objectName);
     const QList<E> cases = allCases<E>();
     for (const E value : cases)
@@ -120,8 +122,10 @@ void NASDetailForm::buildBasicInfoSection(const NASConfig& source)
     m_basicSection->addIndentedRow(m_nfsVersionNote);
 
     form->addRow(Localization::text(QStringLiteral("nas.address"), QStringLiteral("地址")), m_address);
-    // Its label and prompt follow the protocol.
-    form->addRow(new QLabel(m_basicSection), m_sharePath);
+    // Its label and prompt follow the protocol; the label names it to assistive technology.
+    auto* sharePathLabel = new QLabel(m_basicSection);
+    sharePathLabel->setBuddy(m_sharePath);
+    form->addRow(sharePathLabel, m_sharePath);
 }
 
 void NASDetailForm::buildAuthSection(const NASConfig& source)
@@ -272,7 +276,7 @@ void NASDetailForm::updateProtocolRows()
     setLabelText(basic, m_sharePath,
         nfs ? Localization::text(QStringLiteral("nfs.sharePath"), QStringLiteral("NFS 导出路径"))
             : Localization::text(QStringLiteral("nas.sharePath"), QStringLiteral("共享路径")));
-    m_sharePath->setPlaceholderText(nfs
+    m_sharePath->setPrompt(nfs
             ? Localization::text(QStringLiteral("nfs.sharePathPlaceholder"),
                 QStringLiteral("例如：/ 或 /volume1/shared"))
             : Localization::text(QStringLiteral("nas.sharePathPlaceholder"), QStringLiteral("例如：/shared/media")));

@@ -17,6 +17,7 @@ namespace vantrel {
 
 class FormPage;
 class FormSection;
+class PromptField;
 class SegmentedControl;
 
 // The share editor's own fields, built into the form page it is given as three sections: basic
@@ -71,7 +72,7 @@ private:
     SegmentedControl* m_protocolPicker = nullptr;
     QWidget* m_nfsVersionNote = nullptr;
     QLineEdit* m_address = nullptr;
-    QLineEdit* m_sharePath = nullptr;
+    PromptField* m_sharePath = nullptr;
     QComboBox* m_authMethodPicker = nullptr;
     QLineEdit* m_username = nullptr;
     QLineEdit* m_password = nullptr;

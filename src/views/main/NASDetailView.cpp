@@ -160,8 +160,13 @@ void NASDetailView::testConnection()
     // One test at a time; the button is disabled meanwhile.
     if (!canTest())
         return;
-    setTestResult(TestConnectionResult::testing());
     const NASConfig config = buildConfig();
+    // Said in the editor's words, without the engine's "Connection failed" prefix twice over.
+    if (!NASConfig::isUsableAddress(config.address)) {
+        setTestResult(TestConnectionResult::failure(NASConfig::unusableAddressText(config.address)));
+        return;
+    }
+    setTestResult(TestConnectionResult::testing());
 
     QPointer<NASDetailView> self(this);
     MountEngine* engine = &m_services.engine;

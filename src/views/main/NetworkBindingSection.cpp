@@ -4,6 +4,7 @@
 #include "platform/Localization.h"
 #include "views/main/NASDetailForm.h"
 #include "views/widgets/FormPage.h"
+#include "views/widgets/PromptField.h"
 #include "views/widgets/SegmentedControl.h"
 #include "views/widgets/Theme.h"
 #include "views/widgets/WrapLayout.h"
@@ -48,13 +49,13 @@ NetworkBindingSection::NetworkBindingSection(FormSection* section, NetworkMonito
     , m_strategy(binding.strategy)
     , m_ssids(binding.ssidList)
     , m_strategyPicker(new SegmentedControl({}, section))
-    , m_ipRange(new QLineEdit(binding.ipRange, section))
+    , m_ipRange(new PromptField(binding.ipRange, section))
     , m_presets(new QWidget(section))
     , m_currentNetworkRow(new QWidget(section))
     , m_currentNetwork(NASDetailForm::caption({}, m_currentNetworkRow))
     , m_ssidList(new QListWidget(section))
     , m_addRow(new QWidget(section))
-    , m_newSSID(new QLineEdit(m_addRow))
+    , m_newSSID(new PromptField({}, m_addRow))
     , m_addSSID(new QPushButton(Localization::text(QStringLiteral("common.add"), QStringLiteral("添加")), m_addRow))
 {
     setObjectName(QStringLiteral("NetworkBindingSection"));
@@ -229,7 +230,12 @@ void NetworkBindingSection::rebuildSSIDList()
         auto* remove = new QToolButton(row);
         remove->setObjectName(QStringLiteral("removeSSIDButton"));
         remove->setAutoRaise(true);
-        remove->setFocusPolicy(Qt::NoFocus);
+        // Only a symbol: its name and tooltip say what it does, and the keyboard reaches it.
+        const QString removeText = Localization::textFormat(QStringLiteral("nas.networkBinding.ssid.remove"),
+            QStringLiteral("Remove %@"), {name});
+        remove->setToolTip(removeText);
+        remove->setAccessibleName(removeText);
+        remove->setFocusPolicy(Qt::StrongFocus);
         Theme::setSymbol(remove, QStringLiteral("minus.circle.fill"), Theme::Color::red, symbolSize);
         // Queued: the removal rebuilds the list and so deletes the button that was clicked.
         connect(remove, &QToolButton::clicked, this, [this, name] {
@@ -243,6 +249,7 @@ void NetworkBindingSection::rebuildSSIDList()
 
         auto* item = new QListWidgetItem(m_ssidList);
         item->setData(Qt::UserRole, name);
+        item->setData(Qt::AccessibleTextRole, name);
         item->setSizeHint(row->sizeHint());
         m_ssidList->setItemWidget(item, row);
     }

@@ -81,7 +81,19 @@ QVariant ShareListModel::data(const QModelIndex& index, int role) const
     switch (role) {
     case Qt::DisplayRole:
     case Qt::AccessibleTextRole: return config.name;
-    case Qt::AccessibleDescriptionRole: return StatusIndicator::accessibilityText(state);
+    case Qt::AccessibleDescriptionRole: {
+        // What the row shows besides the name, in its order: the dot, the second line, the badge.
+        QStringList parts{StatusIndicator::accessibilityText(state)};
+        if (const auto url = link(current)) {
+            parts << Localization::textFormat(QStringLiteral("main.mountPointLink"), QStringLiteral("Mount point %@"),
+                {linkText(*url)});
+        } else if (!config.address.isEmpty()) {
+            parts << config.address;
+        }
+        if (config.isEnabled)
+            parts << badge(m_network.matchDetails(config)).text;
+        return parts.join(QStringLiteral(", "));
+    }
     case Qt::ToolTipRole: return config.name.isEmpty() ? QVariant() : QVariant(config.name);
     case ConfigIDRole: return config.id;
     case MountStateRole: return QVariant::fromValue(state);
@@ -138,7 +150,7 @@ void ShareListModel::refreshNetwork()
     m_networkRefreshID = QUuid::createUuid();
     if (!m_configs.isEmpty())
         emit dataChanged(index(0), index(int(m_configs.size()) - 1),
-            {BadgeMatchedRole, BadgeTextRole, BadgeSymbolRole});
+            {BadgeMatchedRole, BadgeTextRole, BadgeSymbolRole, Qt::AccessibleDescriptionRole});
     emit networkRefreshed(m_networkRefreshID);
 }
 

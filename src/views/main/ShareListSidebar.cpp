@@ -15,9 +15,91 @@
 #include <QLabel>
 #include <QListView>
 #include <QMenu>
+#include <QMouseEvent>
 #include <QVBoxLayout>
 
+#include <functional>
+
 namespace vantrel {
+
+namespace {
+
+// The share list. Only the left button picks a row: a right press is left to the context menu and
+// changes nothing else. A mounted row's link is a button inside the row: pressed and released on
+// it, it opens the mount point, and it never picks the row.
+class ShareListView final : public QListView {
+public:
+    std::function<void(const QUrl&)> linkActivated;
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override
+    {
+        if (event->button() != Qt::LeftButton) {
+            event->accept();
+            return;
+        }
+        m_pressedLink = linkAt(event->position().toPoint());
+        if (m_pressedLink.isValid()) {
+            event->accept();
+            return;
+        }
+        QListView::mousePressEvent(event);
+    }
+
+    void mouseDoubleClickEvent(QMouseEvent* event) override
+    {
+        // The second click of a double click on the link is one more click of it.
+        if (event->button() != Qt::LeftButton || linkAt(event->position().toPoint()).isValid()) {
+            mousePressEvent(event);
+            return;
+        }
+        QListView::mouseDoubleClickEvent(event);
+    }
+
+    void mouseMoveEvent(QMouseEvent* event) override
+    {
+        // A press on the link never turns into a drag that selects.
+        if (m_pressedLink.isValid()) {
+            event->accept();
+            return;
+        }
+        QListView::mouseMoveEvent(event);
+    }
+
+    void mouseReleaseEvent(QMouseEvent* event) override
+    {
+        if (event->button() != Qt::LeftButton) {
+            event->accept();
+            return;
+        }
+        const QPersistentModelIndex pressed = std::exchange(m_pressedLink, QPersistentModelIndex());
+        if (!pressed.isValid()) {
+            QListView::mouseReleaseEvent(event);
+            return;
+        }
+        event->accept();
+        if (linkAt(event->position().toPoint()) == pressed && linkActivated)
+            linkActivated(pressed.data(ShareListModel::LinkRole).toUrl());
+    }
+
+private:
+    // The row whose link lies under the point; none elsewhere.
+    QPersistentModelIndex linkAt(const QPoint& position) const
+    {
+        const QModelIndex index = indexAt(position);
+        if (!index.isValid() || !index.data(ShareListModel::LinkRole).toUrl().isValid())
+            return {};
+        QStyleOptionViewItem option;
+        initViewItemOption(&option);
+        option.rect = visualRect(index);
+        return ShareRowDelegate::layout(option, index).link.contains(position) ? QPersistentModelIndex(index)
+                                                                               : QPersistentModelIndex();
+    }
+
+    QPersistentModelIndex m_pressedLink;
+};
+
+} // namespace
 
 ShareListSidebar::ShareListSidebar(NASConfigStore& configStore, AppStateManager& appState, NetworkMonitor& network,
     QWidget* parent)
@@ -44,7 +126,9 @@ ShareListSidebar::ShareListSidebar(NASConfigStore& configStore, AppStateManager&
     header->setContentsMargins(ShareRowDelegate::inset + 4, 8, ShareRowDelegate::inset, 4);
     columnLayout->addWidget(header);
 
-    m_list = new QListView;
+    auto* list = new ShareListView;
+    list->linkActivated = [this](const QUrl& mountPoint) { emit linkActivated(mountPoint); };
+    m_list = list;
     m_list->setObjectName(QStringLiteral("shareList"));
     m_list->setModel(m_model);
     auto* delegate = new ShareRowDelegate(m_pulse, m_list);
@@ -75,7 +159,6 @@ ShareListSidebar::ShareListSidebar(NASConfigStore& configStore, AppStateManager&
     grid->addWidget(m_emptyHint, 0, 0, Qt::AlignCenter);
 
     connect(m_list->selectionModel(), &QItemSelectionModel::selectionChanged, this, &ShareListSidebar::reportPick);
-    connect(delegate, &ShareRowDelegate::linkActivated, this, &ShareListSidebar::linkActivated);
     connect(m_list, &QListView::customContextMenuRequested, this, [this](const QPoint& position) {
         const QModelIndex index = m_list->indexAt(position);
         if (!index.isValid())

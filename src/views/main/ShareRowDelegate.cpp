@@ -7,7 +7,6 @@
 #include "views/widgets/Theme.h"
 
 #include <QApplication>
-#include <QMouseEvent>
 #include <QPainter>
 
 namespace vantrel {
@@ -55,22 +54,33 @@ int textHeight(const QModelIndex& index)
     return hasBadge(index) ? lines + ShareRowDelegate::lineSpacing + smallLineHeight() : lines;
 }
 
-// A symbol and a text side by side; returns the width both take.
+// A symbol and a text side by side, over a rounded backdrop when one is given; returns the width
+// both take.
 int drawSymbolAndText(QPainter& painter, const QRect& line, const QString& symbol, const QString& text,
-    const QColor& colour, int symbolSpacing)
+    const QColor& colour, int symbolSpacing, const QColor& backdrop = {})
 {
     const int symbolSize = smallSymbolSize();
+    const QRect textRect = line.adjusted(symbolSize + symbolSpacing, 0, 0, 0);
+    const QFontMetrics metrics(painter.font());
+    const QString shown = metrics.elidedText(text, Qt::ElideRight, std::max(0, textRect.width()));
+    const int width = symbolSize + symbolSpacing + metrics.horizontalAdvance(shown);
+    if (backdrop.isValid()) {
+        const QRectF area = QRectF(line.left(), line.top(), width, line.height()).adjusted(-3, 0, 3, 0);
+        painter.save();
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(backdrop);
+        painter.drawRoundedRect(area, area.height() / 2, area.height() / 2);
+        painter.restore();
+    }
     const qreal ratio = painter.device() ? painter.device()->devicePixelRatioF() : 1.0;
     QPixmap pixmap = Symbols::tinted(symbol, colour, int(std::ceil(symbolSize * ratio)));
     pixmap.setDevicePixelRatio(ratio);
     const int top = line.top() + (line.height() - symbolSize) / 2;
     painter.drawPixmap(QRect(line.left(), top, symbolSize, symbolSize), pixmap);
-    const QRect textRect = line.adjusted(symbolSize + symbolSpacing, 0, 0, 0);
-    const QFontMetrics metrics(painter.font());
-    const QString shown = metrics.elidedText(text, Qt::ElideRight, std::max(0, textRect.width()));
     painter.setPen(colour);
     painter.drawText(textRect, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, shown);
-    return symbolSize + symbolSpacing + metrics.horizontalAdvance(shown);
+    return width;
 }
 
 } // namespace
@@ -154,27 +164,15 @@ void ShareRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opti
             QFontMetrics(painter->font()).elidedText(address, Qt::ElideRight, parts.secondLine.width()));
     }
     if (!parts.badge.isEmpty()) {
+        // The badge keeps its green or orange on a selected row too, the colour being its message;
+        // there it sits on the list's own background, where that colour reads.
         const bool matched = index.data(ShareListModel::BadgeMatchedRole).toBool();
         drawSymbolAndText(*painter, parts.badge, index.data(ShareListModel::BadgeSymbolRole).toString(),
             index.data(ShareListModel::BadgeTextRole).toString(),
-            tint(matched ? Theme::Color::green : Theme::Color::orange), badgeSymbolSpacing);
+            Theme::color(matched ? Theme::Color::green : Theme::Color::orange, palette), badgeSymbolSpacing,
+            selected ? palette.color(group, QPalette::Base) : QColor());
     }
     painter->restore();
-}
-
-bool ShareRowDelegate::editorEvent(QEvent* event, QAbstractItemModel* model, const QStyleOptionViewItem& option,
-    const QModelIndex& index)
-{
-    if (event->type() == QEvent::MouseButtonRelease) {
-        const auto* mouse = static_cast<QMouseEvent*>(event);
-        const QUrl url = index.data(ShareListModel::LinkRole).toUrl();
-        if (mouse->button() == Qt::LeftButton && url.isValid()
-            && layout(option, index).link.contains(mouse->position().toPoint())) {
-            emit linkActivated(url);
-            return true;
-        }
-    }
-    return QStyledItemDelegate::editorEvent(event, model, option, index);
 }
 
 } // namespace vantrel

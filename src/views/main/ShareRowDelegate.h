@@ -2,15 +2,14 @@
 
 #include <QRect>
 #include <QStyledItemDelegate>
-#include <QUrl>
 
 namespace vantrel {
 
 class StatusPulse;
 
 // Paints a share list row: the status dot, the name, the second line (the mount point's link or
-// the address) and, for an enabled share, the network badge, each on one line. A click on the
-// link asks for the mount point to be opened.
+// the address) and, for an enabled share, the network badge, each on one line. The list acts on
+// clicks on the link; layout() says where it lies.
 class ShareRowDelegate final : public QStyledItemDelegate {
     Q_OBJECT
 
@@ -35,13 +34,6 @@ public:
 
     void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
-
-signals:
-    void linkActivated(const QUrl& mountPoint);
-
-protected:
-    bool editorEvent(QEvent* event, QAbstractItemModel* model, const QStyleOptionViewItem& option,
-        const QModelIndex& index) override;
 
 private:
     const StatusPulse* m_pulse;

@@ -13,6 +13,7 @@
 #include "views/browser/TransferQueueModel.h"
 #include "views/browser/TransferQueueView.h"
 
+#include <QAccessible>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -213,6 +214,21 @@ private slots:
         QVERIFY(env.write(env.share(QStringLiteral("new.txt")), "new"));
         QTest::mouseClick(env.button("refreshButton"), Qt::LeftButton);
         QTRY_COMPARE(env.names(), (QStringList{"Docs", "new.txt", "top.txt"}));
+    }
+
+    void theSymbolOnlyButtonsAreNamedAndReachedByTheKeyboard()
+    {
+        Env env;
+        env.make(false);
+        const QList<std::pair<const char*, QString>> buttons{{"backButton", "Back"}, {"refreshButton", "Refresh"},
+            {"homeButton", "Home"}};
+        for (const auto& [name, text] : buttons) {
+            QAccessibleInterface* button = QAccessible::queryAccessibleInterface(env.button(name));
+            QCOMPARE(button->role(), QAccessible::Button);
+            QCOMPARE(button->text(QAccessible::Name), text);
+            QCOMPARE(button->text(QAccessible::Description), text);
+            QVERIFY2(button->state().focusable, name);
+        }
     }
 
     void aReloadOfAnEmptyFolderDoesNotFlashTheSpinner()

@@ -16,7 +16,9 @@
 #include "views/main/ShareRowDelegate.h"
 #include "views/main/StatusIndicator.h"
 #include "views/widgets/ElidedLabel.h"
+#include "views/widgets/Theme.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QDir>
@@ -32,6 +34,7 @@
 #include <QStackedWidget>
 #include <QToolBar>
 #include <QToolButton>
+#include <QWindow>
 
 using namespace vantrel;
 
@@ -64,6 +67,38 @@ struct View {
         QVERIFY(remove);
         remove->trigger();
         QCoreApplication::processEvents();
+    }
+
+    // Picks the share with a click and types into its editor's name field, as the user does.
+    NASDetailView* openWithTyping(const QUuid& id, const QString& typed)
+    {
+        QTest::mouseClick(view.shareList()->viewport(), Qt::LeftButton, {},
+            view.shareList()->visualRect(index(id)).center());
+        auto* editor = qobject_cast<NASDetailView*>(view.currentDetail());
+        if (!editor)
+            return nullptr;
+        auto* name = editor->findChild<QLineEdit*>(QStringLiteral("nameField"));
+        name->setFocus();
+        name->end(false);
+        QTest::keyClicks(name, typed);
+        return editor;
+    }
+    // A right press on the row, through the window as the desktop delivers it (which is what
+    // turns it into a context-menu request); returns the menu it opened.
+    QMenu* rightPress(const QUuid& id)
+    {
+        QWidget* viewport = view.shareList()->viewport();
+        QWindow* window = view.window()->windowHandle();
+        const QPoint position = viewport->mapTo(view.window(), view.shareList()->visualRect(index(id)).center());
+        QTest::mousePress(window, Qt::RightButton, {}, position);
+        QTest::mouseRelease(window, Qt::RightButton, {}, position);
+        return qobject_cast<QMenu*>(QApplication::activePopupWidget());
+    }
+    QRect linkRect(const QUuid& id)
+    {
+        QStyleOptionViewItem option;
+        option.rect = view.shareList()->visualRect(index(id));
+        return ShareRowDelegate::layout(option, index(id)).link;
     }
 
     QStringList openedWindows;
@@ -220,6 +255,49 @@ private slots:
         QCOMPARE(fx.workspace.opened.size(), 1);
     }
 
+    void aSelectedRowKeepsItsBadgeColourAndAReadableLink()
+    {
+        test::ViewFixture fx;
+        const NASConfig media = fx.addShare(
+            bound(QStringLiteral("Media"), NetworkBindingStrategy::ipRange, QStringLiteral("192.168.1.0/24"), {}));
+        const NASConfig other = fx.addShare(
+            bound(QStringLiteral("Other"), NetworkBindingStrategy::ipRange, QStringLiteral("10.0.0.0/8"), {}));
+        fx.setState(media, MountState::mounted(), folder(QStringLiteral("/home/alice/VantrelVolumes/media")));
+        View v(fx);
+        fx.network.publish(QStringLiteral("192.168.1.20"), std::nullopt);
+        QListView* list = v.view.shareList();
+        // Some pixels of the area are (nearly) the colour: the symbol and the text are drawn in it.
+        const auto shows = [&](const QRect& area, const QColor& colour) {
+            const QImage image = list->viewport()->grab().toImage();
+            int matching = 0;
+            for (int y = area.top(); y <= area.bottom(); ++y) {
+                for (int x = area.left(); x <= area.right(); ++x) {
+                    const QColor pixel = image.pixelColor(x, y);
+                    matching += std::abs(pixel.red() - colour.red()) + std::abs(pixel.green() - colour.green())
+                            + std::abs(pixel.blue() - colour.blue())
+                        < 60;
+                }
+            }
+            return matching >= 3;
+        };
+        const auto parts = [&](const QUuid& id) {
+            QStyleOptionViewItem option;
+            option.rect = list->visualRect(v.index(id));
+            return ShareRowDelegate::layout(option, v.index(id));
+        };
+        const QPalette palette = list->palette();
+        const QColor green = Theme::color(Theme::Color::green, palette);
+        const QColor orange = Theme::color(Theme::Color::orange, palette);
+
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+            list->visualRect(v.index(media.id)).topRight() + QPoint(-10, 10));
+        QCOMPARE(v.view.selectedConfigID(), std::optional<QUuid>(media.id));
+        QVERIFY(shows(parts(media.id).badge, green));
+        // The link is drawn in the selection's text colour, which reads on the highlight.
+        QVERIFY(shows(parts(media.id).link, palette.color(QPalette::Active, QPalette::HighlightedText)));
+        QVERIFY(shows(parts(other.id).badge, orange));
+    }
+
     void theBadgeFollowsTheBindingAndTheNetwork_data()
     {
         QTest::addColumn<int>("strategy");
@@ -363,6 +441,74 @@ private slots:
         v.view.deleteConfig(b.id);
         QCOMPARE(v.names(), QStringList{"C"});
         QCOMPARE(v.view.selectedConfigID(), std::optional<QUuid>(c.id));
+    }
+
+    void aRightPressOpensTheMenuAndChangesNothingElse()
+    {
+        test::ViewFixture fx;
+        const NASConfig a = fx.addShare(QStringLiteral("A"));
+        const NASConfig b = fx.addShare(QStringLiteral("B"));
+        const NASConfig c = fx.addShare(QStringLiteral("C"));
+        View v(fx);
+        QPointer<NASDetailView> editor = v.openWithTyping(b.id, QStringLiteral(" edited"));
+
+        for (const NASConfig& other : {a, b}) {
+            QMenu* menu = v.rightPress(other.id);
+            QVERIFY(menu);
+            QCOMPARE(v.view.selectedConfigID(), std::optional<QUuid>(b.id));
+            QCOMPARE(v.view.shareList()->currentIndex(), v.index(b.id));
+            QCOMPARE(v.view.currentDetail(), editor.data());
+            menu->close();
+            QTRY_VERIFY(!QApplication::activePopupWidget());
+        }
+        // A middle press picks nothing either.
+        QTest::mouseClick(v.view.shareList()->viewport(), Qt::MiddleButton, {},
+            v.view.shareList()->visualRect(v.index(c.id)).center());
+        QCOMPARE(v.view.selectedConfigID(), std::optional<QUuid>(b.id));
+
+        // Deleting the row under the menu leaves the selection and the typing as they were.
+        QMenu* menu = v.rightPress(a.id);
+        QAction* remove = menu->findChild<QAction*>(QStringLiteral("delete"));
+        QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(remove).center());
+        QTRY_COMPARE(v.names(), (QStringList{"B", "C"}));
+        QCOMPARE(v.view.selectedConfigID(), std::optional<QUuid>(b.id));
+        QCOMPARE(v.view.currentDetail(), editor.data());
+        QCOMPARE(editor->findChild<QLineEdit*>(QStringLiteral("nameField"))->text(), QStringLiteral("B edited"));
+        QCOMPARE(v.view.shareList()->selectionModel()->selectedIndexes(), QModelIndexList{v.index(b.id)});
+    }
+
+    void theLinkIsAButtonThatLeavesTheSelectionAlone()
+    {
+        test::ViewFixture fx;
+        const NASConfig media = fx.addShare(QStringLiteral("Media"));
+        const NASConfig other = fx.addShare(QStringLiteral("Other"));
+        const QUrl mountPoint = folder(QStringLiteral("/home/alice/VantrelVolumes/media"));
+        fx.setState(media, MountState::mounted(), mountPoint);
+        View v(fx);
+        QPointer<NASDetailView> editor = v.openWithTyping(other.id, QStringLiteral(" edited"));
+        QWidget* viewport = v.view.shareList()->viewport();
+        const QRect link = v.linkRect(media.id);
+        QVERIFY(!link.isEmpty());
+
+        QTest::mouseClick(viewport, Qt::LeftButton, {}, link.center());
+        QCOMPARE(fx.workspace.opened, QList<QUrl>{mountPoint});
+        // Pressed on the link and released beside it: the press was no click of it, nor a pick.
+        QTest::mousePress(viewport, Qt::LeftButton, {}, link.center());
+        QTest::mouseMove(viewport, link.topRight() + QPoint(30, 0));
+        QTest::mouseRelease(viewport, Qt::LeftButton, {}, link.topRight() + QPoint(30, 0));
+        // A double click on it is two clicks of it, and picks nothing either.
+        QTest::mouseClick(viewport, Qt::LeftButton, {}, link.center());
+        QTest::mouseDClick(viewport, Qt::LeftButton, {}, link.center());
+        QTest::mouseRelease(viewport, Qt::LeftButton, {}, link.center());
+        QCOMPARE(fx.workspace.opened.size(), 3);
+        QCOMPARE(v.view.selectedConfigID(), std::optional<QUuid>(other.id));
+        QCOMPARE(v.view.currentDetail(), editor.data());
+        QCOMPARE(editor->findChild<QLineEdit*>(QStringLiteral("nameField"))->text(), QStringLiteral("Other edited"));
+
+        // The rest of the row still picks it.
+        QTest::mouseClick(viewport, Qt::LeftButton, {},
+            v.view.shareList()->visualRect(v.index(media.id)).topRight() + QPoint(-10, 10));
+        QCOMPARE(v.view.selectedConfigID(), std::optional<QUuid>(media.id));
     }
 
     void deletingAShareLeavesNothingOfItInTheMounting()
@@ -534,6 +680,49 @@ private slots:
         QCOMPARE(second.mountOptions.retryInterval, 10.0);
         QVERIFY(second.mountOptions.enableCaching);
         QCOMPARE(second.networkBinding.ipRange, QStringLiteral("0.0.0.0/0"));
+    }
+
+    void rowsAndToolbarTellAssistiveTechnologyWhatTheyShow()
+    {
+        test::ViewFixture fx;
+        const NASConfig media = fx.addShare(
+            bound(QStringLiteral("Media"), NetworkBindingStrategy::ipRange, QStringLiteral("192.168.1.0/24"), {}));
+        NASConfig offConfig = bound(QStringLiteral("Off"), NetworkBindingStrategy::ssid, QString(), {}, false);
+        offConfig.address = QStringLiteral("10.0.0.9");
+        const NASConfig off = fx.addShare(offConfig);
+        fx.setState(media, MountState::mounted(), folder(QStringLiteral("/home/alice/VantrelVolumes/media")));
+        View v(fx);
+        fx.network.publish(QStringLiteral("192.168.1.20"), std::nullopt);
+
+        QAccessibleInterface* list = QAccessible::queryAccessibleInterface(v.view.shareList());
+        QCOMPARE(list->role(), QAccessible::List);
+        QCOMPARE(list->childCount(), 2);
+        const auto row = [&](const QUuid& id) { return list->child(v.model().row(id)); };
+        QCOMPARE(row(media.id)->role(), QAccessible::ListItem);
+        QCOMPARE(row(media.id)->text(QAccessible::Name), QStringLiteral("Media"));
+        QCOMPARE(row(media.id)->text(QAccessible::Description),
+            QStringLiteral("已挂载, Mount point media, Network matched"));
+        QCOMPARE(row(off.id)->text(QAccessible::Name), QStringLiteral("Off"));
+        QCOMPARE(row(off.id)->text(QAccessible::Description), QStringLiteral("空闲, 10.0.0.9"));
+        // The badge follows the network there too.
+        fx.network.publish(QStringLiteral("10.1.1.1"), std::nullopt);
+        QCOMPARE(row(media.id)->text(QAccessible::Description),
+            QStringLiteral("已挂载, Mount point media, IP mismatch"));
+
+        // The add button is named by its title; the symbol-only ones by their tooltips. Every one
+        // is reached with the keyboard.
+        const auto button = [&](const char* name) {
+            return QAccessible::queryAccessibleInterface(v.view.findChild<QToolButton*>(QString::fromLatin1(name)));
+        };
+        QCOMPARE(button("toolbar.add")->text(QAccessible::Name), QStringLiteral("添加 NAS"));
+        QCOMPARE(button("toolbar.add")->text(QAccessible::Description), QStringLiteral("添加新的 NAS 配置"));
+        QCOMPARE(button("toolbar.about")->text(QAccessible::Name), QStringLiteral("关于 Vantrel"));
+        QCOMPARE(button("toolbar.settings")->text(QAccessible::Name), QStringLiteral("打开设置"));
+        for (const char* name : {"toolbar.about", "toolbar.settings", "toolbar.add"}) {
+            QCOMPARE(button(name)->role(), QAccessible::Button);
+            QVERIFY2(button(name)->state().focusable, name);
+            QVERIFY2(!button(name)->text(QAccessible::Description).isEmpty(), name);
+        }
     }
 
     void theAboutWindowIsReusedByItsTitle()

@@ -1,3 +1,4 @@
+#include "support/StrategyStandIn.h"
 #include "support/TestMain.h"
 #include "support/gui/ViewFixture.h"
 
@@ -10,6 +11,7 @@
 #include "views/widgets/FormPage.h"
 #include "views/widgets/SegmentedControl.h"
 
+#include <QAccessible>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
@@ -23,6 +25,7 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QScrollArea>
+#include <QSignalSpy>
 #include <QToolButton>
 
 #include <memory>
@@ -577,6 +580,75 @@ private slots:
         QCOMPARE(list->height(), NetworkBindingSection::ssidListHeight);
     }
 
+    void assistiveTechnologyReadsEveryControlByItsLabel()
+    {
+        EditorFixture fx;
+        const NASConfig config = fullShare();
+        fx.configStore.addConfig(config);
+        auto view = fx.open(config);
+        const auto reader = [&](const char* name) {
+            return QAccessible::queryAccessibleInterface(child<QWidget>(view.get(), name));
+        };
+
+        // Fields and pickers are named by their own labels; a picker's value is its choice.
+        QCOMPARE(reader("sharePathField")->text(QAccessible::Name), QStringLiteral("共享路径"));
+        QCOMPARE(reader("authMethodPicker")->role(), QAccessible::ComboBox);
+        QCOMPARE(reader("authMethodPicker")->text(QAccessible::Name), QStringLiteral("认证方式"));
+        QCOMPARE(reader("authMethodPicker")->text(QAccessible::Value), QStringLiteral("Password"));
+        QCOMPARE(reader("smbVersionPicker")->text(QAccessible::Name), QStringLiteral("SMB 版本"));
+        QCOMPARE(reader("smbVersionPicker")->text(QAccessible::Value), QStringLiteral("SMB 3.x"));
+        auto* method = child<QComboBox>(view.get(), "authMethodPicker");
+        method->setFocus();
+        QTest::keyClick(method, Qt::Key_Down);
+        QCOMPARE(reader("authMethodPicker")->text(QAccessible::Value), QStringLiteral("Guest"));
+        QCOMPARE(reader("authMethodPicker")->text(QAccessible::Name), QStringLiteral("认证方式"));
+        QCOMPARE(reader("authMethodPicker")->child(0)->childCount(), 2);
+
+        // Each Wi-Fi row is read by its name; its symbol-only remove button has a name, a tooltip
+        // and keyboard focus.
+        QAccessibleInterface* wifi = reader("ssidList");
+        QCOMPARE(wifi->childCount(), 2);
+        QCOMPARE(wifi->child(0)->text(QAccessible::Name), QStringLiteral("Office"));
+        QCOMPARE(wifi->child(1)->text(QAccessible::Name), QStringLiteral("Lab"));
+        QStringList removeButtons;
+        for (QToolButton* remove : view->findChildren<QToolButton*>(QStringLiteral("removeSSIDButton"))) {
+            QAccessibleInterface* button = QAccessible::queryAccessibleInterface(remove);
+            QVERIFY(button->state().focusable);
+            QCOMPARE(button->text(QAccessible::Description), remove->toolTip());
+            removeButtons << button->text(QAccessible::Name);
+        }
+        QCOMPARE(removeButtons, (QStringList{"Remove Office", "Remove Lab"}));
+
+        // Every control in reach has a name of its own, never its section's header, and takes
+        // the keyboard's focus.
+        QStringList headers;
+        for (const QGroupBox* section : view->findChildren<QGroupBox*>())
+            headers << section->title();
+        const QList<QAccessible::Role> controls{QAccessible::EditableText, QAccessible::ComboBox, QAccessible::CheckBox,
+            QAccessible::RadioButton, QAccessible::Button, QAccessible::ListItem};
+        int checked = 0;
+        std::function<void(QAccessibleInterface*)> visit = [&](QAccessibleInterface* node) {
+            if (!node || node->state().invisible)
+                return;
+            if (controls.contains(node->role())) {
+                const QString name = node->text(QAccessible::Name);
+                const QString what = (node->object() ? node->object()->objectName() : QString()) + QLatin1Char('=')
+                    + name;
+                QVERIFY2(!name.isEmpty() && !headers.contains(name), qPrintable(what));
+                QVERIFY2(node->state().focusable, qPrintable(what));
+                ++checked;
+            }
+            for (int i = 0; i < node->childCount(); ++i)
+                visit(node->child(i));
+        };
+        visit(QAccessible::queryAccessibleInterface(view.get()));
+        QVERIFY(checked > 20);
+
+        // The share-path field takes the NFS label with the protocol.
+        choose(*view, "protocolPicker", QStringLiteral("nfs"));
+        QCOMPARE(reader("sharePathField")->text(QAccessible::Name), QStringLiteral("NFS 导出路径"));
+    }
+
     void testAndSaveAreEnabledByNameAndAddress()
     {
         EditorFixture fx;
@@ -638,7 +710,7 @@ private slots:
         fx.set(QStringLiteral("ping.release"));
         QTRY_COMPARE(view->testResult()->kind, TestConnectionResult::Kind::success);
         const QStringList pingArguments{QStringLiteral("-c"), QStringLiteral("1"), QStringLiteral("-W"),
-            QStringLiteral("3000"), QStringLiteral("10.9.8.7")};
+            QStringLiteral("3000"), QStringLiteral("--"), QStringLiteral("10.9.8.7")};
         QCOMPARE(fx.pingRuns(), QStringList{pingArguments.join(QChar(0x1F))});
         QVERIFY(QRegularExpression(QStringLiteral("^连接成功（延迟 \\d+ms）$"))
                     .match(child<ElidedLabel>(view.get(), "testResultText")->fullText())
@@ -657,6 +729,86 @@ private slots:
         QCOMPARE(child<QLabel>(view.get(), "testResultSymbol")->property("symbol").toString(),
             QStringLiteral("xmark.circle.fill"));
         QCOMPARE(child<ElidedLabel>(view.get(), "testResultText")->property("tint").toString(), QStringLiteral("red"));
+    }
+
+    // Text that ping would read as one of its options (or that names no host) is refused in the
+    // editor's words before any tool runs.
+    void connectionTestRefusesAnAddressThatIsNoHost()
+    {
+        EditorFixture fx;
+        const NASConfig config = fx.addShare(fullShare());
+        auto view = fx.open(config);
+        for (const QString& address : {QStringLiteral("-V"), QStringLiteral("--help"), QStringLiteral("nas -c 9"),
+                 QStringLiteral("nas;reboot"), QStringLiteral("-nas.local"), QStringLiteral("nas.local:-1")}) {
+            type(field(*view, "addressField"), address);
+            QTest::mouseClick(button(*view, "testButton"), Qt::LeftButton);
+            QTRY_COMPARE(view->testResult()->kind, TestConnectionResult::Kind::failure);
+            QCOMPARE(child<ElidedLabel>(view.get(), "testResultText")->fullText(),
+                QStringLiteral("连接失败：\u201C") + address
+                    + QStringLiteral("\u201D is not a host name or an IP address."));
+            QVERIFY(button(*view, "testButton")->isEnabled());
+        }
+        QCOMPARE(fx.pingRuns(), QStringList{});
+
+        // Host names, IPv4 and IPv6 literals, with or without a port, still reach ping.
+        for (const QString& address : {QStringLiteral("nas_01.local"), QStringLiteral("10.0.0.5:4450"),
+                 QStringLiteral("fe80::1"), QStringLiteral("[fe80::1]:445")}) {
+            type(field(*view, "addressField"), address);
+            QTest::mouseClick(button(*view, "testButton"), Qt::LeftButton);
+            QTRY_COMPARE(view->testResult()->kind, TestConnectionResult::Kind::success);
+        }
+        QCOMPARE(fx.pingRuns().size(), 4);
+    }
+
+    // The real strategy unmounts: the editor shows the busy button while the tool runs, and a
+    // second click starts no second run that could record a failure after the first succeeded.
+    void unmountIsBusyWhileItRunsAndRunsOnce()
+    {
+        EditorFixture fx;
+        test::StrategyStandIn mounting(fx, fx.network.monitor, fx.dir.filePath(QStringLiteral("Volumes")),
+            fx.control());
+        fx.network.publish(QStringLiteral("192.168.1.20"), std::nullopt);
+        NASConfig config;
+        config.name = QStringLiteral("Exports");
+        config.protocol = NASProtocol::nfs;
+        config.address = QStringLiteral("filer");
+        config.sharePath = QStringLiteral("/export/team");
+        config.authMethod = AuthMethod::guest;
+        config.networkBinding.ipRange = QStringLiteral("0.0.0.0/0");
+        fx.addShare(config);
+        NASDetailView view(config, {},
+            {fx.configStore, fx.appState, mounting.strategy, mounting.engine, fx.network.monitor, fx.keychain,
+                fx.workspace});
+        view.resize(640, 900);
+        view.show();
+
+        QList<MountState::Kind> states;
+        connect(&fx.appState, &AppStateManager::nasStatusesChanged, &view, [&] {
+            if (const auto status = fx.appState.status(config.id))
+                states << status->mountState.kind();
+        });
+        QTest::mouseClick(button(view, "mountButton"), Qt::LeftButton);
+        QTRY_COMPARE(fx.appState.status(config.id)->mountState.kind(), MountState::Kind::mounted);
+        QCOMPARE(mounting.control.runs(QStringLiteral("mount.nfs4")), 1);
+
+        states.clear();
+        mounting.control.set(QStringLiteral("umount.hold"));
+        QPushButton* unmount = button(view, "unmountButton");
+        QTest::mouseClick(unmount, Qt::LeftButton);
+        QTest::mouseClick(unmount, Qt::LeftButton);
+        QTRY_COMPARE(mounting.control.runs(QStringLiteral("umount")), 1);
+        QCOMPARE(fx.appState.status(config.id)->mountState.kind(), MountState::Kind::unmounting);
+        QVERIFY(shown(view, "mountingButton"));
+        QVERIFY(!button(view, "mountingButton")->isEnabled());
+        QVERIFY(!shown(view, "unmountButton"));
+        QVERIFY(!shown(view, "mountButton"));
+
+        mounting.control.set(QStringLiteral("umount.release"));
+        QTRY_VERIFY(!mounting.strategy.hasOperationsUnderWay());
+        QCOMPARE(mounting.control.runs(QStringLiteral("umount")), 1);
+        QCOMPARE(states, (QList<MountState::Kind>{MountState::Kind::unmounting, MountState::Kind::idle}));
+        QVERIFY(shown(view, "mountButton"));
+        QVERIFY(!shown(view, "mountErrorSection"));
     }
 
     void testResultOfAShareLeftBehindGoesNowhere()

@@ -9,14 +9,18 @@
 #include "views/browser/ConflictResolutionSheet.h"
 #include "views/browser/TransferRow.h"
 #include "views/main/AboutView.h"
+#include "views/main/MainWindowView.h"
 #include "views/main/settings/CacheSettingsTab.h"
 #include "views/main/settings/LaunchTab.h"
 #include "views/widgets/Stepper.h"
 
 #include <QApplication>
 #include <QLabel>
+#include <QLineEdit>
+#include <QListView>
 #include <QPushButton>
 #include <QSlider>
+#include <QStyleOptionFrame>
 #include <QToolButton>
 
 using namespace vantrel;
@@ -34,6 +38,28 @@ void settle(QWidget& window)
 bool cut(const QWidget* widget)
 {
     return widget->width() < widget->sizeHint().width();
+}
+
+// A wrapped label is cut: it is lower than its lines need at its width.
+bool cutLines(const QLabel* label)
+{
+    return label->height() < label->heightForWidth(label->width());
+}
+
+// The field's prompt is elided: the room inside its frame is narrower than the prompt.
+bool promptCut(const QLineEdit* field)
+{
+    QStyleOptionFrame option;
+    option.initFrom(field);
+    option.rect = field->rect();
+    option.lineWidth = field->hasFrame() ? field->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &option, field)
+                                         : 0;
+    const QRect contents = field->style()
+                               ->subElementRect(QStyle::SE_LineEditContents, &option, field)
+                               .marginsRemoved(field->textMargins());
+    const QFontMetrics metrics(field->font());
+    const int room = contents.width() - 2 * 2 - std::max(0, -metrics.minLeftBearing()); // the line edit's own margins
+    return metrics.horizontalAdvance(field->placeholderText()) > room;
 }
 
 } // namespace
@@ -111,6 +137,51 @@ private slots:
             QVERIFY2(!cut(link), qPrintable(link->text()));
             QVERIFY(about.rect().contains(link->geometry()));
         }
+    }
+
+    void theMainWindowShowsItsHintAndPromptsWhole_data() { fixedWidthTextsFitInEveryLanguage_data(); }
+
+    void theMainWindowShowsItsHintAndPromptsWhole()
+    {
+        QFETCH(QString, language);
+        test::ViewFixture fx;
+        Localization::useCatalog(language);
+        NASConfig blank = MainWindowView::newConfig();
+        blank.name = QStringLiteral("Blank");
+        fx.addShare(blank);
+        MainWindowView view(fx.appState, fx.configStore, {},
+            {&fx.network.monitor, &fx.workspace, &fx.mounts, &fx.engine, &fx.keychain});
+
+        // The placeholder's hint, in lines no wider than 250 points, at the smallest window and a
+        // larger one.
+        for (const QSize size : {QSize(500, 400), QSize(760, 500)}) {
+            view.resize(size);
+            settle(view);
+            QCOMPARE(view.currentDetail(), view.detailPlaceholder());
+            auto* hint = view.detailPlaceholder()->findChild<QLabel*>(QStringLiteral("placeholderHint"));
+            QVERIFY2(!cutLines(hint), qPrintable(hint->text()));
+            QVERIFY(hint->width() <= 250);
+            auto* title = view.detailPlaceholder()->findChild<QLabel*>(QStringLiteral("placeholderTitle"));
+            QVERIFY2(!cutLines(title), qPrintable(title->text()));
+        }
+
+        // Every prompt of a blank share's editor, at the smallest window.
+        QTest::mouseClick(view.shareList()->viewport(), Qt::LeftButton, {},
+            view.shareList()->visualRect(view.shareList()->model()->index(0, 0)).center());
+        QVERIFY(view.editor());
+        // Both binding blocks, so the Wi-Fi field shows too.
+        QTest::mouseClick(view.editor()->findChild<QWidget*>(QStringLiteral("segment.combined")), Qt::LeftButton);
+        view.resize(500, 400);
+        settle(view);
+        int prompts = 0;
+        for (QLineEdit* field : view.editor()->findChildren<QLineEdit*>()) {
+            if (!field->isVisibleTo(view.editor()) || field->placeholderText().isEmpty())
+                continue;
+            field->clear();
+            QVERIFY2(!promptCut(field), qPrintable(field->objectName() + QLatin1Char('=') + field->placeholderText()));
+            ++prompts;
+        }
+        QVERIFY(prompts >= 7);
     }
 };
 
