@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs every Debian package that building, packaging and running Vantrel needs, and the
 # validators of its desktop entry and metadata; with --tests also what only the tests need (a
-# Samba server that they start and stop themselves on 127.0.0.1).
+# Samba server that they start and stop themselves on 127.0.0.1), with --benchmark what
+# scripts/benchmark.sh needs (the X client library its start-up probe is built on).
 # Idempotent: it touches apt only when a package is missing.
 set -euo pipefail
 
@@ -16,9 +17,11 @@ packages=(
   dpkg-dev file desktop-file-utils appstream
 )
 test_packages=(samba smbclient)
+benchmark_packages=(libxcb1-dev)
 
 with_tests=0
 [ "${1:-}" = "--tests" ] && with_tests=1
+[ "${1:-}" = "--benchmark" ] && packages+=("${benchmark_packages[@]}")
 
 missing_of() {
   local p

@@ -8,6 +8,7 @@
 #include "files/CacheManager.h"
 #include "mounting/AutoMountStrategy.h"
 #include "mounting/NetworkMonitor.h"
+#include "mounting/ProcessRunner.h"
 #include "platform/Defaults.h"
 #include "platform/PowerEvents.h"
 #include "platform/SingleInstance.h"
@@ -53,7 +54,8 @@ AppDelegate::Services AppDelegate::productServices()
         AnalyticsService::shared().track(AnalyticsEvent::appLaunch);
     };
     services.stopAutoMount = [] { AutoMountStrategy::shared().stop(); };
-    services.unmountAll = [] { return AutoMountStrategy::shared().unmountAll(); };
+    services.unmountAll = [] { return AutoMountStrategy::shared().shutDown(); };
+    services.endChildProcesses = [] { ProcessRunner::endAll(); };
     services.flush = [analyticsUsed, cacheUsed] {
         Defaults::standard().synchronize();
         if (*analyticsUsed)
@@ -186,6 +188,8 @@ void AppDelegate::applicationWillTerminate()
         if (!finished)
             loop.exec(QEventLoop::ExcludeUserInputEvents);
     }
+    if (m_services.endChildProcesses)
+        m_services.endChildProcesses();
 
     VLOG_TO(m_log, info, lifecycle, QStringLiteral("Vantrel application terminated"));
 

@@ -42,7 +42,10 @@ public:
         std::function<void()> trackLaunch;
         // Stops whatever would start a mount by itself, before the shares are unmounted at quit.
         std::function<void()> stopAutoMount;
+        // Quitting: leaves nothing mounted and ends every tool this application started.
         std::function<QCoro::Task<>()> unmountAll;
+        // Kills the tools still running once the wait for unmountAll is over, finished or not.
+        std::function<void()> endChildProcesses;
         // Puts what is still queued (settings, records, the cache index, log lines) on disk before
         // the process ends.
         std::function<void()> flush;

@@ -332,7 +332,10 @@ void MenuBarController::openFileBrowser(QAction* sender)
     const std::optional<NASStatus> status = m_appState.status(id);
     if (!status || !status->mountPoint)
         return;
-    m_browserState.configure(*config, *status->mountPoint);
+    // The share already shown only comes forward: rebuilding would lose its folder, its open
+    // question and its drops under way.
+    if (m_browserState.config() != config || m_browserState.mountPoint() != status->mountPoint)
+        m_browserState.configure(*config, *status->mountPoint);
     // Created when it was never opened, so the choice is never lost.
     m_windows.open(VantrelApp::fileBrowserWindowID);
 }

@@ -13,6 +13,7 @@
 #include "services/LogManager.h"
 #include "views/browser/FileBrowserState.h"
 #include "views/browser/FileBrowserView.h"
+#include "views/browser/PendingDrops.h"
 #include "views/main/AboutView.h"
 #include "views/main/MainWindowView.h"
 #include "views/main/SettingsView.h"
@@ -132,10 +133,13 @@ QWidget* VantrelApp::makeFileBrowserContent(FileBrowserView* previous)
     const std::optional<QUrl>& mountPoint = m_fileBrowserState.mountPoint();
     if (!config || !mountPoint)
         return makeFileBrowserPlaceholder();
-    // Another share in the same window starts over at its root, but the window's transfers go on.
+    // Another share in the same window starts over at its root, but the window's transfers go on,
+    // and so do its drops still waiting for an answer (for the folder they were dropped on).
     FileBrowserView::Services services;
-    if (previous)
+    if (previous) {
         services.transferManager = previous->releaseTransferManager();
+        services.pendingDrops = previous->releasePendingDrops();
+    }
     return new FileBrowserView(*config, *mountPoint, std::move(services));
 }
 

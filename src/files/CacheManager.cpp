@@ -402,18 +402,25 @@ QCoro::Task<QList<std::optional<CacheEntry>>> CacheManager::cacheSlice(QUuid con
             continue;
         }
 
+        // The copies are shared out over the threads of the lane; their outcome is taken in the
+        // files' order once all are done.
+        QList<QFuture<QList<QString>>> copyJobs;
+        const qsizetype perJob = (copying.size() + copyJobsPerSlice - 1) / copyJobsPerSlice;
+        for (qsizetype from = 0; from < copying.size(); from += perJob) {
+            const QList<PendingCopy> part = copying.mid(from, perJob);
+            const QString lanePath = files.at(part.first().at).sourcePath;
+            copyJobs.append(runFileWork(lanePath, [files, part, cacheFolder] {
+                QList<QString> outcome;
+                outcome.reserve(part.size());
+                for (const PendingCopy& item : part)
+                    outcome.append(CacheFolder::copyIn(files.at(item.at).sourcePath, item.destination, cacheFolder));
+                return outcome;
+            }));
+        }
         QList<QString> errors;
-        {
-            QFuture<QList<QString>> copyJob = runFileWork(files.at(copying.first().at).sourcePath,
-                [files, copying, cacheFolder] {
-                    QList<QString> outcome;
-                    outcome.reserve(copying.size());
-                    for (const PendingCopy& item : copying)
-                        outcome.append(
-                            CacheFolder::copyIn(files.at(item.at).sourcePath, item.destination, cacheFolder));
-                    return outcome;
-                });
-            errors = co_await copyJob;
+        for (QFuture<QList<QString>>& copyJob : copyJobs) {
+            const QList<QString> outcome = co_await copyJob;
+            errors.append(outcome);
         }
         if (!self)
             co_return results;

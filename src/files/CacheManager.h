@@ -45,8 +45,8 @@ struct CacheSource {
 //
 // Lives on the main thread. Reading a share and writing copies run in the share's lane; the
 // index is written by a CacheIndexWriter. Requests that change the index
-// (cacheFile, evictIfNeeded, clearAllCache) take turns for their steps on the index, but no turn is held while a
-// share is read, so a share that hangs holds up only its own requests. A copy under way has its
+// (cacheFile, cacheFiles, evictIfNeeded, clearAllCache) take turns for their steps on the index, but no turn is
+// held while a share is read, so a share that hangs holds up only its own requests. A copy under way has its
 // room reserved: evictions leave space for it, and a file that fits only without it waits for it
 // to end, so the copies on disk never pass the limit.
 //
@@ -66,6 +66,8 @@ public:
     static inline const QString indexFileName = QStringLiteral("cache-index.json");
     // How many files of a batch are examined, copied and entered together.
     static constexpr qsizetype filesPerSlice = 64;
+    // A slice's copies run as this many pieces of work, side by side in the share's lane.
+    static constexpr qsizetype copyJobsPerSlice = 4;
 
     // defaultCacheDirectory is used while "cache.location" holds no path.
     CacheManager(Defaults& defaults, LogManager& log, const QString& defaultCacheDirectory, Clock clock,

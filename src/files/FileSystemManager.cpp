@@ -210,10 +210,16 @@ QCoro::Task<> FileSystemManager::loadDirectory(QUrl url)
             [mountPath, folderPath, shown = std::move(shown), relativeFolder, inFlight = m_cachingInFlight] {
                 return listFolder(mountPath, folderPath, shown, relativeFolder, inFlight);
             });
-        const std::shared_ptr<Listing> listing = co_await job;
+        QCoro::Task<std::optional<std::shared_ptr<Listing>>> bounded = awaitWithin(job, millisecondsOf(listingTimeout));
+        const std::optional<std::shared_ptr<Listing>> answered = co_await bounded;
         // A load started after this one owns the published state (and isLoading) now.
         if (!self || generation != m_loadGeneration)
             co_return;
+        if (!answered)
+            VLOG_TO(m_log, warning, cache,
+                QStringLiteral("Live directory listing did not answer within %1 s. Trying cache.")
+                    .arg(QString::number(listingTimeout, 'g', QLocale::FloatingPointShortest)));
+        const std::shared_ptr<Listing> listing = answered.value_or(std::make_shared<Listing>());
         if (listing->outcome == Listing::Outcome::listed || listing->outcome == Listing::Outcome::unchanged) {
             if (listing->outcome == Listing::Outcome::listed) {
                 setCurrentItems(std::move(listing->items));

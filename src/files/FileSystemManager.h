@@ -42,6 +42,10 @@ class FileSystemManager final : public QObject {
 public:
     static constexpr double defaultAutoRefreshInterval = 5.0;
 
+    // Seconds a live listing may take before the share counts as unreachable and the cache is
+    // listed instead; the listing's thread is freed by the mount's own time limit.
+    double listingTimeout = 15.0;
+
     FileSystemManager(const QUrl& mountPoint, const QUuid& configID, CacheManager& cache, LogManager& log,
         QObject* parent = nullptr);
     // With the shared cache and logger.

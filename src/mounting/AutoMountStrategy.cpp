@@ -5,6 +5,7 @@
 #include "mounting/NASConfigStore.h"
 #include "mounting/NetworkMonitor.h"
 #include "mounting/NotificationService.h"
+#include "mounting/ProcessRunner.h"
 #include "platform/Defaults.h"
 #include "platform/PowerEvents.h"
 
@@ -264,6 +265,52 @@ QCoro::Task<> AutoMountStrategy::unmountAll()
         co_await child;
 }
 
+QCoro::Task<> AutoMountStrategy::shutDown()
+{
+    stop();
+    const std::shared_ptr<int> underWay = m_operations;
+    QPointer<AutoMountStrategy> self(this);
+    // A mount still starting (its rclone), a listing waiting on a frozen server: nothing of this
+    // application may outlive it, nor may a mount waiting for its turn start now. What they leave
+    // behind is released below.
+    m_engine.refuseMounts();
+    ProcessRunner::endAll();
+
+    QStringList paths;
+    QList<QUuid> recorded;
+    for (const NASConfig& config : m_store.configs()) {
+        const QString path = m_engine.mountPointPath(config);
+        if (!paths.contains(path))
+            paths.append(path);
+        const std::optional<NASStatus> status = m_appState.status(config.id);
+        if (status && status->mountPoint) {
+            const QString recordedPath = MountEngine::localPath(*status->mountPoint);
+            if (!paths.contains(recordedPath))
+                paths.append(recordedPath);
+        }
+        if (status && !status->mountState.is(MountState::Kind::idle))
+            recorded.append(config.id);
+    }
+    for (const QUrl& mountPoint : std::exchange(m_ownerlessMounts, {})) {
+        const QString path = MountEngine::localPath(mountPoint);
+        if (!paths.contains(path))
+            paths.append(path);
+    }
+
+    std::vector<QCoro::Task<>> releases;
+    releases.reserve(static_cast<size_t>(paths.size()));
+    for (const QString& path : std::as_const(paths))
+        releases.push_back(m_engine.releaseMount(path, true, quitToolTimeLimit));
+    for (QCoro::Task<>& release : releases)
+        co_await release;
+    if (!self)
+        co_return;
+    for (const QUuid& id : std::as_const(recorded)) {
+        if (isInStore(id))
+            m_appState.updateStatus(id, MountState::idle(), std::nullopt);
+    }
+}
+
 QCoro::Task<> AutoMountStrategy::releaseOwnerlessMount(QUrl mountPoint)
 {
     const std::shared_ptr<int> underWay = m_operations;
@@ -297,6 +344,15 @@ QCoro::Task<> AutoMountStrategy::unmount(QUuid configID)
         co_return;
     auto task = performUnmount(*config);
     co_await task;
+}
+
+QCoro::Task<bool> AutoMountStrategy::holdsMount(QUuid configID)
+{
+    const std::optional<NASConfig> config = m_store.config(configID);
+    if (!config)
+        co_return false;
+    auto holding = m_engine.holdsMount(m_engine.mountPointPath(*config));
+    co_return co_await std::move(holding);
 }
 
 void AutoMountStrategy::handleRetryRequest(const QString& nasName)
@@ -403,24 +459,39 @@ QCoro::Task<> AutoMountStrategy::performUnmount(NASConfig config)
         co_return;
     }
 
+    const std::shared_ptr<int> underWay = m_operations;
+    QPointer<AutoMountStrategy> self(this);
     const std::optional<NASStatus> status = m_appState.status(id);
-    if (!status || !status->mountPoint) {
+    std::optional<QUrl> mountPoint = status ? status->mountPoint : std::nullopt;
+    if (!mountPoint) {
+        // A mount the status no longer records (a failed unmount, a server that went away) is
+        // still the share's to let go.
+        const QString path = m_engine.mountPointPath(config);
+        auto holding = m_engine.holdsMount(path);
+        if (co_await std::move(holding))
+            mountPoint = MountEngine::directoryUrl(path);
+        if (!self)
+            co_return;
+        if (const auto running = m_unmountsInFlight.constFind(id); running != m_unmountsInFlight.cend()) {
+            QFuture<void> ended = *running;
+            co_await ended;
+            co_return;
+        }
+    }
+    if (!mountPoint) {
         if (isInStore(id))
             m_appState.updateStatus(id, MountState::idle(), std::nullopt);
         co_return;
     }
 
-    const std::shared_ptr<int> underWay = m_operations;
-    QPointer<AutoMountStrategy> self(this);
     QPromise<void> ending;
     ending.start();
     m_unmountsInFlight.insert(id, ending.future());
-    const QUrl mountPoint = *status->mountPoint;
     m_appState.updateStatus(id, MountState::unmounting(), std::nullopt);
 
     std::optional<VantrelError> failure;
     try {
-        auto task = m_engine.unmount(mountPoint, false);
+        auto task = m_engine.unmount(*mountPoint, false);
         co_await task;
     } catch (...) {
         failure = asVantrelError(std::current_exception());
@@ -497,13 +568,24 @@ void AutoMountStrategy::start()
         m_keepAlive.start();
 
     const QVariant autoMount = m_defaults.value(autoMountOnLaunchKey);
-    if (autoMount.typeId() == QMetaType::Bool && !autoMount.toBool())
-        return;
-    m_launchMountPending = true;
-    QTimer::singleShot(timerMilliseconds(launchMountDelay), this, [this] {
-        m_launchMountPending = false;
-        detach(mountAll());
-    });
+    const bool mount = !(autoMount.typeId() == QMetaType::Bool && !autoMount.toBool());
+    m_launchMountPending = mount;
+    QTimer::singleShot(timerMilliseconds(launchMountDelay), this, [this, mount] { detach(launchMount(mount)); });
+}
+
+QCoro::Task<> AutoMountStrategy::launchMount(bool mount)
+{
+    const std::shared_ptr<int> underWay = m_operations;
+    QPointer<AutoMountStrategy> self(this);
+    auto releasing = m_engine.releaseDeadMounts();
+    co_await std::move(releasing);
+    if (!self)
+        co_return;
+    m_launchMountPending = false;
+    if (!mount || m_stopped)
+        co_return;
+    auto mounting = mountAll();
+    co_await std::move(mounting);
 }
 
 void AutoMountStrategy::stop()

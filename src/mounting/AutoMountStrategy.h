@@ -58,6 +58,9 @@ public:
     QList<double> retryIntervals{10.0, 30.0, 60.0, 300.0};
     double launchMountDelay = 2.0;
     double wakeEvaluationDelay = 2.0;
+    // The limit of each tool run and each wait for a process to end while quitting: five of them
+    // at most, one after the other, stay within the quit's own time cap.
+    double quitToolTimeLimit = 0.75;
     // How many mounts one turn of the event loop starts; with many shares due at once the rest
     // follow in the next turns, so the interface stays responsive.
     int mountsStartedPerTurn = 10;
@@ -69,11 +72,17 @@ public:
     // under way is undone when it ends. Quitting calls it before unmounting everything.
     void stop();
 
+    // Quitting: stops everything (see stop), ends the tools still running and leaves nothing
+    // mounted at any configuration's mount point, whatever its state: mounted, still mounting,
+    // dead, or busy (then it is detached lazily once the polite unmount fails).
+    QCoro::Task<> shutDown();
+
     // None of these reports an error: outcomes end in the share's status.
     QCoro::Task<> mountAll();
     QCoro::Task<> unmountAll();
     QCoro::Task<> mount(QUuid configID) override;
     QCoro::Task<> unmount(QUuid configID) override;
+    QCoro::Task<bool> holdsMount(QUuid configID) override;
 
     void scheduleEvaluation();
     QCoro::Task<> evaluate();
@@ -119,6 +128,8 @@ private:
     void recoverVanishedMount(const NASConfig& config);
     // Unmounts a share mounted for a configuration that is gone; kept for unmountAll on failure.
     QCoro::Task<> releaseOwnerlessMount(QUrl mountPoint);
+    // What a crash left behind goes before the launch mount (a live mount is adopted by it).
+    QCoro::Task<> launchMount(bool mount);
     // Another configuration of the same SMB share is mounted or being mounted: the share is
     // taken, and only an explicit request moves it over.
     bool shareHeldByOther(const NASConfig& config) const;

@@ -20,6 +20,9 @@
 #include <filesystem>
 #include <system_error>
 
+#include <cerrno>
+
+#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -70,7 +73,7 @@ enum class UserSpaceMount { dead, serverGone, live };
 
 // Whether the process behind a user-space mount still answers (a dead one fails every call at
 // once) and, for an rclone mount that names its server, whether that server accepts connections.
-UserSpaceMount userSpaceMountState(const FileSystemInfo::MountEntry& entry, double probeSeconds)
+UserSpaceMount userSpaceMountState(const FileSystemInfo::MountEntry& entry, double probeSeconds, bool listRoot)
 {
     struct stat info {};
     if (::stat(QFile::encodeName(entry.mountPoint).constData(), &info) != 0)
@@ -79,6 +82,19 @@ UserSpaceMount userSpaceMountState(const FileSystemInfo::MountEntry& entry, doub
         if (const auto server = RcloneMount::serverOfMount(entry.source)) {
             const auto limit = millisecondsOf(probeSeconds);
             if (!TcpProbe::accepts(server->host, server->port.value_or(smbPort), limit))
+                return UserSpaceMount::serverGone;
+        }
+        if (listRoot) {
+            // rclone answers a stat of the root from its cache, and a frozen server's kernel still
+            // accepts connections: only a listing asks the server itself. The mount's own time
+            // limit bounds it.
+            DIR* dir = ::opendir(QFile::encodeName(entry.mountPoint).constData());
+            if (!dir)
+                return errno == ENOTCONN ? UserSpaceMount::dead : UserSpaceMount::serverGone;
+            errno = 0;
+            const bool failed = ::readdir(dir) == nullptr && errno != 0;
+            ::closedir(dir);
+            if (failed)
                 return UserSpaceMount::serverGone;
         }
     }
@@ -113,7 +129,7 @@ FolderCheck checkFolder(const FileSystemInfo& fileSystem, const QString& path,
     const QByteArray native = QFile::encodeName(path);
     if (const std::optional<FileSystemInfo::MountEntry> mounted = fileSystem.mountAt(path)) {
         if (mounted->type.startsWith(QLatin1String("fuse"))) {
-            switch (userSpaceMountState(*mounted, probeSeconds)) {
+            switch (userSpaceMountState(*mounted, probeSeconds, false)) {
             case UserSpaceMount::dead: check.deadUserSpaceMount = true; return check;
             case UserSpaceMount::serverGone:
                 check.error = VantrelError::connectionFailed(
@@ -259,7 +275,7 @@ bool LinuxMountTools::isMounted(const QString& path) const
     if (isKernelNetworkMount(entry->type))
         return true;
     return entry->type == QLatin1String("fuse.rclone")
-        && userSpaceMountState(*entry, serverProbeTimeout) == UserSpaceMount::live;
+        && userSpaceMountState(*entry, serverProbeTimeout, true) == UserSpaceMount::live;
 }
 
 QCoro::Task<std::optional<QString>> LinuxMountTools::mountedType(QString path) const
@@ -321,6 +337,59 @@ QCoro::Task<> LinuxMountTools::unmount(QString mountPoint, bool force)
     const ProcessResult result = co_await std::move(running);
     if (result.exitCode != 0)
         throw VantrelError::unmountFailed(result.exitedText(toolName(m_tools.umount), result.stderr.trimmed()));
+}
+
+QCoro::Task<> LinuxMountTools::release(QString mountPoint, bool polite, double timeLimit)
+{
+    const QString path = absolutePath(mountPoint);
+    auto inspecting = mountedType(path);
+    const std::optional<QString> type = co_await std::move(inspecting);
+    if (!type || type->startsWith(QLatin1String("fuse"))) {
+        // Also without a mount: an rclone process may still be starting one there.
+        const RcloneMount rclone(*this);
+        auto releasing = rclone.release(path, polite, timeLimit);
+        co_await std::move(releasing);
+        co_return;
+    }
+    if (!isKernelNetworkMount(*type))
+        co_return;
+    try {
+        if (polite) {
+            auto politely = runWithSudoRetry(m_tools.umount, QStringList{endOfOptions, path}, timeLimit);
+            const ProcessResult result = co_await std::move(politely);
+            if (result.exitCode == 0)
+                co_return;
+        }
+        auto lazily = runWithSudoRetry(m_tools.umount, QStringList{QStringLiteral("-l"), endOfOptions, path},
+            timeLimit);
+        co_await std::move(lazily);
+    } catch (const VantrelError&) {
+        // Nothing more can be done for it here.
+    }
+}
+
+QCoro::Task<QStringList> LinuxMountTools::releaseDeadMountsUnder(QString folder)
+{
+    const QString root = absolutePath(folder);
+    const FileSystemInfo& fileSystem = m_fileSystem;
+    auto findDead = [&fileSystem, root, probe = serverProbeTimeout] {
+        QStringList dead;
+        for (const FileSystemInfo::MountEntry& entry : fileSystem.mountTable()) {
+            if (!entry.type.startsWith(QLatin1String("fuse")) || !isStrictlyInside(root, entry.mountPoint))
+                continue;
+            if (userSpaceMountState(entry, probe, false) != UserSpaceMount::live)
+                dead.prepend(entry.mountPoint); // nested mounts first
+        }
+        return dead;
+    };
+    // A dead mount's tests fail at once, but never on the main thread.
+    QFuture<QStringList> finding = runFileWork(root, findDead);
+    const QStringList dead = co_await finding;
+    for (const QString& path : dead) {
+        auto releasing = release(path, false, unmountTimeout);
+        co_await std::move(releasing);
+    }
+    co_return dead;
 }
 
 QCoro::Task<ProcessResult> LinuxMountTools::runWithSudoRetry(QString program, QStringList arguments,

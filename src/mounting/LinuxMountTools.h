@@ -39,6 +39,9 @@ public:
         // When set, the mount point must lie strictly inside this folder (a computed default
         // mount point); a custom mount point may be anywhere.
         std::optional<QString> requiredRoot;
+        // Seconds any one request to the server may take, through the mount too: a call on a
+        // server that stopped answering fails after this instead of holding its thread.
+        double serverTimeout = 30.0;
     };
 
     struct NfsShare {
@@ -94,6 +97,16 @@ public:
     // forced, retried through "sudo -n" when refused) for a kernel mount. The folder stays.
     // Throws unmountFailed, timeout or mountFailed (a tool that cannot start).
     QCoro::Task<> unmount(QString mountPoint, bool force = false);
+
+    // Leaves nothing mounted at the path and no rclone process serving it, whatever state the
+    // mount is in. Polite first unless told otherwise: an unmount that lets the mount finish
+    // writing; when that fails (busy, dead, a server that does not answer) the mount is detached
+    // lazily and its process ended. Each tool run takes at most timeLimit seconds. Never throws.
+    QCoro::Task<> release(QString mountPoint, bool polite, double timeLimit);
+
+    // A user-space mount at or below the folder that is not live (its process died or its server
+    // does not answer) is released without the polite step. Returns the mount points let go.
+    QCoro::Task<QStringList> releaseDeadMountsUnder(QString folder);
 
     // One ping; the latency in seconds, including the ping process's start and end. Throws
     // connectionFailed when no reply came, timeout or mountFailed when ping could not run.

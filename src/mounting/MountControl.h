@@ -19,6 +19,9 @@ public:
     // Cancels a pending retry, then unmounts the share's mount point (idle without one).
     virtual QCoro::Task<> unmount(QUuid configID) = 0;
     virtual void cancelRetry(const QUuid& configID) = 0;
+    // Something is mounted at the share's mount point, whatever its status says (a mount left
+    // after a failed unmount, or by a server that went away), so that it can be unmounted.
+    virtual QCoro::Task<bool> holdsMount(QUuid configID) = 0;
 };
 
 } // namespace vantrel

@@ -45,6 +45,14 @@ void requireUsableAddress(const QString& address, VantrelError::Kind kind)
         throw VantrelError(kind, NASConfig::unusableAddressText(address));
 }
 
+// The share's connection time-out bounds each request to its server; a stored value out of range
+// falls back to the default.
+double serverTimeoutOf(const NASConfig& config)
+{
+    const qint64 seconds = config.mountOptions.connectionTimeout;
+    return static_cast<double>(seconds >= 1 && seconds <= 3600 ? seconds : MountOptions{}.connectionTimeout);
+}
+
 } // namespace
 
 MountEngine::MountTurn::~MountTurn()
@@ -55,6 +63,9 @@ MountEngine::MountTurn::~MountTurn()
 
 QCoro::Task<MountEngine::MountTurn> MountEngine::waitForMountTurn()
 {
+    const auto refused = [] { return VantrelError::mountFailed(QStringLiteral("The application is quitting")); };
+    if (m_refusingMounts)
+        throw refused();
     if (m_mountsRunning < std::max(1, maxConcurrentMounts) && m_mountsWaiting.empty()) {
         ++m_mountsRunning;
         co_return MountTurn(this);
@@ -64,6 +75,11 @@ QCoro::Task<MountEngine::MountTurn> MountEngine::waitForMountTurn()
     QFuture<void> turn = promise->future();
     m_mountsWaiting.push_back(std::move(promise));
     co_await turn;
+    // Quitting: the waiting mounts hand their turns on, one after the other, without a tool.
+    if (m_refusingMounts) {
+        endMountTurn();
+        throw refused();
+    }
     // The turn that ended was handed over as it was: the count stays.
     co_return MountTurn(this);
 }
@@ -190,7 +206,60 @@ QCoro::Task<bool> MountEngine::isMountedAsync(QString path) const
 {
     auto check = [this, path] { return isMounted(path); };
     QFuture<bool> mounted = runFileWork(path, std::move(check));
-    co_return co_await mounted;
+    // A test that does not answer in time is a share that does not answer; its thread is freed
+    // by the mount's own time limit, or when the mount is released.
+    auto bounded = awaitWithin(mounted, millisecondsOf(liveTestTimeout));
+    const std::optional<bool> live = co_await std::move(bounded);
+    co_return live.value_or(false);
+}
+
+void MountEngine::refuseMounts()
+{
+    m_refusingMounts = true;
+}
+
+QCoro::Task<bool> MountEngine::holdsMount(QString path)
+{
+    if (!onLinux()) {
+        auto test = isMountedAsync(path);
+        co_return co_await std::move(test);
+    }
+    auto probing = m_linux.mountedType(path);
+    const std::optional<QString> type = co_await std::move(probing);
+    if (!type)
+        co_return false;
+    static const char* const types[] = {"cifs", "smb3", "nfs", "nfs4"};
+    for (const char* name : types) {
+        if (*type == QLatin1String(name))
+            co_return true;
+    }
+    co_return type->startsWith(QLatin1String("fuse"));
+}
+
+QCoro::Task<> MountEngine::releaseMount(QString path, bool polite, double timeLimit)
+{
+    if (onLinux()) {
+        LinuxMountTools& tools = linuxSet();
+        auto releasing = tools.release(path, polite, timeLimit);
+        co_await std::move(releasing);
+        co_return;
+    }
+    try {
+        auto running = run(m_tools.diskutil, QStringList{QStringLiteral("unmount"), QStringLiteral("force"), path},
+            timeLimit);
+        co_await std::move(running);
+    } catch (const VantrelError&) {
+        // Nothing more can be done for it here.
+    }
+}
+
+QCoro::Task<QStringList> MountEngine::releaseDeadMounts()
+{
+    if (!onLinux())
+        co_return QStringList();
+    LinuxMountTools& tools = linuxSet();
+    auto releasing = tools.releaseDeadMountsUnder(m_mountRoot);
+    co_return co_await std::move(releasing);
 }
 
 void MountEngine::ensureMountPoint(const QString& path) const
@@ -377,7 +446,7 @@ QCoro::Task<QUrl> MountEngine::mountSMB(NASConfig config, QList<NASConfig> confi
         const LinuxMountTools::Endpoint server = LinuxMountTools::splitAddress(config.address);
         const auto [domain, account] = LinuxMountTools::splitDomain(user);
         const LinuxMountTools::SmbShare share{server.host, server.port, config.sharePath, domain, account, password,
-            path, config.mountOptions.readOnly, requiredRoot(config)};
+            path, config.mountOptions.readOnly, requiredRoot(config), serverTimeoutOf(config)};
         auto mounting = linuxSet().mountSMB(share);
         co_await std::move(mounting);
         co_return directoryUrl(path);

@@ -61,6 +61,8 @@ public:
     double connectionTestTimeout = 5.0;
     // A tool still running this long after the SIGTERM at its time limit is killed.
     double killGrace = 2.0;
+    // How long the live-mount test may take before the share counts as not answering.
+    double liveTestTimeout = 10.0;
     // How long an SMB server has to accept a TCP connection before a mount of it starts any tool.
     double serverConnectTimeout = 3.0;
     // How many mounts run their tools at once; further ones wait for a free turn.
@@ -95,6 +97,19 @@ public:
     // the share's lane (see runFileWork).
     bool isMounted(const QString& path) const;
     QCoro::Task<bool> isMountedAsync(QString path) const;
+    // For good (quitting): no mount starts a tool any more, those waiting for their turn included;
+    // they fail instead.
+    void refuseMounts();
+    // Something is mounted right at the path (a network or user-space mount, live or not), read
+    // off the main thread.
+    QCoro::Task<bool> holdsMount(QString path);
+    // Leaves nothing mounted at the path and no process serving it, whatever state the mount is
+    // in (see LinuxMountTools::release); never throws. The folder stays.
+    QCoro::Task<> releaseMount(QString path, bool polite, double timeLimit);
+    // Releases what a crash left under the mount root that is no longer live; a live mount stays
+    // to be adopted. Returns the mount points let go.
+    QCoro::Task<QStringList> releaseDeadMounts();
+
     // Creates the folder (with its parents) when missing; throws mountFailed.
     void ensureMountPoint(const QString& path) const;
 
@@ -151,6 +166,7 @@ private:
     LinuxMountTools m_linux;
     int m_mountsRunning = 0;
     std::deque<std::shared_ptr<QPromise<void>>> m_mountsWaiting;
+    bool m_refusingMounts = false;
 };
 
 } // namespace vantrel

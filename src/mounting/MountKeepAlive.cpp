@@ -88,10 +88,18 @@ QCoro::Task<> MountKeepAlive::check(NASConfig config)
 QCoro::Task<> MountKeepAlive::testMount(NASConfig config)
 {
     QPointer<MountKeepAlive> self(this);
-    auto liveTest = m_engine.isMountedAsync(m_engine.mountPointPath(config));
+    const QString path = m_engine.mountPointPath(config);
+    auto liveTest = m_engine.isMountedAsync(path);
     const bool live = co_await liveTest;
     if (!self || live || !m_store.config(config.id))
         co_return;
+    auto holding = m_engine.holdsMount(path);
+    if (co_await std::move(holding)) {
+        auto releasing = m_engine.releaseMount(path, false, releaseTimeLimit);
+        co_await std::move(releasing);
+        if (!self || !m_store.config(config.id))
+            co_return;
+    }
     if (m_vanished)
         m_vanished(config);
 }

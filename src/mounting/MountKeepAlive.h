@@ -21,7 +21,9 @@ class MountEngine;
 class NASConfigStore;
 
 // The keep-alive: every interval a pass tests whether each enabled share recorded as mounted still
-// is, and hands the ones found gone to the owner. A share's test that is still running (a mount
+// is, and hands the ones found gone to the owner, after releasing what is left of their mount (a
+// mount whose process died or whose server does not answer stays in the mount table, and the
+// next mount needs its folder back). A share's test that is still running (a mount
 // that hangs) is not started again, so it holds one thread however long it takes, and tests of
 // other shares never wait for it. Runs on the main thread.
 class MountKeepAlive final : public QObject {
@@ -41,6 +43,8 @@ public:
     // Times in seconds; adjustable so tests can shorten them.
     double defaultInterval = 180.0;
     double minimumInterval = 1.0;
+    // The limit of each tool run that releases a share found gone.
+    double releaseTimeLimit = 5.0;
 
     // Unless switched off: a pass now, then one every interval, as the settings read now.
     void start();

@@ -5,12 +5,19 @@
 #include "platform/Threading.h"
 
 #include <QProcess>
+#include <QScopeGuard>
+#include <QSet>
 #include <QTimer>
 
 #include <qcoro/qcoroprocess.h>
 
 #include <limits>
 #include <memory>
+
+#include <csignal>
+
+#include <sys/prctl.h>
+#include <unistd.h>
 
 namespace vantrel {
 
@@ -57,7 +64,28 @@ private:
     QMetaObject::Connection m_onFailed;
 };
 
+// The tools running now; touched on the main thread only.
+QSet<QProcess*>& runningChildren()
+{
+    static QSet<QProcess*> children;
+    return children;
+}
+
 } // namespace
+
+void ProcessRunner::endAll()
+{
+    const QSet<QProcess*> children = runningChildren();
+    for (QProcess* child : children) {
+        if (child->state() != QProcess::NotRunning)
+            child->kill();
+    }
+}
+
+int ProcessRunner::runningCount()
+{
+    return static_cast<int>(runningChildren().size());
+}
 
 QString ProcessResult::message() const
 {
@@ -93,6 +121,19 @@ QCoro::Task<ProcessResult> ProcessRunner::run(ProcessRequest request)
         else
             process->setInputChannelMode(QProcess::ForwardedInputChannel);
     }
+
+    // A child outlives a parent that crashed; the kernel ends it then. A daemon the child starts
+    // is not covered: its owner finds it by its mount point.
+    const pid_t parent = ::getpid();
+    process->setChildProcessModifier([parent] {
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (::getppid() != parent)
+            ::_exit(127);
+    });
+
+    QProcess* registered = process.get();
+    runningChildren().insert(registered);
+    const auto unregister = qScopeGuard([registered] { runningChildren().remove(registered); });
 
     process->start(QIODevice::ReadWrite);
     StartedAwaiter starting(process.get());

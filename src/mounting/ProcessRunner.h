@@ -41,6 +41,8 @@ struct ProcessRequest {
 };
 
 // Runs the system tools as child processes, asynchronously on the calling thread's event loop.
+// Each child is this class's until it ends: quitting kills what still runs, and a child whose
+// parent dies without that (a crash) is killed by the kernel.
 class ProcessRunner final {
 public:
     // Standard output and standard error are captured apart and decoded as strict UTF-8 (empty
@@ -50,6 +52,11 @@ public:
 
     // A time limit as the timeout errors write it: whole seconds, truncated.
     static QString wholeSeconds(double seconds);
+
+    // Kills every tool still running (quitting): its run ends as a failure. Main thread only.
+    static void endAll();
+    // How many tools run now.
+    static int runningCount();
 };
 
 } // namespace vantrel

@@ -45,7 +45,29 @@ QString shareInRemote(const QString& sharePath)
     return path;
 }
 
+// Go's duration syntax, in whole milliseconds and at least one.
+QString duration(double seconds)
+{
+    return QString::number(std::max<qint64>(1, static_cast<qint64>(std::llround(seconds * 1000.0))))
+        + QStringLiteral("ms");
+}
+
+// Both of rclone's bounds on one try of a request: connecting, and waiting for an answer (which a
+// server that is frozen never gives, while its kernel still accepts the connection).
+QStringList perTryTimeouts(double seconds)
+{
+    return {QStringLiteral("--contimeout"), duration(seconds), QStringLiteral("--timeout"), duration(seconds)};
+}
+
 } // namespace
+
+QStringList RcloneMount::serverTimeoutArguments(double seconds)
+{
+    // Two tries: a connection the server dropped while idle fails at once and the second try
+    // reconnects; a server that does not answer costs both halves.
+    return perTryTimeouts(std::max(0.5, seconds) / 2.0)
+        + QStringList{QStringLiteral("--low-level-retries"), QStringLiteral("2")};
+}
 
 QString RcloneMount::deviceName(const LinuxMountTools::SmbShare& share)
 {
@@ -181,9 +203,10 @@ QCoro::Task<> RcloneMount::mount(LinuxMountTools::SmbShare share) const
     const QString remote = QStringLiteral(":smb:") + shareInRemote(share.sharePath);
 
     // The mount connects lazily and would "succeed" with a wrong password; a listing fails fast.
-    const QStringList listArguments{QStringLiteral("lsf"), QStringLiteral("--max-depth"), QStringLiteral("1"),
-        QStringLiteral("--retries"), QStringLiteral("1"), QStringLiteral("--low-level-retries"), QStringLiteral("1"),
-        endOfOptions, remote};
+    const QStringList listArguments = QStringList{QStringLiteral("lsf"), QStringLiteral("--max-depth"),
+                                          QStringLiteral("1"), QStringLiteral("--retries"), QStringLiteral("1"),
+                                          QStringLiteral("--low-level-retries"), QStringLiteral("1")}
+        + perTryTimeouts(std::max(0.5, share.serverTimeout)) + QStringList{endOfOptions, remote};
     auto listingTask = m_tools.run(rclone, listArguments, timeLimit, environment);
     const ProcessResult listed = co_await std::move(listingTask);
     if (listed.exitCode != 0) {
@@ -214,6 +237,10 @@ QCoro::Task<> RcloneMount::mount(LinuxMountTools::SmbShare share) const
     // Others change the share too: a listing cached for rclone's default five minutes would hide
     // their new files that long. A second is what the kernel's SMB client keeps attributes.
     mountArguments << QStringLiteral("--dir-cache-time") << QStringLiteral("1s");
+    // A call through the mount on a server that stopped answering would otherwise hold the
+    // caller's thread for rclone's default of five minutes per try, and no thread blocked in a
+    // file system call can be cancelled.
+    mountArguments << serverTimeoutArguments(share.serverTimeout);
     // The mount table then names the server, which the live-mount test asks whether it answers.
     mountArguments << QStringLiteral("--devname=") + deviceName(share);
     if (share.readOnly)
@@ -314,6 +341,77 @@ QCoro::Task<> RcloneMount::detach(QString path) const
     const QStringList arguments{QStringLiteral("-u"), QStringLiteral("-z"), endOfOptions, path};
     auto detaching = m_tools.run(m_tools.tools().fusermount, arguments, m_tools.unmountTimeout);
     co_await std::move(detaching);
+}
+
+QCoro::Task<bool> RcloneMount::endProcesses(QList<qint64> pids, double grace) const
+{
+    if (pids.isEmpty())
+        co_return true;
+    ProcessTable::signal(pids, SIGTERM);
+    auto waiting = waitForProcessesToEnd(pids, grace);
+    if (co_await std::move(waiting))
+        co_return true;
+    ProcessTable::signal(pids, SIGKILL);
+    auto reaping = waitForProcessesToEnd(pids, grace);
+    co_return co_await std::move(reaping);
+}
+
+QCoro::Task<> RcloneMount::release(QString path, bool polite, double timeLimit) const
+{
+    const QString fusermount = m_tools.tools().fusermount;
+    const double grace = std::min(m_tools.killGrace, timeLimit);
+    auto finding = processesServing(path);
+    QList<qint64> pids = co_await std::move(finding);
+    auto probing = m_tools.mountedType(path);
+    std::optional<QString> type = co_await std::move(probing);
+
+    const auto unmount = [this, fusermount, path, timeLimit](bool lazy) -> QCoro::Task<bool> {
+        QStringList arguments{QStringLiteral("-u")};
+        if (lazy)
+            arguments << QStringLiteral("-z");
+        arguments << endOfOptions << path;
+        try {
+            auto running = m_tools.run(fusermount, arguments, timeLimit);
+            const ProcessResult result = co_await std::move(running);
+            co_return result.exitCode == 0;
+        } catch (const VantrelError&) {
+            co_return false;
+        }
+    };
+
+    if (type && type->startsWith(QLatin1String("fuse"))) {
+        bool done = false;
+        if (polite) {
+            auto politely = unmount(false);
+            done = co_await std::move(politely);
+        }
+        // Busy, dead or hanging: out of the way at once; what still holds it open fails.
+        if (!done) {
+            auto lazily = unmount(true);
+            co_await std::move(lazily);
+        }
+        // Once unmounted, the process ends by itself after its last uploads.
+        if (polite && done) {
+            auto waiting = waitForProcessesToEnd(pids, grace);
+            co_await std::move(waiting);
+        }
+    }
+    auto ending = endProcesses(pids, grace);
+    co_await std::move(ending);
+
+    // A daemon that was still starting may have mounted meanwhile.
+    auto refinding = processesServing(path);
+    pids = co_await std::move(refinding);
+    auto stopping = endProcesses(pids, grace);
+    co_await std::move(stopping);
+    auto reprobing = m_tools.mountedType(path);
+    type = co_await std::move(reprobing);
+    if (type && type->startsWith(QLatin1String("fuse"))) {
+        auto lazily = unmount(true);
+        co_await std::move(lazily);
+    }
+    auto removing = removeLog(path);
+    co_await std::move(removing);
 }
 
 QCoro::Task<bool> RcloneMount::waitForProcessesToEnd(QList<qint64> pids, double seconds) const

@@ -35,6 +35,13 @@ public:
     // Lazily detaches what is mounted at the path (a mount whose process died).
     QCoro::Task<> detach(QString path) const;
 
+    // See LinuxMountTools::release; each wait for a process to end also takes at most timeLimit.
+    QCoro::Task<> release(QString path, bool polite, double timeLimit) const;
+
+    // The flags that bound each request to the server to about `seconds` in all: two tries, each
+    // with half of it to connect and half to wait for an answer.
+    static QStringList serverTimeoutArguments(double seconds);
+
     // "//host[:port]/share", the device name the mount table shows for the mount.
     static QString deviceName(const LinuxMountTools::SmbShare& share);
     // The server named by such a device name.
@@ -54,6 +61,8 @@ private:
     QCoro::Task<QList<qint64>> processesServing(QString mountPoint) const;
     QCoro::Task<> removeLog(QString mountPoint) const;
     QCoro::Task<bool> waitForProcessesToEnd(QList<qint64> pids, double seconds) const;
+    // SIGTERM, then SIGKILL after the grace; true once none runs.
+    QCoro::Task<bool> endProcesses(QList<qint64> pids, double grace) const;
     QString logFileFor(const QString& mountPoint) const;
 
     const LinuxMountTools& m_tools;

@@ -192,4 +192,12 @@ FileCopy::Result FileCopy::run(const std::function<void(qint64 copied)>& progres
     return Result{};
 }
 
+bool isSameFile(const QString& first, const QString& second)
+{
+    struct stat a {};
+    struct stat b {};
+    return ::stat(QFile::encodeName(first).constData(), &a) == 0
+        && ::stat(QFile::encodeName(second).constData(), &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
 } // namespace vantrel

@@ -88,4 +88,8 @@ private:
     std::vector<char> m_buffer;
 };
 
+// Both paths name one file (the same device and inode once links are followed), whatever way each
+// path reaches it. False when either cannot be examined. Blocking: the paths may lie on a share.
+bool isSameFile(const QString& first, const QString& second);
+
 } // namespace vantrel

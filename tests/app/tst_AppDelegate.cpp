@@ -5,15 +5,25 @@
 #include "app/AppDelegate.h"
 #include "app/MenuBarController.h"
 #include "files/CacheManager.h"
+#include "mounting/NASConfigStore.h"
+#include "mounting/RcloneMount.h"
+#include "platform/FileSystemInfo.h"
 #include "platform/FileWork.h"
+#include "platform/ProcessTable.h"
 #include "platform/SingleInstance.h"
 #include "services/LogManager.h"
 #include "support/FileWorkGate.h"
+#include "support/MountingFixture.h"
+#include "support/SambaServer.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
+#include <QUuid>
+
+#include <csignal>
 
 #include <thread>
 
@@ -92,6 +102,117 @@ struct Harness : test::Logging {
     }
 
     SingleInstance singleInstance;
+};
+
+// ---- the real application against a real Samba server ---------------------------------------
+
+// The children of a process, from the process table.
+QList<qint64> childrenOf(qint64 parent)
+{
+    QList<qint64> children;
+    for (const qint64 pid : ProcessTable::ownProcessIds()) {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray line = stat.readAll();
+        // "pid (name) state ppid ...": the name may hold spaces and parentheses.
+        const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+        if (fields.size() > 1 && fields.at(1).toLongLong() == parent)
+            children.append(pid);
+    }
+    return children;
+}
+
+int mountsAt(const QString& path)
+{
+    int count = 0;
+    for (const FileSystemInfo::MountEntry& entry : FileSystemInfo::system().mountTable())
+        count += entry.mountPoint == path ? 1 : 0;
+    return count;
+}
+
+bool nothingServes(const QString& path)
+{
+    return RcloneMount::mountProcesses(SystemTools::linuxSet().rclone, path).isEmpty();
+}
+
+// A private home whose configuration store holds shares of a Samba server on 127.0.0.1, and runs
+// of the real application in it. Whatever a failed check leaves mounted is detached at the end.
+struct RealHome : test::TemporaryFolder {
+    RealHome()
+        : home(dir.filePath(QStringLiteral("home")))
+        , runtime(test::shortTemporaryFolder() + QStringLiteral("/rt-")
+              + QUuid::createUuid().toString(QUuid::Id128).left(8))
+        , env(dir.filePath(QStringLiteral("test")))
+        , appDefaults(home + QStringLiteral("/.config/Vantrel/com.vantrel.app.defaults.json"))
+        , store(appDefaults, env.systemLog, env.appState, env.keychain)
+    {
+        QDir().mkpath(home + QStringLiteral("/tmp"));
+        QDir().mkpath(runtime);
+        QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        server.setPassword(password);
+        appDefaults.setValue(QStringLiteral("log.fileEnabled"), true);
+        // The keep-alive stays out of the way: what is checked here is what quitting leaves.
+        appDefaults.setValue(QStringLiteral("keepAliveEnabled"), false);
+    }
+    ~RealHome()
+    {
+        server.thaw();
+        test::detachMountsUnder(home);
+    }
+
+    NASConfig addShare(const QString& name, const QString& share)
+    {
+        NASConfig config;
+        config.name = name;
+        config.address = QStringLiteral("127.0.0.1:") + QString::number(server.port());
+        config.sharePath = QLatin1Char('/') + share;
+        config.authMethod = AuthMethod::password;
+        config.username = test::SambaServer::userName();
+        config.keychainIdentifier = QStringLiteral("app-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
+        config.networkBinding.ipRange = QStringLiteral("0.0.0.0/0");
+        env.keychain.savePassword(password, config.keychainIdentifier);
+        store.addConfig(config);
+        appDefaults.synchronize();
+        return config;
+    }
+    QString mountPoint(const NASConfig& config) const
+    {
+        return home + QStringLiteral("/VantrelVolumes/") + config.name;
+    }
+
+    const QString password = QStringLiteral("qu!t \"clean\"");
+    test::SambaServer server;
+    QString home;
+    QString runtime;
+    test::ConfigEnvironment env;
+    Defaults appDefaults;
+    NASConfigStore store;
+};
+
+class RealApp {
+public:
+    explicit RealApp(const RealHome& home)
+    {
+        QProcessEnvironment env = test::privateHomeEnvironment(home.home);
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), home.runtime);
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        m_process.setProcessEnvironment(env);
+        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        m_process.start(QStringLiteral(VANTREL_APP_BINARY), QStringList());
+    }
+    ~RealApp()
+    {
+        if (m_process.state() != QProcess::NotRunning) {
+            m_process.kill();
+            m_process.waitForFinished(5000);
+        }
+    }
+    QProcess& process() { return m_process; }
+    qint64 pid() const { return m_process.processId(); }
+
+private:
+    QProcess m_process;
 };
 
 } // namespace
@@ -240,6 +361,122 @@ private slots:
         quickDelegate.applicationWillTerminate();
         QVERIFY(elapsed.elapsed() < 1000);
         QVERIFY(quick.systemLog.messages().contains(QStringLiteral("step:unmounted")));
+    }
+
+    // Quitting the real application (SIGTERM) leaves no mount and none of its child processes,
+    // within the quit's time cap, whatever state the share is in.
+    void realApplicationQuitsLeavingNothingBehind_data()
+    {
+        QTest::addColumn<QString>("situation");
+        for (const char* situation : {"mounted", "mounting", "dead", "busy", "frozen"})
+            QTest::newRow(situation) << QString::fromLatin1(situation);
+    }
+
+    void realApplicationQuitsLeavingNothingBehind()
+    {
+        QFETCH(QString, situation);
+        RealHome h;
+        h.server.addShare(QStringLiteral("data"), false);
+        QVERIFY2(h.server.start(), qPrintable(h.server.errorString()));
+        const NASConfig config = h.addShare(QStringLiteral("Data"), QStringLiteral("data"));
+        const QString path = h.mountPoint(config);
+        const QString rclone = SystemTools::linuxSet().rclone;
+
+        if (situation == QLatin1String("frozen"))
+            h.server.freeze();
+        RealApp app(h);
+        QVERIFY(app.process().waitForStarted(10000));
+        if (situation == QLatin1String("mounting")) {
+            // Caught as soon as its rclone runs.
+            QElapsedTimer clock;
+            clock.start();
+            while (nothingServes(path) && clock.elapsed() < 15000)
+                QTest::qWait(2);
+            QVERIFY(!nothingServes(path));
+        } else if (situation == QLatin1String("frozen")) {
+            // Its first listing waits on the server.
+            const auto listing = [&app] {
+                for (const qint64 pid : childrenOf(app.pid())) {
+                    const QStringList arguments = ProcessTable::commandLine(pid);
+                    if (arguments.size() > 1 && arguments.at(1) == QLatin1String("lsf"))
+                        return true;
+                }
+                return false;
+            };
+            QTRY_VERIFY_WITH_TIMEOUT(listing(), 15000);
+        } else {
+            QTRY_COMPARE_WITH_TIMEOUT(FileSystemInfo::system().mountedTypeAt(path),
+                std::optional<QString>(QStringLiteral("fuse.rclone")), 15000);
+        }
+
+        QFile open(path + QStringLiteral("/busy.txt"));
+        if (situation == QLatin1String("dead")) {
+            for (const qint64 pid : RcloneMount::mountProcesses(rclone, path))
+                ProcessTable::signal({pid}, SIGKILL);
+            QTRY_VERIFY(nothingServes(path));
+            QCOMPARE(mountsAt(path), 1);
+        } else if (situation == QLatin1String("busy")) {
+            test::makeFile(path + QStringLiteral("/busy.txt"), "held open");
+            QVERIFY(open.open(QIODevice::ReadOnly));
+        }
+
+        const QList<qint64> children = childrenOf(app.pid());
+        QElapsedTimer clock;
+        clock.start();
+        app.process().terminate();
+        QVERIFY(app.process().waitForFinished(15000));
+        const qint64 quitTook = clock.elapsed();
+        qInfo("%s: quit took %lld ms", qPrintable(situation), quitTook);
+        QCOMPARE(app.process().exitStatus(), QProcess::NormalExit);
+        QVERIFY2(quitTook < 5500, qPrintable(QString::number(quitTook)));
+        QCOMPARE(mountsAt(path), 0);
+        QVERIFY(nothingServes(path));
+        for (const qint64 pid : children)
+            QVERIFY2(ProcessTable::commandLine(pid).isEmpty(), qPrintable(ProcessTable::commandLine(pid).join(u' ')));
+    }
+
+    // After a crash (kill -9) the next start adopts the share still mounted and serving, releases a
+    // dead leftover under the mount root before its launch mount, and ends with one mount each.
+    void realApplicationAfterACrashAdoptsTheLiveMountAndReleasesTheDeadOne()
+    {
+        RealHome h;
+        h.server.addShare(QStringLiteral("data"), false);
+        h.server.addShare(QStringLiteral("old"), false);
+        h.server.addShare(QStringLiteral("fresh"), false);
+        QVERIFY2(h.server.start(), qPrintable(h.server.errorString()));
+        const NASConfig data = h.addShare(QStringLiteral("Data"), QStringLiteral("data"));
+        const NASConfig old = h.addShare(QStringLiteral("Old"), QStringLiteral("old"));
+        const QString rclone = SystemTools::linuxSet().rclone;
+        {
+            RealApp crashed(h);
+            for (const NASConfig& config : {data, old})
+                QTRY_COMPARE_WITH_TIMEOUT(mountsAt(h.mountPoint(config)), 1, 15000);
+            crashed.process().kill();
+            QVERIFY(crashed.process().waitForFinished(5000));
+        }
+        // The live one stays with its rclone; the other's process is gone, its mount dead.
+        QVERIFY(!nothingServes(h.mountPoint(data)));
+        for (const qint64 pid : RcloneMount::mountProcesses(rclone, h.mountPoint(old)))
+            ProcessTable::signal({pid}, SIGKILL);
+        QTRY_VERIFY(nothingServes(h.mountPoint(old)));
+        QCOMPARE(mountsAt(h.mountPoint(old)), 1);
+
+        // The dead one's configuration is gone meanwhile; another share is added.
+        h.store.deleteConfig(old.id);
+        const NASConfig fresh = h.addShare(QStringLiteral("Fresh"), QStringLiteral("fresh"));
+
+        RealApp next(h);
+        QTRY_COMPARE_WITH_TIMEOUT(mountsAt(h.mountPoint(fresh)), 1, 15000);
+        QCOMPARE(mountsAt(h.mountPoint(data)), 1);
+        QCOMPARE(mountsAt(h.mountPoint(old)), 0);
+        QCOMPARE(RcloneMount::mountProcesses(rclone, h.mountPoint(data)).size(), 1);
+
+        next.process().terminate();
+        QVERIFY(next.process().waitForFinished(15000));
+        for (const NASConfig& config : {data, fresh}) {
+            QCOMPARE(mountsAt(h.mountPoint(config)), 0);
+            QVERIFY(nothingServes(h.mountPoint(config)));
+        }
     }
 
     void shutDownPutsAQueuedCacheIndexOnDisk()

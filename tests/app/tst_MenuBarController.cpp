@@ -1,3 +1,4 @@
+#include "support/FileWorkGate.h"
 #include "support/StrategyStandIn.h"
 #include "support/TestMain.h"
 #include "support/gui/ViewFixture.h"
@@ -5,16 +6,25 @@
 #include "AppTestEnvironment.h"
 
 #include "app/MenuBarController.h"
+#include "files/TransferManager.h"
+#include "platform/FileWork.h"
 #include "platform/Localization.h"
 #include "platform/gui/Symbols.h"
 #include "views/browser/FileBrowserView.h"
+#include "views/browser/FileListView.h"
 #include "views/main/AboutView.h"
 #include "views/main/MainWindowView.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QDir>
+#include <QFile>
 #include <QMenu>
+#include <QMimeData>
+#include <QPointer>
+#include <QPushButton>
 #include <QSystemTrayIcon>
+#include <QTableView>
 #include <QTemporaryDir>
 
 using namespace vantrel;
@@ -96,6 +106,99 @@ QAction* findAction(const QMenu* menu, const QString& text)
             return action;
     return nullptr;
 }
+
+bool writeFile(const QString& path, const QByteArray& content)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
+}
+
+QByteArray readFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// Local files dropped onto the browser's file list as the desktop drops them.
+void dropOnto(FileBrowserView* view, const QList<QUrl>& urls)
+{
+    QMimeData data;
+    data.setUrls(urls);
+    QWidget* target = view->fileList()->state() == FileListView::State::table
+        ? view->fileList()->table()->viewport()
+        : view->fileList()->findChild<QWidget*>(QStringLiteral("emptyPage"));
+    QDragEnterEvent enter(QPoint(20, 20), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(target, &enter);
+    QVERIFY(enter.isAccepted());
+    QDropEvent drop(QPointF(20, 20), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(target, &drop);
+    QVERIFY(drop.isAccepted());
+}
+
+// Two mounted shares, A and B, with the tray menu's browse entries, and a local folder to drop from.
+struct BrowsingEnv {
+    AppTestEnvironment env;
+    Recorder recorder;
+    MenuBarController controller;
+    QTemporaryDir dir;
+    NASConfig a;
+    NASConfig b;
+
+    explicit BrowsingEnv(const QString& home)
+        : env(home)
+        , controller(env.appState, env.configStore, env.recentFiles, env.browserState, env.languageManager,
+              env.app.windows(), env.log, recordingActions(recorder))
+    {
+        for (const char* folder : {"A", "B", "local"})
+            QDir(dir.path()).mkpath(QString::fromLatin1(folder));
+        a = env.addConfig(QStringLiteral("A"));
+        b = env.addConfig(QStringLiteral("B"));
+        env.appState.updateStatus(a.id, MountState::mounted(), url(QStringLiteral("A")));
+        env.appState.updateStatus(b.id, MountState::mounted(), url(QStringLiteral("B")));
+    }
+    ~BrowsingEnv()
+    {
+        if (SceneWindow* window = env.app.windows().find(VantrelApp::fileBrowserWindowID))
+            window->close();
+        for (int i = 0; i < 5; ++i) {
+            waitForFileWork();
+            QCoreApplication::processEvents();
+        }
+    }
+    QString path(const QString& relative) const { return dir.filePath(relative); }
+    QUrl url(const QString& relative) const { return QUrl::fromLocalFile(path(relative)); }
+    // Chooses a share's browse entry in a freshly built tray menu.
+    void browse(const NASConfig& config)
+    {
+        std::unique_ptr<QMenu> menu(controller.buildMenu());
+        QList<QAction*> entries;
+        for (QAction* action : menu->actions())
+            if (action->text() == QStringLiteral("  浏览文件..."))
+                entries.append(action);
+        QCOMPARE(entries.size(), 2);
+        entries.at(config.id == a.id ? 0 : 1)->trigger();
+    }
+    FileBrowserView* view()
+    {
+        SceneWindow* window = env.app.windows().find(VantrelApp::fileBrowserWindowID);
+        return window ? qobject_cast<FileBrowserView*>(window->content()) : nullptr;
+    }
+    QStringList uploads()
+    {
+        QStringList result;
+        for (const TransferTask& task : view()->transferManager().tasks())
+            result << QDir(dir.path()).relativeFilePath(task.destinationURL.toLocalFile());
+        return result;
+    }
+    bool allDone()
+    {
+        for (const TransferTask& task : view()->transferManager().tasks())
+            if (task.status != TransferStatus::completed)
+                return false;
+        return true;
+    }
+};
 
 } // namespace
 
@@ -398,6 +501,81 @@ private slots:
         entries.at(0)->trigger();
         QCOMPARE(env.browserState.config(), std::optional<NASConfig>(config));
         controller.openFileBrowser(nullptr);
+    }
+
+    void browsingTheShownShareAgainKeepsItsQuestionsAndDrops()
+    {
+        BrowsingEnv t(nextDir());
+        QVERIFY(writeFile(t.path(QStringLiteral("A/a.txt")), "old a"));
+        QVERIFY(writeFile(t.path(QStringLiteral("A/b.txt")), "old b"));
+        for (const char* name : {"a.txt", "b.txt", "c.txt"})
+            QVERIFY(writeFile(t.path(QStringLiteral("local/") + QLatin1String(name)), QByteArray("new ") + name));
+        t.browse(t.a);
+        QPointer<FileBrowserView> view = t.view();
+        QVERIFY(view);
+        QTRY_COMPARE(view->fileList()->items().size(), 2);
+
+        dropOnto(view, {t.url(QStringLiteral("local/a.txt")), t.url(QStringLiteral("local/b.txt"))});
+        QTRY_VERIFY(view->conflictSheet());
+        QPointer<ConflictResolutionSheet> sheet = view->conflictSheet();
+        test::FileWorkGate gate;
+        gate.hold(t.path(QStringLiteral("A")));
+        dropOnto(view, {t.url(QStringLiteral("local/c.txt"))});
+        QTRY_VERIFY(gate.waiting(t.path(QStringLiteral("A"))) > 0);
+
+        t.browse(t.a);
+        QCoreApplication::processEvents();
+        QCoreApplication::processEvents();
+        QCOMPARE(t.view(), view.data());
+        QCOMPARE(view->conflictSheet(), sheet.data());
+        QCOMPARE(view->queuedConflictCount(), 1);
+        QVERIFY(view->window()->isVisible());
+
+        gate.release(t.path(QStringLiteral("A")));
+        QTRY_COMPARE(t.uploads(), QStringList{QStringLiteral("A/c.txt")});
+        QTest::mouseClick(sheet->button(ConflictResolution::overwrite), Qt::LeftButton);
+        QTRY_VERIFY(view->conflictSheet() && view->conflictSheet() != sheet);
+        QTest::mouseClick(view->conflictSheet()->button(ConflictResolution::overwrite), Qt::LeftButton);
+        QTRY_COMPARE(t.uploads().size(), 3);
+        QTRY_VERIFY(t.allDone());
+        QCOMPARE(readFile(t.path(QStringLiteral("A/a.txt"))), QByteArray("new a.txt"));
+        QCOMPARE(readFile(t.path(QStringLiteral("A/b.txt"))), QByteArray("new b.txt"));
+    }
+
+    void browsingAnotherShareKeepsTheQuestionsAndDropsForTheirFolder()
+    {
+        BrowsingEnv t(nextDir());
+        QVERIFY(writeFile(t.path(QStringLiteral("A/a.txt")), "old a"));
+        QVERIFY(writeFile(t.path(QStringLiteral("local/a.txt")), "new a"));
+        QVERIFY(writeFile(t.path(QStringLiteral("local/c.txt")), "new c"));
+        t.browse(t.a);
+        QPointer<FileBrowserView> first = t.view();
+        QTRY_COMPARE(first->fileList()->items().size(), 1);
+        dropOnto(first, {t.url(QStringLiteral("local/a.txt"))});
+        QTRY_VERIFY(first->conflictSheet());
+        test::FileWorkGate gate;
+        gate.hold(t.path(QStringLiteral("A")));
+        dropOnto(first, {t.url(QStringLiteral("local/c.txt"))});
+        QTRY_VERIFY(gate.waiting(t.path(QStringLiteral("A"))) > 0);
+
+        t.browse(t.b);
+        QTRY_VERIFY(!first);
+        FileBrowserView* second = t.view();
+        QVERIFY(second);
+        QCOMPARE(second->config(), t.b);
+        // The question comes back in the new content, for the folder the file was dropped on.
+        QTRY_VERIFY(second->conflictSheet());
+        QCOMPARE(second->pendingConflict()->destination, t.url(QStringLiteral("A/a.txt")));
+        // The drop under way still lands where it was dropped.
+        gate.release(t.path(QStringLiteral("A")));
+        QTRY_COMPARE(t.uploads(), QStringList{QStringLiteral("A/c.txt")});
+
+        QTest::mouseClick(second->conflictSheet()->button(ConflictResolution::overwrite), Qt::LeftButton);
+        QTRY_COMPARE(t.uploads(), (QStringList{QStringLiteral("A/c.txt"), QStringLiteral("A/a.txt")}));
+        QTRY_VERIFY(t.allDone());
+        QCOMPARE(readFile(t.path(QStringLiteral("A/a.txt"))), QByteArray("new a"));
+        QCOMPARE(readFile(t.path(QStringLiteral("A/c.txt"))), QByteArray("new c"));
+        QVERIFY(QDir(t.path(QStringLiteral("B"))).isEmpty());
     }
 
     void theMainWindowAndTheMenuShareOneSettingsWindow()

@@ -6,7 +6,6 @@
 #include "files/CacheFolder.h"
 #include "files/CacheManager.h"
 #include "platform/Encodings.h"
-#include "platform/FileWork.h"
 #include "support/Fixtures.h"
 
 #include <QDir>
@@ -206,11 +205,10 @@ private slots:
         writeFile(held + QStringLiteral("/a"), 600);
         writeFile(env.share() + QStringLiteral("/b"), 600);
         test::FileWorkGate gate;
+        gate.hold(held, 1); // a's source is examined; its copy is held
 
         QCoro::Task<std::optional<CacheEntry>> a = cache->cacheFile(QUrl::fromLocalFile(held + QStringLiteral("/a")),
             env.config, QStringLiteral("held/a"));
-        waitForFileWork(); // a's source is examined; its copy is held
-        gate.hold(held);
         QTRY_COMPARE(gate.waiting(held), 1);
         QVERIFY(cache->isProcessing());
 
@@ -310,6 +308,34 @@ private slots:
         QCOMPARE(
             QJsonDocument::fromJson(readAll(env.cacheFolder() + QStringLiteral("/cache-index.json"))).array().size(),
             19);
+    }
+
+    // A large index takes a while to write: the changes made meanwhile, over many turns, take the
+    // index from the cache once more when that write ends, not once per turn.
+    void changesDuringAnIndexWriteAreTakenOnceItEnds()
+    {
+        Env env;
+        auto cache = env.make();
+        QVERIFY(env.cache(*cache, QStringLiteral("a"), 5));
+        cache->waitForIndexWrites();
+        const QString index = cache->indexFilePath();
+        test::FileWorkGate gate;
+        gate.hold(index);
+        QSignalSpy taken(cache.get(), &CacheManager::entriesChanged);
+
+        QVERIFY(env.cache(*cache, QStringLiteral("b"), 5));
+        QTRY_COMPARE(gate.waiting(index), 1);
+        for (int i = 0; i < 10; ++i)
+            QVERIFY(env.cache(*cache, QStringLiteral("c%1").arg(i), 5));
+        QTest::qWait(0);
+        QCOMPARE(taken.size(), 1);
+
+        gate.release(index);
+        QTRY_COMPARE(taken.size(), 2);
+        QCOMPARE(taken.last().first().value<QList<CacheEntry>>().size(), 12);
+        cache->waitForIndexWrites();
+        QCOMPARE(QJsonDocument::fromJson(readAll(index)).array().size(), 12);
+        QCOMPARE(taken.size(), 2);
     }
 
     void missingOrEmptyIndexGivesAnEmptyCacheSilently()

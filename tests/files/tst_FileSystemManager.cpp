@@ -14,6 +14,7 @@
 #include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QThreadPool>
 
@@ -387,6 +388,35 @@ private slots:
         QCOMPARE(names(manager.currentItems()), QStringList{"q1.txt"});
         QCOMPARE(manager.currentItems().first().size, 13);
         QVERIFY(!manager.isAtRoot());
+    }
+
+    // A frozen server still accepts connections but answers nothing: a listing that does not
+    // come back within its bound counts as the share being unreachable, and the cache is listed.
+    void frozenRealShareFallsBackToTheCacheWithinTheBound()
+    {
+        test::MountedShare share;
+        QVERIFY2(share.ok(), qPrintable(share.error));
+        const auto thaw = qScopeGuard([&share] { share.server.thaw(); });
+        makeFile(share.serverFolder + QStringLiteral("/Reports/q1.txt"), "first quarter");
+        makeFile(share.serverFolder + QStringLiteral("/b.txt"), "kept offline");
+
+        CacheManager cache{share.defaults, share.log, share.dir.filePath(QStringLiteral("cache")), &systemNow};
+        FileSystemManager manager(QUrl::fromLocalFile(share.mountPoint), QUuid::createUuid(), cache, share.log);
+        manager.listingTimeout = 1.0;
+        QCoro::waitFor(manager.refresh());
+        QCOMPARE(names(manager.currentItems()), (QStringList{"Reports", "b.txt"}));
+        QTRY_COMPARE(cache.entries().size(), 1);
+
+        share.server.freeze();
+        QElapsedTimer clock;
+        clock.start();
+        QCoro::waitFor(manager.navigate(QUrl::fromLocalFile(share.mountPoint + QStringLiteral("/Reports"))));
+        QVERIFY2(clock.elapsed() < 4000, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY(manager.isOfflineMode());
+        QVERIFY(manager.currentItems().isEmpty());
+        QVERIFY(manager.lastError());
+        QCoro::waitFor(manager.navigateUp());
+        QCOMPARE(names(manager.currentItems()), QStringList{"b.txt"});
     }
 
     // Not a test: run with VANTREL_BENCHMARK=1 (in a Release build) to time a 20,000-file folder.

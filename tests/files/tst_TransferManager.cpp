@@ -21,6 +21,7 @@
 #include <QMutex>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QScopeGuard>
 #include <QSemaphore>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -801,6 +802,29 @@ private slots:
                 cpCompleted, cpArrived, 64 / cpArrived, cpDownload, 64 / cpDownload);
         }
         QVERIFY(share.unmount());
+    }
+
+    // On a frozen server (its connections still accepted, nothing answered) a download fails with
+    // a message once the share's connection time-out is over, instead of waiting for ever.
+    void aDownloadFromAFrozenRealShareFailsWithinItsBound()
+    {
+        test::MountedShare share(2);
+        QVERIFY2(share.ok(), qPrintable(share.error));
+        const auto thaw = qScopeGuard([&share] { share.server.thaw(); });
+        QVERIFY(writeFile(share.serverFolder + QStringLiteral("/frozen.bin"), randomBytes(4 * MiB)));
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(share.mountPoint + QStringLiteral("/frozen.bin")), 4000);
+
+        share.server.freeze();
+        QElapsedTimer clock;
+        clock.start();
+        m_manager->addDownload(QUrl::fromLocalFile(share.mountPoint + QStringLiteral("/frozen.bin")), localFolder(),
+            4 * MiB);
+        QTRY_COMPARE(m_manager->tasks().size(), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(status(0), TransferStatus::failed, 15000);
+        qInfo("failed after %.2f s: %s", static_cast<double>(clock.elapsed()) / 1000.0,
+            qPrintable(task(0).errorMessage.value_or(QString())));
+        QVERIFY(task(0).errorMessage.value_or(QString()).contains(QStringLiteral("frozen.bin")));
+        QVERIFY(!m_manager->isProcessing());
     }
 
     void closingTheWindowNeverWaitsForAStepOnTheShare()

@@ -13,6 +13,8 @@
 #include "mounting/NetworkMonitor.h"
 #include "mounting/NotificationPreferences.h"
 #include "mounting/NotificationService.h"
+#include "mounting/ProcessRunner.h"
+#include "mounting/RcloneMount.h"
 #include "platform/Defaults.h"
 #include "platform/FileWork.h"
 #include "platform/NotificationCenter.h"
@@ -23,6 +25,7 @@
 
 #include <QElapsedTimer>
 #include <QScopeGuard>
+#include <QSet>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTimer>
@@ -303,12 +306,15 @@ private slots:
         }
         f.setNetwork(true, homeAddress);
 
-        int failures = 0;
+        // Shares seen failed at least once: with retries this short a slow build never sees all of
+        // them failed at one moment.
+        QSet<QUuid> failed;
         QObject observer;
         connect(&f.appState, &AppStateManager::nasStatusesChanged, &observer, [&] {
-            failures = 0;
-            for (const NASStatus& status : f.appState.nasStatuses())
-                failures += status.mountState.is(MountState::Kind::failed) ? 1 : 0;
+            for (const NASStatus& status : f.appState.nasStatuses()) {
+                if (status.mountState.is(MountState::Kind::failed))
+                    failed.insert(status.configID);
+            }
         });
         QElapsedTimer sinceBeat;
         qint64 longestGap = 0;
@@ -326,7 +332,7 @@ private slots:
 
         f.strategy.start();
         f.setNetwork(true, homeAddress);
-        QTRY_COMPARE_WITH_TIMEOUT(failures, shares, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(failed.size(), shares, 10000);
         // Some rounds of retries.
         QSignalSpy statuses(&f.appState, &AppStateManager::nasStatusesChanged);
         QTRY_VERIFY_WITH_TIMEOUT(statuses.count() >= 3 * shares, 10000);
@@ -847,6 +853,58 @@ private slots:
         QVERIFY(!f.strategy.keepAlive().isRunning());
     }
 
+    // An unmount (the editor's, the menu's unmount-all) lets go of whatever is mounted at the
+    // share's mount point, also when the status no longer records it.
+    void unmountReleasesAMountTheStatusNoLongerRecords()
+    {
+        Fixture f;
+        const NASConfig failed = f.add(share(QStringLiteral("Failed")));
+        const NASConfig offline = f.add(share(QStringLiteral("Offline")));
+        const NASConfig empty = f.add(share(QStringLiteral("Empty")));
+        for (const NASConfig& config : {failed, offline})
+            f.fileSystem.declare(f.mountPath(config), QStringLiteral("smbfs"));
+        f.appState.updateStatus(failed.id, MountState::failed(VantrelError::unmountFailed(QStringLiteral("busy"))));
+        f.appState.updateStatus(offline.id, MountState::offline());
+        f.appState.updateStatus(empty.id, MountState::failed(VantrelError::mountFailed(QStringLiteral("x"))));
+
+        QCoro::waitFor(f.strategy.unmount(failed.id));
+        QCOMPARE(f.calls(QStringLiteral("diskutil")), (QList<QStringList>{{"unmount", f.mountPath(failed)}}));
+        QCOMPARE(f.state(failed.id), MountState::Kind::idle);
+        f.fileSystem.forget(f.mountPath(failed));
+
+        QCoro::waitFor(f.strategy.unmountAll());
+        QCOMPARE(f.runs(QStringLiteral("diskutil")), 2);
+        QCOMPARE(f.calls(QStringLiteral("diskutil")).last().last(), f.mountPath(offline));
+        QCOMPARE(f.state(offline.id), MountState::Kind::idle);
+        QCOMPARE(f.state(empty.id), MountState::Kind::idle);
+    }
+
+    // Quitting ends the tools still running at once and starts no mount waiting for its turn;
+    // every share ends idle.
+    void quittingEndsRunningToolsAndStartsNoWaitingMount()
+    {
+        Fixture f;
+        f.engine.maxConcurrentMounts = 1;
+        const NASConfig first = f.add(share(QStringLiteral("First")));
+        const NASConfig second = f.add(share(QStringLiteral("Second")));
+        f.set(QStringLiteral("mount_smbfs.hold"));
+        QCoro::Task<> running = f.strategy.mount(first.id);
+        QCoro::Task<> waiting = f.strategy.mount(second.id);
+        QTRY_COMPARE(f.runs(QStringLiteral("mount_smbfs")), 1);
+        QCOMPARE(ProcessRunner::runningCount(), 1);
+
+        QElapsedTimer clock;
+        clock.start();
+        QCoro::waitFor(f.strategy.shutDown());
+        QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
+        QCoro::waitFor(running);
+        QCoro::waitFor(waiting);
+        QCOMPARE(ProcessRunner::runningCount(), 0);
+        QCOMPARE(f.runs(QStringLiteral("mount_smbfs")), 1);
+        for (const NASConfig& config : {first, second})
+            QCOMPARE(f.state(config.id), MountState::Kind::idle);
+    }
+
     void stopLeavesNothingThatWouldMountLater()
     {
         Fixture f;
@@ -936,6 +994,11 @@ private slots:
         server.stop();
         QTRY_COMPARE_WITH_TIMEOUT(f.state(config.id), MountState::Kind::failed, 10000);
         QCOMPARE(f.appState.status(config.id)->mountState.error()->kind(), VantrelError::Kind::connectionFailed);
+        // What was left of the mount went before the share was marked: the retry finds its folder
+        // empty, and no rclone process serves it any more.
+        QVERIFY(!FileSystemInfo::system().mountedTypeAt(path));
+        QVERIFY(RcloneMount::mountProcesses(f.engine.tools().rclone, path).isEmpty());
+        QVERIFY(f.strategy.retryTimerInterval(config.id));
         QVERIFY2(server.start(), qPrintable(server.errorString()));
         QTRY_COMPARE_WITH_TIMEOUT(f.state(config.id), MountState::Kind::mounted, 15000);
         QVERIFY(f.engine.isMounted(path));
@@ -961,6 +1024,46 @@ private slots:
         QFile written(served + QStringLiteral("/kept.txt"));
         QVERIFY(written.open(QIODevice::ReadOnly));
         QCOMPARE(written.readAll(), QByteArray("alive"));
+    }
+
+    // A frozen server (stopped, its connections still accepted by the kernel) is noticed by the
+    // keep-alive within the share's bounds, its mount released, and its next mount fails.
+    void realFrozenServerIsNoticedAndReleased()
+    {
+        test::SambaServer server;
+        server.addShare(QStringLiteral("data"), true);
+        QVERIFY2(server.start(), qPrintable(server.errorString()));
+
+        Fixture f(SystemTools::linuxSet());
+        const auto detach = qScopeGuard([&f] { test::detachMountsUnder(f.dir.path()); });
+        const auto thaw = qScopeGuard([&server] { server.thaw(); });
+        f.engine.mountTimeout = 20.0;
+        f.engine.liveTestTimeout = 1.0;
+        f.engine.linuxTools().logFolder = f.dir.filePath(QStringLiteral("rclone-logs"));
+        f.strategy.keepAlive().minimumInterval = 0.1;
+        f.defaults.setValue(MountKeepAlive::intervalKey, 0.3);
+
+        NASConfig config = share(QStringLiteral("Frozen"));
+        config.address = QStringLiteral("127.0.0.1:") + QString::number(server.port());
+        config.sharePath = QStringLiteral("/data");
+        config.mountOptions.connectionTimeout = 2;
+        config.networkBinding.ipRange = QStringLiteral("0.0.0.0/0");
+        f.add(config);
+        const QString path = f.mountPath(config);
+        f.setNetwork(true, awayAddress);
+        f.strategy.start();
+        QTRY_COMPARE_WITH_TIMEOUT(f.state(config.id), MountState::Kind::mounted, 15000);
+
+        server.freeze();
+        QElapsedTimer clock;
+        clock.start();
+        QTRY_VERIFY_WITH_TIMEOUT(!FileSystemInfo::system().mountedTypeAt(path), 10000);
+        const double released = static_cast<double>(clock.elapsed()) / 1000.0;
+        QTRY_VERIFY(RcloneMount::mountProcesses(f.engine.tools().rclone, path).isEmpty());
+        QTRY_COMPARE_WITH_TIMEOUT(f.state(config.id), MountState::Kind::failed, 10000);
+        qInfo("frozen server: mount released after %.2f s, the next mount failed after %.2f s", released,
+            static_cast<double>(clock.elapsed()) / 1000.0);
+        QCOMPARE(f.appState.status(config.id)->mountState.error()->kind(), VantrelError::Kind::connectionFailed);
     }
 };
 

@@ -27,6 +27,7 @@ struct FileWorkGate::State {
     QHash<QString, int> waiting;
     QHash<QString, int> arrived;
     QHash<QString, std::chrono::milliseconds> delays;
+    QHash<QString, int> passes; // pieces of work a held folder still lets through
     bool open = false;
 
     // The held folder the path lies in, if any (under the lock).
@@ -53,6 +54,10 @@ struct FileWorkGate::State {
                 ++arrived[it.key()];
                 delay = std::max(delay, it.value());
             }
+        }
+        if (const QString folder = heldFolderOf(path); !folder.isEmpty() && passes.value(folder) > 0) {
+            --passes[folder];
+            return;
         }
         for (QString folder = heldFolderOf(path); !open && !folder.isEmpty(); folder = heldFolderOf(path)) {
             ++waiting[folder];
@@ -81,10 +86,11 @@ FileWorkGate::~FileWorkGate()
     m_state->changed.wakeAll();
 }
 
-void FileWorkGate::hold(const QString& folder)
+void FileWorkGate::hold(const QString& folder, int letThrough)
 {
     QMutexLocker lock(&m_state->mutex);
     m_state->held.insert(QDir::cleanPath(folder));
+    m_state->passes.insert(QDir::cleanPath(folder), letThrough);
 }
 
 void FileWorkGate::release(const QString& folder)

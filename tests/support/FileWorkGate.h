@@ -17,7 +17,9 @@ public:
     FileWorkGate(const FileWorkGate&) = delete;
     FileWorkGate& operator=(const FileWorkGate&) = delete;
 
-    void hold(const QString& folder);
+    // The first `letThrough` pieces of work from now on pass, as the answers of a share that
+    // hangs after them.
+    void hold(const QString& folder, int letThrough = 0);
     void release(const QString& folder);
     // Work on the folder takes this long, as on a share that answers slowly.
     void slow(const QString& folder, std::chrono::milliseconds delay);

@@ -7,7 +7,7 @@
 
 namespace vantrel::test {
 
-MountedShare::MountedShare()
+MountedShare::MountedShare(qint64 connectionTimeout)
     : ConfigEnvironment(dir.path())
 {
     const QString password = QStringLiteral("share d$ta!");
@@ -26,6 +26,7 @@ MountedShare::MountedShare()
     config.name = QStringLiteral("Data");
     config.address = QStringLiteral("127.0.0.1:") + QString::number(server.port());
     config.sharePath = QStringLiteral("/data");
+    config.mountOptions.connectionTimeout = connectionTimeout;
     config.authMethod = AuthMethod::password;
     config.username = SambaServer::userName();
     config.keychainIdentifier = QStringLiteral("share-") + QUuid::createUuid().toString(QUuid::WithoutBraces);

@@ -11,7 +11,8 @@ namespace vantrel::test {
 // A share of a real Samba server on 127.0.0.1, mounted with a password through the mount
 // engine's Linux tool set (rclone over FUSE) for as long as the fixture lives. Check ok() first.
 struct MountedShare : TemporaryFolder, ConfigEnvironment {
-    MountedShare();
+    // The share's connection time-out bounds each request through the mount.
+    explicit MountedShare(qint64 connectionTimeout = 30);
     ~MountedShare();
     MountedShare(const MountedShare&) = delete;
     MountedShare& operator=(const MountedShare&) = delete;

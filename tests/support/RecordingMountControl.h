@@ -28,10 +28,13 @@ public:
         co_return;
     }
     void cancelRetry(const QUuid& configID) override { cancelledRetries.append(configID); }
+    QCoro::Task<bool> holdsMount(QUuid configID) override { co_return heldMounts.contains(configID); }
 
     QList<QUuid> mounted;
     QList<QUuid> unmounted;
     QList<QUuid> cancelledRetries;
+    // Shares with something mounted at their mount point.
+    QList<QUuid> heldMounts;
     std::function<void(const QUuid&)> onMount;
     std::function<void(const QUuid&)> onUnmount;
 };

@@ -178,6 +178,7 @@ void SambaServer::stop()
     if (!m_smbd)
         return;
     const auto pid = static_cast<pid_t>(m_smbd->processId());
+    thaw();
     if (m_smbd->state() != QProcess::NotRunning) {
         ::kill(pid, SIGTERM);
         if (!m_smbd->waitForFinished(5000)) {
@@ -189,6 +190,18 @@ void SambaServer::stop()
     if (pid > 0)
         ::kill(-pid, SIGKILL);
     m_smbd.reset();
+}
+
+void SambaServer::freeze()
+{
+    if (isRunning())
+        ::kill(-static_cast<pid_t>(m_smbd->processId()), SIGSTOP);
+}
+
+void SambaServer::thaw()
+{
+    if (m_smbd && m_smbd->processId() > 0)
+        ::kill(-static_cast<pid_t>(m_smbd->processId()), SIGCONT);
 }
 
 bool SambaServer::isRunning() const

@@ -32,6 +32,10 @@ public:
     // Stops smbd and everything it started; safe to call when not running.
     void stop();
     bool isRunning() const;
+    // Stops (SIGSTOP) or resumes every process of the server: connections are still accepted by
+    // the kernel, but nothing answers. stop() resumes it first.
+    void freeze();
+    void thaw();
 
     quint16 port() const { return m_port; }
     QString errorString() const { return m_error; }

@@ -2,10 +2,14 @@
 
 #include "platform/AppInfo.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QHash>
 #include <QPainter>
+#include <QThread>
+
+#include <atomic>
 
 namespace vantrel {
 
@@ -116,6 +120,79 @@ QIcon unknownSymbolIcon()
     return icon;
 }
 
+std::atomic<quint64> renders{0};
+
+QPixmap render(const QString& symbolName, const QColor& color, int size)
+{
+    ++renders;
+    // A theme may have only smaller fixed sizes of an icon: scale up rather than draw it small.
+    QPixmap pixmap = Symbols::icon(symbolName).pixmap(QSize(size, size), 1.0);
+    if (pixmap.isNull())
+        pixmap = Symbols::bundledIcon(symbolName).pixmap(QSize(size, size), 1.0);
+    if (pixmap.width() != size || pixmap.height() != size)
+        pixmap = pixmap.scaled(size, size, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    QPixmap result(size, size);
+    result.fill(Qt::transparent);
+    QPainter painter(&result);
+    painter.drawPixmap((size - pixmap.width()) / 2, (size - pixmap.height()) / 2, pixmap);
+    painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
+    painter.fillRect(result.rect(), color);
+    return result;
+}
+
+// Looked-up icons and rendered drawings; touched on the GUI thread only (pixmaps belong there).
+// The entries are bounded by the names, tints and sizes the interface uses.
+struct Kept {
+    struct Drawing {
+        QString name;
+        QRgb color;
+        int size;
+        bool operator==(const Drawing&) const = default;
+    };
+    QString theme;
+    QHash<QString, QIcon> icons;
+    QHash<Drawing, QPixmap> drawings;
+};
+
+size_t qHash(const Kept::Drawing& drawing, size_t seed = 0)
+{
+    return qHashMulti(seed, drawing.name, drawing.color, drawing.size);
+}
+
+bool onGuiThread()
+{
+    const QCoreApplication* app = QCoreApplication::instance();
+    return app && QThread::currentThread() == app->thread();
+}
+
+// What a theme lookup depends on.
+QString themeSettings()
+{
+    return QIcon::themeName() + u'\n' + QIcon::fallbackThemeName() + u'\n' + QIcon::themeSearchPaths().join(u'\n');
+}
+
+// The kept icons and drawings, emptied first when the theme's settings changed since they were kept.
+Kept& kept()
+{
+    static Kept* instance = new Kept;
+    QString theme = themeSettings();
+    if (theme != instance->theme) {
+        instance->theme = std::move(theme);
+        instance->icons.clear();
+        instance->drawings.clear();
+    }
+    return *instance;
+}
+
+QIcon lookUp(const QString& symbolName)
+{
+    for (const QString& name : Symbols::themeNames(symbolName)) {
+        if (QIcon::hasThemeIcon(name))
+            return QIcon::fromTheme(name);
+    }
+    return Symbols::bundledIcon(symbolName);
+}
+
 } // namespace
 
 QStringList Symbols::names()
@@ -146,28 +223,30 @@ QIcon Symbols::bundledIcon(const QString& symbolName)
 
 QIcon Symbols::icon(const QString& symbolName)
 {
-    for (const QString& name : themeNames(symbolName)) {
-        if (QIcon::hasThemeIcon(name))
-            return QIcon::fromTheme(name);
-    }
-    return bundledIcon(symbolName);
+    if (!onGuiThread())
+        return lookUp(symbolName);
+    QHash<QString, QIcon>& icons = kept().icons;
+    auto found = icons.constFind(symbolName);
+    if (found == icons.cend())
+        found = icons.insert(symbolName, lookUp(symbolName));
+    return *found;
 }
 
 QPixmap Symbols::tinted(const QString& symbolName, const QColor& color, int size)
 {
-    // A theme may have only smaller fixed sizes of an icon: scale up rather than draw it small.
-    QPixmap pixmap = icon(symbolName).pixmap(QSize(size, size), 1.0);
-    if (pixmap.isNull())
-        pixmap = bundledIcon(symbolName).pixmap(QSize(size, size), 1.0);
-    if (pixmap.width() != size || pixmap.height() != size)
-        pixmap = pixmap.scaled(size, size, Qt::KeepAspectRatio, Qt::SmoothTransformation);
-    QPixmap result(size, size);
-    result.fill(Qt::transparent);
-    QPainter painter(&result);
-    painter.drawPixmap((size - pixmap.width()) / 2, (size - pixmap.height()) / 2, pixmap);
-    painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
-    painter.fillRect(result.rect(), color);
-    return result;
+    if (!onGuiThread())
+        return render(symbolName, color, size);
+    QHash<Kept::Drawing, QPixmap>& drawings = kept().drawings;
+    const Kept::Drawing key{symbolName, color.rgba(), size};
+    auto found = drawings.constFind(key);
+    if (found == drawings.cend())
+        found = drawings.insert(key, render(symbolName, color, size));
+    return *found;
+}
+
+quint64 Symbols::renderCount()
+{
+    return renders;
 }
 
 QIcon Symbols::applicationIcon()
@@ -178,12 +257,18 @@ QIcon Symbols::applicationIcon()
 void Symbols::useSymbolicFallbackTheme()
 {
     static const QString freedesktopDefault = QStringLiteral("Adwaita");
-    const QString fallback = QIcon::fallbackThemeName();
-    if (!fallback.isEmpty() && fallback != QStringLiteral("hicolor"))
+    static const QString bareTheme = QStringLiteral("hicolor");
+    const auto namesNone = [](const QString& theme) { return theme.isEmpty() || theme == bareTheme; };
+    const bool borrowFallback = namesNone(QIcon::fallbackThemeName());
+    const bool borrowTheme = namesNone(QIcon::themeName());
+    if (!borrowFallback && !borrowTheme)
         return;
     for (const QString& path : QIcon::themeSearchPaths()) {
         if (QFile::exists(QDir(path).filePath(freedesktopDefault + QStringLiteral("/index.theme")))) {
-            QIcon::setFallbackThemeName(freedesktopDefault);
+            if (borrowFallback)
+                QIcon::setFallbackThemeName(freedesktopDefault);
+            if (borrowTheme)
+                QIcon::setThemeName(freedesktopDefault);
             return;
         }
     }

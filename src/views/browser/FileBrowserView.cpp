@@ -6,6 +6,7 @@
 #include "files/RecentFilesTracker.h"
 #include "files/TransferManager.h"
 #include "mounting/NotificationService.h"
+#include "platform/FileCopy.h"
 #include "platform/FileWork.h"
 #include "platform/Localization.h"
 #include "platform/gui/FileDialogs.h"
@@ -13,6 +14,7 @@
 #include "services/LogManager.h"
 #include "views/browser/BreadcrumbView.h"
 #include "views/browser/FileListView.h"
+#include "views/browser/PendingDrops.h"
 #include "views/browser/QuickLookCoordinator.h"
 #include "views/browser/TransferQueueView.h"
 #include "views/widgets/Theme.h"
@@ -73,6 +75,7 @@ FileBrowserView::FileBrowserView(const NASConfig& config, const QUrl& mountPoint
               services.log ? *services.log : LogManager::shared(), this))
     , m_transferManager(std::move(services.transferManager))
     , m_quickLook(new QuickLookCoordinator(this))
+    , m_pendingDrops(services.pendingDrops ? std::move(services.pendingDrops) : std::make_unique<PendingDrops>())
 {
     setObjectName(QStringLiteral("FileBrowserView"));
     setMinimumSize(minimumContentWidth, minimumContentHeight);
@@ -157,6 +160,13 @@ FileBrowserView::FileBrowserView(const NASConfig& config, const QUrl& mountPoint
     connect(m_fsManager, &FileSystemManager::isAtRootChanged, this,
         [this](bool atRoot) { m_back->setEnabled(!atRoot); });
 
+    // What the drops find may arrive after this content has handed them to the next one.
+    connect(m_pendingDrops.get(), &PendingDrops::conflictsAdded, this, &FileBrowserView::showNextConflict);
+    connect(m_pendingDrops.get(), &PendingDrops::problemReported, this, &FileBrowserView::showProblem);
+    // Questions taken over from the content this one replaces, once this one is in its window.
+    if (m_pendingDrops->count() > 0)
+        QTimer::singleShot(0, this, &FileBrowserView::showNextConflict);
+
     m_back->setEnabled(!m_fsManager->isAtRoot());
     m_download->setEnabled(false);
     m_breadcrumb->setPath(currentFolder(), this->mountPoint(), m_config.name);
@@ -167,6 +177,11 @@ FileBrowserView::~FileBrowserView()
 {
     // The panel observes the transfer manager, which goes first with the members.
     delete m_transferQueue;
+}
+
+int FileBrowserView::queuedConflictCount() const
+{
+    return m_pendingDrops ? m_pendingDrops->count() : 0;
 }
 
 QUrl FileBrowserView::mountPoint() const
@@ -263,8 +278,10 @@ void FileBrowserView::queueDownloads(const QList<FileItem>& items, const QUrl& d
 
 QCoro::Task<> FileBrowserView::downloadFolder(QUrl folder, QUrl destination)
 {
-    QPointer<FileBrowserView> self(this);
+    // The window's content may be gone or replaced when the walk ends: only the queue and the
+    // pending drops, which the next content takes over, are used after it.
     QPointer<TransferManager> transfers(m_transferManager.get());
+    QPointer<PendingDrops> pending(m_pendingDrops.get());
     struct Prepared {
         FolderDownloadPlan plan;
         QString failedFolder;
@@ -278,9 +295,9 @@ QCoro::Task<> FileBrowserView::downloadFolder(QUrl folder, QUrl destination)
     const Prepared prepared = co_await walk;
     const QString name = QFileInfo(folder.adjusted(QUrl::StripTrailingSlash).toLocalFile()).fileName();
     if (prepared.plan.unreadable || !prepared.failedFolder.isEmpty()) {
-        if (!self)
+        if (!pending)
             co_return;
-        showProblem(prepared.plan.unreadable
+        pending->report(prepared.plan.unreadable
                 ? Localization::textFormat(QStringLiteral("browser.folderUnreadable"),
                     QStringLiteral("The folder “%@” couldn’t be read, so it was not downloaded."), {name})
                 : Localization::textFormat(QStringLiteral("browser.folderNotCreated"),
@@ -304,12 +321,15 @@ void FileBrowserView::handleDrop(const QList<QUrl>& urls)
 
 QCoro::Task<> FileBrowserView::checkDrop(QList<QUrl> urls, QUrl folder)
 {
-    QPointer<FileBrowserView> self(this);
+    // As for a folder download: only what the next content takes over is used after the check.
+    QPointer<TransferManager> transfers(m_transferManager.get());
+    QPointer<PendingDrops> pending(m_pendingDrops.get());
     struct Checked {
         QUrl source;
         QUrl target;
         bool isFolder = false;
         bool isTaken = false;
+        bool isItself = false;
     };
     QFuture<QList<Checked>> checks = runFileWork(folder.toLocalFile(), [urls, folder] {
         QList<Checked> result;
@@ -322,29 +342,45 @@ QCoro::Task<> FileBrowserView::checkDrop(QList<QUrl> urls, QUrl folder)
             checked.isFolder = source.isDir();
             checked.target = QUrl::fromLocalFile(destination.filePath(source.fileName()));
             checked.isTaken = !checked.isFolder && isTaken(checked.target.toLocalFile());
+            // Dragged from this very folder (by whatever path): renaming or replacing the target
+            // would move or destroy the file about to be read.
+            checked.isItself = checked.isTaken && isSameFile(url.toLocalFile(), checked.target.toLocalFile());
             result.append(checked);
         }
         return result;
     });
     const QList<Checked> checked = co_await checks;
-    if (!self || !m_transferManager)
+    // The window was closed meanwhile: its queue went with it.
+    if (!transfers || !pending)
         co_return;
+    QList<FileConflict> conflicts;
+    QStringList alreadyThere;
     for (const Checked& item : checked) {
         if (item.isFolder)
             continue;
-        if (item.isTaken)
-            m_conflicts.append(FileConflict{QUuid::createUuid(), item.source, item.target});
+        if (item.isItself)
+            alreadyThere.append(QFileInfo(item.target.toLocalFile()).fileName());
+        else if (item.isTaken)
+            conflicts.append(FileConflict{QUuid::createUuid(), item.source, item.target});
         else
-            m_transferManager->addUpload(item.source, folder);
+            transfers->addUpload(item.source, folder);
     }
-    showNextConflict();
+    if (!alreadyThere.isEmpty()) {
+        pending->report(Localization::textFormat(QStringLiteral("browser.alreadyInFolder"),
+            QStringLiteral("“%@” is already in this folder, so it was not uploaded."),
+            {alreadyThere.join(QStringLiteral("”, “"))}));
+    }
+    pending->append(conflicts);
 }
 
 void FileBrowserView::showNextConflict()
 {
-    if (m_sheet || m_conflicts.isEmpty())
+    if (m_sheet || !m_pendingDrops)
         return;
-    const FileConflict conflict = m_conflicts.takeFirst();
+    const std::optional<FileConflict> next = m_pendingDrops->takeNext();
+    if (!next)
+        return;
+    const FileConflict conflict = *next;
     m_pendingConflict = conflict;
     auto* sheet = new ConflictResolutionSheet(QFileInfo(conflict.destination.toLocalFile()).fileName(), this);
     sheet->setAttribute(Qt::WA_DeleteOnClose);
@@ -379,16 +415,16 @@ void FileBrowserView::resolveConflict(const FileConflict& conflict, ConflictReso
 
 QCoro::Task<> FileBrowserView::renameAsideAndUpload(FileConflict conflict, QUrl folder)
 {
-    QPointer<FileBrowserView> self(this);
     QPointer<TransferManager> transfers(m_transferManager.get());
+    QPointer<PendingDrops> pending(m_pendingDrops.get());
     struct Moved {
         bool ok = false;
         QString newName;
         QString error;
     };
-    QFuture<Moved> move = runFileWork(folder.toLocalFile(), [conflict, folder] {
+    const QString existing = conflict.destination.toLocalFile();
+    QFuture<Moved> move = runFileWork(folder.toLocalFile(), [existing, folder] {
         Moved moved;
-        const QString existing = conflict.destination.toLocalFile();
         moved.newName = uniqueName(folder, QFileInfo(existing).fileName());
         QFile file(existing);
         // Never replaces: a name taken since it was found free fails the move instead.
@@ -398,17 +434,25 @@ QCoro::Task<> FileBrowserView::renameAsideAndUpload(FileConflict conflict, QUrl 
         return moved;
     });
     const Moved moved = co_await move;
+    if (moved.ok && transfers) {
+        transfers->addUpload(conflict.source, folder);
+        co_return;
+    }
     if (moved.ok) {
-        if (transfers)
-            transfers->addUpload(conflict.source, folder);
+        // The window closed during the move and its queue with it: nothing will take the name, so
+        // the existing file gets it back.
+        const QString aside = QDir(folder.toLocalFile()).filePath(moved.newName);
+        QFuture<bool> undo = runFileWork(folder.toLocalFile(),
+            [aside, existing] { return !isTaken(existing) && QFile::rename(aside, existing); });
+        co_await undo;
         co_return;
     }
     // Uploading now would replace the very file that could not be moved aside.
-    if (self) {
-        showProblem(Localization::textFormat(QStringLiteral("browser.renameFailed"),
+    if (pending) {
+        pending->report(Localization::textFormat(QStringLiteral("browser.renameFailed"),
             QStringLiteral("“%@” couldn’t be renamed to “%@”, so “%@” was not uploaded: %@"),
-            {QFileInfo(conflict.destination.toLocalFile()).fileName(), moved.newName,
-                QFileInfo(conflict.source.toLocalFile()).fileName(), moved.error}));
+            {QFileInfo(existing).fileName(), moved.newName, QFileInfo(conflict.source.toLocalFile()).fileName(),
+                moved.error}));
     }
 }
 
@@ -437,6 +481,23 @@ void FileBrowserView::showProblem(const QString& text)
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->open();
     emit problemShown(text);
+}
+
+std::unique_ptr<PendingDrops> FileBrowserView::releasePendingDrops()
+{
+    if (!m_pendingDrops)
+        return nullptr;
+    m_pendingDrops->disconnect(this);
+    if (m_sheet) {
+        m_sheet->disconnect(this);
+        delete m_sheet.data();
+    }
+    // Unanswered here, so asked first there.
+    if (m_pendingConflict) {
+        m_pendingDrops->putBack(*m_pendingConflict);
+        m_pendingConflict.reset();
+    }
+    return std::move(m_pendingDrops);
 }
 
 std::unique_ptr<TransferManager> FileBrowserView::releaseTransferManager()

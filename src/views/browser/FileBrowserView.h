@@ -28,6 +28,7 @@ class FileDialogs;
 class FileListView;
 class LogManager;
 class NotificationService;
+class PendingDrops;
 class QuickLookCoordinator;
 class RecentFilesTracker;
 class TransferManager;
@@ -51,6 +52,8 @@ struct FileBrowserServices {
     Clock clock = systemNow;
     // The queue of the content this one replaces in the same window; a new queue when null.
     std::unique_ptr<TransferManager> transferManager;
+    // The drops of the content this one replaces that still wait for the user; none when null.
+    std::unique_ptr<PendingDrops> pendingDrops;
 };
 
 // The content of the file browser window for one mounted share: navigation and actions, the path
@@ -86,7 +89,7 @@ public:
     // The sheet asking about the pending conflict, while it is open.
     ConflictResolutionSheet* conflictSheet() const { return m_sheet; }
     // Conflicts of earlier drops waiting for their turn.
-    int queuedConflictCount() const { return int(m_conflicts.size()); }
+    int queuedConflictCount() const;
 
     BreadcrumbView* breadcrumb() const { return m_breadcrumb; }
     FileListView* fileList() const { return m_fileList; }
@@ -95,7 +98,7 @@ public:
     // A folder opens in place; a file shows in the preview panel, read where it lies.
     void openItem(const FileItem& item);
     // Uploads dropped local files into the current folder; folders are skipped; a name that is
-    // taken is asked about, one conflict after another.
+    // taken is asked about, one conflict after another; a file dropped onto itself is refused.
     void handleDrop(const QList<QUrl>& urls);
     // Asks for a destination, then downloads the selected files, and the files of selected
     // folders with their folder structure.
@@ -109,6 +112,9 @@ public:
 
     // Gives the transfer queue, running transfers included, to the content replacing this one.
     std::unique_ptr<TransferManager> releaseTransferManager();
+    // Gives the drops still waiting for the user to the content replacing this one; the question
+    // on screen is asked again there.
+    std::unique_ptr<PendingDrops> releasePendingDrops();
 
     // Seconds between the automatic reloads while the window is on screen.
     double autoRefreshInterval = FileSystemManager::defaultAutoRefreshInterval;
@@ -139,7 +145,7 @@ private:
     QuickLookCoordinator* m_quickLook;
 
     std::optional<FileConflict> m_pendingConflict;
-    QList<FileConflict> m_conflicts;
+    std::unique_ptr<PendingDrops> m_pendingDrops;
     QPointer<ConflictResolutionSheet> m_sheet;
     std::optional<QUrl> m_listedPath;
     quint64 m_visibility = 0;

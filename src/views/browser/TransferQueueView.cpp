@@ -143,6 +143,7 @@ TransferQueueView::TransferQueueView(TransferManager& manager, Clock clock, QWid
     m_list->setResizeMode(QListView::Adjust);
     m_list->setUniformItemSizes(false);
     m_list->setMouseTracking(true);
+    m_delegate->attach(m_list);
     new ViewportWidthWatcher(m_list, m_delegate);
 
     m_body->addWidget(m_noTransfers);

@@ -5,6 +5,7 @@
 #include "views/widgets/ElidedLabel.h"
 
 #include <QAbstractButton>
+#include <QAbstractItemView>
 #include <QLayout>
 #include <QMouseEvent>
 #include <QPainter>
@@ -27,6 +28,10 @@ TransferRowDelegate::TransferRowDelegate(Actions actions, Clock clock, QObject* 
     // rows of different heights, so the last one's minimum must not hold the next one up.
     m_row->layout()->setSizeConstraint(QLayout::SetNoConstraint);
     m_row->ensurePolished();
+    const std::pair<Button, const char*> names[] = {{Button::pause, "pauseButton"}, {Button::resume, "resumeButton"},
+        {Button::retry, "retryButton"}, {Button::cancel, "cancelButton"}};
+    for (const auto& [button, name] : names)
+        m_buttons.insert(button, m_row->findChild<QAbstractButton*>(QString::fromLatin1(name)));
 }
 
 TransferRowDelegate::~TransferRowDelegate() = default;
@@ -47,7 +52,10 @@ void TransferRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& o
     // the time), and the list repaints every row in view whenever a row elsewhere changes height:
     // such rows are drawn from the picture taken last time.
     const TransferTask task = index.data(TransferQueueModel::TaskRole).value<TransferTask>();
-    const bool still = task.status != TransferStatus::running;
+    // A row under the mouse shows its buttons' hover and pressed looks: drawn afresh, and kept
+    // out of the pictures.
+    const bool touched = task.id == m_hover.task || task.id == m_press.task;
+    const bool still = task.status != TransferStatus::running && !touched;
     if (still) {
         const auto found = m_pictures.constFind(task.id);
         if (found != m_pictures.cend() && found->task == task && found->size == option.rect.size()
@@ -58,7 +66,16 @@ void TransferRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& o
     }
     // Through a pixmap: rendering straight into the view's painter misses the offset of the
     // viewport inside its window.
-    const QPixmap picture = rowFor(index, option.rect.size())->grab();
+    TransferRow* row = rowFor(index, option.rect.size());
+    for (auto it = m_buttons.cbegin(); it != m_buttons.cend(); ++it) {
+        it.value()->setAttribute(Qt::WA_UnderMouse, m_hover.task == task.id && m_hover.button == it.key());
+        it.value()->setDown(m_pressInside && m_press.task == task.id && m_press.button == it.key());
+    }
+    const QPixmap picture = row->grab();
+    for (QAbstractButton* button : std::as_const(m_buttons)) {
+        button->setAttribute(Qt::WA_UnderMouse, false);
+        button->setDown(false);
+    }
     painter->drawPixmap(option.rect.topLeft(), picture);
     if (still) {
         // Only rows in view are drawn: a few dozen pictures serve any scrolling.
@@ -115,28 +132,102 @@ QSize TransferRowDelegate::sizeHint(const QStyleOptionViewItem&, const QModelInd
     return {m_width, height};
 }
 
-bool TransferRowDelegate::editorEvent(QEvent* event, QAbstractItemModel* model, const QStyleOptionViewItem& option,
-    const QModelIndex& index)
+void TransferRowDelegate::attach(QAbstractItemView* view)
 {
+    if (m_view)
+        m_view->viewport()->removeEventFilter(this);
+    m_view = view;
+    if (view) {
+        view->viewport()->setMouseTracking(true);
+        view->viewport()->installEventFilter(this);
+    }
+}
+
+TransferRowDelegate::Spot TransferRowDelegate::spotAt(const QPoint& position) const
+{
+    const QModelIndex index = m_view ? m_view->indexAt(position) : QModelIndex();
+    if (!index.isValid())
+        return {};
+    const QRect rect = m_view->visualRect(index);
+    TransferRow* row = rowFor(index, rect.size());
+    Spot spot{row->task().id, Button::none, index};
+    if (QAbstractButton* button = row->buttonAt(position - rect.topLeft()))
+        spot.button = m_buttons.key(button, Button::none);
+    return spot;
+}
+
+void TransferRowDelegate::repaint(const QPersistentModelIndex& index) const
+{
+    if (m_view && index.isValid())
+        m_view->viewport()->update(m_view->visualRect(index));
+}
+
+void TransferRowDelegate::act(const Spot& spot) const
+{
+    std::function<void(const QUuid&)> Actions::*which = nullptr;
+    switch (spot.button) {
+    case Button::pause: which = &Actions::pause; break;
+    case Button::resume: which = &Actions::resume; break;
+    case Button::retry: which = &Actions::retry; break;
+    case Button::cancel: which = &Actions::cancel; break;
+    case Button::none: return;
+    }
+    if (const auto& action = m_actions.*which)
+        action(spot.task);
+}
+
+bool TransferRowDelegate::eventFilter(QObject* watched, QEvent* event)
+{
+    if (!m_view || watched != m_view->viewport())
+        return false;
     switch (event->type()) {
     case QEvent::MouseButtonPress:
-    case QEvent::MouseButtonRelease:
     case QEvent::MouseButtonDblClick: {
         auto* mouse = static_cast<QMouseEvent*>(event);
         if (mouse->button() != Qt::LeftButton)
-            break;
-        TransferRow* row = rowFor(index, option.rect.size());
-        QAbstractButton* button = row->buttonAt(mouse->position().toPoint() - option.rect.topLeft());
-        if (!button)
-            break;
-        // A press and release over a button is one click, as on a real button.
-        if (event->type() == QEvent::MouseButtonRelease)
-            button->click();
+            return false;
+        const Spot spot = spotAt(mouse->position().toPoint());
+        if (spot.button == Button::none)
+            return false;
+        m_press = spot;
+        m_pressInside = true;
+        repaint(spot.index);
         return true;
     }
-    default: break;
+    case QEvent::MouseMove: {
+        const Spot spot = spotAt(static_cast<QMouseEvent*>(event)->position().toPoint());
+        if (!spot.sameButton(m_hover)) {
+            const Spot before = std::exchange(m_hover, spot);
+            repaint(before.index);
+            repaint(m_hover.index);
+        }
+        if (m_press.button != Button::none && m_pressInside != spot.sameButton(m_press)) {
+            m_pressInside = !m_pressInside;
+            repaint(m_press.index);
+        }
+        return m_press.button != Button::none;
     }
-    return QStyledItemDelegate::editorEvent(event, model, option, index);
+    case QEvent::MouseButtonRelease: {
+        auto* mouse = static_cast<QMouseEvent*>(event);
+        if (mouse->button() != Qt::LeftButton || m_press.button == Button::none)
+            return false;
+        const Spot pressed = std::exchange(m_press, Spot());
+        m_pressInside = false;
+        repaint(pressed.index);
+        // What is under the mouse now, for the task's state now: the same button of the same task,
+        // or nothing happens.
+        if (spotAt(mouse->position().toPoint()).sameButton(pressed))
+            act(pressed);
+        return true;
+    }
+    case QEvent::Leave:
+        if (m_hover.button != Button::none || m_hover.index.isValid()) {
+            const Spot before = std::exchange(m_hover, Spot());
+            repaint(before.index);
+        }
+        return false;
+    default: return false;
+    }
 }
 
 void TransferRowDelegate::noteTaskChanged(const QModelIndex& index)

@@ -3,12 +3,17 @@
 #include "files/TransferTask.h"
 
 #include <QHash>
+#include <QPersistentModelIndex>
 #include <QPixmap>
+#include <QPointer>
 #include <QStyledItemDelegate>
 #include <QUuid>
 
 #include <functional>
 #include <memory>
+
+class QAbstractButton;
+class QAbstractItemView;
 
 namespace vantrel {
 
@@ -36,8 +41,11 @@ public:
 
     void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
-    bool editorEvent(QEvent* event, QAbstractItemModel* model, const QStyleOptionViewItem& option,
-        const QModelIndex& index) override;
+
+    // Follows the mouse over the view's rows, as their buttons would if they were real: a button
+    // acts only when pressed and released on it, and only as what it was at the press (a Pause
+    // that turns into Retry meanwhile does nothing); it shows hover and pressed looks.
+    void attach(QAbstractItemView* view);
 
     // Tells the view when a row's height changes (a running transfer gains its speed line, a failed
     // one its error); call for every row whose task changed.
@@ -47,7 +55,22 @@ public:
     // How many row sizes the view has asked for.
     qint64 sizeHintCount() const { return m_sizeHintCount; }
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
+    enum class Button { none, pause, resume, retry, cancel };
+    // A button of one task's row.
+    struct Spot {
+        QUuid task;
+        Button button = Button::none;
+        QPersistentModelIndex index;
+        bool sameButton(const Spot& other) const { return task == other.task && button == other.button; }
+    };
+    Spot spotAt(const QPoint& position) const;
+    void repaint(const QPersistentModelIndex& index) const;
+    void act(const Spot& spot) const;
+
     struct Shape {
         bool running = false;
         int errorLines = 0;
@@ -65,7 +88,12 @@ private:
     static constexpr qsizetype maxPictures = 64;
 
     std::unique_ptr<TransferRow> m_row;
+    QHash<Button, QAbstractButton*> m_buttons; // the row's, by what they do
     Actions m_actions;
+    QPointer<QAbstractItemView> m_view;
+    Spot m_hover;
+    Spot m_press;
+    bool m_pressInside = false;
     int m_width = 400;
     mutable QHash<quint64, int> m_heights; // by shape and width
     QHash<QUuid, Shape> m_shapes;

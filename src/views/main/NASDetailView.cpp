@@ -125,11 +125,15 @@ void NASDetailView::updateFromStatus()
     }
     const std::optional<NASStatus> status = m_services.appState.status(m_existingConfig->id);
     const MountState::Kind state = status ? status->mountState.kind() : MountState::Kind::idle;
+    const quint64 generation = ++m_statusGeneration;
     switch (state) {
     case MountState::Kind::mounting:
     case MountState::Kind::unmounting: m_bar->setMountControls(NASDetailActionBar::MountControls::busy); break;
     case MountState::Kind::mounted: m_bar->setMountControls(NASDetailActionBar::MountControls::mounted); break;
-    default: m_bar->setMountControls(NASDetailActionBar::MountControls::mount); break;
+    default:
+        m_bar->setMountControls(NASDetailActionBar::MountControls::mount);
+        offerUnmountIfMounted(m_existingConfig->id, generation);
+        break;
     }
 
     // The status keeps its last error after a later success; above a working share it would only
@@ -146,6 +150,17 @@ NASConfig NASDetailView::buildConfig() const
     config.keychainIdentifier = m_saver.keychainIdentifier(config);
     config.networkBinding = m_binding->binding();
     return config;
+}
+
+QCoro::Task<> NASDetailView::offerUnmountIfMounted(QUuid configID, quint64 generation)
+{
+    QPointer<NASDetailView> self(this);
+    auto holding = m_services.mounts.holdsMount(configID);
+    const bool held = co_await std::move(holding);
+    // A later status change has decided anew meanwhile.
+    if (!self || !held || generation != m_statusGeneration)
+        co_return;
+    m_bar->setMountControls(NASDetailActionBar::MountControls::mounted);
 }
 
 void NASDetailView::setTestResult(const std::optional<TestConnectionResult>& result)

@@ -5,9 +5,11 @@
 #include "views/main/NASDetailActionBar.h"
 
 #include <QPointer>
+
 #include <QString>
 #include <QUuid>
 #include <QWidget>
+#include <qcoro/qcorotask.h>
 
 #include <functional>
 #include <optional>
@@ -84,6 +86,9 @@ private:
     FormSection* buildMountErrorSection();
     void updateActionStates();
     void updateFromStatus();
+    // Offers Unmount when something is mounted at the share's mount point although its status
+    // says otherwise.
+    QCoro::Task<> offerUnmountIfMounted(QUuid configID, quint64 generation);
     void setTestResult(const std::optional<TestConnectionResult>& result);
     void showNetworkMismatchAlert(const NASConfig& config);
     void requestMount(const QUuid& configID);
@@ -96,6 +101,7 @@ private:
     std::optional<TestConnectionResult> m_testResult;
     std::optional<NASConfig> m_pendingNetworkMismatchConfig;
     QPointer<QMessageBox> m_mismatchAlert;
+    quint64 m_statusGeneration = 0;
 
     FormPage* m_page;
     FormSection* m_errorSection = nullptr;

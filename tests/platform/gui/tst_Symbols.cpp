@@ -143,6 +143,56 @@ private slots:
         QVERIFY(!Symbols::icon(QStringLiteral("externaldrive.badge.plus")).isNull());
     }
 
+    void eachNameColourAndSizeIsRenderedOnce()
+    {
+        NoIconTheme none;
+        const QColor orange(0xFF, 0x95, 0x00);
+        const QString name = QStringLiteral("externaldrive.fill");
+        const quint64 before = Symbols::renderCount();
+        const QPixmap first = Symbols::tinted(name, orange, 20);
+        QCOMPARE(Symbols::renderCount(), before + 1);
+
+        // Fifty rows painting the same symbol draw it once.
+        for (int i = 0; i < 50; ++i)
+            QCOMPARE(Symbols::tinted(name, orange, 20).toImage(), first.toImage());
+        QCOMPARE(Symbols::renderCount(), before + 1);
+
+        // Another colour, opacity, size or name is a drawing of its own.
+        QColor faded = orange;
+        faded.setAlphaF(0.5);
+        QCOMPARE(coverage(Symbols::tinted(name, Qt::blue, 20), Qt::blue).offColour, 0);
+        Symbols::tinted(name, faded, 20);
+        QCOMPARE(Symbols::tinted(name, orange, 40).size(), QSize(40, 40));
+        Symbols::tinted(QStringLiteral("folder"), orange, 20);
+        QCOMPARE(Symbols::renderCount(), before + 5);
+    }
+
+    void aChangedIconThemeIsDrawnFromAgain()
+    {
+        QTemporaryDir dir;
+        QDir(dir.path()).mkpath(QStringLiteral("Probe/scalable/places"));
+        QFile index(dir.filePath(QStringLiteral("Probe/index.theme")));
+        QVERIFY(index.open(QIODevice::WriteOnly));
+        index.write("[Icon Theme]\nName=Probe\nDirectories=scalable/places\n\n[scalable/places]\nSize=16\nMinSize=8\n"
+                    "MaxSize=512\nType=Scalable\n");
+        index.close();
+        QFile icon(dir.filePath(QStringLiteral("Probe/scalable/places/folder-symbolic.svg")));
+        QVERIFY(icon.open(QIODevice::WriteOnly));
+        icon.write("<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"16\" height=\"16\"><rect width=\"16\" "
+                   "height=\"16\" fill=\"#333\"/></svg>");
+        icon.close();
+
+        NoIconTheme none;
+        // The stand-in's outline first, kept...
+        QVERIFY(coverage(Symbols::tinted(QStringLiteral("folder"), Qt::green, 16), Qt::green).drawn < 16 * 16);
+        QVERIFY(Symbols::icon(QStringLiteral("folder")).name().isEmpty());
+        // ...until the desktop names a theme that has the icon.
+        QIcon::setThemeSearchPaths({dir.path()});
+        QIcon::setThemeName(QStringLiteral("Probe"));
+        QCOMPARE(Symbols::icon(QStringLiteral("folder")).name(), QStringLiteral("folder-symbolic"));
+        QCOMPARE(coverage(Symbols::tinted(QStringLiteral("folder"), Qt::green, 16), Qt::green).drawn, 16 * 16);
+    }
+
     void theFallbackThemeIsOnlyBorrowedWhenTheDesktopNamesNone()
     {
         NoIconTheme none;
@@ -154,12 +204,18 @@ private slots:
         index.close();
         QIcon::setThemeSearchPaths({dir.path()});
 
+        QIcon::setThemeName(QStringLiteral("Breeze"));
         QIcon::setFallbackThemeName(QStringLiteral("Breeze"));
         Symbols::useSymbolicFallbackTheme();
+        QCOMPARE(QIcon::themeName(), QStringLiteral("Breeze"));
         QCOMPARE(QIcon::fallbackThemeName(), QStringLiteral("Breeze"));
 
+        // A desktop without a theme of its own searches the borrowed one first, which inherits
+        // the bare theme.
+        QIcon::setThemeName(QStringLiteral("hicolor"));
         QIcon::setFallbackThemeName(QStringLiteral("hicolor"));
         Symbols::useSymbolicFallbackTheme();
+        QCOMPARE(QIcon::themeName(), QStringLiteral("Adwaita"));
         QCOMPARE(QIcon::fallbackThemeName(), QStringLiteral("Adwaita"));
     }
 };

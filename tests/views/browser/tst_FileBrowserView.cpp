@@ -1,9 +1,11 @@
+#include "support/FileWorkGate.h"
 #include "support/TestMain.h"
 #include "support/gui/BrowserFixture.h"
 
 #include "files/FileSystemManager.h"
 #include "files/TransferManager.h"
 #include "platform/FileWork.h"
+#include "platform/gui/PreviewPanel.h"
 #include "views/browser/BreadcrumbView.h"
 #include "views/browser/FileBrowserView.h"
 #include "views/browser/FileListView.h"
@@ -28,6 +30,7 @@
 #include <memory>
 
 #include <time.h>
+#include <unistd.h>
 
 using namespace vantrel;
 
@@ -449,6 +452,111 @@ private slots:
         QVERIFY(env.transfers().tasks().isEmpty());
         QCOMPARE(env.read(env.share(name)), QByteArray("keep me"));
         QVERIFY(view.findChild<QWidget*>(QStringLiteral("problemMessage")));
+    }
+
+    void aFileDroppedOntoItselfIsRefusedAndKept()
+    {
+        Env env;
+        QVERIFY(env.write(env.share(QStringLiteral("doc.txt")), "mine"));
+        // The same file by other paths: through a link to the share's folder, and a second name
+        // of it elsewhere on the share.
+        QVERIFY(QFile::link(env.share(), env.local(QStringLiteral("via-link"))));
+        QVERIFY(QDir().mkpath(env.share(QStringLiteral("Other"))));
+        QCOMPARE(::link(QFile::encodeName(env.share(QStringLiteral("doc.txt"))).constData(),
+                     QFile::encodeName(env.share(QStringLiteral("Other/doc.txt"))).constData()),
+            0);
+        FileBrowserView& view = env.make();
+        QTRY_COMPARE(env.names(), (QStringList{"Other", "doc.txt"}));
+        QSignalSpy problems(&view, &FileBrowserView::problemShown);
+
+        const QList<QUrl> sources{env.shareUrl(QStringLiteral("doc.txt")),
+            env.localUrl(QStringLiteral("via-link/doc.txt")), env.shareUrl(QStringLiteral("Other/doc.txt"))};
+        for (const QUrl& source : sources) {
+            env.drop({source});
+            QTRY_COMPARE(problems.size(), int(sources.indexOf(source)) + 1);
+            QVERIFY(problems.last().at(0).toString().contains(QStringLiteral("“doc.txt” is already in this folder")));
+            QVERIFY(!view.conflictSheet());
+        }
+        Env::drain();
+        QVERIFY(!view.conflictSheet());
+        QVERIFY(env.transfers().tasks().isEmpty());
+        QCOMPARE(QDir(env.share()).entryList(QDir::Files), QStringList{QStringLiteral("doc.txt")});
+        QCOMPARE(env.read(env.share(QStringLiteral("doc.txt"))), QByteArray("mine"));
+    }
+
+    // The window goes away at each step it waits on: nothing it left running touches it, the
+    // work of the share is left whole, and a file moved aside for a rename gets its name back.
+    void closingTheWindowAtEveryAwaitedStepLeavesTheShareWhole_data()
+    {
+        QTest::addColumn<QString>("step");
+        for (const char* step :
+            {"listing", "drop check", "folder walk", "copy", "preview load", "open sheet", "rename"})
+            QTest::newRow(step) << QString::fromLatin1(step);
+    }
+
+    void closingTheWindowAtEveryAwaitedStepLeavesTheShareWhole()
+    {
+        QFETCH(QString, step);
+        Env env;
+        QVERIFY(env.write(env.share(QStringLiteral("report.pdf")), "old report"));
+        QVERIFY(env.write(env.share(QStringLiteral("Docs/inner.txt")), "inner"));
+        QVERIFY(env.write(env.local(QStringLiteral("report.pdf")), "new report"));
+        QVERIFY(env.write(env.local(QStringLiteral("new.txt")), "new"));
+        test::FileWorkGate gate;
+        // Where the step's file work waits.
+        const QString held = step == QStringLiteral("copy") ? env.local() : env.share();
+        if (step == QStringLiteral("listing")) {
+            gate.hold(held);
+            env.make();
+        } else {
+            env.make();
+            QTRY_COMPARE(env.names(), (QStringList{"Docs", "report.pdf"}));
+        }
+        FileBrowserView& view = *env.view;
+        const auto holdAndDo = [&](const std::function<void()>& action) {
+            gate.hold(held);
+            const int before = gate.arrived(held);
+            action();
+            QTRY_VERIFY(gate.arrived(held) > before && gate.waiting(held) > 0);
+        };
+        const auto downloadOne = [&](const QString& name) {
+            env.select({name});
+            env.fileDialogs.script = {env.localUrl(QStringLiteral("out"))};
+            QTest::mouseClick(env.button("downloadButton"), Qt::LeftButton);
+        };
+        if (step == QStringLiteral("drop check")) {
+            holdAndDo([&] { env.drop({env.localUrl(QStringLiteral("new.txt"))}); });
+        } else if (step == QStringLiteral("folder walk")) {
+            holdAndDo([&] { downloadOne(QStringLiteral("Docs")); });
+        } else if (step == QStringLiteral("copy")) {
+            holdAndDo([&] { downloadOne(QStringLiteral("report.pdf")); });
+        } else if (step == QStringLiteral("preview load")) {
+            QTableView* table = view.fileList()->table();
+            const QPoint at = table->visualRect(table->model()->index(1, 0)).center();
+            holdAndDo([&] {
+                QTest::mouseClick(table->viewport(), Qt::LeftButton, Qt::NoModifier, at);
+                QTest::mouseDClick(table->viewport(), Qt::LeftButton, Qt::NoModifier, at);
+            });
+        } else if (step == QStringLiteral("open sheet") || step == QStringLiteral("rename")) {
+            env.drop({env.localUrl(QStringLiteral("report.pdf"))});
+            QTRY_VERIFY(view.conflictSheet());
+            if (step == QStringLiteral("rename"))
+                holdAndDo([&] { env.answer(ConflictResolution::rename); });
+        }
+
+        env.view.reset();
+        gate.release(held);
+        Env::drain();
+        QTRY_VERIFY(gate.waiting(held) == 0);
+        if (PreviewPanel* panel = PreviewPanel::sharedPreviewPanel())
+            QTRY_VERIFY(panel->presentation() != PreviewPanel::Presentation::loading);
+        Env::drain();
+        QCOMPARE(QDir(env.share()).entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot),
+            (QStringList{"Docs", "report.pdf"}));
+        QCOMPARE(env.read(env.share(QStringLiteral("report.pdf"))), QByteArray("old report"));
+        // Nothing half-copied is left: the transfers ended with the window.
+        QVERIFY(!QFileInfo::exists(env.local(QStringLiteral("out/report.pdf")))
+            || env.read(env.local(QStringLiteral("out/report.pdf"))) == QByteArray("old report"));
     }
 
     void overwriteNeverDeletesAFolder()

@@ -71,6 +71,52 @@ struct Row {
     }
 };
 
+// The queue's list drawn by the delegate, recording the callbacks its row buttons call.
+struct DelegateList {
+    QList<TransferTask> tasks;
+    QList<std::pair<QString, QUuid>> calls;
+    TransferQueueModel model;
+    QListView list;
+    TransferRowDelegate delegate;
+
+    explicit DelegateList(const QList<TransferTask>& initial)
+        : tasks(initial)
+        , delegate({record("cancel"), record("pause"), record("resume"), record("retry")}, [] { return now; })
+    {
+        list.setItemDelegate(&delegate);
+        delegate.attach(&list);
+        list.setModel(&model);
+        list.resize(800, 300);
+        delegate.setRowWidth(list.viewport()->width());
+        publish(tasks);
+        list.show();
+        if (!QTest::qWaitForWindowExposed(&list))
+            qWarning("the list was not shown");
+    }
+    std::function<void(const QUuid&)> record(const char* name)
+    {
+        return [this, name](const QUuid& id) { calls.append({QString::fromLatin1(name), id}); };
+    }
+    void publish(const QList<TransferTask>& next)
+    {
+        model.setTasks(next);
+        for (int row = 0; row < model.rowCount(); ++row)
+            delegate.noteTaskChanged(model.index(row));
+    }
+    // The mouse moves with no button down, as the window system reports it.
+    void hover(const QPoint& inViewport)
+    {
+        QTest::mouseMove(list.windowHandle(), list.viewport()->mapTo(&list, inViewport));
+    }
+    // The middle of a row's button where the list draws it.
+    QPoint at(int row, const char* button)
+    {
+        const QRect rect = list.visualRect(model.index(row));
+        TransferRow* drawn = delegate.rowFor(model.index(row), rect.size());
+        return rect.topLeft() + drawn->findChild<QWidget*>(QString::fromLatin1(button))->geometry().center();
+    }
+};
+
 } // namespace
 
 class TestTransferRow : public QObject {
@@ -215,6 +261,7 @@ private slots:
         TransferRowDelegate delegate({record("cancel"), record("pause"), record("resume"), record("retry")},
             [] { return now; });
         list.setItemDelegate(&delegate);
+        delegate.attach(&list);
         list.setModel(&model);
         list.resize(500, 300);
         delegate.setRowWidth(list.viewport()->width());
@@ -253,6 +300,78 @@ private slots:
         model.setTasks(next);
         delegate.noteTaskChanged(model.index(0));
         QTRY_VERIFY(list.visualRect(model.index(0)).height() > pendingHeight);
+    }
+
+    void rowButtonsActOnlyWhenPressedAndReleasedOnThem()
+    {
+        DelegateList env({makeTask(TransferStatus::running, 1000), makeTask(TransferStatus::failed)});
+        QWidget* viewport = env.list.viewport();
+        const QPoint blank = env.list.visualRect(env.model.index(0)).center();
+
+        // Pressed on a button, released beside it: nothing.
+        QTest::mousePress(viewport, Qt::LeftButton, Qt::NoModifier, env.at(0, "pauseButton"));
+        QTest::mouseMove(viewport, blank);
+        QTest::mouseRelease(viewport, Qt::LeftButton, Qt::NoModifier, blank);
+        // Pressed beside the buttons, released on one: nothing.
+        QTest::mousePress(viewport, Qt::LeftButton, Qt::NoModifier, blank);
+        QTest::mouseMove(viewport, env.at(1, "cancelButton"));
+        QTest::mouseRelease(viewport, Qt::LeftButton, Qt::NoModifier, env.at(1, "cancelButton"));
+        // Pressed on one row's button, released on the same button of another row: nothing.
+        QTest::mousePress(viewport, Qt::LeftButton, Qt::NoModifier, env.at(0, "cancelButton"));
+        QTest::mouseMove(viewport, env.at(1, "cancelButton"));
+        QTest::mouseRelease(viewport, Qt::LeftButton, Qt::NoModifier, env.at(1, "cancelButton"));
+        QCOMPARE(env.calls, (QList<std::pair<QString, QUuid>>{}));
+
+        // Pause pressed as the transfer fails: Retry takes its place under the mouse, and the
+        // release retries nothing.
+        const QPoint pause = env.at(0, "pauseButton");
+        QTest::mousePress(viewport, Qt::LeftButton, Qt::NoModifier, pause);
+        QList<TransferTask> next = env.tasks;
+        next[0].status = TransferStatus::failed;
+        next[0].errorMessage = QStringLiteral("The share went away.");
+        env.publish(next);
+        QCOMPARE(env.at(0, "retryButton"), pause);
+        QTest::mouseRelease(viewport, Qt::LeftButton, Qt::NoModifier, pause);
+        QCOMPARE(env.calls, (QList<std::pair<QString, QUuid>>{}));
+
+        // A click, and a double click (two clicks), on the button itself.
+        QTest::mouseClick(viewport, Qt::LeftButton, Qt::NoModifier, pause);
+        QTest::mouseClick(viewport, Qt::LeftButton, Qt::NoModifier, env.at(1, "retryButton"));
+        QTest::mouseDClick(viewport, Qt::LeftButton, Qt::NoModifier, env.at(1, "retryButton"));
+        QTest::mouseRelease(viewport, Qt::LeftButton, Qt::NoModifier, env.at(1, "retryButton"));
+        QCOMPARE(env.calls,
+            (QList<std::pair<QString, QUuid>>{{"retry", env.tasks.at(0).id}, {"retry", env.tasks.at(1).id},
+                {"retry", env.tasks.at(1).id}}));
+    }
+
+    void rowButtonsShowHoverAndPressedLooks()
+    {
+        DelegateList env({makeTask(TransferStatus::running, 1000)});
+        QWidget* viewport = env.list.viewport();
+        const QPoint pause = env.at(0, "pauseButton");
+        const QRect area(pause - QPoint(8, 8), QSize(16, 16));
+        const QPoint blank = env.list.visualRect(env.model.index(0)).center();
+        const auto look = [&] { return viewport->grab(area).toImage(); };
+
+        env.hover(blank);
+        const QImage plain = look();
+        env.hover(pause);
+        const QImage hovered = look();
+        QVERIFY(hovered != plain);
+        QTest::mousePress(viewport, Qt::LeftButton, Qt::NoModifier, pause);
+        const QImage pressed = look();
+        QVERIFY(pressed != hovered && pressed != plain);
+        // Dragged off while pressed: neither pressed nor hovered; back on it: pressed again.
+        QTest::mouseMove(viewport, blank);
+        QCOMPARE(look(), plain);
+        QTest::mouseMove(viewport, pause);
+        QCOMPARE(look(), pressed);
+        QTest::mouseRelease(viewport, Qt::LeftButton, Qt::NoModifier, pause);
+        QCOMPARE(look(), hovered);
+        QCOMPARE(env.calls.size(), 1);
+        // On to where no row is: no hover left behind.
+        env.hover(QPoint(10, viewport->height() - 5));
+        QCOMPARE(look(), plain);
     }
 };
 

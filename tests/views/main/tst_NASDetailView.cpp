@@ -364,6 +364,17 @@ private slots:
         fx.appState.removeStatus(config.id);
         QCOMPARE(visibleControls(), mountOnly);
 
+        // Something still mounted at the share's mount point (an unmount that failed, a server
+        // that went away) is offered for unmounting, whatever the status says.
+        fx.mounts.heldMounts.append(config.id);
+        fx.setState(config, MountState::failed(VantrelError::unmountFailed(QStringLiteral("busy"))));
+        QTRY_COMPARE(visibleControls(), mounted);
+        QTest::mouseClick(button(*view, "unmountButton"), Qt::LeftButton);
+        QCOMPARE(fx.mounts.unmounted, (QList<QUuid>{config.id, config.id}));
+        fx.mounts.heldMounts.clear();
+        fx.setState(config, MountState::idle());
+        QCOMPARE(visibleControls(), mountOnly);
+
         button(*view, "closeButton")->click();
         QCOMPARE(closes, 1);
 
