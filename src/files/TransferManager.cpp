@@ -2,6 +2,7 @@
 
 #include "files/RecentFilesTracker.h"
 #include "mounting/NotificationService.h"
+#include "platform/FileMove.h"
 #include "platform/FileWork.h"
 #include "platform/Localization.h"
 #include "platform/Threading.h"
@@ -17,6 +18,15 @@
 #include <utility>
 
 namespace vantrel {
+
+namespace {
+
+QString destinationPath(const QUrl& source, const QUrl& destinationFolder)
+{
+    return QDir(destinationFolder.toLocalFile()).filePath(RecentFilesTracker::lastPathComponent(source));
+}
+
+} // namespace
 
 TransferManager::TransferManager(RecentFilesTracker& recentFiles, NotificationService& notifications, Clock clock,
     QObject* parent)
@@ -38,6 +48,20 @@ TransferManager::~TransferManager()
         if (task.status == TransferStatus::pending || task.status == TransferStatus::paused)
             task.status = TransferStatus::cancelled;
     }
+    // None of these uploads will come now. A name the copy under way may hold with its partial file
+    // is given back only after that file is gone, in the same piece of work, so the two never race.
+    QList<NameToGiveBack> afterTheCopy;
+    QList<NameToGiveBack> names = m_namesToGiveBack.values();
+    for (const PendingAdd& add : std::as_const(m_pendingAdds)) {
+        if (!add.movedAside.isEmpty())
+            names.append(NameToGiveBack{add.movedAside, destinationPath(add.source, add.destinationFolder)});
+    }
+    for (const NameToGiveBack& back : std::as_const(names)) {
+        if (m_currentJob && back.name == m_currentJobDestination)
+            afterTheCopy.append(back);
+        else
+            runFileWork(back.name, [back] { renameWithoutReplacing(back.movedAside, back.name); });
+    }
     if (!m_currentJob)
         return;
     // Never wait for a step here: on a share that hangs it may take for ever. The step honours the
@@ -45,9 +69,11 @@ TransferManager::~TransferManager()
     // discarded on its pool, and its outcome goes nowhere.
     m_currentJob->setCancelRequested(true);
     std::shared_ptr<FileCopy> job = m_currentJob;
-    m_currentWork.then(&fileIOPool(m_currentJobPath), [job] {
+    m_currentWork.then(&fileIOPool(m_currentJobPath), [job, afterTheCopy] {
         if (job->isOpen())
             job->discard();
+        for (const NameToGiveBack& back : afterTheCopy)
+            renameWithoutReplacing(back.movedAside, back.name);
     });
 }
 
@@ -66,10 +92,15 @@ void TransferManager::addUpload(const QUrl& source, const QUrl& destinationFolde
     addTransfer(source, destinationFolder, TransferDirection::upload);
 }
 
-void TransferManager::addTransfer(const QUrl& source, const QUrl& destinationFolder, TransferDirection direction,
-    std::optional<qint64> knownSize)
+void TransferManager::addUpload(const QUrl& source, const QUrl& destinationFolder, const QString& movedAside)
 {
-    m_pendingAdds.append(PendingAdd{source, destinationFolder, direction, knownSize});
+    addTransfer(source, destinationFolder, TransferDirection::upload, std::nullopt, movedAside);
+}
+
+void TransferManager::addTransfer(const QUrl& source, const QUrl& destinationFolder, TransferDirection direction,
+    std::optional<qint64> knownSize, const QString& movedAside)
+{
+    m_pendingAdds.append(PendingAdd{source, destinationFolder, direction, knownSize, movedAside});
     if (m_addingTasks)
         return;
     m_addingTasks = true;
@@ -92,7 +123,8 @@ QCoro::Task<> TransferManager::drainAdds()
                 co_return;
             madeThisTurn = 0;
         }
-        const PendingAdd add = m_pendingAdds.takeFirst();
+        // Stays queued until it is a task: a manager that goes meanwhile still knows of it.
+        const PendingAdd add = m_pendingAdds.first();
         qint64 size = 0;
         if (add.knownSize) {
             size = *add.knownSize;
@@ -109,13 +141,15 @@ QCoro::Task<> TransferManager::drainAdds()
                 co_return;
             madeThisTurn = 0;
         }
-        const QString name = RecentFilesTracker::lastPathComponent(add.source);
+        m_pendingAdds.removeFirst();
         TransferTask task;
         task.id = QUuid::createUuid();
         task.sourceURL = add.source;
-        task.destinationURL = QUrl::fromLocalFile(QDir(add.destinationFolder.toLocalFile()).filePath(name));
+        task.destinationURL = QUrl::fromLocalFile(destinationPath(add.source, add.destinationFolder));
         task.direction = add.direction;
         task.totalBytes = size;
+        if (!add.movedAside.isEmpty())
+            m_namesToGiveBack.insert(task.id, NameToGiveBack{add.movedAside, task.destinationURL.toLocalFile()});
         appendTask(task);
         ++madeThisTurn;
         processQueue();
@@ -179,6 +213,7 @@ QCoro::Task<> TransferManager::executeTransfer(qsizetype index)
 
     if (result.outcome == CopyOutcome::succeeded) {
         const TransferTask done = m_tasks.at(at);
+        m_namesToGiveBack.remove(id); // the upload has it now
         updateTask(id, [this](TransferTask& t) {
             t.status = TransferStatus::completed;
             t.bytesTransferred = t.totalBytes;
@@ -224,6 +259,7 @@ QCoro::Task<TransferManager::CopyResult> TransferManager::copyFile(const QUrl& f
     m_currentJobId = taskId;
     // The copy runs in the lane of the share it touches; a local copy on the local pool.
     m_currentJobPath = shareRootOf(from.toLocalFile()).isEmpty() ? to.toLocalFile() : from.toLocalFile();
+    m_currentJobDestination = to.toLocalFile();
     const auto finish = [self, job](CopyResult result) {
         if (self && self->m_currentJob == job) {
             self->m_currentJob.reset();
@@ -232,6 +268,14 @@ QCoro::Task<TransferManager::CopyResult> TransferManager::copyFile(const QUrl& f
         return result;
     };
 
+    std::function<FileCopy::Result()> work = [job] { return job->open(); };
+    auto opening = runOnPool(std::move(work));
+    FileCopy::Result step = co_await opening;
+    if (!self)
+        co_return CopyResult{};
+    if (step.step == FileCopy::Step::failed)
+        co_return finish(CopyResult{CopyOutcome::failed, messageFor(step, from, to)});
+
     // Progress goes out without waiting: the worker keeps copying while this thread publishes.
     const auto published = [self, taskId](qint64 copied) {
         postToMainThread(self.data(), [self, taskId, copied] {
@@ -239,37 +283,19 @@ QCoro::Task<TransferManager::CopyResult> TransferManager::copyFile(const QUrl& f
         });
     };
 
-    // Opening and copying are one piece of work, so that a small file costs one trip to the
-    // worker; a pause asked for before the start holds the copy before its first chunk.
-    job->setPauseRequested(m_pauseFlags.value(taskId));
-    std::function<FileCopy::Result()> work = [job, published] {
-        const FileCopy::Result opened = job->open();
-        return opened.step == FileCopy::Step::failed ? opened : job->run(published);
-    };
-    auto opening = runOnPool(std::move(work));
-    FileCopy::Result step = co_await opening;
-    if (!self)
-        co_return CopyResult{};
-
     for (;;) {
-        switch (step.step) {
-        case FileCopy::Step::finished: co_return finish(CopyResult{CopyOutcome::succeeded, {}});
-        case FileCopy::Step::failed: co_return finish(CopyResult{CopyOutcome::failed, messageFor(step, from, to)});
-        case FileCopy::Step::cancelled:
-            // A retry withdrew the request after the worker had already dropped the partial file:
-            // this copy cannot go on, and the task, pending again, runs anew from the first byte.
-            if (!m_cancellationFlags.value(taskId))
-                co_return finish(CopyResult{CopyOutcome::cancelled, {}});
-            break;
-        case FileCopy::Step::paused:
-            // The flags decide below (a pause may already be lifted again).
-            break;
-        }
         if (m_cancellationFlags.value(taskId)) {
             updateTask(taskId, [](TransferTask& t) { t.status = TransferStatus::cancelled; });
             job->setCancelRequested(true);
-            work = [job] {
+            // A cancelled row offers no retry: a file moved aside for it gets its name back once
+            // the partial copy is gone.
+            const std::optional<NameToGiveBack> back = m_namesToGiveBack.contains(taskId)
+                ? std::optional(m_namesToGiveBack.take(taskId))
+                : std::nullopt;
+            work = [job, back] {
                 job->discard();
+                if (back)
+                    renameWithoutReplacing(back->movedAside, back->name);
                 return FileCopy::Result{FileCopy::Step::cancelled};
             };
             auto discarding = runOnPool(std::move(work));
@@ -296,6 +322,19 @@ QCoro::Task<TransferManager::CopyResult> TransferManager::copyFile(const QUrl& f
         step = co_await chunks;
         if (!self)
             co_return CopyResult{};
+        switch (step.step) {
+        case FileCopy::Step::finished: co_return finish(CopyResult{CopyOutcome::succeeded, {}});
+        case FileCopy::Step::failed: co_return finish(CopyResult{CopyOutcome::failed, messageFor(step, from, to)});
+        case FileCopy::Step::cancelled:
+            // A retry withdrew the request after the worker had already dropped the partial file:
+            // this copy cannot go on, and the task, pending again, runs anew from the first byte.
+            if (!m_cancellationFlags.value(taskId))
+                co_return finish(CopyResult{CopyOutcome::cancelled, {}});
+            break;
+        case FileCopy::Step::paused:
+            // The flags decide at the top of the loop (a pause may already be lifted again).
+            break;
+        }
     }
 }
 
@@ -406,6 +445,19 @@ void TransferManager::publish()
     emit tasksChanged();
 }
 
+void TransferManager::giveNameBack(const QUuid& id)
+{
+    // The copy under way gives it back itself, once its partial file is gone.
+    if (m_currentJob && m_currentJobId == id)
+        return;
+    const auto found = m_namesToGiveBack.constFind(id);
+    if (found == m_namesToGiveBack.cend())
+        return;
+    const NameToGiveBack back = *found;
+    m_namesToGiveBack.erase(found);
+    runFileWork(back.name, [back] { renameWithoutReplacing(back.movedAside, back.name); });
+}
+
 void TransferManager::setCancelFlag(const QUuid& id, bool on)
 {
     m_cancellationFlags[id] = on;
@@ -424,8 +476,10 @@ void TransferManager::cancel(const QUuid& taskId)
 {
     setCancelFlag(taskId, true);
     const qsizetype i = indexOf(taskId);
-    if (i >= 0 && m_tasks.at(i).status == TransferStatus::pending)
+    if (i >= 0 && m_tasks.at(i).status == TransferStatus::pending) {
         updateTask(taskId, [](TransferTask& t) { t.status = TransferStatus::cancelled; });
+        giveNameBack(taskId);
+    }
 }
 
 void TransferManager::pause(const QUuid& taskId)
@@ -487,8 +541,11 @@ void TransferManager::clearCompleted()
         m_unpublished.removed.append(id);
     }
     m_unpublished.changed.removeIf(gone);
-    for (const QUuid& id : removed)
+    for (const QUuid& id : removed) {
         m_unpublishedChanged.remove(id);
+        // A failed upload cleared away will not be retried.
+        giveNameBack(id);
+    }
     schedulePublish();
 }
 

@@ -46,6 +46,10 @@ struct TransferChanges {
 //
 // Destroying the manager (closing the window) ends its pending and paused transfers as cancelled
 // at once: a running copy cancels itself at its next chunk boundary, on its worker.
+//
+// An upload may take the name of a file the user had moved aside for it. Should that upload never
+// come (cancelled, cleared after failing, or ended with the window), the file gets its name back
+// once no partial copy holds it; a failed upload stays retryable until then.
 class TransferManager final : public QObject {
     Q_OBJECT
     Q_PROPERTY(QList<vantrel::TransferTask> tasks READ tasks NOTIFY tasksChanged)
@@ -72,6 +76,8 @@ public:
     // For a caller that has just read the size itself (a folder walk): the share is not asked again.
     void addDownload(const QUrl& source, const QUrl& destinationFolder, qint64 knownSize);
     void addUpload(const QUrl& source, const QUrl& destinationFolder);
+    // An upload in place of the file just moved aside to `movedAside`, which the upload's name was.
+    void addUpload(const QUrl& source, const QUrl& destinationFolder, const QString& movedAside);
 
     void cancel(const QUuid& taskId);
     void pause(const QUuid& taskId);
@@ -106,6 +112,12 @@ private:
         QUrl destinationFolder;
         TransferDirection direction;
         std::optional<qint64> knownSize;
+        QString movedAside;
+    };
+    // A file moved aside for an upload, and the name it gets back if the upload never comes.
+    struct NameToGiveBack {
+        QString movedAside;
+        QString name;
     };
     enum class CopyOutcome { succeeded, cancelled, failed };
     struct CopyResult {
@@ -114,7 +126,7 @@ private:
     };
 
     void addTransfer(const QUrl& source, const QUrl& destinationFolder, TransferDirection direction,
-        std::optional<qint64> knownSize = std::nullopt);
+        std::optional<qint64> knownSize = std::nullopt, const QString& movedAside = {});
     QCoro::Task<> drainAdds();
     void processQueue();
     QCoro::Task<> queueLoop();
@@ -131,6 +143,7 @@ private:
     void recordRecentFiles();
     void announceCompletions();
     void endRunIfIdle();
+    void giveNameBack(const QUuid& id);
     void setCancelFlag(const QUuid& id, bool on);
     void setPauseFlag(const QUuid& id, bool on);
     QString messageFor(const FileCopy::Result& result, const QUrl& from, const QUrl& to) const;
@@ -147,6 +160,7 @@ private:
     qint64 m_totalBytesTransferred = 0;
     QHash<QUuid, bool> m_cancellationFlags;
     QHash<QUuid, bool> m_pauseFlags;
+    QHash<QUuid, NameToGiveBack> m_namesToGiveBack; // by upload task, until it completes or gives it back
 
     QList<PendingAdd> m_pendingAdds;
     bool m_addingTasks = false;
@@ -168,6 +182,7 @@ private:
     std::shared_ptr<FileCopy> m_currentJob;
     QUuid m_currentJobId;
     QString m_currentJobPath; // the file whose pool runs its steps
+    QString m_currentJobDestination;
     QFuture<void> m_currentWork;
 };
 

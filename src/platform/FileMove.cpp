@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -56,6 +57,21 @@ std::optional<QString> copyIntoPlace(const QString& source, const QString& desti
 }
 
 } // namespace
+
+bool renameWithoutReplacing(const QString& source, const QString& destination)
+{
+    const QByteArray from = QFile::encodeName(source);
+    const QByteArray to = QFile::encodeName(destination);
+    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
+        return true;
+    // Network and user-space file systems may not offer the exclusive rename.
+    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
+        return false;
+    struct stat existing {};
+    if (::lstat(to.constData(), &existing) == 0 || errno != ENOENT)
+        return false;
+    return std::rename(from.constData(), to.constData()) == 0;
+}
 
 std::optional<QString> moveFileReplacing(const QString& source, const QString& destination)
 {

@@ -15,4 +15,9 @@ namespace vantrel {
 // The destination may lie on a network share that hangs: run it as file work for that share.
 std::optional<QString> moveFileReplacing(const QString& source, const QString& destination);
 
+// Renames a file within its file system without ever replacing: false when anything holds the
+// destination (a dangling link included) or the rename fails. Atomic where the file system allows
+// it; elsewhere the check comes just before the rename. Blocking: run it as file work.
+bool renameWithoutReplacing(const QString& source, const QString& destination);
+
 } // namespace vantrel

@@ -17,6 +17,7 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
 #include <QHash>
 #include <QMutex>
 #include <QProcess>
@@ -416,6 +417,46 @@ private slots:
         m_manager.reset();
         gate.release(dst("f0.bin"));
         waitForFileWork();
+    }
+
+    void anUploadThatNeverComesGivesTheMovedFileItsNameBack_data()
+    {
+        QTest::addColumn<QString>("ending");
+        for (const char* ending : {"failed, then cleared", "failed, then the queue gone", "queue gone while sizing"})
+            QTest::newRow(ending) << QString::fromLatin1(ending);
+    }
+
+    void anUploadThatNeverComesGivesTheMovedFileItsNameBack()
+    {
+        QFETCH(QString, ending);
+        const QString name = src(QStringLiteral("report.pdf"));
+        const QString aside = src(QStringLiteral("report (1).pdf"));
+        const QString source = dst(QStringLiteral("report.pdf")); // missing: the upload fails
+        QVERIFY(writeFile(aside, "old"));
+        const QUrl upload = QUrl::fromLocalFile(source);
+        const QUrl folder = QUrl::fromLocalFile(m_dir->filePath(QStringLiteral("share")));
+        test::FileWorkGate gate;
+        if (ending == QStringLiteral("queue gone while sizing")) {
+            QVERIFY(writeFile(source, "new"));
+            gate.hold(source);
+            m_manager->addUpload(upload, folder, aside);
+            QTRY_COMPARE(gate.waiting(source), 1);
+            m_manager.reset();
+            gate.release(source);
+        } else {
+            m_manager->addUpload(upload, folder, aside);
+            QTRY_VERIFY(!m_manager->tasks().isEmpty() && m_manager->tasks().first().status == TransferStatus::failed);
+            waitForFileWork();
+            // Still retryable: the name waits for it.
+            QVERIFY(!QFileInfo::exists(name));
+            if (ending == QStringLiteral("failed, then cleared"))
+                m_manager->clearCompleted();
+            else
+                m_manager.reset();
+        }
+        waitForFileWork();
+        QCOMPARE(readFile(name), QByteArray("old"));
+        QVERIFY(!QFileInfo::exists(aside));
     }
 
     // A task made pending again keeps its place in the queue: it runs before those behind it.

@@ -7,6 +7,7 @@
 #include "files/TransferManager.h"
 #include "mounting/NotificationService.h"
 #include "platform/FileCopy.h"
+#include "platform/FileMove.h"
 #include "platform/FileWork.h"
 #include "platform/Localization.h"
 #include "platform/gui/FileDialogs.h"
@@ -434,16 +435,17 @@ QCoro::Task<> FileBrowserView::renameAsideAndUpload(FileConflict conflict, QUrl 
         return moved;
     });
     const Moved moved = co_await move;
+    const QString aside = QDir(folder.toLocalFile()).filePath(moved.newName);
     if (moved.ok && transfers) {
-        transfers->addUpload(conflict.source, folder);
+        // The queue gives the name back should this upload never come.
+        transfers->addUpload(conflict.source, folder, aside);
         co_return;
     }
     if (moved.ok) {
         // The window closed during the move and its queue with it: nothing will take the name, so
         // the existing file gets it back.
-        const QString aside = QDir(folder.toLocalFile()).filePath(moved.newName);
         QFuture<bool> undo = runFileWork(folder.toLocalFile(),
-            [aside, existing] { return !isTaken(existing) && QFile::rename(aside, existing); });
+            [aside, existing] { return renameWithoutReplacing(aside, existing); });
         co_await undo;
         co_return;
     }

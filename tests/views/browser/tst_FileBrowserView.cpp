@@ -12,11 +12,14 @@
 #include "views/browser/QuickLookCoordinator.h"
 #include "views/browser/TransferQueueModel.h"
 #include "views/browser/TransferQueueView.h"
+#include "views/browser/TransferRow.h"
+#include "views/browser/TransferRowDelegate.h"
 
 #include <QAccessible>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QListView>
 #include <QMimeData>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -489,8 +492,8 @@ private slots:
     void closingTheWindowAtEveryAwaitedStepLeavesTheShareWhole_data()
     {
         QTest::addColumn<QString>("step");
-        for (const char* step :
-            {"listing", "drop check", "folder walk", "copy", "preview load", "open sheet", "rename"})
+        for (const char* step : {"listing", "drop check", "folder walk", "copy", "preview load", "open sheet", "rename",
+                 "upload queued after rename", "upload copying after rename"})
             QTest::newRow(step) << QString::fromLatin1(step);
     }
 
@@ -503,8 +506,14 @@ private slots:
         QVERIFY(env.write(env.local(QStringLiteral("report.pdf")), "new report"));
         QVERIFY(env.write(env.local(QStringLiteral("new.txt")), "new"));
         test::FileWorkGate gate;
-        // Where the step's file work waits.
-        const QString held = step == QStringLiteral("copy") ? env.local() : env.share();
+        const bool uploadAfterRename = step.startsWith(QStringLiteral("upload"));
+        // Where the step's file work waits: for the upload that follows a rename, the copy of a file
+        // queued before it, or that upload's own copy once its destination is open.
+        QString held = step == QStringLiteral("copy") ? env.local() : env.share();
+        if (step == QStringLiteral("upload queued after rename"))
+            held = env.share(QStringLiteral("new.txt"));
+        else if (step == QStringLiteral("upload copying after rename"))
+            held = env.share(QStringLiteral("report.pdf"));
         if (step == QStringLiteral("listing")) {
             gate.hold(held);
             env.make();
@@ -542,6 +551,22 @@ private slots:
             QTRY_VERIFY(view.conflictSheet());
             if (step == QStringLiteral("rename"))
                 holdAndDo([&] { env.answer(ConflictResolution::rename); });
+        } else if (step == QStringLiteral("upload queued after rename")) {
+            holdAndDo([&] { env.drop({env.localUrl(QStringLiteral("new.txt"))}); });
+            env.drop({env.localUrl(QStringLiteral("report.pdf"))});
+            QTRY_VERIFY(view.conflictSheet());
+            env.answer(ConflictResolution::rename);
+            QTRY_VERIFY(
+                env.transfers().tasks().size() == 2 && env.transfers().tasks().at(1).status == TransferStatus::pending);
+        } else if (step == QStringLiteral("upload copying after rename")) {
+            QTRY_VERIFY(!env.cache.isProcessing());
+            env.drop({env.localUrl(QStringLiteral("report.pdf"))});
+            QTRY_VERIFY(view.conflictSheet());
+            // The move aside and the opening of the destination pass; the copy itself waits.
+            gate.hold(held, 1);
+            env.answer(ConflictResolution::rename);
+            QTRY_VERIFY(gate.waiting(held) > 0);
+            QVERIFY(QFileInfo::exists(env.share(QStringLiteral("report (1).pdf"))));
         }
 
         env.view.reset();
@@ -551,8 +576,21 @@ private slots:
         if (PreviewPanel* panel = PreviewPanel::sharedPreviewPanel())
             QTRY_VERIFY(panel->presentation() != PreviewPanel::Presentation::loading);
         Env::drain();
-        QCOMPARE(QDir(env.share()).entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot),
-            (QStringList{"Docs", "report.pdf"}));
+        const auto entries = [&] {
+            return QDir(env.share()).entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot);
+        };
+        if (uploadAfterRename) {
+            // Either the upload took the name (and the old file kept the one it was moved to), or the old
+            // file has its name back; nothing half-copied either way.
+            QTRY_VERIFY(entries() == (QStringList{"Docs", "report.pdf"})
+                || entries() == (QStringList{"Docs", "report (1).pdf", "report.pdf"}));
+            if (entries().size() == 3) {
+                QCOMPARE(env.read(env.share(QStringLiteral("report.pdf"))), QByteArray("new report"));
+                QCOMPARE(env.read(env.share(QStringLiteral("report (1).pdf"))), QByteArray("old report"));
+                return;
+            }
+        }
+        QCOMPARE(entries(), (QStringList{"Docs", "report.pdf"}));
         QCOMPARE(env.read(env.share(QStringLiteral("report.pdf"))), QByteArray("old report"));
         // Nothing half-copied is left: the transfers ended with the window.
         QVERIFY(!QFileInfo::exists(env.local(QStringLiteral("out/report.pdf")))
@@ -627,6 +665,39 @@ private slots:
         QTRY_VERIFY(!QFileInfo::exists(env.local(QStringLiteral("big.bin")))
             || QFileInfo(env.local(QStringLiteral("big.bin"))).size() == 64 * 1048576);
         Env::drain();
+    }
+
+    void cancellingTheUploadAfterARenameGivesTheOldFileItsNameBack()
+    {
+        Env env;
+        QVERIFY(env.write(env.share(QStringLiteral("report.pdf")), "old report"));
+        QVERIFY(env.write(env.local(QStringLiteral("report.pdf")), "new report"));
+        FileBrowserView& view = env.make();
+        QTRY_COMPARE(env.names(), QStringList{QStringLiteral("report.pdf")});
+        QTRY_VERIFY(!env.cache.isProcessing());
+        env.drop({env.localUrl(QStringLiteral("report.pdf"))});
+        QTRY_VERIFY(view.conflictSheet());
+        test::FileWorkGate gate;
+        const QString destination = env.share(QStringLiteral("report.pdf"));
+        gate.hold(destination, 1); // the copy, once its destination is open
+        env.answer(ConflictResolution::rename);
+        QTRY_VERIFY(gate.waiting(destination) > 0);
+        TransferQueueView* queue = view.transferQueue();
+        QTRY_COMPARE(queue->model()->rowCount(), 1);
+
+        // The row's cancel button, where the list draws it.
+        QListView* list = queue->list();
+        const QModelIndex row = queue->model()->index(0);
+        const QRect rect = list->visualRect(row);
+        TransferRow* drawn = queue->delegate()->rowFor(row, rect.size());
+        const QPoint at = rect.topLeft()
+            + drawn->findChild<QWidget*>(QStringLiteral("cancelButton"))->geometry().center();
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, at);
+        gate.release(destination);
+
+        QTRY_COMPARE(env.transfers().tasks().first().status, TransferStatus::cancelled);
+        QTRY_COMPARE(QDir(env.share()).entryList(QDir::Files), QStringList{QStringLiteral("report.pdf")});
+        QCOMPARE(env.read(destination), QByteArray("old report"));
     }
 
     void anotherShareStartsOverWithTheSameQueue()
