@@ -42,6 +42,7 @@ TransferManager::TransferManager(RecentFilesTracker& recentFiles, NotificationSe
 TransferManager::~TransferManager()
 {
     recordRecentFiles();
+    announceCompletions();
     // Nobody is left to resume or retry these.
     for (TransferTask& task : m_tasks) {
         if (task.status == TransferStatus::pending || task.status == TransferStatus::paused)
@@ -154,6 +155,7 @@ QCoro::Task<> TransferManager::drainAdds()
         processQueue();
     }
     m_addingTasks = false;
+    endRunIfIdle();
 }
 
 void TransferManager::processQueue()
@@ -183,6 +185,7 @@ QCoro::Task<> TransferManager::queueLoop()
     recordRecentFiles();
     m_isProcessing = false;
     emit isProcessingChanged(false);
+    endRunIfIdle();
 }
 
 QCoro::Task<> TransferManager::executeTransfer(qsizetype index)
@@ -220,11 +223,11 @@ QCoro::Task<> TransferManager::executeTransfer(qsizetype index)
         emit totalBytesTransferredChanged(m_totalBytesTransferred);
         // Recorded with the next publication: storing the list per file would cost a queue of
         // small files more than copying them.
-        if (done.direction == TransferDirection::download) {
+        if (done.direction == TransferDirection::download)
             m_unrecorded.append(done.destinationURL);
-            schedulePublish();
-        }
-        m_notifications.notifyTransferComplete(RecentFilesTracker::lastPathComponent(done.sourceURL), done.direction);
+        // Announced with the next publication too: a notice per file would flood the desktop.
+        m_unannounced[std::size_t(done.direction)].append(RecentFilesTracker::lastPathComponent(done.sourceURL));
+        schedulePublish();
         co_return;
     }
     // A cancellation has already set its status; its text never reaches the task.
@@ -400,9 +403,38 @@ void TransferManager::recordRecentFiles()
     m_recentFiles.recordAccesses(std::exchange(m_unrecorded, {}));
 }
 
+void TransferManager::announceCompletions()
+{
+    for (std::size_t direction = 0; direction < m_unannounced.size(); ++direction) {
+        const QStringList names = std::exchange(m_unannounced[direction], {});
+        if (names.isEmpty())
+            continue;
+        if (m_runThread.isEmpty())
+            m_runThread = QStringLiteral("transfers-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
+        // One notice per direction and run: the first file by its name, then the count so far,
+        // which replaces what the run showed before.
+        const QString thread = m_runThread + u'-' + rawValue(TransferDirection(direction));
+        const qint64 before = std::exchange(m_runAnnounced[direction], m_runAnnounced[direction] + names.size());
+        if (before == 0 && names.size() == 1)
+            m_notifications.notifyTransferComplete(names.constFirst(), TransferDirection(direction), thread);
+        else
+            m_notifications.notifyTransfersComplete(m_runAnnounced[direction], TransferDirection(direction), thread);
+    }
+}
+
+void TransferManager::endRunIfIdle()
+{
+    if (m_isProcessing || m_addingTasks)
+        return;
+    announceCompletions();
+    m_runAnnounced.fill(0);
+    m_runThread.clear();
+}
+
 void TransferManager::publish()
 {
     recordRecentFiles();
+    announceCompletions();
     if (m_unpublished.isEmpty())
         return;
     const TransferChanges changes = std::exchange(m_unpublished, {});

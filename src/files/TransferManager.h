@@ -141,6 +141,8 @@ private:
     void schedulePublish();
     void publish();
     void recordRecentFiles();
+    void announceCompletions();
+    void endRunIfIdle();
     void giveNameBack(const QUuid& id);
     void setCancelFlag(const QUuid& id, bool on);
     void setPauseFlag(const QUuid& id, bool on);
@@ -168,6 +170,11 @@ private:
     QSet<QUuid> m_unpublishedAdded;
     QSet<QUuid> m_unpublishedChanged;
     QList<QUrl> m_unrecorded; // completed downloads, for the recent files
+    // Files completed since the last publication, and announced so far in this run of the queue,
+    // by TransferDirection. A run lasts while tasks are being added or copied.
+    std::array<QStringList, 2> m_unannounced;
+    std::array<qint64, 2> m_runAnnounced{};
+    QString m_runThread;
     QTimer m_publishTimer;
     QElapsedTimer m_sincePublished;
 

@@ -82,7 +82,8 @@ void NotificationService::notifyUnmount(const QString& nasName)
     scheduleNotification(content, QStringLiteral("unmount-") + nasName);
 }
 
-void NotificationService::notifyTransferComplete(const QString& fileName, TransferDirection direction)
+void NotificationService::notifyTransferComplete(const QString& fileName, TransferDirection direction,
+    const QString& thread)
 {
     if (!m_preferences.isEnabled(NotificationEvent::transferComplete))
         return;
@@ -98,9 +99,30 @@ void NotificationService::notifyTransferComplete(const QString& fileName, Transf
         content.body = Localization::textFormat(QStringLiteral("notification.transfer.upload.body"),
             QStringLiteral("%@ 已上传到 NAS"), {fileName});
     }
+    content.threadIdentifier = thread;
     // A short random suffix keeps two files of the same name from replacing each other.
     const QString suffix = encoding::uuidText(QUuid::createUuid()).left(4);
     scheduleNotification(content, QStringLiteral("transfer-completed-") + fileName + QLatin1Char('-') + suffix);
+}
+
+void NotificationService::notifyTransfersComplete(qint64 count, TransferDirection direction, const QString& thread)
+{
+    if (!m_preferences.isEnabled(NotificationEvent::transferComplete))
+        return;
+    NotificationContent content;
+    if (direction == TransferDirection::download) {
+        content.title = Localization::text(QStringLiteral("notification.transfer.download.title"),
+            QStringLiteral("下载完成"));
+        content.body = Localization::plural(QStringLiteral("notification.transfer.download.bodyCount"),
+            QStringLiteral("%lld 个文件已下载到本地"), count);
+    } else {
+        content.title = Localization::text(QStringLiteral("notification.transfer.upload.title"),
+            QStringLiteral("上传完成"));
+        content.body = Localization::plural(QStringLiteral("notification.transfer.upload.bodyCount"),
+            QStringLiteral("%lld 个文件已上传到 NAS"), count);
+    }
+    content.threadIdentifier = thread;
+    scheduleNotification(content, thread);
 }
 
 void NotificationService::scheduleNotification(const NotificationContent& content, const QString& identifier)

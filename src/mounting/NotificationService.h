@@ -31,7 +31,11 @@ public:
     void notifyMountSuccess(const QString& nasName);
     void notifyMountFailure(const QString& nasName, const VantrelError& error);
     void notifyUnmount(const QString& nasName);
-    void notifyTransferComplete(const QString& fileName, TransferDirection direction);
+    // A queue's notices of one run share a thread: each replaces the one before it on screen.
+    void notifyTransferComplete(const QString& fileName, TransferDirection direction, const QString& thread = {});
+    // Files of one run finished so far, in one notice that later counts of the run replace, on
+    // screen and while it waits to be shown; the thread names the run.
+    void notifyTransfersComplete(qint64 count, TransferDirection direction, const QString& thread);
 
     void scheduleNotification(const NotificationContent& content, const QString& identifier);
 

@@ -10,6 +10,7 @@
 #include "support/FileWorkGate.h"
 #include "support/Fixtures.h"
 #include "support/MountedShare.h"
+#include "support/NotificationServerStandIn.h"
 
 #include <QDBusConnection>
 #include <QDeadlineTimer>
@@ -212,7 +213,8 @@ private:
     {
         QStringList ids;
         for (const QString& line : m_logging->systemLog.messages()) {
-            if (line.startsWith(QStringLiteral("Failed to schedule notification 'transfer-completed-")))
+            if (line.startsWith(QStringLiteral("Failed to schedule notification 'transfer-completed-"))
+                || line.startsWith(QStringLiteral("Failed to schedule notification 'transfers-")))
                 ids << line.section(u'\'', 1, 1);
         }
         return ids;
@@ -313,9 +315,11 @@ private slots:
         for (const qint64 copied : progressOfFirst)
             QVERIFY(copied % MiB == 0 || copied == a.size());
 
-        // Every completion is announced; the download that finished last leads the recent files.
-        QTRY_COMPARE(announced().size(), 3);
-        QVERIFY(announced().at(0).startsWith(QStringLiteral("transfer-completed-a.bin-")));
+        // The completions are announced: the first by its name, unless the count of the run came
+        // first; the download that finished last leads the recent files.
+        QTRY_VERIFY(!announced().isEmpty());
+        QVERIFY(announced().at(0).startsWith(QStringLiteral("transfer-completed-a.bin-"))
+            || announced().at(0).startsWith(QStringLiteral("transfers-")));
         QCOMPARE(m_recents->recentFiles().first().url, QUrl::fromLocalFile(dst("c.bin")));
         QCOMPARE(m_recents->recentFiles().first().name, QStringLiteral("c.bin"));
 
@@ -331,6 +335,36 @@ private slots:
 
         m_manager->clearCompleted();
         QVERIFY(m_manager->tasks().isEmpty());
+    }
+
+    // A run of many small files shows one notice that counts them, posted a few times at most; a
+    // single file of a later run still gets its own notice with its name.
+    void aRunOfManyFilesIsAnnouncedInOneNotice()
+    {
+        test::ServerHost host;
+        QVERIFY(host.ok());
+        m_notifications->triggerDelay = 300ms;
+        m_manager->syncFile = [](int) { return 0; };
+        constexpr int count = 300;
+        for (int i = 0; i < count; ++i) {
+            const QString name = QStringLiteral("f%1.bin").arg(i);
+            QVERIFY(writeFile(src(name), "small"));
+            m_manager->addDownload(QUrl::fromLocalFile(src(name)), localFolder(), 5);
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(m_manager->tasks().size() == count && !m_manager->isProcessing(), 30000);
+        QTRY_COMPARE(host.server().onScreen().values(), QStringList{QStringLiteral("300 个文件已下载到本地")});
+        QTest::qWait(400);
+        const QList<test::NotifyCall> calls = host.server().calls();
+        QVERIFY2(calls.size() <= 6, qPrintable(QString::number(calls.size())));
+        QCOMPARE(calls.last().summary, QStringLiteral("下载完成"));
+        QCOMPARE(host.server().onScreen().size(), 1);
+
+        QVERIFY(writeFile(m_dir->filePath("up.txt"), "up"));
+        m_manager->addUpload(QUrl::fromLocalFile(m_dir->filePath("up.txt")),
+            QUrl::fromLocalFile(m_dir->filePath("share")));
+        QTRY_COMPARE(host.server().onScreen().size(), 2);
+        QCOMPARE(host.server().calls().last().summary, QStringLiteral("上传完成"));
+        QCOMPARE(host.server().calls().last().body, QStringLiteral("up.txt 已上传到 NAS"));
     }
 
     // A folder of thousands of files is queued in one go: its tasks are published together, a

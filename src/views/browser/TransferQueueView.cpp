@@ -2,6 +2,7 @@
 
 #include "files/TransferManager.h"
 #include "platform/Localization.h"
+#include "views/browser/TransferListView.h"
 #include "views/browser/TransferQueueModel.h"
 #include "views/browser/TransferRowDelegate.h"
 #include "views/widgets/Theme.h"
@@ -35,11 +36,10 @@ QToolButton* headerButton(const QString& objectName)
 // Keeps the rows exactly as wide as the list shows them.
 class ViewportWidthWatcher final : public QObject {
 public:
-    ViewportWidthWatcher(QListView* list, TransferRowDelegate* delegate, QAbstractItemModel* model)
+    ViewportWidthWatcher(QListView* list, TransferRowDelegate* delegate)
         : QObject(list)
         , m_list(list)
         , m_delegate(delegate)
-        , m_model(model)
     {
         list->viewport()->installEventFilter(this);
     }
@@ -48,9 +48,8 @@ public:
     {
         if (event->type() == QEvent::Resize) {
             m_delegate->setRowWidth(m_list->viewport()->width());
-            // Rows span the width: they are laid out again for it.
-            if (m_model->rowCount() > 0)
-                emit m_delegate->sizeHintChanged(m_model->index(0, 0));
+            // Rows span the width: they are measured again for it.
+            m_list->doItemsLayout();
         }
         return false;
     }
@@ -58,7 +57,6 @@ public:
 private:
     QListView* m_list;
     TransferRowDelegate* m_delegate;
-    QAbstractItemModel* m_model;
 };
 
 } // namespace
@@ -74,7 +72,7 @@ TransferQueueView::TransferQueueView(TransferManager& manager, Clock clock, QWid
     , m_body(new QStackedWidget)
     , m_noTransfers(
           new QLabel(Localization::text(QStringLiteral("transfer.noTransfers"), QStringLiteral("No transfers"))))
-    , m_list(new QListView)
+    , m_list(new TransferListView)
 {
     setObjectName(QStringLiteral("TransferQueueView"));
     QPointer<TransferManager> target(&manager);
@@ -134,6 +132,9 @@ TransferQueueView::TransferQueueView(TransferManager& manager, Clock clock, QWid
     m_list->setObjectName(QStringLiteral("transferList"));
     m_list->setModel(m_model);
     m_list->setItemDelegate(m_delegate);
+    // A row that grows or shrinks moves the rows below it; the others are not measured again.
+    disconnect(m_delegate, &QAbstractItemDelegate::sizeHintChanged, m_list, nullptr);
+    connect(m_delegate, &QAbstractItemDelegate::sizeHintChanged, m_list, &TransferListView::rowHeightChanged);
     m_list->setFrameShape(QFrame::NoFrame);
     m_list->setSelectionMode(QAbstractItemView::NoSelection);
     m_list->setFocusPolicy(Qt::NoFocus);
@@ -143,7 +144,7 @@ TransferQueueView::TransferQueueView(TransferManager& manager, Clock clock, QWid
     m_list->setUniformItemSizes(false);
     m_list->setMouseTracking(true);
     m_delegate->attach(m_list);
-    new ViewportWidthWatcher(m_list, m_delegate, m_model);
+    new ViewportWidthWatcher(m_list, m_delegate);
 
     m_body->addWidget(m_noTransfers);
     m_body->addWidget(m_list);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "files/TransferTask.h"
+#include "views/browser/TransferListView.h"
 
 #include <QWidget>
 
@@ -64,7 +65,7 @@ private:
     QToolButton* m_expand;
     QStackedWidget* m_body;
     QLabel* m_noTransfers;
-    QListView* m_list;
+    TransferListView* m_list;
     bool m_expanded = true;
 };
 

@@ -112,6 +112,7 @@ TransferRowDelegate::Shape TransferRowDelegate::shapeOf(TransferStatus status, c
 
 QSize TransferRowDelegate::sizeHint(const QStyleOptionViewItem&, const QModelIndex& index) const
 {
+    ++m_sizeHintCount;
     // The list asks every row at each layout: what decides the height is read without the task.
     const auto status = TransferStatus(index.data(TransferQueueModel::StatusRole).toInt());
     // Only a task that stopped can carry an error.
@@ -249,7 +250,8 @@ void TransferRowDelegate::setRowWidth(int width)
     if (width == m_width || width <= 0)
         return;
     m_width = width;
-    m_shapes.clear();
+    // The view measures every row again for a new width; the shapes seen stay what later
+    // changes are compared with, or a row's first change after it would go unnoticed.
     m_pictures.clear();
     m_errorLines.clear();
 }

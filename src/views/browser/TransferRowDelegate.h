@@ -52,6 +52,8 @@ public:
     void noteTaskChanged(const QModelIndex& index);
     // The width the rows span.
     void setRowWidth(int width);
+    // How many row sizes the view has asked for.
+    qint64 sizeHintCount() const { return m_sizeHintCount; }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -97,6 +99,7 @@ private:
     QHash<QUuid, Shape> m_shapes;
     mutable QHash<QString, int> m_errorLines; // at the current width
     mutable QHash<QUuid, Picture> m_pictures; // of rows that are not running, by task
+    mutable qint64 m_sizeHintCount = 0;
 };
 
 } // namespace vantrel

@@ -198,6 +198,41 @@ private slots:
         gate.release(env.local(QStringLiteral("f0.bin")));
     }
 
+    // Rows change height as their transfers start and finish: the list measures those rows again,
+    // not all of them, and shows each at its new height with the rows below moved along.
+    void rowsChangingHeightAreMeasuredAloneAndMoveTheRest()
+    {
+        Env env;
+        constexpr int count = 2000;
+        QList<TransferTask> tasks;
+        for (int i = 0; i < count; ++i)
+            tasks << makeTask(TransferStatus::pending);
+        env.panel.showTasks(tasks);
+        QVERIFY(QTest::qWaitForWindowExposed(&env.panel));
+        QTest::qWait(20);
+        const int pendingHeight = env.panel.list()->visualRect(env.panel.model()->index(0)).height();
+        const qint64 before = env.panel.delegate()->sizeHintCount();
+        for (int i = 0; i < 100; ++i)
+            tasks[i].status = i % 2 == 0 ? TransferStatus::running : TransferStatus::completed;
+        env.panel.showTasks(tasks);
+        QTRY_VERIFY(env.panel.list()->visualRect(env.panel.model()->index(0)).height() > pendingHeight);
+        QTest::qWait(20);
+        const qint64 asked = env.panel.delegate()->sizeHintCount() - before;
+        QVERIFY2(asked <= 2 * 100, qPrintable(QString::number(asked)));
+        QListView* list = env.panel.list();
+        const auto rect = [&](int row) { return list->visualRect(env.panel.model()->index(row)); };
+        const int runningHeight = rect(0).height();
+        QCOMPARE(rect(1).height(), pendingHeight);
+        QCOMPARE(rect(2).top(), rect(1).bottom() + 1);
+        QCOMPARE(rect(150).top() - rect(0).top(), 50 * runningHeight + 100 * pendingHeight);
+        for (const int row : {0, 1, 99, 100, 150, count - 1})
+            QCOMPARE(list->indexAt(rect(row).center()).row(), row);
+        // Scrolled to the end, the last row ends at the bottom of the list.
+        list->scrollToBottom();
+        QCOMPARE(rect(count - 1).bottom(), list->viewport()->height() - 1);
+        QCOMPARE(list->indexAt(QPoint(1, list->viewport()->height() - 1)).row(), count - 1);
+    }
+
     void aRowsRetryButtonRunsItAgain()
     {
         Env env;
