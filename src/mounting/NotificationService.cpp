@@ -18,6 +18,13 @@ QString shareThread(const QString& nasName)
     return QStringLiteral("share-") + nasName;
 }
 
+QString transferTitle(TransferDirection direction)
+{
+    return direction == TransferDirection::download
+        ? Localization::text(QStringLiteral("notification.transfer.download.title"), QStringLiteral("下载完成"))
+        : Localization::text(QStringLiteral("notification.transfer.upload.title"), QStringLiteral("上传完成"));
+}
+
 } // namespace
 
 NotificationService::NotificationService(NotificationCenter& center, NotificationPreferences& preferences,
@@ -88,14 +95,11 @@ void NotificationService::notifyTransferComplete(const QString& fileName, Transf
     if (!m_preferences.isEnabled(NotificationEvent::transferComplete))
         return;
     NotificationContent content;
+    content.title = transferTitle(direction);
     if (direction == TransferDirection::download) {
-        content.title = Localization::text(QStringLiteral("notification.transfer.download.title"),
-            QStringLiteral("下载完成"));
         content.body = Localization::textFormat(QStringLiteral("notification.transfer.download.body"),
             QStringLiteral("%@ 已下载到本地"), {fileName});
     } else {
-        content.title = Localization::text(QStringLiteral("notification.transfer.upload.title"),
-            QStringLiteral("上传完成"));
         content.body = Localization::textFormat(QStringLiteral("notification.transfer.upload.body"),
             QStringLiteral("%@ 已上传到 NAS"), {fileName});
     }
@@ -110,14 +114,11 @@ void NotificationService::notifyTransfersComplete(qint64 count, TransferDirectio
     if (!m_preferences.isEnabled(NotificationEvent::transferComplete))
         return;
     NotificationContent content;
+    content.title = transferTitle(direction);
     if (direction == TransferDirection::download) {
-        content.title = Localization::text(QStringLiteral("notification.transfer.download.title"),
-            QStringLiteral("下载完成"));
         content.body = Localization::plural(QStringLiteral("notification.transfer.download.bodyCount"),
             QStringLiteral("%lld 个文件已下载到本地"), count);
     } else {
-        content.title = Localization::text(QStringLiteral("notification.transfer.upload.title"),
-            QStringLiteral("上传完成"));
         content.body = Localization::plural(QStringLiteral("notification.transfer.upload.bodyCount"),
             QStringLiteral("%lld 个文件已上传到 NAS"), count);
     }

@@ -1,6 +1,7 @@
 #include "support/FileWorkGate.h"
 #include "support/StrategyStandIn.h"
 #include "support/TestMain.h"
+#include "support/gui/BrowserFixture.h"
 #include "support/gui/ViewFixture.h"
 
 #include "AppTestEnvironment.h"
@@ -118,22 +119,6 @@ QByteArray readFile(const QString& path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-// Local files dropped onto the browser's file list as the desktop drops them.
-void dropOnto(FileBrowserView* view, const QList<QUrl>& urls)
-{
-    QMimeData data;
-    data.setUrls(urls);
-    QWidget* target = view->fileList()->state() == FileListView::State::table
-        ? view->fileList()->table()->viewport()
-        : view->fileList()->findChild<QWidget*>(QStringLiteral("emptyPage"));
-    QDragEnterEvent enter(QPoint(20, 20), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(target, &enter);
-    QVERIFY(enter.isAccepted());
-    QDropEvent drop(QPointF(20, 20), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(target, &drop);
-    QVERIFY(drop.isAccepted());
 }
 
 // Two mounted shares, A and B, with the tray menu's browse entries, and a local folder to drop from.
@@ -515,12 +500,12 @@ private slots:
         QVERIFY(view);
         QTRY_COMPARE(view->fileList()->items().size(), 2);
 
-        dropOnto(view, {t.url(QStringLiteral("local/a.txt")), t.url(QStringLiteral("local/b.txt"))});
+        test::dropOnto(view, {t.url(QStringLiteral("local/a.txt")), t.url(QStringLiteral("local/b.txt"))});
         QTRY_VERIFY(view->conflictSheet());
         QPointer<ConflictResolutionSheet> sheet = view->conflictSheet();
         test::FileWorkGate gate;
         gate.hold(t.path(QStringLiteral("A")));
-        dropOnto(view, {t.url(QStringLiteral("local/c.txt"))});
+        test::dropOnto(view, {t.url(QStringLiteral("local/c.txt"))});
         QTRY_VERIFY(gate.waiting(t.path(QStringLiteral("A"))) > 0);
 
         t.browse(t.a);
@@ -551,11 +536,11 @@ private slots:
         t.browse(t.a);
         QPointer<FileBrowserView> first = t.view();
         QTRY_COMPARE(first->fileList()->items().size(), 1);
-        dropOnto(first, {t.url(QStringLiteral("local/a.txt"))});
+        test::dropOnto(first, {t.url(QStringLiteral("local/a.txt"))});
         QTRY_VERIFY(first->conflictSheet());
         test::FileWorkGate gate;
         gate.hold(t.path(QStringLiteral("A")));
-        dropOnto(first, {t.url(QStringLiteral("local/c.txt"))});
+        test::dropOnto(first, {t.url(QStringLiteral("local/c.txt"))});
         QTRY_VERIFY(gate.waiting(t.path(QStringLiteral("A"))) > 0);
 
         t.browse(t.b);

@@ -1,9 +1,17 @@
 #include "support/gui/BrowserFixture.h"
 
+#include "views/browser/FileListView.h"
+
+#include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFile>
 #include <QFileInfo>
+#include <QMimeData>
+#include <QTableView>
+#include <QTest>
 
 namespace vantrel::test {
 
@@ -55,6 +63,22 @@ FileBrowserServices BrowserFixture::services(Clock clock)
     services.fileDialogs = &fileDialogs;
     services.clock = std::move(clock);
     return services;
+}
+
+void dropOnto(FileBrowserView* view, const QList<QUrl>& urls)
+{
+    QMimeData data;
+    data.setUrls(urls);
+    QWidget* target = view->fileList()->state() == FileListView::State::table
+        ? view->fileList()->table()->viewport()
+        : view->fileList()->findChild<QWidget*>(QStringLiteral("emptyPage"));
+    // A drop reaches the widget that took the drag when it entered.
+    QDragEnterEvent enter(QPoint(20, 20), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(target, &enter);
+    QVERIFY(enter.isAccepted());
+    QDropEvent drop(QPointF(20, 20), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(target, &drop);
+    QVERIFY(drop.isAccepted());
 }
 
 } // namespace vantrel::test

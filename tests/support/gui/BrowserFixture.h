@@ -46,4 +46,8 @@ struct BrowserFixture : TemporaryFolder, Logging {
     FileBrowserServices services(Clock clock = systemNow);
 };
 
+// Drops local files onto the browser's file list as the desktop drops them; fails the test when
+// the list refuses them.
+void dropOnto(FileBrowserView* view, const QList<QUrl>& urls);
+
 } // namespace vantrel::test

@@ -94,21 +94,7 @@ struct Env : test::BrowserFixture {
         }
     }
     // Drops local files onto the table as the desktop would.
-    void drop(const QList<QUrl>& urls) const
-    {
-        QMimeData data;
-        data.setUrls(urls);
-        QWidget* target = view->fileList()->state() == FileListView::State::table
-            ? view->fileList()->table()->viewport()
-            : view->fileList()->findChild<QWidget*>(QStringLiteral("emptyPage"));
-        // A drop reaches the widget that took the drag when it entered.
-        QDragEnterEvent enter(QPoint(20, 20), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-        QCoreApplication::sendEvent(target, &enter);
-        QVERIFY(enter.isAccepted());
-        QDropEvent event(QPointF(20, 20), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-        QCoreApplication::sendEvent(target, &event);
-        QVERIFY(event.isAccepted());
-    }
+    void drop(const QList<QUrl>& urls) const { test::dropOnto(view.get(), urls); }
     QStringList taskSummary() const
     {
         QStringList result;
