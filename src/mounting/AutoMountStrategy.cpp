@@ -96,7 +96,9 @@ bool AutoMountStrategy::shareHeldByOther(const NASConfig& config) const
     for (const NASConfig& other : m_store.configs()) {
         if (!sameShare(config, other))
             continue;
-        if (m_mountsInFlight.contains(other.id))
+        // A mount of it waiting for its delay holds the share too: a keep-alive that finds the
+        // other's mount gone schedules it again, and both would then run.
+        if (m_mountsInFlight.contains(other.id) || m_schedule.pendingMountCount(other.id) > 0)
             return true;
         const std::optional<NASStatus> status = m_appState.status(other.id);
         if (status && status->mountState.is(MountState::Kind::mounted))
