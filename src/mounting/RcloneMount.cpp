@@ -35,6 +35,15 @@ constexpr std::chrono::milliseconds pollInterval{50};
 // share path or mount point is never read as an option.
 const QString endOfOptions = QStringLiteral("--");
 
+// fusermount3's unmount of a path; lazily, it detaches a busy or dead mount at once.
+QStringList unmountArguments(const QString& path, bool lazy)
+{
+    QStringList arguments{QStringLiteral("-u")};
+    if (lazy)
+        arguments << QStringLiteral("-z");
+    return arguments << endOfOptions << path;
+}
+
 QString shareInRemote(const QString& sharePath)
 {
     QString path = sharePath;
@@ -303,10 +312,8 @@ QCoro::Task<> RcloneMount::cleanUpFailedMount(QString mountPoint) const
     // A parent that timed out may leave its daemon behind, mounted or about to be.
     auto finding = processesServing(mountPoint);
     const QList<qint64> pids = co_await std::move(finding);
-    ProcessTable::signal(pids, SIGTERM);
-    auto waiting = waitForProcessesToEnd(pids, m_tools.killGrace);
-    if (!co_await std::move(waiting))
-        ProcessTable::signal(pids, SIGKILL);
+    auto ending = endProcesses(pids, m_tools.killGrace);
+    co_await std::move(ending);
 
     auto probing = m_tools.mountedType(mountPoint);
     const std::optional<QString> type = co_await std::move(probing);
@@ -338,8 +345,7 @@ QCoro::Task<> RcloneMount::removeLog(QString mountPoint) const
 
 QCoro::Task<> RcloneMount::detach(QString path) const
 {
-    const QStringList arguments{QStringLiteral("-u"), QStringLiteral("-z"), endOfOptions, path};
-    auto detaching = m_tools.run(m_tools.tools().fusermount, arguments, m_tools.unmountTimeout);
+    auto detaching = m_tools.run(m_tools.tools().fusermount, unmountArguments(path, true), m_tools.unmountTimeout);
     co_await std::move(detaching);
 }
 
@@ -366,12 +372,8 @@ QCoro::Task<> RcloneMount::release(QString path, bool polite, double timeLimit) 
     std::optional<QString> type = co_await std::move(probing);
 
     const auto unmount = [this, fusermount, path, timeLimit](bool lazy) -> QCoro::Task<bool> {
-        QStringList arguments{QStringLiteral("-u")};
-        if (lazy)
-            arguments << QStringLiteral("-z");
-        arguments << endOfOptions << path;
         try {
-            auto running = m_tools.run(fusermount, arguments, timeLimit);
+            auto running = m_tools.run(fusermount, unmountArguments(path, lazy), timeLimit);
             const ProcessResult result = co_await std::move(running);
             co_return result.exitCode == 0;
         } catch (const VantrelError&) {
@@ -445,11 +447,7 @@ QCoro::Task<> RcloneMount::unmount(QString path, bool force) const
     const QList<qint64> pids = co_await std::move(finding);
 
     const QString fusermount = m_tools.tools().fusermount;
-    QStringList arguments{QStringLiteral("-u")};
-    if (force)
-        arguments << QStringLiteral("-z");
-    arguments << endOfOptions << path;
-    auto detaching = m_tools.run(fusermount, arguments, m_tools.unmountTimeout);
+    auto detaching = m_tools.run(fusermount, unmountArguments(path, force), m_tools.unmountTimeout);
     const ProcessResult result = co_await std::move(detaching);
     if (result.exitCode != 0)
         throw VantrelError::unmountFailed(
