@@ -259,7 +259,13 @@ QCoro::Task<> AutoMountStrategy::unmountAll()
     std::vector<QCoro::Task<>> children;
     for (const NASConfig& config : m_store.enabledConfigs()) {
         cancelRetry(config.id);
-        children.push_back(performUnmount(config));
+        // Only what this copy mounted or adopted: never a mount of the user's or of another
+        // program that stands at a share's folder.
+        const std::optional<NASStatus> status = m_appState.status(config.id);
+        const QString path = status && status->mountPoint ? MountEngine::localPath(*status->mountPoint)
+                                                          : m_engine.mountPointPath(config);
+        if (m_engine.ownsMount(path))
+            children.push_back(performUnmount(config));
     }
     for (const QUrl& mountPoint : std::exchange(m_ownerlessMounts, {}))
         children.push_back(releaseOwnerlessMount(mountPoint));
@@ -278,33 +284,17 @@ QCoro::Task<> AutoMountStrategy::shutDown()
     m_engine.refuseMounts();
     ProcessRunner::endAll();
 
-    QStringList paths;
     QList<QUuid> recorded;
     for (const NASConfig& config : m_store.configs()) {
-        const QString path = m_engine.mountPointPath(config);
-        if (!paths.contains(path))
-            paths.append(path);
         const std::optional<NASStatus> status = m_appState.status(config.id);
-        if (status && status->mountPoint) {
-            const QString recordedPath = MountEngine::localPath(*status->mountPoint);
-            if (!paths.contains(recordedPath))
-                paths.append(recordedPath);
-        }
         if (status && !status->mountState.is(MountState::Kind::idle))
             recorded.append(config.id);
     }
-    for (const QUrl& mountPoint : std::exchange(m_ownerlessMounts, {})) {
-        const QString path = MountEngine::localPath(mountPoint);
-        if (!paths.contains(path))
-            paths.append(path);
-    }
-
-    std::vector<QCoro::Task<>> releases;
-    releases.reserve(static_cast<size_t>(paths.size()));
-    for (const QString& path : std::as_const(paths))
-        releases.push_back(m_engine.releaseMount(path, true, quitToolTimeLimit));
-    for (QCoro::Task<>& release : releases)
-        co_await release;
+    // Everything this copy mounted or adopted, live, dead, busy or still starting, and nothing
+    // else: not what another copy, the user or another program mounted at a share's folder.
+    m_ownerlessMounts.clear();
+    auto releasing = m_engine.releaseHeldMounts(true, quitToolTimeLimit);
+    co_await std::move(releasing);
     if (!self)
         co_return;
     for (const QUuid& id : std::as_const(recorded)) {
@@ -578,16 +568,26 @@ void AutoMountStrategy::start()
 QCoro::Task<> AutoMountStrategy::launchMount(bool mount)
 {
     const std::shared_ptr<int> underWay = m_operations;
-    QPointer<AutoMountStrategy> self(this);
-    auto releasing = m_engine.releaseDeadMounts();
-    co_await std::move(releasing);
-    if (!self)
-        co_return;
+    // The leftovers at the folders mounted below are held at once; the others are checked
+    // meanwhile, without holding these mounts back.
+    QStringList ownFolders;
+    if (mount && !m_stopped) {
+        for (const NASConfig& config : m_store.enabledConfigs())
+            ownFolders.append(m_engine.mountPointPath(config));
+    }
+    detach(takeOverLeftovers(ownFolders));
     m_launchMountPending = false;
     if (!mount || m_stopped)
         co_return;
     auto mounting = mountAll();
     co_await std::move(mounting);
+}
+
+QCoro::Task<> AutoMountStrategy::takeOverLeftovers(QStringList ownFolders)
+{
+    const std::shared_ptr<int> underWay = m_operations;
+    auto taking = m_engine.takeOverLeftovers(std::move(ownFolders));
+    co_await std::move(taking);
 }
 
 void AutoMountStrategy::stop()

@@ -128,8 +128,9 @@ private:
     void recoverVanishedMount(const NASConfig& config);
     // Unmounts a share mounted for a configuration that is gone; kept for unmountAll on failure.
     QCoro::Task<> releaseOwnerlessMount(QUrl mountPoint);
-    // What a crash left behind goes before the launch mount (a live mount is adopted by it).
+    // What a copy that died left behind is taken over beside the launch mount.
     QCoro::Task<> launchMount(bool mount);
+    QCoro::Task<> takeOverLeftovers(QStringList ownFolders);
     // Another configuration of the same SMB share is mounted or being mounted: the share is
     // taken, and only an explicit request moves it over.
     bool shareHeldByOther(const NASConfig& config) const;

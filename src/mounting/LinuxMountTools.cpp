@@ -17,6 +17,7 @@
 
 #include <qcoro/qcorofuture.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <system_error>
 
@@ -353,55 +354,69 @@ QCoro::Task<> LinuxMountTools::release(QString mountPoint, bool polite, double t
     }
     if (!isKernelNetworkMount(*type))
         co_return;
-    try {
-        if (polite) {
-            auto politely = runWithSudoRetry(m_tools.umount, QStringList{endOfOptions, path}, timeLimit);
+    // Each step ends within timeLimit whatever its tool does (one that ignores SIGTERM, or hangs
+    // in the kernel), so the lazy detach is always reached.
+    if (polite) {
+        try {
+            auto politely = runWithSudoRetry(m_tools.umount, QStringList{endOfOptions, path}, timeLimit, true);
             const ProcessResult result = co_await std::move(politely);
             if (result.exitCode == 0)
                 co_return;
+        } catch (const VantrelError&) {
+            // Stuck or killed: the detach below still frees the folder.
         }
-        auto lazily = runWithSudoRetry(m_tools.umount, QStringList{QStringLiteral("-l"), endOfOptions, path},
-            timeLimit);
+    }
+    try {
+        auto lazily = runWithSudoRetry(m_tools.umount, QStringList{QStringLiteral("-l"), endOfOptions, path}, timeLimit,
+            true);
         co_await std::move(lazily);
     } catch (const VantrelError&) {
         // Nothing more can be done for it here.
     }
 }
 
-QCoro::Task<QStringList> LinuxMountTools::releaseDeadMountsUnder(QString folder)
+bool LinuxMountTools::isLiveLeftover(const QString& path) const
 {
-    const QString root = absolutePath(folder);
-    const FileSystemInfo& fileSystem = m_fileSystem;
-    auto findDead = [&fileSystem, root, probe = serverProbeTimeout] {
-        QStringList dead;
-        for (const FileSystemInfo::MountEntry& entry : fileSystem.mountTable()) {
-            if (!entry.type.startsWith(QLatin1String("fuse")) || !isStrictlyInside(root, entry.mountPoint))
-                continue;
-            if (userSpaceMountState(entry, probe, false) != UserSpaceMount::live)
-                dead.prepend(entry.mountPoint); // nested mounts first
-        }
-        return dead;
-    };
-    // A dead mount's tests fail at once, but never on the main thread.
-    QFuture<QStringList> finding = runFileWork(root, findDead);
-    const QStringList dead = co_await finding;
-    for (const QString& path : dead) {
-        auto releasing = release(path, false, unmountTimeout);
-        co_await std::move(releasing);
-    }
-    co_return dead;
+    const std::optional<FileSystemInfo::MountEntry> entry = m_fileSystem.mountAt(path);
+    if (!entry)
+        return false;
+    if (isKernelNetworkMount(entry->type))
+        return true;
+    return entry->type.startsWith(QLatin1String("fuse"))
+        && userSpaceMountState(*entry, serverProbeTimeout, false) == UserSpaceMount::live;
 }
 
-QCoro::Task<ProcessResult> LinuxMountTools::runWithSudoRetry(QString program, QStringList arguments,
-    double timeLimit) const
+bool LinuxMountTools::isShareMountType(const QString& type)
 {
-    auto first = run(program, arguments, timeLimit);
+    return isKernelNetworkMount(type) || type.startsWith(QLatin1String("fuse"));
+}
+
+QCoro::Task<ProcessResult> LinuxMountTools::runWithinStep(QString program, QStringList arguments,
+    double stepLimit) const
+{
+    // SIGTERM at half the step, SIGKILL a quarter later, given up on at its end.
+    ProcessRequest request{.program = std::move(program),
+        .arguments = std::move(arguments),
+        .timeout = stepLimit / 2.0,
+        .input = std::nullopt,
+        .nullInput = true,
+        .environment = std::nullopt,
+        .killGrace = std::min(killGrace, stepLimit / 4.0)};
+    auto task = ProcessRunner::run(std::move(request));
+    co_return co_await std::move(task);
+}
+
+QCoro::Task<ProcessResult> LinuxMountTools::runWithSudoRetry(QString program, QStringList arguments, double timeLimit,
+    bool withinStep) const
+{
+    auto first = withinStep ? runWithinStep(program, arguments, timeLimit) : run(program, arguments, timeLimit);
     const ProcessResult result = co_await std::move(first);
     if (!refusedForPrivilege(result) || !QFileInfo::exists(m_tools.sudo))
         co_return result;
     // "-n": sudo fails at once instead of asking for a password nobody can type here.
     const QStringList sudoArguments = QStringList{QStringLiteral("-n"), endOfOptions, program} + arguments;
-    auto second = run(m_tools.sudo, sudoArguments, timeLimit);
+    auto second = withinStep ? runWithinStep(m_tools.sudo, sudoArguments, timeLimit)
+                             : run(m_tools.sudo, sudoArguments, timeLimit);
     co_return co_await std::move(second);
 }
 

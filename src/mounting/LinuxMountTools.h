@@ -104,9 +104,12 @@ public:
     // lazily and its process ended. Each tool run takes at most timeLimit seconds. Never throws.
     QCoro::Task<> release(QString mountPoint, bool polite, double timeLimit);
 
-    // A user-space mount at or below the folder that is not live (its process died or its server
-    // does not answer) is released without the polite step. Returns the mount points let go.
-    QCoro::Task<QStringList> releaseDeadMountsUnder(QString folder);
+    // What a copy that died left mounted at the path still serves: a kernel network mount, or a
+    // user-space mount whose process answers (and whose server, when it names one, accepts
+    // connections). Blocks: call it off the main thread, in the path's lane.
+    bool isLiveLeftover(const QString& path) const;
+    // A kernel network mount or a user-space one: the kinds of mount this tool set makes.
+    static bool isShareMountType(const QString& type);
 
     // One ping; the latency in seconds, including the ping process's start and end. Throws
     // connectionFailed when no reply came, timeout or mountFailed when ping could not run.
@@ -149,7 +152,11 @@ public:
 
 private:
     // A kernel mount tool, once more through "sudo -n" when refused for lack of privilege.
-    QCoro::Task<ProcessResult> runWithSudoRetry(QString program, QStringList arguments, double timeLimit) const;
+    // withinStep: each run ends within timeLimit (see runWithinStep).
+    QCoro::Task<ProcessResult> runWithSudoRetry(QString program, QStringList arguments, double timeLimit,
+        bool withinStep = false) const;
+    // A run that ends within stepLimit whatever its tool does.
+    QCoro::Task<ProcessResult> runWithinStep(QString program, QStringList arguments, double stepLimit) const;
 
     SystemTools m_tools;
     FileSystemInfo& m_fileSystem;

@@ -1,6 +1,7 @@
 #include "mounting/MountEngine.h"
 
 #include "mounting/ExpectScript.h"
+#include "mounting/MountRecord.h"
 #include "mounting/ProcessRunner.h"
 #include "platform/FileSystemInfo.h"
 #include "platform/FileWork.h"
@@ -12,11 +13,13 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QMutex>
 #include <QPromise>
 
 #include <qcoro/qcorofuture.h>
 
 #include <algorithm>
+#include <vector>
 
 namespace vantrel {
 
@@ -126,8 +129,10 @@ MountEngine::MountEngine(SystemTools tools, QString mountRoot, FileSystemInfo& f
 MountEngine& MountEngine::shared()
 {
     return sharedInstance([] {
-        return new MountEngine(SystemTools::platformDefault(), defaultMountRoot(), FileSystemInfo::system(),
+        auto* engine = new MountEngine(SystemTools::platformDefault(), defaultMountRoot(), FileSystemInfo::system(),
             KeychainManager::shared());
+        engine->recordPath = MountRecord::defaultPath();
+        return engine;
     });
 }
 
@@ -242,6 +247,7 @@ QCoro::Task<> MountEngine::releaseMount(QString path, bool polite, double timeLi
         LinuxMountTools& tools = linuxSet();
         auto releasing = tools.release(path, polite, timeLimit);
         co_await std::move(releasing);
+        letGo(path);
         co_return;
     }
     try {
@@ -251,15 +257,136 @@ QCoro::Task<> MountEngine::releaseMount(QString path, bool polite, double timeLi
     } catch (const VantrelError&) {
         // Nothing more can be done for it here.
     }
+    letGo(path);
 }
 
-QCoro::Task<QStringList> MountEngine::releaseDeadMounts()
+bool MountEngine::ownsMount(const QString& path) const
 {
-    if (!onLinux())
-        co_return QStringList();
-    LinuxMountTools& tools = linuxSet();
-    auto releasing = tools.releaseDeadMountsUnder(m_mountRoot);
-    co_return co_await std::move(releasing);
+    return m_held.contains(LinuxMountTools::absolutePath(path));
+}
+
+QStringList MountEngine::heldMounts() const
+{
+    return m_held;
+}
+
+void MountEngine::hold(const QString& path)
+{
+    const QString absolute = LinuxMountTools::absolutePath(path);
+    if (m_held.contains(absolute))
+        return;
+    m_held.append(absolute);
+    writeRecord();
+}
+
+void MountEngine::letGo(const QString& path)
+{
+    if (m_held.removeAll(LinuxMountTools::absolutePath(path)) > 0)
+        writeRecord();
+}
+
+QFuture<void> MountEngine::writeRecord()
+{
+    if (recordPath.isEmpty() || m_recordBlocked)
+        return QtFuture::makeReadyFuture();
+    MountRecord record;
+    record.mounts = m_held;
+    record.owner = MountRecord::currentOwner();
+    const quint64 generation = ++m_recordGeneration;
+    auto write = [record, generation, written = m_recordWritten, path = recordPath] {
+        // Writes may run side by side on the pool; an older state never replaces a newer one.
+        static QMutex order;
+        const QMutexLocker lock(&order);
+        if (generation <= written->load())
+            return;
+        record.write(path);
+        written->store(generation);
+    };
+    return runBlockingWork(std::move(write));
+}
+
+QCoro::Task<> MountEngine::releaseHeldMounts(bool polite, double timeLimit)
+{
+    const QStringList paths = m_held;
+    std::vector<QCoro::Task<>> releases;
+    releases.reserve(static_cast<size_t>(paths.size()));
+    for (const QString& path : paths)
+        releases.push_back(releaseMount(path, polite, timeLimit));
+    for (QCoro::Task<>& release : releases)
+        co_await release;
+    QFuture<void> writing = writeRecord();
+    co_await writing;
+}
+
+QCoro::Task<QStringList> MountEngine::takeOverLeftovers(QStringList callerMountPoints)
+{
+    struct Found {
+        QStringList mountPoints; // nested mounts first
+        bool recordKeptInPlace = false;
+    };
+    auto find = [path = recordPath, root = LinuxMountTools::absolutePath(m_mountRoot), linux = onLinux(),
+                    &fileSystem = m_fileSystem] {
+        Found found;
+        std::optional<MountRecord> record;
+        if (!path.isEmpty())
+            record = MountRecord::read(path, nullptr, &found.recordKeptInPlace);
+        const bool ownerRuns = record && MountRecord::isAlive(record->owner);
+        // A record of an earlier boot names mounts that went with it.
+        const bool recordCounts = record && !ownerRuns && record->owner.bootID == MountRecord::currentBootID();
+        for (const FileSystemInfo::MountEntry& entry : fileSystem.mountTable()) {
+            const QString& mountPoint = entry.mountPoint;
+            if (found.mountPoints.contains(mountPoint) || (ownerRuns && record->mounts.contains(mountPoint)))
+                continue;
+            const bool recorded = recordCounts && record->mounts.contains(mountPoint);
+            const bool underRoot = linux && entry.type.startsWith(QLatin1String("fuse"))
+                && LinuxMountTools::isStrictlyInside(root, mountPoint);
+            if ((recorded && LinuxMountTools::isShareMountType(entry.type)) || underRoot)
+                found.mountPoints.prepend(mountPoint);
+        }
+        return found;
+    };
+    QFuture<Found> finding = runBlockingWork(std::move(find));
+    const Found found = co_await finding;
+    m_recordBlocked = found.recordKeptInPlace;
+
+    QStringList callers;
+    for (const QString& path : std::as_const(callerMountPoints))
+        callers.append(LinuxMountTools::absolutePath(path));
+    QStringList checked;
+    std::vector<QFuture<bool>> checks;
+    for (const QString& path : found.mountPoints) {
+        if (callers.contains(path)) {
+            hold(path);
+            continue;
+        }
+        // Each in its own lane: one that hangs holds no other.
+        auto check = [this, path] { return m_linux.isLiveLeftover(path); };
+        checks.push_back(runFileWork(path, std::move(check)));
+        checked.append(path);
+    }
+
+    QElapsedTimer clock;
+    clock.start();
+    const qint64 bound = millisecondsOf(leftoverCheckTimeout).count();
+    QStringList dead;
+    for (qsizetype i = 0; i < checked.size(); ++i) {
+        const std::chrono::milliseconds left(std::max<qint64>(0, bound - clock.elapsed()));
+        auto waiting = awaitWithin(checks[static_cast<size_t>(i)], left);
+        const std::optional<bool> live = co_await std::move(waiting);
+        if (live.value_or(false))
+            hold(checked.at(i));
+        else
+            dead.append(checked.at(i));
+    }
+    std::vector<QCoro::Task<>> releases;
+    for (const QString& path : std::as_const(dead))
+        releases.push_back(releaseMount(path, false, mountTimeout));
+    for (QCoro::Task<>& release : releases)
+        co_await release;
+    // The dead copy's record gives way to this one's.
+    QFuture<void> writing = writeRecord();
+    co_await writing;
+    co_return dead;
 }
 
 void MountEngine::ensureMountPoint(const QString& path) const
@@ -447,8 +574,17 @@ QCoro::Task<QUrl> MountEngine::mountSMB(NASConfig config, QList<NASConfig> confi
         const auto [domain, account] = LinuxMountTools::splitDomain(user);
         const LinuxMountTools::SmbShare share{server.host, server.port, config.sharePath, domain, account, password,
             path, config.mountOptions.readOnly, requiredRoot(config), serverTimeoutOf(config)};
-        auto mounting = linuxSet().mountSMB(share);
-        co_await std::move(mounting);
+        // Held from the tool's start: a quit meanwhile releases what it leaves.
+        const bool held = ownsMount(path);
+        hold(path);
+        try {
+            auto mounting = linuxSet().mountSMB(share);
+            co_await std::move(mounting);
+        } catch (...) {
+            if (!held)
+                letGo(path);
+            throw;
+        }
         co_return directoryUrl(path);
     }
 
@@ -461,8 +597,10 @@ QCoro::Task<QUrl> MountEngine::mountSMB(NASConfig config, QList<NASConfig> confi
     const MountTurn turn = co_await std::move(waiting);
     auto run = runMountTool(arguments, password, user, config.address);
     const ProcessResult result = co_await std::move(run);
-    if (result.exitCode == 0)
+    if (result.exitCode == 0) {
+        hold(path);
         co_return directoryUrl(path);
+    }
 
     const QString message = result.message();
     if (result.exitCode == 64 && message.isEmpty())
@@ -489,8 +627,16 @@ QCoro::Task<QUrl> MountEngine::mountNFS(NASConfig config)
     if (onLinux()) {
         const LinuxMountTools::NfsShare share{config.address, config.sharePath, path, config.mountOptions.readOnly,
             requiredRoot(config)};
-        auto mounting = linuxSet().mountNFS(share);
-        co_await std::move(mounting);
+        const bool held = ownsMount(path);
+        hold(path);
+        try {
+            auto mounting = linuxSet().mountNFS(share);
+            co_await std::move(mounting);
+        } catch (...) {
+            if (!held)
+                letGo(path);
+            throw;
+        }
         co_return directoryUrl(path);
     }
 
@@ -499,8 +645,10 @@ QCoro::Task<QUrl> MountEngine::mountNFS(NASConfig config)
 
     auto first = run(m_tools.nfsMount, arguments, mountTimeout);
     ProcessResult result = co_await std::move(first);
-    if (result.exitCode == 0)
+    if (result.exitCode == 0) {
+        hold(path);
         co_return directoryUrl(path);
+    }
 
     if (result.exitCode == 1) {
         const QString error = result.stderr.trimmed().toLower();
@@ -514,8 +662,10 @@ QCoro::Task<QUrl> MountEngine::mountNFS(NASConfig config)
         }
     }
 
-    if (result.exitCode == 0)
+    if (result.exitCode == 0) {
+        hold(path);
         co_return directoryUrl(path);
+    }
     if (result.exitCode == 64)
         throw VantrelError::mountFailed(Localization::text(QStringLiteral("nfs.error.invalidArgument"),
             QStringLiteral("mount_nfs 参数错误。请检查 NFS 服务器地址和共享路径是否正确。当前仅支持 NFSv4。")));
@@ -551,6 +701,7 @@ QCoro::Task<> MountEngine::unmount(QUrl mountPoint, bool force)
                 result.exitedText(QStringLiteral("diskutil unmount"), result.stderr.trimmed()));
     }
 
+    letGo(path);
     auto remove = [this, path] { removeMountPointFolder(path); };
     QFuture<void> removing = runFileWork(path, std::move(remove));
     co_await removing;

@@ -6,6 +6,7 @@
 #include "mounting/ProcessRunner.h"
 #include "mounting/SystemTools.h"
 
+#include <QFuture>
 #include <QHash>
 #include <QList>
 #include <QString>
@@ -15,6 +16,7 @@
 
 #include <qcoro/qcorotask.h>
 
+#include <atomic>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -67,6 +69,10 @@ public:
     double serverConnectTimeout = 3.0;
     // How many mounts run their tools at once; further ones wait for a free turn.
     int maxConcurrentMounts = 4;
+    // How long the start-up check of all leftover mounts may take, side by side.
+    double leftoverCheckTimeout = 3.0;
+    // Where the mounts this copy holds are recorded for a later start; empty records nothing.
+    QString recordPath;
 
     const SystemTools& tools() const { return m_tools; }
     QString smbMountCommand() const { return m_tools.smbMount; }
@@ -106,9 +112,18 @@ public:
     // Leaves nothing mounted at the path and no process serving it, whatever state the mount is
     // in (see LinuxMountTools::release); never throws. The folder stays.
     QCoro::Task<> releaseMount(QString path, bool polite, double timeLimit);
-    // Releases what a crash left under the mount root that is no longer live; a live mount stays
-    // to be adopted. Returns the mount points let go.
-    QCoro::Task<QStringList> releaseDeadMounts();
+    // The mounts this copy made, or adopted from a copy that died; only these are its to release
+    // when it quits or unmounts everything. A mount under way counts from its tool's start.
+    bool ownsMount(const QString& path) const;
+    QStringList heldMounts() const;
+    // Releases every held mount side by side (see releaseMount) and records that none is held.
+    QCoro::Task<> releaseHeldMounts(bool polite, double timeLimit);
+    // Takes over what a copy that died left mounted: the mounts of its record and the user-space
+    // mounts under the mount root, unless a copy that still runs recorded them. Those at the
+    // caller's own mount points are held at once (the caller's mount deals with a dead one); the
+    // others are checked side by side within leftoverCheckTimeout: a live one is held, one that
+    // is dead or does not answer is released. Returns the mount points released.
+    QCoro::Task<QStringList> takeOverLeftovers(QStringList callerMountPoints);
 
     // Creates the folder (with its parents) when missing; throws mountFailed.
     void ensureMountPoint(const QString& path) const;
@@ -158,6 +173,10 @@ private:
     // Throws mountFailed for a custom mount point that is the mount root or a folder holding it.
     void refuseMountRootAsMountPoint(const NASConfig& config) const;
     void removeMountPointFolder(const QString& path) const;
+    void hold(const QString& path);
+    void letGo(const QString& path);
+    // Puts the held mounts on disk, off the main thread, in the order of the changes.
+    QFuture<void> writeRecord();
 
     SystemTools m_tools;
     QString m_mountRoot;
@@ -167,6 +186,11 @@ private:
     int m_mountsRunning = 0;
     std::deque<std::shared_ptr<QPromise<void>>> m_mountsWaiting;
     bool m_refusingMounts = false;
+    QStringList m_held;
+    // A record that could not be read and stayed in place is never overwritten.
+    bool m_recordBlocked = false;
+    std::shared_ptr<std::atomic<quint64>> m_recordWritten = std::make_shared<std::atomic<quint64>>(0);
+    quint64 m_recordGeneration = 0;
 };
 
 } // namespace vantrel

@@ -170,11 +170,22 @@ QCoro::Task<ProcessResult> ProcessRunner::run(ProcessRequest request)
     });
     deadline.start(timerMilliseconds(request.timeout));
 
+    // A child that even SIGKILL does not end (asleep in the kernel on a dead server) is left to
+    // the kernel after one more grace: its caller is not held longer than its bounds.
+    const auto bound = std::chrono::milliseconds(timerMilliseconds(request.timeout))
+        + 2 * std::chrono::milliseconds(graceMilliseconds);
     auto watched = qCoro(child);
-    auto finished = watched.waitForFinished(std::chrono::milliseconds(-1));
-    co_await std::move(finished);
+    auto finished = watched.waitForFinished(bound);
+    const bool ended = co_await std::move(finished);
     deadline.stop();
     grace.stop();
+    if (!ended && child->state() != QProcess::NotRunning) {
+        child->kill();
+        QProcess* orphan = process.release();
+        QObject::connect(orphan, &QProcess::finished, orphan, &QObject::deleteLater);
+        throw VantrelError::timeout(QStringLiteral("Process ") + request.program + QStringLiteral(" timed out after ")
+            + wholeSeconds(request.timeout) + QStringLiteral("s and did not end"));
+    }
 
     const QByteArray out = child->readAllStandardOutput();
     const QByteArray err = child->readAllStandardError();

@@ -4,11 +4,23 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <atomic>
 #include <csignal>
 
 #include <unistd.h>
 
 namespace vantrel {
+
+namespace {
+
+std::atomic<quint64> commandLineReadCount{0};
+
+} // namespace
+
+quint64 ProcessTable::commandLineReads()
+{
+    return commandLineReadCount.load();
+}
 
 QList<qint64> ProcessTable::ownProcessIds()
 {
@@ -26,6 +38,7 @@ QList<qint64> ProcessTable::ownProcessIds()
 
 QStringList ProcessTable::commandLine(qint64 pid)
 {
+    ++commandLineReadCount;
     QFile file(QStringLiteral("/proc/%1/cmdline").arg(pid));
     if (!file.open(QIODevice::ReadOnly))
         return {};

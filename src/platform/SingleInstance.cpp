@@ -14,6 +14,9 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <optional>
+#include <utility>
+
 #include <cerrno>
 
 #include <sys/stat.h>
@@ -37,6 +40,15 @@ bool isPrivateFolder(const QString& folder, bool make)
     if ((info.st_mode & 0077) == 0)
         return true;
     return make && ::chmod(native.constData(), 0700) == 0;
+}
+
+// The identity of what stands at the path itself (a link is not followed); none when nothing does.
+std::optional<std::pair<quint64, quint64>> identityAt(const QString& path)
+{
+    struct stat info {};
+    if (::lstat(QFile::encodeName(path).constData(), &info) != 0)
+        return std::nullopt;
+    return std::pair<quint64, quint64>{info.st_dev, info.st_ino};
 }
 
 } // namespace
@@ -126,6 +138,7 @@ void SingleInstance::listen()
 
 void SingleInstance::watchSocketFile()
 {
+    m_socketIdentity = identityAt(m_socketPath);
     // The watch ends with the file it was put on; each new socket file gets one of its own.
     if (!m_socketWatcher->files().isEmpty())
         m_socketWatcher->removePaths(m_socketWatcher->files());
@@ -134,11 +147,13 @@ void SingleInstance::watchSocketFile()
 
 void SingleInstance::keepListening()
 {
-    // Listening on a socket file that is gone, nobody could reach us either.
-    if (m_server->isListening() && QFileInfo::exists(m_socketPath))
+    // Listening on a socket file that is gone, or that something else was renamed over, nobody
+    // could reach us either.
+    const std::optional<std::pair<quint64, quint64>> standing = identityAt(m_socketPath);
+    if (m_server->isListening() && standing && standing == m_socketIdentity)
         return;
     // The server closes itself, and removes its socket file, when accepting fails.
-    const QString reason = m_server->isListening() ? QStringLiteral("its socket file was removed")
+    const QString reason = m_server->isListening() ? QStringLiteral("its socket file was removed or replaced")
                                                    : m_server->errorString();
     m_server->close();
     QLocalServer::removeServer(m_socketPath);

@@ -9,6 +9,8 @@
 
 #include <chrono>
 #include <memory>
+#include <optional>
+#include <utility>
 
 class QFileSystemWatcher;
 class QLocalServer;
@@ -82,6 +84,8 @@ private:
     std::unique_ptr<QLockFile> m_lock;
     QLocalServer* m_server = nullptr;
     QFileSystemWatcher* m_socketWatcher = nullptr;
+    // Device and inode of the socket file listened on.
+    std::optional<std::pair<quint64, quint64>> m_socketIdentity;
     QList<QLocalSocket*> m_connections; // oldest first
     ScheduledCall m_listenCheck{this};
     bool m_listenFailureLogged = false;

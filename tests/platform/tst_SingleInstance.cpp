@@ -1,5 +1,6 @@
 #include "support/CapturingSystemLog.h"
 #include "support/Environment.h"
+#include "support/Files.h"
 #include "support/TestMain.h"
 
 #include "platform/SingleInstance.h"
@@ -160,6 +161,53 @@ private slots:
         QVERIFY(second.activateRunningInstance());
         QTRY_COMPARE(activation.count(), 1);
         QTRY_VERIFY(noTimerRuns());
+    }
+
+    // A file or a link renamed over the socket's path hides it as well as a removal does; and a
+    // copy that listened again keeps watching its new socket file.
+    void aReplacedOrAgainRemovedSocketFileIsListenedOnAgain()
+    {
+        const QString name = test::uniqueSocketPath();
+        QTemporaryDir scratch;
+        QVERIFY(scratch.isValid());
+        CapturingSystemLog log;
+        SingleInstance first(name, log);
+        first.listenCheckInterval = 30ms;
+        QVERIFY(first.claim());
+        QSignalSpy activation(&first, &SingleInstance::activationRequested);
+        const auto reachable = [&name, &activation] {
+            const qsizetype before = activation.count();
+            SingleInstance later(name);
+            later.connectTimeoutMs = 200;
+            return later.activateRunningInstance() && QTest::qWaitFor([&] { return activation.count() > before; });
+        };
+        const auto listensAnew = [&log](qsizetype times) {
+            return QTest::qWaitFor([&] {
+                qsizetype count = 0;
+                for (const auto& record : log.records())
+                    count += record.message.startsWith(QStringLiteral("Stopped listening on ")) ? 1 : 0;
+                return count >= times;
+            });
+        };
+
+        const QString file = scratch.filePath(QStringLiteral("plain"));
+        QVERIFY(test::writeFile(file, "not a socket"));
+        QCOMPARE(::rename(QFile::encodeName(file).constData(), QFile::encodeName(name).constData()), 0);
+        QVERIFY(listensAnew(1));
+        QVERIFY(reachable());
+
+        const QString link = scratch.filePath(QStringLiteral("link"));
+        QVERIFY(QFile::link(scratch.path(), link));
+        QCOMPARE(::rename(QFile::encodeName(link).constData(), QFile::encodeName(name).constData()), 0);
+        QVERIFY(listensAnew(2));
+        QVERIFY(reachable());
+
+        QVERIFY(QFile::remove(name));
+        QVERIFY(listensAnew(3));
+        QVERIFY(reachable());
+        QVERIFY(QFile::remove(name));
+        QVERIFY(listensAnew(4));
+        QVERIFY(reachable());
     }
 
     void withoutARuntimeFolderTheLockLivesInAPrivateFolder()

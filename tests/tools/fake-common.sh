@@ -3,6 +3,7 @@
 #   T.exit    exit status (default 0)       T.stdout / T.stderr  text printed on that stream
 #   T.kill    end by that signal (e.g. TERM) after printing
 #   T.hold    wait until the file T.release appears (at most 10 s) before finishing
+#   T.deaf    ignore SIGTERM while doing so
 # Each run appends one line to T.argv: its arguments joined by the unit separator (0x1F).
 
 fake_dir="${VANTREL_FAKE_DIR:?VANTREL_FAKE_DIR is not set}"
@@ -13,6 +14,7 @@ fake_record() {
 }
 
 fake_finish() {
+    [ -e "$fake_dir/$fake_tool.deaf" ] && trap '' TERM
     if [ -e "$fake_dir/$fake_tool.hold" ]; then
         local i
         for i in $(seq 1 200); do
