@@ -13,6 +13,7 @@
 #include "platform/SingleInstance.h"
 #include "services/LogManager.h"
 #include "support/FileWorkGate.h"
+#include "support/Files.h"
 #include "support/MountingFixture.h"
 #include "support/SambaServer.h"
 
@@ -24,6 +25,8 @@
 #include <QUuid>
 
 #include <csignal>
+
+#include <unistd.h>
 
 #include <thread>
 
@@ -136,6 +139,35 @@ bool nothingServes(const QString& path)
     return RcloneMount::mountProcesses(SystemTools::linuxSet().rclone, path).isEmpty();
 }
 
+// Another program's FUSE file system, mounted at the folder until the test ends.
+class ForeignMount {
+public:
+    explicit ForeignMount(const QString& folder)
+        : m_folder(folder)
+    {
+        QDir().mkpath(folder);
+        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        m_process.start(QStringLiteral(VANTREL_FOREIGN_FUSE), {QStringLiteral("-f"), folder});
+    }
+    ~ForeignMount()
+    {
+        QProcess::execute(SystemTools::linuxSet().fusermount, {QStringLiteral("-u"), QStringLiteral("-z"), m_folder});
+        m_process.terminate();
+        if (!m_process.waitForFinished(5000))
+            m_process.kill();
+        m_process.waitForFinished(5000);
+    }
+    bool serves() const
+    {
+        return m_process.state() == QProcess::Running && mountsAt(m_folder) == 1
+            && QFile::exists(m_folder + QStringLiteral("/foreign.txt"));
+    }
+
+private:
+    QString m_folder;
+    QProcess m_process;
+};
+
 // A private home whose configuration store holds shares of a Samba server on 127.0.0.1, and runs
 // of the real application in it. Whatever a failed check leaves mounted is detached at the end.
 struct RealHome : test::TemporaryFolder {
@@ -175,6 +207,11 @@ struct RealHome : test::TemporaryFolder {
         store.addConfig(config);
         appDefaults.synchronize();
         return config;
+    }
+    QByteArray log() const
+    {
+        QFile file(home + QStringLiteral("/.local/share/Vantrel/Logs/Vantrel.log"));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     }
     QString mountPoint(const NASConfig& config) const
     {
@@ -477,6 +514,56 @@ private slots:
             QCOMPARE(mountsAt(h.mountPoint(config)), 0);
             QVERIFY(nothingServes(h.mountPoint(config)));
         }
+    }
+
+    // A second launch hands over to the running copy and quits without touching a mount; neither
+    // copy's quit touches another program's mount at a disabled share's custom folder.
+    void realApplicationLeavesMountsItDidNotMakeAlone()
+    {
+        RealHome h;
+        const QString foreignFolder = h.home + QStringLiteral("/elsewhere/Foreign");
+        NASConfig config;
+        config.name = QStringLiteral("Foreign");
+        config.address = QStringLiteral("127.0.0.1:1");
+        config.sharePath = QStringLiteral("/foreign");
+        config.isEnabled = false;
+        config.mountOptions.customMountPoint = foreignFolder;
+        h.store.addConfig(config);
+        h.appDefaults.synchronize();
+        ForeignMount other(foreignFolder);
+        QTRY_VERIFY_WITH_TIMEOUT(other.serves(), 10000);
+
+        RealApp first(h);
+        QTRY_VERIFY_WITH_TIMEOUT(h.log().contains("Vantrel application started successfully"), 15000);
+        {
+            RealApp second(h);
+            QVERIFY(second.process().waitForFinished(15000));
+            QCOMPARE(second.process().exitStatus(), QProcess::NormalExit);
+        }
+        QTRY_VERIFY(h.log().contains("Activation requested by another launch"));
+        QVERIFY(other.serves());
+
+        first.process().terminate();
+        QVERIFY(first.process().waitForFinished(15000));
+        QVERIFY(other.serves());
+    }
+
+    // A file renamed over the running copy's socket does not make it deaf: a second launch still
+    // brings its window forward.
+    void realApplicationIsFoundAgainAfterItsSocketPathWasReplaced()
+    {
+        RealHome h;
+        RealApp first(h);
+        QTRY_VERIFY_WITH_TIMEOUT(h.log().contains("Vantrel application started successfully"), 15000);
+        const QString socket = h.runtime + QStringLiteral("/com.vantrel.app-") + QString::number(::getuid());
+        QVERIFY(QFileInfo(socket).exists());
+        const QString replacement = h.runtime + QStringLiteral("/replacement");
+        QVERIFY(test::writeFile(replacement, "not a socket"));
+        QCOMPARE(::rename(QFile::encodeName(replacement).constData(), QFile::encodeName(socket).constData()), 0);
+
+        RealApp second(h);
+        QVERIFY(second.process().waitForFinished(15000));
+        QTRY_VERIFY(h.log().contains("Activation requested by another launch"));
     }
 
     void shutDownPutsAQueuedCacheIndexOnDisk()
