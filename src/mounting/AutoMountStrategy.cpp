@@ -259,13 +259,7 @@ QCoro::Task<> AutoMountStrategy::unmountAll()
     std::vector<QCoro::Task<>> children;
     for (const NASConfig& config : m_store.enabledConfigs()) {
         cancelRetry(config.id);
-        // Only what this copy mounted or adopted: never a mount of the user's or of another
-        // program that stands at a share's folder.
-        const std::optional<NASStatus> status = m_appState.status(config.id);
-        const QString path = status && status->mountPoint ? MountEngine::localPath(*status->mountPoint)
-                                                          : m_engine.mountPointPath(config);
-        if (m_engine.ownsMount(path))
-            children.push_back(performUnmount(config));
+        children.push_back(performUnmount(config, true));
     }
     for (const QUrl& mountPoint : std::exchange(m_ownerlessMounts, {}))
         children.push_back(releaseOwnerlessMount(mountPoint));
@@ -442,6 +436,12 @@ QCoro::Task<> AutoMountStrategy::performMount(NASConfig config)
 
 QCoro::Task<> AutoMountStrategy::performUnmount(NASConfig config)
 {
+    auto task = performUnmount(std::move(config), false);
+    co_await std::move(task);
+}
+
+QCoro::Task<> AutoMountStrategy::performUnmount(NASConfig config, bool onlyHeld)
+{
     const QUuid id = config.id;
     // A second tool run would find the folder no longer mounted and could record a failure after
     // the first one succeeded.
@@ -455,7 +455,15 @@ QCoro::Task<> AutoMountStrategy::performUnmount(NASConfig config)
     QPointer<AutoMountStrategy> self(this);
     const std::optional<NASStatus> status = m_appState.status(id);
     std::optional<QUrl> mountPoint = status ? status->mountPoint : std::nullopt;
-    if (!mountPoint) {
+    // Unmounting everything: only what this copy mounted or adopted, never a mount of the user's
+    // or of another program that stands at a share's folder.
+    if (onlyHeld) {
+        if (mountPoint && !m_engine.ownsMount(MountEngine::localPath(*mountPoint)))
+            mountPoint.reset();
+        if (!mountPoint && m_engine.ownsMount(m_engine.mountPointPath(config)))
+            mountPoint = MountEngine::directoryUrl(m_engine.mountPointPath(config));
+    }
+    if (!mountPoint && !onlyHeld) {
         // A mount the status no longer records (a failed unmount, a server that went away) is
         // still the share's to let go.
         const QString path = m_engine.mountPointPath(config);

@@ -113,6 +113,8 @@ signals:
     void mountEnded(const QUuid& configID);
 
 private:
+    // onlyHeld: only a mount the engine holds is let go.
+    QCoro::Task<> performUnmount(NASConfig config, bool onlyHeld);
     void setupNetworkObserver();
     void setupSleepWakeObservers();
     void handleRetryRequest(const QString& nasName);

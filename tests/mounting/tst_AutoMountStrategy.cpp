@@ -853,15 +853,19 @@ private slots:
         QVERIFY(!f.strategy.keepAlive().isRunning());
     }
 
-    // An unmount (the editor's, the menu's unmount-all) lets go of whatever is mounted at the
-    // share's mount point, also when the status no longer records it.
+    // An unmount (the editor's, the menu's unmount-all) lets go of what is mounted at the
+    // share's mount point, also when the status no longer records it; unmount-all only of what
+    // this copy mounted.
     void unmountReleasesAMountTheStatusNoLongerRecords()
     {
         Fixture f;
         const NASConfig failed = f.add(share(QStringLiteral("Failed")));
         const NASConfig offline = f.add(share(QStringLiteral("Offline")));
         const NASConfig empty = f.add(share(QStringLiteral("Empty")));
-        for (const NASConfig& config : {failed, offline})
+        const NASConfig users = f.add(share(QStringLiteral("Users")));
+        f.mountNow(offline);
+        QCOMPARE(f.state(offline.id), MountState::Kind::mounted);
+        for (const NASConfig& config : {failed, offline, users})
             f.fileSystem.declare(f.mountPath(config), QStringLiteral("smbfs"));
         f.appState.updateStatus(failed.id, MountState::failed(VantrelError::unmountFailed(QStringLiteral("busy"))));
         f.appState.updateStatus(offline.id, MountState::offline());
@@ -877,6 +881,7 @@ private slots:
         QCOMPARE(f.calls(QStringLiteral("diskutil")).last().last(), f.mountPath(offline));
         QCOMPARE(f.state(offline.id), MountState::Kind::idle);
         QCOMPARE(f.state(empty.id), MountState::Kind::idle);
+        QCOMPARE(f.state(users.id), MountState::Kind::idle);
     }
 
     // Quitting ends the tools still running at once and starts no mount waiting for its turn;

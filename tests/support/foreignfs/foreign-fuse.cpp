@@ -30,8 +30,8 @@ static int getattrOf(const char* path, struct stat* info, fuse_file_info* file)
     return -ENOENT;
 }
 
-static int listFolder(const char* path, void* buffer, fuse_fill_dir_t fill, off_t offset,
-    fuse_file_info* file, fuse_readdir_flags flags)
+static int listFolder(const char* path, void* buffer, fuse_fill_dir_t fill, off_t offset, fuse_file_info* file,
+    fuse_readdir_flags flags)
 {
     (void)offset;
     (void)file;
