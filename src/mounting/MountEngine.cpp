@@ -276,6 +276,7 @@ void MountEngine::hold(const QString& path)
     if (m_held.contains(absolute))
         return;
     m_held.append(absolute);
+    m_recordsMounts = true;
     writeRecord();
 }
 
@@ -287,7 +288,9 @@ void MountEngine::letGo(const QString& path)
 
 QFuture<void> MountEngine::writeRecord()
 {
-    if (recordPath.isEmpty() || m_recordBlocked)
+    // A copy that neither mounted nor took over anything (one that hands over to the running
+    // copy) leaves the record of the copy that did alone.
+    if (recordPath.isEmpty() || m_recordBlocked || !m_recordsMounts)
         return QtFuture::makeReadyFuture();
     MountRecord record;
     record.mounts = m_held;
@@ -348,6 +351,7 @@ QCoro::Task<QStringList> MountEngine::takeOverLeftovers(QStringList callerMountP
     QFuture<Found> finding = runBlockingWork(std::move(find));
     const Found found = co_await finding;
     m_recordBlocked = found.recordKeptInPlace;
+    m_recordsMounts = true;
 
     QStringList callers;
     for (const QString& path : std::as_const(callerMountPoints))

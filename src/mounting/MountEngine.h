@@ -189,6 +189,7 @@ private:
     QStringList m_held;
     // A record that could not be read and stayed in place is never overwritten.
     bool m_recordBlocked = false;
+    bool m_recordsMounts = false;
     std::shared_ptr<std::atomic<quint64>> m_recordWritten = std::make_shared<std::atomic<quint64>>(0);
     quint64 m_recordGeneration = 0;
 };

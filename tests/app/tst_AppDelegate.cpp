@@ -5,6 +5,7 @@
 #include "app/AppDelegate.h"
 #include "app/MenuBarController.h"
 #include "files/CacheManager.h"
+#include "mounting/MountRecord.h"
 #include "mounting/NASConfigStore.h"
 #include "mounting/RcloneMount.h"
 #include "platform/FileSystemInfo.h"
@@ -535,6 +536,10 @@ private slots:
 
         RealApp first(h);
         QTRY_VERIFY_WITH_TIMEOUT(h.log().contains("Vantrel application started successfully"), 15000);
+        // The first copy's record of its mounts, which the second must leave as it is.
+        const QString recordPath = h.home + QStringLiteral("/.local/state/Vantrel/mounts.json");
+        QTRY_VERIFY_WITH_TIMEOUT(MountRecord::read(recordPath).has_value(), 15000);
+        QCOMPARE(MountRecord::read(recordPath)->owner.pid, first.pid());
         {
             RealApp second(h);
             QVERIFY(second.process().waitForFinished(15000));
@@ -542,6 +547,7 @@ private slots:
         }
         QTRY_VERIFY(h.log().contains("Activation requested by another launch"));
         QVERIFY(other.serves());
+        QCOMPARE(MountRecord::read(recordPath)->owner.pid, first.pid());
 
         first.process().terminate();
         QVERIFY(first.process().waitForFinished(15000));
