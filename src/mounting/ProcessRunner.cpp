@@ -1,6 +1,7 @@
 #include "mounting/ProcessRunner.h"
 
 #include "model/AppState.h"
+#include "platform/ChildProcessGroup.h"
 #include "platform/Encodings.h"
 #include "platform/Threading.h"
 
@@ -73,13 +74,28 @@ QSet<QProcess*>& runningChildren()
 
 } // namespace
 
+namespace {
+
+const char* const guardedProperty = "vantrelGuarded";
+
+// A guarded child is killed with its whole group: killing the guard alone would leave the tool.
+void killChild(QProcess* child)
+{
+    if (child->state() == QProcess::NotRunning)
+        return;
+    if (child->property(guardedProperty).toBool())
+        ChildProcessGroup::signalGroup(child->processId(), SIGKILL);
+    else
+        child->kill();
+}
+
+} // namespace
+
 void ProcessRunner::endAll()
 {
     const QSet<QProcess*> children = runningChildren();
-    for (QProcess* child : children) {
-        if (child->state() != QProcess::NotRunning)
-            child->kill();
-    }
+    for (QProcess* child : children)
+        killChild(child);
 }
 
 int ProcessRunner::runningCount()
@@ -110,8 +126,17 @@ QString ProcessRunner::wholeSeconds(double seconds)
 QCoro::Task<ProcessResult> ProcessRunner::run(ProcessRequest request)
 {
     auto process = std::make_unique<QProcess>();
-    process->setProgram(request.program);
-    process->setArguments(request.arguments);
+    // The parent-death signal below does not reach a set-user-ID tool, nor what it starts.
+    const bool guarded = ChildProcessGroup::needsGuard(request.program);
+    if (guarded) {
+        process->setProgram(ChildProcessGroup::guardProgram());
+        process->setArguments(ChildProcessGroup::guardArguments(request.program, request.arguments));
+        process->setProperty(guardedProperty, true);
+    } else {
+        process->setProgram(request.program);
+        process->setArguments(request.arguments);
+    }
+    const ChildProcessGroup* group = guarded ? &ChildProcessGroup::shared() : nullptr;
     process->setProcessChannelMode(QProcess::SeparateChannels);
     if (request.environment)
         process->setProcessEnvironment(*request.environment);
@@ -125,10 +150,12 @@ QCoro::Task<ProcessResult> ProcessRunner::run(ProcessRequest request)
     // A child outlives a parent that crashed; the kernel ends it then. A daemon the child starts
     // is not covered: its owner finds it by its mount point.
     const pid_t parent = ::getpid();
-    process->setChildProcessModifier([parent] {
+    process->setChildProcessModifier([parent, group] {
         ::prctl(PR_SET_PDEATHSIG, SIGKILL);
         if (::getppid() != parent)
             ::_exit(127);
+        if (group)
+            group->prepareChild();
     });
 
     QProcess* registered = process.get();
@@ -155,10 +182,7 @@ QCoro::Task<ProcessResult> ProcessRunner::run(ProcessRequest request)
     QProcess* child = process.get();
     QTimer grace;
     grace.setSingleShot(true);
-    QObject::connect(&grace, &QTimer::timeout, child, [child] {
-        if (child->state() != QProcess::NotRunning)
-            child->kill();
-    });
+    QObject::connect(&grace, &QTimer::timeout, child, [child] { killChild(child); });
     QTimer deadline;
     deadline.setSingleShot(true);
     const int graceMilliseconds = timerMilliseconds(request.killGrace);
@@ -180,7 +204,7 @@ QCoro::Task<ProcessResult> ProcessRunner::run(ProcessRequest request)
     deadline.stop();
     grace.stop();
     if (!ended && child->state() != QProcess::NotRunning) {
-        child->kill();
+        killChild(child);
         QProcess* orphan = process.release();
         QObject::connect(orphan, &QProcess::finished, orphan, &QObject::deleteLater);
         throw VantrelError::timeout(QStringLiteral("Process ") + request.program + QStringLiteral(" timed out after ")

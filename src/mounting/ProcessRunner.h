@@ -42,7 +42,9 @@ struct ProcessRequest {
 
 // Runs the system tools as child processes, asynchronously on the calling thread's event loop.
 // Each child is this class's until it ends: quitting kills what still runs, and a child whose
-// parent dies without that (a crash) is killed by the kernel.
+// parent dies without that (a crash) is killed by the kernel, a set-user-ID tool and what it
+// started by their guard (ChildProcessGroup). A run ends at its time limit plus twice the grace,
+// even when the child cannot be ended.
 class ProcessRunner final {
 public:
     // Standard output and standard error are captured apart and decoded as strict UTF-8 (empty

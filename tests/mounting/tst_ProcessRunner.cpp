@@ -6,10 +6,13 @@
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QTemporaryDir>
 
 #include <qcoro/qcorotask.h>
 
 #include <variant>
+
+#include <sys/stat.h>
 
 using namespace vantrel;
 using Result = ProcessResult;
@@ -51,6 +54,43 @@ class TestProcessRunner : public QObject {
     Q_OBJECT
 
 private slots:
+    // The parent-death signal does not reach a set-user-ID tool nor its children: such a tool
+    // runs in a process group of its own whose leader ends it with this process, and killing the
+    // run kills what the tool started too.
+    void aSetUserIDToolRunsInAGroupThatEndsWithTheRun()
+    {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString tool = dir.filePath(QStringLiteral("setuid-sh"));
+        QVERIFY(QFile::copy(QStringLiteral("/bin/sh"), tool));
+        QVERIFY(QFile::setPermissions(tool, QFile::permissions(tool) | QFileDevice::ExeOwner));
+        QCOMPARE(::chmod(QFile::encodeName(tool).constData(), 04755), 0);
+        const QString pidFile = dir.filePath(QStringLiteral("grandchild"));
+
+        ProcessRequest request;
+        request.program = tool;
+        // A child of its own lingers, and the tool ignores SIGTERM.
+        request.arguments = QStringList{QStringLiteral("-c"),
+            QStringLiteral("sleep 600 & echo $! > '%1'; trap '' TERM; wait").arg(pidFile)};
+        request.timeout = 0.3;
+        request.killGrace = 0.2;
+        const auto settled = QCoro::waitFor(test::settle(ProcessRunner::run(request)));
+        QVERIFY(settled.error);
+        QCOMPARE(settled.error->kind(), VantrelError::Kind::timeout);
+        QFile file(pidFile);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const qint64 grandchild = file.readAll().trimmed().toLongLong();
+        QVERIFY(grandchild > 0);
+        const auto ended = [grandchild] {
+            QFile stat(QStringLiteral("/proc/%1/stat").arg(grandchild));
+            if (!stat.open(QIODevice::ReadOnly))
+                return true;
+            const QByteArray line = stat.readAll();
+            return line.mid(line.lastIndexOf(')') + 2, 1) == "Z";
+        };
+        QTRY_VERIFY(ended());
+    }
+
     void missingOrUnrunnableExecutableFailsToLaunch()
     {
         const VantrelError missing = failure(run(QStringLiteral("/nonexistent/tool"), {}, 30.0, QByteArray("x")));
