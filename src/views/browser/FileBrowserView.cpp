@@ -147,13 +147,18 @@ FileBrowserView::FileBrowserView(const NASConfig& config, const QUrl& mountPoint
     connect(m_fileList, &FileListView::selectionChanged, this,
         [this](const QSet<QUuid>& ids) { m_download->setEnabled(!ids.isEmpty()); });
     connect(m_fileList, &FileListView::filesDropped, this, &FileBrowserView::handleDrop);
+    connect(m_fileList, &FileListView::retryRequested, this, &FileBrowserView::retryListing);
 
     connect(m_fsManager, &FileSystemManager::currentItemsChanged, this, [this] {
         m_listedPath = m_fsManager->currentPath();
         m_fileList->setItems(m_fsManager->currentItems());
         updateListLoading();
     });
-    connect(m_fsManager, &FileSystemManager::isLoadingChanged, this, &FileBrowserView::updateListLoading);
+    connect(m_fsManager, &FileSystemManager::isLoadingChanged, this, [this] {
+        updateListLoading();
+        updateListFailure();
+    });
+    connect(m_fsManager, &FileSystemManager::lastErrorChanged, this, &FileBrowserView::updateListFailure);
     connect(m_fsManager, &FileSystemManager::currentPathChanged, this, [this] {
         m_breadcrumb->setPath(currentFolder(), this->mountPoint(), m_config.name);
         updateListLoading();
@@ -205,7 +210,29 @@ void FileBrowserView::updateListLoading()
     // A reload of the folder on screen keeps what is shown; only a folder not yet listed shows the
     // loading state (an empty folder would otherwise flash a spinner every few seconds).
     const bool listingAnotherFolder = m_fsManager->currentPath() != m_listedPath;
-    m_fileList->setLoading(m_fsManager->isLoading() && listingAnotherFolder);
+    if (!m_fsManager->isLoading())
+        m_retrying = false;
+    const bool loading = m_fsManager->isLoading() && (listingAnotherFolder || m_retrying);
+    // The rows of the folder left behind would stand, clickable, under the new path.
+    if (loading && listingAnotherFolder && !m_fileList->items().isEmpty())
+        m_fileList->setItems({});
+    m_fileList->setLoading(loading);
+}
+
+void FileBrowserView::updateListFailure()
+{
+    // Every load clears the error first: a reload keeps the failure on screen until it has an
+    // answer, instead of reading as an empty folder meanwhile.
+    if (m_fsManager->isLoading())
+        return;
+    m_fileList->setFailure(m_fsManager->lastError());
+}
+
+void FileBrowserView::retryListing()
+{
+    m_retrying = true;
+    m_fsManager->retry();
+    updateListLoading();
 }
 
 void FileBrowserView::showEvent(QShowEvent* event)

@@ -136,6 +136,8 @@ private:
     void showNextConflict();
     void showProblem(const QString& text);
     void updateListLoading();
+    void updateListFailure();
+    void retryListing();
 
     NASConfig m_config;
     Workspace& m_workspace;
@@ -148,6 +150,8 @@ private:
     std::unique_ptr<PendingDrops> m_pendingDrops;
     QPointer<ConflictResolutionSheet> m_sheet;
     std::optional<QUrl> m_listedPath;
+    // The user asked to list a folder that could not be listed: its reload shows the spinner.
+    bool m_retrying = false;
     quint64 m_visibility = 0;
 
     QPushButton* m_back;

@@ -19,6 +19,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QLabel>
 #include <QListView>
 #include <QMimeData>
 #include <QPushButton>
@@ -66,6 +67,15 @@ struct Env : test::BrowserFixture {
         return result;
     }
     QPushButton* button(const char* name) const { return view->findChild<QPushButton*>(QString::fromLatin1(name)); }
+    QWidget* page(const char* name) const { return view->fileList()->findChild<QWidget*>(QString::fromLatin1(name)); }
+    // Opens the entry in the row as the user does, with a double-click.
+    void doubleClickRow(int row) const
+    {
+        QTableView* table = view->fileList()->table();
+        const QPoint at = table->visualRect(table->model()->index(row, 0)).center();
+        QTest::mouseClick(table->viewport(), Qt::LeftButton, Qt::NoModifier, at);
+        QTest::mouseDClick(table->viewport(), Qt::LeftButton, Qt::NoModifier, at);
+    }
     void select(const QStringList& wanted) const
     {
         QTableView* table = view->fileList()->table();
@@ -239,10 +249,72 @@ private slots:
         QCoro::waitFor(env.fs().refresh());
         QCoro::waitFor(env.fs().refresh());
         QCOMPARE(view.fileList()->state(), FileListView::State::empty);
-        // The old folder's entries stay on screen until the new listing arrives.
+        // The old folder's entries leave the screen when the new one starts loading.
         QCOMPARE(seen,
-            (QList<FileListView::State>{FileListView::State::table, FileListView::State::empty,
+            (QList<FileListView::State>{FileListView::State::loading, FileListView::State::empty,
                 FileListView::State::empty}));
+    }
+
+    void aFolderBeingListedShowsLoadingNotThePreviousRows()
+    {
+        Env env;
+        QVERIFY(env.write(env.share(QStringLiteral("a.txt")), "a"));
+        QVERIFY(env.write(env.share(QStringLiteral("Docs/inner.txt")), "inner"));
+        FileBrowserView& view = env.make();
+        QTRY_COMPARE(env.names(), (QStringList{"Docs", "a.txt"}));
+        test::FileWorkGate gate;
+        const QString docs = env.share(QStringLiteral("Docs"));
+        gate.hold(docs);
+        env.doubleClickRow(0);
+        QTRY_VERIFY(gate.waiting(docs) > 0);
+        QCOMPARE(view.breadcrumb()->segments().size(), 2);
+        QVERIFY(env.names().isEmpty());
+        QVERIFY(env.page("loadingPage")->isVisible());
+        QVERIFY(!env.button("downloadButton")->isEnabled());
+        gate.release(docs);
+        QTRY_COMPARE(env.names(), QStringList{QStringLiteral("inner.txt")});
+        QVERIFY(env.page("fileTable")->isVisible());
+    }
+
+    void aFolderThatCannotBeListedSaysSoAndRefreshTriesAgain()
+    {
+        Env env;
+        QVERIFY(env.write(env.share(QStringLiteral("a.txt")), "a"));
+        QVERIFY(env.write(env.share(QStringLiteral("Docs/inner.txt")), "inner"));
+        FileBrowserView& view = env.make();
+        QTRY_COMPARE(env.names(), (QStringList{"Docs", "a.txt"}));
+        env.fs().listingTimeout = 0.2;
+        test::FileWorkGate gate;
+        const QString docs = env.share(QStringLiteral("Docs"));
+        gate.hold(docs);
+        env.doubleClickRow(0);
+        // The share does not answer and nothing of the folder is cached: not an empty folder.
+        QTRY_VERIFY(env.page("failedPage") && env.page("failedPage")->isVisible());
+        QVERIFY(!env.page("emptyPage")->isVisible());
+        QVERIFY(env.fs().lastError());
+        QCOMPARE(view.findChild<QLabel*>(QStringLiteral("failedMessage"))->text(), *env.fs().lastError());
+        QCOMPARE(view.findChild<QLabel*>(QStringLiteral("failedTitle"))->text(),
+            QStringLiteral("This folder could not be listed"));
+        // Files cannot be dropped where nothing is known of what is there.
+        QMimeData data;
+        data.setUrls({env.localUrl(QStringLiteral("x.txt"))});
+        QVERIFY(!view.fileList()->canAccept(&data));
+
+        // The timer's reloads keep saying so, without an empty folder in between.
+        QList<bool> failedShown;
+        connect(&env.fs(), &FileSystemManager::lastErrorChanged, this,
+            [&] { failedShown << env.page("failedPage")->isVisible(); });
+        QCoro::waitFor(env.fs().refresh());
+        QCOMPARE(failedShown, (QList<bool>{true, true}));
+
+        gate.release(docs);
+        auto* retry = view.findChild<QPushButton*>(QStringLiteral("retryButton"));
+        QVERIFY(retry && retry->isVisible());
+        QTest::mouseClick(retry, Qt::LeftButton);
+        QTRY_COMPARE(env.names(), QStringList{QStringLiteral("inner.txt")});
+        QVERIFY(!env.fs().isOfflineMode());
+        QVERIFY(!env.fs().lastError());
+        QVERIFY(env.page("fileTable")->isVisible());
     }
 
     void downloadsTheSelectionIntoTheChosenFolder()
