@@ -2,6 +2,7 @@
 
 #include "app/AppDelegate.h"
 #include "app/MenuBarController.h"
+#include "files/FileSystemManager.h"
 #include "files/RecentFilesTracker.h"
 #include "files/TransferManager.h"
 #include "mounting/AppStateManager.h"
@@ -82,6 +83,9 @@ VantrelApp::VantrelApp(AppStateManager& appState, NASConfigStore& configStore, F
     // browser is rebuilt once both are in, never for a mix of two shares.
     connect(&m_fileBrowserState, &FileBrowserState::configChanged, this, &VantrelApp::scheduleFileBrowserRebuild);
     connect(&m_fileBrowserState, &FileBrowserState::mountPointChanged, this, &VantrelApp::scheduleFileBrowserRebuild);
+    // A share mounted again while it is browsed: the browser goes on with it.
+    connect(&m_appState, &AppStateManager::nasStatusesChanged, this, &VantrelApp::followBrowsedShare);
+    connect(&m_fileBrowserState, &FileBrowserState::mountPointChanged, this, [this] { m_browsedShareMounted = true; });
 }
 
 VantrelApp::~VantrelApp() = default;
@@ -162,6 +166,33 @@ void VantrelApp::rebuildFileBrowser()
         return;
     }
     window->setContent(makeFileBrowserContent(qobject_cast<FileBrowserView*>(window->content())));
+}
+
+void VantrelApp::followBrowsedShare()
+{
+    const std::optional<NASConfig>& config = m_fileBrowserState.config();
+    const std::optional<QUrl>& shown = m_fileBrowserState.mountPoint();
+    if (!config || !shown)
+        return;
+    const std::optional<NASStatus> status = m_appState.status(config->id);
+    const bool mounted = status && status->mountState.kind() == MountState::Kind::mounted && status->mountPoint;
+    const bool mountedAgain = mounted && !m_browsedShareMounted;
+    m_browsedShareMounted = mounted;
+    if (!mounted)
+        return;
+    if (FileSystemManager::pathText(*status->mountPoint) != FileSystemManager::pathText(*shown)) {
+        // Elsewhere now: the old folder is not the share any more; the new root is.
+        m_fileBrowserState.configure(*config, *status->mountPoint);
+        return;
+    }
+    if (!mountedAgain)
+        return;
+    // Same place: the folder on screen is the share's again, even where it was listed from the
+    // cache meanwhile.
+    if (SceneWindow* window = m_windows.find(fileBrowserWindowID)) {
+        if (auto* view = qobject_cast<FileBrowserView*>(window->content()))
+            view->shareMountedAgain();
+    }
 }
 
 int VantrelApp::exec()

@@ -52,6 +52,7 @@ private:
     void declareWindows();
     void scheduleFileBrowserRebuild();
     void rebuildFileBrowser();
+    void followBrowsedShare();
 
     AppStateManager& m_appState;
     NASConfigStore& m_configStore;
@@ -61,6 +62,9 @@ private:
     std::unique_ptr<SingleInstance> m_singleInstance;
     std::unique_ptr<AppDelegate> m_delegate;
     bool m_browserRebuildPending = false;
+    // Whether the browsed share was mounted at the last status change, so that the browser hears of
+    // each mount once.
+    bool m_browsedShareMounted = true;
 };
 
 // The file browser window's content while no mounted share has been chosen.

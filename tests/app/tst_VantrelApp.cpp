@@ -9,6 +9,7 @@
 #include "platform/Localization.h"
 #include "platform/SystemLog.h"
 #include "views/browser/FileBrowserView.h"
+#include "views/browser/FileListView.h"
 #include "views/main/AboutView.h"
 #include "views/main/MainWindowView.h"
 #include "views/main/SettingsView.h"
@@ -19,6 +20,8 @@
 #include <QLocalSocket>
 #include <QLockFile>
 #include <QProcess>
+#include <QPushButton>
+#include <QTableView>
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -234,6 +237,63 @@ private slots:
         QCOMPARE(&view->transferManager(), queue);
         QTRY_COMPARE(queue->tasks().first().status, TransferStatus::completed);
         QCOMPARE(QFileInfo(shares.filePath(QStringLiteral("local/big.bin"))).size(), 8 * 1048576);
+        browser->close();
+    }
+
+    void theBrowserFollowsItsShareMountedAgain()
+    {
+        AppTestEnvironment env(nextDir());
+        QTemporaryDir shares;
+        QVERIFY(QDir(shares.path()).mkpath(QStringLiteral("A/Docs")));
+        QVERIFY(QDir(shares.path()).mkpath(QStringLiteral("B/Photos")));
+        QFile inner(shares.filePath(QStringLiteral("A/Docs/inner.txt")));
+        QVERIFY(inner.open(QIODevice::WriteOnly) && inner.write("x") == 1);
+        inner.close();
+        const QUrl a = QUrl::fromLocalFile(shares.filePath(QStringLiteral("A")));
+        const QUrl b = QUrl::fromLocalFile(shares.filePath(QStringLiteral("B")));
+        const NASConfig config = env.addConfig(QStringLiteral("Media"));
+        env.appState.updateStatus(config.id, MountState::mounted(), a);
+        env.browserState.configure(config, a);
+        SceneWindow* browser = env.app.windows().open(VantrelApp::fileBrowserWindowID);
+        QVERIFY(QTest::qWaitForWindowExposed(browser));
+        auto* view = qobject_cast<FileBrowserView*>(browser->content());
+        QVERIFY(view);
+        const auto names = [&view] {
+            QStringList result;
+            for (const FileItem& item : view->fileList()->items())
+                result << item.name;
+            return result;
+        };
+        QTRY_COMPARE(names(), QStringList{QStringLiteral("Docs")});
+        QTableView* table = view->fileList()->table();
+        const QPoint at = table->visualRect(table->model()->index(0, 0)).center();
+        QTest::mouseClick(table->viewport(), Qt::LeftButton, Qt::NoModifier, at);
+        QTest::mouseDClick(table->viewport(), Qt::LeftButton, Qt::NoModifier, at);
+        QTRY_COMPARE(names(), QStringList{QStringLiteral("inner.txt")});
+
+        // The share drops away while the folder is reloaded: the browser lists the (empty) cache.
+        env.appState.updateStatus(config.id, MountState::failed(VantrelError::mountFailed(QStringLiteral("gone"))));
+        QVERIFY(QDir(shares.path()).rename(QStringLiteral("A"), QStringLiteral("A.away")));
+        QTest::mouseClick(view->findChild<QPushButton*>(QStringLiteral("refreshButton")), Qt::LeftButton);
+        QTRY_VERIFY(view->fileSystemManager().isOfflineMode() && names().isEmpty());
+
+        // Mounted again at the same place: the same folder, from the share.
+        QVERIFY(QDir(shares.path()).rename(QStringLiteral("A.away"), QStringLiteral("A")));
+        env.appState.updateStatus(config.id, MountState::mounted(), a);
+        QTRY_COMPARE(names(), QStringList{QStringLiteral("inner.txt")});
+        QCOMPARE(browser->content(), view);
+        QCOMPARE(view->currentFolder(), QUrl::fromLocalFile(shares.filePath(QStringLiteral("A/Docs"))));
+        QVERIFY(!view->fileSystemManager().isOfflineMode());
+
+        // Mounted again elsewhere: the new root, and the path bar and Home with it.
+        env.appState.updateStatus(config.id, MountState::unmounting());
+        env.appState.updateStatus(config.id, MountState::mounted(), b);
+        QTRY_VERIFY(qobject_cast<FileBrowserView*>(browser->content()) != view);
+        view = qobject_cast<FileBrowserView*>(browser->content());
+        QVERIFY(view);
+        QCOMPARE(view->mountPoint(), b);
+        QTRY_COMPARE(names(), QStringList{QStringLiteral("Photos")});
+        QCOMPARE(env.browserState.mountPoint(), std::optional<QUrl>(b));
         browser->close();
     }
 

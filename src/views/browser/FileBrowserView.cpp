@@ -228,6 +228,11 @@ void FileBrowserView::updateListFailure()
     m_fileList->setFailure(m_fsManager->lastError());
 }
 
+void FileBrowserView::shareMountedAgain()
+{
+    m_fsManager->retry();
+}
+
 void FileBrowserView::retryListing()
 {
     m_retrying = true;

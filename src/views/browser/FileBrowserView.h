@@ -105,6 +105,8 @@ public:
     void downloadSelected();
     void openInFinder();
     void resolveConflict(const FileConflict& conflict, ConflictResolution resolution);
+    // The share was mounted again where it was: lists the folder on screen from the share again.
+    void shareMountedAgain();
 
     // The first of name, "base (1).ext", "base (2).ext", ... that nothing in the folder has.
     // Blocking: the folder is on a share.
