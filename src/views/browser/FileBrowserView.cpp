@@ -6,6 +6,7 @@
 #include "files/RecentFilesTracker.h"
 #include "files/TransferManager.h"
 #include "mounting/NotificationService.h"
+#include "platform/Defaults.h"
 #include "platform/FileCopy.h"
 #include "platform/FileMove.h"
 #include "platform/FileWork.h"
@@ -71,6 +72,7 @@ FileBrowserView::FileBrowserView(const NASConfig& config, const QUrl& mountPoint
     , m_config(config)
     , m_workspace(services.workspace ? *services.workspace : Workspace::shared())
     , m_fileDialogs(services.fileDialogs ? *services.fileDialogs : FileDialogs::shared())
+    , m_defaults(services.defaults ? *services.defaults : Defaults::standard())
     , m_fsManager(
           new FileSystemManager(mountPoint, config.id, services.cache ? *services.cache : CacheManager::shared(),
               services.log ? *services.log : LogManager::shared(), this))
@@ -289,11 +291,22 @@ void FileBrowserView::downloadSelected()
     if (chosen.isEmpty())
         return;
     FileDialogs::SaveOptions options;
-    options.suggestedName = QStringLiteral("Downloads");
+    // Beside the folder chosen last, under its name, so that the same answer goes to the same
+    // place; the first time "Downloads" in the home folder (not in the working folder).
+    const QString last = m_defaults.stringValue(lastDownloadFolderKey).value_or(QString());
+    if (QDir::isAbsolutePath(last) && QFileInfo(last).fileName() != QString()) {
+        options.directory = QFileInfo(last).absolutePath();
+        options.suggestedName = QFileInfo(last).fileName();
+    } else {
+        options.directory = QDir::homePath();
+        options.suggestedName = QStringLiteral("Downloads");
+    }
     options.canCreateDirectories = true;
     m_fileDialogs.chooseSaveLocation(options, this, this, [this, chosen](const std::optional<QUrl>& destination) {
-        if (destination && destination->isLocalFile())
-            queueDownloads(chosen, *destination);
+        if (!destination || !destination->isLocalFile())
+            return;
+        m_defaults.setValue(lastDownloadFolderKey, FileSystemManager::pathText(*destination));
+        queueDownloads(chosen, *destination);
     });
 }
 

@@ -24,6 +24,7 @@ namespace vantrel {
 
 class BreadcrumbView;
 class CacheManager;
+class Defaults;
 class FileDialogs;
 class FileListView;
 class LogManager;
@@ -48,6 +49,7 @@ struct FileBrowserServices {
     NotificationService* notifications = nullptr;
     Workspace* workspace = nullptr;
     FileDialogs* fileDialogs = nullptr;
+    Defaults* defaults = nullptr;
     // "Now" of the transfers and of the file list's dates.
     Clock clock = systemNow;
     // The queue of the content this one replaces in the same window; a new queue when null.
@@ -69,6 +71,8 @@ class FileBrowserView final : public QWidget {
 public:
     static constexpr int minimumContentWidth = 700;
     static constexpr int minimumContentHeight = 500;
+    // The folder the last download went into, where the next save panel starts.
+    static inline const QString lastDownloadFolderKey = QStringLiteral("browser.lastDownloadFolder");
 
     using Services = FileBrowserServices;
 
@@ -144,6 +148,7 @@ private:
     NASConfig m_config;
     Workspace& m_workspace;
     FileDialogs& m_fileDialogs;
+    Defaults& m_defaults;
     FileSystemManager* m_fsManager;
     std::unique_ptr<TransferManager> m_transferManager;
     QuickLookCoordinator* m_quickLook;

@@ -68,6 +68,12 @@ struct Env : test::BrowserFixture {
     }
     QPushButton* button(const char* name) const { return view->findChild<QPushButton*>(QString::fromLatin1(name)); }
     QWidget* page(const char* name) const { return view->fileList()->findChild<QWidget*>(QString::fromLatin1(name)); }
+    void clickRow(int row) const
+    {
+        QTableView* table = view->fileList()->table();
+        QTest::mouseClick(table->viewport(), Qt::LeftButton, Qt::NoModifier,
+            table->visualRect(table->model()->index(row, 0)).center());
+    }
     // Opens the entry in the row as the user does, with a double-click.
     void doubleClickRow(int row) const
     {
@@ -358,6 +364,38 @@ private slots:
         QVERIFY(QFileInfo(env.local(QStringLiteral("New Folder/Docs/empty"))).isDir());
         QVERIFY(!QFileInfo::exists(env.local(QStringLiteral("New Folder/skip.txt"))));
         QVERIFY(!QFileInfo::exists(env.local(QStringLiteral("New Folder/Docs/Docs"))));
+    }
+
+    void theSavePanelStartsAtHomeThenWhereTheLastDownloadWent()
+    {
+        Env env;
+        QVERIFY(env.write(env.share(QStringLiteral("a.txt")), "alpha"));
+        env.make();
+        QTRY_COMPARE(env.names(), QStringList{QStringLiteral("a.txt")});
+        env.clickRow(0);
+        QVERIFY(env.button("downloadButton")->isEnabled());
+
+        // "Downloads" means the home folder's, not one inside the working folder.
+        QTest::mouseClick(env.button("downloadButton"), Qt::LeftButton);
+        QCOMPARE(env.fileDialogs.requests().size(), 1);
+        QCOMPARE(env.fileDialogs.requests().last().save.directory, QDir::homePath());
+        QCOMPARE(env.fileDialogs.requests().last().save.suggestedName, QStringLiteral("Downloads"));
+        QVERIFY(env.fileDialogs.answer(env.localUrl(QStringLiteral("Photos/Trip"))));
+        QTRY_VERIFY(env.transfers().tasks().size() == 1 && env.allDone());
+        QCOMPARE(env.read(env.local(QStringLiteral("Photos/Trip/a.txt"))), QByteArray("alpha"));
+
+        // The next one, in this window or the next, offers the same place.
+        env.make();
+        QTRY_COMPARE(env.names(), QStringList{QStringLiteral("a.txt")});
+        env.clickRow(0);
+        QTest::mouseClick(env.button("downloadButton"), Qt::LeftButton);
+        QCOMPARE(env.fileDialogs.requests().size(), 2);
+        QCOMPARE(env.fileDialogs.requests().last().save.directory, env.local(QStringLiteral("Photos")));
+        QCOMPARE(env.fileDialogs.requests().last().save.suggestedName, QStringLiteral("Trip"));
+        // A cancelled panel changes nothing.
+        QVERIFY(env.fileDialogs.answer(std::nullopt));
+        QCOMPARE(env.defaults.stringValue(QStringLiteral("browser.lastDownloadFolder")),
+            std::optional<QString>(env.local(QStringLiteral("Photos/Trip"))));
     }
 
     void aFolderThatCannotBeCreatedIsReported()
