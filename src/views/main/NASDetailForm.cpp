@@ -85,6 +85,8 @@ NASDetailForm::NASDetailForm(FormPage* page, const NASConfig& source)
     buildMountOptionsSection(source);
     connect(m_name, &QLineEdit::textChanged, this, &NASDetailForm::requiredFieldsEdited);
     connect(m_address, &QLineEdit::textChanged, this, &NASDetailForm::requiredFieldsEdited);
+    connect(m_address, &QLineEdit::textChanged, this, &NASDetailForm::connectionFieldsEdited);
+    connect(m_protocolPicker, &SegmentedControl::activated, this, &NASDetailForm::connectionFieldsEdited);
     updateProtocolRows();
 }
 
