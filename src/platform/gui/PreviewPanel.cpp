@@ -9,6 +9,7 @@
 #include <QFileInfo>
 #include <QFutureWatcher>
 #include <QImageReader>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLocale>
 #include <QMimeDatabase>
@@ -42,6 +43,7 @@ PreviewPanel::PreviewPanel(QWidget* parent)
     m_imageView->setMinimumSize(1, 1);
     m_textView = new QPlainTextEdit(m_stack);
     m_textView->setReadOnly(true);
+    m_textView->installEventFilter(this);
     m_textView->setLineWrapMode(QPlainTextEdit::NoWrap);
     m_details = new QLabel(m_stack);
     // File names are shown as written, never read as markup.
@@ -193,6 +195,29 @@ void PreviewPanel::updateImage()
         ? m_image.scaled(area, Qt::KeepAspectRatio, Qt::SmoothTransformation)
         : m_image;
     m_imageView->setPixmap(QPixmap::fromImage(shown));
+}
+
+bool PreviewPanel::closesOn(const QKeyEvent* event) const
+{
+    return (event->key() == Qt::Key_Escape || event->key() == Qt::Key_Space) && event->modifiers() == Qt::NoModifier;
+}
+
+void PreviewPanel::keyPressEvent(QKeyEvent* event)
+{
+    if (closesOn(event)) {
+        close();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+bool PreviewPanel::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::KeyPress && closesOn(static_cast<QKeyEvent*>(event))) {
+        close();
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 } // namespace vantrel

@@ -29,6 +29,7 @@
 #include <QHBoxLayout>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTableView>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -150,6 +151,7 @@ FileBrowserView::FileBrowserView(const NASConfig& config, const QUrl& mountPoint
         [this](const QSet<QUuid>& ids) { m_download->setEnabled(!ids.isEmpty()); });
     connect(m_fileList, &FileListView::filesDropped, this, &FileBrowserView::handleDrop);
     connect(m_fileList, &FileListView::retryRequested, this, &FileBrowserView::retryListing);
+    connect(m_fileList, &FileListView::previewKeyPressed, this, &FileBrowserView::togglePreview);
 
     connect(m_fsManager, &FileSystemManager::currentItemsChanged, this, [this] {
         m_listedPath = m_fsManager->currentPath();
@@ -272,6 +274,30 @@ void FileBrowserView::openItem(const FileItem& item)
         m_fsManager->navigate(item.url);
     else
         m_quickLook->preview(item.url);
+}
+
+void FileBrowserView::togglePreview()
+{
+    if (m_quickLook->isShown()) {
+        m_quickLook->closePreview();
+        return;
+    }
+    // The current row when it is selected, else the first selected file in the list's order.
+    QTableView* table = m_fileList->table();
+    const QModelIndex current = table->currentIndex();
+    const QSet<QUuid> selected = m_fileList->selection();
+    const QList<FileItem>& items = m_fileList->items();
+    if (current.isValid() && current.row() < items.size() && selected.contains(items.at(current.row()).id)
+        && !items.at(current.row()).isDirectory) {
+        m_quickLook->preview(items.at(current.row()).url);
+        return;
+    }
+    for (const FileItem& item : items) {
+        if (selected.contains(item.id) && !item.isDirectory) {
+            m_quickLook->preview(item.url);
+            return;
+        }
+    }
 }
 
 void FileBrowserView::openInFinder()

@@ -143,6 +143,7 @@ private:
     void showProblem(const QString& text);
     void updateListLoading();
     void updateListFailure();
+    void togglePreview();
     void retryListing();
 
     NASConfig m_config;

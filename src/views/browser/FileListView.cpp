@@ -8,6 +8,7 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QMimeData>
@@ -152,6 +153,8 @@ FileListView::FileListView(Workspace& workspace, QWidget* parent)
     m_table->setMinimumWidth(150 + 60 + 100);
     m_table->viewport()->setAcceptDrops(true);
     m_table->viewport()->installEventFilter(this);
+    // Space previews instead of starting a keyboard search for a blank.
+    m_table->installEventFilter(this);
 
     m_pages->addWidget(m_loadingPage);
     m_pages->addWidget(m_emptyPage);
@@ -269,6 +272,16 @@ bool FileListView::acceptDrop(const QMimeData* data)
 
 bool FileListView::eventFilter(QObject* watched, QEvent* event)
 {
+    if (watched == m_table) {
+        if (event->type() == QEvent::KeyPress) {
+            const auto* key = static_cast<QKeyEvent*>(event);
+            if (key->key() == Qt::Key_Space && key->modifiers() == Qt::NoModifier) {
+                emit previewKeyPressed();
+                return true;
+            }
+        }
+        return QWidget::eventFilter(watched, event);
+    }
     if (watched != m_emptyPage && watched != m_table->viewport())
         return QWidget::eventFilter(watched, event);
     switch (event->type()) {

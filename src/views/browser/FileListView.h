@@ -65,6 +65,8 @@ signals:
     void filesDropped(const QList<QUrl>& urls);
     // The failed state's Refresh.
     void retryRequested();
+    // Space in the table: the host previews the selected file or closes its preview.
+    void previewKeyPressed();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

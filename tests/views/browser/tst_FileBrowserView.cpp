@@ -366,6 +366,49 @@ private slots:
         QVERIFY(!QFileInfo::exists(env.local(QStringLiteral("New Folder/Docs/Docs"))));
     }
 
+    void spaceTogglesThePreviewAndEscapeClosesIt()
+    {
+        Env env;
+        QVERIFY(env.write(env.share(QStringLiteral("note.txt")), "hello"));
+        QVERIFY(QDir().mkpath(env.share(QStringLiteral("Docs"))));
+        FileBrowserView& view = env.make();
+        QTRY_COMPARE(env.names(), (QStringList{"Docs", "note.txt"}));
+        PreviewPanel* panel = PreviewPanel::sharedPreviewPanel();
+        QVERIFY(panel);
+        QTableView* table = view.fileList()->table();
+        const auto pressIn = [](QWidget* window, Qt::Key key) {
+            // Where the window sends the key: its focus widget, else itself.
+            QWidget* target = window->focusWidget() ? window->focusWidget() : window;
+            QTest::keyClick(target, key);
+        };
+        const auto openWithSpace = [&] {
+            QTest::keyClick(table, Qt::Key_Space);
+            QTRY_VERIFY(panel->isVisible());
+            QCOMPARE(panel->currentItem(), env.shareUrl(QStringLiteral("note.txt")));
+            QTRY_COMPARE(panel->presentation(), PreviewPanel::Presentation::text);
+        };
+
+        env.clickRow(1);
+        openWithSpace();
+        // Space again where the file was chosen closes it.
+        QTest::keyClick(table, Qt::Key_Space);
+        QVERIFY(!panel->isVisible());
+        QCOMPARE(env.names(), (QStringList{"Docs", "note.txt"}));
+        // In the preview itself, Escape and Space close it.
+        openWithSpace();
+        pressIn(panel, Qt::Key_Escape);
+        QVERIFY(!panel->isVisible());
+        openWithSpace();
+        pressIn(panel, Qt::Key_Space);
+        QVERIFY(!panel->isVisible());
+
+        // A folder has no preview: Space neither opens nor enters it.
+        env.clickRow(0);
+        QTest::keyClick(table, Qt::Key_Space);
+        QVERIFY(!panel->isVisible());
+        QCOMPARE(view.currentFolder(), env.shareUrl());
+    }
+
     void theSavePanelStartsAtHomeThenWhereTheLastDownloadWent()
     {
         Env env;
