@@ -65,12 +65,13 @@ QWidget* makeFileBrowserPlaceholder()
 }
 
 VantrelApp::VantrelApp(AppStateManager& appState, NASConfigStore& configStore, FileBrowserState& fileBrowserState,
-    LanguageManager& languageManager, QObject* parent)
+    LanguageManager& languageManager, Defaults& defaults, QObject* parent)
     : QObject(parent)
     , m_appState(appState)
     , m_configStore(configStore)
     , m_fileBrowserState(fileBrowserState)
     , m_languageManager(languageManager)
+    , m_windows(&defaults)
 {
     // Every window shows it, the about window included.
     QApplication::setWindowIcon(Symbols::applicationIcon());
@@ -93,13 +94,16 @@ VantrelApp::~VantrelApp() = default;
 void VantrelApp::declareWindows()
 {
     m_windows.declare({mainWindowID, Localization::text(QStringLiteral("window.main.title"), QStringLiteral("Vantrel")),
-        QSize(600, 500), WindowRegistry::Resizability::contentMinimumSize, [this]() -> QWidget* {
+        QSize(600, 500), WindowRegistry::Resizability::contentMinimumSize,
+        [this]() -> QWidget* {
             return new MainWindowView(m_appState, m_configStore,
                 [this](const QString& identifier) { m_windows.open(identifier); });
-        }});
+        },
+        false, false, true});
     m_windows.declare({fileBrowserWindowID,
         Localization::text(QStringLiteral("window.browser.title"), QStringLiteral("File Browser")), QSize(900, 600),
-        WindowRegistry::Resizability::contentMinimumSize, [this] { return makeFileBrowserContent(); }});
+        WindowRegistry::Resizability::contentMinimumSize, [this] { return makeFileBrowserContent(); }, false, false,
+        true});
     m_windows.declare(aboutScene());
     m_windows.declare(settingsScene(m_appState, m_configStore, m_languageManager));
 }
@@ -114,14 +118,14 @@ WindowRegistry::Scene VantrelApp::settingsScene(AppStateManager& appState, NASCo
         [appState = &appState, configStore = &configStore, languageManager = &languageManager]() -> QWidget* {
             return new SettingsView(*appState, *configStore, *languageManager);
         },
-        true};
+        true, true, true};
 }
 
 WindowRegistry::Scene VantrelApp::aboutScene()
 {
     return {aboutWindowID, Localization::text(QStringLiteral("window.about.title"), QStringLiteral("关于 Vantrel")),
         QSize(AboutView::contentWidth, AboutView::contentHeight), WindowRegistry::Resizability::contentSize,
-        []() -> QWidget* { return new AboutView; }};
+        []() -> QWidget* { return new AboutView; }, false, true};
 }
 
 QWidget* VantrelApp::makeFileBrowserContent()

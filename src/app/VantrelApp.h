@@ -10,6 +10,7 @@ namespace vantrel {
 
 class AppDelegate;
 class AppStateManager;
+class Defaults;
 class FileBrowserState;
 class FileBrowserView;
 class LanguageManager;
@@ -27,8 +28,9 @@ public:
     static inline const QString aboutWindowID = QStringLiteral("about");
     static inline const QString settingsWindowID = QStringLiteral("settings");
 
+    // The windows' frames are remembered in `defaults`.
     VantrelApp(AppStateManager& appState, NASConfigStore& configStore, FileBrowserState& fileBrowserState,
-        LanguageManager& languageManager, QObject* parent = nullptr);
+        LanguageManager& languageManager, Defaults& defaults, QObject* parent = nullptr);
     ~VantrelApp() override;
 
     // The settings and about windows; the tray menu makes windows of both kinds of its own, with

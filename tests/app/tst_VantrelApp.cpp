@@ -14,14 +14,17 @@
 #include "views/main/MainWindowView.h"
 #include "views/main/SettingsView.h"
 
+#include <QAbstractButton>
 #include <QDir>
 #include <QFile>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLocalSocket>
 #include <QLockFile>
 #include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScreen>
 #include <QTableView>
 #include <QTemporaryDir>
 
@@ -148,7 +151,8 @@ private slots:
 
         SceneWindow* browser = windows.open(VantrelApp::fileBrowserWindowID);
         QCOMPARE(browser->windowTitle(), QStringLiteral("File Browser"));
-        QCOMPARE(browser->size(), QSize(900, 600));
+        // Its default size, where the screen has room for it.
+        QCOMPARE(browser->size(), QSize(900, 600).boundedTo(browser->screen()->availableGeometry().size()));
 
         SceneWindow* about = windows.open(VantrelApp::aboutWindowID);
         QVERIFY(qobject_cast<AboutView*>(about->content()));
@@ -297,6 +301,56 @@ private slots:
         QTRY_COMPARE(names(), QStringList{QStringLiteral("Photos")});
         QCOMPARE(env.browserState.mountPoint(), std::optional<QUrl>(b));
         browser->close();
+    }
+
+    void windowsOpenWhollyOnScreenAndComeBackWhereTheyWereLeft()
+    {
+        AppTestEnvironment env(nextDir());
+        WindowRegistry& windows = env.app.windows();
+        const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+        const auto onScreen = [&screen](const QWidget* window) { return screen.contains(window->frameGeometry()); };
+
+        // The browser's default size is wider than this screen: it opens narrower, whole.
+        SceneWindow* browser = windows.open(VantrelApp::fileBrowserWindowID);
+        QVERIFY(QTest::qWaitForWindowExposed(browser));
+        QVERIFY2(onScreen(browser), qPrintable(QDebug::toString(browser->frameGeometry())));
+
+        // Settings, opened from the main window's toolbar, in the middle of the screen.
+        SceneWindow* main = windows.open(VantrelApp::mainWindowID);
+        QVERIFY(QTest::qWaitForWindowExposed(main));
+        auto* settingsButton = main->findChild<QAbstractButton*>(QStringLiteral("toolbar.settings"));
+        QVERIFY(settingsButton);
+        QTest::mouseClick(settingsButton, Qt::LeftButton);
+        QTRY_VERIFY(windows.find(VantrelApp::settingsWindowID));
+        SceneWindow* settings = windows.find(VantrelApp::settingsWindowID);
+        QVERIFY(QTest::qWaitForWindowExposed(settings));
+        QVERIFY(onScreen(settings));
+        QTRY_VERIFY2((settings->frameGeometry().center() - screen.center()).manhattanLength() <= 2,
+            qPrintable(QDebug::toString(settings->frameGeometry()) + QDebug::toString(screen)));
+        SceneWindow* about = windows.open(VantrelApp::aboutWindowID);
+        QVERIFY(QTest::qWaitForWindowExposed(about));
+        QTRY_VERIFY((about->frameGeometry().center() - screen.center()).manhattanLength() <= 2);
+
+        // The user moves and sizes the main window and closes it: it comes back there.
+        main->resize(620, 480);
+        main->move(screen.topLeft() + QPoint(30, 40));
+        const QRect left = main->frameGeometry();
+        main->close();
+        QTRY_VERIFY(!windows.find(VantrelApp::mainWindowID));
+        main = windows.open(VantrelApp::mainWindowID);
+        QTRY_COMPARE(main->frameGeometry(), left);
+        QCOMPARE(env.defaults.stringValue(QStringLiteral("window.main.frame")),
+            std::optional<QString>(QStringLiteral("%1 %2 620 480").arg(left.x()).arg(left.y())));
+        main->close();
+
+        // Left on a larger screen than there is now: back, whole, on this one.
+        env.defaults.setValue(QStringLiteral("window.main.frame"), QStringLiteral("2500 1700 3000 2000"));
+        main = windows.open(VantrelApp::mainWindowID);
+        QTRY_VERIFY2(onScreen(main), qPrintable(QDebug::toString(main->frameGeometry())));
+        main->close();
+        for (QWidget* window :
+            {static_cast<QWidget*>(browser), static_cast<QWidget*>(settings), static_cast<QWidget*>(about)})
+            window->close();
     }
 
     void configWithoutMountPointShowsThePlaceholder()

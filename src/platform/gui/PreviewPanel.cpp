@@ -3,6 +3,7 @@
 #include "platform/FileWork.h"
 #include "platform/Formatters.h"
 #include "platform/Localization.h"
+#include "platform/gui/WindowPlacement.h"
 
 #include <QApplication>
 #include <QFile>
@@ -68,6 +69,9 @@ void PreviewPanel::setDataSource(PreviewPanelDataSource* dataSource)
 void PreviewPanel::makeKeyAndOrderFront()
 {
     reloadData();
+    // Wholly on the screen, wherever it was left or the window manager would put it.
+    if (!isVisible())
+        WindowPlacement::keepOnScreen(this);
     QWidget::show();
     raise();
     activateWindow();
