@@ -384,6 +384,9 @@ QList<ScreenshotWindow> screenshotWindows()
         // The same at the window's minimum width, where long texts have to wrap.
         {QStringLiteral("main-editor-narrow"), QStringLiteral("Vantrel"), QSize(500, 640),
             [](ViewFixture& fx) { return mainWindowEditing(fx, QStringLiteral("Studio Media")); }},
+        // Between the two, where the form wraps some rows and not others.
+        {QStringLiteral("main-editor-medium"), QStringLiteral("Vantrel"), QSize(600, 640),
+            [](ViewFixture& fx) { return mainWindowEditing(fx, QStringLiteral("Studio Media")); }},
         {QStringLiteral("editor-smb"), QStringLiteral("Vantrel"), QSize(560, 860),
             [](ViewFixture& fx) { return editorOf(fx, QStringLiteral("Studio Media")); }},
         {QStringLiteral("editor-nfs"), QStringLiteral("Vantrel"), QSize(560, 860),
