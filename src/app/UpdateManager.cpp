@@ -36,15 +36,14 @@ void UpdateManager::configure(const QUrl& feedURL)
         return;
     m_feedURL = feedURL;
     VLOG_TO(m_log, info, defaultCategory,
-        QStringLiteral("Sparkle not available: add the Sparkle package to enable automatic updates (feed %1)")
-            .arg(feedURL.toString()));
+        QStringLiteral("No update framework is built in: updates come from the system's package manager"));
     m_isInitialized = true;
 }
 
 void UpdateManager::checkForUpdates()
 {
     VLOG_TO(m_log, warning, defaultCategory,
-        QStringLiteral("Sparkle not integrated. Please add Sparkle package to enable updates."));
+        QStringLiteral("No update framework is built in: updates come from the system's package manager"));
     if (!m_feedURL)
         return;
     m_workspace.open(productPage(*m_feedURL));

@@ -2,6 +2,7 @@
 
 #include "app/AppDelegate.h"
 #include "app/MenuBarController.h"
+#include "files/FileSystemManager.h"
 #include "files/RecentFilesTracker.h"
 #include "files/TransferManager.h"
 #include "mounting/AppStateManager.h"
@@ -64,12 +65,13 @@ QWidget* makeFileBrowserPlaceholder()
 }
 
 VantrelApp::VantrelApp(AppStateManager& appState, NASConfigStore& configStore, FileBrowserState& fileBrowserState,
-    LanguageManager& languageManager, QObject* parent)
+    LanguageManager& languageManager, Defaults& defaults, QObject* parent)
     : QObject(parent)
     , m_appState(appState)
     , m_configStore(configStore)
     , m_fileBrowserState(fileBrowserState)
     , m_languageManager(languageManager)
+    , m_windows(&defaults)
 {
     // Every window shows it, the about window included.
     QApplication::setWindowIcon(Symbols::applicationIcon());
@@ -82,6 +84,9 @@ VantrelApp::VantrelApp(AppStateManager& appState, NASConfigStore& configStore, F
     // browser is rebuilt once both are in, never for a mix of two shares.
     connect(&m_fileBrowserState, &FileBrowserState::configChanged, this, &VantrelApp::scheduleFileBrowserRebuild);
     connect(&m_fileBrowserState, &FileBrowserState::mountPointChanged, this, &VantrelApp::scheduleFileBrowserRebuild);
+    // A share mounted again while it is browsed: the browser goes on with it.
+    connect(&m_appState, &AppStateManager::nasStatusesChanged, this, &VantrelApp::followBrowsedShare);
+    connect(&m_fileBrowserState, &FileBrowserState::mountPointChanged, this, [this] { m_browsedShareMounted = true; });
 }
 
 VantrelApp::~VantrelApp() = default;
@@ -89,13 +94,16 @@ VantrelApp::~VantrelApp() = default;
 void VantrelApp::declareWindows()
 {
     m_windows.declare({mainWindowID, Localization::text(QStringLiteral("window.main.title"), QStringLiteral("Vantrel")),
-        QSize(600, 500), WindowRegistry::Resizability::contentMinimumSize, [this]() -> QWidget* {
+        QSize(600, 500), WindowRegistry::Resizability::contentMinimumSize,
+        [this]() -> QWidget* {
             return new MainWindowView(m_appState, m_configStore,
                 [this](const QString& identifier) { m_windows.open(identifier); });
-        }});
+        },
+        false, false, true});
     m_windows.declare({fileBrowserWindowID,
         Localization::text(QStringLiteral("window.browser.title"), QStringLiteral("File Browser")), QSize(900, 600),
-        WindowRegistry::Resizability::contentMinimumSize, [this] { return makeFileBrowserContent(); }});
+        WindowRegistry::Resizability::contentMinimumSize, [this] { return makeFileBrowserContent(); }, false, false,
+        true});
     m_windows.declare(aboutScene());
     m_windows.declare(settingsScene(m_appState, m_configStore, m_languageManager));
 }
@@ -110,14 +118,14 @@ WindowRegistry::Scene VantrelApp::settingsScene(AppStateManager& appState, NASCo
         [appState = &appState, configStore = &configStore, languageManager = &languageManager]() -> QWidget* {
             return new SettingsView(*appState, *configStore, *languageManager);
         },
-        true};
+        true, true, true};
 }
 
 WindowRegistry::Scene VantrelApp::aboutScene()
 {
     return {aboutWindowID, Localization::text(QStringLiteral("window.about.title"), QStringLiteral("关于 Vantrel")),
         QSize(AboutView::contentWidth, AboutView::contentHeight), WindowRegistry::Resizability::contentSize,
-        []() -> QWidget* { return new AboutView; }};
+        []() -> QWidget* { return new AboutView; }, false, true};
 }
 
 QWidget* VantrelApp::makeFileBrowserContent()
@@ -162,6 +170,33 @@ void VantrelApp::rebuildFileBrowser()
         return;
     }
     window->setContent(makeFileBrowserContent(qobject_cast<FileBrowserView*>(window->content())));
+}
+
+void VantrelApp::followBrowsedShare()
+{
+    const std::optional<NASConfig>& config = m_fileBrowserState.config();
+    const std::optional<QUrl>& shown = m_fileBrowserState.mountPoint();
+    if (!config || !shown)
+        return;
+    const std::optional<NASStatus> status = m_appState.status(config->id);
+    const bool mounted = status && status->mountState.kind() == MountState::Kind::mounted && status->mountPoint;
+    const bool mountedAgain = mounted && !m_browsedShareMounted;
+    m_browsedShareMounted = mounted;
+    if (!mounted)
+        return;
+    if (FileSystemManager::pathText(*status->mountPoint) != FileSystemManager::pathText(*shown)) {
+        // Elsewhere now: the old folder is not the share any more; the new root is.
+        m_fileBrowserState.configure(*config, *status->mountPoint);
+        return;
+    }
+    if (!mountedAgain)
+        return;
+    // Same place: the folder on screen is the share's again, even where it was listed from the
+    // cache meanwhile.
+    if (SceneWindow* window = m_windows.find(fileBrowserWindowID)) {
+        if (auto* view = qobject_cast<FileBrowserView*>(window->content()))
+            view->shareMountedAgain();
+    }
 }
 
 int VantrelApp::exec()

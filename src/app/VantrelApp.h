@@ -10,6 +10,7 @@ namespace vantrel {
 
 class AppDelegate;
 class AppStateManager;
+class Defaults;
 class FileBrowserState;
 class FileBrowserView;
 class LanguageManager;
@@ -27,8 +28,9 @@ public:
     static inline const QString aboutWindowID = QStringLiteral("about");
     static inline const QString settingsWindowID = QStringLiteral("settings");
 
+    // The windows' frames are remembered in `defaults`.
     VantrelApp(AppStateManager& appState, NASConfigStore& configStore, FileBrowserState& fileBrowserState,
-        LanguageManager& languageManager, QObject* parent = nullptr);
+        LanguageManager& languageManager, Defaults& defaults, QObject* parent = nullptr);
     ~VantrelApp() override;
 
     // The settings and about windows; the tray menu makes windows of both kinds of its own, with
@@ -52,6 +54,7 @@ private:
     void declareWindows();
     void scheduleFileBrowserRebuild();
     void rebuildFileBrowser();
+    void followBrowsedShare();
 
     AppStateManager& m_appState;
     NASConfigStore& m_configStore;
@@ -61,6 +64,9 @@ private:
     std::unique_ptr<SingleInstance> m_singleInstance;
     std::unique_ptr<AppDelegate> m_delegate;
     bool m_browserRebuildPending = false;
+    // Whether the browsed share was mounted at the last status change, so that the browser hears of
+    // each mount once.
+    bool m_browsedShareMounted = true;
 };
 
 // The file browser window's content while no mounted share has been chosen.

@@ -14,6 +14,8 @@
 
 namespace vantrel {
 
+class Defaults;
+
 // A top-level window of the application with one replaceable content widget. Its object name is
 // its identifier, so other code can recognise it among the application's windows.
 class SceneWindow final : public QWidget {
@@ -55,9 +57,14 @@ public:
         std::function<QWidget*()> makeContent;
         // Hidden on close instead of destroyed, so every path that opens it finds the same window.
         bool keepWhenClosed = false;
+        // Opens in the middle of its screen (when it has no remembered frame).
+        bool centred = false;
+        // Comes back at the frame it was left in (with a defaults database to keep it in).
+        bool remembersFrame = false;
     };
 
-    explicit WindowRegistry(QObject* parent = nullptr);
+    // Frames are remembered in `defaults`; none when null.
+    explicit WindowRegistry(Defaults* defaults = nullptr, QObject* parent = nullptr);
     ~WindowRegistry() override;
 
     void declare(Scene scene);
@@ -74,8 +81,16 @@ public:
 signals:
     void windowCreated(const QString& identifier, vantrel::SceneWindow* window);
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     SceneWindow* create(const Scene& scene);
+    void place(SceneWindow* window, const Scene& scene);
+    void saveFrame(const SceneWindow* window);
+    const Scene* scene(const QString& identifier) const;
+
+    Defaults* m_defaults;
 
     QList<Scene> m_scenes;
     QHash<QString, QPointer<SceneWindow>> m_windows;

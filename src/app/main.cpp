@@ -35,7 +35,7 @@ int main(int argc, char* argv[])
     QObject::connect(&termination, &vantrel::TerminationSignals::received, &app, &QCoreApplication::quit);
 
     vantrel::VantrelApp vantrelApp(vantrel::AppStateManager::shared(), vantrel::NASConfigStore::shared(),
-        vantrel::FileBrowserState::shared(), vantrel::LanguageManager::shared());
+        vantrel::FileBrowserState::shared(), vantrel::LanguageManager::shared(), vantrel::Defaults::standard());
 
     QTimer::singleShot(0, &app, [&sinceMain] {
         VLOG(debug, lifecycle, QStringLiteral("Event loop running %1 ms after main()").arg(sinceMain.elapsed()));

@@ -170,6 +170,13 @@ QCoro::Task<> FileSystemManager::refresh()
     co_await load;
 }
 
+QCoro::Task<> FileSystemManager::retry()
+{
+    setOfflineMode(false);
+    QCoro::Task<> load = refresh();
+    co_await load;
+}
+
 QCoro::Task<> FileSystemManager::navigate(QUrl url)
 {
     setCurrentPath(url);

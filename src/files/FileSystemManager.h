@@ -68,6 +68,9 @@ public:
     static QString pathText(const QUrl& url);
 
     QCoro::Task<> refresh();
+    // Reloads the current folder from the share itself, leaving offline mode: the user's answer to
+    // a folder that could not be listed, and the step after the share is mounted again.
+    QCoro::Task<> retry();
     QCoro::Task<> navigate(QUrl url);
     QCoro::Task<> navigateUp();
     QCoro::Task<> loadDirectory(QUrl url);

@@ -7,7 +7,9 @@
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 #include <QMetaObject>
+#include <QStandardPaths>
 #include <QTimer>
+#include <QUrl>
 
 #include <qcoro/qcorodbus.h>
 
@@ -20,6 +22,11 @@ NotificationCenter::NotificationCenter(const QDBusConnection& bus, QObject* pare
     : QObject(parent)
     , m_bus(bus)
 {
+    // Servers that draw no theme icon for the application (it is not installed in the theme they
+    // read) still show the file; looked up once, on the local disk.
+    const QString installed = QStandardPaths::locate(QStandardPaths::GenericDataLocation,
+        QStringLiteral("icons/hicolor/scalable/apps/") + AppInfo::iconName() + QStringLiteral(".svg"));
+    m_imagePath = installed.isEmpty() ? AppInfo::iconName() : QUrl::fromLocalFile(installed).toString();
     // Any sender may emit these; each handler accepts only the server that showed the notification,
     // which avoids resolving the server's name on the bus here.
     m_bus.connect(QString(), objectPath, interfaceName, QStringLiteral("ActionInvoked"), this,
@@ -208,7 +215,8 @@ void NotificationCenter::send(const NotificationRequest& request, const Completi
     shown.inFlight = true;
 
     // The server finds the application's name and icon through its desktop entry.
-    QVariantMap hints{{QStringLiteral("desktop-entry"), AppInfo::iconName()}};
+    QVariantMap hints{{QStringLiteral("desktop-entry"), AppInfo::iconName()},
+        {QStringLiteral("image-path"), m_imagePath}};
     if (!request.content.playsSound)
         hints.insert(QStringLiteral("suppress-sound"), true);
     QDBusMessage call = QDBusMessage::createMethodCall(serviceName, objectPath, interfaceName,

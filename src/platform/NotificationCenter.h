@@ -138,6 +138,8 @@ private:
     // A server that reads markup in bodies gets names escaped, so "<" or "&" in a share or file
     // name shows as typed.
     std::atomic<bool> m_bodyMarkup = false;
+    // The installed icon file as a URL, else the icon's theme name.
+    QString m_imagePath;
     mutable QMutex m_categoriesMutex;
     QList<NotificationCategory> m_categories;
     quint64 m_nextSerial = 1;

@@ -19,7 +19,7 @@ struct AppTestEnvironment : ConfigEnvironment {
         : ConfigEnvironment(dir)
         , recentFiles(defaults, log)
         , languageManager(defaults, [] { return QLocale(QStringLiteral("zh_CN")); })
-        , app(appState, configStore, browserState, languageManager)
+        , app(appState, configStore, browserState, languageManager, defaults)
     {
     }
 

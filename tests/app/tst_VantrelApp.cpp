@@ -9,16 +9,23 @@
 #include "platform/Localization.h"
 #include "platform/SystemLog.h"
 #include "views/browser/FileBrowserView.h"
+#include "views/browser/FileListView.h"
 #include "views/main/AboutView.h"
 #include "views/main/MainWindowView.h"
 #include "views/main/SettingsView.h"
 
+#include <QAbstractButton>
 #include <QDir>
 #include <QFile>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLocalSocket>
 #include <QLockFile>
 #include <QProcess>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QScreen>
+#include <QTableView>
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -144,7 +151,8 @@ private slots:
 
         SceneWindow* browser = windows.open(VantrelApp::fileBrowserWindowID);
         QCOMPARE(browser->windowTitle(), QStringLiteral("File Browser"));
-        QCOMPARE(browser->size(), QSize(900, 600));
+        // Its default size, where the screen has room for it.
+        QCOMPARE(browser->size(), QSize(900, 600).boundedTo(browser->screen()->availableGeometry().size()));
 
         SceneWindow* about = windows.open(VantrelApp::aboutWindowID);
         QVERIFY(qobject_cast<AboutView*>(about->content()));
@@ -237,6 +245,114 @@ private slots:
         browser->close();
     }
 
+    void theBrowserFollowsItsShareMountedAgain()
+    {
+        AppTestEnvironment env(nextDir());
+        QTemporaryDir shares;
+        QVERIFY(QDir(shares.path()).mkpath(QStringLiteral("A/Docs")));
+        QVERIFY(QDir(shares.path()).mkpath(QStringLiteral("B/Photos")));
+        QFile inner(shares.filePath(QStringLiteral("A/Docs/inner.txt")));
+        QVERIFY(inner.open(QIODevice::WriteOnly) && inner.write("x") == 1);
+        inner.close();
+        const QUrl a = QUrl::fromLocalFile(shares.filePath(QStringLiteral("A")));
+        const QUrl b = QUrl::fromLocalFile(shares.filePath(QStringLiteral("B")));
+        const NASConfig config = env.addConfig(QStringLiteral("Media"));
+        env.appState.updateStatus(config.id, MountState::mounted(), a);
+        env.browserState.configure(config, a);
+        SceneWindow* browser = env.app.windows().open(VantrelApp::fileBrowserWindowID);
+        QVERIFY(QTest::qWaitForWindowExposed(browser));
+        auto* view = qobject_cast<FileBrowserView*>(browser->content());
+        QVERIFY(view);
+        const auto names = [&view] {
+            QStringList result;
+            for (const FileItem& item : view->fileList()->items())
+                result << item.name;
+            return result;
+        };
+        QTRY_COMPARE(names(), QStringList{QStringLiteral("Docs")});
+        QTableView* table = view->fileList()->table();
+        const QPoint at = table->visualRect(table->model()->index(0, 0)).center();
+        QTest::mouseClick(table->viewport(), Qt::LeftButton, Qt::NoModifier, at);
+        QTest::mouseDClick(table->viewport(), Qt::LeftButton, Qt::NoModifier, at);
+        QTRY_COMPARE(names(), QStringList{QStringLiteral("inner.txt")});
+
+        // The share drops away while the folder is reloaded: the browser lists the cache.
+        env.appState.updateStatus(config.id, MountState::failed(VantrelError::mountFailed(QStringLiteral("gone"))));
+        QVERIFY(QDir(shares.path()).rename(QStringLiteral("A"), QStringLiteral("A.away")));
+        QTest::mouseClick(view->findChild<QPushButton*>(QStringLiteral("refreshButton")), Qt::LeftButton);
+        QTRY_VERIFY(view->fileSystemManager().isOfflineMode());
+
+        // Mounted again at the same place: the same folder, from the share.
+        QVERIFY(QDir(shares.path()).rename(QStringLiteral("A.away"), QStringLiteral("A")));
+        env.appState.updateStatus(config.id, MountState::mounted(), a);
+        QTRY_VERIFY(!view->fileSystemManager().isOfflineMode());
+        QTRY_COMPARE(names(), QStringList{QStringLiteral("inner.txt")});
+        QCOMPARE(browser->content(), view);
+        QCOMPARE(view->currentFolder(), QUrl::fromLocalFile(shares.filePath(QStringLiteral("A/Docs"))));
+        QVERIFY(!view->fileSystemManager().isOfflineMode());
+
+        // Mounted again elsewhere: the new root, and the path bar and Home with it.
+        env.appState.updateStatus(config.id, MountState::unmounting());
+        env.appState.updateStatus(config.id, MountState::mounted(), b);
+        QTRY_VERIFY(qobject_cast<FileBrowserView*>(browser->content()) != view);
+        view = qobject_cast<FileBrowserView*>(browser->content());
+        QVERIFY(view);
+        QCOMPARE(view->mountPoint(), b);
+        QTRY_COMPARE(names(), QStringList{QStringLiteral("Photos")});
+        QCOMPARE(env.browserState.mountPoint(), std::optional<QUrl>(b));
+        browser->close();
+    }
+
+    void windowsOpenWhollyOnScreenAndComeBackWhereTheyWereLeft()
+    {
+        AppTestEnvironment env(nextDir());
+        WindowRegistry& windows = env.app.windows();
+        const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+        const auto onScreen = [&screen](const QWidget* window) { return screen.contains(window->frameGeometry()); };
+
+        // The browser's default size is wider than this screen: it opens narrower, whole.
+        SceneWindow* browser = windows.open(VantrelApp::fileBrowserWindowID);
+        QVERIFY(QTest::qWaitForWindowExposed(browser));
+        QVERIFY2(onScreen(browser), qPrintable(QDebug::toString(browser->frameGeometry())));
+
+        // Settings, opened from the main window's toolbar, in the middle of the screen.
+        SceneWindow* main = windows.open(VantrelApp::mainWindowID);
+        QVERIFY(QTest::qWaitForWindowExposed(main));
+        auto* settingsButton = main->findChild<QAbstractButton*>(QStringLiteral("toolbar.settings"));
+        QVERIFY(settingsButton);
+        QTest::mouseClick(settingsButton, Qt::LeftButton);
+        QTRY_VERIFY(windows.find(VantrelApp::settingsWindowID));
+        SceneWindow* settings = windows.find(VantrelApp::settingsWindowID);
+        QVERIFY(QTest::qWaitForWindowExposed(settings));
+        QVERIFY(onScreen(settings));
+        QTRY_VERIFY2((settings->frameGeometry().center() - screen.center()).manhattanLength() <= 2,
+            qPrintable(QDebug::toString(settings->frameGeometry()) + QDebug::toString(screen)));
+        SceneWindow* about = windows.open(VantrelApp::aboutWindowID);
+        QVERIFY(QTest::qWaitForWindowExposed(about));
+        QTRY_VERIFY((about->frameGeometry().center() - screen.center()).manhattanLength() <= 2);
+
+        // The user moves and sizes the main window and closes it: it comes back there.
+        main->resize(620, 480);
+        main->move(screen.topLeft() + QPoint(30, 40));
+        const QRect left = main->frameGeometry();
+        main->close();
+        QTRY_VERIFY(!windows.find(VantrelApp::mainWindowID));
+        main = windows.open(VantrelApp::mainWindowID);
+        QTRY_COMPARE(main->frameGeometry(), left);
+        QCOMPARE(env.defaults.stringValue(QStringLiteral("window.main.frame")),
+            std::optional<QString>(QStringLiteral("%1 %2 620 480").arg(left.x()).arg(left.y())));
+        main->close();
+
+        // Left on a larger screen than there is now: back, whole, on this one.
+        env.defaults.setValue(QStringLiteral("window.main.frame"), QStringLiteral("2500 1700 3000 2000"));
+        main = windows.open(VantrelApp::mainWindowID);
+        QTRY_VERIFY2(onScreen(main), qPrintable(QDebug::toString(main->frameGeometry())));
+        main->close();
+        for (QWidget* window :
+            {static_cast<QWidget*>(browser), static_cast<QWidget*>(settings), static_cast<QWidget*>(about)})
+            window->close();
+    }
+
     void configWithoutMountPointShowsThePlaceholder()
     {
         AppTestEnvironment env(nextDir());
@@ -296,6 +412,13 @@ private slots:
         QString log = logText(home);
         QCOMPARE(log.count(QStringLiteral("Another Vantrel instance is running. Activating it and exiting.")), 1);
         QCOMPARE(log.count(QStringLiteral("Vantrel application starting...")), 1);
+        // Updates: said once, at info, in this platform's terms.
+        QCOMPARE(log.count(
+                     QStringLiteral("No update framework is built in: updates come from the system's package manager")),
+            1);
+        QVERIFY(
+            log.contains(QRegularExpression(QStringLiteral("\\[INFO\\] [^\\n]* - No update framework is built in"))));
+        QVERIFY(!log.contains(QStringLiteral("Sparkle")));
         // Without journald the system log's lines reach a terminal.
         if (!QFile::exists(JournalSystemLog::journalSocketPath))
             // The pipe may deliver the line after the log file has it.

@@ -154,6 +154,8 @@ private slots:
         // The server shows the installed icon and finds the desktop entry by the same name.
         QCOMPARE(success.icon, QStringLiteral("com.vantrel.app"));
         QCOMPARE(success.hints.value("desktop-entry"), QVariant(QStringLiteral("com.vantrel.app")));
+        // Not installed in an icon theme here: the image is named by the same icon.
+        QCOMPARE(success.hints.value("image-path"), QVariant(QStringLiteral("com.vantrel.app")));
         NotifyCall failure = server.calls().at(1);
         QCOMPARE(failure.summary, QStringLiteral("NAS 连接失败"));
         QCOMPARE(failure.body, QStringLiteral("Office: Mount operation failed: mount_smbfs exited with 68"));

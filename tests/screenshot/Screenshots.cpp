@@ -1,5 +1,6 @@
 #include "Screenshots.h"
 
+#include "support/FileWorkGate.h"
 #include "support/gui/SettingsFixture.h"
 #include "support/gui/ViewFixture.h"
 
@@ -13,16 +14,22 @@
 #include "views/browser/ConflictResolutionSheet.h"
 #include "views/browser/FileBrowserView.h"
 #include "views/browser/FileListView.h"
+#include "views/browser/TransferQueueModel.h"
 #include "views/browser/TransferQueueView.h"
 #include "views/main/AboutView.h"
 #include "views/main/MainWindowView.h"
 #include "views/main/NASDetailView.h"
 #include "views/main/SettingsView.h"
 
+#include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QGridLayout>
 #include <QLabel>
+#include <QListView>
+#include <QPushButton>
+#include <QScrollBar>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTimer>
@@ -217,6 +224,118 @@ QWidget* fileBrowser(ViewFixture& fx)
     return view;
 }
 
+// Runs the event loop until the condition holds (or a few seconds have passed).
+bool waitUntil(const std::function<bool()>& condition, int milliseconds = 20000)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!condition() && clock.elapsed() < milliseconds)
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+    return condition();
+}
+
+// A share that stops answering for the folders it is told, for the rest of the tool's run.
+FileWorkGate& hangingShare()
+{
+    static auto* gate = new FileWorkGate;
+    return *gate;
+}
+
+FileBrowserView* browserOn(ViewFixture& fx, const QString& mountPoint, const QDateTime& now)
+{
+    NASConfig config;
+    config.name = QStringLiteral("Media");
+    FileBrowserView::Services services;
+    services.log = &fx.log;
+    services.workspace = &fx.workspace;
+    services.fileDialogs = &fx.fileDialogs;
+    services.clock = [now] { return now; };
+    auto* view = new FileBrowserView(config, QUrl::fromLocalFile(mountPoint), std::move(services));
+    // Listed at once, as on showing.
+    view->fileSystemManager().refresh();
+    waitUntil([view] { return !view->fileList()->items().isEmpty(); });
+    return view;
+}
+
+// The browser moving from a listed folder into one of 20,000 files whose listing has not come yet.
+QWidget* browserLoadingLargeFolder(ViewFixture& fx)
+{
+    const QDateTime now = QDateTime::currentDateTime();
+    const QString mountPoint = sampleFolder(fx.dir.path(), now);
+    const QString large = mountPoint + QStringLiteral("/Projects/Photos 2024");
+    for (int i = 0; i < 20000; ++i) {
+        QFile file(large + QStringLiteral("/IMG_%1.jpg").arg(i, 5, 10, QLatin1Char('0')));
+        file.open(QIODevice::WriteOnly);
+    }
+    FileBrowserView* view = browserOn(fx, mountPoint + QStringLiteral("/Projects"), now);
+    hangingShare().hold(large);
+    view->fileSystemManager().navigate(QUrl::fromLocalFile(large));
+    return view;
+}
+
+// The browser in a folder whose listing did not answer in time, with nothing of it cached.
+QWidget* browserFolderNotListed(ViewFixture& fx)
+{
+    const QDateTime now = QDateTime::currentDateTime();
+    const QString mountPoint = sampleFolder(fx.dir.path(), now);
+    FileBrowserView* view = browserOn(fx, mountPoint + QStringLiteral("/Projects"), now);
+    const QString reports = mountPoint + QStringLiteral("/Projects/Reports");
+    QFile(reports + QStringLiteral("/q1.pdf")).open(QIODevice::WriteOnly);
+    hangingShare().hold(reports);
+    view->fileSystemManager().listingTimeout = 0.1;
+    view->fileSystemManager().navigate(QUrl::fromLocalFile(reports));
+    waitUntil([view] { return !view->fileSystemManager().isLoading(); });
+    return view;
+}
+
+// The queue after 105 finished downloads, the user looking at the first ones, when one more
+// starts.
+QWidget* browserQueueRunning(ViewFixture& fx)
+{
+    const QDateTime now = QDateTime::currentDateTime();
+    const QString mountPoint = sampleFolder(fx.dir.path(), now);
+    FileBrowserView* view = browserOn(fx, mountPoint + QStringLiteral("/Projects"), now);
+    const QString shared = mountPoint + QStringLiteral("/Projects/Reports");
+    const QString local = fx.dir.path() + QStringLiteral("/Downloads");
+    QDir().mkpath(local);
+    TransferManager& transfers = view->transferManager();
+    for (int i = 0; i < 105; ++i) {
+        const QString name = shared + QStringLiteral("/report-%1.txt").arg(i + 1, 3, 10, QLatin1Char('0'));
+        QFile file(name);
+        if (file.open(QIODevice::WriteOnly))
+            file.write("report");
+        file.close();
+        transfers.addDownload(QUrl::fromLocalFile(name), QUrl::fromLocalFile(local));
+    }
+    waitUntil([&transfers] {
+        return transfers.tasks().size() == 105 && transfers.tasks().last().status == TransferStatus::completed;
+    });
+    // Once on screen: the user looks at the first rows when one more download starts.
+    const QString video = mountPoint + QStringLiteral("/Projects/holiday-video.mp4");
+    QTimer::singleShot(100, view, [view, local, video] {
+        view->transferQueue()->list()->verticalScrollBar()->setValue(0);
+        hangingShare().hold(local + QStringLiteral("/holiday-video.mp4"), 1);
+        view->transferManager().addDownload(QUrl::fromLocalFile(video), QUrl::fromLocalFile(local));
+    });
+    return view;
+}
+
+// The editor of a share whose connection test passed and whose mount then failed.
+QWidget* editorAfterFailedMount(ViewFixture& fx)
+{
+    const std::optional<NASConfig> share = sampleShare(fx, QStringLiteral("Studio Media"));
+    auto* view = static_cast<NASDetailView*>(editorOf(fx, QStringLiteral("Studio Media")));
+    if (!share)
+        return view;
+    fx.setState(*share, MountState::idle());
+    view->testConnection();
+    waitUntil([view] { return view->testResult() && view->testResult()->kind != TestConnectionResult::Kind::testing; });
+    fx.setState(*share, MountState::mounting());
+    fx.setState(*share,
+        MountState::failed(VantrelError::mountFailed(QStringLiteral("mount error(13): Permission denied"))));
+    return view;
+}
+
 // The preview window on a file it has no view for, so it shows the file's details.
 class OneFile final : public PreviewPanelDataSource {
 public:
@@ -265,6 +384,9 @@ QList<ScreenshotWindow> screenshotWindows()
         // The same at the window's minimum width, where long texts have to wrap.
         {QStringLiteral("main-editor-narrow"), QStringLiteral("Vantrel"), QSize(500, 640),
             [](ViewFixture& fx) { return mainWindowEditing(fx, QStringLiteral("Studio Media")); }},
+        // Between the two, where the form wraps some rows and not others.
+        {QStringLiteral("main-editor-medium"), QStringLiteral("Vantrel"), QSize(600, 640),
+            [](ViewFixture& fx) { return mainWindowEditing(fx, QStringLiteral("Studio Media")); }},
         {QStringLiteral("editor-smb"), QStringLiteral("Vantrel"), QSize(560, 860),
             [](ViewFixture& fx) { return editorOf(fx, QStringLiteral("Studio Media")); }},
         {QStringLiteral("editor-nfs"), QStringLiteral("Vantrel"), QSize(560, 860),
@@ -274,6 +396,16 @@ QList<ScreenshotWindow> screenshotWindows()
         {QStringLiteral("browser"),
             Localization::text(QStringLiteral("window.browser.title"), QStringLiteral("File Browser")), QSize(900, 600),
             fileBrowser},
+        {QStringLiteral("browser-loading"),
+            Localization::text(QStringLiteral("window.browser.title"), QStringLiteral("File Browser")), QSize(900, 600),
+            browserLoadingLargeFolder},
+        {QStringLiteral("browser-not-listed"),
+            Localization::text(QStringLiteral("window.browser.title"), QStringLiteral("File Browser")), QSize(900, 600),
+            browserFolderNotListed},
+        {QStringLiteral("browser-queue-running"),
+            Localization::text(QStringLiteral("window.browser.title"), QStringLiteral("File Browser")), QSize(900, 600),
+            browserQueueRunning},
+        {QStringLiteral("editor-mount-failed"), QStringLiteral("Vantrel"), QSize(560, 860), editorAfterFailedMount},
         {QStringLiteral("browser-empty"),
             Localization::text(QStringLiteral("window.browser.title"), QStringLiteral("File Browser")), QSize(900, 600),
             [](ViewFixture&) { return makeFileBrowserPlaceholder(); }},

@@ -3,12 +3,14 @@
 #include "platform/FileWork.h"
 #include "platform/Formatters.h"
 #include "platform/Localization.h"
+#include "platform/gui/WindowPlacement.h"
 
 #include <QApplication>
 #include <QFile>
 #include <QFileInfo>
 #include <QFutureWatcher>
 #include <QImageReader>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLocale>
 #include <QMimeDatabase>
@@ -42,6 +44,7 @@ PreviewPanel::PreviewPanel(QWidget* parent)
     m_imageView->setMinimumSize(1, 1);
     m_textView = new QPlainTextEdit(m_stack);
     m_textView->setReadOnly(true);
+    m_textView->installEventFilter(this);
     m_textView->setLineWrapMode(QPlainTextEdit::NoWrap);
     m_details = new QLabel(m_stack);
     // File names are shown as written, never read as markup.
@@ -66,6 +69,9 @@ void PreviewPanel::setDataSource(PreviewPanelDataSource* dataSource)
 void PreviewPanel::makeKeyAndOrderFront()
 {
     reloadData();
+    // Wholly on the screen, wherever it was left or the window manager would put it.
+    if (!isVisible())
+        WindowPlacement::keepOnScreen(this);
     QWidget::show();
     raise();
     activateWindow();
@@ -193,6 +199,29 @@ void PreviewPanel::updateImage()
         ? m_image.scaled(area, Qt::KeepAspectRatio, Qt::SmoothTransformation)
         : m_image;
     m_imageView->setPixmap(QPixmap::fromImage(shown));
+}
+
+bool PreviewPanel::closesOn(const QKeyEvent* event) const
+{
+    return (event->key() == Qt::Key_Escape || event->key() == Qt::Key_Space) && event->modifiers() == Qt::NoModifier;
+}
+
+void PreviewPanel::keyPressEvent(QKeyEvent* event)
+{
+    if (closesOn(event)) {
+        close();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+bool PreviewPanel::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::KeyPress && closesOn(static_cast<QKeyEvent*>(event))) {
+        close();
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 } // namespace vantrel

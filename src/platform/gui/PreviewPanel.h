@@ -67,6 +67,11 @@ private:
     void reloadData();
     void present(const Loaded& loaded);
     void resizeEvent(QResizeEvent* event) override;
+    // Escape and Space close it, as they do where the file was chosen.
+    void keyPressEvent(QKeyEvent* event) override;
+    // The text view would take Space to scroll.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    bool closesOn(const QKeyEvent* event) const;
     void updateImage();
 
     PreviewPanelDataSource* m_dataSource = nullptr;

@@ -6,6 +6,7 @@
 #include "files/RecentFilesTracker.h"
 #include "files/TransferManager.h"
 #include "mounting/NotificationService.h"
+#include "platform/Defaults.h"
 #include "platform/FileCopy.h"
 #include "platform/FileMove.h"
 #include "platform/FileWork.h"
@@ -28,6 +29,7 @@
 #include <QHBoxLayout>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTableView>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -71,6 +73,7 @@ FileBrowserView::FileBrowserView(const NASConfig& config, const QUrl& mountPoint
     , m_config(config)
     , m_workspace(services.workspace ? *services.workspace : Workspace::shared())
     , m_fileDialogs(services.fileDialogs ? *services.fileDialogs : FileDialogs::shared())
+    , m_defaults(services.defaults ? *services.defaults : Defaults::standard())
     , m_fsManager(
           new FileSystemManager(mountPoint, config.id, services.cache ? *services.cache : CacheManager::shared(),
               services.log ? *services.log : LogManager::shared(), this))
@@ -147,13 +150,19 @@ FileBrowserView::FileBrowserView(const NASConfig& config, const QUrl& mountPoint
     connect(m_fileList, &FileListView::selectionChanged, this,
         [this](const QSet<QUuid>& ids) { m_download->setEnabled(!ids.isEmpty()); });
     connect(m_fileList, &FileListView::filesDropped, this, &FileBrowserView::handleDrop);
+    connect(m_fileList, &FileListView::retryRequested, this, &FileBrowserView::retryListing);
+    connect(m_fileList, &FileListView::previewKeyPressed, this, &FileBrowserView::togglePreview);
 
     connect(m_fsManager, &FileSystemManager::currentItemsChanged, this, [this] {
         m_listedPath = m_fsManager->currentPath();
         m_fileList->setItems(m_fsManager->currentItems());
         updateListLoading();
     });
-    connect(m_fsManager, &FileSystemManager::isLoadingChanged, this, &FileBrowserView::updateListLoading);
+    connect(m_fsManager, &FileSystemManager::isLoadingChanged, this, [this] {
+        updateListLoading();
+        updateListFailure();
+    });
+    connect(m_fsManager, &FileSystemManager::lastErrorChanged, this, &FileBrowserView::updateListFailure);
     connect(m_fsManager, &FileSystemManager::currentPathChanged, this, [this] {
         m_breadcrumb->setPath(currentFolder(), this->mountPoint(), m_config.name);
         updateListLoading();
@@ -205,7 +214,34 @@ void FileBrowserView::updateListLoading()
     // A reload of the folder on screen keeps what is shown; only a folder not yet listed shows the
     // loading state (an empty folder would otherwise flash a spinner every few seconds).
     const bool listingAnotherFolder = m_fsManager->currentPath() != m_listedPath;
-    m_fileList->setLoading(m_fsManager->isLoading() && listingAnotherFolder);
+    if (!m_fsManager->isLoading())
+        m_retrying = false;
+    const bool loading = m_fsManager->isLoading() && (listingAnotherFolder || m_retrying);
+    // The rows of the folder left behind would stand, clickable, under the new path.
+    if (loading && listingAnotherFolder && !m_fileList->items().isEmpty())
+        m_fileList->setItems({});
+    m_fileList->setLoading(loading);
+}
+
+void FileBrowserView::updateListFailure()
+{
+    // Every load clears the error first: a reload keeps the failure on screen until it has an
+    // answer, instead of reading as an empty folder meanwhile.
+    if (m_fsManager->isLoading())
+        return;
+    m_fileList->setFailure(m_fsManager->lastError());
+}
+
+void FileBrowserView::shareMountedAgain()
+{
+    m_fsManager->retry();
+}
+
+void FileBrowserView::retryListing()
+{
+    m_retrying = true;
+    m_fsManager->retry();
+    updateListLoading();
 }
 
 void FileBrowserView::showEvent(QShowEvent* event)
@@ -240,6 +276,30 @@ void FileBrowserView::openItem(const FileItem& item)
         m_quickLook->preview(item.url);
 }
 
+void FileBrowserView::togglePreview()
+{
+    if (m_quickLook->isShown()) {
+        m_quickLook->closePreview();
+        return;
+    }
+    // The current row when it is selected, else the first selected file in the list's order.
+    QTableView* table = m_fileList->table();
+    const QModelIndex current = table->currentIndex();
+    const QSet<QUuid> selected = m_fileList->selection();
+    const QList<FileItem>& items = m_fileList->items();
+    if (current.isValid() && current.row() < items.size() && selected.contains(items.at(current.row()).id)
+        && !items.at(current.row()).isDirectory) {
+        m_quickLook->preview(items.at(current.row()).url);
+        return;
+    }
+    for (const FileItem& item : items) {
+        if (selected.contains(item.id) && !item.isDirectory) {
+            m_quickLook->preview(item.url);
+            return;
+        }
+    }
+}
+
 void FileBrowserView::openInFinder()
 {
     m_workspace.open(currentFolder());
@@ -257,11 +317,22 @@ void FileBrowserView::downloadSelected()
     if (chosen.isEmpty())
         return;
     FileDialogs::SaveOptions options;
-    options.suggestedName = QStringLiteral("Downloads");
+    // Beside the folder chosen last, under its name, so that the same answer goes to the same
+    // place; the first time "Downloads" in the home folder (not in the working folder).
+    const QString last = m_defaults.stringValue(lastDownloadFolderKey).value_or(QString());
+    if (QDir::isAbsolutePath(last) && QFileInfo(last).fileName() != QString()) {
+        options.directory = QFileInfo(last).absolutePath();
+        options.suggestedName = QFileInfo(last).fileName();
+    } else {
+        options.directory = QDir::homePath();
+        options.suggestedName = QStringLiteral("Downloads");
+    }
     options.canCreateDirectories = true;
     m_fileDialogs.chooseSaveLocation(options, this, this, [this, chosen](const std::optional<QUrl>& destination) {
-        if (destination && destination->isLocalFile())
-            queueDownloads(chosen, *destination);
+        if (!destination || !destination->isLocalFile())
+            return;
+        m_defaults.setValue(lastDownloadFolderKey, FileSystemManager::pathText(*destination));
+        queueDownloads(chosen, *destination);
     });
 }
 

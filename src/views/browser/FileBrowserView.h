@@ -24,6 +24,7 @@ namespace vantrel {
 
 class BreadcrumbView;
 class CacheManager;
+class Defaults;
 class FileDialogs;
 class FileListView;
 class LogManager;
@@ -48,6 +49,7 @@ struct FileBrowserServices {
     NotificationService* notifications = nullptr;
     Workspace* workspace = nullptr;
     FileDialogs* fileDialogs = nullptr;
+    Defaults* defaults = nullptr;
     // "Now" of the transfers and of the file list's dates.
     Clock clock = systemNow;
     // The queue of the content this one replaces in the same window; a new queue when null.
@@ -69,6 +71,8 @@ class FileBrowserView final : public QWidget {
 public:
     static constexpr int minimumContentWidth = 700;
     static constexpr int minimumContentHeight = 500;
+    // The folder the last download went into, where the next save panel starts.
+    static inline const QString lastDownloadFolderKey = QStringLiteral("browser.lastDownloadFolder");
 
     using Services = FileBrowserServices;
 
@@ -105,6 +109,8 @@ public:
     void downloadSelected();
     void openInFinder();
     void resolveConflict(const FileConflict& conflict, ConflictResolution resolution);
+    // The share was mounted again where it was: lists the folder on screen from the share again.
+    void shareMountedAgain();
 
     // The first of name, "base (1).ext", "base (2).ext", ... that nothing in the folder has.
     // Blocking: the folder is on a share.
@@ -136,10 +142,14 @@ private:
     void showNextConflict();
     void showProblem(const QString& text);
     void updateListLoading();
+    void updateListFailure();
+    void togglePreview();
+    void retryListing();
 
     NASConfig m_config;
     Workspace& m_workspace;
     FileDialogs& m_fileDialogs;
+    Defaults& m_defaults;
     FileSystemManager* m_fsManager;
     std::unique_ptr<TransferManager> m_transferManager;
     QuickLookCoordinator* m_quickLook;
@@ -148,6 +158,8 @@ private:
     std::unique_ptr<PendingDrops> m_pendingDrops;
     QPointer<ConflictResolutionSheet> m_sheet;
     std::optional<QUrl> m_listedPath;
+    // The user asked to list a folder that could not be listed: its reload shows the spinner.
+    bool m_retrying = false;
     quint64 m_visibility = 0;
 
     QPushButton* m_back;

@@ -8,9 +8,11 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QMimeData>
+#include <QPushButton>
 #include <QStackedWidget>
 #include <QTableView>
 #include <QVBoxLayout>
@@ -54,6 +56,8 @@ FileListView::FileListView(Workspace& workspace, QWidget* parent)
     , m_pages(new QStackedWidget)
     , m_loadingPage(new QWidget)
     , m_emptyPage(new QWidget)
+    , m_failedPage(new QWidget)
+    , m_failureLabel(nullptr)
 {
     setObjectName(QStringLiteral("FileListView"));
     auto* root = new QVBoxLayout(this);
@@ -93,6 +97,31 @@ FileListView::FileListView(Workspace& workspace, QWidget* parent)
     m_emptyPage->setAcceptDrops(true);
     m_emptyPage->installEventFilter(this);
 
+    // Failed: what went wrong and a way to try again. Not a drop target: where the folder cannot
+    // be listed an upload cannot be checked against what is there.
+    m_failedPage->setObjectName(QStringLiteral("failedPage"));
+    auto* failed = new QVBoxLayout(m_failedPage);
+    failed->setSpacing(12);
+    failed->addStretch();
+    auto* warning = new QLabel;
+    warning->setObjectName(QStringLiteral("failedSymbol"));
+    Theme::setSymbol(warning, QStringLiteral("exclamationmark.triangle"), Theme::Color::orange,
+        QFontMetrics(Theme::systemFont(48)).height());
+    failed->addWidget(warning, 0, Qt::AlignHCenter);
+    failed->addWidget(styledLabel(Localization::text(QStringLiteral("browser.listingFailed.title"),
+                                      QStringLiteral("This folder could not be listed")),
+        Theme::TextStyle::headline, 1.0, QStringLiteral("failedTitle")));
+    m_failureLabel = styledLabel(QString(), Theme::TextStyle::caption, 0.7, QStringLiteral("failedMessage"));
+    m_failureLabel->setWordWrap(true);
+    failed->addWidget(m_failureLabel);
+    auto* retry = new QPushButton(Localization::text(QStringLiteral("browser.refresh"), QStringLiteral("Refresh")));
+    retry->setObjectName(QStringLiteral("retryButton"));
+    retry->setAutoDefault(false);
+    Theme::setSymbol(retry, QStringLiteral("arrow.clockwise"), Theme::Color::primary, 16);
+    failed->addWidget(retry, 0, Qt::AlignHCenter);
+    failed->addStretch();
+    connect(retry, &QPushButton::clicked, this, &FileListView::retryRequested);
+
     m_table->setObjectName(QStringLiteral("fileTable"));
     m_table->setModel(m_model);
     m_table->setFrameShape(QFrame::NoFrame);
@@ -124,9 +153,12 @@ FileListView::FileListView(Workspace& workspace, QWidget* parent)
     m_table->setMinimumWidth(150 + 60 + 100);
     m_table->viewport()->setAcceptDrops(true);
     m_table->viewport()->installEventFilter(this);
+    // Space previews instead of starting a keyboard search for a blank.
+    m_table->installEventFilter(this);
 
     m_pages->addWidget(m_loadingPage);
     m_pages->addWidget(m_emptyPage);
+    m_pages->addWidget(m_failedPage);
     m_pages->addWidget(m_table);
 
     connect(m_table->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] { publishSelection(); });
@@ -158,13 +190,26 @@ void FileListView::setLoading(bool isLoading)
     updateState();
 }
 
+void FileListView::setFailure(const std::optional<QString>& message)
+{
+    m_failure = message;
+    m_failureLabel->setText(message.value_or(QString()));
+    updateState();
+}
+
 void FileListView::updateState()
 {
     const bool empty = m_model->rowCount() == 0;
-    m_state = !empty ? State::table : (m_isLoading ? State::loading : State::empty);
+    if (!empty)
+        m_state = State::table;
+    else if (m_isLoading)
+        m_state = State::loading;
+    else
+        m_state = m_failure ? State::failed : State::empty;
     switch (m_state) {
     case State::loading: m_pages->setCurrentWidget(m_loadingPage); break;
     case State::empty: m_pages->setCurrentWidget(m_emptyPage); break;
+    case State::failed: m_pages->setCurrentWidget(m_failedPage); break;
     case State::table: m_pages->setCurrentWidget(m_table); break;
     }
 }
@@ -214,7 +259,7 @@ void FileListView::showContextMenu(const QPoint& position)
 
 bool FileListView::canAccept(const QMimeData* data) const
 {
-    return m_state != State::loading && !localFileUrls(data).isEmpty();
+    return m_state != State::loading && m_state != State::failed && !localFileUrls(data).isEmpty();
 }
 
 bool FileListView::acceptDrop(const QMimeData* data)
@@ -227,6 +272,16 @@ bool FileListView::acceptDrop(const QMimeData* data)
 
 bool FileListView::eventFilter(QObject* watched, QEvent* event)
 {
+    if (watched == m_table) {
+        if (event->type() == QEvent::KeyPress) {
+            const auto* key = static_cast<QKeyEvent*>(event);
+            if (key->key() == Qt::Key_Space && key->modifiers() == Qt::NoModifier) {
+                emit previewKeyPressed();
+                return true;
+            }
+        }
+        return QWidget::eventFilter(watched, event);
+    }
     if (watched != m_emptyPage && watched != m_table->viewport())
         return QWidget::eventFilter(watched, event);
     switch (event->type()) {

@@ -27,6 +27,21 @@ void QuickLookCoordinator::preview(const QUrl& url)
     emit isPresentingChanged(true);
 }
 
+bool QuickLookCoordinator::isShown() const
+{
+    const PreviewPanel* panel = PreviewPanel::sharedPreviewPanel();
+    return panel && panel->dataSource() == this && panel->isVisible();
+}
+
+void QuickLookCoordinator::closePreview()
+{
+    if (!isShown())
+        return;
+    PreviewPanel::sharedPreviewPanel()->close();
+    m_isPresenting = false;
+    emit isPresentingChanged(false);
+}
+
 int QuickLookCoordinator::numberOfPreviewItems(PreviewPanel& /*panel*/)
 {
     return m_previewURL ? 1 : 0;

@@ -25,6 +25,9 @@ public:
 
     // Shows the file where it lies; no copy is made.
     void preview(const QUrl& url);
+    // Whether the panel is on screen showing this coordinator's file, and closing it then.
+    bool isShown() const;
+    void closePreview();
 
     int numberOfPreviewItems(PreviewPanel& panel) override;
     std::optional<QUrl> previewItem(PreviewPanel& panel, int index) override;

@@ -128,6 +128,8 @@ QModelIndex TransferListView::indexAt(const QPoint& point) const
 
 void TransferListView::scrollTo(const QModelIndex& index, ScrollHint hint)
 {
+    // Rows appended this turn are not in the scroll range until the next layout.
+    updateGeometries();
     const QRect rect = visualRect(index);
     if (!rect.isValid())
         return;

@@ -16,6 +16,8 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include <optional>
+
 #include <algorithm>
 
 namespace vantrel {
@@ -204,18 +206,55 @@ void TransferQueueView::applyChanges(const TransferChanges& changes)
 {
     const int before = m_model->rowCount();
     m_model->removeTasks(changes.removed);
+    std::optional<QUuid> started;
     for (const QUuid& id : changes.changed) {
-        if (const std::optional<TransferTask> task = m_manager.task(id))
+        if (const std::optional<TransferTask> task = m_manager.task(id)) {
+            const int row = m_model->rowOf(id);
+            if (!started && task->status == TransferStatus::running && row >= 0
+                && m_model->task(row).status != TransferStatus::running)
+                started = id;
             m_model->updateTask(*task);
+        }
     }
     QList<TransferTask> added;
     added.reserve(changes.added.size());
     for (const QUuid& id : changes.added) {
-        if (std::optional<TransferTask> task = m_manager.task(id))
+        if (std::optional<TransferTask> task = m_manager.task(id)) {
+            if (!started && task->status == TransferStatus::running)
+                started = id;
             added.append(std::move(*task));
+        }
     }
     m_model->appendTasks(added);
     updateBody(before);
+    if (started)
+        revealStarted(*started);
+}
+
+bool TransferQueueView::showsRunningRow() const
+{
+    // Only the rows in view are looked at: a handful, however long the queue.
+    const QRect viewport = m_list->viewport()->rect();
+    const QModelIndex first = m_list->indexAt(viewport.topLeft());
+    if (!first.isValid())
+        return false;
+    for (int row = first.row(); row < m_model->rowCount(); ++row) {
+        const QRect rect = m_list->visualRect(m_model->index(row));
+        if (!rect.intersects(viewport))
+            break;
+        if (m_model->task(row).status == TransferStatus::running)
+            return true;
+    }
+    return false;
+}
+
+void TransferQueueView::revealStarted(const QUuid& id)
+{
+    if (!m_expanded || showsRunningRow())
+        return;
+    const int row = m_model->rowOf(id);
+    if (row >= 0)
+        m_list->scrollTo(m_model->index(row), QAbstractItemView::EnsureVisible);
 }
 
 void TransferQueueView::updateBody(int rowsBefore)

@@ -54,6 +54,9 @@ public:
 private:
     void applyChanges(const TransferChanges& changes);
     void updateBody(int rowsBefore);
+    // Brings the row of a task that just started running into view when no running row is in view.
+    void revealStarted(const QUuid& id);
+    bool showsRunningRow() const;
     void updateHeader();
 
     TransferManager& m_manager;

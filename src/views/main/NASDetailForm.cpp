@@ -14,6 +14,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QStyle>
 #include <QVBoxLayout>
 
 namespace vantrel {
@@ -85,6 +86,8 @@ NASDetailForm::NASDetailForm(FormPage* page, const NASConfig& source)
     buildMountOptionsSection(source);
     connect(m_name, &QLineEdit::textChanged, this, &NASDetailForm::requiredFieldsEdited);
     connect(m_address, &QLineEdit::textChanged, this, &NASDetailForm::requiredFieldsEdited);
+    connect(m_address, &QLineEdit::textChanged, this, &NASDetailForm::connectionFieldsEdited);
+    connect(m_protocolPicker, &SegmentedControl::activated, this, &NASDetailForm::connectionFieldsEdited);
     updateProtocolRows();
 }
 
@@ -182,8 +185,18 @@ void NASDetailForm::buildMountOptionsSection(const NASConfig& source)
     m_nfsMountOptions = buildNFSMountOptions();
     m_optionsSection->addWideRow(m_nfsMountOptions);
 
-    form->addRow(static_cast<QWidget*>(nullptr), m_readOnly);
-    form->addRow(static_cast<QWidget*>(nullptr), m_isEnabled);
+    // One row for both: the form wraps each row by its own width, which would put the longer box
+    // under the labels and the shorter beside them.
+    auto* toggles = new QWidget(m_optionsSection);
+    toggles->setObjectName(QStringLiteral("mountToggles"));
+    auto* togglesLayout = new QVBoxLayout(toggles);
+    togglesLayout->setContentsMargins(0, 0, 0, 0);
+    togglesLayout->setSpacing(form->verticalSpacing() >= 0
+            ? form->verticalSpacing()
+            : toggles->style()->pixelMetric(QStyle::PM_LayoutVerticalSpacing));
+    togglesLayout->addWidget(m_readOnly);
+    togglesLayout->addWidget(m_isEnabled);
+    form->addRow(static_cast<QWidget*>(nullptr), toggles);
 
     m_customMountPoint->setToolTip(Localization::text(QStringLiteral("nas.mountPointHelp"),
         QStringLiteral("自定义挂载路径，留空将使用 ~/VantrelVolumes/<名称>。注意：/Volumes/ 路径需要手动创建目录。")));

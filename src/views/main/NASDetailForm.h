@@ -51,6 +51,9 @@ public:
 signals:
     // The name or the address changed, on which the editor's actions depend.
     void requiredFieldsEdited();
+    // The protocol or the address changed: a connection test of the earlier values says nothing
+    // about these.
+    void connectionFieldsEdited();
 
 private:
     void buildBasicInfoSection(const NASConfig& source);

@@ -63,6 +63,11 @@ NASDetailView::NASDetailView(std::optional<NASConfig> existingConfig, CloseActio
     connect(m_bar->saveButton(), &QPushButton::clicked, this, &NASDetailView::save);
 
     connect(m_form, &NASDetailForm::requiredFieldsEdited, this, &NASDetailView::updateActionStates);
+    connect(m_form, &NASDetailForm::connectionFieldsEdited, this, [this] {
+        ++m_testGeneration;
+        if (m_testResult && m_testResult->kind != TestConnectionResult::Kind::testing)
+            setTestResult(std::nullopt);
+    });
     connect(&m_services.appState, &AppStateManager::nasStatusesChanged, this, &NASDetailView::updateFromStatus);
 
     m_form->alignLabelColumns();
@@ -126,6 +131,11 @@ void NASDetailView::updateFromStatus()
     const std::optional<NASStatus> status = m_services.appState.status(m_existingConfig->id);
     const MountState::Kind state = status ? status->mountState.kind() : MountState::Kind::idle;
     const quint64 generation = ++m_statusGeneration;
+    // A mount that fails after a test passed: the green line beside the red error would mislead.
+    const bool failedNow = state == MountState::Kind::failed && m_shownMountState != MountState::Kind::failed;
+    m_shownMountState = state;
+    if (failedNow && m_testResult && m_testResult->kind != TestConnectionResult::Kind::testing)
+        setTestResult(std::nullopt);
     switch (state) {
     case MountState::Kind::mounting:
     case MountState::Kind::unmounting: m_bar->setMountControls(NASDetailActionBar::MountControls::busy); break;
@@ -185,12 +195,18 @@ void NASDetailView::testConnection()
 
     QPointer<NASDetailView> self(this);
     MountEngine* engine = &m_services.engine;
-    startDeferred(this, [self, engine, config]() -> QCoro::Task<> {
+    const quint64 generation = m_testGeneration;
+    startDeferred(this, [self, engine, config, generation]() -> QCoro::Task<> {
         auto test = engine->testConnection(config);
         const MountEngine::ConnectionTestResult result = co_await test;
         // An editor left meanwhile (another share selected) shows nothing.
         if (!self)
             co_return;
+        // The address or protocol changed while the test ran: its outcome is not theirs.
+        if (generation != self->m_testGeneration) {
+            self->setTestResult(std::nullopt);
+            co_return;
+        }
         self->setTestResult(result.succeeded() ? TestConnectionResult::success(*result.latency)
                                                : TestConnectionResult::failure(result.error->message()));
     });

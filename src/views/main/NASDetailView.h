@@ -1,5 +1,6 @@
 #pragma once
 
+#include "model/AppState.h"
 #include "model/NASConfig.h"
 #include "views/main/NASConfigSaver.h"
 #include "views/main/NASDetailActionBar.h"
@@ -99,6 +100,9 @@ private:
     NASConfigSaver m_saver;
 
     std::optional<TestConnectionResult> m_testResult;
+    // Counts the edits a test result depends on; a result of a test started before one is dropped.
+    quint64 m_testGeneration = 0;
+    std::optional<MountState::Kind> m_shownMountState;
     std::optional<NASConfig> m_pendingNetworkMismatchConfig;
     QPointer<QMessageBox> m_mismatchAlert;
     quint64 m_statusGeneration = 0;

@@ -61,6 +61,7 @@ FileBrowserServices BrowserFixture::services(Clock clock)
     services.notifications = &notifications;
     services.workspace = &workspace;
     services.fileDialogs = &fileDialogs;
+    services.defaults = &defaults;
     services.clock = std::move(clock);
     return services;
 }

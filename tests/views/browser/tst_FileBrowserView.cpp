@@ -19,6 +19,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QLabel>
 #include <QListView>
 #include <QMimeData>
 #include <QPushButton>
@@ -66,6 +67,21 @@ struct Env : test::BrowserFixture {
         return result;
     }
     QPushButton* button(const char* name) const { return view->findChild<QPushButton*>(QString::fromLatin1(name)); }
+    QWidget* page(const char* name) const { return view->fileList()->findChild<QWidget*>(QString::fromLatin1(name)); }
+    void clickRow(int row) const
+    {
+        QTableView* table = view->fileList()->table();
+        QTest::mouseClick(table->viewport(), Qt::LeftButton, Qt::NoModifier,
+            table->visualRect(table->model()->index(row, 0)).center());
+    }
+    // Opens the entry in the row as the user does, with a double-click.
+    void doubleClickRow(int row) const
+    {
+        QTableView* table = view->fileList()->table();
+        const QPoint at = table->visualRect(table->model()->index(row, 0)).center();
+        QTest::mouseClick(table->viewport(), Qt::LeftButton, Qt::NoModifier, at);
+        QTest::mouseDClick(table->viewport(), Qt::LeftButton, Qt::NoModifier, at);
+    }
     void select(const QStringList& wanted) const
     {
         QTableView* table = view->fileList()->table();
@@ -239,10 +255,72 @@ private slots:
         QCoro::waitFor(env.fs().refresh());
         QCoro::waitFor(env.fs().refresh());
         QCOMPARE(view.fileList()->state(), FileListView::State::empty);
-        // The old folder's entries stay on screen until the new listing arrives.
+        // The old folder's entries leave the screen when the new one starts loading.
         QCOMPARE(seen,
-            (QList<FileListView::State>{FileListView::State::table, FileListView::State::empty,
+            (QList<FileListView::State>{FileListView::State::loading, FileListView::State::empty,
                 FileListView::State::empty}));
+    }
+
+    void aFolderBeingListedShowsLoadingNotThePreviousRows()
+    {
+        Env env;
+        QVERIFY(env.write(env.share(QStringLiteral("a.txt")), "a"));
+        QVERIFY(env.write(env.share(QStringLiteral("Docs/inner.txt")), "inner"));
+        FileBrowserView& view = env.make();
+        QTRY_COMPARE(env.names(), (QStringList{"Docs", "a.txt"}));
+        test::FileWorkGate gate;
+        const QString docs = env.share(QStringLiteral("Docs"));
+        gate.hold(docs);
+        env.doubleClickRow(0);
+        QTRY_VERIFY(gate.waiting(docs) > 0);
+        QCOMPARE(view.breadcrumb()->segments().size(), 2);
+        QVERIFY(env.names().isEmpty());
+        QVERIFY(env.page("loadingPage")->isVisible());
+        QVERIFY(!env.button("downloadButton")->isEnabled());
+        gate.release(docs);
+        QTRY_COMPARE(env.names(), QStringList{QStringLiteral("inner.txt")});
+        QVERIFY(env.page("fileTable")->isVisible());
+    }
+
+    void aFolderThatCannotBeListedSaysSoAndRefreshTriesAgain()
+    {
+        Env env;
+        QVERIFY(env.write(env.share(QStringLiteral("a.txt")), "a"));
+        QVERIFY(env.write(env.share(QStringLiteral("Docs/inner.txt")), "inner"));
+        FileBrowserView& view = env.make();
+        QTRY_COMPARE(env.names(), (QStringList{"Docs", "a.txt"}));
+        env.fs().listingTimeout = 0.2;
+        test::FileWorkGate gate;
+        const QString docs = env.share(QStringLiteral("Docs"));
+        gate.hold(docs);
+        env.doubleClickRow(0);
+        // The share does not answer and nothing of the folder is cached: not an empty folder.
+        QTRY_VERIFY(env.page("failedPage") && env.page("failedPage")->isVisible());
+        QVERIFY(!env.page("emptyPage")->isVisible());
+        QVERIFY(env.fs().lastError());
+        QCOMPARE(view.findChild<QLabel*>(QStringLiteral("failedMessage"))->text(), *env.fs().lastError());
+        QCOMPARE(view.findChild<QLabel*>(QStringLiteral("failedTitle"))->text(),
+            QStringLiteral("This folder could not be listed"));
+        // Files cannot be dropped where nothing is known of what is there.
+        QMimeData data;
+        data.setUrls({env.localUrl(QStringLiteral("x.txt"))});
+        QVERIFY(!view.fileList()->canAccept(&data));
+
+        // The timer's reloads keep saying so, without an empty folder in between.
+        QList<bool> failedShown;
+        connect(&env.fs(), &FileSystemManager::lastErrorChanged, this,
+            [&] { failedShown << env.page("failedPage")->isVisible(); });
+        QCoro::waitFor(env.fs().refresh());
+        QCOMPARE(failedShown, (QList<bool>{true, true}));
+
+        gate.release(docs);
+        auto* retry = view.findChild<QPushButton*>(QStringLiteral("retryButton"));
+        QVERIFY(retry && retry->isVisible());
+        QTest::mouseClick(retry, Qt::LeftButton);
+        QTRY_COMPARE(env.names(), QStringList{QStringLiteral("inner.txt")});
+        QVERIFY(!env.fs().isOfflineMode());
+        QVERIFY(!env.fs().lastError());
+        QVERIFY(env.page("fileTable")->isVisible());
     }
 
     void downloadsTheSelectionIntoTheChosenFolder()
@@ -286,6 +364,81 @@ private slots:
         QVERIFY(QFileInfo(env.local(QStringLiteral("New Folder/Docs/empty"))).isDir());
         QVERIFY(!QFileInfo::exists(env.local(QStringLiteral("New Folder/skip.txt"))));
         QVERIFY(!QFileInfo::exists(env.local(QStringLiteral("New Folder/Docs/Docs"))));
+    }
+
+    void spaceTogglesThePreviewAndEscapeClosesIt()
+    {
+        Env env;
+        QVERIFY(env.write(env.share(QStringLiteral("note.txt")), "hello"));
+        QVERIFY(QDir().mkpath(env.share(QStringLiteral("Docs"))));
+        FileBrowserView& view = env.make();
+        QTRY_COMPARE(env.names(), (QStringList{"Docs", "note.txt"}));
+        PreviewPanel* panel = PreviewPanel::sharedPreviewPanel();
+        QVERIFY(panel);
+        QTableView* table = view.fileList()->table();
+        const auto pressIn = [](QWidget* window, Qt::Key key) {
+            // Where the window sends the key: its focus widget, else itself.
+            QWidget* target = window->focusWidget() ? window->focusWidget() : window;
+            QTest::keyClick(target, key);
+        };
+        const auto openWithSpace = [&] {
+            QTest::keyClick(table, Qt::Key_Space);
+            QTRY_VERIFY(panel->isVisible());
+            QCOMPARE(panel->currentItem(), env.shareUrl(QStringLiteral("note.txt")));
+            QTRY_COMPARE(panel->presentation(), PreviewPanel::Presentation::text);
+        };
+
+        env.clickRow(1);
+        openWithSpace();
+        // Space again where the file was chosen closes it.
+        QTest::keyClick(table, Qt::Key_Space);
+        QVERIFY(!panel->isVisible());
+        QCOMPARE(env.names(), (QStringList{"Docs", "note.txt"}));
+        // In the preview itself, Escape and Space close it.
+        openWithSpace();
+        pressIn(panel, Qt::Key_Escape);
+        QVERIFY(!panel->isVisible());
+        openWithSpace();
+        pressIn(panel, Qt::Key_Space);
+        QVERIFY(!panel->isVisible());
+
+        // A folder has no preview: Space neither opens nor enters it.
+        env.clickRow(0);
+        QTest::keyClick(table, Qt::Key_Space);
+        QVERIFY(!panel->isVisible());
+        QCOMPARE(view.currentFolder(), env.shareUrl());
+    }
+
+    void theSavePanelStartsAtHomeThenWhereTheLastDownloadWent()
+    {
+        Env env;
+        QVERIFY(env.write(env.share(QStringLiteral("a.txt")), "alpha"));
+        env.make();
+        QTRY_COMPARE(env.names(), QStringList{QStringLiteral("a.txt")});
+        env.clickRow(0);
+        QVERIFY(env.button("downloadButton")->isEnabled());
+
+        // "Downloads" means the home folder's, not one inside the working folder.
+        QTest::mouseClick(env.button("downloadButton"), Qt::LeftButton);
+        QCOMPARE(env.fileDialogs.requests().size(), 1);
+        QCOMPARE(env.fileDialogs.requests().last().save.directory, QDir::homePath());
+        QCOMPARE(env.fileDialogs.requests().last().save.suggestedName, QStringLiteral("Downloads"));
+        QVERIFY(env.fileDialogs.answer(env.localUrl(QStringLiteral("Photos/Trip"))));
+        QTRY_VERIFY(env.transfers().tasks().size() == 1 && env.allDone());
+        QCOMPARE(env.read(env.local(QStringLiteral("Photos/Trip/a.txt"))), QByteArray("alpha"));
+
+        // The next one, in this window or the next, offers the same place.
+        env.make();
+        QTRY_COMPARE(env.names(), QStringList{QStringLiteral("a.txt")});
+        env.clickRow(0);
+        QTest::mouseClick(env.button("downloadButton"), Qt::LeftButton);
+        QCOMPARE(env.fileDialogs.requests().size(), 2);
+        QCOMPARE(env.fileDialogs.requests().last().save.directory, env.local(QStringLiteral("Photos")));
+        QCOMPARE(env.fileDialogs.requests().last().save.suggestedName, QStringLiteral("Trip"));
+        // A cancelled panel changes nothing.
+        QVERIFY(env.fileDialogs.answer(std::nullopt));
+        QCOMPARE(env.defaults.stringValue(QStringLiteral("browser.lastDownloadFolder")),
+            std::optional<QString>(env.local(QStringLiteral("Photos/Trip"))));
     }
 
     void aFolderThatCannotBeCreatedIsReported()

@@ -11,6 +11,7 @@
 
 #include <QLabel>
 #include <QListView>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QToolButton>
 
@@ -196,6 +197,46 @@ private slots:
         QCOMPARE(reset.size(), 0);
         QVERIFY(!env.child("clearButton")->isEnabled());
         gate.release(env.local(QStringLiteral("f0.bin")));
+    }
+
+    void aTransferThatStartsOutOfSightIsBroughtIntoView()
+    {
+        Env env;
+        constexpr int finished = 105;
+        for (int i = 0; i < finished; ++i) {
+            QVERIFY(env.write(env.share(QStringLiteral("done%1.txt").arg(i)), "x"));
+            env.manager.addDownload(env.shareUrl(QStringLiteral("done%1.txt").arg(i)), env.localUrl());
+        }
+        QTRY_VERIFY(
+            env.manager.tasks().size() == finished && env.manager.tasks().last().status == TransferStatus::completed);
+        QListView* list = env.panel.list();
+        const auto inView = [list](int row) {
+            return list->visualRect(list->model()->index(row, 0)).intersects(list->viewport()->rect());
+        };
+        // The user looks at the first ones.
+        list->verticalScrollBar()->setValue(0);
+        QTRY_VERIFY(inView(0));
+        QVERIFY(!inView(finished - 1));
+
+        // A new download, held as on a slow share so it stays running.
+        test::FileWorkGate gate;
+        QVERIFY(env.write(env.share(QStringLiteral("new.bin")), QByteArray(3 * 1048576, 'n')));
+        gate.hold(env.local(QStringLiteral("new.bin")), 1);
+        env.manager.addDownload(env.shareUrl(QStringLiteral("new.bin")), env.localUrl());
+        QTRY_VERIFY(env.panel.model()->rowCount() > finished
+            && env.panel.model()->task(finished).status == TransferStatus::running);
+        QTRY_VERIFY(inView(finished));
+        // The queue keeps its order: the new row is the last.
+        QCOMPARE(env.panel.model()->rowCount(), finished + 1);
+        QCOMPARE(env.panel.model()->task(finished).sourceURL, env.shareUrl(QStringLiteral("new.bin")));
+
+        // With a running row in view, the list stays where the user put it.
+        list->verticalScrollBar()->setValue(list->verticalScrollBar()->value() - 40);
+        const int kept = list->verticalScrollBar()->value();
+        QVERIFY(inView(finished));
+        gate.release(env.local(QStringLiteral("new.bin")));
+        QTRY_COMPARE(env.panel.model()->task(finished).status, TransferStatus::completed);
+        QCOMPARE(list->verticalScrollBar()->value(), kept);
     }
 
     // Rows change height as their transfers start and finish: the list measures those rows again,

@@ -742,6 +742,46 @@ private slots:
         QCOMPARE(child<ElidedLabel>(view.get(), "testResultText")->property("tint").toString(), QStringLiteral("red"));
     }
 
+    void aTestResultGoesWhenTheAddressChangesOrALaterMountFails()
+    {
+        EditorFixture fx;
+        const NASConfig config = fx.addShare(fullShare());
+        auto view = fx.open(config);
+        QLineEdit* address = field(*view, "addressField");
+        QTest::mouseClick(button(*view, "testButton"), Qt::LeftButton);
+        QTRY_COMPARE(view->testResult()->kind, TestConnectionResult::Kind::success);
+        QVERIFY(shown(*view, "testResultLine"));
+        // Another server: the result was for the one before.
+        address->setFocus();
+        QTest::keyClick(address, Qt::Key_End);
+        QTest::keyClick(address, Qt::Key_9);
+        QCOMPARE(view->testResult(), std::nullopt);
+        QVERIFY(!shown(*view, "testResultLine"));
+
+        // A test still running when the address changes shows nothing when it ends.
+        fx.set(QStringLiteral("ping.hold"));
+        QTest::mouseClick(button(*view, "testButton"), Qt::LeftButton);
+        QTRY_COMPARE(fx.pingRuns().size(), 2);
+        QTest::keyClick(address, Qt::Key_Backspace);
+        fx.set(QStringLiteral("ping.release"));
+        QTRY_VERIFY(button(*view, "testButton")->isEnabled());
+        QCOMPARE(view->testResult(), std::nullopt);
+        QFile::remove(fx.control() + QStringLiteral("/ping.hold"));
+
+        // A mount that fails after a passed test: only the mount error stands.
+        QTest::mouseClick(button(*view, "testButton"), Qt::LeftButton);
+        QTRY_COMPARE(view->testResult()->kind, TestConnectionResult::Kind::success);
+        fx.setState(config, MountState::mounting());
+        QCOMPARE(view->testResult()->kind, TestConnectionResult::Kind::success);
+        fx.setState(config, MountState::failed(VantrelError::mountFailed(QStringLiteral("Permission denied"))));
+        QCOMPARE(view->testResult(), std::nullopt);
+        QVERIFY(!shown(*view, "testResultLine"));
+        QVERIFY(shown(*view, "mountErrorSection"));
+        // A test after the failure is shown again.
+        QTest::mouseClick(button(*view, "testButton"), Qt::LeftButton);
+        QTRY_COMPARE(view->testResult()->kind, TestConnectionResult::Kind::success);
+    }
+
     // Text that ping would read as one of its options (or that names no host) is refused in the
     // editor's words before any tool runs.
     void connectionTestRefusesAnAddressThatIsNoHost()

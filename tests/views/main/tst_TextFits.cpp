@@ -139,6 +139,31 @@ private slots:
         }
     }
 
+    void theEditorsMountOptionBoxesShareOneColumn_data() { fixedWidthTextsFitInEveryLanguage_data(); }
+
+    void theEditorsMountOptionBoxesShareOneColumn()
+    {
+        QFETCH(QString, language);
+        test::ViewFixture fx;
+        Localization::useCatalog(language);
+        const NASConfig share = fx.addShare(QStringLiteral("Studio"));
+        MainWindowView view(fx.appState, fx.configStore, {},
+            {&fx.network.monitor, &fx.workspace, &fx.mounts, &fx.engine, &fx.keychain});
+        QTest::mouseClick(view.shareList()->viewport(), Qt::LeftButton, {},
+            view.shareList()->visualRect(view.shareList()->model()->index(0, 0)).center());
+        QVERIFY(view.editor());
+        auto* readOnly = view.editor()->findChild<QWidget*>(QStringLiteral("readOnlyToggle"));
+        auto* autoMount = view.editor()->findChild<QWidget*>(QStringLiteral("autoMountToggle"));
+        // From the smallest window up, wherever the form starts to wrap its rows.
+        for (int width = 500; width <= 1000; width += 10) {
+            view.resize(width, 640);
+            settle(view);
+            QVERIFY2(readOnly->mapTo(&view, QPoint()).x() == autoMount->mapTo(&view, QPoint()).x(),
+                qPrintable(QString::number(width)));
+        }
+        Q_UNUSED(share);
+    }
+
     void theMainWindowShowsItsHintAndPromptsWhole_data() { fixedWidthTextsFitInEveryLanguage_data(); }
 
     void theMainWindowShowsItsHintAndPromptsWhole()
