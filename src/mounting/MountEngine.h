@@ -4,6 +4,7 @@
 #include "model/NASConfig.h"
 #include "mounting/LinuxMountTools.h"
 #include "mounting/ProcessRunner.h"
+#include "mounting/SmbfsMount.h"
 #include "mounting/SystemTools.h"
 
 #include <QHash>
@@ -67,6 +68,9 @@ public:
     double serverConnectTimeout = 3.0;
     // How many mounts run their tools at once; further ones wait for a free turn.
     int maxConcurrentMounts = 4;
+    // The device FUSE mounts need access to.
+    QString fuseDevice() const { return m_fuseDevice; }
+    void setFuseDevice(QString path) { m_fuseDevice = std::move(path); }
 
     const SystemTools& tools() const { return m_tools; }
     QString smbMountCommand() const { return m_tools.smbMount; }
@@ -82,6 +86,8 @@ public:
         ReleaseHandler released = {});
     QCoro::Task<QUrl> mountNFS(NASConfig config);
     QCoro::Task<> unmount(QUrl mountPoint, bool force = false);
+    // For an SMB share with the Linux tool set: logs in to the share (the password typed in the
+    // editor, else the stored one) and says which step failed; otherwise a ping.
     QCoro::Task<ConnectionTestResult> testConnection(NASConfig config);
 
     // Unmounts, in their order, those of configs (config itself aside) that statuses, as the
@@ -106,6 +112,13 @@ public:
     // Leaves nothing mounted at the path and no process serving it, whatever state the mount is
     // in (see LinuxMountTools::release); never throws. The folder stays.
     QCoro::Task<> releaseMount(QString path, bool polite, double timeLimit);
+    // The share is mounted by a vantrel-smbfs process of its own (SMB with the Linux tool set).
+    bool mountsThroughSmbfs(const NASConfig& config) const;
+    // That process's account of its mount, asked on its control socket within a short bound and
+    // never behind the share's file work; none when it does not answer.
+    QCoro::Task<std::optional<SmbfsMount::Status>> smbfsStatus(QString path);
+    // Some vantrel-smbfs process serves the path, whether it answers or not.
+    QCoro::Task<bool> hasSmbfsProcess(QString path);
     // Releases what a crash left under the mount root that is no longer live; a live mount stays
     // to be adopted. Returns the mount points let go.
     QCoro::Task<QStringList> releaseDeadMounts();
@@ -152,6 +165,7 @@ private:
     QCoro::Task<ProcessResult> run(QString program, QStringList arguments, double timeout,
         std::optional<QByteArray> input = std::nullopt) const;
     bool onLinux() const { return m_tools.set == SystemTools::Set::gnuLinux; }
+    QCoro::Task<ConnectionTestResult> checkSMB(NASConfig config);
     // The Linux tool set with this engine's time limits.
     LinuxMountTools& linuxSet();
     std::optional<QString> requiredRoot(const NASConfig& config) const;
@@ -167,6 +181,7 @@ private:
     int m_mountsRunning = 0;
     std::deque<std::shared_ptr<QPromise<void>>> m_mountsWaiting;
     bool m_refusingMounts = false;
+    QString m_fuseDevice = QStringLiteral("/dev/fuse");
 };
 
 } // namespace vantrel

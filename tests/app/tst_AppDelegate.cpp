@@ -6,7 +6,7 @@
 #include "app/MenuBarController.h"
 #include "files/CacheManager.h"
 #include "mounting/NASConfigStore.h"
-#include "mounting/RcloneMount.h"
+#include "mounting/SmbfsMount.h"
 #include "platform/FileSystemInfo.h"
 #include "platform/FileWork.h"
 #include "platform/ProcessTable.h"
@@ -133,7 +133,7 @@ int mountsAt(const QString& path)
 
 bool nothingServes(const QString& path)
 {
-    return RcloneMount::mountProcesses(SystemTools::linuxSet().rclone, path).isEmpty();
+    return SmbfsMount::mountProcesses(QStringLiteral("vantrel-smbfs"), path).isEmpty();
 }
 
 // A private home whose configuration store holds shares of a Samba server on 127.0.0.1, and runs
@@ -374,44 +374,46 @@ private slots:
 
     void realApplicationQuitsLeavingNothingBehind()
     {
+        VANTREL_REQUIRE_SMBFS();
         QFETCH(QString, situation);
         RealHome h;
         h.server.addShare(QStringLiteral("data"), false);
         QVERIFY2(h.server.start(), qPrintable(h.server.errorString()));
         const NASConfig config = h.addShare(QStringLiteral("Data"), QStringLiteral("data"));
         const QString path = h.mountPoint(config);
-        const QString rclone = SystemTools::linuxSet().rclone;
+        const QString smbfs = QStringLiteral(VANTREL_SMBFS_BINARY);
 
         if (situation == QLatin1String("frozen"))
             h.server.freeze();
         RealApp app(h);
         QVERIFY(app.process().waitForStarted(10000));
         if (situation == QLatin1String("mounting")) {
-            // Caught as soon as its rclone runs.
+            // Caught as soon as its vantrel-smbfs runs.
             QElapsedTimer clock;
             clock.start();
             while (nothingServes(path) && clock.elapsed() < 15000)
                 QTest::qWait(2);
             QVERIFY(!nothingServes(path));
         } else if (situation == QLatin1String("frozen")) {
-            // Its first listing waits on the server.
-            const auto listing = [&app] {
+            // Its login waits on the server.
+            const auto loggingIn = [&app] {
                 for (const qint64 pid : childrenOf(app.pid())) {
                     const QStringList arguments = ProcessTable::commandLine(pid);
-                    if (arguments.size() > 1 && arguments.at(1) == QLatin1String("lsf"))
+                    if (!arguments.isEmpty()
+                        && QFileInfo(arguments.first()).fileName() == QLatin1String("vantrel-smbfs"))
                         return true;
                 }
                 return false;
             };
-            QTRY_VERIFY_WITH_TIMEOUT(listing(), 15000);
+            QTRY_VERIFY_WITH_TIMEOUT(loggingIn(), 15000);
         } else {
             QTRY_COMPARE_WITH_TIMEOUT(FileSystemInfo::system().mountedTypeAt(path),
-                std::optional<QString>(QStringLiteral("fuse.rclone")), 15000);
+                std::optional<QString>(SmbfsMount::mountType), 15000);
         }
 
         QFile open(path + QStringLiteral("/busy.txt"));
         if (situation == QLatin1String("dead")) {
-            for (const qint64 pid : RcloneMount::mountProcesses(rclone, path))
+            for (const qint64 pid : SmbfsMount::mountProcesses(smbfs, path))
                 ProcessTable::signal({pid}, SIGKILL);
             QTRY_VERIFY(nothingServes(path));
             QCOMPARE(mountsAt(path), 1);
@@ -430,6 +432,13 @@ private slots:
         QCOMPARE(app.process().exitStatus(), QProcess::NormalExit);
         QVERIFY2(quitTook < 5500, qPrintable(QString::number(quitTook)));
         QCOMPARE(mountsAt(path), 0);
+        if (situation == QLatin1String("busy")) {
+            // Detached, not killed: the open file is served to its end, then the process ends.
+            QVERIFY(!nothingServes(path));
+            QCOMPARE(open.readAll(), QByteArray("held open"));
+            open.close();
+            QTRY_VERIFY_WITH_TIMEOUT(nothingServes(path), 10000);
+        }
         QVERIFY(nothingServes(path));
         for (const qint64 pid : children)
             QVERIFY2(ProcessTable::commandLine(pid).isEmpty(), qPrintable(ProcessTable::commandLine(pid).join(u' ')));
@@ -439,6 +448,7 @@ private slots:
     // dead leftover under the mount root before its launch mount, and ends with one mount each.
     void realApplicationAfterACrashAdoptsTheLiveMountAndReleasesTheDeadOne()
     {
+        VANTREL_REQUIRE_SMBFS();
         RealHome h;
         h.server.addShare(QStringLiteral("data"), false);
         h.server.addShare(QStringLiteral("old"), false);
@@ -446,7 +456,7 @@ private slots:
         QVERIFY2(h.server.start(), qPrintable(h.server.errorString()));
         const NASConfig data = h.addShare(QStringLiteral("Data"), QStringLiteral("data"));
         const NASConfig old = h.addShare(QStringLiteral("Old"), QStringLiteral("old"));
-        const QString rclone = SystemTools::linuxSet().rclone;
+        const QString smbfs = QStringLiteral(VANTREL_SMBFS_BINARY);
         {
             RealApp crashed(h);
             for (const NASConfig& config : {data, old})
@@ -454,9 +464,10 @@ private slots:
             crashed.process().kill();
             QVERIFY(crashed.process().waitForFinished(5000));
         }
-        // The live one stays with its rclone; the other's process is gone, its mount dead.
+        // The live one stays with its vantrel-smbfs; the other's process is gone, its mount dead.
         QVERIFY(!nothingServes(h.mountPoint(data)));
-        for (const qint64 pid : RcloneMount::mountProcesses(rclone, h.mountPoint(old)))
+        const QList<qint64> adopted = SmbfsMount::mountProcesses(smbfs, h.mountPoint(data));
+        for (const qint64 pid : SmbfsMount::mountProcesses(smbfs, h.mountPoint(old)))
             ProcessTable::signal({pid}, SIGKILL);
         QTRY_VERIFY(nothingServes(h.mountPoint(old)));
         QCOMPARE(mountsAt(h.mountPoint(old)), 1);
@@ -469,7 +480,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(mountsAt(h.mountPoint(fresh)), 1, 15000);
         QCOMPARE(mountsAt(h.mountPoint(data)), 1);
         QCOMPARE(mountsAt(h.mountPoint(old)), 0);
-        QCOMPARE(RcloneMount::mountProcesses(rclone, h.mountPoint(data)).size(), 1);
+        QCOMPARE(SmbfsMount::mountProcesses(smbfs, h.mountPoint(data)), adopted);
 
         next.process().terminate();
         QVERIFY(next.process().waitForFinished(15000));

@@ -366,9 +366,10 @@ private slots:
         QCOMPARE(manager->autoRefreshIntervalMs(), 5000);
     }
 
-    // The browser's listing of a real share, mounted from a Samba server through rclone.
+    // The browser's listing of a real share, mounted from a Samba server through vantrel-smbfs.
     void listsARealMountedShare()
     {
+        VANTREL_REQUIRE_SMBFS();
         test::MountedShare share;
         QVERIFY2(share.ok(), qPrintable(share.error));
         makeFile(share.serverFolder + QStringLiteral("/Reports/q1.txt"), "first quarter");
@@ -394,6 +395,7 @@ private slots:
     // come back within its bound counts as the share being unreachable, and the cache is listed.
     void frozenRealShareFallsBackToTheCacheWithinTheBound()
     {
+        VANTREL_REQUIRE_SMBFS();
         test::MountedShare share;
         QVERIFY2(share.ok(), qPrintable(share.error));
         const auto thaw = qScopeGuard([&share] { share.server.thaw(); });
