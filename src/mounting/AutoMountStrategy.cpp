@@ -79,18 +79,18 @@ AutoMountStrategy::AutoMountStrategy(NASConfigStore& store, AppStateManager& app
 void AutoMountStrategy::handleServerConnection(const NASConfig& config, bool online)
 {
     const std::optional<NASStatus> status = m_appState.status(config.id);
-    if (!status || !MountKeepAlive::isTested(*status))
+    // Only a share shown mounted or offline; an unmount under way, say, has its own end.
+    const bool shownOnline = status && status->mountState.is(MountState::Kind::mounted);
+    const bool shownOffline = status && status->mountState.is(MountState::Kind::offline);
+    if ((online && !shownOffline) || (!online && !shownOnline))
         return;
-    const bool shownOnline = status->mountState.is(MountState::Kind::mounted);
-    if (online == shownOnline)
-        return;
-    const QUrl mountPoint = status->mountPoint.value_or(MountEngine::directoryUrl(m_engine.mountPointPath(config)));
     if (online) {
-        m_appState.updateStatus(config.id, MountState::mounted(), mountPoint);
+        m_appState.updateStatus(config.id, MountState::mounted(),
+            MountEngine::directoryUrl(m_engine.mountPointPath(config)));
         return;
     }
     // The mount stays: its process reconnects by itself, and files open through it go on then.
-    m_appState.updateStatus(config.id, MountState::offline(), mountPoint);
+    m_appState.updateStatus(config.id, MountState::offline(), std::nullopt);
     m_notifications.notifyMountFailure(config.name,
         VantrelError::connectionFailed(QStringLiteral("The server of ") + config.name
             + QStringLiteral(" does not answer; the share stays mounted and reconnects when it answers again")));
@@ -123,7 +123,7 @@ bool AutoMountStrategy::shareHeldByOther(const NASConfig& config) const
         if (m_mountsInFlight.contains(other.id) || m_schedule.pendingMountCount(other.id) > 0)
             return true;
         const std::optional<NASStatus> status = m_appState.status(other.id);
-        if (status && MountKeepAlive::isTested(*status))
+        if (status && m_keepAlive.isTested(*status))
             return true;
     }
     return false;
@@ -190,7 +190,7 @@ QCoro::Task<> AutoMountStrategy::evaluate()
         }
 
         const std::optional<NASStatus> status = m_appState.status(config.id);
-        if (!status || !MountKeepAlive::isTested(*status)) {
+        if (!status || !m_keepAlive.isTested(*status)) {
             // A mount under way ends in its own result; another configuration holding the share
             // keeps it.
             if (!m_mountsInFlight.contains(config.id) && !shareHeldByOther(config))

@@ -85,11 +85,10 @@ QCoro::Task<> MountKeepAlive::check(NASConfig config)
         m_checksInFlight.remove(id);
 }
 
-bool MountKeepAlive::isTested(const NASStatus& status)
+bool MountKeepAlive::isTested(const NASStatus& status) const
 {
-    // Offline with its mount point: mounted still, its process waiting for the server.
     return status.mountState.is(MountState::Kind::mounted)
-        || (status.mountState.is(MountState::Kind::offline) && status.mountPoint.has_value());
+        || (status.mountState.is(MountState::Kind::offline) && m_serversAway.contains(status.configID));
 }
 
 QCoro::Task<bool> MountKeepAlive::askSmbfs(NASConfig config, QString path)
@@ -97,13 +96,21 @@ QCoro::Task<bool> MountKeepAlive::askSmbfs(NASConfig config, QString path)
     QPointer<MountKeepAlive> self(this);
     auto holding = m_engine.holdsMount(path);
     const bool held = co_await std::move(holding);
-    if (!self || !held)
+    if (!self)
+        co_return true;
+    if (!held) {
+        m_serversAway.remove(config.id);
         co_return false;
+    }
     auto asking = m_engine.smbfsStatus(path);
     const std::optional<SmbfsMount::Status> status = co_await std::move(asking);
     if (!self || !m_store.config(config.id))
         co_return true;
     if (status) {
+        if (status->online)
+            m_serversAway.remove(config.id);
+        else
+            m_serversAway.insert(config.id);
         if (m_connection)
             m_connection(config, status->online);
         co_return true;
@@ -136,6 +143,7 @@ QCoro::Task<> MountKeepAlive::testMount(NASConfig config)
         if (!self || !m_store.config(config.id))
             co_return;
     }
+    m_serversAway.remove(config.id);
     if (m_vanished)
         m_vanished(config);
 }

@@ -72,8 +72,9 @@ public:
     bool isEnabled() const;
     double interval() const;
 
-    // A share in this status is tested: mounted, or offline with its mount still standing.
-    static bool isTested(const NASStatus& status);
+    // A share in this status is tested: mounted, or offline while its vantrel-smbfs process waits
+    // for the server with the mount still standing.
+    bool isTested(const NASStatus& status) const;
 
 private:
     QCoro::Task<> testMount(NASConfig config);
@@ -87,6 +88,8 @@ private:
     VanishedHandler m_vanished;
     ConnectionHandler m_connection;
     QSet<QUuid> m_checksInFlight;
+    // Shares whose process last said its server does not answer.
+    QSet<QUuid> m_serversAway;
     ScheduledCall m_timer{this};
 };
 
