@@ -22,6 +22,7 @@ class QPushButton;
 
 namespace vantrel {
 
+class AppStateManager;
 class BreadcrumbView;
 class CacheManager;
 class FileDialogs;
@@ -48,6 +49,8 @@ struct FileBrowserServices {
     NotificationService* notifications = nullptr;
     Workspace* workspace = nullptr;
     FileDialogs* fileDialogs = nullptr;
+    // Whose statuses say when the share's server is away.
+    AppStateManager* appState = nullptr;
     // "Now" of the transfers and of the file list's dates.
     Clock clock = systemNow;
     // The queue of the content this one replaces in the same window; a new queue when null.
