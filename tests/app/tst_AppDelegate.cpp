@@ -16,9 +16,11 @@
 #include "support/MountingFixture.h"
 #include "support/SambaServer.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QUuid>
@@ -442,6 +444,96 @@ private slots:
         QVERIFY(nothingServes(path));
         for (const qint64 pid : children)
             QVERIFY2(ProcessTable::commandLine(pid).isEmpty(), qPrintable(ProcessTable::commandLine(pid).join(u' ')));
+    }
+
+    // Quitting right after a large file was closed: the server holds all of it.
+    void realApplicationQuitRightAfterALargeFileIsClosedLeavesItWholeOnTheServer()
+    {
+        VANTREL_REQUIRE_SMBFS();
+        RealHome h;
+        const QString served = h.server.addShare(QStringLiteral("data"), false);
+        QVERIFY2(h.server.start(), qPrintable(h.server.errorString()));
+        const NASConfig config = h.addShare(QStringLiteral("Data"), QStringLiteral("data"));
+        const QString path = h.mountPoint(config);
+        RealApp app(h);
+        QTRY_COMPARE_WITH_TIMEOUT(FileSystemInfo::system().mountedTypeAt(path),
+            std::optional<QString>(SmbfsMount::mountType), 15000);
+
+        QByteArray block(1 << 20, '\0');
+        for (int i = 0; i < block.size(); ++i)
+            block[i] = static_cast<char>((i * 7919) >> 3);
+        constexpr int blocks = 96;
+        QCryptographicHash written(QCryptographicHash::Sha256);
+        {
+            QFile file(path + QStringLiteral("/large.bin"));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            for (int i = 0; i < blocks; ++i) {
+                block[0] = static_cast<char>(i);
+                QCOMPARE(file.write(block), qint64(block.size()));
+                written.addData(block);
+            }
+            file.close();
+            QCOMPARE(file.error(), QFileDevice::NoError);
+        }
+        app.process().terminate();
+        QVERIFY(app.process().waitForFinished(15000));
+        QCOMPARE(mountsAt(path), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(nothingServes(path), 10000);
+
+        QFile onServer(served + QStringLiteral("/large.bin"));
+        QVERIFY(onServer.open(QIODevice::ReadOnly));
+        QCOMPARE(onServer.size(), qint64(blocks) * block.size());
+        QCryptographicHash read(QCryptographicHash::Sha256);
+        QVERIFY(read.addData(&onServer));
+        QCOMPARE(read.result(), written.result());
+    }
+
+    // Quitting while `cp` writes into the share: the busy mount is detached lazily, the copy goes
+    // on through the process that serves it, and the server ends with the whole file, or the
+    // copy saw an error; the process then ends by itself.
+    void realApplicationQuitDuringACopyLosesNothingSilently()
+    {
+        VANTREL_REQUIRE_SMBFS();
+        RealHome h;
+        const QString served = h.server.addShare(QStringLiteral("data"), false);
+        QVERIFY2(h.server.start(), qPrintable(h.server.errorString()));
+        const NASConfig config = h.addShare(QStringLiteral("Data"), QStringLiteral("data"));
+        const QString path = h.mountPoint(config);
+        const QString source = h.dir.filePath(QStringLiteral("source.bin"));
+        {
+            QFile file(source);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            QByteArray block(1 << 20, 'c');
+            for (int i = 0; i < 192; ++i) {
+                block[0] = static_cast<char>(i);
+                QCOMPARE(file.write(block), qint64(block.size()));
+            }
+        }
+        RealApp app(h);
+        QTRY_COMPARE_WITH_TIMEOUT(FileSystemInfo::system().mountedTypeAt(path),
+            std::optional<QString>(SmbfsMount::mountType), 15000);
+
+        QProcess copy;
+        copy.setProcessChannelMode(QProcess::ForwardedChannels);
+        copy.start(QStringLiteral("cp"), {QStringLiteral("--"), source, path + QStringLiteral("/copied.bin")});
+        QVERIFY(copy.waitForStarted());
+        QTRY_VERIFY(QFileInfo(served + QStringLiteral("/copied.bin")).exists());
+
+        app.process().terminate();
+        QVERIFY(app.process().waitForFinished(15000));
+        QCOMPARE(mountsAt(path), 0);
+        QVERIFY(copy.waitForFinished(120000));
+        QTRY_VERIFY_WITH_TIMEOUT(nothingServes(path), 20000);
+        if (copy.exitStatus() == QProcess::NormalExit && copy.exitCode() == 0) {
+            QFile original(source);
+            QFile onServer(served + QStringLiteral("/copied.bin"));
+            QVERIFY(original.open(QIODevice::ReadOnly) && onServer.open(QIODevice::ReadOnly));
+            QCOMPARE(onServer.size(), original.size());
+            QCOMPARE(QCryptographicHash::hash(onServer.readAll(), QCryptographicHash::Sha256),
+                QCryptographicHash::hash(original.readAll(), QCryptographicHash::Sha256));
+        } else {
+            qInfo("the copy reported its failure (exit code %d)", copy.exitCode());
+        }
     }
 
     // After a crash (kill -9) the next start adopts the share still mounted and serving, releases a
