@@ -16,6 +16,7 @@
 
 #include <cerrno>
 #include <cmath>
+#include <csignal>
 #include <cstring>
 
 #include <fcntl.h>
@@ -360,12 +361,32 @@ QCoro::Task<double> SmbfsMount::check(LinuxMountTools::SmbShare share) const
 
 QCoro::Task<> SmbfsMount::cleanUpFailedMount(QString mountPoint) const
 {
-    // A parent ended at its time limit may leave a daemon that mounts all the same.
+    // A parent ended at its time limit leaves its daemon still logging in: one that has not
+    // mounted serves no file and is ended; one that mounted meanwhile is unmounted and ends itself.
+    auto find = [smbfs = m_tools.tools().smbfs, mountPoint] { return mountProcesses(smbfs, mountPoint); };
+    QFuture<QList<qint64>> finding = runBlockingWork(find);
+    const QList<qint64> pids = co_await finding;
     auto probing = m_tools.mountedType(mountPoint);
     const std::optional<QString> type = co_await std::move(probing);
     if (type == mountType) {
         auto releasing = release(mountPoint, false, m_tools.unmountTimeout);
         co_await std::move(releasing);
+        co_return;
+    }
+    if (pids.isEmpty())
+        co_return;
+    ProcessTable::signal(pids, SIGTERM);
+    auto waiting = waitForProcessesToEnd(pids, m_tools.killGrace);
+    if (!co_await std::move(waiting)) {
+        auto reprobing = m_tools.mountedType(mountPoint);
+        if (co_await std::move(reprobing)) {
+            auto releasing = release(mountPoint, false, m_tools.unmountTimeout);
+            co_await std::move(releasing);
+            co_return;
+        }
+        ProcessTable::signal(pids, SIGKILL);
+        auto reaping = waitForProcessesToEnd(pids, m_tools.killGrace);
+        co_await std::move(reaping);
     }
 }
 

@@ -17,8 +17,8 @@ namespace vantrel {
 // An SMB share mounted in user space by a vantrel-smbfs process over FUSE, for the Linux tool set,
 // whose settings (program paths, time limits, control folder) it uses. The process outlives the
 // application on purpose: it is asked for its state over its control socket, unmounted through
-// fusermount3 and never killed, so that nothing written through it is cut off. Holds nothing of
-// its own.
+// fusermount3 and never killed once it has mounted, so that nothing written through it is cut
+// off (only one left logging in by a failed mount is ended). Holds nothing of its own.
 class SmbfsMount final {
 public:
     // The mount table's type of these mounts.

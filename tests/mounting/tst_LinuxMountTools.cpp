@@ -247,7 +247,7 @@ private slots:
 
         for (const QString& name : {QStringLiteral("Wrong"), QStringLiteral("Closed"), QStringLiteral("Silent"),
                  QStringLiteral("GuestDenied"), QStringLiteral("Missing")})
-            QVERIFY(idle(*tools, mountRoot() + QLatin1Char('/') + name));
+            QVERIFY2(idle(*tools, mountRoot() + QLatin1Char('/') + name), qPrintable(name));
     }
 
     void guestShareMounts()
