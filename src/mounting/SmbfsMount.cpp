@@ -359,35 +359,32 @@ QCoro::Task<double> SmbfsMount::check(LinuxMountTools::SmbShare share) const
     co_return match.hasMatch() ? match.captured(1).toDouble() / 1000.0 : elapsed;
 }
 
-QCoro::Task<> SmbfsMount::cleanUpFailedMount(QString mountPoint) const
+QCoro::Task<> SmbfsMount::endUnmounted(QString mountPoint) const
 {
-    // A parent ended at its time limit leaves its daemon still logging in: one that has not
-    // mounted serves no file and is ended; one that mounted meanwhile is unmounted and ends itself.
     auto find = [smbfs = m_tools.tools().smbfs, mountPoint] { return mountProcesses(smbfs, mountPoint); };
     QFuture<QList<qint64>> finding = runBlockingWork(find);
     const QList<qint64> pids = co_await finding;
-    auto probing = m_tools.mountedType(mountPoint);
-    const std::optional<QString> type = co_await std::move(probing);
-    if (type == mountType) {
-        auto releasing = release(mountPoint, false, m_tools.unmountTimeout);
-        co_await std::move(releasing);
-        co_return;
-    }
     if (pids.isEmpty())
         co_return;
     ProcessTable::signal(pids, SIGTERM);
     auto waiting = waitForProcessesToEnd(pids, m_tools.killGrace);
-    if (!co_await std::move(waiting)) {
-        auto reprobing = m_tools.mountedType(mountPoint);
-        if (co_await std::move(reprobing)) {
-            auto releasing = release(mountPoint, false, m_tools.unmountTimeout);
-            co_await std::move(releasing);
-            co_return;
-        }
-        ProcessTable::signal(pids, SIGKILL);
-        auto reaping = waitForProcessesToEnd(pids, m_tools.killGrace);
-        co_await std::move(reaping);
-    }
+    if (co_await std::move(waiting))
+        co_return;
+    // Mounted meanwhile: unmounted, it ends by itself.
+    auto probing = m_tools.mountedType(mountPoint);
+    if (co_await std::move(probing))
+        co_return;
+    ProcessTable::signal(pids, SIGKILL);
+    auto reaping = waitForProcessesToEnd(pids, m_tools.killGrace);
+    co_await std::move(reaping);
+}
+
+QCoro::Task<> SmbfsMount::cleanUpFailedMount(QString mountPoint) const
+{
+    // A parent ended at its time limit leaves its daemon still logging in (ended: it serves no
+    // file yet), or one that mounted meanwhile (unmounted: it ends by itself).
+    auto releasing = release(mountPoint, false, m_tools.unmountTimeout);
+    co_await std::move(releasing);
 }
 
 QCoro::Task<bool> SmbfsMount::fusermount(QString path, bool lazy, double timeLimit) const
@@ -453,6 +450,11 @@ QCoro::Task<> SmbfsMount::release(QString path, bool polite, double timeLimit) c
             auto waiting = waitForProcessesToEnd(QList<qint64>{state->pid}, timeLimit);
             co_await std::move(waiting);
         }
+    } else if (!state) {
+        // No mount and no answer: a process still logging in, left by a parent that was ended.
+        // It serves nothing yet; one detached earlier that still serves open files answers.
+        auto ending = endUnmounted(path);
+        co_await std::move(ending);
     }
     // A daemon that was still starting may have mounted meanwhile.
     auto reprobing = m_tools.mountedType(path);

@@ -88,6 +88,9 @@ public:
 private:
     QString socketFor(const QString& mountPoint) const;
     QCoro::Task<> cleanUpFailedMount(QString mountPoint) const;
+    // Ends the processes serving the path that have not mounted (still logging in): they hold
+    // nothing of the user's.
+    QCoro::Task<> endUnmounted(QString mountPoint) const;
     QCoro::Task<bool> fusermount(QString path, bool lazy, double timeLimit) const;
     // Waits until none of the processes runs; false when one still does after the bound.
     QCoro::Task<bool> waitForProcessesToEnd(QList<qint64> pids, double seconds) const;
