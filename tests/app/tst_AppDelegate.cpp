@@ -461,7 +461,7 @@ private slots:
 
         QByteArray block(1 << 20, '\0');
         for (int i = 0; i < block.size(); ++i)
-            block[i] = static_cast<char>((i * 7919) >> 3);
+            block[i] = static_cast<char>((static_cast<quint32>(i) * 7919u) >> 3);
         constexpr int blocks = 96;
         QCryptographicHash written(QCryptographicHash::Sha256);
         {
