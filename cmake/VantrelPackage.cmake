@@ -18,12 +18,13 @@ set(CPACK_DEBIAN_PACKAGE_RELEASE "${VANTREL_BUILD_NUMBER}")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE https://vantrel.app)
-# The libraries come from dpkg-shlibdeps; the rest is named here. SMB shares are mounted by rclone
-# over FUSE (fusermount3 unmounts them) with expect handing it the password, ping tests a server
-# from the share editor, and every icon is an SVG drawing that Qt reads through the plugins of
-# libqt6svg6, which no symbol links.
+# The libraries come from dpkg-shlibdeps; the rest is named here. SMB shares are mounted by
+# vantrel-smbfs over FUSE (fuse3 brings fusermount3, which unmounts them; libsmbclient is its SMB
+# client), expect answers the password prompt of the other tool set, ping tests a server from the
+# share editor, and every icon is an SVG drawing that Qt reads through the plugins of libqt6svg6,
+# which no symbol links.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "rclone, fuse3, expect, iputils-ping, libqt6svg6")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "fuse3, libsmbclient, expect, iputils-ping, libqt6svg6")
 # Not every user mounts NFS, and nfs-common brings the rpcbind service with it; passwords need a
 # Secret Service provider, and links and folders open through xdg-open.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "nfs-common, gnome-keyring | libkf5wallet-bin, xdg-utils")

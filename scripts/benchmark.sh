@@ -44,7 +44,7 @@ cmake --build build/benchmark -j "${VANTREL_BUILD_JOBS:-3}" \
   --target vantrel vantrel_benchmark vantrel_bare_window vantrel_map_probe >/dev/null
 
 build=$PWD/build/benchmark
-[ -n "$app" ] || app=$build/src/vantrel
+[ -n "$app" ] || app=$build/bin/vantrel
 logfile=$build/benchmark.log
 : >"$logfile"
 home=$(mktemp -d)

@@ -68,6 +68,8 @@ DESTDIR="$stage" cmake --install build/package >/dev/null
 prefix="$stage/usr"
 
 [ -x "$prefix/bin/vantrel" ] || fail "bin/vantrel is missing or not executable"
+# Where the application looks for it beside bin/.
+[ -x "$prefix/libexec/vantrel/vantrel-smbfs" ] || fail "libexec/vantrel/vantrel-smbfs is missing or not executable"
 desktop="$prefix/share/applications/$id.desktop"
 [ -f "$desktop" ] || fail "share/applications/$id.desktop is missing"
 desktop-file-validate "$desktop" || fail "the desktop entry does not validate"
@@ -103,6 +105,7 @@ $sudo touch "$marker"
 apt_get install "$deb" 2>&1 | grep -v "unsandboxed as root" | tail -n 2
 dpkg-query -L vantrel | sort >"$work/files"
 [ -x /usr/bin/vantrel ] || fail "/usr/bin/vantrel was not installed"
+[ -x /usr/libexec/vantrel/vantrel-smbfs ] || fail "/usr/libexec/vantrel/vantrel-smbfs was not installed"
 
 # 3. The installed application, once and a second time ------------------------------------------
 echo "== Single instance"

@@ -5,4 +5,4 @@ cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 cmake --preset release >/dev/null
 cmake --build --preset release
-exec ./build/release/src/vantrel "$@"
+exec ./build/release/bin/vantrel "$@"

@@ -202,7 +202,7 @@ QCoro::Task<> FileSystemManager::loadDirectory(QUrl url)
     setLoading(true);
     setLastError(std::nullopt);
 
-    if (!m_isOfflineMode) {
+    if (!m_isOfflineMode && !m_shareOffline) {
         const QString mountPath = pathText(m_mountPoint);
         const QString folderPath = pathText(url);
         std::optional<QList<FileItem>> shown;
@@ -386,6 +386,18 @@ void FileSystemManager::setAtRoot(bool on)
         return;
     m_isAtRoot = on;
     emit isAtRootChanged(on);
+}
+
+void FileSystemManager::setShareOffline(bool offline)
+{
+    if (m_shareOffline == offline)
+        return;
+    m_shareOffline = offline;
+    // Back: the next listing asks the share again.
+    if (!offline)
+        setOfflineMode(false);
+    if (m_currentPath)
+        detach(loadDirectory(*m_currentPath));
 }
 
 void FileSystemManager::setOfflineMode(bool on)

@@ -76,6 +76,12 @@ public:
     QCoro::Task<> loadDirectory(QUrl url);
     QCoro::Task<> loadCachedDirectory();
 
+    // The share's server does not answer (its mount stays): each folder lists the cache's entries
+    // at once, without waiting on the share; once it answers again the current folder is listed
+    // live.
+    void setShareOffline(bool offline);
+    bool isShareOffline() const { return m_shareOffline; }
+
     // Starts or restarts the repeating refresh; the first comes one interval from now.
     void startAutoRefresh(double intervalSeconds = defaultAutoRefreshInterval);
     void stopAutoRefresh();
@@ -113,6 +119,7 @@ private:
     std::optional<QString> m_lastError;
     bool m_isAtRoot = true;
     bool m_isOfflineMode = false;
+    bool m_shareOffline = false;
 
     ScheduledCall m_refreshTimer{this};
     quint64 m_loadGeneration = 0;

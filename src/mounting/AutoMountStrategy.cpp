@@ -72,6 +72,28 @@ AutoMountStrategy::AutoMountStrategy(NASConfigStore& store, AppStateManager& app
     // A deleted configuration must not come back through work armed for it earlier.
     connect(&m_store, &NASConfigStore::configRemoved, this, &AutoMountStrategy::handleConfigRemoved);
     connect(&m_notifications, &NotificationService::retryRequested, this, &AutoMountStrategy::handleRetryRequest);
+    m_keepAlive.setConnectionHandler(
+        [this](const NASConfig& config, bool online) { handleServerConnection(config, online); });
+}
+
+void AutoMountStrategy::handleServerConnection(const NASConfig& config, bool online)
+{
+    const std::optional<NASStatus> status = m_appState.status(config.id);
+    // Only a share shown mounted or offline; an unmount under way, say, has its own end.
+    const bool shownOnline = status && status->mountState.is(MountState::Kind::mounted);
+    const bool shownOffline = status && status->mountState.is(MountState::Kind::offline);
+    if ((online && !shownOffline) || (!online && !shownOnline))
+        return;
+    if (online) {
+        m_appState.updateStatus(config.id, MountState::mounted(),
+            MountEngine::directoryUrl(m_engine.mountPointPath(config)));
+        return;
+    }
+    // The mount stays: its process reconnects by itself, and files open through it go on then.
+    m_appState.updateStatus(config.id, MountState::offline(), std::nullopt);
+    m_notifications.notifyMountFailure(config.name,
+        VantrelError::connectionFailed(QStringLiteral("The server of ") + config.name
+            + QStringLiteral(" does not answer; the share stays mounted and reconnects when it answers again")));
 }
 
 AutoMountStrategy::~AutoMountStrategy() = default;
@@ -101,7 +123,7 @@ bool AutoMountStrategy::shareHeldByOther(const NASConfig& config) const
         if (m_mountsInFlight.contains(other.id) || m_schedule.pendingMountCount(other.id) > 0)
             return true;
         const std::optional<NASStatus> status = m_appState.status(other.id);
-        if (status && status->mountState.is(MountState::Kind::mounted))
+        if (status && m_keepAlive.isTested(*status))
             return true;
     }
     return false;
@@ -168,7 +190,7 @@ QCoro::Task<> AutoMountStrategy::evaluate()
         }
 
         const std::optional<NASStatus> status = m_appState.status(config.id);
-        if (!status || !status->mountState.is(MountState::Kind::mounted)) {
+        if (!status || !m_keepAlive.isTested(*status)) {
             // A mount under way ends in its own result; another configuration holding the share
             // keeps it.
             if (!m_mountsInFlight.contains(config.id) && !shareHeldByOther(config))
@@ -272,7 +294,7 @@ QCoro::Task<> AutoMountStrategy::shutDown()
     stop();
     const std::shared_ptr<int> underWay = m_operations;
     QPointer<AutoMountStrategy> self(this);
-    // A mount still starting (its rclone), a listing waiting on a frozen server: nothing of this
+    // A mount still starting (its vantrel-smbfs), a listing waiting on a frozen server: nothing of this
     // application may outlive it, nor may a mount waiting for its turn start now. What they leave
     // behind is released below.
     m_engine.refuseMounts();

@@ -128,6 +128,9 @@ private:
     // A share the keep-alive found gone is marked offline and, when its network is up, mounted
     // again after the usual delay.
     void recoverVanishedMount(const NASConfig& config);
+    // What a share's vantrel-smbfs process says of its server: offline (one notification, the
+    // mount stays) or mounted again.
+    void handleServerConnection(const NASConfig& config, bool online);
     // Unmounts a share mounted for a configuration that is gone; kept for unmountAll on failure.
     QCoro::Task<> releaseOwnerlessMount(QUrl mountPoint);
     // What a copy that died left behind is taken over beside the launch mount.

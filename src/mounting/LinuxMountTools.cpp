@@ -1,19 +1,16 @@
 #include "mounting/LinuxMountTools.h"
 
 #include "model/NASConfig.h"
-#include "mounting/RcloneMount.h"
-#include "platform/AppPaths.h"
+#include "mounting/SmbfsMount.h"
 #include "platform/FileSystemInfo.h"
 #include "platform/FileWork.h"
 #include "platform/Localization.h"
-#include "platform/TcpProbe.h"
 #include "platform/Threading.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QStandardPaths>
 
 #include <qcoro/qcorofuture.h>
 
@@ -23,7 +20,6 @@
 
 #include <cerrno>
 
-#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -54,8 +50,6 @@ bool refusedForPrivilege(const ProcessResult& result)
     return false;
 }
 
-constexpr quint16 smbPort = 445;
-
 // Ends the options of sudo, ping, umount and mount.nfs4 (each checked on the real tool), so that
 // a share path, mount point or address is never read as one.
 const QString endOfOptions = QStringLiteral("--");
@@ -70,35 +64,26 @@ bool isKernelNetworkMount(const QString& type)
     return false;
 }
 
-enum class UserSpaceMount { dead, serverGone, live };
+enum class UserSpaceMount { dead, live };
 
-// Whether the process behind a user-space mount still answers (a dead one fails every call at
-// once) and, for an rclone mount that names its server, whether that server accepts connections.
-UserSpaceMount userSpaceMountState(const FileSystemInfo::MountEntry& entry, double probeSeconds, bool listRoot)
+// Whether the process behind a user-space mount still serves it. A vantrel-smbfs process is asked
+// over its control socket, and one that does not answer but runs is left alone (it may hold
+// what the server has not acknowledged); any other file system is dead when its root cannot be
+// read at all.
+UserSpaceMount userSpaceMountState(const FileSystemInfo::MountEntry& entry, const QString& controlFolder,
+    const QString& smbfs, double statusSeconds)
 {
+    if (entry.type == SmbfsMount::mountType) {
+        const QString socket = SmbfsMount::controlSocketPath(controlFolder, entry.mountPoint);
+        const int limit = static_cast<int>(millisecondsOf(statusSeconds).count());
+        if (SmbfsMount::ask(socket, QByteArrayLiteral("status\n"), limit))
+            return UserSpaceMount::live;
+        return SmbfsMount::mountProcesses(smbfs, entry.mountPoint).isEmpty() ? UserSpaceMount::dead
+                                                                             : UserSpaceMount::live;
+    }
     struct stat info {};
     if (::stat(QFile::encodeName(entry.mountPoint).constData(), &info) != 0)
         return UserSpaceMount::dead;
-    if (entry.type == QLatin1String("fuse.rclone")) {
-        if (const auto server = RcloneMount::serverOfMount(entry.source)) {
-            const auto limit = millisecondsOf(probeSeconds);
-            if (!TcpProbe::accepts(server->host, server->port.value_or(smbPort), limit))
-                return UserSpaceMount::serverGone;
-        }
-        if (listRoot) {
-            // rclone answers a stat of the root from its cache, and a frozen server's kernel still
-            // accepts connections: only a listing asks the server itself. The mount's own time
-            // limit bounds it.
-            DIR* dir = ::opendir(QFile::encodeName(entry.mountPoint).constData());
-            if (!dir)
-                return errno == ENOTCONN ? UserSpaceMount::dead : UserSpaceMount::serverGone;
-            errno = 0;
-            const bool failed = ::readdir(dir) == nullptr && errno != 0;
-            ::closedir(dir);
-            if (failed)
-                return UserSpaceMount::serverGone;
-        }
-    }
     return UserSpaceMount::live;
 }
 
@@ -108,8 +93,7 @@ struct FolderCheck {
     bool deadUserSpaceMount = false;
 };
 
-FolderCheck checkFolder(const FileSystemInfo& fileSystem, const QString& path,
-    const std::optional<QString>& requiredRoot, double probeSeconds)
+FolderCheck checkFolder(const LinuxMountTools& tools, const QString& path, const std::optional<QString>& requiredRoot)
 {
     FolderCheck check;
     auto fail = [&check](const QString& text) {
@@ -128,16 +112,12 @@ FolderCheck checkFolder(const FileSystemInfo& fileSystem, const QString& path,
     }
 
     const QByteArray native = QFile::encodeName(path);
-    if (const std::optional<FileSystemInfo::MountEntry> mounted = fileSystem.mountAt(path)) {
-        if (mounted->type.startsWith(QLatin1String("fuse"))) {
-            switch (userSpaceMountState(*mounted, probeSeconds, false)) {
-            case UserSpaceMount::dead: check.deadUserSpaceMount = true; return check;
-            case UserSpaceMount::serverGone:
-                check.error = VantrelError::connectionFailed(
-                    QStringLiteral("The server of the share mounted at ") + path + QStringLiteral(" does not answer"));
-                return check;
-            case UserSpaceMount::live: break;
-            }
+    if (const std::optional<FileSystemInfo::MountEntry> mounted = tools.fileSystem().mountAt(path)) {
+        if (mounted->type.startsWith(QLatin1String("fuse"))
+            && userSpaceMountState(*mounted, tools.controlFolder, tools.tools().smbfs, tools.statusTimeout)
+                == UserSpaceMount::dead) {
+            check.deadUserSpaceMount = true;
+            return check;
         }
         return fail(
             QStringLiteral("Mount point is already in use by a ") + mounted->type + QStringLiteral(" mount: ") + path);
@@ -163,19 +143,10 @@ LinuxMountTools::LinuxMountTools(SystemTools tools)
 
 namespace {
 
-QString defaultLogFolder()
-{
-    // Qt gives no runtime folder when the one it finds is not the user's own; the cache serves then.
-    QString base = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-    if (base.isEmpty())
-        base = AppPaths::cacheDirectory();
-    return base + QStringLiteral("/vantrel-mounts");
-}
-
 } // namespace
 
 LinuxMountTools::LinuxMountTools(SystemTools tools, FileSystemInfo& fileSystem)
-    : logFolder(defaultLogFolder())
+    : controlFolder(SmbfsMount::defaultControlFolder())
     , m_tools(std::move(tools))
     , m_fileSystem(fileSystem)
 {
@@ -275,8 +246,11 @@ bool LinuxMountTools::isMounted(const QString& path) const
         return false;
     if (isKernelNetworkMount(entry->type))
         return true;
-    return entry->type == QLatin1String("fuse.rclone")
-        && userSpaceMountState(*entry, serverProbeTimeout, true) == UserSpaceMount::live;
+    if (entry->type != SmbfsMount::mountType)
+        return false;
+    const int limit = static_cast<int>(millisecondsOf(statusTimeout).count());
+    return SmbfsMount::ask(SmbfsMount::controlSocketPath(controlFolder, path), QByteArrayLiteral("status\n"), limit)
+        .has_value();
 }
 
 QCoro::Task<std::optional<QString>> LinuxMountTools::mountedType(QString path) const
@@ -289,16 +263,13 @@ QCoro::Task<std::optional<QString>> LinuxMountTools::mountedType(QString path) c
 
 QCoro::Task<> LinuxMountTools::prepareMountFolder(QString path, std::optional<QString> requiredRoot)
 {
-    const FileSystemInfo& fileSystem = m_fileSystem;
-    auto inspect = [&fileSystem, path, requiredRoot, probe = serverProbeTimeout] {
-        return checkFolder(fileSystem, path, requiredRoot, probe);
-    };
+    auto inspect = [this, path, requiredRoot] { return checkFolder(*this, path, requiredRoot); };
     QFuture<FolderCheck> first = runFileWork(path, inspect);
     FolderCheck check = co_await first;
     if (check.deadUserSpaceMount) {
         // A user-space mount whose process died leaves the folder unusable until it is detached.
-        const RcloneMount rclone(*this);
-        auto detaching = rclone.detach(path);
+        const SmbfsMount smbfs(*this);
+        auto detaching = smbfs.detach(path);
         co_await std::move(detaching);
         QFuture<FolderCheck> second = runFileWork(path, inspect);
         check = co_await second;
@@ -314,9 +285,16 @@ QCoro::Task<> LinuxMountTools::mountSMB(SmbShare share)
 {
     auto preparing = prepareMountFolder(share.mountPoint, share.requiredRoot);
     co_await std::move(preparing);
-    const RcloneMount rclone(*this);
-    auto mounting = rclone.mount(std::move(share));
+    const SmbfsMount smbfs(*this);
+    auto mounting = smbfs.mount(std::move(share));
     co_await std::move(mounting);
+}
+
+QCoro::Task<double> LinuxMountTools::checkSMB(SmbShare share)
+{
+    const SmbfsMount smbfs(*this);
+    auto checking = smbfs.check(std::move(share));
+    co_return co_await std::move(checking);
 }
 
 QCoro::Task<> LinuxMountTools::unmount(QString mountPoint, bool force)
@@ -326,8 +304,8 @@ QCoro::Task<> LinuxMountTools::unmount(QString mountPoint, bool force)
     const std::optional<QString> type = co_await std::move(inspecting);
 
     if (type && type->startsWith(QLatin1String("fuse"))) {
-        const RcloneMount rclone(*this);
-        auto unmounting = rclone.unmount(path, force);
+        const SmbfsMount smbfs(*this);
+        auto unmounting = smbfs.unmount(path, force);
         co_await std::move(unmounting);
         co_return;
     }
@@ -346,9 +324,9 @@ QCoro::Task<> LinuxMountTools::release(QString mountPoint, bool polite, double t
     auto inspecting = mountedType(path);
     const std::optional<QString> type = co_await std::move(inspecting);
     if (!type || type->startsWith(QLatin1String("fuse"))) {
-        // Also without a mount: an rclone process may still be starting one there.
-        const RcloneMount rclone(*this);
-        auto releasing = rclone.release(path, polite, timeLimit);
+        // Also without a mount: a vantrel-smbfs process may still be starting one there.
+        const SmbfsMount smbfs(*this);
+        auto releasing = smbfs.release(path, polite, timeLimit);
         co_await std::move(releasing);
         co_return;
     }
@@ -383,7 +361,7 @@ bool LinuxMountTools::isLiveLeftover(const QString& path) const
     if (isKernelNetworkMount(entry->type))
         return true;
     return entry->type.startsWith(QLatin1String("fuse"))
-        && userSpaceMountState(*entry, serverProbeTimeout, false) == UserSpaceMount::live;
+        && userSpaceMountState(*entry, controlFolder, m_tools.smbfs, statusTimeout) == UserSpaceMount::live;
 }
 
 bool LinuxMountTools::isShareMountType(const QString& type)

@@ -17,7 +17,7 @@ namespace vantrel {
 
 class FileSystemInfo;
 
-// The Linux tool set: SMB shares through a user-space rclone mount over FUSE (RcloneMount, no
+// The Linux tool set: SMB shares through a vantrel-smbfs process over FUSE (SmbfsMount, no
 // privilege needed), NFS v4 through the kernel client with a non-interactive sudo retry, unmounting, and
 // the connection test with Linux ping flags. Holds no mutable state; coroutines resume on the
 // thread that started them, and file-system and /proc work runs on worker threads. Failures are
@@ -74,34 +74,38 @@ public:
     int pingWait = 3;
     // A tool still running this long after SIGTERM at its time limit is killed.
     double killGrace = 2.0;
-    // How long the live-mount test waits for the server of a user-space mount to answer.
-    double serverProbeTimeout = 3.0;
-    // Where the rclone mount processes write their logs, one file per mount point.
-    QString logFolder;
+    // How long a vantrel-smbfs process has to answer on its control socket.
+    double statusTimeout = 2.0;
+    // Where the vantrel-smbfs processes keep their control sockets, one per mount point.
+    QString controlFolder;
 
     const SystemTools& tools() const { return m_tools; }
     const FileSystemInfo& fileSystem() const { return m_fileSystem; }
 
-    // Mounts the share at the mount point and returns once the folder is the mount's root. A
-    // first listing through rclone reports a refused login or an unreachable server quickly
-    // (the mount itself connects lazily). The password travels obscured, in the children's
-    // environment only. Throws authenticationFailed, connectionFailed, timeout or mountFailed.
+    // Mounts the share at the mount point and returns once the folder is the mount's root; the
+    // process logs in first, so a refused login or an unreachable server is reported before any
+    // mount. The password travels on the process's standard input only. Throws
+    // authenticationFailed, connectionFailed, timeout or mountFailed.
     QCoro::Task<> mountSMB(SmbShare share);
+
+    // Logs in to the share and opens it without mounting; the latency in seconds. Throws as
+    // mountSMB, saying which step failed.
+    QCoro::Task<double> checkSMB(SmbShare share);
 
     // mount.nfs4 with nfsOptions; refused for lack of privilege, it is tried
     // once more through "sudo -n". Throws mountFailed or timeout.
     QCoro::Task<> mountNFS(NfsShare share);
 
-    // fusermount3 -u ("-z" when forced) for a user-space mount, then waits until its rclone
-    // process has ended so that everything written reaches the server; umount ("-f" when
+    // fusermount3 -u for a user-space mount, lazily ("-z") when busy or forced, so that its
+    // process serves the files still open to their end; umount ("-f" when
     // forced, retried through "sudo -n" when refused) for a kernel mount. The folder stays.
     // Throws unmountFailed, timeout or mountFailed (a tool that cannot start).
     QCoro::Task<> unmount(QString mountPoint, bool force = false);
 
-    // Leaves nothing mounted at the path and no rclone process serving it, whatever state the
-    // mount is in. Polite first unless told otherwise: an unmount that lets the mount finish
-    // writing; when that fails (busy, dead, a server that does not answer) the mount is detached
-    // lazily and its process ended. Each tool run takes at most timeLimit seconds. Never throws.
+    // Leaves nothing mounted at the path, whatever state the mount is in. Polite first unless told
+    // otherwise or files are open through it; when that fails (busy, dead, a server that does not
+    // answer) the mount is detached lazily and its process, never killed, ends by itself once the
+    // last open file is closed. Each tool run takes at most timeLimit seconds. Never throws.
     QCoro::Task<> release(QString mountPoint, bool polite, double timeLimit);
 
     // What a copy that died left mounted at the path still serves: a kernel network mount, or a
@@ -116,9 +120,9 @@ public:
     QCoro::Task<double> testConnection(QString address);
 
     // A network share is mounted right at the path, by the kernel's mount table: an SMB or NFS
-    // kernel mount, or an rclone mount whose process answers and whose server accepts
-    // connections (rclone keeps a mount whose server went away, and waits on it for ever).
-    // Blocks for up to serverProbeTimeout: call it off the main thread.
+    // kernel mount, or a vantrel-smbfs mount whose process answers on its control socket (online
+    // or not: a server that went away is the process's business). Blocks for up to
+    // statusTimeout: call it off the main thread.
     bool isMounted(const QString& path) const;
 
     // The kernel's type of what is mounted right at the path, read off the main thread; none when

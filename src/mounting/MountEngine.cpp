@@ -19,7 +19,10 @@
 #include <qcoro/qcorofuture.h>
 
 #include <algorithm>
+#include <cmath>
 #include <vector>
+
+#include <unistd.h>
 
 namespace vantrel {
 
@@ -28,8 +31,8 @@ namespace vantrel {
 
 namespace {
 
-// A password that cannot travel intact: expect and rclone both read it as one line, and NUL ends
-// a Tcl string. Nothing of it may show in the error.
+// A password that cannot travel intact: expect and vantrel-smbfs both read it as one line, and NUL
+// ends a Tcl string. Nothing of it may show in the error.
 bool passwordCanBePassedOn(const QString& password)
 {
     return !password.contains(QChar(u'\0')) && !password.contains(QLatin1Char('\n'))
@@ -258,6 +261,25 @@ QCoro::Task<> MountEngine::releaseMount(QString path, bool polite, double timeLi
         // Nothing more can be done for it here.
     }
     letGo(path);
+}
+
+bool MountEngine::mountsThroughSmbfs(const NASConfig& config) const
+{
+    return onLinux() && config.protocol == NASProtocol::smb;
+}
+
+QCoro::Task<std::optional<SmbfsMount::Status>> MountEngine::smbfsStatus(QString path)
+{
+    const SmbfsMount smbfs(linuxSet());
+    auto asking = smbfs.status(path, m_linux.statusTimeout);
+    co_return co_await std::move(asking);
+}
+
+QCoro::Task<bool> MountEngine::hasSmbfsProcess(QString path)
+{
+    const SmbfsMount smbfs(linuxSet());
+    auto finding = smbfs.hasProcess(path);
+    co_return co_await std::move(finding);
 }
 
 bool MountEngine::ownsMount(const QString& path) const
@@ -711,12 +733,70 @@ QCoro::Task<> MountEngine::unmount(QUrl mountPoint, bool force)
     co_await removing;
 }
 
+QCoro::Task<MountEngine::ConnectionTestResult> MountEngine::checkSMB(NASConfig config)
+{
+    const QString program = m_tools.smbfs;
+    const QString fuseDevice = m_fuseDevice;
+    // Local causes first, in their own words: they are not the server's fault.
+    auto inspect = [program, fuseDevice]() -> std::optional<VantrelError> {
+        if (!QFileInfo(program).isExecutable())
+            return VantrelError::mountFailed(
+                QStringLiteral("The SMB file system program is missing or cannot run: ") + program);
+        if (::access(QFile::encodeName(fuseDevice).constData(), R_OK | W_OK) != 0)
+            return VantrelError::mountFailed(QStringLiteral("No access to ") + fuseDevice
+                + QStringLiteral(": shares cannot be mounted on this computer (is the fuse3 package installed?)"));
+        return std::nullopt;
+    };
+    QFuture<std::optional<VantrelError>> inspecting = runBlockingWork(inspect);
+    if (const std::optional<VantrelError> local = co_await inspecting)
+        co_return ConnectionTestResult{std::nullopt, *local};
+
+    QString user = QStringLiteral("guest");
+    std::optional<QString> password;
+    if (config.authMethod == AuthMethod::password) {
+        user = config.username.value_or(QStringLiteral("guest"));
+        // The password typed in the editor is the one to test; the stored one otherwise.
+        password = config.password;
+        if (!password || password->isEmpty()) {
+            KeychainManager& keychain = m_keychain;
+            auto read = [&keychain, account = config.keychainIdentifier] { return keychain.getPassword(account); };
+            QFuture<std::optional<QString>> reading = runBlockingWork(std::move(read));
+            password = co_await reading;
+        }
+        if (!password || password->isEmpty())
+            co_return ConnectionTestResult{std::nullopt,
+                VantrelError::authenticationFailed(QStringLiteral("No password found in keychain for ") + config.name)};
+        if (!passwordCanBePassedOn(*password))
+            co_return ConnectionTestResult{std::nullopt,
+                VantrelError::authenticationFailed(QStringLiteral("The password of ") + config.name
+                    + QStringLiteral(" contains a line break or a NUL character, which cannot be passed to the mount "
+                                     "tool"))};
+    }
+    const LinuxMountTools::Endpoint server = LinuxMountTools::splitAddress(config.address);
+    const auto [domain, account] = LinuxMountTools::splitDomain(user);
+    LinuxMountTools::SmbShare share{server.host, server.port, config.sharePath, domain, account, password, QString(),
+        config.mountOptions.readOnly, std::nullopt, serverTimeoutOf(config)};
+    // The program's own bound comes first, so that it says which step did not answer.
+    share.serverTimeout = std::max(1.0, std::min(share.serverTimeout, std::floor(connectionTestTimeout) - 1.0));
+    try {
+        auto checking = linuxSet().checkSMB(share);
+        const double latency = co_await std::move(checking);
+        co_return ConnectionTestResult{latency, std::nullopt};
+    } catch (const VantrelError& error) {
+        co_return ConnectionTestResult{std::nullopt, error};
+    }
+}
+
 QCoro::Task<MountEngine::ConnectionTestResult> MountEngine::testConnection(NASConfig config)
 {
     const QString address = config.address;
     if (!NASConfig::isUsableAddress(address))
         co_return ConnectionTestResult{std::nullopt,
             VantrelError::connectionFailed(NASConfig::unusableAddressText(address))};
+    if (onLinux() && config.protocol == NASProtocol::smb) {
+        auto checking = checkSMB(config);
+        co_return co_await std::move(checking);
+    }
     if (onLinux()) {
         try {
             auto pinging = linuxSet().testConnection(address);

@@ -4,6 +4,7 @@
 #include "model/NASConfig.h"
 #include "mounting/LinuxMountTools.h"
 #include "mounting/ProcessRunner.h"
+#include "mounting/SmbfsMount.h"
 #include "mounting/SystemTools.h"
 
 #include <QFuture>
@@ -73,6 +74,9 @@ public:
     double leftoverCheckTimeout = 3.0;
     // Where the mounts this copy holds are recorded for a later start; empty records nothing.
     QString recordPath;
+    // The device FUSE mounts need access to.
+    QString fuseDevice() const { return m_fuseDevice; }
+    void setFuseDevice(QString path) { m_fuseDevice = std::move(path); }
 
     const SystemTools& tools() const { return m_tools; }
     QString smbMountCommand() const { return m_tools.smbMount; }
@@ -88,6 +92,8 @@ public:
         ReleaseHandler released = {});
     QCoro::Task<QUrl> mountNFS(NASConfig config);
     QCoro::Task<> unmount(QUrl mountPoint, bool force = false);
+    // For an SMB share with the Linux tool set: logs in to the share (the password typed in the
+    // editor, else the stored one) and says which step failed; otherwise a ping.
     QCoro::Task<ConnectionTestResult> testConnection(NASConfig config);
 
     // Unmounts, in their order, those of configs (config itself aside) that statuses, as the
@@ -124,6 +130,13 @@ public:
     // others are checked side by side within leftoverCheckTimeout: a live one is held, one that
     // is dead or does not answer is released. Returns the mount points released.
     QCoro::Task<QStringList> takeOverLeftovers(QStringList callerMountPoints);
+    // The share is mounted by a vantrel-smbfs process of its own (SMB with the Linux tool set).
+    bool mountsThroughSmbfs(const NASConfig& config) const;
+    // That process's account of its mount, asked on its control socket within a short bound and
+    // never behind the share's file work; none when it does not answer.
+    QCoro::Task<std::optional<SmbfsMount::Status>> smbfsStatus(QString path);
+    // Some vantrel-smbfs process serves the path, whether it answers or not.
+    QCoro::Task<bool> hasSmbfsProcess(QString path);
 
     // Creates the folder (with its parents) when missing; throws mountFailed.
     void ensureMountPoint(const QString& path) const;
@@ -167,6 +180,7 @@ private:
     QCoro::Task<ProcessResult> run(QString program, QStringList arguments, double timeout,
         std::optional<QByteArray> input = std::nullopt) const;
     bool onLinux() const { return m_tools.set == SystemTools::Set::gnuLinux; }
+    QCoro::Task<ConnectionTestResult> checkSMB(NASConfig config);
     // The Linux tool set with this engine's time limits.
     LinuxMountTools& linuxSet();
     std::optional<QString> requiredRoot(const NASConfig& config) const;
@@ -192,6 +206,7 @@ private:
     bool m_recordsMounts = false;
     std::shared_ptr<std::atomic<quint64>> m_recordWritten = std::make_shared<std::atomic<quint64>>(0);
     quint64 m_recordGeneration = 0;
+    QString m_fuseDevice = QStringLiteral("/dev/fuse");
 };
 
 } // namespace vantrel

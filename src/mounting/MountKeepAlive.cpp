@@ -65,7 +65,7 @@ QCoro::Task<> MountKeepAlive::performPass()
         if (!config.isEnabled)
             continue;
         const std::optional<NASStatus> status = m_appState.status(config.id);
-        if (status && status->mountState.is(MountState::Kind::mounted))
+        if (status && isTested(*status))
             checks.push_back(check(config));
     }
     for (QCoro::Task<>& check : checks)
@@ -85,14 +85,57 @@ QCoro::Task<> MountKeepAlive::check(NASConfig config)
         m_checksInFlight.remove(id);
 }
 
+bool MountKeepAlive::isTested(const NASStatus& status) const
+{
+    return status.mountState.is(MountState::Kind::mounted)
+        || (status.mountState.is(MountState::Kind::offline) && m_serversAway.contains(status.configID));
+}
+
+QCoro::Task<bool> MountKeepAlive::askSmbfs(NASConfig config, QString path)
+{
+    QPointer<MountKeepAlive> self(this);
+    auto holding = m_engine.holdsMount(path);
+    const bool held = co_await std::move(holding);
+    if (!self)
+        co_return true;
+    if (!held) {
+        m_serversAway.remove(config.id);
+        co_return false;
+    }
+    auto asking = m_engine.smbfsStatus(path);
+    const std::optional<SmbfsMount::Status> status = co_await std::move(asking);
+    if (!self || !m_store.config(config.id))
+        co_return true;
+    if (status) {
+        if (status->online)
+            m_serversAway.remove(config.id);
+        else
+            m_serversAway.insert(config.id);
+        if (m_connection)
+            m_connection(config, status->online);
+        co_return true;
+    }
+    // Silent but running: it may hold what the server has not acknowledged yet.
+    auto finding = m_engine.hasSmbfsProcess(path);
+    const bool running = co_await std::move(finding);
+    co_return !self || running;
+}
+
 QCoro::Task<> MountKeepAlive::testMount(NASConfig config)
 {
     QPointer<MountKeepAlive> self(this);
     const QString path = m_engine.mountPointPath(config);
-    auto liveTest = m_engine.isMountedAsync(path);
-    const bool live = co_await liveTest;
-    if (!self || live || !m_store.config(config.id))
-        co_return;
+    if (m_engine.mountsThroughSmbfs(config)) {
+        auto asking = askSmbfs(config, path);
+        const bool answered = co_await std::move(asking);
+        if (!self || answered || !m_store.config(config.id))
+            co_return;
+    } else {
+        auto liveTest = m_engine.isMountedAsync(path);
+        const bool live = co_await liveTest;
+        if (!self || live || !m_store.config(config.id))
+            co_return;
+    }
     auto holding = m_engine.holdsMount(path);
     if (co_await std::move(holding)) {
         auto releasing = m_engine.releaseMount(path, false, releaseTimeLimit);
@@ -100,6 +143,7 @@ QCoro::Task<> MountKeepAlive::testMount(NASConfig config)
         if (!self || !m_store.config(config.id))
             co_return;
     }
+    m_serversAway.remove(config.id);
     if (m_vanished)
         m_vanished(config);
 }

@@ -218,7 +218,7 @@ std::optional<QString> FileSystemInfo::typeName(const QString& path) const
     const QList<MountEntry> table = mountTable();
     for (auto it = table.crbegin(); it != table.crend(); ++it) {
         if (it->major == ::major(self.st_dev) && it->minor == ::minor(self.st_dev))
-            return it->type == QLatin1String("fuse.rclone") ? QStringLiteral("smbfs") : nameForMagic(magic);
+            return it->type == QLatin1String("fuse.vantrel-smbfs") ? QStringLiteral("smbfs") : nameForMagic(magic);
     }
     return nameForMagic(magic);
 }

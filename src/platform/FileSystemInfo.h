@@ -23,14 +23,14 @@ public:
         unsigned int major = 0;
         unsigned int minor = 0;
         QString mountPoint;
-        // The kernel's name, such as "ext4", "cifs", "nfs4" or "fuse.rclone".
+        // The kernel's name, such as "ext4", "cifs", "nfs4" or "fuse.vantrel-smbfs".
         QString type;
         QString source;
 
         bool operator==(const MountEntry&) const = default;
     };
 
-    // The file-system type under the platform's names: "smbfs" for CIFS/SMB and for the rclone
+    // The file-system type under the platform's names: "smbfs" for CIFS/SMB and for the vantrel-smbfs
     // user-space mounts that carry SMB shares, "nfs" for NFS, a few local types by their usual
     // names, otherwise empty. None when the path cannot be examined (missing, no permission, a
     // user-space mount whose process is gone).

@@ -7,7 +7,7 @@
 #include "files/CacheManager.h"
 #include "mounting/MountRecord.h"
 #include "mounting/NASConfigStore.h"
-#include "mounting/RcloneMount.h"
+#include "mounting/SmbfsMount.h"
 #include "platform/FileSystemInfo.h"
 #include "platform/FileWork.h"
 #include "platform/ProcessTable.h"
@@ -18,9 +18,11 @@
 #include "support/MountingFixture.h"
 #include "support/SambaServer.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QUuid>
@@ -137,7 +139,7 @@ int mountsAt(const QString& path)
 
 bool nothingServes(const QString& path)
 {
-    return RcloneMount::mountProcesses(SystemTools::linuxSet().rclone, path).isEmpty();
+    return SmbfsMount::mountProcesses(QStringLiteral("vantrel-smbfs"), path).isEmpty();
 }
 
 // Another program's FUSE file system, mounted at the folder until the test ends.
@@ -412,44 +414,46 @@ private slots:
 
     void realApplicationQuitsLeavingNothingBehind()
     {
+        VANTREL_REQUIRE_SMBFS();
         QFETCH(QString, situation);
         RealHome h;
         h.server.addShare(QStringLiteral("data"), false);
         QVERIFY2(h.server.start(), qPrintable(h.server.errorString()));
         const NASConfig config = h.addShare(QStringLiteral("Data"), QStringLiteral("data"));
         const QString path = h.mountPoint(config);
-        const QString rclone = SystemTools::linuxSet().rclone;
+        const QString smbfs = QStringLiteral(VANTREL_SMBFS_BINARY);
 
         if (situation == QLatin1String("frozen"))
             h.server.freeze();
         RealApp app(h);
         QVERIFY(app.process().waitForStarted(10000));
         if (situation == QLatin1String("mounting")) {
-            // Caught as soon as its rclone runs.
+            // Caught as soon as its vantrel-smbfs runs.
             QElapsedTimer clock;
             clock.start();
             while (nothingServes(path) && clock.elapsed() < 15000)
                 QTest::qWait(2);
             QVERIFY(!nothingServes(path));
         } else if (situation == QLatin1String("frozen")) {
-            // Its first listing waits on the server.
-            const auto listing = [&app] {
+            // Its login waits on the server.
+            const auto loggingIn = [&app] {
                 for (const qint64 pid : childrenOf(app.pid())) {
                     const QStringList arguments = ProcessTable::commandLine(pid);
-                    if (arguments.size() > 1 && arguments.at(1) == QLatin1String("lsf"))
+                    if (!arguments.isEmpty()
+                        && QFileInfo(arguments.first()).fileName() == QLatin1String("vantrel-smbfs"))
                         return true;
                 }
                 return false;
             };
-            QTRY_VERIFY_WITH_TIMEOUT(listing(), 15000);
+            QTRY_VERIFY_WITH_TIMEOUT(loggingIn(), 15000);
         } else {
             QTRY_COMPARE_WITH_TIMEOUT(FileSystemInfo::system().mountedTypeAt(path),
-                std::optional<QString>(QStringLiteral("fuse.rclone")), 15000);
+                std::optional<QString>(SmbfsMount::mountType), 15000);
         }
 
         QFile open(path + QStringLiteral("/busy.txt"));
         if (situation == QLatin1String("dead")) {
-            for (const qint64 pid : RcloneMount::mountProcesses(rclone, path))
+            for (const qint64 pid : SmbfsMount::mountProcesses(smbfs, path))
                 ProcessTable::signal({pid}, SIGKILL);
             QTRY_VERIFY(nothingServes(path));
             QCOMPARE(mountsAt(path), 1);
@@ -468,15 +472,113 @@ private slots:
         QCOMPARE(app.process().exitStatus(), QProcess::NormalExit);
         QVERIFY2(quitTook < 5500, qPrintable(QString::number(quitTook)));
         QCOMPARE(mountsAt(path), 0);
+        if (situation == QLatin1String("busy")) {
+            // Detached, not killed: the open file is served to its end, then the process ends.
+            QVERIFY(!nothingServes(path));
+            QCOMPARE(open.readAll(), QByteArray("held open"));
+            open.close();
+            QTRY_VERIFY_WITH_TIMEOUT(nothingServes(path), 10000);
+        }
         QVERIFY(nothingServes(path));
         for (const qint64 pid : children)
             QVERIFY2(ProcessTable::commandLine(pid).isEmpty(), qPrintable(ProcessTable::commandLine(pid).join(u' ')));
+    }
+
+    // Quitting right after a large file was closed: the server holds all of it.
+    void realApplicationQuitRightAfterALargeFileIsClosedLeavesItWholeOnTheServer()
+    {
+        VANTREL_REQUIRE_SMBFS();
+        RealHome h;
+        const QString served = h.server.addShare(QStringLiteral("data"), false);
+        QVERIFY2(h.server.start(), qPrintable(h.server.errorString()));
+        const NASConfig config = h.addShare(QStringLiteral("Data"), QStringLiteral("data"));
+        const QString path = h.mountPoint(config);
+        RealApp app(h);
+        QTRY_COMPARE_WITH_TIMEOUT(FileSystemInfo::system().mountedTypeAt(path),
+            std::optional<QString>(SmbfsMount::mountType), 15000);
+
+        QByteArray block(1 << 20, '\0');
+        for (int i = 0; i < block.size(); ++i)
+            block[i] = static_cast<char>((static_cast<quint32>(i) * 7919u) >> 3);
+        constexpr int blocks = 96;
+        QCryptographicHash written(QCryptographicHash::Sha256);
+        {
+            QFile file(path + QStringLiteral("/large.bin"));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            for (int i = 0; i < blocks; ++i) {
+                block[0] = static_cast<char>(i);
+                QCOMPARE(file.write(block), qint64(block.size()));
+                written.addData(block);
+            }
+            file.close();
+            QCOMPARE(file.error(), QFileDevice::NoError);
+        }
+        app.process().terminate();
+        QVERIFY(app.process().waitForFinished(15000));
+        QCOMPARE(mountsAt(path), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(nothingServes(path), 10000);
+
+        QFile onServer(served + QStringLiteral("/large.bin"));
+        QVERIFY(onServer.open(QIODevice::ReadOnly));
+        QCOMPARE(onServer.size(), qint64(blocks) * block.size());
+        QCryptographicHash read(QCryptographicHash::Sha256);
+        QVERIFY(read.addData(&onServer));
+        QCOMPARE(read.result(), written.result());
+    }
+
+    // Quitting while `cp` writes into the share: the busy mount is detached lazily, the copy goes
+    // on through the process that serves it, and the server ends with the whole file, or the
+    // copy saw an error; the process then ends by itself.
+    void realApplicationQuitDuringACopyLosesNothingSilently()
+    {
+        VANTREL_REQUIRE_SMBFS();
+        RealHome h;
+        const QString served = h.server.addShare(QStringLiteral("data"), false);
+        QVERIFY2(h.server.start(), qPrintable(h.server.errorString()));
+        const NASConfig config = h.addShare(QStringLiteral("Data"), QStringLiteral("data"));
+        const QString path = h.mountPoint(config);
+        const QString source = h.dir.filePath(QStringLiteral("source.bin"));
+        {
+            QFile file(source);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            QByteArray block(1 << 20, 'c');
+            for (int i = 0; i < 192; ++i) {
+                block[0] = static_cast<char>(i);
+                QCOMPARE(file.write(block), qint64(block.size()));
+            }
+        }
+        RealApp app(h);
+        QTRY_COMPARE_WITH_TIMEOUT(FileSystemInfo::system().mountedTypeAt(path),
+            std::optional<QString>(SmbfsMount::mountType), 15000);
+
+        QProcess copy;
+        copy.setProcessChannelMode(QProcess::ForwardedChannels);
+        copy.start(QStringLiteral("cp"), {QStringLiteral("--"), source, path + QStringLiteral("/copied.bin")});
+        QVERIFY(copy.waitForStarted());
+        QTRY_VERIFY(QFileInfo(served + QStringLiteral("/copied.bin")).exists());
+
+        app.process().terminate();
+        QVERIFY(app.process().waitForFinished(15000));
+        QCOMPARE(mountsAt(path), 0);
+        QVERIFY(copy.waitForFinished(120000));
+        QTRY_VERIFY_WITH_TIMEOUT(nothingServes(path), 20000);
+        if (copy.exitStatus() == QProcess::NormalExit && copy.exitCode() == 0) {
+            QFile original(source);
+            QFile onServer(served + QStringLiteral("/copied.bin"));
+            QVERIFY(original.open(QIODevice::ReadOnly) && onServer.open(QIODevice::ReadOnly));
+            QCOMPARE(onServer.size(), original.size());
+            QCOMPARE(QCryptographicHash::hash(onServer.readAll(), QCryptographicHash::Sha256),
+                QCryptographicHash::hash(original.readAll(), QCryptographicHash::Sha256));
+        } else {
+            qInfo("the copy reported its failure (exit code %d)", copy.exitCode());
+        }
     }
 
     // After a crash (kill -9) the next start adopts the share still mounted and serving, releases a
     // dead leftover under the mount root before its launch mount, and ends with one mount each.
     void realApplicationAfterACrashAdoptsTheLiveMountAndReleasesTheDeadOne()
     {
+        VANTREL_REQUIRE_SMBFS();
         RealHome h;
         h.server.addShare(QStringLiteral("data"), false);
         h.server.addShare(QStringLiteral("old"), false);
@@ -484,7 +586,7 @@ private slots:
         QVERIFY2(h.server.start(), qPrintable(h.server.errorString()));
         const NASConfig data = h.addShare(QStringLiteral("Data"), QStringLiteral("data"));
         const NASConfig old = h.addShare(QStringLiteral("Old"), QStringLiteral("old"));
-        const QString rclone = SystemTools::linuxSet().rclone;
+        const QString smbfs = QStringLiteral(VANTREL_SMBFS_BINARY);
         {
             RealApp crashed(h);
             for (const NASConfig& config : {data, old})
@@ -492,9 +594,10 @@ private slots:
             crashed.process().kill();
             QVERIFY(crashed.process().waitForFinished(5000));
         }
-        // The live one stays with its rclone; the other's process is gone, its mount dead.
+        // The live one stays with its vantrel-smbfs; the other's process is gone, its mount dead.
         QVERIFY(!nothingServes(h.mountPoint(data)));
-        for (const qint64 pid : RcloneMount::mountProcesses(rclone, h.mountPoint(old)))
+        const QList<qint64> adopted = SmbfsMount::mountProcesses(smbfs, h.mountPoint(data));
+        for (const qint64 pid : SmbfsMount::mountProcesses(smbfs, h.mountPoint(old)))
             ProcessTable::signal({pid}, SIGKILL);
         QTRY_VERIFY(nothingServes(h.mountPoint(old)));
         QCOMPARE(mountsAt(h.mountPoint(old)), 1);
@@ -507,7 +610,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(mountsAt(h.mountPoint(fresh)), 1, 15000);
         QCOMPARE(mountsAt(h.mountPoint(data)), 1);
         QCOMPARE(mountsAt(h.mountPoint(old)), 0);
-        QCOMPARE(RcloneMount::mountProcesses(rclone, h.mountPoint(data)).size(), 1);
+        QCOMPARE(SmbfsMount::mountProcesses(smbfs, h.mountPoint(data)), adopted);
 
         next.process().terminate();
         QVERIFY(next.process().waitForFinished(15000));

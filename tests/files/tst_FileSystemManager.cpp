@@ -225,6 +225,37 @@ private slots:
         QVERIFY(env.systemLog.messages().contains(QStringLiteral("Loaded 1 cached entries for offline browsing")));
     }
 
+    // The share's server is away while its mount stays: each folder lists the cache's entries at
+    // once, without a call into the share; once it answers, the folder is listed live again.
+    void aShareShownOfflineListsTheCacheWithoutWaitingOnIt()
+    {
+        Env env;
+        makeFile(env.share() + QStringLiteral("/Films/a.mkv"));
+        QVERIFY(QCoro::waitFor(
+            env.cache.cacheFile(env.url(QStringLiteral("Films/a.mkv")), env.config, QStringLiteral("Films/a.mkv"))));
+        makeFile(env.share() + QStringLiteral("/Films/new.mkv"));
+        auto manager = env.make();
+        QCoro::waitFor(manager->navigate(env.url(QStringLiteral("Films"))));
+        QCOMPARE(names(manager->currentItems()), (QStringList{QStringLiteral("a.mkv"), QStringLiteral("new.mkv")}));
+
+        test::FileWorkGate gate;
+        gate.hold(env.share());
+        manager->setShareOffline(true);
+        QTRY_VERIFY(manager->isOfflineMode() && !manager->isLoading());
+        QCOMPARE(names(manager->currentItems()), QStringList{QStringLiteral("a.mkv")});
+        QCoro::waitFor(manager->navigateUp());
+        QVERIFY(manager->currentItems().isEmpty());
+        QVERIFY(manager->lastError());
+        QCoro::waitFor(manager->navigate(env.url(QStringLiteral("Films"))));
+        QCOMPARE(names(manager->currentItems()), QStringList{QStringLiteral("a.mkv")});
+        QCOMPARE(gate.arrived(env.share()), 0);
+
+        gate.release(env.share());
+        manager->setShareOffline(false);
+        QTRY_VERIFY(!manager->isOfflineMode() && !manager->isLoading());
+        QCOMPARE(names(manager->currentItems()), (QStringList{QStringLiteral("a.mkv"), QStringLiteral("new.mkv")}));
+    }
+
     void vanishedSubfolderFallsBackToTheCacheWithAWarning()
     {
         Env env;
@@ -366,9 +397,10 @@ private slots:
         QCOMPARE(manager->autoRefreshIntervalMs(), 5000);
     }
 
-    // The browser's listing of a real share, mounted from a Samba server through rclone.
+    // The browser's listing of a real share, mounted from a Samba server through vantrel-smbfs.
     void listsARealMountedShare()
     {
+        VANTREL_REQUIRE_SMBFS();
         test::MountedShare share;
         QVERIFY2(share.ok(), qPrintable(share.error));
         makeFile(share.serverFolder + QStringLiteral("/Reports/q1.txt"), "first quarter");
@@ -394,6 +426,7 @@ private slots:
     // come back within its bound counts as the share being unreachable, and the cache is listed.
     void frozenRealShareFallsBackToTheCacheWithinTheBound()
     {
+        VANTREL_REQUIRE_SMBFS();
         test::MountedShare share;
         QVERIFY2(share.ok(), qPrintable(share.error));
         const auto thaw = qScopeGuard([&share] { share.server.thaw(); });

@@ -780,9 +780,10 @@ private slots:
     }
 
     // An upload and a download of 64 MiB over a real share, mounted from a Samba server through
-    // rclone, arrive byte for byte. With VANTREL_BENCHMARK=1 the same copies by cp are timed too.
+    // vantrel-smbfs, arrive byte for byte. With VANTREL_BENCHMARK=1 the same copies by cp are timed too.
     void uploadAndDownloadOverARealMount()
     {
+        VANTREL_REQUIRE_SMBFS();
         test::MountedShare share;
         QVERIFY2(share.ok(), qPrintable(share.error));
         constexpr qint64 size = 64 * MiB;
@@ -849,6 +850,7 @@ private slots:
     // a message once the share's connection time-out is over, instead of waiting for ever.
     void aDownloadFromAFrozenRealShareFailsWithinItsBound()
     {
+        VANTREL_REQUIRE_SMBFS();
         test::MountedShare share(2);
         QVERIFY2(share.ok(), qPrintable(share.error));
         const auto thaw = qScopeGuard([&share] { share.server.thaw(); });

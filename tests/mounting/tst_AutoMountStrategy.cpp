@@ -1,5 +1,6 @@
 #include "support/FakePathMonitor.h"
 #include "support/Fixtures.h"
+#include "support/MountedShare.h"
 #include "support/MountingFixture.h"
 #include "support/NotificationServerStandIn.h"
 #include "support/SambaServer.h"
@@ -14,7 +15,7 @@
 #include "mounting/NotificationPreferences.h"
 #include "mounting/NotificationService.h"
 #include "mounting/ProcessRunner.h"
-#include "mounting/RcloneMount.h"
+#include "mounting/SmbfsMount.h"
 #include "platform/Defaults.h"
 #include "platform/FileWork.h"
 #include "platform/NotificationCenter.h"
@@ -24,15 +25,18 @@
 #include "platform/WifiInfo.h"
 
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QScopeGuard>
 #include <QSet>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTimer>
+#include <QtConcurrent/QtConcurrentRun>
 
 #include <qcoro/qcorotask.h>
 
 #include <algorithm>
+#include <csignal>
 #include <ctime>
 #include <memory>
 
@@ -290,7 +294,7 @@ private slots:
         test::ServerHost notificationServer;
         QVERIFY(notificationServer.ok());
         SystemTools tools = test::linuxStandInTools();
-        tools.rclone = QStringLiteral(VANTREL_TEST_TOOLS_DIR) + QStringLiteral("/mount_smbfs"); // records any run
+        tools.smbfs = QStringLiteral(VANTREL_TEST_TOOLS_DIR) + QStringLiteral("/mount_smbfs"); // records any run
         Fixture f(tools);
         f.defaults.setValue(MountKeepAlive::enabledKey, false);
         f.strategy.retryIntervals = {0.2, 0.2, 0.2, 0.2};
@@ -952,21 +956,23 @@ private slots:
     }
 
     // The strategy drives a real mount end to end: a Samba server on 127.0.0.1, the Linux tool
-    // set (rclone over FUSE) and shortened intervals. The mount made after start-up is found not
-    // live while the server is gone and mounted again once it is back; quitting unmounts it.
+    // set (vantrel-smbfs over FUSE) and shortened intervals. While the server is gone the share
+    // shows offline, once, and its mount stays with its process; it shows mounted again when the
+    // server is back, and quitting unmounts it with what was written on the server.
     void realShareIsMountedKeptAliveAndUnmountedAtQuit()
     {
+        VANTREL_REQUIRE_SMBFS();
         const QString password = QStringLiteral("keep $alive! \"[x]\"");
         test::SambaServer server;
         server.setPassword(password);
         const QString served = server.addShare(QStringLiteral("data"), false);
         QVERIFY2(server.start(), qPrintable(server.errorString()));
 
-        Fixture f(SystemTools::linuxSet());
+        Fixture f(test::linuxTools());
         // A failed check must not leave the mount behind.
         const auto detach = qScopeGuard([&f] { test::detachMountsUnder(f.dir.path()); });
         f.engine.mountTimeout = 20.0;
-        f.engine.linuxTools().logFolder = f.dir.filePath(QStringLiteral("rclone-logs"));
+        f.engine.linuxTools().controlFolder = test::socketFolder();
         f.strategy.retryIntervals = {0.2, 0.2, 0.2, 0.2};
         f.strategy.keepAlive().minimumInterval = 0.1;
         f.defaults.setValue(MountKeepAlive::intervalKey, 0.3);
@@ -976,6 +982,7 @@ private slots:
         config.sharePath = QStringLiteral("/data");
         config.authMethod = AuthMethod::password;
         config.username = test::SambaServer::userName();
+        config.mountOptions.connectionTimeout = 2;
         config.keychainIdentifier = QStringLiteral("e2e-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
         config.networkBinding.ipRange = QStringLiteral("0.0.0.0/0");
         QVERIFY(f.keychain.savePassword(password, config.keychainIdentifier));
@@ -995,22 +1002,27 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(f.state(config.id), MountState::Kind::mounted, 15000);
         QCOMPARE(f.appState.status(config.id)->mountPoint, std::optional<QUrl>(MountEngine::directoryUrl(path)));
         QVERIFY(f.engine.isMounted(path));
+        const QList<qint64> pids = test::smbfsProcesses(f.engine, path);
+        QCOMPARE(pids.size(), 1);
+        const int failuresBefore = f.notificationsFor(QStringLiteral("mount-failure-Real"));
 
         server.stop();
-        QTRY_COMPARE_WITH_TIMEOUT(f.state(config.id), MountState::Kind::failed, 10000);
-        QCOMPARE(f.appState.status(config.id)->mountState.error()->kind(), VantrelError::Kind::connectionFailed);
-        // What was left of the mount went before the share was marked: the retry finds its folder
-        // empty, and no rclone process serves it any more.
-        QVERIFY(!FileSystemInfo::system().mountedTypeAt(path));
-        QVERIFY(RcloneMount::mountProcesses(f.engine.tools().rclone, path).isEmpty());
-        QVERIFY(f.strategy.retryTimerInterval(config.id));
+        // A call through the mount finds the server gone, within the mount's bound.
+        QFuture<bool> call = QtConcurrent::run([path] { return QFileInfo::exists(path + QStringLiteral("/x")); });
+        QTRY_COMPARE_WITH_TIMEOUT(f.state(config.id), MountState::Kind::offline, 30000);
+        QTRY_COMPARE(f.notificationsFor(QStringLiteral("mount-failure-Real")), failuresBefore + 1);
+        // The mount and its process stay through further passes; no second notification.
+        QTest::qWait(1000);
+        QCOMPARE(f.state(config.id), MountState::Kind::offline);
+        QCOMPARE(test::smbfsProcesses(f.engine, path), pids);
+        QCOMPARE(FileSystemInfo::system().mountedTypeAt(path), std::optional<QString>(SmbfsMount::mountType));
+        QCOMPARE(f.notificationsFor(QStringLiteral("mount-failure-Real")), failuresBefore + 1);
+        call.waitForFinished();
+
         QVERIFY2(server.start(), qPrintable(server.errorString()));
-        QTRY_COMPARE_WITH_TIMEOUT(f.state(config.id), MountState::Kind::mounted, 15000);
-        QVERIFY(f.engine.isMounted(path));
-        // Found gone by the keep-alive, its mount tried and failed while the server was away.
-        const qsizetype offline = seen.indexOf(MountState::Kind::offline);
-        QVERIFY(offline > 0);
-        QVERIFY(seen.indexOf(MountState::Kind::failed, offline) > offline);
+        QTRY_COMPARE_WITH_TIMEOUT(f.state(config.id), MountState::Kind::mounted, 30000);
+        QCOMPARE(test::smbfsProcesses(f.engine, path), pids);
+        QCOMPARE(seen.count(MountState::Kind::offline), 1);
         QCOMPARE(seen.last(), MountState::Kind::mounted);
 
         QFile file(path + QStringLiteral("/kept.txt"));
@@ -1026,25 +1038,27 @@ private slots:
         QCOMPARE(f.state(config.id), MountState::Kind::idle);
         QVERIFY(!FileSystemInfo::system().mountedTypeAt(path));
         QVERIFY(!QFileInfo::exists(path));
+        QTRY_VERIFY(test::smbfsProcesses(f.engine, path).isEmpty());
         QFile written(served + QStringLiteral("/kept.txt"));
         QVERIFY(written.open(QIODevice::ReadOnly));
         QCOMPARE(written.readAll(), QByteArray("alive"));
     }
 
-    // A frozen server (stopped, its connections still accepted by the kernel) is noticed by the
-    // keep-alive within the share's bounds, its mount released, and its next mount fails.
-    void realFrozenServerIsNoticedAndReleased()
+    // A frozen server (stopped, its connections still accepted by the kernel): calls fail within
+    // the share's bound, the share shows offline, its mount stays, and it is mounted again after
+    // the thaw without a new process.
+    void realFrozenServerShowsOfflineAndKeepsTheMount()
     {
+        VANTREL_REQUIRE_SMBFS();
         test::SambaServer server;
         server.addShare(QStringLiteral("data"), true);
         QVERIFY2(server.start(), qPrintable(server.errorString()));
 
-        Fixture f(SystemTools::linuxSet());
+        Fixture f(test::linuxTools());
         const auto detach = qScopeGuard([&f] { test::detachMountsUnder(f.dir.path()); });
         const auto thaw = qScopeGuard([&server] { server.thaw(); });
         f.engine.mountTimeout = 20.0;
-        f.engine.liveTestTimeout = 1.0;
-        f.engine.linuxTools().logFolder = f.dir.filePath(QStringLiteral("rclone-logs"));
+        f.engine.linuxTools().controlFolder = test::socketFolder();
         f.strategy.keepAlive().minimumInterval = 0.1;
         f.defaults.setValue(MountKeepAlive::intervalKey, 0.3);
 
@@ -1058,17 +1072,60 @@ private slots:
         f.setNetwork(true, awayAddress);
         f.strategy.start();
         QTRY_COMPARE_WITH_TIMEOUT(f.state(config.id), MountState::Kind::mounted, 15000);
+        const QList<qint64> pids = test::smbfsProcesses(f.engine, path);
 
         server.freeze();
         QElapsedTimer clock;
         clock.start();
-        QTRY_VERIFY_WITH_TIMEOUT(!FileSystemInfo::system().mountedTypeAt(path), 10000);
-        const double released = static_cast<double>(clock.elapsed()) / 1000.0;
-        QTRY_VERIFY(RcloneMount::mountProcesses(f.engine.tools().rclone, path).isEmpty());
-        QTRY_COMPARE_WITH_TIMEOUT(f.state(config.id), MountState::Kind::failed, 10000);
-        qInfo("frozen server: mount released after %.2f s, the next mount failed after %.2f s", released,
+        QFuture<bool> call = QtConcurrent::run([path] { return QFileInfo::exists(path + QStringLiteral("/x")); });
+        call.waitForFinished();
+        const double failed = static_cast<double>(clock.elapsed()) / 1000.0;
+        QTRY_COMPARE_WITH_TIMEOUT(f.state(config.id), MountState::Kind::offline, 30000);
+        qInfo("frozen server: a call failed after %.2f s, the share showed offline after %.2f s", failed,
             static_cast<double>(clock.elapsed()) / 1000.0);
-        QCOMPARE(f.appState.status(config.id)->mountState.error()->kind(), VantrelError::Kind::connectionFailed);
+        QVERIFY2(failed < 10.0, qPrintable(QString::number(failed)));
+        QCOMPARE(FileSystemInfo::system().mountedTypeAt(path), std::optional<QString>(SmbfsMount::mountType));
+
+        server.thaw();
+        QTRY_COMPARE_WITH_TIMEOUT(f.state(config.id), MountState::Kind::mounted, 30000);
+        QCOMPARE(test::smbfsProcesses(f.engine, path), pids);
+    }
+
+    // A mount whose process was killed is the only kind the keep-alive detaches: it is mounted
+    // again by a new process.
+    void realMountWhoseProcessDiedIsDetachedAndMountedAgain()
+    {
+        VANTREL_REQUIRE_SMBFS();
+        test::SambaServer server;
+        server.addShare(QStringLiteral("data"), true);
+        QVERIFY2(server.start(), qPrintable(server.errorString()));
+
+        Fixture f(test::linuxTools());
+        const auto detach = qScopeGuard([&f] { test::detachMountsUnder(f.dir.path()); });
+        f.engine.mountTimeout = 20.0;
+        f.engine.linuxTools().controlFolder = test::socketFolder();
+        f.strategy.retryIntervals = {0.2, 0.2, 0.2, 0.2};
+        f.strategy.keepAlive().minimumInterval = 0.1;
+        f.defaults.setValue(MountKeepAlive::intervalKey, 0.3);
+        NASConfig config = share(QStringLiteral("Killed"));
+        config.address = QStringLiteral("127.0.0.1:") + QString::number(server.port());
+        config.sharePath = QStringLiteral("/data");
+        config.networkBinding.ipRange = QStringLiteral("0.0.0.0/0");
+        f.add(config);
+        const QString path = f.mountPath(config);
+        f.setNetwork(true, awayAddress);
+        f.strategy.start();
+        QTRY_COMPARE_WITH_TIMEOUT(f.state(config.id), MountState::Kind::mounted, 15000);
+        const QList<qint64> first = test::smbfsProcesses(f.engine, path);
+        QCOMPARE(first.size(), 1);
+
+        ::kill(static_cast<pid_t>(first.first()), SIGKILL);
+        QTRY_VERIFY_WITH_TIMEOUT(!test::smbfsProcesses(f.engine, path).isEmpty()
+                && test::smbfsProcesses(f.engine, path) != first && f.state(config.id) == MountState::Kind::mounted,
+            20000);
+        QVERIFY(f.engine.isMounted(path));
+        QCoro::waitFor(f.strategy.unmountAll());
+        QVERIFY(!FileSystemInfo::system().mountedTypeAt(path));
     }
 };
 

@@ -4,7 +4,15 @@
 
 #include "mounting/MountEngine.h"
 #include "mounting/MountKeepAlive.h"
+#include "mounting/SmbfsMount.h"
 #include "platform/FileWork.h"
+#include "support/Fixtures.h"
+
+#include <QDir>
+#include <QFile>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QProcess>
 
 #include <limits>
 
@@ -88,6 +96,93 @@ private slots:
         QVERIFY(!f.vanished.contains(QStringLiteral("Hung")));
         f.keepAlive.stop();
         QVERIFY(!f.keepAlive.isRunning());
+    }
+
+    // A share mounted by vantrel-smbfs is asked over its process's control socket, beside its busy
+    // lane: what the process says of its server is told on, and only a mount whose process is
+    // gone is detached and reported.
+    void anSmbfsMountIsAskedItsProcessAndDetachedOnlyWhenTheProcessIsGone()
+    {
+        test::MountingFixture f;
+        SystemTools tools = test::linuxStandInTools();
+        tools.fusermount = QStringLiteral(VANTREL_TEST_TOOLS_DIR) + QStringLiteral("/umount"); // records its runs
+        MountEngine engine(tools, f.dir.filePath(QStringLiteral("Volumes")), f.fileSystem, f.keychain);
+        engine.linuxTools().controlFolder = test::socketFolder();
+        QList<QString> vanished;
+        QList<std::pair<QString, bool>> told;
+        MountKeepAlive keepAlive(f.configStore, f.appState, engine, f.defaults,
+            [&vanished](const NASConfig& config) { vanished.append(config.name); });
+        keepAlive.setConnectionHandler([&told](const NASConfig& config, bool online) {
+            told.append({config.name, online});
+        });
+
+        const NASConfig config = test::sampleShare(QStringLiteral("Team"));
+        f.configStore.addConfig(config);
+        const QString path = engine.mountPointPath(config);
+        QVERIFY(QDir().mkpath(path));
+        f.appState.updateStatus(config.id, MountState::mounted(), MountEngine::directoryUrl(path));
+        f.fileSystem.declareMount(path, SmbfsMount::mountType);
+
+        QLocalServer daemon;
+        QVERIFY(daemon.listen(SmbfsMount::controlSocketPath(engine.linuxTools().controlFolder, path)));
+        QByteArray reply = "state=offline pid=4242 open=1\n";
+        connect(&daemon, &QLocalServer::newConnection, this, [&] {
+            QLocalSocket* client = daemon.nextPendingConnection();
+            connect(client, &QLocalSocket::readyRead, client, [&reply, client] {
+                client->readAll();
+                client->write(reply);
+                client->flush();
+                client->disconnectFromServer();
+            });
+        });
+        // The share's lane is taken by file work the whole time.
+        test::FileWorkGate gate;
+        gate.hold(path);
+        QFuture<void> busy = runFileWork(path, [] {});
+
+        QCoro::waitFor(keepAlive.performPass());
+        QCOMPARE(told, (QList<std::pair<QString, bool>>{{QStringLiteral("Team"), false}}));
+        // Shown offline meanwhile: still tested, as its process said its server was away.
+        f.appState.updateStatus(config.id, MountState::offline());
+        reply = "state=online pid=4242 open=0\n";
+        QCoro::waitFor(keepAlive.performPass());
+        QCOMPARE(told,
+            (QList<std::pair<QString, bool>>{{QStringLiteral("Team"), false}, {QStringLiteral("Team"), true}}));
+        QCOMPARE(f.runs(QStringLiteral("umount")), 0);
+        // Back online, as the owner shows it: an offline share the process never called away is
+        // not tested.
+        QCoro::waitFor(keepAlive.performPass());
+        QCOMPARE(told.size(), 2);
+        f.appState.updateStatus(config.id, MountState::mounted(), MountEngine::directoryUrl(path));
+
+        // Silent, but its process runs: left alone.
+        daemon.close();
+        const QString program = f.dir.filePath(QStringLiteral("vantrel-smbfs"));
+        QVERIFY(QFile::link(QStringLiteral("/bin/sh"), program));
+        QProcess process;
+        process.start(program,
+            {QStringLiteral("-c"), QStringLiteral("sleep 60; :"), QStringLiteral("--"), QStringLiteral("//nas/team"),
+                path});
+        QVERIFY(process.waitForStarted());
+        QTRY_VERIFY(!SmbfsMount::mountProcesses(program, path).isEmpty());
+        told.clear();
+        QCoro::waitFor(keepAlive.performPass());
+        QVERIFY(told.isEmpty());
+        QVERIFY(vanished.isEmpty());
+        QCOMPARE(f.runs(QStringLiteral("umount")), 0);
+
+        // Gone: detached lazily and reported.
+        process.kill();
+        QVERIFY(process.waitForFinished());
+        QCoro::waitFor(keepAlive.performPass());
+        QCOMPARE(vanished, QList<QString>{QStringLiteral("Team")});
+        QVERIFY(f.calls(QStringLiteral("umount"))
+                    .contains(QStringList{QStringLiteral("-u"), QStringLiteral("-z"), QStringLiteral("--"), path}));
+        QCOMPARE(gate.arrived(path), 1);
+        gate.release(path);
+        busy.waitForFinished();
+        keepAlive.stop();
+        waitForFileWork();
     }
 
     void intervalFallsBackOnUnusableValues()

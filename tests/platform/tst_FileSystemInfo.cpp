@@ -44,7 +44,7 @@ private slots:
         using Entry = FileSystemInfo::MountEntry;
         const QByteArray text = QByteArrayLiteral(
             "22 1 8:1 / / rw,relatime shared:1 - ext4 /dev/sda1 rw\n"
-            "45 22 0:40 / /home/ann/VantrelVolumes/Team\\040Docs rw,nosuid,nodev - fuse.rclone :smb{LfAKr}:data rw,user_id=0\n"
+            "45 22 0:40 / /home/ann/VantrelVolumes/Team\\040Docs rw,nosuid,nodev - fuse.vantrel-smbfs //nas:4450/data rw,user_id=0\n"
             "46 22 0:41 / /mnt/back\\134slash rw master:3 shared:9 - nfs4 nas:/export rw\n"
             "garbage line\n"
             "47 22 x:y / /bad rw - ext4 /dev/sdb rw\n"
@@ -54,8 +54,8 @@ private slots:
         QCOMPARE(entries.at(0),
             (Entry{8, 1, QStringLiteral("/"), QStringLiteral("ext4"), QStringLiteral("/dev/sda1")}));
         QCOMPARE(entries.at(1),
-            (Entry{0, 40, QStringLiteral("/home/ann/VantrelVolumes/Team Docs"), QStringLiteral("fuse.rclone"),
-                QStringLiteral(":smb{LfAKr}:data")}));
+            (Entry{0, 40, QStringLiteral("/home/ann/VantrelVolumes/Team Docs"), QStringLiteral("fuse.vantrel-smbfs"),
+                QStringLiteral("//nas:4450/data")}));
         QCOMPARE(entries.at(2).mountPoint, QStringLiteral("/mnt/back\\slash"));
         QCOMPARE(entries.at(2).type, QStringLiteral("nfs4"));
     }

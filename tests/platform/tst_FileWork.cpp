@@ -1,4 +1,5 @@
 #include "support/FileWorkGate.h"
+#include "support/MountedShare.h"
 #include "support/TestMain.h"
 
 #include "platform/FileSystemInfo.h"
@@ -41,15 +42,9 @@ private slots:
 
     void shareRootLookupsReadTheMountTableOnlyAfterItChanged()
     {
-        const QString rclone = QStandardPaths::findExecutable(QStringLiteral("rclone"));
-        if (rclone.isEmpty() || !QFileInfo::exists(QStringLiteral("/dev/fuse")))
-            QSKIP("needs rclone and FUSE");
+        VANTREL_REQUIRE_SMBFS();
         QTemporaryDir dir;
-        const QString source = dir.filePath(QStringLiteral("source"));
-        const QString mountPoint = dir.filePath(QStringLiteral("mounted"));
-        QVERIFY(QDir().mkpath(source) && QDir().mkpath(mountPoint));
-        const QString inside = mountPoint + QStringLiteral("/Films/a.mkv");
-        const auto lookUp = [&](const QString& expected) {
+        const auto lookUp = [&](const QString& inside, const QString& expected) {
             for (int i = 0; i < 5000; ++i) {
                 if (shareRootOf(inside) != expected)
                     return false;
@@ -59,36 +54,26 @@ private slots:
         // Tests running beside this one mount and unmount too, and every change in the namespace is
         // one more read: the bound allows for them, and is still far below one read per call.
         constexpr quint64 bound = 50;
-        QCOMPARE(shareRootOf(inside), QString());
+        const QString local = dir.filePath(QStringLiteral("mounted/Films/a.mkv"));
+        QCOMPARE(shareRootOf(local), QString());
         quint64 reads = FileSystemInfo::mountTableReads();
-        QVERIFY(lookUp(QString()));
+        QVERIFY(lookUp(local, QString()));
         QVERIFY(FileSystemInfo::mountTableReads() - reads <= bound);
 
-        // A real mount and unmount: a user-space file system over a local folder.
-        QProcess mount;
-        const auto unmount = qScopeGuard([&] {
-            if (mount.state() != QProcess::NotRunning) {
-                mount.terminate(); // rclone unmounts on SIGTERM
-                if (!mount.waitForFinished(5000)) {
-                    mount.kill();
-                    mount.waitForFinished(2000);
-                }
-            }
-            if (FileSystemInfo::system().mountedTypeAt(mountPoint))
-                QProcess::execute(QStringLiteral("fusermount3"), {QStringLiteral("-uz"), mountPoint});
-        });
-        mount.start(rclone,
-            {QStringLiteral("mount"), source, mountPoint, QStringLiteral("--config"), QStringLiteral("/dev/null")});
+        // A real mount and unmount: a share of a Samba server through vantrel-smbfs.
+        test::MountedShare share;
+        QVERIFY2(share.ok(), qPrintable(share.error));
+        const QString mountPoint = share.mountPoint;
+        const QString inside = mountPoint + QStringLiteral("/Films/a.mkv");
         QTRY_COMPARE_WITH_TIMEOUT(shareRootOf(inside), mountPoint, 10000);
         reads = FileSystemInfo::mountTableReads();
-        QVERIFY(lookUp(mountPoint));
+        QVERIFY(lookUp(inside, mountPoint));
         QVERIFY(FileSystemInfo::mountTableReads() - reads <= bound);
 
-        mount.terminate();
-        QVERIFY(mount.waitForFinished(10000));
+        QVERIFY(share.unmount());
         QTRY_COMPARE(shareRootOf(inside), QString());
         reads = FileSystemInfo::mountTableReads();
-        QVERIFY(lookUp(QString()));
+        QVERIFY(lookUp(inside, QString()));
         QVERIFY(FileSystemInfo::mountTableReads() - reads <= bound);
     }
 

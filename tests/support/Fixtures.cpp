@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QTemporaryDir>
 #include <QtTest>
 
 namespace vantrel::test {
@@ -21,10 +22,29 @@ SystemTools standInTools()
     return tools;
 }
 
+SystemTools linuxTools()
+{
+    SystemTools tools = SystemTools::linuxSet();
+    tools.smbfs = QStringLiteral(VANTREL_SMBFS_BINARY);
+    return tools;
+}
+
+QString socketFolder()
+{
+    // Socket paths are limited to 107 bytes, which the test homes inside the build tree exceed.
+    static QTemporaryDir folder(QDir::rootPath() + QStringLiteral("tmp/vantrel-sockets-XXXXXX"));
+    return folder.path();
+}
+
+bool smbfsBuilt()
+{
+    return QFileInfo(QStringLiteral(VANTREL_SMBFS_BINARY)).isExecutable();
+}
+
 SystemTools linuxStandInTools()
 {
     const QString dir = QStringLiteral(VANTREL_TEST_TOOLS_DIR);
-    SystemTools tools = SystemTools::linuxSet();
+    SystemTools tools = linuxTools();
     tools.nfsMount = dir + QStringLiteral("/mount.nfs4");
     tools.umount = dir + QStringLiteral("/umount");
     tools.sudo = dir + QStringLiteral("/sudo");

@@ -8,6 +8,13 @@
 
 #include <QTemporaryDir>
 
+// Skips the test where the build has no vantrel-smbfs to mount with.
+#define VANTREL_REQUIRE_SMBFS()                                                                                        \
+    do {                                                                                                               \
+        if (!::vantrel::test::smbfsBuilt())                                                                            \
+            QSKIP("needs the vantrel-smbfs program of this build");                                                    \
+    } while (false)
+
 namespace vantrel::test {
 
 // A defaults file in the given folder, a capturing system log and a logger on both.
@@ -37,8 +44,15 @@ struct LoggingFixture : TemporaryFolder, Logging {
 // The stand-in mount tools of tests/tools with the real expect interpreter.
 SystemTools standInTools();
 
+// The Linux tool set with the build's own vantrel-smbfs.
+SystemTools linuxTools();
+// A short folder of this test process for control sockets, removed at its end.
+QString socketFolder();
+// The build made vantrel-smbfs (tests of real mounts skip without it).
+bool smbfsBuilt();
+
 // The Linux tool set with stand-ins for what needs privilege or a kernel client here (mount.nfs4,
-// umount, sudo) and for ping; rclone and fusermount3 are the real ones.
+// umount, sudo) and for ping; vantrel-smbfs and fusermount3 are the real ones.
 SystemTools linuxStandInTools();
 
 // The control folder that the stand-in tools read (see tests/tools/fake-common.sh), exported as

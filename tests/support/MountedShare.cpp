@@ -1,11 +1,19 @@
 #include "support/MountedShare.h"
 
 #include "support/AwaitTask.h"
+#include "support/Fixtures.h"
 #include "support/TestMain.h"
 
 #include <QUuid>
 
+#include "mounting/SmbfsMount.h"
+
 namespace vantrel::test {
+
+QList<qint64> smbfsProcesses(const MountEngine& engine, const QString& path)
+{
+    return SmbfsMount::mountProcesses(engine.tools().smbfs, path);
+}
 
 MountedShare::MountedShare(qint64 connectionTimeout)
     : ConfigEnvironment(dir.path())
@@ -17,10 +25,14 @@ MountedShare::MountedShare(qint64 connectionTimeout)
         error = server.errorString();
         return;
     }
-    engine = std::make_unique<MountEngine>(SystemTools::linuxSet(), dir.filePath(QStringLiteral("Volumes")),
+    if (!smbfsBuilt()) {
+        error = QStringLiteral("vantrel-smbfs is not built");
+        return;
+    }
+    engine = std::make_unique<MountEngine>(linuxTools(), dir.filePath(QStringLiteral("Volumes")),
         FileSystemInfo::system(), keychain);
     engine->mountTimeout = 20.0;
-    engine->linuxTools().logFolder = dir.filePath(QStringLiteral("rclone-logs"));
+    engine->linuxTools().controlFolder = socketFolder();
 
     NASConfig config;
     config.name = QStringLiteral("Data");

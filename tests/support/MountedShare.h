@@ -1,6 +1,7 @@
 #pragma once
 
 #include "mounting/MountEngine.h"
+#include "support/Fixtures.h"
 #include "support/MountingFixture.h"
 #include "support/SambaServer.h"
 
@@ -8,8 +9,12 @@
 
 namespace vantrel::test {
 
+// This user's vantrel-smbfs processes serving the path, of the engine's program.
+QList<qint64> smbfsProcesses(const MountEngine& engine, const QString& path);
+
 // A share of a real Samba server on 127.0.0.1, mounted with a password through the mount
-// engine's Linux tool set (rclone over FUSE) for as long as the fixture lives. Check ok() first.
+// engine's Linux tool set (vantrel-smbfs over FUSE) for as long as the fixture lives. Check ok()
+// first.
 struct MountedShare : TemporaryFolder, ConfigEnvironment {
     // The share's connection time-out bounds each request through the mount.
     explicit MountedShare(qint64 connectionTimeout = 30);

@@ -13,7 +13,22 @@ void FakeFileSystem::declare(const QString& path, const QString& type, bool moun
 void FakeFileSystem::forget(const QString& path)
 {
     QMutexLocker lock(&m_mutex);
-    m_entries.remove(QDir::cleanPath(path));
+    const QString clean = QDir::cleanPath(path);
+    m_entries.remove(clean);
+    m_mounts.removeIf([&clean](const MountEntry& entry) { return entry.mountPoint == clean; });
+}
+
+void FakeFileSystem::declareMount(const QString& path, const QString& kernelType)
+{
+    QMutexLocker lock(&m_mutex);
+    m_mounts.append(MountEntry{0, 0, QDir::cleanPath(path), kernelType, QStringLiteral("//nas/share")});
+}
+
+QList<FileSystemInfo::MountEntry> FakeFileSystem::mountTable() const
+{
+    QList<MountEntry> table = FileSystemInfo::mountTable();
+    QMutexLocker lock(&m_mutex);
+    return table + m_mounts;
 }
 
 std::optional<QString> FakeFileSystem::typeName(const QString& path) const

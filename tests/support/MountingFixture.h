@@ -21,8 +21,12 @@ public:
     void declare(const QString& path, const QString& type, bool mountRoot = true);
     void forget(const QString& path);
 
+    // An entry of the mount table, of the kernel's type, after the kernel's own entries.
+    void declareMount(const QString& path, const QString& kernelType);
+
     std::optional<QString> typeName(const QString& path) const override;
     bool isMountRoot(const QString& path) const override;
+    QList<MountEntry> mountTable() const override;
 
 private:
     struct Entry {
@@ -31,6 +35,7 @@ private:
     };
     mutable QMutex m_mutex;
     QHash<QString, Entry> m_entries;
+    QList<MountEntry> m_mounts;
 };
 
 // The configuration store with its statuses and keychain, on the logging of the given folder.

@@ -31,7 +31,7 @@ struct StrategyStandIn {
         , strategy(environment.configStore, environment.appState, network, engine, notifications, environment.defaults,
               power)
     {
-        engine.linuxTools().logFolder = controlFolder + QStringLiteral("/rclone-logs");
+        engine.linuxTools().controlFolder = socketFolder();
     }
 
     ~StrategyStandIn()

@@ -5,6 +5,7 @@
 #include "files/FolderDownload.h"
 #include "files/RecentFilesTracker.h"
 #include "files/TransferManager.h"
+#include "mounting/AppStateManager.h"
 #include "mounting/NotificationService.h"
 #include "platform/Defaults.h"
 #include "platform/FileCopy.h"
@@ -169,6 +170,15 @@ FileBrowserView::FileBrowserView(const NASConfig& config, const QUrl& mountPoint
     });
     connect(m_fsManager, &FileSystemManager::isAtRootChanged, this,
         [this](bool atRoot) { m_back->setEnabled(!atRoot); });
+
+    // While the share's server is away its mount stays; the folders list what the cache holds.
+    AppStateManager* appState = services.appState ? services.appState : &AppStateManager::shared();
+    const auto followStatus = [this, appState] {
+        const std::optional<NASStatus> status = appState->status(m_config.id);
+        m_fsManager->setShareOffline(status && status->mountState.is(MountState::Kind::offline));
+    };
+    connect(appState, &AppStateManager::nasStatusesChanged, this, followStatus);
+    followStatus();
 
     // What the drops find may arrive after this content has handed them to the next one.
     connect(m_pendingDrops.get(), &PendingDrops::conflictsAdded, this, &FileBrowserView::showNextConflict);

@@ -22,6 +22,7 @@ class QPushButton;
 
 namespace vantrel {
 
+class AppStateManager;
 class BreadcrumbView;
 class CacheManager;
 class Defaults;
@@ -50,6 +51,8 @@ struct FileBrowserServices {
     Workspace* workspace = nullptr;
     FileDialogs* fileDialogs = nullptr;
     Defaults* defaults = nullptr;
+    // Whose statuses say when the share's server is away.
+    AppStateManager* appState = nullptr;
     // "Now" of the transfers and of the file list's dates.
     Clock clock = systemNow;
     // The queue of the content this one replaces in the same window; a new queue when null.
