@@ -50,8 +50,8 @@ bool hasAddress(const NASConfig& config)
 
 bool sameShare(const NASConfig& a, const NASConfig& b)
 {
-    return a.id != b.id && a.protocol == NASProtocol::smb && b.protocol == NASProtocol::smb && a.address == b.address
-        && a.sharePath == b.sharePath;
+    return a.id != b.id && a.protocol == NASProtocol::smb && b.protocol == NASProtocol::smb
+        && MountEngine::sameShare(a, b);
 }
 
 } // namespace
@@ -447,6 +447,38 @@ QCoro::Task<> AutoMountStrategy::performMount(NASConfig config)
         m_appState.updateStatus(id, MountState::failed(*failure), std::nullopt);
         m_notifications.notifyMountFailure(config.name, *failure);
         scheduleRetry(config);
+        offerShareToNext(config);
+    }
+}
+
+void AutoMountStrategy::offerShareToNext(const NASConfig& failed)
+{
+    if (failed.protocol != NASProtocol::smb || !m_network.isConnected())
+        return;
+    bool after = false;
+    for (const NASConfig& other : m_store.configs()) {
+        if (other.id == failed.id) {
+            after = true;
+            continue;
+        }
+        if (!after || !sameShare(failed, other))
+            continue;
+        if (!other.isEnabled || !hasAddress(other) || !m_network.matches(other))
+            continue;
+        // One that failed already is on its own retries; one mounted or under way holds the share.
+        const std::optional<NASStatus> status = m_appState.status(other.id);
+        if (status
+            && (status->mountState.is(MountState::Kind::failed) || status->mountState.is(MountState::Kind::mounted)))
+            continue;
+        if (m_mountsInFlight.contains(other.id) || shareHeldByOther(other))
+            return;
+        const QUuid id = other.id;
+        startInTurn([this, id] {
+            const std::optional<NASConfig> current = m_store.config(id);
+            if (current && current->isEnabled && !shareHeldByOther(*current))
+                detach(performMount(*current));
+        });
+        return;
     }
 }
 

@@ -23,6 +23,7 @@
 #include "platform/SystemLog.h"
 #include "platform/WifiInfo.h"
 
+#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QScopeGuard>
 #include <QSet>
@@ -104,7 +105,10 @@ struct Fixture : test::MountingFixture {
             unset(tool + QStringLiteral(".hold"));
             set(tool + QStringLiteral(".release"));
         }
-        QTRY_VERIFY_WITH_TIMEOUT(!strategy.hasOperationsUnderWay(), 10000);
+        // Not QTRY: after a failed check it would not wait at all.
+        QDeadlineTimer deadline(30000);
+        while (strategy.hasOperationsUnderWay() && !deadline.hasExpired())
+            QTest::qWait(20);
         waitForFileWork();
     }
 
@@ -884,7 +888,7 @@ private slots:
     void quittingEndsRunningToolsAndStartsNoWaitingMount()
     {
         Fixture f;
-        f.engine.maxConcurrentMounts = 1;
+        f.engine.mountsPerServer = 1;
         const NASConfig first = f.add(share(QStringLiteral("First")));
         const NASConfig second = f.add(share(QStringLiteral("Second")));
         f.set(QStringLiteral("mount_smbfs.hold"));
