@@ -86,21 +86,19 @@ QString MountEngine::serverOf(const NASConfig& config)
     return host + QLatin1Char('#') + QString::number(port);
 }
 
+QString MountEngine::shareKey(const NASConfig& config)
+{
+    QStringList parts = config.sharePath.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    if (!parts.isEmpty())
+        parts.first() = parts.first().toLower();
+    return serverOf(config) + QLatin1Char('/') + parts.join(QLatin1Char('/'));
+}
+
 bool MountEngine::sameShare(const NASConfig& a, const NASConfig& b)
 {
-    if (serverOf(a) != serverOf(b))
-        return false;
-    const auto parts = [](const QString& path) { return path.split(QLatin1Char('/'), Qt::SkipEmptyParts); };
-    const QStringList first = parts(a.sharePath);
-    const QStringList second = parts(b.sharePath);
-    if (first.size() != second.size())
-        return false;
-    for (qsizetype i = 0; i < first.size(); ++i) {
-        const Qt::CaseSensitivity sensitivity = i == 0 ? Qt::CaseInsensitive : Qt::CaseSensitive;
-        if (first.at(i).compare(second.at(i), sensitivity) != 0)
-            return false;
-    }
-    return true;
+    if (a.address == b.address && a.sharePath == b.sharePath)
+        return true;
+    return shareKey(a) == shareKey(b);
 }
 
 QCoro::Task<> MountEngine::ensureServerAnswers(const NASConfig& config, const QString& mountPoint)

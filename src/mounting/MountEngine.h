@@ -100,6 +100,8 @@ public:
     // Both point at one share of one server: share paths compared without their outer and doubled
     // "/", the share's name (the first component) without case. Protocol and id are not compared.
     static bool sameShare(const NASConfig& a, const NASConfig& b);
+    // Equal for two configurations exactly when sameShare holds.
+    static QString shareKey(const NASConfig& config);
 
     // The custom mount point as stored, else <mount root>/<name>.
     QString mountPointPath(const NASConfig& config) const;

@@ -2,6 +2,7 @@
 #include "support/Fixtures.h"
 #include "support/MountingFixture.h"
 #include "support/SambaServer.h"
+#include "support/SilentListener.h"
 #include "support/TestMain.h"
 
 #include "model/AppState.h"
@@ -15,6 +16,8 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QLocalServer>
+#include <QLocalSocket>
 #include <QScopeGuard>
 #include <QTcpServer>
 
@@ -22,6 +25,8 @@
 
 #include <algorithm>
 #include <memory>
+
+#include <sys/resource.h>
 #include <vector>
 
 using namespace vantrel;
@@ -856,6 +861,69 @@ private slots:
         for (auto& task : silent)
             QVERIFY(QCoro::waitFor(task).value.has_value());
         QCOMPARE(f.runs(QStringLiteral("mount_smbfs")), 41);
+    }
+
+    // Many shares behind an address that drops packets, under a low descriptor limit: the checks
+    // hold a bounded number of sockets, none is reported as the server's fault for want of local
+    // resources, and a local listening socket (as the instance socket) keeps accepting.
+    void serverChecksAreBoundedUnderALowDescriptorLimit()
+    {
+        Fixture f;
+        SystemTools tools = test::linuxStandInTools();
+        tools.rclone = toolsDir + QStringLiteral("/mount_smbfs"); // records any run
+        const auto engine = linuxEngine(f, tools);
+        engine->serverConnectTimeout = 0.2;
+        test::SilentListener silent;
+        QVERIFY(silent.isListening());
+        QLocalServer instance;
+        QVERIFY(instance.listen(f.dir.filePath(QStringLiteral("instance"))));
+        QList<QLocalSocket*> accepted;
+        connect(&instance, &QLocalServer::newConnection, &instance,
+            [&] { accepted.append(instance.nextPendingConnection()); });
+
+        const auto openDescriptors = [] {
+            return static_cast<qsizetype>(QDir(QStringLiteral("/proc/self/fd")).count()) - 2;
+        };
+        rlimit before{};
+        QCOMPARE(::getrlimit(RLIMIT_NOFILE, &before), 0);
+        const auto restore = qScopeGuard([before] { ::setrlimit(RLIMIT_NOFILE, &before); });
+        const qsizetype base = openDescriptors();
+        rlimit low = before;
+        low.rlim_cur = static_cast<rlim_t>(base + 60);
+        QCOMPARE(::setrlimit(RLIMIT_NOFILE, &low), 0);
+
+        const int shares = 120;
+        std::vector<QCoro::Task<test::Settled<QUrl>>> mounts;
+        for (int i = 0; i < shares; ++i) {
+            NASConfig config = guestConfig(QStringLiteral("Dropped%1").arg(i));
+            config.address = QStringLiteral("[::1]:") + QString::number(silent.port());
+            mounts.push_back(test::settle(engine->mountSMB(config)));
+        }
+        qsizetype most = 0;
+        QLocalSocket client;
+        bool connecting = false;
+        QTRY_VERIFY_WITH_TIMEOUT(([&] {
+            most = std::max(most, openDescriptors());
+            if (!connecting) {
+                connecting = true;
+                client.connectToServer(instance.fullServerName());
+            }
+            return std::all_of(mounts.begin(), mounts.end(), [](const auto& mount) { return mount.isReady(); });
+        }()),
+            60000);
+        ::setrlimit(RLIMIT_NOFILE, &before);
+
+        for (auto& mount : mounts) {
+            const std::optional<VantrelError> error = QCoro::waitFor(mount).error;
+            QVERIFY(error);
+            QCOMPARE(error->kind(), VantrelError::Kind::connectionFailed);
+            QVERIFY2(error->payload().contains(QStringLiteral("no answer within")), qPrintable(error->payload()));
+        }
+        QVERIFY2(most <= base + engine->serverChecksAtOnce + 24,
+            qPrintable(QStringLiteral("%1 descriptors open at most, %2 before").arg(most).arg(base)));
+        QVERIFY(!f.exists(QStringLiteral("mount_smbfs.argv")));
+        QVERIFY(instance.isListening());
+        QTRY_COMPARE(accepted.size(), 1);
     }
 
     // Mounts that outlive their engine (one running, one waiting for the turn) end without touching
