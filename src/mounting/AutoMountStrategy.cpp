@@ -48,13 +48,25 @@ bool hasAddress(const NASConfig& config)
     return !config.address.isEmpty();
 }
 
-bool sameShare(const NASConfig& a, const NASConfig& b)
+} // namespace
+
+const QString& AutoMountStrategy::shareKeyOf(const NASConfig& config) const
 {
-    return a.id != b.id && a.protocol == NASProtocol::smb && b.protocol == NASProtocol::smb && a.address == b.address
-        && a.sharePath == b.sharePath;
+    // Asked for every pair of 200 shares in one turn: each key is worked out once per spelling.
+    const QString source = config.address + QChar(u'\x1f') + config.sharePath;
+    ShareKey& entry = m_shareKeys[config.id];
+    if (entry.source != source || entry.key.isEmpty()) {
+        entry.source = source;
+        entry.key = MountEngine::shareKey(config);
+    }
+    return entry.key;
 }
 
-} // namespace
+bool AutoMountStrategy::sameShare(const NASConfig& a, const NASConfig& b) const
+{
+    return a.id != b.id && a.protocol == NASProtocol::smb && b.protocol == NASProtocol::smb
+        && shareKeyOf(a) == shareKeyOf(b);
+}
 
 AutoMountStrategy::AutoMountStrategy(NASConfigStore& store, AppStateManager& appState, NetworkMonitor& network,
     MountEngine& engine, NotificationService& notifications, Defaults& defaults, PowerEvents& power, QObject* parent)
@@ -251,14 +263,18 @@ QCoro::Task<> AutoMountStrategy::mountAll()
 {
     std::vector<QCoro::Task<>> children;
     QList<NASConfig> chosen;
+    QSet<QString> chosenShares;
     for (const NASConfig& config : m_store.enabledConfigs()) {
         if (!hasAddress(config) || !m_network.matches(config))
             continue;
         // One configuration per share: the first in the list, unless another already holds it.
-        const bool taken = shareHeldByOther(config)
-            || std::any_of(chosen.cbegin(), chosen.cend(), [&](const NASConfig& c) { return sameShare(c, config); });
-        if (taken)
+        const bool smb = config.protocol == NASProtocol::smb;
+        if (smb && chosenShares.contains(shareKeyOf(config)))
             continue;
+        if (shareHeldByOther(config))
+            continue;
+        if (smb)
+            chosenShares.insert(shareKeyOf(config));
         chosen.append(config);
     }
     QPointer<AutoMountStrategy> self(this);
@@ -376,6 +392,7 @@ void AutoMountStrategy::handleRetryRequest(const QString& nasName)
 
 void AutoMountStrategy::handleConfigRemoved(const QUuid& configID)
 {
+    m_shareKeys.remove(configID);
     cancelRetry(configID);
     m_schedule.cancelMounts(configID);
 }
@@ -453,6 +470,38 @@ QCoro::Task<> AutoMountStrategy::performMount(NASConfig config)
         m_appState.updateStatus(id, MountState::failed(*failure), std::nullopt);
         m_notifications.notifyMountFailure(config.name, *failure);
         scheduleRetry(config);
+        offerShareToNext(config);
+    }
+}
+
+void AutoMountStrategy::offerShareToNext(const NASConfig& failed)
+{
+    if (failed.protocol != NASProtocol::smb || !m_network.isConnected())
+        return;
+    bool after = false;
+    for (const NASConfig& other : m_store.configs()) {
+        if (other.id == failed.id) {
+            after = true;
+            continue;
+        }
+        if (!after || !sameShare(failed, other))
+            continue;
+        if (!other.isEnabled || !hasAddress(other) || !m_network.matches(other))
+            continue;
+        // One that failed already is on its own retries; one mounted or under way holds the share.
+        const std::optional<NASStatus> status = m_appState.status(other.id);
+        if (status
+            && (status->mountState.is(MountState::Kind::failed) || status->mountState.is(MountState::Kind::mounted)))
+            continue;
+        if (m_mountsInFlight.contains(other.id) || shareHeldByOther(other))
+            return;
+        const QUuid id = other.id;
+        startInTurn([this, id] {
+            const std::optional<NASConfig> current = m_store.config(id);
+            if (current && current->isEnabled && !shareHeldByOther(*current))
+                detach(performMount(*current));
+        });
+        return;
     }
 }
 

@@ -139,8 +139,20 @@ private:
     // Another configuration of the same SMB share is mounted or being mounted: the share is
     // taken, and only an explicit request moves it over.
     bool shareHeldByOther(const NASConfig& config) const;
+    // Both SMB configurations (different ones) of one share (MountEngine::sameShare).
+    bool sameShare(const NASConfig& a, const NASConfig& b) const;
+    const QString& shareKeyOf(const NASConfig& config) const;
+    // The chosen configuration of a share failed (a stale password, say): the next one of the same
+    // share in the list that has not failed yet may mount it.
+    void offerShareToNext(const NASConfig& failed);
     // The other configuration of the same SMB share whose mount is under way, if any.
     std::optional<QUuid> otherMountOfShareInFlight(const NASConfig& config) const;
+
+    struct ShareKey {
+        QString source;
+        QString key;
+    };
+    mutable QHash<QUuid, ShareKey> m_shareKeys;
 
     NASConfigStore& m_store;
     AppStateManager& m_appState;

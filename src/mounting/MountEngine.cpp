@@ -61,61 +61,85 @@ double serverTimeoutOf(const NASConfig& config)
 
 } // namespace
 
-MountEngine::MountTurn::~MountTurn()
+static VantrelError quittingError()
 {
-    if (engine)
-        engine->endMountTurn();
+    return VantrelError::mountFailed(QStringLiteral("The application is quitting"));
 }
 
-QCoro::Task<MountEngine::MountTurn> MountEngine::waitForMountTurn()
+QCoro::Task<TurnQueue::Turn> MountEngine::waitForMountTurn(const NASConfig& config)
 {
-    const auto refused = [] { return VantrelError::mountFailed(QStringLiteral("The application is quitting")); };
     if (m_refusingMounts)
-        throw refused();
-    if (m_mountsRunning < std::max(1, maxConcurrentMounts) && m_mountsWaiting.empty()) {
-        ++m_mountsRunning;
-        co_return MountTurn(this);
-    }
-    auto promise = std::make_shared<QPromise<void>>();
-    promise->start();
-    QFuture<void> turn = promise->future();
-    m_mountsWaiting.push_back(std::move(promise));
-    co_await turn;
+        throw quittingError();
+    m_mountTurns.setLimit(mountsPerServer);
+    auto taking = m_mountTurns.take(serverOf(config));
+    TurnQueue::Turn turn = co_await std::move(taking);
+    if (!turn.held())
+        throw VantrelError::mountFailed(QStringLiteral("The mount was abandoned"));
     // Quitting: the waiting mounts hand their turns on, one after the other, without a tool.
-    if (m_refusingMounts) {
-        endMountTurn();
-        throw refused();
-    }
-    // The turn that ended was handed over as it was: the count stays.
-    co_return MountTurn(this);
+    if (m_refusingMounts)
+        throw quittingError();
+    co_return turn;
 }
 
-void MountEngine::endMountTurn()
+QString MountEngine::serverOf(const NASConfig& config)
 {
-    if (m_mountsWaiting.empty()) {
-        --m_mountsRunning;
-        return;
-    }
-    const std::shared_ptr<QPromise<void>> next = std::move(m_mountsWaiting.front());
-    m_mountsWaiting.pop_front();
-    next->finish();
+    const LinuxMountTools::Endpoint endpoint = LinuxMountTools::splitAddress(config.address.trimmed());
+    QString host = endpoint.host.toLower();
+    // "nas." and "nas" name one host.
+    if (host.endsWith(QLatin1Char('.')) && host.size() > 1)
+        host.chop(1);
+    const quint16 port = endpoint.port.value_or(config.protocol == NASProtocol::nfs ? 2049 : smbPort);
+    return host + QLatin1Char('#') + QString::number(port);
 }
 
-QCoro::Task<> MountEngine::ensureServerAnswers(const NASConfig& config, const QString& mountPoint) const
+QString MountEngine::shareKey(const NASConfig& config)
+{
+    QStringList parts = config.sharePath.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    if (!parts.isEmpty())
+        parts.first() = parts.first().toLower();
+    return serverOf(config) + QLatin1Char('/') + parts.join(QLatin1Char('/'));
+}
+
+bool MountEngine::sameShare(const NASConfig& a, const NASConfig& b)
+{
+    if (a.address == b.address && a.sharePath == b.sharePath)
+        return true;
+    return shareKey(a) == shareKey(b);
+}
+
+QCoro::Task<> MountEngine::ensureServerAnswers(const NASConfig& config, const QString& mountPoint)
 {
     if (!onLinux())
         co_return;
     const LinuxMountTools::Endpoint server = LinuxMountTools::splitAddress(config.address);
     const quint16 port = server.port.value_or(smbPort);
-    auto probing = TcpProbe::refusal(server.host, port, millisecondsOf(serverConnectTimeout));
-    const std::optional<QString> refusal = co_await std::move(probing);
-    if (!refusal)
+    // A bounded number of sockets at once: a thousand shares behind a firewall that drops packets
+    // would otherwise exhaust this process's descriptors. No mount turn is held meanwhile.
+    std::optional<TcpProbe::Result> probed;
+    {
+        m_serverChecks.setLimit(serverChecksAtOnce);
+        auto taking = m_serverChecks.take(QString());
+        const TurnQueue::Turn slot = co_await std::move(taking);
+        if (!slot.held())
+            throw VantrelError::mountFailed(QStringLiteral("The mount was abandoned"));
+        if (m_refusingMounts)
+            throw quittingError();
+        auto probing = TcpProbe::check(server.host, port, millisecondsOf(serverConnectTimeout));
+        probed = co_await std::move(probing);
+        if (!slot.held())
+            throw VantrelError::mountFailed(QStringLiteral("The mount was abandoned"));
+    }
+    if (probed->accepted())
         co_return;
+    const std::optional<QString> refusal = probed->reason;
     // A mount still standing at the folder is for the tool set to judge and report; it runs no
     // tool for it either.
     auto inspecting = m_linux.mountedType(mountPoint);
     if (co_await std::move(inspecting))
         co_return;
+    if (probed->outcome == TcpProbe::Result::Outcome::localFailure)
+        throw VantrelError::connectionFailed(QStringLiteral("This computer is out of resources to connect to ")
+            + config.address + QStringLiteral(": ") + *refusal);
     throw VantrelError::connectionFailed(
         QStringLiteral("The server ") + config.address + QStringLiteral(" does not accept connections: ") + *refusal);
 }
@@ -488,7 +512,7 @@ QCoro::Task<> MountEngine::releaseShareFromOtherConfigs(NASConfig config, QList<
     QHash<QUuid, NASStatus> statuses, ReleaseHandler released)
 {
     for (const NASConfig& other : configs) {
-        if (other.id == config.id || other.address != config.address || other.sharePath != config.sharePath)
+        if (other.id == config.id || !sameShare(other, config))
             continue;
         const auto status = statuses.constFind(other.id);
         if (status == statuses.cend() || !status->mountState.is(MountState::Kind::mounted) || !status->mountPoint)
@@ -594,8 +618,8 @@ QCoro::Task<QUrl> MountEngine::mountSMB(NASConfig config, QList<NASConfig> confi
         // Cheap before expensive: an unreachable server costs a connect, not a round of tools.
         auto answering = ensureServerAnswers(config, path);
         co_await std::move(answering);
-        auto waiting = waitForMountTurn();
-        const MountTurn turn = co_await std::move(waiting);
+        auto waiting = waitForMountTurn(config);
+        const TurnQueue::Turn turn = co_await std::move(waiting);
         const LinuxMountTools::Endpoint server = LinuxMountTools::splitAddress(config.address);
         const auto [domain, account] = LinuxMountTools::splitDomain(user);
         const LinuxMountTools::SmbShare share{server.host, server.port, config.sharePath, domain, account, password,
@@ -619,8 +643,8 @@ QCoro::Task<QUrl> MountEngine::mountSMB(NASConfig config, QList<NASConfig> confi
         arguments << QStringLiteral("-o") << QStringLiteral("ro");
     arguments << endOfOptions << smbShareUrl(user, config.address, config.sharePath) << path;
 
-    auto waiting = waitForMountTurn();
-    const MountTurn turn = co_await std::move(waiting);
+    auto waiting = waitForMountTurn(config);
+    const TurnQueue::Turn turn = co_await std::move(waiting);
     auto run = runMountTool(arguments, password, user, config.address);
     const ProcessResult result = co_await std::move(run);
     if (result.exitCode == 0) {
@@ -648,8 +672,8 @@ QCoro::Task<QUrl> MountEngine::mountNFS(NASConfig config)
     if (co_await std::move(prepare))
         co_return directoryUrl(path);
 
-    auto waiting = waitForMountTurn();
-    const MountTurn turn = co_await std::move(waiting);
+    auto waiting = waitForMountTurn(config);
+    const TurnQueue::Turn turn = co_await std::move(waiting);
     if (onLinux()) {
         const LinuxMountTools::NfsShare share{config.address, config.sharePath, path, config.mountOptions.readOnly,
             requiredRoot(config)};

@@ -6,6 +6,7 @@
 #include "mounting/ProcessRunner.h"
 #include "mounting/SmbfsMount.h"
 #include "mounting/SystemTools.h"
+#include "mounting/TurnQueue.h"
 
 #include <QFuture>
 #include <QHash>
@@ -34,8 +35,9 @@ class KeychainManager;
 
 // Mounts, unmounts and tests shares by running the system tools as child processes: the Linux
 // tool set (LinuxMountTools) or the macOS one, as SystemTools chooses. Its operations may run
-// concurrently, but only maxConcurrentMounts mounts run their tools at a time, the others wait
-// their turn in order; what it must know of other configurations, the caller hands in. Its coroutines are started on
+// concurrently, but only mountsPerServer mounts of one server run their tools at a time, the others
+// of that server wait their turn in order (a server that never answers holds back no other); what it
+// must know of other configurations, the caller hands in. Its coroutines are started on
 // the main thread and resume there; blocking file system and Keychain work runs on worker threads. Failures are thrown
 // as VantrelError; the engine writes no log lines.
 class MountEngine final {
@@ -68,8 +70,11 @@ public:
     double liveTestTimeout = 10.0;
     // How long an SMB server has to accept a TCP connection before a mount of it starts any tool.
     double serverConnectTimeout = 3.0;
-    // How many mounts run their tools at once; further ones wait for a free turn.
-    int maxConcurrentMounts = 4;
+    // How many mounts of one server run their tools at once; further ones wait for a free turn.
+    int mountsPerServer = 4;
+    // How many servers are checked for a TCP connection at once, whatever their number: each
+    // check holds a socket.
+    int serverChecksAtOnce = 16;
     // How long the start-up check of all leftover mounts may take, side by side.
     double leftoverCheckTimeout = 3.0;
     // Where the mounts this copy holds are recorded for a later start; empty records nothing.
@@ -101,6 +106,14 @@ public:
     // one let go; errors are swallowed.
     QCoro::Task<> releaseShareFromOtherConfigs(NASConfig config, QList<NASConfig> configs,
         QHash<QUuid, NASStatus> statuses, ReleaseHandler released);
+
+    // Whom a configuration's mounts take turns with: its host, compared without case, and port.
+    static QString serverOf(const NASConfig& config);
+    // Both point at one share of one server: share paths compared without their outer and doubled
+    // "/", the share's name (the first component) without case. Protocol and id are not compared.
+    static bool sameShare(const NASConfig& a, const NASConfig& b);
+    // Equal for two configurations exactly when sameShare holds.
+    static QString shareKey(const NASConfig& config);
 
     // The custom mount point as stored, else <mount root>/<name>.
     QString mountPointPath(const NASConfig& config) const;
@@ -149,28 +162,12 @@ public:
     static QString localPath(const QUrl& url);
 
 private:
-    // A turn to run mount tools, held until the guard goes.
-    struct MountTurn {
-        MountEngine* engine = nullptr;
-        MountTurn() = default;
-        explicit MountTurn(MountEngine* owner)
-            : engine(owner)
-        {
-        }
-        MountTurn(MountTurn&& other) noexcept
-            : engine(std::exchange(other.engine, nullptr))
-        {
-        }
-        MountTurn(const MountTurn&) = delete;
-        MountTurn& operator=(const MountTurn&) = delete;
-        MountTurn& operator=(MountTurn&&) = delete;
-        ~MountTurn();
-    };
-    QCoro::Task<MountTurn> waitForMountTurn();
-    void endMountTurn();
+    // A turn of the configuration's server to run mount tools, held until the token goes; throws
+    // when quitting, or when the engine went away meanwhile (then nothing of it may be touched).
+    QCoro::Task<TurnQueue::Turn> waitForMountTurn(const NASConfig& config);
     // Connection failed, without starting any tool, when the server of an SMB share mounted
     // through the Linux tool set does not accept a TCP connection.
-    QCoro::Task<> ensureServerAnswers(const NASConfig& config, const QString& mountPoint) const;
+    QCoro::Task<> ensureServerAnswers(const NASConfig& config, const QString& mountPoint);
 
     QCoro::Task<ProcessResult> runMountTool(QStringList arguments, std::optional<QString> password, QString user,
         QString address);
@@ -197,8 +194,8 @@ private:
     FileSystemInfo& m_fileSystem;
     KeychainManager& m_keychain;
     LinuxMountTools m_linux;
-    int m_mountsRunning = 0;
-    std::deque<std::shared_ptr<QPromise<void>>> m_mountsWaiting;
+    TurnQueue m_mountTurns{mountsPerServer};
+    TurnQueue m_serverChecks{serverChecksAtOnce};
     bool m_refusingMounts = false;
     QStringList m_held;
     // A record that could not be read and stayed in place is never overwritten.

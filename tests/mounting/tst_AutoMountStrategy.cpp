@@ -24,6 +24,7 @@
 #include "platform/SystemLog.h"
 #include "platform/WifiInfo.h"
 
+#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QScopeGuard>
@@ -108,7 +109,10 @@ struct Fixture : test::MountingFixture {
             unset(tool + QStringLiteral(".hold"));
             set(tool + QStringLiteral(".release"));
         }
-        QTRY_VERIFY_WITH_TIMEOUT(!strategy.hasOperationsUnderWay(), 10000);
+        // Not QTRY: after a failed check it would not wait at all.
+        QDeadlineTimer deadline(30000);
+        while (strategy.hasOperationsUnderWay() && !deadline.hasExpired())
+            QTest::qWait(20);
         waitForFileWork();
     }
 
@@ -893,7 +897,7 @@ private slots:
     void quittingEndsRunningToolsAndStartsNoWaitingMount()
     {
         Fixture f;
-        f.engine.maxConcurrentMounts = 1;
+        f.engine.mountsPerServer = 1;
         const NASConfig first = f.add(share(QStringLiteral("First")));
         const NASConfig second = f.add(share(QStringLiteral("Second")));
         f.set(QStringLiteral("mount_smbfs.hold"));
@@ -1126,6 +1130,95 @@ private slots:
         QVERIFY(f.engine.isMounted(path));
         QCoro::waitFor(f.strategy.unmountAll());
         QVERIFY(!FileSystemInfo::system().mountedTypeAt(path));
+    }
+
+    // "NAS.local" with "data/" is the share "nas.local" with "/data": mounted once. And when the
+    // configuration chosen for a share cannot mount it (no password stored), the next one does.
+    void aShareSpelledTwoWaysIsOneAndItsNextConfigurationStepsIn()
+    {
+        {
+            Fixture f;
+            f.defaults.setValue(MountKeepAlive::enabledKey, false);
+            NASConfig lower = share(QStringLiteral("Lower"));
+            lower.sharePath = QStringLiteral("/data");
+            NASConfig upper = share(QStringLiteral("Upper"));
+            upper.address = QStringLiteral("NAS.local");
+            upper.sharePath = QStringLiteral("DATA/");
+            f.add(lower);
+            f.add(upper);
+            f.setNetwork(true, homeAddress);
+            f.strategy.start();
+            QTRY_COMPARE(f.state(lower.id), MountState::Kind::mounted);
+            QTest::qWait(200);
+            QCOMPARE(f.runs(QStringLiteral("mount_smbfs")), 1);
+            QCOMPARE(f.state(upper.id), MountState::Kind::idle);
+        }
+        {
+            Fixture f;
+            f.defaults.setValue(MountKeepAlive::enabledKey, false);
+            NASConfig stale = share(QStringLiteral("Stale"));
+            stale.sharePath = QStringLiteral("/data");
+            stale.authMethod = AuthMethod::password;
+            stale.username = QStringLiteral("alice");
+            stale.keychainIdentifier = QStringLiteral("stale-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
+            NASConfig guest = share(QStringLiteral("Guest"));
+            guest.sharePath = QStringLiteral("/data/");
+            NASConfig third = share(QStringLiteral("Third"));
+            third.sharePath = QStringLiteral("data");
+            f.add(stale);
+            f.add(guest);
+            f.add(third);
+            f.setNetwork(true, homeAddress);
+            f.strategy.start();
+            QTRY_COMPARE(f.state(guest.id), MountState::Kind::mounted);
+            f.fileSystem.declare(f.mountPath(guest), QStringLiteral("smbfs"));
+            QCOMPARE(f.state(stale.id), MountState::Kind::failed);
+            // The share is held again: neither the third nor an evaluation starts another mount.
+            QCoro::waitFor(f.strategy.evaluate());
+            QTest::qWait(200);
+            QCOMPARE(f.runs(QStringLiteral("mount_smbfs")), 1);
+            QCOMPARE(f.strategy.pendingMountCount(stale.id), 0);
+            QCOMPARE(f.strategy.pendingMountCount(third.id), 0);
+            QVERIFY(f.state(third.id) != MountState::Kind::mounted);
+        }
+    }
+
+    // More shares due at once than one turn starts: the rest follow in later turns, all of them.
+    void dueMountsBeyondOneTurnStartInLaterTurns()
+    {
+        Fixture f;
+        f.strategy.mountsStartedPerTurn = 2;
+        f.setNetwork(true, homeAddress);
+        QList<NASConfig> shares;
+        for (int i = 0; i < 7; ++i)
+            shares.append(f.add(share(QStringLiteral("Due%1").arg(i))));
+        for (const NASConfig& config : std::as_const(shares))
+            f.strategy.scheduleMount(config);
+        QTRY_COMPARE(f.runs(QStringLiteral("mount_smbfs")), 7);
+        for (const NASConfig& config : std::as_const(shares))
+            QTRY_COMPARE(f.state(config.id), MountState::Kind::mounted);
+    }
+
+    // A configuration waiting for its scheduled mount holds its share: an evaluation meanwhile
+    // schedules no other configuration of it.
+    void aScheduledMountHoldsItsShare()
+    {
+        Fixture f;
+        f.defaults.setValue(MountKeepAlive::enabledKey, false);
+        const NASConfig first = f.add(share(QStringLiteral("First")));
+        NASConfig second = share(QStringLiteral("Second"));
+        second.sharePath = first.sharePath;
+        f.add(second);
+        f.setNetwork(true, homeAddress);
+        f.strategy.scheduledMountDelay = 0.5;
+        f.strategy.scheduleMount(first);
+        QCoro::waitFor(f.strategy.evaluate());
+        QCOMPARE(f.strategy.pendingMountCount(second.id), 0);
+        QTRY_COMPARE(f.state(first.id), MountState::Kind::mounted);
+        QTest::qWait(200);
+        for (const QStringList& call : f.calls(QStringLiteral("mount_smbfs")))
+            QCOMPARE(call.last(), f.mountPath(first));
+        QVERIFY(f.state(second.id) != MountState::Kind::mounted);
     }
 };
 

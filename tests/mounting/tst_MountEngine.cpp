@@ -3,6 +3,7 @@
 #include "support/MountedShare.h"
 #include "support/MountingFixture.h"
 #include "support/SambaServer.h"
+#include "support/SilentListener.h"
 #include "support/TestMain.h"
 
 #include "model/AppState.h"
@@ -16,13 +17,18 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QLocalServer>
+#include <QLocalSocket>
 #include <QScopeGuard>
 #include <QTcpServer>
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <qcoro/qcorotask.h>
 
+#include <algorithm>
 #include <memory>
+
+#include <sys/resource.h>
 #include <vector>
 
 using namespace vantrel;
@@ -406,7 +412,7 @@ private slots:
         NASConfig holder = guestConfig(QStringLiteral("holder"));
         NASConfig failedOne = guestConfig(QStringLiteral("failed"));
         NASConfig otherShare = guestConfig(QStringLiteral("other"));
-        otherShare.sharePath = QStringLiteral("/team");
+        otherShare.sharePath = QStringLiteral("/team/sub");
         NASConfig otherAddress = guestConfig(QStringLiteral("elsewhere"));
         otherAddress.address = QStringLiteral("nas2.local");
         NASConfig noMountPoint = guestConfig(QStringLiteral("nowhere"));
@@ -870,7 +876,7 @@ private slots:
         QVERIFY(secondsOf(clock) < 2.0);
         QVERIFY(!f.exists(QStringLiteral("mount_smbfs.argv")));
 
-        f.engine->maxConcurrentMounts = 2;
+        f.engine->mountsPerServer = 2;
         f.set(QStringLiteral("mount_smbfs.hold"));
         std::vector<QCoro::Task<QUrl>> mounts;
         for (int i = 0; i < 5; ++i)
@@ -882,6 +888,153 @@ private slots:
         for (QCoro::Task<QUrl>& mount : mounts)
             QVERIFY(!await(std::move(mount)).isEmpty());
         QCOMPARE(f.runs(QStringLiteral("mount_smbfs")), 5);
+    }
+
+    // A server whose mounts never end holds its own turns only: a share of another server mounts in
+    // its usual time, whatever is listed before it. Host names are one server whatever their case.
+    void aServerThatNeverAnswersHoldsBackNoOtherServer()
+    {
+        Fixture f;
+        const QStringList silentNames{QStringLiteral("Silent.Example"), QStringLiteral("silent.example"),
+            QStringLiteral("silent.example:445")};
+        for (const QString& name : silentNames)
+            f.set(QStringLiteral("mount_smbfs.hold-") + name);
+        const auto releaseSilent = [&f, silentNames] {
+            for (const QString& name : silentNames)
+                f.set(QStringLiteral("mount_smbfs.release-") + name);
+        };
+        const auto release = qScopeGuard(releaseSilent);
+        std::vector<QCoro::Task<test::Settled<QUrl>>> silent;
+        for (int i = 0; i < 40; ++i) {
+            NASConfig config = guestConfig(QStringLiteral("Silent%1").arg(i));
+            config.address = silentNames.at(i % 3);
+            silent.push_back(test::settle(f.engine->mountSMB(config)));
+        }
+        QTRY_COMPARE(f.runs(QStringLiteral("mount_smbfs")), f.engine->mountsPerServer);
+
+        NASConfig healthy = guestConfig(QStringLiteral("Healthy"));
+        healthy.address = QStringLiteral("nas.local");
+        QElapsedTimer clock;
+        clock.start();
+        auto mounting = test::settle(f.engine->mountSMB(healthy));
+        QTRY_VERIFY_WITH_TIMEOUT(mounting.isReady(), 10000);
+        QVERIFY2(QCoro::waitFor(mounting).value.has_value(), "the healthy share failed");
+        // While the silent server's mounts are all still held.
+        QCOMPARE(f.runs(QStringLiteral("mount_smbfs")), f.engine->mountsPerServer + 1);
+        QVERIFY(std::none_of(silent.begin(), silent.end(), [](const auto& task) { return task.isReady(); }));
+
+        releaseSilent();
+        for (auto& task : silent)
+            QVERIFY(QCoro::waitFor(task).value.has_value());
+        QCOMPARE(f.runs(QStringLiteral("mount_smbfs")), 41);
+    }
+
+    // Many shares behind an address that drops packets, under a low descriptor limit: the checks
+    // hold a bounded number of sockets, none is reported as the server's fault for want of local
+    // resources, and a local listening socket (as the instance socket) keeps accepting.
+    void serverChecksAreBoundedUnderALowDescriptorLimit()
+    {
+        Fixture f;
+        SystemTools tools = test::linuxStandInTools();
+        tools.smbfs = toolsDir + QStringLiteral("/mount_smbfs"); // records any run
+        const auto engine = linuxEngine(f, tools);
+        engine->serverConnectTimeout = 0.2;
+        test::SilentListener silent;
+        QVERIFY(silent.isListening());
+        QLocalServer instance;
+        QVERIFY(instance.listen(f.dir.filePath(QStringLiteral("instance"))));
+        QList<QLocalSocket*> accepted;
+        connect(&instance, &QLocalServer::newConnection, &instance,
+            [&] { accepted.append(instance.nextPendingConnection()); });
+
+        const auto openDescriptors = [] {
+            return static_cast<qsizetype>(QDir(QStringLiteral("/proc/self/fd")).count()) - 2;
+        };
+        rlimit before{};
+        QCOMPARE(::getrlimit(RLIMIT_NOFILE, &before), 0);
+        const auto restore = qScopeGuard([before] { ::setrlimit(RLIMIT_NOFILE, &before); });
+        const qsizetype base = openDescriptors();
+        rlimit low = before;
+        low.rlim_cur = static_cast<rlim_t>(base + 60);
+        QCOMPARE(::setrlimit(RLIMIT_NOFILE, &low), 0);
+
+        const int shares = 120;
+        std::vector<QCoro::Task<test::Settled<QUrl>>> mounts;
+        for (int i = 0; i < shares; ++i) {
+            NASConfig config = guestConfig(QStringLiteral("Dropped%1").arg(i));
+            config.address = QStringLiteral("[::1]:") + QString::number(silent.port());
+            mounts.push_back(test::settle(engine->mountSMB(config)));
+        }
+        qsizetype most = 0;
+        QLocalSocket client;
+        bool connecting = false;
+        QTRY_VERIFY_WITH_TIMEOUT(([&] {
+            most = std::max(most, openDescriptors());
+            if (!connecting) {
+                connecting = true;
+                client.connectToServer(instance.fullServerName());
+            }
+            return std::all_of(mounts.begin(), mounts.end(), [](const auto& mount) { return mount.isReady(); });
+        }()),
+            60000);
+        ::setrlimit(RLIMIT_NOFILE, &before);
+
+        for (auto& mount : mounts) {
+            const std::optional<VantrelError> error = QCoro::waitFor(mount).error;
+            QVERIFY(error);
+            QCOMPARE(error->kind(), VantrelError::Kind::connectionFailed);
+            QVERIFY2(error->payload().contains(QStringLiteral("no answer within")), qPrintable(error->payload()));
+        }
+        QVERIFY2(most <= base + engine->serverChecksAtOnce + 24,
+            qPrintable(QStringLiteral("%1 descriptors open at most, %2 before").arg(most).arg(base)));
+        QVERIFY(!f.exists(QStringLiteral("mount_smbfs.argv")));
+        QVERIFY(instance.isListening());
+        QTRY_COMPARE(accepted.size(), 1);
+    }
+
+    // Mounts that outlive their engine (one running, one waiting for the turn) end without touching
+    // it: the waiting one runs no tool and fails, the running one's end reaches nothing.
+    void mountsOutlivingTheirEngineTouchNothingOfIt()
+    {
+        Fixture f;
+        f.engine->mountsPerServer = 1;
+        f.set(QStringLiteral("mount_smbfs.hold"));
+        auto running = test::settle(f.engine->mountSMB(guestConfig(QStringLiteral("Running"))));
+        auto waiting = test::settle(f.engine->mountSMB(guestConfig(QStringLiteral("Waiting"))));
+        QTRY_COMPARE(f.runs(QStringLiteral("mount_smbfs")), 1);
+        f.engine.reset();
+        f.set(QStringLiteral("mount_smbfs.release"));
+        QTRY_VERIFY_WITH_TIMEOUT(running.isReady() && waiting.isReady(), 15000);
+        // Which of the two got the turn is the file work's choice; the other one waited.
+        const bool runningFailed = QCoro::waitFor(running).error.has_value();
+        const bool waitingFailed = QCoro::waitFor(waiting).error.has_value();
+        QVERIFY(runningFailed != waitingFailed);
+        QTest::qWait(100);
+        QCOMPARE(f.runs(QStringLiteral("mount_smbfs")), 1);
+    }
+
+    void sharesAreComparedAsTheServerSeesThem()
+    {
+        const auto config = [](const QString& address, const QString& path) {
+            NASConfig c = guestConfig(QStringLiteral("x"));
+            c.address = address;
+            c.sharePath = path;
+            return c;
+        };
+        const NASConfig base = config(QStringLiteral("nas"), QStringLiteral("/data"));
+        QVERIFY(MountEngine::sameShare(base, config(QStringLiteral("NAS"), QStringLiteral("data/"))));
+        QVERIFY(MountEngine::sameShare(base, config(QStringLiteral("nas:445"), QStringLiteral("//DATA//"))));
+        QVERIFY(MountEngine::sameShare(base, config(QStringLiteral("nas."), QStringLiteral("Data"))));
+        // Folders inside a share keep their case; another port or host is another server.
+        QVERIFY(MountEngine::sameShare(config(QStringLiteral("nas"), QStringLiteral("/data/Sub")),
+            config(QStringLiteral("nas"), QStringLiteral("DATA/Sub/"))));
+        QVERIFY(!MountEngine::sameShare(config(QStringLiteral("nas"), QStringLiteral("/data/Sub")),
+            config(QStringLiteral("nas"), QStringLiteral("/data/sub"))));
+        QVERIFY(!MountEngine::sameShare(base, config(QStringLiteral("nas:1445"), QStringLiteral("/data"))));
+        QVERIFY(!MountEngine::sameShare(base, config(QStringLiteral("nas2"), QStringLiteral("/data"))));
+        QVERIFY(!MountEngine::sameShare(base, config(QStringLiteral("nas"), QStringLiteral("/data/sub"))));
+        QCOMPARE(MountEngine::serverOf(config(QStringLiteral("[FE80::1]:445"), QStringLiteral("/d"))),
+            MountEngine::serverOf(config(QStringLiteral("fe80::1"), QStringLiteral("/d"))));
     }
 
     // The program's own reason comes as soon as it ends, not after the mount's time limit.
