@@ -15,6 +15,7 @@
 # The programs' own log goes to build/benchmark/benchmark.log.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/test-bus.sh
 
 files=20000
 queue_seconds=5
@@ -59,6 +60,7 @@ cleanup() {
 trap cleanup EXIT
 chmod 0700 "$runtime"
 mkdir -p -m 0700 "$home/tmp"
+bus_config=$(write_test_bus_config "$home/bus")
 
 # A private home: nothing reads or writes the user's settings, cache, logs or session.
 private_env=(env -u WAYLAND_DISPLAY -u DBUS_SESSION_BUS_ADDRESS -u SESSION_MANAGER
@@ -68,7 +70,7 @@ private_env=(env -u WAYLAND_DISPLAY -u DBUS_SESSION_BUS_ADDRESS -u SESSION_MANAG
 
 # The scenarios, on the browser window drawn offscreen.
 if [ "$only" != start-up ]; then
-  "${private_env[@]}" QT_QPA_PLATFORM=offscreen dbus-run-session -- \
+  "${private_env[@]}" QT_QPA_PLATFORM=offscreen dbus-run-session --config-file="$bus_config" -- \
     "$build/benchmarks/vantrel_benchmark" scenarios --files "$files" --queue-seconds "$queue_seconds" \
     --folder "$build/work" 2>>"$logfile"
 fi
@@ -84,7 +86,7 @@ read -r -t 20 display <&3 || { echo "Xvfb did not start (see $logfile)" >&2; exi
 # The median of the given column.
 median() { awk -v c="$1" '{print $c}' | sort -n | awk '{v[NR]=$1} END {printf "%.0f", (NR % 2) ? v[(NR+1)/2] : (v[NR/2] + v[NR/2+1]) / 2}'; }
 
-"${private_env[@]}" DISPLAY=":$display" QT_QPA_PLATFORM=xcb dbus-run-session -- bash -c '
+"${private_env[@]}" DISPLAY=":$display" QT_QPA_PLATFORM=xcb dbus-run-session --config-file="$bus_config" -- bash -c '
   set -euo pipefail
   probe=$1 app=$2 bare=$3 launches=$4 out=$5
   : >"$out.app"; : >"$out.bare"

@@ -10,6 +10,7 @@
 # step fails; a package left by an interrupted run is removed at the next start.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/test-bus.sh
 
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
@@ -136,7 +137,7 @@ logged() { grep -q "$1" "$log" 2>/dev/null; }
 {
   read -r DBUS_SESSION_BUS_ADDRESS
   read -r bus_pid
-} < <(dbus-daemon --session --fork --nopidfile --print-address=1 --print-pid=1)
+} < <(dbus-daemon --config-file="$(write_test_bus_config "$work/bus")" --fork --nopidfile --print-address=1 --print-pid=1)
 export DBUS_SESSION_BUS_ADDRESS
 
 /usr/bin/vantrel >"$work/first.out" 2>&1 &

@@ -228,6 +228,41 @@ private slots:
         QVERIFY(!cache->isProcessing());
     }
 
+    // Evictions count the copies under way as taken: neither a new file nor a lowered limit lets
+    // the cache end up above its limit once they are done.
+    void evictionLeavesRoomForTheCopiesUnderWay()
+    {
+        Env env;
+        env.defaults.setValue(CacheManager::maxCacheSizeKey, 1000);
+        auto cache = env.make();
+        QVERIFY(env.cache(*cache, QStringLiteral("old"), 300));
+        const QString oldCopy = cache->cachedFilePath(env.config, QStringLiteral("old")).value();
+        const QString held = env.share() + QStringLiteral("/held");
+        writeFile(held + QStringLiteral("/a"), 400);
+        test::FileWorkGate gate;
+        gate.hold(held, 1);
+        QCoro::Task<std::optional<CacheEntry>> a = cache->cacheFile(QUrl::fromLocalFile(held + QStringLiteral("/a")),
+            env.config, QStringLiteral("held/a"));
+        QTRY_COMPARE(gate.waiting(held), 1);
+
+        // old 300 + a 400 + b 400 exceed 1000 together: old goes, though without a it would fit.
+        env.now = env.now.addSecs(1);
+        QVERIFY(env.cache(*cache, QStringLiteral("b"), 400));
+        QCOMPARE(env.paths(*cache), QStringList{QStringLiteral("b")});
+        QVERIFY(!QFile::exists(oldCopy));
+
+        // b 400 fits a limit of 700 alone, not beside a.
+        env.defaults.setValue(CacheManager::maxCacheSizeKey, 700);
+        QCoro::waitFor(cache->evictIfNeeded(0));
+        QVERIFY(env.paths(*cache).isEmpty());
+
+        gate.release(held);
+        QTRY_VERIFY(a.isReady());
+        QVERIFY(QCoro::waitFor(a));
+        QCOMPARE(env.paths(*cache), QStringList{QStringLiteral("held/a")});
+        QCOMPARE(cache->statistics().totalSize, 400);
+    }
+
     void indexRoundTripsInItsStoredForm()
     {
         Env env;

@@ -367,6 +367,27 @@ private slots:
         QCOMPARE(host.server().calls().last().body, QStringLiteral("up.txt 已上传到 NAS"));
     }
 
+    // The first file of a run is announced by its name; one finishing after it in the same run
+    // turns that notice into the run's count, even when it is the only one since.
+    void aLaterFileOfTheRunReplacesTheNameByTheCount()
+    {
+        test::ServerHost host;
+        QVERIFY(host.ok());
+        test::FileWorkGate gate;
+        gate.hold(dst("b.bin"));
+        QVERIFY(writeFile(src("a.bin"), "a") && writeFile(src("b.bin"), "b"));
+        m_manager->addDownload(QUrl::fromLocalFile(src("a.bin")), localFolder());
+        m_manager->addDownload(QUrl::fromLocalFile(src("b.bin")), localFolder());
+        QTRY_COMPARE(host.server().onScreen().values(), QStringList{QStringLiteral("a.bin 已下载到本地")});
+        QTRY_COMPARE(gate.waiting(dst("b.bin")), 1);
+        QVERIFY(m_manager->isProcessing());
+
+        gate.release(dst("b.bin"));
+        QTRY_COMPARE(host.server().onScreen().values(), QStringList{QStringLiteral("2 个文件已下载到本地")});
+        QCOMPARE(host.server().calls().last().summary, QStringLiteral("下载完成"));
+        QTRY_VERIFY(!m_manager->isProcessing());
+    }
+
     // A folder of thousands of files is queued in one go: its tasks are published together, a
     // slice per event-loop turn, never once per task, and each publication names what it added.
     void thousandsOfAddsArePublishedTogether()

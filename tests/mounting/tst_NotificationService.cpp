@@ -80,6 +80,13 @@ private slots:
         m_logging.reset();
     }
 
+    // An installed notification daemon started on demand would answer in place of the stand-in.
+    void theBusStartsNoServiceOfTheSystem()
+    {
+        const QStringList activatable = QDBusConnection::sessionBus().interface()->activatableServiceNames();
+        QCOMPARE(activatable, QStringList{QStringLiteral("org.freedesktop.DBus")});
+    }
+
     void permissionFollowsTheServer()
     {
         QVERIFY(QDBusConnection::sessionBus().isConnected());

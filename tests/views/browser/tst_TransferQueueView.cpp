@@ -196,6 +196,15 @@ private slots:
         QCOMPARE(env.panel.model()->tasks(), env.manager.tasks());
         QCOMPARE(reset.size(), 0);
         QVERIFY(!env.child("clearButton")->isEnabled());
+
+        // The rows after it moved up one: a change to one of them lands on its new row.
+        changed.clear();
+        env.manager.cancel(env.manager.tasks().at(3000).id);
+        QTRY_COMPARE(env.panel.model()->task(3000).status, TransferStatus::cancelled);
+        QCOMPARE(env.panel.model()->tasks(), env.manager.tasks());
+        QCOMPARE(changed.size(), 1);
+        QCOMPARE(changed.first().at(0).toModelIndex().row(), 3000);
+        QCOMPARE(env.count(), QStringLiteral("4998 active"));
         gate.release(env.local(QStringLiteral("f0.bin")));
     }
 
