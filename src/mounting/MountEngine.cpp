@@ -267,11 +267,14 @@ QCoro::Task<bool> MountEngine::holdsMount(QString path)
 
 QCoro::Task<> MountEngine::releaseMount(QString path, bool polite, double timeLimit)
 {
+    // What outlives its engine (a test that drops it) touches nothing of it.
+    const std::weak_ptr<const bool> alive = m_alive;
     if (onLinux()) {
         LinuxMountTools& tools = linuxSet();
         auto releasing = tools.release(path, polite, timeLimit);
         co_await std::move(releasing);
-        letGo(path);
+        if (!alive.expired())
+            letGo(path);
         co_return;
     }
     try {
@@ -281,7 +284,8 @@ QCoro::Task<> MountEngine::releaseMount(QString path, bool polite, double timeLi
     } catch (const VantrelError&) {
         // Nothing more can be done for it here.
     }
-    letGo(path);
+    if (!alive.expired())
+        letGo(path);
 }
 
 bool MountEngine::ownsMount(const QString& path) const
@@ -563,6 +567,8 @@ QCoro::Task<ProcessResult> MountEngine::runMountTool(QStringList arguments, std:
 QCoro::Task<QUrl> MountEngine::mountSMB(NASConfig config, QList<NASConfig> configs, QHash<QUuid, NASStatus> statuses,
     ReleaseHandler released)
 {
+    // What outlives its engine (a test that drops it) touches nothing of it.
+    const std::weak_ptr<const bool> alive = m_alive;
     if (config.sharePath.isEmpty())
         throw VantrelError::mountFailed(QStringLiteral("共享路径不能为空"));
     requireUsableAddress(config.address, VantrelError::Kind::mountFailed);
@@ -610,7 +616,7 @@ QCoro::Task<QUrl> MountEngine::mountSMB(NASConfig config, QList<NASConfig> confi
             auto mounting = linuxSet().mountSMB(share);
             co_await std::move(mounting);
         } catch (...) {
-            if (!held)
+            if (!held && !alive.expired())
                 letGo(path);
             throw;
         }
@@ -627,7 +633,8 @@ QCoro::Task<QUrl> MountEngine::mountSMB(NASConfig config, QList<NASConfig> confi
     auto run = runMountTool(arguments, password, user, config.address);
     const ProcessResult result = co_await std::move(run);
     if (result.exitCode == 0) {
-        hold(path);
+        if (!alive.expired())
+            hold(path);
         co_return directoryUrl(path);
     }
 
@@ -640,6 +647,8 @@ QCoro::Task<QUrl> MountEngine::mountSMB(NASConfig config, QList<NASConfig> confi
 
 QCoro::Task<QUrl> MountEngine::mountNFS(NASConfig config)
 {
+    // What outlives its engine (a test that drops it) touches nothing of it.
+    const std::weak_ptr<const bool> alive = m_alive;
     if (config.sharePath.isEmpty())
         throw VantrelError::mountFailed(
             Localization::text(QStringLiteral("nfs.error.emptySharePath"), QStringLiteral("NFS 共享路径不能为空")));
@@ -662,7 +671,7 @@ QCoro::Task<QUrl> MountEngine::mountNFS(NASConfig config)
             auto mounting = linuxSet().mountNFS(share);
             co_await std::move(mounting);
         } catch (...) {
-            if (!held)
+            if (!held && !alive.expired())
                 letGo(path);
             throw;
         }
@@ -675,7 +684,8 @@ QCoro::Task<QUrl> MountEngine::mountNFS(NASConfig config)
     auto first = run(m_tools.nfsMount, arguments, mountTimeout);
     ProcessResult result = co_await std::move(first);
     if (result.exitCode == 0) {
-        hold(path);
+        if (!alive.expired())
+            hold(path);
         co_return directoryUrl(path);
     }
 
@@ -692,7 +702,8 @@ QCoro::Task<QUrl> MountEngine::mountNFS(NASConfig config)
     }
 
     if (result.exitCode == 0) {
-        hold(path);
+        if (!alive.expired())
+            hold(path);
         co_return directoryUrl(path);
     }
     if (result.exitCode == 64)
@@ -714,6 +725,8 @@ void MountEngine::removeMountPointFolder(const QString& path) const
 
 QCoro::Task<> MountEngine::unmount(QUrl mountPoint, bool force)
 {
+    // What outlives its engine (a test that drops it) touches nothing of it.
+    const std::weak_ptr<const bool> alive = m_alive;
     const QString path = localPath(mountPoint);
     if (onLinux()) {
         auto unmounting = linuxSet().unmount(path, force);
@@ -730,7 +743,9 @@ QCoro::Task<> MountEngine::unmount(QUrl mountPoint, bool force)
                 result.exitedText(QStringLiteral("diskutil unmount"), result.stderr.trimmed()));
     }
 
-    letGo(path);
+    if (!alive.expired())
+
+        letGo(path);
     auto remove = [this, path] { removeMountPointFolder(path); };
     QFuture<void> removing = runFileWork(path, std::move(remove));
     co_await removing;

@@ -183,6 +183,8 @@ private:
     TurnQueue m_mountTurns{mountsPerServer};
     TurnQueue m_serverChecks{serverChecksAtOnce};
     bool m_refusingMounts = false;
+    // Coroutines that outlive the engine check it before touching it.
+    std::shared_ptr<const bool> m_alive = std::make_shared<const bool>(true);
     QStringList m_held;
     // A record that could not be read and stayed in place is never overwritten.
     bool m_recordBlocked = false;
