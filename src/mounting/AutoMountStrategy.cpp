@@ -127,15 +127,17 @@ bool AutoMountStrategy::shareHeldByOther(const NASConfig& config) const
 {
     if (config.protocol != NASProtocol::smb)
         return false;
+    // Whether the other holds anything is asked first: comparing shares costs more, and 200 shares
+    // retried in one turn ask this of every pair.
     for (const NASConfig& other : m_store.configs()) {
-        if (!sameShare(config, other))
-            continue;
         // A mount of it waiting for its delay holds the share too: a keep-alive that finds the
         // other's mount gone schedules it again, and both would then run.
-        if (m_mountsInFlight.contains(other.id) || m_schedule.pendingMountCount(other.id) > 0)
-            return true;
-        const std::optional<NASStatus> status = m_appState.status(other.id);
-        if (status && m_keepAlive.isTested(*status))
+        bool holds = m_mountsInFlight.contains(other.id) || m_schedule.pendingMountCount(other.id) > 0;
+        if (!holds) {
+            const std::optional<NASStatus> status = m_appState.status(other.id);
+            holds = status && m_keepAlive.isTested(*status);
+        }
+        if (holds && sameShare(config, other))
             return true;
     }
     return false;
@@ -146,7 +148,7 @@ std::optional<QUuid> AutoMountStrategy::otherMountOfShareInFlight(const NASConfi
     if (config.protocol != NASProtocol::smb)
         return std::nullopt;
     for (const NASConfig& other : m_store.configs()) {
-        if (sameShare(config, other) && m_mountsInFlight.contains(other.id))
+        if (m_mountsInFlight.contains(other.id) && sameShare(config, other))
             return other.id;
     }
     return std::nullopt;

@@ -516,10 +516,11 @@ QCoro::Task<> MountEngine::releaseShareFromOtherConfigs(NASConfig config, QList<
     QHash<QUuid, NASStatus> statuses, ReleaseHandler released)
 {
     for (const NASConfig& other : configs) {
-        if (other.id == config.id || !sameShare(other, config))
+        if (other.id == config.id)
             continue;
         const auto status = statuses.constFind(other.id);
-        if (status == statuses.cend() || !status->mountState.is(MountState::Kind::mounted) || !status->mountPoint)
+        if (status == statuses.cend() || !status->mountState.is(MountState::Kind::mounted) || !status->mountPoint
+            || !sameShare(other, config))
             continue;
         bool letGo = false;
         try {
