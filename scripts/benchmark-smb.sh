@@ -225,7 +225,7 @@ remount() {
     mount_error="exit $status: $(head -n 1 "$state/mount.err")"
     return 1
   fi
-  daemon_pid=$(pgrep -f -- "vantrel-smbfs .*$mnt\$" | head -n 1 || true)
+  daemon_pid=$(pgrep -f -- " $mnt\$" | head -n 1 || true)
   [ -n "$daemon_pid" ] || { mount_error="no vantrel-smbfs process serves the mount"; return 1; }
 }
 
@@ -320,7 +320,6 @@ measure() {
     sleep 1
   fi
   timed "$state/time" "mount_$case" || status=$?
-  # The written files' last bytes reach the server by close(); a later sync must not be needed.
   after=$(cpu_ticks "$daemon_pid" 2>/dev/null || echo "$before")
   if [ -n "$perf_pid" ]; then
     kill -INT "$perf_pid" 2>/dev/null
@@ -331,14 +330,16 @@ measure() {
     perf report -i "$profile/$case.data" --no-children --stdio --sort dso \
       >"$profile/$case-dso.txt" 2>>"$log" || true
   fi
-  unmount
+  # Checked while still mounted: what close() acknowledged must be on the server already.
   if [ "$status" != 0 ] || ! "check_$case" mount; then
+    unmount
     echo "benchmark smb-$name: mount failed: the copy through the mount is not whole (exit $status," \
       "see $log; smbclient $client_time s, link $label)"
     echo "$name fail $client_time" >>"$results"
     "clean_$case"
     return 0
   fi
+  unmount
   local mount_time
   read -r mount_time _ <"$state/time"
   local ratio
