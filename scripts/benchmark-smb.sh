@@ -283,7 +283,9 @@ check_list-20k() {
 }
 
 results=$state/results
+cpu_results=$state/cpu-results
 : >"$results"
+: >"$cpu_results"
 
 # measure CASE LINK: one run of the case on both sides.
 measure() {
@@ -348,7 +350,8 @@ measure() {
   echo "$name $ratio $mount_time $client_time" >>"$results"
   if [[ $case == 1g-* ]]; then
     awk -v b="$before" -v a="$after" -v t="$ticks_per_second" -v c="$client_cpu" -v n="$name" 'BEGIN {
-      printf "benchmark smb-%s CPU: mount %.2f s/GiB, smbclient %.2f s/GiB\n", n, (a - b) / t, c }'
+      printf "benchmark smb-%s CPU: mount %.2f s/GiB, smbclient %.2f s/GiB\n", n, (a - b) / t, c }' |
+      tee -a "$cpu_results"
   fi
   "clean_$case"
 }
@@ -365,6 +368,23 @@ for run in $(seq "$runs"); do
     for case in "${cases[@]}"; do measure "$case" "$link"; done
   done
 done
+
+# The CPU per GiB over the runs: "benchmark smb-NAME CPU: mount M s/GiB, smbclient C s/GiB".
+awk '
+  function median(list, c,   a, b, t) {
+    for (a = 1; a <= c; a++) for (b = a + 1; b <= c; b++) if (list[b] < list[a]) { t = list[a]; list[a] = list[b]; list[b] = t }
+    return (c % 2) ? list[(c + 1) / 2] : (list[c / 2] + list[c / 2 + 1]) / 2
+  }
+  { name = substr($2, 5); if (!(name in seen)) { seen[name] = 1; order[++n] = name }
+    k = ++count[name]; m[name, k] = $5 + 0; c[name, k] = $8 + 0 }
+  END {
+    for (i = 1; i <= n; i++) {
+      name = order[i]; k = count[name]
+      for (a = 1; a <= k; a++) { mv[a] = m[name, a]; cv[a] = c[name, a] }
+      printf "benchmark smb-%s CPU over %d runs: mount median %.2f s/GiB, smbclient median %.2f s/GiB\n",
+        name, k, median(mv, k), median(cv, k)
+    }
+  }' "$cpu_results"
 
 # The closing summary: min/median/max of each line over the runs, and the goals.
 awk -v runs="$runs" '
@@ -396,3 +416,4 @@ awk -v runs="$runs" '
       printf "benchmark smb goal %s: %s\n", titles[p], missed == "" ? "met" : "not met (missed by" missed ")"
     }
   }' "$results"
+
