@@ -86,6 +86,7 @@ bool SambaServer::writeConfiguration()
     conf += QStringLiteral(
         "  load printers = no\n  printing = bsd\n  printcap name = /dev/null\n  disable spoolss = yes\n");
     conf += QStringLiteral("  map to guest = Bad User\n  guest account = %1\n").arg(user);
+    conf += m_globalOptions;
     conf += m_shares;
 
     QFile file(m_dir.path() + QStringLiteral("/smb.conf"));

@@ -24,6 +24,8 @@ public:
 
     // Takes effect at the next start. No line breaks (pdbedit reads it as a line).
     void setPassword(const QString& password) { m_password = password; }
+    // A line of the [global] section, e.g. "server signing = mandatory". Before start.
+    void addGlobalOption(const QString& line) { m_globalOptions += QStringLiteral("  ") + line + QLatin1Char('\n'); }
     // A share served from a new folder of its own; returns that folder. Before start.
     QString addShare(const QString& name, bool guestAllowed);
 
@@ -50,6 +52,7 @@ private:
     quint16 m_port = 0;
     QString m_password;
     QString m_shares;
+    QString m_globalOptions;
     QString m_error;
     std::unique_ptr<QProcess> m_smbd;
 };
