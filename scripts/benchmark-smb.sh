@@ -150,9 +150,9 @@ start_smbd() {
   guest ok = no
 EOF
   printf '%s\n%s\n' "$password" "$password" | pdbedit -s "$dir/smb.conf" -a -t -u "$user" >>"$log" 2>&1
-  local run=()
-  [ -n "$ns" ] && run=(ip netns exec "$ns")
-  setsid "${run[@]}" smbd --foreground --no-process-group -s "$dir/smb.conf" </dev/null >>"$dir/smbd.out" 2>&1 &
+  local in_ns=()
+  [ -n "$ns" ] && in_ns=(ip netns exec "$ns")
+  setsid "${in_ns[@]}" smbd --foreground --no-process-group -s "$dir/smb.conf" </dev/null >>"$dir/smbd.out" 2>&1 &
   smbd_pids+=($!)
   for _ in $(seq 100); do
     if (exec 3<>"/dev/tcp/$address/$port") 2>/dev/null; then return 0; fi
