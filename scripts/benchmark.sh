@@ -1,17 +1,20 @@
 #!/usr/bin/env bash
-# Measures how long the main thread stalls in four scenarios on a large folder, and how long the
+# Measures how long the main thread stalls in four scenarios on a large folder, how long the
 # application takes from exec to its main window on screen, on an optimised build of its own
-# (build/benchmark). Opt-in: the test suite does not run it.
+# (build/benchmark), and the SMB mount's speed against smbclient (scripts/benchmark-smb.sh).
+# Opt-in: the test suite does not run it.
 #   bash scripts/benchmark.sh [--files N] [--queue-seconds S] [--shares N] [--launches N]
-#                             [--only scenarios|start-up] [--app PATH]
+#                             [--only scenarios|start-up|smb] [--app PATH] [--smb-runs N]
 # --files: the folder's size (20000); --queue-seconds: how long the queue runs (5);
 # --shares: the share configurations of the start-up (50); --launches: launches of each program
 # whose median is the start-up figure (7, after one to warm the disk cache); --app: the application
-# binary whose start-up is timed (another build, to compare; the one built here by default).
+# binary whose start-up is timed (another build, to compare; the one built here by default);
+# --smb-runs: how many times each SMB case runs (3).
 # Prints, one line each:
 #   benchmark NAME: longest stall N ms, main-thread CPU N ms, wall N ms
 #     (NAME: first-listing, unchanged-refresh, folder-download, running-queue)
 #   benchmark start-up: window mapped N ms, bare Qt window N ms
+#   benchmark smb-NAME: ratio R (mount T s, smbclient T s, link L), and their summary
 # The programs' own log goes to build/benchmark/benchmark.log.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -23,6 +26,7 @@ shares=50
 launches=7
 only=""
 app=""
+smb_runs=3
 while [ $# -gt 0 ]; do
   case "$1" in
     --files) files=$2; shift 2 ;;
@@ -31,15 +35,19 @@ while [ $# -gt 0 ]; do
     --launches) launches=$2; shift 2 ;;
     --only) only=$2; shift 2 ;;
     --app) app=$(realpath "$2"); shift 2 ;;
+    --smb-runs) smb_runs=$2; shift 2 ;;
     *)
       echo "usage: scripts/benchmark.sh [--files N] [--queue-seconds S] [--shares N] [--launches N]" \
-        "[--only scenarios|start-up] [--app PATH]" >&2
+        "[--only scenarios|start-up|smb] [--app PATH] [--smb-runs N]" >&2
       exit 2
       ;;
   esac
 done
 
 bash scripts/setup.sh --benchmark
+if [ "$only" = smb ]; then
+  exec bash scripts/benchmark-smb.sh --runs "$smb_runs"
+fi
 cmake --preset benchmark >/dev/null
 cmake --build build/benchmark -j "${VANTREL_BUILD_JOBS:-3}" \
   --target vantrel vantrel_benchmark vantrel_bare_window vantrel_map_probe >/dev/null
@@ -102,3 +110,7 @@ echo "benchmark start-up: window mapped $(median 1 <"$home/startup.app") ms, bar
 # The same on the CPU, which a loaded machine disturbs less: the main thread's time until mapped.
 echo "benchmark start-up main-thread CPU: window mapped $(median 2 <"$home/startup.app") ms," \
   "bare Qt window $(median 2 <"$home/startup.bare") ms"
+
+# The SMB measurement cleans up after itself (a server, a mount, a network namespace): its own
+# script with its own traps.
+[ "$only" = start-up ] || bash scripts/benchmark-smb.sh --runs "$smb_runs"

@@ -2,7 +2,8 @@
 # Installs every Debian package that building, packaging and running Vantrel needs, and the
 # validators of its desktop entry and metadata; with --tests also what only the tests need (a
 # Samba server that they start and stop themselves on 127.0.0.1), with --benchmark what
-# scripts/benchmark.sh needs (the X client library its start-up probe is built on).
+# scripts/benchmark.sh needs (the X client library its start-up probe is built on, and a Samba server
+# and client that its SMB measurement starts and compares the mount with).
 # Idempotent: it touches apt only when a package is missing.
 set -euo pipefail
 
@@ -16,12 +17,15 @@ packages=(
   xvfb xauth fonts-noto-cjk fonts-noto-color-emoji
   dpkg-dev file desktop-file-utils appstream
 )
-test_packages=(samba smbclient)
+server_packages=(samba smbclient)
 benchmark_packages=(libxcb1-dev)
 
-with_tests=0
-[ "${1:-}" = "--tests" ] && with_tests=1
-[ "${1:-}" = "--benchmark" ] && packages+=("${benchmark_packages[@]}")
+with_server=0
+[ "${1:-}" = "--tests" ] && with_server=1
+if [ "${1:-}" = "--benchmark" ]; then
+  packages+=("${benchmark_packages[@]}")
+  with_server=1
+fi
 
 missing_of() {
   local p
@@ -31,9 +35,9 @@ missing_of() {
 }
 
 mapfile -t missing < <(missing_of "${packages[@]}")
-missing_tests=()
-[ "$with_tests" = 1 ] && mapfile -t missing_tests < <(missing_of "${test_packages[@]}")
-[ "${#missing[@]}" -eq 0 ] && [ "${#missing_tests[@]}" -eq 0 ] && exit 0
+missing_server=()
+[ "$with_server" = 1 ] && mapfile -t missing_server < <(missing_of "${server_packages[@]}")
+[ "${#missing[@]}" -eq 0 ] && [ "${#missing_server[@]}" -eq 0 ] && exit 0
 
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
@@ -44,17 +48,17 @@ install() {
 $sudo apt-get update -qq
 [ "${#missing[@]}" -gt 0 ] && install "${missing[@]}"
 
-if [ "${#missing_tests[@]}" -gt 0 ]; then
+if [ "${#missing_server[@]}" -gt 0 ]; then
   # Installing samba would start the system's file-sharing services and enable them for every
-  # boot; the tests run a private server instead. A policy that forbids every service start
-  # holds for the install only.
+  # boot; the tests and the benchmark run a private server instead. A policy that forbids every
+  # service start holds for the install only.
   policy=/usr/sbin/policy-rc.d
   if [ ! -e "$policy" ]; then
     trap '$sudo rm -f "$policy"' EXIT
     printf '#!/bin/sh\nexit 101\n' | $sudo tee "$policy" >/dev/null
     $sudo chmod 755 "$policy"
   fi
-  install "${missing_tests[@]}"
+  install "${missing_server[@]}"
   if [ -d /run/systemd/system ]; then
     for unit in smbd nmbd samba-ad-dc; do
       $sudo systemctl disable --now "$unit" >/dev/null 2>&1 || true
