@@ -100,6 +100,15 @@ struct Fixture : test::MountingFixture {
         strategy.retryIntervals = {60.0, 60.0, 60.0, 60.0};
     }
 
+    // Mounts through the real program, kept alive by its control socket at the tests' pace.
+    void mountForReal()
+    {
+        engine.mountTimeout = 20.0;
+        engine.linuxTools().controlFolder = test::socketFolder();
+        strategy.keepAlive().minimumInterval = 0.1;
+        defaults.setValue(MountKeepAlive::intervalKey, 0.3);
+    }
+
     ~Fixture()
     {
         // Nothing new starts, and what runs ends before the engine goes: a mount coroutine
@@ -982,11 +991,8 @@ private slots:
         Fixture f(test::linuxTools());
         // A failed check must not leave the mount behind.
         const auto detach = qScopeGuard([&f] { test::detachMountsUnder(f.dir.path()); });
-        f.engine.mountTimeout = 20.0;
-        f.engine.linuxTools().controlFolder = test::socketFolder();
+        f.mountForReal();
         f.strategy.retryIntervals = {0.2, 0.2, 0.2, 0.2};
-        f.strategy.keepAlive().minimumInterval = 0.1;
-        f.defaults.setValue(MountKeepAlive::intervalKey, 0.3);
 
         NASConfig config = share(QStringLiteral("Real"));
         config.address = QStringLiteral("127.0.0.1:") + QString::number(server.port());
@@ -1068,10 +1074,7 @@ private slots:
         Fixture f(test::linuxTools());
         const auto detach = qScopeGuard([&f] { test::detachMountsUnder(f.dir.path()); });
         const auto thaw = qScopeGuard([&server] { server.thaw(); });
-        f.engine.mountTimeout = 20.0;
-        f.engine.linuxTools().controlFolder = test::socketFolder();
-        f.strategy.keepAlive().minimumInterval = 0.1;
-        f.defaults.setValue(MountKeepAlive::intervalKey, 0.3);
+        f.mountForReal();
 
         NASConfig config = share(QStringLiteral("Frozen"));
         config.address = QStringLiteral("127.0.0.1:") + QString::number(server.port());
@@ -1113,11 +1116,8 @@ private slots:
 
         Fixture f(test::linuxTools());
         const auto detach = qScopeGuard([&f] { test::detachMountsUnder(f.dir.path()); });
-        f.engine.mountTimeout = 20.0;
-        f.engine.linuxTools().controlFolder = test::socketFolder();
+        f.mountForReal();
         f.strategy.retryIntervals = {0.2, 0.2, 0.2, 0.2};
-        f.strategy.keepAlive().minimumInterval = 0.1;
-        f.defaults.setValue(MountKeepAlive::intervalKey, 0.3);
         NASConfig config = share(QStringLiteral("Killed"));
         config.address = QStringLiteral("127.0.0.1:") + QString::number(server.port());
         config.sharePath = QStringLiteral("/data");
