@@ -58,26 +58,45 @@ int runFusermount(const QStringList& arguments)
 
 QString smbfsBinary()
 {
-    return QStringLiteral(VANTREL_SMBFS_BINARY);
+    // Another build of the program (e.g. a sanitizer build) can be tried with the same tests.
+    const QString chosen = qEnvironmentVariable("VANTREL_SMBFS_BINARY");
+    return chosen.isEmpty() ? QStringLiteral(VANTREL_SMBFS_BINARY) : chosen;
 }
 
-bool isSmbfsMounted(const QString& mountPoint)
+namespace {
+
+// The file system type of the mount at that folder, empty when there is none.
+QByteArray mountedType(const QString& mountPoint)
 {
     QFile table(QStringLiteral("/proc/self/mountinfo"));
     if (!table.open(QIODevice::ReadOnly))
-        return false;
+        return {};
     const QString wanted = QDir::cleanPath(mountPoint);
+    QByteArray type;
     for (const QByteArray& line : table.readAll().split('\n')) {
         const qsizetype separator = line.indexOf(" - ");
         if (separator < 0)
             continue;
         const QList<QByteArray> fields = line.left(separator).split(' ');
         const QList<QByteArray> rest = line.mid(separator + 3).split(' ');
-        if (fields.size() > 4 && !rest.isEmpty() && unescapeMountField(fields.at(4)) == wanted
-            && rest.first() == "fuse.vantrel-smbfs")
-            return true;
+        if (fields.size() > 4 && !rest.isEmpty() && unescapeMountField(fields.at(4)) == wanted)
+            type = rest.first(); // the last one stacked there is the one seen
     }
-    return false;
+    return type;
+}
+
+// Whatever is mounted there goes, so that no test leaves a mount behind.
+void detachAnyFuseMount(const QString& mountPoint)
+{
+    if (mountedType(mountPoint).startsWith("fuse"))
+        runFusermount({QStringLiteral("-u"), QStringLiteral("-z"), mountPoint});
+}
+
+} // namespace
+
+bool isSmbfsMounted(const QString& mountPoint)
+{
+    return mountedType(mountPoint) == "fuse.vantrel-smbfs";
 }
 
 QByteArray askControl(const QString& socketPath, const QByteArray& line, int timeoutMs)
@@ -213,8 +232,10 @@ bool SmbfsMount::start()
 
 bool SmbfsMount::unmount()
 {
-    if (!m_process)
+    if (!m_process) {
+        detachAnyFuseMount(mountPoint);
         return true;
+    }
     if (isSmbfsMounted(mountPoint) && runFusermount({QStringLiteral("-u"), mountPoint}) != 0)
         runFusermount({QStringLiteral("-u"), QStringLiteral("-z"), mountPoint});
     const bool ended = m_process->waitForFinished(20000);
@@ -232,9 +253,10 @@ bool SmbfsMount::unmount()
     m_process.reset();
     if (isSmbfsMounted(mountPoint)) {
         error = QStringLiteral("the mount outlived its process");
-        runFusermount({QStringLiteral("-u"), QStringLiteral("-z"), mountPoint});
+        detachAnyFuseMount(mountPoint);
         return false;
     }
+    detachAnyFuseMount(mountPoint);
     return clean;
 }
 
@@ -245,8 +267,7 @@ void SmbfsMount::abort()
         m_process->waitForFinished(10000);
     }
     m_process.reset();
-    if (isSmbfsMounted(mountPoint))
-        runFusermount({QStringLiteral("-u"), QStringLiteral("-z"), mountPoint});
+    detachAnyFuseMount(mountPoint);
 }
 
 QString SmbfsMount::output() const

@@ -14,7 +14,8 @@
 
 namespace vantrel::test {
 
-// The vantrel-smbfs executable of this build; empty when the build has none.
+// The vantrel-smbfs executable of this build, or the one VANTREL_SMBFS_BINARY names; empty when
+// there is none.
 QString smbfsBinary();
 
 // Whether a FUSE mount of the file system is at that folder now (the process's mount table).

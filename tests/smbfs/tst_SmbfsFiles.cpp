@@ -278,22 +278,25 @@ private slots:
             QStringLiteral("--size=8m")};
     }
 
+    // fio's own check of what it wrote, through the mount and then in the server's copy.
     void fioVerifies()
     {
         QFETCH(QStringList, job);
-        QProcess fio;
-        fio.setProcessChannelMode(QProcess::MergedChannels);
-        fio.setWorkingDirectory(m_mount->mountPoint);
-        fio.start(QStringLiteral("fio"),
-            QStringList{QStringLiteral("--name=verified"), QStringLiteral("--directory=") + m_mount->mountPoint,
-                QStringLiteral("--rw=randwrite"), QStringLiteral("--verify=crc32c"), QStringLiteral("--verify_fatal=1"),
-                QStringLiteral("--do_verify=1"), QStringLiteral("--randseed=30"), QStringLiteral("--end_fsync=1")}
-                + job);
-        QVERIFY2(fio.waitForFinished(90000), "fio did not finish within 90 s");
-        const QString output = QString::fromUtf8(fio.readAll());
-        QVERIFY2(fio.exitStatus() == QProcess::NormalExit && fio.exitCode() == 0, qPrintable(output));
-        QVERIFY2(!output.contains(QLatin1String("verify:")) && !output.contains(QLatin1String("bad magic")),
-            qPrintable(output));
+        const QStringList common{QStringLiteral("--name=verified"), QStringLiteral("--rw=randwrite"),
+            QStringLiteral("--verify=crc32c"), QStringLiteral("--verify_fatal=1"), QStringLiteral("--randseed=30"),
+            QStringLiteral("--end_fsync=1")};
+        for (const QStringList& where : {QStringList{QStringLiteral("--directory=") + m_mount->mountPoint},
+                 QStringList{QStringLiteral("--directory=") + m_folder, QStringLiteral("--verify_only")}}) {
+            QProcess fio;
+            fio.setProcessChannelMode(QProcess::MergedChannels);
+            fio.start(QStringLiteral("fio"), common + job + where);
+            QVERIFY2(fio.waitForFinished(90000), "fio did not finish within 90 s");
+            const QString output = QString::fromUtf8(fio.readAll());
+            QVERIFY2(fio.exitStatus() == QProcess::NormalExit && fio.exitCode() == 0,
+                qPrintable(where.join(' ') + output));
+            QVERIFY2(!output.contains(QLatin1String("verify:")) && !output.contains(QLatin1String("bad magic")),
+                qPrintable(where.join(' ') + output));
+        }
     }
 
     // An editor's save: a temporary file, fsync, rename over the document.
