@@ -42,17 +42,6 @@ QString describe(const BoundedCall& call)
         .arg(call.elapsedMs);
 }
 
-BoundedCall statCall(const QString& path, int boundMs = callBoundMs)
-{
-    const QByteArray name = QFile::encodeName(path);
-    return runBounded(
-        [name] {
-            struct stat status {};
-            return long(::stat(name.constData(), &status));
-        },
-        boundMs);
-}
-
 // Creates the file with the content, synced and closed; -1 at the first call that fails.
 BoundedCall writeCall(const QString& path, const QByteArray& content, int boundMs = callBoundMs)
 {
@@ -196,6 +185,11 @@ private slots:
         const BoundedCall kept = pwriteCall(fd, "kept", 0, true);
         VERIFY_SUCCEEDS(mount, kept);
 
+        const QMap<QString, QString> status = parseStatus(mount.status());
+        QCOMPARE(status.value(QStringLiteral("state")), QStringLiteral("online"));
+        QCOMPARE(status.value(QStringLiteral("open")), QStringLiteral("1"));
+        QCOMPARE(status.value(QStringLiteral("source")), mount.source);
+
         QVERIFY(share.server.dropConnections() > 0);
 
         auto names = std::make_shared<QStringList>();
@@ -216,6 +210,9 @@ private slots:
         VERIFY_SUCCEEDS(mount, closed);
         QCOMPARE(readFile(share.folder + QStringLiteral("/kept.txt")), QByteArray("kept and more"));
         QCOMPARE(mount.state(), QStringLiteral("online"));
+        // The release of the last file reaches the daemon after close() returned.
+        QTRY_COMPARE_WITH_TIMEOUT(parseStatus(mount.status()).value(QStringLiteral("open")), QStringLiteral("0"),
+            10000);
         QVERIFY2(mount.unmount(), qPrintable(mount.error));
     }
 
@@ -314,7 +311,8 @@ private slots:
         auto thaw = qScopeGuard([&share] { share.server.thaw(); });
         // The first call waits for the bound; the control socket answers meanwhile.
         BoundedCall first;
-        std::thread waiting([&first, &mount] { first = statCall(mount.path(QStringLiteral("first-unknown"))); });
+        // Creating a file has to reach the server, whatever the daemon keeps of the folder.
+        std::thread waiting([&first, &mount] { first = writeCall(mount.path(QStringLiteral("first.txt")), "first"); });
         QElapsedTimer asking;
         asking.start();
         const QByteArray status = mount.status();
@@ -326,7 +324,7 @@ private slots:
         QVERIFY2(first.result == -1 && lostServer.contains(first.error), qPrintable(describe(first)));
         QVERIFY2(first.elapsedMs < timeoutSeconds * 1000 + 3000, qPrintable(describe(first)));
         // Later calls fail at once, without waiting for the bound again.
-        const BoundedCall second = statCall(mount.path(QStringLiteral("second-unknown")));
+        const BoundedCall second = writeCall(mount.path(QStringLiteral("second.txt")), "second");
         VERIFY_ANSWERED(mount, second);
         QVERIFY2(second.result == -1 && lostServer.contains(second.error), qPrintable(describe(second)));
         QVERIFY2(second.elapsedMs < timeoutSeconds * 1000 / 2, qPrintable(describe(second)));
