@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QScopeGuard>
 
@@ -118,14 +119,20 @@ QString exercise(const QString& mountFile, const QString& serverFile, quint64 se
     int fd = ::open(path.constData(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0)
         return systemFailure("open");
+    // Other descriptors of the same file: one that only reads, one that appends.
+    const int reader = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+    const int appender = ::open(path.constData(), O_WRONLY | O_APPEND | O_CLOEXEC);
     // A failure leaves nothing open, so that the mount can be unmounted.
-    auto closeFile = qScopeGuard([&fd] {
-        if (fd >= 0)
-            ::close(fd);
+    auto closeFiles = qScopeGuard([&fd, reader, appender] {
+        for (const int open : {fd, reader, appender})
+            if (open >= 0)
+                ::close(open);
     });
+    if (reader < 0 || appender < 0)
+        return systemFailure("open");
     for (step = 0; step < steps; ++step) {
         const qint64 kind = below(100);
-        if (kind < 35) {
+        if (kind < 30) {
             const qint64 offset = below(maxSize);
             const qint64 length = std::min<qint64>(1 + below(64 * 1024), maxSize - offset);
             const QByteArray data = bytes(length);
@@ -135,6 +142,15 @@ QString exercise(const QString& mountFile, const QString& serverFile, quint64 se
             if (model.size() < offset + length)
                 resizeWithZeros(model, offset + length);
             std::memcpy(model.data() + offset, data.constData(), static_cast<size_t>(length));
+        } else if (kind < 35) {
+            const qint64 length = std::min<qint64>(1 + below(16 * 1024), maxSize - model.size());
+            if (length <= 0)
+                continue;
+            const QByteArray data = bytes(length);
+            history << QStringLiteral("append %1 bytes").arg(length);
+            if (::write(appender, data.constData(), static_cast<size_t>(length)) != length)
+                return systemFailure("write with O_APPEND");
+            model += data;
         } else if (kind < 45) {
             const qint64 size = below(maxSize + 1);
             history << QStringLiteral("ftruncate to %1").arg(size);
@@ -144,9 +160,10 @@ QString exercise(const QString& mountFile, const QString& serverFile, quint64 se
         } else if (kind < 60) {
             const qint64 offset = below(model.size() + 4096);
             const qint64 length = 1 + below(64 * 1024);
-            history << QStringLiteral("pread %1 bytes at %2").arg(length).arg(offset);
+            const bool other = below(2) == 1;
+            history << QStringLiteral("pread %1 bytes at %2%3").arg(length).arg(offset).arg(other ? " (reader)" : "");
             QByteArray got(length, Qt::Uninitialized);
-            const ssize_t read = ::pread(fd, got.data(), static_cast<size_t>(length), offset);
+            const ssize_t read = ::pread(other ? reader : fd, got.data(), static_cast<size_t>(length), offset);
             if (read < 0)
                 return systemFailure("pread");
             got.resize(read);
@@ -429,6 +446,41 @@ private slots:
         expected.sort();
         QCOMPARE(entries(m_mount->mountPoint), expected);
         QCOMPARE(entries(m_folder), expected);
+    }
+
+    // Offsets past 32 bits, in a sparse file.
+    void filesOver4GiB()
+    {
+        constexpr qint64 fourGiB = qint64(4) << 30;
+        constexpr qint64 tail = fourGiB + 3 * 4096 + 100;
+        const QByteArray path = QFile::encodeName(m_mount->path(QStringLiteral("huge.bin")));
+        const int fd = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        QVERIFY2(fd >= 0, qPrintable(errorName(errno)));
+        auto closeFile = qScopeGuard([fd] { ::close(fd); });
+        QCOMPARE(::pwrite(fd, "head", 4, 0), ssize_t(4));
+        QCOMPARE(::pwrite(fd, "tail", 4, tail), ssize_t(4));
+        QCOMPARE(::fsync(fd), 0);
+        struct stat status {};
+        QCOMPARE(::fstat(fd, &status), 0);
+        QCOMPARE(qint64(status.st_size), tail + 4);
+
+        QFile held(m_folder + QStringLiteral("/huge.bin"));
+        QVERIFY(held.open(QIODevice::ReadOnly));
+        QCOMPARE(held.size(), tail + 4);
+        QVERIFY(held.seek(tail));
+        QCOMPARE(held.read(4), QByteArray("tail"));
+        char back[8] = {1, 1, 1, 1, 1, 1, 1, 1};
+        QCOMPARE(::pread(fd, back, 4, tail), ssize_t(4));
+        QCOMPARE(QByteArray(back, 4), QByteArray("tail"));
+        QCOMPARE(::pread(fd, back, 8, fourGiB - 4), ssize_t(8));
+        QCOMPARE(QByteArray(back, 8), QByteArray(8, '\0'));
+
+        QCOMPARE(::ftruncate(fd, fourGiB + 1), 0);
+        QCOMPARE(::fsync(fd), 0);
+        QCOMPARE(QFileInfo(held.fileName()).size(), fourGiB + 1);
+        closeFile.dismiss();
+        QCOMPARE(::close(fd), 0);
+        QCOMPARE(QFileInfo(QString::fromUtf8(path)).size(), fourGiB + 1);
     }
 
     void unlinkWhileOpen()
