@@ -188,6 +188,7 @@ SmbfsMount::~SmbfsMount()
 bool SmbfsMount::start()
 {
     error.clear();
+    exitCode = -1;
     const QString binary = smbfsBinary();
     if (binary.isEmpty() || !QFileInfo(binary).isExecutable()) {
         error = QStringLiteral("vantrel-smbfs is not built: ") + binary;
@@ -218,6 +219,7 @@ bool SmbfsMount::start()
         if (isSmbfsMounted(mountPoint))
             return true;
         if (m_process->waitForFinished(20)) {
+            exitCode = m_process->exitStatus() == QProcess::NormalExit ? m_process->exitCode() : -1;
             error = QStringLiteral("vantrel-smbfs exited with code %1 before mounting: %2")
                         .arg(m_process->exitCode())
                         .arg(output());
@@ -258,6 +260,11 @@ bool SmbfsMount::unmount()
     }
     detachAnyFuseMount(mountPoint);
     return clean;
+}
+
+bool SmbfsMount::waitForEnd(int timeoutMs)
+{
+    return !m_process || m_process->state() == QProcess::NotRunning || m_process->waitForFinished(timeoutMs);
 }
 
 void SmbfsMount::abort()

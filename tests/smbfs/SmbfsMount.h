@@ -62,6 +62,8 @@ public:
     QByteArray status() const { return askControl(controlPath, "status\n"); }
     QString state() const { return parseStatus(status()).value(QStringLiteral("state")); }
     bool processRunning() const { return m_process && m_process->state() != QProcess::NotRunning; }
+    // Waits until the process ended by itself; true when it did.
+    bool waitForEnd(int timeoutMs);
     // What the process wrote on stderr, for failure messages.
     QString output() const;
 
@@ -69,6 +71,8 @@ public:
     QString mountPoint;
     QString controlPath;
     QString error;
+    // The exit code of a process that ended before mounting; -1 otherwise.
+    int exitCode = -1;
 
 private:
     QString m_password;
