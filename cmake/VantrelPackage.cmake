@@ -23,7 +23,7 @@ set(CPACK_DEBIAN_PACKAGE_HOMEPAGE https://vantrel.app)
 # from the share editor, and every icon is an SVG drawing that Qt reads through the plugins of
 # libqt6svg6, which no symbol links.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "rclone, fuse3, expect, iputils-ping, libqt6svg6")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "rclone, fuse3, libsmbclient, expect, iputils-ping, libqt6svg6")
 # Not every user mounts NFS, and nfs-common brings the rpcbind service with it; passwords need a
 # Secret Service provider, and links and folders open through xdg-open.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "nfs-common, gnome-keyring | libkf5wallet-bin, xdg-utils")

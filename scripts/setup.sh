@@ -11,7 +11,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev qcoro-qt6-dev
   libsecret-1-dev libsystemd-dev
   expect dbus gnome-keyring iproute2
-  rclone fuse3 nfs-common iputils-ping xdg-utils
+  rclone fuse3 libfuse3-dev libsmbclient-dev nfs-common iputils-ping xdg-utils
   qt6-qpa-plugins hicolor-icon-theme adwaita-icon-theme
   xvfb xauth fonts-noto-cjk fonts-noto-color-emoji
   dpkg-dev file desktop-file-utils appstream

@@ -1,0 +1,1116 @@
+#include "FileSystem.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <ctime>
+
+#include <fcntl.h>
+#include <sys/statvfs.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+namespace vantrel::smbfs {
+
+namespace {
+
+constexpr double kAttrTimeout = 5.0;
+constexpr double kEntryTimeout = 5.0;
+constexpr size_t kNameMax = 255;
+
+FileSystem* self(fuse_req_t req)
+{
+    return static_cast<FileSystem*>(fuse_req_userdata(req));
+}
+
+int lastError()
+{
+    return errno ? errno : EIO;
+}
+
+std::string lower(std::string text)
+{
+    std::transform(text.begin(), text.end(), text.begin(),
+        [](unsigned char c) { return static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c); });
+    return text;
+}
+
+bool isAside(const char* name)
+{
+    return std::strncmp(name, FileSystem::kAsidePrefix, std::strlen(FileSystem::kAsidePrefix)) == 0;
+}
+
+bool startsWithFolder(const std::string& path, const std::string& folder)
+{
+    return path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 && path[folder.size()] == '/';
+}
+
+} // namespace
+
+FileSystem::FileSystem(const Options& options, Smb& smb)
+    : m_options(options)
+    , m_smb(smb)
+{
+    auto root = std::make_unique<Inode>();
+    root->ino = FUSE_ROOT_ID;
+    root->lookups = 1;
+    root->directory = true;
+    m_byPath[""] = FUSE_ROOT_ID;
+    m_inodes[FUSE_ROOT_ID] = std::move(root);
+}
+
+FileSystem::~FileSystem()
+{
+    stopSmbThread();
+    for (Handle* handle : m_handles)
+        delete handle;
+}
+
+void FileSystem::startSmbThread()
+{
+    m_smbThread = std::thread([this] { smbLoop(); });
+}
+
+void FileSystem::stopSmbThread()
+{
+    {
+        std::lock_guard lock(m_queueMutex);
+        m_stopping = true;
+    }
+    m_queueWake.notify_all();
+    if (m_smbThread.joinable())
+        m_smbThread.join();
+}
+
+void FileSystem::post(std::function<void()> job)
+{
+    {
+        std::lock_guard lock(m_queueMutex);
+        m_queue.push_back(std::move(job));
+    }
+    m_queueWake.notify_one();
+}
+
+void FileSystem::smbLoop()
+{
+    using namespace std::chrono_literals;
+    for (;;) {
+        std::function<void()> job;
+        {
+            std::unique_lock lock(m_queueMutex);
+            if (m_online.load())
+                m_queueWake.wait(lock, [this] { return m_stopping || !m_queue.empty(); });
+            else
+                m_queueWake.wait_for(lock, 1s, [this] { return m_stopping || !m_queue.empty(); });
+            if (m_queue.empty()) {
+                if (m_stopping)
+                    return;
+                lock.unlock();
+                // Offline and idle: the background reconnect.
+                reconnect();
+                continue;
+            }
+            job = std::move(m_queue.front());
+            m_queue.pop_front();
+        }
+        job();
+    }
+}
+
+int FileSystem::call(const std::function<int()>& op)
+{
+    if (!m_online.load() || !m_smb.connected())
+        return EIO;
+    errno = 0;
+    int error = op();
+    if (error == 0 || !Smb::isConnectionError(error))
+        return error;
+    if (error == ETIMEDOUT) {
+        goOffline();
+        return ETIMEDOUT;
+    }
+    // A server that dropped an idle connection or restarted: once more over a new one.
+    if (reconnect()) {
+        errno = 0;
+        error = op();
+        if (error == 0 || !Smb::isConnectionError(error))
+            return error;
+    }
+    goOffline();
+    return EIO;
+}
+
+void FileSystem::goOffline()
+{
+    m_online.store(false);
+}
+
+bool FileSystem::reconnect()
+{
+    std::string reason;
+    if (m_smb.connect(reason) != ExitOk) {
+        m_online.store(false);
+        return false;
+    }
+    for (Handle* handle : m_handles) {
+        std::string path;
+        {
+            std::lock_guard lock(m_inodesMutex);
+            path = handle->inode->path;
+        }
+        handle->file = m_smb.open(path, handle->flags & ~(O_CREAT | O_EXCL | O_TRUNC), 0);
+        handle->ahead.clear();
+        if (!handle->file)
+            handle->error = EIO;
+    }
+    m_online.store(true);
+    return true;
+}
+
+bool FileSystem::refuseOffline(fuse_req_t req)
+{
+    if (m_online.load())
+        return false;
+    fuse_reply_err(req, EIO);
+    return true;
+}
+
+bool FileSystem::refuseReadOnly(fuse_req_t req)
+{
+    if (!m_options.readOnly)
+        return false;
+    fuse_reply_err(req, EROFS);
+    return true;
+}
+
+FileSystem::Inode* FileSystem::inode(fuse_ino_t ino)
+{
+    const auto it = m_inodes.find(ino);
+    return it == m_inodes.end() ? nullptr : it->second.get();
+}
+
+std::string FileSystem::pathOf(fuse_ino_t ino)
+{
+    std::lock_guard lock(m_inodesMutex);
+    const Inode* node = inode(ino);
+    return node ? node->path : std::string();
+}
+
+bool FileSystem::childPath(fuse_req_t req, fuse_ino_t parent, const char* name, std::string& path)
+{
+    if (std::strlen(name) > kNameMax) {
+        fuse_reply_err(req, ENAMETOOLONG);
+        return false;
+    }
+    std::lock_guard lock(m_inodesMutex);
+    const Inode* node = inode(parent);
+    if (!node) {
+        fuse_reply_err(req, ESTALE);
+        return false;
+    }
+    path = node->path + "/" + name;
+    return true;
+}
+
+void FileSystem::fillAttr(struct stat& out, const struct stat& server, fuse_ino_t ino) const
+{
+    out = {};
+    out.st_ino = ino;
+    const bool directory = S_ISDIR(server.st_mode);
+    const bool writable = !m_options.readOnly && (directory || (server.st_mode & S_IWUSR));
+    out.st_mode = directory ? (S_IFDIR | (writable ? 0755 : 0555)) : (S_IFREG | (writable ? 0644 : 0444));
+    out.st_nlink = directory ? 2 : 1;
+    out.st_uid = m_options.uid;
+    out.st_gid = m_options.gid;
+    out.st_size = directory ? 0 : server.st_size;
+    out.st_blksize = static_cast<blksize_t>(kMaxTransfer);
+    out.st_blocks = (out.st_size + 511) / 512;
+    out.st_atim = server.st_atim;
+    out.st_mtim = server.st_mtim;
+    out.st_ctim = server.st_ctim;
+}
+
+fuse_entry_param FileSystem::entryFor(const std::string& path, const struct stat& server)
+{
+    std::lock_guard lock(m_inodesMutex);
+    Inode* node = nullptr;
+    if (auto it = m_byPath.find(path); it != m_byPath.end()) {
+        node = inode(it->second);
+        if (node && server.st_ino && node->serverIno && node->serverIno != server.st_ino && node->opens == 0) {
+            // Another file now holds the name (replaced on the server).
+            m_byPath.erase(it);
+            if (m_byServerIno.count(node->serverIno) && m_byServerIno[node->serverIno] == node->ino)
+                m_byServerIno.erase(node->serverIno);
+            node->path = std::string(kAsidePrefix) + "stale";
+            node = nullptr;
+        }
+    }
+    if (!node && server.st_ino) {
+        if (auto it = m_byServerIno.find(server.st_ino); it != m_byServerIno.end()) {
+            Inode* known = inode(it->second);
+            if (known && lower(known->path) == lower(path)) {
+                // The same file under another case of its name (a case-insensitive server).
+                node = known;
+            } else if (known && !known->unlinked) {
+                // Renamed by someone else, or a number the server reused.
+                m_byPath.erase(known->path);
+                known->path = path;
+                m_byPath[path] = known->ino;
+                node = known;
+            }
+        }
+    }
+    if (!node) {
+        auto fresh = std::make_unique<Inode>();
+        fresh->ino = m_nextIno++;
+        fresh->path = path;
+        node = fresh.get();
+        m_byPath[path] = fresh->ino;
+        m_inodes[fresh->ino] = std::move(fresh);
+    }
+    node->directory = S_ISDIR(server.st_mode);
+    if (server.st_ino && !node->unlinked) {
+        node->serverIno = server.st_ino;
+        m_byServerIno[server.st_ino] = node->ino;
+    }
+    ++node->lookups;
+    fuse_entry_param entry{};
+    entry.ino = node->ino;
+    entry.attr_timeout = kAttrTimeout;
+    entry.entry_timeout = kEntryTimeout;
+    fillAttr(entry.attr, server, node->ino);
+    return entry;
+}
+
+void FileSystem::replyEntry(fuse_req_t req, const std::string& path)
+{
+    struct stat st {};
+    const int error = call([&] { return m_smb.stat(path, st) == 0 ? 0 : lastError(); });
+    if (error) {
+        fuse_reply_err(req, error);
+        return;
+    }
+    const fuse_entry_param entry = entryFor(path, st);
+    fuse_reply_entry(req, &entry);
+}
+
+void FileSystem::dropPath(const std::string& path)
+{
+    std::lock_guard lock(m_inodesMutex);
+    const auto it = m_byPath.find(path);
+    if (it == m_byPath.end())
+        return;
+    if (Inode* node = inode(it->second)) {
+        if (node->serverIno && m_byServerIno.count(node->serverIno) && m_byServerIno[node->serverIno] == node->ino)
+            m_byServerIno.erase(node->serverIno);
+        node->serverIno = 0;
+    }
+    m_byPath.erase(it);
+}
+
+void FileSystem::movePath(const std::string& from, const std::string& to)
+{
+    std::lock_guard lock(m_inodesMutex);
+    std::vector<std::pair<std::string, fuse_ino_t>> moved;
+    for (auto it = m_byPath.begin(); it != m_byPath.end();) {
+        if (it->first == from || startsWithFolder(it->first, from)) {
+            moved.emplace_back(to + it->first.substr(from.size()), it->second);
+            it = m_byPath.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    for (auto& [path, ino] : moved) {
+        if (Inode* node = inode(ino))
+            node->path = path;
+        m_byPath[path] = ino;
+    }
+}
+
+void FileSystem::maybeErase(Inode* node)
+{
+    // With the inode mutex held.
+    if (node->ino == FUSE_ROOT_ID || node->lookups > 0 || node->opens > 0)
+        return;
+    if (auto it = m_byPath.find(node->path); it != m_byPath.end() && it->second == node->ino)
+        m_byPath.erase(it);
+    if (auto it = m_byServerIno.find(node->serverIno); it != m_byServerIno.end() && it->second == node->ino)
+        m_byServerIno.erase(it);
+    m_inodes.erase(node->ino);
+}
+
+void FileSystem::closeHandlesOf(Inode* node)
+{
+    for (Handle* handle : m_handles) {
+        if (handle->inode == node && handle->file) {
+            m_smb.close(handle->file);
+            handle->file = nullptr;
+        }
+    }
+}
+
+void FileSystem::reopenHandlesOf(Inode* node)
+{
+    std::string path;
+    {
+        std::lock_guard lock(m_inodesMutex);
+        path = node->path;
+    }
+    for (Handle* handle : m_handles) {
+        if (handle->inode == node && !handle->file && !handle->error) {
+            handle->file = m_smb.open(path, handle->flags & ~(O_CREAT | O_EXCL | O_TRUNC), 0);
+            if (!handle->file)
+                handle->error = lastError();
+        }
+    }
+}
+
+int FileSystem::moveAside(Inode* node)
+{
+    std::string from;
+    std::string aside;
+    {
+        std::lock_guard lock(m_inodesMutex);
+        from = node->path;
+        const auto slash = from.rfind('/');
+        aside = from.substr(0, slash + 1) + kAsidePrefix + std::to_string(::getpid()) + "-"
+            + std::to_string(++m_asideCounter);
+    }
+    int error = call([&] { return m_smb.rename(from, aside) == 0 ? 0 : lastError(); });
+    if (error == EACCES || error == EBUSY || error == EPERM) {
+        // The server refuses to rename a file open with our own handles: close them around it.
+        closeHandlesOf(node);
+        error = call([&] { return m_smb.rename(from, aside) == 0 ? 0 : lastError(); });
+        if (!error) {
+            std::lock_guard lock(m_inodesMutex);
+            node->path = aside;
+        }
+        reopenHandlesOf(node);
+    }
+    if (error)
+        return error;
+    std::lock_guard lock(m_inodesMutex);
+    if (auto it = m_byPath.find(from); it != m_byPath.end() && it->second == node->ino)
+        m_byPath.erase(it);
+    if (auto it = m_byServerIno.find(node->serverIno); it != m_byServerIno.end() && it->second == node->ino)
+        m_byServerIno.erase(it);
+    node->path = aside;
+    node->unlinked = true;
+    return 0;
+}
+
+int FileSystem::openOnServer(const std::string& path, int flags, mode_t mode, SMBCFILE*& file, int& used)
+{
+    used = flags & ~(O_APPEND | O_NOCTTY | O_NONBLOCK | O_CLOEXEC | O_DIRECT | O_NOATIME | O_LARGEFILE);
+    // The kernel's page cache reads around partial writes even of write-only files.
+    if (m_writeback && (used & O_ACCMODE) == O_WRONLY)
+        used = (used & ~O_ACCMODE) | O_RDWR;
+    int error = call([&] {
+        file = m_smb.open(path, used, mode);
+        return file ? 0 : lastError();
+    });
+    if (error == EACCES && (flags & O_ACCMODE) == O_WRONLY && (used & O_ACCMODE) == O_RDWR) {
+        used = (used & ~O_ACCMODE) | O_WRONLY;
+        error = call([&] {
+            file = m_smb.open(path, used, mode);
+            return file ? 0 : lastError();
+        });
+    }
+    return error;
+}
+
+// ---- requests ----
+
+void FileSystem::init(fuse_conn_info* conn)
+{
+    if (conn->capable & FUSE_CAP_WRITEBACK_CACHE) {
+        conn->want |= FUSE_CAP_WRITEBACK_CACHE;
+        m_writeback = true;
+    }
+    if (conn->capable & FUSE_CAP_READDIRPLUS)
+        conn->want |= FUSE_CAP_READDIRPLUS;
+    conn->want &= ~FUSE_CAP_READDIRPLUS_AUTO;
+    if (conn->capable & FUSE_CAP_ASYNC_READ)
+        conn->want |= FUSE_CAP_ASYNC_READ;
+    conn->max_write = kMaxTransfer;
+    conn->max_read = kMaxTransfer;
+    conn->max_readahead = kMaxTransfer;
+    conn->max_background = 64;
+    conn->congestion_threshold = 48;
+    conn->time_gran = 100;
+    if (onMounted)
+        onMounted();
+}
+
+void FileSystem::lookup(fuse_req_t req, fuse_ino_t parent, const char* name)
+{
+    std::string path;
+    if (!childPath(req, parent, name, path))
+        return;
+    if (isAside(name)) {
+        fuse_reply_err(req, ENOENT);
+        return;
+    }
+    if (refuseOffline(req))
+        return;
+    post([this, req, path] { replyEntry(req, path); });
+}
+
+void FileSystem::forget(fuse_ino_t ino, uint64_t count)
+{
+    std::lock_guard lock(m_inodesMutex);
+    Inode* node = inode(ino);
+    if (!node)
+        return;
+    node->lookups = node->lookups > count ? node->lookups - count : 0;
+    maybeErase(node);
+}
+
+void FileSystem::getattr(fuse_req_t req, fuse_ino_t ino, fuse_file_info*)
+{
+    if (refuseOffline(req))
+        return;
+    post([this, req, ino] {
+        const std::string path = pathOf(ino);
+        struct stat st {};
+        const int error = call([&] { return m_smb.stat(path, st) == 0 ? 0 : lastError(); });
+        if (error) {
+            fuse_reply_err(req, error);
+            return;
+        }
+        struct stat attr {};
+        fillAttr(attr, st, ino);
+        fuse_reply_attr(req, &attr, kAttrTimeout);
+    });
+}
+
+void FileSystem::setattr(fuse_req_t req, fuse_ino_t ino, const struct stat* attr, int toSet, fuse_file_info* fi)
+{
+    if (toSet & (FUSE_SET_ATTR_SIZE | FUSE_SET_ATTR_MODE | FUSE_SET_ATTR_ATIME | FUSE_SET_ATTR_MTIME)) {
+        if (refuseReadOnly(req) || refuseOffline(req))
+            return;
+    }
+    Handle* handle = fi ? reinterpret_cast<Handle*>(fi->fh) : nullptr;
+    const struct stat wanted = *attr;
+    post([this, req, ino, wanted, toSet, handle] {
+        std::string path = pathOf(ino);
+        int error = 0;
+        if (toSet & FUSE_SET_ATTR_SIZE) {
+            if (handle && handle->file && !handle->error) {
+                error = call([&] { return m_smb.ftruncate(handle->file, wanted.st_size) == 0 ? 0 : lastError(); });
+            } else {
+                error = call([&] {
+                    SMBCFILE* file = m_smb.open(path, O_WRONLY, 0);
+                    if (!file)
+                        return lastError();
+                    const int result = m_smb.ftruncate(file, wanted.st_size) == 0 ? 0 : lastError();
+                    m_smb.close(file);
+                    return result;
+                });
+            }
+            std::lock_guard lock(m_inodesMutex);
+            if (Inode* node = inode(ino))
+                ++node->generation;
+        }
+        if (!error && (toSet & FUSE_SET_ATTR_MODE)) {
+            const int result = call([&] { return m_smb.chmod(path, wanted.st_mode) == 0 ? 0 : lastError(); });
+            // The server keeps no Unix modes of its own; only a connection loss is an error.
+            if (Smb::isConnectionError(result) || result == EIO)
+                error = result;
+        }
+        if (!error && (toSet & (FUSE_SET_ATTR_ATIME | FUSE_SET_ATTR_MTIME))) {
+            struct stat current {};
+            error = call([&] { return m_smb.stat(path, current) == 0 ? 0 : lastError(); });
+            timeval now{};
+            ::gettimeofday(&now, nullptr);
+            auto pick = [&](int setFlag, int nowFlag, const timespec& given, const timespec& old) {
+                if (toSet & nowFlag)
+                    return now;
+                const timespec& t = (toSet & setFlag) ? given : old;
+                return timeval{t.tv_sec, static_cast<suseconds_t>(t.tv_nsec / 1000)};
+            };
+            const timeval times[2] = {
+                pick(FUSE_SET_ATTR_ATIME, FUSE_SET_ATTR_ATIME_NOW, wanted.st_atim, current.st_atim),
+                pick(FUSE_SET_ATTR_MTIME, FUSE_SET_ATTR_MTIME_NOW, wanted.st_mtim, current.st_mtim)};
+            if (!error)
+                error = call([&] { return m_smb.utimes(path, times) == 0 ? 0 : lastError(); });
+        }
+        if (error) {
+            fuse_reply_err(req, error);
+            return;
+        }
+        struct stat st {};
+        error = call([&] { return m_smb.stat(path, st) == 0 ? 0 : lastError(); });
+        if (error) {
+            fuse_reply_err(req, error);
+            return;
+        }
+        struct stat out {};
+        fillAttr(out, st, ino);
+        fuse_reply_attr(req, &out, kAttrTimeout);
+    });
+}
+
+void FileSystem::mkdir(fuse_req_t req, fuse_ino_t parent, const char* name, mode_t mode)
+{
+    std::string path;
+    if (!childPath(req, parent, name, path) || refuseReadOnly(req) || refuseOffline(req))
+        return;
+    post([this, req, path, mode] {
+        const int error = call([&] { return m_smb.mkdir(path, mode) == 0 ? 0 : lastError(); });
+        if (error) {
+            fuse_reply_err(req, error);
+            return;
+        }
+        replyEntry(req, path);
+    });
+}
+
+void FileSystem::mknod(fuse_req_t req, fuse_ino_t parent, const char* name, mode_t mode)
+{
+    if (!S_ISREG(mode)) {
+        fuse_reply_err(req, EPERM);
+        return;
+    }
+    std::string path;
+    if (!childPath(req, parent, name, path) || refuseReadOnly(req) || refuseOffline(req))
+        return;
+    post([this, req, path, mode] {
+        const int error = call([&] {
+            SMBCFILE* file = m_smb.open(path, O_WRONLY | O_CREAT | O_EXCL, mode);
+            if (!file)
+                return lastError();
+            return m_smb.close(file) == 0 ? 0 : lastError();
+        });
+        if (error) {
+            fuse_reply_err(req, error);
+            return;
+        }
+        replyEntry(req, path);
+    });
+}
+
+void FileSystem::unlink(fuse_req_t req, fuse_ino_t parent, const char* name)
+{
+    std::string path;
+    if (!childPath(req, parent, name, path) || refuseReadOnly(req) || refuseOffline(req))
+        return;
+    post([this, req, path] {
+        Inode* open = nullptr;
+        {
+            std::lock_guard lock(m_inodesMutex);
+            if (auto it = m_byPath.find(path); it != m_byPath.end()) {
+                Inode* node = inode(it->second);
+                if (node && node->opens > 0)
+                    open = node;
+            }
+        }
+        int error = 0;
+        if (open) {
+            // Still open here: it goes aside under a name no listing shows, until the last close.
+            error = moveAside(open);
+        } else {
+            error = call([&] { return m_smb.unlink(path) == 0 ? 0 : lastError(); });
+            if (!error)
+                dropPath(path);
+        }
+        fuse_reply_err(req, error);
+    });
+}
+
+void FileSystem::rmdir(fuse_req_t req, fuse_ino_t parent, const char* name)
+{
+    std::string path;
+    if (!childPath(req, parent, name, path) || refuseReadOnly(req) || refuseOffline(req))
+        return;
+    post([this, req, path] {
+        int error = call([&] { return m_smb.rmdir(path) == 0 ? 0 : lastError(); });
+        if (error == EACCES || error == EEXIST) {
+            // Some servers answer "access denied" for a folder that is not empty.
+            SMBCFILE* dir = nullptr;
+            if (call([&] {
+                    dir = m_smb.opendir(path);
+                    return dir ? 0 : lastError();
+                })
+                == 0) {
+                struct stat st {};
+                while (const libsmb_file_info* info = m_smb.readdirplus(dir, st)) {
+                    if (std::strcmp(info->name, ".") != 0 && std::strcmp(info->name, "..") != 0) {
+                        error = ENOTEMPTY;
+                        break;
+                    }
+                }
+                m_smb.closedir(dir);
+            }
+        }
+        if (!error)
+            dropPath(path);
+        fuse_reply_err(req, error);
+    });
+}
+
+void FileSystem::rename(fuse_req_t req, fuse_ino_t parent, const char* name, fuse_ino_t newParent, const char* newName,
+    unsigned flags)
+{
+    std::string from;
+    std::string to;
+    if (!childPath(req, parent, name, from) || !childPath(req, newParent, newName, to))
+        return;
+    if (flags & ~static_cast<unsigned>(RENAME_NOREPLACE)) {
+        fuse_reply_err(req, EINVAL);
+        return;
+    }
+    if (isAside(newName)) {
+        fuse_reply_err(req, EPERM);
+        return;
+    }
+    if (refuseReadOnly(req) || refuseOffline(req))
+        return;
+    post([this, req, from, to, flags] {
+        struct stat source {};
+        int error = call([&] { return m_smb.stat(from, source) == 0 ? 0 : lastError(); });
+        if (error) {
+            fuse_reply_err(req, error);
+            return;
+        }
+        struct stat target {};
+        const int targetError = call([&] { return m_smb.stat(to, target) == 0 ? 0 : lastError(); });
+        const bool sameFile = targetError == 0 && source.st_ino && source.st_ino == target.st_ino;
+        const bool targetExists = targetError == 0 && !sameFile;
+        if (targetError && targetError != ENOENT) {
+            fuse_reply_err(req, targetError);
+            return;
+        }
+        if (targetExists && (flags & RENAME_NOREPLACE)) {
+            fuse_reply_err(req, EEXIST);
+            return;
+        }
+        if (targetExists) {
+            if (S_ISDIR(target.st_mode) != S_ISDIR(source.st_mode)) {
+                fuse_reply_err(req, S_ISDIR(target.st_mode) ? EISDIR : ENOTDIR);
+                return;
+            }
+            Inode* open = nullptr;
+            {
+                std::lock_guard lock(m_inodesMutex);
+                if (auto it = m_byPath.find(to); it != m_byPath.end()) {
+                    Inode* node = inode(it->second);
+                    if (node && node->opens > 0)
+                        open = node;
+                }
+            }
+            if (open)
+                error = moveAside(open);
+            else if (S_ISDIR(target.st_mode))
+                error = call([&] { return m_smb.rmdir(to) == 0 ? 0 : lastError(); });
+            else
+                error = call([&] { return m_smb.unlink(to) == 0 ? 0 : lastError(); });
+            if (error == EACCES && S_ISDIR(target.st_mode))
+                error = ENOTEMPTY;
+            if (error) {
+                fuse_reply_err(req, error);
+                return;
+            }
+            dropPath(to);
+        }
+        Inode* moving = nullptr;
+        {
+            std::lock_guard lock(m_inodesMutex);
+            if (auto it = m_byPath.find(from); it != m_byPath.end())
+                moving = inode(it->second);
+        }
+        error = call([&] { return m_smb.rename(from, to) == 0 ? 0 : lastError(); });
+        if ((error == EACCES || error == EBUSY) && moving && moving->opens > 0) {
+            closeHandlesOf(moving);
+            error = call([&] { return m_smb.rename(from, to) == 0 ? 0 : lastError(); });
+            if (!error)
+                movePath(from, to);
+            reopenHandlesOf(moving);
+        } else if (!error) {
+            movePath(from, to);
+        }
+        fuse_reply_err(req, error);
+    });
+}
+
+void FileSystem::open(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi)
+{
+    const int accmode = fi->flags & O_ACCMODE;
+    if ((accmode != O_RDONLY || (fi->flags & O_TRUNC)) && refuseReadOnly(req))
+        return;
+    if (refuseOffline(req))
+        return;
+    fuse_file_info info = *fi;
+    post([this, req, ino, info]() mutable {
+        std::string path;
+        Inode* node = nullptr;
+        {
+            std::lock_guard lock(m_inodesMutex);
+            node = inode(ino);
+            if (node)
+                path = node->path;
+        }
+        if (!node) {
+            fuse_reply_err(req, ESTALE);
+            return;
+        }
+        SMBCFILE* file = nullptr;
+        int used = 0;
+        const int error = openOnServer(path, info.flags, 0, file, used);
+        if (error) {
+            fuse_reply_err(req, error);
+            return;
+        }
+        auto* handle = new Handle;
+        handle->inode = node;
+        handle->file = file;
+        handle->flags = used;
+        {
+            std::lock_guard lock(m_inodesMutex);
+            ++node->opens;
+            if (info.flags & O_TRUNC)
+                ++node->generation;
+        }
+        m_handles.insert(handle);
+        ++m_openFiles;
+        info.fh = reinterpret_cast<uint64_t>(handle);
+        info.keep_cache = 0;
+        info.direct_io = 0;
+        if (fuse_reply_open(req, &info) != 0) {
+            // The opener is gone (interrupted): nobody will release it.
+            release(nullptr, &info);
+        }
+    });
+}
+
+void FileSystem::create(fuse_req_t req, fuse_ino_t parent, const char* name, mode_t mode, fuse_file_info* fi)
+{
+    std::string path;
+    if (!childPath(req, parent, name, path) || refuseReadOnly(req) || refuseOffline(req))
+        return;
+    if (isAside(name)) {
+        fuse_reply_err(req, EPERM);
+        return;
+    }
+    fuse_file_info info = *fi;
+    post([this, req, path, mode, info]() mutable {
+        SMBCFILE* file = nullptr;
+        int used = 0;
+        int error = openOnServer(path, info.flags | O_CREAT, mode, file, used);
+        if (error) {
+            fuse_reply_err(req, error);
+            return;
+        }
+        struct stat st {};
+        error = call([&] { return m_smb.fstat(file, st) == 0 ? 0 : lastError(); });
+        if (error)
+            error = call([&] { return m_smb.stat(path, st) == 0 ? 0 : lastError(); });
+        if (error) {
+            m_smb.close(file);
+            fuse_reply_err(req, error);
+            return;
+        }
+        const fuse_entry_param entry = entryFor(path, st);
+        auto* handle = new Handle;
+        {
+            std::lock_guard lock(m_inodesMutex);
+            handle->inode = inode(entry.ino);
+            ++handle->inode->opens;
+            ++handle->inode->generation;
+        }
+        handle->file = file;
+        handle->flags = used & ~(O_CREAT | O_EXCL | O_TRUNC);
+        m_handles.insert(handle);
+        ++m_openFiles;
+        info.fh = reinterpret_cast<uint64_t>(handle);
+        info.keep_cache = 0;
+        info.direct_io = 0;
+        if (fuse_reply_create(req, &entry, &info) != 0) {
+            forget(entry.ino, 1);
+            release(nullptr, &info);
+        }
+    });
+}
+
+void FileSystem::read(fuse_req_t req, fuse_ino_t, size_t size, off_t offset, fuse_file_info* fi)
+{
+    auto* handle = reinterpret_cast<Handle*>(fi->fh);
+    post([this, req, size, offset, handle] {
+        if (handle->error || !handle->file) {
+            fuse_reply_err(req, handle->error ? handle->error : EIO);
+            return;
+        }
+        uint64_t generation = 0;
+        {
+            std::lock_guard lock(m_inodesMutex);
+            generation = handle->inode->generation;
+        }
+        if (handle->aheadGeneration != generation)
+            handle->ahead.clear();
+        const off_t aheadEnd = handle->aheadStart + static_cast<off_t>(handle->ahead.size());
+        const bool inside = !handle->ahead.empty() && offset >= handle->aheadStart
+            && (offset + static_cast<off_t>(size) <= aheadEnd || (handle->aheadEof && offset <= aheadEnd));
+        if (!inside) {
+            // A read that continues the last one fetches ahead in one large exchange.
+            const bool sequential = offset == handle->nextOffset || (offset == 0 && handle->nextOffset < 0);
+            const size_t want = sequential ? std::max(size, kReadAhead) : size;
+            handle->ahead.resize(want);
+            ssize_t got = 0;
+            const int error = call([&] {
+                if (!handle->file)
+                    return EIO;
+                got = m_smb.pread(handle->file, handle->ahead.data(), want, offset);
+                return got < 0 ? lastError() : 0;
+            });
+            if (error) {
+                handle->ahead.clear();
+                fuse_reply_err(req, error);
+                return;
+            }
+            handle->ahead.resize(static_cast<size_t>(got));
+            handle->aheadStart = offset;
+            handle->aheadEof = static_cast<size_t>(got) < want;
+            handle->aheadGeneration = generation;
+        }
+        const size_t skip = static_cast<size_t>(offset - handle->aheadStart);
+        const size_t count = std::min(size, handle->ahead.size() - std::min(skip, handle->ahead.size()));
+        handle->nextOffset = offset + static_cast<off_t>(count);
+        fuse_reply_buf(req, handle->ahead.data() + skip, count);
+    });
+}
+
+void FileSystem::write(fuse_req_t req, fuse_ino_t, const char* data, size_t size, off_t offset, fuse_file_info* fi)
+{
+    if (refuseReadOnly(req) || refuseOffline(req))
+        return;
+    auto* handle = reinterpret_cast<Handle*>(fi->fh);
+    auto copy = std::make_shared<std::vector<char>>(data, data + size);
+    post([this, req, offset, handle, copy] {
+        if (handle->error || !handle->file) {
+            fuse_reply_err(req, handle->error ? handle->error : EIO);
+            return;
+        }
+        ssize_t written = 0;
+        const int error = call([&] {
+            if (!handle->file)
+                return EIO;
+            written = m_smb.pwrite(handle->file, copy->data(), copy->size(), offset);
+            return written < 0 ? lastError() : 0;
+        });
+        {
+            std::lock_guard lock(m_inodesMutex);
+            ++handle->inode->generation;
+        }
+        if (error)
+            fuse_reply_err(req, error);
+        else
+            fuse_reply_write(req, static_cast<size_t>(written));
+    });
+}
+
+void FileSystem::flush(fuse_req_t req, fuse_file_info* fi)
+{
+    // Every write went to the server before it was answered; queued behind them, this answers
+    // once they are all done.
+    auto* handle = reinterpret_cast<Handle*>(fi->fh);
+    post([req, handle] { fuse_reply_err(req, handle->error); });
+}
+
+void FileSystem::release(fuse_req_t req, fuse_file_info* fi)
+{
+    auto* handle = reinterpret_cast<Handle*>(fi->fh);
+    auto job = [this, req, handle] {
+        if (handle->file && m_online.load())
+            m_smb.close(handle->file);
+        handle->file = nullptr;
+        m_handles.erase(handle);
+        --m_openFiles;
+        Inode* node = handle->inode;
+        delete handle;
+        std::string aside;
+        {
+            std::lock_guard lock(m_inodesMutex);
+            --node->opens;
+            if (node->opens == 0 && node->unlinked)
+                aside = node->path;
+        }
+        if (!aside.empty())
+            call([&] { return m_smb.unlink(aside) == 0 ? 0 : lastError(); });
+        {
+            std::lock_guard lock(m_inodesMutex);
+            maybeErase(node);
+        }
+        if (req)
+            fuse_reply_err(req, 0);
+    };
+    if (req)
+        post(job);
+    else
+        job(); // already on the SMB thread
+}
+
+void FileSystem::opendir(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi)
+{
+    if (refuseOffline(req))
+        return;
+    fuse_file_info info = *fi;
+    post([this, req, ino, info]() mutable {
+        auto dir = std::make_unique<DirHandle>();
+        dir->path = pathOf(ino);
+        const int error = call([&] {
+            dir->entries.clear();
+            SMBCFILE* listing = m_smb.opendir(dir->path);
+            if (!listing)
+                return lastError();
+            struct stat st {};
+            for (;;) {
+                errno = 0;
+                const libsmb_file_info* info = m_smb.readdirplus(listing, st);
+                if (!info)
+                    break;
+                const char* name = info->name;
+                if (!name || !std::strcmp(name, ".") || !std::strcmp(name, "..") || isAside(name))
+                    continue;
+                dir->entries.push_back({name, st});
+            }
+            const int readError = errno;
+            m_smb.closedir(listing);
+            return Smb::isConnectionError(readError) ? readError : 0;
+        });
+        if (error) {
+            fuse_reply_err(req, error);
+            return;
+        }
+        info.fh = reinterpret_cast<uint64_t>(dir.release());
+        info.cache_readdir = 0;
+        if (fuse_reply_open(req, &info) != 0)
+            delete reinterpret_cast<DirHandle*>(info.fh);
+    });
+}
+
+void FileSystem::readdir(fuse_req_t req, fuse_ino_t, size_t size, off_t offset, fuse_file_info* fi, bool plus)
+{
+    auto* dir = reinterpret_cast<DirHandle*>(fi->fh);
+    std::vector<char> buffer(size);
+    size_t used = 0;
+    for (size_t i = static_cast<size_t>(offset); i < dir->entries.size(); ++i) {
+        const DirEntry& entry = dir->entries[i];
+        const off_t next = static_cast<off_t>(i + 1);
+        size_t needed = 0;
+        if (plus) {
+            fuse_entry_param param = entryFor(dir->path + "/" + entry.name, entry.st);
+            needed = fuse_add_direntry_plus(req, buffer.data() + used, size - used, entry.name.c_str(), &param, next);
+            if (needed > size - used) {
+                forget(param.ino, 1);
+                break;
+            }
+        } else {
+            struct stat st {};
+            st.st_mode = S_ISDIR(entry.st.st_mode) ? S_IFDIR : S_IFREG;
+            st.st_ino = 0xffffffff;
+            needed = fuse_add_direntry(req, buffer.data() + used, size - used, entry.name.c_str(), &st, next);
+            if (needed > size - used)
+                break;
+        }
+        used += needed;
+    }
+    fuse_reply_buf(req, buffer.data(), used);
+}
+
+void FileSystem::releasedir(fuse_req_t req, fuse_file_info* fi)
+{
+    delete reinterpret_cast<DirHandle*>(fi->fh);
+    fuse_reply_err(req, 0);
+}
+
+void FileSystem::statfs(fuse_req_t req)
+{
+    if (refuseOffline(req))
+        return;
+    post([this, req] {
+        struct statvfs st {};
+        const int error = call([&] { return m_smb.statvfs(st) == 0 ? 0 : lastError(); });
+        if (error) {
+            fuse_reply_err(req, error);
+            return;
+        }
+        st.f_namemax = kNameMax;
+        if (m_options.readOnly)
+            st.f_flag |= ST_RDONLY;
+        fuse_reply_statfs(req, &st);
+    });
+}
+
+const fuse_lowlevel_ops& FileSystem::operations()
+{
+    static const fuse_lowlevel_ops ops = [] {
+        fuse_lowlevel_ops o{};
+        o.init = [](void* data, fuse_conn_info* conn) { static_cast<FileSystem*>(data)->init(conn); };
+        o.lookup = [](fuse_req_t req, fuse_ino_t parent, const char* name) { self(req)->lookup(req, parent, name); };
+        o.forget = [](fuse_req_t req, fuse_ino_t ino, uint64_t n) {
+            self(req)->forget(ino, n);
+            fuse_reply_none(req);
+        };
+        o.forget_multi = [](fuse_req_t req, size_t count, fuse_forget_data* list) {
+            for (size_t i = 0; i < count; ++i)
+                self(req)->forget(list[i].ino, list[i].nlookup);
+            fuse_reply_none(req);
+        };
+        o.getattr = [](fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi) { self(req)->getattr(req, ino, fi); };
+        o.setattr = [](fuse_req_t req, fuse_ino_t ino, struct stat* attr, int toSet, fuse_file_info* fi) {
+            self(req)->setattr(req, ino, attr, toSet, fi);
+        };
+        o.readlink = [](fuse_req_t req, fuse_ino_t) { fuse_reply_err(req, EINVAL); };
+        o.mknod = [](fuse_req_t req, fuse_ino_t parent, const char* name, mode_t mode, dev_t) {
+            self(req)->mknod(req, parent, name, mode);
+        };
+        o.mkdir = [](fuse_req_t req, fuse_ino_t parent, const char* name, mode_t mode) {
+            self(req)->mkdir(req, parent, name, mode);
+        };
+        o.unlink = [](fuse_req_t req, fuse_ino_t parent, const char* name) { self(req)->unlink(req, parent, name); };
+        o.rmdir = [](fuse_req_t req, fuse_ino_t parent, const char* name) { self(req)->rmdir(req, parent, name); };
+        o.symlink = [](fuse_req_t req, const char*, fuse_ino_t, const char*) { fuse_reply_err(req, EPERM); };
+        o.link = [](fuse_req_t req, fuse_ino_t, fuse_ino_t, const char*) { fuse_reply_err(req, EPERM); };
+        o.rename = [](fuse_req_t req, fuse_ino_t parent, const char* name, fuse_ino_t newParent, const char* newName,
+                       unsigned flags) { self(req)->rename(req, parent, name, newParent, newName, flags); };
+        o.open = [](fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi) { self(req)->open(req, ino, fi); };
+        o.read = [](fuse_req_t req, fuse_ino_t ino, size_t size, off_t off, fuse_file_info* fi) {
+            self(req)->read(req, ino, size, off, fi);
+        };
+        o.write = [](fuse_req_t req, fuse_ino_t ino, const char* buf, size_t size, off_t off, fuse_file_info* fi) {
+            self(req)->write(req, ino, buf, size, off, fi);
+        };
+        o.flush = [](fuse_req_t req, fuse_ino_t, fuse_file_info* fi) { self(req)->flush(req, fi); };
+        o.fsync = [](fuse_req_t req, fuse_ino_t, int, fuse_file_info* fi) { self(req)->flush(req, fi); };
+        o.release = [](fuse_req_t req, fuse_ino_t, fuse_file_info* fi) { self(req)->release(req, fi); };
+        o.opendir = [](fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi) { self(req)->opendir(req, ino, fi); };
+        o.readdir = [](fuse_req_t req, fuse_ino_t ino, size_t size, off_t off, fuse_file_info* fi) {
+            self(req)->readdir(req, ino, size, off, fi, false);
+        };
+        o.readdirplus = [](fuse_req_t req, fuse_ino_t ino, size_t size, off_t off, fuse_file_info* fi) {
+            self(req)->readdir(req, ino, size, off, fi, true);
+        };
+        o.releasedir = [](fuse_req_t req, fuse_ino_t, fuse_file_info* fi) { self(req)->releasedir(req, fi); };
+        o.fsyncdir = [](fuse_req_t req, fuse_ino_t, int, fuse_file_info*) { fuse_reply_err(req, 0); };
+        o.statfs = [](fuse_req_t req, fuse_ino_t) { self(req)->statfs(req); };
+        o.setxattr = [](fuse_req_t req, fuse_ino_t, const char*, const char*, size_t, int) {
+            fuse_reply_err(req, ENOTSUP);
+        };
+        o.getxattr = [](fuse_req_t req, fuse_ino_t, const char*, size_t) { fuse_reply_err(req, ENODATA); };
+        o.listxattr = [](fuse_req_t req, fuse_ino_t, size_t size) {
+            if (size == 0)
+                fuse_reply_xattr(req, 0);
+            else
+                fuse_reply_buf(req, nullptr, 0);
+        };
+        o.removexattr = [](fuse_req_t req, fuse_ino_t, const char*) { fuse_reply_err(req, ENODATA); };
+        o.create = [](fuse_req_t req, fuse_ino_t parent, const char* name, mode_t mode, fuse_file_info* fi) {
+            self(req)->create(req, parent, name, mode, fi);
+        };
+        return o;
+    }();
+    return ops;
+}
+
+} // namespace vantrel::smbfs

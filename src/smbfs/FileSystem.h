@@ -1,0 +1,148 @@
+#pragma once
+
+#define FUSE_USE_VERSION 34
+#include <fuse_lowlevel.h>
+
+#include "Options.h"
+#include "Smb.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <set>
+#include <string>
+#include <sys/stat.h>
+#include <thread>
+#include <unordered_map>
+#include <vector>
+
+namespace vantrel::smbfs {
+
+// The FUSE side of the mount. Requests arrive on the FUSE thread, which answers what needs no
+// server at once and hands everything else to the one SMB thread.
+class FileSystem {
+public:
+    FileSystem(const Options& options, Smb& smb);
+    ~FileSystem();
+    FileSystem(const FileSystem&) = delete;
+    FileSystem& operator=(const FileSystem&) = delete;
+
+    static const fuse_lowlevel_ops& operations();
+
+    void startSmbThread();
+    void stopSmbThread();
+    void runOnSmbThread(std::function<void()> job) { post(std::move(job)); }
+
+    bool online() const { return m_online.load(); }
+    int openFiles() const { return m_openFiles.load(); }
+    // Called once from the FUSE thread when the kernel has initialised the mount.
+    std::function<void()> onMounted;
+
+    // Requests; each replies to req itself (possibly later, from the SMB thread).
+    void init(fuse_conn_info* conn);
+    void lookup(fuse_req_t req, fuse_ino_t parent, const char* name);
+    void forget(fuse_ino_t ino, uint64_t count);
+    void getattr(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi);
+    void setattr(fuse_req_t req, fuse_ino_t ino, const struct stat* attr, int toSet, fuse_file_info* fi);
+    void mkdir(fuse_req_t req, fuse_ino_t parent, const char* name, mode_t mode);
+    void mknod(fuse_req_t req, fuse_ino_t parent, const char* name, mode_t mode);
+    void unlink(fuse_req_t req, fuse_ino_t parent, const char* name);
+    void rmdir(fuse_req_t req, fuse_ino_t parent, const char* name);
+    void rename(fuse_req_t req, fuse_ino_t parent, const char* name, fuse_ino_t newParent, const char* newName,
+        unsigned flags);
+    void open(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi);
+    void create(fuse_req_t req, fuse_ino_t parent, const char* name, mode_t mode, fuse_file_info* fi);
+    void read(fuse_req_t req, fuse_ino_t ino, size_t size, off_t offset, fuse_file_info* fi);
+    void write(fuse_req_t req, fuse_ino_t ino, const char* data, size_t size, off_t offset, fuse_file_info* fi);
+    void flush(fuse_req_t req, fuse_file_info* fi);
+    void release(fuse_req_t req, fuse_file_info* fi);
+    void opendir(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi);
+    void readdir(fuse_req_t req, fuse_ino_t ino, size_t size, off_t offset, fuse_file_info* fi, bool plus);
+    void releasedir(fuse_req_t req, fuse_file_info* fi);
+    void statfs(fuse_req_t req);
+
+    static constexpr size_t kMaxTransfer = 1024 * 1024;
+    static constexpr size_t kReadAhead = 4 * 1024 * 1024;
+    static constexpr const char* kAsidePrefix = ".vantrel-smbfs-deleted-";
+
+private:
+    struct Inode {
+        fuse_ino_t ino = 0;
+        std::string path; // "" for the root
+        uint64_t lookups = 0;
+        ino_t serverIno = 0;
+        int opens = 0;
+        bool unlinked = false;   // renamed aside; deleted with the last close
+        uint64_t generation = 0; // counts changes of the content, for the read-ahead
+        bool directory = false;
+    };
+    struct Handle {
+        Inode* inode = nullptr;
+        SMBCFILE* file = nullptr;
+        int flags = 0; // as opened on the server, for reopening
+        int error = 0; // the file was lost (server gone and not reopened)
+        std::vector<char> ahead;
+        off_t aheadStart = 0;
+        bool aheadEof = false;
+        uint64_t aheadGeneration = 0;
+        off_t nextOffset = -1;
+    };
+    struct DirEntry {
+        std::string name;
+        struct stat st;
+    };
+    struct DirHandle {
+        std::string path;
+        std::vector<DirEntry> entries;
+    };
+
+    void post(std::function<void()> job);
+    void smbLoop();
+    // Runs op (returning 0 or an errno) on the SMB thread with the reconnect policy.
+    int call(const std::function<int()>& op);
+    bool reconnect();
+    void goOffline();
+    bool refuseOffline(fuse_req_t req);
+    bool refuseReadOnly(fuse_req_t req);
+
+    Inode* inode(fuse_ino_t ino);
+    std::string pathOf(fuse_ino_t ino);
+    bool childPath(fuse_req_t req, fuse_ino_t parent, const char* name, std::string& path);
+    fuse_entry_param entryFor(const std::string& path, const struct stat& server);
+    void fillAttr(struct stat& out, const struct stat& server, fuse_ino_t ino) const;
+    void replyEntry(fuse_req_t req, const std::string& path);
+    void dropPath(const std::string& path);
+    void movePath(const std::string& from, const std::string& to);
+    void maybeErase(Inode* node);
+    int moveAside(Inode* node);
+    void closeHandlesOf(Inode* node);
+    void reopenHandlesOf(Inode* node);
+    int openOnServer(const std::string& path, int flags, mode_t mode, SMBCFILE*& file, int& used);
+
+    const Options& m_options;
+    Smb& m_smb;
+
+    std::mutex m_inodesMutex;
+    std::unordered_map<fuse_ino_t, std::unique_ptr<Inode>> m_inodes;
+    std::unordered_map<std::string, fuse_ino_t> m_byPath;
+    std::unordered_map<ino_t, fuse_ino_t> m_byServerIno;
+    fuse_ino_t m_nextIno = FUSE_ROOT_ID + 1;
+    uint64_t m_asideCounter = 0;
+
+    std::set<Handle*> m_handles; // SMB thread only
+
+    std::mutex m_queueMutex;
+    std::condition_variable m_queueWake;
+    std::deque<std::function<void()>> m_queue;
+    bool m_stopping = false;
+    std::thread m_smbThread;
+
+    std::atomic<bool> m_online{true};
+    std::atomic<int> m_openFiles{0};
+    bool m_writeback = false;
+};
+
+} // namespace vantrel::smbfs
