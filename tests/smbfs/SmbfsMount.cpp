@@ -240,7 +240,7 @@ bool SmbfsMount::unmount()
     }
     if (isSmbfsMounted(mountPoint) && runFusermount({QStringLiteral("-u"), mountPoint}) != 0)
         runFusermount({QStringLiteral("-u"), QStringLiteral("-z"), mountPoint});
-    const bool ended = m_process->waitForFinished(20000);
+    const bool ended = m_process->state() == QProcess::NotRunning || m_process->waitForFinished(20000);
     if (!ended) {
         error = QStringLiteral("vantrel-smbfs did not end within 20 s of the unmount: ") + output();
         abort();
