@@ -193,6 +193,19 @@ void SambaServer::stop()
     if (pid > 0)
         ::kill(-pid, SIGKILL);
     m_smbd.reset();
+    // Except the RPC daemon it starts on demand, which makes a session of its own; it names the
+    // configuration file of this instance.
+    const QByteArray configuration = "--configfile=" + QFile::encodeName(m_dir.path() + QStringLiteral("/smb.conf"));
+    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString& entry : entries) {
+        bool numeric = false;
+        const pid_t other = static_cast<pid_t>(entry.toInt(&numeric));
+        if (!numeric)
+            continue;
+        QFile commandLine(QStringLiteral("/proc/%1/cmdline").arg(other));
+        if (commandLine.open(QIODevice::ReadOnly) && commandLine.readAll().split('\0').contains(configuration))
+            ::kill(other, SIGKILL);
+    }
 }
 
 void SambaServer::freeze()
