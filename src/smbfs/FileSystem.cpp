@@ -72,6 +72,18 @@ void FileSystem::startSmbThread()
     m_smbThread = std::thread([this] { smbLoop(); });
 }
 
+void FileSystem::closeAll()
+{
+    // After the kernel let go of the mount, releases it never sent: files left aside go now.
+    post([this] {
+        while (!m_handles.empty()) {
+            fuse_file_info info{};
+            info.fh = reinterpret_cast<uint64_t>(*m_handles.begin());
+            release(nullptr, &info);
+        }
+    });
+}
+
 void FileSystem::stopSmbThread()
 {
     {

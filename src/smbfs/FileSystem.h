@@ -34,6 +34,7 @@ public:
 
     void startSmbThread();
     void stopSmbThread();
+    void closeAll();
     void runOnSmbThread(std::function<void()> job) { post(std::move(job)); }
 
     bool online() const { return m_online.load(); }

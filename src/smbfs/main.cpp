@@ -286,6 +286,7 @@ int main(int argc, char** argv)
     fuse_session_unmount(session);
     if (g_reportFd >= 0)
         finish(ExitFuseUnavailable, "FUSE is unavailable: the kernel did not start the mount at " + mountPoint);
+    fs.closeAll();
     fs.stopSmbThread();
     control.stop();
     fuse_session_destroy(session);
