@@ -296,8 +296,18 @@ private slots:
         QVERIFY2(mount.unmount(), qPrintable(mount.error));
     }
 
+    void frozenServerFailsCallsWithinTheBound_data()
+    {
+        QTest::addColumn<bool>("releasing");
+        QTest::newRow("idle") << false;
+        // The last close of a file reaches the daemon after close() returned, when the server is
+        // frozen already: what the daemon does with it counts against the bound of the next call.
+        QTest::newRow("a file being released") << true;
+    }
+
     void frozenServerFailsCallsWithinTheBound()
     {
+        QFETCH(bool, releasing);
         constexpr int timeoutSeconds = 4;
         Server share;
         QVERIFY2(share.server.start(), qPrintable(share.server.errorString()));
@@ -307,10 +317,29 @@ private slots:
         const BoundedCall before = writeCall(mount.path(QStringLiteral("before.txt")), "before");
         VERIFY_SUCCEEDS(mount, before);
         const QList<int> lostServer{EIO, ETIMEDOUT};
+        int open = -1;
+        if (releasing) {
+            open = ::open(QFile::encodeName(mount.path(QStringLiteral("open.txt"))).constData(),
+                O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+            QVERIFY(open >= 0);
+            const BoundedCall synced = pwriteCall(open, "open", 0, true);
+            VERIFY_SUCCEEDS(mount, synced);
+        }
+        auto closeOpen = qScopeGuard([open] {
+            if (open >= 0)
+                ::close(open);
+        });
+        QTRY_COMPARE_WITH_TIMEOUT(parseStatus(mount.status()).value(QStringLiteral("open")),
+            QString::number(releasing ? 1 : 0), 10000);
 
         share.server.freeze();
         // Declared after the mount, so it runs first: a failed test thaws before the unmount.
         auto thaw = qScopeGuard([&share] { share.server.thaw(); });
+        if (releasing) {
+            closeOpen.dismiss();
+            const BoundedCall closed = closeCall(open);
+            VERIFY_ANSWERED(mount, closed);
+        }
         // The first call waits for the bound; the control socket answers meanwhile.
         BoundedCall first;
         // Creating a file has to reach the server, whatever the daemon keeps of the folder.
