@@ -172,7 +172,7 @@ bool FileSystem::reconnect()
             path = handle->inode->path;
         }
         handle->file = m_smb.open(path, handle->flags & ~(O_CREAT | O_EXCL | O_TRUNC), 0);
-        handle->ahead.clear();
+        handle->aheadSize = 0;
         if (!handle->file)
             handle->error = EIO;
     }
@@ -282,6 +282,9 @@ fuse_entry_param FileSystem::entryFor(const std::string& path, const struct stat
         m_inodes[fresh->ino] = std::move(fresh);
     }
     node->directory = S_ISDIR(server.st_mode);
+    node->size = server.st_size;
+    node->last = server;
+    node->haveLast = true;
     if (server.st_ino && !node->unlinked) {
         node->serverIno = server.st_ino;
         m_byServerIno[server.st_ino] = node->ino;
@@ -293,6 +296,16 @@ fuse_entry_param FileSystem::entryFor(const std::string& path, const struct stat
     entry.entry_timeout = kEntryTimeout;
     fillAttr(entry.attr, server, node->ino);
     return entry;
+}
+
+void FileSystem::remember(fuse_ino_t ino, const struct stat& server)
+{
+    std::lock_guard lock(m_inodesMutex);
+    if (Inode* node = inode(ino)) {
+        node->size = server.st_size;
+        node->last = server;
+        node->haveLast = true;
+    }
 }
 
 void FileSystem::replyEntry(fuse_req_t req, const std::string& path)
@@ -491,6 +504,7 @@ void FileSystem::getattr(fuse_req_t req, fuse_ino_t ino, fuse_file_info*)
             fuse_reply_err(req, error);
             return;
         }
+        remember(ino, st);
         struct stat attr {};
         fillAttr(attr, st, ino);
         fuse_reply_attr(req, &attr, kAttrTimeout);
@@ -531,26 +545,45 @@ void FileSystem::setattr(fuse_req_t req, fuse_ino_t ino, const struct stat* attr
             if (Smb::isConnectionError(result) || result == EIO)
                 error = result;
         }
+        timespec atime{};
+        timespec mtime{};
         if (!error && (toSet & (FUSE_SET_ATTR_ATIME | FUSE_SET_ATTR_MTIME))) {
-            struct stat current {};
-            error = call([&] { return m_smb.stat(path, current) == 0 ? 0 : lastError(); });
-            timeval now{};
-            ::gettimeofday(&now, nullptr);
-            auto pick = [&](int setFlag, int nowFlag, const timespec& given, const timespec& old) {
-                if (toSet & nowFlag)
-                    return now;
-                const timespec& t = (toSet & setFlag) ? given : old;
-                return timeval{t.tv_sec, static_cast<suseconds_t>(t.tv_nsec / 1000)};
-            };
-            const timeval times[2] = {
-                pick(FUSE_SET_ATTR_ATIME, FUSE_SET_ATTR_ATIME_NOW, wanted.st_atim, current.st_atim),
-                pick(FUSE_SET_ATTR_MTIME, FUSE_SET_ATTR_MTIME_NOW, wanted.st_mtim, current.st_mtim)};
-            if (!error)
-                error = call([&] { return m_smb.utimes(path, times) == 0 ? 0 : lastError(); });
+            // Without asking the server first: an unset access time becomes now (the kernel
+            // flushing a written file's times sets the modification time alone).
+            timespec now{};
+            ::clock_gettime(CLOCK_REALTIME, &now);
+            atime = (toSet & FUSE_SET_ATTR_ATIME) && !(toSet & FUSE_SET_ATTR_ATIME_NOW) ? wanted.st_atim : now;
+            mtime = (toSet & FUSE_SET_ATTR_MTIME) && !(toSet & FUSE_SET_ATTR_MTIME_NOW) ? wanted.st_mtim : now;
+            if (!(toSet & FUSE_SET_ATTR_MTIME)) {
+                std::lock_guard lock(m_inodesMutex);
+                const Inode* node = inode(ino);
+                if (node && node->haveLast)
+                    mtime = node->last.st_mtim;
+            }
+            const timeval times[2] = {{atime.tv_sec, static_cast<suseconds_t>(atime.tv_nsec / 1000)},
+                {mtime.tv_sec, static_cast<suseconds_t>(mtime.tv_nsec / 1000)}};
+            error = call([&] { return m_smb.utimes(path, times) == 0 ? 0 : lastError(); });
         }
         if (error) {
             fuse_reply_err(req, error);
             return;
+        }
+        if (!(toSet & FUSE_SET_ATTR_SIZE)) {
+            // Times and modes change nothing else the kernel keeps: answer from what is known.
+            std::unique_lock lock(m_inodesMutex);
+            Inode* node = inode(ino);
+            if (node && node->haveLast) {
+                if (toSet & (FUSE_SET_ATTR_ATIME | FUSE_SET_ATTR_MTIME)) {
+                    node->last.st_atim = atime;
+                    node->last.st_mtim = mtime;
+                }
+                const struct stat known = node->last;
+                lock.unlock();
+                struct stat out {};
+                fillAttr(out, known, ino);
+                fuse_reply_attr(req, &out, kAttrTimeout);
+                return;
+            }
         }
         struct stat st {};
         error = call([&] { return m_smb.stat(path, st) == 0 ? 0 : lastError(); });
@@ -558,6 +591,7 @@ void FileSystem::setattr(fuse_req_t req, fuse_ino_t ino, const struct stat* attr
             fuse_reply_err(req, error);
             return;
         }
+        remember(ino, st);
         struct stat out {};
         fillAttr(out, st, ino);
         fuse_reply_attr(req, &out, kAttrTimeout);
@@ -815,7 +849,14 @@ void FileSystem::create(fuse_req_t req, fuse_ino_t parent, const char* name, mod
             return;
         }
         struct stat st {};
-        error = call([&] { return m_smb.fstat(file, st) == 0 ? 0 : lastError(); });
+        if (info.flags & O_EXCL) {
+            // Made just now: empty, and its times are now.
+            st.st_mode = S_IFREG | 0644;
+            ::clock_gettime(CLOCK_REALTIME, &st.st_mtim);
+            st.st_atim = st.st_ctim = st.st_mtim;
+        } else {
+            error = call([&] { return m_smb.fstat(file, st) == 0 ? 0 : lastError(); });
+        }
         if (error)
             error = call([&] { return m_smb.stat(path, st) == 0 ? 0 : lastError(); });
         if (error) {
@@ -854,41 +895,50 @@ void FileSystem::read(fuse_req_t req, fuse_ino_t, size_t size, off_t offset, fus
             return;
         }
         uint64_t generation = 0;
+        off_t knownSize = -1;
         {
             std::lock_guard lock(m_inodesMutex);
             generation = handle->inode->generation;
+            knownSize = handle->inode->size;
         }
         if (handle->aheadGeneration != generation)
-            handle->ahead.clear();
-        const off_t aheadEnd = handle->aheadStart + static_cast<off_t>(handle->ahead.size());
-        const bool inside = !handle->ahead.empty() && offset >= handle->aheadStart
+            handle->aheadSize = 0;
+        const off_t aheadEnd = handle->aheadStart + static_cast<off_t>(handle->aheadSize);
+        const bool inside = handle->aheadSize > 0 && offset >= handle->aheadStart
             && (offset + static_cast<off_t>(size) <= aheadEnd || (handle->aheadEof && offset <= aheadEnd));
         if (!inside) {
-            // A read that continues the last one fetches ahead in one large exchange.
+            // A read that continues the last one fetches ahead in one large exchange, no
+            // further than the file's end as last seen (it is only a bound on the extra).
             const bool sequential = offset == handle->nextOffset || (offset == 0 && handle->nextOffset < 0);
-            const size_t want = sequential ? std::max(size, kReadAhead) : size;
-            handle->ahead.resize(want);
+            size_t want = sequential ? std::max(size, kReadAhead) : size;
+            if (knownSize >= 0 && want > size)
+                want = std::max(size, knownSize > offset ? static_cast<size_t>(knownSize - offset) + 1 : size_t(0));
+            want = std::min(want, std::max(size, kReadAhead));
+            if (handle->aheadCapacity < want) {
+                handle->ahead.reset(new char[want]);
+                handle->aheadCapacity = want;
+            }
             ssize_t got = 0;
             const int error = call([&] {
                 if (!handle->file)
                     return EIO;
-                got = m_smb.pread(handle->file, handle->ahead.data(), want, offset);
+                got = m_smb.pread(handle->file, handle->ahead.get(), want, offset);
                 return got < 0 ? lastError() : 0;
             });
             if (error) {
-                handle->ahead.clear();
+                handle->aheadSize = 0;
                 fuse_reply_err(req, error);
                 return;
             }
-            handle->ahead.resize(static_cast<size_t>(got));
+            handle->aheadSize = static_cast<size_t>(got);
             handle->aheadStart = offset;
             handle->aheadEof = static_cast<size_t>(got) < want;
             handle->aheadGeneration = generation;
         }
         const size_t skip = static_cast<size_t>(offset - handle->aheadStart);
-        const size_t count = std::min(size, handle->ahead.size() - std::min(skip, handle->ahead.size()));
+        const size_t count = std::min(size, handle->aheadSize - std::min(skip, handle->aheadSize));
         handle->nextOffset = offset + static_cast<off_t>(count);
-        fuse_reply_buf(req, handle->ahead.data() + skip, count);
+        fuse_reply_buf(req, handle->ahead.get() + skip, count);
     });
 }
 
@@ -913,6 +963,8 @@ void FileSystem::write(fuse_req_t req, fuse_ino_t, const char* data, size_t size
         {
             std::lock_guard lock(m_inodesMutex);
             ++handle->inode->generation;
+            if (!error && handle->inode->size >= 0)
+                handle->inode->size = std::max<off_t>(handle->inode->size, offset + written);
         }
         if (error)
             fuse_reply_err(req, error);
@@ -1106,17 +1158,14 @@ const fuse_lowlevel_ops& FileSystem::operations()
         o.releasedir = [](fuse_req_t req, fuse_ino_t, fuse_file_info* fi) { self(req)->releasedir(req, fi); };
         o.fsyncdir = [](fuse_req_t req, fuse_ino_t, int, fuse_file_info*) { fuse_reply_err(req, 0); };
         o.statfs = [](fuse_req_t req, fuse_ino_t) { self(req)->statfs(req); };
+        // No extended attributes: ENOSYS makes the kernel answer ENOTSUP itself from then on,
+        // which spares `ls -l` two round trips per file.
         o.setxattr = [](fuse_req_t req, fuse_ino_t, const char*, const char*, size_t, int) {
-            fuse_reply_err(req, ENOTSUP);
+            fuse_reply_err(req, ENOSYS);
         };
-        o.getxattr = [](fuse_req_t req, fuse_ino_t, const char*, size_t) { fuse_reply_err(req, ENODATA); };
-        o.listxattr = [](fuse_req_t req, fuse_ino_t, size_t size) {
-            if (size == 0)
-                fuse_reply_xattr(req, 0);
-            else
-                fuse_reply_buf(req, nullptr, 0);
-        };
-        o.removexattr = [](fuse_req_t req, fuse_ino_t, const char*) { fuse_reply_err(req, ENODATA); };
+        o.getxattr = [](fuse_req_t req, fuse_ino_t, const char*, size_t) { fuse_reply_err(req, ENOSYS); };
+        o.listxattr = [](fuse_req_t req, fuse_ino_t, size_t) { fuse_reply_err(req, ENOSYS); };
+        o.removexattr = [](fuse_req_t req, fuse_ino_t, const char*) { fuse_reply_err(req, ENOSYS); };
         o.create = [](fuse_req_t req, fuse_ino_t parent, const char* name, mode_t mode, fuse_file_info* fi) {
             self(req)->create(req, parent, name, mode, fi);
         };

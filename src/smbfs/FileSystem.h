@@ -79,13 +79,18 @@ private:
         bool unlinked = false;   // renamed aside; deleted with the last close
         uint64_t generation = 0; // counts changes of the content, for the read-ahead
         bool directory = false;
+        off_t size = -1;     // as last seen; bounds the read-ahead
+        struct stat last {}; // the server's attributes as last seen
+        bool haveLast = false;
     };
     struct Handle {
         Inode* inode = nullptr;
         SMBCFILE* file = nullptr;
-        int flags = 0; // as opened on the server, for reopening
-        int error = 0; // the file was lost (server gone and not reopened)
-        std::vector<char> ahead;
+        int flags = 0;                 // as opened on the server, for reopening
+        int error = 0;                 // the file was lost (server gone and not reopened)
+        std::unique_ptr<char[]> ahead; // not zero-filled: most of it is often never used
+        size_t aheadCapacity = 0;
+        size_t aheadSize = 0;
         off_t aheadStart = 0;
         bool aheadEof = false;
         uint64_t aheadGeneration = 0;
@@ -115,6 +120,7 @@ private:
     fuse_entry_param entryFor(const std::string& path, const struct stat& server);
     void fillAttr(struct stat& out, const struct stat& server, fuse_ino_t ino) const;
     void replyEntry(fuse_req_t req, const std::string& path);
+    void remember(fuse_ino_t ino, const struct stat& server);
     void dropPath(const std::string& path);
     void movePath(const std::string& from, const std::string& to);
     void maybeErase(Inode* node);
