@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 
@@ -17,6 +18,7 @@ namespace {
 
 constexpr double kAttrTimeout = 5.0;
 constexpr double kEntryTimeout = 5.0;
+constexpr double kNegativeTimeout = 1.0;
 constexpr size_t kNameMax = 255;
 
 FileSystem* self(fuse_req_t req)
@@ -172,7 +174,10 @@ bool FileSystem::reconnect()
             path = handle->inode->path;
         }
         handle->file = m_smb.open(path, handle->flags & ~(O_CREAT | O_EXCL | O_TRUNC), 0);
-        handle->aheadSize = 0;
+        {
+            std::lock_guard aheadLock(handle->aheadMutex);
+            handle->aheadSize = 0;
+        }
         if (!handle->file)
             handle->error = EIO;
     }
@@ -308,10 +313,18 @@ void FileSystem::remember(fuse_ino_t ino, const struct stat& server)
     }
 }
 
-void FileSystem::replyEntry(fuse_req_t req, const std::string& path)
+void FileSystem::replyEntry(fuse_req_t req, const std::string& path, bool lookup)
 {
     struct stat st {};
     const int error = call([&] { return m_smb.stat(path, st) == 0 ? 0 : lastError(); });
+    if (error == ENOENT && lookup) {
+        // Remembered briefly, so that a program checking a name twice before creating it asks
+        // the server once; whatever is created here replaces it at once.
+        fuse_entry_param negative{};
+        negative.entry_timeout = kNegativeTimeout;
+        fuse_reply_entry(req, &negative);
+        return;
+    }
     if (error) {
         fuse_reply_err(req, error);
         return;
@@ -479,7 +492,7 @@ void FileSystem::lookup(fuse_req_t req, fuse_ino_t parent, const char* name)
     }
     if (refuseOffline(req))
         return;
-    post([this, req, path] { replyEntry(req, path); });
+    post([this, req, path] { replyEntry(req, path, true); });
 }
 
 void FileSystem::forget(fuse_ino_t ino, uint64_t count)
@@ -560,9 +573,15 @@ void FileSystem::setattr(fuse_req_t req, fuse_ino_t ino, const struct stat* attr
                 if (node && node->haveLast)
                     mtime = node->last.st_mtim;
             }
+            // The kernel handing over the time of the last write through this handle: the
+            // server set the same time, give or take, when it took the write.
+            const bool writeTime = handle && handle->wrote && (toSet & FUSE_SET_ATTR_MTIME)
+                && !(toSet & (FUSE_SET_ATTR_ATIME | FUSE_SET_ATTR_MTIME_NOW))
+                && std::abs(mtime.tv_sec - now.tv_sec) < 10;
             const timeval times[2] = {{atime.tv_sec, static_cast<suseconds_t>(atime.tv_nsec / 1000)},
                 {mtime.tv_sec, static_cast<suseconds_t>(mtime.tv_nsec / 1000)}};
-            error = call([&] { return m_smb.utimes(path, times) == 0 ? 0 : lastError(); });
+            if (!writeTime)
+                error = call([&] { return m_smb.utimes(path, times) == 0 ? 0 : lastError(); });
         }
         if (error) {
             fuse_reply_err(req, error);
@@ -886,9 +905,85 @@ void FileSystem::create(fuse_req_t req, fuse_ino_t parent, const char* name, mod
     });
 }
 
+bool FileSystem::readAhead(fuse_req_t req, Handle* handle, size_t size, off_t offset, uint64_t generation)
+{
+    // With the handle's read-ahead mutex held.
+    auto holds = [&](off_t start, size_t length, bool eof) {
+        const off_t end = start + static_cast<off_t>(length);
+        return length > 0 && offset >= start && (offset + static_cast<off_t>(size) <= end || (eof && offset <= end));
+    };
+    if (handle->aheadGeneration != generation)
+        handle->aheadSize = 0;
+    if (handle->nextGeneration != generation)
+        handle->nextSize = 0;
+    if (!holds(handle->aheadStart, handle->aheadSize, handle->aheadEof)) {
+        if (!holds(handle->nextStart, handle->nextSize, handle->nextEof))
+            return false;
+        std::swap(handle->ahead, handle->next);
+        std::swap(handle->aheadCapacity, handle->nextCapacity);
+        handle->aheadSize = handle->nextSize;
+        handle->aheadStart = handle->nextStart;
+        handle->aheadEof = handle->nextEof;
+        handle->aheadGeneration = handle->nextGeneration;
+        handle->nextSize = 0;
+        prefetch(handle);
+    }
+    const size_t skip = static_cast<size_t>(offset - handle->aheadStart);
+    const size_t count = std::min(size, handle->aheadSize - std::min(skip, handle->aheadSize));
+    handle->nextOffset = offset + static_cast<off_t>(count);
+    fuse_reply_buf(req, handle->ahead.get() + skip, count);
+    return true;
+}
+
+void FileSystem::prefetch(Handle* handle)
+{
+    // With the handle's read-ahead mutex held. The job runs before the handle's release: the
+    // kernel releases a file only after its reads are answered, and this is queued before.
+    if (handle->prefetching || handle->aheadEof || handle->aheadSize < kReadAhead)
+        return;
+    handle->prefetching = true;
+    const off_t start = handle->aheadStart + static_cast<off_t>(handle->aheadSize);
+    const uint64_t generation = handle->aheadGeneration;
+    post([this, handle, start, generation] {
+        ssize_t got = -1;
+        if (handle->nextCapacity < kReadAhead) {
+            handle->next.reset(new char[kReadAhead]);
+            handle->nextCapacity = kReadAhead;
+        }
+        if (!handle->error && handle->file && m_online.load()) {
+            const int error = call([&] {
+                if (!handle->file)
+                    return EIO;
+                got = m_smb.pread(handle->file, handle->next.get(), kReadAhead, start);
+                return got < 0 ? lastError() : 0;
+            });
+            if (error)
+                got = -1;
+        }
+        std::lock_guard lock(handle->aheadMutex);
+        handle->prefetching = false;
+        if (got > 0) {
+            handle->nextStart = start;
+            handle->nextSize = static_cast<size_t>(got);
+            handle->nextEof = static_cast<size_t>(got) < kReadAhead;
+            handle->nextGeneration = generation;
+        }
+    });
+}
+
 void FileSystem::read(fuse_req_t req, fuse_ino_t, size_t size, off_t offset, fuse_file_info* fi)
 {
     auto* handle = reinterpret_cast<Handle*>(fi->fh);
+    uint64_t generation = 0;
+    {
+        std::lock_guard lock(m_inodesMutex);
+        generation = handle->inode->generation;
+    }
+    {
+        std::lock_guard lock(handle->aheadMutex);
+        if (!handle->error && readAhead(req, handle, size, offset, generation))
+            return;
+    }
     post([this, req, size, offset, handle] {
         if (handle->error || !handle->file) {
             fuse_reply_err(req, handle->error ? handle->error : EIO);
@@ -901,44 +996,39 @@ void FileSystem::read(fuse_req_t req, fuse_ino_t, size_t size, off_t offset, fus
             generation = handle->inode->generation;
             knownSize = handle->inode->size;
         }
-        if (handle->aheadGeneration != generation)
-            handle->aheadSize = 0;
-        const off_t aheadEnd = handle->aheadStart + static_cast<off_t>(handle->aheadSize);
-        const bool inside = handle->aheadSize > 0 && offset >= handle->aheadStart
-            && (offset + static_cast<off_t>(size) <= aheadEnd || (handle->aheadEof && offset <= aheadEnd));
-        if (!inside) {
-            // A read that continues the last one fetches ahead in one large exchange, no
-            // further than the file's end as last seen (it is only a bound on the extra).
-            const bool sequential = offset == handle->nextOffset || (offset == 0 && handle->nextOffset < 0);
-            size_t want = sequential ? std::max(size, kReadAhead) : size;
-            if (knownSize >= 0 && want > size)
-                want = std::max(size, knownSize > offset ? static_cast<size_t>(knownSize - offset) + 1 : size_t(0));
-            want = std::min(want, std::max(size, kReadAhead));
-            if (handle->aheadCapacity < want) {
-                handle->ahead.reset(new char[want]);
-                handle->aheadCapacity = want;
-            }
-            ssize_t got = 0;
-            const int error = call([&] {
-                if (!handle->file)
-                    return EIO;
-                got = m_smb.pread(handle->file, handle->ahead.get(), want, offset);
-                return got < 0 ? lastError() : 0;
-            });
-            if (error) {
-                handle->aheadSize = 0;
-                fuse_reply_err(req, error);
-                return;
-            }
-            handle->aheadSize = static_cast<size_t>(got);
-            handle->aheadStart = offset;
-            handle->aheadEof = static_cast<size_t>(got) < want;
-            handle->aheadGeneration = generation;
+        std::lock_guard aheadLock(handle->aheadMutex);
+        if (readAhead(req, handle, size, offset, generation))
+            return;
+        // A read that continues the last one fetches ahead in one large exchange, no further
+        // than the file's end as last seen (it is only a bound on the extra).
+        const bool sequential = offset == handle->nextOffset || (offset == 0 && handle->nextOffset < 0);
+        size_t want = sequential ? std::max(size, kReadAhead) : size;
+        if (knownSize >= 0 && want > size)
+            want = std::max(size, knownSize > offset ? static_cast<size_t>(knownSize - offset) + 1 : size_t(0));
+        want = std::min(want, std::max(size, kReadAhead));
+        if (handle->aheadCapacity < want) {
+            handle->ahead.reset(new char[want]);
+            handle->aheadCapacity = want;
         }
-        const size_t skip = static_cast<size_t>(offset - handle->aheadStart);
-        const size_t count = std::min(size, handle->aheadSize - std::min(skip, handle->aheadSize));
-        handle->nextOffset = offset + static_cast<off_t>(count);
-        fuse_reply_buf(req, handle->ahead.get() + skip, count);
+        ssize_t got = 0;
+        const int error = call([&] {
+            if (!handle->file)
+                return EIO;
+            got = m_smb.pread(handle->file, handle->ahead.get(), want, offset);
+            return got < 0 ? lastError() : 0;
+        });
+        if (error) {
+            handle->aheadSize = 0;
+            fuse_reply_err(req, error);
+            return;
+        }
+        handle->aheadSize = static_cast<size_t>(got);
+        handle->aheadStart = offset;
+        handle->aheadEof = static_cast<size_t>(got) < want;
+        handle->aheadGeneration = generation;
+        if (sequential)
+            prefetch(handle);
+        readAhead(req, handle, size, offset, generation);
     });
 }
 
@@ -947,6 +1037,11 @@ void FileSystem::write(fuse_req_t req, fuse_ino_t, const char* data, size_t size
     if (refuseReadOnly(req) || refuseOffline(req))
         return;
     auto* handle = reinterpret_cast<Handle*>(fi->fh);
+    {
+        // At once: a read answered from the read-ahead must not miss a write already received.
+        std::lock_guard lock(m_inodesMutex);
+        ++handle->inode->generation;
+    }
     auto copy = std::make_shared<std::vector<char>>(data, data + size);
     post([this, req, offset, handle, copy] {
         if (handle->error || !handle->file) {
@@ -958,6 +1053,7 @@ void FileSystem::write(fuse_req_t req, fuse_ino_t, const char* data, size_t size
             if (!handle->file)
                 return EIO;
             written = m_smb.pwrite(handle->file, copy->data(), copy->size(), offset);
+            handle->wrote = true;
             return written < 0 ? lastError() : 0;
         });
         {

@@ -88,6 +88,7 @@ private:
         SMBCFILE* file = nullptr;
         int flags = 0;                 // as opened on the server, for reopening
         int error = 0;                 // the file was lost (server gone and not reopened)
+        std::mutex aheadMutex;         // the FUSE thread answers from the read-ahead without the SMB thread
         std::unique_ptr<char[]> ahead; // not zero-filled: most of it is often never used
         size_t aheadCapacity = 0;
         size_t aheadSize = 0;
@@ -95,6 +96,15 @@ private:
         bool aheadEof = false;
         uint64_t aheadGeneration = 0;
         off_t nextOffset = -1;
+        bool wrote = false;
+        // The block after the read-ahead, fetched while the reader is served from it.
+        std::unique_ptr<char[]> next;
+        size_t nextCapacity = 0;
+        size_t nextSize = 0;
+        off_t nextStart = 0;
+        bool nextEof = false;
+        uint64_t nextGeneration = 0;
+        bool prefetching = false;
     };
     struct DirEntry {
         std::string name;
@@ -105,6 +115,8 @@ private:
         std::vector<DirEntry> entries;
     };
 
+    bool readAhead(fuse_req_t req, Handle* handle, size_t size, off_t offset, uint64_t generation);
+    void prefetch(Handle* handle);
     void post(std::function<void()> job);
     void smbLoop();
     // Runs op (returning 0 or an errno) on the SMB thread with the reconnect policy.
@@ -119,7 +131,7 @@ private:
     bool childPath(fuse_req_t req, fuse_ino_t parent, const char* name, std::string& path);
     fuse_entry_param entryFor(const std::string& path, const struct stat& server);
     void fillAttr(struct stat& out, const struct stat& server, fuse_ino_t ino) const;
-    void replyEntry(fuse_req_t req, const std::string& path);
+    void replyEntry(fuse_req_t req, const std::string& path, bool lookup = false);
     void remember(fuse_ino_t ino, const struct stat& server);
     void dropPath(const std::string& path);
     void movePath(const std::string& from, const std::string& to);
