@@ -942,6 +942,8 @@ void FileSystem::prefetch(Handle* handle)
     if (handle->prefetching || handle->aheadEof || handle->aheadSize < kReadAhead)
         return;
     handle->prefetching = true;
+    // The block is filled without the mutex: nothing may take it over meanwhile.
+    handle->nextSize = 0;
     const off_t start = handle->aheadStart + static_cast<off_t>(handle->aheadSize);
     const uint64_t generation = handle->aheadGeneration;
     post([this, handle, start, generation] {
@@ -1028,7 +1030,9 @@ void FileSystem::read(fuse_req_t req, fuse_ino_t, size_t size, off_t offset, fus
         handle->aheadGeneration = generation;
         if (sequential)
             prefetch(handle);
-        readAhead(req, handle, size, offset, generation);
+        // At or past the end nothing is held: the answer is what was read, maybe nothing.
+        if (!readAhead(req, handle, size, offset, generation))
+            fuse_reply_buf(req, handle->ahead.get(), std::min(size, static_cast<size_t>(got)));
     });
 }
 
