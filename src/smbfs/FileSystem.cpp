@@ -26,6 +26,12 @@ FileSystem* self(fuse_req_t req)
     return static_cast<FileSystem*>(fuse_req_userdata(req));
 }
 
+int64_t steadyNow()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
 int lastError()
 {
     return errno ? errno : EIO;
@@ -72,6 +78,7 @@ FileSystem::~FileSystem()
 void FileSystem::startSmbThread()
 {
     m_smbThread = std::thread([this] { smbLoop(); });
+    m_watchdogThread = std::thread([this] { watchdog(); });
 }
 
 void FileSystem::closeAll()
@@ -93,24 +100,61 @@ void FileSystem::stopSmbThread()
         m_stopping = true;
     }
     m_queueWake.notify_all();
+    m_watchdogWake.notify_all();
     if (m_smbThread.joinable())
         m_smbThread.join();
+    if (m_watchdogThread.joinable())
+        m_watchdogThread.join();
 }
 
-void FileSystem::post(std::function<void()> job)
+void FileSystem::post(std::function<void()> job, fuse_req_t req)
 {
+    if (req && (m_overdue.load() || !m_online.load())) {
+        fuse_reply_err(req, EIO);
+        return;
+    }
     {
         std::lock_guard lock(m_queueMutex);
-        m_queue.push_back(std::move(job));
+        m_queue.push_back({std::move(job), req});
     }
     m_queueWake.notify_one();
+}
+
+void FileSystem::watchdog()
+{
+    // One libsmbclient call may take several exchanges, each bounded by the time-out: past the
+    // bound the mount goes offline and the waiting requests are answered at once.
+    using namespace std::chrono;
+    const auto bound = seconds(std::max(1, m_options.timeoutSeconds));
+    std::unique_lock lock(m_queueMutex);
+    while (!m_stopping) {
+        m_watchdogWake.wait_for(lock, milliseconds(100));
+        const int64_t started = m_jobStarted.load();
+        if (!started || nanoseconds(steadyNow() - started) < bound)
+            continue;
+        m_overdue.store(true);
+        goOffline();
+        std::vector<fuse_req_t> failed;
+        for (auto it = m_queue.begin(); it != m_queue.end();) {
+            if (it->req) {
+                failed.push_back(it->req);
+                it = m_queue.erase(it);
+            } else {
+                ++it;
+            }
+        }
+        lock.unlock();
+        for (fuse_req_t req : failed)
+            fuse_reply_err(req, EIO);
+        lock.lock();
+    }
 }
 
 void FileSystem::smbLoop()
 {
     using namespace std::chrono_literals;
     for (;;) {
-        std::function<void()> job;
+        Job job;
         {
             std::unique_lock lock(m_queueMutex);
             if (m_online.load())
@@ -122,13 +166,19 @@ void FileSystem::smbLoop()
                     return;
                 lock.unlock();
                 // Offline and idle: the background reconnect.
+                m_jobStarted.store(steadyNow());
                 reconnect();
+                m_jobStarted.store(0);
+                m_overdue.store(false);
                 continue;
             }
             job = std::move(m_queue.front());
             m_queue.pop_front();
         }
-        job();
+        m_jobStarted.store(steadyNow());
+        job.run();
+        m_jobStarted.store(0);
+        m_overdue.store(false);
     }
 }
 
@@ -382,7 +432,11 @@ void FileSystem::closeHandlesOf(Inode* node)
 {
     for (Handle* handle : m_handles) {
         if (handle->inode == node && handle->file) {
-            m_smb.close(handle->file);
+            call([&] {
+                const int result = handle->file && m_smb.close(handle->file) != 0 ? lastError() : 0;
+                handle->file = nullptr;
+                return result;
+            });
             handle->file = nullptr;
         }
     }
@@ -492,7 +546,7 @@ void FileSystem::lookup(fuse_req_t req, fuse_ino_t parent, const char* name)
     }
     if (refuseOffline(req))
         return;
-    post([this, req, path] { replyEntry(req, path, true); });
+    post([this, req, path] { replyEntry(req, path, true); }, req);
 }
 
 void FileSystem::forget(fuse_ino_t ino, uint64_t count)
@@ -509,19 +563,21 @@ void FileSystem::getattr(fuse_req_t req, fuse_ino_t ino, fuse_file_info*)
 {
     if (refuseOffline(req))
         return;
-    post([this, req, ino] {
-        const std::string path = pathOf(ino);
-        struct stat st {};
-        const int error = call([&] { return m_smb.stat(path, st) == 0 ? 0 : lastError(); });
-        if (error) {
-            fuse_reply_err(req, error);
-            return;
-        }
-        remember(ino, st);
-        struct stat attr {};
-        fillAttr(attr, st, ino);
-        fuse_reply_attr(req, &attr, kAttrTimeout);
-    });
+    post(
+        [this, req, ino] {
+            const std::string path = pathOf(ino);
+            struct stat st {};
+            const int error = call([&] { return m_smb.stat(path, st) == 0 ? 0 : lastError(); });
+            if (error) {
+                fuse_reply_err(req, error);
+                return;
+            }
+            remember(ino, st);
+            struct stat attr {};
+            fillAttr(attr, st, ino);
+            fuse_reply_attr(req, &attr, kAttrTimeout);
+        },
+        req);
 }
 
 void FileSystem::setattr(fuse_req_t req, fuse_ino_t ino, const struct stat* attr, int toSet, fuse_file_info* fi)
@@ -532,89 +588,91 @@ void FileSystem::setattr(fuse_req_t req, fuse_ino_t ino, const struct stat* attr
     }
     Handle* handle = fi ? reinterpret_cast<Handle*>(fi->fh) : nullptr;
     const struct stat wanted = *attr;
-    post([this, req, ino, wanted, toSet, handle] {
-        std::string path = pathOf(ino);
-        int error = 0;
-        if (toSet & FUSE_SET_ATTR_SIZE) {
-            if (handle && handle->file && !handle->error) {
-                error = call([&] { return m_smb.ftruncate(handle->file, wanted.st_size) == 0 ? 0 : lastError(); });
-            } else {
-                error = call([&] {
-                    SMBCFILE* file = m_smb.open(path, O_WRONLY, 0);
-                    if (!file)
-                        return lastError();
-                    const int result = m_smb.ftruncate(file, wanted.st_size) == 0 ? 0 : lastError();
-                    m_smb.close(file);
-                    return result;
-                });
-            }
-            std::lock_guard lock(m_inodesMutex);
-            if (Inode* node = inode(ino))
-                ++node->generation;
-        }
-        if (!error && (toSet & FUSE_SET_ATTR_MODE)) {
-            const int result = call([&] { return m_smb.chmod(path, wanted.st_mode) == 0 ? 0 : lastError(); });
-            // The server keeps no Unix modes of its own; only a connection loss is an error.
-            if (Smb::isConnectionError(result) || result == EIO)
-                error = result;
-        }
-        timespec atime{};
-        timespec mtime{};
-        if (!error && (toSet & (FUSE_SET_ATTR_ATIME | FUSE_SET_ATTR_MTIME))) {
-            // Without asking the server first: an unset access time becomes now (the kernel
-            // flushing a written file's times sets the modification time alone).
-            timespec now{};
-            ::clock_gettime(CLOCK_REALTIME, &now);
-            atime = (toSet & FUSE_SET_ATTR_ATIME) && !(toSet & FUSE_SET_ATTR_ATIME_NOW) ? wanted.st_atim : now;
-            mtime = (toSet & FUSE_SET_ATTR_MTIME) && !(toSet & FUSE_SET_ATTR_MTIME_NOW) ? wanted.st_mtim : now;
-            if (!(toSet & FUSE_SET_ATTR_MTIME)) {
-                std::lock_guard lock(m_inodesMutex);
-                const Inode* node = inode(ino);
-                if (node && node->haveLast)
-                    mtime = node->last.st_mtim;
-            }
-            // The kernel handing over the time of the last write through this handle: the
-            // server set the same time, give or take, when it took the write.
-            const bool writeTime = handle && handle->wrote && (toSet & FUSE_SET_ATTR_MTIME)
-                && !(toSet & (FUSE_SET_ATTR_ATIME | FUSE_SET_ATTR_MTIME_NOW))
-                && std::abs(mtime.tv_sec - now.tv_sec) < 10;
-            const timeval times[2] = {{atime.tv_sec, static_cast<suseconds_t>(atime.tv_nsec / 1000)},
-                {mtime.tv_sec, static_cast<suseconds_t>(mtime.tv_nsec / 1000)}};
-            if (!writeTime)
-                error = call([&] { return m_smb.utimes(path, times) == 0 ? 0 : lastError(); });
-        }
-        if (error) {
-            fuse_reply_err(req, error);
-            return;
-        }
-        if (!(toSet & FUSE_SET_ATTR_SIZE)) {
-            // Times and modes change nothing else the kernel keeps: answer from what is known.
-            std::unique_lock lock(m_inodesMutex);
-            Inode* node = inode(ino);
-            if (node && node->haveLast) {
-                if (toSet & (FUSE_SET_ATTR_ATIME | FUSE_SET_ATTR_MTIME)) {
-                    node->last.st_atim = atime;
-                    node->last.st_mtim = mtime;
+    post(
+        [this, req, ino, wanted, toSet, handle] {
+            std::string path = pathOf(ino);
+            int error = 0;
+            if (toSet & FUSE_SET_ATTR_SIZE) {
+                if (handle && handle->file && !handle->error) {
+                    error = call([&] { return m_smb.ftruncate(handle->file, wanted.st_size) == 0 ? 0 : lastError(); });
+                } else {
+                    error = call([&] {
+                        SMBCFILE* file = m_smb.open(path, O_WRONLY, 0);
+                        if (!file)
+                            return lastError();
+                        const int result = m_smb.ftruncate(file, wanted.st_size) == 0 ? 0 : lastError();
+                        m_smb.close(file);
+                        return result;
+                    });
                 }
-                const struct stat known = node->last;
-                lock.unlock();
-                struct stat out {};
-                fillAttr(out, known, ino);
-                fuse_reply_attr(req, &out, kAttrTimeout);
+                std::lock_guard lock(m_inodesMutex);
+                if (Inode* node = inode(ino))
+                    ++node->generation;
+            }
+            if (!error && (toSet & FUSE_SET_ATTR_MODE)) {
+                const int result = call([&] { return m_smb.chmod(path, wanted.st_mode) == 0 ? 0 : lastError(); });
+                // The server keeps no Unix modes of its own; only a connection loss is an error.
+                if (Smb::isConnectionError(result) || result == EIO)
+                    error = result;
+            }
+            timespec atime{};
+            timespec mtime{};
+            if (!error && (toSet & (FUSE_SET_ATTR_ATIME | FUSE_SET_ATTR_MTIME))) {
+                // Without asking the server first: an unset access time becomes now (the kernel
+                // flushing a written file's times sets the modification time alone).
+                timespec now{};
+                ::clock_gettime(CLOCK_REALTIME, &now);
+                atime = (toSet & FUSE_SET_ATTR_ATIME) && !(toSet & FUSE_SET_ATTR_ATIME_NOW) ? wanted.st_atim : now;
+                mtime = (toSet & FUSE_SET_ATTR_MTIME) && !(toSet & FUSE_SET_ATTR_MTIME_NOW) ? wanted.st_mtim : now;
+                if (!(toSet & FUSE_SET_ATTR_MTIME)) {
+                    std::lock_guard lock(m_inodesMutex);
+                    const Inode* node = inode(ino);
+                    if (node && node->haveLast)
+                        mtime = node->last.st_mtim;
+                }
+                // The kernel handing over the time of the last write through this handle: the
+                // server set the same time, give or take, when it took the write.
+                const bool writeTime = handle && handle->wrote && (toSet & FUSE_SET_ATTR_MTIME)
+                    && !(toSet & (FUSE_SET_ATTR_ATIME | FUSE_SET_ATTR_MTIME_NOW))
+                    && std::abs(mtime.tv_sec - now.tv_sec) < 10;
+                const timeval times[2] = {{atime.tv_sec, static_cast<suseconds_t>(atime.tv_nsec / 1000)},
+                    {mtime.tv_sec, static_cast<suseconds_t>(mtime.tv_nsec / 1000)}};
+                if (!writeTime)
+                    error = call([&] { return m_smb.utimes(path, times) == 0 ? 0 : lastError(); });
+            }
+            if (error) {
+                fuse_reply_err(req, error);
                 return;
             }
-        }
-        struct stat st {};
-        error = call([&] { return m_smb.stat(path, st) == 0 ? 0 : lastError(); });
-        if (error) {
-            fuse_reply_err(req, error);
-            return;
-        }
-        remember(ino, st);
-        struct stat out {};
-        fillAttr(out, st, ino);
-        fuse_reply_attr(req, &out, kAttrTimeout);
-    });
+            if (!(toSet & FUSE_SET_ATTR_SIZE)) {
+                // Times and modes change nothing else the kernel keeps: answer from what is known.
+                std::unique_lock lock(m_inodesMutex);
+                Inode* node = inode(ino);
+                if (node && node->haveLast) {
+                    if (toSet & (FUSE_SET_ATTR_ATIME | FUSE_SET_ATTR_MTIME)) {
+                        node->last.st_atim = atime;
+                        node->last.st_mtim = mtime;
+                    }
+                    const struct stat known = node->last;
+                    lock.unlock();
+                    struct stat out {};
+                    fillAttr(out, known, ino);
+                    fuse_reply_attr(req, &out, kAttrTimeout);
+                    return;
+                }
+            }
+            struct stat st {};
+            error = call([&] { return m_smb.stat(path, st) == 0 ? 0 : lastError(); });
+            if (error) {
+                fuse_reply_err(req, error);
+                return;
+            }
+            remember(ino, st);
+            struct stat out {};
+            fillAttr(out, st, ino);
+            fuse_reply_attr(req, &out, kAttrTimeout);
+        },
+        req);
 }
 
 void FileSystem::mkdir(fuse_req_t req, fuse_ino_t parent, const char* name, mode_t mode)
@@ -622,14 +680,16 @@ void FileSystem::mkdir(fuse_req_t req, fuse_ino_t parent, const char* name, mode
     std::string path;
     if (!childPath(req, parent, name, path) || refuseReadOnly(req) || refuseOffline(req))
         return;
-    post([this, req, path, mode] {
-        const int error = call([&] { return m_smb.mkdir(path, mode) == 0 ? 0 : lastError(); });
-        if (error) {
-            fuse_reply_err(req, error);
-            return;
-        }
-        replyEntry(req, path);
-    });
+    post(
+        [this, req, path, mode] {
+            const int error = call([&] { return m_smb.mkdir(path, mode) == 0 ? 0 : lastError(); });
+            if (error) {
+                fuse_reply_err(req, error);
+                return;
+            }
+            replyEntry(req, path);
+        },
+        req);
 }
 
 void FileSystem::mknod(fuse_req_t req, fuse_ino_t parent, const char* name, mode_t mode)
@@ -641,19 +701,21 @@ void FileSystem::mknod(fuse_req_t req, fuse_ino_t parent, const char* name, mode
     std::string path;
     if (!childPath(req, parent, name, path) || refuseReadOnly(req) || refuseOffline(req))
         return;
-    post([this, req, path, mode] {
-        const int error = call([&] {
-            SMBCFILE* file = m_smb.open(path, O_WRONLY | O_CREAT | O_EXCL, mode);
-            if (!file)
-                return lastError();
-            return m_smb.close(file) == 0 ? 0 : lastError();
-        });
-        if (error) {
-            fuse_reply_err(req, error);
-            return;
-        }
-        replyEntry(req, path);
-    });
+    post(
+        [this, req, path, mode] {
+            const int error = call([&] {
+                SMBCFILE* file = m_smb.open(path, O_WRONLY | O_CREAT | O_EXCL, mode);
+                if (!file)
+                    return lastError();
+                return m_smb.close(file) == 0 ? 0 : lastError();
+            });
+            if (error) {
+                fuse_reply_err(req, error);
+                return;
+            }
+            replyEntry(req, path);
+        },
+        req);
 }
 
 void FileSystem::unlink(fuse_req_t req, fuse_ino_t parent, const char* name)
@@ -661,27 +723,29 @@ void FileSystem::unlink(fuse_req_t req, fuse_ino_t parent, const char* name)
     std::string path;
     if (!childPath(req, parent, name, path) || refuseReadOnly(req) || refuseOffline(req))
         return;
-    post([this, req, path] {
-        Inode* open = nullptr;
-        {
-            std::lock_guard lock(m_inodesMutex);
-            if (auto it = m_byPath.find(path); it != m_byPath.end()) {
-                Inode* node = inode(it->second);
-                if (node && node->opens > 0)
-                    open = node;
+    post(
+        [this, req, path] {
+            Inode* open = nullptr;
+            {
+                std::lock_guard lock(m_inodesMutex);
+                if (auto it = m_byPath.find(path); it != m_byPath.end()) {
+                    Inode* node = inode(it->second);
+                    if (node && node->opens > 0)
+                        open = node;
+                }
             }
-        }
-        int error = 0;
-        if (open) {
-            // Still open here: it goes aside under a name no listing shows, until the last close.
-            error = moveAside(open);
-        } else {
-            error = call([&] { return m_smb.unlink(path) == 0 ? 0 : lastError(); });
-            if (!error)
-                dropPath(path);
-        }
-        fuse_reply_err(req, error);
-    });
+            int error = 0;
+            if (open) {
+                // Still open here: it goes aside under a name no listing shows, until the last close.
+                error = moveAside(open);
+            } else {
+                error = call([&] { return m_smb.unlink(path) == 0 ? 0 : lastError(); });
+                if (!error)
+                    dropPath(path);
+            }
+            fuse_reply_err(req, error);
+        },
+        req);
 }
 
 void FileSystem::rmdir(fuse_req_t req, fuse_ino_t parent, const char* name)
@@ -689,30 +753,32 @@ void FileSystem::rmdir(fuse_req_t req, fuse_ino_t parent, const char* name)
     std::string path;
     if (!childPath(req, parent, name, path) || refuseReadOnly(req) || refuseOffline(req))
         return;
-    post([this, req, path] {
-        int error = call([&] { return m_smb.rmdir(path) == 0 ? 0 : lastError(); });
-        if (error == EACCES || error == EEXIST) {
-            // Some servers answer "access denied" for a folder that is not empty.
-            SMBCFILE* dir = nullptr;
-            if (call([&] {
-                    dir = m_smb.opendir(path);
-                    return dir ? 0 : lastError();
-                })
-                == 0) {
-                struct stat st {};
-                while (const libsmb_file_info* info = m_smb.readdirplus(dir, st)) {
-                    if (std::strcmp(info->name, ".") != 0 && std::strcmp(info->name, "..") != 0) {
-                        error = ENOTEMPTY;
-                        break;
+    post(
+        [this, req, path] {
+            int error = call([&] { return m_smb.rmdir(path) == 0 ? 0 : lastError(); });
+            if (error == EACCES || error == EEXIST) {
+                // Some servers answer "access denied" for a folder that is not empty.
+                SMBCFILE* dir = nullptr;
+                if (call([&] {
+                        dir = m_smb.opendir(path);
+                        return dir ? 0 : lastError();
+                    })
+                    == 0) {
+                    struct stat st {};
+                    while (const libsmb_file_info* info = m_smb.readdirplus(dir, st)) {
+                        if (std::strcmp(info->name, ".") != 0 && std::strcmp(info->name, "..") != 0) {
+                            error = ENOTEMPTY;
+                            break;
+                        }
                     }
+                    m_smb.closedir(dir);
                 }
-                m_smb.closedir(dir);
             }
-        }
-        if (!error)
-            dropPath(path);
-        fuse_reply_err(req, error);
-    });
+            if (!error)
+                dropPath(path);
+            fuse_reply_err(req, error);
+        },
+        req);
 }
 
 void FileSystem::rename(fuse_req_t req, fuse_ino_t parent, const char* name, fuse_ino_t newParent, const char* newName,
@@ -732,71 +798,73 @@ void FileSystem::rename(fuse_req_t req, fuse_ino_t parent, const char* name, fus
     }
     if (refuseReadOnly(req) || refuseOffline(req))
         return;
-    post([this, req, from, to, flags] {
-        struct stat source {};
-        int error = call([&] { return m_smb.stat(from, source) == 0 ? 0 : lastError(); });
-        if (error) {
-            fuse_reply_err(req, error);
-            return;
-        }
-        struct stat target {};
-        const int targetError = call([&] { return m_smb.stat(to, target) == 0 ? 0 : lastError(); });
-        const bool sameFile = targetError == 0 && source.st_ino && source.st_ino == target.st_ino;
-        const bool targetExists = targetError == 0 && !sameFile;
-        if (targetError && targetError != ENOENT) {
-            fuse_reply_err(req, targetError);
-            return;
-        }
-        if (targetExists && (flags & RENAME_NOREPLACE)) {
-            fuse_reply_err(req, EEXIST);
-            return;
-        }
-        if (targetExists) {
-            if (S_ISDIR(target.st_mode) != S_ISDIR(source.st_mode)) {
-                fuse_reply_err(req, S_ISDIR(target.st_mode) ? EISDIR : ENOTDIR);
-                return;
-            }
-            Inode* open = nullptr;
-            {
-                std::lock_guard lock(m_inodesMutex);
-                if (auto it = m_byPath.find(to); it != m_byPath.end()) {
-                    Inode* node = inode(it->second);
-                    if (node && node->opens > 0)
-                        open = node;
-                }
-            }
-            if (open)
-                error = moveAside(open);
-            else if (S_ISDIR(target.st_mode))
-                error = call([&] { return m_smb.rmdir(to) == 0 ? 0 : lastError(); });
-            else
-                error = call([&] { return m_smb.unlink(to) == 0 ? 0 : lastError(); });
-            if (error == EACCES && S_ISDIR(target.st_mode))
-                error = ENOTEMPTY;
+    post(
+        [this, req, from, to, flags] {
+            struct stat source {};
+            int error = call([&] { return m_smb.stat(from, source) == 0 ? 0 : lastError(); });
             if (error) {
                 fuse_reply_err(req, error);
                 return;
             }
-            dropPath(to);
-        }
-        Inode* moving = nullptr;
-        {
-            std::lock_guard lock(m_inodesMutex);
-            if (auto it = m_byPath.find(from); it != m_byPath.end())
-                moving = inode(it->second);
-        }
-        error = call([&] { return m_smb.rename(from, to) == 0 ? 0 : lastError(); });
-        if ((error == EACCES || error == EBUSY) && moving && moving->opens > 0) {
-            closeHandlesOf(moving);
+            struct stat target {};
+            const int targetError = call([&] { return m_smb.stat(to, target) == 0 ? 0 : lastError(); });
+            const bool sameFile = targetError == 0 && source.st_ino && source.st_ino == target.st_ino;
+            const bool targetExists = targetError == 0 && !sameFile;
+            if (targetError && targetError != ENOENT) {
+                fuse_reply_err(req, targetError);
+                return;
+            }
+            if (targetExists && (flags & RENAME_NOREPLACE)) {
+                fuse_reply_err(req, EEXIST);
+                return;
+            }
+            if (targetExists) {
+                if (S_ISDIR(target.st_mode) != S_ISDIR(source.st_mode)) {
+                    fuse_reply_err(req, S_ISDIR(target.st_mode) ? EISDIR : ENOTDIR);
+                    return;
+                }
+                Inode* open = nullptr;
+                {
+                    std::lock_guard lock(m_inodesMutex);
+                    if (auto it = m_byPath.find(to); it != m_byPath.end()) {
+                        Inode* node = inode(it->second);
+                        if (node && node->opens > 0)
+                            open = node;
+                    }
+                }
+                if (open)
+                    error = moveAside(open);
+                else if (S_ISDIR(target.st_mode))
+                    error = call([&] { return m_smb.rmdir(to) == 0 ? 0 : lastError(); });
+                else
+                    error = call([&] { return m_smb.unlink(to) == 0 ? 0 : lastError(); });
+                if (error == EACCES && S_ISDIR(target.st_mode))
+                    error = ENOTEMPTY;
+                if (error) {
+                    fuse_reply_err(req, error);
+                    return;
+                }
+                dropPath(to);
+            }
+            Inode* moving = nullptr;
+            {
+                std::lock_guard lock(m_inodesMutex);
+                if (auto it = m_byPath.find(from); it != m_byPath.end())
+                    moving = inode(it->second);
+            }
             error = call([&] { return m_smb.rename(from, to) == 0 ? 0 : lastError(); });
-            if (!error)
+            if ((error == EACCES || error == EBUSY) && moving && moving->opens > 0) {
+                closeHandlesOf(moving);
+                error = call([&] { return m_smb.rename(from, to) == 0 ? 0 : lastError(); });
+                if (!error)
+                    movePath(from, to);
+                reopenHandlesOf(moving);
+            } else if (!error) {
                 movePath(from, to);
-            reopenHandlesOf(moving);
-        } else if (!error) {
-            movePath(from, to);
-        }
-        fuse_reply_err(req, error);
-    });
+            }
+            fuse_reply_err(req, error);
+        },
+        req);
 }
 
 void FileSystem::open(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi)
@@ -807,46 +875,48 @@ void FileSystem::open(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi)
     if (refuseOffline(req))
         return;
     fuse_file_info info = *fi;
-    post([this, req, ino, info]() mutable {
-        std::string path;
-        Inode* node = nullptr;
-        {
-            std::lock_guard lock(m_inodesMutex);
-            node = inode(ino);
-            if (node)
-                path = node->path;
-        }
-        if (!node) {
-            fuse_reply_err(req, ESTALE);
-            return;
-        }
-        SMBCFILE* file = nullptr;
-        int used = 0;
-        const int error = openOnServer(path, info.flags, 0, file, used);
-        if (error) {
-            fuse_reply_err(req, error);
-            return;
-        }
-        auto* handle = new Handle;
-        handle->inode = node;
-        handle->file = file;
-        handle->flags = used;
-        {
-            std::lock_guard lock(m_inodesMutex);
-            ++node->opens;
-            if (info.flags & O_TRUNC)
-                ++node->generation;
-        }
-        m_handles.insert(handle);
-        ++m_openFiles;
-        info.fh = reinterpret_cast<uint64_t>(handle);
-        info.keep_cache = 0;
-        info.direct_io = 0;
-        if (fuse_reply_open(req, &info) != 0) {
-            // The opener is gone (interrupted): nobody will release it.
-            release(nullptr, &info);
-        }
-    });
+    post(
+        [this, req, ino, info]() mutable {
+            std::string path;
+            Inode* node = nullptr;
+            {
+                std::lock_guard lock(m_inodesMutex);
+                node = inode(ino);
+                if (node)
+                    path = node->path;
+            }
+            if (!node) {
+                fuse_reply_err(req, ESTALE);
+                return;
+            }
+            SMBCFILE* file = nullptr;
+            int used = 0;
+            const int error = openOnServer(path, info.flags, 0, file, used);
+            if (error) {
+                fuse_reply_err(req, error);
+                return;
+            }
+            auto* handle = new Handle;
+            handle->inode = node;
+            handle->file = file;
+            handle->flags = used;
+            {
+                std::lock_guard lock(m_inodesMutex);
+                ++node->opens;
+                if (info.flags & O_TRUNC)
+                    ++node->generation;
+            }
+            m_handles.insert(handle);
+            ++m_openFiles;
+            info.fh = reinterpret_cast<uint64_t>(handle);
+            info.keep_cache = 0;
+            info.direct_io = 0;
+            if (fuse_reply_open(req, &info) != 0) {
+                // The opener is gone (interrupted): nobody will release it.
+                release(nullptr, &info);
+            }
+        },
+        req);
 }
 
 void FileSystem::create(fuse_req_t req, fuse_ino_t parent, const char* name, mode_t mode, fuse_file_info* fi)
@@ -859,50 +929,52 @@ void FileSystem::create(fuse_req_t req, fuse_ino_t parent, const char* name, mod
         return;
     }
     fuse_file_info info = *fi;
-    post([this, req, path, mode, info]() mutable {
-        SMBCFILE* file = nullptr;
-        int used = 0;
-        int error = openOnServer(path, info.flags | O_CREAT, mode, file, used);
-        if (error) {
-            fuse_reply_err(req, error);
-            return;
-        }
-        struct stat st {};
-        if (info.flags & O_EXCL) {
-            // Made just now: empty, and its times are now.
-            st.st_mode = S_IFREG | 0644;
-            ::clock_gettime(CLOCK_REALTIME, &st.st_mtim);
-            st.st_atim = st.st_ctim = st.st_mtim;
-        } else {
-            error = call([&] { return m_smb.fstat(file, st) == 0 ? 0 : lastError(); });
-        }
-        if (error)
-            error = call([&] { return m_smb.stat(path, st) == 0 ? 0 : lastError(); });
-        if (error) {
-            m_smb.close(file);
-            fuse_reply_err(req, error);
-            return;
-        }
-        const fuse_entry_param entry = entryFor(path, st);
-        auto* handle = new Handle;
-        {
-            std::lock_guard lock(m_inodesMutex);
-            handle->inode = inode(entry.ino);
-            ++handle->inode->opens;
-            ++handle->inode->generation;
-        }
-        handle->file = file;
-        handle->flags = used & ~(O_CREAT | O_EXCL | O_TRUNC);
-        m_handles.insert(handle);
-        ++m_openFiles;
-        info.fh = reinterpret_cast<uint64_t>(handle);
-        info.keep_cache = 0;
-        info.direct_io = 0;
-        if (fuse_reply_create(req, &entry, &info) != 0) {
-            forget(entry.ino, 1);
-            release(nullptr, &info);
-        }
-    });
+    post(
+        [this, req, path, mode, info]() mutable {
+            SMBCFILE* file = nullptr;
+            int used = 0;
+            int error = openOnServer(path, info.flags | O_CREAT, mode, file, used);
+            if (error) {
+                fuse_reply_err(req, error);
+                return;
+            }
+            struct stat st {};
+            if (info.flags & O_EXCL) {
+                // Made just now: empty, and its times are now.
+                st.st_mode = S_IFREG | 0644;
+                ::clock_gettime(CLOCK_REALTIME, &st.st_mtim);
+                st.st_atim = st.st_ctim = st.st_mtim;
+            } else {
+                error = call([&] { return m_smb.fstat(file, st) == 0 ? 0 : lastError(); });
+            }
+            if (error)
+                error = call([&] { return m_smb.stat(path, st) == 0 ? 0 : lastError(); });
+            if (error) {
+                call([&] { return m_smb.close(file) == 0 ? 0 : lastError(); });
+                fuse_reply_err(req, error);
+                return;
+            }
+            const fuse_entry_param entry = entryFor(path, st);
+            auto* handle = new Handle;
+            {
+                std::lock_guard lock(m_inodesMutex);
+                handle->inode = inode(entry.ino);
+                ++handle->inode->opens;
+                ++handle->inode->generation;
+            }
+            handle->file = file;
+            handle->flags = used & ~(O_CREAT | O_EXCL | O_TRUNC);
+            m_handles.insert(handle);
+            ++m_openFiles;
+            info.fh = reinterpret_cast<uint64_t>(handle);
+            info.keep_cache = 0;
+            info.direct_io = 0;
+            if (fuse_reply_create(req, &entry, &info) != 0) {
+                forget(entry.ino, 1);
+                release(nullptr, &info);
+            }
+        },
+        req);
 }
 
 bool FileSystem::readAhead(fuse_req_t req, Handle* handle, size_t size, off_t offset, uint64_t generation)
@@ -986,54 +1058,56 @@ void FileSystem::read(fuse_req_t req, fuse_ino_t, size_t size, off_t offset, fus
         if (!handle->error && readAhead(req, handle, size, offset, generation))
             return;
     }
-    post([this, req, size, offset, handle] {
-        if (handle->error || !handle->file) {
-            fuse_reply_err(req, handle->error ? handle->error : EIO);
-            return;
-        }
-        uint64_t generation = 0;
-        off_t knownSize = -1;
-        {
-            std::lock_guard lock(m_inodesMutex);
-            generation = handle->inode->generation;
-            knownSize = handle->inode->size;
-        }
-        std::lock_guard aheadLock(handle->aheadMutex);
-        if (readAhead(req, handle, size, offset, generation))
-            return;
-        // A read that continues the last one fetches ahead in one large exchange, no further
-        // than the file's end as last seen (it is only a bound on the extra).
-        const bool sequential = offset == handle->nextOffset || (offset == 0 && handle->nextOffset < 0);
-        size_t want = sequential ? std::max(size, kReadAhead) : size;
-        if (knownSize >= 0 && want > size)
-            want = std::max(size, knownSize > offset ? static_cast<size_t>(knownSize - offset) + 1 : size_t(0));
-        want = std::min(want, std::max(size, kReadAhead));
-        if (handle->aheadCapacity < want) {
-            handle->ahead.reset(new char[want]);
-            handle->aheadCapacity = want;
-        }
-        ssize_t got = 0;
-        const int error = call([&] {
-            if (!handle->file)
-                return EIO;
-            got = m_smb.pread(handle->file, handle->ahead.get(), want, offset);
-            return got < 0 ? lastError() : 0;
-        });
-        if (error) {
-            handle->aheadSize = 0;
-            fuse_reply_err(req, error);
-            return;
-        }
-        handle->aheadSize = static_cast<size_t>(got);
-        handle->aheadStart = offset;
-        handle->aheadEof = static_cast<size_t>(got) < want;
-        handle->aheadGeneration = generation;
-        if (sequential)
-            prefetch(handle);
-        // At or past the end nothing is held: the answer is what was read, maybe nothing.
-        if (!readAhead(req, handle, size, offset, generation))
-            fuse_reply_buf(req, handle->ahead.get(), std::min(size, static_cast<size_t>(got)));
-    });
+    post(
+        [this, req, size, offset, handle] {
+            if (handle->error || !handle->file) {
+                fuse_reply_err(req, handle->error ? handle->error : EIO);
+                return;
+            }
+            uint64_t generation = 0;
+            off_t knownSize = -1;
+            {
+                std::lock_guard lock(m_inodesMutex);
+                generation = handle->inode->generation;
+                knownSize = handle->inode->size;
+            }
+            std::lock_guard aheadLock(handle->aheadMutex);
+            if (readAhead(req, handle, size, offset, generation))
+                return;
+            // A read that continues the last one fetches ahead in one large exchange, no further
+            // than the file's end as last seen (it is only a bound on the extra).
+            const bool sequential = offset == handle->nextOffset || (offset == 0 && handle->nextOffset < 0);
+            size_t want = sequential ? std::max(size, kReadAhead) : size;
+            if (knownSize >= 0 && want > size)
+                want = std::max(size, knownSize > offset ? static_cast<size_t>(knownSize - offset) + 1 : size_t(0));
+            want = std::min(want, std::max(size, kReadAhead));
+            if (handle->aheadCapacity < want) {
+                handle->ahead.reset(new char[want]);
+                handle->aheadCapacity = want;
+            }
+            ssize_t got = 0;
+            const int error = call([&] {
+                if (!handle->file)
+                    return EIO;
+                got = m_smb.pread(handle->file, handle->ahead.get(), want, offset);
+                return got < 0 ? lastError() : 0;
+            });
+            if (error) {
+                handle->aheadSize = 0;
+                fuse_reply_err(req, error);
+                return;
+            }
+            handle->aheadSize = static_cast<size_t>(got);
+            handle->aheadStart = offset;
+            handle->aheadEof = static_cast<size_t>(got) < want;
+            handle->aheadGeneration = generation;
+            if (sequential)
+                prefetch(handle);
+            // At or past the end nothing is held: the answer is what was read, maybe nothing.
+            if (!readAhead(req, handle, size, offset, generation))
+                fuse_reply_buf(req, handle->ahead.get(), std::min(size, static_cast<size_t>(got)));
+        },
+        req);
 }
 
 void FileSystem::write(fuse_req_t req, fuse_ino_t, const char* data, size_t size, off_t offset, fuse_file_info* fi)
@@ -1078,19 +1152,29 @@ void FileSystem::flush(fuse_req_t req, fuse_file_info* fi)
     // Every write went to the server before it was answered; queued behind them, this answers
     // once they are all done.
     auto* handle = reinterpret_cast<Handle*>(fi->fh);
-    post([req, handle] { fuse_reply_err(req, handle->error); });
+    post([req, handle] { fuse_reply_err(req, handle->error); }, req);
 }
 
 void FileSystem::release(fuse_req_t req, fuse_file_info* fi)
 {
     auto* handle = reinterpret_cast<Handle*>(fi->fh);
     auto job = [this, req, handle] {
-        if (handle->file && m_online.load())
-            m_smb.close(handle->file);
+        Inode* node = handle->inode;
+        int error = 0;
+        if (handle->file) {
+            const int closed = call([&] {
+                if (!handle->file)
+                    return 0;
+                const int result = m_smb.close(handle->file) == 0 ? 0 : lastError();
+                handle->file = nullptr;
+                return result;
+            });
+            if (!error)
+                error = closed;
+        }
         handle->file = nullptr;
         m_handles.erase(handle);
         --m_openFiles;
-        Inode* node = handle->inode;
         delete handle;
         std::string aside;
         {
@@ -1106,7 +1190,7 @@ void FileSystem::release(fuse_req_t req, fuse_file_info* fi)
             maybeErase(node);
         }
         if (req)
-            fuse_reply_err(req, 0);
+            fuse_reply_err(req, error);
     };
     if (req)
         post(job);
@@ -1119,38 +1203,40 @@ void FileSystem::opendir(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi)
     if (refuseOffline(req))
         return;
     fuse_file_info info = *fi;
-    post([this, req, ino, info]() mutable {
-        auto dir = std::make_unique<DirHandle>();
-        dir->path = pathOf(ino);
-        const int error = call([&] {
-            dir->entries.clear();
-            SMBCFILE* listing = m_smb.opendir(dir->path);
-            if (!listing)
-                return lastError();
-            struct stat st {};
-            for (;;) {
-                errno = 0;
-                const libsmb_file_info* info = m_smb.readdirplus(listing, st);
-                if (!info)
-                    break;
-                const char* name = info->name;
-                if (!name || !std::strcmp(name, ".") || !std::strcmp(name, "..") || isAside(name))
-                    continue;
-                dir->entries.push_back({name, st});
+    post(
+        [this, req, ino, info]() mutable {
+            auto dir = std::make_unique<DirHandle>();
+            dir->path = pathOf(ino);
+            const int error = call([&] {
+                dir->entries.clear();
+                SMBCFILE* listing = m_smb.opendir(dir->path);
+                if (!listing)
+                    return lastError();
+                struct stat st {};
+                for (;;) {
+                    errno = 0;
+                    const libsmb_file_info* info = m_smb.readdirplus(listing, st);
+                    if (!info)
+                        break;
+                    const char* name = info->name;
+                    if (!name || !std::strcmp(name, ".") || !std::strcmp(name, "..") || isAside(name))
+                        continue;
+                    dir->entries.push_back({name, st});
+                }
+                const int readError = errno;
+                m_smb.closedir(listing);
+                return Smb::isConnectionError(readError) ? readError : 0;
+            });
+            if (error) {
+                fuse_reply_err(req, error);
+                return;
             }
-            const int readError = errno;
-            m_smb.closedir(listing);
-            return Smb::isConnectionError(readError) ? readError : 0;
-        });
-        if (error) {
-            fuse_reply_err(req, error);
-            return;
-        }
-        info.fh = reinterpret_cast<uint64_t>(dir.release());
-        info.cache_readdir = 0;
-        if (fuse_reply_open(req, &info) != 0)
-            delete reinterpret_cast<DirHandle*>(info.fh);
-    });
+            info.fh = reinterpret_cast<uint64_t>(dir.release());
+            info.cache_readdir = 0;
+            if (fuse_reply_open(req, &info) != 0)
+                delete reinterpret_cast<DirHandle*>(info.fh);
+        },
+        req);
 }
 
 void FileSystem::readdir(fuse_req_t req, fuse_ino_t, size_t size, off_t offset, fuse_file_info* fi, bool plus)
@@ -1192,18 +1278,20 @@ void FileSystem::statfs(fuse_req_t req)
 {
     if (refuseOffline(req))
         return;
-    post([this, req] {
-        struct statvfs st {};
-        const int error = call([&] { return m_smb.statvfs(st) == 0 ? 0 : lastError(); });
-        if (error) {
-            fuse_reply_err(req, error);
-            return;
-        }
-        st.f_namemax = kNameMax;
-        if (m_options.readOnly)
-            st.f_flag |= ST_RDONLY;
-        fuse_reply_statfs(req, &st);
-    });
+    post(
+        [this, req] {
+            struct statvfs st {};
+            const int error = call([&] { return m_smb.statvfs(st) == 0 ? 0 : lastError(); });
+            if (error) {
+                fuse_reply_err(req, error);
+                return;
+            }
+            st.f_namemax = kNameMax;
+            if (m_options.readOnly)
+                st.f_flag |= ST_RDONLY;
+            fuse_reply_statfs(req, &st);
+        },
+        req);
 }
 
 const fuse_lowlevel_ops& FileSystem::operations()

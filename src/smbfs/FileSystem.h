@@ -117,7 +117,11 @@ private:
 
     bool readAhead(fuse_req_t req, Handle* handle, size_t size, off_t offset, uint64_t generation);
     void prefetch(Handle* handle);
-    void post(std::function<void()> job);
+    // A job with a request can be answered with an error without running, while the server
+    // is gone or the SMB thread is stuck past the bound.
+    void post(std::function<void()> job, fuse_req_t req = nullptr);
+    void watchdog();
+
     void smbLoop();
     // Runs op (returning 0 or an errno) on the SMB thread with the reconnect policy.
     int call(const std::function<int()>& op);
@@ -155,9 +159,17 @@ private:
 
     std::mutex m_queueMutex;
     std::condition_variable m_queueWake;
-    std::deque<std::function<void()>> m_queue;
+    struct Job {
+        std::function<void()> run;
+        fuse_req_t req = nullptr;
+    };
+    std::deque<Job> m_queue;
     bool m_stopping = false;
     std::thread m_smbThread;
+    std::thread m_watchdogThread;
+    std::condition_variable m_watchdogWake;
+    std::atomic<int64_t> m_jobStarted{0}; // steady clock ns of the running job, 0 when idle
+    std::atomic<bool> m_overdue{false};   // the running job is past the bound
 
     std::atomic<bool> m_online{true};
     std::atomic<int> m_openFiles{0};
