@@ -167,7 +167,8 @@ void FileSystem::smbLoop()
                 lock.unlock();
                 // Offline and idle: the background reconnect.
                 m_jobStarted.store(steadyNow());
-                reconnect();
+                if (reconnect())
+                    resendAll();
                 m_jobStarted.store(0);
                 m_overdue.store(false);
                 continue;
@@ -900,6 +901,7 @@ void FileSystem::open(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi)
             handle->inode = node;
             handle->file = file;
             handle->flags = used;
+            handle->reportedSeq = node->errorSeq;
             {
                 std::lock_guard lock(m_inodesMutex);
                 ++node->opens;
@@ -959,6 +961,7 @@ void FileSystem::create(fuse_req_t req, fuse_ino_t parent, const char* name, mod
             {
                 std::lock_guard lock(m_inodesMutex);
                 handle->inode = inode(entry.ino);
+                handle->reportedSeq = handle->inode->errorSeq;
                 ++handle->inode->opens;
                 ++handle->inode->generation;
             }
@@ -1112,7 +1115,8 @@ void FileSystem::read(fuse_req_t req, fuse_ino_t, size_t size, off_t offset, fus
 
 void FileSystem::write(fuse_req_t req, fuse_ino_t, const char* data, size_t size, off_t offset, fuse_file_info* fi)
 {
-    if (refuseReadOnly(req) || refuseOffline(req))
+    // Not refused while offline: the data is kept to be written again after the reconnect.
+    if (refuseReadOnly(req))
         return;
     auto* handle = reinterpret_cast<Handle*>(fi->fh);
     {
@@ -1122,18 +1126,25 @@ void FileSystem::write(fuse_req_t req, fuse_ino_t, const char* data, size_t size
     }
     auto copy = std::make_shared<std::vector<char>>(data, data + size);
     post([this, req, offset, handle, copy] {
-        if (handle->error || !handle->file) {
-            fuse_reply_err(req, handle->error ? handle->error : EIO);
-            return;
-        }
         ssize_t written = 0;
-        const int error = call([&] {
-            if (!handle->file)
-                return EIO;
-            written = m_smb.pwrite(handle->file, copy->data(), copy->size(), offset);
-            handle->wrote = true;
-            return written < 0 ? lastError() : 0;
-        });
+        int error = handle->error ? handle->error : resend(handle);
+        if (!error) {
+            error = call([&] {
+                if (!handle->file)
+                    return EIO;
+                written = m_smb.pwrite(handle->file, copy->data(), copy->size(), offset);
+                handle->wrote = true;
+                return written < 0 ? lastError() : 0;
+            });
+        }
+        if (!error && static_cast<size_t>(written) < copy->size()) {
+            // The kernel took the whole page as written: keep the rest.
+            std::vector<char> rest(copy->begin() + written, copy->end());
+            keepUnsent(handle, offset + written, std::move(rest), EIO);
+            written = static_cast<ssize_t>(copy->size());
+        }
+        if (error)
+            keepUnsent(handle, offset, std::move(*copy), error);
         {
             std::lock_guard lock(m_inodesMutex);
             ++handle->inode->generation;
@@ -1152,7 +1163,70 @@ void FileSystem::flush(fuse_req_t req, fuse_file_info* fi)
     // Every write went to the server before it was answered; queued behind them, this answers
     // once they are all done.
     auto* handle = reinterpret_cast<Handle*>(fi->fh);
-    post([req, handle] { fuse_reply_err(req, handle->error); }, req);
+    post(
+        [this, req, handle] {
+            int error = resend(handle);
+            if (!error)
+                error = handle->error;
+            Inode* node = handle->inode;
+            if (!error && handle->reportedSeq != node->errorSeq) {
+                error = node->writeError ? node->writeError : EIO;
+                handle->reportedSeq = node->errorSeq;
+            }
+            fuse_reply_err(req, error);
+        },
+        req);
+}
+
+int FileSystem::resend(Handle* handle)
+{
+    Inode* node = handle->inode;
+    while (!node->unsent.empty()) {
+        Inode::Unsent& first = node->unsent.front();
+        const int error = call([&] {
+            if (!handle->file || handle->error)
+                return EIO;
+            const ssize_t written = m_smb.pwrite(handle->file, first.data.data(), first.data.size(), first.offset);
+            return written == static_cast<ssize_t>(first.data.size()) ? 0 : written < 0 ? lastError() : EIO;
+        });
+        if (error)
+            return error;
+        handle->wrote = true;
+        m_unsentBytes -= first.data.size();
+        node->unsent.erase(node->unsent.begin());
+        std::lock_guard lock(m_inodesMutex);
+        ++node->generation;
+    }
+    return 0;
+}
+
+void FileSystem::resendAll()
+{
+    for (Handle* handle : m_handles) {
+        if (!handle->inode->unsent.empty() && handle->file && !handle->error && (handle->flags & O_ACCMODE) != O_RDONLY)
+            resend(handle);
+    }
+}
+
+void FileSystem::keepUnsent(Handle* handle, off_t offset, std::vector<char>&& data, int error)
+{
+    Inode* node = handle->inode;
+    const bool lostConnection = error == EIO || Smb::isConnectionError(error);
+    if (lostConnection && m_unsentBytes + data.size() <= kMaxUnsent) {
+        m_unsentBytes += data.size();
+        node->unsent.push_back({offset, std::move(data)});
+        return;
+    }
+    // Refused by the server, or too much held already: lost, and reported to every handle.
+    node->writeError = error;
+    ++node->errorSeq;
+}
+
+void FileSystem::dropUnsent(Inode* node)
+{
+    for (const Inode::Unsent& unsent : node->unsent)
+        m_unsentBytes -= unsent.data.size();
+    node->unsent.clear();
 }
 
 void FileSystem::release(fuse_req_t req, fuse_file_info* fi)
@@ -1160,7 +1234,7 @@ void FileSystem::release(fuse_req_t req, fuse_file_info* fi)
     auto* handle = reinterpret_cast<Handle*>(fi->fh);
     auto job = [this, req, handle] {
         Inode* node = handle->inode;
-        int error = 0;
+        int error = resend(handle);
         if (handle->file) {
             const int closed = call([&] {
                 if (!handle->file)
@@ -1177,11 +1251,17 @@ void FileSystem::release(fuse_req_t req, fuse_file_info* fi)
         --m_openFiles;
         delete handle;
         std::string aside;
+        int opens = 0;
         {
             std::lock_guard lock(m_inodesMutex);
-            --node->opens;
+            opens = --node->opens;
             if (node->opens == 0 && node->unlinked)
                 aside = node->path;
+        }
+        if (opens == 0) {
+            // Reported by the flush before this release.
+            dropUnsent(node);
+            node->writeError = 0;
         }
         if (!aside.empty())
             call([&] { return m_smb.unlink(aside) == 0 ? 0 : lastError(); });

@@ -67,6 +67,7 @@ public:
 
     static constexpr size_t kMaxTransfer = 1024 * 1024;
     static constexpr size_t kReadAhead = 4 * 1024 * 1024;
+    static constexpr size_t kMaxUnsent = 128 * 1024 * 1024;
     static constexpr const char* kAsidePrefix = ".vantrel-smbfs-deleted-";
 
 private:
@@ -82,12 +83,21 @@ private:
         off_t size = -1;     // as last seen; bounds the read-ahead
         struct stat last {}; // the server's attributes as last seen
         bool haveLast = false;
+        // Writes the server did not take, in order, written again before anything newer.
+        struct Unsent {
+            off_t offset;
+            std::vector<char> data;
+        };
+        std::vector<Unsent> unsent;
+        int writeError = 0;    // a write lost for good, reported once to every handle
+        uint64_t errorSeq = 0; // counts such losses
     };
     struct Handle {
         Inode* inode = nullptr;
         SMBCFILE* file = nullptr;
         int flags = 0;                 // as opened on the server, for reopening
         int error = 0;                 // the file was lost (server gone and not reopened)
+        uint64_t reportedSeq = 0;      // the inode's write losses this handle reported
         std::mutex aheadMutex;         // the FUSE thread answers from the read-ahead without the SMB thread
         std::unique_ptr<char[]> ahead; // not zero-filled: most of it is often never used
         size_t aheadCapacity = 0;
@@ -121,7 +131,10 @@ private:
     // is gone or the SMB thread is stuck past the bound.
     void post(std::function<void()> job, fuse_req_t req = nullptr);
     void watchdog();
-
+    int resend(Handle* handle);
+    void resendAll();
+    void keepUnsent(Handle* handle, off_t offset, std::vector<char>&& data, int error);
+    void dropUnsent(Inode* node);
     void smbLoop();
     // Runs op (returning 0 or an errno) on the SMB thread with the reconnect policy.
     int call(const std::function<int()>& op);
@@ -170,6 +183,7 @@ private:
     std::condition_variable m_watchdogWake;
     std::atomic<int64_t> m_jobStarted{0}; // steady clock ns of the running job, 0 when idle
     std::atomic<bool> m_overdue{false};   // the running job is past the bound
+    size_t m_unsentBytes = 0;             // SMB thread only
 
     std::atomic<bool> m_online{true};
     std::atomic<int> m_openFiles{0};
