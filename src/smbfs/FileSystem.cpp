@@ -638,8 +638,19 @@ void FileSystem::setattr(fuse_req_t req, fuse_ino_t ino, const struct stat* attr
                     && std::abs(mtime.tv_sec - now.tv_sec) < 10;
                 const timeval times[2] = {{atime.tv_sec, static_cast<suseconds_t>(atime.tv_nsec / 1000)},
                     {mtime.tv_sec, static_cast<suseconds_t>(mtime.tv_nsec / 1000)}};
-                if (!writeTime)
+                if (!writeTime) {
                     error = call([&] { return m_smb.utimes(path, times) == 0 ? 0 : lastError(); });
+                    Inode* node = nullptr;
+                    {
+                        std::lock_guard lock(m_inodesMutex);
+                        node = inode(ino);
+                    }
+                    if (!error && node && writing(node)) {
+                        node->keepTimes = true;
+                        node->keptTimes[0] = times[0];
+                        node->keptTimes[1] = times[1];
+                    }
+                }
             }
             if (error) {
                 fuse_reply_err(req, error);
@@ -1229,6 +1240,15 @@ void FileSystem::dropUnsent(Inode* node)
     node->unsent.clear();
 }
 
+bool FileSystem::writing(const Inode* node) const
+{
+    for (const Handle* handle : m_handles) {
+        if (handle->inode == node && (handle->flags & O_ACCMODE) != O_RDONLY)
+            return true;
+    }
+    return false;
+}
+
 void FileSystem::release(fuse_req_t req, fuse_file_info* fi)
 {
     auto* handle = reinterpret_cast<Handle*>(fi->fh);
@@ -1251,12 +1271,19 @@ void FileSystem::release(fuse_req_t req, fuse_file_info* fi)
         --m_openFiles;
         delete handle;
         std::string aside;
+        std::string path;
         int opens = 0;
         {
             std::lock_guard lock(m_inodesMutex);
             opens = --node->opens;
             if (node->opens == 0 && node->unlinked)
                 aside = node->path;
+            path = node->path;
+        }
+        if (node->keepTimes && !writing(node)) {
+            node->keepTimes = false;
+            if (aside.empty())
+                call([&] { return m_smb.utimes(path, node->keptTimes) == 0 ? 0 : lastError(); });
         }
         if (opens == 0) {
             // Reported by the flush before this release.

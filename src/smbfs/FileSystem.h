@@ -15,6 +15,7 @@
 #include <set>
 #include <string>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <thread>
 #include <unordered_map>
 #include <vector>
@@ -91,6 +92,10 @@ private:
         std::vector<Unsent> unsent;
         int writeError = 0;    // a write lost for good, reported once to every handle
         uint64_t errorSeq = 0; // counts such losses
+        // Times set while the file is open for writing: the server moves the write time
+        // when a writing handle closes, so they are set again after the last one.
+        bool keepTimes = false;
+        timeval keptTimes[2]{};
     };
     struct Handle {
         Inode* inode = nullptr;
@@ -135,6 +140,7 @@ private:
     void resendAll();
     void keepUnsent(Handle* handle, off_t offset, std::vector<char>&& data, int error);
     void dropUnsent(Inode* node);
+    bool writing(const Inode* node) const;
     void smbLoop();
     // Runs op (returning 0 or an errno) on the SMB thread with the reconnect policy.
     int call(const std::function<int()>& op);
