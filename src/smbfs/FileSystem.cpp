@@ -1192,6 +1192,15 @@ void FileSystem::flush(fuse_req_t req, fuse_file_info* fi)
 int FileSystem::resend(Handle* handle)
 {
     Inode* node = handle->inode;
+    if (!node->unsent.empty() && (handle->flags & O_ACCMODE) == O_RDONLY) {
+        // Kept from another handle of the file: written through one that can write.
+        for (Handle* other : m_handles) {
+            if (other->inode == node && other->file && !other->error && (other->flags & O_ACCMODE) != O_RDONLY) {
+                handle = other;
+                break;
+            }
+        }
+    }
     while (!node->unsent.empty()) {
         Inode::Unsent& first = node->unsent.front();
         const int error = call([&] {
@@ -1200,8 +1209,13 @@ int FileSystem::resend(Handle* handle)
             const ssize_t written = m_smb.pwrite(handle->file, first.data.data(), first.data.size(), first.offset);
             return written == static_cast<ssize_t>(first.data.size()) ? 0 : written < 0 ? lastError() : EIO;
         });
-        if (error)
+        if (error && (error == EIO || Smb::isConnectionError(error)))
             return error;
+        if (error) {
+            // Refused by the server now: lost, and reported to every handle.
+            node->writeError = error;
+            ++node->errorSeq;
+        }
         handle->wrote = true;
         m_unsentBytes -= first.data.size();
         node->unsent.erase(node->unsent.begin());
