@@ -1,3 +1,4 @@
+#include "Options.h"
 #include "support/SambaServer.h"
 #include "support/TestMain.h"
 
@@ -113,6 +114,55 @@ private slots:
     {
         if (!m_mountPoint.isEmpty() && !mountLine(m_mountPoint).isEmpty())
             ::umount2(QFile::encodeName(m_mountPoint).constData(), MNT_DETACH);
+    }
+
+    void parsesTheCommandLine()
+    {
+        using namespace vantrel::smbfs;
+        Options options;
+        std::string error;
+        const char* full[] = {"vantrel-smbfs", "--timeout", "7", "--read-only", "--uid", "1234", "--",
+            "//nas.local:4455/Share/a/b/", "/mnt/x"};
+        QVERIFY(parseOptions(9, const_cast<char**>(full), options, error));
+        QCOMPARE(options.host, std::string("nas.local"));
+        QCOMPARE(options.port, 4455);
+        QCOMPARE(options.share, std::string("Share"));
+        QCOMPARE(options.folder, std::string("/a/b"));
+        QCOMPARE(options.source, std::string("//nas.local:4455/Share/a/b/"));
+        QCOMPARE(options.timeoutSeconds, 7);
+        QVERIFY(options.readOnly);
+        QCOMPARE(options.uid, 1234u);
+        QCOMPARE(options.mountPoint, std::string("/mnt/x"));
+
+        for (const char* source :
+            {"nas/share", "//nas", "//nas/", "//:445/share", "//nas:0/share", "//nas:99999/share", "//nas/share//x"}) {
+            Options bad;
+            QVERIFY2(!parseSource(source, bad), source);
+        }
+        const char* noTimeout[] = {"vantrel-smbfs", "--timeout", "0", "--", "//nas/share", "/mnt"};
+        QVERIFY(!parseOptions(6, const_cast<char**>(noTimeout), options, error));
+        const char* missingPoint[] = {"vantrel-smbfs", "--", "//nas/share"};
+        QVERIFY(!parseOptions(3, const_cast<char**>(missingPoint), options, error));
+
+        // The password is the rest of its line, '=' and spaces included.
+        const Credentials credentials = parseCredentials("user=anna\ndomain=WORK\npassword= a=b c\n");
+        QCOMPARE(credentials.user, std::string("anna"));
+        QCOMPARE(credentials.domain, std::string("WORK"));
+        QCOMPARE(credentials.password, std::string(" a=b c"));
+    }
+
+    // The engine finds the socket by the same name: the first 16 hex digits of the mount point's SHA-256.
+    void namesTheControlSocketAfterTheMountPoint()
+    {
+        using namespace vantrel::smbfs;
+        QCOMPARE(sha256Hex(""), std::string("e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"));
+        QCOMPARE(sha256Hex(std::string(1000, 'a')).substr(0, 16), std::string("41edece42d63e8d9"));
+        qputenv("XDG_RUNTIME_DIR", "/run/user/77");
+        QCOMPARE(defaultControlPath("/home/anna/Shares/Data"),
+            "/run/user/77/vantrel/smbfs-" + sha256Hex("/home/anna/Shares/Data").substr(0, 16) + ".sock");
+        qunsetenv("XDG_RUNTIME_DIR");
+        QCOMPARE(defaultControlPath("/m").substr(0, 13 + std::to_string(::getuid()).size()),
+            "/tmp/vantrel-" + std::to_string(::getuid()));
     }
 
     // Every failure the engine tells apart has its own exit code and a line saying what failed.
@@ -238,7 +288,7 @@ private slots:
 
         // Deleted while open: gone from every listing, still readable and writable until closed.
         const QByteArray held = QFile::encodeName(m_mountPoint + QStringLiteral("/held.bin"));
-        const int fd = ::open(held.constData(), O_RDWR | O_CREAT | O_TRUNC, 0644);
+        const int fd = ::open(held.constData(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
         QVERIFY(fd >= 0);
         QCOMPARE(::write(fd, "held", 4), 4);
         QVERIFY2(control(socket, "status\n").contains(QStringLiteral(" open=1 ")),
@@ -258,6 +308,44 @@ private slots:
         QTRY_VERIFY(!QFile::exists(socket));
         const QStringList left = QDir(m_shareFolder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
         QCOMPARE(left.join(QLatin1Char(' ')), QStringLiteral("notes.txt readme.md sub"));
+    }
+
+    // A server that goes away: the mount stays, calls fail at once, the status says offline; when
+    // it is back the daemon reconnects and a file kept open goes on being written.
+    void staysMountedWhileTheServerIsGone()
+    {
+        QTemporaryDir parent;
+        m_mountPoint = parent.path() + QStringLiteral("/mnt");
+        QDir().mkpath(m_mountPoint);
+        const QString socket = parent.path() + QStringLiteral("/control.sock");
+        const Run started = runSmbfs({QStringLiteral("--credentials-stdin"), QStringLiteral("--timeout"),
+                                         QStringLiteral("5"), QStringLiteral("--control"), socket, QStringLiteral("--"),
+                                         m_source, m_mountPoint},
+            login());
+        QVERIFY2(started.code == 0, qPrintable(started.err));
+        const QByteArray path = QFile::encodeName(m_mountPoint + QStringLiteral("/kept.txt"));
+        // Close-on-exec: the restarted server must not inherit it (it would hold the mount).
+        const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        QVERIFY(fd >= 0);
+        QCOMPARE(::write(fd, "before ", 7), 7);
+        QCOMPARE(::fsync(fd), 0);
+
+        m_server.stop();
+        struct stat st {};
+        QCOMPARE(::stat(QFile::encodeName(m_mountPoint + QStringLiteral("/sub")).constData(), &st) == 0
+                && ::stat(QFile::encodeName(m_mountPoint + QStringLiteral("/absent")).constData(), &st) == 0,
+            false);
+        QTRY_VERIFY(control(socket, "status\n").startsWith(QStringLiteral("state=offline")));
+        QVERIFY(!mountLine(m_mountPoint).isEmpty());
+
+        QVERIFY2(m_server.start(), qPrintable(m_server.errorString()));
+        QTRY_VERIFY_WITH_TIMEOUT(control(socket, "status\n").startsWith(QStringLiteral("state=online")), 15000);
+        QCOMPARE(::pwrite(fd, "after", 5, 7), 5);
+        QCOMPARE(::fsync(fd), 0);
+        QCOMPARE(::close(fd), 0);
+        QCOMPARE(readFile(m_shareFolder + QStringLiteral("/kept.txt")), QByteArray("before after"));
+        QCOMPARE(control(socket, "quit\n"), QStringLiteral("ok"));
+        QTRY_VERIFY(!QFile::exists(socket));
     }
 
     // Servers that insist on signing and on encryption are reached all the same.
