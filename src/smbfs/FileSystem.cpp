@@ -107,7 +107,7 @@ void FileSystem::stopSmbThread()
         m_watchdogThread.join();
 }
 
-void FileSystem::post(std::function<void()> job, fuse_req_t req)
+void FileSystem::post(fuse_req_t req, std::function<void()> job)
 {
     if (req && (m_overdue.load() || !m_online.load())) {
         fuse_reply_err(req, EIO);
@@ -118,6 +118,11 @@ void FileSystem::post(std::function<void()> job, fuse_req_t req)
         m_queue.push_back({std::move(job), req});
     }
     m_queueWake.notify_one();
+}
+
+void FileSystem::post(std::function<void()> job)
+{
+    post(nullptr, std::move(job));
 }
 
 void FileSystem::watchdog()
@@ -547,7 +552,7 @@ void FileSystem::lookup(fuse_req_t req, fuse_ino_t parent, const char* name)
     }
     if (refuseOffline(req))
         return;
-    post([this, req, path] { replyEntry(req, path, true); }, req);
+    post(req, [this, req, path] { replyEntry(req, path, true); });
 }
 
 void FileSystem::forget(fuse_ino_t ino, uint64_t count)
@@ -564,21 +569,19 @@ void FileSystem::getattr(fuse_req_t req, fuse_ino_t ino, fuse_file_info*)
 {
     if (refuseOffline(req))
         return;
-    post(
-        [this, req, ino] {
-            const std::string path = pathOf(ino);
-            struct stat st {};
-            const int error = call([&] { return m_smb.stat(path, st) == 0 ? 0 : lastError(); });
-            if (error) {
-                fuse_reply_err(req, error);
-                return;
-            }
-            remember(ino, st);
-            struct stat attr {};
-            fillAttr(attr, st, ino);
-            fuse_reply_attr(req, &attr, kAttrTimeout);
-        },
-        req);
+    post(req, [this, req, ino] {
+        const std::string path = pathOf(ino);
+        struct stat st {};
+        const int error = call([&] { return m_smb.stat(path, st) == 0 ? 0 : lastError(); });
+        if (error) {
+            fuse_reply_err(req, error);
+            return;
+        }
+        remember(ino, st);
+        struct stat attr {};
+        fillAttr(attr, st, ino);
+        fuse_reply_attr(req, &attr, kAttrTimeout);
+    });
 }
 
 void FileSystem::setattr(fuse_req_t req, fuse_ino_t ino, const struct stat* attr, int toSet, fuse_file_info* fi)
@@ -589,102 +592,100 @@ void FileSystem::setattr(fuse_req_t req, fuse_ino_t ino, const struct stat* attr
     }
     Handle* handle = fi ? reinterpret_cast<Handle*>(fi->fh) : nullptr;
     const struct stat wanted = *attr;
-    post(
-        [this, req, ino, wanted, toSet, handle] {
-            std::string path = pathOf(ino);
-            int error = 0;
-            if (toSet & FUSE_SET_ATTR_SIZE) {
-                if (handle && handle->file && !handle->error) {
-                    error = call([&] { return m_smb.ftruncate(handle->file, wanted.st_size) == 0 ? 0 : lastError(); });
-                } else {
-                    error = call([&] {
-                        SMBCFILE* file = m_smb.open(path, O_WRONLY, 0);
-                        if (!file)
-                            return lastError();
-                        const int result = m_smb.ftruncate(file, wanted.st_size) == 0 ? 0 : lastError();
-                        m_smb.close(file);
-                        return result;
-                    });
-                }
+    post(req, [this, req, ino, wanted, toSet, handle] {
+        std::string path = pathOf(ino);
+        int error = 0;
+        if (toSet & FUSE_SET_ATTR_SIZE) {
+            if (handle && handle->file && !handle->error) {
+                error = call([&] { return m_smb.ftruncate(handle->file, wanted.st_size) == 0 ? 0 : lastError(); });
+            } else {
+                error = call([&] {
+                    SMBCFILE* file = m_smb.open(path, O_WRONLY, 0);
+                    if (!file)
+                        return lastError();
+                    const int result = m_smb.ftruncate(file, wanted.st_size) == 0 ? 0 : lastError();
+                    m_smb.close(file);
+                    return result;
+                });
+            }
+            std::lock_guard lock(m_inodesMutex);
+            if (Inode* node = inode(ino))
+                ++node->generation;
+        }
+        if (!error && (toSet & FUSE_SET_ATTR_MODE)) {
+            const int result = call([&] { return m_smb.chmod(path, wanted.st_mode) == 0 ? 0 : lastError(); });
+            // The server keeps no Unix modes of its own; only a connection loss is an error.
+            if (Smb::isConnectionError(result) || result == EIO)
+                error = result;
+        }
+        timespec atime{};
+        timespec mtime{};
+        if (!error && (toSet & (FUSE_SET_ATTR_ATIME | FUSE_SET_ATTR_MTIME))) {
+            // Without asking the server first: an unset access time becomes now (the kernel
+            // flushing a written file's times sets the modification time alone).
+            timespec now{};
+            ::clock_gettime(CLOCK_REALTIME, &now);
+            atime = (toSet & FUSE_SET_ATTR_ATIME) && !(toSet & FUSE_SET_ATTR_ATIME_NOW) ? wanted.st_atim : now;
+            mtime = (toSet & FUSE_SET_ATTR_MTIME) && !(toSet & FUSE_SET_ATTR_MTIME_NOW) ? wanted.st_mtim : now;
+            if (!(toSet & FUSE_SET_ATTR_MTIME)) {
                 std::lock_guard lock(m_inodesMutex);
-                if (Inode* node = inode(ino))
-                    ++node->generation;
+                const Inode* node = inode(ino);
+                if (node && node->haveLast)
+                    mtime = node->last.st_mtim;
             }
-            if (!error && (toSet & FUSE_SET_ATTR_MODE)) {
-                const int result = call([&] { return m_smb.chmod(path, wanted.st_mode) == 0 ? 0 : lastError(); });
-                // The server keeps no Unix modes of its own; only a connection loss is an error.
-                if (Smb::isConnectionError(result) || result == EIO)
-                    error = result;
-            }
-            timespec atime{};
-            timespec mtime{};
-            if (!error && (toSet & (FUSE_SET_ATTR_ATIME | FUSE_SET_ATTR_MTIME))) {
-                // Without asking the server first: an unset access time becomes now (the kernel
-                // flushing a written file's times sets the modification time alone).
-                timespec now{};
-                ::clock_gettime(CLOCK_REALTIME, &now);
-                atime = (toSet & FUSE_SET_ATTR_ATIME) && !(toSet & FUSE_SET_ATTR_ATIME_NOW) ? wanted.st_atim : now;
-                mtime = (toSet & FUSE_SET_ATTR_MTIME) && !(toSet & FUSE_SET_ATTR_MTIME_NOW) ? wanted.st_mtim : now;
-                if (!(toSet & FUSE_SET_ATTR_MTIME)) {
+            // The kernel handing over the time of the last write through this handle: the
+            // server set the same time, give or take, when it took the write.
+            const bool writeTime = handle && handle->wrote && (toSet & FUSE_SET_ATTR_MTIME)
+                && !(toSet & (FUSE_SET_ATTR_ATIME | FUSE_SET_ATTR_MTIME_NOW))
+                && std::abs(mtime.tv_sec - now.tv_sec) < 10;
+            const timeval times[2] = {{atime.tv_sec, static_cast<suseconds_t>(atime.tv_nsec / 1000)},
+                {mtime.tv_sec, static_cast<suseconds_t>(mtime.tv_nsec / 1000)}};
+            if (!writeTime) {
+                error = call([&] { return m_smb.utimes(path, times) == 0 ? 0 : lastError(); });
+                Inode* node = nullptr;
+                {
                     std::lock_guard lock(m_inodesMutex);
-                    const Inode* node = inode(ino);
-                    if (node && node->haveLast)
-                        mtime = node->last.st_mtim;
+                    node = inode(ino);
                 }
-                // The kernel handing over the time of the last write through this handle: the
-                // server set the same time, give or take, when it took the write.
-                const bool writeTime = handle && handle->wrote && (toSet & FUSE_SET_ATTR_MTIME)
-                    && !(toSet & (FUSE_SET_ATTR_ATIME | FUSE_SET_ATTR_MTIME_NOW))
-                    && std::abs(mtime.tv_sec - now.tv_sec) < 10;
-                const timeval times[2] = {{atime.tv_sec, static_cast<suseconds_t>(atime.tv_nsec / 1000)},
-                    {mtime.tv_sec, static_cast<suseconds_t>(mtime.tv_nsec / 1000)}};
-                if (!writeTime) {
-                    error = call([&] { return m_smb.utimes(path, times) == 0 ? 0 : lastError(); });
-                    Inode* node = nullptr;
-                    {
-                        std::lock_guard lock(m_inodesMutex);
-                        node = inode(ino);
-                    }
-                    if (!error && node && writing(node)) {
-                        node->keepTimes = true;
-                        node->keptTimes[0] = times[0];
-                        node->keptTimes[1] = times[1];
-                    }
+                if (!error && node && writing(node)) {
+                    node->keepTimes = true;
+                    node->keptTimes[0] = times[0];
+                    node->keptTimes[1] = times[1];
                 }
             }
-            if (error) {
-                fuse_reply_err(req, error);
+        }
+        if (error) {
+            fuse_reply_err(req, error);
+            return;
+        }
+        if (!(toSet & FUSE_SET_ATTR_SIZE)) {
+            // Times and modes change nothing else the kernel keeps: answer from what is known.
+            std::unique_lock lock(m_inodesMutex);
+            Inode* node = inode(ino);
+            if (node && node->haveLast) {
+                if (toSet & (FUSE_SET_ATTR_ATIME | FUSE_SET_ATTR_MTIME)) {
+                    node->last.st_atim = atime;
+                    node->last.st_mtim = mtime;
+                }
+                const struct stat known = node->last;
+                lock.unlock();
+                struct stat out {};
+                fillAttr(out, known, ino);
+                fuse_reply_attr(req, &out, kAttrTimeout);
                 return;
             }
-            if (!(toSet & FUSE_SET_ATTR_SIZE)) {
-                // Times and modes change nothing else the kernel keeps: answer from what is known.
-                std::unique_lock lock(m_inodesMutex);
-                Inode* node = inode(ino);
-                if (node && node->haveLast) {
-                    if (toSet & (FUSE_SET_ATTR_ATIME | FUSE_SET_ATTR_MTIME)) {
-                        node->last.st_atim = atime;
-                        node->last.st_mtim = mtime;
-                    }
-                    const struct stat known = node->last;
-                    lock.unlock();
-                    struct stat out {};
-                    fillAttr(out, known, ino);
-                    fuse_reply_attr(req, &out, kAttrTimeout);
-                    return;
-                }
-            }
-            struct stat st {};
-            error = call([&] { return m_smb.stat(path, st) == 0 ? 0 : lastError(); });
-            if (error) {
-                fuse_reply_err(req, error);
-                return;
-            }
-            remember(ino, st);
-            struct stat out {};
-            fillAttr(out, st, ino);
-            fuse_reply_attr(req, &out, kAttrTimeout);
-        },
-        req);
+        }
+        struct stat st {};
+        error = call([&] { return m_smb.stat(path, st) == 0 ? 0 : lastError(); });
+        if (error) {
+            fuse_reply_err(req, error);
+            return;
+        }
+        remember(ino, st);
+        struct stat out {};
+        fillAttr(out, st, ino);
+        fuse_reply_attr(req, &out, kAttrTimeout);
+    });
 }
 
 void FileSystem::mkdir(fuse_req_t req, fuse_ino_t parent, const char* name, mode_t mode)
@@ -692,16 +693,14 @@ void FileSystem::mkdir(fuse_req_t req, fuse_ino_t parent, const char* name, mode
     std::string path;
     if (!childPath(req, parent, name, path) || refuseReadOnly(req) || refuseOffline(req))
         return;
-    post(
-        [this, req, path, mode] {
-            const int error = call([&] { return m_smb.mkdir(path, mode) == 0 ? 0 : lastError(); });
-            if (error) {
-                fuse_reply_err(req, error);
-                return;
-            }
-            replyEntry(req, path);
-        },
-        req);
+    post(req, [this, req, path, mode] {
+        const int error = call([&] { return m_smb.mkdir(path, mode) == 0 ? 0 : lastError(); });
+        if (error) {
+            fuse_reply_err(req, error);
+            return;
+        }
+        replyEntry(req, path);
+    });
 }
 
 void FileSystem::mknod(fuse_req_t req, fuse_ino_t parent, const char* name, mode_t mode)
@@ -713,21 +712,19 @@ void FileSystem::mknod(fuse_req_t req, fuse_ino_t parent, const char* name, mode
     std::string path;
     if (!childPath(req, parent, name, path) || refuseReadOnly(req) || refuseOffline(req))
         return;
-    post(
-        [this, req, path, mode] {
-            const int error = call([&] {
-                SMBCFILE* file = m_smb.open(path, O_WRONLY | O_CREAT | O_EXCL, mode);
-                if (!file)
-                    return lastError();
-                return m_smb.close(file) == 0 ? 0 : lastError();
-            });
-            if (error) {
-                fuse_reply_err(req, error);
-                return;
-            }
-            replyEntry(req, path);
-        },
-        req);
+    post(req, [this, req, path, mode] {
+        const int error = call([&] {
+            SMBCFILE* file = m_smb.open(path, O_WRONLY | O_CREAT | O_EXCL, mode);
+            if (!file)
+                return lastError();
+            return m_smb.close(file) == 0 ? 0 : lastError();
+        });
+        if (error) {
+            fuse_reply_err(req, error);
+            return;
+        }
+        replyEntry(req, path);
+    });
 }
 
 void FileSystem::unlink(fuse_req_t req, fuse_ino_t parent, const char* name)
@@ -735,29 +732,27 @@ void FileSystem::unlink(fuse_req_t req, fuse_ino_t parent, const char* name)
     std::string path;
     if (!childPath(req, parent, name, path) || refuseReadOnly(req) || refuseOffline(req))
         return;
-    post(
-        [this, req, path] {
-            Inode* open = nullptr;
-            {
-                std::lock_guard lock(m_inodesMutex);
-                if (auto it = m_byPath.find(path); it != m_byPath.end()) {
-                    Inode* node = inode(it->second);
-                    if (node && node->opens > 0)
-                        open = node;
-                }
+    post(req, [this, req, path] {
+        Inode* open = nullptr;
+        {
+            std::lock_guard lock(m_inodesMutex);
+            if (auto it = m_byPath.find(path); it != m_byPath.end()) {
+                Inode* node = inode(it->second);
+                if (node && node->opens > 0)
+                    open = node;
             }
-            int error = 0;
-            if (open) {
-                // Still open here: it goes aside under a name no listing shows, until the last close.
-                error = moveAside(open);
-            } else {
-                error = call([&] { return m_smb.unlink(path) == 0 ? 0 : lastError(); });
-                if (!error)
-                    dropPath(path);
-            }
-            fuse_reply_err(req, error);
-        },
-        req);
+        }
+        int error = 0;
+        if (open) {
+            // Still open here: it goes aside under a name no listing shows, until the last close.
+            error = moveAside(open);
+        } else {
+            error = call([&] { return m_smb.unlink(path) == 0 ? 0 : lastError(); });
+            if (!error)
+                dropPath(path);
+        }
+        fuse_reply_err(req, error);
+    });
 }
 
 void FileSystem::rmdir(fuse_req_t req, fuse_ino_t parent, const char* name)
@@ -765,32 +760,30 @@ void FileSystem::rmdir(fuse_req_t req, fuse_ino_t parent, const char* name)
     std::string path;
     if (!childPath(req, parent, name, path) || refuseReadOnly(req) || refuseOffline(req))
         return;
-    post(
-        [this, req, path] {
-            int error = call([&] { return m_smb.rmdir(path) == 0 ? 0 : lastError(); });
-            if (error == EACCES || error == EEXIST) {
-                // Some servers answer "access denied" for a folder that is not empty.
-                SMBCFILE* dir = nullptr;
-                if (call([&] {
-                        dir = m_smb.opendir(path);
-                        return dir ? 0 : lastError();
-                    })
-                    == 0) {
-                    struct stat st {};
-                    while (const libsmb_file_info* info = m_smb.readdirplus(dir, st)) {
-                        if (std::strcmp(info->name, ".") != 0 && std::strcmp(info->name, "..") != 0) {
-                            error = ENOTEMPTY;
-                            break;
-                        }
+    post(req, [this, req, path] {
+        int error = call([&] { return m_smb.rmdir(path) == 0 ? 0 : lastError(); });
+        if (error == EACCES || error == EEXIST) {
+            // Some servers answer "access denied" for a folder that is not empty.
+            SMBCFILE* dir = nullptr;
+            if (call([&] {
+                    dir = m_smb.opendir(path);
+                    return dir ? 0 : lastError();
+                })
+                == 0) {
+                struct stat st {};
+                while (const libsmb_file_info* info = m_smb.readdirplus(dir, st)) {
+                    if (std::strcmp(info->name, ".") != 0 && std::strcmp(info->name, "..") != 0) {
+                        error = ENOTEMPTY;
+                        break;
                     }
-                    m_smb.closedir(dir);
                 }
+                m_smb.closedir(dir);
             }
-            if (!error)
-                dropPath(path);
-            fuse_reply_err(req, error);
-        },
-        req);
+        }
+        if (!error)
+            dropPath(path);
+        fuse_reply_err(req, error);
+    });
 }
 
 void FileSystem::rename(fuse_req_t req, fuse_ino_t parent, const char* name, fuse_ino_t newParent, const char* newName,
@@ -810,73 +803,71 @@ void FileSystem::rename(fuse_req_t req, fuse_ino_t parent, const char* name, fus
     }
     if (refuseReadOnly(req) || refuseOffline(req))
         return;
-    post(
-        [this, req, from, to, flags] {
-            struct stat source {};
-            int error = call([&] { return m_smb.stat(from, source) == 0 ? 0 : lastError(); });
+    post(req, [this, req, from, to, flags] {
+        struct stat source {};
+        int error = call([&] { return m_smb.stat(from, source) == 0 ? 0 : lastError(); });
+        if (error) {
+            fuse_reply_err(req, error);
+            return;
+        }
+        struct stat target {};
+        const int targetError = call([&] { return m_smb.stat(to, target) == 0 ? 0 : lastError(); });
+        const bool sameFile = targetError == 0 && source.st_ino && source.st_ino == target.st_ino;
+        const bool targetExists = targetError == 0 && !sameFile;
+        if (targetError && targetError != ENOENT) {
+            fuse_reply_err(req, targetError);
+            return;
+        }
+        if (targetExists && (flags & RENAME_NOREPLACE)) {
+            fuse_reply_err(req, EEXIST);
+            return;
+        }
+        if (targetExists) {
+            if (S_ISDIR(target.st_mode) != S_ISDIR(source.st_mode)) {
+                fuse_reply_err(req, S_ISDIR(target.st_mode) ? EISDIR : ENOTDIR);
+                return;
+            }
+            Inode* open = nullptr;
+            {
+                std::lock_guard lock(m_inodesMutex);
+                if (auto it = m_byPath.find(to); it != m_byPath.end()) {
+                    Inode* node = inode(it->second);
+                    if (node && node->opens > 0)
+                        open = node;
+                }
+            }
+            if (open)
+                error = moveAside(open);
+            else if (S_ISDIR(target.st_mode))
+                error = call([&] { return m_smb.rmdir(to) == 0 ? 0 : lastError(); });
+            else
+                error = call([&] { return m_smb.unlink(to) == 0 ? 0 : lastError(); });
+            if (error == EACCES && S_ISDIR(target.st_mode))
+                error = ENOTEMPTY;
             if (error) {
                 fuse_reply_err(req, error);
                 return;
             }
-            struct stat target {};
-            const int targetError = call([&] { return m_smb.stat(to, target) == 0 ? 0 : lastError(); });
-            const bool sameFile = targetError == 0 && source.st_ino && source.st_ino == target.st_ino;
-            const bool targetExists = targetError == 0 && !sameFile;
-            if (targetError && targetError != ENOENT) {
-                fuse_reply_err(req, targetError);
-                return;
-            }
-            if (targetExists && (flags & RENAME_NOREPLACE)) {
-                fuse_reply_err(req, EEXIST);
-                return;
-            }
-            if (targetExists) {
-                if (S_ISDIR(target.st_mode) != S_ISDIR(source.st_mode)) {
-                    fuse_reply_err(req, S_ISDIR(target.st_mode) ? EISDIR : ENOTDIR);
-                    return;
-                }
-                Inode* open = nullptr;
-                {
-                    std::lock_guard lock(m_inodesMutex);
-                    if (auto it = m_byPath.find(to); it != m_byPath.end()) {
-                        Inode* node = inode(it->second);
-                        if (node && node->opens > 0)
-                            open = node;
-                    }
-                }
-                if (open)
-                    error = moveAside(open);
-                else if (S_ISDIR(target.st_mode))
-                    error = call([&] { return m_smb.rmdir(to) == 0 ? 0 : lastError(); });
-                else
-                    error = call([&] { return m_smb.unlink(to) == 0 ? 0 : lastError(); });
-                if (error == EACCES && S_ISDIR(target.st_mode))
-                    error = ENOTEMPTY;
-                if (error) {
-                    fuse_reply_err(req, error);
-                    return;
-                }
-                dropPath(to);
-            }
-            Inode* moving = nullptr;
-            {
-                std::lock_guard lock(m_inodesMutex);
-                if (auto it = m_byPath.find(from); it != m_byPath.end())
-                    moving = inode(it->second);
-            }
+            dropPath(to);
+        }
+        Inode* moving = nullptr;
+        {
+            std::lock_guard lock(m_inodesMutex);
+            if (auto it = m_byPath.find(from); it != m_byPath.end())
+                moving = inode(it->second);
+        }
+        error = call([&] { return m_smb.rename(from, to) == 0 ? 0 : lastError(); });
+        if ((error == EACCES || error == EBUSY) && moving && moving->opens > 0) {
+            closeHandlesOf(moving);
             error = call([&] { return m_smb.rename(from, to) == 0 ? 0 : lastError(); });
-            if ((error == EACCES || error == EBUSY) && moving && moving->opens > 0) {
-                closeHandlesOf(moving);
-                error = call([&] { return m_smb.rename(from, to) == 0 ? 0 : lastError(); });
-                if (!error)
-                    movePath(from, to);
-                reopenHandlesOf(moving);
-            } else if (!error) {
+            if (!error)
                 movePath(from, to);
-            }
-            fuse_reply_err(req, error);
-        },
-        req);
+            reopenHandlesOf(moving);
+        } else if (!error) {
+            movePath(from, to);
+        }
+        fuse_reply_err(req, error);
+    });
 }
 
 void FileSystem::open(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi)
@@ -887,49 +878,47 @@ void FileSystem::open(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi)
     if (refuseOffline(req))
         return;
     fuse_file_info info = *fi;
-    post(
-        [this, req, ino, info]() mutable {
-            std::string path;
-            Inode* node = nullptr;
-            {
-                std::lock_guard lock(m_inodesMutex);
-                node = inode(ino);
-                if (node)
-                    path = node->path;
-            }
-            if (!node) {
-                fuse_reply_err(req, ESTALE);
-                return;
-            }
-            SMBCFILE* file = nullptr;
-            int used = 0;
-            const int error = openOnServer(path, info.flags, 0, file, used);
-            if (error) {
-                fuse_reply_err(req, error);
-                return;
-            }
-            auto* handle = new Handle;
-            handle->inode = node;
-            handle->file = file;
-            handle->flags = used;
-            handle->reportedSeq = node->errorSeq;
-            {
-                std::lock_guard lock(m_inodesMutex);
-                ++node->opens;
-                if (info.flags & O_TRUNC)
-                    ++node->generation;
-            }
-            m_handles.insert(handle);
-            ++m_openFiles;
-            info.fh = reinterpret_cast<uint64_t>(handle);
-            info.keep_cache = 0;
-            info.direct_io = 0;
-            if (fuse_reply_open(req, &info) != 0) {
-                // The opener is gone (interrupted): nobody will release it.
-                release(nullptr, &info);
-            }
-        },
-        req);
+    post(req, [this, req, ino, info]() mutable {
+        std::string path;
+        Inode* node = nullptr;
+        {
+            std::lock_guard lock(m_inodesMutex);
+            node = inode(ino);
+            if (node)
+                path = node->path;
+        }
+        if (!node) {
+            fuse_reply_err(req, ESTALE);
+            return;
+        }
+        SMBCFILE* file = nullptr;
+        int used = 0;
+        const int error = openOnServer(path, info.flags, 0, file, used);
+        if (error) {
+            fuse_reply_err(req, error);
+            return;
+        }
+        auto* handle = new Handle;
+        handle->inode = node;
+        handle->file = file;
+        handle->flags = used;
+        handle->reportedSeq = node->errorSeq;
+        {
+            std::lock_guard lock(m_inodesMutex);
+            ++node->opens;
+            if (info.flags & O_TRUNC)
+                ++node->generation;
+        }
+        m_handles.insert(handle);
+        ++m_openFiles;
+        info.fh = reinterpret_cast<uint64_t>(handle);
+        info.keep_cache = 0;
+        info.direct_io = 0;
+        if (fuse_reply_open(req, &info) != 0) {
+            // The opener is gone (interrupted): nobody will release it.
+            release(nullptr, &info);
+        }
+    });
 }
 
 void FileSystem::create(fuse_req_t req, fuse_ino_t parent, const char* name, mode_t mode, fuse_file_info* fi)
@@ -942,53 +931,51 @@ void FileSystem::create(fuse_req_t req, fuse_ino_t parent, const char* name, mod
         return;
     }
     fuse_file_info info = *fi;
-    post(
-        [this, req, path, mode, info]() mutable {
-            SMBCFILE* file = nullptr;
-            int used = 0;
-            int error = openOnServer(path, info.flags | O_CREAT, mode, file, used);
-            if (error) {
-                fuse_reply_err(req, error);
-                return;
-            }
-            struct stat st {};
-            if (info.flags & O_EXCL) {
-                // Made just now: empty, and its times are now.
-                st.st_mode = S_IFREG | 0644;
-                ::clock_gettime(CLOCK_REALTIME, &st.st_mtim);
-                st.st_atim = st.st_ctim = st.st_mtim;
-            } else {
-                error = call([&] { return m_smb.fstat(file, st) == 0 ? 0 : lastError(); });
-            }
-            if (error)
-                error = call([&] { return m_smb.stat(path, st) == 0 ? 0 : lastError(); });
-            if (error) {
-                call([&] { return m_smb.close(file) == 0 ? 0 : lastError(); });
-                fuse_reply_err(req, error);
-                return;
-            }
-            const fuse_entry_param entry = entryFor(path, st);
-            auto* handle = new Handle;
-            {
-                std::lock_guard lock(m_inodesMutex);
-                handle->inode = inode(entry.ino);
-                handle->reportedSeq = handle->inode->errorSeq;
-                ++handle->inode->opens;
-                ++handle->inode->generation;
-            }
-            handle->file = file;
-            handle->flags = used & ~(O_CREAT | O_EXCL | O_TRUNC);
-            m_handles.insert(handle);
-            ++m_openFiles;
-            info.fh = reinterpret_cast<uint64_t>(handle);
-            info.keep_cache = 0;
-            info.direct_io = 0;
-            if (fuse_reply_create(req, &entry, &info) != 0) {
-                forget(entry.ino, 1);
-                release(nullptr, &info);
-            }
-        },
-        req);
+    post(req, [this, req, path, mode, info]() mutable {
+        SMBCFILE* file = nullptr;
+        int used = 0;
+        int error = openOnServer(path, info.flags | O_CREAT, mode, file, used);
+        if (error) {
+            fuse_reply_err(req, error);
+            return;
+        }
+        struct stat st {};
+        if (info.flags & O_EXCL) {
+            // Made just now: empty, and its times are now.
+            st.st_mode = S_IFREG | 0644;
+            ::clock_gettime(CLOCK_REALTIME, &st.st_mtim);
+            st.st_atim = st.st_ctim = st.st_mtim;
+        } else {
+            error = call([&] { return m_smb.fstat(file, st) == 0 ? 0 : lastError(); });
+        }
+        if (error)
+            error = call([&] { return m_smb.stat(path, st) == 0 ? 0 : lastError(); });
+        if (error) {
+            call([&] { return m_smb.close(file) == 0 ? 0 : lastError(); });
+            fuse_reply_err(req, error);
+            return;
+        }
+        const fuse_entry_param entry = entryFor(path, st);
+        auto* handle = new Handle;
+        {
+            std::lock_guard lock(m_inodesMutex);
+            handle->inode = inode(entry.ino);
+            handle->reportedSeq = handle->inode->errorSeq;
+            ++handle->inode->opens;
+            ++handle->inode->generation;
+        }
+        handle->file = file;
+        handle->flags = used & ~(O_CREAT | O_EXCL | O_TRUNC);
+        m_handles.insert(handle);
+        ++m_openFiles;
+        info.fh = reinterpret_cast<uint64_t>(handle);
+        info.keep_cache = 0;
+        info.direct_io = 0;
+        if (fuse_reply_create(req, &entry, &info) != 0) {
+            forget(entry.ino, 1);
+            release(nullptr, &info);
+        }
+    });
 }
 
 bool FileSystem::readAhead(fuse_req_t req, Handle* handle, size_t size, off_t offset, uint64_t generation)
@@ -1072,56 +1059,54 @@ void FileSystem::read(fuse_req_t req, fuse_ino_t, size_t size, off_t offset, fus
         if (!handle->error && readAhead(req, handle, size, offset, generation))
             return;
     }
-    post(
-        [this, req, size, offset, handle] {
-            if (handle->error || !handle->file) {
-                fuse_reply_err(req, handle->error ? handle->error : EIO);
-                return;
-            }
-            uint64_t generation = 0;
-            off_t knownSize = -1;
-            {
-                std::lock_guard lock(m_inodesMutex);
-                generation = handle->inode->generation;
-                knownSize = handle->inode->size;
-            }
-            std::lock_guard aheadLock(handle->aheadMutex);
-            if (readAhead(req, handle, size, offset, generation))
-                return;
-            // A read that continues the last one fetches ahead in one large exchange, no further
-            // than the file's end as last seen (it is only a bound on the extra).
-            const bool sequential = offset == handle->nextOffset || (offset == 0 && handle->nextOffset < 0);
-            size_t want = sequential ? std::max(size, kReadAhead) : size;
-            if (knownSize >= 0 && want > size)
-                want = std::max(size, knownSize > offset ? static_cast<size_t>(knownSize - offset) + 1 : size_t(0));
-            want = std::min(want, std::max(size, kReadAhead));
-            if (handle->aheadCapacity < want) {
-                handle->ahead.reset(new char[want]);
-                handle->aheadCapacity = want;
-            }
-            ssize_t got = 0;
-            const int error = call([&] {
-                if (!handle->file)
-                    return EIO;
-                got = m_smb.pread(handle->file, handle->ahead.get(), want, offset);
-                return got < 0 ? lastError() : 0;
-            });
-            if (error) {
-                handle->aheadSize = 0;
-                fuse_reply_err(req, error);
-                return;
-            }
-            handle->aheadSize = static_cast<size_t>(got);
-            handle->aheadStart = offset;
-            handle->aheadEof = static_cast<size_t>(got) < want;
-            handle->aheadGeneration = generation;
-            if (sequential)
-                prefetch(handle);
-            // At or past the end nothing is held: the answer is what was read, maybe nothing.
-            if (!readAhead(req, handle, size, offset, generation))
-                fuse_reply_buf(req, handle->ahead.get(), std::min(size, static_cast<size_t>(got)));
-        },
-        req);
+    post(req, [this, req, size, offset, handle] {
+        if (handle->error || !handle->file) {
+            fuse_reply_err(req, handle->error ? handle->error : EIO);
+            return;
+        }
+        uint64_t generation = 0;
+        off_t knownSize = -1;
+        {
+            std::lock_guard lock(m_inodesMutex);
+            generation = handle->inode->generation;
+            knownSize = handle->inode->size;
+        }
+        std::lock_guard aheadLock(handle->aheadMutex);
+        if (readAhead(req, handle, size, offset, generation))
+            return;
+        // A read that continues the last one fetches ahead in one large exchange, no further
+        // than the file's end as last seen (it is only a bound on the extra).
+        const bool sequential = offset == handle->nextOffset || (offset == 0 && handle->nextOffset < 0);
+        size_t want = sequential ? std::max(size, kReadAhead) : size;
+        if (knownSize >= 0 && want > size)
+            want = std::max(size, knownSize > offset ? static_cast<size_t>(knownSize - offset) + 1 : size_t(0));
+        want = std::min(want, std::max(size, kReadAhead));
+        if (handle->aheadCapacity < want) {
+            handle->ahead.reset(new char[want]);
+            handle->aheadCapacity = want;
+        }
+        ssize_t got = 0;
+        const int error = call([&] {
+            if (!handle->file)
+                return EIO;
+            got = m_smb.pread(handle->file, handle->ahead.get(), want, offset);
+            return got < 0 ? lastError() : 0;
+        });
+        if (error) {
+            handle->aheadSize = 0;
+            fuse_reply_err(req, error);
+            return;
+        }
+        handle->aheadSize = static_cast<size_t>(got);
+        handle->aheadStart = offset;
+        handle->aheadEof = static_cast<size_t>(got) < want;
+        handle->aheadGeneration = generation;
+        if (sequential)
+            prefetch(handle);
+        // At or past the end nothing is held: the answer is what was read, maybe nothing.
+        if (!readAhead(req, handle, size, offset, generation))
+            fuse_reply_buf(req, handle->ahead.get(), std::min(size, static_cast<size_t>(got)));
+    });
 }
 
 void FileSystem::write(fuse_req_t req, fuse_ino_t, const char* data, size_t size, off_t offset, fuse_file_info* fi)
@@ -1174,19 +1159,17 @@ void FileSystem::flush(fuse_req_t req, fuse_file_info* fi)
     // Every write went to the server before it was answered; queued behind them, this answers
     // once they are all done.
     auto* handle = reinterpret_cast<Handle*>(fi->fh);
-    post(
-        [this, req, handle] {
-            int error = resend(handle);
-            if (!error)
-                error = handle->error;
-            Inode* node = handle->inode;
-            if (!error && handle->reportedSeq != node->errorSeq) {
-                error = node->writeError ? node->writeError : EIO;
-                handle->reportedSeq = node->errorSeq;
-            }
-            fuse_reply_err(req, error);
-        },
-        req);
+    post(req, [this, req, handle] {
+        int error = resend(handle);
+        if (!error)
+            error = handle->error;
+        Inode* node = handle->inode;
+        if (!error && handle->reportedSeq != node->errorSeq) {
+            error = node->writeError ? node->writeError : EIO;
+            handle->reportedSeq = node->errorSeq;
+        }
+        fuse_reply_err(req, error);
+    });
 }
 
 int FileSystem::resend(Handle* handle)
@@ -1324,40 +1307,38 @@ void FileSystem::opendir(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi)
     if (refuseOffline(req))
         return;
     fuse_file_info info = *fi;
-    post(
-        [this, req, ino, info]() mutable {
-            auto dir = std::make_unique<DirHandle>();
-            dir->path = pathOf(ino);
-            const int error = call([&] {
-                dir->entries.clear();
-                SMBCFILE* listing = m_smb.opendir(dir->path);
-                if (!listing)
-                    return lastError();
-                struct stat st {};
-                for (;;) {
-                    errno = 0;
-                    const libsmb_file_info* info = m_smb.readdirplus(listing, st);
-                    if (!info)
-                        break;
-                    const char* name = info->name;
-                    if (!name || !std::strcmp(name, ".") || !std::strcmp(name, "..") || isAside(name))
-                        continue;
-                    dir->entries.push_back({name, st});
-                }
-                const int readError = errno;
-                m_smb.closedir(listing);
-                return Smb::isConnectionError(readError) ? readError : 0;
-            });
-            if (error) {
-                fuse_reply_err(req, error);
-                return;
+    post(req, [this, req, ino, info]() mutable {
+        auto dir = std::make_unique<DirHandle>();
+        dir->path = pathOf(ino);
+        const int error = call([&] {
+            dir->entries.clear();
+            SMBCFILE* listing = m_smb.opendir(dir->path);
+            if (!listing)
+                return lastError();
+            struct stat st {};
+            for (;;) {
+                errno = 0;
+                const libsmb_file_info* info = m_smb.readdirplus(listing, st);
+                if (!info)
+                    break;
+                const char* name = info->name;
+                if (!name || !std::strcmp(name, ".") || !std::strcmp(name, "..") || isAside(name))
+                    continue;
+                dir->entries.push_back({name, st});
             }
-            info.fh = reinterpret_cast<uint64_t>(dir.release());
-            info.cache_readdir = 0;
-            if (fuse_reply_open(req, &info) != 0)
-                delete reinterpret_cast<DirHandle*>(info.fh);
-        },
-        req);
+            const int readError = errno;
+            m_smb.closedir(listing);
+            return Smb::isConnectionError(readError) ? readError : 0;
+        });
+        if (error) {
+            fuse_reply_err(req, error);
+            return;
+        }
+        info.fh = reinterpret_cast<uint64_t>(dir.release());
+        info.cache_readdir = 0;
+        if (fuse_reply_open(req, &info) != 0)
+            delete reinterpret_cast<DirHandle*>(info.fh);
+    });
 }
 
 void FileSystem::readdir(fuse_req_t req, fuse_ino_t, size_t size, off_t offset, fuse_file_info* fi, bool plus)
@@ -1399,20 +1380,18 @@ void FileSystem::statfs(fuse_req_t req)
 {
     if (refuseOffline(req))
         return;
-    post(
-        [this, req] {
-            struct statvfs st {};
-            const int error = call([&] { return m_smb.statvfs(st) == 0 ? 0 : lastError(); });
-            if (error) {
-                fuse_reply_err(req, error);
-                return;
-            }
-            st.f_namemax = kNameMax;
-            if (m_options.readOnly)
-                st.f_flag |= ST_RDONLY;
-            fuse_reply_statfs(req, &st);
-        },
-        req);
+    post(req, [this, req] {
+        struct statvfs st {};
+        const int error = call([&] { return m_smb.statvfs(st) == 0 ? 0 : lastError(); });
+        if (error) {
+            fuse_reply_err(req, error);
+            return;
+        }
+        st.f_namemax = kNameMax;
+        if (m_options.readOnly)
+            st.f_flag |= ST_RDONLY;
+        fuse_reply_statfs(req, &st);
+    });
 }
 
 const fuse_lowlevel_ops& FileSystem::operations()

@@ -134,7 +134,8 @@ private:
     void prefetch(Handle* handle);
     // A job with a request can be answered with an error without running, while the server
     // is gone or the SMB thread is stuck past the bound.
-    void post(std::function<void()> job, fuse_req_t req = nullptr);
+    void post(fuse_req_t req, std::function<void()> job);
+    void post(std::function<void()> job);
     void watchdog();
     int resend(Handle* handle);
     void resendAll();
