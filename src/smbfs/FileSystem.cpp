@@ -26,6 +26,12 @@ FileSystem* self(fuse_req_t req)
     return static_cast<FileSystem*>(fuse_req_userdata(req));
 }
 
+int64_t steadyNow()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
 int lastError()
 {
     return errno ? errno : EIO;
@@ -72,6 +78,7 @@ FileSystem::~FileSystem()
 void FileSystem::startSmbThread()
 {
     m_smbThread = std::thread([this] { smbLoop(); });
+    m_watchdogThread = std::thread([this] { watchdog(); });
 }
 
 void FileSystem::closeAll()
@@ -93,24 +100,66 @@ void FileSystem::stopSmbThread()
         m_stopping = true;
     }
     m_queueWake.notify_all();
+    m_watchdogWake.notify_all();
     if (m_smbThread.joinable())
         m_smbThread.join();
+    if (m_watchdogThread.joinable())
+        m_watchdogThread.join();
+}
+
+void FileSystem::post(fuse_req_t req, std::function<void()> job)
+{
+    if (req && (m_overdue.load() || !m_online.load())) {
+        fuse_reply_err(req, EIO);
+        return;
+    }
+    {
+        std::lock_guard lock(m_queueMutex);
+        m_queue.push_back({std::move(job), req});
+    }
+    m_queueWake.notify_one();
 }
 
 void FileSystem::post(std::function<void()> job)
 {
-    {
-        std::lock_guard lock(m_queueMutex);
-        m_queue.push_back(std::move(job));
+    post(nullptr, std::move(job));
+}
+
+void FileSystem::watchdog()
+{
+    // One libsmbclient call may take several exchanges, each bounded by the time-out: past the
+    // bound the mount goes offline and the waiting requests are answered at once.
+    using namespace std::chrono;
+    const auto bound = seconds(std::max(1, m_options.timeoutSeconds));
+    std::unique_lock lock(m_queueMutex);
+    while (!m_stopping) {
+        m_watchdogWake.wait_for(lock, milliseconds(100));
+        const int64_t started = m_jobStarted.load();
+        if (!started || nanoseconds(steadyNow() - started) < bound)
+            continue;
+        m_overdue.store(true);
+        goOffline();
+        std::vector<fuse_req_t> failed;
+        for (auto it = m_queue.begin(); it != m_queue.end();) {
+            if (it->req) {
+                failed.push_back(it->req);
+                it = m_queue.erase(it);
+            } else {
+                ++it;
+            }
+        }
+        lock.unlock();
+        for (fuse_req_t req : failed)
+            fuse_reply_err(req, EIO);
+        lock.lock();
     }
-    m_queueWake.notify_one();
 }
 
 void FileSystem::smbLoop()
 {
     using namespace std::chrono_literals;
     for (;;) {
-        std::function<void()> job;
+        Job job;
         {
             std::unique_lock lock(m_queueMutex);
             if (m_online.load())
@@ -122,13 +171,20 @@ void FileSystem::smbLoop()
                     return;
                 lock.unlock();
                 // Offline and idle: the background reconnect.
-                reconnect();
+                m_jobStarted.store(steadyNow());
+                if (reconnect())
+                    resendAll();
+                m_jobStarted.store(0);
+                m_overdue.store(false);
                 continue;
             }
             job = std::move(m_queue.front());
             m_queue.pop_front();
         }
-        job();
+        m_jobStarted.store(steadyNow());
+        job.run();
+        m_jobStarted.store(0);
+        m_overdue.store(false);
     }
 }
 
@@ -382,7 +438,11 @@ void FileSystem::closeHandlesOf(Inode* node)
 {
     for (Handle* handle : m_handles) {
         if (handle->inode == node && handle->file) {
-            m_smb.close(handle->file);
+            call([&] {
+                const int result = handle->file && m_smb.close(handle->file) != 0 ? lastError() : 0;
+                handle->file = nullptr;
+                return result;
+            });
             handle->file = nullptr;
         }
     }
@@ -492,7 +552,7 @@ void FileSystem::lookup(fuse_req_t req, fuse_ino_t parent, const char* name)
     }
     if (refuseOffline(req))
         return;
-    post([this, req, path] { replyEntry(req, path, true); });
+    post(req, [this, req, path] { replyEntry(req, path, true); });
 }
 
 void FileSystem::forget(fuse_ino_t ino, uint64_t count)
@@ -509,7 +569,7 @@ void FileSystem::getattr(fuse_req_t req, fuse_ino_t ino, fuse_file_info*)
 {
     if (refuseOffline(req))
         return;
-    post([this, req, ino] {
+    post(req, [this, req, ino] {
         const std::string path = pathOf(ino);
         struct stat st {};
         const int error = call([&] { return m_smb.stat(path, st) == 0 ? 0 : lastError(); });
@@ -532,7 +592,7 @@ void FileSystem::setattr(fuse_req_t req, fuse_ino_t ino, const struct stat* attr
     }
     Handle* handle = fi ? reinterpret_cast<Handle*>(fi->fh) : nullptr;
     const struct stat wanted = *attr;
-    post([this, req, ino, wanted, toSet, handle] {
+    post(req, [this, req, ino, wanted, toSet, handle] {
         std::string path = pathOf(ino);
         int error = 0;
         if (toSet & FUSE_SET_ATTR_SIZE) {
@@ -580,8 +640,19 @@ void FileSystem::setattr(fuse_req_t req, fuse_ino_t ino, const struct stat* attr
                 && std::abs(mtime.tv_sec - now.tv_sec) < 10;
             const timeval times[2] = {{atime.tv_sec, static_cast<suseconds_t>(atime.tv_nsec / 1000)},
                 {mtime.tv_sec, static_cast<suseconds_t>(mtime.tv_nsec / 1000)}};
-            if (!writeTime)
+            if (!writeTime) {
                 error = call([&] { return m_smb.utimes(path, times) == 0 ? 0 : lastError(); });
+                Inode* node = nullptr;
+                {
+                    std::lock_guard lock(m_inodesMutex);
+                    node = inode(ino);
+                }
+                if (!error && node && writing(node)) {
+                    node->keepTimes = true;
+                    node->keptTimes[0] = times[0];
+                    node->keptTimes[1] = times[1];
+                }
+            }
         }
         if (error) {
             fuse_reply_err(req, error);
@@ -622,7 +693,7 @@ void FileSystem::mkdir(fuse_req_t req, fuse_ino_t parent, const char* name, mode
     std::string path;
     if (!childPath(req, parent, name, path) || refuseReadOnly(req) || refuseOffline(req))
         return;
-    post([this, req, path, mode] {
+    post(req, [this, req, path, mode] {
         const int error = call([&] { return m_smb.mkdir(path, mode) == 0 ? 0 : lastError(); });
         if (error) {
             fuse_reply_err(req, error);
@@ -641,7 +712,7 @@ void FileSystem::mknod(fuse_req_t req, fuse_ino_t parent, const char* name, mode
     std::string path;
     if (!childPath(req, parent, name, path) || refuseReadOnly(req) || refuseOffline(req))
         return;
-    post([this, req, path, mode] {
+    post(req, [this, req, path, mode] {
         const int error = call([&] {
             SMBCFILE* file = m_smb.open(path, O_WRONLY | O_CREAT | O_EXCL, mode);
             if (!file)
@@ -661,7 +732,7 @@ void FileSystem::unlink(fuse_req_t req, fuse_ino_t parent, const char* name)
     std::string path;
     if (!childPath(req, parent, name, path) || refuseReadOnly(req) || refuseOffline(req))
         return;
-    post([this, req, path] {
+    post(req, [this, req, path] {
         Inode* open = nullptr;
         {
             std::lock_guard lock(m_inodesMutex);
@@ -689,7 +760,7 @@ void FileSystem::rmdir(fuse_req_t req, fuse_ino_t parent, const char* name)
     std::string path;
     if (!childPath(req, parent, name, path) || refuseReadOnly(req) || refuseOffline(req))
         return;
-    post([this, req, path] {
+    post(req, [this, req, path] {
         int error = call([&] { return m_smb.rmdir(path) == 0 ? 0 : lastError(); });
         if (error == EACCES || error == EEXIST) {
             // Some servers answer "access denied" for a folder that is not empty.
@@ -732,7 +803,7 @@ void FileSystem::rename(fuse_req_t req, fuse_ino_t parent, const char* name, fus
     }
     if (refuseReadOnly(req) || refuseOffline(req))
         return;
-    post([this, req, from, to, flags] {
+    post(req, [this, req, from, to, flags] {
         struct stat source {};
         int error = call([&] { return m_smb.stat(from, source) == 0 ? 0 : lastError(); });
         if (error) {
@@ -807,7 +878,7 @@ void FileSystem::open(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi)
     if (refuseOffline(req))
         return;
     fuse_file_info info = *fi;
-    post([this, req, ino, info]() mutable {
+    post(req, [this, req, ino, info]() mutable {
         std::string path;
         Inode* node = nullptr;
         {
@@ -831,6 +902,7 @@ void FileSystem::open(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi)
         handle->inode = node;
         handle->file = file;
         handle->flags = used;
+        handle->reportedSeq = node->errorSeq;
         {
             std::lock_guard lock(m_inodesMutex);
             ++node->opens;
@@ -859,7 +931,7 @@ void FileSystem::create(fuse_req_t req, fuse_ino_t parent, const char* name, mod
         return;
     }
     fuse_file_info info = *fi;
-    post([this, req, path, mode, info]() mutable {
+    post(req, [this, req, path, mode, info]() mutable {
         SMBCFILE* file = nullptr;
         int used = 0;
         int error = openOnServer(path, info.flags | O_CREAT, mode, file, used);
@@ -879,7 +951,7 @@ void FileSystem::create(fuse_req_t req, fuse_ino_t parent, const char* name, mod
         if (error)
             error = call([&] { return m_smb.stat(path, st) == 0 ? 0 : lastError(); });
         if (error) {
-            m_smb.close(file);
+            call([&] { return m_smb.close(file) == 0 ? 0 : lastError(); });
             fuse_reply_err(req, error);
             return;
         }
@@ -888,6 +960,7 @@ void FileSystem::create(fuse_req_t req, fuse_ino_t parent, const char* name, mod
         {
             std::lock_guard lock(m_inodesMutex);
             handle->inode = inode(entry.ino);
+            handle->reportedSeq = handle->inode->errorSeq;
             ++handle->inode->opens;
             ++handle->inode->generation;
         }
@@ -942,6 +1015,8 @@ void FileSystem::prefetch(Handle* handle)
     if (handle->prefetching || handle->aheadEof || handle->aheadSize < kReadAhead)
         return;
     handle->prefetching = true;
+    // The block is filled without the mutex: nothing may take it over meanwhile.
+    handle->nextSize = 0;
     const off_t start = handle->aheadStart + static_cast<off_t>(handle->aheadSize);
     const uint64_t generation = handle->aheadGeneration;
     post([this, handle, start, generation] {
@@ -984,7 +1059,7 @@ void FileSystem::read(fuse_req_t req, fuse_ino_t, size_t size, off_t offset, fus
         if (!handle->error && readAhead(req, handle, size, offset, generation))
             return;
     }
-    post([this, req, size, offset, handle] {
+    post(req, [this, req, size, offset, handle] {
         if (handle->error || !handle->file) {
             fuse_reply_err(req, handle->error ? handle->error : EIO);
             return;
@@ -1028,13 +1103,16 @@ void FileSystem::read(fuse_req_t req, fuse_ino_t, size_t size, off_t offset, fus
         handle->aheadGeneration = generation;
         if (sequential)
             prefetch(handle);
-        readAhead(req, handle, size, offset, generation);
+        // At or past the end nothing is held: the answer is what was read, maybe nothing.
+        if (!readAhead(req, handle, size, offset, generation))
+            fuse_reply_buf(req, handle->ahead.get(), std::min(size, static_cast<size_t>(got)));
     });
 }
 
 void FileSystem::write(fuse_req_t req, fuse_ino_t, const char* data, size_t size, off_t offset, fuse_file_info* fi)
 {
-    if (refuseReadOnly(req) || refuseOffline(req))
+    // Not refused while offline: the data is kept to be written again after the reconnect.
+    if (refuseReadOnly(req))
         return;
     auto* handle = reinterpret_cast<Handle*>(fi->fh);
     {
@@ -1044,18 +1122,25 @@ void FileSystem::write(fuse_req_t req, fuse_ino_t, const char* data, size_t size
     }
     auto copy = std::make_shared<std::vector<char>>(data, data + size);
     post([this, req, offset, handle, copy] {
-        if (handle->error || !handle->file) {
-            fuse_reply_err(req, handle->error ? handle->error : EIO);
-            return;
-        }
         ssize_t written = 0;
-        const int error = call([&] {
-            if (!handle->file)
-                return EIO;
-            written = m_smb.pwrite(handle->file, copy->data(), copy->size(), offset);
-            handle->wrote = true;
-            return written < 0 ? lastError() : 0;
-        });
+        int error = handle->error ? handle->error : resend(handle);
+        if (!error) {
+            error = call([&] {
+                if (!handle->file)
+                    return EIO;
+                written = m_smb.pwrite(handle->file, copy->data(), copy->size(), offset);
+                handle->wrote = true;
+                return written < 0 ? lastError() : 0;
+            });
+        }
+        if (!error && static_cast<size_t>(written) < copy->size()) {
+            // The kernel took the whole page as written: keep the rest.
+            std::vector<char> rest(copy->begin() + written, copy->end());
+            keepUnsent(handle, offset + written, std::move(rest), EIO);
+            written = static_cast<ssize_t>(copy->size());
+        }
+        if (error)
+            keepUnsent(handle, offset, std::move(*copy), error);
         {
             std::lock_guard lock(m_inodesMutex);
             ++handle->inode->generation;
@@ -1074,26 +1159,133 @@ void FileSystem::flush(fuse_req_t req, fuse_file_info* fi)
     // Every write went to the server before it was answered; queued behind them, this answers
     // once they are all done.
     auto* handle = reinterpret_cast<Handle*>(fi->fh);
-    post([req, handle] { fuse_reply_err(req, handle->error); });
+    post(req, [this, req, handle] {
+        int error = resend(handle);
+        if (!error)
+            error = handle->error;
+        Inode* node = handle->inode;
+        if (!error && handle->reportedSeq != node->errorSeq) {
+            error = node->writeError ? node->writeError : EIO;
+            handle->reportedSeq = node->errorSeq;
+        }
+        fuse_reply_err(req, error);
+    });
+}
+
+int FileSystem::resend(Handle* handle)
+{
+    Inode* node = handle->inode;
+    if (!node->unsent.empty() && (handle->flags & O_ACCMODE) == O_RDONLY) {
+        // Kept from another handle of the file: written through one that can write.
+        for (Handle* other : m_handles) {
+            if (other->inode == node && other->file && !other->error && (other->flags & O_ACCMODE) != O_RDONLY) {
+                handle = other;
+                break;
+            }
+        }
+    }
+    while (!node->unsent.empty()) {
+        Inode::Unsent& first = node->unsent.front();
+        const int error = call([&] {
+            if (!handle->file || handle->error)
+                return EIO;
+            const ssize_t written = m_smb.pwrite(handle->file, first.data.data(), first.data.size(), first.offset);
+            return written == static_cast<ssize_t>(first.data.size()) ? 0 : written < 0 ? lastError() : EIO;
+        });
+        if (error && (error == EIO || Smb::isConnectionError(error)))
+            return error;
+        if (error) {
+            // Refused by the server now: lost, and reported to every handle.
+            node->writeError = error;
+            ++node->errorSeq;
+        }
+        handle->wrote = true;
+        m_unsentBytes -= first.data.size();
+        node->unsent.erase(node->unsent.begin());
+        std::lock_guard lock(m_inodesMutex);
+        ++node->generation;
+    }
+    return 0;
+}
+
+void FileSystem::resendAll()
+{
+    for (Handle* handle : m_handles) {
+        if (!handle->inode->unsent.empty() && handle->file && !handle->error && (handle->flags & O_ACCMODE) != O_RDONLY)
+            resend(handle);
+    }
+}
+
+void FileSystem::keepUnsent(Handle* handle, off_t offset, std::vector<char>&& data, int error)
+{
+    Inode* node = handle->inode;
+    const bool lostConnection = error == EIO || Smb::isConnectionError(error);
+    if (lostConnection && m_unsentBytes + data.size() <= kMaxUnsent) {
+        m_unsentBytes += data.size();
+        node->unsent.push_back({offset, std::move(data)});
+        return;
+    }
+    // Refused by the server, or too much held already: lost, and reported to every handle.
+    node->writeError = error;
+    ++node->errorSeq;
+}
+
+void FileSystem::dropUnsent(Inode* node)
+{
+    for (const Inode::Unsent& unsent : node->unsent)
+        m_unsentBytes -= unsent.data.size();
+    node->unsent.clear();
+}
+
+bool FileSystem::writing(const Inode* node) const
+{
+    for (const Handle* handle : m_handles) {
+        if (handle->inode == node && (handle->flags & O_ACCMODE) != O_RDONLY)
+            return true;
+    }
+    return false;
 }
 
 void FileSystem::release(fuse_req_t req, fuse_file_info* fi)
 {
     auto* handle = reinterpret_cast<Handle*>(fi->fh);
     auto job = [this, req, handle] {
-        if (handle->file && m_online.load())
-            m_smb.close(handle->file);
+        Inode* node = handle->inode;
+        int error = resend(handle);
+        if (handle->file) {
+            const int closed = call([&] {
+                if (!handle->file)
+                    return 0;
+                const int result = m_smb.close(handle->file) == 0 ? 0 : lastError();
+                handle->file = nullptr;
+                return result;
+            });
+            if (!error)
+                error = closed;
+        }
         handle->file = nullptr;
         m_handles.erase(handle);
         --m_openFiles;
-        Inode* node = handle->inode;
         delete handle;
         std::string aside;
+        std::string path;
+        int opens = 0;
         {
             std::lock_guard lock(m_inodesMutex);
-            --node->opens;
+            opens = --node->opens;
             if (node->opens == 0 && node->unlinked)
                 aside = node->path;
+            path = node->path;
+        }
+        if (node->keepTimes && !writing(node)) {
+            node->keepTimes = false;
+            if (aside.empty())
+                call([&] { return m_smb.utimes(path, node->keptTimes) == 0 ? 0 : lastError(); });
+        }
+        if (opens == 0) {
+            // Reported by the flush before this release.
+            dropUnsent(node);
+            node->writeError = 0;
         }
         if (!aside.empty())
             call([&] { return m_smb.unlink(aside) == 0 ? 0 : lastError(); });
@@ -1102,7 +1294,7 @@ void FileSystem::release(fuse_req_t req, fuse_file_info* fi)
             maybeErase(node);
         }
         if (req)
-            fuse_reply_err(req, 0);
+            fuse_reply_err(req, error);
     };
     if (req)
         post(job);
@@ -1115,7 +1307,7 @@ void FileSystem::opendir(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi)
     if (refuseOffline(req))
         return;
     fuse_file_info info = *fi;
-    post([this, req, ino, info]() mutable {
+    post(req, [this, req, ino, info]() mutable {
         auto dir = std::make_unique<DirHandle>();
         dir->path = pathOf(ino);
         const int error = call([&] {
@@ -1188,7 +1380,7 @@ void FileSystem::statfs(fuse_req_t req)
 {
     if (refuseOffline(req))
         return;
-    post([this, req] {
+    post(req, [this, req] {
         struct statvfs st {};
         const int error = call([&] { return m_smb.statvfs(st) == 0 ? 0 : lastError(); });
         if (error) {

@@ -15,6 +15,7 @@
 #include <set>
 #include <string>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <thread>
 #include <unordered_map>
 #include <vector>
@@ -67,6 +68,7 @@ public:
 
     static constexpr size_t kMaxTransfer = 1024 * 1024;
     static constexpr size_t kReadAhead = 4 * 1024 * 1024;
+    static constexpr size_t kMaxUnsent = 128 * 1024 * 1024;
     static constexpr const char* kAsidePrefix = ".vantrel-smbfs-deleted-";
 
 private:
@@ -82,12 +84,25 @@ private:
         off_t size = -1;     // as last seen; bounds the read-ahead
         struct stat last {}; // the server's attributes as last seen
         bool haveLast = false;
+        // Writes the server did not take, in order, written again before anything newer.
+        struct Unsent {
+            off_t offset;
+            std::vector<char> data;
+        };
+        std::vector<Unsent> unsent;
+        int writeError = 0;    // a write lost for good, reported once to every handle
+        uint64_t errorSeq = 0; // counts such losses
+        // Times set while the file is open for writing: the server moves the write time
+        // when a writing handle closes, so they are set again after the last one.
+        bool keepTimes = false;
+        timeval keptTimes[2]{};
     };
     struct Handle {
         Inode* inode = nullptr;
         SMBCFILE* file = nullptr;
         int flags = 0;                 // as opened on the server, for reopening
         int error = 0;                 // the file was lost (server gone and not reopened)
+        uint64_t reportedSeq = 0;      // the inode's write losses this handle reported
         std::mutex aheadMutex;         // the FUSE thread answers from the read-ahead without the SMB thread
         std::unique_ptr<char[]> ahead; // not zero-filled: most of it is often never used
         size_t aheadCapacity = 0;
@@ -117,7 +132,16 @@ private:
 
     bool readAhead(fuse_req_t req, Handle* handle, size_t size, off_t offset, uint64_t generation);
     void prefetch(Handle* handle);
+    // A job with a request can be answered with an error without running, while the server
+    // is gone or the SMB thread is stuck past the bound.
+    void post(fuse_req_t req, std::function<void()> job);
     void post(std::function<void()> job);
+    void watchdog();
+    int resend(Handle* handle);
+    void resendAll();
+    void keepUnsent(Handle* handle, off_t offset, std::vector<char>&& data, int error);
+    void dropUnsent(Inode* node);
+    bool writing(const Inode* node) const;
     void smbLoop();
     // Runs op (returning 0 or an errno) on the SMB thread with the reconnect policy.
     int call(const std::function<int()>& op);
@@ -155,9 +179,18 @@ private:
 
     std::mutex m_queueMutex;
     std::condition_variable m_queueWake;
-    std::deque<std::function<void()>> m_queue;
+    struct Job {
+        std::function<void()> run;
+        fuse_req_t req = nullptr;
+    };
+    std::deque<Job> m_queue;
     bool m_stopping = false;
     std::thread m_smbThread;
+    std::thread m_watchdogThread;
+    std::condition_variable m_watchdogWake;
+    std::atomic<int64_t> m_jobStarted{0}; // steady clock ns of the running job, 0 when idle
+    std::atomic<bool> m_overdue{false};   // the running job is past the bound
+    size_t m_unsentBytes = 0;             // SMB thread only
 
     std::atomic<bool> m_online{true};
     std::atomic<int> m_openFiles{0};

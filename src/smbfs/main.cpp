@@ -290,5 +290,6 @@ int main(int argc, char** argv)
     fs.stopSmbThread();
     control.stop();
     fuse_session_destroy(session);
+    fuse_opt_free_args(&fuseArgs);
     return ExitOk;
 }

@@ -56,12 +56,14 @@ QString SambaServer::userName()
     return entry ? QString::fromLocal8Bit(entry->pw_name) : QString();
 }
 
-QString SambaServer::addShare(const QString& name, bool guestAllowed)
+QString SambaServer::addShare(const QString& name, bool guestAllowed, const QStringList& options)
 {
     const QString folder = m_dir.path() + QStringLiteral("/shares/") + name;
     QDir().mkpath(folder);
     m_shares += QStringLiteral("[%1]\n  path = %2\n  read only = no\n  guest ok = %3\n")
                     .arg(name, folder, guestAllowed ? QStringLiteral("yes") : QStringLiteral("no"));
+    for (const QString& option : options)
+        m_shares += QStringLiteral("  ") + option + QLatin1Char('\n');
     return folder;
 }
 
@@ -86,7 +88,7 @@ bool SambaServer::writeConfiguration()
     conf += QStringLiteral(
         "  load printers = no\n  printing = bsd\n  printcap name = /dev/null\n  disable spoolss = yes\n");
     conf += QStringLiteral("  map to guest = Bad User\n  guest account = %1\n").arg(user);
-    conf += m_globalOptions;
+    conf += m_globals;
     conf += m_shares;
 
     QFile file(m_dir.path() + QStringLiteral("/smb.conf"));
@@ -191,6 +193,19 @@ void SambaServer::stop()
     if (pid > 0)
         ::kill(-pid, SIGKILL);
     m_smbd.reset();
+    // Except the RPC daemon it starts on demand, which makes a session of its own; it names the
+    // configuration file of this instance.
+    const QByteArray configuration = "--configfile=" + QFile::encodeName(m_dir.path() + QStringLiteral("/smb.conf"));
+    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString& entry : entries) {
+        bool numeric = false;
+        const pid_t other = static_cast<pid_t>(entry.toInt(&numeric));
+        if (!numeric)
+            continue;
+        QFile commandLine(QStringLiteral("/proc/%1/cmdline").arg(other));
+        if (commandLine.open(QIODevice::ReadOnly) && commandLine.readAll().split('\0').contains(configuration))
+            ::kill(other, SIGKILL);
+    }
 }
 
 void SambaServer::freeze()
@@ -203,6 +218,50 @@ void SambaServer::thaw()
 {
     if (m_smbd && m_smbd->processId() > 0)
         ::kill(-static_cast<pid_t>(m_smbd->processId()), SIGCONT);
+}
+
+bool SambaServer::restart()
+{
+    stop();
+    return start();
+}
+
+QList<qint64> SambaServer::connectionProcesses() const
+{
+    QList<qint64> workers;
+    if (!isRunning())
+        return workers;
+    const qint64 main = m_smbd->processId();
+    // A worker is a child of the main smbd that keeps the plain name; the helpers it starts
+    // (notifyd, cleanupd, scavenger) rename themselves.
+    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString& entry : entries) {
+        bool numeric = false;
+        const qint64 pid = entry.toLongLong(&numeric);
+        if (!numeric || pid == main)
+            continue;
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray line = stat.readAll();
+        const qsizetype open = line.indexOf('(');
+        const qsizetype close = line.lastIndexOf(')');
+        if (open < 0 || close < open)
+            continue;
+        const QByteArray name = line.mid(open + 1, close - open - 1);
+        const QList<QByteArray> fields = line.mid(close + 2).split(' ');
+        if (fields.size() > 1 && fields.at(1).toLongLong() == main && name == "smbd")
+            workers.append(pid);
+    }
+    return workers;
+}
+
+int SambaServer::dropConnections()
+{
+    const QList<qint64> workers = connectionProcesses();
+    for (const qint64 pid : workers)
+        ::kill(static_cast<pid_t>(pid), SIGKILL);
+    return static_cast<int>(workers.size());
 }
 
 bool SambaServer::isRunning() const

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <QList>
 #include <QProcess>
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 
 #include <memory>
@@ -24,10 +26,12 @@ public:
 
     // Takes effect at the next start. No line breaks (pdbedit reads it as a line).
     void setPassword(const QString& password) { m_password = password; }
-    // A line of the [global] section, e.g. "server signing = mandatory". Before start.
-    void addGlobalOption(const QString& line) { m_globalOptions += QStringLiteral("  ") + line + QLatin1Char('\n'); }
-    // A share served from a new folder of its own; returns that folder. Before start.
-    QString addShare(const QString& name, bool guestAllowed);
+    // A share served from a new folder of its own; returns that folder. Before start. Each extra
+    // option is one "key = value" line of the share's section.
+    QString addShare(const QString& name, bool guestAllowed, const QStringList& options = {});
+    // A "key = value" line of the global section, such as "server signing = mandatory". Takes
+    // effect at the next start.
+    void addGlobalOption(const QString& line) { m_globals += QStringLiteral("  ") + line + QLatin1Char('\n'); }
 
     // Starts smbd and waits until it accepts connections; false with errorString() otherwise.
     bool start();
@@ -38,6 +42,13 @@ public:
     // the kernel, but nothing answers. stop() resumes it first.
     void freeze();
     void thaw();
+    // stop() and start() again on the same port, with the same shares and files.
+    bool restart();
+    // Ends (SIGKILL) the workers serving client connections, as a server that drops an idle
+    // connection does; the listener stays. Returns how many there were.
+    int dropConnections();
+    // The workers serving client connections now (the main smbd and its helpers excluded).
+    QList<qint64> connectionProcesses() const;
 
     quint16 port() const { return m_port; }
     QString errorString() const { return m_error; }
@@ -52,7 +63,7 @@ private:
     quint16 m_port = 0;
     QString m_password;
     QString m_shares;
-    QString m_globalOptions;
+    QString m_globals;
     QString m_error;
     std::unique_ptr<QProcess> m_smbd;
 };
