@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs every Debian package that building, packaging and running Vantrel needs, and the
 # validators of its desktop entry and metadata; with --tests also what only the tests need (a
-# Samba server that they start and stop themselves on 127.0.0.1), with --benchmark what
+# Samba server that they start and stop themselves on 127.0.0.1, and the programs they run on the
+# SMB mount), with --benchmark what
 # scripts/benchmark.sh needs (the X client library its start-up probe is built on, and a Samba server
 # and client that its SMB measurement starts and compares the mount with).
 # Idempotent: it touches apt only when a package is missing.
@@ -18,10 +19,14 @@ packages=(
   dpkg-dev file desktop-file-utils appstream
 )
 server_packages=(samba smbclient)
+test_packages=(fio sqlite3 git)
 benchmark_packages=(libxcb1-dev)
 
 with_server=0
-[ "${1:-}" = "--tests" ] && with_server=1
+if [ "${1:-}" = "--tests" ]; then
+  packages+=("${test_packages[@]}")
+  with_server=1
+fi
 if [ "${1:-}" = "--benchmark" ]; then
   packages+=("${benchmark_packages[@]}")
   with_server=1
