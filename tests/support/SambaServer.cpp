@@ -195,16 +195,25 @@ void SambaServer::stop()
     m_smbd.reset();
     // Except the RPC daemon it starts on demand, which makes a session of its own; it names the
     // configuration file of this instance.
+    // It may be forking a worker while it is ended: look again until a pass finds none.
     const QByteArray configuration = "--configfile=" + QFile::encodeName(m_dir.path() + QStringLiteral("/smb.conf"));
-    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
-    for (const QString& entry : entries) {
-        bool numeric = false;
-        const pid_t other = static_cast<pid_t>(entry.toInt(&numeric));
-        if (!numeric)
-            continue;
-        QFile commandLine(QStringLiteral("/proc/%1/cmdline").arg(other));
-        if (commandLine.open(QIODevice::ReadOnly) && commandLine.readAll().split('\0').contains(configuration))
-            ::kill(other, SIGKILL);
+    for (int pass = 0; pass < 20; ++pass) {
+        bool found = false;
+        const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+        for (const QString& entry : entries) {
+            bool numeric = false;
+            const pid_t other = static_cast<pid_t>(entry.toInt(&numeric));
+            if (!numeric)
+                continue;
+            QFile commandLine(QStringLiteral("/proc/%1/cmdline").arg(other));
+            if (commandLine.open(QIODevice::ReadOnly) && commandLine.readAll().split('\0').contains(configuration)) {
+                ::kill(other, SIGKILL);
+                found = true;
+            }
+        }
+        if (!found)
+            break;
+        QThread::msleep(20);
     }
 }
 
