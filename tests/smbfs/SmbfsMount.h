@@ -14,6 +14,9 @@
 
 namespace vantrel::test {
 
+// A password the tests' server and mounts share: spaces, '$' and '=' must reach the server as they are.
+inline const QString testPassword = QStringLiteral("s3cret pa$$ = word");
+
 // The vantrel-smbfs executable of this build, or the one VANTREL_SMBFS_BINARY names; empty when
 // there is none.
 QString smbfsBinary();

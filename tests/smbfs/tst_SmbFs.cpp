@@ -1,4 +1,5 @@
 #include "Options.h"
+#include "support/Files.h"
 #include "support/SambaServer.h"
 #include "support/TestMain.h"
 
@@ -18,6 +19,8 @@
 using vantrel::test::SambaServer;
 
 namespace {
+
+using vantrel::test::readFile;
 
 const QString kPassword = QStringLiteral("s3cret=pass");
 
@@ -75,12 +78,6 @@ QString control(const QString& path, const QByteArray& line)
     }
     ::close(fd);
     return QString::fromUtf8(reply).trimmed();
-}
-
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
 }
 
 bool writeFile(const QString& path, const QByteArray& data)

@@ -1,4 +1,5 @@
 #include "smbfs/SmbfsMount.h"
+#include "support/Files.h"
 #include "support/SambaServer.h"
 #include "support/TestMain.h"
 
@@ -24,16 +25,10 @@ using namespace vantrel::test;
 
 namespace {
 
-const QString password = QStringLiteral("s3cret pa$$ = word");
-
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-}
+const QString& password = testPassword;
 
 // Writes through the system calls a program uses, reporting the first that fails.
-QString writeFile(const QString& path, const QByteArray& content, bool sync = false)
+QString writeReportingFailure(const QString& path, const QByteArray& content, bool sync = false)
 {
     const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0)
@@ -334,7 +329,7 @@ private slots:
         for (int version = 1; version <= 30; ++version) {
             const QByteArray content = QByteArray("version ") + QByteArray::number(version) + '\n'
                 + QByteArray(3000 + version * 97, 'a' + char(version % 26));
-            const QString failure = writeFile(temporary, content, true);
+            const QString failure = writeReportingFailure(temporary, content, true);
             QVERIFY2(failure.isEmpty(), qPrintable(QStringLiteral("version %1: ").arg(version) + failure));
             QVERIFY2(::rename(QFile::encodeName(temporary).constData(), QFile::encodeName(document).constData()) == 0,
                 qPrintable(QStringLiteral("rename of version %1: %2").arg(version).arg(errorName(errno))));
@@ -348,8 +343,8 @@ private slots:
     {
         SmbfsMount mount(*m_server, QStringLiteral("nocase"), password);
         QVERIFY2(mount.start(), qPrintable(mount.error));
-        QCOMPARE(writeFile(mount.path(QStringLiteral("readme.md")), "one"), QString());
-        QCOMPARE(writeFile(mount.path(QStringLiteral("README.md")), "two"), QString());
+        QCOMPARE(writeReportingFailure(mount.path(QStringLiteral("readme.md")), "one"), QString());
+        QCOMPARE(writeReportingFailure(mount.path(QStringLiteral("README.md")), "two"), QString());
         QCOMPARE(entries(m_caseFolder), QStringList{QStringLiteral("readme.md")});
         QCOMPARE(readFile(m_caseFolder + QStringLiteral("/readme.md")), QByteArray("two"));
         // The mount lists what the server holds, and both spellings read the one file.
@@ -382,9 +377,9 @@ private slots:
         const auto call = [](int result) { return result == 0 ? 0 : errno; };
         const QByteArray folder = QFile::encodeName(m_mount->path(QStringLiteral("folder")));
         const QByteArray file = QFile::encodeName(m_mount->path(QStringLiteral("file.txt")));
-        QCOMPARE(writeFile(QString::fromUtf8(file), "content"), QString());
+        QCOMPARE(writeReportingFailure(QString::fromUtf8(file), "content"), QString());
         QCOMPARE(call(::mkdir(folder.constData(), 0755)), 0);
-        QCOMPARE(writeFile(QString::fromUtf8(folder + "/inside"), "x"), QString());
+        QCOMPARE(writeReportingFailure(QString::fromUtf8(folder + "/inside"), "x"), QString());
 
         QCOMPARE(call(::rmdir(folder.constData())), ENOTEMPTY);
         QCOMPARE(call(::mkdir(folder.constData(), 0755)), EEXIST);
@@ -432,7 +427,7 @@ private slots:
         const QString wide(85, QChar(0x65e5)); // 255 bytes in UTF-8
         for (const QString& name : {ascii, wide}) {
             QCOMPARE(QFile::encodeName(name).size(), 255);
-            QCOMPARE(writeFile(m_mount->path(name), name.toUtf8()), QString());
+            QCOMPARE(writeReportingFailure(m_mount->path(name), name.toUtf8()), QString());
             QCOMPARE(readFile(m_folder + QLatin1Char('/') + name), name.toUtf8());
         }
         for (const QString& name : {ascii + QLatin1Char('n'), wide + QChar(0x65e5)}) {
@@ -505,7 +500,7 @@ private slots:
         closeFile.dismiss();
         QCOMPARE(::close(fd), 0);
         // The release reaches the daemon after close() returns; nothing of the file stays behind.
-        QCOMPARE(writeFile(m_mount->path(QStringLiteral("marker")), "m"), QString());
+        QCOMPARE(writeReportingFailure(m_mount->path(QStringLiteral("marker")), "m"), QString());
         QTRY_COMPARE_WITH_TIMEOUT(entries(m_folder), QStringList{QStringLiteral("marker")}, 15000);
         QCOMPARE(entries(m_mount->mountPoint), QStringList{QStringLiteral("marker")});
     }

@@ -1,4 +1,5 @@
 #include "smbfs/SmbfsMount.h"
+#include "support/Files.h"
 #include "support/SambaServer.h"
 #include "support/TestMain.h"
 
@@ -21,13 +22,7 @@ using namespace vantrel::test;
 
 namespace {
 
-const QString password = QStringLiteral("s3cret pa$$ = word");
-
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-}
+const QString& password = testPassword;
 
 quint16 closedPort()
 {

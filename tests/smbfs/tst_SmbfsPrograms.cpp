@@ -1,4 +1,5 @@
 #include "smbfs/SmbfsMount.h"
+#include "support/Files.h"
 #include "support/SambaServer.h"
 #include "support/TestMain.h"
 
@@ -18,20 +19,7 @@ using namespace vantrel::test;
 
 namespace {
 
-const QString password = QStringLiteral("s3cret pa$$ = word");
-
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-}
-
-bool writeFile(const QString& path, const QByteArray& content)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(content) == content.size();
-}
+const QString& password = testPassword;
 
 struct Run {
     int exitCode = -1;

@@ -1,4 +1,5 @@
 #include "smbfs/SmbfsMount.h"
+#include "support/Files.h"
 #include "support/SambaServer.h"
 #include "support/TestMain.h"
 
@@ -21,16 +22,10 @@ using namespace vantrel::test;
 
 namespace {
 
-const QString password = QStringLiteral("s3cret pa$$ = word");
+const QString& password = testPassword;
 // A call the daemon answers at once takes far less; one that waits for a lost server is bounded
 // by the mount's time-out.
 constexpr int callBoundMs = 20000;
-
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-}
 
 QString describe(const BoundedCall& call)
 {
