@@ -316,7 +316,24 @@ const libsmb_file_info* Smb::readdirplus(SMBCFILE* dir, struct stat& st)
 {
     SMB_CTX_OR(nullptr);
     errno = 0;
-    return smbc_getFunctionReaddirPlus2(m_ctx)(m_ctx, dir, &st);
+    // Not the library's variant with a stat: it looks the server up again for every entry,
+    // which made it three quarters of the time a large folder takes to list. The entry's
+    // server file number is the one thing lost; lookups still learn it.
+    const libsmb_file_info* info = smbc_getFunctionReaddirPlus(m_ctx)(m_ctx, dir);
+    if (!info)
+        return nullptr;
+    constexpr uint16_t kReadOnly = 0x01;
+    constexpr uint16_t kDirectory = 0x10;
+    st = {};
+    st.st_mode = (info->attrs & kDirectory) ? (S_IFDIR | 0555) : (S_IFREG | 0444);
+    if (!(info->attrs & kReadOnly))
+        st.st_mode |= S_IWUSR;
+    st.st_nlink = 1;
+    st.st_size = static_cast<off_t>(info->size);
+    st.st_atim = info->atime_ts;
+    st.st_mtim = info->mtime_ts;
+    st.st_ctim = info->ctime_ts;
+    return info;
 }
 
 int Smb::closedir(SMBCFILE* dir)
