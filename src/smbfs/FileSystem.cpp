@@ -19,6 +19,7 @@ namespace {
 constexpr double kAttrTimeout = 5.0;
 constexpr double kEntryTimeout = 5.0;
 constexpr double kNegativeTimeout = 1.0;
+constexpr int64_t kNanos = 1000000000;
 constexpr size_t kNameMax = 255;
 
 FileSystem* self(fuse_req_t req)
@@ -59,6 +60,7 @@ bool startsWithFolder(const std::string& path, const std::string& folder)
 FileSystem::FileSystem(const Options& options, Smb& smb)
     : m_options(options)
     , m_smb(smb)
+    , m_absences(static_cast<int64_t>(kNegativeTimeout * kNanos), static_cast<int64_t>(kEntryTimeout * kNanos))
 {
     auto root = std::make_unique<Inode>();
     root->ino = FUSE_ROOT_ID;
@@ -346,6 +348,8 @@ fuse_entry_param FileSystem::entryFor(const std::string& path, const struct stat
     node->size = server.st_size;
     node->last = server;
     node->haveLast = true;
+    node->lastSeen = steadyNow();
+    m_absences.appeared(path);
     if (server.st_ino && !node->unlinked) {
         node->serverIno = server.st_ino;
         m_byServerIno[server.st_ino] = node->ino;
@@ -366,7 +370,42 @@ void FileSystem::remember(fuse_ino_t ino, const struct stat& server)
         node->size = server.st_size;
         node->last = server;
         node->haveLast = true;
+        node->lastSeen = steadyNow();
     }
+}
+
+void FileSystem::touchFolderOf(const std::string& path)
+{
+    // A change made here moves the folder's times on the server as well; the folder's
+    // attributes are then answered from what is known (see getattr) without asking again.
+    const auto slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return;
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    std::lock_guard lock(m_inodesMutex);
+    const auto it = m_byPath.find(path.substr(0, slash));
+    Inode* folder = it == m_byPath.end() ? nullptr : inode(it->second);
+    if (folder && folder->haveLast)
+        folder->last.st_mtim = folder->last.st_ctim = now;
+}
+
+bool FileSystem::answerAbsent(fuse_req_t req, const std::string& path)
+{
+    // The kernel asks again for a name it has just been told is absent when it is about to
+    // create it exclusively, and asks for every name copied into a new folder. The create
+    // itself goes to the server, so a name made meanwhile by someone else is never replaced.
+    int64_t left = 0;
+    {
+        std::lock_guard lock(m_inodesMutex);
+        left = m_absences.absentFor(path, steadyNow());
+    }
+    if (left <= 0)
+        return false;
+    fuse_entry_param negative{};
+    negative.entry_timeout = std::min(kNegativeTimeout, static_cast<double>(left) / kNanos);
+    fuse_reply_entry(req, &negative);
+    return true;
 }
 
 void FileSystem::replyEntry(fuse_req_t req, const std::string& path, bool lookup)
@@ -376,6 +415,10 @@ void FileSystem::replyEntry(fuse_req_t req, const std::string& path, bool lookup
     if (error == ENOENT && lookup) {
         // Remembered briefly, so that a program checking a name twice before creating it asks
         // the server once; whatever is created here replaces it at once.
+        {
+            std::lock_guard lock(m_inodesMutex);
+            m_absences.absent(path, steadyNow());
+        }
         fuse_entry_param negative{};
         negative.entry_timeout = kNegativeTimeout;
         fuse_reply_entry(req, &negative);
@@ -406,6 +449,7 @@ void FileSystem::dropPath(const std::string& path)
 void FileSystem::movePath(const std::string& from, const std::string& to)
 {
     std::lock_guard lock(m_inodesMutex);
+    m_absences.moved(from, to);
     std::vector<std::pair<std::string, fuse_ino_t>> moved;
     for (auto it = m_byPath.begin(); it != m_byPath.end();) {
         if (it->first == from || startsWithFolder(it->first, from)) {
@@ -550,7 +594,7 @@ void FileSystem::lookup(fuse_req_t req, fuse_ino_t parent, const char* name)
         fuse_reply_err(req, ENOENT);
         return;
     }
-    if (refuseOffline(req))
+    if (refuseOffline(req) || answerAbsent(req, path))
         return;
     post(req, [this, req, path] { replyEntry(req, path, true); });
 }
@@ -569,6 +613,21 @@ void FileSystem::getattr(fuse_req_t req, fuse_ino_t ino, fuse_file_info*)
 {
     if (refuseOffline(req))
         return;
+    {
+        // The kernel drops a folder's attributes after every change made in it and asks for
+        // them before the next name is looked up there: a folder is answered from the server's
+        // last answer for as long as the kernel itself would have kept it, no longer.
+        std::unique_lock lock(m_inodesMutex);
+        const Inode* node = inode(ino);
+        const int64_t age = node && node->directory && node->haveLast ? steadyNow() - node->lastSeen : -1;
+        if (age >= 0 && age < static_cast<int64_t>(kAttrTimeout * kNanos)) {
+            struct stat attr {};
+            fillAttr(attr, node->last, ino);
+            lock.unlock();
+            fuse_reply_attr(req, &attr, kAttrTimeout - static_cast<double>(age) / kNanos);
+            return;
+        }
+    }
     post(req, [this, req, ino] {
         const std::string path = pathOf(ino);
         struct stat st {};
@@ -699,6 +758,12 @@ void FileSystem::mkdir(fuse_req_t req, fuse_ino_t parent, const char* name, mode
             fuse_reply_err(req, error);
             return;
         }
+        {
+            std::lock_guard lock(m_inodesMutex);
+            m_absences.appeared(path);
+            m_absences.madeFolder(path, steadyNow());
+        }
+        touchFolderOf(path);
         replyEntry(req, path);
     });
 }
@@ -723,6 +788,11 @@ void FileSystem::mknod(fuse_req_t req, fuse_ino_t parent, const char* name, mode
             fuse_reply_err(req, error);
             return;
         }
+        {
+            std::lock_guard lock(m_inodesMutex);
+            m_absences.appeared(path);
+        }
+        touchFolderOf(path);
         replyEntry(req, path);
     });
 }
@@ -751,6 +821,8 @@ void FileSystem::unlink(fuse_req_t req, fuse_ino_t parent, const char* name)
             if (!error)
                 dropPath(path);
         }
+        if (!error)
+            touchFolderOf(path);
         fuse_reply_err(req, error);
     });
 }
@@ -780,8 +852,12 @@ void FileSystem::rmdir(fuse_req_t req, fuse_ino_t parent, const char* name)
                 m_smb.closedir(dir);
             }
         }
-        if (!error)
+        if (!error) {
             dropPath(path);
+            touchFolderOf(path);
+            std::lock_guard lock(m_inodesMutex);
+            m_absences.removedFolder(path);
+        }
         fuse_reply_err(req, error);
     });
 }
@@ -866,6 +942,10 @@ void FileSystem::rename(fuse_req_t req, fuse_ino_t parent, const char* name, fus
         } else if (!error) {
             movePath(from, to);
         }
+        if (!error) {
+            touchFolderOf(from);
+            touchFolderOf(to);
+        }
         fuse_reply_err(req, error);
     });
 }
@@ -939,6 +1019,11 @@ void FileSystem::create(fuse_req_t req, fuse_ino_t parent, const char* name, mod
             fuse_reply_err(req, error);
             return;
         }
+        {
+            std::lock_guard lock(m_inodesMutex);
+            m_absences.appeared(path);
+        }
+        touchFolderOf(path);
         struct stat st {};
         if (info.flags & O_EXCL) {
             // Made just now: empty, and its times are now.
@@ -1078,8 +1163,9 @@ void FileSystem::read(fuse_req_t req, fuse_ino_t, size_t size, off_t offset, fus
         // than the file's end as last seen (it is only a bound on the extra).
         const bool sequential = offset == handle->nextOffset || (offset == 0 && handle->nextOffset < 0);
         size_t want = sequential ? std::max(size, kReadAhead) : size;
+        // Not past it either: a read that reaches past the end costs another exchange.
         if (knownSize >= 0 && want > size)
-            want = std::max(size, knownSize > offset ? static_cast<size_t>(knownSize - offset) + 1 : size_t(0));
+            want = std::max(size, knownSize > offset ? static_cast<size_t>(knownSize - offset) : size_t(0));
         want = std::min(want, std::max(size, kReadAhead));
         if (handle->aheadCapacity < want) {
             handle->ahead.reset(new char[want]);
@@ -1120,38 +1206,69 @@ void FileSystem::write(fuse_req_t req, fuse_ino_t, const char* data, size_t size
         std::lock_guard lock(m_inodesMutex);
         ++handle->inode->generation;
     }
-    auto copy = std::make_shared<std::vector<char>>(data, data + size);
-    post([this, req, offset, handle, copy] {
-        ssize_t written = 0;
-        int error = handle->error ? handle->error : resend(handle);
-        if (!error) {
-            error = call([&] {
-                if (!handle->file)
-                    return EIO;
-                written = m_smb.pwrite(handle->file, copy->data(), copy->size(), offset);
-                handle->wrote = true;
-                return written < 0 ? lastError() : 0;
-            });
+    auto pending = std::make_shared<Write>();
+    pending->handle = handle;
+    pending->offset = offset;
+    bool answered = false;
+    {
+        std::lock_guard lock(m_queueMutex);
+        answered = m_answeredBytes + size <= kMaxAnswered;
+        if (answered)
+            m_answeredBytes += size;
+        if (size >= kMaxTransfer && !m_spareBuffers.empty()) {
+            pending->data = std::move(m_spareBuffers.back());
+            m_spareBuffers.pop_back();
         }
-        if (!error && static_cast<size_t>(written) < copy->size()) {
-            // The kernel took the whole page as written: keep the rest.
-            std::vector<char> rest(copy->begin() + written, copy->end());
-            keepUnsent(handle, offset + written, std::move(rest), EIO);
-            written = static_cast<ssize_t>(copy->size());
-        }
-        if (error)
-            keepUnsent(handle, offset, std::move(*copy), error);
-        {
-            std::lock_guard lock(m_inodesMutex);
-            ++handle->inode->generation;
-            if (!error && handle->inode->size >= 0)
-                handle->inode->size = std::max<off_t>(handle->inode->size, offset + written);
-        }
-        if (error)
-            fuse_reply_err(req, error);
-        else
-            fuse_reply_write(req, static_cast<size_t>(written));
-    });
+    }
+    pending->data.assign(data, data + size);
+    pending->req = answered ? nullptr : req;
+    post([this, pending] { send(*pending); });
+    if (answered)
+        fuse_reply_write(req, size);
+}
+
+void FileSystem::send(Write& pending)
+{
+    Handle* handle = pending.handle;
+    const off_t offset = pending.offset;
+    const size_t size = pending.data.size();
+    ssize_t written = 0;
+    int error = handle->error ? handle->error : resend(handle);
+    if (!error) {
+        error = call([&] {
+            if (!handle->file)
+                return EIO;
+            written = m_smb.pwrite(handle->file, pending.data.data(), size, offset);
+            handle->wrote = true;
+            return written < 0 ? lastError() : 0;
+        });
+    }
+    if (!error && static_cast<size_t>(written) < size) {
+        // The kernel took the whole page as written: keep the rest.
+        std::vector<char> rest(pending.data.begin() + written, pending.data.end());
+        keepUnsent(handle, offset + written, std::move(rest), EIO);
+        written = static_cast<ssize_t>(size);
+    }
+    if (error)
+        keepUnsent(handle, offset, std::move(pending.data), error);
+    {
+        std::lock_guard lock(m_inodesMutex);
+        ++handle->inode->generation;
+        if (!error && handle->inode->size >= 0)
+            handle->inode->size = std::max<off_t>(handle->inode->size, offset + written);
+    }
+    // A write answered already that failed here is reported by the flush, as one kept for later.
+    if (pending.req && error)
+        fuse_reply_err(pending.req, error);
+    else if (pending.req)
+        fuse_reply_write(pending.req, size);
+    std::lock_guard lock(m_queueMutex);
+    if (!pending.req)
+        m_answeredBytes -= size;
+    if (pending.data.capacity() >= kMaxTransfer && m_spareBuffers.size() < kSpareBuffers) {
+        pending.data.clear();
+        m_spareBuffers.push_back(std::move(pending.data));
+    }
 }
 
 void FileSystem::flush(fuse_req_t req, fuse_file_info* fi)
@@ -1267,6 +1384,10 @@ void FileSystem::release(fuse_req_t req, fuse_file_info* fi)
         m_handles.erase(handle);
         --m_openFiles;
         delete handle;
+        if (m_handles.empty()) {
+            std::lock_guard lock(m_queueMutex);
+            m_spareBuffers.clear();
+        }
         std::string aside;
         std::string path;
         int opens = 0;

@@ -3,6 +3,7 @@
 #define FUSE_USE_VERSION 34
 #include <fuse_lowlevel.h>
 
+#include "Absences.h"
 #include "Options.h"
 #include "Smb.h"
 
@@ -11,6 +12,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <string>
@@ -69,6 +71,10 @@ public:
     static constexpr size_t kMaxTransfer = 1024 * 1024;
     static constexpr size_t kReadAhead = 4 * 1024 * 1024;
     static constexpr size_t kMaxUnsent = 128 * 1024 * 1024;
+    // Writes not yet sent that the kernel was told are done: its dirty-page accounting then
+    // keeps sending while the server takes the last ones. A flush still waits for them all.
+    static constexpr size_t kMaxAnswered = 32 * 1024 * 1024;
+    static constexpr size_t kSpareBuffers = 8;
     static constexpr const char* kAsidePrefix = ".vantrel-smbfs-deleted-";
 
 private:
@@ -84,6 +90,7 @@ private:
         off_t size = -1;     // as last seen; bounds the read-ahead
         struct stat last {}; // the server's attributes as last seen
         bool haveLast = false;
+        int64_t lastSeen = 0; // steady clock ns when the server last gave them
         // Writes the server did not take, in order, written again before anything newer.
         struct Unsent {
             off_t offset;
@@ -157,6 +164,8 @@ private:
     void fillAttr(struct stat& out, const struct stat& server, fuse_ino_t ino) const;
     void replyEntry(fuse_req_t req, const std::string& path, bool lookup = false);
     void remember(fuse_ino_t ino, const struct stat& server);
+    void touchFolderOf(const std::string& path);
+    bool answerAbsent(fuse_req_t req, const std::string& path);
     void dropPath(const std::string& path);
     void movePath(const std::string& from, const std::string& to);
     void maybeErase(Inode* node);
@@ -172,6 +181,7 @@ private:
     std::unordered_map<fuse_ino_t, std::unique_ptr<Inode>> m_inodes;
     std::unordered_map<std::string, fuse_ino_t> m_byPath;
     std::unordered_map<ino_t, fuse_ino_t> m_byServerIno;
+    Absences m_absences; // with the inode mutex held
     fuse_ino_t m_nextIno = FUSE_ROOT_ID + 1;
     uint64_t m_asideCounter = 0;
 
@@ -183,6 +193,13 @@ private:
         std::function<void()> run;
         fuse_req_t req = nullptr;
     };
+    struct Write {
+        Handle* handle = nullptr;
+        off_t offset = 0;
+        std::vector<char> data;
+        fuse_req_t req = nullptr; // null when answered already
+    };
+    void send(Write& write);
     std::deque<Job> m_queue;
     bool m_stopping = false;
     std::thread m_smbThread;
@@ -191,6 +208,9 @@ private:
     std::atomic<int64_t> m_jobStarted{0}; // steady clock ns of the running job, 0 when idle
     std::atomic<bool> m_overdue{false};   // the running job is past the bound
     size_t m_unsentBytes = 0;             // SMB thread only
+    size_t m_answeredBytes = 0;           // with the queue mutex held
+    // Buffers of writes, used again while files are open: a fresh one costs a page fault per page.
+    std::vector<std::vector<char>> m_spareBuffers; // with the queue mutex held
 
     std::atomic<bool> m_online{true};
     std::atomic<int> m_openFiles{0};

@@ -3,6 +3,7 @@
 #include "support/SambaServer.h"
 #include "support/TestMain.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -298,6 +299,9 @@ private slots:
             QStringLiteral("--size=16m"), QStringLiteral("--fsync=8")};
         QTest::newRow("mmap") << QStringList{QStringLiteral("--ioengine=mmap"), QStringLiteral("--bsrange=4k-64k"),
             QStringLiteral("--size=8m")};
+        // More than the daemon answers before the server took it.
+        QTest::newRow("sequential") << QStringList{QStringLiteral("--ioengine=psync"), QStringLiteral("--rw=write"),
+            QStringLiteral("--bs=1m"), QStringLiteral("--size=80m")};
     }
 
     // fio's own check of what it wrote, through the mount and then in the server's copy.
@@ -306,7 +310,7 @@ private slots:
         QFETCH(QStringList, job);
         const QStringList common{QStringLiteral("--name=verified"), QStringLiteral("--rw=randwrite"),
             QStringLiteral("--verify=crc32c"), QStringLiteral("--verify_fatal=1"), QStringLiteral("--randseed=30"),
-            QStringLiteral("--end_fsync=1")};
+            QStringLiteral("--end_fsync=1"), QStringLiteral("--verify_state_save=0")};
         for (const QStringList& where : {QStringList{QStringLiteral("--directory=") + m_mount->mountPoint},
                  QStringList{QStringLiteral("--directory=") + m_folder, QStringLiteral("--verify_only")}}) {
             QProcess fio;
@@ -477,6 +481,77 @@ private slots:
         closeFile.dismiss();
         QCOMPARE(::close(fd), 0);
         QCOMPARE(QFileInfo(QString::fromUtf8(path)).size(), fourGiB + 1);
+    }
+
+    // A copy into a new folder asks for every name before making it; the mount answers from what
+    // it knows is absent. Nothing made since may be missed, in any spelling the server folds.
+    void namesKnownAbsentAppearOnceMade()
+    {
+        SmbfsMount mount(*m_server, QStringLiteral("nocase"), password);
+        QVERIFY2(mount.start(), qPrintable(mount.error));
+        const auto exists = [](const QString& path) {
+            struct stat status {};
+            return ::stat(QFile::encodeName(path).constData(), &status) == 0;
+        };
+        const QString copy = mount.path(QStringLiteral("copy"));
+        QVERIFY(QDir().mkdir(copy));
+        QVERIFY(!exists(copy + QStringLiteral("/Notes.txt")));
+        QCOMPARE(writeReportingFailure(copy + QStringLiteral("/Notes.txt"), "notes"), QString());
+        // A spelling the kernel has not seen yet is asked of the daemon.
+        QVERIFY(exists(copy + QStringLiteral("/NOTES.TXT")));
+        QCOMPARE(readFile(copy + QStringLiteral("/notes.txt")), QByteArray("notes"));
+
+        // A folder moved in, also over an empty one made here, brings what it holds.
+        for (const QString& target : {QStringLiteral("tree"), QStringLiteral("empty")}) {
+            const QString tree = mount.path(QStringLiteral("moved"));
+            QVERIFY(QDir().mkdir(tree));
+            QCOMPARE(writeReportingFailure(tree + QStringLiteral("/inner.txt"), target.toUtf8()), QString());
+            if (target == QLatin1String("empty"))
+                QVERIFY(QDir().mkdir(copy + QLatin1Char('/') + target));
+            QVERIFY2(::rename(QFile::encodeName(tree).constData(),
+                         QFile::encodeName(copy + QLatin1Char('/') + target).constData())
+                    == 0,
+                qPrintable(errorName(errno)));
+            QCOMPARE(readFile(copy + QLatin1Char('/') + target.toUpper() + QStringLiteral("/INNER.txt")),
+                target.toUtf8());
+        }
+
+        // What the server has been told by someone else is seen once the kernel's own caches
+        // would have asked again.
+        const QString theirs = mount.path(QStringLiteral("theirs.txt"));
+        QVERIFY(!exists(theirs));
+        QVERIFY(writeFile(m_caseFolder + QStringLiteral("/theirs.txt"), "theirs"));
+        QTRY_VERIFY_WITH_TIMEOUT(exists(theirs), 4000);
+        QCOMPARE(readFile(theirs), QByteArray("theirs"));
+        QVERIFY2(mount.unmount(), qPrintable(mount.error));
+    }
+
+    // The kernel forgets a folder's attributes after each change in it and asks again; the
+    // answer carries the times of the change, not those from before it.
+    void aFolderShowsTheTimeOfTheChangesMadeInIt()
+    {
+        const QString folder = m_folder + QStringLiteral("/dated");
+        QVERIFY(QDir().mkdir(folder));
+        const timespec old[2] = {{978307200, 0}, {978307200, 0}}; // 2001-01-01
+        QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(folder).constData(), old, 0), 0);
+        const QByteArray seen = QFile::encodeName(m_mount->path(QStringLiteral("dated")));
+        const auto modified = [&] {
+            struct stat status {};
+            return ::stat(seen.constData(), &status) == 0 ? qint64(status.st_mtim.tv_sec) : qint64(-1);
+        };
+        QCOMPARE(modified(), qint64(978307200));
+        const qint64 before = QDateTime::currentSecsSinceEpoch() - 60;
+        for (const char* change : {"create", "rename", "remove"}) {
+            QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(folder).constData(), old, 0), 0);
+            const QString file = m_mount->path(QStringLiteral("dated/file"));
+            if (!std::strcmp(change, "create"))
+                QCOMPARE(writeReportingFailure(file, "x"), QString());
+            else if (!std::strcmp(change, "rename"))
+                QCOMPARE(::rename(QFile::encodeName(file).constData(), QFile::encodeName(file + "2").constData()), 0);
+            else
+                QCOMPARE(::unlink(QFile::encodeName(file + "2").constData()), 0);
+            QVERIFY2(modified() >= before, change);
+        }
     }
 
     void unlinkWhileOpen()
