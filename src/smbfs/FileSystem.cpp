@@ -1093,18 +1093,68 @@ bool FileSystem::readAhead(fuse_req_t req, Handle* handle, size_t size, off_t of
     return true;
 }
 
+void FileSystem::measured(size_t bytes, int64_t nanos)
+{
+    // The watchdog bounds each job by the time since its last exchange that moved data.
+    if (m_jobStarted.load())
+        m_jobStarted.store(steadyNow());
+    if (bytes < kSmallestExchange || nanos <= 0)
+        return;
+    const double rate = static_cast<double>(bytes) * kNanos / static_cast<double>(nanos);
+    m_bytesPerSecond = m_bytesPerSecond > 0 ? (m_bytesPerSecond + rate) / 2 : rate;
+    // A quarter of the bound: room for a link that slows down, and for the server's own work.
+    const double budget = m_bytesPerSecond * std::max(1, m_options.timeoutSeconds) / 4;
+    const auto fit = [&](size_t low, size_t high) {
+        return budget >= static_cast<double>(high) ? high : std::max(low, static_cast<size_t>(budget) / low * low);
+    };
+    m_exchange = fit(kSmallestExchange, kReadAhead);
+    m_readAhead.store(fit(kMaxTransfer, kReadAhead));
+}
+
+ssize_t FileSystem::inExchanges(size_t size, const std::function<ssize_t(size_t done, size_t part)>& exchange)
+{
+    size_t done = 0;
+    while (done < size) {
+        const size_t part = std::min(m_exchange, size - done);
+        const int64_t started = steadyNow();
+        const ssize_t moved = exchange(done, part);
+        if (moved < 0)
+            return -1;
+        measured(static_cast<size_t>(moved), steadyNow() - started);
+        done += static_cast<size_t>(moved);
+        if (static_cast<size_t>(moved) < part)
+            break; // the end of the file, or the rest is the caller's
+    }
+    return static_cast<ssize_t>(done);
+}
+
+ssize_t FileSystem::readFromServer(SMBCFILE* file, char* buffer, size_t size, off_t offset)
+{
+    return inExchanges(size, [&](size_t done, size_t part) {
+        return m_smb.pread(file, buffer + done, part, offset + static_cast<off_t>(done));
+    });
+}
+
+ssize_t FileSystem::writeToServer(SMBCFILE* file, const char* buffer, size_t size, off_t offset)
+{
+    return inExchanges(size, [&](size_t done, size_t part) {
+        return m_smb.pwrite(file, buffer + done, part, offset + static_cast<off_t>(done));
+    });
+}
+
 void FileSystem::prefetch(Handle* handle)
 {
     // With the handle's read-ahead mutex held. The job runs before the handle's release: the
     // kernel releases a file only after its reads are answered, and this is queued before.
-    if (handle->prefetching || handle->aheadEof || handle->aheadSize < kReadAhead)
+    if (handle->prefetching || handle->aheadEof || handle->aheadSize < kMaxTransfer)
         return;
     handle->prefetching = true;
     // The block is filled without the mutex: nothing may take it over meanwhile.
     handle->nextSize = 0;
     const off_t start = handle->aheadStart + static_cast<off_t>(handle->aheadSize);
     const uint64_t generation = handle->aheadGeneration;
-    post([this, handle, start, generation] {
+    const size_t want = m_readAhead.load();
+    post([this, handle, start, generation, want] {
         ssize_t got = -1;
         if (handle->nextCapacity < kReadAhead) {
             handle->next.reset(new char[kReadAhead]);
@@ -1114,7 +1164,7 @@ void FileSystem::prefetch(Handle* handle)
             const int error = call([&] {
                 if (!handle->file)
                     return EIO;
-                got = m_smb.pread(handle->file, handle->next.get(), kReadAhead, start);
+                got = readFromServer(handle->file, handle->next.get(), want, start);
                 return got < 0 ? lastError() : 0;
             });
             if (error)
@@ -1125,7 +1175,7 @@ void FileSystem::prefetch(Handle* handle)
         if (got > 0) {
             handle->nextStart = start;
             handle->nextSize = static_cast<size_t>(got);
-            handle->nextEof = static_cast<size_t>(got) < kReadAhead;
+            handle->nextEof = static_cast<size_t>(got) < want;
             handle->nextGeneration = generation;
         }
     });
@@ -1162,11 +1212,12 @@ void FileSystem::read(fuse_req_t req, fuse_ino_t, size_t size, off_t offset, fus
         // A read that continues the last one fetches ahead in one large exchange, no further
         // than the file's end as last seen (it is only a bound on the extra).
         const bool sequential = offset == handle->nextOffset || (offset == 0 && handle->nextOffset < 0);
-        size_t want = sequential ? std::max(size, kReadAhead) : size;
+        const size_t aheadLimit = m_readAhead.load();
+        size_t want = sequential ? std::max(size, aheadLimit) : size;
         // Not past it either: a read that reaches past the end costs another exchange.
         if (knownSize >= 0 && want > size)
             want = std::max(size, knownSize > offset ? static_cast<size_t>(knownSize - offset) : size_t(0));
-        want = std::min(want, std::max(size, kReadAhead));
+        want = std::min(want, std::max(size, aheadLimit));
         if (handle->aheadCapacity < want) {
             handle->ahead.reset(new char[want]);
             handle->aheadCapacity = want;
@@ -1175,7 +1226,7 @@ void FileSystem::read(fuse_req_t req, fuse_ino_t, size_t size, off_t offset, fus
         const int error = call([&] {
             if (!handle->file)
                 return EIO;
-            got = m_smb.pread(handle->file, handle->ahead.get(), want, offset);
+            got = readFromServer(handle->file, handle->ahead.get(), want, offset);
             return got < 0 ? lastError() : 0;
         });
         if (error) {
@@ -1238,7 +1289,7 @@ void FileSystem::send(Write& pending)
         error = call([&] {
             if (!handle->file)
                 return EIO;
-            written = m_smb.pwrite(handle->file, pending.data.data(), size, offset);
+            written = writeToServer(handle->file, pending.data.data(), size, offset);
             handle->wrote = true;
             return written < 0 ? lastError() : 0;
         });
@@ -1306,7 +1357,7 @@ int FileSystem::resend(Handle* handle)
         const int error = call([&] {
             if (!handle->file || handle->error)
                 return EIO;
-            const ssize_t written = m_smb.pwrite(handle->file, first.data.data(), first.data.size(), first.offset);
+            const ssize_t written = writeToServer(handle->file, first.data.data(), first.data.size(), first.offset);
             return written == static_cast<ssize_t>(first.data.size()) ? 0 : written < 0 ? lastError() : EIO;
         });
         if (error && (error == EIO || Smb::isConnectionError(error)))

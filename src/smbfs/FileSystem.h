@@ -75,6 +75,10 @@ public:
     // keeps sending while the server takes the last ones. A flush still waits for them all.
     static constexpr size_t kMaxAnswered = 32 * 1024 * 1024;
     static constexpr size_t kSpareBuffers = 8;
+    // A slow link moves data in smaller exchanges, each well within the mount's time-out, so that
+    // the watchdog sees progress; the first ones are small until the link's speed is known.
+    static constexpr size_t kFirstExchange = 256 * 1024;
+    static constexpr size_t kSmallestExchange = 64 * 1024;
     static constexpr const char* kAsidePrefix = ".vantrel-smbfs-deleted-";
 
 private:
@@ -138,6 +142,11 @@ private:
     };
 
     bool readAhead(fuse_req_t req, Handle* handle, size_t size, off_t offset, uint64_t generation);
+    // pread/pwrite in exchanges the link can carry within the bound; -1 with errno on failure.
+    ssize_t readFromServer(SMBCFILE* file, char* buffer, size_t size, off_t offset);
+    ssize_t writeToServer(SMBCFILE* file, const char* buffer, size_t size, off_t offset);
+    ssize_t inExchanges(size_t size, const std::function<ssize_t(size_t done, size_t part)>& exchange);
+    void measured(size_t bytes, int64_t nanos);
     void prefetch(Handle* handle);
     // A job with a request can be answered with an error without running, while the server
     // is gone or the SMB thread is stuck past the bound.
@@ -207,8 +216,11 @@ private:
     std::condition_variable m_watchdogWake;
     std::atomic<int64_t> m_jobStarted{0}; // steady clock ns of the running job, 0 when idle
     std::atomic<bool> m_overdue{false};   // the running job is past the bound
-    size_t m_unsentBytes = 0;             // SMB thread only
-    size_t m_answeredBytes = 0;           // with the queue mutex held
+    double m_bytesPerSecond = 0;          // SMB thread only; 0 until measured
+    size_t m_exchange = kFirstExchange;   // SMB thread only
+    std::atomic<size_t> m_readAhead{kMaxTransfer};
+    size_t m_unsentBytes = 0;   // SMB thread only
+    size_t m_answeredBytes = 0; // with the queue mutex held
     // Buffers of writes, used again while files are open: a fresh one costs a page fault per page.
     std::vector<std::vector<char>> m_spareBuffers; // with the queue mutex held
 

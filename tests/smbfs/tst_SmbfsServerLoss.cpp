@@ -1,6 +1,7 @@
 #include "smbfs/SmbfsMount.h"
 #include "support/Files.h"
 #include "support/SambaServer.h"
+#include "support/SlowLink.h"
 #include "support/TestMain.h"
 
 #include <QDir>
@@ -288,6 +289,39 @@ private slots:
         const BoundedCall closed = closeCall(fd);
         VERIFY_SUCCEEDS(mount, closed);
         QCOMPARE(readFile(share.folder + QStringLiteral("/journal.log")), first + second);
+        QVERIFY2(mount.unmount(), qPrintable(mount.error));
+    }
+
+    // A link of a megabyte a second under a time-out of a second: a read-ahead of several
+    // megabytes, or a megabyte written at once, would each outlast the bound and take the mount
+    // offline. Large files go through both ways, and the mount stays online.
+    void aSlowLinkCarriesLargeFilesWithinTheBound()
+    {
+        Server share;
+        QVERIFY2(share.server.start(), qPrintable(share.server.errorString()));
+        SlowLink link(share.server.port(), 1024 * 1024);
+        QVERIFY2(link.start(), qPrintable(link.errorString));
+        SmbfsMount mount(share.server, QStringLiteral("data"), password,
+            {QStringLiteral("--timeout"), QStringLiteral("1")});
+        mount.source = QStringLiteral("//127.0.0.1:%1/data").arg(link.port());
+        QVERIFY2(mount.start(), qPrintable(mount.error));
+
+        QByteArray content;
+        for (int i = 0; content.size() < 3 * 1024 * 1024; ++i)
+            content += QByteArray::number(i) + ' ';
+        QVERIFY(writeFile(share.folder + QStringLiteral("/large.bin"), content));
+        const auto read = std::make_shared<QByteArray>();
+        const BoundedCall reading = readCall(mount.path(QStringLiteral("large.bin")), read);
+        VERIFY_SUCCEEDS(mount, reading);
+        QVERIFY2(*read == content,
+            qPrintable(QStringLiteral("read %1 of %2 bytes").arg(read->size()).arg(content.size())));
+        QCOMPARE(mount.state(), QStringLiteral("online"));
+
+        const QByteArray upload = content.left(3 * 1024 * 1024 / 2);
+        const BoundedCall writing = writeCall(mount.path(QStringLiteral("upload.bin")), upload);
+        VERIFY_SUCCEEDS(mount, writing);
+        QCOMPARE(readFile(share.folder + QStringLiteral("/upload.bin")), upload);
+        QCOMPARE(mount.state(), QStringLiteral("online"));
         QVERIFY2(mount.unmount(), qPrintable(mount.error));
     }
 
