@@ -775,6 +775,8 @@ private slots:
         QTRY_COMPARE(f.runs(QStringLiteral("diskutil")), 1);
         QCOMPARE(f.calls(QStringLiteral("diskutil")).last().last(), f.mountPath(a));
         QCOMPARE(f.appState.status(a.id), std::nullopt);
+        // The tool ran; its failure is taken in when it ends.
+        QTRY_VERIFY(!f.strategy.hasOperationsUnderWay());
 
         f.unset(QStringLiteral("diskutil.exit"));
         QCoro::waitFor(f.strategy.unmountAll());
