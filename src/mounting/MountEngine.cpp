@@ -586,6 +586,17 @@ QCoro::Task<ProcessResult> MountEngine::runMountTool(QStringList arguments, std:
     co_return *result;
 }
 
+namespace {
+
+// Past an await the engine may be gone (a test that drops it): the mount goes no further.
+void requireEngine(const std::weak_ptr<const bool>& alive)
+{
+    if (alive.expired())
+        throw VantrelError::mountFailed(QStringLiteral("The mount was abandoned"));
+}
+
+} // namespace
+
 QCoro::Task<QUrl> MountEngine::mountSMB(NASConfig config, QList<NASConfig> configs, QHash<QUuid, NASStatus> statuses,
     ReleaseHandler released)
 {
@@ -598,10 +609,13 @@ QCoro::Task<QUrl> MountEngine::mountSMB(NASConfig config, QList<NASConfig> confi
 
     auto release = releaseShareFromOtherConfigs(config, std::move(configs), std::move(statuses), std::move(released));
     co_await std::move(release);
+    requireEngine(alive);
 
     const QString path = mountPointPath(config);
     auto prepare = prepareMountPoint(path);
-    if (co_await std::move(prepare))
+    const bool mountedAlready = co_await std::move(prepare);
+    requireEngine(alive);
+    if (mountedAlready)
         co_return directoryUrl(path);
     QString user = QStringLiteral("guest");
     std::optional<QString> password;
@@ -612,6 +626,7 @@ QCoro::Task<QUrl> MountEngine::mountSMB(NASConfig config, QList<NASConfig> confi
         auto read = [&keychain, account] { return keychain.getPassword(account); };
         QFuture<std::optional<QString>> reading = runBlockingWork(std::move(read));
         password = co_await reading;
+        requireEngine(alive);
         if (!password || password->isEmpty())
             throw VantrelError::authenticationFailed(
                 QStringLiteral("No password found in keychain for ") + config.name);
@@ -625,8 +640,10 @@ QCoro::Task<QUrl> MountEngine::mountSMB(NASConfig config, QList<NASConfig> confi
         // Cheap before expensive: an unreachable server costs a connect, not a round of tools.
         auto answering = ensureServerAnswers(config, path);
         co_await std::move(answering);
+        requireEngine(alive);
         auto waiting = waitForMountTurn(config);
         const TurnQueue::Turn turn = co_await std::move(waiting);
+        requireEngine(alive);
         const LinuxMountTools::Endpoint server = LinuxMountTools::splitAddress(config.address);
         const auto [domain, account] = LinuxMountTools::splitDomain(user);
         const LinuxMountTools::SmbShare share{server.host, server.port, config.sharePath, domain, account, password,
@@ -652,6 +669,7 @@ QCoro::Task<QUrl> MountEngine::mountSMB(NASConfig config, QList<NASConfig> confi
 
     auto waiting = waitForMountTurn(config);
     const TurnQueue::Turn turn = co_await std::move(waiting);
+    requireEngine(alive);
     auto run = runMountTool(arguments, password, user, config.address);
     const ProcessResult result = co_await std::move(run);
     if (result.exitCode == 0) {
@@ -679,11 +697,14 @@ QCoro::Task<QUrl> MountEngine::mountNFS(NASConfig config)
     const QString path = mountPointPath(config);
     refuseMountRootAsMountPoint(config);
     auto prepare = prepareMountPoint(path);
-    if (co_await std::move(prepare))
+    const bool mountedAlready = co_await std::move(prepare);
+    requireEngine(alive);
+    if (mountedAlready)
         co_return directoryUrl(path);
 
     auto waiting = waitForMountTurn(config);
     const TurnQueue::Turn turn = co_await std::move(waiting);
+    requireEngine(alive);
     if (onLinux()) {
         const LinuxMountTools::NfsShare share{config.address, config.sharePath, path, config.mountOptions.readOnly,
             requiredRoot(config)};
@@ -715,6 +736,7 @@ QCoro::Task<QUrl> MountEngine::mountNFS(NASConfig config)
         const QString error = result.stderr.trimmed().toLower();
         const bool refused = error.contains(QLatin1String("permission"))
             || error.contains(QLatin1String("not permitted"));
+        requireEngine(alive);
         if (refused && QFileInfo::exists(m_tools.sudo)) {
             const QStringList sudoArguments = QStringList{QStringLiteral("-n"), endOfOptions, m_tools.nfsMount}
                 + arguments;
@@ -765,9 +787,9 @@ QCoro::Task<> MountEngine::unmount(QUrl mountPoint, bool force)
                 result.exitedText(QStringLiteral("diskutil unmount"), result.stderr.trimmed()));
     }
 
-    if (!alive.expired())
-
-        letGo(path);
+    if (alive.expired())
+        co_return;
+    letGo(path);
     auto remove = [this, path] { removeMountPointFolder(path); };
     QFuture<void> removing = runFileWork(path, std::move(remove));
     co_await removing;
