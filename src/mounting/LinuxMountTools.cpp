@@ -263,7 +263,8 @@ QCoro::Task<std::optional<QString>> LinuxMountTools::mountedType(QString path) c
 
 QCoro::Task<> LinuxMountTools::prepareMountFolder(QString path, std::optional<QString> requiredRoot)
 {
-    auto inspect = [this, path, requiredRoot] { return checkFolder(*this, path, requiredRoot); };
+    // A copy: the check may outlive this object when the folder hangs.
+    auto inspect = [tools = *this, path, requiredRoot] { return checkFolder(tools, path, requiredRoot); };
     QFuture<FolderCheck> first = runFileWork(path, inspect);
     FolderCheck check = co_await first;
     if (check.deadUserSpaceMount) {

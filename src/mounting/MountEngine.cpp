@@ -225,18 +225,24 @@ QCoro::Task<ProcessResult> MountEngine::run(QString program, QStringList argumen
 
 bool MountEngine::isMounted(const QString& path) const
 {
-    if (onLinux())
-        return m_linux.isMounted(path);
-    const std::optional<QString> type = m_fileSystem.typeName(path);
+    return mountProbe().isMounted(path);
+}
+
+bool MountEngine::MountProbe::isMounted(const QString& path) const
+{
+    if (onLinux)
+        return tools.isMounted(path);
+    const FileSystemInfo& fileSystem = tools.fileSystem();
+    const std::optional<QString> type = fileSystem.typeName(path);
     if (!type || (*type != QLatin1String("smbfs") && *type != QLatin1String("nfs")))
         return false;
     // A plain folder on a network-mounted home has the network type too; only a mount root counts.
-    return m_fileSystem.isMountRoot(path);
+    return fileSystem.isMountRoot(path);
 }
 
 QCoro::Task<bool> MountEngine::isMountedAsync(QString path) const
 {
-    auto check = [this, path] { return isMounted(path); };
+    auto check = [probe = mountProbe(), path] { return probe.isMounted(path); };
     QFuture<bool> mounted = runFileWork(path, std::move(check));
     // A test that does not answer in time is a share that does not answer; its thread is freed
     // by the mount's own time limit, or when the mount is released.
@@ -414,7 +420,7 @@ QCoro::Task<QStringList> MountEngine::takeOverLeftovers(QStringList callerMountP
             continue;
         }
         // Each in its own lane: one that hangs holds no other.
-        auto check = [this, path] { return m_linux.isLiveLeftover(path); };
+        auto check = [tools = m_linux, path] { return tools.isLiveLeftover(path); };
         checks.push_back(runFileWork(path, std::move(check)));
         checked.append(path);
     }
@@ -443,7 +449,7 @@ QCoro::Task<QStringList> MountEngine::takeOverLeftovers(QStringList callerMountP
     co_return dead;
 }
 
-void MountEngine::ensureMountPoint(const QString& path) const
+void MountEngine::ensureMountPoint(const QString& path)
 {
     const QFileInfo info(path);
     if (info.exists() && info.isDir())
@@ -462,14 +468,14 @@ QCoro::Task<bool> MountEngine::prepareMountPoint(QString path) const
         bool mounted = false;
         std::optional<VantrelError> error;
     };
-    auto work = [this, path] {
+    auto work = [probe = mountProbe(), path] {
         Outcome result;
-        if (isMounted(path)) {
+        if (probe.isMounted(path)) {
             result.mounted = true;
             return result;
         }
         // The Linux tool set checks the folder itself, right before its tool runs.
-        if (onLinux())
+        if (probe.onLinux)
             return result;
         try {
             ensureMountPoint(path);
@@ -756,11 +762,11 @@ QCoro::Task<QUrl> MountEngine::mountNFS(NASConfig config)
     throw LinuxMountTools::nfsMountFailure(QStringLiteral("mount_nfs"), result);
 }
 
-void MountEngine::removeMountPointFolder(const QString& path) const
+void MountEngine::removeMountPointFolder(const QString& mountRoot, const QString& path)
 {
     // Only a folder strictly inside the mount root, judged after "." and ".." are resolved, and
     // only while empty: a share named "" or ".." must never reach the root or anything above it.
-    const QString root = QDir::cleanPath(m_mountRoot);
+    const QString root = QDir::cleanPath(mountRoot);
     const QString target = QDir::cleanPath(path);
     if (root.isEmpty() || !LinuxMountTools::isStrictlyInside(root, target))
         return;
@@ -790,7 +796,7 @@ QCoro::Task<> MountEngine::unmount(QUrl mountPoint, bool force)
     if (alive.expired())
         co_return;
     letGo(path);
-    auto remove = [this, path] { removeMountPointFolder(path); };
+    auto remove = [root = m_mountRoot, path] { removeMountPointFolder(root, path); };
     QFuture<void> removing = runFileWork(path, std::move(remove));
     co_await removing;
 }

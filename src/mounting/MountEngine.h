@@ -152,7 +152,7 @@ public:
     QCoro::Task<bool> hasSmbfsProcess(QString path);
 
     // Creates the folder (with its parents) when missing; throws mountFailed.
-    void ensureMountPoint(const QString& path) const;
+    static void ensureMountPoint(const QString& path);
 
     // "//user@address/share" with the share path's outer "/" removed and the rest percent-encoded.
     static QString smbShareUrl(const QString& user, const QString& address, const QString& sharePath);
@@ -183,7 +183,15 @@ private:
     std::optional<QString> requiredRoot(const NASConfig& config) const;
     // Throws mountFailed for a custom mount point that is the mount root or a folder holding it.
     void refuseMountRootAsMountPoint(const NASConfig& config) const;
-    void removeMountPointFolder(const QString& path) const;
+    static void removeMountPointFolder(const QString& mountRoot, const QString& path);
+    // What a check off the main thread needs of the engine, as a copy: such work can outlive the
+    // engine (a stat that hangs on a dead mount), and must then touch nothing of it.
+    struct MountProbe {
+        LinuxMountTools tools;
+        bool onLinux = false;
+        bool isMounted(const QString& path) const;
+    };
+    MountProbe mountProbe() const { return MountProbe{m_linux, onLinux()}; }
     void hold(const QString& path);
     void letGo(const QString& path);
     // Puts the held mounts on disk, off the main thread, in the order of the changes.

@@ -1013,6 +1013,25 @@ private slots:
         QCOMPARE(f.runs(QStringLiteral("mount_smbfs")), 1);
     }
 
+    // Work off the main thread can outlive its engine (a stat on a frozen mount): what it does
+    // then touches nothing of the engine.
+    void checksOutlivingTheirEngineTouchNothingOfIt()
+    {
+        Fixture f;
+        const NASConfig config = guestConfig(QStringLiteral("Frozen"));
+        const QString path = f.engine->mountPointPath(config);
+        f.fileSystem.hang(path);
+        const auto thaw = qScopeGuard([&f] { f.fileSystem.release(); });
+        auto mounting = test::settle(f.engine->mountSMB(config));
+        auto checking = test::settle(f.engine->isMountedAsync(path));
+        QTRY_VERIFY(f.fileSystem.hanging() > 0);
+        f.engine.reset();
+        f.fileSystem.release();
+        QTRY_VERIFY_WITH_TIMEOUT(mounting.isReady() && checking.isReady(), 15000);
+        QVERIFY(QCoro::waitFor(mounting).error.has_value());
+        QCOMPARE(f.runs(QStringLiteral("mount_smbfs")), 0);
+    }
+
     void sharesAreComparedAsTheServerSeesThem()
     {
         const auto config = [](const QString& address, const QString& path) {

@@ -31,10 +31,35 @@ QList<FileSystemInfo::MountEntry> FakeFileSystem::mountTable() const
     return table + m_mounts;
 }
 
+void FakeFileSystem::hang(const QString& path)
+{
+    QMutexLocker lock(&m_mutex);
+    m_hangingPath = QDir::cleanPath(path);
+}
+
+void FakeFileSystem::release()
+{
+    QMutexLocker lock(&m_mutex);
+    m_hangingPath.clear();
+    m_released.wakeAll();
+}
+
+int FakeFileSystem::hanging() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_hanging;
+}
+
 std::optional<QString> FakeFileSystem::typeName(const QString& path) const
 {
     {
         QMutexLocker lock(&m_mutex);
+        if (!m_hangingPath.isEmpty() && QDir::cleanPath(path) == m_hangingPath) {
+            ++m_hanging;
+            while (!m_hangingPath.isEmpty())
+                m_released.wait(&m_mutex);
+            --m_hanging;
+        }
         const auto it = m_entries.constFind(QDir::cleanPath(path));
         if (it != m_entries.cend())
             return it->type;

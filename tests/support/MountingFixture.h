@@ -10,6 +10,7 @@
 #include <QHash>
 #include <QList>
 #include <QMutex>
+#include <QWaitCondition>
 
 namespace vantrel::test {
 
@@ -24,6 +25,11 @@ public:
     // An entry of the mount table, of the kernel's type, after the kernel's own entries.
     void declareMount(const QString& path, const QString& kernelType);
 
+    // Asking the type of path hangs, as on a mount whose server froze, until released.
+    void hang(const QString& path);
+    void release();
+    int hanging() const;
+
     std::optional<QString> typeName(const QString& path) const override;
     bool isMountRoot(const QString& path) const override;
     QList<MountEntry> mountTable() const override;
@@ -34,6 +40,9 @@ private:
         bool mountRoot = true;
     };
     mutable QMutex m_mutex;
+    mutable QWaitCondition m_released;
+    mutable int m_hanging = 0;
+    QString m_hangingPath;
     QHash<QString, Entry> m_entries;
     QList<MountEntry> m_mounts;
 };
