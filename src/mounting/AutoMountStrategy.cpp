@@ -101,6 +101,11 @@ void AutoMountStrategy::handleServerConnection(const NASConfig& config, bool onl
             MountEngine::directoryUrl(m_engine.mountPointPath(config)));
         return;
     }
+    showServerAway(config);
+}
+
+void AutoMountStrategy::showServerAway(const NASConfig& config)
+{
     // The mount stays: its process reconnects by itself, and files open through it go on then.
     m_appState.updateStatus(config.id, MountState::offline(), std::nullopt);
     m_notifications.notifyMountFailure(config.name,
@@ -436,6 +441,7 @@ QCoro::Task<> AutoMountStrategy::performMount(NASConfig config)
 
     std::optional<QUrl> mountPoint;
     std::optional<VantrelError> failure;
+    bool serverAway = false;
     try {
         // Other configurations holding an SMB share let it go first and are idle from then on,
         // unless deleted meanwhile: a status would bring them back.
@@ -447,6 +453,13 @@ QCoro::Task<> AutoMountStrategy::performMount(NASConfig config)
             ? m_engine.mountSMB(config, m_store.configs(), m_appState.nasStatuses(), released)
             : m_engine.mountNFS(config);
         mountPoint = co_await task;
+        // The mount found may be one standing while its server is away (a retry of a share shown
+        // offline): it is not mounted for the user until the server answers.
+        if (self && m_engine.mountsThroughSmbfs(config)) {
+            auto asking = m_engine.smbfsStatus(MountEngine::localPath(*mountPoint));
+            const std::optional<SmbfsMount::Status> state = co_await std::move(asking);
+            serverAway = state && !state->online;
+        }
     } catch (...) {
         failure = asVantrelError(std::current_exception());
     }
@@ -463,7 +476,11 @@ QCoro::Task<> AutoMountStrategy::performMount(NASConfig config)
         co_return;
     }
 
-    if (mountPoint) {
+    if (mountPoint && serverAway) {
+        m_schedule.resetRetryCount(id);
+        m_keepAlive.noteServerAway(id);
+        showServerAway(config);
+    } else if (mountPoint) {
         m_schedule.resetRetryCount(id);
         m_appState.updateStatus(id, MountState::mounted(), mountPoint);
         if (!m_mountsWaitingBehind.contains(id))

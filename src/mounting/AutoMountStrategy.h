@@ -131,6 +131,7 @@ private:
     // What a share's vantrel-smbfs process says of its server: offline (one notification, the
     // mount stays) or mounted again.
     void handleServerConnection(const NASConfig& config, bool online);
+    void showServerAway(const NASConfig& config);
     // Unmounts a share mounted for a configuration that is gone; kept for unmountAll on failure.
     QCoro::Task<> releaseOwnerlessMount(QUrl mountPoint);
     // What a copy that died left behind is taken over beside the launch mount.

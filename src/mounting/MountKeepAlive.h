@@ -67,6 +67,9 @@ public:
     // One share's test, unless one still runs.
     QCoro::Task<> check(NASConfig config);
     bool isChecking() const { return !m_checksInFlight.isEmpty(); }
+    // A mount found standing whose process says its server is away: tested, shown offline, until
+    // the server answers again.
+    void noteServerAway(const QUuid& configID) { m_serversAway.insert(configID); }
 
     // The settings as read now; a missing or unusable value reads as the default.
     bool isEnabled() const;

@@ -1038,10 +1038,20 @@ private slots:
         QCOMPARE(f.notificationsFor(QStringLiteral("mount-failure-Real")), failuresBefore + 1);
         call.waitForFinished();
 
+        // Retrying from the notification finds the mount standing and its server still away: the
+        // share stays offline and says so again, never "mounted".
+        const int successes = f.notificationsFor(QStringLiteral("mount-success-Real"));
+        emit f.notifications.retryRequested(QStringLiteral("Real"));
+        QTRY_COMPARE_WITH_TIMEOUT(f.notificationsFor(QStringLiteral("mount-failure-Real")), failuresBefore + 2, 15000);
+        QCOMPARE(f.state(config.id), MountState::Kind::offline);
+        QCOMPARE(f.notificationsFor(QStringLiteral("mount-success-Real")), successes);
+        QCOMPARE(test::smbfsProcesses(f.engine, path), pids);
+
         QVERIFY2(server.start(), qPrintable(server.errorString()));
         QTRY_COMPARE_WITH_TIMEOUT(f.state(config.id), MountState::Kind::mounted, 30000);
         QCOMPARE(test::smbfsProcesses(f.engine, path), pids);
-        QCOMPARE(seen.count(MountState::Kind::offline), 1);
+        QCOMPARE(seen.count(MountState::Kind::offline), 2);
+        QCOMPARE(seen.count(MountState::Kind::mounted), 2);
         QCOMPARE(seen.last(), MountState::Kind::mounted);
 
         QFile file(path + QStringLiteral("/kept.txt"));
