@@ -293,20 +293,26 @@ QWidget* browserFolderNotListed(ViewFixture& fx)
 QWidget* browserQueueRunning(ViewFixture& fx)
 {
     const QDateTime now = QDateTime::currentDateTime();
-    const QString mountPoint = sampleFolder(fx.dir.path(), now);
-    FileBrowserView* view = browserOn(fx, mountPoint + QStringLiteral("/Projects"), now);
-    const QString shared = mountPoint + QStringLiteral("/Projects/Reports");
-    const QString local = fx.dir.path() + QStringLiteral("/Downloads");
-    QDir().mkpath(local);
-    TransferManager& transfers = view->transferManager();
+    // The reports before the sample's dates: written later, they would date their folder after
+    // the browser's fixed clock.
+    const QString shared = fx.dir.path() + QStringLiteral("/Media/Projects/Reports");
+    QDir().mkpath(shared);
+    QStringList reports;
     for (int i = 0; i < 105; ++i) {
         const QString name = shared + QStringLiteral("/report-%1.txt").arg(i + 1, 3, 10, QLatin1Char('0'));
         QFile file(name);
         if (file.open(QIODevice::WriteOnly))
             file.write("report");
         file.close();
-        transfers.addDownload(QUrl::fromLocalFile(name), QUrl::fromLocalFile(local));
+        reports.append(name);
     }
+    const QString mountPoint = sampleFolder(fx.dir.path(), now);
+    FileBrowserView* view = browserOn(fx, mountPoint + QStringLiteral("/Projects"), now);
+    const QString local = fx.dir.path() + QStringLiteral("/Downloads");
+    QDir().mkpath(local);
+    TransferManager& transfers = view->transferManager();
+    for (const QString& name : std::as_const(reports))
+        transfers.addDownload(QUrl::fromLocalFile(name), QUrl::fromLocalFile(local));
     waitUntil([&transfers] {
         return transfers.tasks().size() == 105 && transfers.tasks().last().status == TransferStatus::completed;
     });
