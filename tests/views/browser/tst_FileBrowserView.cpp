@@ -823,6 +823,8 @@ private slots:
         QTRY_VERIFY(gate.waiting(destination) > 0);
         TransferQueueView* queue = view.transferQueue();
         QTRY_COMPARE(queue->model()->rowCount(), 1);
+        // A row shows its cancel button once it shows the copy running.
+        QTRY_COMPARE(queue->model()->task(0).status, TransferStatus::running);
 
         // The row's cancel button, where the list draws it.
         QListView* list = queue->list();
