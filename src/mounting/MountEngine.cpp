@@ -225,12 +225,12 @@ QCoro::Task<ProcessResult> MountEngine::run(QString program, QStringList argumen
 
 bool MountEngine::isMounted(const QString& path) const
 {
-    return mountProbe().isMounted(path);
+    return isMountedWith(m_linux, path);
 }
 
-bool MountEngine::MountProbe::isMounted(const QString& path) const
+bool MountEngine::isMountedWith(const LinuxMountTools& tools, const QString& path)
 {
-    if (onLinux)
+    if (isLinuxSet(tools))
         return tools.isMounted(path);
     const FileSystemInfo& fileSystem = tools.fileSystem();
     const std::optional<QString> type = fileSystem.typeName(path);
@@ -242,7 +242,7 @@ bool MountEngine::MountProbe::isMounted(const QString& path) const
 
 QCoro::Task<bool> MountEngine::isMountedAsync(QString path) const
 {
-    auto check = [probe = mountProbe(), path] { return probe.isMounted(path); };
+    auto check = [tools = m_linux, path] { return isMountedWith(tools, path); };
     QFuture<bool> mounted = runFileWork(path, std::move(check));
     // A test that does not answer in time is a share that does not answer; its thread is freed
     // by the mount's own time limit, or when the mount is released.
@@ -468,14 +468,14 @@ QCoro::Task<bool> MountEngine::prepareMountPoint(QString path) const
         bool mounted = false;
         std::optional<VantrelError> error;
     };
-    auto work = [probe = mountProbe(), path] {
+    auto work = [tools = m_linux, path] {
         Outcome result;
-        if (probe.isMounted(path)) {
+        if (isMountedWith(tools, path)) {
             result.mounted = true;
             return result;
         }
         // The Linux tool set checks the folder itself, right before its tool runs.
-        if (probe.onLinux)
+        if (isLinuxSet(tools))
             return result;
         try {
             ensureMountPoint(path);

@@ -184,14 +184,10 @@ private:
     // Throws mountFailed for a custom mount point that is the mount root or a folder holding it.
     void refuseMountRootAsMountPoint(const NASConfig& config) const;
     static void removeMountPointFolder(const QString& mountRoot, const QString& path);
-    // What a check off the main thread needs of the engine, as a copy: such work can outlive the
-    // engine (a stat that hangs on a dead mount), and must then touch nothing of it.
-    struct MountProbe {
-        LinuxMountTools tools;
-        bool onLinux = false;
-        bool isMounted(const QString& path) const;
-    };
-    MountProbe mountProbe() const { return MountProbe{m_linux, onLinux()}; }
+    // isMounted by a copy of the tool set: work off the main thread can outlive the engine (a stat
+    // that hangs on a dead mount), and must then touch nothing of it.
+    static bool isMountedWith(const LinuxMountTools& tools, const QString& path);
+    static bool isLinuxSet(const LinuxMountTools& tools) { return tools.tools().set == SystemTools::Set::gnuLinux; }
     void hold(const QString& path);
     void letGo(const QString& path);
     // Puts the held mounts on disk, off the main thread, in the order of the changes.

@@ -26,25 +26,26 @@ bool under(const std::string& path, const std::string& folder)
         || (path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 && path[folder.size()] == '/');
 }
 
+// Room for one more entry: those past their time go first; when none is, nothing more is known.
+template <typename Map>
+bool makeRoom(Map& map, size_t limit, int64_t lifetime, int64_t now)
+{
+    if (map.size() >= limit)
+        std::erase_if(map, [&](const auto& entry) { return now - entry.second.since >= lifetime; });
+    return map.size() < limit;
+}
+
 } // namespace
 
 void Absences::absent(const std::string& path, int64_t now)
 {
-    if (!plainAscii(path))
-        return;
-    if (m_names.size() >= kMaxNames)
-        std::erase_if(m_names, [&](const auto& entry) { return now - entry.second.since >= m_absentFor; });
-    if (m_names.size() < kMaxNames)
+    if (plainAscii(path) && makeRoom(m_names, kMaxNames, m_absentFor, now))
         m_names[lowered(path)] = {path, now};
 }
 
 void Absences::madeFolder(const std::string& path, int64_t now)
 {
-    if (!plainAscii(path))
-        return;
-    if (m_folders.size() >= kMaxFolders)
-        std::erase_if(m_folders, [&](const auto& entry) { return now - entry.second.since >= m_madeFolderFor; });
-    if (m_folders.size() < kMaxFolders)
+    if (plainAscii(path) && makeRoom(m_folders, kMaxFolders, m_madeFolderFor, now))
         m_folders[lowered(path)] = {path, now, {}};
 }
 

@@ -374,6 +374,17 @@ void FileSystem::remember(fuse_ino_t ino, const struct stat& server)
     }
 }
 
+void FileSystem::noteMade(const std::string& path, bool folder)
+{
+    {
+        std::lock_guard lock(m_inodesMutex);
+        m_absences.appeared(path);
+        if (folder)
+            m_absences.madeFolder(path, steadyNow());
+    }
+    touchFolderOf(path);
+}
+
 void FileSystem::touchFolderOf(const std::string& path)
 {
     // A change made here moves the folder's times on the server as well; the folder's
@@ -758,12 +769,7 @@ void FileSystem::mkdir(fuse_req_t req, fuse_ino_t parent, const char* name, mode
             fuse_reply_err(req, error);
             return;
         }
-        {
-            std::lock_guard lock(m_inodesMutex);
-            m_absences.appeared(path);
-            m_absences.madeFolder(path, steadyNow());
-        }
-        touchFolderOf(path);
+        noteMade(path, true);
         replyEntry(req, path);
     });
 }
@@ -788,11 +794,7 @@ void FileSystem::mknod(fuse_req_t req, fuse_ino_t parent, const char* name, mode
             fuse_reply_err(req, error);
             return;
         }
-        {
-            std::lock_guard lock(m_inodesMutex);
-            m_absences.appeared(path);
-        }
-        touchFolderOf(path);
+        noteMade(path);
         replyEntry(req, path);
     });
 }
@@ -1019,11 +1021,7 @@ void FileSystem::create(fuse_req_t req, fuse_ino_t parent, const char* name, mod
             fuse_reply_err(req, error);
             return;
         }
-        {
-            std::lock_guard lock(m_inodesMutex);
-            m_absences.appeared(path);
-        }
-        touchFolderOf(path);
+        noteMade(path);
         struct stat st {};
         if (info.flags & O_EXCL) {
             // Made just now: empty, and its times are now.

@@ -173,6 +173,8 @@ private:
     void fillAttr(struct stat& out, const struct stat& server, fuse_ino_t ino) const;
     void replyEntry(fuse_req_t req, const std::string& path, bool lookup = false);
     void remember(fuse_ino_t ino, const struct stat& server);
+    // This mount made path just now (a folder: empty).
+    void noteMade(const std::string& path, bool folder = false);
     void touchFolderOf(const std::string& path);
     bool answerAbsent(fuse_req_t req, const std::string& path);
     void dropPath(const std::string& path);
